@@ -1,0 +1,80 @@
+#pragma once
+// Everything the system asks of the operating system beyond Qt, in one place:
+// the per-user settings store, dynamic libraries, the system folder, starting
+// a program without waiting, and the client's own address. A Windows build
+// replaces platform_*.cpp and nothing else.
+#include "common/vorelglobal.h"
+
+#include <QMap>
+#include <QString>
+#include <QStringList>
+
+namespace vorel::platform {
+
+// ---- Settings store -------------------------------------------------------
+// A per-user store of named string values under keys such as
+// "Software\Vorel7" and "Software\Vorel7\PROD". Value names compare without
+// regard to case; the name a value was first written under is kept. On this
+// platform it is one file, settings.ini, in the user's configuration folder
+// (QStandardPaths::GenericConfigLocation + "/Vorel"), or in the folder named
+// by the environment variable VOREL_CONFIG_DIR when set (tests, the demo).
+class VOREL_CORE_EXPORT TSettingsStore
+{
+public:
+    TSettingsStore();
+    ~TSettingsStore();
+
+    static QString StorageFile();
+
+    // Opens `key`; relative to the current key unless it starts with "\".
+    // An empty relative key leaves the current key. Returns false when it
+    // does not exist and `create` is false.
+    bool OpenKey(const QString &key, bool create);
+    void CloseKey();
+    QString CurrentPath() const { return m_current; }
+    bool ValueExists(const QString &name) const;
+    QString ReadString(const QString &name) const; // empty when missing
+    void WriteString(const QString &name, const QString &value); // saved at once
+
+private:
+    void load();
+    void save() const;
+    struct Value { QString name; QString value; };
+    // key path (lower case) -> value name (lower case) -> value
+    QMap<QString, QMap<QString, Value>> m_keys;
+    QMap<QString, QString> m_keyNames; // lower -> as created
+    QString m_current;
+};
+
+// ---- Dynamic libraries ----------------------------------------------------
+// Loads a library by its bare name ("Cambia", "Comun", a class id). Looks in
+// the program folder, then the working folder, under the names
+// lib<name>.so, <name>.so, <name lower>.dll and <name>.dll; the first file
+// that loads wins. Loaded libraries stay loaded until the process ends.
+// Returns an opaque handle, nullptr when none loads (LastLibraryError() says
+// why).
+VOREL_CORE_EXPORT void *LoadLibrary(const QString &name);
+VOREL_CORE_EXPORT QString LastLibraryError();
+// Exported symbol by exact name; nullptr when missing.
+VOREL_CORE_EXPORT void *GetProcAddress(void *library, const char *exportName);
+// The file names tried for `name` in one folder, in order.
+VOREL_CORE_EXPORT QStringList LibraryFileNames(const QString &name);
+
+// ---- Folders and programs -------------------------------------------------
+VOREL_CORE_EXPORT QString ProgramFolder();   // folder of the running executable
+VOREL_CORE_EXPORT QString ProgramFile();     // path of the running executable
+// "SystemRoot" + "/System32" when that variable is set; otherwise the
+// folder "System32" inside the program folder.
+VOREL_CORE_EXPORT QString SystemFolder();
+// Starts a program in its normal window without waiting; false when it
+// could not be started.
+VOREL_CORE_EXPORT bool StartProgram(const QString &path, const QStringList &args = {});
+// Copies, replacing the target; false on failure.
+VOREL_CORE_EXPORT bool CopyFileReplacing(const QString &from, const QString &to);
+
+// ---- Network --------------------------------------------------------------
+// The first IPv4 address of the host name, dotted; "127.0.0.1" when the
+// host has none.
+VOREL_CORE_EXPORT QString ClientAddress();
+
+} // namespace vorel::platform

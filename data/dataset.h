@@ -1,0 +1,159 @@
+#pragma once
+#include "common/vorelglobal.h"
+#include "data/protocol.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QVariant>
+#include <memory>
+#include <vector>
+
+namespace vorel {
+
+class TSocketConnection;
+class TClientDataSet;
+
+enum class TFieldType { Unknown, Integer, Float, String, DateTime, Blob };
+
+// One column of a remote dataset, with the presentation properties the
+// client sets on it (label, visibility, width, currency, tag).
+class VOREL_CORE_EXPORT TField
+{
+public:
+    TField(TClientDataSet *owner, int index, const proto::Column &column);
+
+    QString FieldName() const { return m_name; }
+    // The label when one is set, else the name.
+    QString DisplayName() const { return m_label.isEmpty() ? m_name : m_label; }
+    QString DisplayLabel() const { return DisplayName(); }
+    void SetDisplayLabel(const QString &label) { m_label = label; }
+    bool Visible() const { return m_visible; }
+    void SetVisible(bool v) { m_visible = v; }
+    int DisplayWidth() const { return m_displayWidth; }
+    void SetDisplayWidth(int chars) { m_displayWidth = chars; }
+    bool Currency() const { return m_currency; }
+    void SetCurrency(bool c) { m_currency = c; }
+    int Tag() const { return m_tag; }
+    void SetTag(int tag) { m_tag = tag; }
+    TFieldType DataType() const { return m_type; }
+    bool IsDateTime() const { return m_type == TFieldType::DateTime; }
+    bool IsNumeric() const { return m_type == TFieldType::Integer || m_type == TFieldType::Float; }
+    int Index() const { return m_index; }      // zero-based position
+    int FieldNo() const { return m_index + 1; } // one-based
+
+    // Values of the current row. A field of a closed dataset or of an empty
+    // result reads as NULL: empty text, 0.
+    QVariant AsVariant() const;
+    bool IsNull() const;
+    QString AsString() const;   // dates in the process-wide short date format
+    double AsFloat() const;     // throws vorel::Exception for non-numeric text
+    qint64 AsInteger() const;   // likewise
+    QByteArray AsBytes() const;
+    // Writes the blob (or text) value to a file, replacing it. Written to a
+    // temporary name first, so a failure never leaves a half-written file.
+    void SaveToFile(const QString &path) const;
+
+    // Text of an arbitrary value as this field would show it.
+    QString TextOf(const QVariant &v) const;
+
+private:
+    TClientDataSet *m_owner;
+    int m_index;
+    QString m_name;
+    QString m_label;
+    bool m_visible = true;
+    int m_displayWidth = 0;
+    bool m_currency = false;
+    int m_tag = 0;
+    TFieldType m_type;
+};
+
+// A client-side record set bound to a connection and a provider. Rows arrive
+// in packets of PacketRecords (-1: all at once); further packets are fetched
+// as the client walks forward.
+class VOREL_CORE_EXPORT TClientDataSet : public QObject
+{
+    Q_OBJECT
+public:
+    explicit TClientDataSet(QObject *owner = nullptr);
+    ~TClientDataSet() override;
+
+    QString ProviderName() const { return m_provider; }
+    void SetProviderName(const QString &p) { m_provider = p; }
+    TSocketConnection *RemoteServer() const { return m_connection; }
+    void SetRemoteServer(TSocketConnection *c);
+    QString CommandText() const { return m_commandText; }
+    void SetCommandText(const QString &sql) { m_commandText = sql; }
+    int PacketRecords() const { return m_packetRecords; }
+    void SetPacketRecords(int n) { m_packetRecords = n; }
+
+    void Open();   // runs the SELECT; the first row becomes current
+    void Close();  // frees the server cursor; no-op when closed
+    bool Active() const { return m_active; }
+
+    void First();
+    void Next();
+    bool Eof() const;
+    bool IsEmpty() const;
+    int RecNo() const;                 // one-based position in the shown order, 0 when empty
+    void MoveTo(int row);              // zero-based, in the shown order
+    int CurrentRow() const { return m_current; } // zero-based, -1 when none
+
+    int FieldCount() const { return int(m_fields.size()); }
+    TField *Fields(int index) const;              // throws when out of range
+    TField *FieldByName(const QString &name) const; // case-insensitive; throws "Field 'X' not found"
+    TField *FindField(const QString &name) const;   // nullptr when missing
+
+    // Local ordering of the rows held: field names separated by ';'. Empty
+    // means the order of arrival.
+    QString IndexFieldNames() const { return m_indexFieldNames; }
+    void SetIndexFieldNames(const QString &names);
+
+    // Rows held so far and whether the server has more.
+    int RecordCountFetched() const { return int(m_rows.size()); }
+    bool AllFetched() const { return m_serverEof; }
+    bool FetchMore();         // one more packet; false when nothing came
+    void FetchAll();
+    // Value of a held row in the shown order; used by the grid model.
+    QVariant ValueAt(int row, int field) const;
+
+Q_SIGNALS:
+    void AfterScroll(vorel::TClientDataSet *dataSet); // the current row moved (open included)
+    void AfterOpen();
+    void AfterClose();
+    void RowsAppended(int first, int last);  // shown-order rows first..last arrived at the end
+    void RowsReordered();                   // the index changed the shown order
+
+private:
+    friend class TField;
+    QVariant currentValue(int field) const;
+    void appendRows(proto::RowBlock &&block);
+    void rebuildOrder();
+    void checkActive(const char *op) const;
+
+    QString m_provider;
+    QPointer<TSocketConnection> m_connection;
+    QString m_commandText;
+    int m_packetRecords = -1;
+    bool m_active = false;
+    bool m_serverEof = true;
+    bool m_eof = true;
+    quint32 m_cursor = 0;
+    int m_current = -1;
+    std::vector<std::unique_ptr<TField>> m_fields;
+    std::vector<QVariantList> m_rows; // in order of arrival
+    std::vector<int> m_order;         // shown order -> arrival index
+    QString m_indexFieldNames;
+};
+
+// Process-wide short date format (the shell sets "DD/MM/YYYY" at start-up).
+VOREL_CORE_EXPORT void SetShortDateFormat(const QString &format);
+VOREL_CORE_EXPORT QString ShortDateFormat();
+// Text of a date-time in that format; the time is added when not midnight.
+VOREL_CORE_EXPORT QString DateTimeToStr(const QDateTime &dt);
+// Reads a date (and optional time) written in that format; invalid when not.
+VOREL_CORE_EXPORT QDateTime StrToDateTime(const QString &text);
+
+} // namespace vorel

@@ -1,0 +1,53 @@
+#pragma once
+#include "common/vorelglobal.h"
+
+#include <QAbstractTableModel>
+#include <QPointer>
+
+namespace vorel {
+
+class TClientDataSet;
+
+// A grid model over a remote dataset: fetches packets lazily, shows display
+// labels, hides invisible fields, right-aligns numbers, formats money and
+// dates. Row r of the model is row r of the dataset's shown order; use
+// SyncFromView/CurrentIndexChanged to keep the current row in step.
+class VOREL_CORE_EXPORT TDataSetModel : public QAbstractTableModel
+{
+    Q_OBJECT
+public:
+    explicit TDataSetModel(QObject *parent = nullptr);
+    ~TDataSetModel() override;
+
+    void SetDataSet(TClientDataSet *ds);
+    TClientDataSet *DataSet() const { return m_ds; }
+    // Visible column -> field index.
+    int FieldIndexOfColumn(int column) const;
+    int ColumnOfField(int fieldIndex) const;
+    // Re-read the field properties (labels, visibility) after they changed.
+    void RefreshLayout();
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation o, int role = Qt::DisplayRole) const override;
+    bool canFetchMore(const QModelIndex &parent) const override;
+    void fetchMore(const QModelIndex &parent) override;
+
+public Q_SLOTS:
+    // The view moved to `row`: move the dataset there.
+    void SetCurrentRow(int row);
+
+Q_SIGNALS:
+    // The dataset moved to `row`: the view should follow.
+    void CurrentRowChanged(int row);
+
+private:
+    void reset();
+    QPointer<TClientDataSet> m_ds;
+    QList<int> m_columns; // visible column -> field index
+    int m_rowsShown = 0;
+    bool m_syncing = false;
+};
+
+} // namespace vorel

@@ -1,0 +1,370 @@
+#include "data/protocol.h"
+
+#include <QtEndian>
+#include <cstring>
+
+namespace vorel::proto {
+
+namespace {
+
+const QByteArray kMagic("VOREL");
+
+void writeRows(Writer &w, const RowBlock &block, int ncols)
+{
+    w.u32(quint32(block.rows.size()));
+    for (const QVariantList &row : block.rows) {
+        if (row.size() != ncols)
+            throw ProtocolError("row width does not match the columns");
+        for (const QVariant &v : row)
+            w.value(v);
+    }
+    w.u8(block.eof ? 1 : 0);
+}
+
+RowBlock readRows(Reader &r, int ncols)
+{
+    RowBlock block;
+    const quint32 n = r.u32();
+    // Every value takes at least one byte: a count beyond what is left is a lie.
+    if (ncols > 0 && qsizetype(n) * ncols > r.remaining())
+        throw ProtocolError("row count exceeds the frame");
+    if (ncols == 0 && n > 0)
+        throw ProtocolError("rows without columns");
+    block.rows.reserve(n);
+    for (quint32 i = 0; i < n; ++i) {
+        QVariantList row;
+        row.reserve(ncols);
+        for (int c = 0; c < ncols; ++c)
+            row.append(r.value());
+        block.rows.append(std::move(row));
+    }
+    block.eof = r.u8() != 0;
+    return block;
+}
+
+} // namespace
+
+qint64 toWireDateTime(const QDateTime &dt)
+{
+    // Oracle dates carry no zone: send the wall-clock reading as if it were UTC.
+    QDateTime naive(dt.date(), dt.time(), Qt::UTC);
+    return naive.toMSecsSinceEpoch();
+}
+
+QDateTime fromWireDateTime(qint64 ms)
+{
+    const QDateTime utc = QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
+    return QDateTime(utc.date(), utc.time(), Qt::LocalTime);
+}
+
+void Writer::u8(quint8 v) { m_data.append(char(v)); }
+
+void Writer::u16(quint16 v)
+{
+    char b[2];
+    qToBigEndian(v, b);
+    m_data.append(b, 2);
+}
+
+void Writer::u32(quint32 v)
+{
+    char b[4];
+    qToBigEndian(v, b);
+    m_data.append(b, 4);
+}
+
+void Writer::i32(qint32 v) { u32(quint32(v)); }
+
+void Writer::i64(qint64 v)
+{
+    char b[8];
+    qToBigEndian(quint64(v), b);
+    m_data.append(b, 8);
+}
+
+void Writer::f64(double v)
+{
+    quint64 bits;
+    std::memcpy(&bits, &v, 8);
+    i64(qint64(bits));
+}
+
+void Writer::text(const QString &s) { bytes(s.toUtf8()); }
+
+void Writer::bytes(const QByteArray &b)
+{
+    if (quint64(b.size()) > kMaxFrame)
+        throw ProtocolError("value larger than a frame");
+    u32(quint32(b.size()));
+    m_data.append(b);
+}
+
+void Writer::value(const QVariant &v)
+{
+    if (!v.isValid() || v.isNull()) {
+        u8(quint8(ValueType::Null));
+        return;
+    }
+    switch (v.typeId()) {
+    case QMetaType::Bool:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+        u8(quint8(ValueType::Integer));
+        i64(v.toLongLong());
+        return;
+    case QMetaType::Double:
+    case QMetaType::Float:
+        u8(quint8(ValueType::Float));
+        f64(v.toDouble());
+        return;
+    case QMetaType::QString:
+        u8(quint8(ValueType::Text));
+        text(v.toString());
+        return;
+    case QMetaType::QDateTime:
+        u8(quint8(ValueType::DateTime));
+        i64(toWireDateTime(v.toDateTime()));
+        return;
+    case QMetaType::QDate:
+        u8(quint8(ValueType::DateTime));
+        i64(toWireDateTime(QDateTime(v.toDate(), QTime(0, 0))));
+        return;
+    case QMetaType::QByteArray:
+        u8(quint8(ValueType::Blob));
+        bytes(v.toByteArray());
+        return;
+    default:
+        throw ProtocolError(std::string("value type not carried by the protocol: ") + v.typeName());
+    }
+}
+
+const char *Reader::take(qsizetype n)
+{
+    if (n < 0 || remaining() < n)
+        throw ProtocolError("truncated message");
+    const char *p = m_data.constData() + m_pos;
+    m_pos += n;
+    return p;
+}
+
+quint8 Reader::u8() { return quint8(*take(1)); }
+quint16 Reader::u16() { return qFromBigEndian<quint16>(take(2)); }
+quint32 Reader::u32() { return qFromBigEndian<quint32>(take(4)); }
+qint32 Reader::i32() { return qint32(u32()); }
+qint64 Reader::i64() { return qint64(qFromBigEndian<quint64>(take(8))); }
+
+double Reader::f64()
+{
+    const quint64 bits = quint64(i64());
+    double v;
+    std::memcpy(&v, &bits, 8);
+    return v;
+}
+
+QByteArray Reader::bytes()
+{
+    const quint32 n = u32();
+    if (qsizetype(n) > remaining())
+        throw ProtocolError("truncated message");
+    const char *p = take(qsizetype(n));
+    return QByteArray(p, qsizetype(n));
+}
+
+QString Reader::text() { return QString::fromUtf8(bytes()); }
+
+QVariant Reader::value()
+{
+    switch (ValueType(u8())) {
+    case ValueType::Null: return QVariant();
+    case ValueType::Integer: return QVariant(qlonglong(i64()));
+    case ValueType::Float: return QVariant(f64());
+    case ValueType::Text: return QVariant(text());
+    case ValueType::DateTime: return QVariant(fromWireDateTime(i64()));
+    case ValueType::Blob: return QVariant(bytes());
+    }
+    throw ProtocolError("unknown value tag");
+}
+
+QByteArray encode(const Message &m)
+{
+    Writer w;
+    w.u8(quint8(m.type));
+    w.u32(m.requestId);
+    switch (m.type) {
+    case MsgType::Hello:
+        w.u8('V'); w.u8('O'); w.u8('R'); w.u8('E'); w.u8('L');
+        w.u16(m.version);
+        break;
+    case MsgType::HelloOk:
+        w.u16(m.version);
+        break;
+    case MsgType::Call:
+        w.text(m.text);
+        if (m.args.size() > 0xffff)
+            throw ProtocolError("too many arguments");
+        w.u16(quint16(m.args.size()));
+        for (const QString &a : m.args)
+            w.text(a);
+        break;
+    case MsgType::CallResult:
+        w.value(m.value);
+        break;
+    case MsgType::Open:
+        w.text(m.text);
+        w.text(m.sql);
+        w.i32(m.count);
+        break;
+    case MsgType::OpenResult:
+        w.u32(m.cursor);
+        if (m.columns.size() > 0xffff)
+            throw ProtocolError("too many columns");
+        w.u16(quint16(m.columns.size()));
+        for (const Column &c : m.columns) {
+            w.text(c.name);
+            w.u8(quint8(c.type));
+            w.i32(c.size);
+        }
+        writeRows(w, m.rows, int(m.columns.size()));
+        break;
+    case MsgType::Fetch:
+        w.u32(m.cursor);
+        w.i32(m.count);
+        break;
+    case MsgType::Rows:
+        if (m.width < 0 || m.width > 0xffff)
+            throw ProtocolError("too many columns");
+        w.u16(quint16(m.width));
+        writeRows(w, m.rows, m.width);
+        break;
+    case MsgType::CloseCursor:
+        w.u32(m.cursor);
+        break;
+    case MsgType::Closed:
+        break;
+    case MsgType::Error:
+        w.text(m.text);
+        break;
+    default:
+        throw ProtocolError("unknown message type");
+    }
+    const QByteArray &payload = w.data();
+    if (quint64(payload.size()) > kMaxFrame)
+        throw ProtocolError("message larger than a frame");
+    QByteArray frame;
+    frame.reserve(kHeaderSize + payload.size());
+    char h[4];
+    qToBigEndian(quint32(payload.size()), h);
+    frame.append(h, 4);
+    frame.append(payload);
+    return frame;
+}
+
+Message decodePayload(const QByteArray &payload)
+{
+    Reader r(payload);
+    Message m;
+    m.type = MsgType(r.u8());
+    m.requestId = r.u32();
+    switch (m.type) {
+    case MsgType::Hello: {
+        QByteArray magic;
+        for (int i = 0; i < 5; ++i)
+            magic.append(char(r.u8()));
+        if (magic != kMagic)
+            throw ProtocolError("not a Vorel peer");
+        m.version = r.u16();
+        break;
+    }
+    case MsgType::HelloOk:
+        m.version = r.u16();
+        break;
+    case MsgType::Call: {
+        m.text = r.text();
+        const quint16 n = r.u16();
+        for (quint16 i = 0; i < n; ++i)
+            m.args.append(r.text());
+        break;
+    }
+    case MsgType::CallResult:
+        m.value = r.value();
+        break;
+    case MsgType::Open:
+        m.text = r.text();
+        m.sql = r.text();
+        m.count = r.i32();
+        break;
+    case MsgType::OpenResult: {
+        m.cursor = r.u32();
+        const quint16 n = r.u16();
+        for (quint16 i = 0; i < n; ++i) {
+            Column c;
+            c.name = r.text();
+            const quint8 t = r.u8();
+            if (t > quint8(ValueType::Blob))
+                throw ProtocolError("unknown column type");
+            c.type = ValueType(t);
+            c.size = r.i32();
+            m.columns.append(c);
+        }
+        m.rows = readRows(r, n);
+        break;
+    }
+    case MsgType::Fetch:
+        m.cursor = r.u32();
+        m.count = r.i32();
+        break;
+    case MsgType::Rows: {
+        m.width = r.u16();
+        m.rows = readRows(r, m.width);
+        break;
+    }
+    case MsgType::CloseCursor:
+        m.cursor = r.u32();
+        break;
+    case MsgType::Closed:
+        break;
+    case MsgType::Error:
+        m.text = r.text();
+        break;
+    default:
+        throw ProtocolError("unknown message type");
+    }
+    if (!r.atEnd())
+        throw ProtocolError("trailing bytes in message");
+    return m;
+}
+
+void FrameReader::feed(const QByteArray &data)
+{
+    m_buffer.append(data);
+    if (m_buffer.size() >= kHeaderSize) {
+        const quint32 len = qFromBigEndian<quint32>(m_buffer.constData());
+        if (len > m_max)
+            throw ProtocolError("frame exceeds the size limit");
+    }
+}
+
+std::optional<QByteArray> FrameReader::next()
+{
+    if (m_buffer.size() < kHeaderSize)
+        return std::nullopt;
+    const quint32 len = qFromBigEndian<quint32>(m_buffer.constData());
+    if (len > m_max)
+        throw ProtocolError("frame exceeds the size limit");
+    if (m_buffer.size() < kHeaderSize + qsizetype(len))
+        return std::nullopt;
+    QByteArray payload = m_buffer.mid(kHeaderSize, len);
+    m_buffer.remove(0, kHeaderSize + len);
+    // The next header may already be here; check its size now, not later.
+    if (m_buffer.size() >= kHeaderSize && qFromBigEndian<quint32>(m_buffer.constData()) > m_max)
+        throw ProtocolError("frame exceeds the size limit");
+    return payload;
+}
+
+} // namespace vorel::proto

@@ -1,0 +1,162 @@
+#pragma once
+// The wire protocol between the client and the application server. Client and
+// server both use this one definition.
+//
+// A frame is a 4-byte big-endian payload length followed by the payload. The
+// payload starts with the message type (1 byte) and the request id (4 bytes,
+// big-endian); the body follows. Values travel explicitly typed: NULL,
+// integer (int64), float (IEEE double), text (UTF-8), date-time (milliseconds
+// since 1970-01-01T00:00 of the naive date-time, int64) and blob. Texts and
+// blobs carry a 4-byte length. Nothing else is ever serialised.
+//
+// The first frame in each direction is the handshake: the client sends Hello
+// with the magic "VOREL" and its protocol version, the server answers HelloOk
+// (or Error and closes).
+
+#include "common/vorelglobal.h"
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QList>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+#include <optional>
+#include <stdexcept>
+
+namespace vorel::proto {
+
+constexpr quint16 kVersion = 1;
+constexpr int kHeaderSize = 4;
+// Hard limit of one frame's payload. Large enough for any binary we ship
+// through TBINS, small enough that a hostile length can't exhaust memory.
+constexpr quint32 kMaxFrame = 64u * 1024u * 1024u;
+
+enum class MsgType : quint8 {
+    Hello = 1,       // c->s: magic "VOREL", u16 version
+    HelloOk = 2,     // s->c: u16 version
+    Call = 10,       // c->s: text method, u16 n, n texts
+    CallResult = 11, // s->c: value (text or NULL)
+    Open = 20,       // c->s: text provider, text sql, i32 packet size (-1 = all)
+    OpenResult = 21, // s->c: u32 cursor, u16 ncols, cols(text name, u8 type, i32 size), rows
+    Fetch = 22,      // c->s: u32 cursor, i32 count (-1 = all)
+    Rows = 23,       // s->c: u16 width, rows
+    CloseCursor = 24,// c->s: u32 cursor
+    Closed = 25,     // s->c: empty
+    Error = 30,      // s->c: text message
+};
+
+// Value tags; also used as column types in OpenResult.
+enum class ValueType : quint8 {
+    Null = 0,
+    Integer = 1,
+    Float = 2,
+    Text = 3,
+    DateTime = 4,
+    Blob = 5,
+};
+
+// Thrown for anything malformed: the connection that produced it is ended.
+class VOREL_CORE_EXPORT ProtocolError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct VOREL_CORE_EXPORT Column {
+    QString name;
+    ValueType type = ValueType::Text;
+    qint32 size = 0; // display size hint in characters, 0 = unknown
+};
+
+// A block of rows: u32 nrows, then nrows * ncols values, then u8 eof.
+struct VOREL_CORE_EXPORT RowBlock {
+    QList<QVariantList> rows;
+    bool eof = true;
+};
+
+struct VOREL_CORE_EXPORT Message {
+    MsgType type = MsgType::Error;
+    quint32 requestId = 0;
+    // Only the members of the type in hand are meaningful.
+    quint16 version = kVersion;
+    QString text;          // Call: method; Open: provider; Error: message
+    QString sql;           // Open
+    QStringList args;      // Call
+    QVariant value;        // CallResult
+    qint32 count = -1;     // Open: packet size; Fetch: count
+    quint32 cursor = 0;    // OpenResult, Fetch, CloseCursor
+    QList<Column> columns; // OpenResult
+    RowBlock rows;         // OpenResult, Rows
+    int width = 0;         // Rows: values per row (the cursor's column count)
+};
+
+// Value coding. Accepted variant types: invalid/null, integral types, double,
+// QString, QDateTime (and QDate), QByteArray. Any other type throws
+// ProtocolError instead of guessing a representation.
+class VOREL_CORE_EXPORT Writer
+{
+public:
+    void u8(quint8 v);
+    void u16(quint16 v);
+    void u32(quint32 v);
+    void i32(qint32 v);
+    void i64(qint64 v);
+    void f64(double v);
+    void text(const QString &s);
+    void bytes(const QByteArray &b);
+    void value(const QVariant &v);
+    const QByteArray &data() const { return m_data; }
+
+private:
+    QByteArray m_data;
+};
+
+class VOREL_CORE_EXPORT Reader
+{
+public:
+    explicit Reader(const QByteArray &data) : m_data(data) {}
+    quint8 u8();
+    quint16 u16();
+    quint32 u32();
+    qint32 i32();
+    qint64 i64();
+    double f64();
+    QString text();
+    QByteArray bytes();
+    QVariant value();
+    bool atEnd() const { return m_pos == m_data.size(); }
+    qsizetype remaining() const { return m_data.size() - m_pos; }
+
+private:
+    const char *take(qsizetype n);
+    const QByteArray &m_data;
+    qsizetype m_pos = 0;
+};
+
+// Whole frames: header + payload.
+VOREL_CORE_EXPORT QByteArray encode(const Message &m);
+// Decodes one payload (without the header). Throws ProtocolError when the
+// payload is malformed or has bytes left over.
+VOREL_CORE_EXPORT Message decodePayload(const QByteArray &payload);
+
+// Incremental frame splitter: feed whatever arrived, take complete payloads.
+class VOREL_CORE_EXPORT FrameReader
+{
+public:
+    explicit FrameReader(quint32 maxFrame = kMaxFrame) : m_max(maxFrame) {}
+    // Throws ProtocolError as soon as a header announces more than the limit.
+    void feed(const QByteArray &data);
+    std::optional<QByteArray> next();
+    qsizetype buffered() const { return m_buffer.size(); }
+
+private:
+    QByteArray m_buffer;
+    quint32 m_max;
+};
+
+// Date-time coding, shared so both sides agree on the epoch.
+VOREL_CORE_EXPORT qint64 toWireDateTime(const QDateTime &dt);
+VOREL_CORE_EXPORT QDateTime fromWireDateTime(qint64 ms);
+
+} // namespace vorel::proto

@@ -1,0 +1,63 @@
+#pragma once
+// The real reference server, started for one test on 127.0.0.1 with a fresh
+// database and a trace file.
+#include <QJsonObject>
+#include <QList>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <memory>
+
+namespace vorel::test {
+
+class TestServer
+{
+public:
+    struct Options {
+        bool demo = true;               // init --demo
+        QStringList scripts;            // init --script FILE ...
+        QStringList databaseNames;      // empty: one unnamed --db; else NAME=FILE per name (copies)
+        QString advertise;              // --advertise
+    };
+    TestServer();
+    explicit TestServer(Options options);
+    ~TestServer();
+
+    // Creates the database(s) and starts the server; false with *error set
+    // when either fails.
+    bool start(QString *error = nullptr);
+    void stop();
+    bool running() const;
+
+    QString host() const { return QStringLiteral("127.0.0.1"); }
+    quint16 port() const { return m_port; }
+    QString dir() const;                       // the test's private folder
+    QString databaseFile(const QString &name = {}) const;
+    QString tracePath() const;
+
+    // Trace records written so far (one JSON object per request).
+    QList<QJsonObject> trace() const;
+    // The texts of the records after the last clearTrace(): for "open" the
+    // SQL text, for "call" the method followed by its arguments joined by
+    // "|" (e.g. "Login|1001|clave|DEMO|127.0.0.1").
+    QStringList texts() const;
+    void clearTrace();
+
+    // Runs SQLite SQL directly on a database file (checks and set-up);
+    // rows as lists of text (NULL as "<null>").
+    QList<QStringList> query(const QString &sql, const QString &name = {}) const;
+    void exec(const QString &sql, const QString &name = {}) const;
+
+    static QString serverProgram(); // path of vorel-server
+    static QString sqlProgram();    // path of vorel-sql
+
+private:
+    Options m_options;
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<QProcess> m_process;
+    quint16 m_port = 0;
+    qsizetype m_traceOffset = 0;
+};
+
+} // namespace vorel::test
