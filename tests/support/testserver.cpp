@@ -1,0 +1,293 @@
+#include "support/testserver.h"
+
+#include "common/exception.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonArray>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QRegularExpression>
+#include <QDeadlineTimer>
+#include <sqlite3.h>
+
+#include <map>
+
+namespace vorel::test {
+
+namespace {
+
+QString testTmpParent()
+{
+    const QString env = qEnvironmentVariable("VOREL_TEST_TMP");
+    if (env.isEmpty())
+        return QDir::tempPath();
+    QDir().mkpath(env);
+    return env;
+}
+
+std::unique_ptr<QTemporaryDir> makeTempDir()
+{
+    auto dir = std::make_unique<QTemporaryDir>(testTmpParent() + QStringLiteral("/vorel-XXXXXX"));
+    if (!dir->isValid())
+        return nullptr;
+    return dir;
+}
+
+// Runs "vorel-server init FILE [--demo] [--script ...]"; false with *error set.
+bool runInit(const QString &file, bool demo, const QStringList &scripts, QString *error)
+{
+    QStringList args{QStringLiteral("init"), file};
+    if (demo)
+        args << QStringLiteral("--demo");
+    for (const QString &s : scripts)
+        args << QStringLiteral("--script") << s;
+    QProcess p;
+    p.start(TestServer::serverProgram(), args);
+    if (!p.waitForStarted(30000)) {
+        *error = QStringLiteral("cannot start %1: %2").arg(TestServer::serverProgram(), p.errorString());
+        return false;
+    }
+    if (!p.waitForFinished(120000)) {
+        p.kill();
+        p.waitForFinished();
+        *error = QStringLiteral("init did not finish");
+        return false;
+    }
+    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
+        *error = QStringLiteral("init failed: ") + QString::fromUtf8(p.readAllStandardError())
+            + QString::fromUtf8(p.readAllStandardOutput());
+        return false;
+    }
+    return true;
+}
+
+// One initialised database per kind (demo or bare) per test process, copied
+// for each server: initialising the demo data takes a while.
+bool templateDatabase(bool demo, QString *path, QString *error)
+{
+    static QMutex mutex;
+    static std::unique_ptr<QTemporaryDir> dir;
+    static std::map<bool, QString> made;
+    QMutexLocker lock(&mutex);
+    if (auto it = made.find(demo); it != made.end()) {
+        *path = it->second;
+        return true;
+    }
+    if (!dir) {
+        dir = makeTempDir();
+        if (!dir) {
+            *error = QStringLiteral("cannot create a temporary folder");
+            return false;
+        }
+    }
+    const QString file = dir->filePath(demo ? QStringLiteral("template-demo.db") : QStringLiteral("template.db"));
+    if (!runInit(file, demo, {}, error))
+        return false;
+    made[demo] = file;
+    *path = file;
+    return true;
+}
+
+QString fileNameFor(const QString &name)
+{
+    return name.isEmpty() ? QStringLiteral("vorel.db") : name + QStringLiteral(".db");
+}
+
+struct Db {
+    sqlite3 *handle = nullptr;
+    explicit Db(const QString &file)
+    {
+        if (!QFileInfo::exists(file))
+            throw vorel::Exception(QStringLiteral("no database file ") + file);
+        if (sqlite3_open_v2(file.toUtf8().constData(), &handle, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
+            throw vorel::Exception(QStringLiteral("cannot open ") + file);
+        sqlite3_busy_timeout(handle, 10000);
+    }
+    ~Db() { sqlite3_close_v2(handle); }
+    [[noreturn]] void fail(const QString &sql) const
+    {
+        throw vorel::Exception(QString::fromUtf8(sqlite3_errmsg(handle)) + QStringLiteral(" in: ") + sql);
+    }
+};
+
+} // namespace
+
+TestServer::TestServer() : TestServer(Options{}) {}
+
+TestServer::TestServer(Options options) : m_options(std::move(options)) {}
+
+TestServer::~TestServer() { stop(); }
+
+QString TestServer::serverProgram() { return QStringLiteral(VOREL_BIN_DIR "/vorel-server"); }
+QString TestServer::sqlProgram() { return QStringLiteral(VOREL_BIN_DIR "/vorel-sql"); }
+
+QString TestServer::dir() const { return m_dir ? m_dir->path() : QString(); }
+
+QString TestServer::databaseFile(const QString &name) const
+{
+    if (m_options.databaseNames.isEmpty() || !name.isEmpty())
+        return QDir(dir()).filePath(fileNameFor(m_options.databaseNames.isEmpty() ? QString() : name));
+    return QDir(dir()).filePath(fileNameFor(m_options.databaseNames.first()));
+}
+
+QString TestServer::tracePath() const { return QDir(dir()).filePath(QStringLiteral("trace.jsonl")); }
+
+bool TestServer::start(QString *error)
+{
+    QString dummy;
+    QString &err = error ? *error : dummy;
+    stop();
+    m_dir = makeTempDir();
+    if (!m_dir) {
+        err = QStringLiteral("cannot create a temporary folder");
+        return false;
+    }
+    const QStringList names = m_options.databaseNames.isEmpty() ? QStringList{QString()} : m_options.databaseNames;
+    QStringList dbArgs;
+    for (const QString &name : names) {
+        const QString file = databaseFile(name);
+        if (m_options.scripts.isEmpty()) {
+            QString tpl;
+            if (!templateDatabase(m_options.demo, &tpl, &err))
+                return false;
+            if (!QFile::copy(tpl, file)) {
+                err = QStringLiteral("cannot copy the database to ") + file;
+                return false;
+            }
+        } else if (!runInit(file, m_options.demo, m_options.scripts, &err)) {
+            return false;
+        }
+        dbArgs << QStringLiteral("--db") << (name.isEmpty() ? file : name + QLatin1Char('=') + file);
+    }
+
+    QStringList args{QStringLiteral("serve")};
+    args << dbArgs << QStringLiteral("--listen") << QStringLiteral("127.0.0.1:0") << QStringLiteral("--trace")
+         << tracePath();
+    if (!m_options.advertise.isEmpty())
+        args << QStringLiteral("--advertise") << m_options.advertise;
+
+    m_process = std::make_unique<QProcess>();
+    m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process->start(serverProgram(), args);
+    if (!m_process->waitForStarted(30000)) {
+        err = QStringLiteral("cannot start %1: %2").arg(serverProgram(), m_process->errorString());
+        m_process.reset();
+        return false;
+    }
+    static const QRegularExpression listening(QStringLiteral("^listening on 127\\.0\\.0\\.1:(\\d+)\\s*$"));
+    QByteArray line;
+    QDeadlineTimer deadline(30000);
+    while (!m_process->canReadLine()) {
+        if (m_process->state() != QProcess::Running || deadline.hasExpired()
+            || !m_process->waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())))) {
+            if (m_process->canReadLine())
+                break;
+            err = QStringLiteral("the server did not report its port: ") + QString::fromUtf8(m_process->readAll());
+            stop();
+            return false;
+        }
+    }
+    line = m_process->readLine();
+    const auto match = listening.match(QString::fromUtf8(line));
+    if (!match.hasMatch()) {
+        err = QStringLiteral("unexpected first line from the server: ") + QString::fromUtf8(line);
+        stop();
+        return false;
+    }
+    m_port = quint16(match.captured(1).toUInt());
+    m_traceOffset = 0;
+    return true;
+}
+
+void TestServer::stop()
+{
+    if (m_process) {
+        if (m_process->state() != QProcess::NotRunning) {
+            m_process->terminate();
+            if (!m_process->waitForFinished(5000)) {
+                m_process->kill();
+                m_process->waitForFinished(5000);
+            }
+        }
+        m_process.reset();
+    }
+    m_port = 0;
+}
+
+bool TestServer::running() const { return m_process && m_process->state() == QProcess::Running; }
+
+QList<QJsonObject> TestServer::trace() const
+{
+    QList<QJsonObject> records;
+    QFile f(tracePath());
+    if (!f.open(QIODevice::ReadOnly))
+        return records;
+    const QList<QByteArray> lines = f.readAll().split('\n');
+    for (const QByteArray &l : lines) {
+        if (l.trimmed().isEmpty())
+            continue;
+        const QJsonDocument doc = QJsonDocument::fromJson(l);
+        if (doc.isObject())
+            records.append(doc.object());
+    }
+    return records;
+}
+
+QStringList TestServer::texts() const
+{
+    QStringList out;
+    const QList<QJsonObject> records = trace();
+    for (qsizetype i = m_traceOffset; i < records.size(); ++i) {
+        const QJsonObject &r = records[i];
+        if (r.value(QStringLiteral("kind")).toString() == QStringLiteral("open")) {
+            out << r.value(QStringLiteral("sql")).toString();
+        } else {
+            QStringList parts{r.value(QStringLiteral("method")).toString()};
+            for (const QJsonValue &a : r.value(QStringLiteral("args")).toArray())
+                parts << a.toString();
+            out << parts.join(QLatin1Char('|'));
+        }
+    }
+    return out;
+}
+
+void TestServer::clearTrace() { m_traceOffset = trace().size(); }
+
+QList<QStringList> TestServer::query(const QString &sql, const QString &name) const
+{
+    Db db(databaseFile(name));
+    sqlite3_stmt *stmt = nullptr;
+    const QByteArray utf8 = sql.toUtf8();
+    if (sqlite3_prepare_v2(db.handle, utf8.constData(), int(utf8.size()), &stmt, nullptr) != SQLITE_OK)
+        db.fail(sql);
+    QList<QStringList> rows;
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        QStringList row;
+        const int n = sqlite3_column_count(stmt);
+        for (int c = 0; c < n; ++c) {
+            if (sqlite3_column_type(stmt, c) == SQLITE_NULL)
+                row << QStringLiteral("<null>");
+            else
+                row << QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, c)),
+                                         sqlite3_column_bytes(stmt, c));
+        }
+        rows << row;
+    }
+    sqlite3_finalize(stmt);
+    if (rc != SQLITE_DONE)
+        db.fail(sql);
+    return rows;
+}
+
+void TestServer::exec(const QString &sql, const QString &name) const
+{
+    Db db(databaseFile(name));
+    if (sqlite3_exec(db.handle, sql.toUtf8().constData(), nullptr, nullptr, nullptr) != SQLITE_OK)
+        db.fail(sql);
+}
+
+} // namespace vorel::test
