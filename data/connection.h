@@ -55,11 +55,18 @@ public:
     void CloseCursor(quint32 cursor);
 
 Q_SIGNALS:
+    // The connection ended other than through Close(): the server went away
+    // or the stream broke. Emitted once per connection.
     void Disconnected();
 
 private:
     proto::Message roundTrip(proto::Message request);
+    proto::Message exchange(proto::Message &request);
     [[noreturn]] void failConnection(const QString &why);
+    [[noreturn]] void protocolFailure(const char *what);
+    void announceDrop();
+    void discardSocket(bool dropped);
+    QString endpoint() const;
 
     QString m_host;
     int m_port = 211;
@@ -68,6 +75,7 @@ private:
     std::unique_ptr<QTcpSocket> m_socket;
     std::unique_ptr<proto::FrameReader> m_frames;
     quint32 m_nextRequest = 1;
+    bool m_dropAnnounced = false;
 };
 
 } // namespace vorel

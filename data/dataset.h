@@ -1,5 +1,6 @@
 #pragma once
 #include "common/vorelglobal.h"
+#include "data/connection.h"
 #include "data/protocol.h"
 
 #include <QDateTime>
@@ -59,6 +60,7 @@ public:
     QString TextOf(const QVariant &v) const;
 
 private:
+    friend class TClientDataSet; // keeps fields across a reopen
     TClientDataSet *m_owner;
     int m_index;
     QString m_name;
@@ -89,7 +91,10 @@ public:
     int PacketRecords() const { return m_packetRecords; }
     void SetPacketRecords(int n) { m_packetRecords = n; }
 
-    void Open();   // runs the SELECT; the first row becomes current
+    // Runs the SELECT; the first row becomes current. Fields whose name the
+    // new result still has are kept (same object, same presentation
+    // properties); the others are freed.
+    void Open();
     void Close();  // frees the server cursor; no-op when closed
     bool Active() const { return m_active; }
 
@@ -129,9 +134,10 @@ Q_SIGNALS:
 private:
     friend class TField;
     QVariant currentValue(int field) const;
-    void appendRows(proto::RowBlock &&block);
+    void appendRows(proto::RowBlock &&block, bool notify = true);
     void rebuildOrder();
     void checkActive(const char *op) const;
+    void releaseCursor();
 
     QString m_provider;
     QPointer<TSocketConnection> m_connection;

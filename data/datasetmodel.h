@@ -41,13 +41,20 @@ public Q_SLOTS:
 Q_SIGNALS:
     // The dataset moved to `row`: the view should follow.
     void CurrentRowChanged(int row);
+    // Fetching the next packet for the view failed; no further packets are
+    // asked for until the model is reset. Carries the failure's message.
+    void FetchFailed(const QString &message);
 
 private:
     void reset();
+    void rowsAppended(int first, int last);
     QPointer<TClientDataSet> m_ds;
     QList<int> m_columns; // visible column -> field index
     int m_rowsShown = 0;
     bool m_syncing = false;
+    bool m_fetchFailed = false;
+    int m_notifying = 0;        // inside begin/end of a model change
+    bool m_fetchQueued = false;
 };
 
 } // namespace vorel

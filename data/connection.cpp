@@ -1,0 +1,253 @@
+#include "data/connection.h"
+
+#include "common/exception.h"
+
+#include <QDeadlineTimer>
+#include <QTcpSocket>
+
+namespace vorel {
+
+using proto::Message;
+using proto::MsgType;
+
+TSocketConnection::TSocketConnection(QObject *owner) : QObject(owner) {}
+
+TSocketConnection::~TSocketConnection()
+{
+    if (m_socket) {
+        m_socket->disconnect(this);
+        m_socket->abort();
+    }
+}
+
+QString TSocketConnection::endpoint() const
+{
+    return m_host + QLatin1Char(':') + QString::number(m_port);
+}
+
+bool TSocketConnection::Connected() const
+{
+    return m_socket && m_socket->state() == QAbstractSocket::ConnectedState;
+}
+
+void TSocketConnection::Open()
+{
+    if (Connected())
+        return;
+    discardSocket(false);
+
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->connectToHost(m_host, quint16(m_port));
+    if (m_port <= 0 || m_port > 0xffff || !socket->waitForConnected(m_timeoutMs)) {
+        const QString reason = m_port <= 0 || m_port > 0xffff
+            ? QStringLiteral("puerto no válido")
+            : socket->errorString();
+        socket->abort();
+        throw Exception(QStringLiteral("No se puede conectar con el servidor de aplicaciones %1: %2")
+                            .arg(endpoint(), reason));
+    }
+    // Calls wait with blocking reads; the signal only tells listeners about
+    // a drop noticed while the event loop runs between calls.
+    connect(socket.get(), &QTcpSocket::disconnected, this, &TSocketConnection::announceDrop);
+    m_socket = std::move(socket);
+    m_frames = std::make_unique<proto::FrameReader>();
+    m_dropAnnounced = false;
+    m_nextRequest = 1;
+
+    Message hello;
+    hello.type = MsgType::Hello;
+    hello.version = proto::kVersion;
+    const Message reply = exchange(hello);
+    if (reply.type == MsgType::Error) {
+        // The server refuses the session and closes its side.
+        discardSocket(false);
+        throw Exception(reply.text);
+    }
+    if (reply.type != MsgType::HelloOk)
+        protocolFailure("respuesta inesperada al saludo");
+    if (reply.version != proto::kVersion) {
+        discardSocket(false);
+        throw Exception(QStringLiteral("El servidor de aplicaciones %1 usa otra versión del protocolo (%2, se esperaba %3)")
+                            .arg(endpoint())
+                            .arg(reply.version)
+                            .arg(proto::kVersion));
+    }
+}
+
+void TSocketConnection::Close()
+{
+    discardSocket(false);
+}
+
+QString TSocketConnection::Call(const QString &method, const QStringList &args)
+{
+    Message m;
+    m.type = MsgType::Call;
+    m.text = method;
+    m.args = args;
+    const Message reply = roundTrip(m);
+    if (reply.type != MsgType::CallResult)
+        protocolFailure("respuesta inesperada a una llamada");
+    if (reply.value.isNull())
+        return QString();
+    if (reply.value.typeId() == QMetaType::QByteArray)
+        return QString::fromUtf8(reply.value.toByteArray());
+    return reply.value.toString();
+}
+
+TSocketConnection::OpenReply TSocketConnection::OpenCursor(const QString &provider, const QString &sql,
+                                                           int packetRecords)
+{
+    Message m;
+    m.type = MsgType::Open;
+    m.text = provider;
+    m.sql = sql;
+    m.count = packetRecords <= 0 ? -1 : packetRecords;
+    Message reply = roundTrip(m);
+    if (reply.type != MsgType::OpenResult)
+        protocolFailure("respuesta inesperada a una apertura");
+    OpenReply r;
+    r.cursor = reply.cursor;
+    r.columns = std::move(reply.columns);
+    r.rows = std::move(reply.rows);
+    return r;
+}
+
+proto::RowBlock TSocketConnection::Fetch(quint32 cursor, int count)
+{
+    Message m;
+    m.type = MsgType::Fetch;
+    m.cursor = cursor;
+    m.count = count <= 0 ? -1 : count;
+    Message reply = roundTrip(m);
+    if (reply.type != MsgType::Rows)
+        protocolFailure("respuesta inesperada a una lectura");
+    return std::move(reply.rows);
+}
+
+void TSocketConnection::CloseCursor(quint32 cursor)
+{
+    Message m;
+    m.type = MsgType::CloseCursor;
+    m.cursor = cursor;
+    const Message reply = roundTrip(m);
+    if (reply.type != MsgType::Closed)
+        protocolFailure("respuesta inesperada a un cierre");
+}
+
+proto::Message TSocketConnection::roundTrip(proto::Message request)
+{
+    if (!m_socket)
+        throw Exception(QStringLiteral("No hay conexión con el servidor de aplicaciones %1").arg(endpoint()));
+    if (m_socket->state() != QAbstractSocket::ConnectedState)
+        failConnection(QStringLiteral("Se perdió la conexión con el servidor de aplicaciones %1").arg(endpoint()));
+    Message reply = exchange(request);
+    if (reply.type == MsgType::Error)
+        throw Exception(reply.text);
+    return reply;
+}
+
+proto::Message TSocketConnection::exchange(proto::Message &request)
+{
+    request.requestId = m_nextRequest++;
+    if (m_nextRequest == 0)
+        m_nextRequest = 1;
+
+    QByteArray frame;
+    try {
+        frame = proto::encode(request);
+    } catch (const proto::ProtocolError &e) {
+        // Nothing was sent: the session is still sound.
+        throw Exception(QStringLiteral("Petición no válida para el servidor de aplicaciones: %1")
+                            .arg(QString::fromUtf8(e.what())));
+    }
+
+    const QDeadlineTimer deadline(m_timeoutMs);
+    const QString lost = QStringLiteral("Se perdió la conexión con el servidor de aplicaciones %1").arg(endpoint());
+    const QString late = QStringLiteral("El servidor de aplicaciones %1 no respondió a tiempo").arg(endpoint());
+
+    if (m_socket->write(frame) != frame.size())
+        failConnection(lost);
+    while (m_socket->bytesToWrite() > 0) {
+        if (!m_socket->waitForBytesWritten(int(qMax<qint64>(0, deadline.remainingTime())))) {
+            if (m_socket->state() != QAbstractSocket::ConnectedState)
+                failConnection(lost);
+            if (deadline.hasExpired())
+                failConnection(late);
+        }
+    }
+
+    for (;;) {
+        std::optional<QByteArray> payload;
+        try {
+            const QByteArray chunk = m_socket->readAll();
+            if (!chunk.isEmpty())
+                m_frames->feed(chunk);
+            payload = m_frames->next();
+        } catch (const proto::ProtocolError &e) {
+            protocolFailure(e.what());
+        }
+        if (payload) {
+            Message reply;
+            try {
+                reply = proto::decodePayload(*payload);
+            } catch (const proto::ProtocolError &e) {
+                protocolFailure(e.what());
+            }
+            // Answers come in order, one per request; anything else means the
+            // two sides no longer agree on the stream.
+            if (reply.requestId != request.requestId
+                && !(reply.type == MsgType::Error && reply.requestId == 0))
+                protocolFailure("respuesta a otra petición");
+            return reply;
+        }
+        if (m_socket->state() != QAbstractSocket::ConnectedState)
+            failConnection(lost);
+        if (deadline.hasExpired())
+            failConnection(late);
+        if (!m_socket->waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())))) {
+            if (m_socket->bytesAvailable() > 0)
+                continue;
+            if (m_socket->state() != QAbstractSocket::ConnectedState)
+                failConnection(lost);
+            if (deadline.hasExpired())
+                failConnection(late);
+        }
+    }
+}
+
+void TSocketConnection::failConnection(const QString &why)
+{
+    discardSocket(true);
+    throw Exception(why);
+}
+
+void TSocketConnection::protocolFailure(const char *what)
+{
+    failConnection(QStringLiteral("Error de protocolo con el servidor de aplicaciones %1: %2")
+                       .arg(endpoint(), QString::fromUtf8(what)));
+}
+
+void TSocketConnection::announceDrop()
+{
+    if (m_dropAnnounced)
+        return;
+    m_dropAnnounced = true;
+    Q_EMIT Disconnected();
+}
+
+void TSocketConnection::discardSocket(bool dropped)
+{
+    m_frames.reset();
+    if (!m_socket)
+        return;
+    QTcpSocket *socket = m_socket.release();
+    socket->disconnect(this);
+    socket->abort();
+    // The socket may be inside one of its own signals; let the loop free it.
+    socket->deleteLater();
+    if (dropped)
+        announceDrop();
+}
+
+} // namespace vorel

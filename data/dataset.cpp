@@ -1,0 +1,585 @@
+#include "data/dataset.h"
+
+#include "common/exception.h"
+#include "data/connection.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <algorithm>
+#include <cmath>
+
+namespace vorel {
+
+namespace {
+
+QString g_shortDateFormat = QStringLiteral("DD/MM/YYYY");
+
+TFieldType fieldTypeOf(proto::ValueType t)
+{
+    switch (t) {
+    case proto::ValueType::Integer: return TFieldType::Integer;
+    case proto::ValueType::Float: return TFieldType::Float;
+    case proto::ValueType::Text: return TFieldType::String;
+    case proto::ValueType::DateTime: return TFieldType::DateTime;
+    case proto::ValueType::Blob: return TFieldType::Blob;
+    case proto::ValueType::Null: break;
+    }
+    return TFieldType::Unknown;
+}
+
+int defaultWidth(TFieldType t, qint32 size)
+{
+    if (size > 0)
+        return size;
+    switch (t) {
+    case TFieldType::Integer: return 10;
+    case TFieldType::Float: return 10;
+    case TFieldType::DateTime: return 18;
+    case TFieldType::String: return 20;
+    default: return 10;
+    }
+}
+
+bool isIntegral(const QVariant &v)
+{
+    switch (v.typeId()) {
+    case QMetaType::Bool:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::Long:
+    case QMetaType::ULong:
+    case QMetaType::LongLong:
+    case QMetaType::ULongLong:
+    case QMetaType::Short:
+    case QMetaType::UShort:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool isFloating(const QVariant &v)
+{
+    return v.typeId() == QMetaType::Double || v.typeId() == QMetaType::Float;
+}
+
+bool isNull(const QVariant &v) { return !v.isValid() || v.isNull(); }
+
+// Date-time as the day count the desktop tradition uses for dates held in
+// floating-point: days since 1899-12-30, the time as the fraction.
+double dateTimeAsDays(const QDateTime &dt)
+{
+    static const QDate epoch(1899, 12, 30);
+    const double days = double(epoch.daysTo(dt.date()));
+    return days + double(dt.time().msecsSinceStartOfDay()) / 86400000.0;
+}
+
+QString formatFloat(double d)
+{
+    if (std::isnan(d) || std::isinf(d))
+        return QString::number(d);
+    // Fifteen significant digits drop the noise of binary fractions
+    // (0.1 + 0.2 reads 0.3) and never show trailing zeros.
+    return QString::number(d, 'g', 15);
+}
+
+// Sort rank of a value's kind, so mixed columns still order consistently.
+int kindRank(const QVariant &v)
+{
+    if (isNull(v))
+        return 0;
+    if (isIntegral(v) || isFloating(v))
+        return 1;
+    switch (v.typeId()) {
+    case QMetaType::QDateTime:
+    case QMetaType::QDate:
+        return 2;
+    case QMetaType::QString:
+        return 3;
+    default:
+        return 4;
+    }
+}
+
+int compareValues(const QVariant &a, const QVariant &b)
+{
+    const int ra = kindRank(a);
+    const int rb = kindRank(b);
+    if (ra != rb)
+        return ra < rb ? -1 : 1;
+    switch (ra) {
+    case 0:
+        return 0;
+    case 1:
+        if (isIntegral(a) && isIntegral(b)) {
+            const qint64 x = a.toLongLong(), y = b.toLongLong();
+            return x < y ? -1 : (x > y ? 1 : 0);
+        } else {
+            const double x = a.toDouble(), y = b.toDouble();
+            return x < y ? -1 : (x > y ? 1 : 0);
+        }
+    case 2: {
+        const QDateTime x = a.toDateTime(), y = b.toDateTime();
+        return x < y ? -1 : (x > y ? 1 : 0);
+    }
+    case 3:
+        return QString::compare(a.toString(), b.toString(), Qt::CaseInsensitive);
+    default: {
+        const QByteArray x = a.toByteArray(), y = b.toByteArray();
+        return x < y ? -1 : (x > y ? 1 : 0);
+    }
+    }
+}
+
+// "DD/MM/YYYY" style (letters in any case, m for month) to Qt's pattern.
+// Letters that are not date tokens are quoted so Qt reads them literally.
+QString qtDatePattern(const QString &format, bool lenient)
+{
+    QString out;
+    for (qsizetype i = 0; i < format.size();) {
+        const QChar c = format.at(i);
+        const QChar lc = c.toLower();
+        qsizetype run = 1;
+        while (i + run < format.size() && format.at(i + run).toLower() == lc)
+            ++run;
+        if (lc == QLatin1Char('d') || lc == QLatin1Char('m') || lc == QLatin1Char('y')) {
+            QChar q = lc == QLatin1Char('m') ? QLatin1Char('M') : lc;
+            qsizetype n = run;
+            if (lc == QLatin1Char('y'))
+                n = run <= 2 ? 2 : 4;
+            else if (lenient && run == 2)
+                n = 1; // reading accepts "1/2/2024" as well as "01/02/2024"
+            out += QString(n, q);
+        } else if (c.isLetter()) {
+            out += QLatin1Char('\'') + format.mid(i, run) + QLatin1Char('\'');
+        } else if (c == QLatin1Char('\'')) {
+            out += QStringLiteral("''");
+            run = 1;
+        } else {
+            out += format.mid(i, run);
+        }
+        i += run;
+    }
+    return out;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Date format
+
+void SetShortDateFormat(const QString &format) { g_shortDateFormat = format; }
+
+QString ShortDateFormat() { return g_shortDateFormat; }
+
+QString DateTimeToStr(const QDateTime &dt)
+{
+    if (!dt.isValid())
+        return QString();
+    QString s = dt.date().toString(qtDatePattern(g_shortDateFormat, false));
+    const QTime t = dt.time();
+    if (t.hour() != 0 || t.minute() != 0 || t.second() != 0)
+        s += QLatin1Char(' ') + t.toString(QStringLiteral("hh:mm:ss"));
+    return s;
+}
+
+QDateTime StrToDateTime(const QString &text)
+{
+    const QString s = text.simplified();
+    if (s.isEmpty())
+        return QDateTime();
+    const QString date = qtDatePattern(g_shortDateFormat, true);
+    const int sp = int(s.indexOf(QLatin1Char(' ')));
+    const QDate d = QDate::fromString(sp < 0 ? s : s.left(sp), date);
+    if (!d.isValid())
+        return QDateTime();
+    if (sp < 0)
+        return QDateTime(d, QTime(0, 0));
+    const QString timeText = s.mid(sp + 1);
+    for (const char *pattern : {"H:m:s", "H:m"}) {
+        const QTime t = QTime::fromString(timeText, QLatin1String(pattern));
+        if (t.isValid())
+            return QDateTime(d, t);
+    }
+    return QDateTime();
+}
+
+// ---------------------------------------------------------------------------
+// TField
+
+TField::TField(TClientDataSet *owner, int index, const proto::Column &column)
+    : m_owner(owner),
+      m_index(index),
+      m_name(column.name),
+      m_displayWidth(defaultWidth(fieldTypeOf(column.type), column.size)),
+      m_type(fieldTypeOf(column.type))
+{
+}
+
+QVariant TField::AsVariant() const
+{
+    return m_owner ? m_owner->currentValue(m_index) : QVariant();
+}
+
+bool TField::IsNull() const { return isNull(AsVariant()); }
+
+QString TField::AsString() const { return TextOf(AsVariant()); }
+
+QString TField::TextOf(const QVariant &v) const
+{
+    if (isNull(v))
+        return QString();
+    if (isIntegral(v))
+        return QString::number(v.toLongLong());
+    if (isFloating(v))
+        return formatFloat(v.toDouble());
+    switch (v.typeId()) {
+    case QMetaType::QDateTime:
+        return DateTimeToStr(v.toDateTime());
+    case QMetaType::QDate:
+        return DateTimeToStr(QDateTime(v.toDate(), QTime(0, 0)));
+    case QMetaType::QByteArray:
+        return QString::fromUtf8(v.toByteArray());
+    default:
+        return v.toString();
+    }
+}
+
+double TField::AsFloat() const
+{
+    const QVariant v = AsVariant();
+    if (isNull(v))
+        return 0.0;
+    if (isIntegral(v) || isFloating(v))
+        return v.toDouble();
+    if (v.typeId() == QMetaType::QDateTime)
+        return dateTimeAsDays(v.toDateTime());
+    const QString s = TextOf(v).trimmed();
+    bool ok = false;
+    const double d = s.toDouble(&ok);
+    if (!ok)
+        throw Exception(QStringLiteral("'%1' is not a valid floating point value").arg(s));
+    return d;
+}
+
+qint64 TField::AsInteger() const
+{
+    const QVariant v = AsVariant();
+    if (isNull(v))
+        return 0;
+    if (isIntegral(v))
+        return v.toLongLong();
+    if (isFloating(v))
+        return qRound64(v.toDouble());
+    if (v.typeId() == QMetaType::QDateTime)
+        return qint64(std::floor(dateTimeAsDays(v.toDateTime())));
+    const QString s = TextOf(v).trimmed();
+    bool ok = false;
+    const qint64 n = s.toLongLong(&ok);
+    if (!ok)
+        throw Exception(QStringLiteral("'%1' is not a valid integer value").arg(s));
+    return n;
+}
+
+QByteArray TField::AsBytes() const
+{
+    const QVariant v = AsVariant();
+    if (isNull(v))
+        return QByteArray();
+    if (v.typeId() == QMetaType::QByteArray)
+        return v.toByteArray();
+    return TextOf(v).toUtf8();
+}
+
+void TField::SaveToFile(const QString &path) const
+{
+    const QByteArray data = AsBytes();
+    // QSaveFile writes beside the target and renames over it on commit.
+    QSaveFile file(path);
+    file.setDirectWriteFallback(false);
+    if (!file.open(QIODevice::WriteOnly))
+        throw Exception(QStringLiteral("No se puede crear el archivo %1: %2").arg(path, file.errorString()));
+    if (file.write(data) != data.size()) {
+        const QString why = file.errorString();
+        file.cancelWriting();
+        throw Exception(QStringLiteral("No se puede escribir el archivo %1: %2").arg(path, why));
+    }
+    if (!file.commit())
+        throw Exception(QStringLiteral("No se puede escribir el archivo %1: %2").arg(path, file.errorString()));
+}
+
+// ---------------------------------------------------------------------------
+// TClientDataSet
+
+TClientDataSet::TClientDataSet(QObject *owner) : QObject(owner) {}
+
+TClientDataSet::~TClientDataSet()
+{
+    try {
+        Close();
+    } catch (...) {
+        // A destructor must not throw; the server frees the cursor with the session.
+    }
+}
+
+void TClientDataSet::SetRemoteServer(TSocketConnection *c) { m_connection = c; }
+
+void TClientDataSet::checkActive(const char *op) const
+{
+    if (!m_active)
+        throw Exception(QStringLiteral("%1: Cannot perform this operation on a closed dataset")
+                            .arg(QString::fromLatin1(op)));
+}
+
+void TClientDataSet::Open()
+{
+    if (m_active)
+        return;
+    if (!m_connection)
+        throw Exception(QStringLiteral("%1: falta la conexión con el servidor de aplicaciones")
+                            .arg(m_provider.isEmpty() ? objectName() : m_provider));
+    if (m_provider.isEmpty())
+        throw Exception(QStringLiteral("Falta el nombre del proveedor de datos"));
+
+    TSocketConnection::OpenReply reply = m_connection->OpenCursor(m_provider, m_commandText, m_packetRecords);
+
+    // Fields of the same name survive a reopen with their presentation
+    // properties, so pointers held by the client stay valid.
+    std::vector<std::unique_ptr<TField>> fields;
+    fields.reserve(reply.columns.size());
+    for (int i = 0; i < reply.columns.size(); ++i) {
+        const proto::Column &col = reply.columns.at(i);
+        auto same = std::find_if(m_fields.begin(), m_fields.end(), [&](const std::unique_ptr<TField> &f) {
+            return f && f->m_name.compare(col.name, Qt::CaseInsensitive) == 0;
+        });
+        if (same != m_fields.end()) {
+            std::unique_ptr<TField> f = std::move(*same);
+            f->m_index = i;
+            f->m_name = col.name;
+            f->m_type = fieldTypeOf(col.type);
+            fields.push_back(std::move(f));
+        } else {
+            fields.push_back(std::make_unique<TField>(this, i, col));
+        }
+    }
+    m_fields = std::move(fields);
+
+    m_rows.clear();
+    m_order.clear();
+    m_cursor = reply.cursor;
+    m_serverEof = false;
+    m_active = true;
+    try {
+        // Listeners hear of the first rows through AfterOpen, not row by row.
+        appendRows(std::move(reply.rows), false);
+        // A first packet may legitimately be empty while more is pending.
+        while (m_rows.empty() && !m_serverEof)
+            appendRows(m_connection->Fetch(m_cursor, m_packetRecords), false);
+    } catch (...) {
+        m_active = false;
+        releaseCursor();
+        m_rows.clear();
+        m_order.clear();
+        throw;
+    }
+    m_current = m_rows.empty() ? -1 : 0;
+    m_eof = m_rows.empty();
+    Q_EMIT AfterOpen();
+    Q_EMIT AfterScroll(this);
+}
+
+void TClientDataSet::releaseCursor()
+{
+    const quint32 cursor = m_cursor;
+    m_cursor = 0;
+    if (cursor == 0 || !m_connection || !m_connection->Connected())
+        return;
+    try {
+        m_connection->CloseCursor(cursor);
+    } catch (const Exception &) {
+        // Closing must always succeed locally; a server that already dropped
+        // the cursor (or the session) has nothing left to free.
+    }
+}
+
+void TClientDataSet::Close()
+{
+    if (!m_active)
+        return;
+    m_active = false;
+    releaseCursor();
+    m_rows.clear();
+    m_order.clear();
+    m_current = -1;
+    m_eof = true;
+    m_serverEof = true;
+    Q_EMIT AfterClose();
+}
+
+void TClientDataSet::First()
+{
+    checkActive("First");
+    m_current = m_rows.empty() ? -1 : 0;
+    m_eof = m_rows.empty();
+    Q_EMIT AfterScroll(this);
+}
+
+void TClientDataSet::Next()
+{
+    checkActive("Next");
+    if (m_eof)
+        return;
+    if (m_current + 1 >= int(m_order.size()) && !m_serverEof)
+        FetchMore();
+    if (m_current + 1 < int(m_order.size())) {
+        ++m_current;
+        Q_EMIT AfterScroll(this);
+    } else {
+        m_eof = true;
+    }
+}
+
+bool TClientDataSet::Eof() const { return !m_active || m_eof; }
+
+bool TClientDataSet::IsEmpty() const { return !m_active || m_rows.empty(); }
+
+int TClientDataSet::RecNo() const { return m_active && m_current >= 0 ? m_current + 1 : 0; }
+
+void TClientDataSet::MoveTo(int row)
+{
+    checkActive("MoveTo");
+    if (row < 0 || row >= int(m_order.size()))
+        throw Exception(QStringLiteral("Fila %1 fuera de rango").arg(row));
+    m_eof = false;
+    if (row == m_current)
+        return;
+    m_current = row;
+    Q_EMIT AfterScroll(this);
+}
+
+TField *TClientDataSet::Fields(int index) const
+{
+    if (index < 0 || index >= int(m_fields.size()))
+        throw Exception(QStringLiteral("List index out of bounds (%1)").arg(index));
+    return m_fields[size_t(index)].get();
+}
+
+TField *TClientDataSet::FindField(const QString &name) const
+{
+    for (const auto &f : m_fields)
+        if (f->m_name.compare(name, Qt::CaseInsensitive) == 0)
+            return f.get();
+    return nullptr;
+}
+
+TField *TClientDataSet::FieldByName(const QString &name) const
+{
+    TField *f = FindField(name);
+    if (!f)
+        throw Exception(QStringLiteral("Field '%1' not found").arg(name));
+    return f;
+}
+
+void TClientDataSet::SetIndexFieldNames(const QString &names)
+{
+    const QString trimmed = names.trimmed();
+    if (m_active) {
+        for (const QString &n : trimmed.split(QLatin1Char(';'), Qt::SkipEmptyParts))
+            FieldByName(n.trimmed());
+    }
+    m_indexFieldNames = trimmed;
+    if (!m_active)
+        return;
+    rebuildOrder();
+    Q_EMIT RowsReordered();
+}
+
+bool TClientDataSet::FetchMore()
+{
+    if (!m_active || m_serverEof)
+        return false;
+    const int before = int(m_rows.size());
+    if (!m_connection)
+        throw Exception(QStringLiteral("%1: falta la conexión con el servidor de aplicaciones").arg(m_provider));
+    appendRows(m_connection->Fetch(m_cursor, m_packetRecords));
+    return int(m_rows.size()) > before;
+}
+
+void TClientDataSet::FetchAll()
+{
+    while (FetchMore()) {
+    }
+}
+
+QVariant TClientDataSet::ValueAt(int row, int field) const
+{
+    if (!m_active || row < 0 || row >= int(m_order.size()) || field < 0 || field >= int(m_fields.size()))
+        return QVariant();
+    const QVariantList &r = m_rows[size_t(m_order[size_t(row)])];
+    return field < r.size() ? r.at(field) : QVariant();
+}
+
+QVariant TClientDataSet::currentValue(int field) const { return ValueAt(m_current, field); }
+
+void TClientDataSet::appendRows(proto::RowBlock &&block, bool notify)
+{
+    const int width = int(m_fields.size());
+    for (const QVariantList &r : block.rows)
+        if (r.size() != width)
+            throw Exception(QStringLiteral("El servidor de aplicaciones envió filas de %1 columnas en lugar de %2")
+                                .arg(r.size())
+                                .arg(width));
+    const int before = int(m_rows.size());
+    for (QVariantList &r : block.rows)
+        m_rows.push_back(std::move(r));
+    // A packet that brings nothing ends the walk even if the server did not
+    // say so; asking again would never finish.
+    m_serverEof = block.eof || block.rows.isEmpty();
+    const int after = int(m_rows.size());
+    if (after == before)
+        return;
+    if (m_indexFieldNames.isEmpty()) {
+        for (int i = before; i < after; ++i)
+            m_order.push_back(i);
+        if (notify)
+            Q_EMIT RowsAppended(before, after - 1);
+    } else {
+        rebuildOrder();
+        if (notify)
+            Q_EMIT RowsReordered();
+    }
+}
+
+void TClientDataSet::rebuildOrder()
+{
+    const int record = m_current >= 0 && m_current < int(m_order.size()) ? m_order[size_t(m_current)] : -1;
+
+    m_order.resize(m_rows.size());
+    for (size_t i = 0; i < m_order.size(); ++i)
+        m_order[i] = int(i);
+
+    QList<int> keys;
+    for (const QString &n : m_indexFieldNames.split(QLatin1Char(';'), Qt::SkipEmptyParts))
+        if (const TField *f = FindField(n.trimmed()))
+            keys.append(f->Index());
+    if (!keys.isEmpty()) {
+        std::stable_sort(m_order.begin(), m_order.end(), [&](int a, int b) {
+            const QVariantList &ra = m_rows[size_t(a)];
+            const QVariantList &rb = m_rows[size_t(b)];
+            for (int k : keys) {
+                const int c = compareValues(ra.at(k), rb.at(k));
+                if (c != 0)
+                    return c < 0;
+            }
+            return false;
+        });
+    }
+
+    if (record >= 0) {
+        const auto it = std::find(m_order.begin(), m_order.end(), record);
+        m_current = int(it - m_order.begin());
+    }
+}
+
+} // namespace vorel

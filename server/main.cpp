@@ -1,0 +1,214 @@
+// vorel-server: the reference application server over SQLite.
+//
+//   vorel-server serve --db [NAME=]FILE ... [--listen HOST:PORT] [--advertise HOST] [--trace FILE]
+//   vorel-server init FILE [--demo] [--script FILE.sql ...] [--force]
+#include "server/dialect.h"
+#include "server/oraerrors.h"
+#include "server/schema.h"
+#include "server/server.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <cstdio>
+#include <sqlite3.h>
+
+using namespace vorel::server;
+
+namespace {
+
+const char kUsage[] =
+    "usage: vorel-server serve --db [NAME=]FILE ... [--listen HOST:PORT] [--advertise HOST] [--trace FILE]\n"
+    "       vorel-server init FILE [--demo] [--script FILE.sql ...] [--force]\n";
+
+int fail(const QString &message)
+{
+    const QByteArray text = ("vorel-server: " + message + '\n').toLocal8Bit();
+    std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
+    return 1;
+}
+
+int usage(const QString &message)
+{
+    fail(message);
+    std::fputs(kUsage, stderr);
+    return 2;
+}
+
+void removeDatabase(const QString &file)
+{
+    QFile::remove(file);
+    QFile::remove(file + QStringLiteral("-wal"));
+    QFile::remove(file + QStringLiteral("-shm"));
+    QFile::remove(file + QStringLiteral("-journal"));
+}
+
+// Builds the database under a temporary name and renames it into place only
+// when everything succeeded, so a failed run leaves no half-made database
+// and, with --force, keeps the old one.
+int initDatabase(const QString &file, bool demo, const QStringList &scripts, bool force)
+{
+    if (QFileInfo::exists(file) && !force)
+        return fail(QStringLiteral("%1 already exists (use --force to replace it)").arg(file));
+    QStringList scriptTexts;
+    for (const QString &path : scripts) {
+        QFile f(path);
+        if (!f.open(QIODevice::ReadOnly))
+            return fail(QStringLiteral("cannot read %1: %2").arg(path, f.errorString()));
+        scriptTexts << QString::fromUtf8(f.readAll());
+    }
+    const QString building = file + QStringLiteral(".init");
+    removeDatabase(building);
+    sqlite3 *db = nullptr;
+    if (sqlite3_open_v2(building.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr)
+        != SQLITE_OK) {
+        const QString why = QString::fromUtf8(sqlite3_errmsg(db));
+        sqlite3_close_v2(db);
+        return fail(QStringLiteral("cannot create %1: %2").arg(building, why));
+    }
+    QString error;
+    try {
+        if (sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr) != SQLITE_OK)
+            throw OraError(QString::fromUtf8(sqlite3_errmsg(db)));
+        registerOracleFunctions(db);
+        createSchema(db);
+        if (demo)
+            fillDemo(db);
+        for (int i = 0; i < scripts.size(); ++i) {
+            try {
+                runScript(db, scriptTexts[i]);
+            } catch (const OraError &e) {
+                throw OraError(scripts[i] + QStringLiteral(": ") + e.message());
+            }
+        }
+    } catch (const OraError &e) {
+        error = e.message();
+    } catch (const std::exception &e) {
+        error = QString::fromUtf8(e.what());
+    }
+    sqlite3_close_v2(db);
+    if (!error.isEmpty()) {
+        removeDatabase(building);
+        return fail(error);
+    }
+    if (force)
+        removeDatabase(file);
+    if (!QFile::rename(building, file)) {
+        removeDatabase(building);
+        return fail(QStringLiteral("cannot create %1").arg(file));
+    }
+    return 0;
+}
+
+int init(const QStringList &args)
+{
+    QString file;
+    QStringList scripts;
+    bool demo = false;
+    bool force = false;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString &a = args[i];
+        if (a == QLatin1String("--demo")) {
+            demo = true;
+        } else if (a == QLatin1String("--force")) {
+            force = true;
+        } else if (a == QLatin1String("--script")) {
+            if (++i >= args.size())
+                return usage(QStringLiteral("--script needs a file"));
+            scripts << args[i];
+        } else if (a.startsWith(QLatin1String("--")) || !file.isEmpty()) {
+            return usage(QStringLiteral("unexpected argument: ") + a);
+        } else {
+            file = a;
+        }
+    }
+    if (file.isEmpty())
+        return usage(QStringLiteral("init needs a database file"));
+    return initDatabase(file, demo, scripts, force);
+}
+
+int serve(QCoreApplication &app, const QStringList &args)
+{
+    ServerConfig config;
+    QString listen = QStringLiteral("127.0.0.1:211");
+    QString tracePath;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString &a = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (a == QLatin1String("--db") && hasValue) {
+            const QString value = args[++i];
+            const qsizetype eq = value.indexOf(QLatin1Char('='));
+            ServerConfig::Db db;
+            if (eq > 0) {
+                db.name = value.left(eq);
+                db.file = value.mid(eq + 1);
+            } else {
+                db.file = value;
+            }
+            if (!QFileInfo(db.file).isFile())
+                return fail(QStringLiteral("no database file %1 (create it with vorel-server init)").arg(db.file));
+            config.databases.append(db);
+        } else if (a == QLatin1String("--listen") && hasValue) {
+            listen = args[++i];
+        } else if (a == QLatin1String("--advertise") && hasValue) {
+            config.advertise = args[++i];
+        } else if (a == QLatin1String("--trace") && hasValue) {
+            tracePath = args[++i];
+        } else {
+            return usage(QStringLiteral("unexpected argument: ") + a);
+        }
+    }
+    if (config.databases.isEmpty())
+        return usage(QStringLiteral("serve needs at least one --db"));
+
+    const qsizetype colon = listen.lastIndexOf(QLatin1Char(':'));
+    bool portOk = false;
+    const uint port = colon < 0 ? 0 : listen.mid(colon + 1).toUInt(&portOk);
+    QString hostText = colon < 0 ? QString() : listen.left(colon);
+    if (hostText.startsWith(QLatin1Char('[')) && hostText.endsWith(QLatin1Char(']')))
+        hostText = hostText.mid(1, hostText.size() - 2);
+    QHostAddress host;
+    if (hostText == QLatin1String("localhost"))
+        host = QHostAddress(QHostAddress::LocalHost);
+    else if (hostText.isEmpty() || hostText == QLatin1String("*"))
+        host = QHostAddress(QHostAddress::Any);
+    else
+        host = QHostAddress(hostText);
+    if (!portOk || port > 65535 || host.isNull())
+        return usage(QStringLiteral("--listen expects HOST:PORT, not ") + listen);
+
+    Trace trace;
+    if (!tracePath.isEmpty()) {
+        QString error;
+        if (!trace.open(tracePath, &error))
+            return fail(QStringLiteral("cannot write the trace %1: %2").arg(tracePath, error));
+        config.trace = &trace;
+    }
+
+    Server server(config);
+    if (!server.listen(host, quint16(port)))
+        return fail(QStringLiteral("cannot listen on %1: %2").arg(listen, server.errorString()));
+    const QByteArray line =
+        ("listening on " + server.serverAddress().toString() + ':' + QString::number(server.serverPort()) + '\n')
+            .toUtf8();
+    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+    std::fflush(stdout);
+    return app.exec();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QStringList args = app.arguments().mid(1);
+    if (args.isEmpty())
+        return usage(QStringLiteral("a command is needed"));
+    const QString command = args.takeFirst();
+    if (command == QLatin1String("serve"))
+        return serve(app, args);
+    if (command == QLatin1String("init"))
+        return init(args);
+    return usage(QStringLiteral("unknown command: ") + command);
+}

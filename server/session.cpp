@@ -1,0 +1,308 @@
+#include "server/session.h"
+
+#include "common/exception.h"
+#include "server/database.h"
+#include "server/oraerrors.h"
+#include "server/server.h"
+
+#include <QHostAddress>
+#include <QTcpSocket>
+#include <cstdio>
+
+namespace vorel::server {
+
+using proto::Message;
+using proto::MsgType;
+
+namespace {
+
+const char kBadLogin[] = "Usuario o contraseña incorrectos";
+const char kNoSession[] = "Sesión no iniciada: llame primero a Login";
+
+const QStringList &providers()
+{
+    static const QStringList names{QStringLiteral("dspMain"), QStringLiteral("dspBin"), QStringLiteral("dspModulo"),
+                                   QStringLiteral("dspq0"),   QStringLiteral("dspq1"),  QStringLiteral("dspCmd")};
+    return names;
+}
+
+bool is(const QString &name, const char *expected)
+{
+    return name.compare(QLatin1String(expected), Qt::CaseInsensitive) == 0;
+}
+
+Message replyTo(const Message &request, MsgType type)
+{
+    Message m;
+    m.type = type;
+    m.requestId = request.requestId;
+    return m;
+}
+
+Message errorReply(quint32 requestId, const QString &text)
+{
+    Message m;
+    m.type = MsgType::Error;
+    m.requestId = requestId;
+    m.text = text;
+    return m;
+}
+
+void argumentCount(const QString &method, const QStringList &args, int expected)
+{
+    if (args.size() != expected)
+        throw vorel::Exception(QStringLiteral("%1 requiere %2 argumento(s) y recibió %3")
+                                   .arg(method)
+                                   .arg(expected)
+                                   .arg(args.size()));
+}
+
+void log(const QString &line)
+{
+    const QByteArray text = line.toLocal8Bit() + '\n';
+    std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
+    std::fflush(stderr);
+}
+
+} // namespace
+
+Session::Session(qintptr socketDescriptor, int id, const ServerConfig *config)
+    : m_descriptor(socketDescriptor), m_id(id), m_config(config)
+{
+}
+
+Session::~Session() = default;
+
+void Session::start()
+{
+    m_socket = new QTcpSocket(this);
+    connect(m_socket, &QTcpSocket::readyRead, this, &Session::onReadyRead);
+    connect(m_socket, &QTcpSocket::disconnected, this, &Session::onDisconnected);
+    if (!m_socket->setSocketDescriptor(m_descriptor)) {
+        log(QStringLiteral("session %1: cannot take over the connection: %2").arg(m_id).arg(m_socket->errorString()));
+        finish();
+        return;
+    }
+    // Bytes may have arrived before the socket was ours.
+    if (m_socket->bytesAvailable() > 0)
+        onReadyRead();
+}
+
+QString Session::peer() const
+{
+    if (!m_socket)
+        return QString();
+    return m_socket->peerAddress().toString() + QLatin1Char(':') + QString::number(m_socket->peerPort());
+}
+
+void Session::onReadyRead()
+{
+    try {
+        while (!m_closing && m_socket->bytesAvailable() > 0) {
+            m_frames.feed(m_socket->read(1 << 20));
+            while (!m_closing) {
+                const std::optional<QByteArray> payload = m_frames.next();
+                if (!payload)
+                    break;
+                handle(proto::decodePayload(*payload));
+            }
+        }
+    } catch (const proto::ProtocolError &e) {
+        drop(QString::fromUtf8(e.what()));
+    }
+}
+
+void Session::handle(const Message &request)
+{
+    if (!m_greeted) {
+        if (request.type != MsgType::Hello)
+            throw proto::ProtocolError("the connection must start with Hello");
+        if (request.version != proto::kVersion) {
+            send(errorReply(request.requestId,
+                            QStringLiteral("Versión de protocolo no admitida: %1 (el servidor usa la %2)")
+                                .arg(request.version)
+                                .arg(proto::kVersion)));
+            drop(QStringLiteral("protocol version %1 not supported").arg(request.version));
+            return;
+        }
+        Message ok = replyTo(request, MsgType::HelloOk);
+        ok.version = proto::kVersion;
+        m_greeted = true;
+        send(ok);
+        return;
+    }
+
+    Trace *trace = m_config->trace;
+    switch (request.type) {
+    case MsgType::Call:
+        if (trace)
+            trace->call(m_id, request.text, request.args);
+        break;
+    case MsgType::Open:
+        if (trace)
+            trace->open(m_id, request.text, request.sql);
+        break;
+    case MsgType::Fetch:
+    case MsgType::CloseCursor:
+        break;
+    default:
+        throw proto::ProtocolError("message type not accepted from a client");
+    }
+
+    Message reply;
+    try {
+        reply = dispatch(request);
+    } catch (const OraError &e) {
+        reply = errorReply(request.requestId, e.message());
+    } catch (const vorel::Exception &e) {
+        reply = errorReply(request.requestId, e.message());
+    } catch (const std::exception &e) {
+        reply = errorReply(request.requestId, QString::fromUtf8(e.what()));
+    } catch (...) {
+        reply = errorReply(request.requestId, QStringLiteral("Error interno del servidor"));
+    }
+    send(reply);
+}
+
+Message Session::dispatch(const Message &request)
+{
+    if (request.type == MsgType::Call && is(request.text, "dServer"))
+        return call(request);
+    if (request.type == MsgType::Call && is(request.text, "Login"))
+        return call(request);
+    if (!m_db)
+        throw vorel::Exception(QString::fromUtf8(kNoSession));
+
+    switch (request.type) {
+    case MsgType::Call:
+        return call(request);
+    case MsgType::Open: {
+        if (!providers().contains(request.text, Qt::CaseInsensitive))
+            throw vorel::Exception(QStringLiteral("Proveedor desconocido: ") + request.text);
+        Database::OpenResult result = m_db->openCursor(request.sql, request.count);
+        Message m = replyTo(request, MsgType::OpenResult);
+        m.cursor = result.cursor;
+        m.columns = std::move(result.columns);
+        m.rows = std::move(result.rows);
+        return m;
+    }
+    case MsgType::Fetch: {
+        Message m = replyTo(request, MsgType::Rows);
+        m.rows = m_db->fetch(request.cursor, request.count, &m.width);
+        return m;
+    }
+    case MsgType::CloseCursor:
+        m_db->closeCursor(request.cursor);
+        return replyTo(request, MsgType::Closed);
+    default:
+        throw proto::ProtocolError("message type not accepted from a client");
+    }
+}
+
+Message Session::call(const Message &request)
+{
+    const QString &method = request.text;
+    const QStringList &args = request.args;
+    Message result = replyTo(request, MsgType::CallResult);
+    if (is(method, "dServer")) {
+        QString host = m_config->advertise;
+        if (host.isEmpty()) {
+            const QHostAddress local = m_socket->localAddress();
+            bool v4 = false;
+            const quint32 ip = local.toIPv4Address(&v4);
+            host = v4 ? QHostAddress(ip).toString() : local.toString();
+        }
+        result.value = host;
+    } else if (is(method, "Login")) {
+        login(args);
+    } else if (is(method, "MenIni")) {
+        result.value = m_db->greeting();
+    } else if (is(method, "StartTran")) {
+        m_db->begin();
+    } else if (is(method, "CommitTran")) {
+        m_db->commit();
+    } else if (is(method, "RollBackTran")) {
+        m_db->rollback();
+    } else if (is(method, "EjeDir")) {
+        argumentCount(method, args, 1);
+        m_db->executeDirect(args.first());
+    } else {
+        throw vorel::Exception(QStringLiteral("Método desconocido: ") + method);
+    }
+    return result;
+}
+
+void Session::login(const QStringList &args)
+{
+    argumentCount(QStringLiteral("Login"), args, 4);
+    if (m_db)
+        throw vorel::Exception(QStringLiteral("La sesión ya está iniciada para el usuario ") + m_user);
+    const QString &user = args[0];
+    const QString &password = args[1];
+    const QString &database = args[2];
+    const QString file = m_config->fileFor(database);
+    if (file.isEmpty())
+        throw vorel::Exception(QStringLiteral("Base de datos desconocida: ") + database);
+    auto db = std::make_unique<Database>(file);
+    if (!db->checkUser(user, password))
+        throw vorel::Exception(QString::fromUtf8(kBadLogin));
+    db->startSession(user);
+    m_db = std::move(db);
+    m_user = user.trimmed();
+}
+
+void Session::send(const Message &reply)
+{
+    if (!m_socket || m_closing)
+        return;
+    QByteArray frame;
+    try {
+        frame = proto::encode(reply);
+    } catch (const proto::ProtocolError &e) {
+        // Too large for one frame, or a value the wire cannot carry: a cursor
+        // whose first packet never arrives is of no use to the client.
+        if (reply.type == MsgType::OpenResult && m_db)
+            m_db->closeCursor(reply.cursor);
+        frame = proto::encode(errorReply(reply.requestId, QStringLiteral("No se puede enviar la respuesta: ")
+                                                              + QString::fromUtf8(e.what())));
+    }
+    m_socket->write(frame);
+}
+
+void Session::drop(const QString &reason)
+{
+    if (m_closing)
+        return;
+    log(QStringLiteral("session %1 (%2): %3; closing the connection").arg(m_id).arg(peer(), reason));
+    send(errorReply(0, QStringLiteral("Conexión cerrada por el servidor: ") + reason));
+    m_closing = true;
+    m_socket->flush();
+    // May emit disconnected() at once, which ends the session.
+    m_socket->disconnectFromHost();
+    if (m_socket && m_socket->state() == QAbstractSocket::UnconnectedState)
+        onDisconnected();
+}
+
+void Session::onDisconnected()
+{
+    if (m_db && m_db->inTransaction())
+        log(QStringLiteral("session %1 (user %2): connection lost; its open transaction is rolled back")
+                .arg(m_id)
+                .arg(m_user));
+    finish();
+}
+
+void Session::finish()
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    m_closing = true;
+    m_db.reset();
+    if (m_socket)
+        m_socket->deleteLater();
+    m_socket = nullptr;
+    Q_EMIT finished();
+}
+
+} // namespace vorel::server

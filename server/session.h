@@ -1,0 +1,56 @@
+#pragma once
+// One client connection: handshake, login, and the requests of the session,
+// answered in order on the session's own thread (see server.h).
+#include "data/protocol.h"
+
+#include <QObject>
+#include <QString>
+#include <memory>
+
+class QTcpSocket;
+
+namespace vorel::server {
+
+class Database;
+struct ServerConfig;
+
+class Session : public QObject
+{
+    Q_OBJECT
+public:
+    Session(qintptr socketDescriptor, int id, const ServerConfig *config);
+    ~Session() override;
+
+    // Runs on the session's thread: takes over the socket.
+    void start();
+
+Q_SIGNALS:
+    // The connection is over and the session's database closed.
+    void finished();
+
+private:
+    void onReadyRead();
+    void onDisconnected();
+    void handle(const proto::Message &request);
+    proto::Message dispatch(const proto::Message &request);
+    proto::Message call(const proto::Message &request);
+    void login(const QStringList &args);
+    void send(const proto::Message &reply);
+    // Ends the connection after input the protocol does not allow.
+    void drop(const QString &reason);
+    void finish();
+    QString peer() const;
+
+    const qintptr m_descriptor;
+    const int m_id;
+    const ServerConfig *m_config;
+    QTcpSocket *m_socket = nullptr;
+    proto::FrameReader m_frames;
+    bool m_greeted = false;
+    bool m_closing = false;
+    bool m_finished = false;
+    std::unique_ptr<Database> m_db;
+    QString m_user;
+};
+
+} // namespace vorel::server

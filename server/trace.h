@@ -1,0 +1,32 @@
+#pragma once
+// The request log of a running server: one JSON object per line, in arrival
+// order, written whole and flushed so a reader never sees half a record.
+#include <QFile>
+#include <QMutex>
+#include <QString>
+#include <QStringList>
+
+class QJsonObject;
+
+namespace vorel::server {
+
+class Trace
+{
+public:
+    // Starts a fresh log at `path`; false with *error set when it cannot.
+    bool open(const QString &path, QString *error);
+    bool enabled() const { return m_file.isOpen(); }
+
+    // Texts are logged verbatim: SQL keeps its line ends, arguments their
+    // every character (passwords included).
+    void open(int session, const QString &provider, const QString &sql);
+    void call(int session, const QString &method, const QStringList &args);
+
+private:
+    void write(const QJsonObject &record);
+
+    QMutex m_mutex;
+    QFile m_file;
+};
+
+} // namespace vorel::server

@@ -1,0 +1,116 @@
+#pragma once
+// A server with one table of known rows and a logged-in connection to it.
+#include "common/exception.h"
+#include "data/connection.h"
+#include "support/testserver.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+namespace vorel::test {
+
+// TDATOS: ID 1..120 in order of arrival. Known values:
+//   PRECIO: row 1 12.5, row 2 3, row 3 1234567.25; NULL every 17th row;
+//           otherwise (ID * 37) % 101 + 0.5 so text order differs from numeric.
+//   NOMBRE: NULL every 15th row, otherwise one of kNames by ID % size.
+//   FECHA:  2024-01-(ID % 28 + 1); rows whose ID is a multiple of 10 carry 13:45:10.
+//   DATOS:  row 1 the bytes 0..255, row 2 "Ñandú" as UTF-8 text, else NULL.
+inline const QStringList kNames{QStringLiteral("beta"), QStringLiteral("Alfa"), QStringLiteral("gamma"),
+                                QStringLiteral("ALFA"), QStringLiteral("Delta"), QStringLiteral("Ñandú"),
+                                QStringLiteral("alfa")};
+constexpr int kRowCount = 120;
+
+inline QString nombreOf(int id) { return id % 15 == 0 ? QString() : kNames.at(id % kNames.size()); }
+
+inline QByteArray allBytes()
+{
+    QByteArray b;
+    for (int i = 0; i < 256; ++i)
+        b.append(char(i));
+    return b;
+}
+
+inline QString dataScript()
+{
+    QString s = QStringLiteral(
+        "INSERT INTO TUSUARIOS (USUA_Usua, USUA_Nombre, USUA_Paswd) VALUES (1, 'Prueba', 'clave');\n"
+        "CREATE TABLE TDATOS (ID NUMBER(8) NOT NULL, NOMBRE VARCHAR2(40), PRECIO NUMBER(12,2), FECHA DATE, "
+        "DATOS BLOB);\n");
+    for (int id = 1; id <= kRowCount; ++id) {
+        QString precio;
+        if (id == 1)
+            precio = QStringLiteral("12.5");
+        else if (id == 2)
+            precio = QStringLiteral("3");
+        else if (id == 3)
+            precio = QStringLiteral("1234567.25");
+        else if (id % 17 == 0)
+            precio = QStringLiteral("NULL");
+        else
+            precio = QString::number((id * 37) % 101) + QStringLiteral(".5");
+        const QString nombre = nombreOf(id).isNull() ? QStringLiteral("NULL") : QLatin1Char('\'') + nombreOf(id) + QLatin1Char('\'');
+        QString fecha = QStringLiteral("2024-01-%1").arg(id % 28 + 1, 2, 10, QLatin1Char('0'));
+        fecha += id % 10 == 0 ? QStringLiteral(" 13:45:10") : QStringLiteral(" 00:00:00");
+        QString datos = QStringLiteral("NULL");
+        if (id == 1)
+            datos = QStringLiteral("X'") + QString::fromLatin1(allBytes().toHex()) + QLatin1Char('\'');
+        else if (id == 2)
+            datos = QStringLiteral("'Ñandú'");
+        s += QStringLiteral("INSERT INTO TDATOS VALUES (%1, %2, %3, '%4', %5);\n").arg(id).arg(nombre, precio, fecha, datos);
+    }
+    return s;
+}
+
+inline const QString kSelectAll = QStringLiteral("SELECT ID, NOMBRE, PRECIO, FECHA, DATOS FROM TDATOS ORDER BY ID");
+
+// Starts the server (once per test program) and opens logged-in connections.
+class DataFixture
+{
+public:
+    bool start()
+    {
+        if (m_server && m_server->running())
+            return true;
+        if (!m_scripts.isValid())
+            return false;
+        const QString script = m_scripts.filePath(QStringLiteral("datos.sql"));
+        QFile f(script);
+        if (!f.open(QIODevice::WriteOnly))
+            return false;
+        f.write(dataScript().toUtf8());
+        f.close();
+        TestServer::Options o;
+        o.demo = false;
+        o.scripts = QStringList{script};
+        m_server = std::make_unique<TestServer>(o);
+        QString error;
+        if (!m_server->start(&error)) {
+            qWarning("%s", qPrintable(error));
+            return false;
+        }
+        return true;
+    }
+
+    TestServer &server() { return *m_server; }
+
+    std::unique_ptr<TSocketConnection> connect()
+    {
+        auto c = std::make_unique<TSocketConnection>();
+        c->SetHost(m_server->host());
+        c->SetPort(m_server->port());
+        c->SetTimeout(30000);
+        c->Open();
+        c->Call(QStringLiteral("Login"),
+                {QStringLiteral("1"), QStringLiteral("clave"), QStringLiteral("PRUEBA"), QStringLiteral("127.0.0.1")});
+        return c;
+    }
+
+private:
+    QTemporaryDir m_scripts;
+    std::unique_ptr<TestServer> m_server;
+};
+
+} // namespace vorel::test

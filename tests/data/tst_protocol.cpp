@@ -1,0 +1,266 @@
+#include "data/protocol.h"
+
+#include <QPoint>
+#include <QTest>
+#include <QtEndian>
+#include <limits>
+
+using namespace vorel::proto;
+
+namespace {
+
+QByteArray payloadOf(const QByteArray &frame) { return frame.mid(kHeaderSize); }
+
+QByteArray frameOf(const QByteArray &payload)
+{
+    char h[4];
+    qToBigEndian(quint32(payload.size()), h);
+    return QByteArray(h, 4) + payload;
+}
+
+Message sampleOpenResult()
+{
+    Message m;
+    m.type = MsgType::OpenResult;
+    m.requestId = 77;
+    m.cursor = 5;
+    m.columns = {Column{QStringLiteral("ID"), ValueType::Integer, 8},
+                 Column{QStringLiteral("NOMBRE"), ValueType::Text, 40},
+                 Column{QStringLiteral("DATOS"), ValueType::Blob, 0}};
+    for (int i = 0; i < 3; ++i)
+        m.rows.rows.append(QVariantList{qlonglong(i), QStringLiteral("fila %1").arg(i), QByteArray(i, 'x')});
+    m.rows.eof = false;
+    return m;
+}
+
+} // namespace
+
+class TstProtocol : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void valuesRoundTrip_data();
+    void valuesRoundTrip();
+    void dateKeepsWallClock();
+    void unsupportedValueRefused();
+    void messagesRoundTrip();
+    void framesSplitAnywhere();
+    void oversizedHeaderRejectedEarly();
+    void malformedPayloadsRejected_data();
+    void malformedPayloadsRejected();
+    void everyTruncationRejected();
+};
+
+void TstProtocol::valuesRoundTrip_data()
+{
+    QTest::addColumn<QVariant>("value");
+    QTest::newRow("null") << QVariant();
+    QTest::newRow("int64 max") << QVariant(std::numeric_limits<qlonglong>::max());
+    QTest::newRow("int64 min") << QVariant(std::numeric_limits<qlonglong>::min());
+    QTest::newRow("zero") << QVariant(qlonglong(0));
+    QTest::newRow("float") << QVariant(1234567.25);
+    QTest::newRow("negative tiny float") << QVariant(-1e-300);
+    QTest::newRow("text") << QVariant(QStringLiteral("Ñandú — año 2024 €"));
+    QTest::newRow("empty text") << QVariant(QString(""));
+    QTest::newRow("date-time") << QVariant(QDateTime(QDate(2024, 3, 15), QTime(14, 30, 15, 250)));
+    QTest::newRow("empty blob") << QVariant(QByteArray(""));
+    QByteArray bin;
+    for (int i = 0; i < 256; ++i)
+        bin.append(char(i));
+    QTest::newRow("binary blob") << QVariant(bin);
+}
+
+void TstProtocol::valuesRoundTrip()
+{
+    QFETCH(QVariant, value);
+    Message m;
+    m.type = MsgType::CallResult;
+    m.requestId = 9;
+    m.value = value;
+    const Message back = decodePayload(payloadOf(encode(m)));
+    QCOMPARE(back.type, MsgType::CallResult);
+    QCOMPARE(back.requestId, 9u);
+    if (!value.isValid()) {
+        QVERIFY(back.value.isNull());
+        return;
+    }
+    QCOMPARE(back.value.typeId(), value.typeId());
+    QCOMPARE(back.value, value);
+    if (value.typeId() == QMetaType::QByteArray || value.typeId() == QMetaType::QString)
+        QVERIFY(!back.value.isNull()); // empty is not NULL
+}
+
+void TstProtocol::dateKeepsWallClock()
+{
+    // A plain date travels as midnight of that day whatever the local zone.
+    Writer w;
+    w.value(QVariant(QDate(2023, 12, 31)));
+    Reader r(w.data());
+    const QDateTime dt = r.value().toDateTime();
+    QCOMPARE(dt.date(), QDate(2023, 12, 31));
+    QCOMPARE(dt.time(), QTime(0, 0));
+}
+
+void TstProtocol::unsupportedValueRefused()
+{
+    Writer w;
+    QVERIFY_THROWS_EXCEPTION(ProtocolError, w.value(QVariant(QPoint(1, 2))));
+    Message m;
+    m.type = MsgType::CallResult;
+    m.value = QVariant(QPoint(1, 2));
+    QVERIFY_THROWS_EXCEPTION(ProtocolError, encode(m));
+}
+
+void TstProtocol::messagesRoundTrip()
+{
+    Message call;
+    call.type = MsgType::Call;
+    call.requestId = 0xfffffffe;
+    call.text = QStringLiteral("Login");
+    call.args = {QStringLiteral("1001"), QStringLiteral("clave ñ"), QString(), QStringLiteral("127.0.0.1")};
+    Message back = decodePayload(payloadOf(encode(call)));
+    QCOMPARE(back.requestId, call.requestId);
+    QCOMPARE(back.text, call.text);
+    QCOMPARE(back.args, call.args);
+
+    Message open;
+    open.type = MsgType::Open;
+    open.text = QStringLiteral("dspq1");
+    open.sql = QStringLiteral("SELECT 1\r\nFROM DUAL");
+    open.count = 2;
+    back = decodePayload(payloadOf(encode(open)));
+    QCOMPARE(back.text, open.text);
+    QCOMPARE(back.sql, open.sql);
+    QCOMPARE(back.count, 2);
+
+    const Message res = sampleOpenResult();
+    back = decodePayload(payloadOf(encode(res)));
+    QCOMPARE(back.cursor, 5u);
+    QCOMPARE(back.columns.size(), 3);
+    QCOMPARE(back.columns[1].name, QStringLiteral("NOMBRE"));
+    QCOMPARE(back.columns[1].type, ValueType::Text);
+    QCOMPARE(back.columns[1].size, 40);
+    QCOMPARE(back.rows.rows, res.rows.rows);
+    QCOMPARE(back.rows.eof, false);
+
+    Message error;
+    error.type = MsgType::Error;
+    error.text = QStringLiteral("ORA-00942: table or view does not exist");
+    QCOMPARE(decodePayload(payloadOf(encode(error))).text, error.text);
+
+    // A row whose width disagrees with the columns is never sent.
+    Message bad = sampleOpenResult();
+    bad.rows.rows[1].removeLast();
+    QVERIFY_THROWS_EXCEPTION(ProtocolError, encode(bad));
+}
+
+void TstProtocol::framesSplitAnywhere()
+{
+    Message call;
+    call.type = MsgType::Call;
+    call.text = QStringLiteral("EjeDir");
+    call.args = {QStringLiteral("DELETE FROM TDATOS")};
+    const QByteArray stream = encode(sampleOpenResult()) + encode(call);
+    const QByteArray first = payloadOf(encode(sampleOpenResult()));
+
+    auto collect = [](FrameReader &fr, QList<QByteArray> &out) {
+        while (auto p = fr.next())
+            out.append(*p);
+    };
+
+    {
+        FrameReader fr;
+        QList<QByteArray> got;
+        for (char c : stream) {
+            fr.feed(QByteArray(1, c));
+            collect(fr, got);
+        }
+        QCOMPARE(got.size(), 2);
+        QCOMPARE(got[0], first);
+        QCOMPARE(decodePayload(got[1]).args, call.args);
+        QCOMPARE(fr.buffered(), 0);
+    }
+    for (qsizetype cut = 0; cut <= stream.size(); ++cut) {
+        FrameReader fr;
+        QList<QByteArray> got;
+        fr.feed(stream.left(cut));
+        collect(fr, got);
+        fr.feed(stream.mid(cut));
+        collect(fr, got);
+        QCOMPARE(got.size(), 2);
+        QCOMPARE(got[0], first);
+        QCOMPARE(decodePayload(got[1]).text, QStringLiteral("EjeDir"));
+    }
+}
+
+void TstProtocol::oversizedHeaderRejectedEarly()
+{
+    // Only the header has arrived: the reader must refuse it now, before
+    // buffering (or allocating) anything of the announced size.
+    FrameReader fr;
+    char h[4];
+    qToBigEndian(quint32(kMaxFrame + 1), h);
+    QVERIFY_THROWS_EXCEPTION(ProtocolError, fr.feed(QByteArray(h, 4)));
+
+    FrameReader split;
+    split.feed(QByteArray(h, 2));
+    QVERIFY(!split.next());
+    QVERIFY_THROWS_EXCEPTION(ProtocolError, split.feed(QByteArray(h + 2, 2)));
+
+    // A huge header right behind a good frame is refused when the good one is taken.
+    FrameReader behind(1024);
+    qToBigEndian(quint32(0xffffffffu), h);
+    QByteArray good = encode(sampleOpenResult());
+    behind.feed(good + QByteArray(h, 4));
+    QVERIFY_THROWS_EXCEPTION(ProtocolError, behind.next());
+
+    // The limit is the reader's own: a smaller one is honoured.
+    FrameReader small(16);
+    QVERIFY_THROWS_EXCEPTION(ProtocolError, small.feed(good));
+}
+
+void TstProtocol::malformedPayloadsRejected_data()
+{
+    QTest::addColumn<QByteArray>("payload");
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("type only") << QByteArray("\x0b", 1);
+    QTest::newRow("unknown message type") << QByteArray("\x63\0\0\0\1", 5);
+    QTest::newRow("unknown value tag") << QByteArray("\x0b\0\0\0\1\x09", 6);
+    QTest::newRow("trailing byte") << payloadOf([] {
+        Message m;
+        m.type = MsgType::Closed;
+        return encode(m);
+    }()) + QByteArray(1, '\0');
+    QTest::newRow("text longer than payload") << QByteArray("\x1e\0\0\0\1\0\0\0\x10" "abc", 12);
+    QTest::newRow("text length 0xffffffff") << QByteArray("\x1e\0\0\0\1\xff\xff\xff\xff", 9);
+    QTest::newRow("bad handshake magic") << QByteArray("\x01\0\0\0\1VOREX\0\1", 12);
+    // Rows: width 1, four billion rows announced in a frame of a few bytes.
+    QTest::newRow("row count beyond frame") << QByteArray("\x17\0\0\0\1\0\1\xff\xff\xff\xf0\0\1", 13);
+    QTest::newRow("rows without columns") << QByteArray("\x17\0\0\0\1\0\0\0\0\0\1\1", 12);
+    QTest::newRow("unknown column type")
+        << QByteArray("\x15\0\0\0\1\0\0\0\1\0\1\0\0\0\1X\x09\0\0\0\0\0\0\0\0\1", 26);
+}
+
+void TstProtocol::malformedPayloadsRejected()
+{
+    QFETCH(QByteArray, payload);
+    QVERIFY_THROWS_EXCEPTION(ProtocolError, decodePayload(payload));
+}
+
+void TstProtocol::everyTruncationRejected()
+{
+    // Cutting a valid payload short anywhere must fail cleanly, never read
+    // past the end.
+    const QByteArray full = payloadOf(encode(sampleOpenResult()));
+    for (qsizetype n = 0; n < full.size(); ++n) {
+        FrameReader fr;
+        fr.feed(frameOf(full.left(n)));
+        const auto p = fr.next();
+        QVERIFY(p);
+        QVERIFY_THROWS_EXCEPTION(ProtocolError, decodePayload(*p));
+    }
+    QCOMPARE(decodePayload(full).rows.rows.size(), 3);
+}
+
+QTEST_GUILESS_MAIN(TstProtocol)
+#include "tst_protocol.moc"

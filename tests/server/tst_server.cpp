@@ -1,0 +1,404 @@
+// The reference server over raw frames: login, sessions, transactions, the
+// refusals of EjeDir and the providers, the trace and hostile input.
+#include "rawclient.h"
+#include "support/testserver.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QtEndian>
+#include <QTest>
+
+using namespace vorel;
+using namespace vorel::test;
+using proto::MsgType;
+using proto::ValueType;
+
+namespace {
+const QString kUser = QStringLiteral("7001");
+const QString kPassword = QStringLiteral("clave7");
+} // namespace
+
+class TstServer : public QObject
+{
+    Q_OBJECT
+
+private:
+    TestServer m_server{TestServer::Options{false, {}, {}, {}}};
+
+    bool login(RawClient &c) { return c.connectTo(m_server.port()) && c.login(kUser, kPassword); }
+    int count(const QString &where = QStringLiteral("1=1"))
+    {
+        return m_server.query(QStringLiteral("SELECT count(*) FROM TPRUEBA WHERE ") + where).value(0).value(0).toInt();
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QString error;
+        QVERIFY2(m_server.start(&error), qPrintable(error));
+        m_server.exec(QStringLiteral(
+            "INSERT INTO TUSUARIOS (USUA_Usua, USUA_Nombre, USUA_Paswd) VALUES (7001, 'Prueba', 'clave7');"
+            "INSERT INTO TPARAMS (PARA_Param, PARA_Valor) VALUES ('MENINI', 'Bienvenido al sistema');"
+            "CREATE TABLE TPRUEBA (PRUE_Id NUMBER(8) PRIMARY KEY, PRUE_Texto VARCHAR2(40), PRUE_Fecha DATE,"
+            " PRUE_Importe NUMBER(10,2));"
+            "INSERT INTO TPRUEBA VALUES (1, 'uno', '2024-03-05 10:20:30', 12.5);"
+            "INSERT INTO TPRUEBA VALUES (2, 'dos, \"citado\"', '2024-03-06', NULL);"
+            "INSERT INTO TPRUEBA VALUES (3, NULL, NULL, 3);"));
+    }
+
+    void init() { m_server.exec(QStringLiteral("DELETE FROM TPRUEBA WHERE PRUE_Id >= 100")); }
+
+    void nothingAnsweredBeforeLogin()
+    {
+        RawClient c;
+        QVERIFY(c.connectTo(m_server.port()));
+        const proto::Message server = c.call(QStringLiteral("dServer"));
+        QCOMPARE(server.type, MsgType::CallResult);
+        QCOMPARE(server.value.toString(), QStringLiteral("127.0.0.1"));
+        const QString refused = QStringLiteral("Sesión no iniciada: llame primero a Login");
+        QCOMPARE(c.error(c.call(QStringLiteral("MenIni"))), refused);
+        QCOMPARE(c.error(c.call(QStringLiteral("StartTran"))), refused);
+        QCOMPARE(c.error(c.call(QStringLiteral("EjeDir"), {QStringLiteral("DELETE FROM TPRUEBA")})), refused);
+        QCOMPARE(c.error(c.open(QStringLiteral("dspq0"), QStringLiteral("SELECT * FROM TPRUEBA"))), refused);
+        QCOMPARE(c.error(c.fetch(1, 1)), refused);
+        QCOMPARE(count(), 3);
+    }
+
+    void loginChecksUserAndPassword()
+    {
+        RawClient c;
+        QVERIFY(c.connectTo(m_server.port()));
+        const QString wrong = QStringLiteral("Usuario o contraseña incorrectos");
+        QCOMPARE(c.error(c.call(QStringLiteral("Login"), {kUser, QStringLiteral("CLAVE7"), QStringLiteral("DEMO"),
+                                                          QStringLiteral("127.0.0.1")})),
+                 wrong);
+        QCOMPARE(c.error(c.call(QStringLiteral("Login"), {QStringLiteral("7002"), kPassword, QStringLiteral("DEMO"),
+                                                          QStringLiteral("127.0.0.1")})),
+                 wrong);
+        QCOMPARE(c.error(c.call(QStringLiteral("Login"), {kUser, kPassword})),
+                 QStringLiteral("Login requiere 4 argumento(s) y recibió 2"));
+        // A failed login opens no session.
+        QCOMPARE(c.error(c.call(QStringLiteral("MenIni"))), QStringLiteral("Sesión no iniciada: llame primero a Login"));
+
+        QVERIFY(c.login(kUser, kPassword));
+        const proto::Message greeting = c.call(QStringLiteral("MenIni"));
+        QCOMPARE(greeting.type, MsgType::CallResult);
+        QCOMPARE(greeting.value.toString(), QStringLiteral("Bienvenido al sistema"));
+        // The session's own row, from its private working tables.
+        const proto::Message session = c.open(QStringLiteral("dspq0"), QStringLiteral("SELECT SESI_Usua FROM vorel.RSESION"));
+        QCOMPARE(session.type, MsgType::OpenResult);
+        QCOMPARE(session.rows.rows.size(), 1);
+        QCOMPARE(session.rows.rows[0][0].toLongLong(), 7001);
+    }
+
+    void transactionControlTexts()
+    {
+        RawClient c;
+        QVERIFY(login(c));
+        const QString none = QStringLiteral("QUEMI: There is no active transaction");
+        QCOMPARE(c.error(c.call(QStringLiteral("CommitTran"))), none);
+        QCOMPARE(c.error(c.call(QStringLiteral("RollBackTran"))), none);
+        QCOMPARE(c.call(QStringLiteral("StartTran")).type, MsgType::CallResult);
+        QCOMPARE(c.call(QStringLiteral("CommitTran")).type, MsgType::CallResult);
+        QCOMPARE(c.error(c.call(QStringLiteral("CommitTran"))), none);
+    }
+
+    void ejeDirRefusesAllButOneChange_data()
+    {
+        QTest::addColumn<QString>("sql");
+        QTest::addColumn<QString>("message");
+        const QString dml = QStringLiteral("EjeDir solo ejecuta una sentencia INSERT, UPDATE o DELETE");
+        const QString one = QStringLiteral("Se admite una sola sentencia SQL por petición");
+        QTest::newRow("select") << QStringLiteral("SELECT * FROM TPRUEBA") << dml;
+        QTest::newRow("create") << QStringLiteral("CREATE TABLE TOTRA (X NUMBER)") << dml;
+        QTest::newRow("drop") << QStringLiteral("DROP TABLE TPRUEBA") << dml;
+        QTest::newRow("empty") << QStringLiteral("  ") << dml;
+        QTest::newRow("two") << QStringLiteral("INSERT INTO TPRUEBA (PRUE_Id) VALUES (100); DELETE FROM TPRUEBA")
+                             << one;
+        QTest::newRow("two, quoted ;")
+            << QStringLiteral("INSERT INTO TPRUEBA (PRUE_Id, PRUE_Texto) VALUES (101, 'a;b');DROP TABLE TPRUEBA") << one;
+    }
+
+    void ejeDirRefusesAllButOneChange()
+    {
+        QFETCH(QString, sql);
+        QFETCH(QString, message);
+        RawClient c;
+        QVERIFY(login(c));
+        QCOMPARE(c.error(c.call(QStringLiteral("EjeDir"), {sql})), message);
+        QCOMPARE(count(), 3);
+        QVERIFY(m_server.query(QStringLiteral("SELECT name FROM sqlite_master WHERE name = 'TOTRA'")).isEmpty());
+    }
+
+    void ejeDirRunsOneChange()
+    {
+        RawClient c;
+        QVERIFY(login(c));
+        // A quoted ';' and a closing one are part of a single statement.
+        QCOMPARE(c.call(QStringLiteral("EjeDir"),
+                        {QStringLiteral("INSERT INTO vorel.TPRUEBA (PRUE_Id, PRUE_Texto) VALUES (100, 'a;b');")})
+                     .type,
+                 MsgType::CallResult);
+        QCOMPARE(m_server.query(QStringLiteral("SELECT PRUE_Texto FROM TPRUEBA WHERE PRUE_Id = 100")),
+                 QList<QStringList>{{QStringLiteral("a;b")}});
+        // Database failures arrive worded as Oracle words them.
+        const QString dup = c.error(c.call(QStringLiteral("EjeDir"),
+                                           {QStringLiteral("INSERT INTO TPRUEBA (PRUE_Id) VALUES (100)")}));
+        QVERIFY2(dup.startsWith(QStringLiteral("ORA-00001")), qPrintable(dup));
+    }
+
+    void providersRunOneSelect()
+    {
+        RawClient c;
+        QVERIFY(login(c));
+        QCOMPARE(c.error(c.open(QStringLiteral("dspOtro"), QStringLiteral("SELECT 1 FROM dual"))),
+                 QStringLiteral("Proveedor desconocido: dspOtro"));
+        QCOMPARE(c.error(c.open(QStringLiteral("dspq0"), QStringLiteral("DELETE FROM TPRUEBA"))),
+                 QStringLiteral("Un proveedor solo ejecuta una sentencia SELECT"));
+        QCOMPARE(c.error(c.open(QStringLiteral("dspq0"), QStringLiteral("SELECT 1 FROM dual; DELETE FROM TPRUEBA"))),
+                 QStringLiteral("Se admite una sola sentencia SQL por petición"));
+        QCOMPARE(count(), 3);
+    }
+
+    void cursorTypesAndPackets()
+    {
+        RawClient c;
+        QVERIFY(login(c));
+        const proto::Message first = c.open(
+            QStringLiteral("dspBin"),
+            QStringLiteral("SELECT PRUE_Id, PRUE_Texto Etiq, PRUE_Fecha, PRUE_Importe, sysdate AS Ahora\r\n"
+                           "FROM vorel.TPRUEBA ORDER BY PRUE_Id"),
+            2);
+        QCOMPARE(first.type, MsgType::OpenResult);
+        QCOMPARE(first.columns.size(), 5);
+        QCOMPARE(first.columns[0].name, QStringLiteral("PRUE_Id"));
+        QCOMPARE(first.columns[0].type, ValueType::Integer);
+        QCOMPARE(first.columns[1].name, QStringLiteral("Etiq"));
+        QCOMPARE(first.columns[1].type, ValueType::Text);
+        QCOMPARE(first.columns[1].size, 40);
+        QCOMPARE(first.columns[2].type, ValueType::DateTime);
+        QCOMPARE(first.columns[3].type, ValueType::Float);
+        QCOMPARE(first.columns[4].name, QStringLiteral("Ahora"));
+        QCOMPARE(first.columns[4].type, ValueType::DateTime);
+        QCOMPARE(first.rows.rows.size(), 2);
+        QVERIFY(!first.rows.eof);
+        QCOMPARE(first.rows.rows[0][2].toDateTime(), QDateTime(QDate(2024, 3, 5), QTime(10, 20, 30)));
+        QCOMPARE(first.rows.rows[1][2].toDateTime(), QDateTime(QDate(2024, 3, 6), QTime(0, 0)));
+        QCOMPARE(first.rows.rows[0][3].toDouble(), 12.5);
+        QVERIFY(first.rows.rows[1][3].isNull());
+        QCOMPARE(first.rows.rows[0][4].typeId(), QMetaType::QDateTime);
+
+        // A second cursor of the session runs while the first stays open.
+        const proto::Message other = c.open(QStringLiteral("dspq1"), QStringLiteral("SELECT count(*) N FROM TPRUEBA"));
+        QCOMPARE(other.rows.rows.value(0).value(0).toLongLong(), 3);
+        QVERIFY(other.rows.eof);
+
+        const proto::Message rest = c.fetch(first.cursor, 2);
+        QCOMPARE(rest.type, MsgType::Rows);
+        QCOMPARE(rest.width, 5);
+        QCOMPARE(rest.rows.rows.size(), 1);
+        QCOMPARE(rest.rows.rows[0][0].toLongLong(), 3);
+        QVERIFY(rest.rows.eof);
+        QCOMPARE(c.closeCursor(first.cursor).type, MsgType::Closed);
+        QVERIFY(!c.error(c.fetch(first.cursor, 1)).isEmpty());
+
+        const proto::Message empty = c.open(QStringLiteral("dspq0"), QStringLiteral("SELECT PRUE_Id FROM TPRUEBA WHERE 1 = 0"), 2);
+        QCOMPARE(empty.type, MsgType::OpenResult);
+        QCOMPARE(empty.columns.size(), 1);
+        QVERIFY(empty.rows.rows.isEmpty());
+        QVERIFY(empty.rows.eof);
+    }
+
+    void sessionsAreIsolated()
+    {
+        RawClient a, b;
+        QVERIFY(login(a));
+        QVERIFY(login(b));
+        const proto::Message bCursor = b.open(QStringLiteral("dspq0"), QStringLiteral("SELECT PRUE_Id FROM TPRUEBA ORDER BY PRUE_Id"), 1);
+        QCOMPARE(bCursor.rows.rows.value(0).value(0).toLongLong(), 1);
+
+        QCOMPARE(a.call(QStringLiteral("StartTran")).type, MsgType::CallResult);
+        QCOMPARE(a.call(QStringLiteral("EjeDir"), {QStringLiteral("INSERT INTO TPRUEBA (PRUE_Id) VALUES (110)")}).type,
+                 MsgType::CallResult);
+        const QString seen = QStringLiteral("SELECT count(*) FROM TPRUEBA WHERE PRUE_Id = 110");
+        QCOMPARE(a.open(QStringLiteral("dspq0"), seen).rows.rows[0][0].toLongLong(), 1);
+        QCOMPARE(b.open(QStringLiteral("dspq0"), seen).rows.rows[0][0].toLongLong(), 0);
+        // B has no transaction of its own, and A's cursor numbers are not B's.
+        QCOMPARE(b.error(b.call(QStringLiteral("CommitTran"))), QStringLiteral("QUEMI: There is no active transaction"));
+        QCOMPARE(b.fetch(bCursor.cursor, 1).rows.rows.value(0).value(0).toLongLong(), 2);
+
+        QCOMPARE(a.call(QStringLiteral("RollBackTran")).type, MsgType::CallResult);
+        QCOMPARE(b.open(QStringLiteral("dspq0"), seen).rows.rows[0][0].toLongLong(), 0);
+        QCOMPARE(b.fetch(bCursor.cursor, 5).rows.rows.value(0).value(0).toLongLong(), 3);
+        QCOMPARE(count(QStringLiteral("PRUE_Id = 110")), 0);
+    }
+
+    void longQueryDoesNotStallOthers()
+    {
+        RawClient slow, quick;
+        QVERIFY(login(slow));
+        QVERIFY(login(quick));
+        // Oracle writes recursive subqueries without RECURSIVE.
+        const QString heavy = QStringLiteral(
+            "WITH c (x) AS (SELECT 1 FROM dual UNION ALL SELECT x + 1 FROM c WHERE x < 10000000) SELECT count(*) N FROM c");
+        QElapsedTimer timer;
+        timer.start();
+        slow.send(slow.openMessage(QStringLiteral("dspq0"), heavy));
+        QTest::qWait(100);
+        const proto::Message greeting = quick.call(QStringLiteral("MenIni"));
+        const qint64 quickDone = timer.elapsed();
+        QCOMPARE(greeting.type, MsgType::CallResult);
+        const proto::Message result = slow.receive(120000);
+        const qint64 slowDone = timer.elapsed();
+        QCOMPARE(result.type, MsgType::OpenResult);
+        QCOMPARE(result.rows.rows.value(0).value(0).toLongLong(), 10000000);
+        QVERIFY2(quickDone < slowDone / 2,
+                 qPrintable(QStringLiteral("quick %1 ms, slow %2 ms").arg(quickDone).arg(slowDone)));
+    }
+
+    void droppedConnectionRollsBack()
+    {
+        {
+            RawClient a;
+            QVERIFY(login(a));
+            QCOMPARE(a.call(QStringLiteral("StartTran")).type, MsgType::CallResult);
+            QCOMPARE(a.call(QStringLiteral("EjeDir"), {QStringLiteral("INSERT INTO TPRUEBA (PRUE_Id) VALUES (120)")}).type,
+                     MsgType::CallResult);
+            QCOMPARE(a.call(QStringLiteral("CommitTran")).type, MsgType::CallResult);
+            QCOMPARE(a.call(QStringLiteral("StartTran")).type, MsgType::CallResult);
+            QCOMPARE(a.call(QStringLiteral("EjeDir"), {QStringLiteral("INSERT INTO TPRUEBA (PRUE_Id) VALUES (121)")}).type,
+                     MsgType::CallResult);
+            QCOMPARE(a.open(QStringLiteral("dspq0"), QStringLiteral("SELECT PRUE_Id FROM TPRUEBA"), 1).type,
+                     MsgType::OpenResult);
+            a.abort();
+        }
+        // The next writer waits for the lost session's lock to go, then finds
+        // only what was committed.
+        RawClient b;
+        QVERIFY(login(b));
+        QCOMPARE(b.call(QStringLiteral("EjeDir"), {QStringLiteral("INSERT INTO TPRUEBA (PRUE_Id) VALUES (122)")}).type,
+                 MsgType::CallResult);
+        QCOMPARE(m_server.query(QStringLiteral("SELECT PRUE_Id FROM TPRUEBA WHERE PRUE_Id >= 100 ORDER BY 1")),
+                 (QList<QStringList>{{QStringLiteral("120")}, {QStringLiteral("122")}}));
+    }
+
+    void traceKeepsEveryByte()
+    {
+        m_server.clearTrace();
+        RawClient c;
+        QVERIFY(login(c));
+        const QString select = QStringLiteral("SELECT PRUE_Texto\r\nFROM vorel.TPRUEBA\r\nWHERE PRUE_Texto = 'año \"x\"'  ");
+        const QString change = QStringLiteral("UPDATE vorel.TPRUEBA\r\n   SET PRUE_Texto = 'dos'\r\nWHERE PRUE_Id = 999\r\n");
+        c.open(QStringLiteral("dspModulo"), select);
+        c.call(QStringLiteral("EjeDir"), {change});
+        c.call(QStringLiteral("dServer"));
+        QCOMPARE(m_server.texts(),
+                 (QStringList{QStringLiteral("Login|7001|clave7|DEMO|127.0.0.1"), select, QStringLiteral("EjeDir|") + change,
+                              QStringLiteral("dServer")}));
+        const QJsonObject open = m_server.trace().at(m_server.trace().size() - 3);
+        QCOMPARE(open.value(QStringLiteral("kind")).toString(), QStringLiteral("open"));
+        QCOMPARE(open.value(QStringLiteral("provider")).toString(), QStringLiteral("dspModulo"));
+        QVERIFY(open.value(QStringLiteral("session")).toInt() > 0);
+    }
+
+    void namedDatabasesAndAdvertisedHost()
+    {
+        TestServer named(TestServer::Options{false, {}, {QStringLiteral("DEMO"), QStringLiteral("OTRA")},
+                                             QStringLiteral("servidor.example")});
+        QString error;
+        QVERIFY2(named.start(&error), qPrintable(error));
+        named.exec(QStringLiteral("INSERT INTO TUSUARIOS (USUA_Usua, USUA_Nombre, USUA_Paswd) VALUES (7002, 'Otra', 'otra7')"),
+                   QStringLiteral("OTRA"));
+        RawClient c;
+        QVERIFY(c.connectTo(named.port()));
+        QCOMPARE(c.call(QStringLiteral("dServer")).value.toString(), QStringLiteral("servidor.example"));
+        QCOMPARE(c.error(c.call(QStringLiteral("Login"), {QStringLiteral("7002"), QStringLiteral("otra7"),
+                                                          QStringLiteral("NADA"), QStringLiteral("127.0.0.1")})),
+                 QStringLiteral("Base de datos desconocida: NADA"));
+        // The user exists in OTRA only.
+        QCOMPARE(c.error(c.call(QStringLiteral("Login"), {QStringLiteral("7002"), QStringLiteral("otra7"),
+                                                          QStringLiteral("DEMO"), QStringLiteral("127.0.0.1")})),
+                 QStringLiteral("Usuario o contraseña incorrectos"));
+        QCOMPARE(c.call(QStringLiteral("Login"), {QStringLiteral("7002"), QStringLiteral("otra7"), QStringLiteral("otra"),
+                                                  QStringLiteral("127.0.0.1")})
+                     .type,
+                 MsgType::CallResult);
+    }
+
+    void initCreatesOnlyWhatSucceeds()
+    {
+        const QString dir = m_server.dir();
+        const QString file = dir + QStringLiteral("/nueva.db");
+        auto init = [](const QStringList &args, QString *err = nullptr) {
+            QProcess p;
+            p.start(TestServer::serverProgram(), QStringList{QStringLiteral("init")} + args);
+            p.waitForFinished(60000);
+            if (err)
+                *err = QString::fromUtf8(p.readAllStandardError());
+            return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        };
+        QFile script(dir + QStringLiteral("/datos.sql"));
+        QVERIFY(script.open(QIODevice::WriteOnly));
+        script.write("INSERT INTO TPARAMS (PARA_Param, PARA_Valor) VALUES ('X', '1');\n");
+        script.close();
+        QCOMPARE(init({file, QStringLiteral("--script"), script.fileName()}), 0);
+
+        QString err;
+        QVERIFY(init({file}, &err) != 0);
+        QVERIFY2(err.contains(QStringLiteral("already exists")), qPrintable(err));
+
+        // A failing script leaves the existing database as it was.
+        QFile bad(dir + QStringLiteral("/malo.sql"));
+        QVERIFY(bad.open(QIODevice::WriteOnly));
+        bad.write("INSERT INTO TNADA VALUES (1);\n");
+        bad.close();
+        QVERIFY(init({file, QStringLiteral("--force"), QStringLiteral("--script"), bad.fileName()}, &err) != 0);
+        QVERIFY2(err.contains(QStringLiteral("malo.sql")), qPrintable(err));
+        QVERIFY(QFile::exists(file));
+        QVERIFY(!QFile::exists(file + QStringLiteral(".init")));
+
+        QCOMPARE(init({file, QStringLiteral("--force")}), 0);
+        QVERIFY(QFile::exists(file));
+    }
+
+    void hostileInputEndsOnlyThatConnection_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<bool>("hello");
+        QByteArray huge(4, '\0');
+        qToBigEndian<quint32>(0xfffffff0u, huge.data());
+        QByteArray junk(4, '\0');
+        qToBigEndian<quint32>(6, junk.data());
+        junk.append("\x63\x00\x00\x00\x01\xff", 6);
+        proto::Message call;
+        call.type = proto::MsgType::Call;
+        call.text = QStringLiteral("MenIni");
+        QByteArray lying = proto::encode(call);
+        lying[9] = char(0x7f); // a text length far beyond the frame
+        QTest::newRow("oversized frame") << huge << true;
+        QTest::newRow("unknown message") << junk << true;
+        QTest::newRow("length beyond frame") << lying << true;
+        QTest::newRow("no hello") << proto::encode(call) << false;
+        QTest::newRow("not a peer") << QByteArray("GET / HTTP/1.0\r\n\r\n") << false;
+    }
+
+    void hostileInputEndsOnlyThatConnection()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(bool, hello);
+        RawClient survivor;
+        QVERIFY(login(survivor));
+        RawClient bad;
+        QVERIFY(bad.connectTo(m_server.port(), hello));
+        bad.sendRaw(bytes);
+        QVERIFY(bad.waitClosed());
+        QVERIFY(m_server.running());
+        QCOMPARE(survivor.call(QStringLiteral("MenIni")).type, MsgType::CallResult);
+        RawClient fresh;
+        QVERIFY(login(fresh));
+    }
+};
+
+QTEST_GUILESS_MAIN(TstServer)
+#include "tst_server.moc"

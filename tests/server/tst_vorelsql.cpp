@@ -1,0 +1,112 @@
+// The SQL console against the real server: CSV output, statements from the
+// standard input, remote calls and failures.
+#include "support/testserver.h"
+
+#include <QProcess>
+#include <QTest>
+
+using namespace vorel::test;
+
+class TstVorelSql : public QObject
+{
+    Q_OBJECT
+
+private:
+    TestServer m_server{TestServer::Options{false, {}, {}, {}}};
+
+    struct Run {
+        int status = -1;
+        QString out;
+        QString err;
+    };
+
+    Run run(const QStringList &extra, const QByteArray &input = {}, const QString &password = QStringLiteral("clave7"))
+    {
+        QProcess p;
+        p.start(TestServer::sqlProgram(), QStringList{QStringLiteral("--host"), m_server.host(), QStringLiteral("--port"),
+                                                      QString::number(m_server.port()), QStringLiteral("--user"),
+                                                      QStringLiteral("7001"), QStringLiteral("--password"), password}
+                                              + extra);
+        Run r;
+        if (!p.waitForStarted(10000))
+            return r;
+        p.write(input);
+        p.closeWriteChannel();
+        if (!p.waitForFinished(60000)) {
+            p.kill();
+            p.waitForFinished();
+            return r;
+        }
+        r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+        r.out = QString::fromUtf8(p.readAllStandardOutput());
+        r.err = QString::fromUtf8(p.readAllStandardError());
+        return r;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QString error;
+        QVERIFY2(m_server.start(&error), qPrintable(error));
+        m_server.exec(QStringLiteral(
+            "INSERT INTO TUSUARIOS (USUA_Usua, USUA_Nombre, USUA_Paswd) VALUES (7001, 'Prueba', 'clave7');"
+            "INSERT INTO TPARAMS (PARA_Param, PARA_Valor) VALUES ('MENINI', 'Hola, mundo');"
+            "CREATE TABLE TPRUEBA (PRUE_Id NUMBER(8) PRIMARY KEY, PRUE_Texto VARCHAR2(40), PRUE_Fecha DATE,"
+            " PRUE_Importe NUMBER(10,2));"
+            "INSERT INTO TPRUEBA VALUES (1, 'uno', '2024-03-05 10:20:30', 12.5);"
+            "INSERT INTO TPRUEBA VALUES (2, 'dos, \"citado\"', '2024-03-06', NULL);"
+            "INSERT INTO TPRUEBA VALUES (3, 'tres' || char(10) || 'líneas', NULL, 3);"));
+    }
+
+    void selectPrintsCsv()
+    {
+        const Run r = run({QStringLiteral("SELECT PRUE_Id, PRUE_Texto Texto, PRUE_Fecha, PRUE_Importe "
+                                          "FROM vorel.TPRUEBA ORDER BY PRUE_Id")});
+        QCOMPARE(r.err, QString());
+        QCOMPARE(r.status, 0);
+        QCOMPARE(r.out, QStringLiteral("PRUE_Id,Texto,PRUE_Fecha,PRUE_Importe\n"
+                                       "1,uno,05/03/2024 10:20:30,12.5\n"
+                                       "2,\"dos, \"\"citado\"\"\",06/03/2024,\n"
+                                       "3,\"tres\nlíneas\",,3\n"));
+    }
+
+    void serverErrorsGoToStderr()
+    {
+        Run r = run({QStringLiteral("SELECT 1 FROM dual")}, {}, QStringLiteral("mala"));
+        QCOMPARE(r.status, 1);
+        QCOMPARE(r.err, QStringLiteral("Usuario o contraseña incorrectos\n"));
+        QCOMPARE(r.out, QString());
+
+        r = run({QStringLiteral("--provider"), QStringLiteral("dspNada"), QStringLiteral("SELECT 1 FROM dual")});
+        QCOMPARE(r.status, 1);
+        QCOMPARE(r.err, QStringLiteral("Proveedor desconocido: dspNada\n"));
+    }
+
+    void statementsFromStdinRunInOneSession()
+    {
+        const Run r = run({}, "INSERT INTO vorel.TPRUEBA (PRUE_Id, PRUE_Texto)\n VALUES (10, 'a;b');\n"
+                              "SELECT PRUE_Texto FROM vorel.TPRUEBA WHERE PRUE_Id = 10;\n"
+                              "DELETE FROM vorel.TPRUEBA WHERE PRUE_Id = 3; SELECT count(*) N FROM vorel.TPRUEBA;\n"
+                              "CREATE TABLE TOTRA (X NUMBER);\n"
+                              "DELETE FROM vorel.TPRUEBA;\n");
+        QCOMPARE(r.out, QStringLiteral("PRUE_Texto\na;b\nN\n3\n"));
+        QCOMPARE(r.err, QStringLiteral("EjeDir solo ejecuta una sentencia INSERT, UPDATE o DELETE\n"));
+        QCOMPARE(r.status, 1);
+        // Everything before the failure stays done; nothing after it runs.
+        QCOMPARE(m_server.query(QStringLiteral("SELECT group_concat(PRUE_Id) FROM (SELECT PRUE_Id FROM TPRUEBA ORDER BY 1)")),
+                 QList<QStringList>{{QStringLiteral("1,2,10")}});
+    }
+
+    void callPrintsTheResult()
+    {
+        const Run r = run({QStringLiteral("--call"), QStringLiteral("MenIni")});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(r.out, QStringLiteral("Hola, mundo\n"));
+        const Run bad = run({QStringLiteral("--call"), QStringLiteral("CommitTran")});
+        QCOMPARE(bad.status, 1);
+        QCOMPARE(bad.err, QStringLiteral("QUEMI: There is no active transaction\n"));
+    }
+};
+
+QTEST_GUILESS_MAIN(TstVorelSql)
+#include "tst_vorelsql.moc"

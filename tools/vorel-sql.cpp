@@ -1,0 +1,261 @@
+// vorel-sql: runs SQL through the application server as the client does.
+//
+//   vorel-sql --host H --port P --user U --password W [--database D] [--provider NAME] "SELECT ..."
+//   vorel-sql ... --call METHOD [ARG ...]
+//   vorel-sql ... < statements.sql
+//
+// Rows come out as CSV with a header line; dates as DD/MM/YYYY, with the
+// time when it is not midnight; NULL as an empty field. Statements read from
+// the standard input end in ";" and run one by one in one session, as they
+// arrive: SELECTs through the provider, the rest through EjeDir.
+#include "common/exception.h"
+#include "data/connection.h"
+#include "data/dataset.h"
+
+#include <QCoreApplication>
+#include <QTextStream>
+#include <cstdio>
+
+namespace {
+
+const char kUsage[] =
+    "usage: vorel-sql --host H --port P --user U --password W [--database D] [--provider NAME] [\"SELECT ...\"]\n"
+    "       vorel-sql --host H --port P --user U --password W [--database D] --call METHOD [ARG ...]\n"
+    "Without a statement, statements ending in ';' are read from the standard input.\n";
+
+void write(FILE *f, const QString &text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), f);
+}
+
+QString csvField(const QString &text)
+{
+    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\n'))
+        && !text.contains(QLatin1Char('\r')))
+        return text;
+    QString quoted = text;
+    quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+QString valueText(const QVariant &v)
+{
+    if (!v.isValid() || v.isNull())
+        return QString();
+    switch (v.typeId()) {
+    case QMetaType::QDateTime: {
+        const QDateTime dt = v.toDateTime();
+        if (dt.time() == QTime(0, 0))
+            return dt.toString(QStringLiteral("dd/MM/yyyy"));
+        return dt.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss"));
+    }
+    case QMetaType::QDate:
+        return v.toDate().toString(QStringLiteral("dd/MM/yyyy"));
+    case QMetaType::Double:
+        return QString::number(v.toDouble(), 'g', 15);
+    case QMetaType::QByteArray:
+        return QStringLiteral("0x") + QString::fromLatin1(v.toByteArray().toHex());
+    default:
+        return v.toString();
+    }
+}
+
+QString firstWord(const QString &sql)
+{
+    const QString s = sql.trimmed();
+    qsizetype i = 0;
+    while (i < s.size() && s[i] == QLatin1Char('('))
+        ++i;
+    qsizetype j = i;
+    while (j < s.size() && s[j].isLetter())
+        ++j;
+    return s.mid(i, j - i).toUpper();
+}
+
+struct Console {
+    vorel::TSocketConnection connection;
+    QString provider = QStringLiteral("dspq0");
+
+    void select(const QString &sql)
+    {
+        vorel::TClientDataSet ds;
+        ds.SetRemoteServer(&connection);
+        ds.SetProviderName(provider);
+        ds.SetCommandText(sql);
+        ds.SetPacketRecords(500);
+        ds.Open();
+        QStringList header;
+        for (int i = 0; i < ds.FieldCount(); ++i)
+            header << csvField(ds.Fields(i)->FieldName());
+        write(stdout, header.join(QLatin1Char(',')) + QLatin1Char('\n'));
+        for (; !ds.Eof(); ds.Next()) {
+            QStringList line;
+            for (int i = 0; i < ds.FieldCount(); ++i)
+                line << csvField(valueText(ds.Fields(i)->AsVariant()));
+            write(stdout, line.join(QLatin1Char(',')) + QLatin1Char('\n'));
+        }
+        ds.Close();
+        std::fflush(stdout);
+    }
+
+    void run(const QString &sql)
+    {
+        const QString word = firstWord(sql);
+        if (word == QLatin1String("SELECT") || word == QLatin1String("WITH"))
+            select(sql);
+        else
+            connection.Call(QStringLiteral("EjeDir"), {sql});
+    }
+};
+
+// Splits statements at ';' outside quotes and comments, as lines arrive.
+class StatementSplitter
+{
+public:
+    // Adds text; returns the statements completed by it (without the ';').
+    QStringList feed(const QString &text)
+    {
+        QStringList done;
+        for (const QChar c : text) {
+            switch (m_state) {
+            case State::Plain:
+                if (c == QLatin1Char(';')) {
+                    if (!m_current.trimmed().isEmpty())
+                        done << m_current.trimmed();
+                    m_current.clear();
+                    m_previous = QChar();
+                    continue;
+                }
+                if (c == QLatin1Char('\''))
+                    m_state = State::Single;
+                else if (c == QLatin1Char('"'))
+                    m_state = State::Double;
+                else if (c == QLatin1Char('-') && m_previous == QLatin1Char('-'))
+                    m_state = State::LineComment;
+                else if (c == QLatin1Char('*') && m_previous == QLatin1Char('/'))
+                    m_state = State::BlockComment;
+                break;
+            case State::Single:
+                if (c == QLatin1Char('\''))
+                    m_state = State::Plain; // '' reopens at once
+                break;
+            case State::Double:
+                if (c == QLatin1Char('"'))
+                    m_state = State::Plain;
+                break;
+            case State::LineComment:
+                if (c == QLatin1Char('\n'))
+                    m_state = State::Plain;
+                break;
+            case State::BlockComment:
+                if (c == QLatin1Char('/') && m_previous == QLatin1Char('*'))
+                    m_state = State::Plain;
+                break;
+            }
+            m_current.append(c);
+            // A closing '*/' must not count as the start of another comment.
+            m_previous = (m_state == State::Plain && c == QLatin1Char('/') && m_current.endsWith(QLatin1String("*/")))
+                ? QChar()
+                : c;
+        }
+        return done;
+    }
+    QString rest() const { return m_current.trimmed(); }
+
+private:
+    enum class State { Plain, Single, Double, LineComment, BlockComment };
+    State m_state = State::Plain;
+    QString m_current;
+    QChar m_previous;
+};
+
+int usage(const QString &message)
+{
+    write(stderr, QStringLiteral("vorel-sql: ") + message + QLatin1Char('\n'));
+    std::fputs(kUsage, stderr);
+    return 2;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments().mid(1);
+    Console console;
+    QString host, user, password, database, statement, method;
+    QStringList callArgs;
+    int port = -1;
+    bool calling = false;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString &a = args[i];
+        if (calling) {
+            callArgs << a;
+            continue;
+        }
+        const bool hasValue = i + 1 < args.size();
+        if (a == QLatin1String("--host") && hasValue) {
+            host = args[++i];
+        } else if (a == QLatin1String("--port") && hasValue) {
+            bool ok = false;
+            port = args[++i].toInt(&ok);
+            if (!ok || port <= 0 || port > 65535)
+                return usage(QStringLiteral("--port expects a number"));
+        } else if (a == QLatin1String("--user") && hasValue) {
+            user = args[++i];
+        } else if (a == QLatin1String("--password") && hasValue) {
+            password = args[++i];
+        } else if (a == QLatin1String("--database") && hasValue) {
+            database = args[++i];
+        } else if (a == QLatin1String("--provider") && hasValue) {
+            console.provider = args[++i];
+        } else if (a == QLatin1String("--call") && hasValue) {
+            method = args[++i];
+            calling = true;
+        } else if (a.startsWith(QLatin1String("--")) || !statement.isEmpty()) {
+            return usage(QStringLiteral("unexpected argument: ") + a);
+        } else {
+            statement = a;
+        }
+    }
+    if (host.isEmpty() || port < 0 || user.isEmpty())
+        return usage(QStringLiteral("--host, --port and --user are needed"));
+    if (calling && !statement.isEmpty())
+        return usage(QStringLiteral("--call takes no statement"));
+
+    try {
+        console.connection.SetHost(host);
+        console.connection.SetPort(port);
+        console.connection.Open();
+        console.connection.Call(QStringLiteral("Login"), {user, password, database, QStringLiteral("127.0.0.1")});
+        if (calling) {
+            const QString result = console.connection.Call(method, callArgs);
+            if (!result.isEmpty())
+                write(stdout, result + QLatin1Char('\n'));
+        } else if (!statement.isEmpty()) {
+            console.run(statement);
+        } else {
+            QTextStream in(stdin);
+            StatementSplitter splitter;
+            QString line;
+            while (in.readLineInto(&line)) {
+                for (const QString &sql : splitter.feed(line + QLatin1Char('\n')))
+                    console.run(sql);
+            }
+            if (!splitter.rest().isEmpty())
+                console.run(splitter.rest());
+        }
+        console.connection.Close();
+    } catch (const vorel::Exception &e) {
+        std::fflush(stdout);
+        write(stderr, e.message() + QLatin1Char('\n'));
+        return 1;
+    } catch (const std::exception &e) {
+        std::fflush(stdout);
+        write(stderr, QString::fromUtf8(e.what()) + QLatin1Char('\n'));
+        return 1;
+    }
+    std::fflush(stdout);
+    return 0;
+}
