@@ -1,23 +1,327 @@
+// The rows of a class for a role: the class's view p<Class>_main narrowed by
+// the session's working rows. Every value a user typed travels as a bound
+// parameter; column names are checked against the view before they are
+// written into the query.
 #include "server/classrows.h"
+#include "server/dialect.h"
+#include "server/dialect_lexer.h"
 #include "server/oraerrors.h"
+
+#include <sqlite3.h>
+
+#include <QDate>
+#include <QMap>
 #include <QRegularExpression>
 
 namespace vorel::server {
 
+namespace {
+
+enum class ColumnKind { Text, Number, Date };
+
+struct ViewColumn {
+    QString name; // as the view spells it
+    ColumnKind kind = ColumnKind::Text;
+};
+
+class View
+{
+public:
+    View(sqlite3 *db, const QString &name) : m_name(name)
+    {
+        sqlite3_stmt *st = nullptr;
+        const QByteArray sql = (QStringLiteral("SELECT * FROM ") + quoted(name)).toUtf8();
+        if (sqlite3_prepare_v2(db, sql.constData(), -1, &st, nullptr) != SQLITE_OK) {
+            sqlite3_finalize(st);
+            throw OraError(QStringLiteral("ORA-00942: table or view does not exist (%1)").arg(name));
+        }
+        for (int i = 0; i < sqlite3_column_count(st); ++i) {
+            ViewColumn c;
+            c.name = QString::fromUtf8(sqlite3_column_name(st, i));
+            const QString type = QString::fromUtf8(sqlite3_column_decltype(st, i)).toUpper();
+            if (type.contains(QLatin1String("DATE")) || type.contains(QLatin1String("TIME")))
+                c.kind = ColumnKind::Date;
+            else if (type.contains(QLatin1String("NUM")) || type.contains(QLatin1String("INT"))
+                     || type.contains(QLatin1String("REAL")) || type.contains(QLatin1String("FLOA"))
+                     || type.contains(QLatin1String("DOUB")) || type.contains(QLatin1String("DEC")))
+                c.kind = ColumnKind::Number;
+            m_columns.insert(c.name.toUpper(), c);
+        }
+        sqlite3_finalize(st);
+    }
+
+    static QString quoted(const QString &ident)
+    {
+        return QLatin1Char('"') + QString(ident).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
+    }
+
+    // The column named `name` (any case, blanks around ignored); ORA-00904 else.
+    const ViewColumn &column(const QString &name) const
+    {
+        const auto it = m_columns.constFind(name.trimmed().toUpper());
+        if (it == m_columns.constEnd())
+            throw OraError(QStringLiteral("ORA-00904: \"%1\": invalid identifier").arg(name.trimmed().toUpper()));
+        return *it;
+    }
+
+    const QString &name() const { return m_name; }
+
+private:
+    QString m_name;
+    QMap<QString, ViewColumn> m_columns;
+};
+
+struct Where {
+    QStringList parts;
+    QVariantList binds;
+};
+
+QVariant numberValue(const ViewColumn &c, const QString &text, const QString &original)
+{
+    bool ok = false;
+    const QString t = text.trimmed();
+    const qlonglong i = t.toLongLong(&ok);
+    if (ok)
+        return i;
+    const double d = t.toDouble(&ok);
+    if (ok)
+        return d;
+    throw OraError(QStringLiteral("ORA-01722: invalid number (%1 = '%2')").arg(c.name, original));
+}
+
+QDate dayValue(const ViewColumn &c, const QString &text, const QString &original)
+{
+    const QDate d = QDate::fromString(text.trimmed(), QStringLiteral("d/M/yyyy"));
+    if (!d.isValid())
+        throw OraError(QStringLiteral("ORA-01858: a non-numeric character was found where a numeric was "
+                                      "expected (%1 = '%2')")
+                           .arg(c.name, original));
+    return d;
+}
+
+QString dayText(const QDate &d)
+{
+    return d.toString(QStringLiteral("yyyy-MM-dd"));
+}
+
+// One value of an example record, as a condition on its column.
+void exampleCondition(const ViewColumn &c, const QString &value, QStringList *out, QVariantList *binds)
+{
+    const QString col = View::quoted(c.name);
+    static const char *const ops[] = {">=", "<=", "<>", "!=", ">", "<", "="};
+    QString op;
+    QString rest = value;
+    for (const char *o : ops)
+        if (value.startsWith(QLatin1String(o))) {
+            op = QString::fromLatin1(o);
+            rest = value.mid(op.size()).trimmed();
+            break;
+        }
+    if (op == QLatin1String("!="))
+        op = QStringLiteral("<>");
+    const bool pattern = op.isEmpty() && (value.contains(QLatin1Char('%')) || value.contains(QLatin1Char('_')));
+
+    if (pattern) {
+        if (c.kind == ColumnKind::Date)
+            out->append(QStringLiteral("strftime('%d/%m/%Y', %1) LIKE ?").arg(col));
+        else if (c.kind == ColumnKind::Number)
+            out->append(QStringLiteral("to_char(%1) LIKE ?").arg(col));
+        else
+            out->append(col + QStringLiteral(" LIKE ?"));
+        binds->append(value);
+        return;
+    }
+    if (op.isEmpty())
+        op = QStringLiteral("=");
+
+    switch (c.kind) {
+    case ColumnKind::Date: {
+        // A day stands for every moment of it.
+        const QDate d = dayValue(c, rest, value);
+        const QString day = dayText(d), next = dayText(d.addDays(1));
+        if (op == QLatin1String("=")) {
+            out->append(QStringLiteral("(%1 >= ? AND %1 < ?)").arg(col));
+            *binds << day << next;
+        } else if (op == QLatin1String("<>")) {
+            out->append(QStringLiteral("(%1 < ? OR %1 >= ?)").arg(col));
+            *binds << day << next;
+        } else if (op == QLatin1String(">")) {
+            out->append(col + QStringLiteral(" >= ?"));
+            *binds << next;
+        } else if (op == QLatin1String(">=")) {
+            out->append(col + QStringLiteral(" >= ?"));
+            *binds << day;
+        } else if (op == QLatin1String("<")) {
+            out->append(col + QStringLiteral(" < ?"));
+            *binds << day;
+        } else {
+            out->append(col + QStringLiteral(" < ?"));
+            *binds << next;
+        }
+        return;
+    }
+    case ColumnKind::Number:
+        out->append(QStringLiteral("%1 %2 ?").arg(col, op));
+        binds->append(numberValue(c, rest, value));
+        return;
+    case ColumnKind::Text:
+        out->append(QStringLiteral("%1 %2 ?").arg(col, op));
+        // Oracle has no empty text: comparing with one matches nothing.
+        binds->append(rest.isEmpty() ? QVariant() : QVariant(rest));
+        return;
+    }
+}
+
+// COL= 'value' as the client stores the drill-down condition: the value runs
+// from the first quote after "=" to the last quote, its quotes not doubled.
+void drillCondition(const View &view, const QString &text, Where *w)
+{
+    const qsizetype eq = text.indexOf(QLatin1Char('='));
+    const qsizetype open = eq < 0 ? -1 : text.indexOf(QLatin1Char('\''), eq);
+    const qsizetype close = text.lastIndexOf(QLatin1Char('\''));
+    if (eq <= 0 || open < 0 || close <= open)
+        throw OraError(QStringLiteral("ORA-00920: invalid relational operator (%1)").arg(text));
+    const ViewColumn &c = view.column(text.left(eq));
+    const QString value = text.mid(open + 1, close - open - 1);
+    const QString col = View::quoted(c.name);
+    if (value.isEmpty()) {
+        w->parts << QStringLiteral("%1 = NULL").arg(col);
+        return;
+    }
+    switch (c.kind) {
+    case ColumnKind::Number:
+        w->parts << col + QStringLiteral(" = ?");
+        w->binds << numberValue(c, value, value);
+        return;
+    case ColumnKind::Date: {
+        const QDate d = QDate::fromString(value.left(10), QStringLiteral("dd/MM/yyyy"));
+        if (d.isValid() && value.size() <= 10) {
+            w->parts << QStringLiteral("(%1 >= ? AND %1 < ?)").arg(col);
+            w->binds << dayText(d) << dayText(d.addDays(1));
+            return;
+        }
+        const QDateTime dt = QDateTime::fromString(value, QStringLiteral("dd/MM/yyyy HH:mm:ss"));
+        w->parts << col + QStringLiteral(" = ?");
+        w->binds << (dt.isValid() ? dt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : value);
+        return;
+    }
+    case ColumnKind::Text:
+        w->parts << col + QStringLiteral(" = ?");
+        w->binds << value;
+        return;
+    }
+}
+
+// An administrator's condition: Oracle SQL, translated, kept inside its
+// parentheses (a lone ")" or ";" cannot reach the statement around it).
+QString filterCondition(sqlite3 *db, const QString &text)
+{
+    const QString sql = translateOracle(text, schemaLookup(db));
+    for (const dialect::Node &n : dialect::parse(sql))
+        if (n.kind == dialect::Tok::Semicolon)
+            throw OraError(QStringLiteral("ORA-00911: invalid character"));
+    if (sql.trimmed().isEmpty())
+        return QStringLiteral("1=1");
+    return QLatin1Char('(') + sql + QLatin1Char(')');
+}
+
+// Column names separated by ",", each optionally followed by DESC (or ASC).
+QString orderClause(const View &view, const QString &text)
+{
+    QStringList items;
+    for (const QString &raw : text.split(QLatin1Char(','))) {
+        QStringList words = raw.simplified().split(QLatin1Char(' '), Qt::SkipEmptyParts);
+        if (words.isEmpty())
+            continue;
+        bool desc = false;
+        if (words.size() == 2 && words[1].compare(QLatin1String("DESC"), Qt::CaseInsensitive) == 0)
+            desc = true;
+        else if (!(words.size() == 1
+                   || (words.size() == 2 && words[1].compare(QLatin1String("ASC"), Qt::CaseInsensitive) == 0)))
+            throw OraError(QStringLiteral("ORA-00904: \"%1\": invalid identifier").arg(raw.trimmed().toUpper()));
+        const ViewColumn &c = view.column(words[0]);
+        items << View::quoted(c.name) + (desc ? QStringLiteral(" DESC NULLS FIRST") : QStringLiteral(" NULLS LAST"));
+    }
+    return items.join(QStringLiteral(", "));
+}
+
+template <typename F>
+void eachRow(sqlite3 *db, const char *sql, F &&f)
+{
+    sqlite3_stmt *st = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) != SQLITE_OK) {
+        const QString msg = QString::fromUtf8(sqlite3_errmsg(db));
+        sqlite3_finalize(st);
+        throw OraError(oracleMessage(db, sqlite3_errcode(db), msg));
+    }
+    while (sqlite3_step(st) == SQLITE_ROW)
+        f(st);
+    sqlite3_finalize(st);
+}
+
+QString columnText(sqlite3_stmt *st, int i)
+{
+    return QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(st, i)), sqlite3_column_bytes(st, i));
+}
+
+} // namespace
+
 std::optional<ClassRowsCall> parseClassRowsCall(const QString &sql)
 {
     static const QRegularExpression re(
-        QStringLiteral(R"(^\s*select\s+\*\s+from\s+table\s*\(\s*(?:vorel\s*\.\s*)?p(\w+)\s*\.\s*main\s*\(\s*'([^']*)'\s*\)\s*\)\s*;?\s*$)"),
+        QStringLiteral(R"(^\s*select\s+\*\s+from\s+table\s*\(\s*(?:"?vorel"?\s*\.\s*)?p(\w+)\s*\.\s*main\s*\(\s*'((?:[^']|'')*)'\s*\)\s*\)\s*;?\s*$)"),
         QRegularExpression::CaseInsensitiveOption);
     const auto m = re.match(sql);
     if (!m.hasMatch())
         return std::nullopt;
-    return ClassRowsCall{m.captured(1), m.captured(2)};
+    return ClassRowsCall{m.captured(1), m.captured(2).replace(QLatin1String("''"), QLatin1String("'"))};
 }
 
-BoundQuery classRowsQuery(sqlite3 *, const ClassRowsCall &call)
+BoundQuery classRowsQuery(sqlite3 *db, const ClassRowsCall &call)
 {
-    return BoundQuery{QStringLiteral("SELECT * FROM p%1_main").arg(call.classId), {}};
+    const View view(db, QStringLiteral("p") + call.classId + QStringLiteral("_main"));
+    Where w;
+    QString order;
+
+    eachRow(db, "SELECT VFIL_Filtro, VFIL_Valor FROM temp.RVFILRAP ORDER BY rowid", [&](sqlite3_stmt *st) {
+        const QString value = columnText(st, 1);
+        if (sqlite3_column_type(st, 0) == SQLITE_NULL) {
+            drillCondition(view, value, &w);
+        } else if (sqlite3_column_int64(st, 0) == -1) {
+            order = orderClause(view, value);
+        } else if (!value.trimmed().isEmpty()) {
+            w.parts << filterCondition(db, value);
+        }
+    });
+
+    // Example records: within one all values hold, any record may match.
+    QMap<qint64, std::pair<QStringList, QVariantList>> records;
+    eachRow(db, "SELECT QBEX_Reg, QBEX_Campo, QBEX_Valor, QBEX_Fecha FROM temp.RQBEX ORDER BY QBEX_Reg, rowid",
+            [&](sqlite3_stmt *st) {
+                const QString value = columnText(st, 2);
+                if (value.isEmpty())
+                    return;
+                ViewColumn c = view.column(columnText(st, 1));
+                if (sqlite3_column_int(st, 3) == 1)
+                    c.kind = ColumnKind::Date;
+                auto &rec = records[sqlite3_column_int64(st, 0)];
+                exampleCondition(c, value, &rec.first, &rec.second);
+            });
+    if (!records.isEmpty()) {
+        QStringList anyOf;
+        for (auto it = records.cbegin(); it != records.cend(); ++it) {
+            anyOf << QLatin1Char('(') + it->first.join(QStringLiteral(" AND ")) + QLatin1Char(')');
+            w.binds << it->second;
+        }
+        w.parts << QLatin1Char('(') + anyOf.join(QStringLiteral(" OR ")) + QLatin1Char(')');
+    }
+
+    QString sql = QStringLiteral("SELECT * FROM ") + View::quoted(view.name());
+    if (!w.parts.isEmpty())
+        sql += QStringLiteral(" WHERE ") + w.parts.join(QStringLiteral(" AND "));
+    if (!order.isEmpty())
+        sql += QStringLiteral(" ORDER BY ") + order;
+    return BoundQuery{sql, w.binds};
 }
 
 } // namespace vorel::server
