@@ -1,0 +1,149 @@
+// Puts a downloaded shell in place of the old one and starts it again.
+//
+// The shell leaves the new executable as "newver" in its working folder,
+// starts this program from there without arguments and ends. We learn which
+// process to wait for and which file to replace from the environment:
+//   VOREL_SHELL_PID   the shell's process id (waited for, at most a while)
+//   VOREL_SHELL_FILE  the shell's file ("Vorel7" in the working folder when unset)
+// The new file replaces the old one in a single rename, so whatever happens
+// the shell's file is either the old program or the complete new one.
+#include <QByteArray>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QString>
+#include <QTemporaryFile>
+#include <QThread>
+
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <cstdio>
+#include <sys/types.h>
+#include <unistd.h>
+
+namespace {
+
+const char *const NewVersionFile = "newver";
+const char *const DefaultShellFile = "Vorel7";
+constexpr int ShellExitWaitMs = 30000;
+constexpr qint64 MaxShellBytes = qint64(1) << 30;
+
+void say(const QString &text)
+{
+    std::fprintf(stderr, "vorel-updater: %s\n", text.toLocal8Bit().constData());
+}
+
+// True while the process runs; a zombie waiting for its parent has ended.
+bool processRunning(pid_t pid)
+{
+    if (::kill(pid, 0) != 0 && errno == ESRCH)
+        return false;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (stat.open(QIODevice::ReadOnly)) {
+        const QByteArray line = stat.readAll();
+        const int close = line.lastIndexOf(')');
+        if (close >= 0 && close + 2 < line.size() && line.at(close + 2) == 'Z')
+            return false;
+    }
+    return true;
+}
+
+void waitForShell()
+{
+    bool ok = false;
+    const qint64 pid = qEnvironmentVariable("VOREL_SHELL_PID").toLongLong(&ok);
+    if (!ok || pid <= 0 || pid == ::getpid())
+        return;
+    QDeadlineTimer deadline(ShellExitWaitMs);
+    while (processRunning(pid_t(pid))) {
+        if (deadline.hasExpired()) {
+            // Renaming over a running program is harmless here: the old
+            // process keeps its image, the next start gets the new one.
+            say(QStringLiteral("el proceso %1 sigue activo; se continua").arg(pid));
+            return;
+        }
+        QThread::msleep(100);
+    }
+}
+
+// An executable we can start: ELF, PE or a script.
+bool looksExecutable(const QByteArray &head)
+{
+    return head.startsWith("\x7f" "ELF") || head.startsWith("MZ") || head.startsWith("#!");
+}
+
+// Checks "newver" and puts it in place of `shell`. Empty when done, else why not.
+QString replaceShell(const QString &shell)
+{
+    QFile source(QString::fromLatin1(NewVersionFile));
+    if (!source.exists())
+        return QStringLiteral("no existe \"newver\"");
+    if (!source.open(QIODevice::ReadOnly))
+        return QStringLiteral("no se puede leer \"newver\": ") + source.errorString();
+    if (source.size() == 0)
+        return QStringLiteral("\"newver\" esta vacio");
+    if (source.size() > MaxShellBytes)
+        return QStringLiteral("\"newver\" es demasiado grande");
+    if (!looksExecutable(source.peek(4)))
+        return QStringLiteral("\"newver\" no es un programa");
+
+    const QFileInfo target(shell);
+    QTemporaryFile temp(target.absolutePath() + QStringLiteral("/.") + target.fileName()
+                        + QStringLiteral(".XXXXXX"));
+    temp.setAutoRemove(true);
+    if (!temp.open())
+        return QStringLiteral("no se puede crear un archivo en ") + target.absolutePath() + QStringLiteral(": ")
+               + temp.errorString();
+    char buffer[64 * 1024];
+    for (;;) {
+        const qint64 n = source.read(buffer, sizeof buffer);
+        if (n < 0)
+            return QStringLiteral("no se puede leer \"newver\": ") + source.errorString();
+        if (n == 0)
+            break;
+        if (temp.write(buffer, n) != n)
+            return QStringLiteral("no se puede escribir: ") + temp.errorString();
+    }
+    if (!temp.flush() || ::fsync(temp.handle()) != 0)
+        return QStringLiteral("no se puede escribir: ") + temp.errorString();
+    const QFileDevice::Permissions exec = QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                          | QFileDevice::ExeOwner | QFileDevice::ReadUser
+                                          | QFileDevice::WriteUser | QFileDevice::ExeUser
+                                          | QFileDevice::ReadGroup | QFileDevice::ExeGroup
+                                          | QFileDevice::ReadOther | QFileDevice::ExeOther;
+    if (!temp.setPermissions(exec))
+        return QStringLiteral("no se pueden cambiar los permisos: ") + temp.errorString();
+    temp.close();
+    if (::rename(QFile::encodeName(temp.fileName()).constData(),
+                 QFile::encodeName(target.absoluteFilePath()).constData())
+        != 0)
+        return QStringLiteral("no se puede reemplazar ") + target.absoluteFilePath() + QStringLiteral(": ")
+               + QString::fromLocal8Bit(std::strerror(errno));
+    temp.setAutoRemove(false);
+    source.close();
+    QFile::remove(QString::fromLatin1(NewVersionFile));
+    return {};
+}
+
+} // namespace
+
+int main()
+{
+    QString shell = qEnvironmentVariable("VOREL_SHELL_FILE");
+    if (shell.isEmpty())
+        shell = QDir::current().absoluteFilePath(QString::fromLatin1(DefaultShellFile));
+
+    waitForShell();
+    const QString failure = replaceShell(shell);
+    if (!failure.isEmpty())
+        say(failure + QStringLiteral("; se mantiene la version anterior"));
+
+    if (!QProcess::startDetached(shell, {}, QDir::currentPath())) {
+        say(QStringLiteral("no se puede iniciar ") + shell);
+        return 1;
+    }
+    return failure.isEmpty() ? 0 : 1;
+}
