@@ -41,24 +41,6 @@ int defaultWidth(TFieldType t, qint32 size)
     }
 }
 
-bool isIntegral(const QVariant &v)
-{
-    switch (v.typeId()) {
-    case QMetaType::Bool:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-        return true;
-    default:
-        return false;
-    }
-}
-
 bool isFloating(const QVariant &v)
 {
     return v.typeId() == QMetaType::Double || v.typeId() == QMetaType::Float;
@@ -89,7 +71,7 @@ int kindRank(const QVariant &v)
 {
     if (isNull(v))
         return 0;
-    if (isIntegral(v) || isFloating(v))
+    if (proto::isIntegral(v) || isFloating(v))
         return 1;
     switch (v.typeId()) {
     case QMetaType::QDateTime:
@@ -112,7 +94,7 @@ int compareValues(const QVariant &a, const QVariant &b)
     case 0:
         return 0;
     case 1:
-        if (isIntegral(a) && isIntegral(b)) {
+        if (proto::isIntegral(a) && proto::isIntegral(b)) {
             const qint64 x = a.toLongLong(), y = b.toLongLong();
             return x < y ? -1 : (x > y ? 1 : 0);
         } else {
@@ -230,7 +212,7 @@ QString TField::TextOf(const QVariant &v) const
 {
     if (isNull(v))
         return QString();
-    if (isIntegral(v))
+    if (proto::isIntegral(v))
         return QString::number(v.toLongLong());
     if (isFloating(v))
         return formatFloat(v.toDouble());
@@ -251,7 +233,7 @@ double TField::AsFloat() const
     const QVariant v = AsVariant();
     if (isNull(v))
         return 0.0;
-    if (isIntegral(v) || isFloating(v))
+    if (proto::isIntegral(v) || isFloating(v))
         return v.toDouble();
     if (v.typeId() == QMetaType::QDateTime)
         return dateTimeAsDays(v.toDateTime());
@@ -268,7 +250,7 @@ qint64 TField::AsInteger() const
     const QVariant v = AsVariant();
     if (isNull(v))
         return 0;
-    if (isIntegral(v))
+    if (proto::isIntegral(v))
         return v.toLongLong();
     if (isFloating(v))
         return qRound64(v.toDouble());

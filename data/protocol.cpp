@@ -99,12 +99,8 @@ void Writer::bytes(const QByteArray &b)
     m_data.append(b);
 }
 
-void Writer::value(const QVariant &v)
+bool isIntegral(const QVariant &v)
 {
-    if (!v.isValid() || v.isNull()) {
-        u8(quint8(ValueType::Null));
-        return;
-    }
     switch (v.typeId()) {
     case QMetaType::Bool:
     case QMetaType::Int:
@@ -115,9 +111,24 @@ void Writer::value(const QVariant &v)
     case QMetaType::ULongLong:
     case QMetaType::Short:
     case QMetaType::UShort:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void Writer::value(const QVariant &v)
+{
+    if (!v.isValid() || v.isNull()) {
+        u8(quint8(ValueType::Null));
+        return;
+    }
+    if (isIntegral(v)) {
         u8(quint8(ValueType::Integer));
         i64(v.toLongLong());
         return;
+    }
+    switch (v.typeId()) {
     case QMetaType::Double:
     case QMetaType::Float:
         u8(quint8(ValueType::Float));

@@ -155,6 +155,9 @@ private:
     quint32 m_max;
 };
 
+// True for the variant types carried as Integer.
+VOREL_CORE_EXPORT bool isIntegral(const QVariant &v);
+
 // Date-time coding, shared so both sides agree on the epoch.
 VOREL_CORE_EXPORT qint64 toWireDateTime(const QDateTime &dt);
 VOREL_CORE_EXPORT QDateTime fromWireDateTime(qint64 ms);

@@ -188,15 +188,11 @@ void bindValue(sqlite3_stmt *stmt, int index, const QVariant &v)
         sqlite3_bind_null(stmt, index);
         return;
     }
-    switch (v.typeId()) {
-    case QMetaType::Bool:
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::LongLong:
-    case QMetaType::Short:
+    if (proto::isIntegral(v)) {
         sqlite3_bind_int64(stmt, index, v.toLongLong());
         return;
+    }
+    switch (v.typeId()) {
     case QMetaType::Double:
     case QMetaType::Float:
         sqlite3_bind_double(stmt, index, v.toDouble());
