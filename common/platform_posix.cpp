@@ -1,0 +1,139 @@
+// Libraries, folders, programs and the client's address on POSIX systems.
+#include "common/platform.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QProcess>
+
+#include <cstdio>
+#include <dlfcn.h>
+#include <unistd.h>
+
+namespace vorel::platform {
+
+namespace {
+QString g_lastLibraryError;
+
+QString executablePath()
+{
+    if (QCoreApplication::instance())
+        return QCoreApplication::applicationFilePath();
+    // Before the application object exists Qt cannot say; the kernel can.
+    char buf[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof(buf) - 1);
+    if (n <= 0)
+        return QString();
+    buf[n] = '\0';
+    return QString::fromLocal8Bit(buf);
+}
+} // namespace
+
+QStringList LibraryFileNames(const QString &name)
+{
+    return {QStringLiteral("lib") + name + QStringLiteral(".so"), name + QStringLiteral(".so"),
+            name.toLower() + QStringLiteral(".dll"), name + QStringLiteral(".dll")};
+}
+
+void *LoadLibrary(const QString &name)
+{
+    g_lastLibraryError.clear();
+    if (name.isEmpty()) {
+        g_lastLibraryError = QStringLiteral("empty library name");
+        return nullptr;
+    }
+    QStringList folders{ProgramFolder()};
+    const QString work = QDir::currentPath();
+    if (QFileInfo(work).canonicalFilePath() != QFileInfo(folders.first()).canonicalFilePath())
+        folders << work;
+    QStringList errors;
+    for (const QString &folder : folders) {
+        for (const QString &file : LibraryFileNames(name)) {
+            const QString path = QDir(folder).filePath(file);
+            if (!QFileInfo::exists(path))
+                continue;
+            // Global symbols: the libraries share the one copy of the runtime
+            // and Qt already in the process. Never closed: windows and code
+            // from a library may outlive any caller.
+            void *handle = ::dlopen(QFile::encodeName(path).constData(), RTLD_NOW | RTLD_GLOBAL);
+            if (handle)
+                return handle;
+            const char *why = ::dlerror();
+            errors << (why ? QString::fromLocal8Bit(why) : path);
+        }
+    }
+    g_lastLibraryError = errors.isEmpty() ? QStringLiteral("%1: no library file found").arg(name)
+                                          : errors.join(QStringLiteral("; "));
+    return nullptr;
+}
+
+QString LastLibraryError()
+{
+    return g_lastLibraryError;
+}
+
+void *GetProcAddress(void *library, const char *exportName)
+{
+    if (!library || !exportName)
+        return nullptr;
+    ::dlerror();
+    return ::dlsym(library, exportName);
+}
+
+QString ProgramFile()
+{
+    return executablePath();
+}
+
+QString ProgramFolder()
+{
+    if (QCoreApplication::instance())
+        return QCoreApplication::applicationDirPath();
+    return QFileInfo(executablePath()).absolutePath();
+}
+
+QString SystemFolder()
+{
+    const QString root = qEnvironmentVariable("SystemRoot");
+    if (!root.isEmpty())
+        return root + QStringLiteral("/System32");
+    return QDir(ProgramFolder()).filePath(QStringLiteral("System32"));
+}
+
+bool StartProgram(const QString &path, const QStringList &args)
+{
+    return QProcess::startDetached(path, args);
+}
+
+bool CopyFileReplacing(const QString &from, const QString &to)
+{
+    if (!QFileInfo(from).isFile())
+        return false;
+    // Copy beside the target first so a failed copy never leaves the target
+    // half written; the rename then replaces it in one step (also a running
+    // executable, whose old image stays with the process).
+    const QString temp = to + QStringLiteral(".part");
+    QFile::remove(temp);
+    if (!QFile::copy(from, temp))
+        return false;
+    if (::rename(QFile::encodeName(temp).constData(), QFile::encodeName(to).constData()) != 0) {
+        QFile::remove(temp);
+        return false;
+    }
+    return true;
+}
+
+QString ClientAddress()
+{
+    const QHostInfo info = QHostInfo::fromName(QHostInfo::localHostName());
+    for (const QHostAddress &a : info.addresses()) {
+        if (a.protocol() == QAbstractSocket::IPv4Protocol)
+            return a.toString();
+    }
+    return QStringLiteral("127.0.0.1");
+}
+
+} // namespace vorel::platform

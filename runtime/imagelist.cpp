@@ -1,0 +1,69 @@
+// The shared 16 x 16 image list.
+#include "runtime/imagelist.h"
+
+#include <QImage>
+
+namespace vorel {
+
+namespace {
+constexpr int kSide = 16;
+}
+
+TImageList::TImageList(QObject *owner)
+    : QObject(owner)
+{
+}
+
+void TImageList::Clear()
+{
+    if (m_images.isEmpty())
+        return;
+    m_images.clear();
+    Q_EMIT Changed();
+}
+
+bool TImageList::AddBitmapFile(const QString &path, const QColor &transparent)
+{
+    QImage image(path);
+    if (image.isNull()) {
+        // Keeps its slot: the indexes of the images after it must not move.
+        QPixmap empty(kSide, kSide);
+        empty.fill(Qt::transparent);
+        Add(empty);
+        return false;
+    }
+    image = image.convertToFormat(QImage::Format_ARGB32);
+    const QRgb key = transparent.rgb() & 0x00FFFFFF;
+    for (int y = 0; y < image.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            if ((line[x] & 0x00FFFFFF) == key)
+                line[x] = 0;
+        }
+    }
+    if (image.width() != kSide || image.height() != kSide)
+        image = image.scaled(kSide, kSide, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
+    Add(QPixmap::fromImage(image));
+    return true;
+}
+
+void TImageList::Add(const QPixmap &pixmap)
+{
+    m_images.append(pixmap);
+    Q_EMIT Changed();
+}
+
+QPixmap TImageList::Pixmap(int index) const
+{
+    if (index < 0 || index >= m_images.size())
+        return QPixmap();
+    return m_images.at(index);
+}
+
+QIcon TImageList::Icon(int index) const
+{
+    const QPixmap p = Pixmap(index);
+    return p.isNull() ? QIcon() : QIcon(p);
+}
+
+} // namespace vorel

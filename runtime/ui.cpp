@@ -1,0 +1,129 @@
+// Message boxes, the application-level error report and the main window
+// registry, shared by the shell and every library in the process.
+#include "runtime/ui.h"
+
+#include "common/exception.h"
+
+#include <QApplication>
+#include <QFileInfo>
+#include <QMainWindow>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMessageBox>
+#include <QPointer>
+
+namespace vorel::ui {
+
+namespace {
+MessageHook &hook()
+{
+    static MessageHook h;
+    return h;
+}
+QPointer<QMainWindow> g_frame;
+QPointer<QMdiArea> g_area;
+
+QWidget *dialogParent()
+{
+    if (QWidget *w = QApplication::activeModalWidget())
+        return w;
+    if (QWidget *w = QApplication::activeWindow())
+        return w;
+    return g_frame.data();
+}
+
+Answer showBox(Kind kind, const QString &title, const QString &text)
+{
+    if (hook())
+        return hook()(kind, title, text);
+    QMessageBox box(dialogParent());
+    box.setWindowTitle(title);
+    // Texts break lines with a bare CR as well; the label only knows LF.
+    QString shown = text;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    box.setText(shown);
+    switch (kind) {
+    case Kind::Message:
+        box.setIcon(QMessageBox::NoIcon);
+        box.setStandardButtons(QMessageBox::Ok);
+        break;
+    case Kind::Error:
+        box.setIcon(QMessageBox::Critical);
+        box.setStandardButtons(QMessageBox::Ok);
+        break;
+    case Kind::Confirm:
+        box.setIcon(QMessageBox::Question);
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        box.setDefaultButton(QMessageBox::Yes);
+        break;
+    }
+    const int r = box.exec();
+    if (kind != Kind::Confirm)
+        return Answer::Ok;
+    return r == QMessageBox::Yes ? Answer::Yes : Answer::No;
+}
+} // namespace
+
+void SetMessageHook(MessageHook h)
+{
+    hook() = std::move(h);
+}
+
+void ShowMessage(const QString &text)
+{
+    showBox(Kind::Message, ApplicationTitle(), text);
+}
+
+bool Confirm(const QString &text)
+{
+    return showBox(Kind::Confirm, QStringLiteral("Confirmar"), text) == Answer::Yes;
+}
+
+QString MessageOf(const std::exception &e)
+{
+    if (auto *v = dynamic_cast<const vorel::Exception *>(&e))
+        return v->message();
+    return QString::fromUtf8(e.what());
+}
+
+void HandleException(const std::exception &e)
+{
+    showBox(Kind::Error, ApplicationTitle(), MessageOf(e));
+}
+
+QString ApplicationTitle()
+{
+    if (!QCoreApplication::instance())
+        return QString();
+    return QFileInfo(QCoreApplication::applicationFilePath()).completeBaseName();
+}
+
+void SetMainWindow(QMainWindow *frame, QMdiArea *area)
+{
+    g_frame = frame;
+    g_area = area;
+}
+
+QMainWindow *MainWindow()
+{
+    return g_frame.data();
+}
+
+QMdiArea *MdiArea()
+{
+    return g_area.data();
+}
+
+QWidget *ActiveMdiChild()
+{
+    if (!g_area)
+        return nullptr;
+    // While the application is inactive (and on the offscreen platform) the
+    // area reports no active window; the current one is the one the user left.
+    QMdiSubWindow *sub = g_area->activeSubWindow();
+    if (!sub)
+        sub = g_area->currentSubWindow();
+    return sub ? sub->widget() : nullptr;
+}
+
+} // namespace vorel::ui
