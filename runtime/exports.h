@@ -5,7 +5,14 @@
 //   Comun and every class library: main, or the method's export, with the
 //   signature of TModuleEntryFn.
 // C++ reserves the name `main` for the program entry, so a library gives its
-// export that symbol name with an asm label: VOREL_EXPORT_AS_MAIN.
+// export that symbol name with an asm label: VOREL_EXPORT_AS_MAIN. The
+// function keeps a C++ name of its own and only its symbol is "main":
+//   extern "C" Q_DECL_EXPORT QWidget *ComunMain(const QString &name,
+//       vorel::TSnVorel *session) VOREL_EXPORT_AS_MAIN;
+// The label is the whole symbol name (no platform prefix is added), so it is
+// written for ELF targets, where C symbols carry none. A library exports
+// "main" from its own symbol table; a lookup through that library's handle
+// finds it there and never the program's own entry.
 #include <QString>
 #include <QtGlobal>
 

@@ -55,6 +55,11 @@ public:
 
     virtual void RunMethod(QObject *Sender);
 
+    // The version box of the "Modulo" menu.
+    void Version1Click();
+    // Records the window's place in the session for the next window.
+    void FormCloseQuery();
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 };

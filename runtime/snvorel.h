@@ -2,6 +2,7 @@
 #include "common/stringlist.h"
 #include "common/vorelglobal.h"
 
+#include <QList>
 #include <QString>
 #include <exception>
 
@@ -47,6 +48,18 @@ public:
     void TruncateHistory();
     // DrillColumn "." DrillValue "." FilterState.
     QString StateText() const;
+
+private:
+    // The three parts of each entry's state kept apart, at the same index as
+    // StateHistory: a column or value holding a period must come back whole,
+    // which splitting the joined text cannot promise.
+    struct TEntryState {
+        QString DrillColumn;
+        QString DrillValue;
+        QString FilterState;
+    };
+    QList<TEntryState> m_entryStates;
+    void storeCurrentState();
 };
 
 } // namespace vorel

@@ -1,0 +1,388 @@
+#include "runtime/snvorel.h"
+
+#include "common/exception.h"
+#include "common/fileversion.h"
+#include "common/platform.h"
+#include "common/sqllines.h"
+#include "data/connection.h"
+#include "data/dataset.h"
+#include "runtime/errorderive.h"
+#include "runtime/exports.h"
+#include "runtime/ferror.h"
+#include "runtime/frmvrl.h"
+#include "runtime/ui.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QWidget>
+#include <memory>
+
+namespace vorel {
+
+namespace {
+
+const QString MainMethod = QStringLiteral("main");
+const QString NoTransaction = QStringLiteral("QUEMI: There is no active transaction");
+
+TClientDataSet *newModuleData(TSocketConnection *connection)
+{
+    auto *data = new TClientDataSet(connection);
+    data->SetRemoteServer(connection);
+    data->SetProviderName(QStringLiteral("dspModulo"));
+    return data;
+}
+
+std::unique_ptr<TClientDataSet> newQuery(TSocketConnection *connection, const QString &provider)
+{
+    auto query = std::make_unique<TClientDataSet>();
+    query->SetProviderName(provider);
+    query->SetRemoteServer(connection);
+    return query;
+}
+
+// Closes and frees a query dataset also when a failure leaves the scope.
+struct QueryCloser {
+    TClientDataSet *query;
+    ~QueryCloser()
+    {
+        try {
+            query->Close();
+        } catch (...) {
+        }
+    }
+};
+
+TfrmVrl *activeModuleWindow() { return qobject_cast<TfrmVrl *>(ui::ActiveMdiChild()); }
+
+QMdiSubWindow *subWindowOf(QWidget *window)
+{
+    return window ? qobject_cast<QMdiSubWindow *>(window->parentWidget()) : nullptr;
+}
+
+// Top and left of a module window as the frame places it.
+QPoint placeOf(QWidget *window)
+{
+    if (auto *form = qobject_cast<TfrmVrl *>(window))
+        return QPoint(form->Left(), form->Top());
+    if (QMdiSubWindow *sub = subWindowOf(window))
+        return sub->pos();
+    return window->pos();
+}
+
+void showModuleWindow(QWidget *window)
+{
+    QMdiSubWindow *sub = subWindowOf(window);
+    QMdiArea *area = ui::MdiArea();
+    if (!sub && area) {
+        sub = area->addSubWindow(window);
+        sub->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    if (sub) {
+        window->show();
+        sub->show();
+        if (QMdiArea *owner = sub->mdiArea())
+            owner->setActiveSubWindow(sub);
+        sub->raise();
+    } else {
+        window->show();
+        window->raise();
+        window->activateWindow();
+    }
+}
+
+QString firstText(TClientDataSet *query, const QString &sql, const QString &field)
+{
+    query->Close();
+    query->SetCommandText(sql);
+    query->Open();
+    return query->FieldByName(field)->AsString();
+}
+
+} // namespace
+
+TSnVorel::TSnVorel(TSocketConnection *connection, TImageList *images, const QString &role,
+                   const QString &className)
+    : Connection(connection), Images(images), Role(role), ModuleData(nullptr), HistoryIndex(0), NextTop(0),
+      NextLeft(0), FirstOpen(true)
+{
+    ModuleData = newModuleData(Connection);
+    OpenUseCase(className, MainMethod, QString());
+    HistoryIndex = ClassHistory.AddObject(className, ModuleData);
+    StateHistory.Add(FilterState);
+    m_entryStates.append(TEntryState{DrillColumn, DrillValue, FilterState});
+}
+
+TSnVorel::~TSnVorel() = default;
+
+QString TSnVorel::StateText() const
+{
+    return DrillColumn + QLatin1Char('.') + DrillValue + QLatin1Char('.') + FilterState;
+}
+
+void TSnVorel::storeCurrentState()
+{
+    if (HistoryIndex < 0 || HistoryIndex >= StateHistory.Count())
+        return;
+    StateHistory.SetString(HistoryIndex, StateText());
+    if (HistoryIndex < m_entryStates.size())
+        m_entryStates[HistoryIndex] = {DrillColumn, DrillValue, FilterState};
+}
+
+void TSnVorel::OpenUseCase(const QString &ClassName, const QString &Method, const QString &ExportName)
+{
+    std::unique_ptr<TClientDataSet> q = newQuery(Connection, QStringLiteral("dspq0"));
+    QueryCloser closer{q.get()};
+
+    if (Method == MainMethod) {
+        const QString fileName = ClassName.toLower() + QStringLiteral(".dll");
+        q->SetCommandText(QStringLiteral("SELECT BINS_Arch Arch, BINS_Vers FROM vorel.TBINS WHERE BINS_Arch= '")
+                          + fileName + QLatin1Char('\''));
+        q->Open();
+        if (!q->IsEmpty()) {
+            const QString localFile = QDir::current().filePath(fileName);
+            const bool current = QFileInfo::exists(localFile)
+                && FileVersionText(localFile) == q->FieldByName(QStringLiteral("BINS_Vers"))->AsString();
+            if (!current) {
+                q->Close();
+                q->SetCommandText(QStringLiteral("SELECT BINS_Bin Bin FROM vorel.TBINS WHERE BINS_Arch= '")
+                                  + fileName + QLatin1Char('\''));
+                q->Open();
+                q->FieldByName(QStringLiteral("Bin"))->SaveToFile(localFile);
+            }
+        }
+    }
+
+    QString passedName = Method;
+    QString entryName = ExportName.isEmpty() ? Method : ExportName;
+    void *library = platform::LoadLibrary(ClassName);
+    if (!library) {
+        if (Method != MainMethod)
+            throw Exception(QStringLiteral("No se puede cargar Libreria"));
+        library = platform::LoadLibrary(QStringLiteral("Comun"));
+        entryName = MainMethod;
+        passedName = ClassName;
+        if (!library)
+            throw Exception(QStringLiteral("No se puede cargar Libreria"));
+    }
+    const QByteArray exportName = entryName.toLatin1();
+    auto entry = reinterpret_cast<TModuleEntryFn>(platform::GetProcAddress(library, exportName.constData()));
+    if (!entry)
+        throw Exception(QStringLiteral("No se puede cargar la función"));
+
+    try {
+        if (TfrmVrl *active = activeModuleWindow())
+            active->UseCaseFailed = false;
+        Connection->Call(QStringLiteral("StartTran"));
+        QWidget *window = entry(passedName, this);
+        Connection->Call(QStringLiteral("CommitTran"));
+        Connection->Call(
+            QStringLiteral("EjeDir"),
+            {QStringLiteral("INSERT INTO vorel.TLOGACCESOS (LOGA_Cuso, LOGA_USUA, LOGA_Fecha) SELECT CUSO_Cuso, "
+                            "SESI_Usua, sysdate FROM vorel.TCUSOS, vorel.RSESION WHERE CUSO_GUI= 'WIN32'   And "
+                            "CUSO_Clase= '")
+             + ClassName + QStringLiteral("' ") + QStringLiteral("  And CUSO_Metodo= '") + Method
+             + QStringLiteral("' ")});
+        if (window) {
+            // The frame chooses a window's place when it is first shown, so
+            // the first window's place is read once it stands there.
+            showModuleWindow(window);
+            if (FirstOpen) {
+                const QPoint place = placeOf(window);
+                NextTop = place.y();
+                NextLeft = place.x();
+                FirstOpen = false;
+            }
+        }
+    } catch (const std::exception &failure) {
+        try {
+            Connection->Call(QStringLiteral("RollBackTran"));
+        } catch (const Exception &rollback) {
+            // A failure after the commit (the access log) leaves nothing to
+            // roll back; the failure to report is the one that brought us here.
+            if (rollback.message() != NoTransaction)
+                throw;
+        }
+        if (TfrmVrl *active = activeModuleWindow()) {
+            active->CloseAfterUseCase = false;
+            active->UseCaseFailed = true;
+        }
+        if (ui::MessageOf(failure) == NoTransaction)
+            ui::ShowMessage(QStringLiteral("Transaccion Rechazada, Intente de Nuevo..."));
+        else
+            ReportError(failure, ClassName, Method);
+    }
+}
+
+void TSnVorel::TruncateHistory()
+{
+    while (StateHistory.Count() > HistoryIndex + 1) {
+        const int last = ClassHistory.Count() - 1;
+        if (last >= 0) {
+            QObject *data = ClassHistory.Objects(last);
+            if (data == ModuleData)
+                ModuleData = nullptr;
+            delete data;
+            ClassHistory.Delete(last);
+        }
+        StateHistory.Delete(StateHistory.Count() - 1);
+        if (m_entryStates.size() > StateHistory.Count())
+            m_entryStates.resize(StateHistory.Count());
+    }
+}
+
+void TSnVorel::DrillDown(const QString &Spec)
+{
+    storeCurrentState();
+    TruncateHistory();
+
+    const qsizetype first = Spec.indexOf(QLatin1Char('.'));
+    const qsizetype second = first < 0 ? -1 : Spec.indexOf(QLatin1Char('.'), first + 1);
+    const QString sourceColumn = first < 0 ? Spec : Spec.left(first);
+    const QString relatedClass = first < 0 ? QString()
+        : second < 0                       ? Spec.mid(first + 1)
+                                           : Spec.mid(first + 1, second - first - 1);
+    const QString targetColumn = second < 0 ? QString() : Spec.mid(second + 1);
+
+    DrillColumn = targetColumn;
+    DrillValue = ModuleData->FieldByName(sourceColumn)->AsString();
+
+    ModuleData = newModuleData(Connection);
+    OpenUseCase(relatedClass, MainMethod, QString());
+    HistoryIndex = ClassHistory.AddObject(relatedClass, ModuleData);
+    StateHistory.Add(QString());
+    m_entryStates.append(TEntryState{});
+}
+
+void TSnVorel::Navigate(bool Forward)
+{
+    storeCurrentState();
+    if (Forward && HistoryIndex != ClassHistory.Count() - 1)
+        ++HistoryIndex;
+    else if (!Forward && HistoryIndex != 0)
+        --HistoryIndex;
+
+    auto *entryData = qobject_cast<TClientDataSet *>(ClassHistory.Objects(HistoryIndex));
+    if (entryData == ModuleData)
+        return;
+
+    if (HistoryIndex < m_entryStates.size()) {
+        const TEntryState &state = m_entryStates.at(HistoryIndex);
+        DrillColumn = state.DrillColumn;
+        DrillValue = state.DrillValue;
+        FilterState = state.FilterState;
+    }
+    ModuleData = entryData;
+    OpenUseCase(ClassHistory.Strings(HistoryIndex), MainMethod, QString());
+}
+
+void TSnVorel::ReportError(const std::exception &failure, const QString &ClassName, const QString &Method)
+{
+    using namespace vorel::errors;
+    const QString message = ui::MessageOf(failure);
+    QString translation;
+    const int number = ErrorNumber(message);
+    const QString reference = ConstraintReference(message);
+
+    {
+        std::unique_ptr<TClientDataSet> q = newQuery(Connection, QStringLiteral("dspCmd"));
+        QueryCloser closer{q.get()};
+        TSqlLines lines;
+        switch (number) {
+        case 1: {
+            firstText(q.get(),
+                      QStringLiteral("SELECT TABLE_Name, COLUMN_Name FROM ALL_CONS_Columns WHERE Position= 1 And "
+                                     "CONSTRAINT_Name= ")
+                          + Quoted(reference),
+                      QStringLiteral("TABLE_Name"));
+            const QString table = q->FieldByName(QStringLiteral("TABLE_Name"))->AsString();
+            const QString column = q->FieldByName(QStringLiteral("COLUMN_Name"))->AsString();
+            const QString line = CommentLine(firstText(
+                q.get(),
+                QStringLiteral("SELECT COMMENTS FROM ALL_COL_COMMENTS WHERE TABLE_Name= ") + Quoted(table)
+                    + QStringLiteral(" And COLUMN_Name= ") + Quoted(column),
+                QStringLiteral("Comments")));
+            if (!line.isEmpty())
+                translation = line + QStringLiteral(" no puede ser Repetido");
+            break;
+        }
+        case 1400: {
+            const qsizetype period = reference.indexOf(QLatin1Char('.'));
+            const QString table = period < 0 ? reference : reference.left(period);
+            const QString column = period < 0 ? QString() : reference.mid(period + 1);
+            lines << QStringLiteral("SELECT comments ") << QStringLiteral("FROM ALL_Col_Comments ")
+                  << QStringLiteral("WHERE TABLE_Name= ") + Quoted(table) + QStringLiteral(" ")
+                  << QStringLiteral("  And COLUMN_Name= ") + Quoted(column) + QStringLiteral(" ");
+            const QString line = CommentLine(firstText(q.get(), lines.Text(), QStringLiteral("COMMENTS")));
+            if (!line.isEmpty())
+                translation = line + QStringLiteral(" no puede ser nulo");
+            break;
+        }
+        case 2290:
+            lines << QStringLiteral("SELECT MENE_Mensaje ") << QStringLiteral("FROM vorel.TMENEXCEP ")
+                  << QStringLiteral("WHERE MENE_Refer= ") + Quoted(reference) + QStringLiteral(" ");
+            WorkText = firstText(q.get(), lines.Text(), QStringLiteral("MENE_Mensaje"));
+            translation = WorkText;
+            break;
+        case 2291: {
+            const QString table =
+                firstText(q.get(),
+                          QStringLiteral("SELECT TABLE_Name Tabla FROM ALL_Constraints WHERE Constraint_Name=")
+                              + Quoted(reference),
+                          QStringLiteral("Tabla"));
+            const QString column = firstText(q.get(),
+                                             QStringLiteral("SELECT COLUMN_Name Campo FROM ALL_CONS_Columns WHERE "
+                                                            "Position= 1 And CONSTRAINT_Name= ")
+                                                 + Quoted(reference),
+                                             QStringLiteral("Campo"));
+            const QString line = CommentLine(firstText(
+                q.get(),
+                QStringLiteral("SELECT COMMENTS FROM ALL_COL_Comments WHERE TABLE_Name= ") + Quoted(table)
+                    + QStringLiteral(" And COLUMN_Name= ") + Quoted(column),
+                QStringLiteral("COMMENTS")));
+            if (!line.isEmpty())
+                translation = QStringLiteral("No existe Registro padre para ") + line;
+            break;
+        }
+        case 2292: {
+            lines << QStringLiteral("SELECT COMMENTS ") << QStringLiteral("FROM ALL_TAB_COMMENTS ")
+                  << QStringLiteral("WHERE TABLE_NAME= ") << QStringLiteral("(SELECT TABLE_NAME ")
+                  << QStringLiteral("FROM ALL_CONSTRAINTS ")
+                  << QStringLiteral("WHERE CONSTRAINT_NAME=") + Quoted(reference) + QStringLiteral(") ");
+            const QString comment = firstText(q.get(), lines.Text(), QStringLiteral("COMMENTS"));
+            const QString line = CommentLine(comment);
+            if (!line.isEmpty())
+                translation = (CommentLineCount(comment) < 2 ? QStringLiteral("Existe Registros hijos en ")
+                                                             : QStringLiteral("Existen Registros hijos en "))
+                    + line;
+            break;
+        }
+        case 20001:
+            WorkText = ApplicationErrorLine(message);
+            // A blank after the colon and nothing more says nothing.
+            if (!WorkText.trimmed().isEmpty())
+                translation = WorkText;
+            break;
+        default:
+            break;
+        }
+    }
+    WorkText.clear();
+
+    if (translation.isEmpty()) {
+        Connection->Call(
+            QStringLiteral("EjeDir"),
+            {QStringLiteral("INSERT INTO vorel.TEXCEPCION (EXCE_Mensaje, EXCE_Usua, EXCE_Fecha, EXCE_Cuso) SELECT ")
+             + Quoted(message) + QStringLiteral(", SESI_Usua, sysdate, CUSO_Cuso  ")
+             + QStringLiteral("FROM vorel.TCUSOS, vorel.RSESION ") + QStringLiteral("WHERE CUSO_GUI= 'WIN32' ")
+             + QStringLiteral("  And CUSO_Clase= '") + ClassName + QStringLiteral("' ")
+             + QStringLiteral("  And CUSO_Metodo= '") + Method + QStringLiteral("' ")});
+    }
+
+    TFError dialog;
+    dialog.SetTexts(translation.isEmpty() ? message : translation, message);
+    dialog.Execute();
+}
+
+} // namespace vorel

@@ -1,0 +1,356 @@
+#include "runtimefixture.h"
+
+#include "common/fileversion.h"
+#include "data/dataset.h"
+#include "runtime/frmvrl.h"
+#include "runtime/snvorel.h"
+
+#include <QAction>
+#include <QDir>
+#include <QFile>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QPointer>
+#include <QTemporaryDir>
+
+using namespace vorel;
+using namespace vorel::test;
+
+class TstGateway : public QObject
+{
+    Q_OBJECT
+    RuntimeFixture f;
+    std::unique_ptr<QTemporaryDir> work;
+
+    TSnVorel *open(const QString &cls)
+    {
+        f.server->clearTrace();
+        return new TSnVorel(f.connection.get(), nullptr, QStringLiteral("TSTROL"), cls);
+    }
+    QList<QStringList> logRows(const QString &cuso)
+    {
+        return f.server->query(QStringLiteral("SELECT LOGA_Cuso, LOGA_USUA FROM TLOGACCESOS WHERE LOGA_Cuso = ") + cuso);
+    }
+    static QString failureOf(const std::function<void()> &action)
+    {
+        try {
+            action();
+        } catch (const Exception &e) {
+            return e.message();
+        }
+        return QString();
+    }
+
+private Q_SLOTS:
+    void initTestCase() { QVERIFY(f.start()); }
+    void cleanupTestCase() { f.stop(); }
+    void init()
+    {
+        work = std::make_unique<QTemporaryDir>();
+        QVERIFY(QDir::setCurrent(work->path()));
+        f.dialogs.clear();
+        f.boxes.clear();
+        RuntimeFixture::setModule(QStringLiteral("ventana"));
+    }
+
+    void classWithItsOwnLibrary()
+    {
+        TSnVorel *s = open(QStringLiteral("TSTPROPIA"));
+        QCOMPARE(RuntimeFixture::calls(), QStringList{QStringLiteral("TSTPROPIA|main|main")});
+        QCOMPARE(f.server->texts(), (QStringList{binsCheck(QStringLiteral("tstpropia.dll")), QStringLiteral("StartTran"),
+                                                 QStringLiteral("CommitTran"),
+                                                 accessLog(QStringLiteral("TSTPROPIA"), QStringLiteral("main"))}));
+        QCOMPARE(logRows(QStringLiteral("9001")), (QList<QStringList>{{QStringLiteral("9001"), QStringLiteral("9101")}}));
+        QVERIFY(!s->FirstOpen);
+        QCOMPARE(s->ClassHistory.Count(), 1);
+        QCOMPARE(s->ClassHistory.Strings(0), QStringLiteral("TSTPROPIA"));
+        QCOMPARE(s->ClassHistory.Objects(0), static_cast<QObject *>(s->ModuleData));
+        QCOMPARE(s->StateHistory.Count(), 1);
+        QCOMPARE(s->ModuleData->ProviderName(), QStringLiteral("dspModulo"));
+        auto *form = qobject_cast<TfrmVrl *>(ui::ActiveMdiChild());
+        QVERIFY(form);
+        QVERIFY(form->SubWindow() && form->SubWindow()->isVisible());
+        QCOMPARE(s->NextTop, form->Top());
+        QCOMPARE(s->NextLeft, form->Left());
+
+        // A method: export named like it, or its own export; the name passed
+        // is always the method, and no library check.
+        f.server->clearTrace();
+        RuntimeFixture::setModule(QStringLiteral("ventana"));
+        s->OpenUseCase(QStringLiteral("TSTPROPIA"), QStringLiteral("metodo"), QString());
+        s->OpenUseCase(QStringLiteral("TSTPROPIA"), QStringLiteral("OTRO"), QStringLiteral("ejecutaOtro"));
+        QCOMPARE(RuntimeFixture::calls(),
+                 (QStringList{QStringLiteral("TSTPROPIA|metodo|metodo"), QStringLiteral("TSTPROPIA|ejecutaOtro|OTRO")}));
+        QCOMPARE(f.server->texts().first(), QStringLiteral("StartTran"));
+        QVERIFY(f.server->texts().contains(accessLog(QStringLiteral("TSTPROPIA"), QStringLiteral("metodo"))));
+        QCOMPARE(logRows(QStringLiteral("9002")).size(), 1);
+
+        f.server->clearTrace();
+        QCOMPARE(failureOf([&] { s->OpenUseCase(QStringLiteral("TSTPROPIA"), QStringLiteral("falta"), QString()); }),
+                 QStringLiteral("No se puede cargar la función"));
+        QVERIFY(f.server->texts().isEmpty());
+    }
+
+    void genericLibraryStandsIn()
+    {
+        TSnVorel *s = open(QStringLiteral("TSTGEN"));
+        QCOMPARE(RuntimeFixture::calls(), QStringList{QStringLiteral("Comun|main|TSTGEN")});
+        QVERIFY(f.server->texts().contains(accessLog(QStringLiteral("TSTGEN"), QStringLiteral("main"))));
+        QCOMPARE(logRows(QStringLiteral("9003")).size(), 1);
+
+        RuntimeFixture::setModule(QStringLiteral("ventana"));
+        f.server->clearTrace();
+        QCOMPARE(failureOf([&] { s->OpenUseCase(QStringLiteral("TSTGEN"), QStringLiteral("otro"), QString()); }),
+                 QStringLiteral("No se puede cargar Libreria"));
+        QVERIFY(RuntimeFixture::calls().isEmpty());
+        QVERIFY(f.server->texts().isEmpty());
+    }
+
+    void entryWithoutWindow()
+    {
+        const int before = f.area->subWindowList().size();
+        RuntimeFixture::setModule(QStringLiteral("nada"));
+        TSnVorel *s = open(QStringLiteral("TSTPROPIA"));
+        QVERIFY(s->FirstOpen);
+        QCOMPARE(s->NextTop, 0);
+        QCOMPARE(f.area->subWindowList().size(), before);
+        QCOMPARE(f.server->texts().mid(1), (QStringList{QStringLiteral("StartTran"), QStringLiteral("CommitTran"),
+                                                        accessLog(QStringLiteral("TSTPROPIA"), QStringLiteral("main"))}));
+    }
+
+    void libraryFromTheBinariesTable()
+    {
+        QFile payload(QStringLiteral(VOREL_PAYLOAD_FILE));
+        QVERIFY(payload.open(QIODevice::ReadOnly));
+        const QByteArray bytes = payload.readAll();
+        const QString version = FileVersionText(payload.fileName());
+        QVERIFY(!version.isEmpty());
+        const QString hex = QString::fromLatin1(bytes.toHex());
+        f.server->exec(QStringLiteral("INSERT INTO TBINS (BINS_Arch, BINS_Vers, BINS_Bin, BINS_GUI) VALUES "
+                                      "('tstbin1.dll', '%1', X'%2', 'WIN32');"
+                                      "INSERT INTO TBINS (BINS_Arch, BINS_Vers, BINS_Bin, BINS_GUI) VALUES "
+                                      "('tstbin2.dll', '9.9.9.9', X'%2', 'WIN32');")
+                           .arg(version, hex));
+
+        // Same version in the working folder: used as it is.
+        QVERIFY(QFile::copy(payload.fileName(), QStringLiteral("tstbin1.dll")));
+        open(QStringLiteral("TSTBIN1"));
+        QCOMPARE(RuntimeFixture::calls(), QStringList{QStringLiteral("payload|main|main")});
+        QCOMPARE(f.server->texts().first(), binsCheck(QStringLiteral("tstbin1.dll")));
+        QVERIFY(!f.server->texts().contains(binsDownload(QStringLiteral("tstbin1.dll"))));
+
+        // A file without a version record: replaced by the stored one.
+        {
+            QFile stale(QStringLiteral("tstbin2.dll"));
+            QVERIFY(stale.open(QIODevice::WriteOnly));
+            stale.write("viejo");
+        }
+        RuntimeFixture::setModule(QStringLiteral("ventana"));
+        open(QStringLiteral("TSTBIN2"));
+        QCOMPARE(f.server->texts().mid(0, 3), (QStringList{binsCheck(QStringLiteral("tstbin2.dll")),
+                                                           binsDownload(QStringLiteral("tstbin2.dll")),
+                                                           QStringLiteral("StartTran")}));
+        QFile downloaded(QStringLiteral("tstbin2.dll"));
+        QVERIFY(downloaded.open(QIODevice::ReadOnly));
+        QVERIFY(downloaded.readAll() == bytes);
+        QCOMPARE(RuntimeFixture::calls(), QStringList{QStringLiteral("payload|main|main")});
+    }
+
+    void failingModuleIsRolledBackAndReported()
+    {
+        open(QStringLiteral("TSTPROPIA"));
+        auto *starter = qobject_cast<TfrmVrl *>(ui::ActiveMdiChild());
+        QVERIFY(starter);
+        TSnVorel *s = starter->Session;
+        starter->UseCaseFailed = false;
+
+        RuntimeFixture::setModule(
+            QStringLiteral("falla"),
+            QStringLiteral("INSERT INTO vorel.TPARAMS (PARA_Param, PARA_Valor) VALUES ('TSTFALLA', 'x')"),
+            QStringLiteral("INSERT INTO vorel.TUSUARIOS (USUA_Usua, USUA_Nombre, USUA_Paswd) VALUES (9101, 'Otra', 'clave')"));
+        f.server->clearTrace();
+        s->OpenUseCase(QStringLiteral("TSTPROPIA"), QStringLiteral("metodo"), QString());
+        QVERIFY(f.server->texts().contains(QStringLiteral("RollBackTran")));
+        QVERIFY(!f.server->texts().contains(QStringLiteral("CommitTran")));
+        QCOMPARE(f.server->query(QStringLiteral("SELECT 1 FROM TPARAMS WHERE PARA_Param = 'TSTFALLA'")).size(), 0);
+        QCOMPARE(f.dialogs.size(), 1);
+        QCOMPARE(f.dialogs.first().first(), QStringLiteral("Código del usuario no puede ser Repetido"));
+        QCOMPARE(ui::ActiveMdiChild(), static_cast<QWidget *>(starter));
+        QVERIFY(!starter->CloseAfterUseCase);
+        QVERIFY(starter->UseCaseFailed);
+
+        // The gateway stays usable, and the next call clears the failure flag.
+        RuntimeFixture::setModule(QStringLiteral("nada"));
+        s->OpenUseCase(QStringLiteral("TSTPROPIA"), QStringLiteral("metodo"), QString());
+        QVERIFY(!starter->UseCaseFailed);
+    }
+
+    void methodRunFromAModuleWindow()
+    {
+        open(QStringLiteral("TSTPROPIA"));
+        QPointer<TfrmVrl> starter = qobject_cast<TfrmVrl *>(ui::ActiveMdiChild());
+        QVERIFY(starter);
+        starter->ClassId = QStringLiteral("TSTPROPIA"); // the test module names its windows after the entry
+        auto *entry = new QAction(starter);
+        entry->setObjectName(QStringLiteral("OTRO"));
+        starter->MethodRuns.InsertObject(0, QStringLiteral("ejecutaOtro"), entry);
+
+        // A failed run keeps the starting window open, ready for the next run.
+        RuntimeFixture::setModule(
+            QStringLiteral("falla"), {},
+            QStringLiteral("INSERT INTO vorel.TUSUARIOS (USUA_Usua, USUA_Nombre, USUA_Paswd) VALUES (9101, 'Otra', 'clave')"));
+        QCOMPARE(failureOf([&] { starter->RunMethod(entry); }), QString());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(starter);
+        QVERIFY(starter->CloseAfterUseCase);
+        QCOMPARE(RuntimeFixture::calls(), QStringList{QStringLiteral("TSTPROPIA|ejecutaOtro|OTRO")});
+
+        // A run that goes through closes the window that started it.
+        RuntimeFixture::setModule(QStringLiteral("ventana"));
+        QCOMPARE(failureOf([&] { starter->RunMethod(entry); }), QString());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!starter);
+        QCOMPARE(RuntimeFixture::calls(), QStringList{QStringLiteral("TSTPROPIA|ejecutaOtro|OTRO")});
+    }
+
+    void failingAccessLogAfterTheCommit()
+    {
+        f.server->exec(QStringLiteral("CREATE TRIGGER TRG_TST_LOG BEFORE INSERT ON TLOGACCESOS WHEN NEW.LOGA_Cuso = 9005 "
+                                      "BEGIN SELECT RAISE(ABORT, 'ORA-20001: Bitacora llena'); END;"));
+        RuntimeFixture::setModule(
+            QStringLiteral("ventana"),
+            QStringLiteral("INSERT INTO vorel.TPARAMS (PARA_Param, PARA_Valor) VALUES ('TSTLOG', 'x')"));
+        TSnVorel *s = open(QStringLiteral("TSTLOG"));
+        const QStringList texts = f.server->texts();
+        QCOMPARE(texts.mid(texts.size() - 2),
+                 (QStringList{accessLog(QStringLiteral("TSTLOG"), QStringLiteral("main")), QStringLiteral("RollBackTran")}));
+        QCOMPARE(f.server->query(QStringLiteral("SELECT 1 FROM TPARAMS WHERE PARA_Param = 'TSTLOG'")).size(), 1);
+        QCOMPARE(f.dialogs.size(), 1);
+        QCOMPARE(f.dialogs.first().first(), QStringLiteral(" Bitacora llena"));
+        QVERIFY(s->FirstOpen); // the window was never shown
+    }
+
+    void transactionLostOnTheServer()
+    {
+        RuntimeFixture::setModule(QStringLiteral("confirma"));
+        open(QStringLiteral("TSTPROPIA"));
+        QVERIFY(f.dialogs.isEmpty());
+        QCOMPARE(f.boxes.size(), 1);
+        QCOMPARE(f.boxes.first().text, QStringLiteral("Transaccion Rechazada, Intente de Nuevo..."));
+        QCOMPARE(f.boxes.first().kind, ui::Kind::Message);
+    }
+
+    void drillDownHistory()
+    {
+        TSnVorel *s = open(QStringLiteral("TSTGEN"));
+        s->ModuleData->SetCommandText(QStringLiteral("SELECT USUA_Usua, USUA_Nombre FROM vorel.TUSUARIOS WHERE USUA_Usua= 9102"));
+        s->ModuleData->Open();
+        s->FilterState = QStringLiteral("0.1.");
+        QPointer<TClientDataSet> first = s->ModuleData;
+
+        s->DrillDown(QStringLiteral("USUA_NOMBRE.TSTGEN2.PROP_X"));
+        QCOMPARE(RuntimeFixture::calls().last(), QStringLiteral("Comun|main|TSTGEN2"));
+        QCOMPARE(s->DrillColumn, QStringLiteral("PROP_X"));
+        QCOMPARE(s->DrillValue, QStringLiteral("A.B. Gil"));
+        QCOMPARE(s->HistoryIndex, 1);
+        QCOMPARE(s->StateHistory.Strings(0), QStringLiteral("..0.1."));
+        QCOMPARE(s->StateHistory.Strings(1), QString());
+        QVERIFY(s->ModuleData != first);
+
+        QPointer<TClientDataSet> second = s->ModuleData;
+        s->ModuleData->SetCommandText(QStringLiteral("SELECT USUA_Usua FROM vorel.TUSUARIOS WHERE USUA_Usua= 9101"));
+        s->ModuleData->Open();
+        s->FilterState = QStringLiteral("2.");
+        s->DrillDown(QStringLiteral("USUA_USUA.TSTGEN.X.Y"));
+        QCOMPARE(s->DrillColumn, QStringLiteral("X.Y"));
+        QCOMPARE(s->DrillValue, QStringLiteral("9101"));
+        QCOMPARE(s->ClassHistory.Count(), 3);
+        QPointer<TClientDataSet> third = s->ModuleData;
+
+        // Back: the saved parts come back whole, periods and all.
+        s->Navigate(false);
+        QCOMPARE(s->HistoryIndex, 1);
+        QCOMPARE(s->StateHistory.Strings(2), QStringLiteral("X.Y.9101.2."));
+        QCOMPARE(s->StateHistory.Strings(1), QStringLiteral("PROP_X.A.B. Gil.2."));
+        QCOMPARE(s->DrillColumn, QStringLiteral("PROP_X"));
+        QCOMPARE(s->DrillValue, QStringLiteral("A.B. Gil"));
+        QCOMPARE(s->FilterState, QStringLiteral("2."));
+        QCOMPARE(s->ModuleData, second.data());
+        QVERIFY(s->ModuleData->Active());
+        QCOMPARE(RuntimeFixture::calls().last(), QStringLiteral("Comun|main|TSTGEN2"));
+
+        s->Navigate(false);
+        QCOMPARE(s->HistoryIndex, 0);
+        QCOMPARE(s->DrillColumn, QString());
+        QCOMPARE(s->DrillValue, QString());
+        QCOMPARE(s->FilterState, QStringLiteral("0.1."));
+
+        // At either end nothing opens.
+        const int callsBefore = RuntimeFixture::calls().size();
+        f.server->clearTrace();
+        s->FilterState = QStringLiteral("7.");
+        s->Navigate(false);
+        QCOMPARE(RuntimeFixture::calls().size(), callsBefore);
+        QVERIFY(f.server->texts().isEmpty());
+        QCOMPARE(s->StateHistory.Strings(0), QStringLiteral("..7."));
+
+        s->Navigate(true);
+        s->Navigate(true);
+        QCOMPARE(s->HistoryIndex, 2);
+        QCOMPARE(s->DrillColumn, QStringLiteral("X.Y"));
+        const int atEnd = RuntimeFixture::calls().size();
+        s->Navigate(true);
+        QCOMPARE(RuntimeFixture::calls().size(), atEnd);
+
+        // A drill from the middle drops the later entries and their data.
+        s->Navigate(false);
+        s->DrillDown(QStringLiteral("USUA_USUA.TSTGEN.Z"));
+        QVERIFY(third.isNull());
+        QCOMPARE(s->ClassHistory.Count(), 3);
+        QCOMPARE(s->ClassHistory.Strings(2), QStringLiteral("TSTGEN"));
+        QCOMPARE(s->HistoryIndex, 2);
+        QVERIFY(!first.isNull() && !second.isNull());
+
+        QPointer<TClientDataSet> last = s->ModuleData;
+        s->Navigate(false);
+        s->TruncateHistory();
+        QVERIFY(last.isNull());
+        QCOMPARE(s->ClassHistory.Count(), 2);
+        QCOMPARE(s->StateHistory.Count(), 2);
+        s->TruncateHistory();
+        QCOMPARE(s->ClassHistory.Count(), 2);
+    }
+
+    void windowPlacementFollowsTheSession()
+    {
+        RuntimeFixture::setModule(QStringLiteral("nada"));
+        TSnVorel *s = open(QStringLiteral("TSTPROPIA"));
+        s->NextTop = 0;
+        s->NextLeft = 40;
+        auto *byDefault = new TfrmVrl(QStringLiteral("TSTPROPIA"), QStringLiteral("main"), s);
+        QCOMPARE(byDefault->Left(), 0);
+        s->NextTop = 30;
+        auto *placed = new TfrmVrl(QStringLiteral("TSTPROPIA"), QStringLiteral("main"), s);
+        QCOMPARE(placed->Top(), 30);
+        QCOMPARE(placed->Left(), 40);
+        QVERIFY(placed->SubWindow());
+        QVERIFY(!placed->SubWindow()->isVisible());
+        QCOMPARE(placed->Procesos1->title(), QStringLiteral("Pr&ocesos"));
+        QVERIFY(!placed->Procesos1->isEnabled());
+        QCOMPARE(placed->Cerrar1->shortcut(), QKeySequence(QStringLiteral("Ctrl+Z")));
+        QCOMPARE(placed->Modulo1->property("vorelMergeGroup").toInt(), 1);
+        QVERIFY(placed->CloseAfterUseCase);
+
+        placed->MoveTo(55, 66);
+        QPointer<QMdiSubWindow> sub = placed->SubWindow();
+        QPointer<TfrmVrl> form = placed;
+        placed->close();
+        QCOMPARE(s->NextTop, 55);
+        QCOMPARE(s->NextLeft, 66);
+        QTRY_VERIFY(form.isNull() && sub.isNull());
+        delete byDefault->SubWindow();
+    }
+};
+
+QTEST_MAIN(TstGateway)
+#include "tst_gateway.moc"
