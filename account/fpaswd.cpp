@@ -3,20 +3,13 @@
 #include "common/exception.h"
 #include "data/connection.h"
 #include "data/dataset.h"
+#include "runtime/ui.h"
 
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
 namespace vorel {
-
-namespace {
-void hideTyping(QLineEdit *edit)
-{
-    edit->setEchoMode(QLineEdit::Password);
-    edit->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
-}
-} // namespace
 
 TFPaswd::TFPaswd(const QString &userId, TSocketConnection *connection)
     : TAccountDialog(QStringLiteral("Cambia Contraseña"), 575, 229, connection), UserId(userId)
@@ -25,9 +18,9 @@ TFPaswd::TFPaswd(const QString &userId, TSocketConnection *connection)
     Label1 = NewCaption(QStringLiteral("Label1"), QStringLiteral("Contraseña:"), 24, 56);
     Label2 = NewCaption(QStringLiteral("Label2"), QStringLiteral("Confirmación:"), 12, 104);
     paswd = NewEdit(QStringLiteral("paswd"), 152, 56, 361);
-    hideTyping(paswd);
+    ui::MaskTyping(paswd);
     confirma = NewEdit(QStringLiteral("confirma"), 152, 104, 361);
-    hideTyping(confirma);
+    ui::MaskTyping(confirma);
     setTabOrder(paswd, confirma);
     setTabOrder(confirma, btnOk);
     setTabOrder(btnOk, btnCancel);

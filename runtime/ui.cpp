@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QMainWindow>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -124,6 +125,12 @@ QWidget *ActiveMdiChild()
     if (!sub)
         sub = g_area->currentSubWindow();
     return sub ? sub->widget() : nullptr;
+}
+
+void MaskTyping(QLineEdit *edit)
+{
+    edit->setEchoMode(QLineEdit::Password);
+    edit->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
 }
 
 } // namespace vorel::ui

@@ -8,6 +8,7 @@
 #include <exception>
 #include <functional>
 
+class QLineEdit;
 class QMainWindow;
 class QMdiArea;
 class QWidget;
@@ -43,6 +44,9 @@ void Guarded(F &&f)
         HandleException(e);
     }
 }
+
+// Password fields show every character typed as "*".
+VOREL_GUI_EXPORT void MaskTyping(QLineEdit *edit);
 
 // The executable's file name without extension ("Vorel7").
 VOREL_GUI_EXPORT QString ApplicationTitle();

@@ -1,5 +1,7 @@
 #include "shell/flogin.h"
 
+#include "runtime/ui.h"
+
 #include <QGridLayout>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -67,8 +69,7 @@ TFLogin::TFLogin(QWidget *parent)
     Label2 = boldLabel(QStringLiteral("Contraseña :"), "Label2", TabEntra);
     lLogin = edit("lLogin", TabEntra);
     lPaswd = edit("lPaswd", TabEntra);
-    lPaswd->setEchoMode(QLineEdit::Password);
-    lPaswd->setStyleSheet(QStringLiteral("lineedit-password-character: 42;"));
+    vorel::ui::MaskTyping(lPaswd);
     bEntra = new QPushButton(style()->standardIcon(QStyle::SP_DialogApplyButton), QStringLiteral("Entrar"), TabEntra);
     bEntra->setObjectName(QStringLiteral("bEntra"));
     bEntra->setDefault(true);
