@@ -32,13 +32,13 @@ TAccountDialog::TAccountDialog(const QString &caption, int width, int height, TS
     LUser->setObjectName(QStringLiteral("LUser"));
     LUser->move(8, 16);
 
-    btnOk = new QPushButton(QStringLiteral("OK"), this);
+    btnOk = new QPushButton(QStringLiteral("Aceptar"), this);
     btnOk->setObjectName(QStringLiteral("btnOk"));
     btnOk->setGeometry(8, 152, 75, 25);
     btnOk->setDefault(true);
     connect(btnOk, &QPushButton::clicked, this, &QDialog::accept);
 
-    btnCancel = new QPushButton(QStringLiteral("Cancel"), this);
+    btnCancel = new QPushButton(QStringLiteral("Cancelar"), this);
     btnCancel->setObjectName(QStringLiteral("btnCancel"));
     btnCancel->setGeometry(464, 152, 75, 25);
     btnCancel->setAutoDefault(false);
