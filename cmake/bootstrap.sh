@@ -19,7 +19,14 @@ vorel_install_packages() {
   [ ${#missing[@]} -eq 0 ] && return 0
   echo "Installing: ${missing[*]}"
   local sudo=""
-  [ "$(id -u)" -ne 0 ] && sudo="sudo"
+  if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null 2>&1; then
+      echo "These Debian packages are missing: ${missing[*]}" >&2
+      echo "Install them as root (apt-get install ${missing[*]}) or install sudo, then run again." >&2
+      exit 1
+    fi
+    sudo="sudo"
+  fi
   $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq
   $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }

@@ -177,12 +177,12 @@ QDateTime StrToDateTime(const QString &text)
     if (!d.isValid())
         return QDateTime();
     if (sp < 0)
-        return QDateTime(d, QTime(0, 0));
+        return QDateTime(d, QTime(0, 0), Qt::UTC);
     const QString timeText = s.mid(sp + 1);
     for (const char *pattern : {"H:m:s", "H:m"}) {
         const QTime t = QTime::fromString(timeText, QLatin1String(pattern));
         if (t.isValid())
-            return QDateTime(d, t);
+            return QDateTime(d, t, Qt::UTC);
     }
     return QDateTime();
 }
@@ -220,7 +220,7 @@ QString TField::TextOf(const QVariant &v) const
     case QMetaType::QDateTime:
         return DateTimeToStr(v.toDateTime());
     case QMetaType::QDate:
-        return DateTimeToStr(QDateTime(v.toDate(), QTime(0, 0)));
+        return DateTimeToStr(QDateTime(v.toDate(), QTime(0, 0), Qt::UTC));
     case QMetaType::QByteArray:
         return QString::fromUtf8(v.toByteArray());
     default:

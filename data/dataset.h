@@ -160,6 +160,7 @@ VOREL_CORE_EXPORT QString ShortDateFormat();
 // Text of a date-time in that format; the time is added when not midnight.
 VOREL_CORE_EXPORT QString DateTimeToStr(const QDateTime &dt);
 // Reads a date (and optional time) written in that format; invalid when not.
+// Like the dates a dataset reads, the result is a Qt::UTC wall-clock reading.
 VOREL_CORE_EXPORT QDateTime StrToDateTime(const QString &text);
 
 } // namespace vorel

@@ -53,8 +53,10 @@ qint64 toWireDateTime(const QDateTime &dt)
 
 QDateTime fromWireDateTime(qint64 ms)
 {
-    const QDateTime utc = QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
-    return QDateTime(utc.date(), utc.time(), Qt::LocalTime);
+    // The reading stays in UTC: it is a wall-clock reading, and local time
+    // would apply daylight-saving rules to it (a reading inside a spring-forward
+    // gap turns invalid) and cost a zone lookup per value.
+    return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
 }
 
 void Writer::u8(quint8 v) { m_data.append(char(v)); }
@@ -144,7 +146,7 @@ void Writer::value(const QVariant &v)
         return;
     case QMetaType::QDate:
         u8(quint8(ValueType::DateTime));
-        i64(toWireDateTime(QDateTime(v.toDate(), QTime(0, 0))));
+        i64(toWireDateTime(QDateTime(v.toDate(), QTime(0, 0), Qt::UTC)));
         return;
     case QMetaType::QByteArray:
         u8(quint8(ValueType::Blob));

@@ -158,7 +158,9 @@ private:
 // True for the variant types carried as Integer.
 VOREL_CORE_EXPORT bool isIntegral(const QVariant &v);
 
-// Date-time coding, shared so both sides agree on the epoch.
+// Date-time coding, shared so both sides agree on the epoch. Date-times carry
+// no zone: any QDateTime is sent as its date() and time(); a decoded one is
+// that reading as a Qt::UTC QDateTime, so no daylight-saving rule touches it.
 VOREL_CORE_EXPORT qint64 toWireDateTime(const QDateTime &dt);
 VOREL_CORE_EXPORT QDateTime fromWireDateTime(qint64 ms);
 

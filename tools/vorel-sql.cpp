@@ -61,12 +61,32 @@ QString valueText(const QVariant &v)
     }
 }
 
-QString firstWord(const QString &sql)
+// Index just past blanks and comments from `i`.
+qsizetype skipBlank(const QString &s, qsizetype i)
 {
-    const QString s = sql.trimmed();
-    qsizetype i = 0;
+    while (i < s.size()) {
+        if (s[i].isSpace()) {
+            ++i;
+        } else if (s.mid(i, 2) == QLatin1String("--")) {
+            while (i < s.size() && s[i] != QLatin1Char('\n'))
+                ++i;
+        } else if (s.mid(i, 2) == QLatin1String("/*")) {
+            const qsizetype end = s.indexOf(QLatin1String("*/"), i + 2);
+            i = end < 0 ? s.size() : end + 2;
+        } else {
+            break;
+        }
+    }
+    return i;
+}
+
+// The statement's first word in upper case; comments before it (a script's
+// notes) and opening parentheses are passed over.
+QString firstWord(const QString &s)
+{
+    qsizetype i = skipBlank(s, 0);
     while (i < s.size() && s[i] == QLatin1Char('('))
-        ++i;
+        i = skipBlank(s, i + 1);
     qsizetype j = i;
     while (j < s.size() && s[j].isLetter())
         ++j;
@@ -101,6 +121,9 @@ struct Console {
 
     void run(const QString &sql)
     {
+        // A script's trailing notes after its last ';' are not a statement.
+        if (skipBlank(sql, 0) >= sql.size())
+            return;
         const QString word = firstWord(sql);
         if (word == QLatin1String("SELECT") || word == QLatin1String("WITH"))
             select(sql);

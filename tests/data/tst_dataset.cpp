@@ -283,7 +283,7 @@ void TstDataSet::valuesAsText()
     while (ds.Fields(0)->AsInteger() != 20)
         ds.Next();
     QCOMPARE(fecha->AsString(), QStringLiteral("21/01/2024 13:45:10"));
-    QCOMPARE(fecha->AsVariant().toDateTime(), QDateTime(QDate(2024, 1, 21), QTime(13, 45, 10)));
+    QCOMPARE(fecha->AsVariant().toDateTime(), QDateTime(QDate(2024, 1, 21), QTime(13, 45, 10), Qt::UTC));
     ds.Close();
 }
 
@@ -589,8 +589,8 @@ void TstDataSet::shortDateFormat()
     QCOMPARE(DateTimeToStr(QDateTime(QDate(2024, 2, 9), QTime(0, 0))), QStringLiteral("09/02/2024"));
     QCOMPARE(DateTimeToStr(QDateTime(QDate(2024, 2, 9), QTime(7, 5, 3))), QStringLiteral("09/02/2024 07:05:03"));
     QCOMPARE(DateTimeToStr(QDateTime()), QString());
-    QCOMPARE(StrToDateTime(QStringLiteral("09/02/2024")), QDateTime(QDate(2024, 2, 9), QTime(0, 0)));
-    QCOMPARE(StrToDateTime(QStringLiteral("9/2/2024 7:05:03")), QDateTime(QDate(2024, 2, 9), QTime(7, 5, 3)));
+    QCOMPARE(StrToDateTime(QStringLiteral("09/02/2024")), QDateTime(QDate(2024, 2, 9), QTime(0, 0), Qt::UTC));
+    QCOMPARE(StrToDateTime(QStringLiteral("9/2/2024 7:05:03")), QDateTime(QDate(2024, 2, 9), QTime(7, 5, 3), Qt::UTC));
     QVERIFY(!StrToDateTime(QStringLiteral("31/02/2024")).isValid());
     QVERIFY(!StrToDateTime(QStringLiteral("mañana")).isValid());
     SetShortDateFormat(QStringLiteral("yyyy-mm-dd"));

@@ -1,6 +1,7 @@
 #include "data/protocol.h"
 
 #include <QPoint>
+#include <QScopeGuard>
 #include <QTest>
 #include <QtEndian>
 #include <limits>
@@ -42,6 +43,7 @@ private Q_SLOTS:
     void valuesRoundTrip_data();
     void valuesRoundTrip();
     void dateKeepsWallClock();
+    void wallClockIgnoresDaylightSaving();
     void unsupportedValueRefused();
     void messagesRoundTrip();
     void framesSplitAnywhere();
@@ -62,7 +64,7 @@ void TstProtocol::valuesRoundTrip_data()
     QTest::newRow("negative tiny float") << QVariant(-1e-300);
     QTest::newRow("text") << QVariant(QStringLiteral("Ñandú — año 2024 €"));
     QTest::newRow("empty text") << QVariant(QString(""));
-    QTest::newRow("date-time") << QVariant(QDateTime(QDate(2024, 3, 15), QTime(14, 30, 15, 250)));
+    QTest::newRow("date-time") << QVariant(QDateTime(QDate(2024, 3, 15), QTime(14, 30, 15, 250), Qt::UTC));
     QTest::newRow("empty blob") << QVariant(QByteArray(""));
     QByteArray bin;
     for (int i = 0; i < 256; ++i)
@@ -99,6 +101,34 @@ void TstProtocol::dateKeepsWallClock()
     const QDateTime dt = r.value().toDateTime();
     QCOMPARE(dt.date(), QDate(2023, 12, 31));
     QCOMPARE(dt.time(), QTime(0, 0));
+}
+
+void TstProtocol::wallClockIgnoresDaylightSaving()
+{
+    // A reading that local time cannot hold (the spring-forward gap) or holds
+    // twice (the autumn overlap) travels and comes back unchanged.
+    const QByteArray savedTz = qgetenv("TZ");
+    qputenv("TZ", "Europe/Madrid");
+    const auto restore = qScopeGuard([&] {
+        if (savedTz.isNull())
+            qunsetenv("TZ");
+        else
+            qputenv("TZ", savedTz);
+    });
+    const std::pair<QDate, QTime> readings[] = {{QDate(2024, 3, 31), QTime(2, 30)},
+                                                 {QDate(2024, 10, 27), QTime(2, 30)},
+                                                 {QDate(2024, 3, 31), QTime(0, 0)}};
+    for (const auto &[date, time] : readings) {
+        Writer w;
+        w.u8(quint8(ValueType::DateTime));
+        w.i64(toWireDateTime(QDateTime(date, time, Qt::UTC)));
+        Reader r(w.data());
+        const QDateTime back = r.value().toDateTime();
+        QVERIFY(back.isValid());
+        QCOMPARE(back.date(), date);
+        QCOMPARE(back.time(), time);
+        QCOMPARE(toWireDateTime(back), toWireDateTime(QDateTime(date, time, Qt::UTC)));
+    }
 }
 
 void TstProtocol::unsupportedValueRefused()

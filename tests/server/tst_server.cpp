@@ -183,8 +183,8 @@ private Q_SLOTS:
         QCOMPARE(first.columns[4].type, ValueType::DateTime);
         QCOMPARE(first.rows.rows.size(), 2);
         QVERIFY(!first.rows.eof);
-        QCOMPARE(first.rows.rows[0][2].toDateTime(), QDateTime(QDate(2024, 3, 5), QTime(10, 20, 30)));
-        QCOMPARE(first.rows.rows[1][2].toDateTime(), QDateTime(QDate(2024, 3, 6), QTime(0, 0)));
+        QCOMPARE(first.rows.rows[0][2].toDateTime(), QDateTime(QDate(2024, 3, 5), QTime(10, 20, 30), Qt::UTC));
+        QCOMPARE(first.rows.rows[1][2].toDateTime(), QDateTime(QDate(2024, 3, 6), QTime(0, 0), Qt::UTC));
         QCOMPARE(first.rows.rows[0][3].toDouble(), 12.5);
         QVERIFY(first.rows.rows[1][3].isNull());
         QCOMPARE(first.rows.rows[0][4].typeId(), QMetaType::QDateTime);

@@ -97,6 +97,17 @@ private Q_SLOTS:
                  QList<QStringList>{{QStringLiteral("1,2,10")}});
     }
 
+    void scriptCommentsAreNotStatements()
+    {
+        // Notes before a SELECT must not send it to EjeDir, and notes after
+        // the last ';' are no statement at all.
+        const Run r = run({}, "-- Consulta de prueba\n/* fila uno */ SELECT PRUE_Texto FROM vorel.TPRUEBA\n"
+                              " WHERE PRUE_Id = 1;\n-- fin del guion\n");
+        QCOMPARE(r.err, QString());
+        QCOMPARE(r.status, 0);
+        QCOMPARE(r.out, QStringLiteral("PRUE_Texto\nuno\n"));
+    }
+
     void callPrintsTheResult()
     {
         const Run r = run({QStringLiteral("--call"), QStringLiteral("MenIni")});
