@@ -1,5 +1,6 @@
 #include "runtime/ferror.h"
 
+#include <QApplication>
 #include <QPalette>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -27,7 +28,7 @@ TFError::TFError(QWidget *owner) : QDialog(owner)
     setModal(true);
 
     QPalette menuPalette = palette();
-    const QColor menuColour = palette().color(QPalette::Window);
+    const QColor menuColour = QApplication::palette("QMenu").color(QPalette::Window);
     menuPalette.setColor(QPalette::Window, menuColour);
     setPalette(menuPalette);
     setAutoFillBackground(true);
@@ -36,7 +37,8 @@ TFError::TFError(QWidget *owner) : QDialog(owner)
     MemoError->setObjectName(QStringLiteral("MemoError"));
     MemoError->setGeometry(8, 8, 251, 113);
     MemoError->setReadOnly(true);
-    MemoError->setFocusPolicy(Qt::NoFocus);
+    // Not a tab stop; a click still reaches it, so its text can be copied.
+    MemoError->setFocusPolicy(Qt::ClickFocus);
     QPalette memoPalette = MemoError->palette();
     memoPalette.setColor(QPalette::Base, menuColour);
     MemoError->setPalette(memoPalette);

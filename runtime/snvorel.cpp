@@ -12,10 +12,12 @@
 #include "runtime/frmvrl.h"
 #include "runtime/ui.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QPointer>
 #include <QWidget>
 #include <memory>
 
@@ -108,13 +110,43 @@ TSnVorel::TSnVorel(TSocketConnection *connection, TImageList *images, const QStr
       NextLeft(0), FirstOpen(true)
 {
     ModuleData = newModuleData(Connection);
-    OpenUseCase(className, MainMethod, QString());
+    try {
+        OpenUseCase(className, MainMethod, QString());
+    } catch (...) {
+        // The gateway is gone once the failure leaves here: nothing may keep
+        // pointing at it or at its dataset.
+        discardWindows();
+        delete ModuleData;
+        ModuleData = nullptr;
+        throw;
+    }
     HistoryIndex = ClassHistory.AddObject(className, ModuleData);
     StateHistory.Add(FilterState);
     m_entryStates.append(TEntryState{DrillColumn, DrillValue, FilterState});
 }
 
 TSnVorel::~TSnVorel() = default;
+
+void TSnVorel::discardWindows()
+{
+    // A module may have made its window before a later step of the use case
+    // failed; it was never shown. Windows live in the frame's sub-windows or,
+    // without a frame, at the top level.
+    const QWidgetList widgets = QApplication::allWidgets();
+    QList<QPointer<QWidget>> doomed;
+    for (QWidget *widget : widgets) {
+        auto *form = qobject_cast<TfrmVrl *>(widget);
+        if (!form || form->Session != this)
+            continue;
+        form->Session = nullptr;
+        if (QMdiSubWindow *sub = subWindowOf(form))
+            doomed << sub;
+        else
+            doomed << form;
+    }
+    for (const QPointer<QWidget> &window : doomed)
+        delete window.data();
+}
 
 QString TSnVorel::StateText() const
 {
@@ -175,6 +207,7 @@ void TSnVorel::OpenUseCase(const QString &ClassName, const QString &Method, cons
         if (TfrmVrl *active = activeModuleWindow())
             active->UseCaseFailed = false;
         Connection->Call(QStringLiteral("StartTran"));
+        ++m_moduleCalls;
         QWidget *window = entry(passedName, this);
         Connection->Call(QStringLiteral("CommitTran"));
         Connection->Call(
@@ -245,11 +278,30 @@ void TSnVorel::DrillDown(const QString &Spec)
                                            : Spec.mid(first + 1, second - first - 1);
     const QString targetColumn = second < 0 ? QString() : Spec.mid(second + 1);
 
+    const QString leftColumn = DrillColumn;
+    const QString leftValue = DrillValue;
+    TClientDataSet *leftData = ModuleData;
     DrillColumn = targetColumn;
     DrillValue = ModuleData->FieldByName(sourceColumn)->AsString();
 
     ModuleData = newModuleData(Connection);
-    OpenUseCase(relatedClass, MainMethod, QString());
+    const quint64 callsBefore = m_moduleCalls;
+    try {
+        OpenUseCase(relatedClass, MainMethod, QString());
+    } catch (...) {
+        // The step did not happen: the entry being left stays the current
+        // one, with its own restriction, so its saved state is not
+        // overwritten with the failed step's. Once the module has run, a
+        // window it made may refer to the new dataset, which then stays with
+        // the connection.
+        TClientDataSet *failedData = ModuleData;
+        DrillColumn = leftColumn;
+        DrillValue = leftValue;
+        ModuleData = leftData;
+        if (m_moduleCalls == callsBefore)
+            delete failedData;
+        throw;
+    }
     HistoryIndex = ClassHistory.AddObject(relatedClass, ModuleData);
     StateHistory.Add(QString());
     m_entryStates.append(TEntryState{});

@@ -59,7 +59,10 @@ private:
         QString FilterState;
     };
     QList<TEntryState> m_entryStates;
+    quint64 m_moduleCalls = 0; // entry functions called so far
     void storeCurrentState();
+    // Frees the module windows that refer to this gateway.
+    void discardWindows();
 };
 
 } // namespace vorel

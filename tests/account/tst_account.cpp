@@ -251,6 +251,79 @@ private Q_SLOTS:
             QVERIFY2(!t.contains(QLatin1String("RSESION")) && !t.contains(QLatin1String("1=1")), qPrintable(t));
     }
 
+    void dialogLayouts()
+    {
+        struct Expected {
+            QString caption;
+            QSize size;
+            QStringList tabs; // the focus on opening, then each tab key
+            QList<QPair<QString, QRect>> edits;
+            QList<QPair<QString, QPoint>> captions;
+        };
+        const QList<Expected> modes{
+            {QStringLiteral("Cambia Contraseña"), QSize(575, 229),
+             {QStringLiteral("paswd"), QStringLiteral("confirma"), QStringLiteral("btnOk"), QStringLiteral("btnCancel"),
+              QStringLiteral("paswd")},
+             {{QStringLiteral("paswd"), QRect(152, 56, 361, 0)}, {QStringLiteral("confirma"), QRect(152, 104, 361, 0)}},
+             {{QStringLiteral("Label1"), QPoint(24, 56)}, {QStringLiteral("Label2"), QPoint(12, 104)}}},
+            {QStringLiteral("Cambia Email"), QSize(568, 217),
+             {QStringLiteral("newEmail"), QStringLiteral("btnOk"), QStringLiteral("btnCancel"), QStringLiteral("newEmail")},
+             {{QStringLiteral("oldEmail"), QRect(152, 56, 361, 0)}, {QStringLiteral("newEmail"), QRect(152, 104, 361, 0)}},
+             {{QStringLiteral("Label1"), QPoint(16, 56)}, {QStringLiteral("Label2"), QPoint(27, 104)}}},
+            {QStringLiteral("Cambia Usuario"), QSize(568, 217),
+             {QStringLiteral("nUsua"), QStringLiteral("btnOk"), QStringLiteral("btnCancel"), QStringLiteral("nUsua")},
+             {{QStringLiteral("nUsua"), QRect(32, 80, 89, 0)}},
+             {{QStringLiteral("Label1"), QPoint(32, 54)}}},
+        };
+        for (qint32 mode = 0; mode < 3; ++mode) {
+            const Expected &want = modes.at(mode);
+            QStringList problems, tabs;
+            runMain(mode, [&](QDialog &d) {
+                auto expect = [&](bool ok, const QString &what) {
+                    if (!ok)
+                        problems << what;
+                };
+                expect(d.windowTitle() == want.caption, QStringLiteral("caption"));
+                expect(d.size() == want.size, QStringLiteral("size"));
+                expect(d.font().family() == QStringLiteral("MS Sans Serif") && d.font().pointSize() == 8,
+                       QStringLiteral("base font"));
+                expect(label(d, "LUser")->pos() == QPoint(8, 16), QStringLiteral("LUser"));
+                for (const char *name : {"btnOk", "btnCancel"}) {
+                    const QRect r = d.findChild<QPushButton *>(QLatin1String(name))->geometry();
+                    expect(r == QRect(name[3] == 'O' ? 8 : 464, 152, 75, 25), QLatin1String(name));
+                }
+                for (const auto &[name, r] : want.edits) {
+                    QLineEdit *e = d.findChild<QLineEdit *>(name);
+                    expect(e->pos() == r.topLeft() && e->width() == r.width() && e->font().pixelSize() == 16, name);
+                }
+                for (const auto &[name, at] : want.captions) {
+                    QLabel *l = d.findChild<QLabel *>(name);
+                    expect(l->pos() == at && l->font().bold() && l->font().pixelSize() == 16, name);
+                }
+                if (mode == 1) {
+                    QLineEdit *old = edit(d, "oldEmail");
+                    expect(old->isReadOnly() && !(old->focusPolicy() & Qt::TabFocus), QStringLiteral("oldEmail"));
+                }
+                if (mode == 2) {
+                    QLabel *name = label(d, "lUsua");
+                    expect(name->geometry() == QRect(128, 80, 417, 28) && name->frameShadow() == QFrame::Sunken
+                               && name->font().pixelSize() == 16 && !name->font().bold(),
+                           QStringLiteral("lUsua"));
+                }
+                tabs << (d.focusWidget() ? d.focusWidget()->objectName() : QString());
+                for (int i = 1; i < want.tabs.size(); ++i) {
+                    QTest::keyClick(d.focusWidget(), Qt::Key_Tab);
+                    tabs << (d.focusWidget() ? d.focusWidget()->objectName() : QString());
+                }
+                click(d, "btnCancel");
+                return true;
+            });
+            QVERIFY2(problems.isEmpty(), qPrintable(want.caption + QLatin1String(": ") + problems.join(QLatin1Char(' '))));
+            QCOMPARE(tabs, want.tabs);
+        }
+        QVERIFY(f.boxes.isEmpty());
+    }
+
     void creaObjOpensTheClass()
     {
         RuntimeFixture::setModule(QStringLiteral("nada"));

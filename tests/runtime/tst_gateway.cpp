@@ -321,6 +321,63 @@ private Q_SLOTS:
         QCOMPARE(s->ClassHistory.Count(), 2);
     }
 
+    void failedDrillLeavesTheEntryAsItWas()
+    {
+        RuntimeFixture::setModule(QStringLiteral("nada"));
+        TSnVorel *s = open(QStringLiteral("TSTGEN"));
+        s->ModuleData->SetCommandText(QStringLiteral("SELECT USUA_Usua FROM vorel.TUSUARIOS WHERE USUA_Usua= 9101"));
+        s->ModuleData->Open();
+        s->DrillColumn = QStringLiteral("C.1");
+        s->DrillValue = QStringLiteral("V.1");
+        s->FilterState = QStringLiteral("3.");
+        TClientDataSet *shown = s->ModuleData;
+        const int datasets = f.connection->findChildren<TClientDataSet *>().size();
+
+        // The library of the related class cannot be written: nothing runs.
+        QVERIFY(QDir().mkdir(QStringLiteral("tstroto.dll")));
+        f.server->exec(QStringLiteral(
+            "INSERT INTO TBINS (BINS_Arch, BINS_Vers, BINS_GUI) VALUES ('tstroto.dll', '1.0.0.0', 'WIN32')"));
+        QVERIFY(!failureOf([&] { s->DrillDown(QStringLiteral("USUA_USUA.TSTROTO.X")); }).isEmpty());
+        QCOMPARE(s->ModuleData, shown);
+        QCOMPARE(s->DrillColumn, QStringLiteral("C.1"));
+        QCOMPARE(s->DrillValue, QStringLiteral("V.1"));
+        QCOMPARE(s->ClassHistory.Count(), 1);
+        QCOMPARE(f.connection->findChildren<TClientDataSet *>().size(), datasets);
+
+        // The next step saves the entry's own state, not the failed one's.
+        s->DrillDown(QStringLiteral("USUA_USUA.TSTGEN2.Y"));
+        QCOMPARE(s->StateHistory.Strings(0), QStringLiteral("C.1.V.1.3."));
+        s->Navigate(false);
+        QCOMPARE(s->DrillColumn, QStringLiteral("C.1"));
+        QCOMPARE(s->DrillValue, QStringLiteral("V.1"));
+        QCOMPARE(s->ModuleData, shown);
+    }
+
+    void connectionLostWhileTheClassOpens()
+    {
+        // The module made its window, then the server went away: the commit
+        // and the roll-back both fail and the construction fails with them.
+        const int before = f.area->subWindowList().size();
+        const int datasets = f.connection->findChildren<TClientDataSet *>().size();
+        RuntimeFixture::setModule(QStringLiteral("corta"));
+        f.server->clearTrace();
+        const QString failure = failureOf([&] {
+            new TSnVorel(f.connection.get(), nullptr, QStringLiteral("TSTROL"), QStringLiteral("TSTPROPIA"));
+        });
+        QVERIFY(!failure.isEmpty());
+        QCOMPARE(RuntimeFixture::calls(), QStringList{QStringLiteral("TSTPROPIA|main|main")});
+        // No window is left behind pointing at the gateway that never was.
+        QCOMPARE(f.area->subWindowList().size(), before);
+        for (TfrmVrl *form : f.frame->findChildren<TfrmVrl *>())
+            QVERIFY(form->Session);
+        QCOMPARE(f.connection->findChildren<TClientDataSet *>().size(), datasets);
+        QVERIFY(f.dialogs.isEmpty());
+
+        f.connection->Open();
+        f.connection->Call(QStringLiteral("Login"), {QStringLiteral("9101"), QStringLiteral("clave"),
+                                                     QStringLiteral("DEMO"), QStringLiteral("127.0.0.1")});
+    }
+
     void windowPlacementFollowsTheSession()
     {
         RuntimeFixture::setModule(QStringLiteral("nada"));

@@ -206,6 +206,7 @@ private Q_SLOTS:
         TFError::SetShowHook(nullptr);
         QWidget *focused = nullptr;
         QString shown;
+        QStringList tabbing;
         QTimer poll;
         poll.setInterval(20);
         connect(&poll, &QTimer::timeout, this, [&] {
@@ -215,6 +216,11 @@ private Q_SLOTS:
             poll.stop();
             focused = dialog->focusWidget();
             shown = dialog->MemoError->toPlainText();
+            // The tab key walks the buttons only, from "Cerrar" on.
+            for (int i = 0; i < 3; ++i) {
+                QTest::keyClick(dialog->focusWidget(), Qt::Key_Tab);
+                tabbing << dialog->focusWidget()->objectName();
+            }
             dialog->BCerrar->click();
         });
         poll.start();
@@ -224,6 +230,7 @@ private Q_SLOTS:
         QCOMPARE(shown, message);
         QVERIFY(focused);
         QCOMPARE(focused->objectName(), QStringLiteral("BCerrar"));
+        QCOMPARE(tabbing, (QStringList{QStringLiteral("BMensaje"), QStringLiteral("BError"), QStringLiteral("BCerrar")}));
     }
 };
 

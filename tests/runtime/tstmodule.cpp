@@ -29,7 +29,10 @@ QWidget *run(const char *exportName, const QString &name, vorel::TSnVorel *sessi
         session->Connection->Call(QStringLiteral("EjeDir"), {app->property("tstFallo").toString()});
     if (action == QLatin1String("confirma"))
         session->Connection->Call(QStringLiteral("CommitTran"));
-    return new vorel::TfrmVrl(name, QStringLiteral("main"), session);
+    auto *window = new vorel::TfrmVrl(name, QStringLiteral("main"), session);
+    if (action == QLatin1String("corta"))
+        session->Connection->Close(); // the server is gone from here on
+    return window;
 }
 
 } // namespace
