@@ -69,10 +69,24 @@ void waitForShell()
     }
 }
 
-// An executable we can start: ELF, PE or a script.
+constexpr qint64 ElfHeadBytes = 20; // up to and including e_machine
+
+// A program this machine can start: a script, or an ELF file of our own
+// class, byte order and machine. A Windows program stored for other clients
+// would install fine and then never start.
 bool looksExecutable(const QByteArray &head)
 {
-    return head.startsWith("\x7f" "ELF") || head.startsWith("MZ") || head.startsWith("#!");
+    if (head.startsWith("#!"))
+        return true;
+    if (head.size() < ElfHeadBytes || !head.startsWith("\x7f" "ELF"))
+        return false;
+    QFile self(QStringLiteral("/proc/self/exe"));
+    if (!self.open(QIODevice::ReadOnly))
+        return true;
+    const QByteArray own = self.read(ElfHeadBytes);
+    if (own.size() < ElfHeadBytes)
+        return true;
+    return head.at(4) == own.at(4) && head.at(5) == own.at(5) && head.mid(18, 2) == own.mid(18, 2);
 }
 
 // Checks "newver" and puts it in place of `shell`. Empty when done, else why not.
@@ -87,8 +101,8 @@ QString replaceShell(const QString &shell)
         return QStringLiteral("\"newver\" esta vacio");
     if (source.size() > MaxShellBytes)
         return QStringLiteral("\"newver\" es demasiado grande");
-    if (!looksExecutable(source.peek(4)))
-        return QStringLiteral("\"newver\" no es un programa");
+    if (!looksExecutable(source.peek(ElfHeadBytes)))
+        return QStringLiteral("\"newver\" no es un programa de esta plataforma");
 
     const QFileInfo target(shell);
     QTemporaryFile temp(target.absolutePath() + QStringLiteral("/.") + target.fileName()

@@ -105,6 +105,24 @@ QByteArray waitForFile(const QString &path, int ms = 15000)
 
 const QByteArray kOldShell = "#!/bin/sh\necho viejo >> shell-started\n";
 
+// A copy of one of our binaries whose version record says `v` instead.
+QByteArray withVersion(QByteArray binary, std::array<quint16, 4> v)
+{
+    QByteArray header;
+    for (quint32 word : {6u, 8u, 0x5652u})
+        for (int i = 0; i < 4; ++i)
+            header += char((word >> (8 * i)) & 0xFF);
+    header += QByteArray("Vorel\0\0\0", 8);
+    const qsizetype at = binary.indexOf(header);
+    if (at < 0 || binary.indexOf(header, at + 1) >= 0)
+        return {};
+    for (int i = 0; i < 4; ++i) {
+        binary[at + header.size() + 2 * i] = char(v[i] & 0xFF);
+        binary[at + header.size() + 2 * i + 1] = char(v[i] >> 8);
+    }
+    return binary;
+}
+
 // One logged-in client with the shell's two datasets and its settings.
 struct Client {
     TSocketConnection conn;
@@ -287,7 +305,8 @@ private slots:
         qputenv("VOREL_CONFIG_DIR", QFile::encodeName(m_work->filePath(QStringLiteral("config"))));
         QVERIFY(QDir::setCurrent(m_program));
 
-        execAll(QStringLiteral("DELETE FROM TBINS; UPDATE TPARAMS SET PARA_Valor = '1' WHERE PARA_Param = 'VERBOTON';"));
+        execAll(QStringLiteral("DELETE FROM TBINS; DELETE FROM TPARAMS WHERE PARA_Param = 'VERBOTON'; "
+                               "INSERT INTO TPARAMS (PARA_Param, PARA_Valor) VALUES ('VERBOTON', '1');"));
         execAll(QStringLiteral("INSERT INTO TBINS (BINS_Arch, BINS_Vers, BINS_Bin, BINS_Raiz, BINS_GUI) VALUES "
                                "('modulo.so', '7.0.0.6', %1, '0', 'WIN32'), "
                                "('sistema.so', '1.2.3.4', %2, '1', 'WIN32'), "
@@ -389,6 +408,23 @@ private slots:
         QCOMPARE(sent(), allButtonQueries() << kModuleList);
         m_server->clearTrace();
         client(QStringLiteral("OTRA"))->startUp();
+        QCOMPARE(sent(), (QStringList{kParamQuery, kButtonList, kModuleList}));
+    }
+
+    void missingSetVersionIsAnEmptyText()
+    {
+        client()->startUp();
+        execAll(QStringLiteral("DELETE FROM TPARAMS WHERE PARA_Param = 'VERBOTON';"));
+        m_server->clearTrace();
+        {
+            auto c = client();
+            c->startUp();
+            QVERIFY(c->store.ValueExists(QStringLiteral("VerBoton")));
+            QCOMPARE(c->store.ReadString(QStringLiteral("VerBoton")), QString());
+        }
+        QCOMPARE(sent(), allButtonQueries() << kModuleList);
+        m_server->clearTrace();
+        client()->startUp();
         QCOMPARE(sent(), (QStringList{kParamQuery, kButtonList, kModuleList}));
     }
 
@@ -506,6 +542,81 @@ private slots:
         QVERIFY(!QFile::exists(m_program + QStringLiteral("/VorelL.exe")));
     }
 
+    // The whole round with the shell's real start-up and the real updater:
+    // an older shell logs in, leaves the newer one in "newver", starts the
+    // updater and ends; the updater waits for it, puts the new shell in
+    // place and starts it; that one logs in, removes the updater's copy and
+    // finds itself current.
+    void selfUpdateWithTheRealShellAndUpdater()
+    {
+        const QByteArray newShell = readAll(QStringLiteral(VOREL_SYNC_SHELL));
+        QCOMPARE(vorel::FileVersionText(QStringLiteral(VOREL_SYNC_SHELL)), QStringLiteral(VOREL_TEST_VERSION));
+        const QByteArray oldShell = withVersion(newShell, {0, 0, 0, 1});
+        QVERIFY(!oldShell.isEmpty());
+        m_server->exec(QStringLiteral("INSERT INTO TBINS (BINS_Arch, BINS_Vers, BINS_Bin, BINS_Raiz, BINS_GUI) "
+                                      "VALUES ('Vorel7.exe', '%1', %2, '0', 'WIN32');")
+                           .arg(QStringLiteral(VOREL_TEST_VERSION), hex(newShell)),
+                       QStringLiteral("DEMO"));
+        const QString shellFile = m_program + QStringLiteral("/Vorel7");
+        writeFile(shellFile, oldShell, true);
+        QCOMPARE(vorel::FileVersionText(shellFile), QStringLiteral("0.0.0.1"));
+        const QByteArray updater = readAll(QStringLiteral(VOREL_BIN_DIR "/Load.dll"));
+        writeFile(m_program + QStringLiteral("/Load.dll"), updater, true);
+        m_server->clearTrace();
+
+        QProcess shell;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("VOREL_SHELL_FILE"));
+        env.remove(QStringLiteral("VOREL_SHELL_PID"));
+        env.insert(QStringLiteral("VOREL_TEST_LOGIN"), QStringList{m_server->host(), QString::number(m_server->port()),
+                                                                   QStringLiteral("1001"), QStringLiteral("clave"),
+                                                                   QStringLiteral("DEMO")}
+                                                           .join(QLatin1Char('|')));
+        shell.setProcessEnvironment(env);
+        shell.setWorkingDirectory(m_program);
+        // The updater inherits the shell's output and outlives it: no pipes
+        // that close under it.
+        shell.setProcessChannelMode(QProcess::ForwardedChannels);
+        shell.start(shellFile, {});
+        QVERIFY(shell.waitForFinished(60000));
+        QCOMPARE(shell.exitCode(), 0);
+
+        // The second start writes its line once the updater has run.
+        const QString starts = m_program + QStringLiteral("/arranques");
+        QDeadlineTimer deadline(60000);
+        while (readAll(starts).count('\n') < 2 && !deadline.hasExpired())
+            QThread::msleep(100);
+        QVERIFY2(readAll(m_program + QStringLiteral("/mensajes")).isEmpty(),
+                 readAll(m_program + QStringLiteral("/mensajes")).constData());
+        QCOMPARE(QString::fromUtf8(readAll(starts)),
+                 QStringLiteral("actualiza 0.0.0.1\nlisto %1\n").arg(QStringLiteral(VOREL_TEST_VERSION)));
+
+        QCOMPARE(readAll(shellFile), newShell);
+        QVERIFY(QFileInfo(shellFile).isExecutable());
+        QVERIFY(!QFile::exists(m_program + QStringLiteral("/newver")));
+        QVERIFY(!QFile::exists(m_program + QStringLiteral("/VorelL.exe")));
+        QCOMPARE(readAll(m_program + QStringLiteral("/Load.dll")), updater);
+
+        // What each start asked of the server: the first fetched the new
+        // shell and stopped; the second only checked its version and went on.
+        // The first server's dServer call comes over the other connection;
+        // its place among the records of the working one is not fixed.
+        QStringList texts = m_server->texts();
+        texts.removeAll(QStringLiteral("dServer"));
+        QList<qsizetype> logins;
+        for (qsizetype i = 0; i < texts.size(); ++i)
+            if (texts[i].startsWith(QStringLiteral("Login|")))
+                logins << i;
+        QCOMPARE(logins.size(), 2);
+        const QStringList first = texts.mid(logins[0], logins[1] - logins[0]);
+        const QStringList second = texts.mid(logins[1]);
+        QCOMPARE(first.mid(first.indexOf(kShellVersion)), (QStringList{kShellVersion, kShellBin}));
+        QCOMPARE(second.count(kShellVersion), 1);
+        QVERIFY(!second.contains(kShellBin));
+        QVERIFY(second.indexOf(kShellVersion) < second.indexOf(kParamQuery));
+        QVERIFY(second.contains(kModuleList));
+    }
+
     void noShellToUpdateTo_data()
     {
         QTest::addColumn<QString>("row");
@@ -583,6 +694,12 @@ private slots:
         QTest::newRow("missing") << false << QByteArray() << true;
         QTest::newRow("empty") << true << QByteArray() << false;
         QTest::newRow("not a program") << true << QByteArray("esto no es un programa\n") << true;
+        QByteArray windows("MZ", 2);
+        windows.append(200, '\0');
+        QTest::newRow("windows program") << true << windows << true;
+        QByteArray otherMachine = readAll(QStringLiteral(VOREL_FAKE_SHELL));
+        otherMachine[18] = char(otherMachine.at(18) ^ 0x40);
+        QTest::newRow("other machine") << true << otherMachine << true;
     }
 
     void updaterKeepsTheOldShell()
