@@ -12,12 +12,15 @@
 #include <QDate>
 #include <QMap>
 #include <QRegularExpression>
+#include <functional>
 
 namespace vorel::server {
 
 namespace {
 
-enum class ColumnKind { Text, Number, Date };
+// Any: a computed column, which SQLite gives no declared type; its values
+// may be numbers or texts, and SQLite never takes one for the other.
+enum class ColumnKind { Text, Number, Date, Any };
 
 struct ViewColumn {
     QString name; // as the view spells it
@@ -39,7 +42,9 @@ public:
             ViewColumn c;
             c.name = QString::fromUtf8(sqlite3_column_name(st, i));
             const QString type = QString::fromUtf8(sqlite3_column_decltype(st, i)).toUpper();
-            if (type.contains(QLatin1String("DATE")) || type.contains(QLatin1String("TIME")))
+            if (type.isEmpty())
+                c.kind = ColumnKind::Any;
+            else if (type.contains(QLatin1String("DATE")) || type.contains(QLatin1String("TIME")))
                 c.kind = ColumnKind::Date;
             else if (type.contains(QLatin1String("NUM")) || type.contains(QLatin1String("INT"))
                      || type.contains(QLatin1String("REAL")) || type.contains(QLatin1String("FLOA"))
@@ -66,6 +71,12 @@ public:
 
     const QString &name() const { return m_name; }
 
+    bool isDate(const QString &name) const
+    {
+        const auto it = m_columns.constFind(name.toUpper());
+        return it != m_columns.constEnd() && it->kind == ColumnKind::Date;
+    }
+
 private:
     QString m_name;
     QMap<QString, ViewColumn> m_columns;
@@ -87,6 +98,13 @@ QVariant numberValue(const ViewColumn &c, const QString &text, const QString &or
     if (ok)
         return d;
     throw OraError(QStringLiteral("ORA-01722: invalid number (%1 = '%2')").arg(c.name, original));
+}
+
+bool isNumber(const QString &text)
+{
+    bool ok = false;
+    text.trimmed().toDouble(&ok);
+    return ok;
 }
 
 QDate dayValue(const ViewColumn &c, const QString &text, const QString &original)
@@ -124,7 +142,7 @@ void exampleCondition(const ViewColumn &c, const QString &value, QStringList *ou
     if (pattern) {
         if (c.kind == ColumnKind::Date)
             out->append(QStringLiteral("strftime('%d/%m/%Y', %1) LIKE ?").arg(col));
-        else if (c.kind == ColumnKind::Number)
+        else if (c.kind == ColumnKind::Number || c.kind == ColumnKind::Any)
             out->append(QStringLiteral("to_char(%1) LIKE ?").arg(col));
         else
             out->append(col + QStringLiteral(" LIKE ?"));
@@ -164,6 +182,14 @@ void exampleCondition(const ViewColumn &c, const QString &value, QStringList *ou
         out->append(QStringLiteral("%1 %2 ?").arg(col, op));
         binds->append(numberValue(c, rest, value));
         return;
+    case ColumnKind::Any:
+        if (isNumber(rest)) {
+            out->append(QStringLiteral("(CASE WHEN typeof(%1) IN ('integer', 'real') THEN %1 %2 ? ELSE %1 %2 ? END)")
+                            .arg(col, op));
+            *binds << numberValue(c, rest, value) << rest;
+            return;
+        }
+        [[fallthrough]];
     case ColumnKind::Text:
         out->append(QStringLiteral("%1 %2 ?").arg(col, op));
         // Oracle has no empty text: comparing with one matches nothing.
@@ -194,17 +220,31 @@ void drillCondition(const View &view, const QString &text, Where *w)
         w->binds << numberValue(c, value, value);
         return;
     case ColumnKind::Date: {
-        const QDate d = QDate::fromString(value.left(10), QStringLiteral("dd/MM/yyyy"));
-        if (d.isValid() && value.size() <= 10) {
+        // A day alone stands for every moment of it.
+        const QDate d = QDate::fromString(value.trimmed(), QStringLiteral("d/M/yyyy"));
+        if (d.isValid()) {
             w->parts << QStringLiteral("(%1 >= ? AND %1 < ?)").arg(col);
             w->binds << dayText(d) << dayText(d.addDays(1));
             return;
         }
-        const QDateTime dt = QDateTime::fromString(value, QStringLiteral("dd/MM/yyyy HH:mm:ss"));
+        QDateTime dt = QDateTime::fromString(value.trimmed(), QStringLiteral("d/M/yyyy H:mm:ss"));
+        if (!dt.isValid())
+            dt = QDateTime::fromString(value.trimmed(), QStringLiteral("d/M/yyyy H:mm"));
+        if (!dt.isValid())
+            throw OraError(QStringLiteral("ORA-01858: a non-numeric character was found where a numeric was "
+                                          "expected (%1 = '%2')")
+                               .arg(c.name, value));
         w->parts << col + QStringLiteral(" = ?");
-        w->binds << (dt.isValid() ? dt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) : value);
+        w->binds << dt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
         return;
     }
+    case ColumnKind::Any:
+        if (isNumber(value)) {
+            w->parts << QStringLiteral("(CASE WHEN typeof(%1) IN ('integer', 'real') THEN %1 = ? ELSE %1 = ? END)").arg(col);
+            w->binds << numberValue(c, value, value) << value;
+            return;
+        }
+        [[fallthrough]];
     case ColumnKind::Text:
         w->parts << col + QStringLiteral(" = ?");
         w->binds << value;
@@ -212,17 +252,152 @@ void drillCondition(const View &view, const QString &text, Where *w)
     }
 }
 
-// An administrator's condition: Oracle SQL, translated, kept inside its
-// parentheses (a lone ")" or ";" cannot reach the statement around it).
-QString filterCondition(sqlite3 *db, const QString &text)
+// Oracle reads a text compared with a DATE through the session's date format
+// (DD/MM/YYYY, with or without the time); SQLite would compare the texts and
+// silently answer wrong rows. Such a literal is rewritten to the stored form
+// when the other side of the comparison is a date column of the view, alone
+// or as the first argument of a function (TRUNC(FECHA)).
+class DateLiterals
 {
-    const QString sql = translateOracle(text, schemaLookup(db));
-    for (const dialect::Node &n : dialect::parse(sql))
+public:
+    explicit DateLiterals(const View &view) : m_view(view) {}
+
+    void apply(dialect::Seq &seq) const
+    {
+        using dialect::Tok;
+        for (dialect::Node &n : seq)
+            if (n.kind == Tok::Group)
+                apply(n.kids);
+        std::vector<size_t> s;
+        for (size_t i = 0; i < seq.size(); ++i)
+            if (!seq[i].trivia())
+                s.push_back(i);
+        for (size_t k = 0; k < s.size(); ++k) {
+            const dialect::Node &n = seq[s[k]];
+            if (isComparison(n)) {
+                if (k > 0 && k + 1 < s.size()) {
+                    if (dateBefore(seq, s, k - 1))
+                        convert(seq[s[k + 1]]);
+                    if (dateAfter(seq, s, k + 1))
+                        convert(seq[s[k - 1]]);
+                }
+            } else if (n.isWord("IN") && k > 0 && k + 1 < s.size() && seq[s[k + 1]].kind == Tok::Group
+                       && (dateBefore(seq, s, k - 1)
+                           || (k > 1 && seq[s[k - 1]].isWord("NOT") && dateBefore(seq, s, k - 2)))) {
+                for (dialect::Node &item : seq[s[k + 1]].kids)
+                    convert(item);
+            } else if (n.isWord("BETWEEN") && k > 0
+                       && (dateBefore(seq, s, k - 1)
+                           || (k > 1 && seq[s[k - 1]].isWord("NOT") && dateBefore(seq, s, k - 2)))) {
+                if (k + 1 < s.size())
+                    convert(seq[s[k + 1]]);
+                if (k + 3 < s.size() && seq[s[k + 2]].isWord("AND"))
+                    convert(seq[s[k + 3]]);
+            }
+        }
+    }
+
+private:
+    static bool isComparison(const dialect::Node &n)
+    {
+        static const char *const ops[] = {"=", "<>", "!=", "^=", "<", ">", "<=", ">="};
+        for (const char *o : ops)
+            if (n.isOp(o))
+                return true;
+        return false;
+    }
+
+    bool isDateName(const dialect::Node &n) const
+    {
+        if (n.kind == dialect::Tok::Word)
+            return m_view.isDate(n.text);
+        if (n.kind == dialect::Tok::QuotedIdent)
+            return m_view.isDate(n.text.mid(1, n.text.size() - 2));
+        return false;
+    }
+
+    // A call giving a date from a date column: TRUNC(FECHA), NVL(FECHA, ...);
+    // not TO_CHAR(FECHA, ...), which gives a text.
+    bool dateCall(const dialect::Node &function, const dialect::Node &group) const
+    {
+        static const char *const dateFunctions[] = {"TRUNC", "NVL", "COALESCE", "GREATEST", "LEAST", "ADD_MONTHS",
+                                                    "LAST_DAY", "ROUND"};
+        bool known = false;
+        for (const char *f : dateFunctions)
+            known = known || function.isWord(f);
+        if (!known)
+            return false;
+        for (const dialect::Node &k : group.kids)
+            if (!k.trivia())
+                return isDateName(k);
+        return false;
+    }
+
+    // The operand ending at s[k]: a (qualified) date column or a call on one.
+    bool dateBefore(const dialect::Seq &seq, const std::vector<size_t> &s, size_t k) const
+    {
+        const dialect::Node &n = seq[s[k]];
+        if (n.kind == dialect::Tok::Group)
+            return k > 0 && dateCall(seq[s[k - 1]], n);
+        return isDateName(n);
+    }
+
+    // The operand starting at s[k].
+    bool dateAfter(const dialect::Seq &seq, const std::vector<size_t> &s, size_t k) const
+    {
+        while (k + 2 < s.size() && seq[s[k + 1]].kind == dialect::Tok::Dot)
+            k += 2;
+        const dialect::Node &n = seq[s[k]];
+        if (k + 1 < s.size() && seq[s[k + 1]].kind == dialect::Tok::Group)
+            return dateCall(n, seq[s[k + 1]]);
+        return isDateName(n);
+    }
+
+    static void convert(dialect::Node &n)
+    {
+        if (n.kind != dialect::Tok::String)
+            return;
+        const QString text = n.text.mid(1, n.text.size() - 2).trimmed();
+        static const QRegularExpression form(
+            QStringLiteral(R"(^(\d{1,2})/(\d{1,2})/(\d{4})(?:\s+(\d{1,2}):(\d{2})(?::(\d{2}))?)?$)"));
+        const auto m = form.match(text);
+        if (!m.hasMatch())
+            return;
+        const QDate d(m.captured(3).toInt(), m.captured(2).toInt(), m.captured(1).toInt());
+        const QTime t(m.captured(4).toInt(), m.captured(5).toInt(), m.captured(6).toInt());
+        if (!d.isValid() || !t.isValid())
+            throw OraError(QStringLiteral("ORA-01839: date not valid for month specified (%1)").arg(text));
+        n.text = QLatin1Char('\'') + QDateTime(d, t).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QLatin1Char('\'');
+    }
+
+    const View &m_view;
+};
+
+// An administrator's condition: Oracle SQL, translated, kept inside its
+// parentheses (a lone ")" or ";" cannot reach the statement around it, and
+// a trailing "--" comment ends before the closing one).
+QString filterCondition(sqlite3 *db, const View &view, const QString &text)
+{
+    dialect::Seq seq = dialect::parse(translateOracle(text, schemaLookup(db)));
+    for (const dialect::Node &n : seq)
         if (n.kind == dialect::Tok::Semicolon)
             throw OraError(QStringLiteral("ORA-00911: invalid character"));
+    // A parameter marker would take the place of the values bound after it.
+    const std::function<void(const dialect::Seq &)> noParameters = [&](const dialect::Seq &nodes) {
+        for (const dialect::Node &n : nodes) {
+            if (n.kind == dialect::Tok::Group)
+                noParameters(n.kids);
+            else if ((n.kind == dialect::Tok::Op && (n.isOp("?") || n.isOp(":") || n.isOp("@")))
+                     || (n.kind == dialect::Tok::Word && (n.text.startsWith(QLatin1Char('$')))))
+                throw OraError(QStringLiteral("ORA-01008: not all variables bound (%1)").arg(text));
+        }
+    };
+    noParameters(seq);
+    DateLiterals(view).apply(seq);
+    const QString sql = dialect::str(seq);
     if (sql.trimmed().isEmpty())
         return QStringLiteral("1=1");
-    return QLatin1Char('(') + sql + QLatin1Char(')');
+    return QLatin1Char('(') + sql + QStringLiteral("\n)");
 }
 
 // Column names separated by ",", each optionally followed by DESC (or ASC).
@@ -290,7 +465,7 @@ BoundQuery classRowsQuery(sqlite3 *db, const ClassRowsCall &call)
         } else if (sqlite3_column_int64(st, 0) == -1) {
             order = orderClause(view, value);
         } else if (!value.trimmed().isEmpty()) {
-            w.parts << filterCondition(db, value);
+            w.parts << filterCondition(db, view, value);
         }
     });
 

@@ -603,9 +603,9 @@ void fillFilters(sqlite3 *db)
                                             {"Facturados", "ESTADO = 'F'"},
                                             {"Anulados", "ESTADO = 'A'"}};
     const std::vector<Entry> years = {{"Todos los años", "1 = 1"},
-                                      {"2026", "FECHA >= '2026-01-01' And FECHA < '2027-01-01'"},
-                                      {"2025", "FECHA >= '2025-01-01' And FECHA < '2026-01-01'"},
-                                      {"2024", "FECHA >= '2024-01-01' And FECHA < '2025-01-01'"}};
+                                      {"2026", "FECHA >= TO_DATE('01/01/2026', 'DD/MM/YYYY') And FECHA < TO_DATE('01/01/2027', 'DD/MM/YYYY')"},
+                                      {"2025", "FECHA >= TO_DATE('01/01/2025', 'DD/MM/YYYY') And FECHA < TO_DATE('01/01/2026', 'DD/MM/YYYY')"},
+                                      {"2024", "FECHA >= TO_DATE('01/01/2024', 'DD/MM/YYYY') And FECHA < TO_DATE('01/01/2025', 'DD/MM/YYYY')"}};
     list(1, "PEDIDOS", "VENTAS", "Estado del pedido", 1, orderStates);
     list(2, "PEDIDOS", "VENTAS", "Año del pedido", 0, years);
     list(3, "CLIENTES", "VENTAS", "Clientes activos o dados de baja", 1,

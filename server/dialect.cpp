@@ -108,7 +108,8 @@ void stripSchema(Seq &seq)
 }
 
 // Words and literals Oracle reads differently: '' is NULL, sysdate is the
-// time of the statement, MINUS is EXCEPT, ^= is !=, FROM DUAL is no table.
+// time of the statement, MINUS is EXCEPT, ^= is !=, FROM DUAL is no table,
+// DATE 'YYYY-MM-DD' is a text in the stored form.
 void rewriteTokens(Seq &seq)
 {
     forEachGroup(seq, rewriteTokens);
@@ -122,6 +123,13 @@ void rewriteTokens(Seq &seq)
         } else if (n.isWord("SYSDATE") && !(prev && prev->kind == Tok::Dot)
                    && !(next && (next->kind == Tok::Group || next->kind == Tok::Dot))) {
             n = word(QStringLiteral("ora_sysdate()"));
+        } else if ((n.isWord("DATE") || n.isWord("TIMESTAMP")) && next && next->kind == Tok::String
+                   && !(prev && prev->kind == Tok::Dot)) {
+            // DATE '2026-01-01' is held as the text '2026-01-01 00:00:00'.
+            Node &lit = seq[sig[k + 1]];
+            if (lit.text.size() == 12 && lit.text[5] == QLatin1Char('-') && lit.text[8] == QLatin1Char('-'))
+                lit.text.insert(11, QStringLiteral(" 00:00:00"));
+            n = space(QString());
         } else if (n.isWord("MINUS")) {
             n = word(QStringLiteral("EXCEPT"));
         } else if (n.isOp("^=")) {

@@ -90,6 +90,8 @@ private slots:
         QTest::newRow("quote cannot break out") << "NOMBRE= 'x' OR '1'='1'" << "";
         QTest::newRow("number column") << "SALDO= '-20'" << "30";
         QTest::newRow("date column, a day") << "ALTA= '05/03/2024'" << "10";
+        QTest::newRow("date column, a moment") << "ALTA= '05/03/2024 10:30:00'" << "10";
+        QTest::newRow("date column, hour without zero") << "ALTA= '6/3/2024 0:00:00'" << "20";
         QTest::newRow("lower-case column") << "cliente= '10'" << "10";
     }
     void drillDown()
@@ -116,6 +118,71 @@ private slots:
         QVERIFY(!rows().error.isEmpty());
         work({filter(1, QStringLiteral("1=1; DELETE FROM TROLES"))});
         QVERIFY(rows().error.startsWith(QLatin1String("ORA-00911")));
+        // A parameter marker would shift the values bound after it.
+        work({filter(1, QStringLiteral("CLIENTE = ?")), example(1, QStringLiteral("ESTADO"), QStringLiteral("B"))});
+        QVERIFY(rows().error.startsWith(QLatin1String("ORA-01008")));
+        work({filter(1, QStringLiteral("CLIENTE = :c"))});
+        QVERIFY(rows().error.startsWith(QLatin1String("ORA-01008")));
+        // A trailing comment ends before the conditions that follow it.
+        work({filter(1, QStringLiteral("1=1 -- todos")), filter(2, QStringLiteral("ESTADO = 'B'"))});
+        QCOMPARE(keys(rows()), QStringLiteral("20"));
+    }
+
+    // Oracle reads a text compared with a DATE in the session's format; the
+    // stored form must not be compared with it as text.
+    void dateFilters_data()
+    {
+        QTest::addColumn<QString>("condition");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("text day, >=") << "ALTA >= '05/03/2024'" << "10,20";
+        QTest::newRow("text day, <") << "ALTA < '05/03/2024'" << "40";
+        QTest::newRow("text on the left") << "'01/03/2024' > ALTA" << "40";
+        QTest::newRow("text with time") << "ALTA = '05/03/2024 10:30:00'" << "10";
+        QTest::newRow("BETWEEN texts") << "ALTA BETWEEN '1/3/2024' AND '05/03/2024 23:59'" << "10";
+        QTest::newRow("TRUNC of the column") << "TRUNC(ALTA) = '05/03/2024'" << "10";
+        QTest::newRow("IN texts") << "TRUNC(ALTA) IN ('29/02/2024', '06/03/2024')" << "20,40";
+        QTest::newRow("NOT BETWEEN texts") << "ALTA NOT BETWEEN '01/03/2024' AND '31/03/2024'" << "40";
+        QTest::newRow("TO_DATE") << "ALTA >= TO_DATE('06/03/2024', 'DD/MM/YYYY')" << "20";
+        QTest::newRow("ANSI date literal") << "ALTA < DATE '2024-03-01'" << "40";
+        QTest::newRow("ANSI literal, TRUNC") << "TRUNC(ALTA) = DATE '2024-03-06'" << "20";
+        QTest::newRow("TO_CHAR") << "TO_CHAR(ALTA, 'MM/YYYY') = '02/2024'" << "40";
+        QTest::newRow("TO_CHAR gives a text") << "TO_CHAR(ALTA, 'DD/MM/YYYY') = '05/03/2024'" << "10";
+        QTest::newRow("text column untouched") << "NOMBRE <> '05/03/2024' And ALTA IS NULL" << "30";
+    }
+    void dateFilters()
+    {
+        QFETCH(QString, condition);
+        QFETCH(QString, expected);
+        work({filter(990201, condition)});
+        const Result r = rows();
+        QVERIFY2(r.error.isEmpty(), qPrintable(r.error));
+        QStringList got = keys(r).split(QLatin1Char(','), Qt::SkipEmptyParts);
+        got.sort();
+        QCOMPARE(got.join(QLatin1Char(',')), expected);
+    }
+
+    // The demo's own list filters, as the client would store them.
+    void demoQuickFilters()
+    {
+        const Result entries = run(db, QStringLiteral(
+            "SELECT FILT_Clase, FILT_Rol, COLF_Col, COLF_Expr FROM vorel.TFILTSELEC, vorel.TCOLFILTROS "
+            "WHERE COLF_Filtro= FILT_Filtro And FILT_Prop IS NULL And FILT_Filtro < 900000"));
+        QVERIFY(entries.rows.size() >= 10);
+        const Result year2025 = run(db, QStringLiteral(
+            "SELECT COUNT(*) FROM TPEDIDOS WHERE PEDI_Fecha >= '2025-01-01' AND PEDI_Fecha < '2026-01-01'"));
+        QVERIFY2(year2025.error.isEmpty(), qPrintable(year2025.error));
+        int years = 0;
+        for (const QStringList &e : entries.rows) {
+            work({filter(2, e.value(3))});
+            const Result r = run(db, QStringLiteral("SELECT * FROM TABLE(p%1.main('%2'))").arg(e.value(0), e.value(1)));
+            QVERIFY2(r.error.isEmpty(), qPrintable(e.value(3) + QLatin1String(": ") + r.error));
+            QVERIFY2(!r.rows.isEmpty(), qPrintable(e.value(3)));
+            if (e.value(2) == QLatin1String("2025")) {
+                QCOMPARE(QString::number(r.rows.size()), year2025.rows.value(0).value(0));
+                ++years;
+            }
+        }
+        QVERIFY(years > 0);
     }
 
     void order()
@@ -170,6 +237,30 @@ private slots:
         QCOMPARE(got.join(QLatin1Char(',')), expected);
     }
 
+    // Computed columns have no declared type: numbers typed by the user must
+    // still compare as numbers with them, and texts as texts.
+    void computedColumns()
+    {
+        raw(db, QStringLiteral("CREATE VIEW IF NOT EXISTS pZCOMP_main AS SELECT CLIENTE, SALDO * 2 AS DOBLE, "
+                               "length(NOMBRE) AS LARGO, substr(CLIENTE, 1, 1) AS INICIAL FROM ZCLIENTES_T"));
+        const auto check = [&](const QStringList &statements, const QString &expected) {
+            work(statements);
+            const Result r = rows(QStringLiteral("ZCOMP"));
+            QVERIFY2(r.error.isEmpty(), qPrintable(r.error));
+            QStringList got = keys(r).split(QLatin1Char(','), Qt::SkipEmptyParts);
+            got.sort();
+            QCOMPARE(got.join(QLatin1Char(',')), expected);
+        };
+        check({example(1, "LARGO", ">=10")}, "10,20,30,40");
+        check({example(1, "LARGO", "10")}, "10,30,40");
+        check({example(1, "DOBLE", "<0")}, "30");
+        check({example(1, "DOBLE", "20_")}, "10");
+        check({example(1, "INICIAL", "2")}, "20");
+        check({example(1, "INICIAL", ">2")}, "30,40");
+        check({drill("LARGO= '12'")}, "20");
+        check({drill("INICIAL= '4'")}, "40");
+    }
+
     void unreadableValues_data()
     {
         QTest::addColumn<QString>("statement");
@@ -184,6 +275,9 @@ private slots:
         QTest::newRow("unknown drill column") << drill("NADA= '1'") << "ORA-00904: \"NADA\": invalid identifier";
         QTest::newRow("drill number column, text value") << drill("SALDO= 'x'")
                                                          << "ORA-01722: invalid number (SALDO = 'x')";
+        QTest::newRow("drill date column, not a date") << drill("ALTA= '2024-03-05'")
+                                                       << "ORA-01858: a non-numeric character was found where a "
+                                                          "numeric was expected (ALTA = '2024-03-05')";
     }
     void unreadableValues()
     {

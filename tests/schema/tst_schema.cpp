@@ -357,11 +357,7 @@ private slots:
         for (const QStringList &f : db.rows("SELECT COLF_Col FROM TCOLFILTROS JOIN TFILTSELEC ON FILT_Filtro = COLF_Filtro "
                                             "WHERE FILT_Prop IS NOT NULL"))
             QVERIFY(db.count("SELECT count(*) FROM " + f[0].mid(6)) > 0);
-        // Quick-filter conditions are valid against the class rows.
-        for (const QStringList &f : db.rows("SELECT FILT_Clase, COLF_Expr FROM TCOLFILTROS JOIN TFILTSELEC ON "
-                                            "FILT_Filtro = COLF_Filtro WHERE FILT_Prop IS NULL"))
-            QVERIFY2(db.failure(QStringLiteral("SELECT * FROM p%1_main WHERE %2 LIMIT 1").arg(f[0], f[1])).isEmpty(),
-                     qPrintable(f[1]));
+        // The quick-filter conditions are Oracle SQL: tst_classrows runs them as the server does.
     }
 
     void usersRolesAndMenus()
