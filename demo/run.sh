@@ -7,7 +7,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/../cmake/bootstrap.sh"
 
 run_dir="$VOREL_BUILD_DIR/demo-run"
 bin_dir="$VOREL_BUILD_DIR/bin"
-port=2111
+port=${VOREL_DEMO_PORT:-2111}
 
 rm -rf "$run_dir"
 mkdir -p "$run_dir/config"
@@ -29,16 +29,23 @@ for _ in $(seq 1 50); do
   fi
   sleep 0.2
 done
+# Something else already listening on the port would take the shell's
+# connection: the demo's own server must still be running.
+sleep 0.3
+if ! kill -0 "$server_pid" 2>/dev/null; then
+  echo "vorel-server did not start (is port $port taken? set VOREL_DEMO_PORT); see $run_dir/server.log" >&2
+  exit 1
+fi
 
 # Everything but the password, so the login dialog only asks for "clave".
-cat >"$run_dir/config/settings.ini" <<'EOF'
+cat >"$run_dir/config/settings.ini" <<EOF
 [Software]
 
 [Software\Vorel7]
 Login=1001
 dBase=DEMO
 Addrs=127.0.0.1
-Port=2111
+Port=$port
 Sitio=
 
 EOF

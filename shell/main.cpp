@@ -1,24 +1,24 @@
 // The shell program: logs the user in and opens the main window.
 #include "shell/fmain.h"
+#include "shell/spanish.h"
 
 #include <QApplication>
-#include <QLibraryInfo>
-#include <QLocale>
-#include <QTranslator>
+#include <QScreen>
 
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    QLocale::setDefault(QLocale(QLocale::Spanish, QLocale::Spain));
     // Standard buttons in Spanish ("Sí", "No", "Aceptar", "Cancelar").
-    QTranslator qtSpanish;
-    if (qtSpanish.load(QStringLiteral("qtbase_es"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(&qtSpanish);
+    vorel::shell::InstallSpanishTranslations(&app);
 
     vorel::shell::TFMain frame;
     frame.FormCreate();
     if (frame.Terminated())
         return 0;
+    // A display without a window manager does not maximise: the frame
+    // takes the screen's size itself first.
+    if (const QScreen *screen = QGuiApplication::primaryScreen())
+        frame.setGeometry(screen->availableGeometry());
     frame.showMaximized();
     return QApplication::exec();
 }

@@ -2,16 +2,15 @@
 // and saves a picture of it: shell_screenshot HOST PORT USER PASSWORD OUT.png
 #include "shell/fmain.h"
 #include "shell/flogin.h"
+#include "shell/spanish.h"
 #include "runtime/ui.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QLibraryInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
-#include <QTranslator>
 
 int main(int argc, char *argv[])
 {
@@ -21,10 +20,7 @@ int main(int argc, char *argv[])
         qWarning("usage: shell_screenshot HOST PORT USER PASSWORD OUT.png");
         return 2;
     }
-    QLocale::setDefault(QLocale(QLocale::Spanish, QLocale::Spain));
-    QTranslator qtSpanish;
-    if (qtSpanish.load(QStringLiteral("qtbase_es"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QApplication::installTranslator(&qtSpanish);
+    vorel::shell::InstallSpanishTranslations(&app);
 
     // Boxes (the server's greeting) are printed and answered at once.
     vorel::ui::SetMessageHook([](vorel::ui::Kind, const QString &title, const QString &text) {

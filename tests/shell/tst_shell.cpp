@@ -10,6 +10,7 @@
 #include "shell/fmain.h"
 #include "shell/fsplash.h"
 #include "shell/outbar.h"
+#include "shell/spanish.h"
 #include "support/testserver.h"
 
 #include <QAbstractButton>
@@ -20,6 +21,9 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QScreen>
+#include <QSplitter>
 #include <QStackedWidget>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -664,10 +668,52 @@ private Q_SLOTS:
         }
         QVERIFY(!frame.Salir1->icon().isNull());
 
+        // The bar panel keeps its width when the frame grows.
+        frame.resize(1000, 700);
+        frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&frame));
+        QCOMPARE(frame.Panel2->width(), 143);
+        QCOMPARE(frame.JvSplitter2->widget(0), frame.Panel2);
+        QCOMPARE(frame.JvSplitter2->widget(1), frame.MdiArea);
+
         Messages messages;
         frame.Version1->trigger();
         QCOMPARE(messages.texts(), QStringList{QStringLiteral("Vorel 3 Capas para Win32\rversion ")
                                                + vorel::FileVersionText(QCoreApplication::applicationFilePath())});
+    }
+    void statusWindow()
+    {
+        vorel::shell::TFSplash splash;
+        QCOMPARE(splash.size(), QSize(402, 69));
+        QCOMPARE(splash.minimumSize(), splash.maximumSize());
+        const Qt::WindowFlags flags = splash.windowFlags();
+        QVERIFY(flags & Qt::WindowTitleHint);
+        QVERIFY(!(flags & (Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint
+                           | Qt::WindowCloseButtonHint)));
+        QVERIFY(splash.children().isEmpty());
+        splash.SetCaption(QStringLiteral("Conectando ..."));
+        splash.ShowNow();
+        QVERIFY(splash.isVisible());
+        QCOMPARE(splash.windowTitle(), QStringLiteral("Conectando ..."));
+        const QPoint off = splash.geometry().center() - QGuiApplication::primaryScreen()->availableGeometry().center();
+        QVERIFY2(qAbs(off.x()) <= 2 && qAbs(off.y()) <= 2, qPrintable(QStringLiteral("%1,%2").arg(off.x()).arg(off.y())));
+        splash.HideNow();
+        QVERIFY(!splash.isVisible());
+    }
+
+    // The toolkit's own texts speak Spanish: standard buttons and the file
+    // dialog.
+    void spanishToolkitTexts()
+    {
+        QVERIFY(vorel::shell::InstallSpanishTranslations(QCoreApplication::instance()));
+        QMessageBox box;
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Ok | QMessageBox::Cancel);
+        QCOMPARE(box.button(QMessageBox::Yes)->text().remove(QLatin1Char('&')), QStringLiteral("Sí"));
+        QCOMPARE(box.button(QMessageBox::No)->text().remove(QLatin1Char('&')), QStringLiteral("No"));
+        QCOMPARE(box.button(QMessageBox::Ok)->text().remove(QLatin1Char('&')), QStringLiteral("Aceptar"));
+        QCOMPARE(box.button(QMessageBox::Cancel)->text().remove(QLatin1Char('&')), QStringLiteral("Cancelar"));
+        QCOMPARE(QCoreApplication::translate("QFileDialog", "Save As"), QStringLiteral("Guardar como"));
+        QCOMPARE(QLocale().language(), QLocale::Spanish);
     }
 };
 
