@@ -1,6 +1,7 @@
 #include "server/database.h"
 
 #include "common/exception.h"
+#include "common/sqllines.h"
 #include "server/classrows.h"
 #include "server/dialect.h"
 #include "server/oraerrors.h"
@@ -28,36 +29,6 @@ QString fromSqlite(const unsigned char *text, int bytes)
     return QString::fromUtf8(reinterpret_cast<const char *>(text), bytes);
 }
 
-// Index just past blanks and comments from `i`.
-qsizetype skipBlank(const QString &s, qsizetype i)
-{
-    while (i < s.size()) {
-        if (s[i].isSpace()) {
-            ++i;
-        } else if (s.mid(i, 2) == QLatin1String("--")) {
-            while (i < s.size() && s[i] != QLatin1Char('\n'))
-                ++i;
-        } else if (s.mid(i, 2) == QLatin1String("/*")) {
-            const qsizetype end = s.indexOf(QLatin1String("*/"), i + 2);
-            i = end < 0 ? s.size() : end + 2;
-        } else {
-            break;
-        }
-    }
-    return i;
-}
-
-// The statement's first word in upper case, opening parentheses skipped.
-QString leadingKeyword(const QString &sql)
-{
-    qsizetype i = skipBlank(sql, 0);
-    while (i < sql.size() && sql[i] == QLatin1Char('(')) 
-        i = skipBlank(sql, i + 1);
-    qsizetype j = i;
-    while (j < sql.size() && (sql[j].isLetter() || sql[j] == QLatin1Char('_')))
-        ++j;
-    return sql.mid(i, j - i).toUpper();
-}
 
 // True when something other than blanks, comments and semicolons follows the
 // first semicolon outside quotes and comments.
@@ -74,11 +45,11 @@ bool hasSecondStatement(const QString &sql)
                 return false;
             i = end + 1;
         } else if (sql.mid(i, 2) == QLatin1String("--") || sql.mid(i, 2) == QLatin1String("/*")) {
-            i = skipBlank(sql, i);
+            i = SkipSqlBlank(sql, i);
         } else if (c == QLatin1Char(';')) {
             qsizetype j = i + 1;
             for (;;) {
-                j = skipBlank(sql, j);
+                j = SkipSqlBlank(sql, j);
                 if (j < sql.size() && sql[j] == QLatin1Char(';'))
                     ++j;
                 else
@@ -97,7 +68,7 @@ bool tailIsBlank(const char *tail)
     const QString rest = QString::fromUtf8(tail);
     qsizetype i = 0;
     for (;;) {
-        i = skipBlank(rest, i);
+        i = SkipSqlBlank(rest, i);
         if (i < rest.size() && rest[i] == QLatin1Char(';'))
             ++i;
         else
@@ -359,14 +330,14 @@ void Database::rollback()
 void Database::executeDirect(const QString &oracleSql)
 {
     static const QStringList allowed{QStringLiteral("INSERT"), QStringLiteral("UPDATE"), QStringLiteral("DELETE")};
-    if (!allowed.contains(leadingKeyword(oracleSql)))
+    if (!allowed.contains(LeadingKeyword(oracleSql)))
         throw vorel::Exception(QString::fromUtf8(kOnlyDml));
     if (hasSecondStatement(oracleSql))
         throw vorel::Exception(QString::fromUtf8(kOneStatement));
     const QString sql = translateOracle(oracleSql, schemaLookup(m_db));
     drainCursors();
     sqlite3_stmt *stmt = prepareOne(sql, kOnlyDml);
-    if (sqlite3_stmt_readonly(stmt) || !allowed.contains(leadingKeyword(sql))) {
+    if (sqlite3_stmt_readonly(stmt) || !allowed.contains(LeadingKeyword(sql))) {
         sqlite3_finalize(stmt);
         throw vorel::Exception(QString::fromUtf8(kOnlyDml));
     }
@@ -388,7 +359,7 @@ Database::OpenResult Database::openCursor(const QString &oracleSql, int packet)
     if (int(m_cursors.size()) >= kMaxCursors)
         throw vorel::Exception(QString::fromUtf8(kTooManyCursors));
     static const QStringList allowed{QStringLiteral("SELECT"), QStringLiteral("WITH")};
-    if (!allowed.contains(leadingKeyword(oracleSql)))
+    if (!allowed.contains(LeadingKeyword(oracleSql)))
         throw vorel::Exception(QString::fromUtf8(kOnlySelect));
     if (hasSecondStatement(oracleSql))
         throw vorel::Exception(QString::fromUtf8(kOneStatement));
@@ -403,7 +374,7 @@ Database::OpenResult Database::openCursor(const QString &oracleSql, int packet)
     cursor->stmt = prepareOne(query.sql, kOnlySelect);
     sqlite3_stmt *stmt = cursor->stmt;
     const int ncols = sqlite3_column_count(stmt);
-    if (!sqlite3_stmt_readonly(stmt) || ncols == 0 || !allowed.contains(leadingKeyword(query.sql)))
+    if (!sqlite3_stmt_readonly(stmt) || ncols == 0 || !allowed.contains(LeadingKeyword(query.sql)))
         throw vorel::Exception(QString::fromUtf8(kOnlySelect));
     for (int i = 0; i < query.binds.size(); ++i)
         bindValue(stmt, i + 1, query.binds[i]);

@@ -9,6 +9,7 @@
 // the standard input end in ";" and run one by one in one session, as they
 // arrive: SELECTs through the provider, the rest through EjeDir.
 #include "common/exception.h"
+#include "common/sqllines.h"
 #include "data/connection.h"
 #include "data/dataset.h"
 
@@ -61,38 +62,6 @@ QString valueText(const QVariant &v)
     }
 }
 
-// Index just past blanks and comments from `i`.
-qsizetype skipBlank(const QString &s, qsizetype i)
-{
-    while (i < s.size()) {
-        if (s[i].isSpace()) {
-            ++i;
-        } else if (s.mid(i, 2) == QLatin1String("--")) {
-            while (i < s.size() && s[i] != QLatin1Char('\n'))
-                ++i;
-        } else if (s.mid(i, 2) == QLatin1String("/*")) {
-            const qsizetype end = s.indexOf(QLatin1String("*/"), i + 2);
-            i = end < 0 ? s.size() : end + 2;
-        } else {
-            break;
-        }
-    }
-    return i;
-}
-
-// The statement's first word in upper case; comments before it (a script's
-// notes) and opening parentheses are passed over.
-QString firstWord(const QString &s)
-{
-    qsizetype i = skipBlank(s, 0);
-    while (i < s.size() && s[i] == QLatin1Char('('))
-        i = skipBlank(s, i + 1);
-    qsizetype j = i;
-    while (j < s.size() && s[j].isLetter())
-        ++j;
-    return s.mid(i, j - i).toUpper();
-}
-
 struct Console {
     vorel::TSocketConnection connection;
     QString provider = QStringLiteral("dspq0");
@@ -122,9 +91,9 @@ struct Console {
     void run(const QString &sql)
     {
         // A script's trailing notes after its last ';' are not a statement.
-        if (skipBlank(sql, 0) >= sql.size())
+        if (vorel::SkipSqlBlank(sql, 0) >= sql.size())
             return;
-        const QString word = firstWord(sql);
+        const QString word = vorel::LeadingKeyword(sql);
         if (word == QLatin1String("SELECT") || word == QLatin1String("WITH"))
             select(sql);
         else
