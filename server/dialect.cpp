@@ -161,16 +161,6 @@ struct SelectBlock {
     size_t whereKw = 0, whereEnd = 0; // WHERE: sig positions (whereKw, whereEnd)
 };
 
-bool endsFromList(const Node &n)
-{
-    static const char *const words[] = {"WHERE", "GROUP", "ORDER", "HAVING", "CONNECT", "START",
-                                        "UNION", "INTERSECT", "EXCEPT", "MINUS", "FOR"};
-    for (const char *w : words)
-        if (n.isWord(w))
-            return true;
-    return n.kind == Tok::Semicolon;
-}
-
 bool endsWhere(const Node &n)
 {
     static const char *const words[] = {"GROUP", "ORDER", "HAVING", "CONNECT", "START",
@@ -179,6 +169,12 @@ bool endsWhere(const Node &n)
         if (n.isWord(w))
             return true;
     return n.kind == Tok::Semicolon;
+}
+
+// The FROM list ends where a WHERE clause would end, or at the WHERE itself.
+bool endsFromList(const Node &n)
+{
+    return n.isWord("WHERE") || endsWhere(n);
 }
 
 QString unquote(const Node &n)
