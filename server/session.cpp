@@ -140,9 +140,12 @@ void Session::handle(const Message &request)
         break;
     case MsgType::Open:
         if (trace)
-            trace->open(m_id, request.text, request.sql);
+            trace->open(m_id, request.text, request.sql, request.count);
         break;
     case MsgType::Fetch:
+        if (trace)
+            trace->fetch(m_id, request.cursor, request.count);
+        break;
     case MsgType::CloseCursor:
         break;
     default:

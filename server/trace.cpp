@@ -17,13 +17,24 @@ bool Trace::open(const QString &path, QString *error)
     return true;
 }
 
-void Trace::open(int session, const QString &provider, const QString &sql)
+void Trace::open(int session, const QString &provider, const QString &sql, qint32 count)
 {
     QJsonObject r;
     r.insert(QStringLiteral("session"), session);
     r.insert(QStringLiteral("kind"), QStringLiteral("open"));
     r.insert(QStringLiteral("provider"), provider);
     r.insert(QStringLiteral("sql"), sql);
+    r.insert(QStringLiteral("count"), count);
+    write(r);
+}
+
+void Trace::fetch(int session, quint32 cursor, qint32 count)
+{
+    QJsonObject r;
+    r.insert(QStringLiteral("session"), session);
+    r.insert(QStringLiteral("kind"), QStringLiteral("fetch"));
+    r.insert(QStringLiteral("cursor"), qint64(cursor));
+    r.insert(QStringLiteral("count"), count);
     write(r);
 }
 

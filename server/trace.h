@@ -19,7 +19,9 @@ public:
 
     // Texts are logged verbatim: SQL keeps its line ends, arguments their
     // every character (passwords included).
-    void open(int session, const QString &provider, const QString &sql);
+    void open(int session, const QString &provider, const QString &sql, qint32 count = -1);
+    // One packet asked of an open cursor: how many rows (-1 all).
+    void fetch(int session, quint32 cursor, qint32 count);
     void call(int session, const QString &method, const QStringList &args);
 
 private:

@@ -242,7 +242,10 @@ QStringList TestServer::texts() const
     const QList<QJsonObject> records = trace();
     for (qsizetype i = m_traceOffset; i < records.size(); ++i) {
         const QJsonObject &r = records[i];
-        if (r.value(QStringLiteral("kind")).toString() == QStringLiteral("open")) {
+        const QString kind = r.value(QStringLiteral("kind")).toString();
+        if (kind == QStringLiteral("fetch"))
+            continue; // packets of a cursor; fetches() lists them
+        if (kind == QStringLiteral("open")) {
             out << r.value(QStringLiteral("sql")).toString();
         } else {
             QStringList parts{r.value(QStringLiteral("method")).toString()};
@@ -251,6 +254,16 @@ QStringList TestServer::texts() const
             out << parts.join(QLatin1Char('|'));
         }
     }
+    return out;
+}
+
+QList<qint32> TestServer::fetches() const
+{
+    QList<qint32> out;
+    const QList<QJsonObject> records = trace();
+    for (qsizetype i = m_traceOffset; i < records.size(); ++i)
+        if (records[i].value(QStringLiteral("kind")).toString() == QStringLiteral("fetch"))
+            out << records[i].value(QStringLiteral("count")).toInt();
     return out;
 }
 

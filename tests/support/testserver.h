@@ -42,6 +42,9 @@ public:
     // SQL text, for "call" the method followed by its arguments joined by
     // "|" (e.g. "Login|1001|clave|DEMO|127.0.0.1").
     QStringList texts() const;
+    // The packets asked of cursors after the last clearTrace(), in order:
+    // the row count of each fetch (the open's own first packet not included).
+    QList<qint32> fetches() const;
     void clearTrace();
 
     // Runs SQLite SQL directly on a database file (checks and set-up);
