@@ -228,9 +228,10 @@ QString TField::TextOf(const QVariant &v) const
     }
 }
 
-double TField::AsFloat() const
+double TField::AsFloat() const { return FloatOf(AsVariant()); }
+
+double TField::FloatOf(const QVariant &v) const
 {
-    const QVariant v = AsVariant();
     if (isNull(v))
         return 0.0;
     if (proto::isIntegral(v) || isFloating(v))

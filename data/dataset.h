@@ -58,6 +58,9 @@ public:
 
     // Text of an arbitrary value as this field would show it.
     QString TextOf(const QVariant &v) const;
+    // Number of an arbitrary value as AsFloat reads it (NULL as 0); throws
+    // like AsFloat.
+    double FloatOf(const QVariant &v) const;
 
 private:
     friend class TClientDataSet; // keeps fields across a reopen

@@ -1,0 +1,63 @@
+#pragma once
+// Walks over every row of a dataset for the list window's statistics and
+// export. A walk reads the rows it holds and fetches the rest in large
+// packets (the dataset's own packet size is put back afterwards); the
+// dataset ends on its last row, at its end, as a row-by-row walk would
+// leave it, and its AfterScroll is heard at the first row and at the last
+// row only.
+#include "common/vorelglobal.h"
+
+#include <QList>
+#include <QLocale>
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+namespace vorel {
+
+class TClientDataSet;
+
+// Told the rows done so far and the total when known (-1 while rows are
+// still coming from the server); returns false to stop the walk.
+using TWalkProgress = std::function<bool(qint64 done, qint64 total)>;
+
+// Rows asked of the server per packet during a walk.
+inline constexpr int WalkPacketRecords = 5000;
+
+struct TStatisticsColumn {
+    QString Column;       // field name
+    bool Currency = false; // the field is shown as money
+    qint64 Count = 0;     // rows whose value was not NULL
+    double Sum = 0;
+    double Maximum = 0;   // meaningful when Count > 0
+    double Minimum = 0;
+    QString MaximumText;  // the field's own text of the first greatest value
+    QString MinimumText;
+    double Average() const { return Count > 0 ? Sum / double(Count) : 0.0; }
+};
+
+struct TStatisticsResult {
+    QList<TStatisticsColumn> Columns; // in the order asked for
+    qint64 Rows = 0;                  // rows walked
+    bool Cancelled = false;
+};
+
+// Sum, maximum, minimum and average of each named field over every row.
+// NULL values take no part. A name that is not a field throws the dataset's
+// field-not-found error; a value that is not a number throws the number
+// conversion error. An empty dataset walks nothing (Rows 0).
+VOREL_CORE_EXPORT TStatisticsResult ComputeStatistics(TClientDataSet *data, const QStringList &columns,
+                                                      const TWalkProgress &progress = {});
+
+// A statistic as the dialog shows it: thousands separators and two
+// decimals, or the locale's money format for a currency field.
+VOREL_CORE_EXPORT QString StatisticText(double value, bool currency, const QLocale &locale = QLocale());
+
+// Every row with every field (visible or not) into a comma-separated file:
+// a header of display names, then each value as text, every field between
+// double quotes, CR LF line ends. Replaces an existing file only when the
+// whole file is written. Returns false when `progress` stopped it (no file
+// written); throws vorel::Exception when the file cannot be written.
+VOREL_CORE_EXPORT bool ExportCsv(TClientDataSet *data, const QString &path, const TWalkProgress &progress = {});
+
+} // namespace vorel

@@ -1,0 +1,164 @@
+#include "common/exception.h"
+#include "csvread.h"
+#include "data/csvwriter.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace vorel;
+using namespace vorel::test;
+
+namespace {
+
+QByteArray contents(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeFile(const QString &path, const QByteArray &bytes)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+QString messageOf(const std::function<void()> &f)
+{
+    try {
+        f();
+    } catch (const vorel::Exception &e) {
+        return e.message();
+    }
+    return QStringLiteral("<no exception>");
+}
+
+} // namespace
+
+class TstCsvWriter : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void roundTripOfAwkwardTexts();
+    void bigFileAcrossManyFlushes();
+    void nothingLandsBeforeCommitAndCancelLeavesTargetAlone();
+    void failedOpenLeavesExistingFileAndNoLitter_data();
+    void failedOpenLeavesExistingFileAndNoLitter();
+};
+
+void TstCsvWriter::roundTripOfAwkwardTexts()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("salida.csv"));
+    const QList<QStringList> rows{
+        {QStringLiteral("Nombre"), QStringLiteral("Etiqueta \"rara\""), QStringLiteral("")},
+        {QStringLiteral("\"\""), QStringLiteral("uno, dos"), QStringLiteral("línea 1\r\nlínea 2\nfin")},
+        {QStringLiteral(" espacios "), QStringLiteral("\""), QStringLiteral("Ñandú")},
+    };
+    for (const TCsvWriter::Quoting q : {TCsvWriter::Quoting::All, TCsvWriter::Quoting::AsNeeded}) {
+        TCsvWriter w(path, {q, "\r\n"});
+        w.Open();
+        for (const QStringList &r : rows)
+            w.WriteRow(r);
+        w.Commit();
+        bool ok = false;
+        QCOMPARE(readCsv(contents(path), &ok), rows);
+        QVERIFY(ok);
+    }
+    // The list window's form: every field quoted, CR LF after every line.
+    TCsvWriter w(path);
+    w.Open();
+    w.WriteRow({QStringLiteral("a"), QStringLiteral("b\"c")});
+    w.Commit();
+    QCOMPARE(contents(path), QByteArray("\"a\",\"b\"\"c\"\r\n"));
+}
+
+void TstCsvWriter::bigFileAcrossManyFlushes()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("grande.csv"));
+    TCsvWriter w(path);
+    w.Open();
+    QList<QStringList> rows;
+    for (int i = 0; i < 20000; ++i)
+        rows.append({QString::number(i), QStringLiteral("valor \"%1\", más texto").arg(i)});
+    for (const QStringList &r : rows)
+        w.WriteRow(r);
+    w.Commit();
+    bool ok = false;
+    QCOMPARE(readCsv(contents(path), &ok), rows);
+    QVERIFY(ok);
+}
+
+void TstCsvWriter::nothingLandsBeforeCommitAndCancelLeavesTargetAlone()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("existe.csv"));
+    writeFile(path, "antiguo\r\n");
+    {
+        TCsvWriter w(path);
+        w.Open();
+        for (int i = 0; i < 5000; ++i) // beyond one buffer: some bytes reach the disk
+            w.WriteRow({QStringLiteral("nuevo contenido que no debe quedar"), QString::number(i)});
+        QCOMPARE(contents(path), QByteArray("antiguo\r\n"));
+        w.Cancel();
+        QCOMPARE(contents(path), QByteArray("antiguo\r\n"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("existe.csv")});
+        // A cancelled writer writes nothing more.
+        QVERIFY(messageOf([&] { w.WriteRow({QStringLiteral("x")}); }).contains(path));
+    }
+    {
+        TCsvWriter w(path);
+        w.Open();
+        w.WriteRow({QStringLiteral("abandonado")});
+    } // destroyed without Commit
+    QCOMPARE(contents(path), QByteArray("antiguo\r\n"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("existe.csv")});
+}
+
+void TstCsvWriter::failedOpenLeavesExistingFileAndNoLitter_data()
+{
+    QTest::addColumn<bool>("readOnly");
+    QTest::newRow("missing folder") << false;
+    QTest::newRow("read-only folder") << true;
+}
+
+void TstCsvWriter::failedOpenLeavesExistingFileAndNoLitter()
+{
+    QFETCH(bool, readOnly);
+    QTemporaryDir dir;
+    QString target;
+    QString folder;
+    if (readOnly) {
+        folder = dir.filePath(QStringLiteral("solo"));
+        QVERIFY(QDir().mkpath(folder));
+        target = folder + QStringLiteral("/existe.csv");
+        writeFile(target, "antiguo\r\n");
+        QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner));
+        if (QFile f(folder + QStringLiteral("/prueba")); f.open(QIODevice::WriteOnly)) {
+            f.remove();
+            QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+            QSKIP("folder permissions are not enforced here (running as root)");
+        }
+    } else {
+        target = dir.filePath(QStringLiteral("no/existe/salida.csv"));
+    }
+    TCsvWriter w(target);
+    const QString message = messageOf([&] { w.Open(); });
+    QVERIFY2(message.startsWith(QStringLiteral("No se puede crear el archivo ") + target + QStringLiteral(": ")),
+             qPrintable(message));
+    QVERIFY(message.size() > QStringLiteral("No se puede crear el archivo : ").size() + target.size());
+    if (readOnly) {
+        QCOMPARE(contents(target), QByteArray("antiguo\r\n"));
+        QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{QStringLiteral("existe.csv")});
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    } else {
+        QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("no"))));
+    }
+    QVERIFY(messageOf([&] { w.Commit(); }).startsWith(QStringLiteral("No se puede escribir el archivo ")));
+}
+
+QTEST_GUILESS_MAIN(TstCsvWriter)
+#include "tst_csvwriter.moc"
