@@ -55,6 +55,8 @@ private:
 // why).
 VOREL_CORE_EXPORT void *LoadLibrary(const QString &name);
 VOREL_CORE_EXPORT QString LastLibraryError();
+// The same, looking in `folder` only.
+VOREL_CORE_EXPORT void *LoadLibraryFrom(const QString &folder, const QString &name);
 // Exported symbol by exact name; nullptr when missing.
 VOREL_CORE_EXPORT void *GetProcAddress(void *library, const char *exportName);
 // The file names tried for `name` in one folder, in order.

@@ -38,17 +38,14 @@ QStringList LibraryFileNames(const QString &name)
             name.toLower() + QStringLiteral(".dll"), name + QStringLiteral(".dll")};
 }
 
-void *LoadLibrary(const QString &name)
+namespace {
+void *loadFrom(const QStringList &folders, const QString &name)
 {
     g_lastLibraryError.clear();
     if (name.isEmpty()) {
         g_lastLibraryError = QStringLiteral("empty library name");
         return nullptr;
     }
-    QStringList folders{ProgramFolder()};
-    const QString work = QDir::currentPath();
-    if (QFileInfo(work).canonicalFilePath() != QFileInfo(folders.first()).canonicalFilePath())
-        folders << work;
     QStringList errors;
     for (const QString &folder : folders) {
         for (const QString &file : LibraryFileNames(name)) {
@@ -69,6 +66,18 @@ void *LoadLibrary(const QString &name)
                                           : errors.join(QStringLiteral("; "));
     return nullptr;
 }
+} // namespace
+
+void *LoadLibrary(const QString &name)
+{
+    QStringList folders{ProgramFolder()};
+    const QString work = QDir::currentPath();
+    if (QFileInfo(work).canonicalFilePath() != QFileInfo(folders.first()).canonicalFilePath())
+        folders << work;
+    return loadFrom(folders, name);
+}
+
+void *LoadLibraryFrom(const QString &folder, const QString &name) { return loadFrom({folder}, name); }
 
 QString LastLibraryError()
 {

@@ -24,7 +24,7 @@ command -v sqlite3 >/dev/null || { echo "$0: the sqlite3 command is missing" >&2
 quote() { printf "'%s'" "${1//\'/\'\'}"; }
 
 # name in TBINS : file in BIN_DIR; optional files are skipped when absent.
-entries=("Vorel7.exe:Vorel7" "libCambia.so:libCambia.so" "libComun.so:libComun.so?"
+entries=("Vorel7.exe:Vorel7" "libCambia.so:libCambia.so" "libComun.so:libComun.so"
   "libvorelcore.so:libvorelcore.so" "libvorelgui.so:libvorelgui.so" "Load.dll:Load.dll")
 
 sql="BEGIN;

@@ -1,8 +1,15 @@
 #include "runtime/frmvrl.h"
 
+#include "common/exception.h"
 #include "common/fileversion.h"
+#include "data/dataset.h"
+#include "runtime/imagelist.h"
 #include "runtime/snvorel.h"
 #include "runtime/ui.h"
+
+#include <QRegularExpression>
+#include <QToolButton>
+#include <memory>
 
 #include <QCloseEvent>
 #include <QDir>
@@ -20,6 +27,10 @@ TfrmVrl::TfrmVrl(const QString &ClassId, const QString &MethodId, TSnVorel *Sess
     : QMainWindow(nullptr), ClassId(ClassId), MethodId(MethodId), CloseAfterUseCase(true), UseCaseFailed(false),
       Session(Session)
 {
+    // The class's rows travel in packets of 50: a window shows the first
+    // ones at once and fetches the rest as the user scrolls.
+    if (Session && Session->ModuleData)
+        Session->ModuleData->SetPacketRecords(50);
     setAttribute(Qt::WA_DeleteOnClose);
     QFont base(QStringLiteral("MS Sans Serif"));
     base.setPixelSize(11);
@@ -64,8 +75,158 @@ TfrmVrl::TfrmVrl(const QString &ClassId, const QString &MethodId, TSnVorel *Sess
         resize(688, 563);
     }
 
+    try {
+        LoadMethodMenu();
+    } catch (...) {
+        TakeOutOfFrame();
+        throw;
+    }
+    setWindowTitle(MethodLabel + QLatin1Char(' ') + ClassLabel);
+
     if (Session && Session->NextTop != 0)
         MoveTo(Session->NextTop, Session->NextLeft);
+}
+
+void TfrmVrl::TakeOutOfFrame()
+{
+    // A window whose construction fails is never returned: its empty
+    // sub-window must not stay behind in the frame.
+    if (QMdiSubWindow *sub = SubWindow()) {
+        sub->setWidget(nullptr);
+        setParent(nullptr);
+        sub->deleteLater();
+    }
+}
+
+QIcon TfrmVrl::Image(int index) const
+{
+    return Session && Session->Images ? Session->Images->Icon(index) : QIcon();
+}
+
+void TfrmVrl::SetActionImage(QAction *action, int index) const
+{
+    action->setProperty("vorelImageIndex", index);
+    action->setIcon(Image(index));
+}
+
+bool IsIdentifier(const QString &name)
+{
+    static const QRegularExpression re(QStringLiteral("^[A-Za-z_][A-Za-z0-9_]*$"));
+    return re.match(name).hasMatch();
+}
+
+QKeySequence HotKeyOf(const QString &text)
+{
+    const QString t = text.trimmed();
+    if (t.isEmpty())
+        return QKeySequence();
+    QKeySequence seq = QKeySequence::fromString(t, QKeySequence::PortableText);
+    if (seq.isEmpty() || seq.count() != 1 || seq[0].key() == Qt::Key_unknown || seq[0].key() == 0)
+        return QKeySequence();
+    // A modifier alone names no key.
+    const Qt::Key key = seq[0].key();
+    if (key == Qt::Key_Control || key == Qt::Key_Shift || key == Qt::Key_Alt || key == Qt::Key_Meta)
+        return QKeySequence();
+    return seq;
+}
+
+void TfrmVrl::LoadMethodMenu()
+{
+    if (!Session)
+        return;
+    auto q = std::make_unique<TClientDataSet>();
+    q->SetProviderName(QStringLiteral("dspq0"));
+    q->SetRemoteServer(Session->Connection);
+    const QString &role = Session->Role;
+
+    SqlLines.Clear();
+    SqlLines << QStringLiteral("SELECT NVL(CLAR_Etiq,CLAS_Etiq) Etiq, CLAS_PKey PKey ")
+             << QStringLiteral("FROM vorel.TClases, vorel.TClaRol ")
+             << QStringLiteral("WHERE CLAS_Clase= '") + ClassId + QStringLiteral("' ")
+             << QStringLiteral("And CLAR_Clase= '") + ClassId + QStringLiteral("' ")
+             << QStringLiteral("And CLAR_ROL= '") + role + QStringLiteral("' ");
+    q->SetCommandText(SqlLines.Text());
+    q->Open();
+    ClassLabel = q->FieldByName(QStringLiteral("Etiq"))->AsString();
+    ClassKey = q->FieldByName(QStringLiteral("PKey"))->AsString();
+
+    q->Close();
+    SqlLines.Clear();
+    SqlLines << QStringLiteral("SELECT NVL(METR_Etiq,METO_Etiq) Etiq ")
+             << QStringLiteral("FROM vorel.TMetods, vorel.TMetRol ")
+             << QStringLiteral("WHERE METO_Clase= '") + ClassId + QStringLiteral("' ")
+             << QStringLiteral("  And METO_Metodo= '") + MethodId + QStringLiteral("' ")
+             << QStringLiteral("And METR_Clase= '") + ClassId + QStringLiteral("' ")
+             << QStringLiteral("  And METR_Metodo= '") + MethodId + QStringLiteral("' ")
+             << QStringLiteral("And METR_ROL= '") + role + QStringLiteral("' ");
+    q->SetCommandText(SqlLines.Text());
+    q->Open();
+    MethodLabel = q->FieldByName(QStringLiteral("Etiq"))->AsString();
+
+    q->Close();
+    SqlLines.Clear();
+    SqlLines << QStringLiteral("SELECT ") << QStringLiteral(" METO_Metodo Metodo, ")
+             << QStringLiteral(" METO_Ejec Ejec, ") << QStringLiteral(" METO_Boton Boton, ")
+             << QStringLiteral(" BOTO_HotKey HKey, ") << QStringLiteral(" NVL(METR_Etiq, METO_Etiq) Etiq, ")
+             << QStringLiteral(" METO_Externo Externo ")
+             << QStringLiteral("FROM vorel.TMETODS, vorel.TMETROL, vorel.TBOTONES ")
+             << QStringLiteral("WHERE METO_Clase= '") + ClassId + QStringLiteral("' ")
+             << QStringLiteral("  And METO_Activo= 1 ")
+             << QStringLiteral("  And METO_Padre = '") + MethodId + QStringLiteral("'")
+             << QStringLiteral("  And METO_Visib = 1 ") << QStringLiteral("  And METR_Clase= METO_Clase ")
+             << QStringLiteral("  And METR_Metodo= METO_Metodo ")
+             << QStringLiteral("  And METR_Rol= '") + role + QStringLiteral("' ")
+             << QStringLiteral("  And METR_Activo= 1 ") << QStringLiteral("  And BOTO_Boton(+)= METO_Boton ")
+             << QStringLiteral("  And METO_Metodo not in ") << QStringLiteral(" ( SELECT XUSU_Metodo ")
+             << QStringLiteral("   FROM vorel.TXUSUROL, vorel.RSESION ")
+             << QStringLiteral("   WHERE XUSU_Usua= SESI_Usua ")
+             << QStringLiteral("     And XUSU_Clase= '") + ClassId + QStringLiteral("' ")
+             << QStringLiteral("     And XUSU_Rol= '") + role + QStringLiteral("') ")
+             << QStringLiteral("ORDER BY METO_Boton DESC ");
+    q->SetCommandText(SqlLines.Text());
+    q->Open();
+    Procesos1->setEnabled(!q->IsEmpty());
+    TField *fMetodo = q->FieldByName(QStringLiteral("Metodo"));
+    TField *fEjec = q->FieldByName(QStringLiteral("Ejec"));
+    TField *fBoton = q->FieldByName(QStringLiteral("Boton"));
+    TField *fHKey = q->FieldByName(QStringLiteral("HKey"));
+    TField *fEtiq = q->FieldByName(QStringLiteral("Etiq"));
+    QAction *firstButton = nullptr;
+    while (!q->Eof()) {
+        const QString method = fMetodo->AsString();
+        // The entry is named after the method, and names are identifiers.
+        if (!IsIdentifier(method))
+            throw Exception(QStringLiteral("El método '%1' de la clase %2 no es un nombre válido: "
+                                           "solo letras, dígitos y '_', sin empezar por un dígito")
+                                .arg(method, ClassId));
+        auto *entry = new QAction(fEtiq->AsString(), this);
+        entry->setObjectName(method);
+        if (!fHKey->IsNull())
+            entry->setShortcut(HotKeyOf(fHKey->AsString()));
+        connect(entry, &QAction::triggered, this, [this, entry] {
+            ui::Guarded([this, entry] { RunMethod(entry); });
+        });
+        const QList<QAction *> existing = Procesos1->actions();
+        Procesos1->insertAction(existing.isEmpty() ? nullptr : existing.first(), entry);
+        MethodRuns.InsertObject(0, fEjec->AsString(), entry);
+        if (fBoton->IsNull()) {
+            entry->setProperty("vorelImageIndex", -1);
+        } else {
+            const int image = int(fBoton->AsInteger());
+            SetActionImage(entry, image);
+            auto *button = new QToolButton(tbProcesos);
+            button->setDefaultAction(entry);
+            if (image == -1)
+                button->setText(method);
+            button->setToolTip(fEtiq->AsString());
+            // Rows come in descending button order: each button goes in front
+            // of the one before, so the bar reads like the menu.
+            firstButton = tbProcesos->insertWidget(firstButton, button);
+        }
+        q->Next();
+    }
+    q->Close();
+    tbProcesos->setVisible(!tbProcesos->actions().isEmpty());
 }
 
 TfrmVrl::~TfrmVrl() = default;

@@ -3,7 +3,10 @@
 #include "common/stringlist.h"
 #include "common/vorelglobal.h"
 
+#include <QIcon>
+#include <QKeySequence>
 #include <QMainWindow>
+#include <QPointer>
 
 class QAction;
 class QMenu;
@@ -14,6 +17,7 @@ class QMdiSubWindow;
 namespace vorel {
 
 class TSnVorel;
+class TImageList;
 
 // The base module form: every module window derives from it, and the
 // gateway writes the flags of the active one. It is an MDI child of the
@@ -55,6 +59,13 @@ public:
 
     virtual void RunMethod(QObject *Sender);
 
+    // Class label and key, method label, the process menu and its buttons.
+    void LoadMethodMenu();
+    // The shell's image at `index`; an empty icon without one.
+    QIcon Image(int index) const;
+    // A menu action that shows image `index` of the shared list.
+    void SetActionImage(QAction *action, int index) const;
+
     // The version box of the "Modulo" menu.
     void Version1Click();
     // Records the window's place in the session for the next window.
@@ -62,6 +73,14 @@ public:
 
 protected:
     void closeEvent(QCloseEvent *event) override;
+    // Detaches a window whose construction failed from the frame.
+    void TakeOutOfFrame();
 };
+
+// The key combination a button's hot-key text names ("Ctrl+N", "F5");
+// empty when the text names no key.
+VOREL_GUI_EXPORT QKeySequence HotKeyOf(const QString &text);
+// Letters, digits and underscore, not starting with a digit.
+VOREL_GUI_EXPORT bool IsIdentifier(const QString &name);
 
 } // namespace vorel

@@ -110,19 +110,30 @@ TSnVorel::TSnVorel(TSocketConnection *connection, TImageList *images, const QStr
       NextLeft(0), FirstOpen(true)
 {
     ModuleData = newModuleData(Connection);
+    // The first entry stands from the start: a drill-down made while the
+    // library's first window is built then appends after it instead of two
+    // entries sharing one dataset.
+    ClassHistory.AddObject(className, ModuleData);
+    StateHistory.Add(QString());
+    m_entryStates.append(TEntryState{});
     try {
         OpenUseCase(className, MainMethod, QString());
     } catch (...) {
         // The gateway is gone once the failure leaves here: nothing may keep
-        // pointing at it or at its dataset.
+        // pointing at it or at its datasets.
         discardWindows();
-        delete ModuleData;
+        for (int i = ClassHistory.Count() - 1; i >= 0; --i)
+            delete ClassHistory.Objects(i);
+        ClassHistory.Clear();
+        StateHistory.Clear();
+        m_entryStates.clear();
         ModuleData = nullptr;
         throw;
     }
-    HistoryIndex = ClassHistory.AddObject(className, ModuleData);
-    StateHistory.Add(FilterState);
-    m_entryStates.append(TEntryState{DrillColumn, DrillValue, FilterState});
+    if (HistoryIndex == 0) {
+        StateHistory.SetString(0, FilterState);
+        m_entryStates[0] = TEntryState{DrillColumn, DrillValue, FilterState};
+    }
 }
 
 TSnVorel::~TSnVorel() = default;
@@ -188,7 +199,11 @@ void TSnVorel::OpenUseCase(const QString &ClassName, const QString &Method, cons
 
     QString passedName = Method;
     QString entryName = ExportName.isEmpty() ? Method : ExportName;
-    void *library = platform::LoadLibrary(ClassName);
+    // A class library downloaded into the working folder is the one to run,
+    // whatever stale copy the program folder may hold.
+    void *library = platform::LoadLibraryFrom(QDir::currentPath(), ClassName);
+    if (!library)
+        library = platform::LoadLibrary(ClassName);
     if (!library) {
         if (Method != MainMethod)
             throw Exception(QStringLiteral("No se puede cargar Libreria"));
@@ -229,6 +244,18 @@ void TSnVorel::OpenUseCase(const QString &ClassName, const QString &Method, cons
             }
         }
     } catch (const std::exception &failure) {
+        recoverFromModuleFailure(failure, ClassName, Method);
+    } catch (...) {
+        // A module may throw anything; it is reported like any failure and
+        // never reaches the event loop.
+        recoverFromModuleFailure(Exception(QStringLiteral("Error desconocido en el módulo de la clase ") + ClassName),
+                                 ClassName, Method);
+    }
+}
+
+void TSnVorel::recoverFromModuleFailure(const std::exception &failure, const QString &ClassName, const QString &Method)
+{
+    {
         try {
             Connection->Call(QStringLiteral("RollBackTran"));
         } catch (const Exception &rollback) {
@@ -254,9 +281,9 @@ void TSnVorel::TruncateHistory()
         const int last = ClassHistory.Count() - 1;
         if (last >= 0) {
             QObject *data = ClassHistory.Objects(last);
-            if (data == ModuleData)
-                ModuleData = nullptr;
-            delete data;
+            // The dataset in use stays: a window shows it. Only the entry goes.
+            if (data != ModuleData)
+                delete data;
             ClassHistory.Delete(last);
         }
         StateHistory.Delete(StateHistory.Count() - 1);
@@ -281,8 +308,12 @@ void TSnVorel::DrillDown(const QString &Spec)
     const QString leftColumn = DrillColumn;
     const QString leftValue = DrillValue;
     TClientDataSet *leftData = ModuleData;
+    if (!leftData)
+        throw Exception(QStringLiteral("No hay datos de los que partir"));
+    // Looked up first: a missing column must leave the entry as it was.
+    const QString value = leftData->FieldByName(sourceColumn)->AsString();
     DrillColumn = targetColumn;
-    DrillValue = ModuleData->FieldByName(sourceColumn)->AsString();
+    DrillValue = value;
 
     ModuleData = newModuleData(Connection);
     const quint64 callsBefore = m_moduleCalls;
@@ -319,6 +350,9 @@ void TSnVorel::Navigate(bool Forward)
     if (entryData == ModuleData)
         return;
 
+    const TEntryState left{DrillColumn, DrillValue, FilterState};
+    TClientDataSet *leftData = ModuleData;
+    const int leftIndex = ClassHistory.IndexOfObject(leftData);
     if (HistoryIndex < m_entryStates.size()) {
         const TEntryState &state = m_entryStates.at(HistoryIndex);
         DrillColumn = state.DrillColumn;
@@ -326,7 +360,18 @@ void TSnVorel::Navigate(bool Forward)
         FilterState = state.FilterState;
     }
     ModuleData = entryData;
-    OpenUseCase(ClassHistory.Strings(HistoryIndex), MainMethod, QString());
+    try {
+        OpenUseCase(ClassHistory.Strings(HistoryIndex), MainMethod, QString());
+    } catch (...) {
+        // The step did not happen: the session stays on the entry it left.
+        if (leftIndex >= 0)
+            HistoryIndex = leftIndex;
+        DrillColumn = left.DrillColumn;
+        DrillValue = left.DrillValue;
+        FilterState = left.FilterState;
+        ModuleData = leftData;
+        throw;
+    }
 }
 
 void TSnVorel::ReportError(const std::exception &failure, const QString &ClassName, const QString &Method)

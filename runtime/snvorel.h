@@ -61,6 +61,7 @@ private:
     QList<TEntryState> m_entryStates;
     quint64 m_moduleCalls = 0; // entry functions called so far
     void storeCurrentState();
+    void recoverFromModuleFailure(const std::exception &failure, const QString &ClassName, const QString &Method);
     // Frees the module windows that refer to this gateway.
     void discardWindows();
 };

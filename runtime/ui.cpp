@@ -92,6 +92,11 @@ void HandleException(const std::exception &e)
     showBox(Kind::Error, ApplicationTitle(), MessageOf(e));
 }
 
+void HandleUnknownException()
+{
+    showBox(Kind::Error, ApplicationTitle(), QStringLiteral("Error desconocido: la acción se ha abandonado"));
+}
+
 QString ApplicationTitle()
 {
     if (!QCoreApplication::instance())

@@ -31,6 +31,8 @@ VOREL_GUI_EXPORT bool Confirm(const QString &text);
 // the error icon. Used for every failure that no handler of its own catches.
 VOREL_GUI_EXPORT void HandleException(const std::exception &e);
 VOREL_GUI_EXPORT QString MessageOf(const std::exception &e);
+// The report of a failure that is not an exception object of ours.
+VOREL_GUI_EXPORT void HandleUnknownException();
 
 // Runs an event handler; a failure that escapes it is reported by
 // HandleException and abandons the action (Qt's event loop must never see
@@ -42,6 +44,8 @@ void Guarded(F &&f)
         f();
     } catch (const std::exception &e) {
         HandleException(e);
+    } catch (...) {
+        HandleUnknownException();
     }
 }
 

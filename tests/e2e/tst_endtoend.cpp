@@ -7,6 +7,11 @@
 #include "data/connection.h"
 #include "shell/fmain.h"
 #include "shell/outbar.h"
+#include "runtime/ferror.h"
+#include "runtime/frmvrl.h"
+
+#include <QMdiArea>
+#include <QMdiSubWindow>
 
 #include <QDir>
 #include <QLabel>
@@ -118,16 +123,29 @@ private Q_SLOTS:
         QVERIFY(frame->windowTitle().contains(QStringLiteral(" 1004@DEMO   ")));
 
         // A class of the bar goes through creaObj and the gateway; without a
-        // library for it and without the generic one here, the failure
-        // comes back to the shell and is shown.
+        // library of its own it opens in the generic browser Comun, which
+        // lists the class for the role.
         m_server->clearTrace();
         messages.shown.clear();
+        QStringList errors;
+        vorel::TFError::SetShowHook([&](vorel::TFError &d) { errors << d.MessageText; });
         frame->OutBarButtonClick(frame->OutBar, 0);
-        QCOMPARE(messages.texts(), QStringList{QStringLiteral("No se puede cargar Libreria")});
+        vorel::TFError::SetShowHook(nullptr);
+        QCOMPARE(errors, QStringList());
+        QCOMPARE(messages.texts(), QStringList());
         const QString check = m_server->texts().value(0);
         QVERIFY2(check.startsWith(QStringLiteral("SELECT BINS_Arch Arch, BINS_Vers FROM vorel.TBINS WHERE BINS_Arch= '"))
                      && check.endsWith(QStringLiteral(".dll'")),
                  qPrintable(check));
+        QMdiSubWindow *sub = frame->MdiArea->currentSubWindow();
+        QVERIFY(sub);
+        auto *window = qobject_cast<vorel::TfrmVrl *>(sub->widget());
+        QVERIFY(window);
+        QVERIFY(window->inherits("vorel::TfrmVrlLis"));
+        QCOMPARE(window->windowTitle(), QStringLiteral("Consulta de ") + window->ClassLabel);
+        QVERIFY(m_server->texts().contains(QStringLiteral("SELECT * FROM TABLE(p") + window->ClassId
+                                           + QStringLiteral(".main('VENTAS'))")));
+        sub->close();
     }
 
     void passwordChangeFromTheFileMenu()

@@ -120,6 +120,19 @@ public:
     }
 };
 
+// What the gateway itself sent: the base form's own label and menu queries
+// (every module window makes them) left out.
+inline QStringList gatewayTexts(const TestServer &server)
+{
+    QStringList texts = server.texts();
+    texts.removeIf([](const QString &t) {
+        return t.startsWith(QStringLiteral("SELECT NVL(CLAR_Etiq,CLAS_Etiq) Etiq"))
+            || t.startsWith(QStringLiteral("SELECT NVL(METR_Etiq,METO_Etiq) Etiq"))
+            || t.startsWith(QStringLiteral("SELECT \r\n METO_Metodo Metodo"));
+    });
+    return texts;
+}
+
 inline QString accessLog(const QString &cls, const QString &method)
 {
     return QStringLiteral("EjeDir|INSERT INTO vorel.TLOGACCESOS (LOGA_Cuso, LOGA_USUA, LOGA_Fecha) SELECT CUSO_Cuso, "

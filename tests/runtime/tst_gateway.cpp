@@ -57,7 +57,7 @@ private Q_SLOTS:
     {
         TSnVorel *s = open(QStringLiteral("TSTPROPIA"));
         QCOMPARE(RuntimeFixture::calls(), QStringList{QStringLiteral("TSTPROPIA|main|main")});
-        QCOMPARE(f.server->texts(), (QStringList{binsCheck(QStringLiteral("tstpropia.dll")), QStringLiteral("StartTran"),
+        QCOMPARE(gatewayTexts(*f.server), (QStringList{binsCheck(QStringLiteral("tstpropia.dll")), QStringLiteral("StartTran"),
                                                  QStringLiteral("CommitTran"),
                                                  accessLog(QStringLiteral("TSTPROPIA"), QStringLiteral("main"))}));
         QCOMPARE(logRows(QStringLiteral("9001")), (QList<QStringList>{{QStringLiteral("9001"), QStringLiteral("9101")}}));
@@ -81,21 +81,21 @@ private Q_SLOTS:
         s->OpenUseCase(QStringLiteral("TSTPROPIA"), QStringLiteral("OTRO"), QStringLiteral("ejecutaOtro"));
         QCOMPARE(RuntimeFixture::calls(),
                  (QStringList{QStringLiteral("TSTPROPIA|metodo|metodo"), QStringLiteral("TSTPROPIA|ejecutaOtro|OTRO")}));
-        QCOMPARE(f.server->texts().first(), QStringLiteral("StartTran"));
-        QVERIFY(f.server->texts().contains(accessLog(QStringLiteral("TSTPROPIA"), QStringLiteral("metodo"))));
+        QCOMPARE(gatewayTexts(*f.server).first(), QStringLiteral("StartTran"));
+        QVERIFY(gatewayTexts(*f.server).contains(accessLog(QStringLiteral("TSTPROPIA"), QStringLiteral("metodo"))));
         QCOMPARE(logRows(QStringLiteral("9002")).size(), 1);
 
         f.server->clearTrace();
         QCOMPARE(failureOf([&] { s->OpenUseCase(QStringLiteral("TSTPROPIA"), QStringLiteral("falta"), QString()); }),
                  QStringLiteral("No se puede cargar la función"));
-        QVERIFY(f.server->texts().isEmpty());
+        QVERIFY(gatewayTexts(*f.server).isEmpty());
     }
 
     void genericLibraryStandsIn()
     {
         TSnVorel *s = open(QStringLiteral("TSTGEN"));
         QCOMPARE(RuntimeFixture::calls(), QStringList{QStringLiteral("Comun|main|TSTGEN")});
-        QVERIFY(f.server->texts().contains(accessLog(QStringLiteral("TSTGEN"), QStringLiteral("main"))));
+        QVERIFY(gatewayTexts(*f.server).contains(accessLog(QStringLiteral("TSTGEN"), QStringLiteral("main"))));
         QCOMPARE(logRows(QStringLiteral("9003")).size(), 1);
 
         RuntimeFixture::setModule(QStringLiteral("ventana"));
@@ -103,7 +103,7 @@ private Q_SLOTS:
         QCOMPARE(failureOf([&] { s->OpenUseCase(QStringLiteral("TSTGEN"), QStringLiteral("otro"), QString()); }),
                  QStringLiteral("No se puede cargar Libreria"));
         QVERIFY(RuntimeFixture::calls().isEmpty());
-        QVERIFY(f.server->texts().isEmpty());
+        QVERIFY(gatewayTexts(*f.server).isEmpty());
     }
 
     void entryWithoutWindow()
@@ -114,7 +114,7 @@ private Q_SLOTS:
         QVERIFY(s->FirstOpen);
         QCOMPARE(s->NextTop, 0);
         QCOMPARE(f.area->subWindowList().size(), before);
-        QCOMPARE(f.server->texts().mid(1), (QStringList{QStringLiteral("StartTran"), QStringLiteral("CommitTran"),
+        QCOMPARE(gatewayTexts(*f.server).mid(1), (QStringList{QStringLiteral("StartTran"), QStringLiteral("CommitTran"),
                                                         accessLog(QStringLiteral("TSTPROPIA"), QStringLiteral("main"))}));
     }
 
@@ -136,8 +136,8 @@ private Q_SLOTS:
         QVERIFY(QFile::copy(payload.fileName(), QStringLiteral("tstbin1.dll")));
         open(QStringLiteral("TSTBIN1"));
         QCOMPARE(RuntimeFixture::calls(), QStringList{QStringLiteral("payload|main|main")});
-        QCOMPARE(f.server->texts().first(), binsCheck(QStringLiteral("tstbin1.dll")));
-        QVERIFY(!f.server->texts().contains(binsDownload(QStringLiteral("tstbin1.dll"))));
+        QCOMPARE(gatewayTexts(*f.server).first(), binsCheck(QStringLiteral("tstbin1.dll")));
+        QVERIFY(!gatewayTexts(*f.server).contains(binsDownload(QStringLiteral("tstbin1.dll"))));
 
         // A file without a version record: replaced by the stored one.
         {
@@ -147,7 +147,7 @@ private Q_SLOTS:
         }
         RuntimeFixture::setModule(QStringLiteral("ventana"));
         open(QStringLiteral("TSTBIN2"));
-        QCOMPARE(f.server->texts().mid(0, 3), (QStringList{binsCheck(QStringLiteral("tstbin2.dll")),
+        QCOMPARE(gatewayTexts(*f.server).mid(0, 3), (QStringList{binsCheck(QStringLiteral("tstbin2.dll")),
                                                            binsDownload(QStringLiteral("tstbin2.dll")),
                                                            QStringLiteral("StartTran")}));
         QFile downloaded(QStringLiteral("tstbin2.dll"));
@@ -170,8 +170,8 @@ private Q_SLOTS:
             QStringLiteral("INSERT INTO vorel.TUSUARIOS (USUA_Usua, USUA_Nombre, USUA_Paswd) VALUES (9101, 'Otra', 'clave')"));
         f.server->clearTrace();
         s->OpenUseCase(QStringLiteral("TSTPROPIA"), QStringLiteral("metodo"), QString());
-        QVERIFY(f.server->texts().contains(QStringLiteral("RollBackTran")));
-        QVERIFY(!f.server->texts().contains(QStringLiteral("CommitTran")));
+        QVERIFY(gatewayTexts(*f.server).contains(QStringLiteral("RollBackTran")));
+        QVERIFY(!gatewayTexts(*f.server).contains(QStringLiteral("CommitTran")));
         QCOMPARE(f.server->query(QStringLiteral("SELECT 1 FROM TPARAMS WHERE PARA_Param = 'TSTFALLA'")).size(), 0);
         QCOMPARE(f.dialogs.size(), 1);
         QCOMPARE(f.dialogs.first().first(), QStringLiteral("Código del usuario no puede ser Repetido"));
@@ -221,7 +221,7 @@ private Q_SLOTS:
             QStringLiteral("ventana"),
             QStringLiteral("INSERT INTO vorel.TPARAMS (PARA_Param, PARA_Valor) VALUES ('TSTLOG', 'x')"));
         TSnVorel *s = open(QStringLiteral("TSTLOG"));
-        const QStringList texts = f.server->texts();
+        const QStringList texts = gatewayTexts(*f.server);
         QCOMPARE(texts.mid(texts.size() - 2),
                  (QStringList{accessLog(QStringLiteral("TSTLOG"), QStringLiteral("main")), QStringLiteral("RollBackTran")}));
         QCOMPARE(f.server->query(QStringLiteral("SELECT 1 FROM TPARAMS WHERE PARA_Param = 'TSTLOG'")).size(), 1);
@@ -291,7 +291,7 @@ private Q_SLOTS:
         s->FilterState = QStringLiteral("7.");
         s->Navigate(false);
         QCOMPARE(RuntimeFixture::calls().size(), callsBefore);
-        QVERIFY(f.server->texts().isEmpty());
+        QVERIFY(gatewayTexts(*f.server).isEmpty());
         QCOMPARE(s->StateHistory.Strings(0), QStringLiteral("..7."));
 
         s->Navigate(true);

@@ -1,0 +1,106 @@
+#pragma once
+#include "common/stringlist.h"
+#include "runtime/frmvrl.h"
+
+#include <QList>
+#include <QPointer>
+
+class QComboBox;
+class QFileDialog;
+class QLabel;
+class QStatusBar;
+class QTabWidget;
+class QTableView;
+class QToolButton;
+class QTreeView;
+
+namespace vorel {
+
+class TClientDataSet;
+class TDataSetModel;
+class TFEstad;
+class TFOrden;
+class TFSelec;
+
+// The generic list window: the rows of any class, dressed, filtered and
+// ordered from the metadata tables for the session's role.
+class TfrmVrlLis : public TfrmVrl
+{
+    Q_OBJECT
+public:
+    TfrmVrlLis(const QString &ClassId, const QString &MethodId, TSnVorel *Session);
+    ~TfrmVrlLis() override;
+
+    QToolButton *bRefresca;
+    QToolButton *bRelB;
+    QToolButton *bRelF;
+    QMenu *popRelB;
+    QMenu *popRelF;
+    QAction *Refrescar1;
+    QTabWidget *Pagina;
+    QWidget *TabLista;
+    QStatusBar *sbModulo;
+    QLabel *sbPanel0; // row count
+    QLabel *sbPanel1; // the description value of the current row
+    QToolBar *tbLista;
+    QWidget *navcdsModulo;
+    QAction *ToolButton4;
+    QToolButton *BSelect;
+    QToolButton *bOrdena;
+    QToolButton *bGraba;
+    QToolButton *bSuma;
+    QAction *ToolButton1;
+    QTableView *dbgModulo;
+    QWidget *TabArbol;
+    QTreeView *tvModulo;
+    QAction *N1;
+    QAction *Filtrar1;
+    QAction *Ordenar1;
+    QAction *GrabaraDisco1;
+    QAction *Estadistico1;
+    QFileDialog *Graba;
+    TDataSetModel *dscdSet;
+
+    TFOrden *OrdenDialog;
+    TFSelec *SelecDialog;
+    TFEstad *EstadDialog;
+    QList<QComboBox *> QuickFilters;
+    TStringList RelationKeys;
+
+    void BuildFromMetadata();
+    void BuildQuickFilters(TClientDataSet *A, TClientDataSet *B);
+    void ApplyColumnPresentation();
+    void RunQuery();
+    // OrderText from the sort dialog's chosen columns.
+    QString OrderText() const;
+
+    void Refrescar1Click();
+    void OpenSelection();
+    void FilRap();
+    void cdSetAfterScroll();
+    void dbgModuloColEnter();
+    void Ordenar1Click();
+    void dbgModuloTitleBtnClick(int column);
+    void Estadistico1Click();
+    void GrabaraDisco1Click();
+    void mDrill(QObject *Sender);
+    void bRelBClick();
+    void bRelFClick();
+    void Mueve(bool Forward);
+    // The selected cells as tab-separated lines.
+    QString SelectionText() const;
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildLayout();
+    void showRowCount();
+    void applySortMarker();
+    void applyColumnWidths();
+    void syncViewToData(int row);
+    QPointer<TClientDataSet> m_data;
+    bool m_closed = false;
+};
+
+} // namespace vorel

@@ -1,0 +1,564 @@
+// The list window as a user meets it: opened through the gateway from the
+// real Comun library, against the demo database, checked through what the
+// server was sent.
+#include "common/exception.h"
+#include "data/connection.h"
+#include "data/dataset.h"
+#include "data/datawalk.h"
+#include "runtime/ferror.h"
+#include "runtime/filedialog.h"
+#include "runtime/frmvrl.h"
+#include "runtime/snvorel.h"
+#include "runtime/ui.h"
+#include "support/testserver.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDialog>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QListWidget>
+#include <QMainWindow>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QTableView>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QHeaderView>
+#include <QPointer>
+#include <QScopeGuard>
+#include <memory>
+
+using namespace vorel;
+
+namespace {
+
+QString lines(const QStringList &l)
+{
+    QString s;
+    for (const QString &x : l)
+        s += x + QStringLiteral("\r\n");
+    return s;
+}
+
+// Closes the next modal dialog that comes up, after `step` has seen it.
+void onNextModal(std::function<void(QDialog *)> step)
+{
+    auto *timer = new QTimer(qApp);
+    QObject::connect(timer, &QTimer::timeout, timer, [timer, step] {
+        auto *d = qobject_cast<QDialog *>(QApplication::activeModalWidget());
+        if (!d)
+            return;
+        timer->deleteLater();
+        timer->stop();
+        step(d);
+        if (d->isVisible())
+            d->reject();
+    });
+    timer->start(10);
+}
+
+} // namespace
+
+class TstListWindow : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<test::TestServer> m_server;
+    std::unique_ptr<TSocketConnection> m_connection;
+    std::unique_ptr<QMainWindow> m_frame;
+    std::unique_ptr<QTemporaryDir> m_work;
+    QMdiArea *m_area = nullptr;
+    QStringList m_boxes;
+    QStringList m_errors;
+    ui::Answer m_answer = ui::Answer::Yes;
+
+    TfrmVrl *current() const
+    {
+        QMdiSubWindow *sub = m_area->currentSubWindow();
+        return sub ? qobject_cast<TfrmVrl *>(sub->widget()) : nullptr;
+    }
+    static QAction *action(QWidget *w, const char *name) { return w->findChild<QAction *>(QLatin1String(name)); }
+    static TClientDataSet *data(TfrmVrl *w) { return w->Session->ModuleData; }
+    void closeAll()
+    {
+        m_area->closeAllSubWindows();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    QStringList since() const { return m_server->texts(); }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        m_server = std::make_unique<test::TestServer>();
+        QString error;
+        QVERIFY2(m_server->start(&error), qPrintable(error));
+        m_work = std::make_unique<QTemporaryDir>();
+        QVERIFY(QDir::setCurrent(m_work->path()));
+        m_connection = std::make_unique<TSocketConnection>();
+        m_connection->SetHost(m_server->host());
+        m_connection->SetPort(m_server->port());
+        m_connection->SetTimeout(30000);
+        m_connection->Open();
+        m_connection->Call(QStringLiteral("Login"), {QStringLiteral("1001"), QStringLiteral("clave"),
+                                                     QStringLiteral("DEMO"), QStringLiteral("127.0.0.1")});
+        m_frame = std::make_unique<QMainWindow>();
+        m_area = new QMdiArea(m_frame.get());
+        m_frame->setCentralWidget(m_area);
+        m_frame->resize(1200, 900);
+        m_frame->show();
+        ui::SetMainWindow(m_frame.get(), m_area);
+        ui::SetMessageHook([this](ui::Kind, const QString &, const QString &text) {
+            m_boxes << text;
+            return m_answer;
+        });
+        TFError::SetShowHook([this](TFError &d) { m_errors << d.MessageText; });
+    }
+
+    void cleanupTestCase()
+    {
+        closeAll();
+        TFError::SetShowHook(nullptr);
+        ui::SetMessageHook(nullptr);
+        ui::SetFileDialogHook(nullptr);
+        ui::SetMainWindow(nullptr, nullptr);
+    }
+
+    void init()
+    {
+        m_boxes.clear();
+        m_errors.clear();
+        m_answer = ui::Answer::Yes;
+        m_server->clearTrace();
+    }
+
+    void cleanup() { closeAll(); }
+
+    // The texts of construction, the method menu in button order, the
+    // dialog rows and the first query.
+    void opensAClassFromTheMetadata()
+    {
+        new TSnVorel(m_connection.get(), nullptr, QStringLiteral("VENTAS"), QStringLiteral("CLIENTES"));
+        QCOMPARE(m_errors, QStringList());
+        TfrmVrl *w = current();
+        QVERIFY(w);
+        QCOMPARE(w->windowTitle(), QStringLiteral("Consulta de Clientes"));
+        const QStringList texts = since();
+        QVERIFY(texts.contains(lines({"SELECT NVL(CLAR_Etiq,CLAS_Etiq) Etiq, CLAS_PKey PKey ",
+                                      "FROM vorel.TClases, vorel.TClaRol ", "WHERE CLAS_Clase= 'CLIENTES' ",
+                                      "And CLAR_Clase= 'CLIENTES' ", "And CLAR_ROL= 'VENTAS' "})));
+        const QString methods = lines(
+            {"SELECT ", " METO_Metodo Metodo, ", " METO_Ejec Ejec, ", " METO_Boton Boton, ", " BOTO_HotKey HKey, ",
+             " NVL(METR_Etiq, METO_Etiq) Etiq, ", " METO_Externo Externo ",
+             "FROM vorel.TMETODS, vorel.TMETROL, vorel.TBOTONES ", "WHERE METO_Clase= 'CLIENTES' ",
+             "  And METO_Activo= 1 ", "  And METO_Padre = 'main'", "  And METO_Visib = 1 ",
+             "  And METR_Clase= METO_Clase ", "  And METR_Metodo= METO_Metodo ", "  And METR_Rol= 'VENTAS' ",
+             "  And METR_Activo= 1 ", "  And BOTO_Boton(+)= METO_Boton ", "  And METO_Metodo not in ",
+             " ( SELECT XUSU_Metodo ", "   FROM vorel.TXUSUROL, vorel.RSESION ", "   WHERE XUSU_Usua= SESI_Usua ",
+             "     And XUSU_Clase= 'CLIENTES' ", "     And XUSU_Rol= 'VENTAS') ", "ORDER BY METO_Boton DESC "});
+        QVERIFY(texts.contains(methods));
+        QVERIFY(texts.contains(QStringLiteral("SELECT UPPER(PROP_Prop) Col, PROP_Etiq, PROP_Visib, PROP_Estad FROM "
+                                              "vorel.TPROPCLASES WHERE PROP_Clase= 'CLIENTES'ORDER BY PROP_Orden")));
+
+        // Ascending button numbers, -1 first, the one without a button last;
+        // BORRAR is taken away from this user.
+        QStringList names;
+        for (QAction *a : w->Procesos1->actions())
+            names << a->objectName();
+        QCOMPARE(names, (QStringList{"ETIQUETAS", "EDITAR", "IMPRIMIR", "NUEVO", "CORREO", "HISTORICO"}));
+        QCOMPARE(w->MethodRuns.Strings(0), QString());
+        QCOMPARE(w->MethodRuns.Strings(1), QStringLiteral("CliEditar"));
+        QVERIFY(w->Procesos1->isEnabled());
+        QStringList buttons;
+        for (QAction *a : w->tbProcesos->actions()) {
+            auto *b = qobject_cast<QToolButton *>(w->tbProcesos->widgetForAction(a));
+            buttons << (b->objectName().isEmpty() ? b->text() : b->objectName());
+        }
+        QCOMPARE(buttons.mid(0, 4), (QStringList{"bRefresca", "bRelB", "bRelF", "ETIQUETAS"}));
+        QCOMPARE(buttons.size(), 3 + 5);
+
+        // Visibility 2 is listed for selection with its mark, not for sorting
+        // nor in the grid.
+        auto *grid = w->findChild<QDialog *>(QStringLiteral("FSelec"))->findChild<QTableWidget *>(QStringLiteral("SGSele"));
+        QStringList labels;
+        for (int r = 0; r < grid->rowCount(); ++r)
+            labels << grid->item(r, 0)->text();
+        QVERIFY(labels.contains(QStringLiteral("* NIF")));
+        auto *fuente = w->findChild<QListWidget *>(QStringLiteral("Fuente"));
+        QVERIFY(!fuente->findItems(QStringLiteral("NIF"), Qt::MatchExactly).size());
+        QVERIFY(fuente->findItems(QStringLiteral("Nombre"), Qt::MatchExactly).size());
+
+        // The run: the default entry of filter 3, then the class's rows.
+        const int del = int(texts.indexOf(QStringLiteral("EjeDir|DELETE FROM vorel.RVFILRAP")));
+        QVERIFY(del >= 0);
+        QCOMPARE(texts.mid(del, 4),
+                 (QStringList{"EjeDir|DELETE FROM vorel.RVFILRAP",
+                              "EjeDir|INSERT INTO vorel.RVFILRAP (VFIL_Filtro, VFIL_Valor) VALUES (3, 'ACTIVO = 1') ",
+                              "EjeDir|DELETE FROM vorel.RQBEX", "SELECT * FROM TABLE(pCLIENTES.main('VENTAS'))"}));
+        QCOMPARE(w->Session->FilterState, QStringLiteral("0."));
+        auto *view = w->findChild<QTableView *>(QStringLiteral("dbgModulo"));
+        QCOMPARE(view->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("Código"));
+        QVERIFY(!data(w)->FieldByName(QStringLiteral("NIF"))->Visible());
+        QVERIFY(data(w)->FieldByName(QStringLiteral("LIMITE"))->Currency());
+    }
+
+    // A large class shows its first packet only: no fetch until the user
+    // scrolls, and the count says more are coming.
+    void largeClassFetchesOnePacket()
+    {
+        new TSnVorel(m_connection.get(), nullptr, QStringLiteral("VENTAS"), QStringLiteral("LINEAS"));
+        TfrmVrl *w = current();
+        QVERIFY(w);
+        QCOMPARE(data(w)->RecordCountFetched(), 50);
+        QCOMPARE(m_server->fetches(), QList<qint32>());
+        // No filter, no example, no order: the run clears both working tables only.
+        const QStringList texts = since();
+        const qsizetype del = texts.indexOf(QStringLiteral("EjeDir|DELETE FROM vorel.RVFILRAP"));
+        QVERIFY(del >= 0);
+        QCOMPARE(texts.mid(del, 3), (QStringList{"EjeDir|DELETE FROM vorel.RVFILRAP", "EjeDir|DELETE FROM vorel.RQBEX",
+                                                 "SELECT * FROM TABLE(pLINEAS.main('VENTAS'))"}));
+        auto *count = w->findChild<QLabel *>(QStringLiteral("sbPanel0"));
+        QCOMPARE(count->text(), QStringLiteral("50+ Registros"));
+        auto *view = w->findChild<QTableView *>(QStringLiteral("dbgModulo"));
+        view->scrollToBottom();
+        QCoreApplication::processEvents();
+        QTRY_VERIFY(!m_server->fetches().isEmpty());
+        QCOMPARE(m_server->fetches().first(), 50);
+    }
+
+    // Quick filter, example values with quotes, refresh; then the title sort.
+    void filtersAndExamples()
+    {
+        new TSnVorel(m_connection.get(), nullptr, QStringLiteral("VENTAS"), QStringLiteral("PEDIDOS"));
+        TfrmVrl *w = current();
+        QVERIFY(w);
+        QCOMPARE(w->Session->FilterState, QStringLiteral("0.0."));
+        auto *states = w->findChild<QComboBox *>(QStringLiteral("QuickFilter1"));
+        QVERIFY(states);
+        m_server->clearTrace();
+        states->setCurrentIndex(4);
+        QVERIFY(since().contains(
+            QStringLiteral("EjeDir|INSERT INTO vorel.RVFILRAP (VFIL_Filtro, VFIL_Valor) VALUES (1, 'ESTADO = ''A''') ")));
+        QCOMPARE(w->Session->FilterState, QStringLiteral("4.0."));
+        for (int r = 0; r < data(w)->RecordCountFetched(); ++r)
+            QCOMPARE(data(w)->ValueAt(r, data(w)->FieldByName(QStringLiteral("ESTADO"))->Index()).toString(),
+                     QStringLiteral("A"));
+
+        // Two example records; a date column is flagged.
+        auto *grid = w->findChild<QDialog *>(QStringLiteral("FSelec"))->findChild<QTableWidget *>(QStringLiteral("SGSele"));
+        grid->setColumnCount(3);
+        int nombreRow = -1, fechaRow = -1;
+        for (int r = 0; r < grid->rowCount(); ++r) {
+            if (grid->item(r, 0)->text() == QStringLiteral("Nombre del cliente"))
+                nombreRow = r;
+            if (grid->item(r, 0)->text() == QStringLiteral("Fecha"))
+                fechaRow = r;
+        }
+        QVERIFY(nombreRow >= 0 && fechaRow >= 0);
+        grid->setItem(nombreRow, 1, new QTableWidgetItem(QStringLiteral("O'Brien")));
+        grid->setItem(fechaRow, 1, new QTableWidgetItem(QStringLiteral("01/01/2025")));
+        grid->setItem(nombreRow, 2, new QTableWidgetItem(QStringLiteral("Ana")));
+        m_server->clearTrace();
+        m_answer = ui::Answer::Yes;
+        action(w, "Refrescar1")->trigger();
+        QCOMPARE(m_boxes.value(0), QStringLiteral("Refrescar Datos"));
+        QCOMPARE(m_errors, QStringList());
+        QCOMPARE(w->windowTitle(), w->ClassLabel);
+        const QStringList texts = since();
+        const QStringList qbe = texts.filter(QStringLiteral("INTO vorel.RQBEX"));
+        QCOMPARE(qbe.size(), 3);
+        QVERIFY(qbe.at(0).startsWith(QStringLiteral("EjeDir|INSERT INTO vorel.RQBEX (QBEX_Reg, QBEX_Campo, QBEX_Valor, QBEX_Fecha) VALUES (1,'")));
+        QVERIFY(qbe.contains(QStringLiteral("EjeDir|INSERT INTO vorel.RQBEX (QBEX_Reg, QBEX_Campo, QBEX_Valor, QBEX_Fecha) VALUES (1,'NOMCLIENTE', 'O''Brien',0)")));
+        QVERIFY(qbe.contains(QStringLiteral("EjeDir|INSERT INTO vorel.RQBEX (QBEX_Reg, QBEX_Campo, QBEX_Valor, QBEX_Fecha) VALUES (1,'FECHA', '01/01/2025',1)")));
+        QCOMPARE(qbe.at(2), QStringLiteral("EjeDir|INSERT INTO vorel.RQBEX (QBEX_Reg, QBEX_Campo, QBEX_Valor, QBEX_Fecha) VALUES (2,'NOMCLIENTE', 'Ana',0)"));
+
+        // Refresh answered No sends nothing.
+        m_server->clearTrace();
+        m_answer = ui::Answer::No;
+        action(w, "Refrescar1")->trigger();
+        QCOMPARE(since(), QStringList());
+
+        // Sort dialog order reaches the server.
+        grid->setColumnCount(2);
+        for (int r = 0; r < grid->rowCount(); ++r)
+            grid->setItem(r, 1, new QTableWidgetItem());
+        states->setCurrentIndex(0);
+        auto *fuente = w->findChild<QListWidget *>(QStringLiteral("Fuente"));
+        auto *destino = w->findChild<QListWidget *>(QStringLiteral("Destino"));
+        m_server->clearTrace();
+        onNextModal([&](QDialog *d) {
+            for (const char *label : {"Fecha", "Cliente"}) {
+                fuente->setCurrentItem(fuente->findItems(QLatin1String(label), Qt::MatchExactly).first());
+                d->findChild<QAction *>(QStringLiteral("Aceptar1")); // present
+                QMetaObject::invokeMethod(d->findChild<QWidget *>(QStringLiteral("BFteDno")), "click");
+            }
+            destino->item(0)->setCheckState(Qt::Checked);
+            d->findChild<QAction *>(QStringLiteral("Aceptar1"))->trigger();
+        });
+        action(w, "Ordenar1")->trigger();
+        QVERIFY2(since().contains(QStringLiteral(
+                     "EjeDir|INSERT INTO vorel.RVFILRAP (VFIL_Filtro, VFIL_Valor) VALUES (-1, 'FECHA DESC ,CLIENTE') ")),
+                 qPrintable(since().join(QLatin1Char('\n'))));
+        const int fecha = data(w)->FieldByName(QStringLiteral("FECHA"))->Index();
+        QVERIFY(data(w)->ValueAt(0, fecha).toDateTime() >= data(w)->ValueAt(1, fecha).toDateTime());
+
+        // Title sort: ascending on the client, again returns to the server's order.
+        auto *view = w->findChild<QTableView *>(QStringLiteral("dbgModulo"));
+        const int importe = data(w)->FieldByName(QStringLiteral("IMPORTE"))->Index();
+        int column = -1;
+        for (int c = 0; c < view->model()->columnCount(); ++c)
+            if (view->model()->headerData(c, Qt::Horizontal).toString() == QStringLiteral("Importe"))
+                column = c;
+        QVERIFY(column >= 0);
+        m_server->clearTrace();
+        emit view->horizontalHeader()->sectionClicked(column);
+        QCOMPARE(data(w)->IndexFieldNames(), QStringLiteral("IMPORTE"));
+        QVERIFY(view->horizontalHeader()->isSortIndicatorShown());
+        QCOMPARE(view->horizontalHeader()->sortIndicatorSection(), column);
+        for (int r = 1; r < data(w)->RecordCountFetched(); ++r)
+            QVERIFY(data(w)->ValueAt(r - 1, importe).toDouble() <= data(w)->ValueAt(r, importe).toDouble());
+        emit view->horizontalHeader()->sectionClicked(column);
+        QCOMPARE(data(w)->IndexFieldNames(), QString());
+        QVERIFY(!view->horizontalHeader()->isSortIndicatorShown());
+        QCOMPARE(since(), QStringList());
+    }
+
+    // Statistics against the database's own sums; export read back.
+    void statisticsAndExport()
+    {
+        new TSnVorel(m_connection.get(), nullptr, QStringLiteral("VENTAS"), QStringLiteral("FACTURAS"));
+        TfrmVrl *w = current();
+        QVERIFY(w);
+        QStringList cells;
+        onNextModal([&](QDialog *d) {
+            auto *grid = d->findChild<QTableWidget *>(QStringLiteral("strGrid"));
+            for (int r = 1; r < grid->rowCount() - 1; ++r)
+                cells << grid->item(r, 0)->text() + QLatin1Char('|') + grid->item(r, 1)->text() + QLatin1Char('|')
+                        + grid->item(r, 2)->text();
+            cells << d->findChild<QLabel *>(QStringLiteral("Pan"))->text();
+        });
+        action(w, "Estadistico1")->trigger();
+        QCOMPARE(m_boxes.value(0), QStringLiteral("Calcular Estadísticos"));
+        const QList<QStringList> db = m_server->query(
+            QStringLiteral("SELECT COUNT(*), SUM(TOTAL), MAX(TOTAL) FROM pFACTURAS_main"));
+        QCOMPARE(cells.last(), db.at(0).at(0) + QStringLiteral(" Registros"));
+        const QString total = cells.filter(QStringLiteral("Total|")).value(0);
+        QCOMPARE(total, QStringLiteral("Total|") + StatisticText(db.at(0).at(1).toDouble(), true) + QLatin1Char('|')
+                            + StatisticText(db.at(0).at(2).toDouble(), true));
+        QVERIFY(data(w)->Eof());
+
+        // Export: every row, display names, CR LF; ".csv" added.
+        const QString file = m_work->filePath(QStringLiteral("facturas"));
+        QString title;
+        ui::SetFileDialogHook([&](QFileDialog &d) {
+            title = d.windowTitle();
+            return file;
+        });
+        action(w, "GrabaraDisco1")->trigger();
+        ui::SetFileDialogHook(nullptr);
+        QCOMPARE(title, QStringLiteral("Guardar Como ..."));
+        QCOMPARE(w->windowTitle(), file + QStringLiteral(".csv"));
+        QFile f(file + QStringLiteral(".csv"));
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QList<QByteArray> rows = f.readAll().split('\n');
+        QVERIFY(rows.first().startsWith("\"Factura\",\"Fecha\","));
+        QVERIFY(rows.first().endsWith('\r'));
+        QCOMPARE(rows.size() - 2, db.at(0).at(0).toInt()); // header, and the empty piece after the last CR LF
+    }
+
+    // A lookup filter starts on the key its third line names; the choices
+    // of the quick filters come back with a kept entry of the history.
+    void filterDefaultsAndRestoredChoices()
+    {
+        new TSnVorel(m_connection.get(), nullptr, QStringLiteral("COMPRAS"), QStringLiteral("PRODUCTOS"));
+        TfrmVrl *w = current();
+        QVERIFY(w);
+        auto *families = w->findChild<QComboBox *>(QStringLiteral("QuickFilter5"));
+        QVERIFY(families);
+        const QList<QStringList> beb =
+            m_server->query(QStringLiteral("SELECT FAMI_Nombre FROM TFAMILIAS WHERE FAMI_Familia = 'BEB'"));
+        QCOMPARE(families->currentText(), beb.at(0).at(0));
+        QCOMPARE(families->toolTip(), QStringLiteral("Familia de productos"));
+        QVERIFY(since().contains(QStringLiteral("SELECT * FROM vorel.TFAMILIAS")));
+        QVERIFY(since().contains(
+            QStringLiteral("EjeDir|INSERT INTO vorel.RVFILRAP (VFIL_Filtro, VFIL_Valor) VALUES (5, 'FAMILIA = ''BEB''') ")));
+        QVERIFY(since().contains(
+            QStringLiteral("EjeDir|INSERT INTO vorel.RVFILRAP (VFIL_Filtro, VFIL_Valor) VALUES (6, 'ACTIVO = 1') ")));
+        QCOMPARE(w->Session->FilterState, QString::number(families->currentIndex()) + QStringLiteral(".0."));
+        const int familia = data(w)->FieldByName(QStringLiteral("FAMILIA"))->Index();
+        for (int r = 0; r < data(w)->RecordCountFetched(); ++r)
+            QCOMPARE(data(w)->ValueAt(r, familia).toString(), QStringLiteral("BEB"));
+        closeAll();
+
+        new TSnVorel(m_connection.get(), nullptr, QStringLiteral("VENTAS"), QStringLiteral("PEDIDOS"));
+        w = current();
+        w->findChild<QComboBox *>(QStringLiteral("QuickFilter1"))->setCurrentIndex(2);
+        QCOMPARE(w->Session->FilterState, QStringLiteral("2.0."));
+        QVERIFY(!data(w)->IsEmpty());
+        for (QAction *a : w->findChild<QMenu *>(QStringLiteral("popRelF"))->actions())
+            if (a->text().endsWith(QStringLiteral("neas de pedido")))
+                a->trigger();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(current()->ClassId, QStringLiteral("LINEAS"));
+        QCOMPARE(current()->Session->FilterState, QString());
+        m_server->clearTrace();
+        current()->findChild<QToolButton *>(QStringLiteral("bRelB"))->click();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        w = current();
+        QCOMPARE(w->ClassId, QStringLiteral("PEDIDOS"));
+        QCOMPARE(w->findChild<QComboBox *>(QStringLiteral("QuickFilter1"))->currentIndex(), 2);
+        QCOMPARE(w->findChild<QComboBox *>(QStringLiteral("QuickFilter2"))->currentIndex(), 0);
+        QCOMPARE(w->Session->FilterState, QStringLiteral("2.0."));
+        QVERIFY(since().filter(QStringLiteral("RVFILRAP")).isEmpty());
+    }
+
+    // A method of the list window runs from the class's own library: a
+    // failing one leaves the list open, one that opens a window replaces it.
+    void methodRunsFromTheClassLibrary()
+    {
+        new TSnVorel(m_connection.get(), nullptr, QStringLiteral("VENTAS"), QStringLiteral("CLIENTES"));
+        QPointer<TfrmVrl> list = current();
+        QVERIFY(list);
+        const QString library = QDir::current().filePath(QStringLiteral("CLIENTES.so"));
+        QVERIFY(QFile::copy(QStringLiteral(VOREL_CLIENTES_LIBRARY), library));
+        const auto removeLibrary = qScopeGuard([&] { QFile::remove(library); });
+
+        m_server->clearTrace();
+        action(list, "IMPRIMIR")->trigger();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(m_errors.size(), 1);
+        QVERIFY2(m_errors.first().contains(QStringLiteral("La impresora no responde")), qPrintable(m_errors.first()));
+        QVERIFY(list);
+        QCOMPARE(current(), list.data());
+        QVERIFY(since().contains(QStringLiteral("RollBackTran")));
+
+        m_errors.clear();
+        m_server->clearTrace();
+        action(list, "EDITAR")->trigger();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(m_errors, QStringList());
+        QVERIFY(!list);
+        QCOMPARE(m_area->subWindowList().size(), 1);
+        QCOMPARE(current()->MethodId, QStringLiteral("EDITAR"));
+        QCOMPARE(since().first(), QStringLiteral("StartTran"));
+        QVERIFY(since().contains(QStringLiteral("CommitTran")));
+        QVERIFY(!since().filter(QStringLiteral("CUSO_Clase= 'CLIENTES'   And CUSO_Metodo= 'EDITAR' ")).isEmpty());
+    }
+
+    // Statistics of a class without statistics columns, and of no rows.
+    void statisticsOfNothing()
+    {
+        new TSnVorel(m_connection.get(), nullptr, QStringLiteral("VENTAS"), QStringLiteral("TARIFAS"));
+        TfrmVrl *w = current();
+        QVERIFY(w);
+        int rows = -1;
+        QString pan;
+        onNextModal([&](QDialog *d) {
+            rows = d->findChild<QTableWidget *>(QStringLiteral("strGrid"))->rowCount();
+            pan = d->findChild<QLabel *>(QStringLiteral("Pan"))->text();
+        });
+        action(w, "Estadistico1")->trigger();
+        QCOMPARE(rows, 2); // the titles and the spare row
+        const QString count = m_server->query(QStringLiteral("SELECT COUNT(*) FROM pTARIFAS_main")).at(0).at(0);
+        QCOMPARE(pan, count + QStringLiteral(" Registros"));
+        closeAll();
+
+        new TSnVorel(m_connection.get(), nullptr, QStringLiteral("VENTAS"), QStringLiteral("FACTURAS"));
+        w = current();
+        auto *grid = w->findChild<QDialog *>(QStringLiteral("FSelec"))->findChild<QTableWidget *>(QStringLiteral("SGSele"));
+        for (int r = 0; r < grid->rowCount(); ++r)
+            if (grid->item(r, 0)->text() == QStringLiteral("Nombre del cliente"))
+                grid->setItem(r, 1, new QTableWidgetItem(QStringLiteral("Nadie con este nombre")));
+        action(w, "Refrescar1")->trigger();
+        QVERIFY(data(w)->IsEmpty());
+        m_boxes.clear();
+        action(w, "Estadistico1")->trigger();
+        QCOMPARE(m_boxes, (QStringList{"Calcular Estadísticos", "No hay Registros"}));
+        QCOMPARE(w->findChild<QLabel *>(QStringLiteral("sbPanel0"))->text(), QStringLiteral("0 Registros"));
+    }
+
+    // Drill two steps down, back without a query, forward again, and a move
+    // of the row dropping the forward part.
+    void drillDownChain()
+    {
+        new TSnVorel(m_connection.get(), nullptr, QStringLiteral("VENTAS"), QStringLiteral("CLIENTES"));
+        TfrmVrl *clientes = current();
+        QVERIFY(clientes);
+        TSnVorel *session = clientes->Session;
+        const QString cliente = data(clientes)->FieldByName(QStringLiteral("CLIENTE"))->AsString();
+        auto *pop = clientes->findChild<QMenu *>(QStringLiteral("popRelF"));
+        QVERIFY(pop && pop->actions().size() == 2);
+        QAction *toOrders = nullptr;
+        for (QAction *a : pop->actions())
+            if (a->text() == QStringLiteral("Código -> Pedidos de venta"))
+                toOrders = a;
+        QVERIFY(toOrders);
+        m_server->clearTrace();
+        toOrders->trigger();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(m_errors, QStringList());
+        TfrmVrl *pedidos = current();
+        QVERIFY(pedidos && pedidos->ClassId == QStringLiteral("PEDIDOS"));
+        QVERIFY(since().contains(QStringLiteral("EjeDir|INSERT INTO vorel.RVFILRAP (VFIL_Valor) VALUES ('CLIENTE= ''")
+                                 + cliente + QStringLiteral("''')")));
+        QCOMPARE(m_area->subWindowList().size(), 1);
+        QVERIFY(!data(pedidos)->IsEmpty());
+
+        for (QAction *a : pedidos->findChild<QMenu *>(QStringLiteral("popRelF"))->actions())
+            if (a->text().endsWith(QStringLiteral("neas de pedido"))) {
+                a->trigger();
+                break;
+            }
+        QCOMPARE(m_errors, QStringList());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(current()->ClassId, QStringLiteral("LINEAS"));
+        QCOMPARE(session->ClassHistory.Count(), 3);
+
+        m_server->clearTrace();
+        current()->findChild<QToolButton *>(QStringLiteral("bRelB"))->click();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(current()->ClassId, QStringLiteral("PEDIDOS"));
+        QVERIFY(since().filter(QStringLiteral("SELECT * FROM TABLE")).isEmpty());
+        QCOMPARE(session->HistoryIndex, 1);
+        current()->findChild<QToolButton *>(QStringLiteral("bRelF"))->click();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(current()->ClassId, QStringLiteral("LINEAS"));
+        current()->findChild<QToolButton *>(QStringLiteral("bRelF"))->click(); // at the end: nothing
+        QCOMPARE(current()->ClassId, QStringLiteral("LINEAS"));
+
+        current()->findChild<QToolButton *>(QStringLiteral("bRelB"))->click();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        TfrmVrl *back = current();
+        QCOMPARE(back->ClassId, QStringLiteral("PEDIDOS"));
+        QVERIFY(data(back)->RecordCountFetched() > 1);
+        data(back)->MoveTo(1);
+        QCOMPARE(session->ClassHistory.Count(), 2);
+        m_server->clearTrace();
+        current()->findChild<QToolButton *>(QStringLiteral("bRelF"))->click(); // nothing ahead any more
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(current(), back);
+        QVERIFY(since().isEmpty());
+    }
+
+    // The mended gateway faults under the browser.
+    void failedStepsKeepTheirEntry()
+    {
+        new TSnVorel(m_connection.get(), nullptr, QStringLiteral("VENTAS"), QStringLiteral("CLIENTES"));
+        TSnVorel *session = current()->Session;
+        TClientDataSet *before = session->ModuleData;
+        QVERIFY_THROWS_EXCEPTION(Exception, session->DrillDown(QStringLiteral("NOEXISTE.PEDIDOS.CLIENTE")));
+        QCOMPARE(session->DrillColumn, QString());
+        QCOMPARE(session->ModuleData, before);
+        QCOMPARE(session->HistoryIndex, 0);
+    }
+};
+
+QTEST_MAIN(TstListWindow)
+#include "tst_listwindow.moc"
