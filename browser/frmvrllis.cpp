@@ -778,6 +778,9 @@ void TfrmVrlLis::Estadistico1Click()
         grid->SetCells(4, r, StatisticText(c.Average(), c.Currency));
     }
     EstadDialog->Pan->setText(QString::number(result.Rows) + QStringLiteral(" Registros"));
+    // Large sums must be read whole, not cut short by the grid.
+    for (int c = 0; c < grid->ColCount(); ++c)
+        grid->resizeColumnToContents(c);
     EstadDialog->exec();
 }
 

@@ -2,6 +2,7 @@
 
 #include "common/exception.h"
 #include "data/dataset.h"
+#include "data/datawalk.h"
 
 #include <QLocale>
 #include <QScopeGuard>
@@ -90,7 +91,8 @@ QVariant TDataSetModel::data(const QModelIndex &index, int role) const
         if (v.isNull())
             return QString();
         if (field->Currency() && (v.typeId() == QMetaType::LongLong || v.typeId() == QMetaType::Double))
-            return QLocale::system().toCurrencyString(v.toDouble());
+            // The same money text as the statistics of the column.
+            return StatisticText(v.toDouble(), true);
         return field->TextOf(v);
     }
     case Qt::EditRole:

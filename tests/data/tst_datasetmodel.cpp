@@ -1,4 +1,5 @@
 #include "data/datasetmodel.h"
+#include "data/datawalk.h"
 #include "data/dataset.h"
 #include "datafixture.h"
 
@@ -136,7 +137,7 @@ void TstDataSetModel::columnsAndFormatting()
     QCOMPARE(align(1), Qt::Alignment(Qt::AlignRight));
     QCOMPARE(align(2), Qt::Alignment(Qt::AlignLeft));
 
-    QCOMPARE(m_model->data(m_model->index(0, 1)).toString(), QLocale::system().toCurrencyString(12.5));
+    QCOMPARE(m_model->data(m_model->index(0, 1)).toString(), StatisticText(12.5, true));
     QCOMPARE(m_model->data(m_model->index(0, 1), Qt::EditRole).toDouble(), 12.5);
     QCOMPARE(m_model->data(m_model->index(0, 2)).toString(), QStringLiteral("02/01/2024"));
     QCOMPARE(m_model->data(m_model->index(0, 0)).toString(), nombreOf(1));
