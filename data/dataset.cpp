@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <algorithm>
+#include <limits>
 #include <cmath>
 
 namespace vorel {
@@ -111,6 +112,69 @@ int compareValues(const QVariant &a, const QVariant &b)
         const QByteArray x = a.toByteArray(), y = b.toByteArray();
         return x < y ? -1 : (x > y ? 1 : 0);
     }
+    }
+}
+
+// A value reduced once to what its comparisons read, so a sort of many rows
+// does not convert every value again at every comparison. Orders exactly as
+// compareValues does.
+struct SortKey {
+    int rank = 0;
+    bool integral = false;
+    qint64 whole = 0;  // integral numbers; date-times as milliseconds
+    double real = 0;   // other numbers
+    QString text;      // texts, case-folded: compared as the case-blind order
+    const QVariant *value = nullptr;
+};
+
+SortKey sortKeyOf(const QVariant &v)
+{
+    SortKey k;
+    k.rank = kindRank(v);
+    k.value = &v;
+    switch (k.rank) {
+    case 1:
+        k.integral = proto::isIntegral(v);
+        if (k.integral)
+            k.whole = v.toLongLong();
+        else
+            k.real = v.toDouble();
+        break;
+    case 2: {
+        const QDateTime t = v.toDateTime();
+        k.whole = t.isValid() ? t.toMSecsSinceEpoch() : std::numeric_limits<qint64>::min();
+        break;
+    }
+    case 3:
+        k.text = v.toString().toCaseFolded();
+        break;
+    default:
+        break;
+    }
+    return k;
+}
+
+int compareKeys(const SortKey &a, const SortKey &b)
+{
+    if (a.rank != b.rank)
+        return a.rank < b.rank ? -1 : 1;
+    switch (a.rank) {
+    case 0:
+        return 0;
+    case 1:
+        if (a.integral && b.integral)
+            return a.whole < b.whole ? -1 : (a.whole > b.whole ? 1 : 0);
+        else {
+            const double x = a.integral ? double(a.whole) : a.real;
+            const double y = b.integral ? double(b.whole) : b.real;
+            return x < y ? -1 : (x > y ? 1 : 0);
+        }
+    case 2:
+        return a.whole < b.whole ? -1 : (a.whole > b.whole ? 1 : 0);
+    case 3:
+        return QString::compare(a.text, b.text, Qt::CaseSensitive);
+    default:
+        return compareValues(*a.value, *b.value);
     }
 }
 
@@ -547,11 +611,17 @@ void TClientDataSet::rebuildOrder()
         if (const TField *f = FindField(n.trimmed()))
             keys.append(f->Index());
     if (!keys.isEmpty()) {
+        static const QVariant missing;
+        std::vector<std::vector<SortKey>> columns(size_t(keys.size()));
+        for (qsizetype k = 0; k < keys.size(); ++k) {
+            std::vector<SortKey> &column = columns[size_t(k)];
+            column.reserve(m_rows.size());
+            for (const QVariantList &row : m_rows)
+                column.push_back(sortKeyOf(keys[k] < row.size() ? row.at(keys[k]) : missing));
+        }
         std::stable_sort(m_order.begin(), m_order.end(), [&](int a, int b) {
-            const QVariantList &ra = m_rows[size_t(a)];
-            const QVariantList &rb = m_rows[size_t(b)];
-            for (int k : keys) {
-                const int c = compareValues(ra.at(k), rb.at(k));
+            for (const std::vector<SortKey> &column : columns) {
+                const int c = compareKeys(column[size_t(a)], column[size_t(b)]);
                 if (c != 0)
                     return c < 0;
             }
