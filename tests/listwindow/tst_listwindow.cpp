@@ -32,6 +32,9 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QHeaderView>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QProcess>
 #include <QPointer>
 #include <QScopeGuard>
 #include <memory>
@@ -372,6 +375,48 @@ private Q_SLOTS:
         QVERIFY(rows.first().startsWith("\"Factura\",\"Fecha\","));
         QVERIFY(rows.first().endsWith('\r'));
         QCOMPARE(rows.size() - 2, db.at(0).at(0).toInt()); // header, and the empty piece after the last CR LF
+
+        // Read back by Python's csv module, the file is the class's rows.
+        QProcess python;
+        python.start(QStringLiteral("python3"),
+                     {QStringLiteral("-c"),
+                      QStringLiteral("import csv, json, sys\n"
+                                     "with open(sys.argv[1], newline='', encoding='utf-8') as f:\n"
+                                     "    print(json.dumps(list(csv.reader(f))))"),
+                      file + QStringLiteral(".csv")});
+        QVERIFY(python.waitForFinished(30000));
+        QCOMPARE(python.exitCode(), 0);
+        const QJsonArray read = QJsonDocument::fromJson(python.readAllStandardOutput()).array();
+        QStringList header;
+        for (const QJsonValue &v : read.at(0).toArray())
+            header << v.toString();
+        QStringList labels;
+        for (int f = 0; f < data(w)->FieldCount(); ++f)
+            labels << data(w)->Fields(f)->DisplayName();
+        QCOMPARE(header, labels);
+        QHash<QString, QStringList> byInvoice;
+        for (const QStringList &r : m_server->query(QStringLiteral("SELECT * FROM pFACTURAS_main")))
+            byInvoice.insert(r.at(0), r);
+        QCOMPARE(read.size() - 1, byInvoice.size());
+        for (qsizetype r = 1; r < read.size(); ++r) {
+            const QJsonArray row = read.at(r).toArray();
+            const QStringList stored = byInvoice.value(row.at(0).toString());
+            QCOMPARE(row.size(), stored.size());
+            for (qsizetype c = 0; c < row.size(); ++c) {
+                const QString shown = row.at(c).toString(), kept = stored.at(c);
+                bool a = false, b = false;
+                const double x = shown.toDouble(&a), y = kept.toDouble(&b);
+                if (kept == QStringLiteral("<null>"))
+                    QCOMPARE(shown, QString());
+                else if (a && b)
+                    QCOMPARE(x, y);
+                else if (QDate::fromString(kept.left(10), QStringLiteral("yyyy-MM-dd")).isValid())
+                    QCOMPARE(QDate::fromString(shown.left(10), QStringLiteral("dd/MM/yyyy")),
+                             QDate::fromString(kept.left(10), QStringLiteral("yyyy-MM-dd")));
+                else
+                    QCOMPARE(shown, kept);
+            }
+        }
     }
 
     // A lookup filter starts on the key its third line names; the choices
