@@ -361,14 +361,39 @@ private Q_SLOTS:
         // Export: every row, display names, CR LF; ".csv" added.
         const QString file = m_work->filePath(QStringLiteral("facturas"));
         QString title;
+        QStringList filters;
         ui::SetFileDialogHook([&](QFileDialog &d) {
             title = d.windowTitle();
+            filters = d.nameFilters();
             return file;
         });
+        const QString folder = QDir::currentPath();
+        action(w, "GrabaraDisco1")->trigger();
+        QCOMPARE(title, QStringLiteral("Guardar Como ..."));
+        QCOMPARE(filters, (QStringList{"CSV (*.csv)", "Cualquier Archivo (*.*)"}));
+        QCOMPARE(w->windowTitle(), file + QStringLiteral(".csv"));
+        QCOMPARE(QDir::currentPath(), folder);
+
+        // Again onto the file now there: replaced without a question. An
+        // extension other than exactly "csv" gets ".csv" after it.
+        const int boxes = int(m_boxes.size());
+        const QString named = file + QStringLiteral(".csv");
+        ui::SetFileDialogHook([&](QFileDialog &) { return named; });
+        action(w, "GrabaraDisco1")->trigger();
+        QCOMPARE(w->windowTitle(), named);
+        QCOMPARE(int(m_boxes.size()), boxes);
+        ui::SetFileDialogHook([&](QFileDialog &) { return file + QStringLiteral(".CSV"); });
+        action(w, "GrabaraDisco1")->trigger();
+        QCOMPARE(w->windowTitle(), file + QStringLiteral(".CSV.csv"));
+
+        // A folder that is not there: the caption and a message say so.
+        const QString nowhere = m_work->filePath(QStringLiteral("no-existe/facturas.csv"));
+        ui::SetFileDialogHook([&](QFileDialog &) { return nowhere; });
         action(w, "GrabaraDisco1")->trigger();
         ui::SetFileDialogHook(nullptr);
-        QCOMPARE(title, QStringLiteral("Guardar Como ..."));
-        QCOMPARE(w->windowTitle(), file + QStringLiteral(".csv"));
+        QCOMPARE(w->windowTitle(), QStringLiteral("No se pudo guardar ") + nowhere);
+        QVERIFY(m_boxes.size() + m_errors.size() > boxes);
+        QVERIFY(!QFileInfo::exists(nowhere));
         QFile f(file + QStringLiteral(".csv"));
         QVERIFY(f.open(QIODevice::ReadOnly));
         const QList<QByteArray> rows = f.readAll().split('\n');
