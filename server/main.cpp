@@ -1,6 +1,7 @@
 // vorel-server: the reference application server over SQLite.
 //
 //   vorel-server serve --db [NAME=]FILE ... [--listen HOST:PORT] [--advertise HOST] [--trace FILE]
+//                      [--max-sessions N] [--login-timeout S] [--idle-timeout S]
 //   vorel-server init FILE [--demo] [--script FILE.sql ...] [--force]
 #include "server/dialect.h"
 #include "server/oraerrors.h"
@@ -20,6 +21,7 @@ namespace {
 
 const char kUsage[] =
     "usage: vorel-server serve --db [NAME=]FILE ... [--listen HOST:PORT] [--advertise HOST] [--trace FILE]\n"
+    "                          [--max-sessions N] [--login-timeout S] [--idle-timeout S]\n"
     "       vorel-server init FILE [--demo] [--script FILE.sql ...] [--force]\n";
 
 int fail(const QString &message)
@@ -34,6 +36,16 @@ int usage(const QString &message)
     fail(message);
     std::fputs(kUsage, stderr);
     return 2;
+}
+
+// Seconds as typed (fractions allowed) in milliseconds; -1 when not a time.
+int millisecondsOf(const QString &text)
+{
+    bool ok = false;
+    const double s = text.toDouble(&ok);
+    if (!ok || s < 0 || s > 86400.0 * 365)
+        return -1;
+    return int(s * 1000.0 + 0.5);
 }
 
 void removeDatabase(const QString &file)
@@ -155,6 +167,16 @@ int serve(QCoreApplication &app, const QStringList &args)
             config.advertise = args[++i];
         } else if (a == QLatin1String("--trace") && hasValue) {
             tracePath = args[++i];
+        } else if (a == QLatin1String("--max-sessions") && hasValue) {
+            bool ok = false;
+            config.maxSessions = args[++i].toInt(&ok);
+            if (!ok || config.maxSessions < 1)
+                return usage(QStringLiteral("--max-sessions expects a whole number of at least 1"));
+        } else if ((a == QLatin1String("--login-timeout") || a == QLatin1String("--idle-timeout")) && hasValue) {
+            const int ms = millisecondsOf(args[++i]);
+            if (ms < 0)
+                return usage(a + QStringLiteral(" expects seconds (0: no limit), not ") + args[i]);
+            (a == QLatin1String("--login-timeout") ? config.loginTimeoutMs : config.idleTimeoutMs) = ms;
         } else {
             return usage(QStringLiteral("unexpected argument: ") + a);
         }
@@ -185,6 +207,9 @@ int serve(QCoreApplication &app, const QStringList &args)
             return fail(QStringLiteral("cannot write the trace %1: %2").arg(tracePath, error));
         config.trace = &trace;
     }
+
+    LoginThrottle throttle;
+    config.throttle = &throttle;
 
     Server server(config);
     if (!server.listen(host, quint16(port)))
