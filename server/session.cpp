@@ -336,7 +336,8 @@ void Session::login(const QStringList &args)
         throw vorel::Exception(QStringLiteral("Base de datos desconocida: ") + database);
     auto db = std::make_unique<Database>(file);
     const QString address = m_socket->peerAddress().toString();
-    if (!db->checkUser(user, password)) {
+    bool rehashed = false;
+    if (!db->checkUser(user, password, &rehashed)) {
         if (m_config->throttle) {
             const auto [forUser, forAddress] = m_config->throttle->failed(user.trimmed(), address);
             log(QStringLiteral("session %1 (%2): failed Login for user %3 (%4 in a row for the user, %5 from the "
@@ -351,6 +352,11 @@ void Session::login(const QStringList &args)
     }
     if (m_config->throttle)
         m_config->throttle->succeeded(user.trimmed(), address);
+    if (rehashed)
+        log(QStringLiteral("session %1: the password of user %2 was stored as typed; it is kept as a salted hash now")
+                .arg(m_id)
+                .arg(user.trimmed()));
+    db->setQueryTimeout(m_config->queryTimeoutMs);
     db->startSession(user);
     m_db = std::move(db);
     m_user = user.trimmed();
