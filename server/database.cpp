@@ -7,6 +7,7 @@
 #include "server/oraerrors.h"
 #include "server/passwords.h"
 #include "server/schema.h"
+#include "server/writequeue.h"
 
 #include <QDeadlineTimer>
 #include <QRegularExpression>
@@ -244,6 +245,7 @@ Database::Database(const QString &file)
         m_db = nullptr;
         throw vorel::Exception(QStringLiteral("No se puede abrir la base de datos %1: %2").arg(file, why));
     }
+    m_writers = WriteQueue::of(file);
     sqlite3_extended_result_codes(m_db, 1);
     sqlite3_busy_timeout(m_db, 10000);
     try {
@@ -340,6 +342,26 @@ Database::~Database()
     if (m_db && !sqlite3_get_autocommit(m_db))
         sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close_v2(m_db);
+    if (m_writing)
+        m_writers->release();
+}
+
+void Database::awaitTurnToWrite()
+{
+    if (m_writing)
+        return;
+    if (!m_writers->acquire(kWriteWaitMs))
+        throw OraError(QStringLiteral(
+            "ORA-00054: resource busy and acquire with NOWAIT specified or timeout expired (other sessions write)"));
+    m_writing = true;
+}
+
+void Database::settleWriter()
+{
+    if (m_writing && sqlite3_get_autocommit(m_db)) {
+        m_writing = false;
+        m_writers->release();
+    }
 }
 
 void Database::fail(int rc) const { throw OraError(failureText(rc)); }
@@ -442,7 +464,14 @@ void Database::begin()
 {
     Deadline deadline(*this);
     drainCursors();
-    exec("BEGIN");
+    // The write lock is taken now, in turn with the other sessions: a
+    // deferred transaction that reads first can never write once another
+    // session has committed since its read (SQLite refuses the upgrade at
+    // once, without waiting), which failed busy use cases with ORA-00054.
+    if (!inTransaction())
+        awaitTurnToWrite();
+    SettleWriter settle{*this};
+    exec("BEGIN IMMEDIATE");
 }
 
 void Database::commit()
@@ -450,6 +479,7 @@ void Database::commit()
     if (!inTransaction())
         throw vorel::Exception(QString::fromUtf8(kNoTransaction));
     Deadline deadline(*this);
+    SettleWriter settle{*this};
     drainCursors();
     exec("COMMIT");
 }
@@ -459,6 +489,7 @@ void Database::rollback()
     if (!inTransaction())
         throw vorel::Exception(QString::fromUtf8(kNoTransaction));
     Deadline deadline(*this);
+    SettleWriter settle{*this};
     drainCursors();
     exec("ROLLBACK");
 }
@@ -474,6 +505,10 @@ void Database::executeDirect(const QString &oracleSql)
     const QString sql = translateOracle(oracleSql, schemaLookup(m_db));
     Deadline deadline(*this);
     drainCursors();
+    if (!inTransaction())
+        awaitTurnToWrite();
+    // Also when a failure rolled the whole transaction back.
+    SettleWriter settle{*this};
     sqlite3_stmt *stmt = prepareOne(sql, kOnlyDml, Gate::Change);
     if (sqlite3_stmt_readonly(stmt) || !allowed.contains(LeadingKeyword(sql))) {
         sqlite3_finalize(stmt);

@@ -13,6 +13,8 @@ struct sqlite3_stmt;
 
 namespace vorel::server {
 
+class WriteQueue;
+
 class Database
 {
 public:
@@ -60,6 +62,8 @@ public:
     int openCursors() const { return int(m_cursors.size()); }
 
     static constexpr int kMaxCursors = 256;
+    // How long a write waits for the sessions ahead of it.
+    static constexpr int kWriteWaitMs = 30000;
 
     // What a statement of the client may do; the server's own statements
     // run as Internal.
@@ -76,6 +80,14 @@ private:
     static int authorize(void *self, int action, const char *a, const char *b, const char *database,
                          const char *inner);
     static int progress(void *self);
+    // The session's turn to write among the sessions of the same file;
+    // given back once no transaction is open any more.
+    void awaitTurnToWrite();
+    void settleWriter();
+    struct SettleWriter {
+        Database &db;
+        ~SettleWriter() { db.settleWriter(); }
+    };
     // ATTACH, DETACH and PRAGMA go to the authoriser, which refuses them.
     void refuseSessionStatement(const QString &oracleSql, Gate gate);
     void exec(const char *sql);
@@ -91,6 +103,8 @@ private:
     int m_queryTimeoutMs = 0;
     qint64 m_deadline = 0; // steady clock ms; 0 = none armed
     bool m_cancelled = false;
+    std::shared_ptr<WriteQueue> m_writers;
+    bool m_writing = false; // holds its turn in m_writers
     std::map<quint32, std::unique_ptr<Cursor>> m_cursors;
     quint32 m_nextCursor = 1;
 };

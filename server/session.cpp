@@ -253,6 +253,9 @@ void Session::process(const Message &request)
         reply = errorReply(request.requestId, QStringLiteral("Error interno del servidor"));
     }
     send(reply);
+    // Idle time counts from the answer: a long request is not idleness.
+    if (m_idleTimer && !m_closing)
+        m_idleTimer->start();
 }
 
 Message Session::dispatch(const Message &request)

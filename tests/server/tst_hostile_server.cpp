@@ -426,6 +426,38 @@ private Q_SLOTS:
         QCOMPARE(ejeDir(after, QStringLiteral("DELETE FROM TPRUEBA WHERE PRUE_Id = 80")), QString());
     }
 
+    void aTransactionThatReadsFirstStillWrites()
+    {
+        TestServer server(withArgs({}));
+        QString error;
+        QVERIFY2(server.start(&error), qPrintable(error));
+        addTestTable(server);
+        RawClient a, b;
+        QVERIFY(a.connectTo(server.port()) && a.login(kUser, kPassword));
+        QVERIFY(b.connectTo(server.port()) && b.login(QStringLiteral("7002"), QStringLiteral("clave8")));
+        // A method's use case: read, then change. Another session's change
+        // arriving in between waits for it instead of making it fail.
+        QCOMPARE(a.call(QStringLiteral("StartTran")).type, MsgType::CallResult);
+        QCOMPARE(a.open(QStringLiteral("dspq0"), QStringLiteral("SELECT count(*) n FROM TPRUEBA")).type,
+                 MsgType::OpenResult);
+        proto::Message change;
+        change.type = MsgType::Call;
+        change.text = QStringLiteral("EjeDir");
+        change.args = {QStringLiteral("INSERT INTO TPRUEBA VALUES (90, 'b')")};
+        b.send(change);
+        QCOMPARE(b.receive(300).text, QStringLiteral("<timeout>"));
+        QCOMPARE(ejeDir(a, QStringLiteral("INSERT INTO TPRUEBA VALUES (91, 'a')")), QString());
+        QCOMPARE(a.call(QStringLiteral("CommitTran")).type, MsgType::CallResult);
+        QCOMPARE(b.receive(10000).type, MsgType::CallResult);
+        QCOMPARE(rows(server, QStringLiteral("PRUE_Id IN (90, 91)")), 2);
+        // A rolled-back or dropped transaction gives its turn back too.
+        QCOMPARE(a.call(QStringLiteral("StartTran")).type, MsgType::CallResult);
+        QCOMPARE(a.call(QStringLiteral("RollBackTran")).type, MsgType::CallResult);
+        QCOMPARE(b.call(QStringLiteral("StartTran")).type, MsgType::CallResult);
+        b.abort();
+        QCOMPARE(ejeDir(a, QStringLiteral("DELETE FROM TPRUEBA WHERE PRUE_Id IN (90, 91)")), QString());
+    }
+
     void cleanupTestCase() { m_shared.reset(); }
 
 private:
