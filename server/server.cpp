@@ -81,7 +81,10 @@ void Server::refuse(qintptr socketDescriptor)
         socket->readAll();
         socket->write(frame);
         socket->disconnectFromHost();
-        QTimer::singleShot(2000, socket, [socket] { socket->abort(); });
+        QTimer::singleShot(2000, socket, [socket] {
+            socket->abort();
+            socket->deleteLater();
+        });
     };
     connect(socket, &QTcpSocket::readyRead, socket, [socket, answer, answered] {
         if (*answered)
