@@ -2,6 +2,7 @@
 // whatever statement the client sends, logins checked against them, and the
 // plain passwords of databases made by an earlier release converted.
 #include "rawclient.h"
+#include "server/loginthrottle.h"
 #include "server/passwords.h"
 #include "support/testserver.h"
 
@@ -82,6 +83,37 @@ private Q_SLOTS:
         // Not a record of ours: a password kept as typed.
         QVERIFY(passwords::verify(QStringLiteral("clave"), QStringLiteral("clave")));
         QVERIFY(!passwords::isHash(QStringLiteral("clave")));
+    }
+
+    void loginDelaysDoubleUpToTheCapAndStayBounded()
+    {
+        using vorel::server::LoginThrottle;
+        QCOMPARE(LoginThrottle::delayAfter(0), 0);
+        QCOMPARE(LoginThrottle::delayAfter(1), 250);
+        QCOMPARE(LoginThrottle::delayAfter(3), 1000);
+        QCOMPARE(LoginThrottle::delayAfter(6), 8000);
+        QCOMPARE(LoginThrottle::delayAfter(1000), 8000);
+
+        LoginThrottle throttle;
+        QCOMPARE(throttle.waitMs(QStringLiteral("1001"), QStringLiteral("10.0.0.1")), 0);
+        QCOMPARE(throttle.failed(QStringLiteral("1001"), QStringLiteral("10.0.0.1")), std::make_pair(1, 1));
+        QCOMPARE(throttle.failed(QStringLiteral("1001"), QStringLiteral("10.0.0.2")), std::make_pair(2, 1));
+        // The user waits wherever it comes from; another user from a clean address does not.
+        QVERIFY(throttle.waitMs(QStringLiteral("1001"), QStringLiteral("10.0.0.3")) > 250);
+        QCOMPARE(throttle.waitMs(QStringLiteral("1002"), QStringLiteral("10.0.0.3")), 0);
+        QVERIFY(throttle.waitMs(QStringLiteral("1002"), QStringLiteral("10.0.0.1")) > 0);
+        throttle.succeeded(QStringLiteral("1001"), QStringLiteral("10.0.0.1"));
+        QCOMPARE(throttle.waitMs(QStringLiteral("1001"), QStringLiteral("10.0.0.1")), 0);
+
+        // Sprayed user names do not grow the tables without end: past the
+        // limit the oldest record goes.
+        LoginThrottle sprayed;
+        sprayed.failed(QStringLiteral("primero"), QStringLiteral("10.0.0.9"));
+        QTest::qWait(5);
+        for (int i = 0; i < LoginThrottle::kMaxEntries; ++i)
+            sprayed.failed(QString::number(i), QStringLiteral("10.0.0.9"));
+        QCOMPARE(sprayed.waitMs(QStringLiteral("primero"), QStringLiteral("10.0.0.8")), 0);
+        QVERIFY(sprayed.waitMs(QString::number(LoginThrottle::kMaxEntries - 1), QStringLiteral("10.0.0.8")) > 0);
     }
 
     void demoLoginsWorkAgainstHashes()
