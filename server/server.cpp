@@ -7,6 +7,9 @@
 #include <QTimer>
 #include <cstdio>
 #include <memory>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 
 namespace vorel::server {
 
@@ -37,7 +40,18 @@ void Server::incomingConnection(qintptr socketDescriptor)
     session->moveToThread(thread);
     connect(thread, &QThread::started, session, &Session::start);
     connect(session, &Session::finished, thread, &QThread::quit);
-    connect(session, &Session::finished, this, [this] { --m_live; }, Qt::DirectConnection);
+    connect(
+        session, &Session::finished, this,
+        [this] {
+            if (--m_live == 0) {
+#if defined(__GLIBC__)
+                // Each session's thread leaves its own malloc arena behind;
+                // once nobody is connected the memory goes back to the system.
+                malloc_trim(0);
+#endif
+            }
+        },
+        Qt::DirectConnection);
     connect(thread, &QThread::finished, session, &QObject::deleteLater);
     connect(thread, &QThread::finished, thread, &QObject::deleteLater);
     thread->start();
