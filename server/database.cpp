@@ -273,6 +273,10 @@ int Database::authorize(void *self, int action, const char *a, const char *b, co
         return SQLITE_DENY;
     if (db->m_gate == Gate::Internal)
         return SQLITE_OK;
+    // The password triggers call it; a client computing hashes at will
+    // would only burn the server's time.
+    if (action == SQLITE_FUNCTION && !inner && b && sqlite3_stricmp(b, "vorel_password_hash") == 0)
+        return SQLITE_DENY;
     switch (action) {
     case SQLITE_SELECT:
     case SQLITE_READ:

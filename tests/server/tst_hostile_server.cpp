@@ -279,6 +279,8 @@ private Q_SLOTS:
         QTest::newRow("load_extension") << true << QStringLiteral("SELECT load_extension('/tmp/x.so') FROM dual");
         QTest::newRow("load_extension in a change")
             << false << QStringLiteral("UPDATE TPRUEBA SET PRUE_Texto = load_extension('/tmp/x.so')");
+        QTest::newRow("password hash") << true
+                                       << QStringLiteral("SELECT vorel_password_hash(PRUE_Texto) FROM TPRUEBA");
         QTest::newRow("registry insert") << false
                                          << QStringLiteral("INSERT INTO vorel.TDICTABLAS VALUES ('X', 'TABLE', 'x')");
         QTest::newRow("registry update") << false << QStringLiteral("UPDATE TDICCOLUM SET DCOL_Coment = 'x'");
