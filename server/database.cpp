@@ -29,6 +29,22 @@ const char kOneStatement[] = "Se admite una sola sentencia SQL por petición";
 const char kTooManyCursors[] = "Demasiados cursores abiertos en la sesión";
 const char kCancelled[] = "ORA-01013: user requested cancel of current operation";
 const char kNoPrivilege[] = "ORA-01031: insufficient privileges";
+const char kTooLarge[] = "No se puede enviar la respuesta: el resultado supera el tamaño máximo de una trama";
+
+// What a row weighs on the wire, near enough to bound what a cursor holds.
+qint64 rowBytes(const QVariantList &row)
+{
+    qint64 bytes = 0;
+    for (const QVariant &v : row) {
+        if (v.typeId() == QMetaType::QString)
+            bytes += 5 + v.toString().size();
+        else if (v.typeId() == QMetaType::QByteArray)
+            bytes += 5 + v.toByteArray().size();
+        else
+            bytes += 9;
+    }
+    return bytes;
+}
 
 // SQL functions that reach outside the database; no client statement calls them.
 bool deniedFunction(const char *name)
@@ -226,6 +242,7 @@ struct Database::Cursor {
     sqlite3_stmt *stmt = nullptr; // null once every row has been read
     QList<proto::Column> columns;
     std::deque<QVariantList> pending; // read from SQLite, not yet sent
+    qint64 pendingBytes = 0;
     QString error;                    // a failure met while reading ahead
 
     ~Cursor()
@@ -627,11 +644,17 @@ bool Database::readRow(Cursor &cursor)
         row.reserve(cursor.columns.size());
         for (int c = 0; c < cursor.columns.size(); ++c)
             row.append(readValue(cursor.stmt, c, cursor.columns[c].type));
-        cursor.pending.push_back(std::move(row));
-        return true;
-    }
-    if (rc != SQLITE_DONE)
+        const qint64 bytes = rowBytes(row);
+        if (cursor.pendingBytes + bytes <= qint64(proto::kMaxFrame)) {
+            cursor.pendingBytes += bytes;
+            cursor.pending.push_back(std::move(row));
+            return true;
+        }
+        // Read ahead for a write: more than one answer could carry.
+        cursor.error = QString::fromUtf8(kTooLarge);
+    } else if (rc != SQLITE_DONE) {
         cursor.error = failureText(sqlite3_extended_errcode(m_db));
+    }
     sqlite3_finalize(cursor.stmt);
     cursor.stmt = nullptr;
     return false;
@@ -649,9 +672,18 @@ proto::RowBlock Database::fetch(quint32 id, int count, int *width)
     const qsizetype wanted = count > 0 ? count : std::numeric_limits<qsizetype>::max();
 
     proto::RowBlock block;
+    qint64 blockBytes = 0;
     while (block.rows.size() < wanted) {
         if (cursor.pending.empty() && !readRow(cursor))
             break;
+        const qint64 bytes = rowBytes(cursor.pending.front());
+        cursor.pendingBytes -= bytes;
+        blockBytes += bytes;
+        if (blockBytes > qint64(proto::kMaxFrame)) {
+            // No frame could carry the packet; its rows are gone with it.
+            m_cursors.erase(it);
+            throw vorel::Exception(QString::fromUtf8(kTooLarge));
+        }
         block.rows.append(std::move(cursor.pending.front()));
         cursor.pending.pop_front();
     }

@@ -357,6 +357,10 @@ private Q_SLOTS:
         QCOMPARE(ejeDir(c, QStringLiteral("DELETE FROM TPRUEBA WHERE PRUE_Id IN (SELECT a.PRUE_Id FROM TPRUEBA a, "
                                           "TPRUEBA b, TPRUEBA c WHERE a.PRUE_Id + b.PRUE_Id + c.PRUE_Id < 0)")),
                  cancelled);
+        // A result no frame could carry is refused before it fills the memory.
+        QCOMPARE(c.error(c.open(QStringLiteral("dspq0"),
+                                QStringLiteral("SELECT randomblob(20000000) b FROM TPRUEBA WHERE PRUE_Id <= 5"))),
+                 QStringLiteral("No se puede enviar la respuesta: el resultado supera el tamaño máximo de una trama"));
         // The session and the server go on.
         QCOMPARE(c.open(QStringLiteral("dspq0"), QStringLiteral("SELECT count(*) n FROM TPRUEBA")).type,
                  MsgType::OpenResult);
