@@ -7,7 +7,7 @@ set -euo pipefail
 VOREL_SOURCE_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 VOREL_BUILD_DIR=${VOREL_BUILD_DIR:-$VOREL_SOURCE_DIR/build}
 
-vorel_packages=(cmake g++ ninja-build ccache pkg-config
+vorel_packages=(cmake g++ ninja-build ccache pkg-config libssl-dev
   qt6-base-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev
   libsqlite3-dev sqlite3 xvfb xauth fonts-dejavu-core python3)
 

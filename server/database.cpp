@@ -5,9 +5,13 @@
 #include "server/classrows.h"
 #include "server/dialect.h"
 #include "server/oraerrors.h"
+#include "server/passwords.h"
 #include "server/schema.h"
+#include "server/writequeue.h"
 
+#include <QDeadlineTimer>
 #include <QRegularExpression>
+#include <cstring>
 #include <deque>
 #include <limits>
 #include <sqlite3.h>
@@ -23,6 +27,52 @@ const char kOnlyDml[] = "EjeDir solo ejecuta una sentencia INSERT, UPDATE o DELE
 const char kOnlySelect[] = "Un proveedor solo ejecuta una sentencia SELECT";
 const char kOneStatement[] = "Se admite una sola sentencia SQL por petición";
 const char kTooManyCursors[] = "Demasiados cursores abiertos en la sesión";
+const char kCancelled[] = "ORA-01013: user requested cancel of current operation";
+const char kNoPrivilege[] = "ORA-01031: insufficient privileges";
+const char kTooLarge[] = "No se puede enviar la respuesta: el resultado supera el tamaño máximo de una trama";
+
+// What a row weighs on the wire, near enough to bound what a cursor holds.
+qint64 rowBytes(const QVariantList &row)
+{
+    qint64 bytes = 0;
+    for (const QVariant &v : row) {
+        if (v.typeId() == QMetaType::QString)
+            bytes += 5 + v.toString().size();
+        else if (v.typeId() == QMetaType::QByteArray)
+            bytes += 5 + v.toByteArray().size();
+        else
+            bytes += 9;
+    }
+    return bytes;
+}
+
+// SQL functions that reach outside the database; no client statement calls them.
+bool deniedFunction(const char *name)
+{
+    static const char *const names[] = {"load_extension", "readfile", "writefile", "edit", "fts3_tokenizer",
+                                        "fts5", "sqlite_dbpage", "zipfile", "fsdir"};
+    if (!name)
+        return false;
+    for (const char *n : names)
+        if (sqlite3_stricmp(name, n) == 0)
+            return true;
+    return false;
+}
+
+// The dictionary registry and SQLite's own tables: what the error texts and
+// the schema rest on, never written by a client.
+bool protectedTable(const char *table)
+{
+    if (!table)
+        return false;
+    static const char *const names[] = {"TDICTABLAS", "TDICCOLUM", "TDICRESTR", "TDICRESCOL"};
+    for (const char *n : names)
+        if (sqlite3_stricmp(table, n) == 0)
+            return true;
+    return sqlite3_strnicmp(table, "sqlite_", 7) == 0;
+}
+
+qint64 steadyNow() { return QDeadlineTimer::current().deadline(); }
 
 QString fromSqlite(const unsigned char *text, int bytes)
 {
@@ -192,6 +242,7 @@ struct Database::Cursor {
     sqlite3_stmt *stmt = nullptr; // null once every row has been read
     QList<proto::Column> columns;
     std::deque<QVariantList> pending; // read from SQLite, not yet sent
+    qint64 pendingBytes = 0;
     QString error;                    // a failure met while reading ahead
 
     ~Cursor()
@@ -211,16 +262,99 @@ Database::Database(const QString &file)
         m_db = nullptr;
         throw vorel::Exception(QStringLiteral("No se puede abrir la base de datos %1: %2").arg(file, why));
     }
+    m_writers = WriteQueue::of(file);
     sqlite3_extended_result_codes(m_db, 1);
     sqlite3_busy_timeout(m_db, 10000);
     try {
         exec("PRAGMA journal_mode=WAL");
         registerOracleFunctions(m_db);
+        passwords::install(m_db);
     } catch (...) {
         sqlite3_close_v2(m_db);
         m_db = nullptr;
         throw;
     }
+    sqlite3_set_authorizer(m_db, &Database::authorize, this);
+    sqlite3_progress_handler(m_db, 10000, &Database::progress, this);
+    // No value larger than one frame could travel anyway.
+    sqlite3_limit(m_db, SQLITE_LIMIT_LENGTH, int(proto::kMaxFrame));
+}
+
+// The one gate on what a client's statement may touch: consulted by SQLite
+// while it compiles the statement, views and triggers included.
+int Database::authorize(void *self, int action, const char *a, const char *b, const char *database,
+                        const char *inner)
+{
+    auto *db = static_cast<Database *>(self);
+    if (action == SQLITE_FUNCTION && deniedFunction(b))
+        return SQLITE_DENY;
+    if (db->m_gate == Gate::Internal)
+        return SQLITE_OK;
+    // The password triggers call it; a client computing hashes at will
+    // would only burn the server's time.
+    if (action == SQLITE_FUNCTION && !inner && b && sqlite3_stricmp(b, "vorel_password_hash") == 0)
+        return SQLITE_DENY;
+    switch (action) {
+    case SQLITE_SELECT:
+    case SQLITE_READ:
+    case SQLITE_FUNCTION:
+    case SQLITE_RECURSIVE:
+        return SQLITE_OK;
+    case SQLITE_INSERT:
+    case SQLITE_UPDATE:
+    case SQLITE_DELETE:
+        // Triggers the database defines keep the registry and the session
+        // tables as they must be; the client itself writes only data.
+        if (inner)
+            return SQLITE_OK;
+        if (db->m_gate != Gate::Change || protectedTable(a))
+            return SQLITE_DENY;
+        return SQLITE_OK;
+    default:
+        // ATTACH, DETACH, PRAGMA, DDL, transactions and savepoints: the
+        // session's own calls do those.
+        return SQLITE_DENY;
+    }
+}
+
+int Database::progress(void *self)
+{
+    auto *db = static_cast<Database *>(self);
+    if (db->m_deadline == 0 || steadyNow() < db->m_deadline)
+        return 0;
+    db->m_cancelled = true;
+    return 1;
+}
+
+class Database::Deadline
+{
+public:
+    // An inner one (a fetch inside an open) runs under the outer's time.
+    explicit Deadline(Database &db) : m_db(db), m_outer(db.m_deadline == 0)
+    {
+        if (!m_outer)
+            return;
+        m_db.m_cancelled = false;
+        m_db.m_deadline = m_db.m_queryTimeoutMs > 0 ? steadyNow() + m_db.m_queryTimeoutMs : 0;
+    }
+    ~Deadline()
+    {
+        if (m_outer)
+            m_db.m_deadline = 0;
+    }
+
+private:
+    Database &m_db;
+    const bool m_outer;
+};
+
+QString Database::failureText(int rc) const
+{
+    if ((rc & 0xff) == SQLITE_INTERRUPT && m_cancelled)
+        return QString::fromUtf8(kCancelled);
+    if ((rc & 0xff) == SQLITE_AUTH)
+        return QString::fromUtf8(kNoPrivilege);
+    return oracleMessage(m_db, rc, QString::fromUtf8(sqlite3_errmsg(m_db)));
 }
 
 Database::~Database()
@@ -229,12 +363,29 @@ Database::~Database()
     if (m_db && !sqlite3_get_autocommit(m_db))
         sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close_v2(m_db);
+    if (m_writing)
+        m_writers->release();
 }
 
-void Database::fail(int rc) const
+void Database::awaitTurnToWrite()
 {
-    throw OraError(oracleMessage(m_db, rc, QString::fromUtf8(sqlite3_errmsg(m_db))));
+    if (m_writing)
+        return;
+    if (!m_writers->acquire(kWriteWaitMs))
+        throw OraError(QStringLiteral(
+            "ORA-00054: resource busy and acquire with NOWAIT specified or timeout expired (other sessions write)"));
+    m_writing = true;
 }
+
+void Database::settleWriter()
+{
+    if (m_writing && sqlite3_get_autocommit(m_db)) {
+        m_writing = false;
+        m_writers->release();
+    }
+}
+
+void Database::fail(int rc) const { throw OraError(failureText(rc)); }
 
 void Database::exec(const char *sql)
 {
@@ -243,12 +394,14 @@ void Database::exec(const char *sql)
         fail(sqlite3_extended_errcode(m_db));
 }
 
-sqlite3_stmt *Database::prepareOne(const QString &sqliteSql, const char *refusal)
+sqlite3_stmt *Database::prepareOne(const QString &sqliteSql, const char *refusal, Gate gate)
 {
     const QByteArray utf8 = sqliteSql.toUtf8();
     sqlite3_stmt *stmt = nullptr;
     const char *tail = nullptr;
+    m_gate = gate;
     const int rc = sqlite3_prepare_v2(m_db, utf8.constData(), int(utf8.size()), &stmt, &tail);
+    m_gate = Gate::Internal;
     if (rc != SQLITE_OK)
         fail(sqlite3_extended_errcode(m_db));
     if (!stmt)
@@ -260,27 +413,50 @@ sqlite3_stmt *Database::prepareOne(const QString &sqliteSql, const char *refusal
     return stmt;
 }
 
-bool Database::checkUser(const QString &userId, const QString &password)
+bool Database::checkUser(const QString &userId, const QString &password, bool *rehashed)
 {
+    if (rehashed)
+        *rehashed = false;
     sqlite3_stmt *stmt = nullptr;
-    if (sqlite3_prepare_v2(m_db, "SELECT USUA_Paswd FROM TUSUARIOS WHERE USUA_Usua = ?1", -1, &stmt, nullptr)
+    if (sqlite3_prepare_v2(m_db, "SELECT rowid, USUA_Paswd FROM TUSUARIOS WHERE USUA_Usua = ?1", -1, &stmt, nullptr)
         != SQLITE_OK)
         fail(sqlite3_extended_errcode(m_db));
     const QByteArray id = userId.trimmed().toUtf8();
     sqlite3_bind_text64(stmt, 1, id.constData(), sqlite3_uint64(id.size()), SQLITE_TRANSIENT, SQLITE_UTF8);
     bool match = false;
+    bool plain = false;
+    qint64 rowid = 0;
     int rc;
     while (!match && (rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-        if (sqlite3_column_type(stmt, 0) != SQLITE_NULL)
-            match = fromSqlite(sqlite3_column_text(stmt, 0), sqlite3_column_bytes(stmt, 0)) == password;
+        if (sqlite3_column_type(stmt, 1) == SQLITE_NULL)
+            continue;
+        const QString stored = fromSqlite(sqlite3_column_text(stmt, 1), sqlite3_column_bytes(stmt, 1));
+        match = passwords::verify(password, stored);
+        plain = match && !passwords::isHash(stored);
+        rowid = sqlite3_column_int64(stmt, 0);
     }
     if (!match && rc != SQLITE_DONE) {
-        const int code = sqlite3_extended_errcode(m_db);
-        const QString msg = QString::fromUtf8(sqlite3_errmsg(m_db));
+        const QString text = failureText(sqlite3_extended_errcode(m_db));
         sqlite3_finalize(stmt);
-        throw OraError(oracleMessage(m_db, code, msg));
+        throw OraError(text);
     }
     sqlite3_finalize(stmt);
+    // A password written without the server's triggers (an administrator's
+    // own tool, a database of an earlier release) is kept as typed until it
+    // first proves right.
+    if (plain) {
+        const QByteArray h = passwords::hash(password).toUtf8();
+        sqlite3_stmt *update = nullptr;
+        if (!h.isEmpty()
+            && sqlite3_prepare_v2(m_db, "UPDATE TUSUARIOS SET USUA_Paswd = ?1 WHERE rowid = ?2", -1, &update, nullptr)
+                == SQLITE_OK) {
+            sqlite3_bind_text(update, 1, h.constData(), int(h.size()), SQLITE_TRANSIENT);
+            sqlite3_bind_int64(update, 2, rowid);
+            if (sqlite3_step(update) == SQLITE_DONE && rehashed)
+                *rehashed = true;
+        }
+        sqlite3_finalize(update);
+    }
     return match;
 }
 
@@ -307,14 +483,24 @@ bool Database::inTransaction() const { return !sqlite3_get_autocommit(m_db); }
 
 void Database::begin()
 {
+    Deadline deadline(*this);
     drainCursors();
-    exec("BEGIN");
+    // The write lock is taken now, in turn with the other sessions: a
+    // deferred transaction that reads first can never write once another
+    // session has committed since its read (SQLite refuses the upgrade at
+    // once, without waiting), which failed busy use cases with ORA-00054.
+    if (!inTransaction())
+        awaitTurnToWrite();
+    SettleWriter settle{*this};
+    exec("BEGIN IMMEDIATE");
 }
 
 void Database::commit()
 {
     if (!inTransaction())
         throw vorel::Exception(QString::fromUtf8(kNoTransaction));
+    Deadline deadline(*this);
+    SettleWriter settle{*this};
     drainCursors();
     exec("COMMIT");
 }
@@ -323,6 +509,8 @@ void Database::rollback()
 {
     if (!inTransaction())
         throw vorel::Exception(QString::fromUtf8(kNoTransaction));
+    Deadline deadline(*this);
+    SettleWriter settle{*this};
     drainCursors();
     exec("ROLLBACK");
 }
@@ -330,13 +518,19 @@ void Database::rollback()
 void Database::executeDirect(const QString &oracleSql)
 {
     static const QStringList allowed{QStringLiteral("INSERT"), QStringLiteral("UPDATE"), QStringLiteral("DELETE")};
-    if (!allowed.contains(LeadingKeyword(oracleSql)))
-        throw vorel::Exception(QString::fromUtf8(kOnlyDml));
     if (hasSecondStatement(oracleSql))
         throw vorel::Exception(QString::fromUtf8(kOneStatement));
+    refuseSessionStatement(oracleSql, Gate::Change);
+    if (!allowed.contains(LeadingKeyword(oracleSql)))
+        throw vorel::Exception(QString::fromUtf8(kOnlyDml));
     const QString sql = translateOracle(oracleSql, schemaLookup(m_db));
+    Deadline deadline(*this);
     drainCursors();
-    sqlite3_stmt *stmt = prepareOne(sql, kOnlyDml);
+    if (!inTransaction())
+        awaitTurnToWrite();
+    // Also when a failure rolled the whole transaction back.
+    SettleWriter settle{*this};
+    sqlite3_stmt *stmt = prepareOne(sql, kOnlyDml, Gate::Change);
     if (sqlite3_stmt_readonly(stmt) || !allowed.contains(LeadingKeyword(sql))) {
         sqlite3_finalize(stmt);
         throw vorel::Exception(QString::fromUtf8(kOnlyDml));
@@ -346,12 +540,21 @@ void Database::executeDirect(const QString &oracleSql)
         // RETURNING rows are of no use to the caller.
     }
     if (rc != SQLITE_DONE) {
-        const int code = sqlite3_extended_errcode(m_db);
-        const QString msg = QString::fromUtf8(sqlite3_errmsg(m_db));
+        const QString text = failureText(sqlite3_extended_errcode(m_db));
         sqlite3_finalize(stmt);
-        throw OraError(oracleMessage(m_db, code, msg));
+        throw OraError(text);
     }
     sqlite3_finalize(stmt);
+}
+
+void Database::refuseSessionStatement(const QString &oracleSql, Gate gate)
+{
+    // These never reach the translator: SQLite compiles them as they are and
+    // the authoriser answers for them.
+    static const QStringList session{QStringLiteral("ATTACH"), QStringLiteral("DETACH"), QStringLiteral("PRAGMA")};
+    if (!session.contains(LeadingKeyword(oracleSql)))
+        return;
+    sqlite3_finalize(prepareOne(oracleSql, kOneStatement, gate));
 }
 
 Database::OpenResult Database::openCursor(const QString &oracleSql, int packet)
@@ -359,10 +562,12 @@ Database::OpenResult Database::openCursor(const QString &oracleSql, int packet)
     if (int(m_cursors.size()) >= kMaxCursors)
         throw vorel::Exception(QString::fromUtf8(kTooManyCursors));
     static const QStringList allowed{QStringLiteral("SELECT"), QStringLiteral("WITH")};
-    if (!allowed.contains(LeadingKeyword(oracleSql)))
-        throw vorel::Exception(QString::fromUtf8(kOnlySelect));
     if (hasSecondStatement(oracleSql))
         throw vorel::Exception(QString::fromUtf8(kOneStatement));
+    refuseSessionStatement(oracleSql, Gate::Read);
+    if (!allowed.contains(LeadingKeyword(oracleSql)))
+        throw vorel::Exception(QString::fromUtf8(kOnlySelect));
+    Deadline deadline(*this);
 
     BoundQuery query;
     if (auto call = parseClassRowsCall(oracleSql))
@@ -371,7 +576,7 @@ Database::OpenResult Database::openCursor(const QString &oracleSql, int packet)
         query.sql = translateOracle(oracleSql, schemaLookup(m_db));
 
     auto cursor = std::make_unique<Cursor>();
-    cursor->stmt = prepareOne(query.sql, kOnlySelect);
+    cursor->stmt = prepareOne(query.sql, kOnlySelect, Gate::Read);
     sqlite3_stmt *stmt = cursor->stmt;
     const int ncols = sqlite3_column_count(stmt);
     if (!sqlite3_stmt_readonly(stmt) || ncols == 0 || !allowed.contains(LeadingKeyword(query.sql)))
@@ -439,11 +644,17 @@ bool Database::readRow(Cursor &cursor)
         row.reserve(cursor.columns.size());
         for (int c = 0; c < cursor.columns.size(); ++c)
             row.append(readValue(cursor.stmt, c, cursor.columns[c].type));
-        cursor.pending.push_back(std::move(row));
-        return true;
+        const qint64 bytes = rowBytes(row);
+        if (cursor.pendingBytes + bytes <= qint64(proto::kMaxFrame)) {
+            cursor.pendingBytes += bytes;
+            cursor.pending.push_back(std::move(row));
+            return true;
+        }
+        // Read ahead for a write: more than one answer could carry.
+        cursor.error = QString::fromUtf8(kTooLarge);
+    } else if (rc != SQLITE_DONE) {
+        cursor.error = failureText(sqlite3_extended_errcode(m_db));
     }
-    if (rc != SQLITE_DONE)
-        cursor.error = oracleMessage(m_db, sqlite3_extended_errcode(m_db), QString::fromUtf8(sqlite3_errmsg(m_db)));
     sqlite3_finalize(cursor.stmt);
     cursor.stmt = nullptr;
     return false;
@@ -455,14 +666,24 @@ proto::RowBlock Database::fetch(quint32 id, int count, int *width)
     if (it == m_cursors.end())
         throw vorel::Exception(QStringLiteral("Cursor desconocido: %1").arg(id));
     Cursor &cursor = *it->second;
+    Deadline deadline(*this);
     if (width)
         *width = int(cursor.columns.size());
     const qsizetype wanted = count > 0 ? count : std::numeric_limits<qsizetype>::max();
 
     proto::RowBlock block;
+    qint64 blockBytes = 0;
     while (block.rows.size() < wanted) {
         if (cursor.pending.empty() && !readRow(cursor))
             break;
+        const qint64 bytes = rowBytes(cursor.pending.front());
+        cursor.pendingBytes -= bytes;
+        blockBytes += bytes;
+        if (blockBytes > qint64(proto::kMaxFrame)) {
+            // No frame could carry the packet; its rows are gone with it.
+            m_cursors.erase(it);
+            throw vorel::Exception(QString::fromUtf8(kTooLarge));
+        }
         block.rows.append(std::move(cursor.pending.front()));
         cursor.pending.pop_front();
     }

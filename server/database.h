@@ -13,6 +13,8 @@ struct sqlite3_stmt;
 
 namespace vorel::server {
 
+class WriteQueue;
+
 class Database
 {
 public:
@@ -26,8 +28,13 @@ public:
 
     sqlite3 *handle() const { return m_db; }
 
-    // True when TUSUARIOS holds the user with exactly this password.
-    bool checkUser(const QString &userId, const QString &password);
+    // How long one request may run SQL before it is cancelled with
+    // ORA-01013; 0 = no limit.
+    void setQueryTimeout(int ms) { m_queryTimeoutMs = ms; }
+
+    // True when TUSUARIOS holds the user with this password. A password
+    // found stored as typed is replaced by its hash (*rehashed set).
+    bool checkUser(const QString &userId, const QString &password, bool *rehashed = nullptr);
     // Creates the session's working tables for the user.
     void startSession(const QString &userId);
     // The greeting parameter MENINI, empty when there is none.
@@ -55,11 +62,34 @@ public:
     int openCursors() const { return int(m_cursors.size()); }
 
     static constexpr int kMaxCursors = 256;
+    // How long a write waits for the sessions ahead of it.
+    static constexpr int kWriteWaitMs = 30000;
+
+    // What a statement of the client may do; the server's own statements
+    // run as Internal.
+    enum class Gate { Internal, Read, Change };
 
 private:
     struct Cursor;
+    // Arms the query timeout for the life of one request.
+    class Deadline;
     [[noreturn]] void fail(int rc) const;
-    sqlite3_stmt *prepareOne(const QString &sqliteSql, const char *refusal);
+    // The Oracle text of the last failure on the connection.
+    QString failureText(int rc) const;
+    sqlite3_stmt *prepareOne(const QString &sqliteSql, const char *refusal, Gate gate);
+    static int authorize(void *self, int action, const char *a, const char *b, const char *database,
+                         const char *inner);
+    static int progress(void *self);
+    // The session's turn to write among the sessions of the same file;
+    // given back once no transaction is open any more.
+    void awaitTurnToWrite();
+    void settleWriter();
+    struct SettleWriter {
+        Database &db;
+        ~SettleWriter() { db.settleWriter(); }
+    };
+    // ATTACH, DETACH and PRAGMA go to the authoriser, which refuses them.
+    void refuseSessionStatement(const QString &oracleSql, Gate gate);
     void exec(const char *sql);
     // Steps a cursor once into its pending rows; false at the end or on a
     // failure, which the cursor keeps for its next fetch.
@@ -69,6 +99,12 @@ private:
     void drainCursors();
 
     sqlite3 *m_db = nullptr;
+    Gate m_gate = Gate::Internal;
+    int m_queryTimeoutMs = 0;
+    qint64 m_deadline = 0; // steady clock ms; 0 = none armed
+    bool m_cancelled = false;
+    std::shared_ptr<WriteQueue> m_writers;
+    bool m_writing = false; // holds its turn in m_writers
     std::map<quint32, std::unique_ptr<Cursor>> m_cursors;
     quint32 m_nextCursor = 1;
 };

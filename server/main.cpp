@@ -1,9 +1,12 @@
 // vorel-server: the reference application server over SQLite.
 //
 //   vorel-server serve --db [NAME=]FILE ... [--listen HOST:PORT] [--advertise HOST] [--trace FILE]
+//                      [--max-sessions N] [--login-timeout S] [--idle-timeout S] [--query-timeout S]
 //   vorel-server init FILE [--demo] [--script FILE.sql ...] [--force]
+//   vorel-server init FILE --upgrade
 #include "server/dialect.h"
 #include "server/oraerrors.h"
+#include "server/passwords.h"
 #include "server/schema.h"
 #include "server/server.h"
 
@@ -20,7 +23,9 @@ namespace {
 
 const char kUsage[] =
     "usage: vorel-server serve --db [NAME=]FILE ... [--listen HOST:PORT] [--advertise HOST] [--trace FILE]\n"
-    "       vorel-server init FILE [--demo] [--script FILE.sql ...] [--force]\n";
+    "                          [--max-sessions N] [--login-timeout S] [--idle-timeout S] [--query-timeout S]\n"
+    "       vorel-server init FILE [--demo] [--script FILE.sql ...] [--force]\n"
+    "       vorel-server init FILE --upgrade\n";
 
 int fail(const QString &message)
 {
@@ -34,6 +39,16 @@ int usage(const QString &message)
     fail(message);
     std::fputs(kUsage, stderr);
     return 2;
+}
+
+// Seconds as typed (fractions allowed) in milliseconds; -1 when not a time.
+int millisecondsOf(const QString &text)
+{
+    bool ok = false;
+    const double s = text.toDouble(&ok);
+    if (!ok || s < 0 || s > 86400.0 * 365)
+        return -1;
+    return int(s * 1000.0 + 0.5);
 }
 
 void removeDatabase(const QString &file)
@@ -82,6 +97,7 @@ int initDatabase(const QString &file, bool demo, const QStringList &scripts, boo
                 throw OraError(scripts[i] + QStringLiteral(": ") + e.message());
             }
         }
+        passwords::convertPlain(db);
     } catch (const OraError &e) {
         error = e.message();
     } catch (const std::exception &e) {
@@ -101,15 +117,59 @@ int initDatabase(const QString &file, bool demo, const QStringList &scripts, boo
     return 0;
 }
 
+void say(const QString &message)
+{
+    const QByteArray text = ("vorel-server: " + message + '\n').toLocal8Bit();
+    std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
+    std::fflush(stderr);
+}
+
+// Passwords a database of an earlier release keeps as typed become salted
+// hashes; false with *error set when the file cannot be converted.
+bool upgradePasswords(const QString &file, int *converted, QString *error)
+{
+    sqlite3 *db = nullptr;
+    if (sqlite3_open_v2(file.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+        *error = QStringLiteral("cannot open %1: %2").arg(file, QString::fromUtf8(sqlite3_errmsg(db)));
+        sqlite3_close_v2(db);
+        return false;
+    }
+    sqlite3_busy_timeout(db, 10000);
+    bool ok = true;
+    try {
+        *converted = passwords::convertPlain(db);
+    } catch (const OraError &e) {
+        *error = QStringLiteral("cannot convert the passwords of %1: %2").arg(file, e.message());
+        ok = false;
+    }
+    sqlite3_close_v2(db);
+    return ok;
+}
+
+int upgrade(const QString &file)
+{
+    if (!QFileInfo(file).isFile())
+        return fail(QStringLiteral("no database file %1").arg(file));
+    int converted = 0;
+    QString error;
+    if (!upgradePasswords(file, &converted, &error))
+        return fail(error);
+    say(QStringLiteral("%1: %2 password(s) stored as typed now kept as salted hashes").arg(file).arg(converted));
+    return 0;
+}
+
 int init(const QStringList &args)
 {
     QString file;
     QStringList scripts;
     bool demo = false;
     bool force = false;
+    bool upgrading = false;
     for (int i = 0; i < args.size(); ++i) {
         const QString &a = args[i];
-        if (a == QLatin1String("--demo")) {
+        if (a == QLatin1String("--upgrade")) {
+            upgrading = true;
+        } else if (a == QLatin1String("--demo")) {
             demo = true;
         } else if (a == QLatin1String("--force")) {
             force = true;
@@ -125,6 +185,11 @@ int init(const QStringList &args)
     }
     if (file.isEmpty())
         return usage(QStringLiteral("init needs a database file"));
+    if (upgrading) {
+        if (demo || force || !scripts.isEmpty())
+            return usage(QStringLiteral("--upgrade takes no other option"));
+        return upgrade(file);
+    }
     return initDatabase(file, demo, scripts, force);
 }
 
@@ -155,12 +220,37 @@ int serve(QCoreApplication &app, const QStringList &args)
             config.advertise = args[++i];
         } else if (a == QLatin1String("--trace") && hasValue) {
             tracePath = args[++i];
+        } else if (a == QLatin1String("--max-sessions") && hasValue) {
+            bool ok = false;
+            config.maxSessions = args[++i].toInt(&ok);
+            if (!ok || config.maxSessions < 1)
+                return usage(QStringLiteral("--max-sessions expects a whole number of at least 1"));
+        } else if ((a == QLatin1String("--login-timeout") || a == QLatin1String("--idle-timeout")
+                    || a == QLatin1String("--query-timeout"))
+                   && hasValue) {
+            const int ms = millisecondsOf(args[++i]);
+            if (ms < 0)
+                return usage(a + QStringLiteral(" expects seconds (0: no limit), not ") + args[i]);
+            int &target = a == QLatin1String("--login-timeout")  ? config.loginTimeoutMs
+                : a == QLatin1String("--idle-timeout")           ? config.idleTimeoutMs
+                                                                 : config.queryTimeoutMs;
+            target = ms;
         } else {
             return usage(QStringLiteral("unexpected argument: ") + a);
         }
     }
     if (config.databases.isEmpty())
         return usage(QStringLiteral("serve needs at least one --db"));
+    for (const ServerConfig::Db &db : config.databases) {
+        int converted = 0;
+        QString error;
+        if (!upgradePasswords(db.file, &converted, &error))
+            return fail(error);
+        if (converted > 0)
+            say(QStringLiteral("%1: %2 password(s) stored as typed by an earlier release now kept as salted hashes")
+                    .arg(db.file)
+                    .arg(converted));
+    }
 
     const qsizetype colon = listen.lastIndexOf(QLatin1Char(':'));
     bool portOk = false;
@@ -185,6 +275,9 @@ int serve(QCoreApplication &app, const QStringList &args)
             return fail(QStringLiteral("cannot write the trace %1: %2").arg(tracePath, error));
         config.trace = &trace;
     }
+
+    LoginThrottle throttle;
+    config.throttle = &throttle;
 
     Server server(config);
     if (!server.listen(host, quint16(port)))

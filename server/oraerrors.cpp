@@ -165,6 +165,9 @@ QString oracleMessage(sqlite3 *db, int rc, const QString &sqliteMessage)
         return QString::fromLatin1(tooMany ? "ORA-00913: too many values" : "ORA-00947: not enough values")
                + detail(m);
     }
+    // The authoriser's refusals (tables, pragmas, functions).
+    if (primary == SQLITE_AUTH || m.startsWith(QLatin1String("not authorized")))
+        return QStringLiteral("ORA-01031: insufficient privileges");
     if (m.startsWith(QLatin1String("near ")) && m.contains(QLatin1String("syntax error")))
         return QStringLiteral("ORA-00933: SQL command not properly ended") + detail(m);
 
@@ -173,6 +176,10 @@ QString oracleMessage(sqlite3 *db, int rc, const QString &sqliteMessage)
     case SQLITE_LOCKED:
         return QStringLiteral("ORA-00054: resource busy and acquire with NOWAIT specified or timeout expired")
                + detail(m);
+    case SQLITE_AUTH:
+        return QStringLiteral("ORA-01031: insufficient privileges");
+    case SQLITE_INTERRUPT:
+        return QStringLiteral("ORA-01013: user requested cancel of current operation");
     case SQLITE_READONLY:
         return QStringLiteral("ORA-16000: database or pluggable database open for read-only access") + detail(m);
     case SQLITE_FULL:

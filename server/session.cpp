@@ -7,6 +7,8 @@
 
 #include <QHostAddress>
 #include <QTcpSocket>
+#include <QTimer>
+#include <QtEndian>
 #include <cstdio>
 
 namespace vorel::server {
@@ -57,6 +59,8 @@ void argumentCount(const QString &method, const QStringList &args, int expected)
                                    .arg(args.size()));
 }
 
+QString seconds(int ms) { return QString::number(ms / 1000.0, 'g', 4); }
+
 void log(const QString &line)
 {
     const QByteArray text = line.toLocal8Bit() + '\n';
@@ -78,10 +82,35 @@ void Session::start()
     m_socket = new QTcpSocket(this);
     connect(m_socket, &QTcpSocket::readyRead, this, &Session::onReadyRead);
     connect(m_socket, &QTcpSocket::disconnected, this, &Session::onDisconnected);
+    connect(m_socket, &QTcpSocket::bytesWritten, this, [this] {
+        if (m_sendFull && m_socket && m_socket->bytesToWrite() < kMaxUnsent / 2) {
+            m_sendFull = false;
+            onReadyRead();
+        }
+    });
     if (!m_socket->setSocketDescriptor(m_descriptor)) {
         log(QStringLiteral("session %1: cannot take over the connection: %2").arg(m_id).arg(m_socket->errorString()));
         finish();
         return;
+    }
+    // Until Login the socket holds no more than one small frame.
+    m_socket->setReadBufferSize(kPreLoginFrame + proto::kHeaderSize);
+    if (m_config->loginTimeoutMs > 0) {
+        m_loginTimer = new QTimer(this);
+        m_loginTimer->setSingleShot(true);
+        connect(m_loginTimer, &QTimer::timeout, this, [this] {
+            if (!m_db)
+                drop(QStringLiteral("no se inició sesión (Login) en %1 s").arg(seconds(m_config->loginTimeoutMs)));
+        });
+        m_loginTimer->start(m_config->loginTimeoutMs);
+    }
+    if (m_config->idleTimeoutMs > 0) {
+        m_idleTimer = new QTimer(this);
+        m_idleTimer->setSingleShot(true);
+        connect(m_idleTimer, &QTimer::timeout, this, [this] {
+            drop(QStringLiteral("sesión inactiva durante %1 s").arg(seconds(m_config->idleTimeoutMs)));
+        });
+        m_idleTimer->start(m_config->idleTimeoutMs);
     }
     // Bytes may have arrived before the socket was ours.
     if (m_socket->bytesAvailable() > 0)
@@ -98,22 +127,54 @@ QString Session::peer() const
 void Session::onReadyRead()
 {
     try {
-        while (!m_closing && m_socket->bytesAvailable() > 0) {
-            m_frames.feed(m_socket->read(1 << 20));
-            while (!m_closing) {
-                const std::optional<QByteArray> payload = m_frames.next();
-                if (!payload)
-                    break;
-                handle(proto::decodePayload(*payload));
+        while (!m_closing && !m_loginDelayed && !m_sendFull) {
+            if (m_db) {
+                const qint64 available = m_socket->bytesAvailable();
+                if (available > 0)
+                    m_frames.feed(m_socket->read(qMin<qint64>(available, 1 << 20)));
+            } else if (!takePreLoginFrame()) {
+                break;
             }
+            const std::optional<QByteArray> payload = m_frames.next();
+            if (!payload) {
+                if (m_db && m_socket->bytesAvailable() > 0)
+                    continue;
+                break;
+            }
+            handle(proto::decodePayload(*payload));
+            // A peer that sends requests but never reads the answers gets
+            // no more answers until it does.
+            if (!m_closing && m_socket && m_socket->bytesToWrite() > kMaxUnsent)
+                m_sendFull = true;
         }
     } catch (const proto::ProtocolError &e) {
         drop(QString::fromUtf8(e.what()));
     }
 }
 
+bool Session::takePreLoginFrame()
+{
+    if (m_preLogin.size() < proto::kHeaderSize)
+        m_preLogin += m_socket->read(proto::kHeaderSize - m_preLogin.size());
+    if (m_preLogin.size() < proto::kHeaderSize)
+        return false;
+    const quint32 length = qFromBigEndian<quint32>(m_preLogin.constData());
+    if (length > kPreLoginFrame)
+        throw proto::ProtocolError("frame exceeds the size limit before Login");
+    const qsizetype whole = proto::kHeaderSize + qsizetype(length);
+    if (m_preLogin.size() < whole)
+        m_preLogin += m_socket->read(whole - m_preLogin.size());
+    if (m_preLogin.size() < whole)
+        return false;
+    m_frames.feed(m_preLogin);
+    m_preLogin.clear();
+    return true;
+}
+
 void Session::handle(const Message &request)
 {
+    if (m_idleTimer)
+        m_idleTimer->start();
     if (!m_greeted) {
         if (request.type != MsgType::Hello)
             throw proto::ProtocolError("the connection must start with Hello");
@@ -152,6 +213,33 @@ void Session::handle(const Message &request)
         throw proto::ProtocolError("message type not accepted from a client");
     }
 
+    if (request.type == MsgType::Call && is(request.text, "Login") && !m_db && m_config->throttle
+        && request.args.size() == 4) {
+        const QString address = m_socket->peerAddress().toString();
+        const qint64 wait = m_config->throttle->waitMs(request.args[0].trimmed(), address);
+        if (wait > 0) {
+            log(QStringLiteral("session %1 (%2): Login for user %3 waits %4 ms after failed attempts")
+                    .arg(m_id)
+                    .arg(peer(), request.args[0].trimmed())
+                    .arg(wait));
+            // The session reads nothing more until the attempt is answered;
+            // other sessions go on meanwhile.
+            m_loginDelayed = true;
+            QTimer::singleShot(int(wait), this, [this, request] {
+                m_loginDelayed = false;
+                if (m_closing)
+                    return;
+                process(request);
+                onReadyRead();
+            });
+            return;
+        }
+    }
+    process(request);
+}
+
+void Session::process(const Message &request)
+{
     Message reply;
     try {
         reply = dispatch(request);
@@ -165,6 +253,9 @@ void Session::handle(const Message &request)
         reply = errorReply(request.requestId, QStringLiteral("Error interno del servidor"));
     }
     send(reply);
+    // Idle time counts from the answer: a long request is not idleness.
+    if (m_idleTimer && !m_closing)
+        m_idleTimer->start();
 }
 
 Message Session::dispatch(const Message &request)
@@ -247,11 +338,36 @@ void Session::login(const QStringList &args)
     if (file.isEmpty())
         throw vorel::Exception(QStringLiteral("Base de datos desconocida: ") + database);
     auto db = std::make_unique<Database>(file);
-    if (!db->checkUser(user, password))
+    const QString address = m_socket->peerAddress().toString();
+    bool rehashed = false;
+    if (!db->checkUser(user, password, &rehashed)) {
+        if (m_config->throttle) {
+            const auto [forUser, forAddress] = m_config->throttle->failed(user.trimmed(), address);
+            log(QStringLiteral("session %1 (%2): failed Login for user %3 (%4 in a row for the user, %5 from the "
+                               "address); the next attempt waits %6 ms")
+                    .arg(m_id)
+                    .arg(peer(), user.trimmed())
+                    .arg(forUser)
+                    .arg(forAddress)
+                    .arg(LoginThrottle::delayAfter(qMax(forUser, forAddress))));
+        }
         throw vorel::Exception(QString::fromUtf8(kBadLogin));
+    }
+    if (m_config->throttle)
+        m_config->throttle->succeeded(user.trimmed(), address);
+    if (rehashed)
+        log(QStringLiteral("session %1: the password of user %2 was stored as typed; it is kept as a salted hash now")
+                .arg(m_id)
+                .arg(user.trimmed()));
+    db->setQueryTimeout(m_config->queryTimeoutMs);
     db->startSession(user);
     m_db = std::move(db);
     m_user = user.trimmed();
+    if (m_loginTimer)
+        m_loginTimer->stop();
+    // A logged-in session's frames may be large (binaries); the socket still
+    // holds only so much, the rest waits in the kernel.
+    m_socket->setReadBufferSize(1 << 20);
 }
 
 void Session::send(const Message &reply)

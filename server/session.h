@@ -8,6 +8,7 @@
 #include <memory>
 
 class QTcpSocket;
+class QTimer;
 
 namespace vorel::server {
 
@@ -28,8 +29,19 @@ Q_SIGNALS:
     // The connection is over and the session's database closed.
     void finished();
 
+public:
+    // Largest frame accepted before Login: a peer that has not proved who it
+    // is gets no more than this buffered.
+    static constexpr quint32 kPreLoginFrame = 64 * 1024;
+    // Replies waiting to be sent past which no further request is read.
+    static constexpr qint64 kMaxUnsent = 8 * 1024 * 1024;
+
 private:
     void onReadyRead();
+    // Before Login: moves at most one whole frame from the socket into the
+    // frame reader; false when none is complete yet.
+    bool takePreLoginFrame();
+    void process(const proto::Message &request);
     void onDisconnected();
     void handle(const proto::Message &request);
     proto::Message dispatch(const proto::Message &request);
@@ -49,6 +61,11 @@ private:
     bool m_greeted = false;
     bool m_closing = false;
     bool m_finished = false;
+    bool m_loginDelayed = false; // a Login waits out earlier failures
+    bool m_sendFull = false;     // the peer does not read its answers
+    QByteArray m_preLogin;
+    QTimer *m_loginTimer = nullptr;
+    QTimer *m_idleTimer = nullptr;
     std::unique_ptr<Database> m_db;
     QString m_user;
 };

@@ -9,9 +9,18 @@ namespace vorel::server {
 
 bool Trace::open(const QString &path, QString *error)
 {
+    // The trace holds every Login password: only its owner may read it,
+    // from the moment it exists. A file left by an earlier run keeps the
+    // mode it had, so it is narrowed before anything is written to it.
+    const QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
     m_file.setFileName(path);
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate, ownerOnly)) {
         *error = m_file.errorString();
+        return false;
+    }
+    if (!m_file.setPermissions(ownerOnly)) {
+        *error = m_file.errorString();
+        m_file.close();
         return false;
     }
     return true;

@@ -164,8 +164,17 @@ private Q_SLOTS:
         QCOMPARE(messages.texts(), QStringList{QStringLiteral("Cambio efectuado")});
         QVERIFY(m_server->texts().contains(
             QStringLiteral("EjeDir|UPDATE Vorel.TUsuarios SET USUA_Paswd= 'nueva''clave' WHERE USUA_Usua= 1002")));
-        QCOMPARE(m_server->query(QStringLiteral("SELECT USUA_Paswd FROM TUSUARIOS WHERE USUA_Usua = 1002")),
-                 (QList<QStringList>{{QStringLiteral("nueva'clave")}}));
+        // Kept as a salted hash, and the new password logs in.
+        const QString kept =
+            m_server->query(QStringLiteral("SELECT USUA_Paswd FROM TUSUARIOS WHERE USUA_Usua = 1002")).value(0).value(0);
+        QVERIFY2(kept.startsWith(QStringLiteral("$pbkdf2-sha256$")) && !kept.contains(QStringLiteral("nueva")),
+                 qPrintable(kept));
+        vorel::TSocketConnection check;
+        check.SetHost(m_server->host());
+        check.SetPort(m_server->port());
+        check.Open();
+        check.Call(QStringLiteral("Login"), {QStringLiteral("1002"), QStringLiteral("nueva'clave"), QStringLiteral("DEMO"),
+                                             QStringLiteral("127.0.0.1")});
     }
 };
 

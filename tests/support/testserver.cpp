@@ -168,9 +168,40 @@ bool TestServer::start(QString *error)
          << tracePath();
     if (!m_options.advertise.isEmpty())
         args << QStringLiteral("--advertise") << m_options.advertise;
+    args << m_options.serveArgs;
+    m_serveArgs = args;
+    m_log.clear();
+    return launch(&err);
+}
 
+bool TestServer::restart(QString *error)
+{
+    QString dummy;
+    QString &err = error ? *error : dummy;
+    if (m_serveArgs.isEmpty()) {
+        err = QStringLiteral("the server was never started");
+        return false;
+    }
+    stop();
+    return launch(&err);
+}
+
+qint64 TestServer::pid() const { return m_process ? m_process->processId() : 0; }
+
+QString TestServer::log()
+{
+    if (m_process && m_options.captureLog)
+        m_log += m_process->readAllStandardError();
+    return QString::fromUtf8(m_log);
+}
+
+bool TestServer::launch(QString *error)
+{
+    QString &err = *error;
+    const QStringList &args = m_serveArgs;
     m_process = std::make_unique<QProcess>();
-    m_process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_process->setProcessChannelMode(m_options.captureLog ? QProcess::SeparateChannels
+                                                          : QProcess::ForwardedErrorChannel);
     m_process->start(serverProgram(), args);
     if (!m_process->waitForStarted(30000)) {
         err = QStringLiteral("cannot start %1: %2").arg(serverProgram(), m_process->errorString());
@@ -205,6 +236,8 @@ bool TestServer::start(QString *error)
 void TestServer::stop()
 {
     if (m_process) {
+        if (m_options.captureLog)
+            m_log += m_process->readAllStandardError();
         if (m_process->state() != QProcess::NotRunning) {
             m_process->terminate();
             if (!m_process->waitForFinished(5000)) {
@@ -212,6 +245,8 @@ void TestServer::stop()
                 m_process->waitForFinished(5000);
             }
         }
+        if (m_options.captureLog)
+            m_log += m_process->readAllStandardError();
         m_process.reset();
     }
     m_port = 0;

@@ -19,6 +19,8 @@ public:
         QStringList scripts;            // init --script FILE ...
         QStringList databaseNames;      // empty: one unnamed --db; else NAME=FILE per name (copies)
         QString advertise;              // --advertise
+        QStringList serveArgs;          // further options of "serve" (--max-sessions 2 ...)
+        bool captureLog = false;        // keep the server's log (stderr) for log()
     };
     TestServer();
     explicit TestServer(Options options);
@@ -29,6 +31,11 @@ public:
     bool start(QString *error = nullptr);
     void stop();
     bool running() const;
+    // Starts the server again on the files it had (a new port).
+    bool restart(QString *error = nullptr);
+    qint64 pid() const;
+    // What the server logged so far (with captureLog).
+    QString log();
 
     QString host() const { return QStringLiteral("127.0.0.1"); }
     quint16 port() const { return m_port; }
@@ -56,7 +63,11 @@ public:
     static QString sqlProgram();    // path of vorel-sql
 
 private:
+    bool launch(QString *error);
+
     Options m_options;
+    QStringList m_serveArgs;
+    QByteArray m_log;
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<QProcess> m_process;
     quint16 m_port = 0;

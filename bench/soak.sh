@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Soak of the reference server at the protocol level:
+#   bash bench/soak.sh [CLIENTS [SECONDS]]     (defaults: 100 clients, 600 s)
+# Builds the server and the driver into ${VOREL_BUILD_DIR:-build}, starts the
+# server on 127.0.0.1 with a fresh demo database, runs the driver and stops
+# the server. Exits non-zero on any error or cross-session leak.
+set -euo pipefail
+
+clients=${1:-100}
+seconds=${2:-600}
+src=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build=${VOREL_BUILD_DIR:-$src/build}
+
+if [ ! -f "$build/build.ninja" ]; then
+  cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
+cmake -S "$src" -B "$build" -DVOREL_BENCH=ON >/dev/null
+cmake --build "$build" --target vorel-server soak_driver >/dev/null
+
+work=$(mktemp -d)
+server_pid=""
+cleanup() {
+  if [ -n "$server_pid" ] && kill -0 "$server_pid" 2>/dev/null; then
+    kill "$server_pid" 2>/dev/null || true
+    wait "$server_pid" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+"$build/bin/vorel-server" init "$work/soak.db" --demo
+"$build/bin/vorel-server" serve --db "DEMO=$work/soak.db" --listen 127.0.0.1:0 \
+  --max-sessions $((clients + 16)) >"$work/out" 2>"$work/log" &
+server_pid=$!
+
+port=""
+for _ in $(seq 1 300); do
+  port=$(sed -n 's/^listening on 127\.0\.0\.1:\([0-9]*\)$/\1/p' "$work/out")
+  [ -n "$port" ] && break
+  kill -0 "$server_pid" 2>/dev/null || break
+  sleep 0.1
+done
+if [ -z "$port" ]; then
+  echo "soak: the server did not start" >&2
+  cat "$work/log" >&2
+  exit 1
+fi
+
+rc=0
+timeout $((seconds + 180)) "$build/bench/soak_driver" "$clients" "$seconds" "$port" "$server_pid" || rc=$?
+if ! kill -0 "$server_pid" 2>/dev/null; then
+  echo "soak: the server is gone" >&2
+  rc=1
+fi
+echo "soak: server log lines: $(wc -l <"$work/log")"
+exit "$rc"

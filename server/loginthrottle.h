@@ -1,0 +1,43 @@
+#pragma once
+// Failed logins slow down the next attempt for the same user and for the
+// same address: the delay doubles with every failure in a row, up to a cap,
+// and a success clears it. Shared by every session (thread-safe).
+#include <QHash>
+#include <QMutex>
+#include <QString>
+
+namespace vorel::server {
+
+class LoginThrottle
+{
+public:
+    static constexpr qint64 kFirstDelayMs = 250;
+    static constexpr qint64 kMaxDelayMs = 8000;
+    // Records older than this are forgotten; the tables never grow past kMaxEntries.
+    static constexpr qint64 kForgetMs = 15 * 60 * 1000;
+    static constexpr int kMaxEntries = 10000;
+
+    // How long an attempt for `user` from `address` must wait before it is checked.
+    qint64 waitMs(const QString &user, const QString &address);
+    // Counts a failure; returns the failures in a row of the user and of the address.
+    std::pair<int, int> failed(const QString &user, const QString &address);
+    void succeeded(const QString &user, const QString &address);
+
+    // The delay after `failures` failures in a row.
+    static qint64 delayAfter(int failures);
+
+private:
+    struct Record {
+        int failures = 0;
+        qint64 lastFailure = 0; // ms since epoch (steady)
+    };
+    static qint64 now();
+    qint64 waitFor(const QHash<QString, Record> &table, const QString &key, qint64 at) const;
+    void count(QHash<QString, Record> &table, const QString &key, qint64 at);
+
+    QMutex m_mutex;
+    QHash<QString, Record> m_users;
+    QHash<QString, Record> m_addresses;
+};
+
+} // namespace vorel::server

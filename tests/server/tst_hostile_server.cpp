@@ -1,0 +1,482 @@
+// The reference server under peers that do not play by the rules: too many
+// connections, no login, idle sessions, big frames before login, guessed
+// passwords, statements beyond what a session may run, runaway queries, and
+// processes killed in the middle of a transaction.
+#include "data/connection.h"
+#include "rawclient.h"
+#include "support/testserver.h"
+
+#include "common/exception.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QProcess>
+#include <QThread>
+#include <QtEndian>
+#include <QTest>
+#include <csignal>
+#include <cstdio>
+
+using namespace vorel;
+using namespace vorel::test;
+using proto::MsgType;
+
+namespace {
+
+const QString kUser = QStringLiteral("7001");
+const QString kPassword = QStringLiteral("clave7");
+const char kHolder[] = "--hold-transaction";
+
+TestServer::Options withArgs(const QStringList &args, bool captureLog = false)
+{
+    TestServer::Options o;
+    o.demo = false;
+    o.serveArgs = args;
+    o.captureLog = captureLog;
+    return o;
+}
+
+void addTestTable(TestServer &server)
+{
+    server.exec(QStringLiteral(
+        "INSERT INTO TUSUARIOS (USUA_Usua, USUA_Nombre, USUA_Paswd) VALUES (7001, 'Prueba', 'clave7');"
+        "INSERT INTO TUSUARIOS (USUA_Usua, USUA_Nombre, USUA_Paswd) VALUES (7002, 'Otra', 'clave8');"
+        "CREATE TABLE TPRUEBA (PRUE_Id NUMBER(8) PRIMARY KEY, PRUE_Texto VARCHAR2(40));"
+        "INSERT INTO TPRUEBA VALUES (1, 'uno');"));
+}
+
+int rows(TestServer &server, const QString &where)
+{
+    return server.query(QStringLiteral("SELECT count(*) FROM TPRUEBA WHERE ") + where).value(0).value(0).toInt();
+}
+
+QString ejeDir(RawClient &c, const QString &sql) { return c.error(c.call(QStringLiteral("EjeDir"), {sql})); }
+
+// The helper process killed by the test: logs in, opens a transaction with
+// one row in it, says so and waits to be killed.
+int holdTransaction(quint16 port, const QString &id)
+{
+    RawClient c;
+    if (!c.connectTo(port) || !c.login(kUser, kPassword))
+        return 2;
+    if (c.call(QStringLiteral("StartTran")).type != MsgType::CallResult)
+        return 3;
+    if (!ejeDir(c, QStringLiteral("INSERT INTO TPRUEBA (PRUE_Id, PRUE_Texto) VALUES (%1, 'sin confirmar')").arg(id))
+             .isEmpty())
+        return 4;
+    std::puts("ready");
+    std::fflush(stdout);
+    QThread::sleep(60);
+    return 0;
+}
+
+} // namespace
+
+class TstHostileServer : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void traceIsForItsOwnerOnly()
+    {
+        TestServer server(withArgs({}));
+        QString error;
+        QVERIFY2(server.start(&error), qPrintable(error));
+        const QFileDevice::Permissions others = QFileDevice::ReadGroup | QFileDevice::WriteGroup
+            | QFileDevice::ReadOther | QFileDevice::WriteOther | QFileDevice::ExeGroup | QFileDevice::ExeOther;
+        QCOMPARE(QFileInfo(server.tracePath()).permissions() & others, QFileDevice::Permissions());
+        // A trace left by an earlier run, readable by all, is narrowed.
+        server.stop();
+        QFile::setPermissions(server.tracePath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                      | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+        QVERIFY2(server.restart(&error), qPrintable(error));
+        QCOMPARE(QFileInfo(server.tracePath()).permissions() & others, QFileDevice::Permissions());
+    }
+
+    void sessionsPastTheCapAreRefusedWithAReason()
+    {
+        TestServer server(withArgs({QStringLiteral("--max-sessions"), QStringLiteral("2")}));
+        QString error;
+        QVERIFY2(server.start(&error), qPrintable(error));
+        addTestTable(server);
+        auto a = std::make_unique<RawClient>();
+        RawClient b;
+        QVERIFY(a->connectTo(server.port()) && a->login(kUser, kPassword));
+        QVERIFY(b.connectTo(server.port()));
+
+        const QString busy = QStringLiteral("El servidor de aplicaciones está ocupado: atiende ya el máximo de 2 "
+                                            "sesiones. Inténtelo más tarde.");
+        RawClient raw;
+        QVERIFY(raw.connectTo(server.port(), false));
+        proto::Message hello;
+        hello.type = MsgType::Hello;
+        QCOMPARE(raw.error(raw.request(hello, 10000)), busy);
+        QVERIFY(raw.waitClosed());
+        // The client shows the server's reason.
+        TSocketConnection connection;
+        connection.SetHost(QStringLiteral("127.0.0.1"));
+        connection.SetPort(server.port());
+        try {
+            connection.Open();
+            QFAIL("a connection past the cap was accepted");
+        } catch (const vorel::Exception &e) {
+            QCOMPARE(e.message(), busy);
+        }
+        // A session that ends frees its place.
+        a.reset();
+        QElapsedTimer timer;
+        timer.start();
+        bool accepted = false;
+        while (!accepted && timer.elapsed() < 10000) {
+            RawClient c;
+            accepted = c.connectTo(server.port()) && c.login(kUser, kPassword);
+            if (!accepted)
+                QTest::qWait(100);
+        }
+        QVERIFY(accepted);
+    }
+
+    void peersThatDoNotLogInAreDropped()
+    {
+        TestServer server(withArgs({QStringLiteral("--login-timeout"), QStringLiteral("1")}));
+        QString error;
+        QVERIFY2(server.start(&error), qPrintable(error));
+        addTestTable(server);
+        RawClient silent, greeted, loggedIn;
+        QVERIFY(silent.connectTo(server.port(), false));
+        QVERIFY(greeted.connectTo(server.port()));
+        QVERIFY(loggedIn.connectTo(server.port()) && loggedIn.login(kUser, kPassword));
+        QElapsedTimer timer;
+        timer.start();
+        const proto::Message why = greeted.receive(10000);
+        QCOMPARE(why.type, MsgType::Error);
+        QCOMPARE(why.text, QStringLiteral("Conexión cerrada por el servidor: no se inició sesión (Login) en 1 s"));
+        QVERIFY(greeted.waitClosed());
+        QVERIFY(silent.waitClosed());
+        QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+        // A session that logged in in time stays.
+        QCOMPARE(loggedIn.call(QStringLiteral("MenIni")).type, MsgType::CallResult);
+    }
+
+    void idleSessionsAreClosedAndRolledBack()
+    {
+        TestServer server(withArgs({QStringLiteral("--idle-timeout"), QStringLiteral("1.5")}));
+        QString error;
+        QVERIFY2(server.start(&error), qPrintable(error));
+        addTestTable(server);
+        RawClient c;
+        QVERIFY(c.connectTo(server.port()) && c.login(kUser, kPassword));
+        QCOMPARE(c.call(QStringLiteral("StartTran")).type, MsgType::CallResult);
+        QCOMPARE(ejeDir(c, QStringLiteral("INSERT INTO TPRUEBA VALUES (50, 'abierta')")), QString());
+        // Requests keep a session alive.
+        for (int i = 0; i < 3; ++i) {
+            QTest::qWait(700);
+            QCOMPARE(c.call(QStringLiteral("MenIni")).type, MsgType::CallResult);
+        }
+        const proto::Message why = c.receive(10000);
+        QCOMPARE(why.text, QStringLiteral("Conexión cerrada por el servidor: sesión inactiva durante 1.5 s"));
+        QVERIFY(c.waitClosed());
+        QTRY_COMPARE_WITH_TIMEOUT(rows(server, QStringLiteral("1=1")), 1, 5000);
+        QCOMPARE(rows(server, QStringLiteral("PRUE_Id = 50")), 0);
+    }
+
+    void bigFramesOnlyAfterLogin()
+    {
+        TestServer server(withArgs({}));
+        QString error;
+        QVERIFY2(server.start(&error), qPrintable(error));
+        addTestTable(server);
+        // A header announcing 1 MiB before Login ends the connection at once,
+        // before the bytes are even sent.
+        RawClient before;
+        QVERIFY(before.connectTo(server.port()));
+        QByteArray header(4, '\0');
+        qToBigEndian<quint32>(1u << 20, header.data());
+        before.sendRaw(header + QByteArray(1000, 'x'));
+        const proto::Message why = before.receive(10000);
+        QCOMPARE(why.text, QStringLiteral("Conexión cerrada por el servidor: frame exceeds the size limit before Login"));
+        QVERIFY(before.waitClosed());
+
+        // After Login the same size is an ordinary request.
+        RawClient after;
+        QVERIFY(after.connectTo(server.port()) && after.login(kUser, kPassword));
+        const QString text(300000, QLatin1Char('a'));
+        QCOMPARE(ejeDir(after, QStringLiteral("INSERT INTO TPRUEBA VALUES (60, '%1')").arg(text)), QString());
+        QCOMPARE(rows(server, QStringLiteral("PRUE_Id = 60 AND length(PRUE_Texto) = 300000")), 1);
+    }
+
+    void failedLoginsSlowDownWithoutHoldingUpOthers()
+    {
+        TestServer server(withArgs({}, true));
+        QString error;
+        QVERIFY2(server.start(&error), qPrintable(error));
+        addTestTable(server);
+        RawClient other;
+        QVERIFY(other.connectTo(server.port()) && other.login(QStringLiteral("7002"), QStringLiteral("clave8")));
+
+        RawClient guesser;
+        QVERIFY(guesser.connectTo(server.port()));
+        const QStringList wrong{kUser, QStringLiteral("mala"), QStringLiteral("DEMO"), QStringLiteral("127.0.0.1")};
+        QList<qint64> took;
+        for (int i = 0; i < 4; ++i) {
+            QElapsedTimer t;
+            t.start();
+            QCOMPARE(guesser.error(guesser.call(QStringLiteral("Login"), wrong)),
+                     QStringLiteral("Usuario o contraseña incorrectos"));
+            took << t.elapsed();
+        }
+        // 0, then 250, 500, 1000 ms of waiting before each check.
+        QVERIFY2(took[1] >= 200 && took[2] >= 450 && took[3] >= 950, qPrintable(QString::number(took[3])));
+
+        // While the fifth attempt (2 s) waits, another session is served at once.
+        proto::Message login;
+        login.type = MsgType::Call;
+        login.text = QStringLiteral("Login");
+        login.args = wrong;
+        QElapsedTimer t;
+        t.start();
+        guesser.send(login);
+        QTest::qWait(200);
+        QElapsedTimer served;
+        served.start();
+        QCOMPARE(other.call(QStringLiteral("MenIni")).type, MsgType::CallResult);
+        QVERIFY2(served.elapsed() < 1000, qPrintable(QString::number(served.elapsed())));
+        QCOMPARE(guesser.error(guesser.receive(10000)), QStringLiteral("Usuario o contraseña incorrectos"));
+        QVERIFY2(t.elapsed() >= 1900, qPrintable(QString::number(t.elapsed())));
+
+        // A new connection does not start afresh: the delay follows the user
+        // and the address.
+        RawClient again;
+        QVERIFY(again.connectTo(server.port()));
+        t.restart();
+        QVERIFY(again.login(kUser, kPassword));
+        QVERIFY2(t.elapsed() >= 3500, qPrintable(QString::number(t.elapsed())));
+        // The right password cleared the count.
+        RawClient last;
+        QVERIFY(last.connectTo(server.port()));
+        t.restart();
+        QVERIFY(last.login(kUser, kPassword));
+        QVERIFY2(t.elapsed() < 1000, qPrintable(QString::number(t.elapsed())));
+
+        QTRY_VERIFY_WITH_TIMEOUT(
+            server.log().contains(QStringLiteral("failed Login for user 7001 (5 in a row for the user, 5 from the "
+                                                 "address); the next attempt waits 4000 ms")),
+            10000);
+        QVERIFY(server.log().contains(QStringLiteral("Login for user 7001 waits")));
+    }
+
+    void sessionsRunOnlyWhatTheContractAllows_data()
+    {
+        QTest::addColumn<bool>("provider");
+        QTest::addColumn<QString>("sql");
+        QTest::newRow("attach") << false << QStringLiteral("ATTACH DATABASE '/tmp/otra.db' AS otra");
+        QTest::newRow("attach, provider") << true << QStringLiteral("ATTACH DATABASE '/tmp/otra.db' AS otra");
+        QTest::newRow("detach") << false << QStringLiteral("DETACH DATABASE temp");
+        QTest::newRow("pragma") << true << QStringLiteral("PRAGMA table_info(TUSUARIOS)");
+        QTest::newRow("pragma write") << false << QStringLiteral("PRAGMA writable_schema = ON");
+        QTest::newRow("pragma function") << true << QStringLiteral("SELECT * FROM pragma_table_info('TUSUARIOS')");
+        QTest::newRow("load_extension") << true << QStringLiteral("SELECT load_extension('/tmp/x.so') FROM dual");
+        QTest::newRow("load_extension in a change")
+            << false << QStringLiteral("UPDATE TPRUEBA SET PRUE_Texto = load_extension('/tmp/x.so')");
+        QTest::newRow("password hash") << true
+                                       << QStringLiteral("SELECT vorel_password_hash(PRUE_Texto) FROM TPRUEBA");
+        QTest::newRow("registry insert") << false
+                                         << QStringLiteral("INSERT INTO vorel.TDICTABLAS VALUES ('X', 'TABLE', 'x')");
+        QTest::newRow("registry update") << false << QStringLiteral("UPDATE TDICCOLUM SET DCOL_Coment = 'x'");
+        QTest::newRow("registry delete") << false << QStringLiteral("DELETE FROM TDICRESTR");
+        QTest::newRow("registry delete, columns") << false << QStringLiteral("DELETE FROM vorel.TDICRESCOL");
+    }
+
+    void sessionsRunOnlyWhatTheContractAllows()
+    {
+        QFETCH(bool, provider);
+        QFETCH(QString, sql);
+        if (!m_shared) {
+            m_shared = std::make_unique<TestServer>(withArgs({}));
+            QString error;
+            QVERIFY2(m_shared->start(&error), qPrintable(error));
+            addTestTable(*m_shared);
+        }
+        const int registry = m_shared->query(QStringLiteral("SELECT (SELECT count(*) FROM TDICTABLAS) + (SELECT "
+                                                            "count(*) FROM TDICCOLUM) + (SELECT count(*) FROM "
+                                                            "TDICRESTR) + (SELECT count(*) FROM TDICRESCOL)"))
+                                 .value(0)
+                                 .value(0)
+                                 .toInt();
+        RawClient c;
+        QVERIFY(c.connectTo(m_shared->port()) && c.login(kUser, kPassword));
+        const QString answer = provider ? c.error(c.open(QStringLiteral("dspq0"), sql)) : ejeDir(c, sql);
+        QCOMPARE(answer, QStringLiteral("ORA-01031: insufficient privileges"));
+        // Nothing changed, and the session goes on.
+        QCOMPARE(rows(*m_shared, QStringLiteral("PRUE_Texto = 'uno'")), 1);
+        QCOMPARE(m_shared->query(QStringLiteral("SELECT (SELECT count(*) FROM TDICTABLAS) + (SELECT count(*) FROM "
+                                                "TDICCOLUM) + (SELECT count(*) FROM TDICRESTR) + (SELECT count(*) FROM "
+                                                "TDICRESCOL)"))
+                     .value(0)
+                     .value(0)
+                     .toInt(),
+                 registry);
+        const proto::Message ok = c.open(QStringLiteral("dspq0"), QStringLiteral("SELECT count(*) n FROM ALL_CONSTRAINTS"));
+        QCOMPARE(ok.type, MsgType::OpenResult);
+        QCOMPARE(ejeDir(c, QStringLiteral("UPDATE TPRUEBA SET PRUE_Texto = 'uno' WHERE PRUE_Id = 1")), QString());
+    }
+
+    void runawayQueriesAreCancelled()
+    {
+        TestServer server(withArgs({QStringLiteral("--query-timeout"), QStringLiteral("1")}));
+        QString error;
+        QVERIFY2(server.start(&error), qPrintable(error));
+        addTestTable(server);
+        server.exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 2 UNION ALL SELECT i + 1 FROM n WHERE i < 3000) "
+                                   "INSERT INTO TPRUEBA SELECT i, 'fila' FROM n"));
+        RawClient c, other;
+        QVERIFY(c.connectTo(server.port()) && c.login(kUser, kPassword));
+        QVERIFY(other.connectTo(server.port()) && other.login(QStringLiteral("7002"), QStringLiteral("clave8")));
+        const QString cancelled = QStringLiteral("ORA-01013: user requested cancel of current operation");
+        const QStringList runaways{
+            QStringLiteral("WITH RECURSIVE r(n) AS (SELECT 1 FROM dual UNION ALL SELECT n + 1 FROM r) "
+                           "SELECT count(*) FROM r"),
+            QStringLiteral("SELECT count(*) FROM TPRUEBA a, TPRUEBA b, TPRUEBA c"),
+        };
+        for (const QString &sql : runaways) {
+            QElapsedTimer t;
+            t.start();
+            // The other session is answered while this one runs.
+            c.send(c.openMessage(QStringLiteral("dspq0"), sql));
+            QTest::qWait(100);
+            QElapsedTimer served;
+            served.start();
+            QCOMPARE(other.open(QStringLiteral("dspq0"), QStringLiteral("SELECT 1 FROM dual")).type,
+                     MsgType::OpenResult);
+            QVERIFY2(served.elapsed() < 900, qPrintable(QString::number(served.elapsed())));
+            QCOMPARE(c.error(c.receive(20000)), cancelled);
+            QVERIFY2(t.elapsed() >= 900 && t.elapsed() < 10000, qPrintable(QString::number(t.elapsed())));
+        }
+        // A runaway change is cancelled the same way and leaves nothing behind.
+        QCOMPARE(ejeDir(c, QStringLiteral("DELETE FROM TPRUEBA WHERE PRUE_Id IN (SELECT a.PRUE_Id FROM TPRUEBA a, "
+                                          "TPRUEBA b, TPRUEBA c WHERE a.PRUE_Id + b.PRUE_Id + c.PRUE_Id < 0)")),
+                 cancelled);
+        // A result no frame could carry is refused before it fills the memory.
+        QCOMPARE(c.error(c.open(QStringLiteral("dspq0"),
+                                QStringLiteral("SELECT randomblob(20000000) b FROM TPRUEBA WHERE PRUE_Id <= 5"))),
+                 QStringLiteral("No se puede enviar la respuesta: el resultado supera el tamaño máximo de una trama"));
+        // The session and the server go on.
+        QCOMPARE(c.open(QStringLiteral("dspq0"), QStringLiteral("SELECT count(*) n FROM TPRUEBA")).type,
+                 MsgType::OpenResult);
+        QCOMPARE(rows(server, QStringLiteral("1=1")), 3000);
+    }
+
+    void clientKilledInATransactionLeavesNothing()
+    {
+        TestServer server(withArgs({}, true));
+        QString error;
+        QVERIFY2(server.start(&error), qPrintable(error));
+        addTestTable(server);
+        QProcess holder;
+        holder.start(QCoreApplication::applicationFilePath(),
+                     {QString::fromLatin1(kHolder), QString::number(server.port()), QStringLiteral("70")});
+        QVERIFY(holder.waitForStarted(10000));
+        QVERIFY(holder.waitForReadyRead(20000));
+        QCOMPARE(holder.readLine().trimmed(), QByteArray("ready"));
+        ::kill(pid_t(holder.processId()), SIGKILL);
+        QVERIFY(holder.waitForFinished(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(server.log().contains(QStringLiteral("its open transaction is rolled back")), 10000);
+        QCOMPARE(rows(server, QStringLiteral("PRUE_Id = 70")), 0);
+        // Its lock went with it: another session writes and commits at once.
+        RawClient c;
+        QVERIFY(c.connectTo(server.port()) && c.login(kUser, kPassword));
+        QCOMPARE(c.call(QStringLiteral("StartTran")).type, MsgType::CallResult);
+        QCOMPARE(ejeDir(c, QStringLiteral("INSERT INTO TPRUEBA VALUES (70, 'otra')")), QString());
+        QCOMPARE(c.call(QStringLiteral("CommitTran")).type, MsgType::CallResult);
+        QCOMPARE(rows(server, QStringLiteral("PRUE_Id = 70 AND PRUE_Texto = 'otra'")), 1);
+    }
+
+    void serverKilledInATransactionKeepsOnlyWhatWasCommitted()
+    {
+        TestServer server(withArgs({}));
+        QString error;
+        QVERIFY2(server.start(&error), qPrintable(error));
+        addTestTable(server);
+        const quint16 port = server.port();
+        RawClient c;
+        QVERIFY(c.connectTo(port) && c.login(kUser, kPassword));
+        QCOMPARE(c.call(QStringLiteral("StartTran")).type, MsgType::CallResult);
+        QCOMPARE(ejeDir(c, QStringLiteral("INSERT INTO TPRUEBA VALUES (80, 'confirmada')")), QString());
+        QCOMPARE(c.call(QStringLiteral("CommitTran")).type, MsgType::CallResult);
+        QCOMPARE(c.call(QStringLiteral("StartTran")).type, MsgType::CallResult);
+        QCOMPARE(ejeDir(c, QStringLiteral("INSERT INTO TPRUEBA VALUES (81, 'abierta')")), QString());
+        QCOMPARE(ejeDir(c, QStringLiteral("UPDATE TPRUEBA SET PRUE_Texto = 'cambiada' WHERE PRUE_Id = 80")), QString());
+
+        TSocketConnection connection;
+        connection.SetHost(QStringLiteral("127.0.0.1"));
+        connection.SetPort(port);
+        connection.Open();
+        connection.Call(QStringLiteral("Login"), {kUser, kPassword, QStringLiteral("DEMO"), QStringLiteral("127.0.0.1")});
+
+        ::kill(pid_t(server.pid()), SIGKILL);
+        QVERIFY(c.waitClosed());
+        try {
+            connection.Call(QStringLiteral("MenIni"));
+            QFAIL("a call to a dead server succeeded");
+        } catch (const vorel::Exception &e) {
+            QVERIFY2(e.message().contains(QStringLiteral("127.0.0.1:%1").arg(port)), qPrintable(e.message()));
+        }
+        QVERIFY(!connection.Connected());
+
+        QVERIFY2(server.restart(&error), qPrintable(error));
+        QCOMPARE(rows(server, QStringLiteral("PRUE_Id = 80 AND PRUE_Texto = 'confirmada'")), 1);
+        QCOMPARE(rows(server, QStringLiteral("PRUE_Id = 81")), 0);
+        RawClient after;
+        QVERIFY(after.connectTo(server.port()) && after.login(kUser, kPassword));
+        QCOMPARE(ejeDir(after, QStringLiteral("DELETE FROM TPRUEBA WHERE PRUE_Id = 80")), QString());
+    }
+
+    void aTransactionThatReadsFirstStillWrites()
+    {
+        TestServer server(withArgs({}));
+        QString error;
+        QVERIFY2(server.start(&error), qPrintable(error));
+        addTestTable(server);
+        RawClient a, b;
+        QVERIFY(a.connectTo(server.port()) && a.login(kUser, kPassword));
+        QVERIFY(b.connectTo(server.port()) && b.login(QStringLiteral("7002"), QStringLiteral("clave8")));
+        // A method's use case: read, then change. Another session's change
+        // arriving in between waits for it instead of making it fail.
+        QCOMPARE(a.call(QStringLiteral("StartTran")).type, MsgType::CallResult);
+        QCOMPARE(a.open(QStringLiteral("dspq0"), QStringLiteral("SELECT count(*) n FROM TPRUEBA")).type,
+                 MsgType::OpenResult);
+        proto::Message change;
+        change.type = MsgType::Call;
+        change.text = QStringLiteral("EjeDir");
+        change.args = {QStringLiteral("INSERT INTO TPRUEBA VALUES (90, 'b')")};
+        b.send(change);
+        QCOMPARE(b.receive(300).text, QStringLiteral("<timeout>"));
+        QCOMPARE(ejeDir(a, QStringLiteral("INSERT INTO TPRUEBA VALUES (91, 'a')")), QString());
+        QCOMPARE(a.call(QStringLiteral("CommitTran")).type, MsgType::CallResult);
+        QCOMPARE(b.receive(10000).type, MsgType::CallResult);
+        QCOMPARE(rows(server, QStringLiteral("PRUE_Id IN (90, 91)")), 2);
+        // A rolled-back or dropped transaction gives its turn back too.
+        QCOMPARE(a.call(QStringLiteral("StartTran")).type, MsgType::CallResult);
+        QCOMPARE(a.call(QStringLiteral("RollBackTran")).type, MsgType::CallResult);
+        QCOMPARE(b.call(QStringLiteral("StartTran")).type, MsgType::CallResult);
+        b.abort();
+        QCOMPARE(ejeDir(a, QStringLiteral("DELETE FROM TPRUEBA WHERE PRUE_Id IN (90, 91)")), QString());
+    }
+
+    void cleanupTestCase() { m_shared.reset(); }
+
+private:
+    std::unique_ptr<TestServer> m_shared;
+};
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    if (argc == 4 && qstrcmp(argv[1], kHolder) == 0)
+        return holdTransaction(quint16(QByteArray(argv[2]).toUInt()), QString::fromLatin1(argv[3]));
+    TstHostileServer test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_hostile_server.moc"
