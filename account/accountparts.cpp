@@ -30,6 +30,8 @@ TAccountDialog::TAccountDialog(const QString &caption, int width, int height, TS
 
     LUser = new QLabel(this);
     LUser->setObjectName(QStringLiteral("LUser"));
+    // User names come from the database and are shown as they are stored.
+    ui::PlainLabel(LUser);
     LUser->move(8, 16);
 
     btnOk = new QPushButton(QStringLiteral("Aceptar"), this);

@@ -6,7 +6,9 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
+#include <QTextDocument>
 #include <QMainWindow>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -42,6 +44,9 @@ Answer showBox(Kind kind, const QString &title, const QString &text)
     // Texts break lines with a bare CR as well; the label only knows LF.
     QString shown = text;
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    // A server's text is shown as it came: one that looks like markup must
+    // not be rendered as such.
+    box.setTextFormat(Qt::PlainText);
     box.setText(shown);
     switch (kind) {
     case Kind::Message:
@@ -130,6 +135,20 @@ QWidget *ActiveMdiChild()
     if (!sub)
         sub = g_area->currentSubWindow();
     return sub ? sub->widget() : nullptr;
+}
+
+QString PlainToolTip(const QString &text)
+{
+    // Tool tips render anything that looks like markup; such a text goes
+    // escaped, so that it shows as written.
+    if (!Qt::mightBeRichText(text))
+        return text;
+    return QStringLiteral("<p style='white-space:pre-wrap'>") + text.toHtmlEscaped() + QStringLiteral("</p>");
+}
+
+void PlainLabel(QLabel *label)
+{
+    label->setTextFormat(Qt::PlainText);
 }
 
 void MaskTyping(QLineEdit *edit)

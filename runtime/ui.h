@@ -8,6 +8,7 @@
 #include <exception>
 #include <functional>
 
+class QLabel;
 class QLineEdit;
 class QMainWindow;
 class QMdiArea;
@@ -48,6 +49,11 @@ void Guarded(F &&f)
         HandleUnknownException();
     }
 }
+
+// Texts from the server or the user are never markup: a label shows them
+// as plain text, and a tool tip gets them escaped when they look like markup.
+VOREL_GUI_EXPORT void PlainLabel(QLabel *label);
+VOREL_GUI_EXPORT QString PlainToolTip(const QString &text);
 
 // Password fields show every character typed as "*".
 VOREL_GUI_EXPORT void MaskTyping(QLineEdit *edit);

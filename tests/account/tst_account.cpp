@@ -157,6 +157,37 @@ private Q_SLOTS:
                  (QList<QStringList>{{QStringLiteral("nuevo.o'hara@x.es")}}));
     }
 
+    void namesShownAsStored()
+    {
+        // Names are the database's; one that looks like markup is no markup.
+        const QString name = QStringLiteral("<b>Ana</b> & <i>Ruiz");
+        f.server->exec(QStringLiteral("UPDATE TUSUARIOS SET USUA_Nombre = '<b>Ana</b> & <i>Ruiz' WHERE USUA_Usua = 9101;"
+                                      "UPDATE TUSUARIOS SET USUA_Nombre = '<u>Gil</u>' WHERE USUA_Usua = 9102"));
+        QStringList shown;
+        for (qint32 mode = 0; mode < 3; ++mode) {
+            runMain(mode, [&](QDialog &d) {
+                QLabel *user = label(d, "LUser");
+                shown << QString::number(int(user->textFormat())) + QLatin1Char('|') + user->text();
+                if (mode == 2) {
+                    QLineEdit *number = edit(d, "nUsua");
+                    number->setText(QStringLiteral("9102"));
+                    QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+                    QApplication::sendEvent(number, &out);
+                    QLabel *other = label(d, "lUsua");
+                    shown << QString::number(int(other->textFormat())) + QLatin1Char('|') + other->text();
+                }
+                click(d, "btnCancel");
+                return true;
+            });
+        }
+        f.server->exec(QStringLiteral("UPDATE TUSUARIOS SET USUA_Nombre = 'Ana Ruiz' WHERE USUA_Usua = 9101;"
+                                      "UPDATE TUSUARIOS SET USUA_Nombre = 'A.B. Gil' WHERE USUA_Usua = 9102"));
+        const QString plain = QString::number(int(Qt::PlainText)) + QLatin1Char('|');
+        QCOMPARE(shown, (QStringList{plain + name + QStringLiteral(" 9101"), plain + name + QStringLiteral(" 9101"),
+                                     plain + name, plain + QStringLiteral("<u>Gil</u>")}));
+        QVERIFY(f.boxes.isEmpty());
+    }
+
     void cancelChangesNothing()
     {
         const QString result = runMain(1, [&](QDialog &d) {
