@@ -9,6 +9,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QValidator>
+
+#include <algorithm>
 
 namespace vorel {
 
@@ -94,16 +97,31 @@ QLineEdit *TAccountDialog::NewEdit(const QString &name, int left, int top, int w
     return edit;
 }
 
+namespace {
+// The line edit runs its validator on every change of its text: typing,
+// pasting, input methods, setText and assistive tools alike. Lower-casing
+// there catches them all and keeps the edit's undo history.
+class LowerCaseValidator : public QValidator
+{
+public:
+    using QValidator::QValidator;
+    State validate(QString &input, int &pos) const override
+    {
+        const QString lower = input.toLower();
+        if (lower != input) {
+            // Lower-casing may change a text's length (a dotted capital I).
+            pos = int(std::min(input.left(pos).toLower().size(), lower.size()));
+            input = lower;
+        }
+        return Acceptable;
+    }
+    void fixup(QString &input) const override { input = input.toLower(); }
+};
+} // namespace
+
 void TAccountDialog::LowerCaseInput(QLineEdit *edit)
 {
-    connect(edit, &QLineEdit::textEdited, edit, [edit](const QString &text) {
-        const QString lower = text.toLower();
-        if (lower != text) {
-            const int cursor = edit->cursorPosition();
-            edit->setText(lower);
-            edit->setCursorPosition(cursor);
-        }
-    });
+    edit->setValidator(new LowerCaseValidator(edit));
 }
 
 void TAccountDialog::showEvent(QShowEvent *event)
