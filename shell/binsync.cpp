@@ -6,12 +6,16 @@
 #include "data/connection.h"
 #include "data/dataset.h"
 #include "runtime/imagelist.h"
+#include "runtime/ui.h"
 
 #include <QColor>
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
 #include <QStringList>
 
 #include <algorithm>
@@ -26,6 +30,9 @@ const QString UpdaterShipped = QStringLiteral("Load.dll");
 const QString UpdaterCopy = QStringLiteral("VorelL.exe");
 const QString OldUpdaterCopy = QStringLiteral("QuemiL.exe");
 const QString ShellRowName = QStringLiteral("VOREL7.EXE");
+// Left by the updater when it would not install a downloaded shell: the
+// version it refused and why. That version is not fetched again.
+const QString RefusalFile = QStringLiteral("newver.rechazo");
 
 QString shellFile(const TSyncContext &ctx)
 {
@@ -69,6 +76,43 @@ bool isPlainFileName(const QString &name)
            && !name.contains(QLatin1Char('/')) && !name.contains(QLatin1Char('\\'));
 }
 
+struct Refusal {
+    bool present = false;
+    QString version;
+    QString reason;
+    bool reported = false;
+};
+
+Refusal readRefusal()
+{
+    Refusal r;
+    QFile f(RefusalFile);
+    if (!f.open(QIODevice::ReadOnly))
+        return r;
+    // A file we cannot make sense of refuses nothing.
+    const QJsonObject o = QJsonDocument::fromJson(f.read(64 * 1024)).object();
+    if (!o.value(QStringLiteral("version")).isString())
+        return r;
+    r.present = true;
+    r.version = o.value(QStringLiteral("version")).toString();
+    r.reason = o.value(QStringLiteral("motivo")).toString();
+    r.reported = o.value(QStringLiteral("avisado")).toBool();
+    return r;
+}
+
+void markReported(const Refusal &r)
+{
+    QSaveFile f(RefusalFile);
+    if (!f.open(QIODevice::WriteOnly))
+        return;
+    QJsonObject o;
+    o.insert(QStringLiteral("version"), r.version);
+    o.insert(QStringLiteral("motivo"), r.reason);
+    o.insert(QStringLiteral("avisado"), true);
+    f.write(QJsonDocument(o).toJson());
+    f.commit();
+}
+
 } // namespace
 
 bool SelfUpdateCheck(TSyncContext &ctx)
@@ -81,9 +125,31 @@ bool SelfUpdateCheck(TSyncContext &ctx)
 
     removeIfExists(UpdaterCopy);
 
+    // A refusal holds for the version refused; once the database lists
+    // another, that one is tried.
+    const Refusal refusal = readRefusal();
+    if (refusal.present && !(listed && refusal.version == next)) {
+        QFile::remove(RefusalFile);
+    }
+
     // Without a row for the shell the database has nothing to update to.
     if (!listed || current == next)
         return false;
+
+    if (refusal.present && refusal.version == next) {
+        // The updater would not put this version in place: fetching and
+        // restarting again would end the same way at every start.
+        removeIfExists(NewVersionFile);
+        if (!refusal.reported) {
+            if (ctx.HideStatus)
+                ctx.HideStatus();
+            markReported(refusal);
+            ui::ShowMessage(QStringLiteral("No se pudo actualizar la version de ") + current + QStringLiteral(" a ")
+                            + next + QStringLiteral(": ") + refusal.reason
+                            + QStringLiteral(". Se sigue con la version actual."));
+        }
+        return false;
+    }
 
     removeIfExists(NewVersionFile);
     query(bin, QStringLiteral("SELECT BINS_Bin Bin FROM Vorel.TBINS WHERE UPPER(BINS_Arch)= 'VOREL7.EXE' "));
@@ -105,6 +171,8 @@ bool SelfUpdateCheck(TSyncContext &ctx)
     // which file to replace from its environment, inherited from ours.
     qputenv("VOREL_SHELL_PID", QByteArray::number(QCoreApplication::applicationPid()));
     qputenv("VOREL_SHELL_FILE", QFile::encodeName(QFileInfo(shellFile(ctx)).absoluteFilePath()));
+    // The version it installs, for the refusal it leaves should it not.
+    qputenv("VOREL_NEW_VERSION", next.toUtf8());
     platform::StartProgram(QDir::current().absoluteFilePath(UpdaterCopy));
 
     if (ctx.HideStatus)
