@@ -1,5 +1,6 @@
 #include "account/accountparts.h"
 
+#include "common/exception.h"
 #include "data/connection.h"
 #include "data/dataset.h"
 #include "runtime/ui.h"
@@ -56,6 +57,12 @@ void TAccountDialog::done(int result)
 {
     if (result == QDialog::Accepted) {
         try {
+            // A full field may hold a pasted text cut short.
+            for (const QLineEdit *edit : findChildren<QLineEdit *>()) {
+                const QString cut = edit->isReadOnly() ? QString() : ui::CutTextMessage(edit);
+                if (!cut.isEmpty())
+                    throw Exception(cut);
+            }
             FormCloseQuery();
         } catch (const std::exception &e) {
             ui::HandleException(e);

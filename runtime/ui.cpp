@@ -151,6 +151,13 @@ void PlainLabel(QLabel *label)
     label->setTextFormat(Qt::PlainText);
 }
 
+QString CutTextMessage(const QLineEdit *edit)
+{
+    if (edit->text().size() < edit->maxLength())
+        return QString();
+    return QStringLiteral("El texto es demasiado largo: se admiten hasta %1 caracteres").arg(edit->maxLength() - 1);
+}
+
 void MaskTyping(QLineEdit *edit)
 {
     edit->setEchoMode(QLineEdit::Password);
