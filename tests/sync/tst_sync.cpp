@@ -451,23 +451,27 @@ private slots:
         }
     }
 
-    void missingSystemFolderFailsBeforeWriting()
+    void missingSystemFolderIsToldAndTheRestGoesOn()
     {
         QVERIFY(QDir(m_system).removeRecursively());
         auto c = client();
-        bool failed = false;
-        try {
-            shell::ModuleLibrarySync(c->ctx);
-        } catch (const vorel::Exception &e) {
-            failed = true;
-            QVERIFY(e.message().contains(QStringLiteral("System32")));
-        }
-        QVERIFY(failed);
-        // The rows before it were done; nothing was written for it.
+        QList<std::pair<vorel::ui::Kind, QString>> boxes;
+        vorel::ui::SetMessageHook([&](vorel::ui::Kind kind, const QString &, const QString &text) {
+            boxes.append({kind, text});
+            return vorel::ui::Answer::Ok;
+        });
+        const auto restore = qScopeGuard([] { vorel::ui::SetMessageHook(nullptr); });
+        shell::ModuleLibrarySync(c->ctx);
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes.first().first, vorel::ui::Kind::Error);
+        QCOMPARE(boxes.first().second, QStringLiteral("No existe la carpeta ") + QDir::toNativeSeparators(m_system));
+        // The rows around it were done; nothing was written for it.
         QVERIFY(QFile::exists(m_program + QStringLiteral("/modulo.so")));
+        QVERIFY(QFile::exists(m_program + QStringLiteral("/sinver.dll")));
         QVERIFY(!QFile::exists(m_program + QStringLiteral("/sistema.so")));
         QVERIFY(!QDir(m_system).exists());
         QCOMPARE(QDir::currentPath(), m_program);
+        QCOMPARE(c->statuses, QStringList{QStringLiteral("<oculta>")});
     }
 
     void extraBitmapsTakeIndexes()
