@@ -35,6 +35,33 @@ QWidget *dialogParent()
     return g_frame.data();
 }
 
+// A box lays out all of its text at once: a megabyte of it (a server's
+// error echoing what was typed, say) takes many seconds and fills more than
+// a screen. What is beyond a box's worth is left out, and the box says so.
+QString boxText(QString text)
+{
+    constexpr qsizetype MaxChars = 4000;
+    constexpr int MaxLines = 40;
+    bool cut = false;
+    if (text.size() > MaxChars) {
+        text.truncate(MaxChars);
+        cut = true;
+    }
+    qsizetype end = -1;
+    for (int line = 0; line < MaxLines; ++line) {
+        end = text.indexOf(QLatin1Char('\n'), end + 1);
+        if (end < 0)
+            break;
+    }
+    if (end >= 0) {
+        text.truncate(end);
+        cut = true;
+    }
+    if (cut)
+        text += QStringLiteral("\n[...] (texto recortado)");
+    return text;
+}
+
 Answer showBox(Kind kind, const QString &title, const QString &text)
 {
     if (hook())
@@ -47,7 +74,7 @@ Answer showBox(Kind kind, const QString &title, const QString &text)
     // A server's text is shown as it came: one that looks like markup must
     // not be rendered as such.
     box.setTextFormat(Qt::PlainText);
-    box.setText(shown);
+    box.setText(boxText(shown));
     switch (kind) {
     case Kind::Message:
         box.setIcon(QMessageBox::NoIcon);

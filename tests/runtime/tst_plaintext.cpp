@@ -4,6 +4,7 @@
 #include "runtime/ui.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
@@ -83,6 +84,27 @@ private Q_SLOTS:
         const Seen seen = inspectNextBox([] { ui::ShowMessage(QStringLiteral("uno\r<br>dos\r\ntres")); });
         QCOMPARE(seen.text, QStringLiteral("uno\n<br>dos\ntres"));
         QCOMPARE(seen.format, Qt::PlainText);
+    }
+
+    // A box lays its text out at once: a megabyte took seconds. It shows
+    // the beginning and says the rest was left out.
+    void hugeTextsAreCut()
+    {
+        const QString lines = QStringLiteral("linea\n").repeated(1000);
+        for (const QString &text : {QString(1 << 20, QLatin1Char('x')), lines}) {
+            QElapsedTimer timer;
+            timer.start();
+            const Seen seen = inspectNextBox([&] { ui::ShowMessage(text); });
+            QVERIFY(seen.shown);
+            QVERIFY2(timer.elapsed() < 3000, qPrintable(QString::number(timer.elapsed())));
+            QVERIFY(seen.text.endsWith(QStringLiteral("\n[...] (texto recortado)")));
+            QVERIFY(text.startsWith(seen.text.chopped(int(QStringLiteral("\n[...] (texto recortado)").size()))));
+            QVERIFY(seen.text.size() <= 4100);
+            QVERIFY(seen.text.count(QLatin1Char('\n')) <= 41);
+        }
+        // A text of a box's worth is whole.
+        const QString whole = QStringLiteral("linea\n").repeated(39) + QString(3000, QLatin1Char('y'));
+        QCOMPARE(inspectNextBox([&] { ui::ShowMessage(whole); }).text, whole);
     }
 
     void labelsAndToolTips()
