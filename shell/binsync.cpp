@@ -200,9 +200,8 @@ bool SelfUpdateCheck(TSyncContext &ctx)
     // A refusal holds for the version refused; once the database lists
     // another, that one is tried.
     const Refusal refusal = readRefusal();
-    if (refusal.present && !(listed && refusal.version == next)) {
+    if (refusal.present && !(listed && refusal.version == next && current != next))
         QFile::remove(RefusalFile);
-    }
 
     // Without a row for the shell the database has nothing to update to.
     if (!listed || current == next)
