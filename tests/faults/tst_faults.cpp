@@ -336,7 +336,6 @@ private Q_SLOTS:
         QCOMPARE(errors, QStringList());
         auto *w = qobject_cast<TfrmVrl *>(area->currentSubWindow()->widget());
         QVERIFY(w);
-        const QString title = w->windowTitle();
 
         const QString folder = m_work->filePath(QStringLiteral("salida"));
         QVERIFY(QDir().mkpath(folder));
@@ -363,7 +362,6 @@ private Q_SLOTS:
         QCOMPARE(messages.texts(), QStringList());
         QVERIFY(readAll(folder + QStringLiteral("/clientes.csv")).startsWith("\""));
         QCOMPARE(w->windowTitle(), folder + QStringLiteral("/clientes.csv"));
-        Q_UNUSED(title);
         area->closeAllSubWindows();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }

@@ -93,8 +93,6 @@ class TstHostile : public QObject
         frame->SyncProgramFolder = m_work->filePath(QStringLiteral("prog"));
         frame->SyncShellFile = QDir(QStringLiteral(VOREL_BIN_DIR)).filePath(QStringLiteral("Vorel7"));
         LoginDriver driver(std::move(steps));
-        QElapsedTimer timer;
-        timer.start();
         frame->FormCreate();
         return frame;
     }
