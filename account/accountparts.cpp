@@ -1,5 +1,6 @@
 #include "account/accountparts.h"
 
+#include "common/exception.h"
 #include "data/connection.h"
 #include "data/dataset.h"
 #include "runtime/ui.h"
@@ -9,6 +10,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QValidator>
+
+#include <algorithm>
 
 namespace vorel {
 
@@ -30,6 +34,8 @@ TAccountDialog::TAccountDialog(const QString &caption, int width, int height, TS
 
     LUser = new QLabel(this);
     LUser->setObjectName(QStringLiteral("LUser"));
+    // User names come from the database and are shown as they are stored.
+    ui::PlainLabel(LUser);
     LUser->move(8, 16);
 
     btnOk = new QPushButton(QStringLiteral("Aceptar"), this);
@@ -51,6 +57,12 @@ void TAccountDialog::done(int result)
 {
     if (result == QDialog::Accepted) {
         try {
+            // A full field may hold a pasted text cut short.
+            for (const QLineEdit *edit : findChildren<QLineEdit *>()) {
+                const QString cut = edit->isReadOnly() ? QString() : ui::CutTextMessage(edit);
+                if (!cut.isEmpty())
+                    throw Exception(cut);
+            }
             FormCloseQuery();
         } catch (const std::exception &e) {
             ui::HandleException(e);
@@ -92,16 +104,31 @@ QLineEdit *TAccountDialog::NewEdit(const QString &name, int left, int top, int w
     return edit;
 }
 
+namespace {
+// The line edit runs its validator on every change of its text: typing,
+// pasting, input methods, setText and assistive tools alike. Lower-casing
+// there catches them all and keeps the edit's undo history.
+class LowerCaseValidator : public QValidator
+{
+public:
+    using QValidator::QValidator;
+    State validate(QString &input, int &pos) const override
+    {
+        const QString lower = input.toLower();
+        if (lower != input) {
+            // Lower-casing may change a text's length (a dotted capital I).
+            pos = int(std::min(input.left(pos).toLower().size(), lower.size()));
+            input = lower;
+        }
+        return Acceptable;
+    }
+    void fixup(QString &input) const override { input = input.toLower(); }
+};
+} // namespace
+
 void TAccountDialog::LowerCaseInput(QLineEdit *edit)
 {
-    connect(edit, &QLineEdit::textEdited, edit, [edit](const QString &text) {
-        const QString lower = text.toLower();
-        if (lower != text) {
-            const int cursor = edit->cursorPosition();
-            edit->setText(lower);
-            edit->setCursorPosition(cursor);
-        }
-    });
+    edit->setValidator(new LowerCaseValidator(edit));
 }
 
 void TAccountDialog::showEvent(QShowEvent *event)

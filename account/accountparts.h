@@ -37,7 +37,7 @@ protected:
     void LookUpUser(const QString &userId);
     QLabel *NewCaption(const QString &name, const QString &text, int left, int top);
     QLineEdit *NewEdit(const QString &name, int left, int top, int width);
-    // Makes an edit turn everything typed into lower case.
+    // Makes an edit turn whatever reaches it into lower case.
     static void LowerCaseInput(QLineEdit *edit);
     void showEvent(QShowEvent *event) override;
 };

@@ -24,6 +24,7 @@ TFUsua::TFUsua(const QString &userId, TSocketConnection *connection)
 
     lUsua = new QLabel(this);
     lUsua->setObjectName(QStringLiteral("lUsua"));
+    ui::PlainLabel(lUsua);
     QFont regular = font();
     regular.setPixelSize(16);
     lUsua->setFont(regular);

@@ -320,6 +320,8 @@ void TfrmVrlLis::buildLayout()
     sbPanel0->setFixedWidth(300);
     sbPanel1 = new QLabel(sbModulo);
     sbPanel1->setObjectName(QStringLiteral("sbPanel1"));
+    // It shows a value of the row as it is.
+    ui::PlainLabel(sbPanel1);
     sbPanel1->setMinimumWidth(50);
     sbModulo->addWidget(sbPanel0);
     sbModulo->addWidget(sbPanel1, 1);
@@ -502,7 +504,7 @@ void TfrmVrlLis::BuildQuickFilters(TClientDataSet *A, TClientDataSet *B)
         box->setSizeAdjustPolicy(QComboBox::AdjustToContents);
         TField *descrip = A->FieldByName(QStringLiteral("FILT_Descrip"));
         if (!descrip->IsNull())
-            box->setToolTip(descrip->AsString());
+            box->setToolTip(ui::PlainToolTip(descrip->AsString()));
         const QString filterId = A->FieldByName(QStringLiteral("FILT_Filtro"))->AsString();
         box->setProperty("vorelTag", A->FieldByName(QStringLiteral("FILT_Filtro"))->AsInteger());
         box->setObjectName(QStringLiteral("QuickFilter") + filterId);

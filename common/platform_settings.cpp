@@ -68,6 +68,43 @@ qsizetype separator(const QString &line)
     return -1;
 }
 
+// Key paths keep their backslashes, which separate the keys; a line break
+// or another control character in a key's name (a database name, say) must
+// not end the section line and start lines of its own. Such characters, and
+// '%', are written as %XX.
+QString encodeSection(const QString &path)
+{
+    QString out;
+    out.reserve(path.size());
+    for (const QChar c : path) {
+        if (c.unicode() < 0x20 || c == u'%' || c.unicode() == 0x7f)
+            out += u'%' + QStringLiteral("%1").arg(c.unicode(), 2, 16, QLatin1Char('0')).toUpper();
+        else
+            out += c;
+    }
+    return out;
+}
+
+QString decodeSection(QStringView line)
+{
+    QString out;
+    out.reserve(line.size());
+    for (qsizetype i = 0; i < line.size(); ++i) {
+        bool ok = false;
+        const auto hex = [](QChar c) { return c.isDigit() || (c >= u'A' && c <= u'F'); };
+        const uint code = line[i] == u'%' && i + 2 < line.size() && hex(line[i + 1]) && hex(line[i + 2])
+            ? line.mid(i + 1, 2).toUInt(&ok, 16)
+            : 0;
+        if (ok) {
+            out += QChar(char16_t(code));
+            i += 2;
+        } else {
+            out += line[i];
+        }
+    }
+    return out;
+}
+
 QString normalised(QString path)
 {
     while (path.startsWith(u'\\'))
@@ -109,7 +146,7 @@ void TSettingsStore::load()
         if (line.isEmpty() || line.startsWith(u';'))
             continue;
         if (line.startsWith(u'[') && line.endsWith(u']')) {
-            section = normalised(line.mid(1, line.size() - 2));
+            section = normalised(decodeSection(QStringView(line).mid(1, line.size() - 2)));
             m_keyNames.insert(section.toLower(), section);
             m_keys[section.toLower()];
             inSection = true;
@@ -130,7 +167,7 @@ void TSettingsStore::save() const
     QDir().mkpath(QFileInfo(file).absolutePath());
     QString text;
     for (auto k = m_keys.cbegin(); k != m_keys.cend(); ++k) {
-        text += u'[' + m_keyNames.value(k.key(), k.key()) + QStringLiteral("]\n");
+        text += u'[' + encodeSection(m_keyNames.value(k.key(), k.key())) + QStringLiteral("]\n");
         for (const Value &v : k.value())
             text += escape(v.name, true) + u'=' + escape(v.value, false) + u'\n';
         text += u'\n';

@@ -79,8 +79,23 @@ void TSocketConnection::Close()
     discardSocket(false);
 }
 
+namespace {
+// A NUL character ends an SQL text early on the other side: what would run
+// is not the statement written. Refused here, before anything is sent.
+void checkSqlText(const QString &sql)
+{
+    if (sql.contains(QChar(0)))
+        throw Exception(QString::fromUtf8(TSocketConnection::NulInSql));
+}
+} // namespace
+
+const char *const TSocketConnection::NulInSql = "Un texto con el carácter nulo no puede ir en una sentencia SQL";
+
 QString TSocketConnection::Call(const QString &method, const QStringList &args)
 {
+    if (method == QLatin1String("EjeDir"))
+        for (const QString &arg : args)
+            checkSqlText(arg);
     Message m;
     m.type = MsgType::Call;
     m.text = method;
@@ -98,6 +113,7 @@ QString TSocketConnection::Call(const QString &method, const QStringList &args)
 TSocketConnection::OpenReply TSocketConnection::OpenCursor(const QString &provider, const QString &sql,
                                                            int packetRecords)
 {
+    checkSqlText(sql);
     Message m;
     m.type = MsgType::Open;
     m.text = provider;

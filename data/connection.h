@@ -24,6 +24,8 @@ public:
     ~TSocketConnection() override;
 
     static constexpr const char *DefaultServerName = "ServerVorel.dmServer";
+    // The failure of an SQL text (EjeDir or a dataset's command) holding a NUL.
+    static const char *const NulInSql;
 
     QString Host() const { return m_host; }
     void SetHost(const QString &host) { m_host = host; }

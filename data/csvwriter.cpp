@@ -31,6 +31,10 @@ TCsvWriter::~TCsvWriter() { Cancel(); }
 void TCsvWriter::Open()
 {
     Cancel();
+    // The system ends a file name at a NUL: the file would go elsewhere.
+    if (m_path.contains(QChar(0)))
+        throw Exception(QStringLiteral("No se puede crear el archivo %1: el nombre contiene el carácter nulo")
+                            .arg(QString(m_path).replace(QChar(0), QLatin1Char('?'))));
     auto file = std::make_unique<QSaveFile>(m_path);
     // Writing straight into the target would leave half a file behind a
     // failure; without a temporary file beside it there is no export.

@@ -342,6 +342,10 @@ QByteArray TField::AsBytes() const
 void TField::SaveToFile(const QString &path) const
 {
     const QByteArray data = AsBytes();
+    // The system ends a file name at a NUL: the file would go elsewhere.
+    if (path.contains(QChar(0)))
+        throw Exception(QStringLiteral("No se puede crear el archivo %1: el nombre contiene el carácter nulo")
+                            .arg(QString(path).replace(QChar(0), QLatin1Char('?'))));
     // QSaveFile writes beside the target and renames over it on commit.
     QSaveFile file(path);
     file.setDirectWriteFallback(false);

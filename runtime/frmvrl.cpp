@@ -218,7 +218,7 @@ void TfrmVrl::LoadMethodMenu()
             button->setDefaultAction(entry);
             if (image == -1)
                 button->setText(method);
-            button->setToolTip(fEtiq->AsString());
+            button->setToolTip(ui::PlainToolTip(fEtiq->AsString()));
             // Rows come in descending button order: each button goes in front
             // of the one before, so the bar reads like the menu.
             firstButton = tbProcesos->insertWidget(firstButton, button);

@@ -6,7 +6,9 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QLabel>
 #include <QLineEdit>
+#include <QTextDocument>
 #include <QMainWindow>
 #include <QMdiArea>
 #include <QMdiSubWindow>
@@ -33,6 +35,33 @@ QWidget *dialogParent()
     return g_frame.data();
 }
 
+// A box lays out all of its text at once: a megabyte of it (a server's
+// error echoing what was typed, say) takes many seconds and fills more than
+// a screen. What is beyond a box's worth is left out, and the box says so.
+QString boxText(QString text)
+{
+    constexpr qsizetype MaxChars = 4000;
+    constexpr int MaxLines = 40;
+    bool cut = false;
+    if (text.size() > MaxChars) {
+        text.truncate(MaxChars);
+        cut = true;
+    }
+    qsizetype end = -1;
+    for (int line = 0; line < MaxLines; ++line) {
+        end = text.indexOf(QLatin1Char('\n'), end + 1);
+        if (end < 0)
+            break;
+    }
+    if (end >= 0) {
+        text.truncate(end);
+        cut = true;
+    }
+    if (cut)
+        text += QStringLiteral("\n[...] (texto recortado)");
+    return text;
+}
+
 Answer showBox(Kind kind, const QString &title, const QString &text)
 {
     if (hook())
@@ -42,7 +71,10 @@ Answer showBox(Kind kind, const QString &title, const QString &text)
     // Texts break lines with a bare CR as well; the label only knows LF.
     QString shown = text;
     shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n")).replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    box.setText(shown);
+    // A server's text is shown as it came: one that looks like markup must
+    // not be rendered as such.
+    box.setTextFormat(Qt::PlainText);
+    box.setText(boxText(shown));
     switch (kind) {
     case Kind::Message:
         box.setIcon(QMessageBox::NoIcon);
@@ -130,6 +162,27 @@ QWidget *ActiveMdiChild()
     if (!sub)
         sub = g_area->currentSubWindow();
     return sub ? sub->widget() : nullptr;
+}
+
+QString PlainToolTip(const QString &text)
+{
+    // Tool tips render anything that looks like markup; such a text goes
+    // escaped, so that it shows as written.
+    if (!Qt::mightBeRichText(text))
+        return text;
+    return QStringLiteral("<p style='white-space:pre-wrap'>") + text.toHtmlEscaped() + QStringLiteral("</p>");
+}
+
+void PlainLabel(QLabel *label)
+{
+    label->setTextFormat(Qt::PlainText);
+}
+
+QString CutTextMessage(const QLineEdit *edit)
+{
+    if (edit->text().size() < edit->maxLength())
+        return QString();
+    return QStringLiteral("El texto es demasiado largo: se admiten hasta %1 caracteres").arg(edit->maxLength() - 1);
 }
 
 void MaskTyping(QLineEdit *edit)

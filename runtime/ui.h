@@ -8,6 +8,7 @@
 #include <exception>
 #include <functional>
 
+class QLabel;
 class QLineEdit;
 class QMainWindow;
 class QMdiArea;
@@ -48,6 +49,16 @@ void Guarded(F &&f)
         HandleUnknownException();
     }
 }
+
+// Texts from the server or the user are never markup: a label shows them
+// as plain text, and a tool tip gets them escaped when they look like markup.
+VOREL_GUI_EXPORT void PlainLabel(QLabel *label);
+VOREL_GUI_EXPORT QString PlainToolTip(const QString &text);
+
+// A line edit takes so many characters and cuts what goes beyond. One that
+// is full may hold a cut text: it is refused with this message (empty when
+// the edit is not full) rather than used.
+VOREL_GUI_EXPORT QString CutTextMessage(const QLineEdit *edit);
 
 // Password fields show every character typed as "*".
 VOREL_GUI_EXPORT void MaskTyping(QLineEdit *edit);

@@ -33,6 +33,16 @@ namespace {
 constexpr const char *kMergeGroup = "vorelMergeGroup";
 constexpr const char *kSettingsKey = "Software\\Vorel7";
 
+bool isUserNumber(const QString &text)
+{
+    if (text.isEmpty())
+        return false;
+    for (const QChar c : text)
+        if (c < QLatin1Char('0') || c > QLatin1Char('9'))
+            return false;
+    return true;
+}
+
 int mergeGroup(const QAction *menuAction)
 {
     const QMenu *m = menuAction ? menuAction->menu() : nullptr;
@@ -273,6 +283,18 @@ bool TFMain::loginLoop()
         m_splash->SetCaption(QStringLiteral("Conectando ..."));
         m_splash->ShowNow();
 
+        // A field that is full may hold a pasted text cut short: better
+        // refused than sent as something the user did not type.
+        QString cut;
+        for (const QLineEdit *field : {m_login->lLogin, m_login->lPaswd, m_login->ldBase, m_login->lAddrs, m_login->LPort})
+            if (cut.isEmpty())
+                cut = vorel::ui::CutTextMessage(field);
+        if (!cut.isEmpty()) {
+            m_splash->HideNow();
+            vorel::ui::ShowMessage(cut);
+            continue;
+        }
+
         // A port that is not a whole number is a failed attempt like any
         // other: the user gets the dialog back with what they typed.
         bool portOk = false;
@@ -280,6 +302,14 @@ bool TFMain::loginLoop()
         if (!portOk) {
             m_splash->HideNow();
             vorel::ui::ShowMessage(QStringLiteral("El puerto debe ser un número entero"));
+            continue;
+        }
+        // The user number goes into SQL texts unquoted from here on: only a
+        // number may, whatever the server would make of the rest.
+        const QString user = m_login->lLogin->text().trimmed();
+        if (!isUserNumber(user)) {
+            m_splash->HideNow();
+            vorel::ui::ShowMessage(QStringLiteral("El usuario debe ser un número"));
             continue;
         }
         const QString host = m_login->lAddrs->text();
@@ -290,7 +320,7 @@ bool TFMain::loginLoop()
         cdsMain->SetRemoteServer(SConect);
         cdsBin->SetRemoteServer(SConect);
 
-        UserId = m_login->lLogin->text();
+        UserId = user;
         Password = m_login->lPaswd->text();
         DataBase = m_login->ldBase->text();
 

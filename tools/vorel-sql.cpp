@@ -7,15 +7,20 @@
 // Rows come out as CSV with a header line; dates as DD/MM/YYYY, with the
 // time when it is not midnight; NULL as an empty field. Statements read from
 // the standard input end in ";" and run one by one in one session, as they
-// arrive: SELECTs through the provider, the rest through EjeDir.
+// arrive: SELECTs through the provider, the rest through EjeDir. Each reaches
+// the server as written, line ends and all; only the blanks before it and
+// the ';' that ends it are left out.
 #include "common/exception.h"
 #include "common/sqllines.h"
 #include "data/connection.h"
 #include "data/dataset.h"
 
 #include <QCoreApplication>
-#include <QTextStream>
+#include <QStringDecoder>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <unistd.h>
 
 namespace {
 
@@ -113,8 +118,8 @@ public:
             switch (m_state) {
             case State::Plain:
                 if (c == QLatin1Char(';')) {
-                    if (!m_current.trimmed().isEmpty())
-                        done << m_current.trimmed();
+                    if (!m_current.isEmpty())
+                        done << m_current;
                     m_current.clear();
                     m_previous = QChar();
                     continue;
@@ -127,6 +132,9 @@ public:
                     m_state = State::LineComment;
                 else if (c == QLatin1Char('*') && m_previous == QLatin1Char('/'))
                     m_state = State::BlockComment;
+                // The blanks between statements belong to none.
+                if (m_current.isEmpty() && c.isSpace())
+                    continue;
                 break;
             case State::Single:
                 if (c == QLatin1Char('\''))
@@ -153,13 +161,64 @@ public:
         }
         return done;
     }
-    QString rest() const { return m_current.trimmed(); }
+    QString rest() const { return m_current; }
 
 private:
     enum class State { Plain, Single, Double, LineComment, BlockComment };
     State m_state = State::Plain;
     QString m_current;
     QChar m_previous;
+};
+
+// UTF-8 arriving in pieces that may cut a character in two; anything that
+// is not UTF-8 is refused rather than sent altered.
+class Utf8Reader
+{
+public:
+    QString decode(QByteArray bytes)
+    {
+        bytes.prepend(m_pending);
+        m_pending.clear();
+        // Keep back a character whose last bytes have not come yet.
+        for (qsizetype back = 1; back <= 3 && back <= bytes.size(); ++back) {
+            const uchar c = uchar(bytes.at(bytes.size() - back));
+            if ((c & 0xC0) == 0x80)
+                continue; // continuation byte: look further back
+            const qsizetype length = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+            if (length > back) {
+                m_pending = bytes.right(back);
+                bytes.chop(back);
+            }
+            break;
+        }
+        return convert(bytes);
+    }
+    // What is left at the end of the input.
+    QString finish()
+    {
+        const QByteArray rest = m_pending;
+        m_pending.clear();
+        return convert(rest);
+    }
+
+private:
+    QString convert(const QByteArray &bytes)
+    {
+        // A byte order mark opens the input, not a statement.
+        // Stateless: a character cut short here is an error, not one to finish
+        // with the next piece (decode() keeps those back).
+        QStringDecoder utf8(QStringDecoder::Utf8,
+                            QStringDecoder::Flag::Stateless
+                                | (m_started ? QStringDecoder::Flag::ConvertInitialBom : QStringDecoder::Flag::Default));
+        if (!bytes.isEmpty())
+            m_started = true;
+        QString text = utf8.decode(bytes);
+        if (utf8.hasError())
+            throw vorel::Exception(QStringLiteral("La entrada no es texto UTF-8 válido"));
+        return text;
+    }
+    QByteArray m_pending;
+    bool m_started = false;
 };
 
 int usage(const QString &message)
@@ -228,15 +287,26 @@ int main(int argc, char **argv)
         } else if (!statement.isEmpty()) {
             console.run(statement);
         } else {
-            QTextStream in(stdin);
+            // Read as it comes, not by lines: a line end is part of the text
+            // it ends, CR LF included.
             StatementSplitter splitter;
-            QString line;
-            while (in.readLineInto(&line)) {
-                for (const QString &sql : splitter.feed(line + QLatin1Char('\n')))
+            Utf8Reader input;
+            char buffer[64 * 1024];
+            for (;;) {
+                const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+                if (n < 0 && errno == EINTR)
+                    continue;
+                if (n < 0)
+                    throw vorel::Exception(QStringLiteral("No se puede leer la entrada: ")
+                                           + QString::fromLocal8Bit(std::strerror(errno)));
+                if (n == 0)
+                    break;
+                for (const QString &sql : splitter.feed(input.decode(QByteArray(buffer, n))))
                     console.run(sql);
             }
-            if (!splitter.rest().isEmpty())
-                console.run(splitter.rest());
+            const QString last = splitter.rest() + input.finish();
+            if (!last.isEmpty())
+                console.run(last);
         }
         console.connection.Close();
     } catch (const vorel::Exception &e) {

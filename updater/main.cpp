@@ -5,6 +5,10 @@
 // process to wait for and which file to replace from the environment:
 //   VOREL_SHELL_PID   the shell's process id (waited for, at most a while)
 //   VOREL_SHELL_FILE  the shell's file ("Vorel7" in the working folder when unset)
+//   VOREL_NEW_VERSION the version text of the shell in "newver"
+// When the new shell cannot be put in place, the old one is started again and
+// finds why in "newver.rechazo" (the version refused and the reason), so that
+// it tells the user and does not fetch that version again.
 // The new file replaces the old one in a single rename, so whatever happens
 // the shell's file is either the old program or the complete new one.
 #include <QByteArray>
@@ -12,6 +16,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
 #include <QProcess>
 #include <QString>
 #include <QTemporaryFile>
@@ -27,6 +34,7 @@
 namespace {
 
 const char *const NewVersionFile = "newver";
+const char *const RefusalFile = "newver.rechazo";
 const char *const DefaultShellFile = "Vorel7";
 constexpr int ShellExitWaitMs = 30000;
 constexpr qint64 MaxShellBytes = qint64(1) << 30;
@@ -142,6 +150,17 @@ QString replaceShell(const QString &shell)
     return {};
 }
 
+// Whole or not at all: the shell must never read half a refusal.
+void leaveRefusal(const QString &reason)
+{
+    QJsonObject o;
+    o.insert(QStringLiteral("version"), qEnvironmentVariable("VOREL_NEW_VERSION"));
+    o.insert(QStringLiteral("motivo"), reason);
+    QSaveFile f(QString::fromLatin1(RefusalFile));
+    if (!f.open(QIODevice::WriteOnly) || f.write(QJsonDocument(o).toJson()) < 0 || !f.commit())
+        say(QStringLiteral("no se puede escribir \"%1\": %2").arg(QString::fromLatin1(RefusalFile), f.errorString()));
+}
+
 } // namespace
 
 int main()
@@ -152,8 +171,12 @@ int main()
 
     waitForShell();
     const QString failure = replaceShell(shell);
-    if (!failure.isEmpty())
+    if (!failure.isEmpty()) {
         say(failure + QStringLiteral("; se mantiene la version anterior"));
+        leaveRefusal(failure);
+    } else {
+        QFile::remove(QString::fromLatin1(RefusalFile));
+    }
 
     if (!QProcess::startDetached(shell, {}, QDir::currentPath())) {
         say(QStringLiteral("no se puede iniciar ") + shell);

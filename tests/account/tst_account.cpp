@@ -3,7 +3,10 @@
 #include "data/dataset.h"
 #include "runtime/exports.h"
 
+#include <QAccessible>
 #include <QApplication>
+#include <QClipboard>
+#include <QInputMethodEvent>
 #include <QDir>
 #include <QTemporaryDir>
 #include <QDialog>
@@ -164,6 +167,77 @@ private Q_SLOTS:
                  QStringLiteral("EjeDir|UPDATE Vorel.TUsuarios SET USUA_eMail= 'nuevo.o''hara@x.es' WHERE USUA_Usua= 9101"));
         QCOMPARE(f.server->query(QStringLiteral("SELECT USUA_eMail FROM TUSUARIOS WHERE USUA_Usua = 9101")),
                  (QList<QStringList>{{QStringLiteral("nuevo.o'hara@x.es")}}));
+    }
+
+    void emailLowerCasedWhateverTheWay()
+    {
+        QStringList seen;
+        runMain(1, [&](QDialog &d) {
+            QLineEdit *field = edit(d, "newEmail");
+            field->setFocus();
+            field->setText(QStringLiteral("Ana.SET@X.ES"));
+            seen << field->text();
+            field->clear();
+            QApplication::clipboard()->setText(QStringLiteral("Pegado@X.ES"));
+            field->paste();
+            seen << field->text();
+            field->insert(QStringLiteral("-INSERTADO"));
+            seen << field->text();
+            QInputMethodEvent compose;
+            compose.setCommitString(QStringLiteral("ÑANDÚ"));
+            QApplication::sendEvent(field, &compose);
+            seen << field->text();
+            if (QAccessibleInterface *a = QAccessible::queryAccessibleInterface(field)) {
+                if (QAccessibleEditableTextInterface *e = a->editableTextInterface()) {
+                    e->insertText(0, QStringLiteral("LECTOR."));
+                    seen << field->text();
+                }
+            }
+            // Typing still works, and the cursor stays where the user is.
+            field->setText(QStringLiteral("AB"));
+            field->setCursorPosition(1);
+            QTest::keyClicks(field, QStringLiteral("X"));
+            seen << field->text() + QLatin1Char('@') + QString::number(field->cursorPosition());
+            field->setText(QStringLiteral("FINAL@X.ES"));
+            click(d, "btnOk");
+            return true;
+        });
+        QCOMPARE(seen, (QStringList{QStringLiteral("ana.set@x.es"), QStringLiteral("pegado@x.es"),
+                                    QStringLiteral("pegado@x.es-insertado"), QStringLiteral("pegado@x.es-insertadoñandú"),
+                                    QStringLiteral("lector.pegado@x.es-insertadoñandú"), QStringLiteral("axb@2")}));
+        QCOMPARE(f.server->texts().last(),
+                 QStringLiteral("EjeDir|UPDATE Vorel.TUsuarios SET USUA_eMail= 'final@x.es' WHERE USUA_Usua= 9101"));
+    }
+
+    void namesShownAsStored()
+    {
+        // Names are the database's; one that looks like markup is no markup.
+        const QString name = QStringLiteral("<b>Ana</b> & <i>Ruiz");
+        f.server->exec(QStringLiteral("UPDATE TUSUARIOS SET USUA_Nombre = '<b>Ana</b> & <i>Ruiz' WHERE USUA_Usua = 9101;"
+                                      "UPDATE TUSUARIOS SET USUA_Nombre = '<u>Gil</u>' WHERE USUA_Usua = 9102"));
+        QStringList shown;
+        for (qint32 mode = 0; mode < 3; ++mode) {
+            runMain(mode, [&](QDialog &d) {
+                QLabel *user = label(d, "LUser");
+                shown << QString::number(int(user->textFormat())) + QLatin1Char('|') + user->text();
+                if (mode == 2) {
+                    QLineEdit *number = edit(d, "nUsua");
+                    number->setText(QStringLiteral("9102"));
+                    QFocusEvent out(QEvent::FocusOut, Qt::TabFocusReason);
+                    QApplication::sendEvent(number, &out);
+                    QLabel *other = label(d, "lUsua");
+                    shown << QString::number(int(other->textFormat())) + QLatin1Char('|') + other->text();
+                }
+                click(d, "btnCancel");
+                return true;
+            });
+        }
+        f.server->exec(QStringLiteral("UPDATE TUSUARIOS SET USUA_Nombre = 'Ana Ruiz' WHERE USUA_Usua = 9101;"
+                                      "UPDATE TUSUARIOS SET USUA_Nombre = 'A.B. Gil' WHERE USUA_Usua = 9102"));
+        const QString plain = QString::number(int(Qt::PlainText)) + QLatin1Char('|');
+        QCOMPARE(shown, (QStringList{plain + name + QStringLiteral(" 9101"), plain + name + QStringLiteral(" 9101"),
+                                     plain + name, plain + QStringLiteral("<u>Gil</u>")}));
+        QVERIFY(f.boxes.isEmpty());
     }
 
     void cancelChangesNothing()

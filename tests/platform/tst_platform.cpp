@@ -81,6 +81,25 @@ private Q_SLOTS:
         QCOMPARE(s.ReadString(QStringLiteral("Empty")), QString());
     }
 
+    void keyNamesCannotForgeLines()
+    {
+        // A database name is a key name: one with line breaks in it must not
+        // write sections or values of its own into the file.
+        const QString forged = QStringLiteral("X]\n[Software\\Vorel7]\nAddrs=otro\r\n%41 \x01");
+        {
+            TSettingsStore s;
+            s.OpenKey(QStringLiteral("Software\\Vorel7"), true);
+            s.WriteString(QStringLiteral("Addrs"), QStringLiteral("servidor"));
+            s.OpenKey(forged, true);
+            s.WriteString(QStringLiteral("VerBoton"), QStringLiteral("7"));
+        }
+        TSettingsStore s;
+        QVERIFY(s.OpenKey(QStringLiteral("Software\\Vorel7"), false));
+        QCOMPARE(s.ReadString(QStringLiteral("Addrs")), QStringLiteral("servidor"));
+        QVERIFY(s.OpenKey(forged, false));
+        QCOMPARE(s.ReadString(QStringLiteral("VerBoton")), QStringLiteral("7"));
+    }
+
     void twoStoresDoNotLoseEachOthersWrites()
     {
         TSettingsStore a, b;

@@ -108,6 +108,50 @@ private Q_SLOTS:
         QCOMPARE(r.out, QStringLiteral("PRUE_Texto\nuno\n"));
     }
 
+    void statementsFromStdinArriveAsWritten()
+    {
+        m_server.clearTrace();
+        const QByteArray insert = "INSERT INTO vorel.TPRUEBA (PRUE_Id, PRUE_Texto)\r\n VALUES (20, 'a\r\nb;c\n-- no\r\n')";
+        const QByteArray update = "UPDATE vorel.TPRUEBA SET PRUE_Texto = PRUE_Texto || 'z' -- fin;\r\n WHERE PRUE_Id = 20\r\n";
+        const QByteArray select = "SELECT length(PRUE_Texto) N FROM vorel.TPRUEBA WHERE PRUE_Id = 20\r\n";
+        const Run r = run({}, "  \r\n" + insert + ";\r\n\t" + update + ";" + select);
+        QCOMPARE(r.err, QString());
+        QCOMPARE(r.status, 0);
+        QCOMPARE(r.out, QStringLiteral("N\n15\n"));
+        QStringList texts = m_server.texts();
+        texts.removeFirst(); // Login
+        QCOMPARE(texts, (QStringList{QStringLiteral("EjeDir|") + QString::fromUtf8(insert),
+                                     QStringLiteral("EjeDir|") + QString::fromUtf8(update), QString::fromUtf8(select)}));
+        QCOMPARE(m_server.query(QStringLiteral("SELECT hex(PRUE_Texto) FROM TPRUEBA WHERE PRUE_Id = 20")),
+                 QList<QStringList>{{QString::fromLatin1(QByteArray("a\r\nb;c\n-- no\r\nz").toHex().toUpper())}});
+        m_server.exec(QStringLiteral("DELETE FROM TPRUEBA WHERE PRUE_Id = 20"));
+    }
+
+    void stdinTextIsUtf8()
+    {
+        // Long enough to arrive in several pieces that cut characters in two.
+        const QString word = QString(70001, QChar(0xF1));
+        const QByteArray script = "INSERT INTO vorel.TPRUEBA (PRUE_Id, PRUE_Texto) VALUES (21, '" + word.toUtf8() + "');";
+        Run r = run({}, script);
+        QCOMPARE(r.err, QString());
+        QCOMPARE(r.status, 0);
+        QCOMPARE(m_server.query(QStringLiteral("SELECT length(PRUE_Texto), PRUE_Texto = '%1' FROM TPRUEBA WHERE PRUE_Id = 21")
+                                    .arg(word)),
+                 (QList<QStringList>{{QStringLiteral("70001"), QStringLiteral("1")}}));
+
+        // Bytes that are no UTF-8 are refused, not sent altered.
+        m_server.clearTrace();
+        for (const QByteArray &bad : {QByteArray("UPDATE vorel.TPRUEBA SET PRUE_Texto = 'x\xff' WHERE PRUE_Id = 21;"),
+                                      QByteArray("UPDATE vorel.TPRUEBA SET PRUE_Texto = 'x\xc3")}) {
+            r = run({}, bad);
+            QCOMPARE(r.status, 1);
+            QCOMPARE(r.err, QStringLiteral("La entrada no es texto UTF-8 válido\n"));
+        }
+        for (const QString &t : m_server.texts())
+            QVERIFY2(!t.contains(QLatin1String("UPDATE")), qPrintable(t));
+        m_server.exec(QStringLiteral("DELETE FROM TPRUEBA WHERE PRUE_Id = 21"));
+    }
+
     void callPrintsTheResult()
     {
         const Run r = run({QStringLiteral("--call"), QStringLiteral("MenIni")});

@@ -7,6 +7,7 @@
 #include "data/dataset.h"
 #include "fileversion/fixtures.h"
 #include "runtime/imagelist.h"
+#include "runtime/ui.h"
 #include "shell/binsync.h"
 #include "support/testserver.h"
 
@@ -18,6 +19,7 @@
 #include <QFile>
 #include <QImage>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -449,23 +451,27 @@ private slots:
         }
     }
 
-    void missingSystemFolderFailsBeforeWriting()
+    void missingSystemFolderIsToldAndTheRestGoesOn()
     {
         QVERIFY(QDir(m_system).removeRecursively());
         auto c = client();
-        bool failed = false;
-        try {
-            shell::ModuleLibrarySync(c->ctx);
-        } catch (const vorel::Exception &e) {
-            failed = true;
-            QVERIFY(e.message().contains(QStringLiteral("System32")));
-        }
-        QVERIFY(failed);
-        // The rows before it were done; nothing was written for it.
+        QList<std::pair<vorel::ui::Kind, QString>> boxes;
+        vorel::ui::SetMessageHook([&](vorel::ui::Kind kind, const QString &, const QString &text) {
+            boxes.append({kind, text});
+            return vorel::ui::Answer::Ok;
+        });
+        const auto restore = qScopeGuard([] { vorel::ui::SetMessageHook(nullptr); });
+        shell::ModuleLibrarySync(c->ctx);
+        QCOMPARE(boxes.size(), 1);
+        QCOMPARE(boxes.first().first, vorel::ui::Kind::Error);
+        QCOMPARE(boxes.first().second, QStringLiteral("No existe la carpeta ") + QDir::toNativeSeparators(m_system));
+        // The rows around it were done; nothing was written for it.
         QVERIFY(QFile::exists(m_program + QStringLiteral("/modulo.so")));
+        QVERIFY(QFile::exists(m_program + QStringLiteral("/sinver.dll")));
         QVERIFY(!QFile::exists(m_program + QStringLiteral("/sistema.so")));
         QVERIFY(!QDir(m_system).exists());
         QCOMPARE(QDir::currentPath(), m_program);
+        QCOMPARE(c->statuses, QStringList{QStringLiteral("<oculta>")});
     }
 
     void extraBitmapsTakeIndexes()
@@ -615,6 +621,133 @@ private slots:
         QVERIFY(!second.contains(kShellBin));
         QVERIFY(second.indexOf(kShellVersion) < second.indexOf(kParamQuery));
         QVERIFY(second.contains(kModuleList));
+    }
+
+    // Runs the real shell start-up in the program folder as the user would,
+    // with the login answered; returns once it has ended.
+    void startShell(const QString &shellFile)
+    {
+        QProcess shell;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"VOREL_SHELL_FILE", "VOREL_SHELL_PID", "VOREL_NEW_VERSION"})
+            env.remove(QString::fromLatin1(name));
+        env.insert(QStringLiteral("VOREL_TEST_LOGIN"), QStringList{m_server->host(), QString::number(m_server->port()),
+                                                                   QStringLiteral("1001"), QStringLiteral("clave"),
+                                                                   QStringLiteral("DEMO")}
+                                                           .join(QLatin1Char('|')));
+        shell.setProcessEnvironment(env);
+        shell.setWorkingDirectory(m_program);
+        shell.setProcessChannelMode(QProcess::ForwardedChannels);
+        shell.start(shellFile, {});
+        QVERIFY(shell.waitForFinished(60000));
+        QCOMPARE(shell.exitCode(), 0);
+    }
+
+    static QString waitForLines(const QString &path, int lines)
+    {
+        QDeadlineTimer deadline(60000);
+        while (readAll(path).count('\n') < lines && !deadline.hasExpired())
+            QThread::msleep(100);
+        return QString::fromUtf8(readAll(path));
+    }
+
+    // A shell stored for another machine: the updater will not install it.
+    // The old shell, started again, says why once, goes on, and does not
+    // fetch that version again until the database lists another.
+    void refusedUpdateIsToldAndNotRetried()
+    {
+        const QByteArray newShell = readAll(QStringLiteral(VOREL_SYNC_SHELL));
+        const QByteArray oldShell = withVersion(newShell, {0, 0, 0, 1});
+        QVERIFY(!oldShell.isEmpty());
+        QByteArray foreign = newShell;
+        foreign[18] = char(foreign.at(18) ^ 0x40);
+        m_server->exec(QStringLiteral("INSERT INTO TBINS (BINS_Arch, BINS_Vers, BINS_Bin, BINS_Raiz, BINS_GUI) "
+                                      "VALUES ('Vorel7.exe', '7.9.9.9', %1, '0', 'WIN32');")
+                           .arg(hex(foreign)),
+                       QStringLiteral("DEMO"));
+        const QString shellFile = m_program + QStringLiteral("/Vorel7");
+        writeFile(shellFile, oldShell, true);
+        writeFile(m_program + QStringLiteral("/Load.dll"), readAll(QStringLiteral(VOREL_BIN_DIR "/Load.dll")), true);
+        m_server->clearTrace();
+
+        const QString starts = m_program + QStringLiteral("/arranques");
+        const QString messages = m_program + QStringLiteral("/mensajes");
+        startShell(shellFile);
+        QCOMPARE(waitForLines(starts, 2), QStringLiteral("actualiza 0.0.0.1\nlisto 0.0.0.1\n"));
+        const QString told = QStringLiteral("No se pudo actualizar la version de 0.0.0.1 a 7.9.9.9: \"newver\" no es un "
+                                            "programa de esta plataforma. Se sigue con la version actual.\n");
+        QCOMPARE(QString::fromUtf8(readAll(messages)), told);
+        QCOMPARE(readAll(shellFile), oldShell);
+        QVERIFY(!QFile::exists(m_program + QStringLiteral("/newver")));
+        // The start that was told went on: buttons and modules as always.
+        QStringList texts = m_server->texts();
+        QCOMPARE(texts.count(kShellBin), 1);
+        QCOMPARE(texts.count(kShellVersion), 2);
+        QVERIFY(texts.indexOf(kModuleList) > texts.lastIndexOf(kShellVersion));
+
+        // Later starts: not fetched, not told again.
+        m_server->clearTrace();
+        startShell(shellFile);
+        QCOMPARE(waitForLines(starts, 3), QStringLiteral("actualiza 0.0.0.1\nlisto 0.0.0.1\nlisto 0.0.0.1\n"));
+        QCOMPARE(QString::fromUtf8(readAll(messages)), told);
+        texts = m_server->texts();
+        QVERIFY(!texts.contains(kShellBin));
+        QVERIFY(texts.contains(kModuleList));
+
+        // Another version in the database is tried.
+        m_server->exec(QStringLiteral("UPDATE TBINS SET BINS_Vers = '%1', BINS_Bin = %2 WHERE BINS_Arch = 'Vorel7.exe';")
+                           .arg(QStringLiteral(VOREL_TEST_VERSION), hex(newShell)),
+                       QStringLiteral("DEMO"));
+        startShell(shellFile);
+        QCOMPARE(waitForLines(starts, 5),
+                 QStringLiteral("actualiza 0.0.0.1\nlisto 0.0.0.1\nlisto 0.0.0.1\nactualiza 0.0.0.1\nlisto %1\n")
+                     .arg(QStringLiteral(VOREL_TEST_VERSION)));
+        QCOMPARE(readAll(shellFile), newShell);
+        QCOMPARE(QString::fromUtf8(readAll(messages)), told);
+        QVERIFY(!QFile::exists(m_program + QStringLiteral("/newver.rechazo")));
+    }
+
+    void refusalHoldsForItsVersionOnly()
+    {
+        m_server->exec(QStringLiteral("INSERT INTO TBINS (BINS_Arch, BINS_Vers, BINS_Bin, BINS_Raiz, BINS_GUI) "
+                                      "VALUES ('Vorel7.exe', '7.9.9.9', 'x', '0', 'WIN32');"),
+                       QStringLiteral("DEMO"));
+        writeFile(m_program + QStringLiteral("/Vorel7"), readAll(QStringLiteral(VOREL_FAKE_SHELL)), true);
+        writeFile(m_program + QStringLiteral("/Load.dll"), "#!/bin/sh\necho ok > updater-started\n", true);
+        const QString refusal = m_program + QStringLiteral("/newver.rechazo");
+        writeFile(refusal, R"({"version": "7.9.9.9", "motivo": "no cabe"})");
+        writeFile(m_program + QStringLiteral("/newver"), "x");
+        QStringList boxes;
+        vorel::ui::SetMessageHook([&](vorel::ui::Kind, const QString &, const QString &text) {
+            boxes << text;
+            return vorel::ui::Answer::Ok;
+        });
+        const auto restore = qScopeGuard([] { vorel::ui::SetMessageHook(nullptr); });
+        m_server->clearTrace();
+        for (int round = 0; round < 2; ++round) {
+            auto c = client();
+            QVERIFY(!shell::SelfUpdateCheck(c->ctx));
+            QCOMPARE(c->statuses, round == 0 ? QStringList{QStringLiteral("<oculta>")} : QStringList());
+        }
+        QCOMPARE(sent(), (QStringList{kShellVersion, kShellVersion}));
+        QCOMPARE(boxes, QStringList{QStringLiteral("No se pudo actualizar la version de %1 a 7.9.9.9: no cabe. Se sigue "
+                                                   "con la version actual.")
+                                        .arg(QStringLiteral(VOREL_TEST_VERSION))});
+        QVERIFY(!QFile::exists(m_program + QStringLiteral("/newver")));
+
+        // A refusal that cannot be read refuses nothing; nor does one for
+        // another version, which goes away.
+        for (const QByteArray &other : {QByteArray("{\"version\": \"7.9.9.8\"}"), QByteArray("\x01" "basura")}) {
+            writeFile(refusal, other);
+            m_server->clearTrace();
+            QFile::remove(m_program + QStringLiteral("/updater-started"));
+            auto c = client();
+            QVERIFY(shell::SelfUpdateCheck(c->ctx));
+            QCOMPARE(sent(), (QStringList{kShellVersion, kShellBin}));
+            QCOMPARE(waitForFile(m_program + QStringLiteral("/updater-started")), QByteArray("ok\n"));
+            QCOMPARE(QFile::exists(refusal), other.startsWith('\x01'));
+        }
+        QCOMPARE(boxes.size(), 1);
     }
 
     void noShellToUpdateTo_data()
