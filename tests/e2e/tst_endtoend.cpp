@@ -102,7 +102,12 @@ private Q_SLOTS:
 
         QString shownName;
         ModalDriver driver(QStringLiteral("FUsua"), [&](QDialog *d) {
+            // Focus moves only within the active window: under load the
+            // dialog may not be active yet when it first shows.
+            d->activateWindow();
+            QTest::qWaitForWindowActive(d);
             type(d, "nUsua", QStringLiteral("1001"));
+            d->findChild<QLineEdit *>(QStringLiteral("nUsua"))->setFocus();
             d->findChild<QPushButton *>(QStringLiteral("btnOk"))->setFocus(); // leaving the field looks the user up
             shownName = d->findChild<QLabel *>(QStringLiteral("lUsua"))->text();
             d->findChild<QPushButton *>(QStringLiteral("btnOk"))->click();
