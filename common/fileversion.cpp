@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstring>
 #include <optional>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -85,32 +86,55 @@ std::optional<Version> findNote(const Image &img, quint64 offset, quint64 length
         return std::nullopt;
     const quint64 end = offset + length;
     quint64 p = offset;
-    while (p + 12 <= end && img.step()) {
-        const quint64 namesz = *img.u32(p, be);
-        const quint64 descsz = *img.u32(p + 4, be);
-        const quint64 type = *img.u32(p + 8, be);
+    while (end - p >= 12 && img.step()) {
+        const auto namesz = img.u32(p, be);
+        const auto descsz = img.u32(p + 4, be);
+        const auto type = img.u32(p + 8, be);
+        if (!namesz || !descsz || !type)
+            return std::nullopt;
         const quint64 nameAt = p + 12;
-        if (namesz > end - nameAt)
+        if (*namesz > end - nameAt)
             return std::nullopt;
-        const quint64 descAt = nameAt + align4(namesz);
-        if (descAt > end || descsz > end - descAt)
+        const quint64 descAt = nameAt + align4(*namesz);
+        if (descAt > end || *descsz > end - descAt)
             return std::nullopt;
-        const bool ours = type == VorelNoteType && namesz == 6
+        const bool ours = *type == VorelNoteType && *namesz == 6
                           && std::memcmp(img.at(nameAt), "Vorel", 6) == 0;
-        if (ours && descsz >= 8) {
+        if (ours && *descsz >= 8) {
             // The four numbers are little-endian whatever the file's order.
             Version v;
-            for (int i = 0; i < 4; ++i)
-                v.part[i] = quint16(*img.u16(descAt + 2 * i, false));
+            for (int i = 0; i < 4; ++i) {
+                const auto part = img.u16(descAt + 2 * i, false);
+                if (!part)
+                    return std::nullopt;
+                v.part[i] = quint16(*part);
+            }
             return v;
         }
-        const quint64 next = descAt + align4(descsz);
+        const quint64 next = descAt + align4(*descsz);
         if (next <= p || next > end)
             return std::nullopt;
         p = next;
     }
     return std::nullopt;
 }
+
+// The header tables of an ELF file: `count` entries of `entrySize` bytes from
+// `offset`, of which the reader needs the first `needed` bytes each. Entries
+// that do not lie wholly inside the file end the table.
+struct Table {
+    quint64 offset = 0, entrySize = 0, count = 0;
+
+    bool usable(quint64 needed) const { return offset != 0 && entrySize >= needed && count != 0; }
+    std::optional<quint64> entry(const Image &img, quint64 i, quint64 needed) const
+    {
+        // i < 65536 and entrySize < 65536: the product cannot wrap, and the
+        // sum cannot once `offset` is known to lie inside the file.
+        if (!img.has(offset, i * entrySize) || !img.has(offset + i * entrySize, needed))
+            return std::nullopt;
+        return offset + i * entrySize;
+    }
+};
 
 std::optional<Version> elfVersion(const Image &img)
 {
@@ -123,23 +147,29 @@ std::optional<Version> elfVersion(const Image &img)
     const bool is64 = cls == 2;
     const bool be = data == 2;
     auto word = [&](quint64 o) { return is64 ? img.u64(o, be) : img.u32(o, be); };
+    auto table = [&](quint64 offsetAt, quint64 entrySizeAt, quint64 countAt) -> std::optional<Table> {
+        const auto offset = word(offsetAt);
+        const auto entrySize = img.u16(entrySizeAt, be);
+        const auto count = img.u16(countAt, be);
+        if (!offset || !entrySize || !count)
+            return std::nullopt;
+        return Table{*offset, *entrySize, *count};
+    };
 
     // Section headers first: they also find notes outside any loadable
     // segment (relocatable objects).
-    const auto shoff = word(is64 ? 0x28 : 0x20);
-    const auto shentsize = img.u16(is64 ? 0x3A : 0x2E, be);
-    const auto shnum = img.u16(is64 ? 0x3C : 0x30, be);
     const quint64 minSh = is64 ? 0x40 : 0x28;
-    if (shoff && shentsize && shnum && *shoff != 0 && *shentsize >= minSh) {
-        for (quint64 i = 0; i < *shnum; ++i) {
-            const quint64 sh = *shoff + i * *shentsize;
-            if (!img.has(sh, minSh) || !img.step())
+    const auto sections = table(is64 ? 0x28 : 0x20, is64 ? 0x3A : 0x2E, is64 ? 0x3C : 0x30);
+    if (sections && sections->usable(minSh)) {
+        for (quint64 i = 0; i < sections->count; ++i) {
+            const auto sh = sections->entry(img, i, minSh);
+            if (!sh || !img.step())
                 break;
-            const auto type = img.u32(sh + 4, be);
+            const auto type = img.u32(*sh + 4, be);
             if (!type || *type != 7) // SHT_NOTE
                 continue;
-            const auto off = word(sh + (is64 ? 0x18 : 0x10));
-            const auto size = word(sh + (is64 ? 0x20 : 0x14));
+            const auto off = word(*sh + (is64 ? 0x18 : 0x10));
+            const auto size = word(*sh + (is64 ? 0x20 : 0x14));
             if (off && size)
                 if (auto v = findNote(img, *off, *size, be))
                     return v;
@@ -147,20 +177,18 @@ std::optional<Version> elfVersion(const Image &img)
     }
 
     // Program headers: stripped files may have lost their section table.
-    const auto phoff = word(is64 ? 0x20 : 0x1C);
-    const auto phentsize = img.u16(is64 ? 0x36 : 0x2A, be);
-    const auto phnum = img.u16(is64 ? 0x38 : 0x2C, be);
     const quint64 minPh = is64 ? 0x38 : 0x20;
-    if (phoff && phentsize && phnum && *phoff != 0 && *phentsize >= minPh) {
-        for (quint64 i = 0; i < *phnum; ++i) {
-            const quint64 ph = *phoff + i * *phentsize;
-            if (!img.has(ph, minPh) || !img.step())
+    const auto segments = table(is64 ? 0x20 : 0x1C, is64 ? 0x36 : 0x2A, is64 ? 0x38 : 0x2C);
+    if (segments && segments->usable(minPh)) {
+        for (quint64 i = 0; i < segments->count; ++i) {
+            const auto ph = segments->entry(img, i, minPh);
+            if (!ph || !img.step())
                 break;
-            const auto type = img.u32(ph, be);
+            const auto type = img.u32(*ph, be);
             if (!type || *type != 4) // PT_NOTE
                 continue;
-            const auto off = word(ph + (is64 ? 0x08 : 0x04));
-            const auto size = is64 ? img.u64(ph + 0x20, be) : img.u32(ph + 0x10, be);
+            const auto off = word(*ph + (is64 ? 0x08 : 0x04));
+            const auto size = is64 ? img.u64(*ph + 0x20, be) : img.u32(*ph + 0x10, be);
             if (off && size)
                 if (auto v = findNote(img, *off, *size, be))
                     return v;
@@ -172,6 +200,8 @@ std::optional<Version> elfVersion(const Image &img)
 // ---- PE -------------------------------------------------------------------
 
 constexpr quint32 FixedInfoSignature = 0xFEEF04BD;
+constexpr char16_t VersionKey[] = u"VS_VERSION_INFO";
+constexpr quint64 VersionKeyBytes = sizeof(VersionKey); // with the terminator
 
 // VS_FIXEDFILEINFO: signature, struct version, FileVersionMS, FileVersionLS.
 std::optional<Version> fixedInfoAt(const Image &img, quint64 offset)
@@ -189,33 +219,142 @@ std::optional<Version> fixedInfoAt(const Image &img, quint64 offset)
 // "VS_VERSION_INFO" with its terminator, padding to 4 bytes, then the value.
 std::optional<Version> versionInfoBlock(const Image &img, quint64 offset, quint64 length)
 {
-    static const char16_t key[] = u"VS_VERSION_INFO";
-    constexpr quint64 keyBytes = sizeof(key); // includes the terminator
-    if (!img.has(offset, length) || length < 6 + keyBytes)
+    if (!img.has(offset, length) || length < 6 + VersionKeyBytes)
         return std::nullopt;
     const auto valueLength = img.u16(offset + 2);
-    for (quint64 i = 0; i < keyBytes / 2; ++i)
-        if (*img.u16(offset + 6 + 2 * i) != key[i])
+    for (quint64 i = 0; i < VersionKeyBytes / 2; ++i) {
+        const auto c = img.u16(offset + 6 + 2 * i);
+        if (!c || *c != VersionKey[i])
             return std::nullopt;
-    const quint64 value = align4(offset + 6 + keyBytes);
+    }
+    const quint64 value = align4(offset + 6 + VersionKeyBytes);
     if (!valueLength || *valueLength < 52 || value > offset + length || offset + length - value < 52)
         return std::nullopt;
     return fixedInfoAt(img, value);
 }
 
 struct Section {
+    quint64 header; // file offset of the section header
     quint64 va, vsize, raw, rawSize;
 };
 
-std::optional<quint64> rvaToOffset(const std::vector<Section> &sections, quint64 rva, quint64 length)
+// The file offset of `length` bytes at `rva`, when a section maps all of them
+// and they lie inside the file. A header can claim any raw offset and size.
+std::optional<quint64> rvaToOffset(const Image &img, const std::vector<Section> &sections, quint64 rva,
+                                   quint64 length)
 {
     for (const Section &s : sections) {
+        if (!img.step())
+            return std::nullopt;
         const quint64 span = std::max(s.vsize, s.rawSize);
         if (rva >= s.va && rva - s.va < span) {
             const quint64 delta = rva - s.va;
             if (delta > s.rawSize || length > s.rawSize - delta)
                 return std::nullopt;
-            return s.raw + delta;
+            const quint64 offset = s.raw + delta;
+            if (!img.has(offset, length))
+                return std::nullopt;
+            return offset;
+        }
+    }
+    return std::nullopt;
+}
+
+// Resource directory: type level -> RT_VERSION (16) -> any name -> any
+// language -> data entry. Offsets are relative to the directory's start and
+// stay inside its `limit` bytes.
+class ResourceWalk
+{
+public:
+    ResourceWalk(const Image &img, const std::vector<Section> &sections, quint64 base, quint64 limit)
+        : m_img(img), m_sections(sections), m_base(base), m_limit(limit)
+    {
+    }
+
+    std::optional<Version> directory(quint64 dir, int depth)
+    {
+        // A proper tree reaches each directory once; one reached again is a
+        // loop or a shared subtree, whose entries were looked at already.
+        if (!m_seen.insert(dir).second)
+            return std::nullopt;
+        if (!inside(dir, 16))
+            return std::nullopt;
+        const auto named = m_img.u16(m_base + dir + 12);
+        const auto ids = m_img.u16(m_base + dir + 14);
+        if (!named || !ids)
+            return std::nullopt;
+        const quint64 count = *named + *ids;
+        for (quint64 i = 0; i < count; ++i) {
+            const quint64 e = dir + 16 + 8 * i;
+            if (!inside(e, 8) || !m_img.step())
+                return std::nullopt;
+            const auto id = m_img.u32(m_base + e);
+            const auto target = m_img.u32(m_base + e + 4);
+            if (!id || !target)
+                return std::nullopt;
+            if (depth == 0 && *id != 16) // RT_VERSION only
+                continue;
+            const bool subdir = *target & 0x80000000u;
+            const quint64 to = *target & 0x7FFFFFFFu;
+            if (depth < 2) {
+                if (!subdir)
+                    continue;
+                if (auto v = directory(to, depth + 1))
+                    return v;
+            } else if (!subdir) {
+                if (auto v = dataEntry(to))
+                    return v;
+            }
+        }
+        return std::nullopt;
+    }
+
+private:
+    bool inside(quint64 offset, quint64 length) const
+    {
+        return offset <= m_limit && length <= m_limit - offset;
+    }
+
+    std::optional<Version> dataEntry(quint64 at)
+    {
+        if (!inside(at, 16))
+            return std::nullopt;
+        const auto dataRva = m_img.u32(m_base + at);
+        const auto dataSize = m_img.u32(m_base + at + 4);
+        if (!dataRva || !dataSize)
+            return std::nullopt;
+        if (auto off = rvaToOffset(m_img, m_sections, *dataRva, *dataSize))
+            return versionInfoBlock(m_img, *off, *dataSize);
+        return std::nullopt;
+    }
+
+    const Image &m_img;
+    const std::vector<Section> &m_sections;
+    const quint64 m_base, m_limit;
+    std::set<quint64> m_seen;
+};
+
+// Resource tables that do not walk cleanly: look for the block itself by its
+// key in the section named .rsrc.
+std::optional<Version> scanResourceSection(const Image &img, const std::vector<Section> &sections)
+{
+    for (const Section &s : sections) {
+        if (std::memcmp(img.at(s.header), ".rsrc\0\0\0", 8) != 0)
+            continue;
+        if (!img.has(s.raw, 0))
+            continue;
+        const quint64 end = s.raw + std::min<quint64>(s.rawSize, img.size() - s.raw);
+        for (quint64 p = s.raw; end - p >= 6 + VersionKeyBytes; p += 2) {
+            if (!img.step())
+                return std::nullopt;
+            const auto first = img.u16(p + 6);
+            if (!first || *first != VersionKey[0])
+                continue;
+            const auto blockLength = img.u16(p);
+            if (!blockLength || *blockLength == 0 || *blockLength > end - p)
+                continue;
+            if (auto v = versionInfoBlock(img, p, *blockLength))
+                return v;
         }
     }
     return std::nullopt;
@@ -229,106 +368,46 @@ std::optional<Version> peVersion(const Image &img)
     if (!peAt || !img.has(*peAt, 24) || std::memcmp(img.at(*peAt), "PE\0\0", 4) != 0)
         return std::nullopt;
     const quint64 coff = *peAt + 4;
-    const quint64 nsections = *img.u16(coff + 2);
-    const quint64 optSize = *img.u16(coff + 16);
+    const auto nsections = img.u16(coff + 2);
+    const auto optSize = img.u16(coff + 16);
     const quint64 opt = coff + 20;
     const auto magic = img.u16(opt);
-    if (!magic)
+    if (!nsections || !optSize || !magic)
         return std::nullopt;
 
     std::vector<Section> sections;
-    const quint64 table = opt + optSize;
-    for (quint64 i = 0; i < nsections; ++i) {
+    const quint64 table = opt + *optSize;
+    for (quint64 i = 0; i < *nsections; ++i) {
         const quint64 sh = table + 40 * i;
         if (!img.has(sh, 40))
             break;
-        sections.push_back({*img.u32(sh + 12), *img.u32(sh + 8), *img.u32(sh + 20), *img.u32(sh + 16)});
+        sections.push_back({sh, *img.u32(sh + 12), *img.u32(sh + 8), *img.u32(sh + 20), *img.u32(sh + 16)});
     }
 
-    // The resource directory from the data directories (entry 2).
-    quint64 ddAt = 0;
+    // The resource directory from the data directories (entry 2), when the
+    // header has that many.
+    quint64 countAt = 0;
     if (*magic == 0x10B)
-        ddAt = opt + 96;
+        countAt = opt + 92;
     else if (*magic == 0x20B)
-        ddAt = opt + 112;
+        countAt = opt + 108;
+    const quint64 ddAt = countAt + 4;
     std::optional<quint64> rsrcRva, rsrcSize;
-    if (ddAt && ddAt + 24 <= table) {
-        rsrcRva = img.u32(ddAt + 16);
-        rsrcSize = img.u32(ddAt + 20);
+    if (countAt && ddAt + 24 <= table) {
+        const auto count = img.u32(countAt);
+        if (count && *count > 2) {
+            rsrcRva = img.u32(ddAt + 16);
+            rsrcSize = img.u32(ddAt + 20);
+        }
     }
     if (rsrcRva && rsrcSize && *rsrcRva && *rsrcSize) {
-        if (auto base = rvaToOffset(sections, *rsrcRva, 16)) {
-            // Resource directory: type level -> RT_VERSION (16) -> any name ->
-            // any language -> data entry. At most three steps below the root,
-            // and each step only descends (subdirectory flag), so no loops.
+        if (auto base = rvaToOffset(img, sections, *rsrcRva, 16)) {
             const quint64 limit = std::min<quint64>(*rsrcSize, img.size() - *base);
-            auto entries = [&](quint64 dir) -> std::optional<std::pair<quint64, quint64>> {
-                if (dir > limit || limit - dir < 16)
-                    return std::nullopt;
-                const quint64 named = *img.u16(*base + dir + 12);
-                const quint64 ids = *img.u16(*base + dir + 14);
-                return std::make_pair(dir + 16, named + ids);
-            };
-            auto walk = [&](auto &&self, quint64 dir, int depth) -> std::optional<Version> {
-                auto list = entries(dir);
-                if (!list)
-                    return std::nullopt;
-                for (quint64 i = 0; i < list->second; ++i) {
-                    const quint64 e = list->first + 8 * i;
-                    if (e > limit || limit - e < 8 || !img.step())
-                        return std::nullopt;
-                    const quint64 id = *img.u32(*base + e);
-                    const quint64 target = *img.u32(*base + e + 4);
-                    if (depth == 0 && id != 16) // RT_VERSION only
-                        continue;
-                    const bool subdir = target & 0x80000000u;
-                    const quint64 to = target & 0x7FFFFFFFu;
-                    if (depth < 2) {
-                        if (!subdir)
-                            continue;
-                        if (auto v = self(self, to, depth + 1))
-                            return v;
-                    } else {
-                        if (subdir || to > limit || limit - to < 16)
-                            continue;
-                        const quint64 dataRva = *img.u32(*base + to);
-                        const quint64 dataSize = *img.u32(*base + to + 4);
-                        if (auto off = rvaToOffset(sections, dataRva, dataSize))
-                            if (auto v = versionInfoBlock(img, *off, dataSize))
-                                return v;
-                    }
-                }
-                return std::nullopt;
-            };
-            if (auto v = walk(walk, 0, 0))
+            if (auto v = ResourceWalk(img, sections, *base, limit).directory(0, 0))
                 return v;
         }
     }
-
-    // Resource tables that do not walk cleanly: look for the block itself in
-    // the section named .rsrc.
-    for (quint64 i = 0; i < sections.size(); ++i) {
-        const quint64 sh = table + 40 * i;
-        if (std::memcmp(img.at(sh), ".rsrc\0\0\0", 8) != 0)
-            continue;
-        const Section &s = sections[i];
-        if (!img.has(s.raw, 0))
-            continue;
-        const quint64 end = s.raw + std::min<quint64>(s.rawSize, img.size() - s.raw);
-        static const char16_t key[] = u"VS_VERSION_INFO";
-        for (quint64 p = s.raw; p + 6 + sizeof(key) <= end; p += 2) {
-            if (!img.step())
-                return std::nullopt;
-            if (*img.u16(p + 6) != key[0])
-                continue;
-            const quint64 blockLength = *img.u16(p);
-            if (blockLength == 0 || blockLength > end - p)
-                continue;
-            if (auto v = versionInfoBlock(img, p, blockLength))
-                return v;
-        }
-    }
-    return std::nullopt;
+    return scanResourceSection(img, sections);
 }
 
 } // namespace

@@ -2,11 +2,17 @@
 #include "runtime/imagelist.h"
 
 #include <QImage>
+#include <QImageReader>
 
 namespace vorel {
 
 namespace {
 constexpr int kSide = 16;
+// A button file holds one 16 x 16 image, at most a strip of a few. A header
+// that claims far more is no button: loading it would cost every start-up
+// hundreds of megabytes and seconds of scaling for one slot.
+constexpr int kMaxSide = 1024;
+constexpr int kMaxImageMegabytes = 16;
 }
 
 TImageList::TImageList(QObject *owner)
@@ -24,8 +30,13 @@ void TImageList::Clear()
 
 bool TImageList::AddBitmapFile(const QString &path, const QColor &transparent)
 {
-    QImage image(path);
-    if (image.isNull()) {
+    QImageReader reader(path);
+    reader.setAllocationLimit(kMaxImageMegabytes);
+    const QSize size = reader.size();
+    QImage image;
+    if (!size.isValid() || (size.width() <= kMaxSide && size.height() <= kMaxSide))
+        image = reader.read();
+    if (image.isNull() || image.width() > kMaxSide || image.height() > kMaxSide) {
         // Keeps its slot: the indexes of the images after it must not move.
         QPixmap empty(kSide, kSide);
         empty.fill(Qt::transparent);

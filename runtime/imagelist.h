@@ -19,8 +19,9 @@ public:
     int Count() const { return int(m_images.size()); }
     void Clear();
     // Loads a bitmap file as one image; pixels of `transparent` become
-    // transparent. A file that is not an image still takes its index (as an
-    // empty image), so indexes keep following the file order.
+    // transparent. A file that is not an image, or one of more than 1024
+    // pixels a side, still takes its index (as an empty image), so indexes
+    // keep following the file order.
     bool AddBitmapFile(const QString &path, const QColor &transparent);
     void Add(const QPixmap &pixmap);
     QPixmap Pixmap(int index) const; // null for an index out of range

@@ -9,6 +9,7 @@
 #include <sqlite3.h>
 
 #include <QSet>
+#include <iterator>
 #include <map>
 
 namespace vorel::server {
@@ -103,8 +104,19 @@ void stripSchema(Seq &seq)
             continue;
         cuts.emplace_back(sig[k], sig[k + 2]);
     }
-    for (size_t i = cuts.size(); i-- > 0;)
-        seq.erase(seq.begin() + qsizetype(cuts[i].first), seq.begin() + qsizetype(cuts[i].second));
+    // One pass: erasing each cut in place costs the length of the statement
+    // per prefix.
+    if (cuts.empty())
+        return;
+    Seq kept;
+    kept.reserve(seq.size());
+    size_t from = 0;
+    for (const auto &[first, second] : cuts) {
+        std::move(seq.begin() + qsizetype(from), seq.begin() + qsizetype(first), std::back_inserter(kept));
+        from = second;
+    }
+    std::move(seq.begin() + qsizetype(from), seq.end(), std::back_inserter(kept));
+    seq = std::move(kept);
 }
 
 // Words and literals Oracle reads differently: '' is NULL, sysdate is the
@@ -411,8 +423,9 @@ struct Operands {
     {
         if (k >= s.size())
             throw OraError(QStringLiteral("ORA-00936: missing expression"));
-        if (at(k).isOp("+") || at(k).isOp("-"))
-            return primaryFwd(k + 1);
+        while (at(k).isOp("+") || at(k).isOp("-"))
+            if (++k >= s.size())
+                throw OraError(QStringLiteral("ORA-00936: missing expression"));
         if (at(k).isWord("CASE")) {
             int depth = 0;
             for (size_t p = k; p < s.size(); ++p) {
@@ -568,11 +581,24 @@ void nullOrdering(Seq &seq)
         }
         k = p;
     }
-    for (size_t i = itemEnds.size(); i-- > 0;) {
-        const size_t e = itemEnds[i];
-        const QString nulls = seq[e].isWord("DESC") ? QStringLiteral("NULLS FIRST") : QStringLiteral("NULLS LAST");
-        seq.insert(seq.begin() + qsizetype(e) + 1, {space(), word(nulls)});
+    // One pass, as in stripSchema: an ORDER BY of many items must not cost
+    // the statement's length per item.
+    if (itemEnds.empty())
+        return;
+    Seq out;
+    out.reserve(seq.size() + 2 * itemEnds.size());
+    size_t next = 0;
+    for (size_t i = 0; i < seq.size(); ++i) {
+        const bool itemEnd = next < itemEnds.size() && itemEnds[next] == i;
+        const bool desc = itemEnd && seq[i].isWord("DESC");
+        out.push_back(std::move(seq[i]));
+        if (itemEnd) {
+            out.push_back(space());
+            out.push_back(word(desc ? QStringLiteral("NULLS FIRST") : QStringLiteral("NULLS LAST")));
+            ++next;
+        }
     }
+    seq = std::move(out);
 }
 
 void checkSemicolons(Seq &seq)

@@ -132,6 +132,8 @@ struct Lexer {
     }
 };
 
+constexpr size_t kMaxDepth = 1000;
+
 } // namespace
 
 Seq parse(const QString &sql)
@@ -141,6 +143,11 @@ Seq parse(const QString &sql)
     while (lx.i < sql.size()) {
         const QChar c = sql[lx.i];
         if (c == QLatin1Char('(')) {
+            // Every rewrite recurses into the groups, so the depth must stay
+            // far from what a session thread's stack holds. SQLite's own
+            // parser gives up on a tenth of this depth, with this answer.
+            if (stack.size() > kMaxDepth)
+                throw OraError(QStringLiteral("ORA-00900: invalid SQL statement (parser stack overflow)"));
             ++lx.i;
             stack.emplace_back();
             continue;

@@ -2,6 +2,7 @@
 // a fresh demo database) and against the Oracle constructs one by one.
 #include "fixture.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QtTest>
 
@@ -231,6 +232,49 @@ private slots:
         } catch (const OraError &e) {
             QVERIFY2(e.message().startsWith(error), qPrintable(e.message()));
         }
+    }
+
+    // Statements a client may send that are far out of the ordinary: the
+    // answer is a translation or an Oracle error, soon, and the session's
+    // thread survives it.
+    void hostileText()
+    {
+        const int n = 100000;
+        const QString open(n, QLatin1Char('('));
+        const QString close(n, QLatin1Char(')'));
+        try {
+            translateOracle(QStringLiteral("SELECT ") + open + QStringLiteral("1") + close + QStringLiteral(" FROM T"),
+                            {});
+            QFAIL("no error");
+        } catch (const OraError &e) {
+            QVERIFY2(e.message().startsWith(QLatin1String("ORA-00900")), qPrintable(e.message()));
+        }
+        // Deep, but within what the translator takes.
+        const QString deep = QStringLiteral("SELECT ") + QString(500, QLatin1Char('(')) + QStringLiteral("a||b")
+                             + QString(500, QLatin1Char(')')) + QStringLiteral(" FROM vorel.T ORDER BY 1");
+        QCOMPARE(translateOracle(deep, {}), QStringLiteral("SELECT ") + QString(500, QLatin1Char('('))
+                                                 + QStringLiteral("ora_concat(a, b)") + QString(500, QLatin1Char(')'))
+                                                 + QStringLiteral(" FROM T ORDER BY 1 NULLS LAST"));
+
+        // Many items, prefixes and signs: each rewrite in one pass.
+        QElapsedTimer timer;
+        timer.start();
+        QString items, prefixed, expected;
+        for (int i = 0; i < 40000; ++i) {
+            items += QStringLiteral("c%1 DESC, ").arg(i);
+            expected += QStringLiteral("c%1 DESC NULLS FIRST, ").arg(i);
+            prefixed += QStringLiteral("vorel.T%1, ").arg(i);
+        }
+        QCOMPARE(translateOracle(QStringLiteral("SELECT 1 FROM T ORDER BY ") + items + QStringLiteral("a"), {}),
+                 QStringLiteral("SELECT 1 FROM T ORDER BY ") + expected + QStringLiteral("a NULLS LAST"));
+        QString stripped = prefixed;
+        stripped.remove(QStringLiteral("vorel."));
+        QCOMPARE(translateOracle(QStringLiteral("SELECT 1 FROM ") + prefixed + QStringLiteral("U"), {}),
+                 QStringLiteral("SELECT 1 FROM ") + stripped + QStringLiteral("U"));
+        const QString signs = QStringLiteral("- ").repeated(100000);
+        QCOMPARE(translateOracle(QStringLiteral("SELECT a || ") + signs + QStringLiteral("1 FROM T"), {}),
+                 QStringLiteral("SELECT ora_concat(a, ") + signs + QStringLiteral("1) FROM T"));
+        QVERIFY2(timer.elapsed() < 5000, qPrintable(QStringLiteral("%1 ms").arg(timer.elapsed())));
     }
 
     void oracleMessages_data()

@@ -250,5 +250,92 @@ inline QByteArray pe(bool plus, const QByteArray &block, quint32 typeId = 16, bo
     return b.data;
 }
 
+// Where pe() puts things, for tests that damage one field.
+namespace peAt {
+constexpr qsizetype lfanew = 0x3C;
+constexpr qsizetype optional = 0x98;
+constexpr qsizetype rvaCount = optional + 92; // PE32
+constexpr qsizetype resourceRva = optional + 96 + 16;
+constexpr qsizetype resourceSize = resourceRva + 4;
+constexpr qsizetype section = optional + 224; // the .rsrc header of PE32
+constexpr qsizetype sectionVirtualSize = section + 8;
+constexpr qsizetype sectionRva = section + 12;
+constexpr qsizetype sectionRawSize = section + 16;
+constexpr qsizetype sectionRaw = section + 20;
+constexpr qsizetype rsrc = 0x200;
+constexpr qsizetype dataEntry = rsrc + 0x48;
+} // namespace peAt
+
+// A PE32 image whose resource directory is `rsrc` (at RVA 0x1000) and whose
+// .rsrc section header comes after `padSections` headers of empty sections.
+inline QByteArray peWithResources(const QByteArray &rsrc, int padSections = 0)
+{
+    constexpr quint32 rva = 0x1000;
+    Bytes b;
+    b.raw("MZ");
+    b.padTo(0x3C);
+    b.u32(0x80);
+    b.padTo(0x80);
+    b.raw(QByteArray("PE\0\0", 4));
+    b.u16(0x14C);
+    b.u16(quint16(padSections + 1));
+    b.u32(0);
+    b.u32(0);
+    b.u32(0);
+    b.u16(224);
+    b.u16(0x2102);
+    const qsizetype opt = b.data.size();
+    b.u16(0x10B);
+    b.padTo(opt + 92);
+    b.u32(16);
+    const qsizetype dd = b.data.size();
+    b.padTo(dd + 16 * 8);
+    b.set(dd + 16, rva, 4);
+    b.set(dd + 20, quint64(rsrc.size()), 4);
+    for (int i = 0; i < padSections; ++i) {
+        b.raw(QByteArray(".pad\0\0\0\0", 8));
+        b.u32(0); // nothing mapped: every lookup passes over these
+        b.u32(0x100000 + quint32(i) * 0x1000);
+        b.u32(0);
+        b.u32(0);
+        b.padTo(b.data.size() + 16);
+    }
+    const qsizetype raw = (b.data.size() + 40 + 0x1FF) / 0x200 * 0x200;
+    b.raw(QByteArray(".rsrc\0\0\0", 8));
+    b.u32(rsrc.size());
+    b.u32(rva);
+    b.u32(rsrc.size());
+    b.u32(quint32(raw));
+    b.padTo(b.data.size() + 16);
+    b.padTo(raw);
+    b.raw(rsrc);
+    return b.data;
+}
+
+// A resource directory of three levels of `fanOut` entries each, every entry
+// of a level pointing at the one directory of the next level; the entries of
+// the last level name a data entry whose RVA lies outside every section.
+inline QByteArray sharedResourceTree(int fanOut)
+{
+    Bytes r;
+    const quint32 dirSize = 16 + 8 * quint32(fanOut);
+    for (int level = 0; level < 3; ++level) {
+        r.u32(0);
+        r.u32(0);
+        r.u32(0);
+        r.u16(0);
+        r.u16(quint16(fanOut));
+        for (int i = 0; i < fanOut; ++i) {
+            r.u32(level == 0 ? 16 : quint32(i + 1));
+            const quint32 next = dirSize * quint32(level + 1);
+            r.u32(level < 2 ? (0x80000000u | next) : next);
+        }
+    }
+    r.u32(0x7FFFFFF0); // data entry: nowhere
+    r.u32(0x100);
+    r.u32(0);
+    r.u32(0);
+    return r.data;
+}
 
 } // namespace vorel::test::fixtures

@@ -3,6 +3,7 @@
 #include "common/fileversion.h"
 #include "fileversion/fixtures.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
@@ -23,6 +24,14 @@ class TestFileVersion : public QObject
         if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate) || f.write(data) != data.size())
             qFatal("cannot write fixture %s", qPrintable(path));
         return path;
+    }
+
+    static qsizetype littleEndian(const QByteArray &data, qsizetype at, int width)
+    {
+        quint64 v = 0;
+        for (int i = 0; i < width; ++i)
+            v |= quint64(uchar(data[at + i])) << (8 * i);
+        return qsizetype(v);
     }
 
     // Every prefix of a valid image reads as nothing or as the full text,
@@ -145,6 +154,192 @@ private slots:
         vorel::FileVersionText(write(QStringLiteral("loop"), patch.data));
     }
 
+    // Headers cut short at each structure the reader goes through.
+    void peTruncatedHeaders_data()
+    {
+        QTest::addColumn<int>("length");
+        QTest::newRow("dos header") << 0x40;
+        QTest::newRow("inside the signature") << 0x82;
+        QTest::newRow("inside the file header") << 0x90;
+        QTest::newRow("before the data directories") << int(peAt::rvaCount);
+        QTest::newRow("inside the section header") << int(peAt::section + 20);
+        QTest::newRow("inside the resource directory") << int(peAt::rsrc + 0x20);
+        QTest::newRow("inside the version block") << int(peAt::rsrc + 0x58 + 20);
+    }
+    void peTruncatedHeaders()
+    {
+        QFETCH(int, length);
+        const QByteArray image = pe(false, versionBlock(0x00070000, 0x00000006)).left(length);
+        QCOMPARE(vorel::FileVersionText(write(QStringLiteral("cut"), image)), QString());
+    }
+
+    // Offsets read from the file that point past its end. Where the block
+    // itself is intact it is still found by its key.
+    void peOffsetsPastTheEnd_data()
+    {
+        QTest::addColumn<qsizetype>("at");
+        QTest::addColumn<quint32>("value");
+        QTest::addColumn<QString>("expected");
+        const QString found = QStringLiteral("7.0.0.6");
+        QTest::newRow("pe header") << peAt::lfanew << 0x00100000u << QString();
+        QTest::newRow("pe header at the top") << peAt::lfanew << 0xFFFFFFFFu << QString();
+        QTest::newRow("resource section data") << peAt::sectionRaw << 0x00100000u << QString();
+        QTest::newRow("resource section at the top") << peAt::sectionRaw << 0xFFFFFFF0u << QString();
+        QTest::newRow("resource directory rva") << peAt::resourceRva << 0x00FFFF00u << found;
+        QTest::newRow("data entry rva") << peAt::dataEntry << 0x1000u + 0x00100000u << found;
+        QTest::newRow("data entry in the virtual tail") << peAt::sectionVirtualSize << 0x00200000u << found;
+    }
+    void peOffsetsPastTheEnd()
+    {
+        QFETCH(qsizetype, at);
+        QFETCH(quint32, value);
+        QFETCH(QString, expected);
+        Bytes image;
+        image.data = pe(false, versionBlock(0x00070000, 0x00000006));
+        image.set(at, value, 4);
+        if (at == peAt::sectionVirtualSize)
+            image.set(peAt::dataEntry, 0x1000 + 0x00100000, 4);
+        QCOMPARE(vorel::FileVersionText(write(QStringLiteral("past"), image.data)), expected);
+    }
+
+    // Sizes far beyond the file: the parts that do lie inside still read.
+    void peHugeSizes_data()
+    {
+        QTest::addColumn<qsizetype>("at");
+        QTest::addColumn<quint32>("value");
+        QTest::addColumn<int>("width");
+        QTest::newRow("resource directory") << peAt::resourceSize << 0xFFFFFFFFu << 4;
+        QTest::newRow("section raw size") << peAt::sectionRawSize << 0xFFFFFFFFu << 4;
+        QTest::newRow("section virtual size") << peAt::sectionVirtualSize << 0xFFFFFFFFu << 4;
+        QTest::newRow("data entry") << peAt::dataEntry + 4 << 0xFFFFFFFFu << 4;
+        QTest::newRow("entry count") << peAt::rsrc + 14 << 0xFFFFu << 2;
+        QTest::newRow("named entry count") << peAt::rsrc + 0x18 + 12 << 0xFFFFu << 2;
+        QTest::newRow("block length") << peAt::rsrc + 0x58 << 0xFFFFu << 2;
+        QTest::newRow("section count") << qsizetype(0x86) << 0xFFFFu << 2;
+    }
+    void peHugeSizes()
+    {
+        QFETCH(qsizetype, at);
+        QFETCH(quint32, value);
+        QFETCH(int, width);
+        Bytes image;
+        image.data = pe(false, versionBlock(0x00070000, 0x00000006));
+        image.set(at, value, width);
+        QCOMPARE(vorel::FileVersionText(write(QStringLiteral("huge"), image.data)), QStringLiteral("7.0.0.6"));
+    }
+
+    void peResourceLoops()
+    {
+        const QByteArray good = pe(false, versionBlock(0x00070000, 0x00000006));
+        // Name and language levels that point back at the root.
+        for (qsizetype entry : {peAt::rsrc + 0x18 + 16 + 4, peAt::rsrc + 0x30 + 16 + 4}) {
+            Bytes loop;
+            loop.data = good;
+            loop.set(entry, 0x80000000u, 4);
+            QCOMPARE(vorel::FileVersionText(write(QStringLiteral("loop"), loop.data)), QStringLiteral("7.0.0.6"));
+        }
+        // A version type entry leading back to the root before the real one:
+        // the second entry still leads to the block. The type directory gets
+        // a second entry in place of its name directory, which moves to the
+        // free bytes after the block.
+        {
+            QByteArray rsrc = good.mid(peAt::rsrc);
+            Bytes r;
+            r.data = rsrc;
+            const qsizetype moved = rsrc.size();
+            r.raw(rsrc.mid(0x18, 0x18));
+            r.set(moved + 16 + 4, 0x80000000u | 0x30, 4);
+            r.set(14, 2, 2);
+            r.set(0x10, 16, 4);
+            r.set(0x14, 0x80000000u, 4); // back to the root
+            r.set(0x18, 16, 4);
+            r.set(0x1C, 0x80000000u | quint32(moved), 4);
+            Bytes image;
+            image.data = good.left(peAt::rsrc) + r.data;
+            image.set(peAt::resourceSize, quint64(r.data.size()), 4);
+            image.set(peAt::sectionVirtualSize, quint64(r.data.size()), 4);
+            image.set(peAt::sectionRawSize, quint64(r.data.size()), 4);
+            QCOMPARE(vorel::FileVersionText(write(QStringLiteral("loopfirst"), image.data)),
+                     QStringLiteral("7.0.0.6"));
+        }
+        // Every level's entries all pointing at one directory below, with
+        // the data entry's RVA in no section and many sections to look
+        // through: each directory is walked once, so this ends at once.
+        QElapsedTimer timer;
+        timer.start();
+        const QByteArray shared = peWithResources(sharedResourceTree(256), 2000);
+        QCOMPARE(vorel::FileVersionText(write(QStringLiteral("shared"), shared)), QString());
+        QVERIFY2(timer.elapsed() < 5000, qPrintable(QStringLiteral("%1 ms").arg(timer.elapsed())));
+    }
+
+    void elfOffsetsAndSizesOutOfRange_data()
+    {
+        QTest::addColumn<bool>("is64");
+        QTest::addColumn<int>("headers");
+        QTest::addColumn<int>("field");
+        QTest::addColumn<quint64>("value");
+        // field: 0 table offset, 1 entry count, 2 note offset, 3 note size
+        for (bool is64 : {true, false}) {
+            const char *cls = is64 ? "elf64" : "elf32";
+            const quint64 top = is64 ? ~quint64(0) : 0xFFFFFFFFu;
+            for (Headers h : {Headers::Sections, Headers::Segments}) {
+                const char *kind = h == Headers::Sections ? "sections" : "segments";
+                QTest::addRow("%s %s table past the end", cls, kind) << is64 << int(h) << 0 << quint64(0x100000);
+                QTest::addRow("%s %s table at the top", cls, kind) << is64 << int(h) << 0 << (top - 0x3F);
+                QTest::addRow("%s %s many entries", cls, kind) << is64 << int(h) << 1 << quint64(0xFFFF);
+                QTest::addRow("%s %s notes past the end", cls, kind) << is64 << int(h) << 2 << quint64(0x100000);
+                QTest::addRow("%s %s notes at the top", cls, kind) << is64 << int(h) << 2 << (top - 3);
+                QTest::addRow("%s %s huge notes", cls, kind) << is64 << int(h) << 3 << top;
+            }
+        }
+    }
+    void elfOffsetsAndSizesOutOfRange()
+    {
+        QFETCH(bool, is64);
+        QFETCH(int, headers);
+        QFETCH(int, field);
+        QFETCH(quint64, value);
+        const Headers h = Headers(headers);
+        const bool sections = h == Headers::Sections;
+        Bytes image;
+        image.data = elf(is64, false, h, {vorelNote({7, 0, 0, 6})});
+        const int word = is64 ? 8 : 4;
+        const qsizetype tableAt = sections ? (is64 ? 0x28 : 0x20) : (is64 ? 0x20 : 0x1C);
+        const qsizetype countAt = sections ? (is64 ? 0x3C : 0x30) : (is64 ? 0x38 : 0x2C);
+        const qsizetype entrySize = sections ? (is64 ? 64 : 40) : (is64 ? 56 : 32);
+        // The notes' entry: after the null and program-bits sections, or
+        // after the loadable segment.
+        const qsizetype note = littleEndian(image.data, tableAt, word) + entrySize * (sections ? 2 : 1);
+        const qsizetype offsetAt = note + (sections ? (is64 ? 0x18 : 0x10) : (is64 ? 0x08 : 0x04));
+        const qsizetype sizeAt = note + (sections ? (is64 ? 0x20 : 0x14) : (is64 ? 0x20 : 0x10));
+        switch (field) {
+        case 0: image.set(tableAt, value, word); break;
+        case 1: image.set(countAt, value, 2); break;
+        case 2: image.set(offsetAt, value, word); break;
+        case 3: image.set(sizeAt, value, word); break;
+        }
+        // Many entries: the ones inside the file are still read.
+        const QString expected = field == 1 ? QStringLiteral("7.0.0.6") : QString();
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(vorel::FileVersionText(write(QStringLiteral("elf"), image.data)), expected);
+        QVERIFY(timer.elapsed() < 5000);
+    }
+
+    // A table whose entries would wrap round the end of the address space
+    // onto the real headers is no table.
+    void elfTableWrappingRound()
+    {
+        Bytes image;
+        image.data = elf(true, false, Headers::Sections, {vorelNote({7, 0, 0, 6})});
+        const quint64 table = littleEndian(image.data, 0x28, 8);
+        // Entry 8 would be the real entry 0.
+        QVERIFY(table < 8 * 64);
+        image.set(0x28, quint64(table) - 8 * 64, 8);
+        image.set(0x3C, 11, 2);
+        QCOMPARE(vorel::FileVersionText(write(QStringLiteral("wrap"), image.data)), QString());
+    }
+
     void missingEmptyAndOtherFiles()
     {
         QCOMPARE(vorel::FileVersionText(m_dir.filePath(QStringLiteral("nothing-here"))), QString());
@@ -166,6 +361,9 @@ private slots:
     void builtBinariesCarryTheBuildVersion()
     {
         QFETCH(QString, file);
+#ifdef VOREL_FILEVERSION_CHECKED
+        QSKIP("the shipped binaries are read by tst_fileversion");
+#endif
         QCOMPARE(vorel::FileVersionText(QStringLiteral(VOREL_BIN_DIR "/") + file), QStringLiteral(VOREL_TEST_VERSION));
     }
 };
