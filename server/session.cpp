@@ -33,6 +33,20 @@ bool is(const QString &name, const char *expected)
     return name.compare(QLatin1String(expected), Qt::CaseInsensitive) == 0;
 }
 
+bool isRequestType(quint8 type)
+{
+    switch (MsgType(type)) {
+    case MsgType::Hello:
+    case MsgType::Call:
+    case MsgType::Open:
+    case MsgType::Fetch:
+    case MsgType::CloseCursor:
+        return true;
+    default:
+        return false;
+    }
+}
+
 Message replyTo(const Message &request, MsgType type)
 {
     Message m;
@@ -141,6 +155,10 @@ void Session::onReadyRead()
                     continue;
                 break;
             }
+            // Only requests are read: a reply's rows would be built in
+            // memory, many times the frame's size, just to be refused.
+            if (!isRequestType(payload->isEmpty() ? 0 : quint8(payload->at(0))))
+                throw proto::ProtocolError("not a request");
             handle(proto::decodePayload(*payload));
             // A peer that sends requests but never reads the answers gets
             // no more answers until it does.

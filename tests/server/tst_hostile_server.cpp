@@ -206,6 +206,28 @@ private Q_SLOTS:
         QCOMPARE(rows(server, QStringLiteral("PRUE_Id = 60 AND length(PRUE_Texto) = 300000")), 1);
     }
 
+    // A reply sent to the server ends the connection before its rows are
+    // built; the server serves the next peer.
+    void repliesAreNotTakenAsRequests()
+    {
+        TestServer server(withArgs({}));
+        QString error;
+        QVERIFY2(server.start(&error), qPrintable(error));
+        addTestTable(server);
+        RawClient peer;
+        QVERIFY(peer.connectTo(server.port()) && peer.login(kUser, kPassword));
+        QByteArray payload(1, char(proto::MsgType::Rows));
+        payload += QByteArray(4, '\0') + QByteArray(100000, '\x05');
+        QByteArray header(4, '\0');
+        qToBigEndian<quint32>(quint32(payload.size()), header.data());
+        peer.sendRaw(header + payload);
+        const proto::Message why = peer.receive(10000);
+        QCOMPARE(why.text, QStringLiteral("Conexión cerrada por el servidor: not a request"));
+        QVERIFY(peer.waitClosed());
+        RawClient next;
+        QVERIFY(next.connectTo(server.port()) && next.login(kUser, kPassword));
+    }
+
     void failedLoginsSlowDownWithoutHoldingUpOthers()
     {
         TestServer server(withArgs({}, true));
