@@ -15,6 +15,7 @@
 #include "shell/fmain.h"
 #include "shell/outbar.h"
 #include "shell/shelldriver.h"
+#include "support/moduleframe.h"
 #include "support/testserver.h"
 
 #include <QAction>
@@ -312,26 +313,11 @@ private Q_SLOTS:
     void exportIntoReadOnlyFolder()
     {
         TSocketConnection connection;
-        connection.SetHost(m_server->host());
-        connection.SetPort(m_server->port());
-        connection.SetTimeout(60000);
-        connection.Open();
-        connection.Call(QStringLiteral("Login"), {QStringLiteral("1001"), QStringLiteral("clave"), QStringLiteral("DEMO"),
-                                                  QStringLiteral("127.0.0.1")});
-        QMainWindow main;
-        auto *area = new QMdiArea(&main);
-        main.setCentralWidget(area);
-        main.resize(1200, 900);
-        main.show();
-        ui::SetMainWindow(&main, area);
-        QStringList errors;
-        TFError::SetShowHook([&](TFError &d) { errors << d.MessageText; });
+        test::LogIn(connection, *m_server);
+        test::ModuleFrame frame;
+        QMdiArea *area = frame.area;
+        QStringList &errors = frame.errors;
         Messages messages;
-        const auto restore = qScopeGuard([] {
-            TFError::SetShowHook(nullptr);
-            ui::SetFileDialogHook(nullptr);
-            ui::SetMainWindow(nullptr, nullptr);
-        });
         new TSnVorel(&connection, nullptr, QStringLiteral("VENTAS"), QStringLiteral("CLIENTES"));
         QCOMPARE(errors, QStringList());
         auto *w = qobject_cast<TfrmVrl *>(area->currentSubWindow()->widget());

@@ -14,6 +14,7 @@
 #include "runtime/ui.h"
 #include "shell/fmain.h"
 #include "shell/shelldriver.h"
+#include "support/moduleframe.h"
 #include "support/testserver.h"
 
 #include <QAction>
@@ -195,12 +196,7 @@ private Q_SLOTS:
         auto accountMain = reinterpret_cast<TAccountMainFn>(cambia.resolve("main"));
         QVERIFY(accountMain);
         TSocketConnection connection;
-        connection.SetHost(m_server->host());
-        connection.SetPort(m_server->port());
-        connection.SetTimeout(60000);
-        connection.Open();
-        connection.Call(QStringLiteral("Login"), {QStringLiteral("1001"), QStringLiteral("clave"), QStringLiteral("DEMO"),
-                                                  QStringLiteral("127.0.0.1")});
+        test::LogIn(connection, *m_server);
         const int users = userCount();
         const auto restore = qScopeGuard([this] {
             m_server->exec(QStringLiteral("UPDATE TUSUARIOS SET USUA_Paswd = 'clave' WHERE USUA_Usua = 1001"));
@@ -288,26 +284,11 @@ private Q_SLOTS:
     void listWindow()
     {
         TSocketConnection connection;
-        connection.SetHost(m_server->host());
-        connection.SetPort(m_server->port());
-        connection.SetTimeout(60000);
-        connection.Open();
-        connection.Call(QStringLiteral("Login"), {QStringLiteral("1001"), QStringLiteral("clave"), QStringLiteral("DEMO"),
-                                                  QStringLiteral("127.0.0.1")});
-        QMainWindow frame;
-        auto *area = new QMdiArea(&frame);
-        frame.setCentralWidget(area);
-        frame.resize(1200, 900);
-        frame.show();
-        ui::SetMainWindow(&frame, area);
-        QStringList errors;
-        TFError::SetShowHook([&](TFError &d) { errors << d.MessageText; });
+        test::LogIn(connection, *m_server);
+        test::ModuleFrame frame;
+        QMdiArea *area = frame.area;
+        QStringList &errors = frame.errors;
         Messages messages;
-        const auto restore = qScopeGuard([] {
-            TFError::SetShowHook(nullptr);
-            ui::SetFileDialogHook(nullptr);
-            ui::SetMainWindow(nullptr, nullptr);
-        });
 
         new TSnVorel(&connection, nullptr, QStringLiteral("VENTAS"), QStringLiteral("PEDIDOS"));
         QCOMPARE(errors, QStringList());

@@ -10,6 +10,7 @@
 #include "runtime/frmvrl.h"
 #include "runtime/snvorel.h"
 #include "runtime/ui.h"
+#include "support/moduleframe.h"
 #include "support/testserver.h"
 
 #include <QAction>
@@ -106,12 +107,7 @@ private Q_SLOTS:
         m_work = std::make_unique<QTemporaryDir>();
         QVERIFY(QDir::setCurrent(m_work->path()));
         m_connection = std::make_unique<TSocketConnection>();
-        m_connection->SetHost(m_server->host());
-        m_connection->SetPort(m_server->port());
-        m_connection->SetTimeout(30000);
-        m_connection->Open();
-        m_connection->Call(QStringLiteral("Login"), {QStringLiteral("1001"), QStringLiteral("clave"),
-                                                     QStringLiteral("DEMO"), QStringLiteral("127.0.0.1")});
+        test::LogIn(*m_connection, *m_server);
         m_frame = std::make_unique<QMainWindow>();
         m_area = new QMdiArea(m_frame.get());
         m_frame->setCentralWidget(m_area);
