@@ -1,6 +1,7 @@
 #include "common/exception.h"
 #include "csvread.h"
 #include "data/csvwriter.h"
+#include "support/messageof.h"
 
 #include <QDir>
 #include <QFile>
@@ -25,15 +26,7 @@ void writeFile(const QString &path, const QByteArray &bytes)
     f.write(bytes);
 }
 
-QString messageOf(const std::function<void()> &f)
-{
-    try {
-        f();
-    } catch (const vorel::Exception &e) {
-        return e.message();
-    }
-    return QStringLiteral("<no exception>");
-}
+using vorel::test::messageOf;
 
 } // namespace
 

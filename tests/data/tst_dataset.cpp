@@ -1,5 +1,6 @@
 #include "data/dataset.h"
 #include "datafixture.h"
+#include "support/messageof.h"
 
 #include <QDir>
 #include <QSignalSpy>
@@ -60,15 +61,7 @@ QByteArray helloOk(quint32 id = 1)
     return proto::encode(m);
 }
 
-QString messageOf(const std::function<void()> &f)
-{
-    try {
-        f();
-    } catch (const vorel::Exception &e) {
-        return e.message();
-    }
-    return QStringLiteral("<no exception>");
-}
+using vorel::test::messageOf;
 
 } // namespace
 

@@ -2,6 +2,7 @@
 #include "data/datawalk.h"
 #include "data/dataset.h"
 #include "datafixture.h"
+#include "support/messageof.h"
 
 #include <QDir>
 #include <QSignalSpy>
@@ -11,15 +12,7 @@ using namespace vorel::test;
 
 namespace {
 
-QString messageOf(const std::function<void()> &f)
-{
-    try {
-        f();
-    } catch (const vorel::Exception &e) {
-        return e.message();
-    }
-    return QStringLiteral("<no exception>");
-}
+using vorel::test::messageOf;
 
 QByteArray contents(const QString &path)
 {
