@@ -292,18 +292,18 @@ void TSnVorel::TruncateHistory()
     }
 }
 
-void TSnVorel::DrillDown(const QString &Spec)
+void TSnVorel::DrillDown(const QString &Key)
 {
     storeCurrentState();
     TruncateHistory();
 
-    const qsizetype first = Spec.indexOf(QLatin1Char('.'));
-    const qsizetype second = first < 0 ? -1 : Spec.indexOf(QLatin1Char('.'), first + 1);
-    const QString sourceColumn = first < 0 ? Spec : Spec.left(first);
+    const qsizetype first = Key.indexOf(QLatin1Char('.'));
+    const qsizetype second = first < 0 ? -1 : Key.indexOf(QLatin1Char('.'), first + 1);
+    const QString sourceColumn = first < 0 ? Key : Key.left(first);
     const QString relatedClass = first < 0 ? QString()
-        : second < 0                       ? Spec.mid(first + 1)
-                                           : Spec.mid(first + 1, second - first - 1);
-    const QString targetColumn = second < 0 ? QString() : Spec.mid(second + 1);
+        : second < 0                       ? Key.mid(first + 1)
+                                           : Key.mid(first + 1, second - first - 1);
+    const QString targetColumn = second < 0 ? QString() : Key.mid(second + 1);
 
     const QString leftColumn = DrillColumn;
     const QString leftValue = DrillValue;

@@ -43,7 +43,7 @@ public:
 
     void OpenUseCase(const QString &ClassName, const QString &Method, const QString &ExportName);
     void ReportError(const std::exception &failure, const QString &ClassName, const QString &Method);
-    void DrillDown(const QString &Spec);
+    void DrillDown(const QString &Key);
     void Navigate(bool Forward);
     void TruncateHistory();
     // DrillColumn "." DrillValue "." FilterState.
