@@ -30,6 +30,10 @@ const char kTooManyCursors[] = "Demasiados cursores abiertos en la sesión";
 const char kCancelled[] = "ORA-01013: user requested cancel of current operation";
 const char kNoPrivilege[] = "ORA-01031: insufficient privileges";
 const char kTooLarge[] = "No se puede enviar la respuesta: el resultado supera el tamaño máximo de una trama";
+// What a cursor may hold read ahead of the client before a write of its
+// session: a class far larger than one answer must still be read to its
+// end, while a runaway result is still refused before it fills the memory.
+constexpr qint64 kMaxReadAhead = qint64(512) << 20;
 
 // What a row weighs on the wire, near enough to bound what a cursor holds.
 qint64 rowBytes(const QVariantList &row)
@@ -645,13 +649,14 @@ bool Database::readRow(Cursor &cursor)
         for (int c = 0; c < cursor.columns.size(); ++c)
             row.append(readValue(cursor.stmt, c, cursor.columns[c].type));
         const qint64 bytes = rowBytes(row);
-        if (cursor.pendingBytes + bytes <= qint64(proto::kMaxFrame)) {
+        if (cursor.pendingBytes + bytes <= kMaxReadAhead) {
             cursor.pendingBytes += bytes;
             cursor.pending.push_back(std::move(row));
             return true;
         }
-        // Read ahead for a write: more than one answer could carry.
-        cursor.error = QString::fromUtf8(kTooLarge);
+        cursor.error = QStringLiteral("No se puede leer el resultado antes de escribir: supera los %1 MB que una "
+                                      "sesión puede guardar de una consulta abierta")
+                           .arg(kMaxReadAhead >> 20);
     } else if (rc != SQLITE_DONE) {
         cursor.error = failureText(sqlite3_extended_errcode(m_db));
     }

@@ -228,6 +228,32 @@ private Q_SLOTS:
         QVERIFY(next.connectTo(server.port()) && next.login(kUser, kPassword));
     }
 
+    // A write does not cut short a cursor of the same session that holds
+    // more than one answer could carry: it is still read to its end.
+    void largeCursorsOutliveAWrite()
+    {
+        TestServer server(withArgs({}));
+        QString error;
+        QVERIFY2(server.start(&error), qPrintable(error));
+        addTestTable(server);
+        server.exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 100 UNION ALL SELECT i + 1 FROM n WHERE i < 179) "
+                                   "INSERT INTO TPRUEBA SELECT i, 'x' FROM n"));
+        RawClient c;
+        QVERIFY(c.connectTo(server.port()) && c.login(kUser, kPassword));
+        const proto::Message first = c.open(
+            QStringLiteral("dspq0"), QStringLiteral("SELECT PRUE_Id, randomblob(1000000) b FROM TPRUEBA WHERE PRUE_Id >= 100"), 5);
+        QCOMPARE(first.type, MsgType::OpenResult);
+        int seen = int(first.rows.rows.size());
+        QCOMPARE(ejeDir(c, QStringLiteral("UPDATE TPRUEBA SET PRUE_Texto = 'y' WHERE PRUE_Id = 1")), QString());
+        for (bool eof = first.rows.eof; !eof;) {
+            const proto::Message more = c.fetch(first.cursor, 5);
+            QCOMPARE(more.type, MsgType::Rows);
+            seen += int(more.rows.rows.size());
+            eof = more.rows.eof;
+        }
+        QCOMPARE(seen, 80); // 80 MB, more than the 64 MiB of one frame
+    }
+
     void failedLoginsSlowDownWithoutHoldingUpOthers()
     {
         TestServer server(withArgs({}, true));
