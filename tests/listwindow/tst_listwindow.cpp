@@ -208,6 +208,28 @@ private Q_SLOTS:
         QVERIFY(data(w)->FieldByName(QStringLiteral("LIMITE"))->Currency());
     }
 
+    // Every class of every role opens in the list window without a failure,
+    // with its columns dressed and its quick filters applied.
+    void everyDemoClassOpens()
+    {
+        const QList<QStringList> grants = m_server->query(QStringLiteral(
+            "SELECT CLAR_Rol, CLAR_Clase FROM TCLAROL WHERE CLAR_Activo = 1 ORDER BY CLAR_Rol, CLAR_Clase"));
+        QVERIFY(grants.size() >= 10);
+        for (const QStringList &grant : grants) {
+            const QString what = grant.join(QLatin1Char('/'));
+            m_errors.clear();
+            m_boxes.clear();
+            new TSnVorel(m_connection.get(), nullptr, grant.at(0), grant.at(1));
+            QVERIFY2(m_errors.isEmpty() && m_boxes.isEmpty(), qPrintable(what + QLatin1Char(' ') + m_errors.join(
+                                                                  QLatin1Char('|')) + m_boxes.join(QLatin1Char('|'))));
+            TfrmVrl *w = current();
+            QVERIFY2(w && w->ClassId == grant.at(1), qPrintable(what));
+            QVERIFY2(data(w)->Active(), qPrintable(what));
+            QVERIFY2(!w->windowTitle().isEmpty(), qPrintable(what));
+            closeAll();
+        }
+    }
+
     // A large class shows its first packet only: no fetch until the user
     // scrolls, and the count says more are coming.
     void largeClassFetchesOnePacket()
