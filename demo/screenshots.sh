@@ -4,6 +4,7 @@
 # dialogs. Writes them into docs/.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/../cmake/bootstrap.sh"
+source "$VOREL_SOURCE_DIR/demo/serve.sh"
 
 run_dir="$VOREL_BUILD_DIR/screenshots-run"
 bin_dir="$VOREL_BUILD_DIR/bin"
@@ -11,15 +12,7 @@ port=${VOREL_SCREENSHOT_PORT:-2119}
 
 rm -rf "$run_dir"
 mkdir -p "$run_dir/config"
-"$bin_dir/vorel-server" init "$run_dir/demo.db" --demo --force
-"$bin_dir/vorel-server" serve --db "DEMO=$run_dir/demo.db" --listen "127.0.0.1:$port" \
-  >"$run_dir/server.log" 2>&1 &
-server_pid=$!
-trap 'kill "$server_pid" 2>/dev/null || true; wait "$server_pid" 2>/dev/null || true' EXIT
-for _ in $(seq 1 50); do
-  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break
-  sleep 0.2
-done
+vorel_demo_serve "$run_dir" "$port"
 
 # The picture taker stands in for the shell: its own folder holds the
 # libraries it loads, as the shell's folder does.

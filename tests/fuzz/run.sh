@@ -24,24 +24,8 @@ targets=("${@:-${all_targets[@]}}")
 # and sanitizer runtimes.
 fuzz_packages=(clang libclang-rt-14-dev cmake ninja-build ccache pkg-config qt6-base-dev libgl-dev
   libsqlite3-dev)
-missing=()
-for p in "${fuzz_packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  echo "Installing: ${missing[*]}"
-  sudo=""
-  if [ "$(id -u)" -ne 0 ]; then
-    if ! command -v sudo >/dev/null 2>&1; then
-      echo "These Debian packages are missing: ${missing[*]}" >&2
-      echo "Install them as root (apt-get install ${missing[*]}) or install sudo, then run again." >&2
-      exit 1
-    fi
-    sudo="sudo"
-  fi
-  $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-  $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+source "$src/cmake/packages.sh"
+vorel_install_packages "${fuzz_packages[@]}"
 
 if [ ! -f "$build/build.ninja" ]; then
   cmake -S "$src" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
