@@ -315,12 +315,11 @@ private Q_SLOTS:
         TSocketConnection connection;
         test::LogIn(connection, *m_server);
         test::ModuleFrame frame;
-        QMdiArea *area = frame.area;
         QStringList &errors = frame.errors;
         Messages messages;
         new TSnVorel(&connection, nullptr, QStringLiteral("VENTAS"), QStringLiteral("CLIENTES"));
         QCOMPARE(errors, QStringList());
-        auto *w = qobject_cast<TfrmVrl *>(area->currentSubWindow()->widget());
+        TfrmVrl *w = frame.Current();
         QVERIFY(w);
 
         const QString folder = m_work->filePath(QStringLiteral("salida"));
@@ -348,7 +347,7 @@ private Q_SLOTS:
         QCOMPARE(messages.texts(), QStringList());
         QVERIFY(readAll(folder + QStringLiteral("/clientes.csv")).startsWith("\""));
         QCOMPARE(w->windowTitle(), folder + QStringLiteral("/clientes.csv"));
-        area->closeAllSubWindows();
+        frame.area->closeAllSubWindows();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 };

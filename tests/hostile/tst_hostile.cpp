@@ -286,15 +286,12 @@ private Q_SLOTS:
         TSocketConnection connection;
         test::LogIn(connection, *m_server);
         test::ModuleFrame frame;
-        QMdiArea *area = frame.area;
         QStringList &errors = frame.errors;
         Messages messages;
 
         new TSnVorel(&connection, nullptr, QStringLiteral("VENTAS"), QStringLiteral("PEDIDOS"));
         QCOMPARE(errors, QStringList());
-        QMdiSubWindow *sub = area->currentSubWindow();
-        QVERIFY(sub);
-        auto *w = qobject_cast<TfrmVrl *>(sub->widget());
+        TfrmVrl *w = frame.Current();
         QVERIFY(w);
         auto *grid = w->findChild<QDialog *>(QStringLiteral("FSelec"))->findChild<QTableWidget *>(QStringLiteral("SGSele"));
         int row = -1;
@@ -357,7 +354,7 @@ private Q_SLOTS:
                 QVERIFY2(w->windowTitle().startsWith(QStringLiteral("No se pudo guardar ")), qPrintable(what));
             }
         }
-        area->closeAllSubWindows();
+        frame.area->closeAllSubWindows();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 };

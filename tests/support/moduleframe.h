@@ -5,11 +5,13 @@
 #include "data/connection.h"
 #include "runtime/ferror.h"
 #include "runtime/filedialog.h"
+#include "runtime/frmvrl.h"
 #include "runtime/ui.h"
 #include "support/testserver.h"
 
 #include <QMainWindow>
 #include <QMdiArea>
+#include <QMdiSubWindow>
 #include <QStringList>
 
 namespace vorel::test {
@@ -44,6 +46,13 @@ public:
         ui::SetFileDialogHook(nullptr);
         ui::SetMainWindow(nullptr, nullptr);
     }
+    // The module window of the active sub-window, or none.
+    TfrmVrl *Current() const
+    {
+        QMdiSubWindow *sub = area->currentSubWindow();
+        return sub ? qobject_cast<TfrmVrl *>(sub->widget()) : nullptr;
+    }
+
     ModuleFrame(const ModuleFrame &) = delete;
     ModuleFrame &operator=(const ModuleFrame &) = delete;
 
