@@ -725,7 +725,7 @@ void TfrmVrlLis::cdSetAfterScroll()
         return;
     }
     const int tag = m_data->Fields(field)->Tag();
-    if (tag != 0 && tag > 0 && tag < m_data->FieldCount())
+    if (tag > 0 && tag < m_data->FieldCount())
         sbPanel1->setText(m_data->Fields(tag)->AsString());
     else
         sbPanel1->clear();
@@ -749,8 +749,8 @@ void TfrmVrlLis::dbgModuloTitleBtnClick(int column)
     if (field < 0 || !m_data || !m_data->Active())
         return;
     const QString name = m_data->Fields(field)->FieldName();
+    // The grid's reset that follows sets the marker.
     m_data->SetIndexFieldNames(m_data->IndexFieldNames() == name ? QString() : name);
-    applySortMarker();
     showRowCount();
 }
 
