@@ -26,9 +26,8 @@ Message makeBlock()
                  Column{QStringLiteral("FECHA"), ValueType::DateTime, 0},
                  Column{QStringLiteral("NOTA"), ValueType::Text, 80}};
     const QDateTime base(QDate(2024, 1, 1), QTime(0, 0));
-    m.rows.rows.reserve(kRows);
     for (int i = 0; i < kRows; ++i) {
-        m.rows.rows.append(QVariantList{qlonglong(i), QStringLiteral("Cliente número %1").arg(i), i * 1.25,
+        m.rows.appendRow(QVariantList{qlonglong(i), QStringLiteral("Cliente número %1").arg(i), i * 1.25,
                                         base.addSecs(qint64(i) * 3600),
                                         i % 3 == 0 ? QVariant() : QVariant(QStringLiteral("Pedido pendiente de envío"))});
     }
@@ -60,8 +59,8 @@ int main()
         reader.feed(frame);
         const Message back = decodePayload(*reader.next());
         dec.push_back(double(t.nsecsElapsed()) / 1e6);
-        if (back.rows.rows.size() != kRows) {
-            std::fprintf(stderr, "decoded %lld rows instead of %d\n", qlonglong(back.rows.rows.size()), kRows);
+        if (back.rows.size() != kRows) {
+            std::fprintf(stderr, "decoded %lld rows instead of %d\n", qlonglong(back.rows.size()), kRows);
             return 1;
         }
     }

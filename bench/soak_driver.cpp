@@ -121,13 +121,13 @@ private:
             return std::nullopt;
         if (columns)
             *columns = opened.columns;
-        QList<QVariantList> all = opened.rows.rows;
+        QList<QVariantList> all = opened.rows.allRows();
         bool eof = opened.rows.eof;
         while (!eof) {
             const Message more = m_client->fetch(opened.cursor, packet);
             if (failed(more, QStringLiteral("Fetch")))
                 return std::nullopt;
-            all += more.rows.rows;
+            all += more.rows.allRows();
             eof = more.rows.eof;
         }
         if (failed(m_client->closeCursor(opened.cursor), QStringLiteral("CloseCursor")))
@@ -260,9 +260,9 @@ qint64 countLog(quint16 port, const QString &where)
     if (!c.connectTo(port) || !c.login(QStringLiteral("1002"), QStringLiteral("clave")))
         return -1;
     const Message m = c.open(QStringLiteral("dspq0"), QStringLiteral("SELECT count(*) N FROM vorel.TLOGACCESOS WHERE ") + where);
-    if (m.type != MsgType::OpenResult || m.rows.rows.isEmpty())
+    if (m.type != MsgType::OpenResult || m.rows.isEmpty())
         return -1;
-    return m.rows.rows.first().value(0).toLongLong();
+    return m.rows.value(0, 0).toLongLong();
 }
 
 } // namespace
@@ -289,7 +289,7 @@ int main(int argc, char **argv)
         }
         const Message m = c.open(QStringLiteral("dspq0"),
                                  QStringLiteral("SELECT DISTINCT CLIE_Prov FROM vorel.TCLIENTES ORDER BY 1"));
-        for (const QVariantList &row : m.rows.rows)
+        for (const QVariantList &row : m.rows.allRows())
             provinces << row.value(0).toString();
     }
     const qint64 logBefore = countLog(port, QStringLiteral("LOGA_Cuso >= 9000"));

@@ -576,17 +576,16 @@ QVariant TClientDataSet::currentValue(int field) const { return ValueAt(m_curren
 void TClientDataSet::appendRows(proto::RowBlock &&block, bool notify)
 {
     const int width = int(m_fields.size());
-    for (const QVariantList &r : block.rows)
-        if (r.size() != width)
-            throw Exception(QStringLiteral("El servidor de aplicaciones envió filas de %1 columnas en lugar de %2")
-                                .arg(r.size())
-                                .arg(width));
+    if (!block.isEmpty() && block.width() != width)
+        throw Exception(QStringLiteral("El servidor de aplicaciones envió filas de %1 columnas en lugar de %2")
+                            .arg(block.width())
+                            .arg(width));
     const int before = int(m_rows.size());
-    for (QVariantList &r : block.rows)
-        m_rows.push_back(std::move(r));
+    for (qsizetype r = 0; r < block.size(); ++r)
+        m_rows.push_back(block.row(r));
     // A packet that brings nothing ends the walk even if the server did not
     // say so; asking again would never finish.
-    m_serverEof = block.eof || block.rows.isEmpty();
+    m_serverEof = block.eof || block.isEmpty();
     const int after = int(m_rows.size());
     if (after == before)
         return;

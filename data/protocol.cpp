@@ -9,40 +9,261 @@ namespace {
 
 const QByteArray kMagic("VOREL");
 
-void writeRows(Writer &w, const RowBlock &block, int ncols)
-{
-    w.u32(quint32(block.rows.size()));
-    for (const QVariantList &row : block.rows) {
-        if (row.size() != ncols)
+} // namespace
+
+// The coded rows as the wire carries them.
+struct RowCoding {
+    static void write(Writer &w, const RowBlock &block, int ncols)
+    {
+        if (!block.isEmpty() && block.m_width != ncols)
             throw ProtocolError("row width does not match the columns");
-        for (const QVariant &v : row)
-            w.value(v);
+        if (block.m_pendingValues != 0)
+            throw ProtocolError("row left unfinished");
+        w.u32(quint32(block.size()));
+        w.raw(block.m_data.constData(), block.m_data.size());
+        w.u8(block.eof ? 1 : 0);
     }
-    w.u8(block.eof ? 1 : 0);
+
+    // Checks every value once here, so that reading a cell later can trust
+    // the tags and lengths it meets.
+    static RowBlock read(Reader &r, int ncols)
+    {
+        RowBlock block(ncols);
+        const quint32 n = r.u32();
+        // Every value takes at least one byte: a count beyond what is left is a lie.
+        if (ncols > 0 && qsizetype(n) * ncols > r.remaining())
+            throw ProtocolError("row count exceeds the frame");
+        if (ncols == 0 && n > 0)
+            throw ProtocolError("rows without columns");
+        const qsizetype begin = r.position();
+        const char *base = r.here();
+        block.m_starts.reserve(n);
+        for (quint32 i = 0; i < n; ++i) {
+            block.m_starts.push_back(quint32(r.position() - begin));
+            for (int c = 0; c < ncols; ++c) {
+                switch (ValueType(r.u8())) {
+                case ValueType::Null: break;
+                case ValueType::Integer:
+                case ValueType::Float:
+                case ValueType::DateTime: r.take(8); break;
+                case ValueType::Text:
+                case ValueType::Blob: r.take(qsizetype(r.u32())); break;
+                default: throw ProtocolError("unknown value tag");
+                }
+            }
+        }
+        block.m_data = QByteArray(base, r.position() - begin);
+        block.eof = r.u8() != 0;
+        return block;
+    }
+};
+
+namespace {
+
+void writeRows(Writer &w, const RowBlock &block, int ncols) { RowCoding::write(w, block, ncols); }
+RowBlock readRows(Reader &r, int ncols) { return RowCoding::read(r, ncols); }
+
+void putBig64(QByteArray &out, quint64 v)
+{
+    char b[8];
+    qToBigEndian(v, b);
+    out.append(b, 8);
 }
 
-RowBlock readRows(Reader &r, int ncols)
+void putBig32(QByteArray &out, quint32 v)
 {
-    RowBlock block;
-    const quint32 n = r.u32();
-    // Every value takes at least one byte: a count beyond what is left is a lie.
-    if (ncols > 0 && qsizetype(n) * ncols > r.remaining())
-        throw ProtocolError("row count exceeds the frame");
-    if (ncols == 0 && n > 0)
-        throw ProtocolError("rows without columns");
-    block.rows.reserve(n);
-    for (quint32 i = 0; i < n; ++i) {
-        QVariantList row;
-        row.reserve(ncols);
-        for (int c = 0; c < ncols; ++c)
-            row.append(r.value());
-        block.rows.append(std::move(row));
-    }
-    block.eof = r.u8() != 0;
-    return block;
+    char b[4];
+    qToBigEndian(v, b);
+    out.append(b, 4);
 }
 
 } // namespace
+
+QVariant Cell::toVariant() const
+{
+    switch (type) {
+    case ValueType::Null: return QVariant();
+    case ValueType::Integer: return QVariant(qlonglong(integer));
+    case ValueType::Float: return QVariant(real);
+    case ValueType::Text: return QVariant(text());
+    case ValueType::DateTime: return QVariant(fromWireDateTime(integer));
+    case ValueType::Blob: return QVariant(bytes());
+    }
+    return QVariant();
+}
+
+void RowBlock::setWidth(int width)
+{
+    if (!isEmpty() && width != m_width)
+        throw ProtocolError("row width does not match the columns");
+    m_width = width;
+}
+
+void RowBlock::beginRow()
+{
+    if (m_pendingValues != 0)
+        throw ProtocolError("row width does not match the columns");
+    // Offsets are 32-bit; far above anything one frame or one read-ahead holds.
+    if (quint64(m_data.size()) > 0xffffffffu)
+        throw ProtocolError("block too large");
+    m_starts.push_back(quint32(m_data.size()));
+    m_pendingValues = m_width;
+}
+
+void RowBlock::addNull()
+{
+    m_data.append(char(ValueType::Null));
+    --m_pendingValues;
+}
+
+void RowBlock::addInteger(qint64 v)
+{
+    m_data.append(char(ValueType::Integer));
+    putBig64(m_data, quint64(v));
+    --m_pendingValues;
+}
+
+void RowBlock::addFloat(double v)
+{
+    quint64 bits;
+    std::memcpy(&bits, &v, 8);
+    m_data.append(char(ValueType::Float));
+    putBig64(m_data, bits);
+    --m_pendingValues;
+}
+
+void RowBlock::addText(const char *utf8, qsizetype size)
+{
+    if (quint64(size) > kMaxFrame)
+        throw ProtocolError("value larger than a frame");
+    m_data.append(char(ValueType::Text));
+    putBig32(m_data, quint32(size));
+    m_data.append(utf8, size);
+    --m_pendingValues;
+}
+
+void RowBlock::addText(const QString &s)
+{
+    const QByteArray utf8 = s.toUtf8();
+    addText(utf8.constData(), utf8.size());
+}
+
+void RowBlock::addDateTime(qint64 wireMs)
+{
+    m_data.append(char(ValueType::DateTime));
+    putBig64(m_data, quint64(wireMs));
+    --m_pendingValues;
+}
+
+void RowBlock::addBlob(const char *data, qsizetype size)
+{
+    if (quint64(size) > kMaxFrame)
+        throw ProtocolError("value larger than a frame");
+    m_data.append(char(ValueType::Blob));
+    putBig32(m_data, quint32(size));
+    m_data.append(data, size);
+    --m_pendingValues;
+}
+
+void RowBlock::appendRow(const QVariantList &row)
+{
+    if (isEmpty() && m_width == 0)
+        m_width = int(row.size());
+    if (row.size() != m_width)
+        throw ProtocolError("row width does not match the columns");
+    Writer w;
+    for (const QVariant &v : row)
+        w.value(v);
+    beginRow();
+    m_data.append(w.data());
+    m_pendingValues = 0;
+}
+
+void RowBlock::appendRowOf(const RowBlock &other, qsizetype row)
+{
+    if (isEmpty() && m_width == 0)
+        m_width = other.m_width;
+    if (other.m_width != m_width)
+        throw ProtocolError("row width does not match the columns");
+    const quint32 begin = other.m_starts[size_t(row)];
+    const qsizetype end = row + 1 < other.size() ? qsizetype(other.m_starts[size_t(row + 1)]) : other.m_data.size();
+    beginRow();
+    m_data.append(other.m_data.constData() + begin, end - begin);
+    m_pendingValues = 0;
+}
+
+const char *RowBlock::skipValue(const char *p)
+{
+    switch (ValueType(quint8(*p))) {
+    case ValueType::Null: return p + 1;
+    case ValueType::Integer:
+    case ValueType::Float:
+    case ValueType::DateTime: return p + 9;
+    default: return p + 5 + qFromBigEndian<quint32>(p + 1);
+    }
+}
+
+Cell RowBlock::cellAt(const char *rowData, int column)
+{
+    const char *p = rowData;
+    for (int c = 0; c < column; ++c)
+        p = skipValue(p);
+    Cell cell;
+    cell.type = ValueType(quint8(*p));
+    switch (cell.type) {
+    case ValueType::Null: break;
+    case ValueType::Integer:
+    case ValueType::DateTime: cell.integer = qint64(qFromBigEndian<quint64>(p + 1)); break;
+    case ValueType::Float: {
+        const quint64 bits = qFromBigEndian<quint64>(p + 1);
+        std::memcpy(&cell.real, &bits, 8);
+        break;
+    }
+    case ValueType::Text:
+    case ValueType::Blob:
+        cell.size = qsizetype(qFromBigEndian<quint32>(p + 1));
+        cell.data = p + 5;
+        break;
+    }
+    return cell;
+}
+
+Cell RowBlock::cell(qsizetype row, int column) const { return cellAt(rowData(row), column); }
+
+QVariant RowBlock::value(qsizetype row, int column) const
+{
+    if (row < 0 || row >= size() || column < 0 || column >= m_width)
+        return QVariant();
+    return cell(row, column).toVariant();
+}
+
+QVariantList RowBlock::row(qsizetype r) const
+{
+    QVariantList out;
+    if (r < 0 || r >= size())
+        return out;
+    out.reserve(m_width);
+    const char *p = rowData(r);
+    for (int c = 0; c < m_width; ++c) {
+        out.append(cellAt(p, 0).toVariant());
+        p = skipValue(p);
+    }
+    return out;
+}
+
+QList<QVariantList> RowBlock::allRows() const
+{
+    QList<QVariantList> out;
+    out.reserve(size());
+    for (qsizetype r = 0; r < size(); ++r)
+        out.append(row(r));
+    return out;
+}
+
+bool RowBlock::operator==(const RowBlock &other) const
+{
+    return eof == other.eof && m_width == other.m_width && m_starts == other.m_starts && m_data == other.m_data;
+}
 
 qint64 toWireDateTime(const QDateTime &dt)
 {

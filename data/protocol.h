@@ -22,6 +22,7 @@
 #include <QStringList>
 #include <QVariant>
 #include <optional>
+#include <vector>
 #include <stdexcept>
 
 namespace vorel::proto {
@@ -69,10 +70,77 @@ struct VOREL_CORE_EXPORT Column {
     qint32 size = 0; // display size hint in characters, 0 = unknown
 };
 
+// One value of a row, read in place from the bytes of its block: no
+// allocation until a text, blob or variant is asked for. Valid while the
+// block lives.
+struct VOREL_CORE_EXPORT Cell {
+    ValueType type = ValueType::Null;
+    qint64 integer = 0;          // Integer; DateTime in wire milliseconds
+    double real = 0;             // Float
+    const char *data = nullptr;  // Text (UTF-8) and Blob
+    qsizetype size = 0;
+
+    bool isNull() const { return type == ValueType::Null; }
+    QVariant toVariant() const;
+    QString text() const { return QString::fromUtf8(data, size); }
+    QByteArray bytes() const { return QByteArray(data, size); }
+    QByteArrayView view() const { return QByteArrayView(data, size); }
+};
+
 // A block of rows: u32 nrows, then nrows * ncols values, then u8 eof.
-struct VOREL_CORE_EXPORT RowBlock {
-    QList<QVariantList> rows;
+// The rows are held as they travel, their values coded back to back with
+// the offset of each row's first value: one allocation per block instead of
+// one variant per cell, and a decoded block costs no more than its frame.
+class VOREL_CORE_EXPORT RowBlock
+{
+public:
+    explicit RowBlock(int width = 0) : m_width(width) {}
+
     bool eof = true;
+
+    int width() const { return m_width; }
+    // Only while empty: a block's rows all have one width.
+    void setWidth(int width);
+    qsizetype size() const { return qsizetype(m_starts.size()); }
+    bool isEmpty() const { return m_starts.empty(); }
+    // Bytes the rows take as coded.
+    qsizetype byteSize() const { return m_data.size(); }
+
+    // Building, value by value: beginRow, then exactly width() values.
+    void beginRow();
+    void addNull();
+    void addInteger(qint64 v);
+    void addFloat(double v);
+    void addText(const char *utf8, qsizetype size);
+    void addText(const QString &s);
+    void addDateTime(qint64 wireMs);
+    void addBlob(const char *data, qsizetype size);
+    // A whole row of variants (the types Writer::value accepts); throws
+    // ProtocolError when its width differs or a type is not carried.
+    void appendRow(const QVariantList &row);
+    // Row `row` of another block of the same width, copied as coded.
+    void appendRowOf(const RowBlock &other, qsizetype row);
+    void reserveBytes(qsizetype bytes) { m_data.reserve(bytes); }
+
+    Cell cell(qsizetype row, int column) const;
+    // NULL when row or column is out of range.
+    QVariant value(qsizetype row, int column) const;
+    QVariantList row(qsizetype row) const;
+    QList<QVariantList> allRows() const;
+    // The coded values of one row, and the cells of a coded row.
+    const char *rowData(qsizetype row) const { return m_data.constData() + m_starts[size_t(row)]; }
+    static Cell cellAt(const char *rowData, int column);
+    // The first value after `cell` of a coded row; `p` points at a value.
+    static const char *skipValue(const char *p);
+
+    bool operator==(const RowBlock &other) const;
+
+private:
+    friend struct RowCoding; // the wire reads and writes the coded rows as they are
+    QByteArray m_data;
+    std::vector<quint32> m_starts; // offsets into m_data
+    int m_width = 0;
+    int m_pendingValues = 0;       // of the row being built
 };
 
 struct VOREL_CORE_EXPORT Message {
@@ -106,6 +174,8 @@ public:
     void text(const QString &s);
     void bytes(const QByteArray &b);
     void value(const QVariant &v);
+    void raw(const char *data, qsizetype size) { m_data.append(data, size); }
+    void reserve(qsizetype bytes) { m_data.reserve(bytes); }
     const QByteArray &data() const { return m_data; }
 
 private:
@@ -126,10 +196,13 @@ public:
     QByteArray bytes();
     QVariant value();
     bool atEnd() const { return m_pos == m_data.size(); }
+    qsizetype position() const { return m_pos; }
+    const char *here() const { return m_data.constData() + m_pos; }
     qsizetype remaining() const { return m_data.size() - m_pos; }
+    // The next n bytes, consumed; throws when fewer are left.
+    const char *take(qsizetype n);
 
 private:
-    const char *take(qsizetype n);
     const QByteArray &m_data;
     qsizetype m_pos = 0;
 };

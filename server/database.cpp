@@ -12,7 +12,6 @@
 #include <QDeadlineTimer>
 #include <QRegularExpression>
 #include <cstring>
-#include <deque>
 #include <limits>
 #include <sqlite3.h>
 
@@ -34,21 +33,6 @@ const char kTooLarge[] = "No se puede enviar la respuesta: el resultado supera e
 // session: a class far larger than one answer must still be read to its
 // end, while a runaway result is still refused before it fills the memory.
 constexpr qint64 kMaxReadAhead = qint64(512) << 20;
-
-// What a row weighs on the wire, near enough to bound what a cursor holds.
-qint64 rowBytes(const QVariantList &row)
-{
-    qint64 bytes = 0;
-    for (const QVariant &v : row) {
-        if (v.typeId() == QMetaType::QString)
-            bytes += 5 + v.toString().size();
-        else if (v.typeId() == QMetaType::QByteArray)
-            bytes += 5 + v.toByteArray().size();
-        else
-            bytes += 9;
-    }
-    return bytes;
-}
 
 // SQL functions that reach outside the database; no client statement calls them.
 bool deniedFunction(const char *name)
@@ -160,49 +144,108 @@ std::optional<ValueType> typeFromDeclaration(const char *declared, qint32 *size)
     return std::nullopt;
 }
 
-// 'YYYY-MM-DD', 'YYYY-MM-DD HH:MM[:SS[.fff]]' (or with a T) as a naive date-time.
-std::optional<QDateTime> parseStoredDate(const QString &text, bool timeRequired)
+// Digits at p[0..n) as a number; -1 when one of them is not a digit.
+int digitsAt(const char *p, int n)
 {
-    static const QRegularExpression re(QStringLiteral(
-        "^(\\d{4})-(\\d{2})-(\\d{2})(?:[ T](\\d{2}):(\\d{2})(?::(\\d{2})(?:\\.(\\d{1,3})\\d*)?)?)?$"));
-    const auto m = re.match(text);
-    if (!m.hasMatch() || (timeRequired && m.captured(4).isEmpty()))
-        return std::nullopt;
-    const QDate date(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
-    QString ms = m.captured(7);
-    while (!ms.isEmpty() && ms.size() < 3)
-        ms.append(QLatin1Char('0'));
-    const QTime time(m.captured(4).toInt(), m.captured(5).toInt(), m.captured(6).toInt(), ms.toInt());
-    if (!date.isValid() || !time.isValid())
-        return std::nullopt;
-    // UTC only to keep the reading free of daylight-saving gaps.
-    return QDateTime(date, time, Qt::UTC);
+    int v = 0;
+    for (int i = 0; i < n; ++i) {
+        if (p[i] < '0' || p[i] > '9')
+            return -1;
+        v = v * 10 + (p[i] - '0');
+    }
+    return v;
 }
 
-QVariant readValue(sqlite3_stmt *stmt, int c, ValueType columnType)
+// 'YYYY-MM-DD', 'YYYY-MM-DD HH:MM[:SS[.fff]]' (or with a T) as the wire's
+// milliseconds of that naive reading. Read by hand: every date of every
+// row of a class passes here.
+std::optional<qint64> storedDateMs(const char *p, qsizetype n, bool timeRequired)
+{
+    if (n > 0 && p[n - 1] == '\n') // a line end closing the text is allowed, as by a '$'
+        --n;
+    if (n < 10 || p[4] != '-' || p[7] != '-')
+        return std::nullopt;
+    const int year = digitsAt(p, 4), month = digitsAt(p + 5, 2), day = digitsAt(p + 8, 2);
+    if (year < 0 || month < 0 || day < 0)
+        return std::nullopt;
+    int hour = 0, minute = 0, second = 0, ms = 0;
+    if (n == 10) {
+        if (timeRequired)
+            return std::nullopt;
+    } else {
+        if (n < 16 || (p[10] != ' ' && p[10] != 'T') || p[13] != ':')
+            return std::nullopt;
+        hour = digitsAt(p + 11, 2);
+        minute = digitsAt(p + 14, 2);
+        if (hour < 0 || minute < 0)
+            return std::nullopt;
+        qsizetype i = 16;
+        if (i < n) {
+            if (p[i] != ':' || n < i + 3 || (second = digitsAt(p + i + 1, 2)) < 0)
+                return std::nullopt;
+            i += 3;
+            if (i < n) {
+                if (p[i] != '.' || i + 1 >= n)
+                    return std::nullopt;
+                // The first three digits count; any further ones are read past.
+                for (qsizetype j = i + 1; j < n; ++j) {
+                    if (p[j] < '0' || p[j] > '9')
+                        return std::nullopt;
+                    if (j - i <= 3)
+                        ms = ms * 10 + (p[j] - '0');
+                }
+                for (qsizetype j = qMin<qsizetype>(n, i + 4); j < i + 4; ++j)
+                    ms *= 10;
+            }
+        }
+    }
+    const QDate date(year, month, day);
+    const QTime time(hour, minute, second, ms);
+    if (!date.isValid() || !time.isValid())
+        return std::nullopt;
+    constexpr qint64 kJulianDayOf1970 = 2440588;
+    return (date.toJulianDay() - kJulianDayOf1970) * 86400000 + time.msecsSinceStartOfDay();
+}
+
+bool isStoredDateTime(const unsigned char *text, int bytes)
+{
+    return storedDateMs(reinterpret_cast<const char *>(text), bytes, true).has_value();
+}
+
+// One column of the current row into the block, as the column's type reads it.
+void encodeValue(sqlite3_stmt *stmt, int c, ValueType columnType, proto::RowBlock &into)
 {
     switch (sqlite3_column_type(stmt, c)) {
     case SQLITE_NULL:
-        return QVariant();
+        into.addNull();
+        return;
     case SQLITE_INTEGER:
-        return QVariant(qlonglong(sqlite3_column_int64(stmt, c)));
+        into.addInteger(sqlite3_column_int64(stmt, c));
+        return;
     case SQLITE_FLOAT: {
         const double v = sqlite3_column_double(stmt, c);
-        if (columnType == ValueType::Integer && v == double(qlonglong(v)) && qAbs(v) < 9.0e15)
-            return QVariant(qlonglong(v));
-        return QVariant(v);
+        if (columnType == ValueType::Integer && qAbs(v) < 9.0e15 && v == double(qlonglong(v)))
+            into.addInteger(qlonglong(v));
+        else
+            into.addFloat(v);
+        return;
     }
     case SQLITE_TEXT: {
-        const QString text = fromSqlite(sqlite3_column_text(stmt, c), sqlite3_column_bytes(stmt, c));
+        const char *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, c));
+        const int bytes = sqlite3_column_bytes(stmt, c);
         if (columnType == ValueType::DateTime) {
-            if (auto dt = parseStoredDate(text, false))
-                return QVariant(*dt);
+            if (auto ms = storedDateMs(text, bytes, false)) {
+                into.addDateTime(*ms);
+                return;
+            }
         }
-        return QVariant(text);
+        into.addText(text, bytes);
+        return;
     }
     default: {
-        const void *p = sqlite3_column_blob(stmt, c);
-        return QVariant(QByteArray(static_cast<const char *>(p), sqlite3_column_bytes(stmt, c)));
+        const void *blob = sqlite3_column_blob(stmt, c);
+        into.addBlob(static_cast<const char *>(blob), sqlite3_column_bytes(stmt, c));
+        return;
     }
     }
 }
@@ -243,32 +286,51 @@ void bindValue(sqlite3_stmt *stmt, int index, const QVariant &v)
 } // namespace
 
 struct Database::Cursor {
+    Database *owner = nullptr;
     sqlite3_stmt *stmt = nullptr; // null once every row has been read
+    // The connection it reads on: one of its own, or null for the session's.
+    sqlite3 *reader = nullptr;
     QList<proto::Column> columns;
-    std::deque<QVariantList> pending; // read from SQLite, not yet sent
-    qint64 pendingBytes = 0;
-    QString error;                    // a failure met while reading ahead
+    proto::RowBlock pending;      // read from SQLite, not yet sent
+    qsizetype pendingFirst = 0;   // the first of them not yet sent
+    QString error;                // a failure met while reading ahead
 
+    bool hasPending() const { return pendingFirst < pending.size(); }
+    sqlite3 *connection() const { return reader ? reader : owner->m_db; }
     ~Cursor()
     {
         if (stmt)
             sqlite3_finalize(stmt);
+        if (reader)
+            owner->giveBackReader(reader);
     }
 };
 
-Database::Database(const QString &file)
+namespace {
+
+sqlite3 *openConnection(const QString &file)
 {
-    const int rc = sqlite3_open_v2(file.toUtf8().constData(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+    sqlite3 *db = nullptr;
+    const int rc = sqlite3_open_v2(file.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
                                    nullptr);
     if (rc != SQLITE_OK) {
-        const QString why = m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QString::fromUtf8(sqlite3_errstr(rc));
-        sqlite3_close_v2(m_db);
-        m_db = nullptr;
+        const QString why = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
+        sqlite3_close_v2(db);
         throw vorel::Exception(QStringLiteral("No se puede abrir la base de datos %1: %2").arg(file, why));
     }
+    sqlite3_extended_result_codes(db, 1);
+    sqlite3_busy_timeout(db, 10000);
+    // No value larger than one frame could travel anyway.
+    sqlite3_limit(db, SQLITE_LIMIT_LENGTH, int(proto::kMaxFrame));
+    return db;
+}
+
+} // namespace
+
+Database::Database(const QString &file) : m_file(file)
+{
+    m_db = openConnection(file);
     m_writers = WriteQueue::of(file);
-    sqlite3_extended_result_codes(m_db, 1);
-    sqlite3_busy_timeout(m_db, 10000);
     try {
         exec("PRAGMA journal_mode=WAL");
         registerOracleFunctions(m_db);
@@ -280,8 +342,45 @@ Database::Database(const QString &file)
     }
     sqlite3_set_authorizer(m_db, &Database::authorize, this);
     sqlite3_progress_handler(m_db, 10000, &Database::progress, this);
-    // No value larger than one frame could travel anyway.
-    sqlite3_limit(m_db, SQLITE_LIMIT_LENGTH, int(proto::kMaxFrame));
+}
+
+sqlite3 *Database::takeReader()
+{
+    if (!m_idleReaders.empty()) {
+        sqlite3 *reader = m_idleReaders.back();
+        m_idleReaders.pop_back();
+        ++m_readersInUse;
+        return reader;
+    }
+    if (m_readersInUse >= kMaxReaders)
+        return nullptr;
+    sqlite3 *reader = nullptr;
+    try {
+        reader = openConnection(m_file);
+        registerOracleFunctions(reader);
+        char *error = nullptr;
+        if (sqlite3_exec(reader, "PRAGMA query_only=1", nullptr, nullptr, &error) != SQLITE_OK) {
+            sqlite3_free(error);
+            sqlite3_close_v2(reader);
+            return nullptr;
+        }
+    } catch (const vorel::Exception &) {
+        // The session's own connection still answers, only less concurrently.
+        return nullptr;
+    }
+    sqlite3_set_authorizer(reader, &Database::authorize, this);
+    sqlite3_progress_handler(reader, 10000, &Database::progress, this);
+    ++m_readersInUse;
+    return reader;
+}
+
+void Database::giveBackReader(sqlite3 *reader)
+{
+    --m_readersInUse;
+    if (m_idleReaders.size() < size_t(kMaxIdleReaders) && !m_closing)
+        m_idleReaders.push_back(reader);
+    else
+        sqlite3_close_v2(reader);
 }
 
 // The one gate on what a client's statement may touch: consulted by SQLite
@@ -299,8 +398,11 @@ int Database::authorize(void *self, int action, const char *a, const char *b, co
     if (action == SQLITE_FUNCTION && !inner && b && sqlite3_stricmp(b, "vorel_password_hash") == 0)
         return SQLITE_DENY;
     switch (action) {
-    case SQLITE_SELECT:
     case SQLITE_READ:
+        if (database && std::strcmp(database, "temp") == 0)
+            db->m_compiledReadsTemp = true;
+        return SQLITE_OK;
+    case SQLITE_SELECT:
     case SQLITE_FUNCTION:
     case SQLITE_RECURSIVE:
         return SQLITE_OK;
@@ -309,6 +411,8 @@ int Database::authorize(void *self, int action, const char *a, const char *b, co
     case SQLITE_DELETE:
         // Triggers the database defines keep the registry and the session
         // tables as they must be; the client itself writes only data.
+        if (!database || std::strcmp(database, "temp") != 0)
+            db->m_compiledWritesMain = true;
         if (inner)
             return SQLITE_OK;
         if (db->m_gate != Gate::Change || protectedTable(a))
@@ -352,18 +456,23 @@ private:
     const bool m_outer;
 };
 
-QString Database::failureText(int rc) const
+QString Database::failureText(int rc) const { return failureText(m_db, rc); }
+
+QString Database::failureText(sqlite3 *db, int rc) const
 {
     if ((rc & 0xff) == SQLITE_INTERRUPT && m_cancelled)
         return QString::fromUtf8(kCancelled);
     if ((rc & 0xff) == SQLITE_AUTH)
         return QString::fromUtf8(kNoPrivilege);
-    return oracleMessage(m_db, rc, QString::fromUtf8(sqlite3_errmsg(m_db)));
+    return oracleMessage(db, rc, QString::fromUtf8(sqlite3_errmsg(db)));
 }
 
 Database::~Database()
 {
+    m_closing = true;
     m_cursors.clear();
+    for (sqlite3 *reader : m_idleReaders)
+        sqlite3_close_v2(reader);
     if (m_db && !sqlite3_get_autocommit(m_db))
         sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close_v2(m_db);
@@ -398,16 +507,19 @@ void Database::exec(const char *sql)
         fail(sqlite3_extended_errcode(m_db));
 }
 
-sqlite3_stmt *Database::prepareOne(const QString &sqliteSql, const char *refusal, Gate gate)
+sqlite3_stmt *Database::prepareOne(const QString &sqliteSql, const char *refusal, Gate gate, sqlite3 *on)
 {
+    sqlite3 *db = on ? on : m_db;
     const QByteArray utf8 = sqliteSql.toUtf8();
     sqlite3_stmt *stmt = nullptr;
     const char *tail = nullptr;
     m_gate = gate;
-    const int rc = sqlite3_prepare_v2(m_db, utf8.constData(), int(utf8.size()), &stmt, &tail);
+    m_compiledReadsTemp = false;
+    m_compiledWritesMain = false;
+    const int rc = sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &stmt, &tail);
     m_gate = Gate::Internal;
     if (rc != SQLITE_OK)
-        fail(sqlite3_extended_errcode(m_db));
+        throw OraError(failureText(db, sqlite3_extended_errcode(db)));
     if (!stmt)
         throw vorel::Exception(QString::fromUtf8(refusal));
     if (tail && !tailIsBlank(tail)) {
@@ -493,8 +605,10 @@ void Database::begin()
     // deferred transaction that reads first can never write once another
     // session has committed since its read (SQLite refuses the upgrade at
     // once, without waiting), which failed busy use cases with ORA-00054.
-    if (!inTransaction())
+    if (!inTransaction()) {
         awaitTurnToWrite();
+        m_mainChanged = false;
+    }
     SettleWriter settle{*this};
     exec("BEGIN IMMEDIATE");
 }
@@ -507,6 +621,7 @@ void Database::commit()
     SettleWriter settle{*this};
     drainCursors();
     exec("COMMIT");
+    m_mainChanged = false;
 }
 
 void Database::rollback()
@@ -517,6 +632,7 @@ void Database::rollback()
     SettleWriter settle{*this};
     drainCursors();
     exec("ROLLBACK");
+    m_mainChanged = false;
 }
 
 void Database::executeDirect(const QString &oracleSql)
@@ -539,6 +655,10 @@ void Database::executeDirect(const QString &oracleSql)
         sqlite3_finalize(stmt);
         throw vorel::Exception(QString::fromUtf8(kOnlyDml));
     }
+    // From here on a cursor opened in this transaction must see its own
+    // changes, which only the session's connection holds.
+    if (m_compiledWritesMain && inTransaction())
+        m_mainChanged = true;
     int rc;
     while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
         // RETURNING rows are of no use to the caller.
@@ -580,17 +700,40 @@ Database::OpenResult Database::openCursor(const QString &oracleSql, int packet)
         query.sql = translateOracle(oracleSql, schemaLookup(m_db));
 
     auto cursor = std::make_unique<Cursor>();
+    cursor->owner = this;
+    // Checked and compiled on the session's connection first: it answers
+    // for what a client may read, and tells whether the query needs it.
     cursor->stmt = prepareOne(query.sql, kOnlySelect, Gate::Read);
+    if (!sqlite3_stmt_readonly(cursor->stmt) || sqlite3_column_count(cursor->stmt) == 0
+        || !allowed.contains(LeadingKeyword(query.sql)))
+        throw vorel::Exception(QString::fromUtf8(kOnlySelect));
+    // A cursor reads on a connection of its own, with its own snapshot, so
+    // that the session's later writes neither disturb it nor wait for it
+    // to be read to its end. The session's working tables and the changes
+    // of its open transaction exist only on the session's connection: such
+    // a query stays there.
+    if (!m_compiledReadsTemp && !m_mainChanged) {
+        if (sqlite3 *reader = takeReader()) {
+            sqlite3_stmt *own = nullptr;
+            try {
+                own = prepareOne(query.sql, kOnlySelect, Gate::Read, reader);
+            } catch (...) {
+                giveBackReader(reader);
+                throw;
+            }
+            sqlite3_finalize(cursor->stmt);
+            cursor->stmt = own;
+            cursor->reader = reader;
+        }
+    }
     sqlite3_stmt *stmt = cursor->stmt;
     const int ncols = sqlite3_column_count(stmt);
-    if (!sqlite3_stmt_readonly(stmt) || ncols == 0 || !allowed.contains(LeadingKeyword(query.sql)))
-        throw vorel::Exception(QString::fromUtf8(kOnlySelect));
     for (int i = 0; i < query.binds.size(); ++i)
         bindValue(stmt, i + 1, query.binds[i]);
 
     const int rc = sqlite3_step(stmt);
     if (rc != SQLITE_ROW && rc != SQLITE_DONE)
-        fail(sqlite3_extended_errcode(m_db));
+        throw OraError(failureText(cursor->connection(), sqlite3_extended_errcode(cursor->connection())));
 
     // Declared types decide; an expression's column takes the kind of its
     // first value, with text in the stored date-time form read as a date.
@@ -604,22 +747,19 @@ Database::OpenResult Database::openCursor(const QString &oracleSql, int packet)
             case SQLITE_INTEGER: col.type = ValueType::Integer; break;
             case SQLITE_FLOAT: col.type = ValueType::Float; break;
             case SQLITE_BLOB: col.type = ValueType::Blob; break;
-            case SQLITE_TEXT: {
-                const QString text = fromSqlite(sqlite3_column_text(stmt, c), sqlite3_column_bytes(stmt, c));
-                col.type = parseStoredDate(text, true) ? ValueType::DateTime : ValueType::Text;
+            case SQLITE_TEXT:
+                col.type = isStoredDateTime(sqlite3_column_text(stmt, c), sqlite3_column_bytes(stmt, c))
+                               ? ValueType::DateTime
+                               : ValueType::Text;
                 break;
-            }
             default: col.type = ValueType::Text; break;
             }
         }
         cursor->columns.append(col);
     }
+    cursor->pending.setWidth(ncols);
     if (rc == SQLITE_ROW) {
-        QVariantList row;
-        row.reserve(ncols);
-        for (int c = 0; c < ncols; ++c)
-            row.append(readValue(stmt, c, cursor->columns[c].type));
-        cursor->pending.push_back(std::move(row));
+        encodeRow(*cursor, cursor->pending);
     } else {
         sqlite3_finalize(cursor->stmt);
         cursor->stmt = nullptr;
@@ -638,31 +778,45 @@ Database::OpenResult Database::openCursor(const QString &oracleSql, int packet)
     return result;
 }
 
-bool Database::readRow(Cursor &cursor)
+void Database::encodeRow(Cursor &cursor, proto::RowBlock &into)
+{
+    into.beginRow();
+    for (int c = 0; c < cursor.columns.size(); ++c)
+        encodeValue(cursor.stmt, c, cursor.columns[c].type, into);
+}
+
+bool Database::readRow(Cursor &cursor, proto::RowBlock &into)
 {
     if (!cursor.stmt)
         return false;
     const int rc = sqlite3_step(cursor.stmt);
     if (rc == SQLITE_ROW) {
-        QVariantList row;
-        row.reserve(cursor.columns.size());
-        for (int c = 0; c < cursor.columns.size(); ++c)
-            row.append(readValue(cursor.stmt, c, cursor.columns[c].type));
-        const qint64 bytes = rowBytes(row);
-        if (cursor.pendingBytes + bytes <= kMaxReadAhead) {
-            cursor.pendingBytes += bytes;
-            cursor.pending.push_back(std::move(row));
-            return true;
-        }
+        encodeRow(cursor, into);
+        return true;
+    }
+    if (rc != SQLITE_DONE)
+        cursor.error = failureText(cursor.connection(), sqlite3_extended_errcode(cursor.connection()));
+    sqlite3_finalize(cursor.stmt);
+    cursor.stmt = nullptr;
+    // Its snapshot is over; the connection serves the next cursor.
+    if (cursor.reader) {
+        giveBackReader(cursor.reader);
+        cursor.reader = nullptr;
+    }
+    return false;
+}
+
+bool Database::readAhead(Cursor &cursor)
+{
+    if (cursor.pending.byteSize() > kMaxReadAhead) {
         cursor.error = QStringLiteral("No se puede leer el resultado antes de escribir: supera los %1 MB que una "
                                       "sesión puede guardar de una consulta abierta")
                            .arg(kMaxReadAhead >> 20);
-    } else if (rc != SQLITE_DONE) {
-        cursor.error = failureText(sqlite3_extended_errcode(m_db));
+        sqlite3_finalize(cursor.stmt);
+        cursor.stmt = nullptr;
+        return false;
     }
-    sqlite3_finalize(cursor.stmt);
-    cursor.stmt = nullptr;
-    return false;
+    return readRow(cursor, cursor.pending);
 }
 
 proto::RowBlock Database::fetch(quint32 id, int count, int *width)
@@ -676,29 +830,32 @@ proto::RowBlock Database::fetch(quint32 id, int count, int *width)
         *width = int(cursor.columns.size());
     const qsizetype wanted = count > 0 ? count : std::numeric_limits<qsizetype>::max();
 
-    proto::RowBlock block;
-    qint64 blockBytes = 0;
-    while (block.rows.size() < wanted) {
-        if (cursor.pending.empty() && !readRow(cursor))
-            break;
-        const qint64 bytes = rowBytes(cursor.pending.front());
-        cursor.pendingBytes -= bytes;
-        blockBytes += bytes;
-        if (blockBytes > qint64(proto::kMaxFrame)) {
-            // No frame could carry the packet; its rows are gone with it.
-            m_cursors.erase(it);
-            throw vorel::Exception(QString::fromUtf8(kTooLarge));
-        }
-        block.rows.append(std::move(cursor.pending.front()));
-        cursor.pending.pop_front();
+    proto::RowBlock block(int(cursor.columns.size()));
+    auto tooLarge = [&] {
+        // No frame could carry the packet; its rows are gone with it.
+        m_cursors.erase(it);
+        throw vorel::Exception(QString::fromUtf8(kTooLarge));
+    };
+    while (block.size() < wanted && cursor.hasPending()) {
+        block.appendRowOf(cursor.pending, cursor.pendingFirst++);
+        if (block.byteSize() > qsizetype(proto::kMaxFrame))
+            tooLarge();
+    }
+    if (!cursor.hasPending()) {
+        cursor.pending = proto::RowBlock(int(cursor.columns.size()));
+        cursor.pendingFirst = 0;
+    }
+    while (block.size() < wanted && readRow(cursor, block)) {
+        if (block.byteSize() > qsizetype(proto::kMaxFrame))
+            tooLarge();
     }
     // One row of look-ahead tells the client whether more will come.
-    if (cursor.pending.empty())
-        readRow(cursor);
+    if (!cursor.hasPending())
+        readRow(cursor, cursor.pending);
     // A failure met while reading arrives once the rows before it are sent.
-    if (block.rows.isEmpty() && cursor.pending.empty() && !cursor.error.isEmpty())
+    if (block.isEmpty() && !cursor.hasPending() && !cursor.error.isEmpty())
         throw OraError(cursor.error);
-    block.eof = cursor.pending.empty() && !cursor.stmt && cursor.error.isEmpty();
+    block.eof = !cursor.hasPending() && !cursor.stmt && cursor.error.isEmpty();
     return block;
 }
 
@@ -706,8 +863,13 @@ void Database::closeCursor(quint32 id) { m_cursors.erase(id); }
 
 void Database::drainCursors()
 {
+    // Only what reads on the session's connection: the write would change
+    // what such a statement goes on to read, and its read snapshot would
+    // stop the write lock from being taken.
     for (auto &entry : m_cursors) {
-        while (readRow(*entry.second)) {
+        if (entry.second->reader)
+            continue;
+        while (readAhead(*entry.second)) {
         }
     }
 }

@@ -7,6 +7,7 @@
 #include <QString>
 #include <map>
 #include <memory>
+#include <vector>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -62,6 +63,9 @@ public:
     int openCursors() const { return int(m_cursors.size()); }
 
     static constexpr int kMaxCursors = 256;
+    // Connections a session may hold for its cursors at once, and keep idle.
+    static constexpr int kMaxReaders = 16;
+    static constexpr int kMaxIdleReaders = 4;
     // How long a write waits for the sessions ahead of it.
     static constexpr int kWriteWaitMs = 30000;
 
@@ -76,7 +80,13 @@ private:
     [[noreturn]] void fail(int rc) const;
     // The Oracle text of the last failure on the connection.
     QString failureText(int rc) const;
-    sqlite3_stmt *prepareOne(const QString &sqliteSql, const char *refusal, Gate gate);
+    QString failureText(sqlite3 *db, int rc) const;
+    // Compiles on the session's connection, or on `on`.
+    sqlite3_stmt *prepareOne(const QString &sqliteSql, const char *refusal, Gate gate, sqlite3 *on = nullptr);
+    // A connection of the session's own for one cursor: idle ones are kept
+    // for the next; null when the session has as many as it may.
+    sqlite3 *takeReader();
+    void giveBackReader(sqlite3 *reader);
     static int authorize(void *self, int action, const char *a, const char *b, const char *database,
                          const char *inner);
     static int progress(void *self);
@@ -91,14 +101,27 @@ private:
     // ATTACH, DETACH and PRAGMA go to the authoriser, which refuses them.
     void refuseSessionStatement(const QString &oracleSql, Gate gate);
     void exec(const char *sql);
-    // Steps a cursor once into its pending rows; false at the end or on a
-    // failure, which the cursor keeps for its next fetch.
-    bool readRow(Cursor &cursor);
-    // Reads every pending row of every cursor into memory and ends their
-    // statements, so that no read snapshot outlives the next write.
+    // Steps a cursor once into `into`; false at the end or on a failure,
+    // which the cursor keeps for its next fetch.
+    bool readRow(Cursor &cursor, proto::RowBlock &into);
+    void encodeRow(Cursor &cursor, proto::RowBlock &into);
+    // Like readRow into its pending rows, within what a cursor may hold.
+    bool readAhead(Cursor &cursor);
+    // Reads every pending row of the cursors on the session's connection
+    // into memory and ends their statements, so that no read snapshot of
+    // that connection outlives the next write.
     void drainCursors();
 
+    const QString m_file;
     sqlite3 *m_db = nullptr;
+    std::vector<sqlite3 *> m_idleReaders;
+    int m_readersInUse = 0;
+    bool m_closing = false;
+    // What the statement compiled last reads and writes.
+    bool m_compiledReadsTemp = false;
+    bool m_compiledWritesMain = false;
+    // The open transaction has written to the database's own tables.
+    bool m_mainChanged = false;
     Gate m_gate = Gate::Internal;
     int m_queryTimeoutMs = 0;
     qint64 m_deadline = 0; // steady clock ms; 0 = none armed

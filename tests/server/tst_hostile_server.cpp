@@ -243,12 +243,12 @@ private Q_SLOTS:
         const proto::Message first = c.open(
             QStringLiteral("dspq0"), QStringLiteral("SELECT PRUE_Id, randomblob(1000000) b FROM TPRUEBA WHERE PRUE_Id >= 100"), 5);
         QCOMPARE(first.type, MsgType::OpenResult);
-        int seen = int(first.rows.rows.size());
+        int seen = int(first.rows.size());
         QCOMPARE(ejeDir(c, QStringLiteral("UPDATE TPRUEBA SET PRUE_Texto = 'y' WHERE PRUE_Id = 1")), QString());
         for (bool eof = first.rows.eof; !eof;) {
             const proto::Message more = c.fetch(first.cursor, 5);
             QCOMPARE(more.type, MsgType::Rows);
-            seen += int(more.rows.rows.size());
+            seen += int(more.rows.size());
             eof = more.rows.eof;
         }
         QCOMPARE(seen, 80); // 80 MB, more than the 64 MiB of one frame
