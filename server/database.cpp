@@ -33,6 +33,8 @@ const char kTooLarge[] = "No se puede enviar la respuesta: el resultado supera e
 // session: a class far larger than one answer must still be read to its
 // end, while a runaway result is still refused before it fills the memory.
 constexpr qint64 kMaxReadAhead = qint64(512) << 20;
+// What one packet of a given number of rows may weigh before it ends early.
+constexpr qsizetype kPacketBytes = qsizetype(16) << 20;
 
 // SQL functions that reach outside the database; no client statement calls them.
 bool deniedFunction(const char *name)
@@ -836,18 +838,21 @@ proto::RowBlock Database::fetch(quint32 id, int count, int *width)
         m_cursors.erase(it);
         throw vorel::Exception(QString::fromUtf8(kTooLarge));
     };
-    while (block.size() < wanted && cursor.hasPending()) {
-        block.appendRowOf(cursor.pending, cursor.pendingFirst++);
+    // A packet of a given size ends early once it weighs kPacketBytes: a
+    // client that grows its packets over wide rows gets fewer rows, not a
+    // packet no frame can carry. "All rows" means all, or the refusal.
+    auto more = [&] {
         if (block.byteSize() > qsizetype(proto::kMaxFrame))
             tooLarge();
-    }
+        return block.size() < wanted && (count <= 0 || block.byteSize() < kPacketBytes);
+    };
+    while (more() && cursor.hasPending())
+        block.appendRowOf(cursor.pending, cursor.pendingFirst++);
     if (!cursor.hasPending()) {
         cursor.pending = proto::RowBlock(int(cursor.columns.size()));
         cursor.pendingFirst = 0;
     }
-    while (block.size() < wanted && readRow(cursor, block)) {
-        if (block.byteSize() > qsizetype(proto::kMaxFrame))
-            tooLarge();
+    while (more() && readRow(cursor, block)) {
     }
     // One row of look-ahead tells the client whether more will come.
     if (!cursor.hasPending())

@@ -409,6 +409,25 @@ private Q_SLOTS:
         QCOMPARE(c.error(c.open(QStringLiteral("dspq0"),
                                 QStringLiteral("SELECT randomblob(20000000) b FROM TPRUEBA WHERE PRUE_Id <= 5"))),
                  QStringLiteral("No se puede enviar la respuesta: el resultado supera el tamaño máximo de una trama"));
+        // A packet asked for by its number of rows ends early when they weigh
+        // too much, and the rest follows packet by packet.
+        const proto::Message wide = c.open(
+            QStringLiteral("dspq0"),
+            QStringLiteral("WITH n (x) AS (SELECT 1 FROM dual UNION ALL SELECT x + 1 FROM n WHERE x < 40) "
+                           "SELECT x, randomblob(1000000) b FROM n"),
+            1000);
+        QCOMPARE(wide.type, MsgType::OpenResult);
+        QVERIFY2(wide.rows.size() > 0 && wide.rows.size() < 40, qPrintable(QString::number(wide.rows.size())));
+        QVERIFY(!wide.rows.eof);
+        qsizetype seen = wide.rows.size();
+        for (bool eof = false; !eof;) {
+            const proto::Message next = c.fetch(wide.cursor, 1000);
+            QCOMPARE(next.type, MsgType::Rows);
+            QCOMPARE(next.rows.value(0, 0).toLongLong(), seen + 1);
+            seen += next.rows.size();
+            eof = next.rows.eof;
+        }
+        QCOMPARE(seen, 40);
         // The session and the server go on.
         QCOMPARE(c.open(QStringLiteral("dspq0"), QStringLiteral("SELECT count(*) n FROM TPRUEBA")).type,
                  MsgType::OpenResult);
