@@ -428,6 +428,10 @@ QVariant Reader::value()
 QByteArray encode(const Message &m)
 {
     Writer w;
+    // The frame is written in place, its length filled in at the end: a
+    // packet of rows is copied once, not twice.
+    w.reserve(kHeaderSize + 64 + m.rows.byteSize() + 2 * (m.text.size() + m.sql.size()));
+    w.u32(0);
     w.u8(quint8(m.type));
     w.u32(m.requestId);
     switch (m.type) {
@@ -487,15 +491,11 @@ QByteArray encode(const Message &m)
     default:
         throw ProtocolError("unknown message type");
     }
-    const QByteArray &payload = w.data();
-    if (quint64(payload.size()) > kMaxFrame)
+    QByteArray frame = w.take();
+    const qsizetype payload = frame.size() - kHeaderSize;
+    if (quint64(payload) > kMaxFrame)
         throw ProtocolError("message larger than a frame");
-    QByteArray frame;
-    frame.reserve(kHeaderSize + payload.size());
-    char h[4];
-    qToBigEndian(quint32(payload.size()), h);
-    frame.append(h, 4);
-    frame.append(payload);
+    qToBigEndian(quint32(payload), frame.data());
     return frame;
 }
 

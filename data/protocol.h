@@ -177,6 +177,7 @@ public:
     void raw(const char *data, qsizetype size) { m_data.append(data, size); }
     void reserve(qsizetype bytes) { m_data.reserve(bytes); }
     const QByteArray &data() const { return m_data; }
+    QByteArray take() { return std::move(m_data); }
 
 private:
     QByteArray m_data;

@@ -295,6 +295,7 @@ struct Database::Cursor {
     QList<proto::Column> columns;
     proto::RowBlock pending;      // read from SQLite, not yet sent
     qsizetype pendingFirst = 0;   // the first of them not yet sent
+    qsizetype rowBytes = 0;       // what a row weighed in the last packet
     QString error;                // a failure met while reading ahead
 
     bool hasPending() const { return pendingFirst < pending.size(); }
@@ -833,6 +834,10 @@ proto::RowBlock Database::fetch(quint32 id, int count, int *width)
     const qsizetype wanted = count > 0 ? count : std::numeric_limits<qsizetype>::max();
 
     proto::RowBlock block(int(cursor.columns.size()));
+    // Sized from the rows sent so far, so a large packet is not built by
+    // growing it again and again.
+    if (count > 0 && cursor.rowBytes > 0)
+        block.reserveBytes(qMin(qsizetype(count) * cursor.rowBytes, kPacketBytes + cursor.rowBytes) + 64);
     auto tooLarge = [&] {
         // No frame could carry the packet; its rows are gone with it.
         m_cursors.erase(it);
@@ -861,6 +866,8 @@ proto::RowBlock Database::fetch(quint32 id, int count, int *width)
     if (block.isEmpty() && !cursor.hasPending() && !cursor.error.isEmpty())
         throw OraError(cursor.error);
     block.eof = !cursor.hasPending() && !cursor.stmt && cursor.error.isEmpty();
+    if (!block.isEmpty())
+        cursor.rowBytes = block.byteSize() / block.size() + 1;
     return block;
 }
 
