@@ -61,7 +61,10 @@ TFMain::TFMain(QWidget *parent)
     cdsMain->setObjectName(QStringLiteral("cdsMain"));
     cdsMain->SetProviderName(QStringLiteral("dspMain"));
     cdsMain->SetRemoteServer(SConect);
-    cdsMain->SetPacketRecords(2);
+    // Every read of cdsMain is a list the shell walks to its end (the role
+    // bar, the role menu, the button and module lists): its rows come with
+    // the open instead of one wait for every two of them.
+    cdsMain->SetPacketRecords(-1);
     ImgBoton = new TImageList(this);
     ImgBoton->setObjectName(QStringLiteral("ImgBoton"));
     cdsBin = new TClientDataSet(this);
