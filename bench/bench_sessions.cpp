@@ -196,6 +196,8 @@ Outcome runSessions(const Settings &settings, int sessions)
     Outcome out;
     out.seconds = double(wall.nsecsElapsed()) / 1e9;
     out.serverPeakKb = bench::procStatusKb(server.pid(), "VmHWM");
+    // The server notices the last disconnections a moment later.
+    QThread::msleep(2000);
     out.serverRssKb = bench::procStatusKb(server.pid(), "VmRSS");
     for (const auto &s : all) {
         out.requests += s->requests;
@@ -270,7 +272,7 @@ int main(int argc, char *argv[])
                       .arg(bench::percentile(alone.latencyOfKind[k], 99), 0, 'f', 1));
     table.row(QStringLiteral("server peak memory (VmHWM)"), double(many.serverPeakKb) / 1024.0,
               double(alone.serverPeakKb) / 1024.0, "MB", one);
-    table.row(QStringLiteral("server memory after the run (VmRSS)"), double(many.serverRssKb) / 1024.0,
+    table.row(QStringLiteral("server VmRSS 2 s after the last session"), double(many.serverRssKb) / 1024.0,
               double(alone.serverRssKb) / 1024.0, "MB", one);
     table.print();
     std::printf("errors: %lld (1 session alone: %lld)\n", static_cast<long long>(many.errors),
