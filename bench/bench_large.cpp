@@ -16,7 +16,8 @@
 //   call       the round trip of a cheap remote method, beside a bare TCP
 //              echo of the same size on loopback;
 //   --rtt MS   the statistics walk again against a server started with
-//              --delay-ms MS, beside the walk without delay.
+//              --delay-ms MS, beside the walk without delay, and the round
+//              trip of the cheap method there, beside the delay.
 //
 // Medians of --runs runs (at least 5). Walks run in a child process of
 // their own, so that its peak memory is the walk's alone.
@@ -538,6 +539,21 @@ int main(int argc, char *argv[])
                                .ms);
         table.row(QStringLiteral("statistics walk, %1 rows, --delay-ms %2").arg(rows).arg(rtt), median(ours),
                   median(statsMs), "ms", QStringLiteral("the same walk without delay"));
+        try {
+            TSocketConnection late;
+            logIn(late, slow.host(), slow.port());
+            std::vector<double> calls;
+            for (int i = 0; i < 20; ++i) {
+                QElapsedTimer t;
+                t.start();
+                late.Call(QStringLiteral("dServer"));
+                calls.push_back(double(t.nsecsElapsed()) / 1e3);
+            }
+            table.row(QStringLiteral("Call dServer round trip, --delay-ms %1").arg(rtt), median(calls), rtt * 1000.0,
+                      "us", QStringLiteral("the delay asked for"));
+        } catch (const vorel::Exception &e) {
+            die(e.message());
+        }
         // The first 50 rows come with the open; the walk asks for the rest.
         const qint64 packets = (qMax<qint64>(0, rows - 50) + WalkPacketRecords - 1) / WalkPacketRecords;
         std::printf("with --delay-ms %d every answer waits %d ms: the walk asks %lld packets of %d rows, "
