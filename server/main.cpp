@@ -2,6 +2,7 @@
 //
 //   vorel-server serve --db [NAME=]FILE ... [--listen HOST:PORT] [--advertise HOST] [--trace FILE]
 //                      [--max-sessions N] [--login-timeout S] [--idle-timeout S] [--query-timeout S]
+//                      [--delay-ms N]
 //   vorel-server init FILE [--demo] [--script FILE.sql ...] [--force]
 //   vorel-server init FILE --upgrade
 #include "server/dialect.h"
@@ -9,6 +10,7 @@
 #include "server/passwords.h"
 #include "server/schema.h"
 #include "server/server.h"
+#include "server/session.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -24,8 +26,30 @@ namespace {
 const char kUsage[] =
     "usage: vorel-server serve --db [NAME=]FILE ... [--listen HOST:PORT] [--advertise HOST] [--trace FILE]\n"
     "                          [--max-sessions N] [--login-timeout S] [--idle-timeout S] [--query-timeout S]\n"
+    "                          [--delay-ms N]\n"
     "       vorel-server init FILE [--demo] [--script FILE.sql ...] [--force]\n"
-    "       vorel-server init FILE --upgrade\n";
+    "       vorel-server init FILE --upgrade\n"
+    "       vorel-server --help\n";
+
+const char kHelp[] =
+    "\n"
+    "serve: answers clients on HOST:PORT (default 127.0.0.1:211).\n"
+    "  --db [NAME=]FILE    a database made by init; NAME is the database name clients log in to\n"
+    "                      (without it the file serves any name); repeat for several databases\n"
+    "  --listen HOST:PORT  where to listen; port 0 picks a free one (the first line printed tells it)\n"
+    "  --advertise HOST    what dServer answers (default: the address the client reached)\n"
+    "  --trace FILE        writes the requests, one line of JSON each\n"
+    "  --max-sessions N    connections served at once; further ones are refused (default 256)\n"
+    "  --login-timeout S   seconds a connection has to log in (default 10; 0: no limit)\n"
+    "  --idle-timeout S    closes a session silent for S seconds (default 0: never)\n"
+    "  --query-timeout S   cancels one request's SQL after S seconds (default 30; 0: no limit)\n"
+    "  --delay-ms N        waits N milliseconds before sending each answer, on the session's own\n"
+    "                      thread, to try clients against a distant server (default 0)\n"
+    "init: creates a database.\n"
+    "  --demo              with the demo data of a small distributor\n"
+    "  --script FILE.sql   then runs an SQLite script (repeatable)\n"
+    "  --force             replaces an existing file\n"
+    "  --upgrade           keeps the passwords an existing database holds as typed as salted hashes\n";
 
 int fail(const QString &message)
 {
@@ -198,6 +222,7 @@ int serve(QCoreApplication &app, const QStringList &args)
     ServerConfig config;
     QString listen = QStringLiteral("127.0.0.1:211");
     QString tracePath;
+    int delayMs = 0;
     for (int i = 0; i < args.size(); ++i) {
         const QString &a = args[i];
         const bool hasValue = i + 1 < args.size();
@@ -235,6 +260,11 @@ int serve(QCoreApplication &app, const QStringList &args)
                 : a == QLatin1String("--idle-timeout")           ? config.idleTimeoutMs
                                                                  : config.queryTimeoutMs;
             target = ms;
+        } else if (a == QLatin1String("--delay-ms") && hasValue) {
+            bool ok = false;
+            delayMs = args[++i].toInt(&ok);
+            if (!ok || delayMs < 0 || delayMs > 60000)
+                return usage(QStringLiteral("--delay-ms expects milliseconds from 0 to 60000, not ") + args[i]);
         } else {
             return usage(QStringLiteral("unexpected argument: ") + a);
         }
@@ -279,6 +309,7 @@ int serve(QCoreApplication &app, const QStringList &args)
     LoginThrottle throttle;
     config.throttle = &throttle;
 
+    Session::setAnswerDelay(delayMs);
     Server server(config);
     if (!server.listen(host, quint16(port)))
         return fail(QStringLiteral("cannot listen on %1: %2").arg(listen, server.errorString()));
@@ -299,6 +330,11 @@ int main(int argc, char **argv)
     if (args.isEmpty())
         return usage(QStringLiteral("a command is needed"));
     const QString command = args.takeFirst();
+    if (command == QLatin1String("--help") || command == QLatin1String("-h") || command == QLatin1String("help")) {
+        std::fputs(kUsage, stdout);
+        std::fputs(kHelp, stdout);
+        return 0;
+    }
     if (command == QLatin1String("serve"))
         return serve(app, args);
     if (command == QLatin1String("init"))

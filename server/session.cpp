@@ -7,8 +7,10 @@
 
 #include <QHostAddress>
 #include <QTcpSocket>
+#include <QThread>
 #include <QTimer>
 #include <QtEndian>
+#include <atomic>
 #include <cstdio>
 
 namespace vorel::server {
@@ -75,6 +77,8 @@ void argumentCount(const QString &method, const QStringList &args, int expected)
 
 QString seconds(int ms) { return QString::number(ms / 1000.0, 'g', 4); }
 
+std::atomic<int> g_answerDelayMs{0};
+
 void log(const QString &line)
 {
     const QByteArray text = line.toLocal8Bit() + '\n';
@@ -90,6 +94,10 @@ Session::Session(qintptr socketDescriptor, int id, const ServerConfig *config)
 }
 
 Session::~Session() = default;
+
+void Session::setAnswerDelay(int ms) { g_answerDelayMs.store(qMax(0, ms)); }
+
+int Session::answerDelay() { return g_answerDelayMs.load(); }
 
 void Session::start()
 {
@@ -403,6 +411,8 @@ void Session::send(const Message &reply)
         frame = proto::encode(errorReply(reply.requestId, QStringLiteral("No se puede enviar la respuesta: ")
                                                               + QString::fromUtf8(e.what())));
     }
+    if (const int delay = g_answerDelayMs.load(); delay > 0)
+        QThread::msleep(ulong(delay));
     m_socket->write(frame);
 }
 

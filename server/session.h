@@ -25,6 +25,13 @@ public:
     // Runs on the session's thread: takes over the socket.
     void start();
 
+    // Every answer of every session waits this long before it is sent, on
+    // the session's own thread, so that a loopback run feels the round trip
+    // of a distant network; sessions do not wait for each other. Set before
+    // the server starts listening; 0 (the default) sends at once.
+    static void setAnswerDelay(int ms);
+    static int answerDelay();
+
 Q_SIGNALS:
     // The connection is over and the session's database closed.
     void finished();
