@@ -1,4 +1,9 @@
--- Demo database of a small food and drink distributor.
+-- The demo database: Distribuciones Alameda, a small food and drink
+-- distributor. vorel-server init --demo runs this script after the metadata
+-- schema; docs/ADMIN.md ("The demo script") describes its form: Oracle DDL
+-- and the client's Oracle SQL, FILE('...') for the bytes of a file beside
+-- the script, --@sqlite before a statement that is SQLite's own.
+
 -- The business tables.
 
 CREATE TABLE TPROVINCIAS (

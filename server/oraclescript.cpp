@@ -50,60 +50,59 @@ public:
     // The next statement; false at the end of the script.
     bool next(Statement &st)
     {
-        {
-            QString tag;
-            skipTrivia(&tag);
-            if (m_i >= m_s.size())
-                return false;
-            st = Statement();
-            st.number = ++m_count;
-            st.line = m_line;
-            st.backend = tag;
-            tag.clear();
-            const qsizetype start = m_i;
-            qsizetype end = -1;
-            QString lastWord;
-            bool trigger = false;
-            bool checkedTrigger = false;
-            while (m_i < m_s.size()) {
-                const QChar c = m_s[m_i];
-                if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
-                    quoted(c, st);
-                    lastWord.clear();
-                } else if (c == QLatin1Char('-') && peek(1) == QLatin1Char('-')) {
-                    lineComment();
-                } else if (c == QLatin1Char('/') && peek(1) == QLatin1Char('*')) {
-                    blockComment(st);
-                } else if (c == QLatin1Char(';')) {
-                    if (!checkedTrigger) {
-                        trigger = startsTrigger(m_s.mid(start, qMin<qsizetype>(m_i - start, 64)));
-                        checkedTrigger = true;
-                    }
-                    if (!trigger || lastWord.compare(QLatin1String("END"), Qt::CaseInsensitive) == 0) {
-                        end = m_i++;
-                        break;
-                    }
-                    lastWord.clear();
-                    ++m_i;
-                } else if (c.isLetterOrNumber() || c == QLatin1Char('_')) {
-                    const qsizetype w = m_i;
-                    while (m_i < m_s.size() && (m_s[m_i].isLetterOrNumber() || m_s[m_i] == QLatin1Char('_')))
-                        ++m_i;
-                    lastWord = m_s.mid(w, m_i - w);
-                } else {
-                    if (c == QLatin1Char('\n'))
-                        ++m_line;
-                    if (!c.isSpace())
-                        lastWord.clear();
-                    ++m_i;
+        QString tag;
+        skipTrivia(&tag);
+        if (m_i >= m_s.size())
+            return false;
+        st = Statement();
+        st.number = ++m_count;
+        st.line = m_line;
+        st.backend = tag;
+        tag.clear();
+        const qsizetype start = m_i;
+        st.text = QStringView(m_s).mid(start); // until its end is found, for the errors
+        qsizetype end = -1;
+        QStringView lastWord;
+        bool trigger = false;
+        bool checkedTrigger = false;
+        while (m_i < m_s.size()) {
+            const QChar c = m_s[m_i];
+            if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
+                quoted(c, st);
+                lastWord = {};
+            } else if (c == QLatin1Char('-') && peek(1) == QLatin1Char('-')) {
+                lineComment();
+            } else if (c == QLatin1Char('/') && peek(1) == QLatin1Char('*')) {
+                blockComment(st);
+            } else if (c == QLatin1Char(';')) {
+                if (!checkedTrigger) {
+                    trigger = startsTrigger(m_s.mid(start, qMin<qsizetype>(m_i - start, 64)));
+                    checkedTrigger = true;
                 }
+                if (!trigger || lastWord.compare(QLatin1String("END"), Qt::CaseInsensitive) == 0) {
+                    end = m_i++;
+                    break;
+                }
+                lastWord = {};
+                ++m_i;
+            } else if (c.isLetterOrNumber() || c == QLatin1Char('_')) {
+                const qsizetype w = m_i;
+                while (m_i < m_s.size() && (m_s[m_i].isLetterOrNumber() || m_s[m_i] == QLatin1Char('_')))
+                    ++m_i;
+                lastWord = QStringView(m_s).mid(w, m_i - w);
+            } else {
+                if (c == QLatin1Char('\n'))
+                    ++m_line;
+                if (!c.isSpace())
+                    lastWord = {};
+                ++m_i;
             }
-            if (end < 0) {
-                st.text = QStringView(m_s).mid(start).trimmed();
-                fail(st, QStringLiteral("la sentencia no termina en ';'"));
-            }
-            st.text = QStringView(m_s).mid(start, end - start).trimmed();
         }
+        if (end < 0) {
+            st.text = QStringView(m_s).mid(start).trimmed();
+            fail(st, QStringLiteral("la sentencia no termina en ';'"));
+        }
+        st.text = QStringView(m_s).mid(start, end - start).trimmed();
         return true;
     }
 
@@ -132,7 +131,7 @@ private:
             } else if (c == QLatin1Char('/') && peek(1) == QLatin1Char('*')) {
                 Statement where;
                 where.line = m_line;
-                where.text = QStringView(m_s).mid(m_i, 60);
+                where.text = QStringView(m_s).mid(m_i);
                 blockComment(where);
             } else {
                 return;
@@ -149,11 +148,8 @@ private:
     void blockComment(const Statement &st)
     {
         const qsizetype end = m_s.indexOf(QLatin1String("*/"), m_i + 2);
-        if (end < 0) {
-            Statement at = st;
-            at.text = QStringView(m_s).mid(m_i).trimmed();
-            fail(at, QStringLiteral("un comentario /* no se cierra"));
-        }
+        if (end < 0)
+            fail(st, QStringLiteral("un comentario /* no se cierra"));
         m_line += int(QStringView(m_s).mid(m_i, end - m_i).count(QLatin1Char('\n')));
         m_i = end + 2;
     }
@@ -165,9 +161,7 @@ private:
         for (;;) {
             const qsizetype close = m_s.indexOf(quote, i);
             if (close < 0) {
-                Statement at = st;
-                at.text = QStringView(m_s).mid(m_i).trimmed();
-                fail(at, quote == QLatin1Char('\'') ? QStringLiteral("un literal no se cierra")
+                fail(st, quote == QLatin1Char('\'') ? QStringLiteral("un literal no se cierra")
                                                     : QStringLiteral("un nombre entre comillas no se cierra"));
             }
             if (close + 1 < m_s.size() && m_s[close + 1] == quote) {
@@ -1021,10 +1015,28 @@ private:
     bool m_batchFailed = false;
 };
 
+// CHR(n) of the statements the translator runs, as the literal rows read it.
+void chr(sqlite3_context *ctx, int, sqlite3_value **argv)
+{
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    const sqlite3_int64 n = sqlite3_value_int64(argv[0]);
+    if (n < 1 || n > 127) {
+        sqlite3_result_error(ctx, "ORA-01428: argument is out of range (CHR takes 1 to 127 here)", -1);
+        return;
+    }
+    const char c = char(n);
+    sqlite3_result_text(ctx, &c, 1, SQLITE_TRANSIENT);
+}
+
 } // namespace
 
 void runOracleScript(sqlite3 *db, const QString &text, const QString &fileBase)
 {
+    sqlite3_create_function_v2(db, "chr", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, chr, nullptr, nullptr,
+                               nullptr);
     schemadef::exec(db, QStringLiteral("SAVEPOINT vorel_oracle_script"));
     Splitter splitter(text);
     Script script(db, fileBase);
