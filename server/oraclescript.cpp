@@ -770,7 +770,7 @@ public:
                 comment(r);
                 return;
             }
-            if (r.peekWord("CREATE") && (r.peekWord("VIEW", 1) || (r.peekWord("OR", 1) && r.peekWord("REPLACE", 2)))) {
+            if (r.peekWord("CREATE") && r.peekWord("VIEW", 1)) {
                 flush();
                 view(st.text.toString());
                 return;
@@ -868,8 +868,6 @@ private:
         Seq seq = parse(text);
         Reader r(seq);
         r.expectWord("CREATE");
-        if (r.takeWord("OR"))
-            r.expectWord("REPLACE");
         r.expectWord("VIEW");
         const QString name = r.name("el nombre de la vista");
         r.expectWord("AS");
