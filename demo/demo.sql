@@ -30519,7 +30519,9 @@ INSERT INTO TLINEAS (LINE_Pedido, LINE_Linea, LINE_Producto, LINE_Cantidad, LINE
   (29319, 3, 'CAF-0009', 3, 16.28, 5),
   (29319, 4, 'LAC-0021', 6, 4.26, 0);
 
--- The orders' states, now that their lines are in.
+-- The orders' states, now that their lines are in: 250 orders a statement,
+-- so that each statement changes a few pages only and its undo journal stays
+-- in memory.
 UPDATE TPEDIDOS SET PEDI_Estado = 'A' WHERE PEDI_Pedido IN (
   24034, 24043, 24069, 24107, 24199, 24201, 24209, 24215, 24249);
 UPDATE TPEDIDOS SET PEDI_Estado = 'F' WHERE PEDI_Pedido IN (
