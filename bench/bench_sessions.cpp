@@ -136,7 +136,7 @@ private:
             || !ask(client, client.openMessage(QStringLiteral("dspModulo"), m_sql, 50), &reply, Open))
             return;
         const quint32 cursor = reply.cursor;
-        qint64 seen = reply.rows.rows.size();
+        qint64 seen = reply.rows.size();
         bool eof = reply.rows.eof;
         while (!eof) {
             Message fetch;
@@ -145,8 +145,8 @@ private:
             fetch.count = m_settings.packet;
             if (!ask(client, fetch, &reply, Fetch))
                 return;
-            seen += reply.rows.rows.size();
-            eof = reply.rows.eof || reply.rows.rows.isEmpty();
+            seen += reply.rows.size();
+            eof = reply.rows.eof || reply.rows.isEmpty();
         }
         Message close;
         close.type = MsgType::CloseCursor;

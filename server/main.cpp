@@ -3,9 +3,10 @@
 //   vorel-server serve --db [NAME=]FILE ... [--listen HOST:PORT] [--advertise HOST] [--trace FILE]
 //                      [--max-sessions N] [--login-timeout S] [--idle-timeout S] [--query-timeout S]
 //                      [--delay-ms N]
-//   vorel-server init FILE [--demo] [--script FILE.sql ...] [--force]
+//   vorel-server init FILE [--demo] [--script FILE.sql ...] [--oracle-script FILE.sql ...] [--force]
 //   vorel-server init FILE --upgrade
 #include "server/dialect.h"
+#include "server/oraclescript.h"
 #include "server/oraerrors.h"
 #include "server/passwords.h"
 #include "server/schema.h"
@@ -27,7 +28,7 @@ const char kUsage[] =
     "usage: vorel-server serve --db [NAME=]FILE ... [--listen HOST:PORT] [--advertise HOST] [--trace FILE]\n"
     "                          [--max-sessions N] [--login-timeout S] [--idle-timeout S] [--query-timeout S]\n"
     "                          [--delay-ms N]\n"
-    "       vorel-server init FILE [--demo] [--script FILE.sql ...] [--force]\n"
+    "       vorel-server init FILE [--demo] [--script FILE.sql ...] [--oracle-script FILE.sql ...] [--force]\n"
     "       vorel-server init FILE --upgrade\n"
     "       vorel-server --help\n";
 
@@ -48,6 +49,8 @@ const char kHelp[] =
     "init: creates a database.\n"
     "  --demo              with the demo data of a small distributor\n"
     "  --script FILE.sql   then runs an SQLite script (repeatable)\n"
+    "  --oracle-script FILE.sql\n"
+    "                      then runs a script in the demo script's form, its files beside it (repeatable)\n"
     "  --force             replaces an existing file\n"
     "  --upgrade           keeps the passwords an existing database holds as typed as salted hashes\n";
 
@@ -83,18 +86,25 @@ void removeDatabase(const QString &file)
     QFile::remove(file + QStringLiteral("-journal"));
 }
 
+// A script given on the command line: SQLite's dialect (--script) or the
+// demo's Oracle form (--oracle-script), whose FILE('...') names files beside it.
+struct Script {
+    QString path;
+    bool oracle = false;
+};
+
 // Builds the database under a temporary name and renames it into place only
 // when everything succeeded, so a failed run leaves no half-made database
 // and, with --force, keeps the old one.
-int initDatabase(const QString &file, bool demo, const QStringList &scripts, bool force)
+int initDatabase(const QString &file, bool demo, const QList<Script> &scripts, bool force)
 {
     if (QFileInfo::exists(file) && !force)
         return fail(QStringLiteral("%1 already exists (use --force to replace it)").arg(file));
     QStringList scriptTexts;
-    for (const QString &path : scripts) {
-        QFile f(path);
+    for (const Script &script : scripts) {
+        QFile f(script.path);
         if (!f.open(QIODevice::ReadOnly))
-            return fail(QStringLiteral("cannot read %1: %2").arg(path, f.errorString()));
+            return fail(QStringLiteral("cannot read %1: %2").arg(script.path, f.errorString()));
         scriptTexts << QString::fromUtf8(f.readAll());
     }
     const QString building = file + QStringLiteral(".init");
@@ -116,9 +126,12 @@ int initDatabase(const QString &file, bool demo, const QStringList &scripts, boo
             fillDemo(db);
         for (int i = 0; i < scripts.size(); ++i) {
             try {
-                runScript(db, scriptTexts[i]);
+                if (scripts[i].oracle)
+                    runOracleScript(db, scriptTexts[i], QFileInfo(scripts[i].path).absolutePath());
+                else
+                    runScript(db, scriptTexts[i]);
             } catch (const OraError &e) {
-                throw OraError(scripts[i] + QStringLiteral(": ") + e.message());
+                throw OraError(scripts[i].path + QStringLiteral(": ") + e.message());
             }
         }
         passwords::convertPlain(db);
@@ -185,7 +198,7 @@ int upgrade(const QString &file)
 int init(const QStringList &args)
 {
     QString file;
-    QStringList scripts;
+    QList<Script> scripts;
     bool demo = false;
     bool force = false;
     bool upgrading = false;
@@ -197,10 +210,10 @@ int init(const QStringList &args)
             demo = true;
         } else if (a == QLatin1String("--force")) {
             force = true;
-        } else if (a == QLatin1String("--script")) {
+        } else if (a == QLatin1String("--script") || a == QLatin1String("--oracle-script")) {
             if (++i >= args.size())
-                return usage(QStringLiteral("--script needs a file"));
-            scripts << args[i];
+                return usage(a + QStringLiteral(" needs a file"));
+            scripts.append({args[i], a == QLatin1String("--oracle-script")});
         } else if (a.startsWith(QLatin1String("--")) || !file.isEmpty()) {
             return usage(QStringLiteral("unexpected argument: ") + a);
         } else {

@@ -13,7 +13,8 @@ namespace vorel::server {
 // ALL_TAB_COMMENTS. Throws OraError.
 void createSchema(sqlite3 *db);
 
-// The demo data of a small distributor.
+// The demo data of a small distributor: the Oracle script demo/demo.sql
+// and its button images, built into the program (see runOracleScript).
 void fillDemo(sqlite3 *db);
 
 // The private working tables of one server session (TEMP RSESION, RVFILRAP,
