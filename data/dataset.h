@@ -58,12 +58,15 @@ public:
 
     // Text of an arbitrary value as this field would show it.
     QString TextOf(const QVariant &v) const;
+    QString TextOf(const proto::Cell &c) const;
     // Number of an arbitrary value as AsFloat reads it (NULL as 0); throws
     // like AsFloat.
     double FloatOf(const QVariant &v) const;
+    double FloatOf(const proto::Cell &c) const;
 
 private:
     friend class TClientDataSet; // keeps fields across a reopen
+    proto::Cell cell() const;
     TClientDataSet *m_owner;
     int m_index;
     QString m_name;
@@ -124,8 +127,18 @@ public:
     bool AllFetched() const { return m_serverEof; }
     bool FetchMore();         // one more packet; false when nothing came
     void FetchAll();
+    // Asks the server for the next `count` rows without waiting; the next
+    // FetchMore takes them (whatever PacketRecords says by then). Nothing
+    // is asked when all rows are here or a packet is already on its way.
+    void PrefetchMore(int count);
+    bool Prefetching() const { return m_prefetch != 0; }
+    // Bytes the held rows take as coded.
+    qint64 BytesFetched() const { return m_bytes; }
     // Value of a held row in the shown order; used by the grid model.
     QVariant ValueAt(int row, int field) const;
+    // The same value read in place: valid while the dataset keeps its rows
+    // (until it is closed or reopened). NULL when out of range.
+    proto::Cell CellAt(int row, int field) const;
 
 Q_SIGNALS:
     void AfterScroll(vorel::TClientDataSet *dataSet); // the current row moved (open included)
@@ -136,11 +149,13 @@ Q_SIGNALS:
 
 private:
     friend class TField;
-    QVariant currentValue(int field) const;
+    proto::Cell currentCell(int field) const;
     void appendRows(proto::RowBlock &&block, bool notify = true);
     void rebuildOrder();
     void checkActive(const char *op) const;
     void releaseCursor();
+    void dropRows();
+    proto::RowBlock nextPacket(int count);
 
     QString m_provider;
     QPointer<TSocketConnection> m_connection;
@@ -152,8 +167,14 @@ private:
     quint32 m_cursor = 0;
     int m_current = -1;
     std::vector<std::unique_ptr<TField>> m_fields;
-    std::vector<QVariantList> m_rows; // in order of arrival
+    // The packets as they arrived, and where each row's coded values start
+    // in them, in order of arrival.
+    std::vector<proto::RowBlock> m_blocks;
+    std::vector<const char *> m_rows;
     std::vector<int> m_order;         // shown order -> arrival index
+    qint64 m_bytes = 0;
+    quint64 m_prefetch = 0;           // ticket of a packet asked ahead
+    QString m_prefetchFailure;        // asking ahead failed: told at the next fetch
     QString m_indexFieldNames;
 };
 
