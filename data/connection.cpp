@@ -4,6 +4,7 @@
 
 #include <QDeadlineTimer>
 #include <QTcpSocket>
+#include <QtEndian>
 #include <algorithm>
 
 namespace vorel {
@@ -51,7 +52,8 @@ void TSocketConnection::Open()
     // a drop noticed while the event loop runs between calls.
     connect(socket.get(), &QTcpSocket::disconnected, this, &TSocketConnection::announceDrop);
     m_socket = std::move(socket);
-    m_frames = std::make_unique<proto::FrameReader>();
+    m_headerGot = 0;
+    m_payloadGot = 0;
     m_dropAnnounced = false;
     m_nextRequest = 1;
 
@@ -296,22 +298,23 @@ proto::Message TSocketConnection::receive(quint32 requestId, const QDeadlineTime
     const QString lost = QStringLiteral("Se perdió la conexión con el servidor de aplicaciones %1").arg(endpoint());
     const QString late = QStringLiteral("El servidor de aplicaciones %1 no respondió a tiempo").arg(endpoint());
     for (;;) {
-        std::optional<QByteArray> payload;
+        bool complete = false;
         try {
-            const QByteArray chunk = m_socket->readAll();
-            if (!chunk.isEmpty())
-                m_frames->feed(chunk);
-            payload = m_frames->next();
+            complete = readFrame();
         } catch (const proto::ProtocolError &e) {
             protocolFailure(e.what());
         }
-        if (payload) {
+        if (complete) {
             Message reply;
             try {
-                reply = proto::decodePayload(*payload);
+                reply = proto::decodePayload(m_payload);
             } catch (const proto::ProtocolError &e) {
                 protocolFailure(e.what());
             }
+            // Packets of rows reuse the buffer; a rare large frame (a binary
+            // of TBINS) does not stay held by it.
+            if (m_payload.size() > 16 * 1024 * 1024)
+                m_payload = QByteArray();
             // Answers come in order, one per request; anything else means the
             // two sides no longer agree on the stream.
             if (reply.requestId != requestId && !(reply.type == MsgType::Error && reply.requestId == 0))
@@ -331,6 +334,32 @@ proto::Message TSocketConnection::receive(quint32 requestId, const QDeadlineTime
                 failConnection(late);
         }
     }
+}
+
+bool TSocketConnection::readFrame()
+{
+    while (m_headerGot < proto::kHeaderSize) {
+        const qint64 n = m_socket->read(m_header + m_headerGot, proto::kHeaderSize - m_headerGot);
+        if (n <= 0)
+            return false;
+        m_headerGot += n;
+        if (m_headerGot == proto::kHeaderSize) {
+            const quint32 length = qFromBigEndian<quint32>(m_header);
+            // Refused before anything is allocated for it.
+            if (length > proto::kMaxFrame)
+                throw proto::ProtocolError("frame exceeds the size limit");
+            m_payload.resize(qsizetype(length));
+            m_payloadGot = 0;
+        }
+    }
+    while (m_payloadGot < m_payload.size()) {
+        const qint64 n = m_socket->read(m_payload.data() + m_payloadGot, m_payload.size() - m_payloadGot);
+        if (n <= 0)
+            return false;
+        m_payloadGot += n;
+    }
+    m_headerGot = 0;
+    return true;
 }
 
 void TSocketConnection::failConnection(const QString &why)
@@ -370,7 +399,9 @@ void TSocketConnection::discardSocket(bool dropped)
     }
     m_pending.erase(std::remove_if(m_pending.begin(), m_pending.end(), [](const Pending &p) { return p.discarded; }),
                     m_pending.end());
-    m_frames.reset();
+    m_headerGot = 0;
+    m_payloadGot = 0;
+    m_payload = QByteArray();
     if (!m_socket)
         return;
     QTcpSocket *socket = m_socket.release();

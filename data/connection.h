@@ -106,7 +106,13 @@ private:
     QString m_serverName = QString::fromLatin1(DefaultServerName);
     int m_timeoutMs = 120000;
     std::unique_ptr<QTcpSocket> m_socket;
-    std::unique_ptr<proto::FrameReader> m_frames;
+    // The frame being read: its header, then its payload read straight
+    // into a buffer of its size, kept from one frame to the next.
+    bool readFrame();
+    char m_header[proto::kHeaderSize] = {};
+    qsizetype m_headerGot = 0;
+    QByteArray m_payload;
+    qsizetype m_payloadGot = 0;
     quint32 m_nextRequest = 1;
     bool m_dropAnnounced = false;
     std::deque<Pending> m_pending; // in the order sent
