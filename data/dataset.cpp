@@ -457,11 +457,17 @@ void TClientDataSet::dropRows()
     m_bytes = 0;
 }
 
+void TClientDataSet::dropPrefetches()
+{
+    if (m_connection)
+        for (const quint64 ticket : m_prefetches)
+            m_connection->DiscardFetch(ticket);
+    m_prefetches.clear();
+}
+
 void TClientDataSet::releaseCursor()
 {
-    if (m_prefetch != 0 && m_connection)
-        m_connection->DiscardFetch(m_prefetch);
-    m_prefetch = 0;
+    dropPrefetches();
     m_prefetchFailure.clear();
     const quint32 cursor = m_cursor;
     m_cursor = 0;
@@ -572,7 +578,7 @@ bool TClientDataSet::FetchMore()
         return false;
     const int before = int(m_rows.size());
     if (!m_connection) {
-        m_prefetch = 0;
+        m_prefetches.clear();
         throw Exception(QStringLiteral("%1: falta la conexión con el servidor de aplicaciones").arg(m_provider));
     }
     appendRows(nextPacket(m_packetRecords));
@@ -592,9 +598,9 @@ proto::RowBlock TClientDataSet::nextPacket(int count)
         m_prefetchFailure.clear();
         throw Exception(why);
     }
-    if (m_prefetch != 0) {
-        const quint64 ticket = m_prefetch;
-        m_prefetch = 0;
+    if (!m_prefetches.empty()) {
+        const quint64 ticket = m_prefetches.front();
+        m_prefetches.pop_front();
         return m_connection->TakeFetch(ticket);
     }
     return m_connection->Fetch(m_cursor, count);
@@ -602,10 +608,10 @@ proto::RowBlock TClientDataSet::nextPacket(int count)
 
 void TClientDataSet::PrefetchMore(int count)
 {
-    if (!m_active || m_serverEof || m_prefetch != 0 || !m_prefetchFailure.isEmpty() || !m_connection)
+    if (!m_active || m_serverEof || !m_prefetchFailure.isEmpty() || !m_connection)
         return;
     try {
-        m_prefetch = m_connection->SendFetch(m_cursor, count);
+        m_prefetches.push_back(m_connection->SendFetch(m_cursor, count));
     } catch (const Exception &e) {
         // Told where the rows would have been read, as a fetch then would.
         m_prefetchFailure = e.message();
@@ -634,6 +640,9 @@ void TClientDataSet::appendRows(proto::RowBlock &&block, bool notify)
     // A packet that brings nothing ends the walk even if the server did not
     // say so; asking again would never finish.
     m_serverEof = block.eof || block.isEmpty();
+    // What was asked beyond the end brings nothing.
+    if (m_serverEof)
+        dropPrefetches();
     if (!block.isEmpty()) {
         // The rows stay in the packet's own buffer: moving the block keeps
         // the buffer where it is, so the row pointers stay good.

@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QString>
 #include <QVariant>
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -128,10 +129,11 @@ public:
     bool FetchMore();         // one more packet; false when nothing came
     void FetchAll();
     // Asks the server for the next `count` rows without waiting; the next
-    // FetchMore takes them (whatever PacketRecords says by then). Nothing
-    // is asked when all rows are here or a packet is already on its way.
+    // FetchMore takes the packets so asked, in order, whatever PacketRecords
+    // says by then. Nothing is asked once all rows are here; packets still
+    // on their way when one brings the last row are dropped.
     void PrefetchMore(int count);
-    bool Prefetching() const { return m_prefetch != 0; }
+    int Prefetching() const { return int(m_prefetches.size()); } // packets on their way
     // Bytes the held rows take as coded.
     qint64 BytesFetched() const { return m_bytes; }
     // Value of a held row in the shown order; used by the grid model.
@@ -154,6 +156,7 @@ private:
     void rebuildOrder();
     void checkActive(const char *op) const;
     void releaseCursor();
+    void dropPrefetches();
     void dropRows();
     proto::RowBlock nextPacket(int count);
 
@@ -173,7 +176,7 @@ private:
     std::vector<const char *> m_rows;
     std::vector<int> m_order;         // shown order -> arrival index
     qint64 m_bytes = 0;
-    quint64 m_prefetch = 0;           // ticket of a packet asked ahead
+    std::deque<quint64> m_prefetches; // tickets of the packets asked ahead
     QString m_prefetchFailure;        // asking ahead failed: told at the next fetch
     QString m_indexFieldNames;
 };

@@ -35,19 +35,22 @@ class PacketPlan
 public:
     PacketPlan(TClientDataSet *data, int first) : m_data(data), m_first(first), m_next(first) {}
 
-    // Sends the next packet ahead unless one is on its way or none is left.
+    // Keeps the packets ahead on their way, unless none is left.
     void askAhead()
     {
-        if (m_next <= 0 || m_data->AllFetched() || m_data->Prefetching())
-            return;
-        m_data->PrefetchMore(m_next);
-        m_next = grown(m_next);
+        while (m_next > 0 && !m_data->AllFetched() && m_data->Prefetching() < WalkPacketsAhead) {
+            const int before = m_data->Prefetching();
+            m_data->PrefetchMore(m_next);
+            if (m_data->Prefetching() == before)
+                return; // asking failed: the next fetch tells why
+            m_next = grown(m_next);
+        }
     }
 
     // The next packet: the one asked ahead, or one asked now.
     bool fetch()
     {
-        if (!m_data->Prefetching() && m_next > 0) {
+        if (m_data->Prefetching() == 0 && m_next > 0) {
             m_data->SetPacketRecords(m_next);
             m_next = grown(m_next);
         }

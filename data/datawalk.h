@@ -23,13 +23,16 @@ class TClientDataSet;
 using TWalkProgress = std::function<bool(qint64 done, qint64 total)>;
 
 // A walk's packets double from the dataset's packet size up to this many
-// rows. At a round trip of 20 ms a million rows then cost some forty trips,
-// most of them hidden behind the reading of the packet before.
+// rows, and up to as many rows as the rows held so far say fit in
+// WalkPacketBytes: a packet that size is built, sent and read in a few
+// milliseconds, far below the frame limit, which a packet must not exceed
+// (the server refuses it and drops the cursor). WalkPacketsAhead packets
+// are on their way while one is read, so that at a round trip of 20 ms a
+// million rows of a hundred bytes take some 45 trips, of which nearly all
+// wait behind the reading of the packet before.
 inline constexpr int WalkPacketLimit = 32768;
-// ... and up to as many rows as the rows held so far say fit in this many
-// bytes: far below the frame limit, which a packet must not exceed (the
-// server refuses it and drops the cursor).
-inline constexpr qint64 WalkPacketBytes = 4 * 1024 * 1024;
+inline constexpr qint64 WalkPacketBytes = 1024 * 1024;
+inline constexpr int WalkPacketsAhead = 2;
 
 struct TWalkOutcome {
     qint64 Rows = 0;        // rows visited
