@@ -102,10 +102,12 @@ QByteArray TCsvWriter::Field(const QString &text, Quoting quoting)
     return out;
 }
 
-bool TCsvWriter::IsValidUtf8(const char *data, qsizetype size)
+bool TCsvWriter::Utf8RoundTrips(const char *data, qsizetype size)
 {
     const auto *p = reinterpret_cast<const unsigned char *>(data);
     const auto *end = p + size;
+    if (size >= 3 && p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF)
+        return false;
     while (p < end) {
         const unsigned c = *p;
         if (c < 0x80) {
@@ -172,7 +174,7 @@ void TCsvWriter::WriteField(const QString &text)
 
 void TCsvWriter::WriteUtf8(const char *utf8, qsizetype size)
 {
-    if (!IsValidUtf8(utf8, size)) {
+    if (!Utf8RoundTrips(utf8, size)) {
         WriteField(QString::fromUtf8(utf8, size));
         return;
     }

@@ -62,9 +62,10 @@ public:
     // One field as this writer would write it (no separator, no line end).
     static QByteArray Field(const QString &text, Quoting quoting);
 
-    // True when the bytes are well-formed UTF-8, which decoding and
-    // encoding again leaves unchanged.
-    static bool IsValidUtf8(const char *data, qsizetype size);
+    // True when decoding the bytes and encoding them again gives them back:
+    // well-formed UTF-8 that does not open with a byte order mark (which
+    // decoding drops).
+    static bool Utf8RoundTrips(const char *data, qsizetype size);
 
 private:
     void flush();
