@@ -163,7 +163,8 @@ quint64 TSocketConnection::SendFetch(quint32 cursor, int count)
     m.count = count <= 0 ? -1 : count;
     send(m, QDeadlineTimer(m_timeoutMs));
     Pending p;
-    p.ticket = m_nextTicket++;
+    static quint64 nextTicket = 1; // one thread: no two connections share a ticket
+    p.ticket = nextTicket++;
     p.requestId = m.requestId;
     m_pending.push_back(std::move(p));
     return m_pending.back().ticket;
@@ -172,7 +173,8 @@ quint64 TSocketConnection::SendFetch(quint32 cursor, int count)
 proto::RowBlock TSocketConnection::TakeFetch(quint64 ticket)
 {
     auto find = [this, ticket] {
-        return std::find_if(m_pending.begin(), m_pending.end(), [ticket](const Pending &p) { return p.ticket == ticket; });
+        return std::find_if(m_pending.begin(), m_pending.end(),
+                            [ticket](const Pending &p) { return p.ticket == ticket; });
     };
     auto it = find();
     if (it == m_pending.end())
@@ -220,16 +222,14 @@ int TSocketConnection::Outstanding() const
 
 void TSocketConnection::collect(quint64 ticket)
 {
-    for (size_t i = 0; i < m_pending.size(); ++i) {
-        Pending &p = m_pending[i];
+    // receive() leaves the queue alone unless it throws, so the entry in
+    // hand stays where it is.
+    for (Pending &p : m_pending) {
         if (!p.arrived) {
-            Message reply = receive(p.requestId, QDeadlineTimer(m_timeoutMs));
-            // receive() leaves the queue alone unless it throws.
-            Pending &same = m_pending[i];
-            same.reply = std::move(reply);
-            same.arrived = true;
+            p.reply = receive(p.requestId, QDeadlineTimer(m_timeoutMs));
+            p.arrived = true;
         }
-        if (ticket != 0 && m_pending[i].ticket == ticket)
+        if (ticket != 0 && p.ticket == ticket)
             break;
     }
     m_pending.erase(std::remove_if(m_pending.begin(), m_pending.end(),

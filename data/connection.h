@@ -64,8 +64,8 @@ public:
     // A fetch sent without waiting for its reply. The ticket is taken once,
     // with TakeFetch, which returns the rows or throws what Fetch would
     // have thrown (the server's error, or the loss of the connection met
-    // while the reply was outstanding). Tickets are never reused, not even
-    // across a reconnection.
+    // while the reply was outstanding). No two fetches of any connection
+    // get the same ticket, not even across a reconnection.
     quint64 SendFetch(quint32 cursor, int count);
     proto::RowBlock TakeFetch(quint64 ticket);
     // The reply will not be taken: dropped when it arrives.
@@ -95,6 +95,8 @@ private:
     // Reads the replies outstanding, in order, up to and including
     // `ticket` (all of them when 0).
     void collect(quint64 ticket = 0);
+    // True once the frame being read is whole; reads what has arrived.
+    bool readFrame();
     [[noreturn]] void failConnection(const QString &why);
     [[noreturn]] void protocolFailure(const char *what);
     void announceDrop();
@@ -108,7 +110,6 @@ private:
     std::unique_ptr<QTcpSocket> m_socket;
     // The frame being read: its header, then its payload read straight
     // into a buffer of its size, kept from one frame to the next.
-    bool readFrame();
     char m_header[proto::kHeaderSize] = {};
     qsizetype m_headerGot = 0;
     QByteArray m_payload;
@@ -116,7 +117,6 @@ private:
     quint32 m_nextRequest = 1;
     bool m_dropAnnounced = false;
     std::deque<Pending> m_pending; // in the order sent
-    quint64 m_nextTicket = 1;
 };
 
 } // namespace vorel

@@ -382,7 +382,13 @@ TClientDataSet::~TClientDataSet()
     }
 }
 
-void TClientDataSet::SetRemoteServer(TSocketConnection *c) { m_connection = c; }
+void TClientDataSet::SetRemoteServer(TSocketConnection *c)
+{
+    // Packets asked of the old connection can't be taken from the new one.
+    if (c != m_connection)
+        dropPrefetches();
+    m_connection = c;
+}
 
 void TClientDataSet::checkActive(const char *op) const
 {

@@ -5,8 +5,8 @@
 #include "data/dataset.h"
 
 #include <algorithm>
-#include <vector>
 #include <cmath>
+#include <vector>
 
 namespace vorel {
 
@@ -29,7 +29,7 @@ private:
     int m_saved;
 };
 
-// The packets a walk asks for, one ahead of the rows being read.
+// The packets a walk asks for, kept WalkPacketsAhead ahead of the rows read.
 class PacketPlan
 {
 public:

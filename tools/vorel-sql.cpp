@@ -82,7 +82,6 @@ struct Console {
         ds.SetCommandText(sql);
         ds.SetPacketRecords(500);
         ds.Open();
-        std::fflush(stdout);
         vorel::TCsvWriter out(stdout, {vorel::TCsvWriter::Quoting::AsNeeded, "\n"});
         out.Open();
         try {

@@ -189,7 +189,8 @@ void TstCsvWriter::fieldsFromBytesWriteAsTheirText()
                          == (QString::fromUtf8(sample).toUtf8() == sample),
                      sample.toHex().constData());
         }
-        for (const qint64 n : {qint64(0), qint64(-1), std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max()}) {
+        for (const qint64 n :
+             {qint64(0), qint64(-1), std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max()}) {
             a.WriteInteger(n);
             b.WriteField(QString::number(n));
         }

@@ -824,7 +824,8 @@ void TstDataSet::prefetchLostWithTheConnection()
     ds.SetCommandText(QStringLiteral("SELECT ID FROM T"));
     ds.Open();
     ds.PrefetchMore(2);
-    const QString lost = QStringLiteral("Se perdió la conexión con el servidor de aplicaciones 127.0.0.1:%1").arg(peer.port());
+    const QString lost =
+        QStringLiteral("Se perdió la conexión con el servidor de aplicaciones 127.0.0.1:%1").arg(peer.port());
     // The call that finds the stream broken tells it, and so does the packet.
     QCOMPARE(messageOf([&] { c.Call(QStringLiteral("MenIni")); }), lost);
     QCOMPARE(messageOf([&] { ds.FetchMore(); }), lost);
