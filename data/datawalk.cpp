@@ -77,6 +77,41 @@ private:
     int m_next;
 };
 
+// Lifts the local order while the rest of the rows come in, and puts it
+// back however that ends: one sort of all the rows instead of one per
+// packet, which for a million rows is the difference between a second and
+// a minute.
+class OrderDeferral
+{
+public:
+    explicit OrderDeferral(TClientDataSet *data) : m_data(data), m_names(data->IndexFieldNames())
+    {
+        m_data->SetIndexFieldNames(QString());
+    }
+    ~OrderDeferral()
+    {
+        try {
+            restore();
+        } catch (...) {
+            // The names were valid a moment ago and the fields are the same.
+        }
+    }
+    void restore()
+    {
+        if (m_restored)
+            return;
+        m_restored = true;
+        m_data->SetIndexFieldNames(m_names);
+    }
+    OrderDeferral(const OrderDeferral &) = delete;
+    OrderDeferral &operator=(const OrderDeferral &) = delete;
+
+private:
+    TClientDataSet *m_data;
+    QString m_names;
+    bool m_restored = false;
+};
+
 } // namespace
 
 // The rows held are read by index rather than by moving the current row,
@@ -103,13 +138,15 @@ TWalkOutcome WalkRows(TClientDataSet *data, const std::function<void(int row)> &
 
     // A local index reorders the rows held whenever a packet arrives, which
     // would shift the rows under an index walk: bring them all in first.
-    if (!data->IndexFieldNames().isEmpty()) {
+    if (!data->IndexFieldNames().isEmpty() && !data->AllFetched()) {
+        OrderDeferral order(data);
         while (plan.fetch()) {
             if (!report(0)) {
                 out.Cancelled = true;
                 return out;
             }
         }
+        order.restore();
     }
 
     int row = 0;

@@ -189,6 +189,7 @@ void TstDataWalk::walkUsesLargePacketsAndEndsAtTheEnd()
     // A local order in force: all rows come first, and the walk follows it.
     auto sorted = open(QStringLiteral("SELECT ID, V FROM TMUCHOS ORDER BY ID"), 100);
     sorted->SetIndexFieldNames(QStringLiteral("V"));
+    QSignalSpy reordered(sorted.get(), &TClientDataSet::RowsReordered);
     const QString path = m_dir.filePath(QStringLiteral("ordenado.csv"));
     QVERIFY(ExportCsv(sorted.get(), path));
     const QList<QStringList> rows = readCsv(contents(path));
@@ -196,6 +197,18 @@ void TstDataWalk::walkUsesLargePacketsAndEndsAtTheEnd()
     for (int i = 2; i < rows.size(); ++i)
         QVERIFY(rows.at(i - 1).at(1).toInt() <= rows.at(i).at(1).toInt());
     QVERIFY(sorted->Eof());
+    // The order is lifted while the packets come and put back with one sort.
+    QCOMPARE(reordered.count(), 2);
+    QCOMPARE(sorted->IndexFieldNames(), QStringLiteral("V"));
+
+    // Stopped while the rows come: the order is back on what is held.
+    auto stopped = open(QStringLiteral("SELECT ID, V FROM TMUCHOS ORDER BY ID"), 100);
+    stopped->SetIndexFieldNames(QStringLiteral("V"));
+    QVERIFY(ComputeStatistics(stopped.get(), {QStringLiteral("V")}, [](qint64, qint64) { return false; }).Cancelled);
+    QCOMPARE(stopped->IndexFieldNames(), QStringLiteral("V"));
+    QVERIFY(stopped->RecordCountFetched() < 2500);
+    for (int r = 1; r < stopped->RecordCountFetched(); ++r)
+        QVERIFY(stopped->ValueAt(r - 1, 1).toInt() <= stopped->ValueAt(r, 1).toInt());
 }
 
 void TstDataWalk::progressIsToldAndCanStop()
