@@ -4,6 +4,8 @@
 
 #include <QDeadlineTimer>
 #include <QTcpSocket>
+#include <QtEndian>
+#include <algorithm>
 
 namespace vorel {
 
@@ -50,7 +52,8 @@ void TSocketConnection::Open()
     // a drop noticed while the event loop runs between calls.
     connect(socket.get(), &QTcpSocket::disconnected, this, &TSocketConnection::announceDrop);
     m_socket = std::move(socket);
-    m_frames = std::make_unique<proto::FrameReader>();
+    m_headerGot = 0;
+    m_payloadGot = 0;
     m_dropAnnounced = false;
     m_nextRequest = 1;
 
@@ -151,12 +154,102 @@ void TSocketConnection::CloseCursor(quint32 cursor)
         protocolFailure("respuesta inesperada a un cierre");
 }
 
-proto::Message TSocketConnection::roundTrip(proto::Message request)
+quint64 TSocketConnection::SendFetch(quint32 cursor, int count)
+{
+    checkConnected();
+    Message m;
+    m.type = MsgType::Fetch;
+    m.cursor = cursor;
+    m.count = count <= 0 ? -1 : count;
+    send(m, QDeadlineTimer(m_timeoutMs));
+    Pending p;
+    static quint64 nextTicket = 1; // one thread: no two connections share a ticket
+    p.ticket = nextTicket++;
+    p.requestId = m.requestId;
+    m_pending.push_back(std::move(p));
+    return m_pending.back().ticket;
+}
+
+proto::RowBlock TSocketConnection::TakeFetch(quint64 ticket)
+{
+    auto find = [this, ticket] {
+        return std::find_if(m_pending.begin(), m_pending.end(),
+                            [ticket](const Pending &p) { return p.ticket == ticket; });
+    };
+    auto it = find();
+    if (it == m_pending.end())
+        throw Exception(QStringLiteral("Lectura adelantada desconocida: %1").arg(ticket));
+    if (!it->arrived) {
+        try {
+            collect(ticket);
+        } catch (...) {
+            // The failure that ended the connection is this reply's too.
+            it = find();
+            if (it != m_pending.end())
+                m_pending.erase(it);
+            throw;
+        }
+        it = find();
+    }
+    Pending p = std::move(*it);
+    m_pending.erase(it);
+    if (!p.failure.isEmpty())
+        throw Exception(p.failure);
+    if (p.reply.type == MsgType::Error)
+        throw Exception(p.reply.text);
+    if (p.reply.type != MsgType::Rows)
+        protocolFailure("respuesta inesperada a una lectura");
+    return std::move(p.reply.rows);
+}
+
+void TSocketConnection::DiscardFetch(quint64 ticket)
+{
+    for (auto it = m_pending.begin(); it != m_pending.end(); ++it) {
+        if (it->ticket != ticket)
+            continue;
+        if (it->arrived)
+            m_pending.erase(it);
+        else
+            it->discarded = true;
+        return;
+    }
+}
+
+int TSocketConnection::Outstanding() const
+{
+    return int(std::count_if(m_pending.begin(), m_pending.end(), [](const Pending &p) { return !p.arrived; }));
+}
+
+void TSocketConnection::collect(quint64 ticket)
+{
+    // receive() leaves the queue alone unless it throws, so the entry in
+    // hand stays where it is.
+    for (Pending &p : m_pending) {
+        if (!p.arrived) {
+            p.reply = receive(p.requestId, QDeadlineTimer(m_timeoutMs));
+            p.arrived = true;
+        }
+        if (ticket != 0 && p.ticket == ticket)
+            break;
+    }
+    m_pending.erase(std::remove_if(m_pending.begin(), m_pending.end(),
+                                   [](const Pending &p) { return p.arrived && p.discarded; }),
+                    m_pending.end());
+}
+
+void TSocketConnection::checkConnected()
 {
     if (!m_socket)
         throw Exception(QStringLiteral("No hay conexión con el servidor de aplicaciones %1").arg(endpoint()));
     if (m_socket->state() != QAbstractSocket::ConnectedState)
         failConnection(QStringLiteral("Se perdió la conexión con el servidor de aplicaciones %1").arg(endpoint()));
+}
+
+proto::Message TSocketConnection::roundTrip(proto::Message request)
+{
+    checkConnected();
+    // The replies sent for earlier come first on the stream.
+    collect();
     Message reply = exchange(request);
     if (reply.type == MsgType::Error)
         throw Exception(reply.text);
@@ -164,6 +257,13 @@ proto::Message TSocketConnection::roundTrip(proto::Message request)
 }
 
 proto::Message TSocketConnection::exchange(proto::Message &request)
+{
+    const QDeadlineTimer deadline(m_timeoutMs);
+    send(request, deadline);
+    return receive(request.requestId, deadline);
+}
+
+void TSocketConnection::send(proto::Message &request, const QDeadlineTimer &deadline)
 {
     request.requestId = m_nextRequest++;
     if (m_nextRequest == 0)
@@ -178,7 +278,6 @@ proto::Message TSocketConnection::exchange(proto::Message &request)
                             .arg(QString::fromUtf8(e.what())));
     }
 
-    const QDeadlineTimer deadline(m_timeoutMs);
     const QString lost = QStringLiteral("Se perdió la conexión con el servidor de aplicaciones %1").arg(endpoint());
     const QString late = QStringLiteral("El servidor de aplicaciones %1 no respondió a tiempo").arg(endpoint());
 
@@ -192,28 +291,33 @@ proto::Message TSocketConnection::exchange(proto::Message &request)
                 failConnection(late);
         }
     }
+}
 
+proto::Message TSocketConnection::receive(quint32 requestId, const QDeadlineTimer &deadline)
+{
+    const QString lost = QStringLiteral("Se perdió la conexión con el servidor de aplicaciones %1").arg(endpoint());
+    const QString late = QStringLiteral("El servidor de aplicaciones %1 no respondió a tiempo").arg(endpoint());
     for (;;) {
-        std::optional<QByteArray> payload;
+        bool complete = false;
         try {
-            const QByteArray chunk = m_socket->readAll();
-            if (!chunk.isEmpty())
-                m_frames->feed(chunk);
-            payload = m_frames->next();
+            complete = readFrame();
         } catch (const proto::ProtocolError &e) {
             protocolFailure(e.what());
         }
-        if (payload) {
+        if (complete) {
             Message reply;
             try {
-                reply = proto::decodePayload(*payload);
+                reply = proto::decodePayload(m_payload);
             } catch (const proto::ProtocolError &e) {
                 protocolFailure(e.what());
             }
+            // Packets of rows reuse the buffer; a rare large frame (a binary
+            // of TBINS) does not stay held by it.
+            if (m_payload.size() > 16 * 1024 * 1024)
+                m_payload = QByteArray();
             // Answers come in order, one per request; anything else means the
             // two sides no longer agree on the stream.
-            if (reply.requestId != request.requestId
-                && !(reply.type == MsgType::Error && reply.requestId == 0))
+            if (reply.requestId != requestId && !(reply.type == MsgType::Error && reply.requestId == 0))
                 protocolFailure("respuesta a otra petición");
             return reply;
         }
@@ -232,8 +336,41 @@ proto::Message TSocketConnection::exchange(proto::Message &request)
     }
 }
 
+bool TSocketConnection::readFrame()
+{
+    while (m_headerGot < proto::kHeaderSize) {
+        const qint64 n = m_socket->read(m_header + m_headerGot, proto::kHeaderSize - m_headerGot);
+        if (n <= 0)
+            return false;
+        m_headerGot += n;
+        if (m_headerGot == proto::kHeaderSize) {
+            const quint32 length = qFromBigEndian<quint32>(m_header);
+            // Refused before anything is allocated for it.
+            if (length > proto::kMaxFrame)
+                throw proto::ProtocolError("frame exceeds the size limit");
+            m_payload.resize(qsizetype(length));
+            m_payloadGot = 0;
+        }
+    }
+    while (m_payloadGot < m_payload.size()) {
+        const qint64 n = m_socket->read(m_payload.data() + m_payloadGot, m_payload.size() - m_payloadGot);
+        if (n <= 0)
+            return false;
+        m_payloadGot += n;
+    }
+    m_headerGot = 0;
+    return true;
+}
+
 void TSocketConnection::failConnection(const QString &why)
 {
+    // Replies still outstanding are lost with the stream, for the same reason.
+    for (Pending &p : m_pending) {
+        if (!p.arrived) {
+            p.arrived = true;
+            p.failure = why;
+        }
+    }
     discardSocket(true);
     throw Exception(why);
 }
@@ -254,7 +391,17 @@ void TSocketConnection::announceDrop()
 
 void TSocketConnection::discardSocket(bool dropped)
 {
-    m_frames.reset();
+    for (Pending &p : m_pending) {
+        if (!p.arrived) {
+            p.arrived = true;
+            p.failure = QStringLiteral("No hay conexión con el servidor de aplicaciones %1").arg(endpoint());
+        }
+    }
+    m_pending.erase(std::remove_if(m_pending.begin(), m_pending.end(), [](const Pending &p) { return p.discarded; }),
+                    m_pending.end());
+    m_headerGot = 0;
+    m_payloadGot = 0;
+    m_payload = QByteArray();
     if (!m_socket)
         return;
     QTcpSocket *socket = m_socket.release();

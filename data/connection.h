@@ -5,14 +5,19 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <deque>
 #include <memory>
 
+class QDeadlineTimer;
 class QTcpSocket;
 
 namespace vorel {
 
 // The socket connection to the application server (the shell's SConect).
-// Every call is synchronous: it returns when the server has answered.
+// Every call is synchronous: it returns when the server has answered. The
+// one exception is a fetch sent ahead (SendFetch), whose reply is taken
+// later; any other call first collects the replies still outstanding, so
+// the stream stays in order and no reply is lost.
 // Failures throw vorel::Exception: a server or database failure carries the
 // server's message text unchanged; a refused or lost connection names host
 // and port.
@@ -56,14 +61,42 @@ public:
     proto::RowBlock Fetch(quint32 cursor, int count);
     void CloseCursor(quint32 cursor);
 
+    // A fetch sent without waiting for its reply. The ticket is taken once,
+    // with TakeFetch, which returns the rows or throws what Fetch would
+    // have thrown (the server's error, or the loss of the connection met
+    // while the reply was outstanding). No two fetches of any connection
+    // get the same ticket, not even across a reconnection.
+    quint64 SendFetch(quint32 cursor, int count);
+    proto::RowBlock TakeFetch(quint64 ticket);
+    // The reply will not be taken: dropped when it arrives.
+    void DiscardFetch(quint64 ticket);
+    // Replies sent for but not yet read from the stream.
+    int Outstanding() const;
+
 Q_SIGNALS:
     // The connection ended other than through Close(): the server went away
     // or the stream broke. Emitted once per connection.
     void Disconnected();
 
 private:
+    struct Pending {
+        quint64 ticket = 0;
+        quint32 requestId = 0;
+        bool arrived = false;   // reply (or failure) in hand
+        bool discarded = false; // nobody will take it
+        proto::Message reply;
+        QString failure;        // the connection failed before the reply came
+    };
     proto::Message roundTrip(proto::Message request);
     proto::Message exchange(proto::Message &request);
+    void checkConnected();
+    void send(proto::Message &request, const QDeadlineTimer &deadline);
+    proto::Message receive(quint32 requestId, const QDeadlineTimer &deadline);
+    // Reads the replies outstanding, in order, up to and including
+    // `ticket` (all of them when 0).
+    void collect(quint64 ticket = 0);
+    // True once the frame being read is whole; reads what has arrived.
+    bool readFrame();
     [[noreturn]] void failConnection(const QString &why);
     [[noreturn]] void protocolFailure(const char *what);
     void announceDrop();
@@ -75,9 +108,15 @@ private:
     QString m_serverName = QString::fromLatin1(DefaultServerName);
     int m_timeoutMs = 120000;
     std::unique_ptr<QTcpSocket> m_socket;
-    std::unique_ptr<proto::FrameReader> m_frames;
+    // The frame being read: its header, then its payload read straight
+    // into a buffer of its size, kept from one frame to the next.
+    char m_header[proto::kHeaderSize] = {};
+    qsizetype m_headerGot = 0;
+    QByteArray m_payload;
+    qsizetype m_payloadGot = 0;
     quint32 m_nextRequest = 1;
     bool m_dropAnnounced = false;
+    std::deque<Pending> m_pending; // in the order sent
 };
 
 } // namespace vorel

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <limits>
 #include <cmath>
+#include <cstring>
 
 namespace vorel {
 
@@ -67,88 +68,56 @@ QString formatFloat(double d)
     return QString::number(d, 'g', 15);
 }
 
-// Sort rank of a value's kind, so mixed columns still order consistently.
-int kindRank(const QVariant &v)
+// Sort rank of a value's kind, so mixed columns still order consistently:
+// NULL, numbers, date-times, texts, blobs.
+int kindRank(proto::ValueType t)
 {
-    if (isNull(v))
-        return 0;
-    if (proto::isIntegral(v) || isFloating(v))
-        return 1;
-    switch (v.typeId()) {
-    case QMetaType::QDateTime:
-    case QMetaType::QDate:
-        return 2;
-    case QMetaType::QString:
-        return 3;
-    default:
-        return 4;
+    switch (t) {
+    case proto::ValueType::Null: return 0;
+    case proto::ValueType::Integer:
+    case proto::ValueType::Float: return 1;
+    case proto::ValueType::DateTime: return 2;
+    case proto::ValueType::Text: return 3;
+    case proto::ValueType::Blob: return 4;
     }
-}
-
-int compareValues(const QVariant &a, const QVariant &b)
-{
-    const int ra = kindRank(a);
-    const int rb = kindRank(b);
-    if (ra != rb)
-        return ra < rb ? -1 : 1;
-    switch (ra) {
-    case 0:
-        return 0;
-    case 1:
-        if (proto::isIntegral(a) && proto::isIntegral(b)) {
-            const qint64 x = a.toLongLong(), y = b.toLongLong();
-            return x < y ? -1 : (x > y ? 1 : 0);
-        } else {
-            const double x = a.toDouble(), y = b.toDouble();
-            return x < y ? -1 : (x > y ? 1 : 0);
-        }
-    case 2: {
-        const QDateTime x = a.toDateTime(), y = b.toDateTime();
-        return x < y ? -1 : (x > y ? 1 : 0);
-    }
-    case 3:
-        return QString::compare(a.toString(), b.toString(), Qt::CaseInsensitive);
-    default: {
-        const QByteArray x = a.toByteArray(), y = b.toByteArray();
-        return x < y ? -1 : (x > y ? 1 : 0);
-    }
-    }
+    return 4;
 }
 
 // A value reduced once to what its comparisons read, so a sort of many rows
-// does not convert every value again at every comparison. Orders exactly as
-// compareValues does.
+// does not convert every value again at every comparison.
 struct SortKey {
     int rank = 0;
     bool integral = false;
     qint64 whole = 0;  // integral numbers; date-times as milliseconds
     double real = 0;   // other numbers
     QString text;      // texts, case-folded: compared as the case-blind order
-    const QVariant *value = nullptr;
+    const char *bytes = nullptr; // blobs, in the rows held
+    qsizetype size = 0;
 };
 
-SortKey sortKeyOf(const QVariant &v)
+SortKey sortKeyOf(const proto::Cell &c)
 {
     SortKey k;
-    k.rank = kindRank(v);
-    k.value = &v;
-    switch (k.rank) {
-    case 1:
-        k.integral = proto::isIntegral(v);
-        if (k.integral)
-            k.whole = v.toLongLong();
-        else
-            k.real = v.toDouble();
+    k.rank = kindRank(c.type);
+    switch (c.type) {
+    case proto::ValueType::Integer:
+        k.integral = true;
+        k.whole = c.integer;
         break;
-    case 2: {
-        const QDateTime t = v.toDateTime();
-        k.whole = t.isValid() ? t.toMSecsSinceEpoch() : std::numeric_limits<qint64>::min();
+    case proto::ValueType::Float:
+        k.real = c.real;
         break;
-    }
-    case 3:
-        k.text = v.toString().toCaseFolded();
+    case proto::ValueType::DateTime:
+        k.whole = c.integer; // the wire's milliseconds are the reading's
         break;
-    default:
+    case proto::ValueType::Text:
+        k.text = c.text().toCaseFolded();
+        break;
+    case proto::ValueType::Blob:
+        k.bytes = c.data;
+        k.size = c.size;
+        break;
+    case proto::ValueType::Null:
         break;
     }
     return k;
@@ -173,8 +142,13 @@ int compareKeys(const SortKey &a, const SortKey &b)
         return a.whole < b.whole ? -1 : (a.whole > b.whole ? 1 : 0);
     case 3:
         return QString::compare(a.text, b.text, Qt::CaseSensitive);
-    default:
-        return compareValues(*a.value, *b.value);
+    default: {
+        // Bytes as unsigned, a prefix first.
+        const int c = std::memcmp(a.bytes, b.bytes, size_t(std::min(a.size, b.size)));
+        if (c != 0)
+            return c < 0 ? -1 : 1;
+        return a.size < b.size ? -1 : (a.size > b.size ? 1 : 0);
+    }
     }
 }
 
@@ -263,14 +237,16 @@ TField::TField(TClientDataSet *owner, int index, const proto::Column &column)
 {
 }
 
-QVariant TField::AsVariant() const
+proto::Cell TField::cell() const
 {
-    return m_owner ? m_owner->currentValue(m_index) : QVariant();
+    return m_owner ? m_owner->currentCell(m_index) : proto::Cell();
 }
 
-bool TField::IsNull() const { return isNull(AsVariant()); }
+QVariant TField::AsVariant() const { return cell().toVariant(); }
 
-QString TField::AsString() const { return TextOf(AsVariant()); }
+bool TField::IsNull() const { return cell().isNull(); }
+
+QString TField::AsString() const { return TextOf(cell()); }
 
 QString TField::TextOf(const QVariant &v) const
 {
@@ -292,7 +268,34 @@ QString TField::TextOf(const QVariant &v) const
     }
 }
 
-double TField::AsFloat() const { return FloatOf(AsVariant()); }
+QString TField::TextOf(const proto::Cell &c) const
+{
+    switch (c.type) {
+    case proto::ValueType::Null: return QString();
+    case proto::ValueType::Integer: return QString::number(c.integer);
+    case proto::ValueType::Float: return formatFloat(c.real);
+    case proto::ValueType::DateTime: return DateTimeToStr(proto::fromWireDateTime(c.integer));
+    case proto::ValueType::Text:
+    case proto::ValueType::Blob: return c.text();
+    }
+    return QString();
+}
+
+double TField::AsFloat() const { return FloatOf(cell()); }
+
+namespace {
+
+double textAsFloat(const QString &text)
+{
+    const QString s = text.trimmed();
+    bool ok = false;
+    const double d = s.toDouble(&ok);
+    if (!ok)
+        throw Exception(QStringLiteral("'%1' is not a valid floating point value").arg(s));
+    return d;
+}
+
+} // namespace
 
 double TField::FloatOf(const QVariant &v) const
 {
@@ -302,26 +305,31 @@ double TField::FloatOf(const QVariant &v) const
         return v.toDouble();
     if (v.typeId() == QMetaType::QDateTime)
         return dateTimeAsDays(v.toDateTime());
-    const QString s = TextOf(v).trimmed();
-    bool ok = false;
-    const double d = s.toDouble(&ok);
-    if (!ok)
-        throw Exception(QStringLiteral("'%1' is not a valid floating point value").arg(s));
-    return d;
+    return textAsFloat(TextOf(v));
+}
+
+double TField::FloatOf(const proto::Cell &c) const
+{
+    switch (c.type) {
+    case proto::ValueType::Null: return 0.0;
+    case proto::ValueType::Integer: return double(c.integer);
+    case proto::ValueType::Float: return c.real;
+    case proto::ValueType::DateTime: return dateTimeAsDays(proto::fromWireDateTime(c.integer));
+    default: return textAsFloat(TextOf(c));
+    }
 }
 
 qint64 TField::AsInteger() const
 {
-    const QVariant v = AsVariant();
-    if (isNull(v))
-        return 0;
-    if (proto::isIntegral(v))
-        return v.toLongLong();
-    if (isFloating(v))
-        return qRound64(v.toDouble());
-    if (v.typeId() == QMetaType::QDateTime)
-        return qint64(std::floor(dateTimeAsDays(v.toDateTime())));
-    const QString s = TextOf(v).trimmed();
+    const proto::Cell c = cell();
+    switch (c.type) {
+    case proto::ValueType::Null: return 0;
+    case proto::ValueType::Integer: return c.integer;
+    case proto::ValueType::Float: return qRound64(c.real);
+    case proto::ValueType::DateTime: return qint64(std::floor(dateTimeAsDays(proto::fromWireDateTime(c.integer))));
+    default: break;
+    }
+    const QString s = TextOf(c).trimmed();
     bool ok = false;
     const qint64 n = s.toLongLong(&ok);
     if (!ok)
@@ -331,12 +339,12 @@ qint64 TField::AsInteger() const
 
 QByteArray TField::AsBytes() const
 {
-    const QVariant v = AsVariant();
-    if (isNull(v))
+    const proto::Cell c = cell();
+    if (c.isNull())
         return QByteArray();
-    if (v.typeId() == QMetaType::QByteArray)
-        return v.toByteArray();
-    return TextOf(v).toUtf8();
+    if (c.type == proto::ValueType::Blob)
+        return c.bytes();
+    return TextOf(c).toUtf8();
 }
 
 void TField::SaveToFile(const QString &path) const
@@ -374,7 +382,13 @@ TClientDataSet::~TClientDataSet()
     }
 }
 
-void TClientDataSet::SetRemoteServer(TSocketConnection *c) { m_connection = c; }
+void TClientDataSet::SetRemoteServer(TSocketConnection *c)
+{
+    // Packets asked of the old connection can't be taken from the new one.
+    if (c != m_connection)
+        dropPrefetches();
+    m_connection = c;
+}
 
 void TClientDataSet::checkActive(const char *op) const
 {
@@ -416,8 +430,7 @@ void TClientDataSet::Open()
     }
     m_fields = std::move(fields);
 
-    m_rows.clear();
-    m_order.clear();
+    dropRows();
     m_cursor = reply.cursor;
     m_serverEof = false;
     m_active = true;
@@ -426,12 +439,11 @@ void TClientDataSet::Open()
         appendRows(std::move(reply.rows), false);
         // A first packet may legitimately be empty while more is pending.
         while (m_rows.empty() && !m_serverEof)
-            appendRows(m_connection->Fetch(m_cursor, m_packetRecords), false);
+            appendRows(nextPacket(m_packetRecords), false);
     } catch (...) {
         m_active = false;
         releaseCursor();
-        m_rows.clear();
-        m_order.clear();
+        dropRows();
         throw;
     }
     m_current = m_rows.empty() ? -1 : 0;
@@ -440,8 +452,29 @@ void TClientDataSet::Open()
     Q_EMIT AfterScroll(this);
 }
 
+void TClientDataSet::dropRows()
+{
+    m_rows.clear();
+    m_rows.shrink_to_fit();
+    m_order.clear();
+    m_order.shrink_to_fit();
+    m_blocks.clear();
+    m_blocks.shrink_to_fit();
+    m_bytes = 0;
+}
+
+void TClientDataSet::dropPrefetches()
+{
+    if (m_connection)
+        for (const quint64 ticket : m_prefetches)
+            m_connection->DiscardFetch(ticket);
+    m_prefetches.clear();
+}
+
 void TClientDataSet::releaseCursor()
 {
+    dropPrefetches();
+    m_prefetchFailure.clear();
     const quint32 cursor = m_cursor;
     m_cursor = 0;
     if (cursor == 0 || !m_connection || !m_connection->Connected())
@@ -460,8 +493,7 @@ void TClientDataSet::Close()
         return;
     m_active = false;
     releaseCursor();
-    m_rows.clear();
-    m_order.clear();
+    dropRows();
     m_current = -1;
     m_eof = true;
     m_serverEof = true;
@@ -551,9 +583,11 @@ bool TClientDataSet::FetchMore()
     if (!m_active || m_serverEof)
         return false;
     const int before = int(m_rows.size());
-    if (!m_connection)
+    if (!m_connection) {
+        m_prefetches.clear();
         throw Exception(QStringLiteral("%1: falta la conexión con el servidor de aplicaciones").arg(m_provider));
-    appendRows(m_connection->Fetch(m_cursor, m_packetRecords));
+    }
+    appendRows(nextPacket(m_packetRecords));
     return int(m_rows.size()) > before;
 }
 
@@ -563,15 +597,43 @@ void TClientDataSet::FetchAll()
     }
 }
 
-QVariant TClientDataSet::ValueAt(int row, int field) const
+proto::RowBlock TClientDataSet::nextPacket(int count)
 {
-    if (!m_active || row < 0 || row >= int(m_order.size()) || field < 0 || field >= int(m_fields.size()))
-        return QVariant();
-    const QVariantList &r = m_rows[size_t(m_order[size_t(row)])];
-    return field < r.size() ? r.at(field) : QVariant();
+    if (!m_prefetchFailure.isEmpty()) {
+        const QString why = m_prefetchFailure;
+        m_prefetchFailure.clear();
+        throw Exception(why);
+    }
+    if (!m_prefetches.empty()) {
+        const quint64 ticket = m_prefetches.front();
+        m_prefetches.pop_front();
+        return m_connection->TakeFetch(ticket);
+    }
+    return m_connection->Fetch(m_cursor, count);
 }
 
-QVariant TClientDataSet::currentValue(int field) const { return ValueAt(m_current, field); }
+void TClientDataSet::PrefetchMore(int count)
+{
+    if (!m_active || m_serverEof || !m_prefetchFailure.isEmpty() || !m_connection)
+        return;
+    try {
+        m_prefetches.push_back(m_connection->SendFetch(m_cursor, count));
+    } catch (const Exception &e) {
+        // Told where the rows would have been read, as a fetch then would.
+        m_prefetchFailure = e.message();
+    }
+}
+
+proto::Cell TClientDataSet::CellAt(int row, int field) const
+{
+    if (!m_active || row < 0 || row >= int(m_order.size()) || field < 0 || field >= int(m_fields.size()))
+        return proto::Cell();
+    return proto::RowBlock::cellAt(m_rows[size_t(m_order[size_t(row)])], field);
+}
+
+QVariant TClientDataSet::ValueAt(int row, int field) const { return CellAt(row, field).toVariant(); }
+
+proto::Cell TClientDataSet::currentCell(int field) const { return CellAt(m_current, field); }
 
 void TClientDataSet::appendRows(proto::RowBlock &&block, bool notify)
 {
@@ -581,11 +643,21 @@ void TClientDataSet::appendRows(proto::RowBlock &&block, bool notify)
                             .arg(block.width())
                             .arg(width));
     const int before = int(m_rows.size());
-    for (qsizetype r = 0; r < block.size(); ++r)
-        m_rows.push_back(block.row(r));
     // A packet that brings nothing ends the walk even if the server did not
     // say so; asking again would never finish.
     m_serverEof = block.eof || block.isEmpty();
+    // What was asked beyond the end brings nothing.
+    if (m_serverEof)
+        dropPrefetches();
+    if (!block.isEmpty()) {
+        // The rows stay in the packet's own buffer: moving the block keeps
+        // the buffer where it is, so the row pointers stay good.
+        m_blocks.push_back(std::move(block));
+        const proto::RowBlock &held = m_blocks.back();
+        for (qsizetype r = 0; r < held.size(); ++r)
+            m_rows.push_back(held.rowData(r));
+        m_bytes += held.byteSize();
+    }
     const int after = int(m_rows.size());
     if (after == before)
         return;
@@ -614,13 +686,12 @@ void TClientDataSet::rebuildOrder()
         if (const TField *f = FindField(n.trimmed()))
             keys.append(f->Index());
     if (!keys.isEmpty()) {
-        static const QVariant missing;
         std::vector<std::vector<SortKey>> columns(size_t(keys.size()));
         for (qsizetype k = 0; k < keys.size(); ++k) {
             std::vector<SortKey> &column = columns[size_t(k)];
             column.reserve(m_rows.size());
-            for (const QVariantList &row : m_rows)
-                column.push_back(sortKeyOf(keys[k] < row.size() ? row.at(keys[k]) : missing));
+            for (const char *row : m_rows)
+                column.push_back(sortKeyOf(proto::RowBlock::cellAt(row, keys[k])));
         }
         std::stable_sort(m_order.begin(), m_order.end(), [&](int a, int b) {
             for (const std::vector<SortKey> &column : columns) {

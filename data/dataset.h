@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QString>
 #include <QVariant>
+#include <deque>
 #include <memory>
 #include <vector>
 
@@ -58,12 +59,15 @@ public:
 
     // Text of an arbitrary value as this field would show it.
     QString TextOf(const QVariant &v) const;
+    QString TextOf(const proto::Cell &c) const;
     // Number of an arbitrary value as AsFloat reads it (NULL as 0); throws
     // like AsFloat.
     double FloatOf(const QVariant &v) const;
+    double FloatOf(const proto::Cell &c) const;
 
 private:
     friend class TClientDataSet; // keeps fields across a reopen
+    proto::Cell cell() const;
     TClientDataSet *m_owner;
     int m_index;
     QString m_name;
@@ -124,8 +128,19 @@ public:
     bool AllFetched() const { return m_serverEof; }
     bool FetchMore();         // one more packet; false when nothing came
     void FetchAll();
+    // Asks the server for the next `count` rows without waiting; the next
+    // FetchMore takes the packets so asked, in order, whatever PacketRecords
+    // says by then. Nothing is asked once all rows are here; packets still
+    // on their way when one brings the last row are dropped.
+    void PrefetchMore(int count);
+    int Prefetching() const { return int(m_prefetches.size()); } // packets on their way
+    // Bytes the held rows take as coded.
+    qint64 BytesFetched() const { return m_bytes; }
     // Value of a held row in the shown order; used by the grid model.
     QVariant ValueAt(int row, int field) const;
+    // The same value read in place: valid while the dataset keeps its rows
+    // (until it is closed or reopened). NULL when out of range.
+    proto::Cell CellAt(int row, int field) const;
 
 Q_SIGNALS:
     void AfterScroll(vorel::TClientDataSet *dataSet); // the current row moved (open included)
@@ -136,11 +151,14 @@ Q_SIGNALS:
 
 private:
     friend class TField;
-    QVariant currentValue(int field) const;
+    proto::Cell currentCell(int field) const;
     void appendRows(proto::RowBlock &&block, bool notify = true);
     void rebuildOrder();
     void checkActive(const char *op) const;
     void releaseCursor();
+    void dropPrefetches();
+    void dropRows();
+    proto::RowBlock nextPacket(int count);
 
     QString m_provider;
     QPointer<TSocketConnection> m_connection;
@@ -152,8 +170,14 @@ private:
     quint32 m_cursor = 0;
     int m_current = -1;
     std::vector<std::unique_ptr<TField>> m_fields;
-    std::vector<QVariantList> m_rows; // in order of arrival
+    // The packets as they arrived, and where each row's coded values start
+    // in them, in order of arrival.
+    std::vector<proto::RowBlock> m_blocks;
+    std::vector<const char *> m_rows;
     std::vector<int> m_order;         // shown order -> arrival index
+    qint64 m_bytes = 0;
+    std::deque<quint64> m_prefetches; // tickets of the packets asked ahead
+    QString m_prefetchFailure;        // asking ahead failed: told at the next fetch
     QString m_indexFieldNames;
 };
 

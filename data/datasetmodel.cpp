@@ -85,22 +85,22 @@ QVariant TDataSetModel::data(const QModelIndex &index, int role) const
         return QVariant();
     const int fieldIndex = m_columns.at(index.column());
     const TField *field = m_ds->Fields(fieldIndex);
-    const QVariant v = m_ds->ValueAt(index.row(), fieldIndex);
+    // Read in place from the rows held: no row is walked or copied.
+    const proto::Cell c = m_ds->CellAt(index.row(), fieldIndex);
+    const bool number = c.type == proto::ValueType::Integer || c.type == proto::ValueType::Float;
     switch (role) {
     case Qt::DisplayRole: {
-        if (v.isNull())
+        if (c.isNull())
             return QString();
-        if (field->Currency() && (v.typeId() == QMetaType::LongLong || v.typeId() == QMetaType::Double))
+        if (field->Currency() && number)
             // The same money text as the statistics of the column.
-            return StatisticText(v.toDouble(), true);
-        return field->TextOf(v);
+            return StatisticText(c.type == proto::ValueType::Integer ? double(c.integer) : c.real, true);
+        return field->TextOf(c);
     }
     case Qt::EditRole:
-        return v;
+        return c.toVariant();
     case Qt::TextAlignmentRole: {
-        const bool numeric = field->IsNumeric()
-            || (field->DataType() == TFieldType::Unknown
-                && (v.typeId() == QMetaType::LongLong || v.typeId() == QMetaType::Double));
+        const bool numeric = field->IsNumeric() || (field->DataType() == TFieldType::Unknown && number);
         return QVariant::fromValue(Qt::Alignment((numeric ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter));
     }
     default:

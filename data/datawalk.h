@@ -1,7 +1,8 @@
 #pragma once
 // Walks over every row of a dataset for the list window's statistics and
-// export. A walk reads the rows it holds and fetches the rest in large
-// packets (the dataset's own packet size is put back afterwards); the
+// export. A walk reads the rows it holds and fetches the rest in packets
+// that grow from the dataset's own packet size, each asked for while the
+// one before is read (the dataset's packet size stays as it was); the
 // dataset ends on its last row, at its end, as a row-by-row walk would
 // leave it, and its AfterScroll is heard at the first row and at the last
 // row only.
@@ -21,8 +22,29 @@ class TClientDataSet;
 // still coming from the server); returns false to stop the walk.
 using TWalkProgress = std::function<bool(qint64 done, qint64 total)>;
 
-// Rows asked of the server per packet during a walk.
-inline constexpr int WalkPacketRecords = 5000;
+// A walk's packets double from the dataset's packet size up to this many
+// rows, and up to as many rows as the rows held so far say fit in
+// WalkPacketBytes: a packet that size is built, sent and read in a few
+// milliseconds, far below the frame limit, which a packet must not exceed
+// (the server refuses it and drops the cursor). WalkPacketsAhead packets
+// are on their way while one is read, so that at a round trip of 20 ms a
+// million rows of a hundred bytes take some 45 trips, of which nearly all
+// wait behind the reading of the packet before.
+inline constexpr int WalkPacketLimit = 32768;
+inline constexpr qint64 WalkPacketBytes = 1024 * 1024;
+inline constexpr int WalkPacketsAhead = 2;
+
+struct TWalkOutcome {
+    qint64 Rows = 0;        // rows visited
+    bool Cancelled = false; // `progress` stopped the walk
+};
+
+// Visits every row from the first, in the shown order: `visit` is given
+// the row's index for TClientDataSet::CellAt. Progress is told every 1000
+// rows and at the end. What `visit` throws ends the walk and goes on to
+// the caller; so does the failure of a packet.
+VOREL_CORE_EXPORT TWalkOutcome WalkRows(TClientDataSet *data, const std::function<void(int row)> &visit,
+                                        const TWalkProgress &progress = {});
 
 struct TStatisticsColumn {
     QString Column;       // field name

@@ -13,7 +13,9 @@
 #include "common/exception.h"
 #include "common/sqllines.h"
 #include "data/connection.h"
+#include "data/csvwriter.h"
 #include "data/dataset.h"
+#include "data/datawalk.h"
 
 #include <QCoreApplication>
 #include <QStringDecoder>
@@ -35,35 +37,36 @@ void write(FILE *f, const QString &text)
     std::fwrite(bytes.constData(), 1, size_t(bytes.size()), f);
 }
 
-QString csvField(const QString &text)
+// A row's value as the console writes it: dates as DD/MM/YYYY, with the
+// time when it is not midnight, floating point with 15 significant digits,
+// blobs in hexadecimal; texts and integers as they are.
+void writeCell(vorel::TCsvWriter &out, const vorel::proto::Cell &c)
 {
-    if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) && !text.contains(QLatin1Char('\n'))
-        && !text.contains(QLatin1Char('\r')))
-        return text;
-    QString quoted = text;
-    quoted.replace(QLatin1Char('"'), QLatin1String("\"\""));
-    return QLatin1Char('"') + quoted + QLatin1Char('"');
-}
-
-QString valueText(const QVariant &v)
-{
-    if (!v.isValid() || v.isNull())
-        return QString();
-    switch (v.typeId()) {
-    case QMetaType::QDateTime: {
-        const QDateTime dt = v.toDateTime();
-        if (dt.time() == QTime(0, 0))
-            return dt.toString(QStringLiteral("dd/MM/yyyy"));
-        return dt.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss"));
+    using vorel::proto::ValueType;
+    switch (c.type) {
+    case ValueType::Null:
+        out.WriteUtf8(nullptr, 0);
+        return;
+    case ValueType::Integer:
+        out.WriteInteger(c.integer);
+        return;
+    case ValueType::Text:
+        out.WriteUtf8(c.data, c.size);
+        return;
+    case ValueType::Float:
+        out.WriteField(QString::number(c.real, 'g', 15));
+        return;
+    case ValueType::DateTime: {
+        const QDateTime dt = vorel::proto::fromWireDateTime(c.integer);
+        out.WriteField(dt.time() == QTime(0, 0) ? dt.toString(QStringLiteral("dd/MM/yyyy"))
+                                                : dt.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")));
+        return;
     }
-    case QMetaType::QDate:
-        return v.toDate().toString(QStringLiteral("dd/MM/yyyy"));
-    case QMetaType::Double:
-        return QString::number(v.toDouble(), 'g', 15);
-    case QMetaType::QByteArray:
-        return QStringLiteral("0x") + QString::fromLatin1(v.toByteArray().toHex());
-    default:
-        return v.toString();
+    case ValueType::Blob: {
+        const QByteArray hex = "0x" + c.bytes().toHex();
+        out.WriteUtf8(hex.constData(), hex.size());
+        return;
+    }
     }
 }
 
@@ -79,18 +82,27 @@ struct Console {
         ds.SetCommandText(sql);
         ds.SetPacketRecords(500);
         ds.Open();
-        QStringList header;
-        for (int i = 0; i < ds.FieldCount(); ++i)
-            header << csvField(ds.Fields(i)->FieldName());
-        write(stdout, header.join(QLatin1Char(',')) + QLatin1Char('\n'));
-        for (; !ds.Eof(); ds.Next()) {
-            QStringList line;
+        vorel::TCsvWriter out(stdout, {vorel::TCsvWriter::Quoting::AsNeeded, "\n"});
+        out.Open();
+        try {
             for (int i = 0; i < ds.FieldCount(); ++i)
-                line << csvField(valueText(ds.Fields(i)->AsVariant()));
-            write(stdout, line.join(QLatin1Char(',')) + QLatin1Char('\n'));
+                out.WriteField(ds.Fields(i)->FieldName());
+            out.EndRow();
+            vorel::WalkRows(&ds, [&](int row) {
+                for (int i = 0; i < ds.FieldCount(); ++i)
+                    writeCell(out, ds.CellAt(row, i));
+                out.EndRow();
+            });
+        } catch (...) {
+            // The rows read before the failure are still shown.
+            try {
+                out.Commit();
+            } catch (...) {
+            }
+            throw;
         }
+        out.Commit();
         ds.Close();
-        std::fflush(stdout);
     }
 
     void run(const QString &sql)

@@ -6,7 +6,11 @@
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QBuffer>
+#include <QRandomGenerator>
 #include <QTest>
+#include <cstdio>
+#include <limits>
 
 using namespace vorel;
 using namespace vorel::test;
@@ -39,6 +43,8 @@ private Q_SLOTS:
     void nothingLandsBeforeCommitAndCancelLeavesTargetAlone();
     void failedOpenLeavesExistingFileAndNoLitter_data();
     void failedOpenLeavesExistingFileAndNoLitter();
+    void fieldsFromBytesWriteAsTheirText();
+    void deviceAndStreamOutput();
 };
 
 void TstCsvWriter::roundTripOfAwkwardTexts()
@@ -151,6 +157,96 @@ void TstCsvWriter::failedOpenLeavesExistingFileAndNoLitter()
         QVERIFY(!QFileInfo::exists(dir.filePath(QStringLiteral("no"))));
     }
     QVERIFY(messageOf([&] { w.Commit(); }).startsWith(QStringLiteral("No se puede escribir el archivo ")));
+}
+
+void TstCsvWriter::fieldsFromBytesWriteAsTheirText()
+{
+    // Bytes copied as they are must come out as a QString of them would:
+    // the same for valid UTF-8, the replacement character for the rest.
+    QList<QByteArray> samples{QByteArray(), QByteArray("plain"), QByteArray("a,\"b\"\r\n"),
+                              QStringLiteral("Ñandú €𝄞").toUtf8(), QByteArray("\xef\xbb\xbf" "bom"),
+                              QByteArray("\0nul", 4), QByteArray("\xc3"), QByteArray("\xc0\xaf"),
+                              QByteArray("\xed\xa0\x80"), QByteArray("\xf4\x90\x80\x80"),
+                              QByteArray("\xef\xbf\xbf"), QByteArray("\xe2\x82")};
+    QRandomGenerator random(7);
+    for (int i = 0; i < 2000; ++i) {
+        QByteArray b(int(random.bounded(1, 8)), Qt::Uninitialized);
+        for (char &c : b)
+            c = char(random.bounded(i % 2 ? 0x80 : 0, 256)); // half of them from the bytes above ASCII
+        samples.append(b);
+    }
+    for (const TCsvWriter::Quoting q : {TCsvWriter::Quoting::All, TCsvWriter::Quoting::AsNeeded}) {
+        QBuffer direct, viaText;
+        QVERIFY(direct.open(QIODevice::WriteOnly));
+        QVERIFY(viaText.open(QIODevice::WriteOnly));
+        TCsvWriter a(&direct, {q, "\n"}), b(&viaText, {q, "\n"});
+        a.Open();
+        b.Open();
+        for (const QByteArray &sample : samples) {
+            a.WriteUtf8(sample.constData(), sample.size());
+            b.WriteField(QString::fromUtf8(sample));
+            QVERIFY2(TCsvWriter::Utf8RoundTrips(sample.constData(), sample.size())
+                         == (QString::fromUtf8(sample).toUtf8() == sample),
+                     sample.toHex().constData());
+        }
+        for (const qint64 n :
+             {qint64(0), qint64(-1), std::numeric_limits<qint64>::min(), std::numeric_limits<qint64>::max()}) {
+            a.WriteInteger(n);
+            b.WriteField(QString::number(n));
+        }
+        a.EndRow();
+        b.EndRow();
+        a.Commit();
+        b.Commit();
+        QCOMPARE(direct.data(), viaText.data());
+    }
+}
+
+void TstCsvWriter::deviceAndStreamOutput()
+{
+    // A device: written as it fills and on Commit, left open; Cancel drops
+    // only what was still buffered.
+    QBuffer device;
+    QVERIFY(device.open(QIODevice::WriteOnly));
+    {
+        TCsvWriter w(&device, {TCsvWriter::Quoting::AsNeeded, "\n"});
+        QVERIFY(messageOf([&] { w.WriteRow({QStringLiteral("x")}); }).contains(QStringLiteral("no está abierta")));
+        w.Open();
+        w.WriteRow({QStringLiteral("a"), QStringLiteral("b,c")});
+        QCOMPARE(device.data(), QByteArray());
+        w.Commit();
+        QCOMPARE(device.data(), QByteArray("a,\"b,c\"\n"));
+        w.Open();
+        w.WriteRow({QStringLiteral("perdida")});
+        w.Cancel();
+    }
+    QVERIFY(device.isOpen());
+    QCOMPARE(device.data(), QByteArray("a,\"b,c\"\n"));
+
+    // A device that takes nothing: the failure is told, not swallowed.
+    QBuffer closed;
+    QVERIFY(closed.open(QIODevice::ReadOnly));
+    TCsvWriter refused(&closed, {});
+    QCOMPARE(messageOf([&] { refused.Open(); }), QStringLiteral("No se puede escribir en la salida: no está abierta"));
+
+    // A stream: what the writer writes and what is written to the stream
+    // around it keep their order.
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("flujo.txt"));
+    FILE *stream = std::fopen(QFile::encodeName(path).constData(), "w");
+    QVERIFY(stream);
+    std::fputs("antes\n", stream);
+    {
+        TCsvWriter w(stream, {TCsvWriter::Quoting::All, "\r\n"});
+        w.Open();
+        w.WriteInteger(12);
+        w.WriteUtf8("dos", 3);
+        w.EndRow();
+        w.Commit();
+    }
+    std::fputs("después\n", stream);
+    std::fclose(stream);
+    QCOMPARE(contents(path), QStringLiteral("antes\n\"12\",\"dos\"\r\ndespués\n").toUtf8());
 }
 
 QTEST_GUILESS_MAIN(TstCsvWriter)

@@ -9,6 +9,7 @@
 #include <QThread>
 #include <QtEndian>
 #include <functional>
+#include <optional>
 
 using namespace vorel;
 using namespace vorel::test;
@@ -20,6 +21,9 @@ namespace {
 class FakePeer
 {
 public:
+    // A reply that ends the connection instead.
+    static QByteArray hangUp() { return QByteArrayLiteral("\xff<hang up>"); }
+
     explicit FakePeer(QList<QByteArray> replies)
     {
         m_thread.reset(QThread::create([this, replies] {
@@ -34,6 +38,10 @@ public:
                 if (!s->waitForReadyRead(10000))
                     return;
                 s->readAll();
+                if (reply == hangUp()) {
+                    s->abort();
+                    return;
+                }
                 if (!reply.isEmpty()) {
                     s->write(reply);
                     s->waitForBytesWritten(10000);
@@ -61,6 +69,25 @@ QByteArray helloOk(quint32 id = 1)
     return proto::encode(m);
 }
 
+// An open answered with `rows` integers 1..rows of column ID and more to come.
+QByteArray openResult(quint32 id, int rows)
+{
+    proto::Message m;
+    m.type = proto::MsgType::OpenResult;
+    m.requestId = id;
+    m.cursor = 1;
+    m.columns = {proto::Column{QStringLiteral("ID"), proto::ValueType::Integer, 0}};
+    m.rows = proto::RowBlock(1);
+    for (int i = 1; i <= rows; ++i) {
+        m.rows.beginRow();
+        m.rows.addInteger(i);
+    }
+    m.rows.eof = false;
+    return proto::encode(m);
+}
+
+QString largo(int id) { return QString::number(id) + QLatin1Char(':') + QString(50000, QChar(0xF1)); }
+
 using vorel::test::messageOf;
 
 } // namespace
@@ -84,6 +111,11 @@ private Q_SLOTS:
     void connectionFailures();
     void protocolErrorClosesConnection();
     void shortDateFormat();
+    void mixedColumnReadsAsEachValue();
+    void longTextsAcrossManyPackets();
+    void prefetchCollectedByAnotherCall();
+    void prefetchErrorArrivesWhereRowsAreRead();
+    void prefetchLostWithTheConnection();
 
 private:
     DataFixture m_fixture;
@@ -94,6 +126,14 @@ void TstDataSet::initTestCase()
 {
     QVERIFY2(QFileInfo::exists(TestServer::serverProgram()), "vorel-server is not built");
     QVERIFY(m_fixture.start());
+    TestServer &s = m_fixture.server();
+    // DATE gives the column numeric affinity: each value keeps its own kind.
+    s.exec(QStringLiteral("CREATE TABLE TMIXTO (ID NUMBER(8), V DATE)"));
+    s.exec(QStringLiteral("INSERT INTO TMIXTO VALUES (1, 7), (2, 2.5), (3, 'doce'), (4, X'00FF41'), (5, NULL), "
+                          "(6, '2024-03-01 10:00:00')"));
+    s.exec(QStringLiteral("CREATE TABLE TLARGOS (ID NUMBER(8), TEXTO VARCHAR2(4000))"));
+    s.exec(QStringLiteral("WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < 60) "
+                          "INSERT INTO TLARGOS SELECT x, x || ':' || replace(hex(zeroblob(50000)), '00', 'ñ') FROM c"));
     m_conn = m_fixture.connect();
     QVERIFY(m_conn->Connected());
 }
@@ -590,6 +630,210 @@ void TstDataSet::shortDateFormat()
     QCOMPARE(DateTimeToStr(QDateTime(QDate(2024, 2, 9), QTime(0, 0))), QStringLiteral("2024-02-09"));
     QCOMPARE(StrToDateTime(QStringLiteral("2024-02-09")).date(), QDate(2024, 2, 9));
     SetShortDateFormat(QStringLiteral("DD/MM/YYYY"));
+}
+
+void TstDataSet::mixedColumnReadsAsEachValue()
+{
+    TClientDataSet ds;
+    ds.SetRemoteServer(m_conn.get());
+    ds.SetProviderName(QStringLiteral("dspq0"));
+    ds.SetPacketRecords(2);
+    ds.SetCommandText(QStringLiteral("SELECT ID, V FROM TMIXTO ORDER BY ID"));
+    ds.Open();
+    TField *v = ds.FieldByName(QStringLiteral("V"));
+    const double days = double(QDate(1899, 12, 30).daysTo(QDate(2024, 3, 1))) + 10.0 / 24.0;
+    struct Expected {
+        QMetaType::Type type;
+        QString text;
+        QByteArray bytes;
+        std::optional<double> number;
+        std::optional<qint64> integer;
+    };
+    const QList<Expected> expected{
+        {QMetaType::LongLong, QStringLiteral("7"), "7", 7.0, 7},
+        {QMetaType::Double, QStringLiteral("2.5"), "2.5", 2.5, 3},
+        {QMetaType::QString, QStringLiteral("doce"), "doce", {}, {}},
+        {QMetaType::QByteArray, QString::fromUtf8("\0\xff" "A", 3), QByteArray("\0\xff" "A", 3), {}, {}},
+        {QMetaType::UnknownType, QString(), QByteArray(), 0.0, 0},
+        {QMetaType::QDateTime, QStringLiteral("01/03/2024 10:00:00"), "01/03/2024 10:00:00", days, qint64(days)},
+    };
+    for (const Expected &e : expected) {
+        const QVariant value = v->AsVariant();
+        QCOMPARE(value.typeId(), int(e.type));
+        QCOMPARE(v->IsNull(), e.type == QMetaType::UnknownType);
+        QCOMPARE(v->AsString(), e.text);
+        QCOMPARE(v->TextOf(value), e.text); // the variant's text is the cell's
+        QCOMPARE(v->AsBytes(), e.bytes);
+        if (e.number) {
+            QCOMPARE(v->AsFloat(), *e.number);
+            QCOMPARE(v->FloatOf(value), *e.number);
+            QCOMPARE(v->AsInteger(), *e.integer);
+        } else {
+            const QString message = messageOf([&] { v->AsFloat(); });
+            QVERIFY2(message.endsWith(QStringLiteral("is not a valid floating point value")), qPrintable(message));
+            QCOMPARE(messageOf([&] { v->FloatOf(value); }), message);
+            QVERIFY(messageOf([&] { v->AsInteger(); }).endsWith(QStringLiteral("is not a valid integer value")));
+        }
+        ds.Next();
+    }
+    QVERIFY(ds.Eof());
+
+    // Kinds in a fixed order: NULL, numbers, date-times, texts, blobs.
+    ds.SetIndexFieldNames(QStringLiteral("V"));
+    QList<qint64> ids;
+    for (int r = 0; r < ds.RecordCountFetched(); ++r)
+        ids.append(ds.ValueAt(r, 0).toLongLong());
+    QCOMPARE(ids, (QList<qint64>{5, 2, 1, 6, 3, 4}));
+    ds.Close();
+}
+
+void TstDataSet::longTextsAcrossManyPackets()
+{
+    TClientDataSet ds;
+    ds.SetRemoteServer(m_conn.get());
+    ds.SetProviderName(QStringLiteral("dspq0"));
+    ds.SetPacketRecords(3);
+    ds.SetCommandText(QStringLiteral("SELECT ID, TEXTO FROM TLARGOS ORDER BY ID"));
+    for (int open = 0; open < 2; ++open) {
+        ds.Open();
+        TField *texto = ds.FieldByName(QStringLiteral("TEXTO"));
+        // A cell read in place stays good while later packets arrive.
+        const proto::Cell first = ds.CellAt(0, 1);
+        ds.FetchAll();
+        QCOMPARE(ds.RecordCountFetched(), 60);
+        QVERIFY(ds.BytesFetched() > 60 * 100000);
+        QCOMPARE(first.text(), largo(1));
+        for (int id = 1; !ds.Eof(); ++id, ds.Next()) {
+            QCOMPARE(ds.Fields(0)->AsInteger(), qint64(id));
+            QCOMPARE(texto->AsString(), largo(id));
+        }
+
+        // Texts compare from their first character: "10:" before "1:".
+        ds.SetIndexFieldNames(QStringLiteral("TEXTO"));
+        QStringList sorted;
+        for (int id = 1; id <= 60; ++id)
+            sorted.append(largo(id));
+        std::sort(sorted.begin(), sorted.end());
+        for (int r = 0; r < 60; ++r)
+            QCOMPARE(ds.CellAt(r, 1).text(), sorted.at(r));
+        ds.SetIndexFieldNames(QString());
+        ds.Close();
+        QCOMPARE(ds.BytesFetched(), 0);
+        QCOMPARE(ds.CellAt(0, 1).type, proto::ValueType::Null);
+    }
+}
+
+void TstDataSet::prefetchCollectedByAnotherCall()
+{
+    TClientDataSet ahead, other;
+    for (TClientDataSet *ds : {&ahead, &other}) {
+        ds->SetRemoteServer(m_conn.get());
+        ds->SetProviderName(QStringLiteral("dspq0"));
+        ds->SetPacketRecords(5);
+    }
+    ahead.SetCommandText(QStringLiteral("SELECT ID FROM TDATOS ORDER BY ID"));
+    other.SetCommandText(QStringLiteral("SELECT ID FROM TDATOS ORDER BY ID DESC"));
+    ahead.Open();
+    m_fixture.server().clearTrace();
+    ahead.PrefetchMore(10);
+    ahead.PrefetchMore(20);
+    QCOMPARE(ahead.Prefetching(), 2);
+    QCOMPARE(m_conn->Outstanding(), 2);
+    QCOMPARE(ahead.RecordCountFetched(), 5); // asked, not yet taken
+
+    // Calls and another cursor in between: they first collect both replies.
+    QVERIFY(!m_conn->Call(QStringLiteral("dServer")).isEmpty());
+    QCOMPARE(m_conn->Outstanding(), 0);
+    other.Open();
+    other.FetchMore();
+    QCOMPARE(other.RecordCountFetched(), 10);
+    QCOMPARE(other.ValueAt(9, 0).toLongLong(), qint64(kRowCount - 9));
+    other.Close();
+    QCOMPARE(m_fixture.server().fetches(), (QList<qint32>{10, 20, 5}));
+
+    // The rows asked ahead come in order, then the walk goes on as usual.
+    QSignalSpy appended(&ahead, &TClientDataSet::RowsAppended);
+    QVERIFY(ahead.FetchMore());
+    QCOMPARE(ahead.RecordCountFetched(), 15);
+    QVERIFY(ahead.FetchMore());
+    QCOMPARE(ahead.RecordCountFetched(), 35);
+    QCOMPARE(appended.count(), 2);
+    QCOMPARE(ahead.Prefetching(), 0);
+    for (int id = 1; !ahead.Eof(); ++id, ahead.Next())
+        QCOMPARE(ahead.Fields(0)->AsInteger(), qint64(id));
+    QCOMPARE(ahead.RecordCountFetched(), kRowCount);
+    QCOMPARE(ahead.PacketRecords(), 5);
+
+    // Closed with a packet on its way: the reply is dropped when it comes,
+    // and the connection goes on in step.
+    ahead.Open();
+    ahead.PrefetchMore(7);
+    ahead.Close();
+    m_conn->Call(QStringLiteral("MenIni"));
+    QCOMPARE(m_conn->Outstanding(), 0);
+}
+
+void TstDataSet::prefetchErrorArrivesWhereRowsAreRead()
+{
+    // The value overflows from row 9 on: the server sends the rows before it,
+    // then the failure.
+    const QString sql = QStringLiteral(
+        "SELECT ID, CASE WHEN ID > 8 THEN ABS(ID - 9223372036854775807 - 10) ELSE ID END V FROM TDATOS");
+    TClientDataSet plain;
+    plain.SetRemoteServer(m_conn.get());
+    plain.SetProviderName(QStringLiteral("dspq0"));
+    plain.SetPacketRecords(5);
+    plain.SetCommandText(sql);
+    plain.Open();
+    const QString expected = messageOf([&] { plain.FetchAll(); });
+    QVERIFY2(expected.startsWith(QStringLiteral("ORA-")), qPrintable(expected));
+    plain.Close();
+
+    TClientDataSet ds;
+    ds.SetRemoteServer(m_conn.get());
+    ds.SetProviderName(QStringLiteral("dspq0"));
+    ds.SetPacketRecords(5);
+    ds.SetCommandText(sql);
+    ds.Open();
+    ds.PrefetchMore(10);
+    ds.PrefetchMore(10);
+    QVERIFY(!m_conn->Call(QStringLiteral("dServer")).isEmpty()); // the failure is not this call's
+    QVERIFY(ds.FetchMore());
+    QCOMPARE(ds.RecordCountFetched(), 8);
+    QCOMPARE(messageOf([&] { ds.FetchMore(); }), expected);
+    QCOMPARE(ds.RecordCountFetched(), 8);
+    QVERIFY(ds.Active());
+    ds.Close();
+    QVERIFY(m_conn->Connected());
+}
+
+void TstDataSet::prefetchLostWithTheConnection()
+{
+    // The peer hangs up on the fetch asked ahead.
+    FakePeer peer({helloOk(), openResult(2, 2), FakePeer::hangUp()});
+    TSocketConnection c;
+    c.SetHost(QStringLiteral("127.0.0.1"));
+    c.SetPort(peer.port());
+    c.SetTimeout(10000);
+    c.Open();
+    QSignalSpy dropped(&c, &TSocketConnection::Disconnected);
+    TClientDataSet ds;
+    ds.SetRemoteServer(&c);
+    ds.SetProviderName(QStringLiteral("dspq0"));
+    ds.SetPacketRecords(2);
+    ds.SetCommandText(QStringLiteral("SELECT ID FROM T"));
+    ds.Open();
+    ds.PrefetchMore(2);
+    const QString lost =
+        QStringLiteral("Se perdió la conexión con el servidor de aplicaciones 127.0.0.1:%1").arg(peer.port());
+    // The call that finds the stream broken tells it, and so does the packet.
+    QCOMPARE(messageOf([&] { c.Call(QStringLiteral("MenIni")); }), lost);
+    QCOMPARE(messageOf([&] { ds.FetchMore(); }), lost);
+    QCOMPARE(dropped.count(), 1);
+    QCOMPARE(ds.RecordCountFetched(), 2);
+    QCOMPARE(c.Outstanding(), 0);
+    ds.Close();
+    QVERIFY(!ds.Active());
 }
 
 QTEST_GUILESS_MAIN(TstDataSet)

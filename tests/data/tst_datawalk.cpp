@@ -33,6 +33,8 @@ private Q_SLOTS:
     void badColumnsThrowAndRestorePackets();
     void walkUsesLargePacketsAndEndsAtTheEnd();
     void progressIsToldAndCanStop();
+    void packetsKeepWithinTheirBytes();
+    void failureOfAPacketAheadEndsTheWalk();
     void statisticText();
     void exportReadsBackAsTheRows();
     void exportCancelledWritesNothing();
@@ -60,6 +62,9 @@ void TstDataWalk::initTestCase()
     s.exec(QStringLiteral("CREATE TABLE TRAROS (ID NUMBER(8), TEXTO VARCHAR2(80), IMPORTE NUMBER(12,2))"));
     s.exec(QStringLiteral("INSERT INTO TRAROS VALUES (1, 'dice \"hola\"', 1.5), (2, 'uno, dos', NULL), "
                           "(3, 'línea 1' || char(13) || char(10) || 'línea 2', -3), (4, NULL, 0), (5, '''comillas''', 7)"));
+    s.exec(QStringLiteral("CREATE TABLE TLARGOS (ID NUMBER(8), TEXTO VARCHAR2(4000))"));
+    s.exec(QStringLiteral("WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM c WHERE x < 60) "
+                          "INSERT INTO TLARGOS SELECT x, replace(hex(zeroblob(50000)), '00', 'ñ') FROM c"));
     m_conn = m_fixture.connect();
     QVERIFY(m_conn->Connected());
 }
@@ -169,10 +174,12 @@ void TstDataWalk::walkUsesLargePacketsAndEndsAtTheEnd()
     const TStatisticsResult r = ComputeStatistics(ds.get(), {QStringLiteral("ID")});
     QCOMPARE(r.Rows, qint64(2500));
     QCOMPARE(r.Columns.at(0).Sum, 2500.0 * 2501 / 2);
-    const QList<qint32> fetches = m_fixture.server().fetches();
-    QVERIFY(!fetches.isEmpty());
-    for (qint32 n : fetches)
-        QCOMPARE(n, qint32(WalkPacketRecords));
+    // From the dataset's own packet size, doubling, two asked ahead of the
+    // one read: the one after the packet that brought the end was already
+    // on its way, and none follows it. (The call makes sure the server has
+    // read what was sent.)
+    m_conn->Call(QStringLiteral("dServer"));
+    QCOMPARE(m_fixture.server().fetches(), (QList<qint32>{25, 50, 100, 200, 400, 800, 1600, 3200}));
     QCOMPARE(ds->PacketRecords(), 25);
     QVERIFY(ds->Eof());
     QCOMPARE(ds->RecNo(), 2500);
@@ -182,6 +189,7 @@ void TstDataWalk::walkUsesLargePacketsAndEndsAtTheEnd()
     // A local order in force: all rows come first, and the walk follows it.
     auto sorted = open(QStringLiteral("SELECT ID, V FROM TMUCHOS ORDER BY ID"), 100);
     sorted->SetIndexFieldNames(QStringLiteral("V"));
+    QSignalSpy reordered(sorted.get(), &TClientDataSet::RowsReordered);
     const QString path = m_dir.filePath(QStringLiteral("ordenado.csv"));
     QVERIFY(ExportCsv(sorted.get(), path));
     const QList<QStringList> rows = readCsv(contents(path));
@@ -189,6 +197,18 @@ void TstDataWalk::walkUsesLargePacketsAndEndsAtTheEnd()
     for (int i = 2; i < rows.size(); ++i)
         QVERIFY(rows.at(i - 1).at(1).toInt() <= rows.at(i).at(1).toInt());
     QVERIFY(sorted->Eof());
+    // The order is lifted while the packets come and put back with one sort.
+    QCOMPARE(reordered.count(), 2);
+    QCOMPARE(sorted->IndexFieldNames(), QStringLiteral("V"));
+
+    // Stopped while the rows come: the order is back on what is held.
+    auto stopped = open(QStringLiteral("SELECT ID, V FROM TMUCHOS ORDER BY ID"), 100);
+    stopped->SetIndexFieldNames(QStringLiteral("V"));
+    QVERIFY(ComputeStatistics(stopped.get(), {QStringLiteral("V")}, [](qint64, qint64) { return false; }).Cancelled);
+    QCOMPARE(stopped->IndexFieldNames(), QStringLiteral("V"));
+    QVERIFY(stopped->RecordCountFetched() < 2500);
+    for (int r = 1; r < stopped->RecordCountFetched(); ++r)
+        QVERIFY(stopped->ValueAt(r - 1, 1).toInt() <= stopped->ValueAt(r, 1).toInt());
 }
 
 void TstDataWalk::progressIsToldAndCanStop()
@@ -210,6 +230,53 @@ void TstDataWalk::progressIsToldAndCanStop()
     QCOMPARE(ds->PacketRecords(), 25);
     QVERIFY(!ds->Eof());
     QCOMPARE(ds->RecNo(), 1000);
+    // The packets already on their way when it stopped are not lost: the
+    // rows go on from there.
+    qint64 id = 1000;
+    for (ds->Next(); !ds->Eof(); ds->Next())
+        QCOMPARE(ds->FieldByName(QStringLiteral("ID"))->AsInteger(), ++id);
+    QCOMPARE(id, qint64(2500));
+}
+
+void TstDataWalk::packetsKeepWithinTheirBytes()
+{
+    // Rows of 100 kB: a packet of WalkPacketBytes holds ten.
+    auto ds = open(QStringLiteral("SELECT ID, TEXTO FROM TLARGOS ORDER BY ID"), 3);
+    m_fixture.server().clearTrace();
+    const TStatisticsResult r = ComputeStatistics(ds.get(), {QStringLiteral("ID")});
+    QCOMPARE(r.Rows, qint64(60));
+    QCOMPARE(r.Columns.at(0).Sum, 1830.0);
+    m_conn->Call(QStringLiteral("dServer"));
+    const QList<qint32> fetches = m_fixture.server().fetches();
+    QCOMPARE(fetches.mid(0, 3), (QList<qint32>{3, 6, 10}));
+    for (const qint32 n : fetches)
+        QVERIFY2(n <= 10, qPrintable(QString::number(n)));
+    QCOMPARE(ds->PacketRecords(), 3);
+}
+
+void TstDataWalk::failureOfAPacketAheadEndsTheWalk()
+{
+    // The value overflows at row 1501: the rows before it come, then the failure.
+    const QString sql = QStringLiteral(
+        "SELECT ID, CASE WHEN ID > 1500 THEN ABS(ID - 9223372036854775807 - 1502) ELSE ID END V FROM TMUCHOS");
+    auto plain = open(sql, 25);
+    const QString expected = messageOf([&] { plain->FetchAll(); });
+    QVERIFY2(expected.startsWith(QStringLiteral("ORA-")), qPrintable(expected));
+
+    auto ds = open(sql, 25);
+    qint64 seen = 0;
+    const QString message = messageOf([&] {
+        ComputeStatistics(ds.get(), {QStringLiteral("V")}, [&](qint64 done, qint64) {
+            seen = done;
+            return true;
+        });
+    });
+    QCOMPARE(message, expected);
+    QCOMPARE(seen, qint64(1000));
+    QCOMPARE(ds->RecordCountFetched(), 1500);
+    QCOMPARE(ds->PacketRecords(), 25);
+    QVERIFY(ds->Active());
+    QVERIFY(m_conn->Connected());
 }
 
 void TstDataWalk::statisticText()
