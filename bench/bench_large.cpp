@@ -554,11 +554,9 @@ int main(int argc, char *argv[])
         } catch (const vorel::Exception &e) {
             die(e.message());
         }
-        // The first 50 rows come with the open; the walk asks for the rest.
-        const qint64 packets = (qMax<qint64>(0, rows - 50) + WalkPacketRecords - 1) / WalkPacketRecords;
-        std::printf("with --delay-ms %d every answer waits %d ms: the walk asks %lld packets of %d rows, "
-                    "%.0f ms of waiting\n",
-                    rtt, rtt, static_cast<long long>(packets), WalkPacketRecords, double(packets * rtt));
+        std::printf("with --delay-ms %d every answer waits %d ms; the walk's packets grow from 50 rows to at most "
+                    "%d rows or %lld bytes, %d asked ahead\n",
+                    rtt, rtt, WalkPacketLimit, static_cast<long long>(WalkPacketBytes), WalkPacketsAhead);
     }
 
     std::printf("\n");
