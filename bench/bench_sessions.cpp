@@ -7,7 +7,11 @@
 // the errors (there must be none) and the server's peak memory, beside the
 // same rounds of one session alone on a server of its own.
 //
-//   bench_sessions [--sessions 100] [--rounds 5] [--rows 10000] [--packet N]
+//   bench_sessions [--sessions 100] [--rounds 5] [--rows 10000] [--packet N] [--think-ms N]
+//
+// With --think-ms each session pauses before each round, as a user does
+// between two classes; without it the sessions ask back to back, which
+// on a small machine measures its saturation rather than a working day.
 #include "bench/benchutil.h"
 #include "bench/classgen.h"
 #include "common/exception.h"
@@ -35,6 +39,7 @@ struct Settings {
     int rounds = 5;
     qint64 rows = 10000;
     int packet = 0; // 0: the client walk's growing packets
+    int thinkMs = 0; // mean pause of a session before each round
 };
 
 // The requests whose latency is also shown on its own.
@@ -66,9 +71,17 @@ public:
         RawClient client;
         if (!logIn(client))
             return;
-        for (int round = 0; round < m_settings.rounds; ++round)
+        // A user looks at what came before the next class: pauses spread
+        // evenly up to twice the mean, different for each session.
+        quint32 seed = quint32(m_index) * 2654435761u + 1;
+        for (int round = 0; round < m_settings.rounds; ++round) {
+            if (m_settings.thinkMs > 0) {
+                seed = seed * 1664525u + 1013904223u;
+                QThread::msleep(seed % quint32(2 * m_settings.thinkMs + 1));
+            }
             if (!this->round(client))
                 return;
+        }
     }
 
     std::vector<double> latencyMs;
@@ -262,12 +275,14 @@ int main(int argc, char *argv[])
             settings.rows = args[++i].toLongLong(&ok);
         else if (args[i] == QLatin1String("--packet") && hasValue)
             settings.packet = args[++i].toInt(&ok);
+        else if (args[i] == QLatin1String("--think-ms") && hasValue)
+            settings.thinkMs = args[++i].toInt(&ok);
         else
             ok = false;
     }
     if (!ok || settings.sessions < 1 || settings.sessions > 250 || settings.rounds < 1 || settings.rows < 1
-        || settings.packet < 0) {
-        std::fputs("usage: bench_sessions [--sessions N (1..250)] [--rounds N] [--rows N] [--packet N (0: as the walk grows them)]\n", stderr);
+        || settings.packet < 0 || settings.thinkMs < 0) {
+        std::fputs("usage: bench_sessions [--sessions N (1..250)] [--rounds N] [--rows N] [--packet N (0: as the walk grows them)] [--think-ms N]\n", stderr);
         return 2;
     }
 
@@ -283,10 +298,11 @@ int main(int argc, char *argv[])
     const QString packets = settings.packet > 0 ? QString::number(settings.packet)
                                                 : QStringLiteral("the walk's growing packets");
     std::printf("%d sessions x %d rounds (after one connect and Login each: working rows, open of %lld rows in "
-                "packets of 50 then %s, close): %lld requests, %lld rows in %.2f s\n"
+                "packets of 50 then %s, close; a pause of %d ms on average before each): %lld requests, %lld rows "
+                "in %.2f s\n"
                 "latencies without Hello and Login, which come once per session\n\n",
                 settings.sessions, settings.rounds, static_cast<long long>(settings.rows),
-                packets.toUtf8().constData(), static_cast<long long>(many.requests),
+                packets.toUtf8().constData(), settings.thinkMs, static_cast<long long>(many.requests),
                 static_cast<long long>(many.rows), many.seconds);
     bench::Table table;
     const QString one = QStringLiteral("1 session alone");

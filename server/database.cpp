@@ -649,15 +649,23 @@ void Database::executeDirect(const QString &oracleSql)
     const QString sql = translateOracle(oracleSql, schemaLookup(m_db));
     Deadline deadline(*this);
     drainCursors();
-    if (!inTransaction())
-        awaitTurnToWrite();
-    // Also when a failure rolled the whole transaction back.
-    SettleWriter settle{*this};
     sqlite3_stmt *stmt = prepareOne(sql, kOnlyDml, Gate::Change);
     if (sqlite3_stmt_readonly(stmt) || !allowed.contains(LeadingKeyword(sql))) {
         sqlite3_finalize(stmt);
         throw vorel::Exception(QString::fromUtf8(kOnlyDml));
     }
+    // The session's working rows are its own: changing them outside a
+    // transaction needs no turn among the sessions that write the file.
+    if (!inTransaction() && m_compiledWritesMain) {
+        try {
+            awaitTurnToWrite();
+        } catch (...) {
+            sqlite3_finalize(stmt);
+            throw;
+        }
+    }
+    // Also when a failure rolled the whole transaction back.
+    SettleWriter settle{*this};
     // From here on a cursor opened in this transaction must see its own
     // changes, which only the session's connection holds.
     if (m_compiledWritesMain && inTransaction())

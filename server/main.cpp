@@ -324,6 +324,10 @@ int serve(QCoreApplication &app, const QStringList &args)
 
     Session::setAnswerDelay(delayMs);
     Server server(config);
+    // Qt's default queue of 50 connections not yet accepted drops the rest
+    // when many clients start at once (a shift beginning, a restart), and
+    // each dropped one waits a second before it tries again.
+    server.setListenBacklogSize(1024);
     if (!server.listen(host, quint16(port)))
         return fail(QStringLiteral("cannot listen on %1: %2").arg(listen, server.errorString()));
     const QByteArray line =
