@@ -16,6 +16,9 @@ namespace vorel {
 namespace {
 
 QString g_shortDateFormat = QStringLiteral("DD/MM/YYYY");
+// The format the shell sets, written by hand below: every date of an
+// export or a grid passes through it.
+bool g_dayMonthYear = true;
 
 TFieldType fieldTypeOf(proto::ValueType t)
 {
@@ -189,7 +192,11 @@ QString qtDatePattern(const QString &format, bool lenient)
 // ---------------------------------------------------------------------------
 // Date format
 
-void SetShortDateFormat(const QString &format) { g_shortDateFormat = format; }
+void SetShortDateFormat(const QString &format)
+{
+    g_shortDateFormat = format;
+    g_dayMonthYear = format == QLatin1String("DD/MM/YYYY");
+}
 
 QString ShortDateFormat() { return g_shortDateFormat; }
 
@@ -197,8 +204,31 @@ QString DateTimeToStr(const QDateTime &dt)
 {
     if (!dt.isValid())
         return QString();
-    QString s = dt.date().toString(qtDatePattern(g_shortDateFormat, false));
+    const QDate d = dt.date();
     const QTime t = dt.time();
+    if (g_dayMonthYear && d.year() >= 1000 && d.year() <= 9999) {
+        char text[19];
+        auto two = [&text](int at, int v) {
+            text[at] = char('0' + v / 10);
+            text[at + 1] = char('0' + v % 10);
+        };
+        two(0, d.day());
+        text[2] = '/';
+        two(3, d.month());
+        text[5] = '/';
+        two(6, d.year() / 100);
+        two(8, d.year() % 100);
+        if (t.hour() == 0 && t.minute() == 0 && t.second() == 0)
+            return QString::fromLatin1(text, 10);
+        text[10] = ' ';
+        two(11, t.hour());
+        text[13] = ':';
+        two(14, t.minute());
+        text[16] = ':';
+        two(17, t.second());
+        return QString::fromLatin1(text, 19);
+    }
+    QString s = d.toString(qtDatePattern(g_shortDateFormat, false));
     if (t.hour() != 0 || t.minute() != 0 || t.second() != 0)
         s += QLatin1Char(' ') + t.toString(QStringLiteral("hh:mm:ss"));
     return s;

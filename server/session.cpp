@@ -7,7 +7,7 @@
 
 #include <QHostAddress>
 #include <QTcpSocket>
-#include <QThread>
+#include <QDeadlineTimer>
 #include <QTimer>
 #include <QtEndian>
 #include <atomic>
@@ -105,7 +105,7 @@ void Session::start()
     connect(m_socket, &QTcpSocket::readyRead, this, &Session::onReadyRead);
     connect(m_socket, &QTcpSocket::disconnected, this, &Session::onDisconnected);
     connect(m_socket, &QTcpSocket::bytesWritten, this, [this] {
-        if (m_sendFull && m_socket && m_socket->bytesToWrite() < kMaxUnsent / 2) {
+        if (m_sendFull && m_socket && m_socket->bytesToWrite() + m_lateBytes < kMaxUnsent / 2) {
             m_sendFull = false;
             onReadyRead();
         }
@@ -170,7 +170,7 @@ void Session::onReadyRead()
             handle(proto::decodePayload(*payload));
             // A peer that sends requests but never reads the answers gets
             // no more answers until it does.
-            if (!m_closing && m_socket && m_socket->bytesToWrite() > kMaxUnsent)
+            if (!m_closing && m_socket && m_socket->bytesToWrite() + m_lateBytes > kMaxUnsent)
                 m_sendFull = true;
         }
     } catch (const proto::ProtocolError &e) {
@@ -396,7 +396,7 @@ void Session::login(const QStringList &args)
     m_socket->setReadBufferSize(1 << 20);
 }
 
-void Session::send(const Message &reply)
+void Session::send(const Message &reply, bool withoutDelay)
 {
     if (!m_socket || m_closing)
         return;
@@ -411,9 +411,36 @@ void Session::send(const Message &reply)
         frame = proto::encode(errorReply(reply.requestId, QStringLiteral("No se puede enviar la respuesta: ")
                                                               + QString::fromUtf8(e.what())));
     }
-    if (const int delay = g_answerDelayMs.load(); delay > 0)
-        QThread::msleep(ulong(delay));
-    m_socket->write(frame);
+    const int delay = withoutDelay ? 0 : g_answerDelayMs.load();
+    if (delay <= 0) {
+        m_socket->write(frame);
+        return;
+    }
+    // A distant server: each answer leaves `delay` ms after its request was
+    // answered, while the session goes on with the requests behind it, as
+    // answers in flight on a long line do.
+    m_lateBytes += frame.size();
+    m_late.push_back({QDeadlineTimer(delay), std::move(frame)});
+    if (!m_lateTimer) {
+        m_lateTimer = new QTimer(this);
+        m_lateTimer->setSingleShot(true);
+        m_lateTimer->setTimerType(Qt::PreciseTimer);
+        connect(m_lateTimer, &QTimer::timeout, this, [this] { sendLate(); });
+    }
+    if (!m_lateTimer->isActive())
+        m_lateTimer->start(int(m_late.front().due.remainingTime()));
+}
+
+void Session::sendLate(bool all)
+{
+    while (!m_late.empty() && (all || m_late.front().due.hasExpired())) {
+        m_lateBytes -= m_late.front().frame.size();
+        if (m_socket)
+            m_socket->write(m_late.front().frame);
+        m_late.pop_front();
+    }
+    if (!m_late.empty() && !all)
+        m_lateTimer->start(int(m_late.front().due.remainingTime()));
 }
 
 void Session::drop(const QString &reason)
@@ -421,7 +448,9 @@ void Session::drop(const QString &reason)
     if (m_closing)
         return;
     log(QStringLiteral("session %1 (%2): %3; closing the connection").arg(m_id).arg(peer(), reason));
-    send(errorReply(0, QStringLiteral("Conexión cerrada por el servidor: ") + reason));
+    // The reason is the last thing the peer hears, without waiting.
+    sendLate(true);
+    send(errorReply(0, QStringLiteral("Conexión cerrada por el servidor: ") + reason), true);
     m_closing = true;
     m_socket->flush();
     // May emit disconnected() at once, which ends the session.

@@ -3,8 +3,10 @@
 // answered in order on the session's own thread (see server.h).
 #include "data/protocol.h"
 
+#include <QDeadlineTimer>
 #include <QObject>
 #include <QString>
+#include <deque>
 #include <memory>
 
 class QTcpSocket;
@@ -54,7 +56,9 @@ private:
     proto::Message dispatch(const proto::Message &request);
     proto::Message call(const proto::Message &request);
     void login(const QStringList &args);
-    void send(const proto::Message &reply);
+    void send(const proto::Message &reply, bool withoutDelay = false);
+    // Answers held back by --delay-ms whose time has come (all: every one).
+    void sendLate(bool all = false);
     // Ends the connection after input the protocol does not allow.
     void drop(const QString &reason);
     void finish();
@@ -73,6 +77,13 @@ private:
     QByteArray m_preLogin;
     QTimer *m_loginTimer = nullptr;
     QTimer *m_idleTimer = nullptr;
+    struct LateFrame {
+        QDeadlineTimer due;
+        QByteArray frame;
+    };
+    std::deque<LateFrame> m_late;
+    qint64 m_lateBytes = 0;
+    QTimer *m_lateTimer = nullptr;
     std::unique_ptr<Database> m_db;
     QString m_user;
 };

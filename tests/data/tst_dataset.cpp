@@ -629,7 +629,20 @@ void TstDataSet::shortDateFormat()
     SetShortDateFormat(QStringLiteral("yyyy-mm-dd"));
     QCOMPARE(DateTimeToStr(QDateTime(QDate(2024, 2, 9), QTime(0, 0))), QStringLiteral("2024-02-09"));
     QCOMPARE(StrToDateTime(QStringLiteral("2024-02-09")).date(), QDate(2024, 2, 9));
+    // The shell's own format is written by hand; the same format spelled
+    // otherwise takes the general way, and both must agree.
+    const QList<QDateTime> samples{QDateTime(QDate(1000, 1, 1), QTime(0, 0)), QDateTime(QDate(999, 12, 31), QTime(0, 0)),
+                                   QDateTime(QDate(9999, 12, 31), QTime(23, 59, 59)),
+                                   QDateTime(QDate(2024, 2, 29), QTime(0, 0, 1)), QDateTime(QDate(2026, 11, 7), QTime(12, 0))};
+    QStringList general, own;
+    SetShortDateFormat(QStringLiteral("dd/mm/yyyy"));
+    for (const QDateTime &dt : samples)
+        general << DateTimeToStr(dt);
     SetShortDateFormat(QStringLiteral("DD/MM/YYYY"));
+    for (const QDateTime &dt : samples)
+        own << DateTimeToStr(dt);
+    QCOMPARE(own, general);
+    QCOMPARE(own.value(2), QStringLiteral("31/12/9999 23:59:59"));
 }
 
 void TstDataSet::mixedColumnReadsAsEachValue()

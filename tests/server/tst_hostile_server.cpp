@@ -254,6 +254,32 @@ private Q_SLOTS:
         QCOMPARE(seen, 80); // 80 MB, more than the 64 MiB of one frame
     }
 
+    // --delay-ms holds answers back as a long line does: requests sent one
+    // after another are answered one delay later, not one delay each.
+    void delayedAnswersAreInFlightTogether()
+    {
+        TestServer server(withArgs({QStringLiteral("--delay-ms"), QStringLiteral("300")}));
+        QString error;
+        QVERIFY2(server.start(&error), qPrintable(error));
+        addTestTable(server);
+        RawClient c;
+        QVERIFY(c.connectTo(server.port()) && c.login(kUser, kPassword));
+        proto::Message call;
+        call.type = MsgType::Call;
+        call.text = QStringLiteral("MenIni");
+        QElapsedTimer t;
+        t.start();
+        QList<quint32> sent;
+        for (int i = 0; i < 4; ++i)
+            sent << c.send(call);
+        for (quint32 id : sent) {
+            const proto::Message answer = c.receive();
+            QCOMPARE(answer.type, MsgType::CallResult);
+            QCOMPARE(answer.requestId, id);
+        }
+        QVERIFY2(t.elapsed() >= 290 && t.elapsed() < 900, qPrintable(QString::number(t.elapsed())));
+    }
+
     void failedLoginsSlowDownWithoutHoldingUpOthers()
     {
         TestServer server(withArgs({}, true));
