@@ -305,19 +305,6 @@ double timeProgram(const QString &program, const QStringList &args, const QStrin
     return msSince(t);
 }
 
-qint64 countOf(QString text)
-{
-    qint64 unit = 1;
-    if (text.endsWith(QLatin1Char('k'), Qt::CaseInsensitive))
-        unit = 1000;
-    else if (text.endsWith(QLatin1Char('M')))
-        unit = 1000000;
-    if (unit > 1)
-        text.chop(1);
-    bool ok = false;
-    const qint64 n = text.toLongLong(&ok);
-    return ok && n > 0 ? n * unit : -1;
-}
 
 bench::GeneratedClass startWithClass(test::TestServer &server, qint64 rows)
 {
@@ -346,7 +333,7 @@ int main(int argc, char *argv[])
     for (int i = 0; i < args.size(); ++i) {
         const bool hasValue = i + 1 < args.size();
         if (args[i] == QLatin1String("--rows") && hasValue)
-            rows = countOf(args[++i]);
+            rows = bench::countOf(args[++i]);
         else if (args[i] == QLatin1String("--runs") && hasValue)
             runs = args[++i].toInt();
         else if (args[i] == QLatin1String("--rtt") && hasValue)

@@ -11,6 +11,21 @@
 
 namespace vorel::bench {
 
+// A row count as typed: 1000, 10k, 1M; -1 when not a count.
+inline qint64 countOf(QString text)
+{
+    qint64 unit = 1;
+    if (text.endsWith(QLatin1Char('k'), Qt::CaseInsensitive))
+        unit = 1000;
+    else if (text.endsWith(QLatin1Char('M')))
+        unit = 1000000;
+    if (unit > 1)
+        text.chop(1);
+    bool ok = false;
+    const qint64 n = text.toLongLong(&ok);
+    return ok && n >= 0 ? n * unit : -1;
+}
+
 inline double median(std::vector<double> v)
 {
     if (v.empty())

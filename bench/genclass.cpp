@@ -6,6 +6,7 @@
 // ROWS is a count, with k or M for thousands or millions (10k, 100k, 1M).
 // CLASS defaults to GRANDE: table TGRANDE, class view pGRANDE_main. The
 // rows are the same on every run.
+#include "bench/benchutil.h"
 #include "bench/classgen.h"
 #include "common/exception.h"
 
@@ -15,20 +16,6 @@
 
 namespace {
 
-// 1000, 10k, 1M; -1 when not a count.
-qint64 countOf(QString text)
-{
-    qint64 unit = 1;
-    if (text.endsWith(QLatin1Char('k'), Qt::CaseInsensitive))
-        unit = 1000;
-    else if (text.endsWith(QLatin1Char('M')))
-        unit = 1000000;
-    if (unit > 1)
-        text.chop(1);
-    bool ok = false;
-    const qint64 n = text.toLongLong(&ok);
-    return ok && n >= 0 ? n * unit : -1;
-}
 
 } // namespace
 
@@ -40,7 +27,7 @@ int main(int argc, char **argv)
         std::fputs("usage: genclass DATABASE ROWS [CLASS]   (ROWS: 10000, 10k, 100k, 1M ...)\n", stderr);
         return 2;
     }
-    const qint64 rows = countOf(args[1]);
+    const qint64 rows = vorel::bench::countOf(args[1]);
     if (rows < 0) {
         std::fprintf(stderr, "genclass: not a row count: %s\n", qPrintable(args[1]));
         return 2;
