@@ -26,18 +26,7 @@ QString ServerConfig::fileFor(const QString &name) const
     return {};
 }
 
-Server::Server(ServerConfig config, QObject *parent) : QTcpServer(parent), m_config(std::move(config))
-{
-#if defined(__GLIBC__)
-    // Packets of rows are built, coded and sent in buffers of up to 16 MiB.
-    // Past glibc's default threshold each of them would be a fresh mapping
-    // whose every page faults in again: a walk in large packets ran at a
-    // third of its speed. Kept in the sessions' heaps they are reused; the
-    // heaps go back to the system when the last session ends (below).
-    mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
-    mallopt(M_TRIM_THRESHOLD, 64 * 1024 * 1024);
-#endif
-}
+Server::Server(ServerConfig config, QObject *parent) : QTcpServer(parent), m_config(std::move(config)) {}
 
 void Server::incomingConnection(qintptr socketDescriptor)
 {
