@@ -95,6 +95,15 @@ using vorel::test::messageOf;
 class TstDataSet : public QObject
 {
     Q_OBJECT
+    // A dataset on the test's connection, ready to open.
+    void bind(TClientDataSet &ds, const QString &sql, int packet = -1, const char *provider = "dspq0")
+    {
+        ds.SetRemoteServer(m_conn.get());
+        ds.SetProviderName(QString::fromLatin1(provider));
+        ds.SetPacketRecords(packet);
+        ds.SetCommandText(sql);
+    }
+
 private Q_SLOTS:
     void initTestCase();
     void packetsArriveInOrder_data();
@@ -150,10 +159,7 @@ void TstDataSet::packetsArriveInOrder()
 {
     QFETCH(int, packet);
     TClientDataSet ds;
-    ds.SetRemoteServer(m_conn.get());
-    ds.SetProviderName(QStringLiteral("dspq0"));
-    ds.SetPacketRecords(packet);
-    ds.SetCommandText(kSelectAll);
+    bind(ds, kSelectAll, packet);
     m_fixture.server().clearTrace();
     ds.Open();
     QCOMPARE(m_fixture.server().texts(), QStringList{kSelectAll});
@@ -200,10 +206,7 @@ void TstDataSet::packetsArriveInOrder()
 void TstDataSet::afterScroll()
 {
     TClientDataSet ds;
-    ds.SetRemoteServer(m_conn.get());
-    ds.SetProviderName(QStringLiteral("dspMain"));
-    ds.SetPacketRecords(2);
-    ds.SetCommandText(QStringLiteral("SELECT ID FROM TDATOS WHERE ID <= 3 ORDER BY ID"));
+    bind(ds, QStringLiteral("SELECT ID FROM TDATOS WHERE ID <= 3 ORDER BY ID"), 2, "dspMain");
     QSignalSpy spy(&ds, &TClientDataSet::AfterScroll);
     ds.Open();
     QCOMPARE(spy.count(), 1);
@@ -227,9 +230,7 @@ void TstDataSet::afterScroll()
 void TstDataSet::fieldProperties()
 {
     TClientDataSet ds;
-    ds.SetRemoteServer(m_conn.get());
-    ds.SetProviderName(QStringLiteral("dspq0"));
-    ds.SetCommandText(kSelectAll);
+    bind(ds, kSelectAll);
     ds.Open();
     QCOMPARE(ds.FieldCount(), 5);
     const QStringList names{"ID", "NOMBRE", "PRECIO", "FECHA", "DATOS"};
@@ -282,10 +283,7 @@ void TstDataSet::fieldProperties()
 void TstDataSet::valuesAsText()
 {
     TClientDataSet ds;
-    ds.SetRemoteServer(m_conn.get());
-    ds.SetProviderName(QStringLiteral("dspq0"));
-    ds.SetPacketRecords(2);
-    ds.SetCommandText(kSelectAll);
+    bind(ds, kSelectAll, 2);
     ds.Open();
     TField *precio = ds.FieldByName("PRECIO");
     TField *fecha = ds.FieldByName("FECHA");
@@ -323,9 +321,7 @@ void TstDataSet::valuesAsText()
 void TstDataSet::indexFieldNames()
 {
     TClientDataSet ds;
-    ds.SetRemoteServer(m_conn.get());
-    ds.SetProviderName(QStringLiteral("dspq0"));
-    ds.SetCommandText(kSelectAll);
+    bind(ds, kSelectAll);
     ds.Open();
     QCOMPARE(ds.IndexFieldNames(), QString());
     ds.MoveTo(33);
@@ -414,10 +410,7 @@ void TstDataSet::indexReappliedWhenRowsArrive()
 void TstDataSet::saveToFile()
 {
     TClientDataSet ds;
-    ds.SetRemoteServer(m_conn.get());
-    ds.SetProviderName(QStringLiteral("dspBin"));
-    ds.SetPacketRecords(2);
-    ds.SetCommandText(QStringLiteral("SELECT ID, DATOS AS Bin FROM TDATOS WHERE ID <= 3 ORDER BY ID"));
+    bind(ds, QStringLiteral("SELECT ID, DATOS AS Bin FROM TDATOS WHERE ID <= 3 ORDER BY ID"), 2, "dspBin");
     ds.Open();
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
@@ -486,10 +479,7 @@ void TstDataSet::closeFreesServerCursor()
     // The server limits open cursors per session: a leak would fail long
     // before this loop ends.
     TClientDataSet ds;
-    ds.SetRemoteServer(m_conn.get());
-    ds.SetProviderName(QStringLiteral("dspq0"));
-    ds.SetPacketRecords(2);
-    ds.SetCommandText(QStringLiteral("SELECT ID FROM TDATOS"));
+    bind(ds, QStringLiteral("SELECT ID FROM TDATOS"), 2);
     for (int i = 0; i < 300; ++i) {
         ds.Open();
         ds.Close();
@@ -502,9 +492,7 @@ void TstDataSet::closeFreesServerCursor()
 void TstDataSet::serverErrorsKeepTheirText()
 {
     TClientDataSet ds;
-    ds.SetRemoteServer(m_conn.get());
-    ds.SetProviderName(QStringLiteral("dspq0"));
-    ds.SetCommandText(QStringLiteral("SELECT X FROM TNOEXISTE"));
+    bind(ds, QStringLiteral("SELECT X FROM TNOEXISTE"));
     const QString open = messageOf([&] { ds.Open(); });
     QVERIFY2(open.startsWith(QStringLiteral("ORA-")), qPrintable(open));
     QVERIFY(!ds.Active());
@@ -648,10 +636,7 @@ void TstDataSet::shortDateFormat()
 void TstDataSet::mixedColumnReadsAsEachValue()
 {
     TClientDataSet ds;
-    ds.SetRemoteServer(m_conn.get());
-    ds.SetProviderName(QStringLiteral("dspq0"));
-    ds.SetPacketRecords(2);
-    ds.SetCommandText(QStringLiteral("SELECT ID, V FROM TMIXTO ORDER BY ID"));
+    bind(ds, QStringLiteral("SELECT ID, V FROM TMIXTO ORDER BY ID"), 2);
     ds.Open();
     TField *v = ds.FieldByName(QStringLiteral("V"));
     const double days = double(QDate(1899, 12, 30).daysTo(QDate(2024, 3, 1))) + 10.0 / 24.0;
@@ -703,10 +688,7 @@ void TstDataSet::mixedColumnReadsAsEachValue()
 void TstDataSet::longTextsAcrossManyPackets()
 {
     TClientDataSet ds;
-    ds.SetRemoteServer(m_conn.get());
-    ds.SetProviderName(QStringLiteral("dspq0"));
-    ds.SetPacketRecords(3);
-    ds.SetCommandText(QStringLiteral("SELECT ID, TEXTO FROM TLARGOS ORDER BY ID"));
+    bind(ds, QStringLiteral("SELECT ID, TEXTO FROM TLARGOS ORDER BY ID"), 3);
     for (int open = 0; open < 2; ++open) {
         ds.Open();
         TField *texto = ds.FieldByName(QStringLiteral("TEXTO"));
@@ -803,10 +785,7 @@ void TstDataSet::prefetchErrorArrivesWhereRowsAreRead()
     plain.Close();
 
     TClientDataSet ds;
-    ds.SetRemoteServer(m_conn.get());
-    ds.SetProviderName(QStringLiteral("dspq0"));
-    ds.SetPacketRecords(5);
-    ds.SetCommandText(sql);
+    bind(ds, sql, 5);
     ds.Open();
     ds.PrefetchMore(10);
     ds.PrefetchMore(10);
