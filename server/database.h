@@ -1,54 +1,45 @@
 #pragma once
-// One server session's own SQLite connection: its transaction, its cursors
-// and the checks on what a client may run through it. Used by one thread at a
-// time; different sessions never share one.
+// What a server session asks of its database, whichever holds the data: an
+// SQLite file of the server's own or a PostgreSQL database shared with other
+// servers. One object per session, used by one thread at a time.
 #include "data/protocol.h"
 
 #include <QString>
-#include <map>
 #include <memory>
-#include <vector>
-
-struct sqlite3;
-struct sqlite3_stmt;
+#include <optional>
 
 namespace vorel::server {
-
-class WriteQueue;
 
 class Database
 {
 public:
-    // Opens an existing database file (WAL journal, busy timeout, the
-    // Oracle functions). Throws vorel::Exception.
-    explicit Database(const QString &file);
-    // Frees every cursor and rolls back a transaction still open.
-    ~Database();
-    Database(const Database &) = delete;
-    Database &operator=(const Database &) = delete;
+    virtual ~Database() = default;
 
-    sqlite3 *handle() const { return m_db; }
+    // A database file, or a PostgreSQL URI (postgresql://..., postgres://...).
+    // Throws vorel::Exception when it cannot be opened.
+    static std::unique_ptr<Database> open(const QString &location);
+    static bool isPostgres(const QString &location);
 
     // How long one request may run SQL before it is cancelled with
     // ORA-01013; 0 = no limit.
-    void setQueryTimeout(int ms) { m_queryTimeoutMs = ms; }
+    virtual void setQueryTimeout(int ms) = 0;
 
     // True when TUSUARIOS holds the user with this password. A password
     // found stored as typed is replaced by its hash (*rehashed set).
-    bool checkUser(const QString &userId, const QString &password, bool *rehashed = nullptr);
+    virtual bool checkUser(const QString &userId, const QString &password, bool *rehashed = nullptr) = 0;
     // Creates the session's working tables for the user.
-    void startSession(const QString &userId);
+    virtual void startSession(const QString &userId) = 0;
     // The greeting parameter MENINI, empty when there is none.
-    QString greeting();
+    virtual QString greeting() = 0;
 
-    void begin();
-    void commit();   // throws "QUEMI: There is no active transaction" outside one
-    void rollback(); // likewise
-    bool inTransaction() const;
+    virtual void begin() = 0;
+    virtual void commit() = 0;   // throws "QUEMI: There is no active transaction" outside one
+    virtual void rollback() = 0; // likewise
+    virtual bool inTransaction() const = 0;
 
     // Runs exactly one INSERT, UPDATE or DELETE written in Oracle's dialect;
     // refuses anything else without executing it.
-    void executeDirect(const QString &oracleSql);
+    virtual void executeDirect(const QString &oracleSql) = 0;
 
     struct OpenResult {
         quint32 cursor = 0;
@@ -56,80 +47,37 @@ public:
         proto::RowBlock rows;
     };
     // Runs exactly one SELECT and returns its first `packet` rows (-1: all).
-    OpenResult openCursor(const QString &oracleSql, int packet);
+    virtual OpenResult openCursor(const QString &oracleSql, int packet) = 0;
     // The next `count` rows (-1: all); *width receives the cursor's column count.
-    proto::RowBlock fetch(quint32 cursor, int count, int *width = nullptr);
-    void closeCursor(quint32 cursor);
-    int openCursors() const { return int(m_cursors.size()); }
+    virtual proto::RowBlock fetch(quint32 cursor, int count, int *width = nullptr) = 0;
+    virtual void closeCursor(quint32 cursor) = 0;
+    virtual int openCursors() const = 0;
 
     static constexpr int kMaxCursors = 256;
-    // Connections a session may hold for its cursors at once, and keep idle.
-    static constexpr int kMaxReaders = 16;
-    static constexpr int kMaxIdleReaders = 4;
-    // How long a write waits for the sessions ahead of it.
-    static constexpr int kWriteWaitMs = 30000;
-
-    // What a statement of the client may do; the server's own statements
-    // run as Internal.
-    enum class Gate { Internal, Read, Change };
-
-private:
-    struct Cursor;
-    // Arms the query timeout for the life of one request.
-    class Deadline;
-    [[noreturn]] void fail(int rc) const;
-    // The Oracle text of the last failure on the connection.
-    QString failureText(int rc) const;
-    QString failureText(sqlite3 *db, int rc) const;
-    // Compiles on the session's connection, or on `on`.
-    sqlite3_stmt *prepareOne(const QString &sqliteSql, const char *refusal, Gate gate, sqlite3 *on = nullptr);
-    // A connection of the session's own for one cursor: idle ones are kept
-    // for the next; null when the session has as many as it may.
-    sqlite3 *takeReader();
-    void giveBackReader(sqlite3 *reader);
-    static int authorize(void *self, int action, const char *a, const char *b, const char *database,
-                         const char *inner);
-    static int progress(void *self);
-    // The session's turn to write among the sessions of the same file;
-    // given back once no transaction is open any more.
-    void awaitTurnToWrite();
-    void settleWriter();
-    struct SettleWriter {
-        Database &db;
-        ~SettleWriter() { db.settleWriter(); }
-    };
-    // ATTACH, DETACH and PRAGMA go to the authoriser, which refuses them.
-    void refuseSessionStatement(const QString &oracleSql, Gate gate);
-    void exec(const char *sql);
-    // Steps a cursor once into `into`; false at the end or on a failure,
-    // which the cursor keeps for its next fetch.
-    bool readRow(Cursor &cursor, proto::RowBlock &into);
-    void encodeRow(Cursor &cursor, proto::RowBlock &into);
-    // Like readRow into its pending rows, within what a cursor may hold.
-    bool readAhead(Cursor &cursor);
-    // Reads every pending row of the cursors on the session's connection
-    // into memory and ends their statements, so that no read snapshot of
-    // that connection outlives the next write.
-    void drainCursors();
-
-    const QString m_file;
-    sqlite3 *m_db = nullptr;
-    std::vector<sqlite3 *> m_idleReaders;
-    int m_readersInUse = 0;
-    bool m_closing = false;
-    // What the statement compiled last reads and writes.
-    bool m_compiledReadsTemp = false;
-    bool m_compiledWritesMain = false;
-    // The open transaction has written to the database's own tables.
-    bool m_mainChanged = false;
-    Gate m_gate = Gate::Internal;
-    int m_queryTimeoutMs = 0;
-    qint64 m_deadline = 0; // steady clock ms; 0 = none armed
-    bool m_cancelled = false;
-    std::shared_ptr<WriteQueue> m_writers;
-    bool m_writing = false; // holds its turn in m_writers
-    std::map<quint32, std::unique_ptr<Cursor>> m_cursors;
-    quint32 m_nextCursor = 1;
 };
+
+// What both backends answer in the same words.
+namespace answers {
+inline constexpr char kNoTransaction[] = "QUEMI: There is no active transaction";
+inline constexpr char kOnlyDml[] = "EjeDir solo ejecuta una sentencia INSERT, UPDATE o DELETE";
+inline constexpr char kOnlySelect[] = "Un proveedor solo ejecuta una sentencia SELECT";
+inline constexpr char kOneStatement[] = "Se admite una sola sentencia SQL por petición";
+inline constexpr char kTooManyCursors[] = "Demasiados cursores abiertos en la sesión";
+inline constexpr char kCancelled[] = "ORA-01013: user requested cancel of current operation";
+inline constexpr char kNoPrivilege[] = "ORA-01031: insufficient privileges";
+inline constexpr char kTooLarge[] =
+    "No se puede enviar la respuesta: el resultado supera el tamaño máximo de una trama";
+// What one packet of a given number of rows may weigh before it ends early.
+inline constexpr qsizetype kPacketBytes = qsizetype(16) << 20;
+} // namespace answers
+
+// True when something other than blanks, comments and semicolons follows the
+// first semicolon outside quotes and comments.
+bool hasSecondStatement(const QString &sql);
+
+// 'YYYY-MM-DD', 'YYYY-MM-DD HH:MM[:SS[.fff]]' (or with a T) as the wire's
+// milliseconds of that naive reading; nullopt for anything else, and for a
+// date alone when `timeRequired`.
+std::optional<qint64> storedDateMs(const char *p, qsizetype n, bool timeRequired);
 
 } // namespace vorel::server

@@ -1,14 +1,19 @@
-// vorel-server: the reference application server over SQLite.
+// vorel-server: the reference application server over SQLite or PostgreSQL.
 //
-//   vorel-server serve --db [NAME=]FILE ... [--listen HOST:PORT] [--advertise HOST] [--trace FILE]
+//   vorel-server serve --db [NAME=]FILE|URI ... [--listen HOST:PORT] [--advertise HOST] [--trace FILE]
 //                      [--max-sessions N] [--login-timeout S] [--idle-timeout S] [--query-timeout S]
 //                      [--delay-ms N]
 //   vorel-server init FILE [--demo] [--script FILE.sql ...] [--oracle-script FILE.sql ...] [--force]
+//   vorel-server init --pg URI [--demo] [--script FILE.sql ...] [--force]
 //   vorel-server init FILE --upgrade
+#include "server/database.h"
 #include "server/dialect.h"
 #include "server/oraclescript.h"
 #include "server/oraerrors.h"
 #include "server/passwords.h"
+#include "server/pgconnection.h"
+#include "server/pgdatabase.h"
+#include "server/pgschema.h"
 #include "server/schema.h"
 #include "server/server.h"
 #include "server/session.h"
@@ -25,18 +30,21 @@ using namespace vorel::server;
 namespace {
 
 const char kUsage[] =
-    "usage: vorel-server serve --db [NAME=]FILE ... [--listen HOST:PORT] [--advertise HOST] [--trace FILE]\n"
+    "usage: vorel-server serve --db [NAME=]FILE|URI ... [--listen HOST:PORT] [--advertise HOST] [--trace FILE]\n"
     "                          [--max-sessions N] [--login-timeout S] [--idle-timeout S] [--query-timeout S]\n"
     "                          [--delay-ms N]\n"
     "       vorel-server init FILE [--demo] [--script FILE.sql ...] [--oracle-script FILE.sql ...] [--force]\n"
+    "       vorel-server init --pg URI [--demo] [--script FILE.sql ...] [--force]\n"
     "       vorel-server init FILE --upgrade\n"
     "       vorel-server --help\n";
 
 const char kHelp[] =
     "\n"
     "serve: answers clients on HOST:PORT (default 127.0.0.1:211).\n"
-    "  --db [NAME=]FILE    a database made by init; NAME is the database name clients log in to\n"
-    "                      (without it the file serves any name); repeat for several databases\n"
+    "  --db [NAME=]FILE|URI\n"
+    "                      a database made by init: a file, or a PostgreSQL URI (postgresql://...);\n"
+    "                      NAME is the database name clients log in to (without it the database\n"
+    "                      serves any name); repeat for several databases\n"
     "  --listen HOST:PORT  where to listen; port 0 picks a free one (the first line printed tells it)\n"
     "  --advertise HOST    what dServer answers (default: the address the client reached)\n"
     "  --trace FILE        writes the requests, one line of JSON each\n"
@@ -52,7 +60,10 @@ const char kHelp[] =
     "  --oracle-script FILE.sql\n"
     "                      then runs a script in the demo script's form, its files beside it (repeatable)\n"
     "  --force             replaces an existing file\n"
-    "  --upgrade           keeps the passwords an existing database holds as typed as salted hashes\n";
+    "  --upgrade           keeps the passwords an existing database holds as typed as salted hashes\n"
+    "  --pg URI            in a PostgreSQL database (created when the server allows it) instead of a\n"
+    "                      file; its scripts are in the demo script's form; --force replaces the\n"
+    "                      tables it already holds\n";
 
 int fail(const QString &message)
 {
@@ -154,6 +165,69 @@ int initDatabase(const QString &file, bool demo, const QList<Script> &scripts, b
     return 0;
 }
 
+// The whole schema, demo data and scripts in one transaction: a failed run
+// leaves the database as it was.
+int initPostgres(const QString &uri, bool demo, const QList<Script> &scripts, bool force)
+{
+    QStringList scriptTexts;
+    for (const Script &script : scripts) {
+        QFile f(script.path);
+        if (!f.open(QIODevice::ReadOnly))
+            return fail(QStringLiteral("cannot read %1: %2").arg(script.path, f.errorString()));
+        scriptTexts << QString::fromUtf8(f.readAll());
+    }
+    std::unique_ptr<pg::Connection> conn;
+    try {
+        conn = std::make_unique<pg::Connection>(uri);
+    } catch (const vorel::Exception &e) {
+        // A database that does not exist yet is made, where the server lets us.
+        const QString name = pg::Connection::databaseOf(uri);
+        if (name.isEmpty() || !e.message().contains(QLatin1String("does not exist")))
+            return fail(e.message());
+        try {
+            pg::Connection maintenance(pg::Connection::withDatabase(uri, QStringLiteral("postgres")));
+            maintenance.exec(QStringLiteral("CREATE DATABASE ") + pg::Connection::identifier(name));
+            conn = std::make_unique<pg::Connection>(uri);
+        } catch (const vorel::Exception &again) {
+            return fail(again.message());
+        } catch (const pg::Error &again) {
+            return fail(QStringLiteral("cannot create the database %1: %2").arg(name, again.failure().message));
+        }
+    }
+    QString error;
+    try {
+        conn->exec(PgDatabase::sessionSettings());
+        conn->exec(QStringLiteral("BEGIN"));
+        const pg::Result tables = conn->exec(
+            QStringLiteral("SELECT count(*) FROM pg_tables WHERE schemaname = current_schema()"));
+        if (tables.text(0, 0) != QLatin1String("0")) {
+            if (!force)
+                throw OraError(QStringLiteral("the database already holds tables (use --force to replace them)"));
+            conn->exec(QStringLiteral("DROP SCHEMA public CASCADE; CREATE SCHEMA public"));
+        }
+        pg::createSchema(*conn);
+        if (demo)
+            pg::fillDemo(*conn);
+        for (int i = 0; i < scripts.size(); ++i) {
+            try {
+                pg::runOracleScript(*conn, scriptTexts[i], QFileInfo(scripts[i].path).absolutePath());
+            } catch (const OraError &e) {
+                throw OraError(scripts[i].path + QStringLiteral(": ") + e.message());
+            }
+        }
+        conn->exec(QStringLiteral("COMMIT"));
+    } catch (const OraError &e) {
+        error = e.message();
+    } catch (const pg::Error &e) {
+        error = pg::oracleMessage(*conn, e.failure());
+    } catch (const std::exception &e) {
+        error = QString::fromUtf8(e.what());
+    }
+    if (!error.isEmpty())
+        return fail(error);
+    return 0;
+}
+
 void say(const QString &message)
 {
     const QByteArray text = ("vorel-server: " + message + '\n').toLocal8Bit();
@@ -198,6 +272,7 @@ int upgrade(const QString &file)
 int init(const QStringList &args)
 {
     QString file;
+    QString uri;
     QList<Script> scripts;
     bool demo = false;
     bool force = false;
@@ -210,6 +285,10 @@ int init(const QStringList &args)
             demo = true;
         } else if (a == QLatin1String("--force")) {
             force = true;
+        } else if (a == QLatin1String("--pg")) {
+            if (++i >= args.size() || !Database::isPostgres(args[i]))
+                return usage(QStringLiteral("--pg needs a URI postgresql://..."));
+            uri = args[i];
         } else if (a == QLatin1String("--script") || a == QLatin1String("--oracle-script")) {
             if (++i >= args.size())
                 return usage(a + QStringLiteral(" needs a file"));
@@ -219,6 +298,11 @@ int init(const QStringList &args)
         } else {
             file = a;
         }
+    }
+    if (!uri.isEmpty()) {
+        if (!file.isEmpty() || upgrading)
+            return usage(QStringLiteral("init --pg takes no database file and no --upgrade"));
+        return initPostgres(uri, demo, scripts, force);
     }
     if (file.isEmpty())
         return usage(QStringLiteral("init needs a database file"));
@@ -243,13 +327,13 @@ int serve(QCoreApplication &app, const QStringList &args)
             const QString value = args[++i];
             const qsizetype eq = value.indexOf(QLatin1Char('='));
             ServerConfig::Db db;
-            if (eq > 0) {
+            if (eq > 0 && !Database::isPostgres(value)) {
                 db.name = value.left(eq);
                 db.file = value.mid(eq + 1);
             } else {
                 db.file = value;
             }
-            if (!QFileInfo(db.file).isFile())
+            if (!Database::isPostgres(db.file) && !QFileInfo(db.file).isFile())
                 return fail(QStringLiteral("no database file %1 (create it with vorel-server init)").arg(db.file));
             config.databases.append(db);
         } else if (a == QLatin1String("--listen") && hasValue) {
@@ -287,11 +371,22 @@ int serve(QCoreApplication &app, const QStringList &args)
     for (const ServerConfig::Db &db : config.databases) {
         int converted = 0;
         QString error;
-        if (!upgradePasswords(db.file, &converted, &error))
+        if (Database::isPostgres(db.file)) {
+            // Reached now, so that a wrong URI shows before any client does.
+            try {
+                PgDatabase probe(db.file);
+                converted = probe.hashWrittenPasswords();
+            } catch (const vorel::Exception &e) {
+                return fail(e.message());
+            } catch (const pg::Error &e) {
+                return fail(QStringLiteral("%1: %2").arg(pg::Connection::withoutPassword(db.file), e.failure().message));
+            }
+        } else if (!upgradePasswords(db.file, &converted, &error)) {
             return fail(error);
+        }
         if (converted > 0)
             say(QStringLiteral("%1: %2 password(s) stored as typed by an earlier release now kept as salted hashes")
-                    .arg(db.file)
+                    .arg(pg::Connection::withoutPassword(db.file))
                     .arg(converted));
     }
 

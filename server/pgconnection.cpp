@@ -101,7 +101,7 @@ Result Connection::exec(const QString &sql) { return check(PQexec(m_conn, sql.to
 Result Connection::exec(const QString &sql, const QVariantList &params)
 {
     const int n = int(params.size());
-    std::vector<QByteArray> data(size_t(n));
+    std::vector<QByteArray> data(static_cast<size_t>(n));
     std::vector<const char *> values(size_t(n), nullptr);
     std::vector<int> lengths(size_t(n), 0), formats(size_t(n), 0);
     std::vector<Oid> types(size_t(n), 0);
@@ -148,6 +148,81 @@ bool Connection::inTransaction() const
 {
     const PGTransactionStatusType s = PQtransactionStatus(m_conn);
     return s == PQTRANS_INTRANS || s == PQTRANS_INERROR || s == PQTRANS_ACTIVE;
+}
+
+namespace {
+
+// The options of a connection string, in libpq's order; empty when it cannot be read.
+std::vector<std::pair<QString, QString>> optionsOf(const QString &conninfo)
+{
+    std::vector<std::pair<QString, QString>> out;
+    char *error = nullptr;
+    PQconninfoOption *options = PQconninfoParse(conninfo.toUtf8().constData(), &error);
+    if (!options) {
+        PQfreemem(error);
+        return out;
+    }
+    for (PQconninfoOption *o = options; o->keyword; ++o)
+        if (o->val)
+            out.emplace_back(QString::fromUtf8(o->keyword), QString::fromUtf8(o->val));
+    PQconninfoFree(options);
+    return out;
+}
+
+QString conninfoOf(const std::vector<std::pair<QString, QString>> &options)
+{
+    QStringList parts;
+    for (const auto &[key, value] : options) {
+        QString v = value;
+        v.replace(QLatin1Char('\\'), QStringLiteral("\\\\")).replace(QLatin1Char('\''), QStringLiteral("\\'"));
+        parts << key + QStringLiteral("='") + v + QLatin1Char('\'');
+    }
+    return parts.join(QLatin1Char(' '));
+}
+
+} // namespace
+
+QString Connection::databaseOf(const QString &conninfo)
+{
+    for (const auto &[key, value] : optionsOf(conninfo))
+        if (key == QLatin1String("dbname"))
+            return value;
+    return QString();
+}
+
+QString Connection::withDatabase(const QString &conninfo, const QString &database)
+{
+    auto options = optionsOf(conninfo);
+    bool set = false;
+    for (auto &[key, value] : options)
+        if (key == QLatin1String("dbname")) {
+            value = database;
+            set = true;
+        }
+    if (!set)
+        options.emplace_back(QStringLiteral("dbname"), database);
+    return conninfoOf(options);
+}
+
+QString Connection::withoutPassword(const QString &conninfo)
+{
+    auto options = optionsOf(conninfo);
+    if (options.empty())
+        return QStringLiteral("(PostgreSQL)");
+    QString host, port, user, db;
+    for (const auto &[key, value] : options) {
+        if (key == QLatin1String("host"))
+            host = value;
+        else if (key == QLatin1String("port"))
+            port = value;
+        else if (key == QLatin1String("user"))
+            user = value;
+        else if (key == QLatin1String("dbname"))
+            db = value;
+    }
+    return QStringLiteral("postgresql://%1%2%3/%4")
+        .arg(user.isEmpty() ? QString() : user + QLatin1Char('@'), host,
+             port.isEmpty() ? QString() : QLatin1Char(':') + port, db);
 }
 
 QString Connection::literal(const QString &text)

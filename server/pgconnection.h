@@ -82,6 +82,13 @@ public:
     // True inside a transaction block (also a failed one).
     bool inTransaction() const;
 
+    // The database a connection string names; empty when it names none.
+    static QString databaseOf(const QString &conninfo);
+    // The connection string with another database.
+    static QString withDatabase(const QString &conninfo, const QString &database);
+    // The connection string as it may be shown: without its password.
+    static QString withoutPassword(const QString &conninfo);
+
     // Texts quoted for SQL: 'it''s' and "Name".
     static QString literal(const QString &text);
     static QString identifier(const QString &name);

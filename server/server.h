@@ -26,7 +26,7 @@ namespace vorel::server {
 struct ServerConfig {
     struct Db {
         QString name; // empty: serves whatever name the client asks for
-        QString file;
+        QString file; // or a PostgreSQL URI
     };
     QList<Db> databases;
     QString advertise; // dServer's answer; empty: the address the client reached

@@ -363,7 +363,7 @@ void Session::login(const QStringList &args)
     const QString file = m_config->fileFor(database);
     if (file.isEmpty())
         throw vorel::Exception(QStringLiteral("Base de datos desconocida: ") + database);
-    auto db = std::make_unique<Database>(file);
+    std::unique_ptr<Database> db = Database::open(file);
     const QString address = m_socket->peerAddress().toString();
     bool rehashed = false;
     if (!db->checkUser(user, password, &rehashed)) {

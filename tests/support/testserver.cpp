@@ -1,6 +1,7 @@
 #include "support/testserver.h"
 
 #include "common/exception.h"
+#include "server/pgconnection.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,6 +11,7 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QRegularExpression>
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <sqlite3.h>
 
@@ -36,10 +38,13 @@ std::unique_ptr<QTemporaryDir> makeTempDir()
     return dir;
 }
 
-// Runs "vorel-server init FILE [--demo] [--script ...]"; false with *error set.
+// Runs "vorel-server init FILE|--pg URI [--demo] [--script ...]"; false with *error set.
 bool runInit(const QString &file, bool demo, const QStringList &scripts, QString *error)
 {
-    QStringList args{QStringLiteral("init"), file};
+    QStringList args{QStringLiteral("init")};
+    if (TestServer::postgres())
+        args << QStringLiteral("--pg");
+    args << file;
     if (demo)
         args << QStringLiteral("--demo");
     for (const QString &s : scripts)
@@ -64,8 +69,58 @@ bool runInit(const QString &file, bool demo, const QStringList &scripts, QString
     return true;
 }
 
+using vorel::server::pg::Connection;
+
+QString clusterUri() { return qEnvironmentVariable("VOREL_TEST_PG"); }
+
+QString pgUri(const QString &database) { return Connection::withDatabase(clusterUri(), database); }
+
+// A name no other test process of the run uses.
+QString pgName(const char *what)
+{
+    static QAtomicInt counter;
+    return QStringLiteral("vt_%1_%2_%3").arg(QCoreApplication::applicationPid()).arg(QLatin1String(what)).arg(counter.fetchAndAddRelaxed(1));
+}
+
+void pgMaintenance(const QString &sql)
+{
+    Connection c(clusterUri());
+    c.exec(sql);
+}
+
+// The template databases of this process, dropped when it ends.
+struct PgTemplates {
+    std::map<bool, QString> made;
+    ~PgTemplates()
+    {
+        for (const auto &entry : made) {
+            try {
+                pgMaintenance(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(entry.second));
+            } catch (...) {
+            }
+        }
+    }
+};
+
 // One initialised database per kind (demo or bare) per test process, copied
 // for each server: initialising the demo data takes a while.
+bool pgTemplateDatabase(bool demo, QString *name, QString *error)
+{
+    static QMutex mutex;
+    static PgTemplates templates;
+    QMutexLocker lock(&mutex);
+    if (auto it = templates.made.find(demo); it != templates.made.end()) {
+        *name = it->second;
+        return true;
+    }
+    const QString made = pgName(demo ? "tpldemo" : "tpl");
+    if (!runInit(pgUri(made), demo, {}, error))
+        return false;
+    templates.made[demo] = made;
+    *name = made;
+    return true;
+}
+
 bool templateDatabase(bool demo, QString *path, QString *error)
 {
     static QMutex mutex;
@@ -119,15 +174,53 @@ TestServer::TestServer() : TestServer(Options{}) {}
 
 TestServer::TestServer(Options options) : m_options(std::move(options)) {}
 
-TestServer::~TestServer() { stop(); }
+TestServer::~TestServer()
+{
+    stop();
+    dropDatabases();
+}
+
+void TestServer::dropDatabases()
+{
+    for (const QString &name : std::as_const(m_pgDatabases)) {
+        try {
+            pgMaintenance(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(name));
+        } catch (...) {
+        }
+    }
+    m_pgDatabases.clear();
+}
 
 QString TestServer::serverProgram() { return QStringLiteral(VOREL_BIN_DIR "/vorel-server"); }
 QString TestServer::sqlProgram() { return QStringLiteral(VOREL_BIN_DIR "/vorel-sql"); }
 
 QString TestServer::dir() const { return m_dir ? m_dir->path() : QString(); }
 
+bool TestServer::postgres() { return qEnvironmentVariable("VOREL_TEST_BACKEND") == QLatin1String("postgresql"); }
+
+QString TestServer::unavailable()
+{
+    if (!postgres())
+        return QString();
+    if (clusterUri().isEmpty())
+        return QStringLiteral("PostgreSQL not available: VOREL_TEST_PG is not set (tests/run.sh sets it when "
+                              "PostgreSQL can be installed)");
+    try {
+        Connection c(clusterUri());
+    } catch (const vorel::Exception &e) {
+        return QStringLiteral("PostgreSQL not available: ") + e.message();
+    }
+    return QString();
+}
+
 QString TestServer::databaseFile(const QString &name) const
 {
+    if (postgres()) {
+        const qsizetype i = m_options.databaseNames.isEmpty() || name.isEmpty()
+                                ? 0
+                                : m_options.databaseNames.indexOf(name);
+        return i >= 0 && i < m_pgDatabases.size() ? pgUri(m_pgDatabases[i]) : QString();
+    }
     if (m_options.databaseNames.isEmpty() || !name.isEmpty())
         return QDir(dir()).filePath(fileNameFor(m_options.databaseNames.isEmpty() ? QString() : name));
     return QDir(dir()).filePath(fileNameFor(m_options.databaseNames.first()));
@@ -147,7 +240,35 @@ bool TestServer::start(QString *error)
     }
     const QStringList names = m_options.databaseNames.isEmpty() ? QStringList{QString()} : m_options.databaseNames;
     QStringList dbArgs;
-    for (const QString &name : names) {
+    if (postgres()) {
+        dropDatabases();
+        if (clusterUri().isEmpty()) {
+            err = unavailable();
+            return false;
+        }
+        try {
+            for (const QString &name : names) {
+                const QString made = pgName("db");
+                if (m_options.scripts.isEmpty()) {
+                    QString tpl;
+                    if (!pgTemplateDatabase(m_options.demo, &tpl, &err))
+                        return false;
+                    pgMaintenance(QStringLiteral("CREATE DATABASE %1 TEMPLATE %2").arg(made, tpl));
+                    m_pgDatabases << made;
+                } else {
+                    m_pgDatabases << made;
+                    if (!runInit(pgUri(made), m_options.demo, m_options.scripts, &err))
+                        return false;
+                }
+                const QString uri = pgUri(made);
+                dbArgs << QStringLiteral("--db") << (name.isEmpty() ? uri : name + QLatin1Char('=') + uri);
+            }
+        } catch (const std::exception &e) {
+            err = QString::fromUtf8(e.what());
+            return false;
+        }
+    }
+    for (const QString &name : postgres() ? QStringList{} : names) {
         const QString file = databaseFile(name);
         if (m_options.scripts.isEmpty()) {
             QString tpl;
@@ -306,6 +427,23 @@ void TestServer::clearTrace() { m_traceOffset = trace().size(); }
 
 QList<QStringList> TestServer::query(const QString &sql, const QString &name) const
 {
+    if (postgres()) {
+        Connection c(databaseFile(name));
+        c.exec(QStringLiteral("SET search_path = public, oracle, pg_catalog"));
+        QList<QStringList> rows;
+        try {
+            const auto r = c.exec(sql);
+            for (int i = 0; i < r.rows(); ++i) {
+                QStringList row;
+                for (int k = 0; k < r.columns(); ++k)
+                    row << (r.isNull(i, k) ? QStringLiteral("<null>") : r.text(i, k));
+                rows << row;
+            }
+        } catch (const vorel::server::pg::Error &e) {
+            throw vorel::Exception(e.failure().message + QStringLiteral(" in: ") + sql);
+        }
+        return rows;
+    }
     Db db(databaseFile(name));
     sqlite3_stmt *stmt = nullptr;
     const QByteArray utf8 = sql.toUtf8();
@@ -333,6 +471,10 @@ QList<QStringList> TestServer::query(const QString &sql, const QString &name) co
 
 void TestServer::exec(const QString &sql, const QString &name) const
 {
+    if (postgres()) {
+        query(sql, name);
+        return;
+    }
     Db db(databaseFile(name));
     if (sqlite3_exec(db.handle, sql.toUtf8().constData(), nullptr, nullptr, nullptr) != SQLITE_OK)
         db.fail(sql);

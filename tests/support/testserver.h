@@ -1,6 +1,7 @@
 #pragma once
 // The real reference server, started for one test on 127.0.0.1 with a fresh
-// database and a trace file.
+// database and a trace file: an SQLite file, or with VOREL_TEST_BACKEND set
+// to "postgresql" a database of its own in the cluster VOREL_TEST_PG names.
 #include <QJsonObject>
 #include <QList>
 #include <QProcess>
@@ -16,7 +17,7 @@ class TestServer
 public:
     struct Options {
         bool demo = true;               // init --demo
-        QStringList scripts;            // init --script FILE ...
+        QStringList scripts;            // init --script FILE ... (on PostgreSQL: in the Oracle form)
         QStringList databaseNames;      // empty: one unnamed --db; else NAME=FILE per name (copies)
         QString advertise;              // --advertise
         QStringList serveArgs;          // further options of "serve" (--max-sessions 2 ...)
@@ -40,6 +41,7 @@ public:
     QString host() const { return QStringLiteral("127.0.0.1"); }
     quint16 port() const { return m_port; }
     QString dir() const;                       // the test's private folder
+    // The database file, or on PostgreSQL the database's URI.
     QString databaseFile(const QString &name = {}) const;
     QString tracePath() const;
 
@@ -54,16 +56,22 @@ public:
     QList<qint32> fetches() const;
     void clearTrace();
 
-    // Runs SQLite SQL directly on a database file (checks and set-up);
-    // rows as lists of text (NULL as "<null>").
+    // Runs SQL directly on the database (checks and set-up), SQLite's or
+    // PostgreSQL's; rows as lists of text (NULL as "<null>").
     QList<QStringList> query(const QString &sql, const QString &name = {}) const;
     void exec(const QString &sql, const QString &name = {}) const;
+
+    // True when the tests run against PostgreSQL.
+    static bool postgres();
+    // Why this run's backend cannot be used; empty when it can.
+    static QString unavailable();
 
     static QString serverProgram(); // path of vorel-server
     static QString sqlProgram();    // path of vorel-sql
 
 private:
     bool launch(QString *error);
+    void dropDatabases();
 
     Options m_options;
     QStringList m_serveArgs;
@@ -72,6 +80,15 @@ private:
     std::unique_ptr<QProcess> m_process;
     quint16 m_port = 0;
     qsizetype m_traceOffset = 0;
+    QStringList m_pgDatabases; // made in the cluster for this server
 };
+
+// Skips the test case when the run's backend cannot be reached.
+#define VOREL_REQUIRE_BACKEND()                                                                                    \
+    do {                                                                                                           \
+        const QString why = vorel::test::TestServer::unavailable();                                                \
+        if (!why.isEmpty())                                                                                        \
+            QSKIP(qPrintable(why));                                                                                \
+    } while (false)
 
 } // namespace vorel::test

@@ -1,0 +1,788 @@
+#include "server/pgdatabase.h"
+
+#include "common/exception.h"
+#include "common/sqllines.h"
+#include "server/classrows.h"
+#include "server/dialect.h"
+#include "server/oraerrors.h"
+#include "server/passwords.h"
+#include "server/pgerrors.h"
+#include "server/pgschema.h"
+
+#include <QMutex>
+#include <QTimeZone>
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+
+namespace vorel::server {
+
+using namespace answers;
+using proto::ValueType;
+
+namespace {
+
+// What the rows of cursors declared in a transaction may hold in memory when
+// that transaction is rolled back, as on SQLite.
+constexpr qint64 kMaxReadAhead = qint64(512) << 20;
+// Rows asked of the server at a time when a client wants all of them.
+constexpr int kAllRowsChunk = 4096;
+
+// The type OIDs of pg_type that the rows are read by.
+enum Oid : unsigned {
+    kBool = 16, kBytea = 17, kChar = 18, kName = 19, kInt8 = 20, kInt2 = 21, kInt4 = 23, kText = 25, kOid = 26,
+    kFloat4 = 700, kFloat8 = 701, kBpchar = 1042, kVarchar = 1043, kDate = 1082, kTimestamp = 1114,
+    kTimestampTz = 1184, kNumeric = 1700,
+};
+
+// How a column's values are read from their text form.
+enum class Reading { Integer, Float, Numeric, Bool, Text, DateTime, Blob };
+
+Reading readingOf(unsigned type)
+{
+    switch (type) {
+    case kInt2: case kInt4: case kInt8: case kOid: return Reading::Integer;
+    case kFloat4: case kFloat8: return Reading::Float;
+    case kNumeric: return Reading::Numeric;
+    case kBool: return Reading::Bool;
+    case kDate: case kTimestamp: case kTimestampTz: return Reading::DateTime;
+    case kBytea: return Reading::Blob;
+    default: return Reading::Text;
+    }
+}
+
+// A number in PostgreSQL's text form as SQLite holds it in a column of
+// numeric affinity: whole values as integers.
+void addNumber(const char *text, int bytes, bool wholeAsInteger, proto::RowBlock &into)
+{
+    bool plainDigits = bytes > 0 && bytes < 19;
+    for (int i = 0; i < bytes && plainDigits; ++i)
+        plainDigits = (text[i] >= '0' && text[i] <= '9') || (i == 0 && text[i] == '-');
+    if (plainDigits && wholeAsInteger) {
+        into.addInteger(std::strtoll(text, nullptr, 10));
+        return;
+    }
+    const double v = std::strtod(text, nullptr);
+    if (wholeAsInteger && std::fabs(v) < 9.0e15 && v == double(qlonglong(v)))
+        into.addInteger(qlonglong(v));
+    else
+        into.addFloat(v);
+}
+
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// bytea in its hex output form, \x0a1b...
+QByteArray byteaOf(const char *text, int bytes)
+{
+    if (bytes < 2 || text[0] != '\\' || text[1] != 'x')
+        return QByteArray(text, bytes);
+    QByteArray out((bytes - 2) / 2, Qt::Uninitialized);
+    char *o = out.data();
+    for (int i = 2; i + 1 < bytes; i += 2) {
+        const int hi = hexDigit(text[i]), lo = hexDigit(text[i + 1]);
+        *o++ = char(hi < 0 || lo < 0 ? 0 : hi * 16 + lo);
+    }
+    return out;
+}
+
+// Functions that reach outside the data a client may read: files, other
+// sessions, the server's settings, queries given as text.
+bool deniedName(const QString &word)
+{
+    static const char *const prefixes[] = {"pg_", "lo_", "dblink", "utl_file", "dbms_", "plunit", "query_to_",
+                                           "cursor_to_", "table_to_", "schema_to_", "database_to_"};
+    static const char *const names[] = {"set_config", "current_setting", "txid_current", "plvlex", "plvsubst"};
+    const QString w = word.toLower();
+    for (const char *p : prefixes)
+        if (w.startsWith(QLatin1String(p)))
+            return true;
+    for (const char *n : names)
+        if (w == QLatin1String(n))
+            return true;
+    return false;
+}
+
+// A name followed by "(" or "." in the text (outside literals) that the
+// client may not call or reach.
+bool reachesOutside(const QString &sql)
+{
+    const qsizetype n = sql.size();
+    qsizetype i = 0;
+    auto nextSignificant = [&](qsizetype from) {
+        qsizetype j = SkipSqlBlank(sql, from);
+        return j < n ? sql[j] : QChar();
+    };
+    while (i < n) {
+        const QChar c = sql[i];
+        if (c == QLatin1Char('\'')) {
+            const qsizetype end = sql.indexOf(QLatin1Char('\''), i + 1);
+            i = end < 0 ? n : end + 1;
+        } else if (c == QLatin1Char('"')) {
+            const qsizetype end = sql.indexOf(QLatin1Char('"'), i + 1);
+            const QString word = sql.mid(i + 1, (end < 0 ? n : end) - i - 1);
+            i = end < 0 ? n : end + 1;
+            const QChar after = nextSignificant(i);
+            if ((after == QLatin1Char('(') || after == QLatin1Char('.')) && deniedName(word))
+                return true;
+        } else if (sql.mid(i, 2) == QLatin1String("--") || sql.mid(i, 2) == QLatin1String("/*")) {
+            i = SkipSqlBlank(sql, i);
+        } else if (c.isLetter() || c == QLatin1Char('_')) {
+            const qsizetype start = i;
+            while (i < n && (sql[i].isLetterOrNumber() || sql[i] == QLatin1Char('_') || sql[i] == QLatin1Char('$')))
+                ++i;
+            const QChar after = nextSignificant(i);
+            if ((after == QLatin1Char('(') || after == QLatin1Char('.')) && deniedName(sql.mid(start, i - start)))
+                return true;
+        } else {
+            ++i;
+        }
+    }
+    return false;
+}
+
+ColumnLookup pgLookup(pg::Connection &conn)
+{
+    return [&conn](const QString &table, const QString &column) {
+        try {
+            const pg::Result r = conn.exec(QStringLiteral("SELECT 1 FROM pg_attribute a JOIN pg_class c ON c.oid = "
+                                                          "a.attrelid WHERE c.relname = lower($1) AND a.attname = "
+                                                          "lower($2) AND a.attnum > 0 AND NOT a.attisdropped AND "
+                                                          "pg_table_is_visible(c.oid)"),
+                                           {table, column});
+            return r.rows() > 0;
+        } catch (const pg::Error &) {
+            return false;
+        }
+    };
+}
+
+// The declared spellings of the schema's column names, read once per
+// database: the rows of a SELECT * keep them, as SQLite's do.
+struct Spellings {
+    QMutex mutex;
+    QHash<QString, std::shared_ptr<const QHash<QString, QString>>> byUri;
+};
+
+Spellings &spellingCache()
+{
+    static Spellings s;
+    return s;
+}
+
+} // namespace
+
+struct PgDatabase::Cursor {
+    QString name;                  // of the server-side cursor; empty once closed there
+    QList<proto::Column> columns;
+    std::vector<Reading> readings;
+    std::vector<bool> fromTable;   // a table's or view's column, not an expression
+    proto::RowBlock pending;       // read from the server, not yet sent
+    qsizetype pendingFirst = 0;
+    bool serverEnd = false;        // the server has no more rows
+    bool inHeldTx = false;         // declared in the transaction block open now
+    int txNumber = 0;              // the client's transaction it was declared in; 0 = none
+    qsizetype rowBytes = 0;
+    QString error;                 // a failure met while reading ahead
+
+    bool hasPending() const { return pendingFirst < pending.size(); }
+};
+
+QString PgDatabase::sessionSettings()
+{
+    // Times as the server's clock shows them, texts in UTF-8, dates read
+    // and written in ISO form; Oracle's functions of orafce after ours.
+    QString zone = QString::fromUtf8(QTimeZone::systemTimeZoneId());
+    if (zone.isEmpty())
+        zone = QStringLiteral("UTC");
+    return QStringLiteral("SET search_path = public, oracle, pg_catalog; SET DateStyle = 'ISO, DMY'; "
+                          "SET TimeZone = %1; SET lock_timeout = %2; SET client_min_messages = warning; "
+                          "SET bytea_output = hex; SET extra_float_digits = 1")
+        .arg(pg::Connection::literal(zone))
+        .arg(30000);
+}
+
+PgDatabase::PgDatabase(const QString &uri) : m_conn(uri), m_uri(uri)
+{
+    try {
+        m_conn.exec(sessionSettings());
+    } catch (const pg::Error &e) {
+        throw vorel::Exception(QStringLiteral("No se puede preparar la sesión de PostgreSQL: ") + e.failure().message);
+    }
+}
+
+PgDatabase::~PgDatabase()
+{
+    // Whatever the client left open is undone, as when its connection ends.
+    m_cursors.clear();
+    if (m_conn.inTransaction()) {
+        try {
+            m_conn.exec(QStringLiteral("ROLLBACK"));
+        } catch (const pg::Error &) {
+        }
+    }
+}
+
+void PgDatabase::fail(const pg::Error &e)
+{
+    if (e.failure().sqlstate.isEmpty())
+        throw vorel::Exception(QStringLiteral("Se perdió la conexión con PostgreSQL: ") + e.failure().message);
+    throw OraError(pg::oracleMessage(m_conn, e.failure()));
+}
+
+pg::Result PgDatabase::run(const QString &sql, const QVariantList &params)
+{
+    if (!m_heldTx)
+        return m_conn.exec(sql, params);
+    m_conn.exec(QStringLiteral("SAVEPOINT vorel_stmt"));
+    try {
+        pg::Result r = m_conn.exec(sql, params);
+        m_conn.exec(QStringLiteral("RELEASE SAVEPOINT vorel_stmt"));
+        return r;
+    } catch (const pg::Error &e) {
+        if (!e.failure().sqlstate.isEmpty())
+            m_conn.exec(QStringLiteral("ROLLBACK TO SAVEPOINT vorel_stmt; RELEASE SAVEPOINT vorel_stmt"));
+        throw;
+    }
+}
+
+void PgDatabase::setQueryTimeout(int ms)
+{
+    try {
+        m_conn.exec(QStringLiteral("SET statement_timeout = %1").arg(qMax(0, ms)));
+    } catch (const pg::Error &e) {
+        fail(e);
+    }
+}
+
+bool PgDatabase::checkUser(const QString &userId, const QString &password, bool *rehashed)
+{
+    if (rehashed)
+        *rehashed = false;
+    pg::Result r;
+    try {
+        r = run(QStringLiteral("SELECT ctid::text, USUA_Paswd FROM TUSUARIOS WHERE CAST(USUA_Usua AS text) = $1"),
+                {userId.trimmed()});
+    } catch (const pg::Error &e) {
+        fail(e);
+    }
+    for (int i = 0; i < r.rows(); ++i) {
+        if (r.isNull(i, 1))
+            continue;
+        const QString stored = r.text(i, 1);
+        if (!passwords::verify(password, stored))
+            continue;
+        if (!passwords::isHash(stored)) {
+            const QString h = passwords::hash(password);
+            try {
+                if (!h.isEmpty()) {
+                    run(QStringLiteral("UPDATE TUSUARIOS SET USUA_Paswd = $1 WHERE ctid = $2::tid"), {h, r.text(i, 0)});
+                    if (rehashed)
+                        *rehashed = true;
+                }
+            } catch (const pg::Error &) {
+                // Kept as typed until the next login succeeds in storing it.
+            }
+        }
+        return true;
+    }
+    return false;
+}
+
+void PgDatabase::startSession(const QString &userId)
+{
+    try {
+        pg::createSessionTables(m_conn, userId.trimmed());
+    } catch (const pg::Error &e) {
+        fail(e);
+    }
+}
+
+QString PgDatabase::greeting()
+{
+    try {
+        const pg::Result r = run(QStringLiteral("SELECT PARA_Valor FROM TPARAMS WHERE PARA_Param = 'MENINI'"));
+        return r.rows() > 0 ? r.text(0, 0) : QString();
+    } catch (const pg::Error &e) {
+        fail(e);
+    }
+}
+
+void PgDatabase::begin()
+{
+    if (m_clientTx)
+        throw OraError(QStringLiteral("ORA-00900: invalid SQL statement (cannot start a transaction within a "
+                                      "transaction)"));
+    try {
+        if (m_heldTx) {
+            // The cursors' transaction goes on: the client's is a part of it
+            // that can be undone alone.
+            m_conn.exec(QStringLiteral("SAVEPOINT vorel_tran"));
+            m_savepointTx = true;
+        } else {
+            m_conn.exec(QStringLiteral("BEGIN"));
+            m_heldTx = true;
+        }
+    } catch (const pg::Error &e) {
+        fail(e);
+    }
+    m_clientTx = true;
+    ++m_txNumber;
+}
+
+void PgDatabase::commit()
+{
+    if (!m_clientTx)
+        throw vorel::Exception(QString::fromUtf8(kNoTransaction));
+    m_clientTx = false;
+    m_savepointTx = false;
+    m_heldTx = false;
+    // The cursors are declared WITH HOLD: they outlive the commit.
+    for (auto &entry : m_cursors) {
+        entry.second->inHeldTx = false;
+        entry.second->txNumber = 0;
+    }
+    try {
+        m_conn.exec(QStringLiteral("COMMIT"));
+    } catch (const pg::Error &e) {
+        if (m_conn.inTransaction())
+            m_conn.exec(QStringLiteral("ROLLBACK"));
+        fail(e);
+    }
+}
+
+void PgDatabase::rollback()
+{
+    if (!m_clientTx)
+        throw vorel::Exception(QString::fromUtf8(kNoTransaction));
+    keepCursorsOfTransaction();
+    const bool savepoint = m_savepointTx;
+    m_clientTx = false;
+    m_savepointTx = false;
+    try {
+        if (savepoint) {
+            m_conn.exec(QStringLiteral("ROLLBACK TO SAVEPOINT vorel_tran; RELEASE SAVEPOINT vorel_tran"));
+            endIdleTransaction();
+        } else {
+            m_heldTx = false;
+            for (auto &entry : m_cursors)
+                entry.second->inHeldTx = false;
+            m_conn.exec(QStringLiteral("ROLLBACK"));
+        }
+    } catch (const pg::Error &e) {
+        fail(e);
+    }
+}
+
+void PgDatabase::keepCursorsOfTransaction()
+{
+    for (auto &entry : m_cursors) {
+        Cursor &c = *entry.second;
+        if (c.txNumber != m_txNumber || c.name.isEmpty())
+            continue;
+        while (!c.name.isEmpty()) {
+            if (c.pending.byteSize() > kMaxReadAhead) {
+                c.error = QStringLiteral("No se puede leer el resultado antes de deshacer la transacción: supera los "
+                                         "%1 MB que una sesión puede guardar de una consulta abierta")
+                              .arg(kMaxReadAhead >> 20);
+                release(c);
+                break;
+            }
+            readAhead(c, kAllRowsChunk);
+        }
+    }
+}
+
+void PgDatabase::executeDirect(const QString &oracleSql)
+{
+    static const QStringList allowed{QStringLiteral("INSERT"), QStringLiteral("UPDATE"), QStringLiteral("DELETE")};
+    static const QStringList session{QStringLiteral("ATTACH"), QStringLiteral("DETACH"), QStringLiteral("PRAGMA")};
+    if (hasSecondStatement(oracleSql))
+        throw vorel::Exception(QString::fromUtf8(kOneStatement));
+    const QString keyword = LeadingKeyword(oracleSql);
+    if (session.contains(keyword))
+        throw OraError(QString::fromUtf8(kNoPrivilege));
+    if (!allowed.contains(keyword))
+        throw vorel::Exception(QString::fromUtf8(kOnlyDml));
+    const QString sql = translateOracle(oracleSql, pgLookup(m_conn), Target::Postgres);
+    if (!allowed.contains(LeadingKeyword(sql)))
+        throw vorel::Exception(QString::fromUtf8(kOnlyDml));
+    if (reachesOutside(sql))
+        throw OraError(QString::fromUtf8(kNoPrivilege));
+    try {
+        run(sql);
+        // Passwords are kept hashed whoever writes them; SQLite does it in
+        // triggers, PostgreSQL has no PBKDF2 of its own.
+        if (sql.contains(QLatin1String("TUSUARIOS"), Qt::CaseInsensitive))
+            hashWrittenPasswords();
+    } catch (const pg::Error &e) {
+        fail(e);
+    }
+    // Outside the client's transaction a write is committed at once; the
+    // cursors it finds open are held past the commit.
+    if (!m_clientTx && m_heldTx) {
+        m_heldTx = false;
+        for (auto &entry : m_cursors)
+            entry.second->inHeldTx = false;
+        try {
+            m_conn.exec(QStringLiteral("COMMIT"));
+        } catch (const pg::Error &e) {
+            fail(e);
+        }
+    }
+}
+
+int PgDatabase::hashWrittenPasswords()
+{
+    int converted = 0;
+    const pg::Result r = run(QStringLiteral("SELECT ctid::text, USUA_Paswd FROM TUSUARIOS WHERE USUA_Paswd IS NOT "
+                                            "NULL AND USUA_Paswd NOT LIKE '$pbkdf2-sha256$%'"));
+    for (int i = 0; i < r.rows(); ++i) {
+        const QString stored = r.text(i, 1);
+        if (passwords::isHash(stored))
+            continue;
+        run(QStringLiteral("UPDATE TUSUARIOS SET USUA_Paswd = $1 WHERE ctid = $2::tid"),
+            {passwords::hash(stored), r.text(i, 0)});
+        ++converted;
+    }
+    return converted;
+}
+
+const QHash<QString, QString> &PgDatabase::spellings()
+{
+    if (m_spellings)
+        return *m_spellings;
+    Spellings &cache = spellingCache();
+    QMutexLocker lock(&cache.mutex);
+    if (auto it = cache.byUri.constFind(m_uri); it != cache.byUri.constEnd()) {
+        m_spellings = *it;
+        return *m_spellings;
+    }
+    auto map = std::make_shared<QHash<QString, QString>>();
+    try {
+        const pg::Result r = run(QStringLiteral("SELECT NAME FROM VOREL_SPELLING"));
+        for (int i = 0; i < r.rows(); ++i) {
+            const QString name = r.text(i, 0);
+            map->insert(name.toLower(), name);
+        }
+    } catch (const pg::Error &) {
+        // A database not made by init --pg: the names stay as the server gives them.
+    }
+    m_spellings = map;
+    cache.byUri.insert(m_uri, m_spellings);
+    return *m_spellings;
+}
+
+Database::OpenResult PgDatabase::openCursor(const QString &oracleSql, int packet)
+{
+    if (int(m_cursors.size()) >= kMaxCursors)
+        throw vorel::Exception(QString::fromUtf8(kTooManyCursors));
+    static const QStringList allowed{QStringLiteral("SELECT"), QStringLiteral("WITH")};
+    static const QStringList session{QStringLiteral("ATTACH"), QStringLiteral("DETACH"), QStringLiteral("PRAGMA")};
+    if (hasSecondStatement(oracleSql))
+        throw vorel::Exception(QString::fromUtf8(kOneStatement));
+    const QString keyword = LeadingKeyword(oracleSql);
+    if (session.contains(keyword))
+        throw OraError(QString::fromUtf8(kNoPrivilege));
+    if (!allowed.contains(keyword))
+        throw vorel::Exception(QString::fromUtf8(kOnlySelect));
+
+    BoundQuery query;
+    try {
+        if (auto call = parseClassRowsCall(oracleSql))
+            query = classRowsQuery(m_conn, *call);
+        else
+            query.sql = translateOracle(oracleSql, pgLookup(m_conn), Target::Postgres);
+    } catch (const pg::Error &e) {
+        fail(e);
+    }
+    if (!allowed.contains(LeadingKeyword(query.sql)))
+        throw vorel::Exception(QString::fromUtf8(kOnlySelect));
+    if (reachesOutside(query.sql))
+        throw OraError(QString::fromUtf8(kNoPrivilege));
+
+    auto cursor = std::make_unique<Cursor>();
+    const quint32 id = m_nextCursor++;
+    cursor->name = QStringLiteral("vorel_c%1").arg(id);
+    const bool began = !m_heldTx;
+    try {
+        if (began) {
+            // A cursor reads in a transaction block of its own making when the
+            // client has none open: its rows are read as of its declaration,
+            // packet by packet, while the client goes on.
+            m_conn.exec(QStringLiteral("BEGIN"));
+            m_heldTx = true;
+        }
+        // One statement: the extended protocol refuses a second one.
+        const QString declare = QStringLiteral("DECLARE %1 NO SCROLL CURSOR WITH HOLD FOR ").arg(cursor->name);
+        if (began)
+            m_conn.exec(declare + query.sql, query.binds);
+        else
+            run(declare + query.sql, query.binds);
+    } catch (const pg::Error &e) {
+        if (began) {
+            m_heldTx = false;
+            try {
+                m_conn.exec(QStringLiteral("ROLLBACK"));
+            } catch (const pg::Error &) {
+            }
+        }
+        fail(e);
+    }
+    cursor->inHeldTx = true;
+    cursor->txNumber = m_clientTx ? m_txNumber : 0;
+    Cursor &c = *cursor;
+    m_cursors.emplace(id, std::move(cursor));
+
+    OpenResult result;
+    result.cursor = id;
+    try {
+        // The first packet and one row more, which tells whether more will come.
+        readAhead(c, packet > 0 ? packet + 1 : kAllRowsChunk);
+        if (!c.error.isEmpty() && !c.hasPending()) {
+            const QString error = c.error;
+            m_cursors.erase(id);
+            throw OraError(error);
+        }
+        result.columns = c.columns;
+        result.rows = fetch(id, packet);
+    } catch (...) {
+        m_cursors.erase(id);
+        endIdleTransaction();
+        throw;
+    }
+    return result;
+}
+
+void PgDatabase::readAhead(Cursor &c, int rows)
+{
+    if (c.name.isEmpty())
+        return;
+    pg::Result r;
+    const QString fetch = QStringLiteral("FETCH FORWARD %1 FROM %2").arg(rows).arg(c.name);
+    // Alone in its transaction block a cursor's failure harms no other
+    // statement, and the savepoint's round trips are saved; otherwise the
+    // failure is undone alone.
+    const bool alone = m_heldTx && !m_clientTx && m_cursors.size() <= 1 && c.inHeldTx;
+    try {
+        r = alone ? m_conn.exec(fetch) : run(fetch);
+    } catch (const pg::Error &e) {
+        if (e.failure().sqlstate.isEmpty())
+            fail(e);
+        try {
+            c.error = pg::oracleMessage(m_conn, e.failure());
+        } catch (...) {
+            c.error = e.failure().message;
+        }
+        if (alone) {
+            try {
+                m_conn.exec(QStringLiteral("ROLLBACK"));
+            } catch (const pg::Error &) {
+            }
+            m_heldTx = false;
+        }
+        c.name.clear();
+        c.serverEnd = true;
+        endIdleTransaction();
+        return;
+    }
+    if (c.columns.isEmpty() && c.readings.empty()) {
+        const QHash<QString, QString> &spelled = spellings();
+        for (int i = 0; i < r.columns(); ++i) {
+            proto::Column col;
+            col.name = r.name(i);
+            const bool fromTable = r.table(i) != 0;
+            if (fromTable && col.name == col.name.toLower())
+                col.name = spelled.value(col.name, col.name);
+            const unsigned type = r.type(i);
+            const Reading reading = readingOf(type);
+            switch (reading) {
+            case Reading::Integer:
+            case Reading::Bool:
+                col.type = ValueType::Integer;
+                break;
+            case Reading::Float:
+                col.type = ValueType::Float;
+                break;
+            case Reading::Numeric:
+                // NUMBER without a scale, as SQLite reads its declaration;
+                // an expression takes the kind of its first value.
+                col.type = fromTable || r.rows() == 0 || r.isNull(0, i)
+                               ? ValueType::Integer
+                               : (std::strpbrk(r.value(0, i), ".eE") ? ValueType::Float : ValueType::Integer);
+                break;
+            case Reading::DateTime:
+                col.type = ValueType::DateTime;
+                break;
+            case Reading::Blob:
+                col.type = ValueType::Blob;
+                break;
+            case Reading::Text:
+                col.type = ValueType::Text;
+                if (type == kVarchar && r.modifier(i) > 4)
+                    col.size = r.modifier(i) - 4;
+                else if (type == kBpchar && r.modifier(i) > 4)
+                    col.size = r.modifier(i) - 4;
+                break;
+            }
+            c.columns.append(col);
+            c.readings.push_back(reading);
+            c.fromTable.push_back(fromTable);
+        }
+        c.pending.setWidth(int(c.columns.size()));
+    }
+    encodeRows(c, r);
+    if (r.rows() < rows) {
+        c.serverEnd = true;
+        release(c);
+    }
+}
+
+void PgDatabase::encodeRows(Cursor &c, const pg::Result &r)
+{
+    const int rows = r.rows();
+    const int cols = int(c.columns.size());
+    for (int i = 0; i < rows; ++i) {
+        c.pending.beginRow();
+        for (int k = 0; k < cols; ++k) {
+            if (r.isNull(i, k)) {
+                c.pending.addNull();
+                continue;
+            }
+            const char *v = r.value(i, k);
+            const int n = r.length(i, k);
+            switch (c.readings[size_t(k)]) {
+            case Reading::Integer:
+                c.pending.addInteger(std::strtoll(v, nullptr, 10));
+                break;
+            case Reading::Bool:
+                c.pending.addInteger(v[0] == 't' ? 1 : 0);
+                break;
+            case Reading::Float:
+                // A table's column holds whole values as integers, as one
+                // of SQLite's numeric affinity does.
+                addNumber(v, n, c.fromTable[size_t(k)] || c.columns[k].type == ValueType::Integer, c.pending);
+                break;
+            case Reading::Numeric:
+                addNumber(v, n, c.fromTable[size_t(k)] || c.columns[k].type == ValueType::Integer
+                                    || !std::strpbrk(v, ".eE"),
+                          c.pending);
+                break;
+            case Reading::DateTime:
+                if (auto ms = storedDateMs(v, n, false))
+                    c.pending.addDateTime(*ms);
+                else
+                    c.pending.addText(v, n);
+                break;
+            case Reading::Blob: {
+                const QByteArray b = byteaOf(v, n);
+                c.pending.addBlob(b.constData(), b.size());
+                break;
+            }
+            case Reading::Text:
+                c.pending.addText(v, n);
+                break;
+            }
+        }
+    }
+}
+
+proto::RowBlock PgDatabase::fetch(quint32 id, int count, int *width)
+{
+    const auto it = m_cursors.find(id);
+    if (it == m_cursors.end())
+        throw vorel::Exception(QStringLiteral("Cursor desconocido: %1").arg(id));
+    Cursor &c = *it->second;
+    if (width)
+        *width = int(c.columns.size());
+    const qsizetype wanted = count > 0 ? count : std::numeric_limits<qsizetype>::max();
+    proto::RowBlock block(int(c.columns.size()));
+    if (count > 0 && c.rowBytes > 0)
+        block.reserveBytes(qMin(qsizetype(count) * c.rowBytes, kPacketBytes + c.rowBytes) + 64);
+    auto more = [&] {
+        if (block.byteSize() > qsizetype(proto::kMaxFrame)) {
+            m_cursors.erase(it);
+            endIdleTransaction();
+            throw vorel::Exception(QString::fromUtf8(kTooLarge));
+        }
+        return block.size() < wanted && (count <= 0 || block.byteSize() < kPacketBytes);
+    };
+    for (;;) {
+        while (more() && c.hasPending())
+            block.appendRowOf(c.pending, c.pendingFirst++);
+        if (!c.hasPending()) {
+            c.pending = proto::RowBlock(int(c.columns.size()));
+            c.pendingFirst = 0;
+        }
+        if (!more() || c.name.isEmpty())
+            break;
+        // What the packet still lacks, and the row after it.
+        const qsizetype lacking = wanted - block.size();
+        readAhead(c, count > 0 ? int(qMin<qsizetype>(lacking + 1, 1 << 20)) : kAllRowsChunk);
+    }
+    if (!c.hasPending() && !c.name.isEmpty())
+        readAhead(c, 1);
+    if (block.isEmpty() && !c.hasPending() && !c.error.isEmpty())
+        throw OraError(c.error);
+    block.eof = !c.hasPending() && c.name.isEmpty() && c.error.isEmpty();
+    if (!block.isEmpty())
+        c.rowBytes = block.byteSize() / block.size() + 1;
+    return block;
+}
+
+void PgDatabase::release(Cursor &c)
+{
+    if (c.name.isEmpty())
+        return;
+    const QString name = c.name;
+    c.name.clear();
+    try {
+        m_conn.exec(QStringLiteral("CLOSE ") + name);
+    } catch (const pg::Error &e) {
+        if (e.failure().sqlstate.isEmpty())
+            fail(e);
+    }
+    endIdleTransaction();
+}
+
+void PgDatabase::endIdleTransaction()
+{
+    if (!m_heldTx || m_clientTx)
+        return;
+    for (const auto &entry : m_cursors)
+        if (entry.second->inHeldTx && !entry.second->name.isEmpty())
+            return;
+    // Only reads happened in it: its end just lets go of the snapshot.
+    m_heldTx = false;
+    for (auto &entry : m_cursors)
+        entry.second->inHeldTx = false;
+    try {
+        m_conn.exec(QStringLiteral("COMMIT"));
+    } catch (const pg::Error &) {
+    }
+}
+
+void PgDatabase::closeCursor(quint32 id)
+{
+    const auto it = m_cursors.find(id);
+    if (it == m_cursors.end())
+        return;
+    std::unique_ptr<Cursor> c = std::move(it->second);
+    m_cursors.erase(it);
+    try {
+        release(*c);
+    } catch (...) {
+        // The cursor is gone either way; a lost connection shows at the next request.
+    }
+    endIdleTransaction();
+}
+
+} // namespace vorel::server

@@ -1,0 +1,75 @@
+#pragma once
+// One server session's PostgreSQL connection: its transaction, its cursors
+// (server-side, read in packets) and the checks on what a client may run.
+#include "server/database.h"
+#include "server/pgconnection.h"
+
+#include <QHash>
+#include <map>
+#include <memory>
+
+namespace vorel::server {
+
+class PgDatabase final : public Database
+{
+public:
+    // Connects (postgresql://...). Throws vorel::Exception.
+    explicit PgDatabase(const QString &uri);
+    ~PgDatabase() override;
+
+    pg::Connection &connection() { return m_conn; }
+
+    void setQueryTimeout(int ms) override;
+    bool checkUser(const QString &userId, const QString &password, bool *rehashed = nullptr) override;
+    void startSession(const QString &userId) override;
+    QString greeting() override;
+    void begin() override;
+    void commit() override;
+    void rollback() override;
+    bool inTransaction() const override { return m_clientTx; }
+    void executeDirect(const QString &oracleSql) override;
+    OpenResult openCursor(const QString &oracleSql, int packet) override;
+    proto::RowBlock fetch(quint32 cursor, int count, int *width = nullptr) override;
+    void closeCursor(quint32 cursor) override;
+    int openCursors() const override { return int(m_cursors.size()); }
+
+    // Replaces the passwords TUSUARIOS holds as typed by their hashes, in
+    // the transaction open (after a client's statement wrote them) or at
+    // once; returns how many. Throws pg::Error.
+    int hashWrittenPasswords();
+
+    // What the connection is set to before its first statement.
+    static QString sessionSettings();
+
+private:
+    struct Cursor;
+    // Runs one statement of the client's or the server's own; inside a
+    // transaction under a savepoint, so that a failure undoes that statement
+    // alone, as Oracle does, instead of the whole transaction.
+    pg::Result run(const QString &sql, const QVariantList &params = {});
+    [[noreturn]] void fail(const pg::Error &e);
+    // Reads up to `rows` rows of the cursor from the server into its pending rows.
+    void readAhead(Cursor &cursor, int rows);
+    void encodeRows(Cursor &cursor, const pg::Result &r);
+    // Closes the cursor on the server; the transaction held for cursors alone
+    // ends with the last of them.
+    void release(Cursor &cursor);
+    void endIdleTransaction();
+    // Rows of cursors declared inside the client's transaction are read into
+    // memory before it is rolled back, which would take the cursors with it.
+    void keepCursorsOfTransaction();
+
+    const QHash<QString, QString> &spellings();
+
+    pg::Connection m_conn;
+    const QString m_uri;
+    bool m_clientTx = false;   // StartTran to CommitTran/RollBackTran
+    bool m_heldTx = false;     // a transaction block open on the server
+    bool m_savepointTx = false; // the client's transaction is a savepoint within the held one
+    int m_txNumber = 0;         // the client's transactions so far
+    std::map<quint32, std::unique_ptr<Cursor>> m_cursors;
+    quint32 m_nextCursor = 1;
+    std::shared_ptr<const QHash<QString, QString>> m_spellings;
+};
+
+} // namespace vorel::server
