@@ -9,7 +9,6 @@
 #include "server/pgerrors.h"
 #include "server/pgschema.h"
 
-#include <QMutex>
 #include <QTimeZone>
 #include <cmath>
 #include <cstdlib>
@@ -165,19 +164,6 @@ ColumnLookup pgLookup(pg::Connection &conn)
     };
 }
 
-// The declared spellings of the schema's column names, read once per
-// database: the rows of a SELECT * keep them, as SQLite's do.
-struct Spellings {
-    QMutex mutex;
-    QHash<QString, std::shared_ptr<const QHash<QString, QString>>> byUri;
-};
-
-Spellings &spellingCache()
-{
-    static Spellings s;
-    return s;
-}
-
 } // namespace
 
 struct PgDatabase::Cursor {
@@ -210,7 +196,7 @@ QString PgDatabase::sessionSettings()
         .arg(30000);
 }
 
-PgDatabase::PgDatabase(const QString &uri) : m_conn(uri), m_uri(uri)
+PgDatabase::PgDatabase(const QString &uri) : m_conn(uri)
 {
     try {
         m_conn.exec(sessionSettings());
@@ -458,27 +444,21 @@ int PgDatabase::hashWrittenPasswords()
 
 const QHash<QString, QString> &PgDatabase::spellings()
 {
-    if (m_spellings)
-        return *m_spellings;
-    Spellings &cache = spellingCache();
-    QMutexLocker lock(&cache.mutex);
-    if (auto it = cache.byUri.constFind(m_uri); it != cache.byUri.constEnd()) {
-        m_spellings = *it;
-        return *m_spellings;
-    }
-    auto map = std::make_shared<QHash<QString, QString>>();
+    // Read at the session's first query: the names of a SELECT * keep the
+    // spelling of their declaration, as SQLite's do.
+    if (m_spellingsRead)
+        return m_spellings;
+    m_spellingsRead = true;
     try {
         const pg::Result r = run(QStringLiteral("SELECT NAME FROM VOREL_SPELLING"));
         for (int i = 0; i < r.rows(); ++i) {
             const QString name = r.text(i, 0);
-            map->insert(name.toLower(), name);
+            m_spellings.insert(name.toLower(), name);
         }
     } catch (const pg::Error &) {
         // A database not made by init --pg: the names stay as the server gives them.
     }
-    m_spellings = map;
-    cache.byUri.insert(m_uri, m_spellings);
-    return *m_spellings;
+    return m_spellings;
 }
 
 Database::OpenResult PgDatabase::openCursor(const QString &oracleSql, int packet)

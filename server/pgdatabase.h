@@ -62,14 +62,14 @@ private:
     const QHash<QString, QString> &spellings();
 
     pg::Connection m_conn;
-    const QString m_uri;
     bool m_clientTx = false;   // StartTran to CommitTran/RollBackTran
     bool m_heldTx = false;     // a transaction block open on the server
     bool m_savepointTx = false; // the client's transaction is a savepoint within the held one
     int m_txNumber = 0;         // the client's transactions so far
     std::map<quint32, std::unique_ptr<Cursor>> m_cursors;
     quint32 m_nextCursor = 1;
-    std::shared_ptr<const QHash<QString, QString>> m_spellings;
+    QHash<QString, QString> m_spellings;
+    bool m_spellingsRead = false;
 };
 
 } // namespace vorel::server

@@ -82,6 +82,50 @@ QString pgName(const char *what)
     return QStringLiteral("vt_%1_%2_%3").arg(QCoreApplication::applicationPid()).arg(QLatin1String(what)).arg(counter.fetchAndAddRelaxed(1));
 }
 
+// A test's set-up written for SQLite, as PostgreSQL takes it: Oracle's
+// types in CREATE TABLE mapped as the server maps them, and the columns'
+// spellings registered, so that SELECT * names them alike on both.
+QString pgFlavour(const QString &sql)
+{
+    static const QRegularExpression create(QStringLiteral("CREATE\\s+TABLE\\s+(\\w+)\\s*\\((.*)\\)\\s*$"),
+                                           QRegularExpression::CaseInsensitiveOption
+                                               | QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression columnName(QStringLiteral("(?:^|,)\\s*(\\w+)\\s+(?:NUMBER|VARCHAR2|DATE|BLOB|CLOB)"),
+                                               QRegularExpression::CaseInsensitiveOption);
+    const struct {
+        const char *pattern;
+        const char *replacement;
+    } types[] = {
+        {"\\bNUMBER\\s*\\(\\s*\\d+\\s*,\\s*[1-9]\\d*\\s*\\)", "double precision"},
+        {"\\bNUMBER\\s*\\(\\s*\\d+\\s*(?:,\\s*0\\s*)?\\)", "bigint"},
+        {"\\bNUMBER\\b", "numeric"},
+        {"\\bVARCHAR2\\b", "varchar"},
+        {"\\bDATE\\b", "timestamp(0)"},
+        {"\\bBLOB\\b", "bytea"},
+        {"\\bCLOB\\b", "text"},
+    };
+    if (!sql.contains(QLatin1String("CREATE TABLE"), Qt::CaseInsensitive))
+        return sql;
+    QStringList out;
+    for (QString statement : sql.split(QLatin1Char(';'))) {
+        const auto m = create.match(statement);
+        if (m.hasMatch()) {
+            QStringList spellings;
+            auto names = columnName.globalMatch(m.captured(2));
+            while (names.hasNext())
+                spellings << QStringLiteral("('%1')").arg(names.next().captured(1));
+            for (const auto &t : types)
+                statement.replace(QRegularExpression(QLatin1String(t.pattern), QRegularExpression::CaseInsensitiveOption),
+                                  QLatin1String(t.replacement));
+            if (!spellings.isEmpty())
+                statement += QStringLiteral(";INSERT INTO VOREL_SPELLING (NAME) VALUES %1 ON CONFLICT DO NOTHING")
+                                 .arg(spellings.join(QLatin1Char(',')));
+        }
+        out << statement;
+    }
+    return out.join(QLatin1Char(';'));
+}
+
 void pgMaintenance(const QString &sql)
 {
     Connection c(clusterUri());
@@ -432,7 +476,7 @@ QList<QStringList> TestServer::query(const QString &sql, const QString &name) co
         c.exec(QStringLiteral("SET search_path = public, oracle, pg_catalog"));
         QList<QStringList> rows;
         try {
-            const auto r = c.exec(sql);
+            const auto r = c.exec(pgFlavour(sql));
             for (int i = 0; i < r.rows(); ++i) {
                 QStringList row;
                 for (int k = 0; k < r.columns(); ++k)
