@@ -144,6 +144,39 @@ Result Connection::exec(const QString &sql, const QVariantList &params)
                               formats.data(), 0));
 }
 
+void Connection::copyIn(const QString &copySql, const std::function<bool(QByteArray &)> &next)
+{
+    PGresult *start = PQexec(m_conn, copySql.toUtf8().constData());
+    if (!start || PQresultStatus(start) != PGRES_COPY_IN) {
+        check(start);
+        throw Error(Failure{QString(), QStringLiteral("COPY did not start"), {}, {}, {}, {}, {}});
+    }
+    PQclear(start);
+    QByteArray buffer;
+    QString failure;
+    for (;;) {
+        buffer.clear();
+        bool more = false;
+        try {
+            more = next(buffer);
+        } catch (const std::exception &e) {
+            failure = QString::fromUtf8(e.what());
+        }
+        if (!failure.isEmpty())
+            break;
+        if (!buffer.isEmpty() && PQputCopyData(m_conn, buffer.constData(), int(buffer.size())) != 1)
+            break;
+        if (!more)
+            break;
+    }
+    PQputCopyEnd(m_conn, failure.isEmpty() ? nullptr : failure.toUtf8().constData());
+    // The COPY's own result, then the end of the command.
+    PGresult *r = nullptr;
+    Result last;
+    while ((r = PQgetResult(m_conn)) != nullptr)
+        last = check(r);
+}
+
 bool Connection::inTransaction() const
 {
     const PGTransactionStatusType s = PQtransactionStatus(m_conn);

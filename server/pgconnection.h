@@ -5,6 +5,7 @@
 #include <QString>
 #include <QVariantList>
 #include <exception>
+#include <functional>
 #include <memory>
 
 struct pg_conn;
@@ -79,6 +80,9 @@ public:
     // One statement with $1, $2, ... given as values: NULL, integers,
     // doubles, texts, QByteArray as bytea, QDateTime as a timestamp.
     Result exec(const QString &sql, const QVariantList &params);
+    // COPY ... FROM STDIN: `next` fills the buffer with the next rows in
+    // COPY's text form and returns false once there are none. Throws Error.
+    void copyIn(const QString &copySql, const std::function<bool(QByteArray &)> &next);
     // True inside a transaction block (also a failed one).
     bool inTransaction() const;
 
