@@ -2,7 +2,8 @@
 -- distributor. vorel-server init --demo runs this script after the metadata
 -- schema; docs/ADMIN.md ("The demo script") describes its form: Oracle DDL
 -- and the client's Oracle SQL, FILE('...') for the bytes of a file beside
--- the script, --@sqlite before a statement that is SQLite's own.
+-- the script, --@sqlite and --@postgresql before a statement that is one
+-- database's own.
 
 -- The business tables.
 
@@ -198,6 +199,45 @@ WHEN EXISTS (SELECT 1 FROM TPEDIDOS WHERE PEDI_Pedido = NEW.LINE_Pedido AND PEDI
 BEGIN SELECT RAISE(ABORT, 'ORA-20001: El pedido está cerrado y no admite líneas nuevas
 ORA-06512: at "VOREL.TRG_LINEAS_FACTURADO", line 6'); END;
 
+--@postgresql
+CREATE FUNCTION TRG_PEDIDOS_ANULA() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+  IF NEW.PEDI_Estado = 'A' AND EXISTS (SELECT 1 FROM TFACTURAS WHERE FACT_Pedido = NEW.PEDI_Pedido) THEN
+    RAISE EXCEPTION 'ORA-20001: No se puede anular un pedido facturado
+ORA-06512: at "VOREL.TRG_PEDIDOS_ANULA", line 5';
+  END IF;
+  RETURN NEW;
+END $$;
+--@postgresql
+CREATE TRIGGER TRG_PEDIDOS_ANULA BEFORE UPDATE OF PEDI_Estado ON TPEDIDOS
+FOR EACH ROW EXECUTE FUNCTION TRG_PEDIDOS_ANULA();
+
+--@postgresql
+CREATE FUNCTION TRG_FACTURAS_BORRA() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+  IF OLD.FACT_Cobrada = 1 THEN
+    RAISE EXCEPTION 'ORA-20001: No se puede eliminar una factura cobrada
+ORA-06512: at "VOREL.TRG_FACTURAS_BORRA", line 4';
+  END IF;
+  RETURN OLD;
+END $$;
+--@postgresql
+CREATE TRIGGER TRG_FACTURAS_BORRA BEFORE DELETE ON TFACTURAS
+FOR EACH ROW EXECUTE FUNCTION TRG_FACTURAS_BORRA();
+
+--@postgresql
+CREATE FUNCTION TRG_LINEAS_FACTURADO() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+  IF EXISTS (SELECT 1 FROM TPEDIDOS WHERE PEDI_Pedido = NEW.LINE_Pedido AND PEDI_Estado IN ('F', 'A')) THEN
+    RAISE EXCEPTION 'ORA-20001: El pedido está cerrado y no admite líneas nuevas
+ORA-06512: at "VOREL.TRG_LINEAS_FACTURADO", line 6';
+  END IF;
+  RETURN NEW;
+END $$;
+--@postgresql
+CREATE TRIGGER TRG_LINEAS_FACTURADO BEFORE INSERT ON TLINEAS
+FOR EACH ROW EXECUTE FUNCTION TRG_LINEAS_FACTURADO();
+
 -- The rows of each class: one column per property, named in upper case.
 
 CREATE VIEW pCLIENTES_main AS
@@ -226,7 +266,7 @@ CREATE VIEW pPRODUCTOS_main AS
         PROD_Precio AS PRECIO,
         PROD_Stock AS STOCK,
         PROD_Activo AS ACTIVO,
-        (SELECT total(LINE_Cantidad) FROM TLINEAS WHERE LINE_Producto = PROD_Producto) AS VENDIDAS
+        (SELECT CAST(COALESCE(SUM(LINE_Cantidad), 0) AS INTEGER) FROM TLINEAS WHERE LINE_Producto = PROD_Producto) AS VENDIDAS
   FROM TPRODUCTOS
   JOIN TFAMILIAS ON FAMI_Familia = PROD_Familia;
 COMMENT ON TABLE pPRODUCTOS_main IS 'Filas de la clase Productos';
@@ -246,7 +286,7 @@ CREATE VIEW pPEDIDOS_main AS
         PEDI_Estado AS ESTADO,
         CASE PEDI_Estado WHEN 'P' THEN 'Pendiente' WHEN 'S' THEN 'Servido' WHEN 'F' THEN 'Facturado' WHEN 'A' THEN 'Anulado' END AS NOMESTADO,
         (SELECT count(*) FROM TLINEAS WHERE LINE_Pedido = PEDI_Pedido) AS LINEAS,
-        (SELECT total(round(LINE_Cantidad * round(LINE_Precio * 100) * (100 - LINE_Dto) / 100.0)) / 100.0 FROM TLINEAS WHERE LINE_Pedido = PEDI_Pedido) AS IMPORTE,
+        (SELECT COALESCE(SUM(round(LINE_Cantidad * round(LINE_Precio * 100, 0) * (100 - LINE_Dto) / 100.0, 0)), 0) / 100.0 FROM TLINEAS WHERE LINE_Pedido = PEDI_Pedido) AS IMPORTE,
         PEDI_Usua AS COMERCIAL,
         PEDI_Observ AS OBSERVACIONES
   FROM TPEDIDOS
@@ -262,7 +302,7 @@ CREATE VIEW pLINEAS_main AS
         LINE_Cantidad AS CANTIDAD,
         LINE_Precio AS PRECIO,
         LINE_Dto AS DTO,
-        round(LINE_Cantidad * round(LINE_Precio * 100) * (100 - LINE_Dto) / 100.0) / 100.0 AS IMPORTE
+        round(LINE_Cantidad * round(LINE_Precio * 100, 0) * (100 - LINE_Dto) / 100.0, 0) / 100.0 AS IMPORTE
   FROM TLINEAS
   JOIN TPEDIDOS ON PEDI_Pedido = LINE_Pedido
   JOIN TPRODUCTOS ON PROD_Producto = LINE_Producto;

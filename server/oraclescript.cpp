@@ -2,6 +2,7 @@
 #include "server/dialect.h"
 #include "server/dialect_lexer.h"
 #include "server/oraerrors.h"
+#include "server/pgschema.h"
 #include "server/schema.h"
 
 #include <QDir>
@@ -10,6 +11,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <deque>
 
 namespace vorel::server {
@@ -64,11 +66,16 @@ public:
         qsizetype end = -1;
         QStringView lastWord;
         bool trigger = false;
-        bool checkedTrigger = false;
+        // PostgreSQL's own statements: a trigger is CREATE FUNCTION with a
+        // body between dollar quotes, and CREATE TRIGGER has no END.
+        const bool postgres = st.backend == QLatin1String("postgresql");
+        bool checkedTrigger = postgres;
         while (m_i < m_s.size()) {
             const QChar c = m_s[m_i];
             if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
                 quoted(c, st);
+                lastWord = {};
+            } else if (postgres && c == QLatin1Char('$') && !afterWord() && dollarQuoted(st)) {
                 lastWord = {};
             } else if (c == QLatin1Char('-') && peek(1) == QLatin1Char('-')) {
                 lineComment();
@@ -137,6 +144,32 @@ private:
                 return;
             }
         }
+    }
+
+    // Whether the character before the current one belongs to a name (a $
+    // there is part of it, as in V$SESSION).
+    bool afterWord() const
+    {
+        if (m_i == 0)
+            return false;
+        const QChar p = m_s[m_i - 1];
+        return p.isLetterOrNumber() || p == QLatin1Char('_') || p == QLatin1Char('$');
+    }
+
+    // $$ ... $$ or $tag$ ... $tag$; false when the $ opens no quote.
+    bool dollarQuoted(const Statement &st)
+    {
+        static const QRegularExpression open(QStringLiteral("^\\$([A-Za-z_][A-Za-z_0-9]*)?\\$"));
+        const auto m = open.match(QStringView(m_s).mid(m_i, 66));
+        if (!m.hasMatch())
+            return false;
+        const QString tag = m.captured(0);
+        const qsizetype close = m_s.indexOf(tag, m_i + tag.size());
+        if (close < 0)
+            fail(st, QStringLiteral("un texto entre %1 no se cierra").arg(tag));
+        m_line += int(QStringView(m_s).mid(m_i, close - m_i).count(QLatin1Char('\n')));
+        m_i = close + tag.size();
+        return true;
     }
 
     void lineComment()
@@ -532,6 +565,8 @@ public:
             .arg(m_table, m_columns.join(QLatin1String(", ")), marks.join(QLatin1String(", ")));
     }
     int columns() const { return int(m_columns.size()); }
+    const QString &table() const { return m_table; }
+    const QStringList &columnNames() const { return m_columns; }
     const std::vector<Value> &values() const { return m_values; }
 
 private:
@@ -740,17 +775,266 @@ private:
 
 // ---- running ------------------------------------------------------------
 
+// What a backend does with the statements the script reads.
+class Target
+{
+public:
+    virtual ~Target() = default;
+    // The name after "--@" of the statements this backend runs as written.
+    virtual QLatin1String backend() const = 0;
+    virtual void native(const QString &text) = 0;
+    virtual void createTables(const std::vector<schemadef::Table> &tables) = 0;
+    virtual void commentTable(const QString &table, const QString &text) = 0;
+    virtual void commentColumn(const QString &table, const QString &column, const QString &text) = 0;
+    // `select`: the query after AS, one line, in Oracle's dialect.
+    virtual void createView(const QString &name, const QString &select) = 0;
+    // The bind marker of the n-th FILE('...') of a statement, from 1.
+    virtual QString marker(int n) const = 0;
+    virtual void insertRows(const LiteralRows &rows) = 0;
+    virtual void statement(const QString &oracle, const std::vector<QByteArray> &blobs) = 0;
+};
+
+class SqliteTarget : public Target
+{
+public:
+    explicit SqliteTarget(sqlite3 *db) : m_db(db) {}
+
+    QLatin1String backend() const override { return QLatin1String("sqlite"); }
+    void native(const QString &text) override { schemadef::exec(m_db, text); }
+    void createTables(const std::vector<schemadef::Table> &tables) override { schemadef::createTables(m_db, tables); }
+
+    void commentTable(const QString &table, const QString &text) override
+    {
+        update("UPDATE TDICTABLAS SET DTAB_Coment = ?1 WHERE DTAB_Tabla = upper(?2)", text, table, QString(),
+               QStringLiteral("ORA-00942: table or view does not exist (%1)").arg(table));
+    }
+
+    void commentColumn(const QString &table, const QString &column, const QString &text) override
+    {
+        update("UPDATE TDICCOLUM SET DCOL_Coment = ?1 WHERE DCOL_Tabla = upper(?2) AND DCOL_Col = upper(?3)", text,
+               table, column, QStringLiteral("ORA-00904: \"%1\": invalid identifier").arg(column.toUpper()));
+    }
+
+    void createView(const QString &name, const QString &oracleSelect) override
+    {
+        const QString select = translateOracle(oracleSelect, schemaLookup(m_db));
+        schemadef::exec(m_db, QStringLiteral("CREATE VIEW %1 AS %2").arg(name, select));
+        schemadef::registerView(m_db, name, QString());
+    }
+
+    QString marker(int n) const override { return QStringLiteral("?%1").arg(n); }
+
+    void insertRows(const LiteralRows &rows) override
+    {
+        const QByteArray sql = rows.insertSql().toUtf8();
+        sqlite3_stmt *st = nullptr;
+        if (sqlite3_prepare_v2(m_db, sql.constData(), int(sql.size()), &st, nullptr) != SQLITE_OK)
+            failSqlite();
+        const auto &values = rows.values();
+        const int width = rows.columns();
+        for (size_t row = 0; row < values.size() / size_t(width); ++row) {
+            sqlite3_reset(st);
+            for (int c = 0; c < width; ++c) {
+                const LiteralRows::Value &v = values[row * size_t(width) + size_t(c)];
+                switch (v.kind) {
+                case LiteralRows::Value::Null: sqlite3_bind_null(st, c + 1); break;
+                case LiteralRows::Value::Integer: sqlite3_bind_int64(st, c + 1, v.integer); break;
+                case LiteralRows::Value::Real: sqlite3_bind_double(st, c + 1, v.real); break;
+                case LiteralRows::Value::Text:
+                    sqlite3_bind_text16(st, c + 1, v.text.utf16(), int(v.text.size() * 2), SQLITE_STATIC);
+                    break;
+                }
+            }
+            if (sqlite3_step(st) != SQLITE_DONE) {
+                const QString message =
+                    oracleMessage(m_db, sqlite3_extended_errcode(m_db), QString::fromUtf8(sqlite3_errmsg(m_db)));
+                sqlite3_finalize(st);
+                bad(QStringLiteral("%1\n(fila %2 de la sentencia)").arg(message).arg(row + 1));
+            }
+        }
+        sqlite3_finalize(st);
+    }
+
+    void statement(const QString &oracle, const std::vector<QByteArray> &blobs) override
+    {
+        const QByteArray sql = translateOracle(oracle, schemaLookup(m_db)).toUtf8();
+        sqlite3_stmt *st = nullptr;
+        const char *tail = nullptr;
+        if (sqlite3_prepare_v2(m_db, sql.constData(), int(sql.size()), &st, &tail) != SQLITE_OK)
+            failSqlite();
+        if (!st)
+            return;
+        for (size_t i = 0; i < blobs.size(); ++i)
+            sqlite3_bind_blob64(st, int(i + 1), blobs[i].constData(), sqlite3_uint64(blobs[i].size()), SQLITE_STATIC);
+        int rc;
+        do
+            rc = sqlite3_step(st);
+        while (rc == SQLITE_ROW);
+        sqlite3_finalize(st);
+        if (rc != SQLITE_DONE)
+            failSqlite();
+    }
+
+private:
+    void update(const char *sql, const QString &text, const QString &a, const QString &b, const QString &missing)
+    {
+        sqlite3_stmt *st = nullptr;
+        if (sqlite3_prepare_v2(m_db, sql, -1, &st, nullptr) != SQLITE_OK)
+            failSqlite();
+        const QByteArray t = text.toUtf8(), x = a.toUtf8(), y = b.toUtf8();
+        sqlite3_bind_text(st, 1, t.constData(), int(t.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_text(st, 2, x.constData(), int(x.size()), SQLITE_TRANSIENT);
+        if (!b.isNull())
+            sqlite3_bind_text(st, 3, y.constData(), int(y.size()), SQLITE_TRANSIENT);
+        const int rc = sqlite3_step(st);
+        sqlite3_finalize(st);
+        if (rc != SQLITE_DONE)
+            failSqlite();
+        if (sqlite3_changes(m_db) != 1)
+            bad(missing);
+    }
+
+    [[noreturn]] void failSqlite()
+    {
+        throw OraError(oracleMessage(m_db, sqlite3_extended_errcode(m_db), QString::fromUtf8(sqlite3_errmsg(m_db))));
+    }
+
+    sqlite3 *m_db;
+};
+
+// Where the PostgreSQL translation of the client's dialect goes once there
+// is one; until then the script's views and statements are written so that
+// PostgreSQL (with orafce) runs them as they are.
+QString forPostgres(const QString &oracle) { return oracle; }
+
+class PostgresTarget : public Target
+{
+public:
+    explicit PostgresTarget(pg::Connection &c) : m_c(c) {}
+    ~PostgresTarget() override = default;
+
+    QLatin1String backend() const override { return QLatin1String("postgresql"); }
+    void native(const QString &text) override { pg::run(m_c, text); }
+
+    void createTables(const std::vector<schemadef::Table> &tables) override
+    {
+        pg::createTables(m_c, tables);
+        m_changed = true;
+    }
+
+    void commentTable(const QString &table, const QString &text) override
+    {
+        const pg::Result r = pg::run(m_c, QStringLiteral("SELECT relkind FROM pg_class WHERE oid = to_regclass($1)"),
+                                     {table.toLower()});
+        if (r.rows() == 0)
+            bad(QStringLiteral("ORA-00942: table or view does not exist (%1)").arg(table));
+        const QString kind = r.text(0, 0) == QLatin1String("v") ? QStringLiteral("VIEW") : QStringLiteral("TABLE");
+        pg::run(m_c, QStringLiteral("COMMENT ON %1 %2 IS %3").arg(kind, table, pg::Connection::literal(text)));
+        m_changed = true;
+    }
+
+    void commentColumn(const QString &table, const QString &column, const QString &text) override
+    {
+        const pg::Result r = pg::run(m_c, QStringLiteral("SELECT 1 FROM pg_attribute WHERE attrelid = to_regclass($1) "
+                                                         "AND attname = $2 AND attnum > 0 AND NOT attisdropped"),
+                                     {table.toLower(), column.toLower()});
+        if (r.rows() == 0) {
+            if (pg::run(m_c, QStringLiteral("SELECT to_regclass($1)"), {table.toLower()}).isNull(0, 0))
+                bad(QStringLiteral("ORA-00942: table or view does not exist (%1)").arg(table));
+            bad(QStringLiteral("ORA-00904: \"%1\": invalid identifier").arg(column.toUpper()));
+        }
+        pg::run(m_c, QStringLiteral("COMMENT ON COLUMN %1.%2 IS %3").arg(table, column, pg::Connection::literal(text)));
+        m_changed = true;
+    }
+
+    void createView(const QString &name, const QString &select) override
+    {
+        pg::run(m_c, QStringLiteral("CREATE VIEW %1 AS %2").arg(name, forPostgres(select)));
+        pg::recordSpelling(m_c, pg::selectListNames(select));
+        m_changed = true;
+    }
+
+    QString marker(int n) const override { return QStringLiteral("$%1").arg(n); }
+
+    // Many rows a statement, so that a data script is not a round trip a
+    // row; a batch that fails is gone through row by row to name the row.
+    void insertRows(const LiteralRows &rows) override
+    {
+        const auto &values = rows.values();
+        const int width = rows.columns();
+        const size_t count = values.size() / size_t(width);
+        const size_t perBatch = std::max<size_t>(1, std::min<size_t>(1000, 30000 / size_t(width)));
+        for (size_t first = 0; first < count; first += perBatch) {
+            const size_t n = std::min(perBatch, count - first);
+            pg::run(m_c, QStringLiteral("SAVEPOINT vorel_rows"));
+            try {
+                insert(rows, first, n);
+            } catch (const OraError &e) {
+                pg::run(m_c, QStringLiteral("ROLLBACK TO vorel_rows"));
+                for (size_t row = first; row < first + n; ++row) {
+                    try {
+                        insert(rows, row, 1);
+                    } catch (const OraError &one) {
+                        bad(QStringLiteral("%1\n(fila %2 de la sentencia)").arg(one.message()).arg(row + 1));
+                    }
+                }
+                bad(QStringLiteral("%1\n(filas %2 a %3 de la sentencia)").arg(e.message()).arg(first + 1).arg(first + n));
+            }
+            pg::run(m_c, QStringLiteral("RELEASE vorel_rows"));
+        }
+    }
+
+    void statement(const QString &oracle, const std::vector<QByteArray> &blobs) override
+    {
+        QVariantList params;
+        for (const QByteArray &b : blobs)
+            params << QVariant(b);
+        pg::run(m_c, forPostgres(oracle), params);
+    }
+
+    // Comments and tables show in the registry at the end of the script.
+    bool changed() const { return m_changed; }
+
+private:
+    void insert(const LiteralRows &rows, size_t first, size_t n)
+    {
+        const int width = rows.columns();
+        QStringList tuples;
+        QVariantList params;
+        for (size_t row = first; row < first + n; ++row) {
+            QStringList marks;
+            for (int c = 0; c < width; ++c) {
+                const LiteralRows::Value &v = rows.values()[row * size_t(width) + size_t(c)];
+                switch (v.kind) {
+                case LiteralRows::Value::Null: params << QVariant(); break;
+                case LiteralRows::Value::Integer: params << QVariant(v.integer); break;
+                case LiteralRows::Value::Real: params << QVariant(v.real); break;
+                case LiteralRows::Value::Text: params << QVariant(v.text.toString()); break;
+                }
+                marks << QStringLiteral("$%1").arg(params.size());
+            }
+            tuples << QLatin1Char('(') + marks.join(QLatin1String(", ")) + QLatin1Char(')');
+        }
+        pg::run(m_c, QStringLiteral("INSERT INTO %1 (%2) VALUES %3")
+                         .arg(rows.table(), rows.columnNames().join(QLatin1String(", ")), tuples.join(QLatin1String(", "))),
+                params);
+    }
+
+    pg::Connection &m_c;
+    bool m_changed = false;
+};
+
 class Script
 {
 public:
-    Script(sqlite3 *db, const QString &fileBase) : m_db(db), m_base(fileBase) {}
+    Script(Target &target, const QString &fileBase) : m_target(target), m_base(fileBase) {}
 
     void run(const Statement &st)
     {
         if (!st.backend.isEmpty()) {
-            if (st.backend == QLatin1String("sqlite")) {
+            if (st.backend == m_target.backend()) {
                 flush();
-                schemadef::exec(m_db, st.text.toString());
+                m_target.native(st.text.toString());
             }
             return;
         }
@@ -787,7 +1071,7 @@ public:
         if (m_pending.empty())
             return;
         try {
-            schemadef::createTables(m_db, m_pending);
+            m_target.createTables(m_pending);
         } catch (const OraError &) {
             m_batchFailed = true;
             throw;
@@ -821,8 +1105,7 @@ private:
                 t->comment = m_pool.keep(text);
                 return;
             }
-            update("UPDATE TDICTABLAS SET DTAB_Coment = ?1 WHERE DTAB_Tabla = upper(?2)", text, table, QString(),
-                   QStringLiteral("ORA-00942: table or view does not exist (%1)").arg(table));
+            m_target.commentTable(table, text);
             return;
         }
         r.expectWord("COLUMN");
@@ -841,26 +1124,7 @@ private:
                 }
             bad(QStringLiteral("ORA-00904: \"%1\": invalid identifier").arg(column.toUpper()));
         }
-        update("UPDATE TDICCOLUM SET DCOL_Coment = ?1 WHERE DCOL_Tabla = upper(?2) AND DCOL_Col = upper(?3)", text,
-               table, column, QStringLiteral("ORA-00904: \"%1\": invalid identifier").arg(column.toUpper()));
-    }
-
-    void update(const char *sql, const QString &text, const QString &a, const QString &b, const QString &missing)
-    {
-        sqlite3_stmt *st = nullptr;
-        if (sqlite3_prepare_v2(m_db, sql, -1, &st, nullptr) != SQLITE_OK)
-            failSqlite();
-        const QByteArray t = text.toUtf8(), x = a.toUtf8(), y = b.toUtf8();
-        sqlite3_bind_text(st, 1, t.constData(), int(t.size()), SQLITE_TRANSIENT);
-        sqlite3_bind_text(st, 2, x.constData(), int(x.size()), SQLITE_TRANSIENT);
-        if (!b.isNull())
-            sqlite3_bind_text(st, 3, y.constData(), int(y.size()), SQLITE_TRANSIENT);
-        const int rc = sqlite3_step(st);
-        sqlite3_finalize(st);
-        if (rc != SQLITE_DONE)
-            failSqlite();
-        if (sqlite3_changes(m_db) != 1)
-            bad(missing);
+        m_target.commentColumn(table, column, text);
     }
 
     void view(const QString &text)
@@ -886,9 +1150,7 @@ private:
             query.erase(query.begin());
         if (query.empty())
             bad(QStringLiteral("ORA-00936: missing expression (vista %1)").arg(name));
-        const QString select = translateOracle(str(query), schemaLookup(m_db));
-        schemadef::exec(m_db, QStringLiteral("CREATE VIEW %1 AS %2").arg(name, select));
-        schemadef::registerView(m_db, name, QString());
+        m_target.createView(name, str(query));
     }
 
     // FILE('name') becomes a numbered bind of the file's bytes.
@@ -912,7 +1174,7 @@ private:
             if (!lit || lit->kind != Tok::String || r.peek(1))
                 bad(QStringLiteral("FILE lleva el nombre de un fichero entre comillas: FILE('imagenes/x.bmp')"));
             blobs.push_back(readFile(r.text()));
-            n = word(QStringLiteral("?%1").arg(blobs.size()));
+            n = word(m_target.marker(int(blobs.size())));
             seq.erase(seq.begin() + qsizetype(i) + 1, seq.begin() + qsizetype(g) + 1);
         }
     }
@@ -940,33 +1202,7 @@ private:
         LiteralRows rows(text);
         if (!rows.read())
             return false;
-        const QByteArray sql = rows.insertSql().toUtf8();
-        sqlite3_stmt *st = nullptr;
-        if (sqlite3_prepare_v2(m_db, sql.constData(), int(sql.size()), &st, nullptr) != SQLITE_OK)
-            failSqlite();
-        const auto &values = rows.values();
-        const int width = rows.columns();
-        for (size_t row = 0; row < values.size() / size_t(width); ++row) {
-            sqlite3_reset(st);
-            for (int c = 0; c < width; ++c) {
-                const LiteralRows::Value &v = values[row * size_t(width) + size_t(c)];
-                switch (v.kind) {
-                case LiteralRows::Value::Null: sqlite3_bind_null(st, c + 1); break;
-                case LiteralRows::Value::Integer: sqlite3_bind_int64(st, c + 1, v.integer); break;
-                case LiteralRows::Value::Real: sqlite3_bind_double(st, c + 1, v.real); break;
-                case LiteralRows::Value::Text:
-                    sqlite3_bind_text16(st, c + 1, v.text.utf16(), int(v.text.size() * 2), SQLITE_STATIC);
-                    break;
-                }
-            }
-            if (sqlite3_step(st) != SQLITE_DONE) {
-                const QString message =
-                    oracleMessage(m_db, sqlite3_extended_errcode(m_db), QString::fromUtf8(sqlite3_errmsg(m_db)));
-                sqlite3_finalize(st);
-                bad(QStringLiteral("%1\n(fila %2 de la sentencia)").arg(message).arg(row + 1));
-            }
-        }
-        sqlite3_finalize(st);
+        m_target.insertRows(rows);
         return true;
     }
 
@@ -982,30 +1218,10 @@ private:
             files(seq, blobs);
             oracle = str(seq);
         }
-        const QByteArray sql = translateOracle(oracle, schemaLookup(m_db)).toUtf8();
-        sqlite3_stmt *st = nullptr;
-        const char *tail = nullptr;
-        if (sqlite3_prepare_v2(m_db, sql.constData(), int(sql.size()), &st, &tail) != SQLITE_OK)
-            failSqlite();
-        if (!st)
-            return;
-        for (size_t i = 0; i < blobs.size(); ++i)
-            sqlite3_bind_blob64(st, int(i + 1), blobs[i].constData(), sqlite3_uint64(blobs[i].size()), SQLITE_STATIC);
-        int rc;
-        do
-            rc = sqlite3_step(st);
-        while (rc == SQLITE_ROW);
-        sqlite3_finalize(st);
-        if (rc != SQLITE_DONE)
-            failSqlite();
+        m_target.statement(oracle, blobs);
     }
 
-    [[noreturn]] void failSqlite()
-    {
-        throw OraError(oracleMessage(m_db, sqlite3_extended_errcode(m_db), QString::fromUtf8(sqlite3_errmsg(m_db))));
-    }
-
-    sqlite3 *m_db;
+    Target &m_target;
     QString m_base;
     std::vector<schemadef::Table> m_pending;
     Pool m_pool;
@@ -1029,15 +1245,11 @@ void chr(sqlite3_context *ctx, int, sqlite3_value **argv)
     sqlite3_result_text(ctx, &c, 1, SQLITE_TRANSIENT);
 }
 
-} // namespace
-
-void runOracleScript(sqlite3 *db, const QString &text, const QString &fileBase)
+// Runs every statement; the failing one is named in the error.
+void runStatements(Target &target, const QString &text, const QString &fileBase)
 {
-    sqlite3_create_function_v2(db, "chr", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, chr, nullptr, nullptr,
-                               nullptr);
-    schemadef::exec(db, QStringLiteral("SAVEPOINT vorel_oracle_script"));
     Splitter splitter(text);
-    Script script(db, fileBase);
+    Script script(target, fileBase);
     Statement current;
     bool running = false;
     try {
@@ -1047,9 +1259,7 @@ void runOracleScript(sqlite3 *db, const QString &text, const QString &fileBase)
             running = false;
         }
         script.flush();
-        schemadef::exec(db, QStringLiteral("RELEASE vorel_oracle_script"));
     } catch (const OraError &e) {
-        sqlite3_exec(db, "ROLLBACK TO vorel_oracle_script; RELEASE vorel_oracle_script", nullptr, nullptr, nullptr);
         const Statement *failed = script.failedBatch();
         if (!failed && !running)
             throw; // the splitter names the place itself
@@ -1061,6 +1271,33 @@ void runOracleScript(sqlite3 *db, const QString &text, const QString &fileBase)
                            .arg(failed->line)
                            .arg(shortened(failed->text)));
     }
+}
+
+} // namespace
+
+void runOracleScript(sqlite3 *db, const QString &text, const QString &fileBase)
+{
+    sqlite3_create_function_v2(db, "chr", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, chr, nullptr, nullptr,
+                               nullptr);
+    schemadef::exec(db, QStringLiteral("SAVEPOINT vorel_oracle_script"));
+    SqliteTarget target(db);
+    try {
+        runStatements(target, text, fileBase);
+        schemadef::exec(db, QStringLiteral("RELEASE vorel_oracle_script"));
+    } catch (const OraError &) {
+        sqlite3_exec(db, "ROLLBACK TO vorel_oracle_script; RELEASE vorel_oracle_script", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+void pg::runOracleScript(Connection &c, const QString &text, const QString &fileBase)
+{
+    Transaction tx(c);
+    PostgresTarget target(c);
+    runStatements(target, text, fileBase);
+    if (target.changed())
+        refreshRegistry(c);
+    tx.commit();
 }
 
 } // namespace vorel::server

@@ -17,8 +17,20 @@ namespace vorel::server {
 //  - any other statement, translated and run; FILE('name') in it is the
 //    bytes of that file (relative to `fileBase`) as a blob;
 //  - a statement right after a line "--@sqlite" runs as written; after
-//    "--@<other>" it is skipped (another backend's version).
+//    "--@<other>" it is skipped (another backend's version). A statement
+//    after "--@postgresql" may hold $$-quoted bodies and ends at the first
+//    ";" outside them.
 // Runs as one transaction. Throws OraError naming the statement.
 void runOracleScript(sqlite3 *db, const QString &text, const QString &fileBase);
+
+namespace pg {
+class Connection;
+// The same script on PostgreSQL: the tables as pg::createTables makes
+// them, "--@postgresql" statements as written, "--@sqlite" ones skipped,
+// views and statements through the one place where the PostgreSQL dialect
+// is produced, literal rows many to an INSERT. One transaction (a savepoint
+// inside the caller's); the registry follows the catalog at the end.
+void runOracleScript(Connection &c, const QString &text, const QString &fileBase);
+} // namespace pg
 
 } // namespace vorel::server

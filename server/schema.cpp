@@ -145,7 +145,7 @@ bool isLeadingPart(const std::vector<const char *> &cols, const Key &key)
 
 // Deleting a parent looks its children up; without an index every delete
 // would read the whole child table.
-QString foreignKeyIndex(const Table &t, const ForeignKey &fk)
+QString indexForForeignKey(const Table &t, const ForeignKey &fk)
 {
     if (isLeadingPart(fk.columns, t.primaryKey))
         return {};
@@ -248,7 +248,7 @@ void registerForeignKeys(sqlite3 *db, const Table &t)
 // ---------------------------------------------------------------------------
 // The metadata schema.
 
-const std::vector<Table> &metadataTables()
+const std::vector<Table> &allTables()
 {
     static const std::vector<Table> tables = {
         // The dictionary registry comes first: every later table registers itself in it.
@@ -290,7 +290,7 @@ const std::vector<Table> &metadataTables()
          {{"USUA_Usua", "NUMBER(8)", NN, "Usuario\nCódigo del usuario"},
           {"USUA_Nombre", "VARCHAR2(80)", NN, "Nombre\nNombre del usuario"},
           {"USUA_eMail", "VARCHAR2(100)", OPT, "Correo electrónico del usuario"},
-          {"USUA_Paswd", "VARCHAR2(30)", NN, "Contraseña\nContraseña del usuario"},
+          {"USUA_Paswd", "VARCHAR2(100)", NN, "Contraseña\nContraseña del usuario"},
           {"USUA_Fecha", "DATE", OPT, "Fecha de alta del usuario"}},
          {"PK_USUARIOS", {"USUA_Usua"}}, {}, {},
          {{"CK_USUARIOS_PASWD", "length(USUA_Paswd) >= 4"}}},
@@ -545,7 +545,7 @@ void createTables(sqlite3 *db, const std::vector<Table> &tables)
             continue;
         exec(db, createTableSql(t, false));
         for (const ForeignKey &fk : t.foreignKeys) {
-            const QString index = foreignKeyIndex(t, fk);
+            const QString index = indexForForeignKey(t, fk);
             if (!index.isEmpty())
                 exec(db, index);
         }
@@ -564,6 +564,10 @@ void createTables(sqlite3 *db, const std::vector<Table> &tables)
         registerForeignKeys(db, t);
 }
 
+const std::vector<Table> &metadataTables() { return allTables(); }
+
+QString foreignKeyIndex(const Table &t, const ForeignKey &fk) { return indexForForeignKey(t, fk); }
+
 void registerView(sqlite3 *db, const QString &name, const QString &comment)
 {
     exec(db, QStringLiteral("INSERT INTO TDICTABLAS (DTAB_Tabla, DTAB_Tipo, DTAB_Coment) VALUES (%1, 'VIEW', %2)")
@@ -575,7 +579,7 @@ void registerView(sqlite3 *db, const QString &name, const QString &comment)
 void createSchema(sqlite3 *db)
 {
     Savepoint tx(db, "vorel_schema");
-    createTables(db, metadataTables());
+    createTables(db, allTables());
     for (const auto &view : kDictionaryViews) {
         exec(db, QStringLiteral("CREATE VIEW %1 AS %2").arg(QLatin1String(view[0]), QString::fromUtf8(view[2])));
         registerView(db, QLatin1String(view[0]), QString::fromUtf8(view[1]));
@@ -585,7 +589,7 @@ void createSchema(sqlite3 *db)
 
 void createSessionTables(sqlite3 *db, const QString &userId)
 {
-    for (const Table &t : metadataTables())
+    for (const Table &t : allTables())
         if (t.session)
             createSessionTable(db, t);
     exec(db, QStringLiteral("DELETE FROM temp.RSESION; DELETE FROM temp.RVFILRAP; DELETE FROM temp.RQBEX"));

@@ -64,6 +64,13 @@ struct Table {
     bool session = false;  // per-connection TEMP table, created at login
 };
 
+// The metadata schema, the dictionary registry first.
+const std::vector<Table> &metadataTables();
+// The index that lets a parent's delete find its children, named
+// IX_<name without FK_>; empty when a key of the child already leads with
+// the foreign key's columns.
+QString foreignKeyIndex(const Table &t, const ForeignKey &fk);
+
 // Creates the tables (not the session ones), their indexes and foreign-key
 // triggers, and registers constraints and comments in the dictionary.
 void createTables(sqlite3 *db, const std::vector<Table> &tables);
