@@ -101,7 +101,7 @@ Result Connection::exec(const QString &sql) { return check(PQexec(m_conn, sql.to
 Result Connection::exec(const QString &sql, const QVariantList &params)
 {
     const int n = int(params.size());
-    std::vector<QByteArray> data(size_t(n));
+    std::vector<QByteArray> data(static_cast<size_t>(n));
     std::vector<const char *> values(size_t(n), nullptr);
     std::vector<int> lengths(size_t(n), 0), formats(size_t(n), 0);
     std::vector<Oid> types(size_t(n), 0);
