@@ -24,7 +24,8 @@ namespace {
 enum class ColumnKind { Text, Number, Date, Any };
 
 struct ViewColumn {
-    QString name; // as the view spells it
+    QString name;  // as the view spells it
+    QString label; // as error texts name it
     ColumnKind kind = ColumnKind::Text;
 };
 
@@ -36,6 +37,7 @@ public:
         for (const ClassRowsSource::Column &col : columns) {
             ViewColumn c;
             c.name = col.name;
+            c.label = col.label.isEmpty() ? col.name : col.label;
             const QString type = col.type.toUpper();
             if (type.isEmpty())
                 c.kind = ColumnKind::Any;
@@ -97,7 +99,7 @@ QVariant numberValue(const ViewColumn &c, const QString &text, const QString &or
     const double d = t.toDouble(&ok);
     if (ok)
         return d;
-    throw OraError(QStringLiteral("ORA-01722: invalid number (%1 = '%2')").arg(c.name, original));
+    throw OraError(QStringLiteral("ORA-01722: invalid number (%1 = '%2')").arg(c.label, original));
 }
 
 bool isNumber(const QString &text)
@@ -113,7 +115,7 @@ QDate dayValue(const ViewColumn &c, const QString &text, const QString &original
     if (!d.isValid())
         throw OraError(QStringLiteral("ORA-01858: a non-numeric character was found where a numeric was "
                                       "expected (%1 = '%2')")
-                           .arg(c.name, original));
+                           .arg(c.label, original));
     return d;
 }
 
@@ -236,7 +238,7 @@ void drillCondition(const View &view, const QString &text, Where *w)
         if (!dt.isValid())
             throw OraError(QStringLiteral("ORA-01858: a non-numeric character was found where a numeric was "
                                           "expected (%1 = '%2')")
-                               .arg(c.name, value));
+                               .arg(c.label, value));
         w->parts << col + QStringLiteral(" = ?");
         w->binds << dt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
         return;
@@ -482,7 +484,10 @@ BoundQuery classRowsQuery(const ClassRowsSource &source, const ClassRowsCall &ca
     const Dialect d{source.target};
     // PostgreSQL folds the unquoted name the view was created with.
     const QString stored = d.pg() ? viewName.toLower() : viewName;
-    const View view(stored, source.columns(stored));
+    const std::vector<ClassRowsSource::Column> columns = source.columns(stored);
+    if (columns.empty())
+        throw OraError(QStringLiteral("ORA-00942: table or view does not exist (%1)").arg(viewName));
+    const View view(stored, columns);
     Where w;
     QString order;
 
@@ -539,7 +544,7 @@ ClassRowsSource sqliteClassRowsSource(sqlite3 *db)
         const QByteArray sql = (QStringLiteral("SELECT * FROM ") + View::quoted(name)).toUtf8();
         if (sqlite3_prepare_v2(db, sql.constData(), -1, &st, nullptr) != SQLITE_OK) {
             sqlite3_finalize(st);
-            throw OraError(QStringLiteral("ORA-00942: table or view does not exist (%1)").arg(name));
+            return out;
         }
         for (int i = 0; i < sqlite3_column_count(st); ++i)
             out.push_back({QString::fromUtf8(sqlite3_column_name(st, i)),
@@ -597,23 +602,24 @@ qint64 pgInteger(const pg::Result &r, int row, int column)
 
 } // namespace
 
-ClassRowsSource postgresClassRowsSource(pg::Connection &conn)
+ClassRowsSource postgresClassRowsSource(pg::Connection &conn, const ColumnSpelling &declared)
 {
     ClassRowsSource s;
     s.target = Target::Postgres;
     pg::Connection *c = &conn;
-    s.columns = [c](const QString &name) {
+    s.columns = [c, declared](const QString &name) {
         const pg::Result r = pgRead(*c,
                                     QStringLiteral("SELECT a.attname, pg_catalog.format_type(a.atttypid, a.atttypmod) "
                                                    "FROM pg_catalog.pg_attribute a WHERE a.attrelid = "
                                                    "pg_catalog.to_regclass($1) AND a.attnum > 0 AND NOT a.attisdropped "
                                                    "ORDER BY a.attnum"),
                                     {pg::Connection::identifier(name)});
-        if (r.rows() == 0)
-            throw OraError(QStringLiteral("ORA-00942: table or view does not exist (%1)").arg(name));
         std::vector<ClassRowsSource::Column> out;
-        for (int i = 0; i < r.rows(); ++i)
-            out.push_back({r.text(i, 0), r.text(i, 1)});
+        for (int i = 0; i < r.rows(); ++i) {
+            const QString spelled = declared ? declared(name, r.text(i, 0)) : QString();
+            // Unknown spellings as Oracle folds them.
+            out.push_back({r.text(i, 0), r.text(i, 1), spelled.isEmpty() ? r.text(i, 0).toUpper() : spelled});
+        }
         return out;
     };
     // The working tables have no row numbers; their rows are read in the
@@ -643,9 +649,9 @@ ClassRowsSource postgresClassRowsSource(pg::Connection &conn)
     return s;
 }
 
-BoundQuery classRowsQuery(pg::Connection &conn, const ClassRowsCall &call)
+BoundQuery classRowsQuery(pg::Connection &conn, const ClassRowsCall &call, const ColumnSpelling &declared)
 {
-    return classRowsQuery(postgresClassRowsSource(conn), call);
+    return classRowsQuery(postgresClassRowsSource(conn, declared), call);
 }
 
 } // namespace vorel::server

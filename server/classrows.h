@@ -35,6 +35,7 @@ struct ClassRowsSource {
     struct Column {
         QString name; // as the database spells it
         QString type; // as declared; empty for a computed column without one
+        QString label = {}; // as error texts name it; empty: as `name`
     };
     struct Filter {           // a row of RVFILRAP
         std::optional<qint64> filter; // VFIL_Filtro; none for a drill-down condition
@@ -46,8 +47,7 @@ struct ClassRowsSource {
         bool date = false;    // QBEX_Fecha = 1
     };
     Target target = Target::Sqlite;
-    // The view's columns in order; throws OraError ORA-00942 when there is
-    // no such view.
+    // The view's columns in order; none when there is no such view.
     std::function<std::vector<Column>(const QString &view)> columns;
     std::function<std::vector<Filter>()> filters;   // in the order they were written
     std::function<std::vector<Example>()> examples; // by record, then as written
@@ -59,9 +59,11 @@ struct ClassRowsSource {
 BoundQuery classRowsQuery(const ClassRowsSource &source, const ClassRowsCall &call);
 // The same on a SQLite connection, and on a PostgreSQL one, whose view is
 // the folded name p<class>_main and whose working rows are its TEMP tables.
+// `declared` gives the spellings error texts name the view's columns by
+// (SQLite's names, CLIENTE for cliente); without it, in capitals.
 BoundQuery classRowsQuery(sqlite3 *db, const ClassRowsCall &call);
-BoundQuery classRowsQuery(pg::Connection &conn, const ClassRowsCall &call);
+BoundQuery classRowsQuery(pg::Connection &conn, const ClassRowsCall &call, const ColumnSpelling &declared = {});
 ClassRowsSource sqliteClassRowsSource(sqlite3 *db);
-ClassRowsSource postgresClassRowsSource(pg::Connection &conn);
+ClassRowsSource postgresClassRowsSource(pg::Connection &conn, const ColumnSpelling &declared = {});
 
 } // namespace vorel::server

@@ -148,6 +148,10 @@ void rewriteTokens(Seq &seq, Target target)
             if (lit.text.size() == 12 && lit.text[5] == QLatin1Char('-') && lit.text[8] == QLatin1Char('-'))
                 lit.text.insert(11, QStringLiteral(" 00:00:00"));
             n = target == Target::Postgres ? word(QStringLiteral("TIMESTAMP")) : space(QString());
+        } else if (target == Target::Postgres && n.kind == Tok::QuotedIdent && n.text == n.text.toUpper()) {
+            // Oracle's "TCLAROL" is the name TCLAROL folds to; PostgreSQL
+            // folds that one to tclarol.
+            n.text = n.text.toLower();
         } else if (n.isWord("MINUS")) {
             n = word(QStringLiteral("EXCEPT"));
         } else if (n.isOp("^=")) {
@@ -1059,8 +1063,6 @@ void applyNames(Seq &seq, const NamePlan &plan)
             byName.insert(plan[i].toUpper(), quoted);
         if (it.kind == NamedItem::Alias) {
             Node &alias = seq[sig[it.nameAt]];
-            if (alias.kind == Tok::QuotedIdent)
-                continue;
             const bool as = seq[sig[it.nameAt - 1]].isWord("AS");
             alias = word(as ? quoted : QStringLiteral("AS ") + quoted);
         } else {
