@@ -6,6 +6,7 @@
 #include "server/dialect.h"
 #include "server/dialect_lexer.h"
 #include "server/oraerrors.h"
+#include "server/pgconnection.h"
 
 #include <sqlite3.h>
 
@@ -23,25 +24,21 @@ namespace {
 enum class ColumnKind { Text, Number, Date, Any };
 
 struct ViewColumn {
-    QString name; // as the view spells it
+    QString name;  // as the view spells it
+    QString label; // as error texts name it
     ColumnKind kind = ColumnKind::Text;
 };
 
 class View
 {
 public:
-    View(sqlite3 *db, const QString &name) : m_name(name)
+    View(const QString &name, const std::vector<ClassRowsSource::Column> &columns) : m_name(name)
     {
-        sqlite3_stmt *st = nullptr;
-        const QByteArray sql = (QStringLiteral("SELECT * FROM ") + quoted(name)).toUtf8();
-        if (sqlite3_prepare_v2(db, sql.constData(), -1, &st, nullptr) != SQLITE_OK) {
-            sqlite3_finalize(st);
-            throw OraError(QStringLiteral("ORA-00942: table or view does not exist (%1)").arg(name));
-        }
-        for (int i = 0; i < sqlite3_column_count(st); ++i) {
+        for (const ClassRowsSource::Column &col : columns) {
             ViewColumn c;
-            c.name = QString::fromUtf8(sqlite3_column_name(st, i));
-            const QString type = QString::fromUtf8(sqlite3_column_decltype(st, i)).toUpper();
+            c.name = col.name;
+            c.label = col.label.isEmpty() ? col.name : col.label;
+            const QString type = col.type.toUpper();
             if (type.isEmpty())
                 c.kind = ColumnKind::Any;
             else if (type.contains(QLatin1String("DATE")) || type.contains(QLatin1String("TIME")))
@@ -52,7 +49,6 @@ public:
                 c.kind = ColumnKind::Number;
             m_columns.insert(c.name.toUpper(), c);
         }
-        sqlite3_finalize(st);
     }
 
     static QString quoted(const QString &ident)
@@ -87,6 +83,12 @@ struct Where {
     QVariantList binds;
 };
 
+// How a condition is written on each backend.
+struct Dialect {
+    Target target = Target::Sqlite;
+    bool pg() const { return target == Target::Postgres; }
+};
+
 QVariant numberValue(const ViewColumn &c, const QString &text, const QString &original)
 {
     bool ok = false;
@@ -97,7 +99,7 @@ QVariant numberValue(const ViewColumn &c, const QString &text, const QString &or
     const double d = t.toDouble(&ok);
     if (ok)
         return d;
-    throw OraError(QStringLiteral("ORA-01722: invalid number (%1 = '%2')").arg(c.name, original));
+    throw OraError(QStringLiteral("ORA-01722: invalid number (%1 = '%2')").arg(c.label, original));
 }
 
 bool isNumber(const QString &text)
@@ -113,7 +115,7 @@ QDate dayValue(const ViewColumn &c, const QString &text, const QString &original
     if (!d.isValid())
         throw OraError(QStringLiteral("ORA-01858: a non-numeric character was found where a numeric was "
                                       "expected (%1 = '%2')")
-                           .arg(c.name, original));
+                           .arg(c.label, original));
     return d;
 }
 
@@ -123,7 +125,8 @@ QString dayText(const QDate &d)
 }
 
 // One value of an example record, as a condition on its column.
-void exampleCondition(const ViewColumn &c, const QString &value, QStringList *out, QVariantList *binds)
+void exampleCondition(const Dialect &d, const ViewColumn &c, const QString &value, QStringList *out,
+                      QVariantList *binds)
 {
     const QString col = View::quoted(c.name);
     static const char *const ops[] = {">=", "<=", "<>", "!=", ">", "<", "="};
@@ -141,9 +144,11 @@ void exampleCondition(const ViewColumn &c, const QString &value, QStringList *ou
 
     if (pattern) {
         if (c.kind == ColumnKind::Date)
-            out->append(QStringLiteral("strftime('%d/%m/%Y', %1) LIKE ?").arg(col));
+            out->append((d.pg() ? QStringLiteral("pg_catalog.to_char(%1, 'DD/MM/YYYY') LIKE ?")
+                                : QStringLiteral("strftime('%d/%m/%Y', %1) LIKE ?"))
+                            .arg(col));
         else if (c.kind == ColumnKind::Number || c.kind == ColumnKind::Any)
-            out->append(QStringLiteral("to_char(%1) LIKE ?").arg(col));
+            out->append((d.pg() ? QStringLiteral("ora_text(%1) LIKE ?") : QStringLiteral("to_char(%1) LIKE ?")).arg(col));
         else
             out->append(col + QStringLiteral(" LIKE ?"));
         binds->append(value);
@@ -233,7 +238,7 @@ void drillCondition(const View &view, const QString &text, Where *w)
         if (!dt.isValid())
             throw OraError(QStringLiteral("ORA-01858: a non-numeric character was found where a numeric was "
                                           "expected (%1 = '%2')")
-                               .arg(c.name, value));
+                               .arg(c.label, value));
         w->parts << col + QStringLiteral(" = ?");
         w->binds << dt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
         return;
@@ -376,9 +381,11 @@ private:
 // An administrator's condition: Oracle SQL, translated, kept inside its
 // parentheses (a lone ")" or ";" cannot reach the statement around it, and
 // a trailing "--" comment ends before the closing one).
-QString filterCondition(sqlite3 *db, const View &view, const QString &text)
+QString filterCondition(const ClassRowsSource &source, const View &view, const QString &text)
 {
-    dialect::Seq seq = dialect::parse(translateOracle(text, schemaLookup(db)));
+    ColumnNaming asWritten;
+    asWritten.asSqlite = false;
+    dialect::Seq seq = dialect::parse(translateOracle(text, source.lookup, source.target, asWritten));
     for (const dialect::Node &n : seq)
         if (n.kind == dialect::Tok::Semicolon)
             throw OraError(QStringLiteral("ORA-00911: invalid character"));
@@ -420,6 +427,25 @@ QString orderClause(const View &view, const QString &text)
     return items.join(QStringLiteral(", "));
 }
 
+// ? placeholders as PostgreSQL's $1, $2, ... in the order of the binds,
+// which is the order of the text. No other ? is left outside a literal: an
+// administrator's condition may not hold one.
+QString numberedPlaceholders(const QString &sql)
+{
+    dialect::Seq seq = dialect::parse(sql);
+    int n = 0;
+    const std::function<void(dialect::Seq &)> number = [&](dialect::Seq &nodes) {
+        for (dialect::Node &node : nodes) {
+            if (node.kind == dialect::Tok::Group)
+                number(node.kids);
+            else if (node.isOp("?"))
+                node = dialect::word(QLatin1Char('$') + QString::number(++n));
+        }
+    };
+    number(seq);
+    return dialect::str(seq);
+}
+
 template <typename F>
 void eachRow(sqlite3 *db, const char *sql, F &&f)
 {
@@ -452,36 +478,43 @@ std::optional<ClassRowsCall> parseClassRowsCall(const QString &sql)
     return ClassRowsCall{m.captured(1), m.captured(2).replace(QLatin1String("''"), QLatin1String("'"))};
 }
 
-BoundQuery classRowsQuery(sqlite3 *db, const ClassRowsCall &call)
+BoundQuery classRowsQuery(const ClassRowsSource &source, const ClassRowsCall &call)
 {
-    const View view(db, QStringLiteral("p") + call.classId + QStringLiteral("_main"));
+    const QString viewName = QStringLiteral("p") + call.classId + QStringLiteral("_main");
+    const Dialect d{source.target};
+    // PostgreSQL folds the unquoted name the view was created with.
+    const QString stored = d.pg() ? viewName.toLower() : viewName;
+    const std::vector<ClassRowsSource::Column> columns = source.columns(stored);
+    if (columns.empty())
+        throw OraError(QStringLiteral("ORA-00942: table or view does not exist (%1)").arg(viewName));
+    const View view(stored, columns);
     Where w;
     QString order;
 
-    eachRow(db, "SELECT VFIL_Filtro, VFIL_Valor FROM temp.RVFILRAP ORDER BY rowid", [&](sqlite3_stmt *st) {
-        const QString value = columnText(st, 1);
-        if (sqlite3_column_type(st, 0) == SQLITE_NULL) {
-            drillCondition(view, value, &w);
-        } else if (sqlite3_column_int64(st, 0) == -1) {
-            order = orderClause(view, value);
-        } else if (!value.trimmed().isEmpty()) {
-            w.parts << filterCondition(db, view, value);
+    for (const ClassRowsSource::Filter &f : source.filters()) {
+        if (!f.filter) {
+            drillCondition(view, f.value, &w);
+        } else if (*f.filter == -1) {
+            order = orderClause(view, f.value);
+        } else if (!f.value.trimmed().isEmpty()) {
+            w.parts << filterCondition(source, view, f.value);
         }
-    });
+    }
 
     // Example records: within one all values hold, any record may match.
     QMap<qint64, std::pair<QStringList, QVariantList>> records;
-    eachRow(db, "SELECT QBEX_Reg, QBEX_Campo, QBEX_Valor, QBEX_Fecha FROM temp.RQBEX ORDER BY QBEX_Reg, rowid",
-            [&](sqlite3_stmt *st) {
-                const QString value = columnText(st, 2);
-                if (value.isEmpty())
-                    return;
-                ViewColumn c = view.column(columnText(st, 1));
-                if (sqlite3_column_int(st, 3) == 1)
-                    c.kind = ColumnKind::Date;
-                auto &rec = records[sqlite3_column_int64(st, 0)];
-                exampleCondition(c, value, &rec.first, &rec.second);
-            });
+    for (const ClassRowsSource::Example &e : source.examples()) {
+        if (e.value.isEmpty())
+            continue;
+        ViewColumn c = view.column(e.field);
+        if (e.date)
+            c.kind = ColumnKind::Date;
+        // PostgreSQL gives every column a type; none stands for two kinds.
+        if (d.pg() && c.kind == ColumnKind::Any)
+            c.kind = ColumnKind::Text;
+        auto &rec = records[e.record];
+        exampleCondition(d, c, e.value, &rec.first, &rec.second);
+    }
     if (!records.isEmpty()) {
         QStringList anyOf;
         for (auto it = records.cbegin(); it != records.cend(); ++it) {
@@ -496,7 +529,129 @@ BoundQuery classRowsQuery(sqlite3 *db, const ClassRowsCall &call)
         sql += QStringLiteral(" WHERE ") + w.parts.join(QStringLiteral(" AND "));
     if (!order.isEmpty())
         sql += QStringLiteral(" ORDER BY ") + order;
+    if (d.pg())
+        sql = numberedPlaceholders(sql);
     return BoundQuery{sql, w.binds};
+}
+
+ClassRowsSource sqliteClassRowsSource(sqlite3 *db)
+{
+    ClassRowsSource s;
+    s.target = Target::Sqlite;
+    s.columns = [db](const QString &name) {
+        std::vector<ClassRowsSource::Column> out;
+        sqlite3_stmt *st = nullptr;
+        const QByteArray sql = (QStringLiteral("SELECT * FROM ") + View::quoted(name)).toUtf8();
+        if (sqlite3_prepare_v2(db, sql.constData(), -1, &st, nullptr) != SQLITE_OK) {
+            sqlite3_finalize(st);
+            return out;
+        }
+        for (int i = 0; i < sqlite3_column_count(st); ++i)
+            out.push_back({QString::fromUtf8(sqlite3_column_name(st, i)),
+                           QString::fromUtf8(sqlite3_column_decltype(st, i))});
+        sqlite3_finalize(st);
+        return out;
+    };
+    s.filters = [db] {
+        std::vector<ClassRowsSource::Filter> out;
+        eachRow(db, "SELECT VFIL_Filtro, VFIL_Valor FROM temp.RVFILRAP ORDER BY rowid", [&](sqlite3_stmt *st) {
+            ClassRowsSource::Filter f;
+            if (sqlite3_column_type(st, 0) != SQLITE_NULL)
+                f.filter = sqlite3_column_int64(st, 0);
+            f.value = columnText(st, 1);
+            out.push_back(f);
+        });
+        return out;
+    };
+    s.examples = [db] {
+        std::vector<ClassRowsSource::Example> out;
+        eachRow(db, "SELECT QBEX_Reg, QBEX_Campo, QBEX_Valor, QBEX_Fecha FROM temp.RQBEX ORDER BY QBEX_Reg, rowid",
+                [&](sqlite3_stmt *st) {
+                    out.push_back({sqlite3_column_int64(st, 0), columnText(st, 1), columnText(st, 2),
+                                   sqlite3_column_int(st, 3) == 1});
+                });
+        return out;
+    };
+    s.lookup = schemaLookup(db);
+    return s;
+}
+
+BoundQuery classRowsQuery(sqlite3 *db, const ClassRowsCall &call)
+{
+    return classRowsQuery(sqliteClassRowsSource(db), call);
+}
+
+namespace {
+
+// A failed statement would leave the session's transaction unusable; the
+// reads below fail only when the connection does.
+pg::Result pgRead(pg::Connection &conn, const QString &sql, const QVariantList &params = {})
+{
+    try {
+        return params.isEmpty() ? conn.exec(sql) : conn.exec(sql, params);
+    } catch (const pg::Error &e) {
+        throw OraError(QStringLiteral("ORA-00604: error occurred at recursive SQL level 1 (%1)")
+                           .arg(e.failure().message));
+    }
+}
+
+qint64 pgInteger(const pg::Result &r, int row, int column)
+{
+    return r.text(row, column).toLongLong();
+}
+
+} // namespace
+
+ClassRowsSource postgresClassRowsSource(pg::Connection &conn, const ColumnSpelling &declared)
+{
+    ClassRowsSource s;
+    s.target = Target::Postgres;
+    pg::Connection *c = &conn;
+    s.columns = [c, declared](const QString &name) {
+        const pg::Result r = pgRead(*c,
+                                    QStringLiteral("SELECT a.attname, pg_catalog.format_type(a.atttypid, a.atttypmod) "
+                                                   "FROM pg_catalog.pg_attribute a WHERE a.attrelid = "
+                                                   "pg_catalog.to_regclass($1) AND a.attnum > 0 AND NOT a.attisdropped "
+                                                   "ORDER BY a.attnum"),
+                                    {pg::Connection::identifier(name)});
+        std::vector<ClassRowsSource::Column> out;
+        for (int i = 0; i < r.rows(); ++i) {
+            const QString spelled = declared ? declared(name, r.text(i, 0)) : QString();
+            // Unknown spellings as Oracle folds them.
+            out.push_back({r.text(i, 0), r.text(i, 1), spelled.isEmpty() ? r.text(i, 0).toUpper() : spelled});
+        }
+        return out;
+    };
+    // The working tables have no row numbers; their rows are read in the
+    // order they lie in the table, which for these few rows of one session
+    // is the order they were written.
+    s.filters = [c] {
+        const pg::Result r = pgRead(*c, QStringLiteral("SELECT vfil_filtro, vfil_valor FROM rvfilrap ORDER BY ctid"));
+        std::vector<ClassRowsSource::Filter> out;
+        for (int i = 0; i < r.rows(); ++i) {
+            ClassRowsSource::Filter f;
+            if (!r.isNull(i, 0))
+                f.filter = pgInteger(r, i, 0);
+            f.value = r.text(i, 1);
+            out.push_back(f);
+        }
+        return out;
+    };
+    s.examples = [c] {
+        const pg::Result r = pgRead(
+            *c, QStringLiteral("SELECT qbex_reg, qbex_campo, qbex_valor, qbex_fecha FROM rqbex ORDER BY qbex_reg, ctid"));
+        std::vector<ClassRowsSource::Example> out;
+        for (int i = 0; i < r.rows(); ++i)
+            out.push_back({pgInteger(r, i, 0), r.text(i, 1), r.text(i, 2), !r.isNull(i, 3) && pgInteger(r, i, 3) == 1});
+        return out;
+    };
+    s.lookup = schemaLookup(conn);
+    return s;
+}
+
+BoundQuery classRowsQuery(pg::Connection &conn, const ClassRowsCall &call, const ColumnSpelling &declared)
+{
+    return classRowsQuery(postgresClassRowsSource(conn, declared), call);
 }
 
 } // namespace vorel::server

@@ -1,13 +1,20 @@
 #pragma once
 // SELECT * FROM TABLE(p<Class>.main('<Role>')): the rows of a class for a
 // role under the session's working rows (RVFILRAP, RQBEX).
+#include "server/dialect.h"
+
 #include <QString>
 #include <QVariantList>
 #include <optional>
+#include <vector>
 
 struct sqlite3;
 
 namespace vorel::server {
+
+namespace pg {
+class Connection;
+}
 
 struct ClassRowsCall {
     QString classId;
@@ -18,12 +25,45 @@ struct ClassRowsCall {
 std::optional<ClassRowsCall> parseClassRowsCall(const QString &sql);
 
 struct BoundQuery {
-    QString sql;          // SQLite text with ? placeholders
+    QString sql;          // SQLite text with ? placeholders, PostgreSQL's with $1, $2, ...
     QVariantList binds;   // values for the placeholders, in order
 };
 
-// The SQLite query that answers the call on `db` now. The class's rows come
-// from the view named p<Class>_main (see docs/ADMIN.md). Throws OraError.
+// What the query is built from, read on the session's connection: the
+// view's columns and the session's working rows.
+struct ClassRowsSource {
+    struct Column {
+        QString name; // as the database spells it
+        QString type; // as declared; empty for a computed column without one
+        QString label = {}; // as error texts name it; empty: as `name`
+    };
+    struct Filter {           // a row of RVFILRAP
+        std::optional<qint64> filter; // VFIL_Filtro; none for a drill-down condition
+        QString value;        // VFIL_Valor
+    };
+    struct Example {          // a row of RQBEX
+        qint64 record = 0;    // QBEX_Reg
+        QString field, value; // QBEX_Campo, QBEX_Valor
+        bool date = false;    // QBEX_Fecha = 1
+    };
+    Target target = Target::Sqlite;
+    // The view's columns in order; none when there is no such view.
+    std::function<std::vector<Column>(const QString &view)> columns;
+    std::function<std::vector<Filter>()> filters;   // in the order they were written
+    std::function<std::vector<Example>()> examples; // by record, then as written
+    ColumnLookup lookup;                            // for the administrators' conditions
+};
+
+// The query that answers the call now. The class's rows come from the view
+// named p<Class>_main (see docs/ADMIN.md). Throws OraError.
+BoundQuery classRowsQuery(const ClassRowsSource &source, const ClassRowsCall &call);
+// The same on a SQLite connection, and on a PostgreSQL one, whose view is
+// the folded name p<class>_main and whose working rows are its TEMP tables.
+// `declared` gives the spellings error texts name the view's columns by
+// (SQLite's names, CLIENTE for cliente); without it, in capitals.
 BoundQuery classRowsQuery(sqlite3 *db, const ClassRowsCall &call);
+BoundQuery classRowsQuery(pg::Connection &conn, const ClassRowsCall &call, const ColumnSpelling &declared = {});
+ClassRowsSource sqliteClassRowsSource(sqlite3 *db);
+ClassRowsSource postgresClassRowsSource(pg::Connection &conn, const ColumnSpelling &declared = {});
 
 } // namespace vorel::server

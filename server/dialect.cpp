@@ -5,9 +5,11 @@
 #include "server/dialect.h"
 #include "server/dialect_lexer.h"
 #include "server/oraerrors.h"
+#include "server/pgconnection.h"
 
 #include <sqlite3.h>
 
+#include <QMap>
 #include <QSet>
 #include <iterator>
 #include <map>
@@ -122,9 +124,9 @@ void stripSchema(Seq &seq)
 // Words and literals Oracle reads differently: '' is NULL, sysdate is the
 // time of the statement, MINUS is EXCEPT, ^= is !=, FROM DUAL is no table,
 // DATE 'YYYY-MM-DD' is a text in the stored form.
-void rewriteTokens(Seq &seq)
+void rewriteTokens(Seq &seq, Target target)
 {
-    forEachGroup(seq, rewriteTokens);
+    forEachGroup(seq, [target](Seq &inner) { rewriteTokens(inner, target); });
     const auto sig = significant(seq);
     for (size_t k = 0; k < sig.size(); ++k) {
         Node &n = seq[sig[k]];
@@ -134,14 +136,22 @@ void rewriteTokens(Seq &seq)
             n = word(QStringLiteral("NULL"));
         } else if (n.isWord("SYSDATE") && !(prev && prev->kind == Tok::Dot)
                    && !(next && (next->kind == Tok::Group || next->kind == Tok::Dot))) {
-            n = word(QStringLiteral("ora_sysdate()"));
+            // PostgreSQL: the statement's start, as SQLite's helper gives the
+            // moment it is called; truncated, since the cast would round.
+            n = word(target == Target::Postgres
+                         ? QStringLiteral("CAST(date_trunc('second', statement_timestamp()) AS timestamp(0))")
+                         : QStringLiteral("ora_sysdate()"));
         } else if ((n.isWord("DATE") || n.isWord("TIMESTAMP")) && next && next->kind == Tok::String
                    && !(prev && prev->kind == Tok::Dot)) {
             // DATE '2026-01-01' is held as the text '2026-01-01 00:00:00'.
             Node &lit = seq[sig[k + 1]];
             if (lit.text.size() == 12 && lit.text[5] == QLatin1Char('-') && lit.text[8] == QLatin1Char('-'))
                 lit.text.insert(11, QStringLiteral(" 00:00:00"));
-            n = space(QString());
+            n = target == Target::Postgres ? word(QStringLiteral("TIMESTAMP")) : space(QString());
+        } else if (target == Target::Postgres && n.kind == Tok::QuotedIdent && n.text == n.text.toUpper()) {
+            // Oracle's "TCLAROL" is the name TCLAROL folds to; PostgreSQL
+            // folds that one to tclarol.
+            n.text = n.text.toLower();
         } else if (n.isWord("MINUS")) {
             n = word(QStringLiteral("EXCEPT"));
         } else if (n.isOp("^=")) {
@@ -202,11 +212,9 @@ struct OuterRef {
     QString qualifier, column;
 };
 
-void outerJoins(Seq &seq, const ColumnLookup &lookup);
-
 // One SELECT of a sequence: sig positions [begin, end).
 bool outerJoinBlock(Seq &seq, const std::vector<size_t> &sig, size_t begin, size_t end,
-                    const ColumnLookup &lookup)
+                    const ColumnLookup &lookup, Target target)
 {
     SelectBlock b;
     size_t k = begin;
@@ -374,6 +382,20 @@ bool outerJoinBlock(Seq &seq, const std::vector<size_t> &sig, size_t begin, size
         }
         edits.push_back({from, to, {}});
     }
+    // 4. PostgreSQL lets an ON condition see only the tables joined before
+    // it: the commas left in the list become CROSS JOINs, which it reads
+    // left to right as one table before the LEFT JOINs.
+    if (target == Target::Postgres) {
+        for (size_t p = b.fromKw + 1; p < b.listEnd; ++p) {
+            if (seq[sig[p]].kind != Tok::Comma)
+                continue;
+            bool dropped = false;
+            for (const Edit &ed : edits)
+                dropped = dropped || (ed.with.empty() && ed.from <= sig[p] && sig[p] <= ed.to);
+            if (!dropped)
+                edits.push_back({sig[p], sig[p], {word(QStringLiteral(" CROSS JOIN"))}});
+        }
+    }
     std::sort(edits.begin(), edits.end(), [](const Edit &a, const Edit &b2) { return a.from > b2.from; });
     for (Edit &ed : edits) {
         auto first = seq.begin() + qsizetype(ed.from);
@@ -384,9 +406,9 @@ bool outerJoinBlock(Seq &seq, const std::vector<size_t> &sig, size_t begin, size
     return true;
 }
 
-void outerJoins(Seq &seq, const ColumnLookup &lookup)
+void outerJoins(Seq &seq, const ColumnLookup &lookup, Target target)
 {
-    forEachGroup(seq, [&](Seq &inner) { outerJoins(inner, lookup); });
+    forEachGroup(seq, [&](Seq &inner) { outerJoins(inner, lookup, target); });
     // Each pass handles one SELECT of a compound and starts again, since the
     // edits move the positions of the following blocks.
     for (int guard = 0; guard < 64; ++guard) {
@@ -398,7 +420,7 @@ void outerJoins(Seq &seq, const ColumnLookup &lookup)
                              || seq[sig[k]].isWord("EXCEPT") || seq[sig[k]].isWord("MINUS");
             if (!cut)
                 continue;
-            changed = outerJoinBlock(seq, sig, begin, k, lookup);
+            changed = outerJoinBlock(seq, sig, begin, k, lookup, target);
             begin = k + 1;
         }
         if (!changed)
@@ -500,9 +522,29 @@ struct Operands {
     }
 };
 
-void concatenation(Seq &seq)
+// PostgreSQL: each operand goes through ora_text, which writes a number as
+// Oracle's TO_CHAR does and a date in the stored form; a text literal is
+// text already.
+QString concatOperand(const QString &operand, Target target)
 {
-    forEachGroup(seq, concatenation);
+    if (target != Target::Postgres)
+        return operand;
+    if (operand.size() >= 2 && operand.startsWith(QLatin1Char('\'')) && operand.endsWith(QLatin1Char('\''))) {
+        bool oneLiteral = true;
+        for (qsizetype i = 1; i + 1 < operand.size(); ++i)
+            if (operand[i] == QLatin1Char('\'') && !(i + 2 < operand.size() && operand[i + 1] == QLatin1Char('\'')))
+                oneLiteral = false;
+            else if (operand[i] == QLatin1Char('\''))
+                ++i;
+        if (oneLiteral)
+            return operand;
+    }
+    return QStringLiteral("ora_text(") + operand + QLatin1Char(')');
+}
+
+void concatenation(Seq &seq, Target target)
+{
+    forEachGroup(seq, [target](Seq &inner) { concatenation(inner, target); });
     for (;;) {
         const auto s = significant(seq);
         size_t bar = s.size();
@@ -537,8 +579,8 @@ void concatenation(Seq &seq)
             const QString rhs = termText(t + 1, te);
             if (op.isOp("||")) {
                 if (pending.isEmpty())
-                    pending << acc;
-                pending << rhs;
+                    pending << concatOperand(acc, target);
+                pending << concatOperand(rhs, target);
             } else {
                 if (!pending.isEmpty()) {
                     acc = QStringLiteral("ora_concat(") + pending.join(QStringLiteral(", ")) + QLatin1Char(')');
@@ -612,6 +654,447 @@ void checkSemicolons(Seq &seq)
         }
 }
 
+// ---- PostgreSQL: Oracle's functions -------------------------------------
+
+// A translation may repeat an operand (DECODE's first argument for each
+// search value); nested, that doubles per level. Past this size the
+// statement is refused rather than built.
+constexpr qsizetype kMaxPostgresText = 4 * 1024 * 1024;
+
+qsizetype textSize(const Seq &seq)
+{
+    qsizetype n = 0;
+    for (const Node &k : seq)
+        n += k.kind == Tok::Group ? 2 + textSize(k.kids) : k.text.size();
+    return n;
+}
+
+// The arguments of a call: the group's nodes split at its own commas, each
+// without the blanks around it.
+std::vector<Seq> arguments(const Seq &kids)
+{
+    std::vector<Seq> out(1);
+    for (const Node &n : kids) {
+        if (n.kind == Tok::Comma)
+            out.emplace_back();
+        else
+            out.back().push_back(n);
+    }
+    for (Seq &a : out) {
+        while (!a.empty() && a.front().trivia() && a.front().kind == Tok::Space)
+            a.erase(a.begin());
+        while (!a.empty() && a.back().trivia() && a.back().kind == Tok::Space)
+            a.pop_back();
+    }
+    if (out.size() == 1 && out[0].empty())
+        out.clear();
+    return out;
+}
+
+Node group(Seq kids)
+{
+    return Node{Tok::Group, QString(), std::move(kids)};
+}
+
+// Nodes from a template: {N} is argument N as written, [N] the same in
+// parentheses (a group, so that no operator around it can bind into it).
+Seq fill(const QString &tmpl, const std::vector<Seq> &args)
+{
+    Seq out;
+    QString text;
+    auto flush = [&] {
+        if (!text.isEmpty()) {
+            Seq part = parse(text);
+            std::move(part.begin(), part.end(), std::back_inserter(out));
+            text.clear();
+        }
+    };
+    for (qsizetype i = 0; i < tmpl.size(); ++i) {
+        const QChar c = tmpl[i];
+        if ((c == QLatin1Char('{') || c == QLatin1Char('[')) && i + 2 < tmpl.size() && tmpl[i + 1].isDigit()) {
+            flush();
+            const Seq &a = args[size_t(tmpl[i + 1].digitValue())];
+            if (c == QLatin1Char('['))
+                out.push_back(group(a));
+            else
+                out.insert(out.end(), a.begin(), a.end());
+            i += 2;
+            continue;
+        }
+        text += c;
+    }
+    flush();
+    return out;
+}
+
+bool plainLiteral(const Seq &arg)
+{
+    const auto sig = significant(arg);
+    if (sig.size() == 1)
+        return arg[sig[0]].kind == Tok::String || arg[sig[0]].kind == Tok::Number;
+    return sig.size() == 2 && (arg[sig[0]].isOp("-") || arg[sig[0]].isOp("+")) && arg[sig[1]].kind == Tok::Number;
+}
+
+bool isNullWord(const Seq &arg)
+{
+    const auto sig = significant(arg);
+    return sig.size() == 1 && arg[sig[0]].isWord("NULL");
+}
+
+[[noreturn]] void notEnoughArguments()
+{
+    throw OraError(QStringLiteral("ORA-00938: not enough arguments for function"));
+}
+
+[[noreturn]] void tooManyArguments()
+{
+    throw OraError(QStringLiteral("ORA-00939: too many arguments for function"));
+}
+
+void checkCount(const std::vector<Seq> &args, size_t least, size_t most)
+{
+    if (args.size() < least)
+        notEnoughArguments();
+    if (args.size() > most)
+        tooManyArguments();
+}
+
+// DECODE(x, s1, r1, ..., default): NULL matches NULL. With literal search
+// values x is written once (CASE x WHEN ...), a NULL search value looked for
+// first since nothing else can match a NULL; other search values compare
+// with IS NOT DISTINCT FROM, x written for each.
+Seq decode(const std::vector<Seq> &args)
+{
+    if (args.size() < 3)
+        notEnoughArguments();
+    const Seq &x = args[0];
+    const size_t pairs = (args.size() - 1) / 2;
+    const bool hasDefault = (args.size() - 1) % 2 == 1;
+    bool literals = true;
+    int nullSearch = -1;
+    for (size_t p = 0; p < pairs; ++p) {
+        const Seq &search = args[1 + 2 * p];
+        if (isNullWord(search)) {
+            if (nullSearch < 0)
+                nullSearch = int(p);
+        } else if (!plainLiteral(search)) {
+            literals = false;
+        }
+    }
+    const qsizetype copies = literals ? (nullSearch >= 0 ? 2 : 1) : qsizetype(pairs);
+    if (textSize(x) * copies > kMaxPostgresText)
+        throw OraError(QStringLiteral("ORA-00900: invalid SQL statement (translation too long)"));
+
+    Seq out = fill(QStringLiteral("CASE "), {});
+    if (literals) {
+        Seq inner;
+        if (nullSearch >= 0) {
+            out = fill(QStringLiteral("CASE WHEN [0] IS NULL THEN {1} ELSE "), {x, args[2 + 2 * size_t(nullSearch)]});
+            inner = fill(QStringLiteral("CASE [0]"), {x});
+        } else {
+            inner = fill(QStringLiteral("CASE [0]"), {x});
+        }
+        bool any = false;
+        for (size_t p = 0; p < pairs; ++p) {
+            if (isNullWord(args[1 + 2 * p]))
+                continue;
+            any = true;
+            Seq w = fill(QStringLiteral(" WHEN {0} THEN {1}"), {args[1 + 2 * p], args[2 + 2 * p]});
+            inner.insert(inner.end(), w.begin(), w.end());
+        }
+        Seq tail = hasDefault ? fill(QStringLiteral(" ELSE {0} END"), {args.back()}) : fill(QStringLiteral(" END"), {});
+        if (!any) // only NULL searches: no simple CASE to write
+            inner = hasDefault ? fill(QStringLiteral("{0}"), {args.back()}) : fill(QStringLiteral("NULL"), {});
+        else
+            inner.insert(inner.end(), tail.begin(), tail.end());
+        if (nullSearch >= 0) {
+            out.insert(out.end(), inner.begin(), inner.end());
+            Seq end = fill(QStringLiteral(" END"), {});
+            out.insert(out.end(), end.begin(), end.end());
+        } else {
+            out = std::move(inner);
+        }
+        return out;
+    }
+    for (size_t p = 0; p < pairs; ++p) {
+        Seq w = fill(QStringLiteral("WHEN [0] IS NOT DISTINCT FROM [1] THEN {2} "),
+                     {x, args[1 + 2 * p], args[2 + 2 * p]});
+        out.insert(out.end(), w.begin(), w.end());
+    }
+    Seq tail = hasDefault ? fill(QStringLiteral("ELSE {0} END"), {args.back()}) : fill(QStringLiteral("END"), {});
+    out.insert(out.end(), tail.begin(), tail.end());
+    return out;
+}
+
+// Calls of Oracle's functions written as PostgreSQL reads them with the
+// results SQLite's functions give (postgresFunctions()). A text argument
+// goes through ora_text, so that numbers and dates may stand for texts.
+void postgresCalls(Seq &seq)
+{
+    forEachGroup(seq, postgresCalls);
+    const auto sig = significant(seq);
+    for (size_t k = 0; k + 1 < sig.size(); ++k) {
+        Node &fn = seq[sig[k]];
+        Node &call = seq[sig[k + 1]];
+        if (fn.kind != Tok::Word || call.kind != Tok::Group || (k > 0 && seq[sig[k - 1]].kind == Tok::Dot))
+            continue;
+        if (k + 2 < sig.size() && seq[sig[k + 2]].kind == Tok::Dot)
+            continue;
+        const QString name = fn.text.toUpper();
+        struct Simple {
+            const char *oracle, *postgres;
+            size_t least, most;
+            bool textFirst;
+        };
+        static const Simple simple[] = {
+            {"NVL", "COALESCE", 2, 2, false},       {"SIGN", "ora_sign", 1, 1, false},
+            {"SUBSTR", "ora_substr", 2, 3, true},   {"LENGTH", "ora_length", 1, 1, true},
+            {"UPPER", "upper", 1, 1, true},         {"LOWER", "lower", 1, 1, true},
+            {"TO_CHAR", "ora_to_char", 1, 2, false}, {"TO_DATE", "ora_to_date", 1, 2, false},
+            {"TO_NUMBER", "ora_to_number", 1, 1, false}, {"TRUNC", "ora_trunc", 1, 2, false},
+            {"MOD", "ora_mod", 2, 2, false},
+        };
+        bool done = false;
+        for (const Simple &f : simple) {
+            if (name != QLatin1String(f.oracle))
+                continue;
+            std::vector<Seq> args = arguments(call.kids);
+            checkCount(args, f.least, f.most);
+            fn.text = QString::fromLatin1(f.postgres);
+            if (f.textFirst) {
+                Seq first = fill(QStringLiteral("ora_text[0]"), {args[0]});
+                Seq kids = first;
+                for (size_t a = 1; a < args.size(); ++a) {
+                    kids.push_back(Node{Tok::Comma, QStringLiteral(","), {}});
+                    kids.push_back(space());
+                    kids.insert(kids.end(), args[a].begin(), args[a].end());
+                }
+                call.kids = std::move(kids);
+            }
+            done = true;
+            break;
+        }
+        if (done)
+            continue;
+        if (name == QLatin1String("NVL2")) {
+            std::vector<Seq> args = arguments(call.kids);
+            checkCount(args, 3, 3);
+            fn = space(QString());
+            call.kids = fill(QStringLiteral("CASE WHEN [0] IS NOT NULL THEN {1} ELSE {2} END"), args);
+        } else if (name == QLatin1String("DECODE")) {
+            const std::vector<Seq> args = arguments(call.kids);
+            fn = space(QString());
+            call.kids = decode(args);
+        }
+    }
+}
+
+// ---- PostgreSQL: the answer's column names --------------------------------
+
+// The top-level select list of a statement: sig positions of each item
+// [first, last], or nothing when the statement is no SELECT.
+std::vector<std::pair<size_t, size_t>> selectItems(const Seq &seq, const std::vector<size_t> &sig)
+{
+    std::vector<std::pair<size_t, size_t>> items;
+    if (sig.empty() || !seq[sig[0]].isWord("SELECT"))
+        return items;
+    size_t k = 1;
+    while (k < sig.size() && (seq[sig[k]].isWord("DISTINCT") || seq[sig[k]].isWord("ALL") || seq[sig[k]].isWord("UNIQUE")))
+        ++k;
+    size_t first = k;
+    for (; k <= sig.size(); ++k) {
+        const bool end = k == sig.size() || seq[sig[k]].isWord("FROM") || seq[sig[k]].isWord("UNION")
+                         || seq[sig[k]].isWord("INTERSECT") || seq[sig[k]].isWord("EXCEPT")
+                         || seq[sig[k]].isWord("MINUS") || seq[sig[k]].isWord("ORDER")
+                         || seq[sig[k]].isWord("WHERE") || seq[sig[k]].isWord("INTO");
+        if (end || seq[sig[k]].kind == Tok::Comma) {
+            if (k > first)
+                items.emplace_back(first, k - 1);
+            first = k + 1;
+        }
+        if (end)
+            break;
+    }
+    return items;
+}
+
+struct NamedItem {
+    enum Kind { Star, Alias, Column, Expression } kind = Expression;
+    size_t nameAt = 0; // sig position of the alias or the column name
+};
+
+NamedItem classify(const Seq &seq, const std::vector<size_t> &sig, size_t first, size_t last)
+{
+    NamedItem it;
+    const Node &end = seq[sig[last]];
+    if (end.isOp("*")) {
+        it.kind = NamedItem::Star;
+        return it;
+    }
+    if (isName(end) && last > first) {
+        const Node &before = seq[sig[last - 1]];
+        if (before.isWord("AS") || (before.kind != Tok::Dot && endsOperand(before))) {
+            it.kind = NamedItem::Alias;
+            it.nameAt = last;
+            return it;
+        }
+    }
+    // t.col, owner.t.col, col
+    bool column = isName(seq[sig[first]]);
+    for (size_t p = first + 1; column && p <= last; p += 2)
+        column = p + 1 <= last && seq[sig[p]].kind == Tok::Dot && isName(seq[sig[p + 1]]);
+    // sysdate is no column, whatever its spelling says
+    if (column && first == last && seq[sig[first]].isWord("SYSDATE"))
+        column = false;
+    if (column) {
+        it.kind = NamedItem::Column;
+        it.nameAt = last;
+    }
+    return it;
+}
+
+struct FromTable {
+    QString table, alias;
+};
+
+// The tables of the first FROM list at the top level, as written.
+std::vector<FromTable> fromTables(const Seq &seq, const std::vector<size_t> &sig)
+{
+    std::vector<FromTable> out;
+    size_t k = 0;
+    while (k < sig.size() && !seq[sig[k]].isWord("FROM"))
+        ++k;
+    bool expectTable = true;
+    for (++k; k < sig.size() && !endsFromList(seq[sig[k]]); ++k) {
+        const Node &n = seq[sig[k]];
+        if (n.kind == Tok::Comma || n.isWord("JOIN")) {
+            expectTable = true;
+            continue;
+        }
+        if (n.isWord("ON")) {
+            expectTable = false;
+            continue;
+        }
+        if (!expectTable || !isName(n))
+            continue;
+        FromTable t;
+        t.table = unquote(n);
+        size_t a = k + 1;
+        if (a < sig.size() && seq[sig[a]].isWord("AS"))
+            ++a;
+        if (a < sig.size() && isName(seq[sig[a]]) && !seq[sig[a]].isWord("LEFT") && !seq[sig[a]].isWord("INNER")
+            && !seq[sig[a]].isWord("CROSS") && !seq[sig[a]].isWord("RIGHT") && !seq[sig[a]].isWord("FULL")
+            && !seq[sig[a]].isWord("NATURAL"))
+            t.alias = unquote(seq[sig[a]]);
+        out.push_back(t);
+        expectTable = false;
+    }
+    return out;
+}
+
+// For each item of the outermost select list, the name SQLite gives it;
+// an empty name where the item keeps its own (a *, an alias).
+using NamePlan = std::vector<QString>;
+
+QString quotedName(const QString &name)
+{
+    return QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
+}
+
+NamePlan planNames(const Seq &original, const QString &sqliteText, const ColumnSpelling &declared)
+{
+    NamePlan plan;
+    const auto sig = significant(original);
+    const auto items = selectItems(original, sig);
+    if (items.empty())
+        return plan;
+    const Seq lite = parse(sqliteText);
+    const auto liteSig = significant(lite);
+    const auto liteItems = selectItems(lite, liteSig);
+    const std::vector<FromTable> tables = fromTables(original, sig);
+    for (size_t i = 0; i < items.size(); ++i) {
+        const auto [first, last] = items[i];
+        const NamedItem it = classify(original, sig, first, last);
+        QString name;
+        if (it.kind == NamedItem::Alias) {
+            const Node &alias = original[sig[it.nameAt]];
+            name = unquote(alias);
+        } else if (it.kind == NamedItem::Column) {
+            const QString column = unquote(original[sig[last]]);
+            name = column;
+            if (declared) {
+                const QString qualifier = last > first ? unquote(original[sig[last - 2]]) : QString();
+                for (const FromTable &t : tables) {
+                    if (!qualifier.isEmpty() && t.alias.compare(qualifier, Qt::CaseInsensitive) != 0
+                        && !(t.alias.isEmpty() && t.table.compare(qualifier, Qt::CaseInsensitive) == 0))
+                        continue;
+                    const QString spelled = declared(t.table, column);
+                    if (!spelled.isEmpty()) {
+                        name = spelled;
+                        break;
+                    }
+                }
+            }
+        } else if (it.kind == NamedItem::Expression && i < liteItems.size() && liteItems.size() == items.size()) {
+            name = str(lite, liteSig[liteItems[i].first], liteSig[liteItems[i].second] + 1);
+        }
+        plan.push_back(name);
+    }
+    return plan;
+}
+
+void applyNames(Seq &seq, const NamePlan &plan)
+{
+    if (plan.empty())
+        return;
+    const auto sig = significant(seq);
+    const auto items = selectItems(seq, sig);
+    if (items.size() != plan.size())
+        return;
+    QMap<QString, QString> byName; // upper-case name -> the quoted one, for ORDER BY
+    // From the back, so that the positions of the earlier items hold.
+    for (size_t i = items.size(); i-- > 0;) {
+        const auto [first, last] = items[i];
+        const NamedItem it = classify(seq, sig, first, last);
+        if (it.kind == NamedItem::Star || plan[i].isEmpty())
+            continue;
+        const QString quoted = quotedName(plan[i]);
+        if (!byName.contains(plan[i].toUpper()))
+            byName.insert(plan[i].toUpper(), quoted);
+        if (it.kind == NamedItem::Alias) {
+            Node &alias = seq[sig[it.nameAt]];
+            const bool as = seq[sig[it.nameAt - 1]].isWord("AS");
+            alias = word(as ? quoted : QStringLiteral("AS ") + quoted);
+        } else {
+            seq.insert(seq.begin() + qsizetype(sig[last]) + 1, word(QStringLiteral(" AS ") + quoted));
+        }
+    }
+    // ORDER BY Name means the column the list names so; PostgreSQL would
+    // look for the folded name.
+    const auto s = significant(seq);
+    for (size_t k = 0; k + 1 < s.size(); ++k) {
+        if (!(seq[s[k]].isWord("ORDER") && seq[s[k + 1]].isWord("BY")))
+            continue;
+        size_t itemFirst = k + 2;
+        for (size_t p = k + 2; p <= s.size(); ++p) {
+            if (p < s.size() && seq[s[p]].kind != Tok::Comma)
+                continue;
+            // An item that is one name, maybe followed by ASC/DESC/NULLS ...
+            if (itemFirst < p && seq[s[itemFirst]].kind == Tok::Word && !isKeyword(seq[s[itemFirst]])) {
+                bool alone = true;
+                for (size_t q = itemFirst + 1; q < p; ++q)
+                    alone = alone && seq[s[q]].kind == Tok::Word
+                            && (isKeyword(seq[s[q]]) || seq[s[q]].text.startsWith(QLatin1String("NULLS "), Qt::CaseInsensitive));
+                const auto found = byName.constFind(seq[s[itemFirst]].text.toUpper());
+                if (alone && found != byName.constEnd())
+                    seq[s[itemFirst]].text = *found;
+            }
+            itemFirst = p + 1;
+        }
+        break;
+    }
+}
+
 } // namespace
 
 ColumnLookup schemaLookup(sqlite3 *db)
@@ -631,16 +1114,49 @@ ColumnLookup schemaLookup(sqlite3 *db)
     };
 }
 
-QString translateOracle(const QString &oracleSql, const ColumnLookup &lookup)
+ColumnLookup schemaLookup(pg::Connection &conn)
+{
+    pg::Connection *c = &conn;
+    return [c](const QString &table, const QString &column) {
+        try {
+            const pg::Result r = c->exec(
+                QStringLiteral("SELECT 1 FROM pg_catalog.pg_attribute WHERE attrelid = pg_catalog.to_regclass($1) "
+                               "AND attnum > 0 AND NOT attisdropped AND pg_catalog.lower(attname) = pg_catalog.lower($2)"),
+                {pg::Connection::identifier(table.toLower()), column});
+            return r.rows() > 0;
+        } catch (const pg::Error &) {
+            return false;
+        }
+    };
+}
+
+QString translateOracle(const QString &oracleSql, const ColumnLookup &lookup, Target target,
+                        const ColumnNaming &naming)
 {
     Seq seq = parse(oracleSql);
     checkSemicolons(seq);
     stripSchema(seq);
-    rewriteTokens(seq);
-    outerJoins(seq, lookup);
-    concatenation(seq);
+    if (target == Target::Sqlite) {
+        rewriteTokens(seq, target);
+        outerJoins(seq, lookup, target);
+        concatenation(seq, target);
+        nullOrdering(seq);
+        return str(seq);
+    }
+    NamePlan names;
+    if (naming.asSqlite)
+        names = planNames(seq, translateOracle(oracleSql, lookup), naming.declared);
+    rewriteTokens(seq, target);
+    outerJoins(seq, lookup, target);
+    postgresCalls(seq);
+    concatenation(seq, target);
     nullOrdering(seq);
-    return str(seq);
+    if (naming.asSqlite)
+        applyNames(seq, names);
+    const QString out = str(seq);
+    if (out.size() > kMaxPostgresText && out.size() > 16 * oracleSql.size())
+        throw OraError(QStringLiteral("ORA-00900: invalid SQL statement (translation too long)"));
+    return out;
 }
 
 } // namespace vorel::server

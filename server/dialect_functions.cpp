@@ -198,19 +198,34 @@ QDateTime readDate(const QString &text)
     return {};
 }
 
-QString oracleFormatToQt(QString fmt)
+// Stands for Oracle's HH in a format written out: Qt has no 12-hour hour
+// without an AM/PM marker beside it.
+constexpr char16_t kHour12 = 0xE000;
+
+// Letters that are no element are written as they are, in one quoted run:
+// two quoted letters side by side would read as a quote between them.
+QString oracleFormatToQt(const QString &fmt, bool output = false)
 {
     static const std::pair<const char *, const char *> map[] = {
         {"YYYY", "yyyy"}, {"YY", "yy"}, {"MM", "MM"}, {"DD", "dd"}, {"HH24", "HH"}, {"HH", "hh"},
         {"MI", "mm"},     {"SS", "ss"},
     };
-    QString out;
+    QString out, literal;
+    auto flush = [&] {
+        if (!literal.isEmpty())
+            out += QLatin1Char('\'') + literal + QLatin1Char('\'');
+        literal.clear();
+    };
     const QString up = fmt.toUpper();
     for (qsizetype i = 0; i < up.size();) {
         bool hit = false;
         for (const auto &[ora, qt] : map) {
             if (up.mid(i, qsizetype(strlen(ora))) == QLatin1String(ora)) {
-                out += QLatin1String(qt);
+                flush();
+                if (output && qstrcmp(ora, "HH") == 0)
+                    out += QChar(kHour12);
+                else
+                    out += QLatin1String(qt);
                 i += qsizetype(strlen(ora));
                 hit = true;
                 break;
@@ -218,12 +233,26 @@ QString oracleFormatToQt(QString fmt)
         }
         if (!hit) {
             const QChar c = fmt[i++];
-            if (c.isLetter())
-                out += QLatin1Char('\'') + c + QLatin1Char('\'');
-            else
+            if (c.isLetter()) {
+                literal += c;
+            } else if (c == QLatin1Char('\'')) {
+                flush();
+                out += QLatin1String("''");
+            } else {
+                flush();
                 out += c;
+            }
         }
     }
+    flush();
+    return out;
+}
+
+QString formatDate(const QDateTime &d, const QString &oracleFormat)
+{
+    QString out = d.toString(oracleFormatToQt(oracleFormat, true));
+    const int h = d.time().hour() % 12;
+    out.replace(QChar(kHour12), QStringLiteral("%1").arg(h == 0 ? 12 : h, 2, 10, QLatin1Char('0')));
     return out;
 }
 
@@ -236,7 +265,7 @@ void fnToChar(sqlite3_context *ctx, int argc, sqlite3_value **a)
     if (argc > 1 && sqlite3_value_type(a[0]) == SQLITE_TEXT) {
         const QDateTime d = readDate(textOf(a[0]));
         if (d.isValid()) {
-            resultText(ctx, d.toString(oracleFormatToQt(oraText(a[1]))));
+            resultText(ctx, formatDate(d, oraText(a[1])));
             return;
         }
     }
