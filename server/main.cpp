@@ -11,8 +11,10 @@
 #include "server/oraclescript.h"
 #include "server/oraerrors.h"
 #include "server/passwords.h"
+#include "common/exception.h"
 #include "server/pgconnection.h"
 #include "server/pgdatabase.h"
+#include "server/pgerrors.h"
 #include "server/pgschema.h"
 #include "server/schema.h"
 #include "server/server.h"
@@ -210,7 +212,7 @@ int initPostgres(const QString &uri, bool demo, const QList<Script> &scripts, bo
             pg::fillDemo(*conn);
         for (int i = 0; i < scripts.size(); ++i) {
             try {
-                pg::runOracleScript(*conn, scriptTexts[i], QFileInfo(scripts[i].path).absolutePath());
+                runOracleScript(*conn, scriptTexts[i], QFileInfo(scripts[i].path).absolutePath());
             } catch (const OraError &e) {
                 throw OraError(scripts[i].path + QStringLiteral(": ") + e.message());
             }
@@ -372,14 +374,12 @@ int serve(QCoreApplication &app, const QStringList &args)
         int converted = 0;
         QString error;
         if (Database::isPostgres(db.file)) {
-            // Reached now, so that a wrong URI shows before any client does.
+            // Reached now, so that a wrong URI shows before any client does;
+            // the schema's trigger keeps its passwords hashed.
             try {
                 PgDatabase probe(db.file);
-                converted = probe.hashWrittenPasswords();
             } catch (const vorel::Exception &e) {
                 return fail(e.message());
-            } catch (const pg::Error &e) {
-                return fail(QStringLiteral("%1: %2").arg(pg::Connection::withoutPassword(db.file), e.failure().message));
             }
         } else if (!upgradePasswords(db.file, &converted, &error)) {
             return fail(error);

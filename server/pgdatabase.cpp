@@ -148,22 +148,6 @@ bool reachesOutside(const QString &sql)
     return false;
 }
 
-ColumnLookup pgLookup(pg::Connection &conn)
-{
-    return [&conn](const QString &table, const QString &column) {
-        try {
-            const pg::Result r = conn.exec(QStringLiteral("SELECT 1 FROM pg_attribute a JOIN pg_class c ON c.oid = "
-                                                          "a.attrelid WHERE c.relname = lower($1) AND a.attname = "
-                                                          "lower($2) AND a.attnum > 0 AND NOT a.attisdropped AND "
-                                                          "pg_table_is_visible(c.oid)"),
-                                           {table, column});
-            return r.rows() > 0;
-        } catch (const pg::Error &) {
-            return false;
-        }
-    };
-}
-
 } // namespace
 
 struct PgDatabase::Cursor {
@@ -398,17 +382,13 @@ void PgDatabase::executeDirect(const QString &oracleSql)
         throw OraError(QString::fromUtf8(kNoPrivilege));
     if (!allowed.contains(keyword))
         throw vorel::Exception(QString::fromUtf8(kOnlyDml));
-    const QString sql = translateOracle(oracleSql, pgLookup(m_conn), Target::Postgres);
+    const QString sql = translateOracle(oracleSql, schemaLookup(m_conn), Target::Postgres, naming());
     if (!allowed.contains(LeadingKeyword(sql)))
         throw vorel::Exception(QString::fromUtf8(kOnlyDml));
     if (reachesOutside(sql))
         throw OraError(QString::fromUtf8(kNoPrivilege));
     try {
         run(sql);
-        // Passwords are kept hashed whoever writes them; SQLite does it in
-        // triggers, PostgreSQL has no PBKDF2 of its own.
-        if (sql.contains(QLatin1String("TUSUARIOS"), Qt::CaseInsensitive))
-            hashWrittenPasswords();
     } catch (const pg::Error &e) {
         fail(e);
     }
@@ -426,20 +406,11 @@ void PgDatabase::executeDirect(const QString &oracleSql)
     }
 }
 
-int PgDatabase::hashWrittenPasswords()
+ColumnNaming PgDatabase::naming()
 {
-    int converted = 0;
-    const pg::Result r = run(QStringLiteral("SELECT ctid::text, USUA_Paswd FROM TUSUARIOS WHERE USUA_Paswd IS NOT "
-                                            "NULL AND USUA_Paswd NOT LIKE '$pbkdf2-sha256$%'"));
-    for (int i = 0; i < r.rows(); ++i) {
-        const QString stored = r.text(i, 1);
-        if (passwords::isHash(stored))
-            continue;
-        run(QStringLiteral("UPDATE TUSUARIOS SET USUA_Paswd = $1 WHERE ctid = $2::tid"),
-            {passwords::hash(stored), r.text(i, 0)});
-        ++converted;
-    }
-    return converted;
+    ColumnNaming n;
+    n.declared = [this](const QString &, const QString &column) { return spellings().value(column.toLower()); };
+    return n;
 }
 
 const QHash<QString, QString> &PgDatabase::spellings()
@@ -478,9 +449,9 @@ Database::OpenResult PgDatabase::openCursor(const QString &oracleSql, int packet
     BoundQuery query;
     try {
         if (auto call = parseClassRowsCall(oracleSql))
-            query = classRowsQuery(m_conn, *call);
+            query = classRowsQuery(m_conn, *call, naming().declared);
         else
-            query.sql = translateOracle(oracleSql, pgLookup(m_conn), Target::Postgres);
+            query.sql = translateOracle(oracleSql, schemaLookup(m_conn), Target::Postgres, naming());
     } catch (const pg::Error &e) {
         fail(e);
     }

@@ -2,6 +2,7 @@
 // One server session's PostgreSQL connection: its transaction, its cursors
 // (server-side, read in packets) and the checks on what a client may run.
 #include "server/database.h"
+#include "server/dialect.h"
 #include "server/pgconnection.h"
 
 #include <QHash>
@@ -33,11 +34,6 @@ public:
     void closeCursor(quint32 cursor) override;
     int openCursors() const override { return int(m_cursors.size()); }
 
-    // Replaces the passwords TUSUARIOS holds as typed by their hashes, in
-    // the transaction open (after a client's statement wrote them) or at
-    // once; returns how many. Throws pg::Error.
-    int hashWrittenPasswords();
-
     // What the connection is set to before its first statement.
     static QString sessionSettings();
 
@@ -60,6 +56,8 @@ private:
     void keepCursorsOfTransaction();
 
     const QHash<QString, QString> &spellings();
+    // The answer's columns named as SQLite names them.
+    ColumnNaming naming();
 
     pg::Connection m_conn;
     bool m_clientTx = false;   // StartTran to CommitTran/RollBackTran

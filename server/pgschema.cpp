@@ -1,4 +1,5 @@
 #include "server/pgschema.h"
+#include "server/dialect.h"
 
 #include "server/dialect_lexer.h"
 #include "server/oraclescript.h"
@@ -450,6 +451,8 @@ void createSchema(Connection &c)
                           "CREATE TABLE vorel_columns (table_name varchar(128), column_name varchar(128), "
                           "data_type varchar(30) NOT NULL, PRIMARY KEY (table_name, column_name))"));
     run(c, passwordFunctions());
+    for (const QString &f : postgresFunctions())
+        run(c, f);
     createTables(c, schemadef::metadataTables());
     for (const DictionaryView &v : dictionaryViews()) {
         run(c, QStringLiteral("CREATE VIEW %1 AS %2").arg(QLatin1String(v.name), v.select));
