@@ -222,9 +222,9 @@ private slots:
         if (pgUri().isEmpty())
             QSKIP(kSkip);
         m_lite = std::make_unique<Db>();
-        m_db = std::make_unique<PgDatabase>();
-        m_pg = m_db->connect();
         try {
+            m_db = std::make_unique<PgDatabase>();
+            m_pg = m_db->connect();
             createSchema(*m_lite);
             fillDemo(*m_lite);
             createSessionTables(*m_lite, QStringLiteral("1001"));
