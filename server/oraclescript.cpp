@@ -902,10 +902,36 @@ private:
     sqlite3 *m_db;
 };
 
+// vorel.TABLE, Vorel."TABLE": the schema is the connection's own.
+void dropOwner(Seq &seq)
+{
+    Seq out;
+    out.reserve(seq.size());
+    for (size_t i = 0; i < seq.size(); ++i) {
+        Node &n = seq[i];
+        if (n.kind == Tok::Group)
+            dropOwner(n.kids);
+        const bool owner = n.isWord("VOREL") || (n.kind == Tok::QuotedIdent && n.text == QLatin1String("\"VOREL\""));
+        if (owner && i + 1 < seq.size() && seq[i + 1].kind == Tok::Dot) {
+            ++i;
+            continue;
+        }
+        out.push_back(std::move(n));
+    }
+    seq = std::move(out);
+}
+
 // Where the PostgreSQL translation of the client's dialect goes once there
 // is one; until then the script's views and statements are written so that
-// PostgreSQL (with orafce) runs them as they are.
-QString forPostgres(const QString &oracle) { return oracle; }
+// PostgreSQL (with orafce) runs them as they are, but for the owner.
+QString forPostgres(const QString &oracle)
+{
+    if (!oracle.contains(QLatin1String("vorel"), Qt::CaseInsensitive))
+        return oracle;
+    Seq seq = parse(oracle);
+    dropOwner(seq);
+    return str(seq);
+}
 
 class PostgresTarget : public Target
 {

@@ -49,8 +49,11 @@ Transaction::Transaction(Connection &c) : m_c(c)
         run(c, QStringLiteral("SELECT set_config('search_path', $1, true)"),
             {r.text(0, 1) + QStringLiteral(", oracle")});
     } catch (...) {
-        c.exec(m_nested ? QStringLiteral("ROLLBACK TO vorel_schema; RELEASE vorel_schema") : QStringLiteral("ROLLBACK"));
         m_done = true;
+        try {
+            c.exec(m_nested ? QStringLiteral("ROLLBACK TO vorel_schema; RELEASE vorel_schema") : QStringLiteral("ROLLBACK"));
+        } catch (const Error &) {
+        }
         throw;
     }
 }
@@ -416,9 +419,18 @@ void createTables(Connection &c, const std::vector<Table> &tables)
         createTable(c, t);
     for (const Table &t : tables) {
         for (const ForeignKey &fk : t.foreignKeys) {
-            run(c, QStringLiteral("ALTER TABLE %1 ADD CONSTRAINT %2 FOREIGN KEY (%3) REFERENCES %4 (%5)")
-                       .arg(u8(t.name), u8(fk.name), joined(fk.columns), u8(fk.parentTable), joined(fk.parentColumns)));
-            const QString index = schemadef::foreignKeyIndex(t, fk);
+            try {
+                c.exec(QStringLiteral("ALTER TABLE %1 ADD CONSTRAINT %2 FOREIGN KEY (%3) REFERENCES %4 (%5)")
+                           .arg(u8(t.name), u8(fk.name), joined(fk.columns), u8(fk.parentTable),
+                                joined(fk.parentColumns)));
+            } catch (const Error &e) {
+                if (e.failure().sqlstate == QLatin1String("42830"))
+                    throw OraError(QStringLiteral("ORA-02270: no matching unique or primary key for this column-list (%1)")
+                                       .arg(u8(fk.name)));
+                throw OraError(oracleMessage(c, e.failure()));
+            }
+            // The session tables' templates stay empty: nothing to look up.
+            const QString index = t.session ? QString() : schemadef::foreignKeyIndex(t, fk);
             if (!index.isEmpty())
                 run(c, index);
         }
@@ -447,6 +459,11 @@ void createSchema(Connection &c)
 {
     Transaction tx(c);
     run(c, QStringLiteral("CREATE EXTENSION IF NOT EXISTS orafce; CREATE EXTENSION IF NOT EXISTS pgcrypto"));
+    // pgcrypto may have been installed elsewhere before: the password
+    // functions keep the path they are created with.
+    run(c, QStringLiteral("SELECT set_config('search_path', current_setting('search_path') || ', ' || "
+                          "quote_ident(n.nspname), true) FROM pg_extension e JOIN pg_namespace n ON n.oid = e.extnamespace "
+                          "WHERE e.extname = 'pgcrypto' AND n.nspname <> current_schema()"));
     run(c, QStringLiteral("CREATE TABLE vorel_spelling (name varchar(128) PRIMARY KEY);"
                           "CREATE TABLE vorel_columns (table_name varchar(128), column_name varchar(128), "
                           "data_type varchar(30) NOT NULL, PRIMARY KEY (table_name, column_name))"));

@@ -222,9 +222,9 @@ private slots:
         if (pgUri().isEmpty())
             QSKIP(kSkip);
         m_lite = std::make_unique<Db>();
-        m_db = std::make_unique<PgDatabase>();
-        m_pg = m_db->connect();
         try {
+            m_db = std::make_unique<PgDatabase>();
+            m_pg = m_db->connect();
             createSchema(*m_lite);
             fillDemo(*m_lite);
             createSessionTables(*m_lite, QStringLiteral("1001"));
@@ -510,6 +510,65 @@ private slots:
         QCOMPARE(pg::postgresType(oracle), postgres);
     }
 
+    void brokenScriptsFailAlike_data()
+    {
+        QTest::addColumn<QString>("script");
+        const QString ok = QStringLiteral("INSERT INTO TROLES (ROLE_Rol, ROLE_Etiq) VALUES ('R1', 'Uno');\n");
+        QTest::newRow("unknown type") << ok + "CREATE TABLE TMAL (\n  MAL_A VARCHAR(4));";
+        QTest::newRow("foreign key to no key")
+            << ok + "CREATE TABLE TMAL (MAL_A VARCHAR2(20), CONSTRAINT FK_MAL_ROLES FOREIGN KEY (MAL_A) "
+                    "REFERENCES TROLES (ROLE_Etiq));\nINSERT INTO TROLES VALUES ('R2', 'Dos');";
+        QTest::newRow("comment on no column")
+            << ok + "CREATE TABLE TMAL (MAL_A NUMBER);\nCOMMENT ON COLUMN TMAL.MAL_B IS 'B';";
+        QTest::newRow("comment on no column of an existing table")
+            << ok + "CREATE TABLE TMAL (MAL_A NUMBER);\nINSERT INTO TMAL VALUES (1);\nCOMMENT ON COLUMN TMAL.MAL_B IS 'B';";
+        QTest::newRow("comment on no table") << ok + "COMMENT ON TABLE TNADA IS 'x';";
+        QTest::newRow("missing image")
+            << ok + "\n\nINSERT INTO TBOTONES (BOTO_Boton, BOTO_Img) VALUES (0, FILE('botones/no.bmp'));";
+        QTest::newRow("unterminated statement") << ok + "INSERT INTO TROLES (ROLE_Rol, ROLE_Etiq) VALUES ('R2', 'Dos')\n";
+        QTest::newRow("unterminated function body")
+            << ok + "--@postgresql\nCREATE FUNCTION f() RETURNS trigger AS $$ BEGIN; END;\n";
+        QTest::newRow("failing row")
+            << ok + "INSERT INTO TROLES (ROLE_Rol, ROLE_Etiq) VALUES ('R3', 'Tres'), ('R1', 'Otra vez');";
+        QTest::newRow("failing row of a second batch")
+            << ok + "INSERT INTO TPARAMS (PARA_Param) VALUES " + [] {
+                   QStringList rows;
+                   for (int i = 0; i < 2500; ++i)
+                       rows << QStringLiteral("('P%1')").arg(i);
+                   rows << QStringLiteral("('P7')");
+                   return rows.join(QLatin1String(", "));
+               }() + ";";
+        QTest::newRow("null in a translated statement") << ok + "UPDATE TROLES SET ROLE_Etiq = NULL;";
+        QTest::newRow("check of a new table")
+            << ok + "CREATE TABLE TMAL (MAL_A NUMBER(4), CONSTRAINT CK_MAL_A CHECK (MAL_A > 0));\n"
+                    "INSERT INTO TMAL (MAL_A) VALUES (1), (0);";
+    }
+
+    // The same text on both, and nothing of the script left behind.
+    void brokenScriptsFailAlike()
+    {
+        QFETCH(QString, script);
+        Db lite;
+        createSchema(lite);
+        QString liteError, pgError;
+        try {
+            runOracleScript(lite, script, QStringLiteral("."));
+        } catch (const OraError &e) {
+            liteError = e.message();
+        }
+        try {
+            pg::runOracleScript(*m_pg, script, QStringLiteral("."));
+        } catch (const OraError &e) {
+            pgError = e.message();
+        }
+        QVERIFY(!liteError.isEmpty());
+        QCOMPARE(pgError, liteError);
+        QVERIFY(!m_pg->inTransaction());
+        QCOMPARE(pgRows(*m_pg, "SELECT count(*) FROM TROLES WHERE ROLE_Rol LIKE 'R_'"), Rows({{"n:0"}}));
+        QCOMPARE(pgRows(*m_pg, "SELECT count(*) FROM TPARAMS WHERE PARA_Param LIKE 'P%'"), Rows({{"n:0"}}));
+        QCOMPARE(pgRows(*m_pg, "SELECT to_regclass('tmal') IS NULL"), Rows({{"t:t"}}));
+    }
+
     // A script of its own on both backends: the same dictionary rows, the
     // same failure text, and nothing left of a script that failed.
     void scriptsRunAlikeOnBothBackends()
@@ -531,7 +590,8 @@ private slots:
             "COMMENT ON COLUMN TZONAS.ZONA_Zona IS 'Zona\nCódigo de la zona';\n"
             "INSERT INTO TZONAS (ZONA_Zona, ZONA_Nombre) VALUES (1, 'Norte'), (2, ''), (3, 'It''s');\n"
             "INSERT INTO TZONAS (ZONA_Zona, ZONA_Nombre, ZONA_Img) VALUES (4, 'Sur', FILE('x.bin'));\n"
-            "CREATE VIEW pZONAS_main AS SELECT ZONA_Zona AS ZONA, ZONA_Nombre AS Nombre FROM TZONAS;\n"
+            "CREATE VIEW pZONAS_main AS SELECT ZONA_Zona AS ZONA, ZONA_Nombre AS Nombre FROM vorel.TZONAS;\n"
+            "UPDATE Vorel.TZONAS SET ZONA_Nombre = upper(ZONA_Nombre) WHERE ZONA_Zona = 1;\n"
             "COMMENT ON TABLE pZONAS_main IS 'Filas de zonas';\n"
             "--@sqlite\nINSERT INTO TZONAROL VALUES (1, 'ADMIN');\n"
             "--@postgresql\nINSERT INTO TZONAROL VALUES (1, 'ADMIN');\n"
