@@ -902,35 +902,13 @@ private:
     sqlite3 *m_db;
 };
 
-// vorel.TABLE, Vorel."TABLE": the schema is the connection's own.
-void dropOwner(Seq &seq)
+// The client's dialect as PostgreSQL runs it; the names of a view's columns
+// stay unquoted, so that later statements find them folded.
+QString forPostgres(pg::Connection &c, const QString &oracle)
 {
-    Seq out;
-    out.reserve(seq.size());
-    for (size_t i = 0; i < seq.size(); ++i) {
-        Node &n = seq[i];
-        if (n.kind == Tok::Group)
-            dropOwner(n.kids);
-        const bool owner = n.isWord("VOREL") || (n.kind == Tok::QuotedIdent && n.text == QLatin1String("\"VOREL\""));
-        if (owner && i + 1 < seq.size() && seq[i + 1].kind == Tok::Dot) {
-            ++i;
-            continue;
-        }
-        out.push_back(std::move(n));
-    }
-    seq = std::move(out);
-}
-
-// Where the PostgreSQL translation of the client's dialect goes once there
-// is one; until then the script's views and statements are written so that
-// PostgreSQL (with orafce) runs them as they are, but for the owner.
-QString forPostgres(const QString &oracle)
-{
-    if (!oracle.contains(QLatin1String("vorel"), Qt::CaseInsensitive))
-        return oracle;
-    Seq seq = parse(oracle);
-    dropOwner(seq);
-    return str(seq);
+    ColumnNaming naming;
+    naming.asSqlite = false;
+    return translateOracle(oracle, schemaLookup(c), vorel::server::Target::Postgres, naming);
 }
 
 class PostgresTarget : public Target
@@ -975,7 +953,7 @@ public:
 
     void createView(const QString &name, const QString &select) override
     {
-        pg::run(m_c, QStringLiteral("CREATE VIEW %1 AS %2").arg(name, forPostgres(select)));
+        pg::run(m_c, QStringLiteral("CREATE VIEW %1 AS %2").arg(name, forPostgres(m_c, select)));
         pg::recordSpelling(m_c, pg::selectListNames(select));
         m_changed = true;
     }
@@ -1015,7 +993,7 @@ public:
         QVariantList params;
         for (const QByteArray &b : blobs)
             params << QVariant(b);
-        pg::run(m_c, forPostgres(oracle), params);
+        pg::run(m_c, forPostgres(m_c, oracle), params);
     }
 
     // Comments and tables show in the registry at the end of the script.

@@ -3,6 +3,7 @@
 #include "common/exception.h"
 
 #include <QDateTime>
+#include <QUrl>
 #include <libpq-fe.h>
 
 namespace vorel::server::pg {
@@ -225,6 +226,13 @@ QString Connection::databaseOf(const QString &conninfo)
 
 QString Connection::withDatabase(const QString &conninfo, const QString &database)
 {
+    if (conninfo.startsWith(QLatin1String("postgresql://")) || conninfo.startsWith(QLatin1String("postgres://"))) {
+        QUrl url(conninfo);
+        if (url.isValid()) {
+            url.setPath(QLatin1Char('/') + database);
+            return url.toString(QUrl::FullyEncoded);
+        }
+    }
     auto options = optionsOf(conninfo);
     bool set = false;
     for (auto &[key, value] : options)

@@ -94,11 +94,12 @@ QByteArray byteaOf(const char *text, int bytes)
 }
 
 // Functions that reach outside the data a client may read: files, other
-// sessions, the server's settings, queries given as text.
+// sessions, the server's settings, queries given as text, and the schema's
+// own (password hashes, the registry's guard).
 bool deniedName(const QString &word)
 {
     static const char *const prefixes[] = {"pg_", "lo_", "dblink", "utl_file", "dbms_", "plunit", "query_to_",
-                                           "cursor_to_", "table_to_", "schema_to_", "database_to_"};
+                                           "cursor_to_", "table_to_", "schema_to_", "database_to_", "vorel_"};
     static const char *const names[] = {"set_config", "current_setting", "txid_current", "plvlex", "plvsubst"};
     const QString w = word.toLower();
     for (const char *p : prefixes)
