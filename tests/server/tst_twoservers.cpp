@@ -53,8 +53,10 @@ private:
 qint64 countOf(RawClient &c, const QString &sql)
 {
     const proto::Message m = c.open(QStringLiteral("dspq0"), sql);
-    if (m.type != MsgType::OpenResult)
+    if (m.type != MsgType::OpenResult) {
+        qWarning("%s: %s", qPrintable(sql), qPrintable(m.text));
         return -1;
+    }
     c.closeCursor(m.cursor);
     return m.rows.value(0, 0).toLongLong();
 }
