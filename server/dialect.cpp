@@ -5,7 +5,6 @@
 #include "server/dialect.h"
 #include "server/dialect_lexer.h"
 #include "server/oraerrors.h"
-#include "server/pgconnection.h"
 
 #include <sqlite3.h>
 
@@ -670,7 +669,8 @@ qsizetype textSize(const Seq &seq)
 }
 
 // The arguments of a call: the group's nodes split at its own commas, each
-// without the blanks around it.
+// without the blanks and comments around it (a -- comment at the end of one
+// would run into what the rewrite writes after it).
 std::vector<Seq> arguments(const Seq &kids)
 {
     std::vector<Seq> out(1);
@@ -681,9 +681,9 @@ std::vector<Seq> arguments(const Seq &kids)
             out.back().push_back(n);
     }
     for (Seq &a : out) {
-        while (!a.empty() && a.front().trivia() && a.front().kind == Tok::Space)
+        while (!a.empty() && a.front().trivia())
             a.erase(a.begin());
-        while (!a.empty() && a.back().trivia() && a.back().kind == Tok::Space)
+        while (!a.empty() && a.back().trivia())
             a.pop_back();
     }
     if (out.size() == 1 && out[0].empty())
@@ -1001,14 +1001,19 @@ QString quotedName(const QString &name)
     return QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
 }
 
-NamePlan planNames(const Seq &original, const QString &sqliteText, const ColumnSpelling &declared)
+// `sqliteText` gives the statement's SQLite text, which names the items
+// that are expressions; it is asked for only when there is one.
+NamePlan planNames(const Seq &original, const std::function<QString()> &sqliteText, const ColumnSpelling &declared)
 {
     NamePlan plan;
     const auto sig = significant(original);
     const auto items = selectItems(original, sig);
     if (items.empty())
         return plan;
-    const Seq lite = parse(sqliteText);
+    bool expressions = false;
+    for (const auto &[first, last] : items)
+        expressions = expressions || classify(original, sig, first, last).kind == NamedItem::Expression;
+    const Seq lite = expressions ? parse(sqliteText()) : Seq();
     const auto liteSig = significant(lite);
     const auto liteItems = selectItems(lite, liteSig);
     const std::vector<FromTable> tables = fromTables(original, sig);
@@ -1052,8 +1057,8 @@ void applyNames(Seq &seq, const NamePlan &plan)
     if (items.size() != plan.size())
         return;
     QMap<QString, QString> byName; // upper-case name -> the quoted one, for ORDER BY
-    // From the back, so that the positions of the earlier items hold.
-    for (size_t i = items.size(); i-- > 0;) {
+    std::vector<std::pair<size_t, QString>> after; // seq index -> " AS name" to write after it
+    for (size_t i = 0; i < items.size(); ++i) {
         const auto [first, last] = items[i];
         const NamedItem it = classify(seq, sig, first, last);
         if (it.kind == NamedItem::Star || plan[i].isEmpty())
@@ -1066,8 +1071,21 @@ void applyNames(Seq &seq, const NamePlan &plan)
             const bool as = seq[sig[it.nameAt - 1]].isWord("AS");
             alias = word(as ? quoted : QStringLiteral("AS ") + quoted);
         } else {
-            seq.insert(seq.begin() + qsizetype(sig[last]) + 1, word(QStringLiteral(" AS ") + quoted));
+            after.emplace_back(sig[last], QStringLiteral(" AS ") + quoted);
         }
+    }
+    // One pass, as in stripSchema: a long list must not cost the
+    // statement's length per item.
+    if (!after.empty()) {
+        Seq out;
+        out.reserve(seq.size() + after.size());
+        size_t next = 0;
+        for (size_t i = 0; i < seq.size(); ++i) {
+            out.push_back(std::move(seq[i]));
+            if (next < after.size() && after[next].first == i)
+                out.push_back(word(after[next++].second));
+        }
+        seq = std::move(out);
     }
     // ORDER BY Name means the column the list names so; PostgreSQL would
     // look for the folded name.
@@ -1114,22 +1132,6 @@ ColumnLookup schemaLookup(sqlite3 *db)
     };
 }
 
-ColumnLookup schemaLookup(pg::Connection &conn)
-{
-    pg::Connection *c = &conn;
-    return [c](const QString &table, const QString &column) {
-        try {
-            const pg::Result r = c->exec(
-                QStringLiteral("SELECT 1 FROM pg_catalog.pg_attribute WHERE attrelid = pg_catalog.to_regclass($1) "
-                               "AND attnum > 0 AND NOT attisdropped AND pg_catalog.lower(attname) = pg_catalog.lower($2)"),
-                {pg::Connection::identifier(table.toLower()), column});
-            return r.rows() > 0;
-        } catch (const pg::Error &) {
-            return false;
-        }
-    };
-}
-
 QString translateOracle(const QString &oracleSql, const ColumnLookup &lookup, Target target,
                         const ColumnNaming &naming)
 {
@@ -1145,7 +1147,7 @@ QString translateOracle(const QString &oracleSql, const ColumnLookup &lookup, Ta
     }
     NamePlan names;
     if (naming.asSqlite)
-        names = planNames(seq, translateOracle(oracleSql, lookup), naming.declared);
+        names = planNames(seq, [&] { return translateOracle(oracleSql, lookup); }, naming.declared);
     rewriteTokens(seq, target);
     outerJoins(seq, lookup, target);
     postgresCalls(seq);

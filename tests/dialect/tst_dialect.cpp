@@ -371,6 +371,9 @@ private slots:
                                                       << "SELECT ora_concat(ora_text(a), '\"') AS \"ora_concat(a, '\"\"')\" FROM T";
         QTest::newRow("subquery's names left alone") << "SELECT (SELECT x FROM U ORDER BY y) v FROM T"
                                                      << "SELECT (SELECT x FROM U ORDER BY y NULLS LAST) AS \"v\" FROM T";
+        QTest::newRow("comment at the end of an argument")
+            << "SELECT DECODE(a -- x\r\n, 1, 2 -- y\r\n) v FROM T"
+            << "SELECT (CASE (a) WHEN 1 THEN 2 END) AS \"v\" FROM T";
         QTest::newRow("comment after the last item") << "SELECT a -- it's\r\nFROM T;" << "SELECT a AS \"a\" -- it's\r\nFROM T";
     }
     void translationPostgres()
@@ -608,6 +611,30 @@ private slots:
         const QString signs = QStringLiteral("- ").repeated(100000);
         QCOMPARE(translateOracle(QStringLiteral("SELECT a || ") + signs + QStringLiteral("1 FROM T"), {}),
                  QStringLiteral("SELECT ora_concat(a, ") + signs + QStringLiteral("1) FROM T"));
+        QVERIFY2(timer.elapsed() < 5000, qPrintable(QStringLiteral("%1 ms").arg(timer.elapsed())));
+    }
+
+    // The same statements for PostgreSQL: its rewrites in one pass too.
+    void hostilePostgres()
+    {
+        QElapsedTimer timer;
+        timer.start();
+        const QString deep = QStringLiteral("SELECT ") + QString(500, QLatin1Char('(')) + QStringLiteral("NVL(a, b)")
+                             + QString(500, QLatin1Char(')')) + QStringLiteral(" x FROM vorel.T ORDER BY x");
+        QCOMPARE(trPg(deep), QStringLiteral("SELECT ") + QString(500, QLatin1Char('(')) + QStringLiteral("COALESCE(a, b)")
+                                 + QString(500, QLatin1Char(')')) + QStringLiteral(" AS \"x\" FROM T ORDER BY \"x\" NULLS LAST"));
+        QString items, list, names;
+        for (int i = 0; i < 40000; ++i) {
+            items += QStringLiteral("c%1 DESC, ").arg(i);
+            list += QStringLiteral("SIGN(c%1), ").arg(i);
+        }
+        const QString ordered = trPg(QStringLiteral("SELECT 1 FROM T ORDER BY ") + items + QStringLiteral("a"));
+        QVERIFY(ordered.endsWith(QLatin1String("c39999 DESC NULLS FIRST, a NULLS LAST")));
+        const QString listed = trPg(QStringLiteral("SELECT ") + list + QStringLiteral("a FROM T"));
+        QVERIFY(listed.startsWith(QLatin1String("SELECT ora_sign(c0) AS \"SIGN(c0)\", ora_sign(c1)")));
+        const QString signs = QStringLiteral("- ").repeated(100000);
+        QCOMPARE(trPg(QStringLiteral("UPDATE T SET a = b || ") + signs + QStringLiteral("1")),
+                 QStringLiteral("UPDATE T SET a = ora_concat(ora_text(b), ora_text(") + signs + QStringLiteral("1))"));
         QVERIFY2(timer.elapsed() < 5000, qPrintable(QStringLiteral("%1 ms").arg(timer.elapsed())));
     }
 
