@@ -541,6 +541,15 @@ QString concatOperand(const QString &operand, Target target)
     return QStringLiteral("ora_text(") + operand + QLatin1Char(')');
 }
 
+// PostgreSQL passes a function at most 100 arguments; a longer chain goes
+// as one array.
+QString concatCall(const QStringList &operands, Target target)
+{
+    if (target == Target::Postgres && operands.size() > 100)
+        return QStringLiteral("ora_concat(VARIADIC ARRAY[") + operands.join(QStringLiteral(", ")) + QStringLiteral("])");
+    return QStringLiteral("ora_concat(") + operands.join(QStringLiteral(", ")) + QLatin1Char(')');
+}
+
 void concatenation(Seq &seq, Target target)
 {
     forEachGroup(seq, [target](Seq &inner) { concatenation(inner, target); });
@@ -582,7 +591,7 @@ void concatenation(Seq &seq, Target target)
                 pending << concatOperand(rhs, target);
             } else {
                 if (!pending.isEmpty()) {
-                    acc = QStringLiteral("ora_concat(") + pending.join(QStringLiteral(", ")) + QLatin1Char(')');
+                    acc = concatCall(pending, target);
                     pending.clear();
                 }
                 acc = QLatin1Char('(') + acc + QLatin1Char(' ') + op.text + QLatin1Char(' ') + rhs + QLatin1Char(')');
@@ -590,7 +599,7 @@ void concatenation(Seq &seq, Target target)
             t = te + 1;
         }
         if (!pending.isEmpty())
-            acc = QStringLiteral("ora_concat(") + pending.join(QStringLiteral(", ")) + QLatin1Char(')');
+            acc = concatCall(pending, target);
         auto it = seq.erase(seq.begin() + qsizetype(s[first]), seq.begin() + qsizetype(s[last]) + 1);
         seq.insert(it, word(acc));
     }

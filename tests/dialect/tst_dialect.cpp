@@ -632,6 +632,17 @@ private slots:
         QVERIFY(ordered.endsWith(QLatin1String("c39999 DESC NULLS FIRST, a NULLS LAST")));
         const QString listed = trPg(QStringLiteral("SELECT ") + list + QStringLiteral("a FROM T"));
         QVERIFY(listed.startsWith(QLatin1String("SELECT ora_sign(c0) AS \"SIGN(c0)\", ora_sign(c1)")));
+        QStringList parts;
+        for (int i = 0; i < 150; ++i)
+            parts << QStringLiteral("'%1'").arg(i);
+        QCOMPARE(trPg(QStringLiteral("UPDATE T SET a = ") + parts.join(QStringLiteral(" || "))),
+                 QStringLiteral("UPDATE T SET a = ora_concat(VARIADIC ARRAY[") + parts.join(QStringLiteral(", "))
+                     + QStringLiteral("])"));
+        if (pg.conn) {
+            const Result r = pg.run(QStringLiteral("SELECT ") + parts.join(QStringLiteral(" || ")) + QStringLiteral(" v FROM dual"));
+            QVERIFY2(r.error.isEmpty(), qPrintable(r.error));
+            QCOMPARE(r.rows.value(0).value(0), parts.join(QString()).remove(QLatin1Char('\'')));
+        }
         const QString signs = QStringLiteral("- ").repeated(100000);
         QCOMPARE(trPg(QStringLiteral("UPDATE T SET a = b || ") + signs + QStringLiteral("1")),
                  QStringLiteral("UPDATE T SET a = ora_concat(ora_text(b), ora_text(") + signs + QStringLiteral("1))"));
