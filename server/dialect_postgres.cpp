@@ -54,11 +54,12 @@ DECLARE
   n bigint;
 BEGIN
   IF s IS NULL OR s = '' OR pos IS NULL OR len IS NULL THEN RETURN NULL; END IF;
-  p := pg_catalog.trunc(pos)::bigint;
+  -- clamped as SQLite reads a number as a 64-bit integer
+  p := pg_catalog.trunc(GREATEST(LEAST(pos, 9e18), -9e18))::bigint;
   IF p = 0 THEN p := 1; END IF;
   IF p < 0 THEN p := pg_catalog.length(s) + p + 1; END IF;
   IF p < 1 OR p > pg_catalog.length(s) THEN RETURN NULL; END IF;
-  IF len >= 9e18 THEN n := pg_catalog.length(s); ELSE n := pg_catalog.floor(len)::bigint; END IF;
+  IF len >= 9e18 THEN n := pg_catalog.length(s); ELSE n := pg_catalog.floor(GREATEST(len, -9e18))::bigint; END IF;
   IF n < 1 THEN RETURN NULL; END IF;
   RETURN NULLIF(pg_catalog.substr(s, p::integer, least(n, pg_catalog.length(s))::integer), '');
 END $$)SQL"),

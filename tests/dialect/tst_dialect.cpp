@@ -462,6 +462,7 @@ private slots:
             "SUBSTR(NOMBRE, 3, 0)",
             "SUBSTR(NOMBRE, 2, 2.7)",
             "SUBSTR(NOMBRE, 20)",
+            "SUBSTR(NOMBRE, 1e300, -1e300) || SUBSTR(NOMBRE, -1e300)",
             "SUBSTR(SALDO, 1, 2)",
             "SUBSTR(ALTA, 6, 5)",
             "LENGTH(NOMBRE)",
