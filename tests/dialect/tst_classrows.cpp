@@ -314,6 +314,50 @@ private slots:
         QCOMPARE(rows().error, error);
     }
 
+    // The query from a backend's own columns and working rows: PostgreSQL's
+    // folded view name and column names, $n in the order of the binds, a ?
+    // inside a condition's literal left alone.
+    void fromASource()
+    {
+        ClassRowsSource source;
+        source.target = Target::Postgres;
+        QString asked;
+        source.columns = [&](const QString &view) {
+            asked = view;
+            return std::vector<ClassRowsSource::Column>{{QStringLiteral("cliente"), QStringLiteral("character varying(10)")},
+                                                        {QStringLiteral("saldo"), QStringLiteral("double precision")},
+                                                        {QStringLiteral("alta"), QStringLiteral("timestamp(0) without time zone"),
+                                                         QStringLiteral("ALTA")}};
+        };
+        source.filters = [] {
+            return std::vector<ClassRowsSource::Filter>{{std::nullopt, QStringLiteral("CLIENTE= '10'")},
+                                                        {5, QStringLiteral("ALTA >= '05/03/2024' AND CLIENTE <> 'a?b'")},
+                                                        {-1, QStringLiteral("SALDO DESC")}};
+        };
+        source.examples = [] {
+            return std::vector<ClassRowsSource::Example>{{1, QStringLiteral("SALDO"), QStringLiteral(">0"), false},
+                                                         {1, QStringLiteral("ALTA"), QStringLiteral("05/03/2024"), true},
+                                                         {2, QStringLiteral("CLIENTE"), QStringLiteral("1%"), false},
+                                                         {2, QStringLiteral("ALTA"), QStringLiteral("0_/%"), true}};
+        };
+        const BoundQuery q = classRowsQuery(source, ClassRowsCall{QStringLiteral("ZCLI"), QStringLiteral("ZVEN")});
+        QCOMPARE(asked, QStringLiteral("pzcli_main"));
+        QCOMPARE(q.sql, QStringLiteral("SELECT * FROM \"pzcli_main\" WHERE \"cliente\" = $1 AND (ALTA >= '2024-03-05 "
+                                       "00:00:00' AND CLIENTE <> 'a?b'\n) AND ((\"saldo\" > $2 AND (\"alta\" >= $3 AND "
+                                       "\"alta\" < $4)) OR (\"cliente\" LIKE $5 AND pg_catalog.to_char(\"alta\", "
+                                       "'DD/MM/YYYY') LIKE $6)) ORDER BY \"saldo\" DESC NULLS FIRST"));
+        QCOMPARE(q.binds, (QVariantList{QStringLiteral("10"), qlonglong(0), QStringLiteral("2024-03-05"),
+                                        QStringLiteral("2024-03-06"), QStringLiteral("1%"), QStringLiteral("0_/%")}));
+        // No such view: its name as the statement gives it; a column by its label.
+        source.columns = [](const QString &) { return std::vector<ClassRowsSource::Column>{}; };
+        try {
+            classRowsQuery(source, ClassRowsCall{QStringLiteral("ZNADA"), QStringLiteral("ZVEN")});
+            QFAIL("no error");
+        } catch (const OraError &e) {
+            QCOMPARE(e.message(), QStringLiteral("ORA-00942: table or view does not exist (pZNADA_main)"));
+        }
+    }
+
     // Working rows are per connection: two sessions on one database file.
     void twoSessions()
     {
