@@ -122,7 +122,9 @@ void stripSchema(Seq &seq)
 
 // Words and literals Oracle reads differently: '' is NULL, sysdate is the
 // time of the statement, MINUS is EXCEPT, ^= is !=, FROM DUAL is no table,
-// DATE 'YYYY-MM-DD' is a text in the stored form.
+// DATE 'YYYY-MM-DD' is a text in the stored form (for PostgreSQL a
+// timestamp at midnight), and for PostgreSQL a quoted name in capitals is
+// the name it folds an unquoted one to.
 void rewriteTokens(Seq &seq, Target target)
 {
     forEachGroup(seq, [target](Seq &inner) { rewriteTokens(inner, target); });
@@ -135,8 +137,9 @@ void rewriteTokens(Seq &seq, Target target)
             n = word(QStringLiteral("NULL"));
         } else if (n.isWord("SYSDATE") && !(prev && prev->kind == Tok::Dot)
                    && !(next && (next->kind == Tok::Group || next->kind == Tok::Dot))) {
-            // PostgreSQL: the statement's start, as SQLite's helper gives the
-            // moment it is called; truncated, since the cast would round.
+            // PostgreSQL: the moment the statement started (SQLite's helper
+            // reads the clock when called), truncated to the second, since
+            // the cast alone would round it.
             n = word(target == Target::Postgres
                          ? QStringLiteral("CAST(date_trunc('second', statement_timestamp()) AS timestamp(0))")
                          : QStringLiteral("ora_sysdate()"));

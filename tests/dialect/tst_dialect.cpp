@@ -499,6 +499,9 @@ private slots:
             "DECODE(SIGN(SALDO), -1, 'debe', 1, 'haber')",
             "TO_NUMBER('abc')",
             "TO_DATE('32/01/2024')",
+            "TO_DATE('5/3/2024')",
+            "TO_DATE(' 05/03/2024 ')",
+            "TO_DATE('2024-02-30')",
         };
         for (const char *e : expressions)
             QTest::newRow(e) << QString::fromLatin1(e);
