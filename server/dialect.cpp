@@ -9,6 +9,7 @@
 #include <sqlite3.h>
 
 #include <QMap>
+#include <cmath>
 #include <QSet>
 #include <iterator>
 #include <map>
@@ -775,10 +776,51 @@ void checkCount(const std::vector<Seq> &args, size_t least, size_t most)
 // values x is written once (CASE x WHEN ...), a NULL search value looked for
 // first since nothing else can match a NULL; other search values compare
 // with IS NOT DISTINCT FROM, x written for each.
-Seq decode(const std::vector<Seq> &args)
+// Oracle gives DECODE the type of its first result: after a text, a number
+// literal is that number's text. PostgreSQL would refuse a CASE of both.
+void resultsAsText(std::vector<Seq> &args)
+{
+    auto sigOf = [](const Seq &a) { return significant(a); };
+    const auto first = sigOf(args[2]);
+    if (first.size() != 1 || args[2][first[0]].kind != Tok::String)
+        return;
+    const size_t pairs = (args.size() - 1) / 2;
+    auto convert = [&](Seq &a) {
+        if (!plainLiteral(a) || isNullWord(a))
+            return;
+        const auto sig = sigOf(a);
+        if (a[sig.back()].kind != Tok::Number)
+            return;
+        QString number = str(a, sig.front(), sig.back() + 1).remove(QLatin1Char(' '));
+        if (number.startsWith(QLatin1Char('+')))
+            number.remove(0, 1);
+        bool ok = false;
+        const double d = number.toDouble(&ok);
+        if (!ok)
+            return;
+        QString text;
+        if (std::isfinite(d) && d == std::trunc(d) && std::fabs(d) < 1e15) {
+            text = QString::number(qint64(d));
+        } else {
+            text = QString::number(d, 'g', 15);
+            if (text.startsWith(QLatin1String("0.")))
+                text.remove(0, 1);
+            else if (text.startsWith(QLatin1String("-0.")))
+                text.remove(1, 1);
+        }
+        a = Seq{Node{Tok::String, QLatin1Char('\'') + text + QLatin1Char('\''), {}}};
+    };
+    for (size_t p = 1; p < pairs; ++p)
+        convert(args[2 + 2 * p]);
+    if ((args.size() - 1) % 2 == 1)
+        convert(args.back());
+}
+
+Seq decode(std::vector<Seq> args)
 {
     if (args.size() < 3)
         notEnoughArguments();
+    resultsAsText(args);
     const Seq &x = args[0];
     const size_t pairs = (args.size() - 1) / 2;
     const bool hasDefault = (args.size() - 1) % 2 == 1;
@@ -894,9 +936,8 @@ void postgresCalls(Seq &seq)
             fn = space(QString());
             call.kids = fill(QStringLiteral("CASE WHEN [0] IS NOT NULL THEN {1} ELSE {2} END"), args);
         } else if (name == QLatin1String("DECODE")) {
-            const std::vector<Seq> args = arguments(call.kids);
             fn = space(QString());
-            call.kids = decode(args);
+            call.kids = decode(arguments(call.kids));
         }
     }
 }

@@ -319,6 +319,9 @@ private slots:
             << "SELECT DECODE(e, f, 'same', NULL, 'n', 'other') v FROM T"
             << "SELECT (CASE WHEN (e) IS NOT DISTINCT FROM (f) THEN 'same' WHEN (e) IS NOT DISTINCT FROM (NULL) THEN "
                "'n' ELSE 'other' END) AS \"v\" FROM T";
+        QTest::newRow("DECODE after a text result, numbers are texts")
+            << "SELECT DECODE(e, 'A', 'x', 'B', -1.50, 0.5) v FROM T"
+            << "SELECT (CASE (e) WHEN 'A' THEN 'x' WHEN 'B' THEN '-1.5' ELSE '.5' END) AS \"v\" FROM T";
         QTest::newRow("DECODE signed numbers") << "SELECT DECODE(s, 0, 'cero', -20, 'debe') v FROM T"
                                                << "SELECT (CASE (s) WHEN 0 THEN 'cero' WHEN -20 THEN 'debe' END) AS \"v\" FROM T";
         QTest::newRow("DECODE of SIGN in a concatenation")
@@ -497,6 +500,7 @@ private slots:
             "DECODE(SALDO, NULL, 'n', 0, 'z', 'o')",
             "DECODE(ESTADO, ESTADO, 'igual', 'distinto')",
             "DECODE(SIGN(SALDO), -1, 'debe', 1, 'haber')",
+            "DECODE(ESTADO, 'A', 'activo', NULL, 0, -2.5)",
             "TO_NUMBER('abc')",
             "TO_DATE('32/01/2024')",
             "TO_DATE('5/3/2024')",
