@@ -40,6 +40,8 @@ BEGIN
 END $$)SQL"),
         QStringLiteral(R"SQL(CREATE OR REPLACE FUNCTION public.ora_text(x numeric) RETURNS text LANGUAGE sql IMMUTABLE AS $$ SELECT public.ora_text($1::double precision) $$)SQL"),
         QStringLiteral(R"SQL(CREATE OR REPLACE FUNCTION public.ora_text(x timestamp) RETURNS text LANGUAGE sql IMMUTABLE AS $$ SELECT pg_catalog.to_char($1, 'YYYY-MM-DD HH24:MI:SS') $$)SQL"),
+        // CURRENT_TIMESTAMP and the like: the session's local time.
+        QStringLiteral(R"SQL(CREATE OR REPLACE FUNCTION public.ora_text(x timestamp with time zone) RETURNS text LANGUAGE sql STABLE AS $$ SELECT pg_catalog.to_char($1::timestamp(0), 'YYYY-MM-DD HH24:MI:SS') $$)SQL"),
         QStringLiteral(R"SQL(CREATE OR REPLACE FUNCTION public.ora_concat(VARIADIC parts text[]) RETURNS text LANGUAGE sql IMMUTABLE AS $$ SELECT NULLIF(pg_catalog.array_to_string($1, ''), '') $$)SQL"),
         QStringLiteral(R"SQL(CREATE OR REPLACE FUNCTION public.ora_sign(x double precision) RETURNS integer LANGUAGE sql IMMUTABLE AS $$ SELECT pg_catalog.sign($1)::integer $$)SQL"),
         QStringLiteral(R"SQL(CREATE OR REPLACE FUNCTION public.ora_sign(x text) RETURNS integer LANGUAGE plpgsql IMMUTABLE AS $$

@@ -470,6 +470,8 @@ private slots:
             "SUBSTR(ALTA, 6, 5)",
             "LENGTH(NOMBRE)",
             "LENGTH(ALTA)",
+            "LENGTH(sysdate || '')",
+            "LENGTH(CURRENT_TIMESTAMP || '')",
             "UPPER(NOMBRE) || LOWER(NOMBRE)",
             "UPPER(SALDO)",
             "TO_CHAR(ALTA, 'DD/MM/YYYY HH24:MI:SS')",
