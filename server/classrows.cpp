@@ -325,7 +325,7 @@ private:
     // not TO_CHAR(FECHA, ...), which gives a text.
     bool dateCall(const dialect::Node &function, const dialect::Node &group) const
     {
-        static const char *const dateFunctions[] = {"TRUNC", "NVL", "COALESCE", "GREATEST", "LEAST", "ADD_MONTHS",
+        static const char *const dateFunctions[] = {"TRUNC", "ORA_TRUNC", "NVL", "COALESCE", "GREATEST", "LEAST", "ADD_MONTHS",
                                                     "LAST_DAY", "ROUND"};
         bool known = false;
         for (const char *f : dateFunctions)

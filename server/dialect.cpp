@@ -5,11 +5,11 @@
 #include "server/dialect.h"
 #include "server/dialect_lexer.h"
 #include "server/oraerrors.h"
-#include "server/pgconnection.h"
 
 #include <sqlite3.h>
 
 #include <QMap>
+#include <cmath>
 #include <QSet>
 #include <iterator>
 #include <map>
@@ -123,7 +123,9 @@ void stripSchema(Seq &seq)
 
 // Words and literals Oracle reads differently: '' is NULL, sysdate is the
 // time of the statement, MINUS is EXCEPT, ^= is !=, FROM DUAL is no table,
-// DATE 'YYYY-MM-DD' is a text in the stored form.
+// DATE 'YYYY-MM-DD' is a text in the stored form (for PostgreSQL a
+// timestamp at midnight), and for PostgreSQL a quoted name in capitals is
+// the name it folds an unquoted one to.
 void rewriteTokens(Seq &seq, Target target)
 {
     forEachGroup(seq, [target](Seq &inner) { rewriteTokens(inner, target); });
@@ -136,8 +138,9 @@ void rewriteTokens(Seq &seq, Target target)
             n = word(QStringLiteral("NULL"));
         } else if (n.isWord("SYSDATE") && !(prev && prev->kind == Tok::Dot)
                    && !(next && (next->kind == Tok::Group || next->kind == Tok::Dot))) {
-            // PostgreSQL: the statement's start, as SQLite's helper gives the
-            // moment it is called; truncated, since the cast would round.
+            // PostgreSQL: the moment the statement started (SQLite's helper
+            // reads the clock when called), truncated to the second, since
+            // the cast alone would round it.
             n = word(target == Target::Postgres
                          ? QStringLiteral("CAST(date_trunc('second', statement_timestamp()) AS timestamp(0))")
                          : QStringLiteral("ora_sysdate()"));
@@ -542,6 +545,15 @@ QString concatOperand(const QString &operand, Target target)
     return QStringLiteral("ora_text(") + operand + QLatin1Char(')');
 }
 
+// PostgreSQL passes a function at most 100 arguments; a longer chain goes
+// as one array.
+QString concatCall(const QStringList &operands, Target target)
+{
+    if (target == Target::Postgres && operands.size() > 100)
+        return QStringLiteral("ora_concat(VARIADIC ARRAY[") + operands.join(QStringLiteral(", ")) + QStringLiteral("])");
+    return QStringLiteral("ora_concat(") + operands.join(QStringLiteral(", ")) + QLatin1Char(')');
+}
+
 void concatenation(Seq &seq, Target target)
 {
     forEachGroup(seq, [target](Seq &inner) { concatenation(inner, target); });
@@ -583,7 +595,7 @@ void concatenation(Seq &seq, Target target)
                 pending << concatOperand(rhs, target);
             } else {
                 if (!pending.isEmpty()) {
-                    acc = QStringLiteral("ora_concat(") + pending.join(QStringLiteral(", ")) + QLatin1Char(')');
+                    acc = concatCall(pending, target);
                     pending.clear();
                 }
                 acc = QLatin1Char('(') + acc + QLatin1Char(' ') + op.text + QLatin1Char(' ') + rhs + QLatin1Char(')');
@@ -591,7 +603,7 @@ void concatenation(Seq &seq, Target target)
             t = te + 1;
         }
         if (!pending.isEmpty())
-            acc = QStringLiteral("ora_concat(") + pending.join(QStringLiteral(", ")) + QLatin1Char(')');
+            acc = concatCall(pending, target);
         auto it = seq.erase(seq.begin() + qsizetype(s[first]), seq.begin() + qsizetype(s[last]) + 1);
         seq.insert(it, word(acc));
     }
@@ -670,7 +682,8 @@ qsizetype textSize(const Seq &seq)
 }
 
 // The arguments of a call: the group's nodes split at its own commas, each
-// without the blanks around it.
+// without the blanks and comments around it (a -- comment at the end of one
+// would run into what the rewrite writes after it).
 std::vector<Seq> arguments(const Seq &kids)
 {
     std::vector<Seq> out(1);
@@ -681,9 +694,9 @@ std::vector<Seq> arguments(const Seq &kids)
             out.back().push_back(n);
     }
     for (Seq &a : out) {
-        while (!a.empty() && a.front().trivia() && a.front().kind == Tok::Space)
+        while (!a.empty() && a.front().trivia())
             a.erase(a.begin());
-        while (!a.empty() && a.back().trivia() && a.back().kind == Tok::Space)
+        while (!a.empty() && a.back().trivia())
             a.pop_back();
     }
     if (out.size() == 1 && out[0].empty())
@@ -763,10 +776,51 @@ void checkCount(const std::vector<Seq> &args, size_t least, size_t most)
 // values x is written once (CASE x WHEN ...), a NULL search value looked for
 // first since nothing else can match a NULL; other search values compare
 // with IS NOT DISTINCT FROM, x written for each.
-Seq decode(const std::vector<Seq> &args)
+// Oracle gives DECODE the type of its first result: after a text, a number
+// literal is that number's text. PostgreSQL would refuse a CASE of both.
+void resultsAsText(std::vector<Seq> &args)
+{
+    auto sigOf = [](const Seq &a) { return significant(a); };
+    const auto first = sigOf(args[2]);
+    if (first.size() != 1 || args[2][first[0]].kind != Tok::String)
+        return;
+    const size_t pairs = (args.size() - 1) / 2;
+    auto convert = [&](Seq &a) {
+        if (!plainLiteral(a) || isNullWord(a))
+            return;
+        const auto sig = sigOf(a);
+        if (a[sig.back()].kind != Tok::Number)
+            return;
+        QString number = str(a, sig.front(), sig.back() + 1).remove(QLatin1Char(' '));
+        if (number.startsWith(QLatin1Char('+')))
+            number.remove(0, 1);
+        bool ok = false;
+        const double d = number.toDouble(&ok);
+        if (!ok)
+            return;
+        QString text;
+        if (std::isfinite(d) && d == std::trunc(d) && std::fabs(d) < 1e15) {
+            text = QString::number(qint64(d));
+        } else {
+            text = QString::number(d, 'g', 15);
+            if (text.startsWith(QLatin1String("0.")))
+                text.remove(0, 1);
+            else if (text.startsWith(QLatin1String("-0.")))
+                text.remove(1, 1);
+        }
+        a = Seq{Node{Tok::String, QLatin1Char('\'') + text + QLatin1Char('\''), {}}};
+    };
+    for (size_t p = 1; p < pairs; ++p)
+        convert(args[2 + 2 * p]);
+    if ((args.size() - 1) % 2 == 1)
+        convert(args.back());
+}
+
+Seq decode(std::vector<Seq> args)
 {
     if (args.size() < 3)
         notEnoughArguments();
+    resultsAsText(args);
     const Seq &x = args[0];
     const size_t pairs = (args.size() - 1) / 2;
     const bool hasDefault = (args.size() - 1) % 2 == 1;
@@ -882,9 +936,8 @@ void postgresCalls(Seq &seq)
             fn = space(QString());
             call.kids = fill(QStringLiteral("CASE WHEN [0] IS NOT NULL THEN {1} ELSE {2} END"), args);
         } else if (name == QLatin1String("DECODE")) {
-            const std::vector<Seq> args = arguments(call.kids);
             fn = space(QString());
-            call.kids = decode(args);
+            call.kids = decode(arguments(call.kids));
         }
     }
 }
@@ -1001,14 +1054,19 @@ QString quotedName(const QString &name)
     return QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
 }
 
-NamePlan planNames(const Seq &original, const QString &sqliteText, const ColumnSpelling &declared)
+// `sqliteText` gives the statement's SQLite text, which names the items
+// that are expressions; it is asked for only when there is one.
+NamePlan planNames(const Seq &original, const std::function<QString()> &sqliteText, const ColumnSpelling &declared)
 {
     NamePlan plan;
     const auto sig = significant(original);
     const auto items = selectItems(original, sig);
     if (items.empty())
         return plan;
-    const Seq lite = parse(sqliteText);
+    bool expressions = false;
+    for (const auto &[first, last] : items)
+        expressions = expressions || classify(original, sig, first, last).kind == NamedItem::Expression;
+    const Seq lite = expressions ? parse(sqliteText()) : Seq();
     const auto liteSig = significant(lite);
     const auto liteItems = selectItems(lite, liteSig);
     const std::vector<FromTable> tables = fromTables(original, sig);
@@ -1052,8 +1110,8 @@ void applyNames(Seq &seq, const NamePlan &plan)
     if (items.size() != plan.size())
         return;
     QMap<QString, QString> byName; // upper-case name -> the quoted one, for ORDER BY
-    // From the back, so that the positions of the earlier items hold.
-    for (size_t i = items.size(); i-- > 0;) {
+    std::vector<std::pair<size_t, QString>> after; // seq index -> " AS name" to write after it
+    for (size_t i = 0; i < items.size(); ++i) {
         const auto [first, last] = items[i];
         const NamedItem it = classify(seq, sig, first, last);
         if (it.kind == NamedItem::Star || plan[i].isEmpty())
@@ -1066,8 +1124,21 @@ void applyNames(Seq &seq, const NamePlan &plan)
             const bool as = seq[sig[it.nameAt - 1]].isWord("AS");
             alias = word(as ? quoted : QStringLiteral("AS ") + quoted);
         } else {
-            seq.insert(seq.begin() + qsizetype(sig[last]) + 1, word(QStringLiteral(" AS ") + quoted));
+            after.emplace_back(sig[last], QStringLiteral(" AS ") + quoted);
         }
+    }
+    // One pass, as in stripSchema: a long list must not cost the
+    // statement's length per item.
+    if (!after.empty()) {
+        Seq out;
+        out.reserve(seq.size() + after.size());
+        size_t next = 0;
+        for (size_t i = 0; i < seq.size(); ++i) {
+            out.push_back(std::move(seq[i]));
+            if (next < after.size() && after[next].first == i)
+                out.push_back(word(after[next++].second));
+        }
+        seq = std::move(out);
     }
     // ORDER BY Name means the column the list names so; PostgreSQL would
     // look for the folded name.
@@ -1114,22 +1185,6 @@ ColumnLookup schemaLookup(sqlite3 *db)
     };
 }
 
-ColumnLookup schemaLookup(pg::Connection &conn)
-{
-    pg::Connection *c = &conn;
-    return [c](const QString &table, const QString &column) {
-        try {
-            const pg::Result r = c->exec(
-                QStringLiteral("SELECT 1 FROM pg_catalog.pg_attribute WHERE attrelid = pg_catalog.to_regclass($1) "
-                               "AND attnum > 0 AND NOT attisdropped AND pg_catalog.lower(attname) = pg_catalog.lower($2)"),
-                {pg::Connection::identifier(table.toLower()), column});
-            return r.rows() > 0;
-        } catch (const pg::Error &) {
-            return false;
-        }
-    };
-}
-
 QString translateOracle(const QString &oracleSql, const ColumnLookup &lookup, Target target,
                         const ColumnNaming &naming)
 {
@@ -1145,7 +1200,7 @@ QString translateOracle(const QString &oracleSql, const ColumnLookup &lookup, Ta
     }
     NamePlan names;
     if (naming.asSqlite)
-        names = planNames(seq, translateOracle(oracleSql, lookup), naming.declared);
+        names = planNames(seq, [&] { return translateOracle(oracleSql, lookup); }, naming.declared);
     rewriteTokens(seq, target);
     outerJoins(seq, lookup, target);
     postgresCalls(seq);

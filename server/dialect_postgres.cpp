@@ -40,6 +40,8 @@ BEGIN
 END $$)SQL"),
         QStringLiteral(R"SQL(CREATE OR REPLACE FUNCTION public.ora_text(x numeric) RETURNS text LANGUAGE sql IMMUTABLE AS $$ SELECT public.ora_text($1::double precision) $$)SQL"),
         QStringLiteral(R"SQL(CREATE OR REPLACE FUNCTION public.ora_text(x timestamp) RETURNS text LANGUAGE sql IMMUTABLE AS $$ SELECT pg_catalog.to_char($1, 'YYYY-MM-DD HH24:MI:SS') $$)SQL"),
+        // CURRENT_TIMESTAMP and the like: the session's local time.
+        QStringLiteral(R"SQL(CREATE OR REPLACE FUNCTION public.ora_text(x timestamp with time zone) RETURNS text LANGUAGE sql STABLE AS $$ SELECT pg_catalog.to_char($1::timestamp(0), 'YYYY-MM-DD HH24:MI:SS') $$)SQL"),
         QStringLiteral(R"SQL(CREATE OR REPLACE FUNCTION public.ora_concat(VARIADIC parts text[]) RETURNS text LANGUAGE sql IMMUTABLE AS $$ SELECT NULLIF(pg_catalog.array_to_string($1, ''), '') $$)SQL"),
         QStringLiteral(R"SQL(CREATE OR REPLACE FUNCTION public.ora_sign(x double precision) RETURNS integer LANGUAGE sql IMMUTABLE AS $$ SELECT pg_catalog.sign($1)::integer $$)SQL"),
         QStringLiteral(R"SQL(CREATE OR REPLACE FUNCTION public.ora_sign(x text) RETURNS integer LANGUAGE plpgsql IMMUTABLE AS $$
@@ -54,11 +56,12 @@ DECLARE
   n bigint;
 BEGIN
   IF s IS NULL OR s = '' OR pos IS NULL OR len IS NULL THEN RETURN NULL; END IF;
-  p := pg_catalog.trunc(pos)::bigint;
+  -- clamped as SQLite reads a number as a 64-bit integer
+  p := pg_catalog.trunc(GREATEST(LEAST(pos, 9e18), -9e18))::bigint;
   IF p = 0 THEN p := 1; END IF;
   IF p < 0 THEN p := pg_catalog.length(s) + p + 1; END IF;
   IF p < 1 OR p > pg_catalog.length(s) THEN RETURN NULL; END IF;
-  IF len >= 9e18 THEN n := pg_catalog.length(s); ELSE n := pg_catalog.floor(len)::bigint; END IF;
+  IF len >= 9e18 THEN n := pg_catalog.length(s); ELSE n := pg_catalog.floor(GREATEST(len, -9e18))::bigint; END IF;
   IF n < 1 THEN RETURN NULL; END IF;
   RETURN NULLIF(pg_catalog.substr(s, p::integer, least(n, pg_catalog.length(s))::integer), '');
 END $$)SQL"),

@@ -12,6 +12,7 @@
 #include <sqlite3.h>
 
 #include <QCoreApplication>
+#include <QMap>
 #include <QRegularExpression>
 #include <QUrl>
 #include <QUuid>
@@ -90,9 +91,7 @@ public:
                 vorel::server::pg::Connection admin(m_admin);
                 admin.exec(QStringLiteral("CREATE DATABASE ") + m_name);
             }
-            QUrl url(m_admin);
-            url.setPath(QLatin1Char('/') + m_name);
-            conn = std::make_unique<vorel::server::pg::Connection>(url.toString());
+            conn = connect();
             try {
                 conn->exec(QStringLiteral("CREATE EXTENSION IF NOT EXISTS orafce"));
             } catch (const vorel::server::pg::Error &) {
@@ -101,8 +100,12 @@ public:
             conn->exec(QStringLiteral("SET search_path = oracle, public, pg_catalog"));
             for (const QString &f : vorel::server::postgresFunctions())
                 conn->exec(f);
-            copyTables(false);
-            copyTables(true);
+            // SQLite's total(), which the demo's views sum with: 0 over no rows.
+            conn->exec(QStringLiteral("CREATE AGGREGATE public.total(double precision) "
+                                      "(sfunc = float8pl, stype = float8, initcond = '0')"));
+            copyTables(*conn, false);
+            copyTables(*conn, true);
+            copyIndexes();
             copyViews();
         } catch (const std::exception &e) {
             *why = QString::fromUtf8(e.what());
@@ -126,26 +129,27 @@ public:
 
     // Runs one client statement as the server does on PostgreSQL. A `*`
     // list gets its columns' declared spellings back, as the backend does.
-    Result run(const QString &oracleSql)
+    Result run(const QString &oracleSql, vorel::server::pg::Connection *on = nullptr)
     {
+        vorel::server::pg::Connection &c = on ? *on : *conn;
         using namespace vorel::server;
         Result r;
         try {
             BoundQuery q;
             bool star = false;
             if (auto call = parseClassRowsCall(oracleSql)) {
-                q = classRowsQuery(*conn, *call, declaredSpelling(m_lite));
+                q = classRowsQuery(c, *call, declaredSpelling(m_lite));
                 star = true;
             } else {
                 ColumnNaming naming;
                 naming.declared = declaredSpelling(m_lite);
-                q.sql = translateOracle(oracleSql, schemaLookup(*conn), Target::Postgres, naming);
+                q.sql = translateOracle(oracleSql, schemaLookup(c), Target::Postgres, naming);
                 static const QRegularExpression selectStar(QStringLiteral(R"(^\s*select\s+\*)"),
                                                            QRegularExpression::CaseInsensitiveOption);
                 star = selectStar.match(oracleSql).hasMatch();
             }
             lastSql = q.sql;
-            const pg::Result res = q.binds.isEmpty() ? conn->exec(q.sql) : conn->exec(q.sql, q.binds);
+            const pg::Result res = q.binds.isEmpty() ? c.exec(q.sql) : c.exec(q.sql, q.binds);
             for (int i = 0; i < res.columns(); ++i)
                 r.columns << (star ? spelled(res.table(i), res.name(i)) : res.name(i));
             for (int row = 0; row < res.rows(); ++row) {
@@ -160,6 +164,17 @@ public:
             r.error = QStringLiteral("PG ") + e.failure().sqlstate + QLatin1Char(' ') + e.failure().message;
         }
         return r;
+    }
+
+    // Another session on the database: its own working rows, RSESION for
+    // `user`.
+    std::unique_ptr<vorel::server::pg::Connection> session(const QString &user)
+    {
+        auto c = connect();
+        c->exec(QStringLiteral("SET search_path = oracle, public, pg_catalog"));
+        copyTables(*c, true, false);
+        c->exec(QStringLiteral("INSERT INTO RSESION (SESI_Usua, SESI_USUADer) VALUES (%1, %1)").arg(user));
+        return c;
     }
 
     std::unique_ptr<vorel::server::pg::Connection> conn;
@@ -199,7 +214,14 @@ private:
         return s.isEmpty() ? name : s;
     }
 
-    void copyTables(bool temp)
+    std::unique_ptr<vorel::server::pg::Connection> connect() const
+    {
+        QUrl url(m_admin);
+        url.setPath(QLatin1Char('/') + m_name);
+        return std::make_unique<vorel::server::pg::Connection>(url.toString());
+    }
+
+    void copyTables(vorel::server::pg::Connection &to, bool temp, bool rows = true)
     {
         using vorel::server::pg::Connection;
         sqlite3_stmt *st = nullptr;
@@ -213,7 +235,8 @@ private:
         sqlite3_finalize(st);
         for (const QString &table : tables) {
             QStringList columns, defs;
-            const QString info = QStringLiteral("SELECT name, type FROM %1.pragma_table_info('%2')")
+            QMap<int, QString> key;
+            const QString info = QStringLiteral("SELECT name, type, pk FROM %1.pragma_table_info('%2')")
                                      .arg(temp ? QStringLiteral("temp") : QStringLiteral("main"), table);
             sqlite3_prepare_v2(m_lite, info.toUtf8().constData(), -1, &st, nullptr);
             while (sqlite3_step(st) == SQLITE_ROW) {
@@ -221,15 +244,22 @@ private:
                 const QString t = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(st, 1)));
                 columns << c;
                 defs << c + QLatin1Char(' ') + pgType(t);
+                if (sqlite3_column_int(st, 2) > 0)
+                    key.insert(sqlite3_column_int(st, 2), c);
             }
             sqlite3_finalize(st);
-            conn->exec(QStringLiteral("CREATE %1TABLE %2 (%3)")
-                           .arg(temp ? QStringLiteral("TEMP ") : QString(), table, defs.join(QStringLiteral(", "))));
-            copyRows(table, temp, columns);
+            // The keys, so that the demo's views are read in the time
+            // their joins take with them.
+            if (!key.isEmpty())
+                defs << QStringLiteral("PRIMARY KEY (%1)").arg(key.values().join(QStringLiteral(", ")));
+            to.exec(QStringLiteral("CREATE %1TABLE %2 (%3)")
+                        .arg(temp ? QStringLiteral("TEMP ") : QString(), table, defs.join(QStringLiteral(", "))));
+            if (rows)
+                copyRows(to, table, temp, columns);
         }
     }
 
-    void copyRows(const QString &table, bool temp, const QStringList &columns)
+    void copyRows(vorel::server::pg::Connection &to, const QString &table, bool temp, const QStringList &columns)
     {
         sqlite3_stmt *st = nullptr;
         const QString sql = QStringLiteral("SELECT * FROM %1.%2").arg(temp ? QStringLiteral("temp") : QStringLiteral("main"), table);
@@ -239,7 +269,7 @@ private:
         auto flush = [&] {
             if (rows.isEmpty())
                 return;
-            conn->exec(QStringLiteral("INSERT INTO %1 (%2) VALUES %3")
+            to.exec(QStringLiteral("INSERT INTO %1 (%2) VALUES %3")
                            .arg(table, columns.join(QStringLiteral(", ")), rows.join(QStringLiteral(", "))),
                        params);
             params.clear();
@@ -274,8 +304,25 @@ private:
         flush();
     }
 
-    // The views as SQLite holds them; those in SQLite's own dialect
-    // (total(), ...) are left out, and the cases reading them with them.
+    void copyIndexes()
+    {
+        sqlite3_stmt *st = nullptr;
+        sqlite3_prepare_v2(m_lite, "SELECT sql FROM sqlite_master WHERE type = 'index' AND sql IS NOT NULL", -1, &st,
+                           nullptr);
+        QStringList indexes;
+        while (sqlite3_step(st) == SQLITE_ROW)
+            indexes << QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(st, 0)));
+        sqlite3_finalize(st);
+        for (const QString &i : indexes) {
+            try {
+                conn->exec(i);
+            } catch (const vorel::server::pg::Error &) {
+            }
+        }
+    }
+
+    // The views as SQLite holds them; one PostgreSQL cannot read is left
+    // out, and the cases reading it fail for want of it.
     void copyViews()
     {
         sqlite3_stmt *st = nullptr;

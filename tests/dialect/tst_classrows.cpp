@@ -1,6 +1,8 @@
 // SELECT * FROM TABLE(p<Class>.main('<Role>')) under the session's working
-// rows, each kind alone and together, on two connections at once.
+// rows, each kind alone and together, on two connections at once; on SQLite
+// and on PostgreSQL, with the same answers.
 #include "fixture.h"
+#include "pgfixture.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -11,14 +13,22 @@ using namespace vorel::server;
 class TstClassRows : public QObject
 {
     Q_OBJECT
+protected:
+    bool onPostgres = false;
+
+private:
     sqlite3 *db = nullptr;
+    PgFixture pg;
+
+    // A client statement on the backend under test.
+    Result exec(const QString &sql) { return onPostgres ? pg.run(sql) : run(db, sql); }
 
     void work(const QStringList &statements)
     {
-        run(db, QStringLiteral("DELETE FROM vorel.RVFILRAP"));
-        run(db, QStringLiteral("DELETE FROM vorel.RQBEX"));
+        exec(QStringLiteral("DELETE FROM vorel.RVFILRAP"));
+        exec(QStringLiteral("DELETE FROM vorel.RQBEX"));
         for (const QString &s : statements) {
-            const Result r = run(db, s);
+            const Result r = exec(s);
             QVERIFY2(r.error.isEmpty(), qPrintable(s + QLatin1String(": ") + r.error));
         }
     }
@@ -50,12 +60,25 @@ class TstClassRows : public QObject
     }
     Result rows(const QString &cls = QStringLiteral("ZCLI"))
     {
-        return run(db, QStringLiteral("SELECT * FROM TABLE(p%1.main('ZVEN'))").arg(cls));
+        return exec(QStringLiteral("SELECT * FROM TABLE(p%1.main('ZVEN'))").arg(cls));
     }
 
 private slots:
-    void initTestCase() { db = openDatabase(QStringLiteral(":memory:"), true); }
-    void cleanupTestCase() { sqlite3_close(db); }
+    void initTestCase()
+    {
+        db = openDatabase(QStringLiteral(":memory:"), true);
+        if (!onPostgres)
+            return;
+        if (pgUri().isEmpty())
+            QSKIP(pgSkipReason());
+        QString why;
+        QVERIFY2(pg.open(db, &why), qPrintable(why));
+    }
+    void cleanupTestCase()
+    {
+        pg.close();
+        sqlite3_close(db);
+    }
 
     void recognisesTheCall_data()
     {
@@ -164,17 +187,17 @@ private slots:
     // The demo's own list filters, as the client would store them.
     void demoQuickFilters()
     {
-        const Result entries = run(db, QStringLiteral(
+        const Result entries = exec(QStringLiteral(
             "SELECT FILT_Clase, FILT_Rol, COLF_Col, COLF_Expr FROM vorel.TFILTSELEC, vorel.TCOLFILTROS "
             "WHERE COLF_Filtro= FILT_Filtro And FILT_Prop IS NULL And FILT_Filtro < 900000"));
         QVERIFY(entries.rows.size() >= 10);
-        const Result year2025 = run(db, QStringLiteral(
+        const Result year2025 = exec(QStringLiteral(
             "SELECT COUNT(*) FROM TPEDIDOS WHERE PEDI_Fecha >= '2025-01-01' AND PEDI_Fecha < '2026-01-01'"));
         QVERIFY2(year2025.error.isEmpty(), qPrintable(year2025.error));
         int years = 0;
         for (const QStringList &e : entries.rows) {
             work({filter(2, e.value(3))});
-            const Result r = run(db, QStringLiteral("SELECT * FROM TABLE(p%1.main('%2'))").arg(e.value(0), e.value(1)));
+            const Result r = exec(QStringLiteral("SELECT * FROM TABLE(p%1.main('%2'))").arg(e.value(0), e.value(1)));
             QVERIFY2(r.error.isEmpty(), qPrintable(e.value(3) + QLatin1String(": ") + r.error));
             QVERIFY2(!r.rows.isEmpty(), qPrintable(e.value(3)));
             if (e.value(2) == QLatin1String("2025")) {
@@ -241,8 +264,12 @@ private slots:
     // still compare as numbers with them, and texts as texts.
     void computedColumns()
     {
-        raw(db, QStringLiteral("CREATE VIEW IF NOT EXISTS pZCOMP_main AS SELECT CLIENTE, SALDO * 2 AS DOBLE, "
-                               "length(NOMBRE) AS LARGO, substr(CLIENTE, 1, 1) AS INICIAL FROM ZCLIENTES_T"));
+        QString view = QStringLiteral("VIEW pZCOMP_main AS SELECT CLIENTE, SALDO * 2 AS DOBLE, "
+                                            "length(NOMBRE) AS LARGO, substr(CLIENTE, 1, 1) AS INICIAL FROM ZCLIENTES_T");
+        if (onPostgres)
+            pg.conn->exec(QStringLiteral("CREATE OR REPLACE ") + view);
+        else
+            raw(db, QStringLiteral("CREATE ") + view.replace(QLatin1String("VIEW "), QLatin1String("VIEW IF NOT EXISTS ")));
         const auto check = [&](const QStringList &statements, const QString &expected) {
             work(statements);
             const Result r = rows(QStringLiteral("ZCOMP"));
@@ -287,9 +314,67 @@ private slots:
         QCOMPARE(rows().error, error);
     }
 
+    // The query from a backend's own columns and working rows: PostgreSQL's
+    // folded view name and column names, $n in the order of the binds, a ?
+    // inside a condition's literal left alone.
+    void fromASource()
+    {
+        ClassRowsSource source;
+        source.target = Target::Postgres;
+        QString asked;
+        source.columns = [&](const QString &view) {
+            asked = view;
+            return std::vector<ClassRowsSource::Column>{{QStringLiteral("cliente"), QStringLiteral("character varying(10)")},
+                                                        {QStringLiteral("saldo"), QStringLiteral("double precision")},
+                                                        {QStringLiteral("alta"), QStringLiteral("timestamp(0) without time zone"),
+                                                         QStringLiteral("ALTA")}};
+        };
+        source.filters = [] {
+            return std::vector<ClassRowsSource::Filter>{{std::nullopt, QStringLiteral("CLIENTE= '10'")},
+                                                        {5, QStringLiteral("ALTA >= '05/03/2024' AND CLIENTE <> 'a?b'")},
+                                                        {-1, QStringLiteral("SALDO DESC")}};
+        };
+        source.examples = [] {
+            return std::vector<ClassRowsSource::Example>{{1, QStringLiteral("SALDO"), QStringLiteral(">0"), false},
+                                                         {1, QStringLiteral("ALTA"), QStringLiteral("05/03/2024"), true},
+                                                         {2, QStringLiteral("CLIENTE"), QStringLiteral("1%"), false},
+                                                         {2, QStringLiteral("ALTA"), QStringLiteral("0_/%"), true}};
+        };
+        const BoundQuery q = classRowsQuery(source, ClassRowsCall{QStringLiteral("ZCLI"), QStringLiteral("ZVEN")});
+        QCOMPARE(asked, QStringLiteral("pzcli_main"));
+        QCOMPARE(q.sql, QStringLiteral("SELECT * FROM \"pzcli_main\" WHERE \"cliente\" = $1 AND (ALTA >= '2024-03-05 "
+                                       "00:00:00' AND CLIENTE <> 'a?b'\n) AND ((\"saldo\" > $2 AND (\"alta\" >= $3 AND "
+                                       "\"alta\" < $4)) OR (\"cliente\" LIKE $5 AND pg_catalog.to_char(\"alta\", "
+                                       "'DD/MM/YYYY') LIKE $6)) ORDER BY \"saldo\" DESC NULLS FIRST"));
+        QCOMPARE(q.binds, (QVariantList{QStringLiteral("10"), qlonglong(0), QStringLiteral("2024-03-05"),
+                                        QStringLiteral("2024-03-06"), QStringLiteral("1%"), QStringLiteral("0_/%")}));
+        // No such view: its name as the statement gives it; a column by its label.
+        source.columns = [](const QString &) { return std::vector<ClassRowsSource::Column>{}; };
+        try {
+            classRowsQuery(source, ClassRowsCall{QStringLiteral("ZNADA"), QStringLiteral("ZVEN")});
+            QFAIL("no error");
+        } catch (const OraError &e) {
+            QCOMPARE(e.message(), QStringLiteral("ORA-00942: table or view does not exist (pZNADA_main)"));
+        }
+    }
+
     // Working rows are per connection: two sessions on one database file.
     void twoSessions()
     {
+        if (onPostgres) {
+            auto b = pg.session(QStringLiteral("990002"));
+            pg.run(QStringLiteral("DELETE FROM vorel.RVFILRAP"));
+            pg.run(QStringLiteral("DELETE FROM vorel.RQBEX"));
+            pg.run(drill(QStringLiteral("CLIENTE= '10'")));
+            pg.run(example(1, QStringLiteral("ESTADO"), QStringLiteral("B")), b.get());
+            pg.run(QStringLiteral("INSERT INTO vorel.RVFILRAP (VFIL_Filtro, VFIL_Valor) VALUES (-1, 'CLIENTE') "), b.get());
+            QCOMPARE(keys(pg.run(QStringLiteral("SELECT * FROM TABLE(pZCLI.main('ZVEN'))"))), QStringLiteral("10"));
+            QCOMPARE(keys(pg.run(QStringLiteral("SELECT * FROM TABLE(pZCLI.main('ZVEN'))"), b.get())),
+                     QStringLiteral("20"));
+            QCOMPARE(pg.run(QStringLiteral("SELECT SESI_Usua FROM RSESION"), b.get()).rows.value(0).value(0),
+                     QStringLiteral("990002"));
+            return;
+        }
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("two.db"));
         sqlite3 *a = openDatabase(path, true);
@@ -307,5 +392,20 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TstClassRows)
+class TstClassRowsPostgres : public TstClassRows
+{
+    Q_OBJECT
+public:
+    TstClassRowsPostgres() { onPostgres = true; }
+};
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    TstClassRows lite;
+    TstClassRowsPostgres postgres;
+    int rc = QTest::qExec(&lite, argc, argv);
+    rc |= QTest::qExec(&postgres, argc, argv);
+    return rc;
+}
 #include "tst_classrows.moc"

@@ -319,6 +319,9 @@ private slots:
             << "SELECT DECODE(e, f, 'same', NULL, 'n', 'other') v FROM T"
             << "SELECT (CASE WHEN (e) IS NOT DISTINCT FROM (f) THEN 'same' WHEN (e) IS NOT DISTINCT FROM (NULL) THEN "
                "'n' ELSE 'other' END) AS \"v\" FROM T";
+        QTest::newRow("DECODE after a text result, numbers are texts")
+            << "SELECT DECODE(e, 'A', 'x', 'B', -1.50, 0.5) v FROM T"
+            << "SELECT (CASE (e) WHEN 'A' THEN 'x' WHEN 'B' THEN '-1.5' ELSE '.5' END) AS \"v\" FROM T";
         QTest::newRow("DECODE signed numbers") << "SELECT DECODE(s, 0, 'cero', -20, 'debe') v FROM T"
                                                << "SELECT (CASE (s) WHEN 0 THEN 'cero' WHEN -20 THEN 'debe' END) AS \"v\" FROM T";
         QTest::newRow("DECODE of SIGN in a concatenation")
@@ -371,6 +374,9 @@ private slots:
                                                       << "SELECT ora_concat(ora_text(a), '\"') AS \"ora_concat(a, '\"\"')\" FROM T";
         QTest::newRow("subquery's names left alone") << "SELECT (SELECT x FROM U ORDER BY y) v FROM T"
                                                      << "SELECT (SELECT x FROM U ORDER BY y NULLS LAST) AS \"v\" FROM T";
+        QTest::newRow("comment at the end of an argument")
+            << "SELECT DECODE(a -- x\r\n, 1, 2 -- y\r\n) v FROM T"
+            << "SELECT (CASE (a) WHEN 1 THEN 2 END) AS \"v\" FROM T";
         QTest::newRow("comment after the last item") << "SELECT a -- it's\r\nFROM T;" << "SELECT a AS \"a\" -- it's\r\nFROM T";
     }
     void translationPostgres()
@@ -459,10 +465,13 @@ private slots:
             "SUBSTR(NOMBRE, 3, 0)",
             "SUBSTR(NOMBRE, 2, 2.7)",
             "SUBSTR(NOMBRE, 20)",
+            "SUBSTR(NOMBRE, 1e300, -1e300) || SUBSTR(NOMBRE, -1e300)",
             "SUBSTR(SALDO, 1, 2)",
             "SUBSTR(ALTA, 6, 5)",
             "LENGTH(NOMBRE)",
             "LENGTH(ALTA)",
+            "LENGTH(sysdate || '')",
+            "LENGTH(CURRENT_TIMESTAMP || '')",
             "UPPER(NOMBRE) || LOWER(NOMBRE)",
             "UPPER(SALDO)",
             "TO_CHAR(ALTA, 'DD/MM/YYYY HH24:MI:SS')",
@@ -493,8 +502,12 @@ private slots:
             "DECODE(SALDO, NULL, 'n', 0, 'z', 'o')",
             "DECODE(ESTADO, ESTADO, 'igual', 'distinto')",
             "DECODE(SIGN(SALDO), -1, 'debe', 1, 'haber')",
+            "DECODE(ESTADO, 'A', 'activo', NULL, 0, -2.5)",
             "TO_NUMBER('abc')",
             "TO_DATE('32/01/2024')",
+            "TO_DATE('5/3/2024')",
+            "TO_DATE(' 05/03/2024 ')",
+            "TO_DATE('2024-02-30')",
         };
         for (const char *e : expressions)
             QTest::newRow(e) << QString::fromLatin1(e);
@@ -608,6 +621,41 @@ private slots:
         const QString signs = QStringLiteral("- ").repeated(100000);
         QCOMPARE(translateOracle(QStringLiteral("SELECT a || ") + signs + QStringLiteral("1 FROM T"), {}),
                  QStringLiteral("SELECT ora_concat(a, ") + signs + QStringLiteral("1) FROM T"));
+        QVERIFY2(timer.elapsed() < 5000, qPrintable(QStringLiteral("%1 ms").arg(timer.elapsed())));
+    }
+
+    // The same statements for PostgreSQL: its rewrites in one pass too.
+    void hostilePostgres()
+    {
+        QElapsedTimer timer;
+        timer.start();
+        const QString deep = QStringLiteral("SELECT ") + QString(500, QLatin1Char('(')) + QStringLiteral("NVL(a, b)")
+                             + QString(500, QLatin1Char(')')) + QStringLiteral(" x FROM vorel.T ORDER BY x");
+        QCOMPARE(trPg(deep), QStringLiteral("SELECT ") + QString(500, QLatin1Char('(')) + QStringLiteral("COALESCE(a, b)")
+                                 + QString(500, QLatin1Char(')')) + QStringLiteral(" AS \"x\" FROM T ORDER BY \"x\" NULLS LAST"));
+        QString items, list, names;
+        for (int i = 0; i < 40000; ++i) {
+            items += QStringLiteral("c%1 DESC, ").arg(i);
+            list += QStringLiteral("SIGN(c%1), ").arg(i);
+        }
+        const QString ordered = trPg(QStringLiteral("SELECT 1 FROM T ORDER BY ") + items + QStringLiteral("a"));
+        QVERIFY(ordered.endsWith(QLatin1String("c39999 DESC NULLS FIRST, a NULLS LAST")));
+        const QString listed = trPg(QStringLiteral("SELECT ") + list + QStringLiteral("a FROM T"));
+        QVERIFY(listed.startsWith(QLatin1String("SELECT ora_sign(c0) AS \"SIGN(c0)\", ora_sign(c1)")));
+        QStringList parts;
+        for (int i = 0; i < 150; ++i)
+            parts << QStringLiteral("'%1'").arg(i);
+        QCOMPARE(trPg(QStringLiteral("UPDATE T SET a = ") + parts.join(QStringLiteral(" || "))),
+                 QStringLiteral("UPDATE T SET a = ora_concat(VARIADIC ARRAY[") + parts.join(QStringLiteral(", "))
+                     + QStringLiteral("])"));
+        if (pg.conn) {
+            const Result r = pg.run(QStringLiteral("SELECT ") + parts.join(QStringLiteral(" || ")) + QStringLiteral(" v FROM dual"));
+            QVERIFY2(r.error.isEmpty(), qPrintable(r.error));
+            QCOMPARE(r.rows.value(0).value(0), parts.join(QString()).remove(QLatin1Char('\'')));
+        }
+        const QString signs = QStringLiteral("- ").repeated(100000);
+        QCOMPARE(trPg(QStringLiteral("UPDATE T SET a = b || ") + signs + QStringLiteral("1")),
+                 QStringLiteral("UPDATE T SET a = ora_concat(ora_text(b), ora_text(") + signs + QStringLiteral("1))"));
         QVERIFY2(timer.elapsed() < 5000, qPrintable(QStringLiteral("%1 ms").arg(timer.elapsed())));
     }
 

@@ -1,24 +1,53 @@
 // The Oracle dialect translator on any statement text a client may send:
-// it gives SQLite text or an Oracle error, and does so within bounds.
+// it gives SQLite or PostgreSQL text or an Oracle error, and does so within
+// bounds. The PostgreSQL text reads again as tokens and balanced groups:
+// nothing it wrote (a name quoted for an answer's column, a CASE, a comment
+// kept from the statement) runs into what follows it.
 #include "server/dialect.h"
+#include "server/dialect_lexer.h"
 #include "server/oraerrors.h"
 
 #include <cstdint>
 
+namespace {
+
+void check(const QString &sql, vorel::server::Target target)
+{
+    using namespace vorel::server;
+    // Which columns a table has decides how (+) joins; let the text decide:
+    // a column belongs to a table when their names start alike.
+    const ColumnLookup lookup = [](const QString &table, const QString &column) {
+        return !table.isEmpty() && !column.isEmpty() && table.at(0).toUpper() == column.at(0).toUpper();
+    };
+    ColumnNaming naming;
+    // A declared spelling, as the backend's table would give it: the
+    // column in capitals where the lookup says the table has it.
+    naming.declared = [lookup](const QString &table, const QString &column) {
+        return lookup(table, column) ? column.toUpper() : QString();
+    };
+    QString out;
+    try {
+        out = translateOracle(sql, lookup, target, naming);
+    } catch (const OraError &e) {
+        if (!e.message().startsWith(QLatin1String("ORA-")))
+            __builtin_trap();
+        return;
+    }
+    if (target == Target::Postgres) {
+        try {
+            (void)dialect::parse(out);
+        } catch (const OraError &) {
+            __builtin_trap();
+        }
+    }
+}
+
+} // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QString sql = QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size));
-    // Which columns a table has decides how (+) joins; let the text decide:
-    // a column belongs to a table when their names start alike.
-    const vorel::server::ColumnLookup lookup = [](const QString &table, const QString &column) {
-        return !table.isEmpty() && !column.isEmpty() && table.at(0).toUpper() == column.at(0).toUpper();
-    };
-    try {
-        const QString out = vorel::server::translateOracle(sql, lookup);
-        (void)out;
-    } catch (const vorel::server::OraError &e) {
-        if (!e.message().startsWith(QLatin1String("ORA-")))
-            __builtin_trap();
-    }
+    check(sql, vorel::server::Target::Sqlite);
+    check(sql, vorel::server::Target::Postgres);
     return 0;
 }
