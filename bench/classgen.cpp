@@ -1,7 +1,12 @@
 #include "bench/classgen.h"
 
 #include "common/exception.h"
+#include "server/database.h"
+#include "server/oraclescript.h"
 #include "server/oraerrors.h"
+#include "server/pgconnection.h"
+#include "server/pgdatabase.h"
+#include "server/pgschema.h"
 #include "server/schema.h"
 
 #include <QDate>
@@ -12,6 +17,7 @@
 #include <sqlite3.h>
 
 #include <array>
+#include <optional>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -23,10 +29,33 @@ namespace {
 using server::schemadef::Column;
 using server::schemadef::Table;
 
-class Db
+// Where the class goes: the SQLite file of a demo database, or a PostgreSQL
+// database made by "vorel-server init --pg --demo". The metadata is written
+// as SQL both take; the rows go in the fastest way each has.
+class Store
 {
 public:
-    explicit Db(const QString &file)
+    virtual ~Store() = default;
+    virtual void exec(const QString &sql) = 0;
+    virtual qint64 number(const QString &sql) = 0;
+    virtual QStringList texts(const QString &sql) = 0;
+    virtual bool hasObject(const QString &upperName) = 0;
+    virtual bool isDemo() = 0;
+    virtual void begin() = 0;
+    virtual void commit() = 0;
+    virtual void rollback() = 0;
+    virtual void createTable(const Table &table) = 0;
+    virtual void createView(const QString &name, const QString &select, const QString &comment) = 0;
+    // One row of texts (nullopt: NULL), in the table's column order.
+    virtual void startRows(const QString &table, const QStringList &columns) = 0;
+    virtual void row(const std::vector<std::optional<std::string>> &values) = 0;
+    virtual void endRows() = 0;
+};
+
+class SqliteStore final : public Store
+{
+public:
+    explicit SqliteStore(const QString &file)
     {
         if (!QFileInfo(file).isFile())
             throw Exception(QStringLiteral("No existe la base de datos %1").arg(file));
@@ -37,13 +66,13 @@ public:
         }
         sqlite3_busy_timeout(m_db, 30000);
     }
-    ~Db() { sqlite3_close_v2(m_db); }
-    Db(const Db &) = delete;
-    Db &operator=(const Db &) = delete;
+    ~SqliteStore() override
+    {
+        sqlite3_finalize(m_insert);
+        sqlite3_close_v2(m_db);
+    }
 
-    sqlite3 *handle() const { return m_db; }
-
-    void exec(const QString &sql) const
+    void exec(const QString &sql) override
     {
         char *err = nullptr;
         if (sqlite3_exec(m_db, sql.toUtf8().constData(), nullptr, nullptr, &err) != SQLITE_OK) {
@@ -53,7 +82,7 @@ public:
         }
     }
 
-    qint64 number(const QString &sql) const
+    qint64 number(const QString &sql) override
     {
         sqlite3_stmt *st = prepare(sql);
         qint64 n = -1;
@@ -63,7 +92,7 @@ public:
         return n;
     }
 
-    QStringList texts(const QString &sql) const
+    QStringList texts(const QString &sql) override
     {
         sqlite3_stmt *st = prepare(sql);
         QStringList out;
@@ -73,6 +102,68 @@ public:
         return out;
     }
 
+    bool hasObject(const QString &upperName) override
+    {
+        return number(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE upper(name) = '%1'").arg(upperName)) > 0;
+    }
+
+    bool isDemo() override
+    {
+        return number(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name IN ('TCLASES', 'TROLES', "
+                                     "'TDICTABLAS')"))
+            == 3;
+    }
+
+    // One large transaction: a cache that holds the index as it grows, and
+    // no wait for the disk at the commit (the WAL journal still keeps the
+    // file whole if the program stops halfway).
+    void begin() override
+    {
+        exec(QStringLiteral("PRAGMA cache_size = -131072"));
+        exec(QStringLiteral("PRAGMA synchronous = NORMAL"));
+        exec(QStringLiteral("BEGIN IMMEDIATE"));
+    }
+    void commit() override { exec(QStringLiteral("COMMIT")); }
+    void rollback() override { sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr); }
+
+    void createTable(const Table &table) override { server::schemadef::createTables(m_db, {table}); }
+
+    void createView(const QString &name, const QString &select, const QString &comment) override
+    {
+        exec(QStringLiteral("CREATE VIEW %1 AS %2").arg(name, select));
+        server::schemadef::registerView(m_db, name, comment);
+    }
+
+    void startRows(const QString &table, const QStringList &columns) override
+    {
+        QStringList marks;
+        for (qsizetype i = 0; i < columns.size(); ++i)
+            marks << QStringLiteral("?");
+        m_table = table;
+        m_insert = prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+                               .arg(table, columns.join(QStringLiteral(", ")), marks.join(QStringLiteral(", "))));
+    }
+
+    void row(const std::vector<std::optional<std::string>> &values) override
+    {
+        sqlite3_reset(m_insert);
+        for (size_t i = 0; i < values.size(); ++i) {
+            if (values[i])
+                sqlite3_bind_text(m_insert, int(i + 1), values[i]->data(), int(values[i]->size()), SQLITE_STATIC);
+            else
+                sqlite3_bind_null(m_insert, int(i + 1));
+        }
+        if (sqlite3_step(m_insert) != SQLITE_DONE)
+            fail(QStringLiteral("INSERT INTO ") + m_table);
+    }
+
+    void endRows() override
+    {
+        sqlite3_finalize(m_insert);
+        m_insert = nullptr;
+    }
+
+private:
     sqlite3_stmt *prepare(const QString &sql) const
     {
         sqlite3_stmt *st = nullptr;
@@ -88,8 +179,130 @@ public:
         throw Exception(QString::fromUtf8(sqlite3_errmsg(m_db)) + QStringLiteral(" en: ") + what.left(200));
     }
 
-private:
     sqlite3 *m_db = nullptr;
+    sqlite3_stmt *m_insert = nullptr;
+    QString m_table;
+};
+
+class PostgresStore final : public Store
+{
+public:
+    explicit PostgresStore(const QString &uri) : m_c(uri)
+    {
+        m_c.exec(server::PgDatabase::sessionSettings());
+    }
+
+    void exec(const QString &sql) override { run(sql); }
+    qint64 number(const QString &sql) override
+    {
+        const server::pg::Result r = run(sql);
+        return r.rows() > 0 ? r.text(0, 0).toLongLong() : -1;
+    }
+    QStringList texts(const QString &sql) override
+    {
+        const server::pg::Result r = run(sql);
+        QStringList out;
+        for (int i = 0; i < r.rows(); ++i)
+            out << r.text(i, 0);
+        return out;
+    }
+    bool hasObject(const QString &upperName) override
+    {
+        return number(QStringLiteral("SELECT count(*) FROM pg_class WHERE relname = lower('%1') AND "
+                                     "pg_table_is_visible(oid)")
+                          .arg(upperName))
+            > 0;
+    }
+    bool isDemo() override
+    {
+        return number(QStringLiteral("SELECT count(*) FROM pg_class WHERE relname IN ('tclases', 'troles', "
+                                     "'vorel_spelling') AND pg_table_is_visible(oid)"))
+            == 3;
+    }
+    void begin() override { run(QStringLiteral("BEGIN")); }
+    void commit() override
+    {
+        server::pg::refreshRegistry(m_c);
+        run(QStringLiteral("COMMIT"));
+    }
+    void rollback() override
+    {
+        try {
+            m_c.exec(QStringLiteral("ROLLBACK"));
+        } catch (const server::pg::Error &) {
+        }
+    }
+    void createTable(const Table &table) override { server::pg::createTables(m_c, {table}); }
+    void createView(const QString &name, const QString &select, const QString &comment) override
+    {
+        server::pg::runOracleScript(m_c,
+                                    QStringLiteral("CREATE VIEW %1 AS %2;\nCOMMENT ON TABLE %1 IS %3;\n")
+                                    .arg(name, select, server::schemadef::quoted(comment)),
+                                QString());
+    }
+
+    void startRows(const QString &table, const QStringList &columns) override
+    {
+        m_copy = QStringLiteral("COPY %1 (%2) FROM STDIN").arg(table, columns.join(QStringLiteral(", ")));
+        m_buffer.clear();
+    }
+
+    // COPY's text form: tab between values, \\N for NULL, backslash escapes.
+    void row(const std::vector<std::optional<std::string>> &values) override
+    {
+        for (size_t i = 0; i < values.size(); ++i) {
+            if (i > 0)
+                m_buffer += '\t';
+            if (!values[i]) {
+                m_buffer += "\\N";
+                continue;
+            }
+            for (char ch : *values[i]) {
+                if (ch == '\\' || ch == '\t' || ch == '\n' || ch == '\r')
+                    m_buffer += '\\';
+                m_buffer += ch == '\t' ? 't' : ch == '\n' ? 'n' : ch == '\r' ? 'r' : ch;
+            }
+        }
+        m_buffer += '\n';
+        if (m_buffer.size() > (8 << 20))
+            flush();
+    }
+
+    void endRows() override { flush(); }
+
+private:
+    // One COPY per few megabytes of rows, so that a million rows are never
+    // all held at once.
+    void flush()
+    {
+        if (m_buffer.isEmpty())
+            return;
+        bool sent = false;
+        try {
+            m_c.copyIn(m_copy, [&](QByteArray &out) {
+                if (!sent)
+                    out = m_buffer;
+                sent = true;
+                return false;
+            });
+        } catch (const server::pg::Error &e) {
+            throw Exception(e.failure().message + QStringLiteral(" en: ") + m_copy);
+        }
+        m_buffer.clear();
+    }
+
+    server::pg::Result run(const QString &sql)
+    {
+        try {
+            return m_c.exec(sql);
+        } catch (const server::pg::Error &e) {
+            throw Exception(e.failure().message + QStringLiteral(" en: ") + sql.left(200));
+        }
+    }
+
+    server::pg::Connection m_c;
+    QString m_copy;
+    QByteArray m_buffer;
 };
 
 // The same numbers on every run, as the demo data has them.
@@ -165,7 +378,7 @@ bool validClassId(const QString &id)
     return form.match(id).hasMatch();
 }
 
-GeneratedClass generateClass(const QString &databaseFile, const QString &classId, qint64 rows)
+GeneratedClass generateClass(const QString &database, const QString &classId, qint64 rows)
 {
     if (!validClassId(classId))
         throw Exception(QStringLiteral("Código de clase no válido: %1 (mayúsculas, cifras y _, hasta 24)").arg(classId));
@@ -181,15 +394,18 @@ GeneratedClass generateClass(const QString &databaseFile, const QString &classId
         if (p.estad)
             out.statisticsColumns << QString::fromLatin1(p.prop);
 
-    Db db(databaseFile);
-    if (db.number(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE name IN ('TCLASES', 'TROLES', 'TDICTABLAS')"))
-        != 3)
-        throw Exception(QStringLiteral("%1 no es una base de datos de vorel-server init --demo").arg(databaseFile));
+    std::unique_ptr<Store> store;
+    if (server::Database::isPostgres(database))
+        store = std::make_unique<PostgresStore>(database);
+    else
+        store = std::make_unique<SqliteStore>(database);
+    Store &db = *store;
+    if (!db.isDemo())
+        throw Exception(QStringLiteral("%1 no es una base de datos de vorel-server init --demo")
+                            .arg(server::pg::Connection::withoutPassword(database)));
     if (db.number(QStringLiteral("SELECT count(*) FROM TCLASES WHERE CLAS_Clase = '%1'").arg(classId)) > 0)
         throw Exception(QStringLiteral("La clase %1 ya existe").arg(classId));
-    if (db.number(QStringLiteral("SELECT count(*) FROM sqlite_master WHERE upper(name) IN ('%1', '%2')")
-                      .arg(out.table.toUpper(), out.view.toUpper()))
-        > 0)
+    if (db.hasObject(out.table.toUpper()) || db.hasObject(out.view.toUpper()))
         throw Exception(QStringLiteral("Ya hay una tabla o vista %1 o %2").arg(out.table, out.view));
     const QStringList roles = db.texts(QStringLiteral("SELECT ROLE_Rol FROM TROLES ORDER BY ROLE_Rol"));
 
@@ -211,20 +427,15 @@ GeneratedClass generateClass(const QString &databaseFile, const QString &classId
     keep.push_back("PK_" + classId.toLatin1());
     table.primaryKey = {keep.back().constData(), {names[0].constData()}};
 
-    // One large transaction: a cache that holds the index as it grows, and
-    // no wait for the disk at the commit (the WAL journal still keeps the
-    // file whole if the program stops halfway).
-    db.exec(QStringLiteral("PRAGMA cache_size = -131072"));
-    db.exec(QStringLiteral("PRAGMA synchronous = NORMAL"));
-    db.exec(QStringLiteral("BEGIN IMMEDIATE"));
+    db.begin();
     try {
-        server::schemadef::createTables(db.handle(), {table});
+        db.createTable(table);
 
         QStringList select;
         for (size_t i = 0; i < kProperties.size(); ++i)
             select << QStringLiteral("%1 AS %2").arg(QString::fromLatin1(names[i]), QString::fromLatin1(kProperties[i].prop));
-        db.exec(QStringLiteral("CREATE VIEW %1 AS SELECT %2 FROM %3").arg(out.view, select.join(QStringLiteral(", ")), out.table));
-        server::schemadef::registerView(db.handle(), out.view, QStringLiteral("Filas de la clase %1").arg(classId));
+        db.createView(out.view, QStringLiteral("SELECT %1 FROM %2").arg(select.join(QStringLiteral(", ")), out.table),
+                      QStringLiteral("Filas de la clase %1").arg(classId));
 
         db.exec(QStringLiteral("INSERT INTO TCLASES (CLAS_Clase, CLAS_Etiq, CLAS_PKey) VALUES ('%1', 'Movimientos %1', 'ID')")
                     .arg(classId));
@@ -255,13 +466,19 @@ GeneratedClass generateClass(const QString &databaseFile, const QString &classId
                         .arg(p.tama)
                         .arg(order += 10));
 
-        QStringList columns, marks;
-        for (const QByteArray &n : names) {
+        QStringList columns;
+        for (const QByteArray &n : names)
             columns << QString::fromLatin1(n);
-            marks << QStringLiteral("?");
-        }
-        sqlite3_stmt *insert = db.prepare(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
-                                              .arg(out.table, columns.join(QStringLiteral(", ")), marks.join(QStringLiteral(", "))));
+        db.startRows(out.table, columns);
+        std::vector<std::optional<std::string>> values(kProperties.size());
+        auto number = [](qint64 v) { return std::optional<std::string>(std::to_string(v)); };
+        // Cents as the decimal text both databases read exactly.
+        auto cents = [](qint64 v) {
+            char b[32];
+            std::snprintf(b, sizeof b, "%s%lld.%02lld", v < 0 ? "-" : "", static_cast<long long>(std::llabs(v) / 100),
+                          static_cast<long long>(std::llabs(v) % 100));
+            return std::optional<std::string>(b);
+        };
 
         // Day texts of ten years, made once.
         constexpr int kDays = 3650;
@@ -308,40 +525,27 @@ GeneratedClass generateClass(const QString &databaseFile, const QString &classId
             std::snprintf(buffer, sizeof buffer, " %02d:%02d:%02d", minute / 60, minute % 60, rnd.below(60));
             moment = days[size_t((day + rnd.below(3)) % kDays)] + buffer;
 
-            sqlite3_reset(insert);
-            sqlite3_bind_int64(insert, 1, i);
-            sqlite3_bind_text(insert, 2, code.data(), int(code.size()), SQLITE_STATIC);
-            sqlite3_bind_text(insert, 3, name.data(), int(name.size()), SQLITE_STATIC);
-            if (noDescription)
-                sqlite3_bind_null(insert, 4);
-            else
-                sqlite3_bind_text(insert, 4, description.data(), int(description.size()), SQLITE_STATIC);
-            sqlite3_bind_text(insert, 5, town, -1, SQLITE_STATIC);
-            sqlite3_bind_int(insert, 6, group);
-            sqlite3_bind_int(insert, 7, quantity);
-            sqlite3_bind_double(insert, 8, double(amountCents) / 100.0);
-            sqlite3_bind_double(insert, 9, double(priceCents) / 100.0);
-            if (noBalance)
-                sqlite3_bind_null(insert, 10);
-            else
-                sqlite3_bind_double(insert, 10, double(balanceCents) / 100.0);
-            sqlite3_bind_text(insert, 11, alta.data(), int(alta.size()), SQLITE_STATIC);
-            if (noMoment)
-                sqlite3_bind_null(insert, 12);
-            else
-                sqlite3_bind_text(insert, 12, moment.data(), int(moment.size()), SQLITE_STATIC);
-            if (sqlite3_step(insert) != SQLITE_DONE) {
-                sqlite3_finalize(insert);
-                db.fail(QStringLiteral("INSERT INTO ") + out.table);
-            }
+            values[0] = number(i);
+            values[1] = code;
+            values[2] = name;
+            values[3] = noDescription ? std::nullopt : std::optional<std::string>(description);
+            values[4] = std::string(town);
+            values[5] = number(group);
+            values[6] = number(quantity);
+            values[7] = cents(amountCents);
+            values[8] = cents(priceCents);
+            values[9] = noBalance ? std::nullopt : cents(balanceCents);
+            values[10] = alta;
+            values[11] = noMoment ? std::nullopt : std::optional<std::string>(moment);
+            db.row(values);
         }
-        sqlite3_finalize(insert);
-        db.exec(QStringLiteral("COMMIT"));
+        db.endRows();
+        db.commit();
     } catch (const server::OraError &e) {
-        sqlite3_exec(db.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+        db.rollback();
         throw Exception(e.message());
     } catch (...) {
-        sqlite3_exec(db.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+        db.rollback();
         throw;
     }
     return out;

@@ -1,6 +1,6 @@
 #pragma once
 // A large class for the benchmarks, added to a database made by
-// "vorel-server init --demo": its table T<CLASS>, its class view
+// "vorel-server init --demo" (a file) or "init --pg URI --demo": its table T<CLASS>, its class view
 // p<CLASS>_main and the metadata rows the client reads to open it (class,
 // "main" method and its desktop use case, a grant to every role, the
 // properties), as the demo classes have them. The rows are the same on
@@ -27,6 +27,6 @@ bool validClassId(const QString &id);
 // or view of the same name, or a file that is not a demo database is
 // refused. Throws vorel::Exception with the reason; nothing is left behind
 // on failure.
-GeneratedClass generateClass(const QString &databaseFile, const QString &classId, qint64 rows);
+GeneratedClass generateClass(const QString &database, const QString &classId, qint64 rows);
 
 } // namespace vorel::bench
