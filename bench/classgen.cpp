@@ -402,7 +402,7 @@ GeneratedClass generateClass(const QString &database, const QString &classId, qi
     Store &db = *store;
     if (!db.isDemo())
         throw Exception(QStringLiteral("%1 no es una base de datos de vorel-server init --demo")
-                            .arg(server::pg::Connection::withoutPassword(database)));
+                            .arg(server::Database::isPostgres(database) ? server::pg::Connection::withoutPassword(database) : database));
     if (db.number(QStringLiteral("SELECT count(*) FROM TCLASES WHERE CLAS_Clase = '%1'").arg(classId)) > 0)
         throw Exception(QStringLiteral("La clase %1 ya existe").arg(classId));
     if (db.hasObject(out.table.toUpper()) || db.hasObject(out.view.toUpper()))

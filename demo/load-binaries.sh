@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# load-binaries.sh DATABASE_FILE [BIN_DIR]
+# load-binaries.sh DATABASE_FILE|POSTGRESQL_URI [BIN_DIR]
 #
-# Stores the built client in the database's TBINS, so that a client started
+# Stores the built client in the database's TBINS (through sqlite3, or psql
+# for a PostgreSQL database), so that a client started
 # from BIN_DIR finds its shell and libraries current: the shell as
 # 'Vorel7.exe', the libraries and the updater ("Load.dll") under their file
 # names, each with the version text the shell reads from the file. Rows of
@@ -9,7 +10,7 @@
 set -euo pipefail
 
 if [ $# -lt 1 ] || [ $# -gt 2 ]; then
-  echo "usage: $0 DATABASE_FILE [BIN_DIR]" >&2
+  echo "usage: $0 DATABASE_FILE|POSTGRESQL_URI [BIN_DIR]" >&2
   exit 2
 fi
 db=$1
@@ -17,9 +18,15 @@ source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 bin_dir=${2:-${VOREL_BUILD_DIR:-$source_dir/build}/bin}
 version_tool="$bin_dir/vorel-fileversion"
 
-[ -f "$db" ] || { echo "$0: no database file $db" >&2; exit 1; }
+pg=0
+case "$db" in postgresql://* | postgres://*) pg=1 ;; esac
+if [ $pg -eq 1 ]; then
+  command -v psql >/dev/null || { echo "$0: the psql command is missing (Debian: postgresql-client)" >&2; exit 1; }
+else
+  [ -f "$db" ] || { echo "$0: no database file $db" >&2; exit 1; }
+  command -v sqlite3 >/dev/null || { echo "$0: the sqlite3 command is missing" >&2; exit 1; }
+fi
 [ -x "$version_tool" ] || { echo "$0: $version_tool is missing (build the target vorel-fileversion)" >&2; exit 1; }
-command -v sqlite3 >/dev/null || { echo "$0: the sqlite3 command is missing" >&2; exit 1; }
 
 quote() { printf "'%s'" "${1//\'/\'\'}"; }
 
@@ -47,11 +54,23 @@ for entry in "${entries[@]}"; do
   else
     version_sql=$(quote "$version")
   fi
+  if [ $pg -eq 1 ]; then
+    # psql reads the file through base64 into a variable of its own.
+    bytes="decode(:'bin', 'base64')"
+    sql+="\\set bin \`base64 -w0 $(quote "$path")\`
+"
+  else
+    bytes="readfile($(quote "$path"))"
+  fi
   sql+="DELETE FROM TBINS WHERE UPPER(BINS_Arch) = UPPER($(quote "$name"));
 INSERT INTO TBINS (BINS_Arch, BINS_Vers, BINS_Bin, BINS_Raiz, BINS_GUI)
-  VALUES ($(quote "$name"), $version_sql, readfile($(quote "$path")), '0', 'WIN32');
+  VALUES ($(quote "$name"), $version_sql, $bytes, '0', 'WIN32');
 "
   echo "TBINS: $name ${version:-(sin version)}"
 done
 sql+="COMMIT;"
-sqlite3 -bail "$db" <<<"$sql"
+if [ $pg -eq 1 ]; then
+  psql -q -v ON_ERROR_STOP=1 "$db" >/dev/null <<<"$sql"
+else
+  sqlite3 -bail "$db" <<<"$sql"
+fi

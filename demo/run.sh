@@ -2,9 +2,19 @@
 # Runs the shell against a fresh demo database served on this machine.
 # Builds first (installing what is missing). Never touches the user's own
 # settings: the shell reads and writes a settings file of the demo's own.
+#
+#   demo/run.sh                  the demo database in a file of the build's
+#   demo/run.sh --pg URI         in a PostgreSQL database (replacing what it holds)
 set -euo pipefail
+pg_uri=""
+if [ "${1:-}" = "--pg" ]; then
+  [ -n "${2:-}" ] || { echo "usage: $0 [--pg postgresql://USER@HOST:PORT/DATABASE]" >&2; exit 2; }
+  pg_uri=$2
+fi
 source "$(dirname "${BASH_SOURCE[0]}")/../cmake/bootstrap.sh"
 source "$VOREL_SOURCE_DIR/demo/serve.sh"
+# psql loads the binaries into a PostgreSQL database.
+[ -n "$pg_uri" ] && vorel_install_packages postgresql-client-15
 
 run_dir="$VOREL_BUILD_DIR/demo-run"
 bin_dir="$VOREL_BUILD_DIR/bin"
@@ -12,7 +22,7 @@ port=${VOREL_DEMO_PORT:-2111}
 
 rm -rf "$run_dir"
 mkdir -p "$run_dir/config"
-VOREL_DEMO_LOAD_BINARIES=1 vorel_demo_serve "$run_dir" "$port"
+VOREL_DEMO_LOAD_BINARIES=1 vorel_demo_serve "$run_dir" "$port" "$pg_uri"
 
 # Everything but the password, so the login dialog only asks for "clave".
 cat >"$run_dir/config/settings.ini" <<EOF

@@ -1,18 +1,25 @@
 #!/usr/bin/env bash
-# vorel_demo_serve RUN_DIR PORT: a fresh demo database in RUN_DIR/demo.db,
-# served on 127.0.0.1:PORT as database DEMO until the calling script ends
-# (log in RUN_DIR/server.log). Sourced after cmake/bootstrap.sh; with
-# VOREL_DEMO_LOAD_BINARIES=1 the built binaries go into its TBINS first.
+# vorel_demo_serve RUN_DIR PORT [POSTGRESQL_URI]: a fresh demo database in
+# RUN_DIR/demo.db (or in the PostgreSQL database the URI names, replacing
+# what it holds), served on 127.0.0.1:PORT as database DEMO until the calling
+# script ends (log in RUN_DIR/server.log). Sourced after cmake/bootstrap.sh;
+# with VOREL_DEMO_LOAD_BINARIES=1 the built binaries go into its TBINS first.
 vorel_demo_serve() {
-  local run_dir=$1 port=$2 bin_dir="$VOREL_BUILD_DIR/bin"
-  "$bin_dir/vorel-server" init "$run_dir/demo.db" --demo --force
+  local run_dir=$1 port=$2 bin_dir="$VOREL_BUILD_DIR/bin" db
+  if [ -n "${3:-}" ]; then
+    db=$3
+    "$bin_dir/vorel-server" init --pg "$db" --demo --force
+  else
+    db="$run_dir/demo.db"
+    "$bin_dir/vorel-server" init "$db" --demo --force
+  fi
   if [ "${VOREL_DEMO_LOAD_BINARIES:-0}" = 1 ]; then
     # The built binaries go into TBINS the way a deployment puts them there,
     # so a start finds everything current and a rebuilt binary reaches the
     # client.
-    "$VOREL_SOURCE_DIR/demo/load-binaries.sh" "$run_dir/demo.db" "$bin_dir"
+    "$VOREL_SOURCE_DIR/demo/load-binaries.sh" "$db" "$bin_dir"
   fi
-  "$bin_dir/vorel-server" serve --db "DEMO=$run_dir/demo.db" --listen "127.0.0.1:$port" \
+  "$bin_dir/vorel-server" serve --db "DEMO=$db" --listen "127.0.0.1:$port" \
     >"$run_dir/server.log" 2>&1 &
   vorel_server_pid=$!
   trap 'kill "$vorel_server_pid" 2>/dev/null || true; wait "$vorel_server_pid" 2>/dev/null || true' EXIT

@@ -386,7 +386,7 @@ int serve(QCoreApplication &app, const QStringList &args)
         }
         if (converted > 0)
             say(QStringLiteral("%1: %2 password(s) stored as typed by an earlier release now kept as salted hashes")
-                    .arg(pg::Connection::withoutPassword(db.file))
+                    .arg(db.file)
                     .arg(converted));
     }
 
