@@ -9,6 +9,7 @@
 #include "server/pgerrors.h"
 #include "server/pgschema.h"
 
+#include <QRegularExpression>
 #include <QTimeZone>
 #include <cmath>
 #include <cstdlib>
@@ -147,6 +148,20 @@ bool reachesOutside(const QString &sql)
         }
     }
     return false;
+}
+
+// True when the statement writes one of the session's working tables, which
+// no other session reads: such a write need not be committed at once.
+bool writesWorkingRows(const QString &sql)
+{
+    static const QRegularExpression target(
+        QStringLiteral("^(?:INSERT\\s+INTO|UPDATE|DELETE\\s+FROM|DELETE)\\s+(?:\"?pg_temp\"?\\s*\\.\\s*)?\"?(\\w+)\"?(?:\\s|\\(|$)"),
+        QRegularExpression::CaseInsensitiveOption);
+    const auto m = target.match(sql.mid(SkipSqlBlank(sql, 0)));
+    if (!m.hasMatch())
+        return false;
+    const QString table = m.captured(1).toUpper();
+    return table == QLatin1String("RSESION") || table == QLatin1String("RVFILRAP") || table == QLatin1String("RQBEX");
 }
 
 } // namespace
@@ -316,6 +331,7 @@ void PgDatabase::commit()
     m_clientTx = false;
     m_savepointTx = false;
     m_heldTx = false;
+    m_heldWrites = false;
     // The cursors are declared WITH HOLD: they outlive the commit.
     for (auto &entry : m_cursors) {
         entry.second->inHeldTx = false;
@@ -394,9 +410,17 @@ void PgDatabase::executeDirect(const QString &oracleSql)
         fail(e);
     }
     // Outside the client's transaction a write is committed at once; the
-    // cursors it finds open are held past the commit.
+    // cursors it finds open are held past the commit, which makes
+    // PostgreSQL keep their remaining rows. The working rows are the
+    // session's alone: they wait in the open block for its end, and the
+    // cursors go on reading as they were.
+    if (!m_clientTx && m_heldTx && writesWorkingRows(sql)) {
+        m_heldWrites = true;
+        return;
+    }
     if (!m_clientTx && m_heldTx) {
         m_heldTx = false;
+        m_heldWrites = false;
         for (auto &entry : m_cursors)
             entry.second->inHeldTx = false;
         try {
@@ -523,7 +547,7 @@ void PgDatabase::readAhead(Cursor &c, int rows)
     // Alone in its transaction block a cursor's failure harms no other
     // statement, and the savepoint's round trips are saved; otherwise the
     // failure is undone alone.
-    const bool alone = m_heldTx && !m_clientTx && m_cursors.size() <= 1 && c.inHeldTx;
+    const bool alone = m_heldTx && !m_clientTx && !m_heldWrites && m_cursors.size() <= 1 && c.inHeldTx;
     try {
         r = alone ? m_conn.exec(fetch) : run(fetch);
     } catch (const pg::Error &e) {
@@ -712,8 +736,9 @@ void PgDatabase::endIdleTransaction()
     for (const auto &entry : m_cursors)
         if (entry.second->inHeldTx && !entry.second->name.isEmpty())
             return;
-    // Only reads happened in it: its end just lets go of the snapshot.
+    // Reads and working rows happened in it: its end lets go of the snapshot.
     m_heldTx = false;
+    m_heldWrites = false;
     for (auto &entry : m_cursors)
         entry.second->inHeldTx = false;
     try {

@@ -63,6 +63,7 @@ private:
     bool m_clientTx = false;   // StartTran to CommitTran/RollBackTran
     bool m_heldTx = false;     // a transaction block open on the server
     bool m_savepointTx = false; // the client's transaction is a savepoint within the held one
+    bool m_heldWrites = false;  // working rows written in the held block, committed at its end
     int m_txNumber = 0;         // the client's transactions so far
     std::map<quint32, std::unique_ptr<Cursor>> m_cursors;
     quint32 m_nextCursor = 1;
