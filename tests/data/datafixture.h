@@ -33,6 +33,10 @@ inline QByteArray allBytes()
     return b;
 }
 
+// The rows in the Oracle form either database loads; row 1's bytes come
+// from the file kAllBytesFile beside the script.
+inline const QString kAllBytesFile = QStringLiteral("todos.bin");
+
 inline QString dataScript()
 {
     QString s = QStringLiteral(
@@ -56,10 +60,10 @@ inline QString dataScript()
         fecha += id % 10 == 0 ? QStringLiteral(" 13:45:10") : QStringLiteral(" 00:00:00");
         QString datos = QStringLiteral("NULL");
         if (id == 1)
-            datos = QStringLiteral("X'") + QString::fromLatin1(allBytes().toHex()) + QLatin1Char('\'');
+            datos = QStringLiteral("FILE('%1')").arg(kAllBytesFile);
         else if (id == 2)
             datos = QStringLiteral("'Ñandú'");
-        s += QStringLiteral("INSERT INTO TDATOS VALUES (%1, %2, %3, '%4', %5);\n").arg(id).arg(nombre, precio, fecha, datos);
+        s += QStringLiteral("INSERT INTO TDATOS VALUES (%1, %2, %3, TIMESTAMP '%4', %5);\n").arg(id).arg(nombre, precio, fecha, datos);
     }
     return s;
 }
@@ -70,29 +74,27 @@ inline const QString kSelectAll = QStringLiteral("SELECT ID, NOMBRE, PRECIO, FEC
 class DataFixture
 {
 public:
+    // False with error() telling why.
     bool start()
     {
         if (m_server && m_server->running())
             return true;
+        m_error.clear();
         if (!m_scripts.isValid())
+            return fail(QStringLiteral("cannot create a temporary folder: ") + m_scripts.errorString());
+        if (!write(kAllBytesFile, allBytes()) || !write(QStringLiteral("datos.sql"), dataScript().toUtf8()))
             return false;
-        const QString script = m_scripts.filePath(QStringLiteral("datos.sql"));
-        QFile f(script);
-        if (!f.open(QIODevice::WriteOnly))
-            return false;
-        f.write(dataScript().toUtf8());
-        f.close();
         TestServer::Options o;
         o.demo = false;
-        o.scripts = QStringList{script};
+        o.oracleScripts = QStringList{m_scripts.filePath(QStringLiteral("datos.sql"))};
         m_server = std::make_unique<TestServer>(o);
         QString error;
-        if (!m_server->start(&error)) {
-            qWarning("%s", qPrintable(error));
-            return false;
-        }
+        if (!m_server->start(&error))
+            return fail(error);
         return true;
     }
+
+    QString error() const { return m_error; }
 
     TestServer &server() { return *m_server; }
 
@@ -109,6 +111,21 @@ public:
     }
 
 private:
+    bool fail(const QString &why)
+    {
+        m_error = why;
+        return false;
+    }
+
+    bool write(const QString &name, const QByteArray &bytes)
+    {
+        QFile f(m_scripts.filePath(name));
+        if (!f.open(QIODevice::WriteOnly) || f.write(bytes) != bytes.size() || !f.flush())
+            return fail(QStringLiteral("cannot write %1: %2").arg(f.fileName(), f.errorString()));
+        return true;
+    }
+
+    QString m_error;
     QTemporaryDir m_scripts;
     std::unique_ptr<TestServer> m_server;
 };

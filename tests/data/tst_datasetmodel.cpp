@@ -35,7 +35,7 @@ private:
 void TstDataSetModel::initTestCase()
 {
     QVERIFY2(QFileInfo::exists(TestServer::serverProgram()), "vorel-server is not built");
-    QVERIFY(m_fixture.start());
+    QVERIFY2(m_fixture.start(), qPrintable(m_fixture.error()));
     m_conn = m_fixture.connect();
 }
 
@@ -200,7 +200,7 @@ void TstDataSetModel::resetsOnReorderAndClose()
 void TstDataSetModel::fetchFailureReported()
 {
     DataFixture own;
-    QVERIFY(own.start());
+    QVERIFY2(own.start(), qPrintable(own.error()));
     auto conn = own.connect();
     m_ds->SetRemoteServer(conn.get());
     m_ds->Open();

@@ -143,7 +143,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         test::TestServer::Options o;
-        o.scripts << QStringLiteral(VOREL_SHELL_FIXTURE);
+        o.oracleScripts << QStringLiteral(VOREL_SHELL_FIXTURE);
         m_server = std::make_unique<test::TestServer>(o);
         QString error;
         QVERIFY2(m_server->start(&error), qPrintable(error));
@@ -241,7 +241,9 @@ private Q_SLOTS:
     void damagedButtonImage()
     {
         const QList<QStringList> rows =
-            m_server->query(QStringLiteral("SELECT BOTO_Boton, hex(BOTO_Img) FROM TBOTONES ORDER BY BOTO_Boton LIMIT 1 OFFSET 2"));
+            m_server->query(QStringLiteral("SELECT BOTO_Boton, %1 FROM TBOTONES ORDER BY BOTO_Boton LIMIT 1 OFFSET 2")
+                                .arg(test::TestServer::postgres() ? QStringLiteral("encode(BOTO_Img, 'hex')")
+                                                                  : QStringLiteral("hex(BOTO_Img)")));
         QCOMPARE(rows.size(), 1);
         const QString number = rows[0][0];
         const QString good = rows[0][1];

@@ -123,7 +123,9 @@ private Q_SLOTS:
 
     void cleanupTestCase()
     {
-        closeAll();
+        // Nothing was set up when the server did not start.
+        if (m_area)
+            closeAll();
         TFError::SetShowHook(nullptr);
         ui::SetMessageHook(nullptr);
         ui::SetFileDialogHook(nullptr);

@@ -1,6 +1,8 @@
 -- Users, roles and classes of the shell's tests, numbered apart from the
 -- demo's own rows.
-INSERT OR IGNORE INTO TGUIS (GUIS_Gui, GUIS_Etiq) VALUES ('WIN32', 'Windows');
+-- Written as the client writes SQL, so that either database loads it.
+INSERT INTO TGUIS (GUIS_Gui, GUIS_Etiq)
+  SELECT 'WIN32', 'Windows' FROM DUAL WHERE NOT EXISTS (SELECT 1 FROM TGUIS WHERE GUIS_Gui = 'WIN32');
 DELETE FROM TBINS;
 DELETE FROM TPARAMS WHERE PARA_Param = 'MENINI';
 

@@ -156,7 +156,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         vorel::test::TestServer::Options o;
-        o.scripts << QStringLiteral(VOREL_SHELL_FIXTURE);
+        o.oracleScripts << QStringLiteral(VOREL_SHELL_FIXTURE);
         m_server = std::make_unique<vorel::test::TestServer>(o);
         QString error;
         QVERIFY2(m_server->start(&error), qPrintable(error));

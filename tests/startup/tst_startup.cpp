@@ -54,11 +54,10 @@ QByteArray moduleImage(int i)
     return elf(true, false, Headers::Sections, {vorelNote(moduleVersion(i))});
 }
 
-QString hex(const QByteArray &bytes)
-{
-    return QStringLiteral("X'") + QString::fromLatin1(bytes.toHex()) + QLatin1Char('\'');
-}
+// The script's modules are files beside it, read by FILE('...').
+QString moduleFile(int i) { return QStringLiteral("modulos/") + moduleName(i); }
 
+// In the Oracle form, so that either database loads it.
 QString fixtureSql()
 {
     QString sql = QStringLiteral(
@@ -86,7 +85,7 @@ QString fixtureSql()
     for (int i = 1; i <= kModules; ++i)
         sql += QStringLiteral("INSERT INTO TBINS (BINS_Arch, BINS_Vers, BINS_Bin, BINS_Raiz, BINS_GUI) "
                               "VALUES ('%1', '%2', %3, '%4', 'WIN32');\n")
-                   .arg(moduleName(i), moduleVersionText(i), hex(moduleImage(i)),
+                   .arg(moduleName(i), moduleVersionText(i), QStringLiteral("FILE('%1')").arg(moduleFile(i)),
                         i <= kSystemModules ? QStringLiteral("1") : QStringLiteral("0"));
     return sql;
 }
@@ -291,6 +290,13 @@ private Q_SLOTS:
         // The self-update's files live in the working folder.
         QVERIFY(QDir::setCurrent(program()));
 
+        QVERIFY(QDir(m_work.path()).mkpath(QStringLiteral("scripts/modulos")));
+        for (int i = 1; i <= kModules; ++i) {
+            QFile module(m_work.filePath(QStringLiteral("scripts/") + moduleFile(i)));
+            const QByteArray image = moduleImage(i);
+            QVERIFY(module.open(QIODevice::WriteOnly));
+            QCOMPARE(module.write(image), image.size());
+        }
         const QString script = m_work.filePath(QStringLiteral("scripts/startup.sql"));
         QFile f(script);
         QVERIFY(f.open(QIODevice::WriteOnly));
@@ -298,7 +304,7 @@ private Q_SLOTS:
         f.close();
 
         vorel::test::TestServer::Options o;
-        o.scripts << script;
+        o.oracleScripts << script;
         m_server = std::make_unique<vorel::test::TestServer>(o);
         QString error;
         QVERIFY2(m_server->start(&error), qPrintable(error));

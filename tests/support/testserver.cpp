@@ -38,8 +38,10 @@ std::unique_ptr<QTemporaryDir> makeTempDir()
     return dir;
 }
 
-// Runs "vorel-server init FILE|--pg URI [--demo] [--script ...]"; false with *error set.
-bool runInit(const QString &file, bool demo, const QStringList &scripts, QString *error)
+// Runs "vorel-server init FILE|--pg URI [--demo] [--script ...] [--oracle-script ...]";
+// false with *error set.
+bool runInit(const QString &file, bool demo, const QStringList &scripts, const QStringList &oracleScripts,
+             QString *error)
 {
     QStringList args{QStringLiteral("init")};
     if (TestServer::postgres())
@@ -49,6 +51,10 @@ bool runInit(const QString &file, bool demo, const QStringList &scripts, QString
         args << QStringLiteral("--demo");
     for (const QString &s : scripts)
         args << QStringLiteral("--script") << s;
+    // PostgreSQL reads every script in the Oracle form.
+    const QString oracle = TestServer::postgres() ? QStringLiteral("--script") : QStringLiteral("--oracle-script");
+    for (const QString &s : oracleScripts)
+        args << oracle << s;
     QProcess p;
     p.start(TestServer::serverProgram(), args);
     if (!p.waitForStarted(30000)) {
@@ -84,7 +90,8 @@ QString pgName(const char *what)
 
 // A test's set-up written for SQLite, as PostgreSQL takes it: Oracle's
 // types in CREATE TABLE mapped as the server maps them, and the columns'
-// spellings registered, so that SELECT * names them alike on both.
+// spellings registered, so that SELECT * names them alike on both; blob
+// literals as bytea.
 QString pgFlavour(const QString &sql)
 {
     static const QRegularExpression create(QStringLiteral("CREATE\\s+TABLE\\s+(\\w+)\\s*\\((.*)\\)\\s*$"),
@@ -104,10 +111,21 @@ QString pgFlavour(const QString &sql)
         {"\\bBLOB\\b", "bytea"},
         {"\\bCLOB\\b", "text"},
     };
-    if (!sql.contains(QLatin1String("CREATE TABLE"), Qt::CaseInsensitive))
-        return sql;
+    // SQLite's blob literal X'00FF' is a bit string to PostgreSQL.
+    static const QRegularExpression blob(QStringLiteral("(?<![\\w'])[xX]'([0-9A-Fa-f]*)'"));
+    QString text;
+    qsizetype from = 0;
+    for (auto it = blob.globalMatch(sql); it.hasNext();) {
+        const auto m = it.next();
+        text += sql.mid(from, m.capturedStart() - from) + QStringLiteral("'\\x") + m.captured(1)
+            + QStringLiteral("'::bytea");
+        from = m.capturedEnd();
+    }
+    text += sql.mid(from);
+    if (!text.contains(QLatin1String("CREATE TABLE"), Qt::CaseInsensitive))
+        return text;
     QStringList out;
-    for (QString statement : sql.split(QLatin1Char(';'))) {
+    for (QString statement : text.split(QLatin1Char(';'))) {
         const auto m = create.match(statement);
         if (m.hasMatch()) {
             QStringList spellings;
@@ -158,7 +176,7 @@ bool pgTemplateDatabase(bool demo, QString *name, QString *error)
         return true;
     }
     const QString made = pgName(demo ? "tpldemo" : "tpl");
-    if (!runInit(pgUri(made), demo, {}, error))
+    if (!runInit(pgUri(made), demo, {}, {}, error))
         return false;
     templates.made[demo] = made;
     *name = made;
@@ -183,7 +201,7 @@ bool templateDatabase(bool demo, QString *path, QString *error)
         }
     }
     const QString file = dir->filePath(demo ? QStringLiteral("template-demo.db") : QStringLiteral("template.db"));
-    if (!runInit(file, demo, {}, error))
+    if (!runInit(file, demo, {}, {}, error))
         return false;
     made[demo] = file;
     *path = file;
@@ -293,7 +311,7 @@ bool TestServer::start(QString *error)
         try {
             for (const QString &name : names) {
                 const QString made = pgName("db");
-                if (m_options.scripts.isEmpty()) {
+                if (m_options.scripts.isEmpty() && m_options.oracleScripts.isEmpty()) {
                     QString tpl;
                     if (!pgTemplateDatabase(m_options.demo, &tpl, &err))
                         return false;
@@ -301,7 +319,7 @@ bool TestServer::start(QString *error)
                     m_pgDatabases << made;
                 } else {
                     m_pgDatabases << made;
-                    if (!runInit(pgUri(made), m_options.demo, m_options.scripts, &err))
+                    if (!runInit(pgUri(made), m_options.demo, m_options.scripts, m_options.oracleScripts, &err))
                         return false;
                 }
                 const QString uri = pgUri(made);
@@ -314,7 +332,7 @@ bool TestServer::start(QString *error)
     }
     for (const QString &name : postgres() ? QStringList{} : names) {
         const QString file = databaseFile(name);
-        if (m_options.scripts.isEmpty()) {
+        if (m_options.scripts.isEmpty() && m_options.oracleScripts.isEmpty()) {
             QString tpl;
             if (!templateDatabase(m_options.demo, &tpl, &err))
                 return false;
@@ -322,7 +340,7 @@ bool TestServer::start(QString *error)
                 err = QStringLiteral("cannot copy the database to ") + file;
                 return false;
             }
-        } else if (!runInit(file, m_options.demo, m_options.scripts, &err)) {
+        } else if (!runInit(file, m_options.demo, m_options.scripts, m_options.oracleScripts, &err)) {
             return false;
         }
         dbArgs << QStringLiteral("--db") << (name.isEmpty() ? file : name + QLatin1Char('=') + file);

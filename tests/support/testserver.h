@@ -22,6 +22,9 @@ public:
         QString advertise;              // --advertise
         QStringList serveArgs;          // further options of "serve" (--max-sessions 2 ...)
         bool captureLog = false;        // keep the server's log (stderr) for log()
+        // Scripts in the Oracle form on either backend, after `scripts`:
+        // init --oracle-script on SQLite, init --script on PostgreSQL.
+        QStringList oracleScripts;
     };
     TestServer();
     explicit TestServer(Options options);

@@ -278,15 +278,17 @@ private slots:
             "INSERT INTO TGUIS (GUIS_Gui) VALUES ('WIN32');\n"
             "INSERT INTO TGUIS (GUIS_Gui) VALUES ('WEB');\n"
             "INSERT INTO TPARAMS (PARA_Param, PARA_Valor) VALUES ('VERBOTON', '1');\n");
-        for (int n : kButtons)
-            sql += QStringLiteral("INSERT INTO TBOTONES (BOTO_Boton, BOTO_Img) VALUES (%1, %2);\n")
-                       .arg(n)
-                       .arg(hex(bitmap(colorOf(n))));
+        // The images are files beside the script, the form either database loads.
+        for (int n : kButtons) {
+            const QString image = QStringLiteral("boton%1.bmp").arg(n);
+            writeFile(scripts.filePath(image), bitmap(colorOf(n)));
+            sql += QStringLiteral("INSERT INTO TBOTONES (BOTO_Boton, BOTO_Img) VALUES (%1, FILE('%2'));\n").arg(n).arg(image);
+        }
         const QString script = scripts.filePath(QStringLiteral("sync.sql"));
         writeFile(script, sql.toUtf8());
         TestServer::Options options;
         options.demo = false;
-        options.scripts = {script};
+        options.oracleScripts = {script};
         options.databaseNames = {QStringLiteral("DEMO"), QStringLiteral("OTRA")};
         m_server = std::make_unique<TestServer>(options);
         QString error;
@@ -787,8 +789,10 @@ private slots:
 
     void loadedBuildIsCurrent()
     {
-        if (QStandardPaths::findExecutable(QStringLiteral("sqlite3")).isEmpty())
-            QSKIP("the sqlite3 command is not installed");
+        // The script loads through the database's own command-line program.
+        if (QStandardPaths::findExecutable(TestServer::postgres() ? QStringLiteral("psql") : QStringLiteral("sqlite3"))
+                .isEmpty())
+            QSKIP("the database's command-line program (sqlite3 or psql) is not installed");
         QProcess load;
         load.start(QStringLiteral("bash"), {QStringLiteral(VOREL_SOURCE_DIR "/demo/load-binaries.sh"),
                                            m_server->databaseFile(QStringLiteral("DEMO")),
