@@ -438,6 +438,23 @@ ColumnNaming PgDatabase::naming()
     return n;
 }
 
+QString PgDatabase::attributeName(unsigned table, int column)
+{
+    const quint64 key = (quint64(table) << 32) | quint32(column);
+    if (const auto it = m_attributes.constFind(key); it != m_attributes.cend())
+        return *it;
+    try {
+        const pg::Result r = run(QStringLiteral("SELECT attnum, attname FROM pg_catalog.pg_attribute "
+                                                "WHERE attrelid = $1 AND attnum > 0"),
+                                 {qlonglong(table)});
+        for (int i = 0; i < r.rows(); ++i)
+            m_attributes.insert((quint64(table) << 32) | quint32(r.text(i, 0).toInt()), r.text(i, 1));
+    } catch (const pg::Error &) {
+        // Unknown: the name is left as the server gives it.
+    }
+    return m_attributes.value(key);
+}
+
 const QHash<QString, QString> &PgDatabase::spellings()
 {
     // Read at the session's first query: the names of a SELECT * keep the
@@ -576,8 +593,11 @@ void PgDatabase::readAhead(Cursor &c, int rows)
             proto::Column col;
             col.name = r.name(i);
             const bool fromTable = r.table(i) != 0;
-            if (fromTable && col.name == col.name.toLower())
-                col.name = spelled.value(col.name, col.name);
+            // A name the statement chose (an alias) stays as it is; a
+            // table's own column name, as a * gives it, is spelled as declared.
+            if (fromTable && col.name == col.name.toLower() && spelled.contains(col.name)
+                && attributeName(r.table(i), r.tableColumn(i)) == col.name)
+                col.name = spelled.value(col.name);
             const unsigned type = r.type(i);
             const Reading reading = readingOf(type);
             switch (reading) {

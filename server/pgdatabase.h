@@ -56,6 +56,9 @@ private:
     void keepCursorsOfTransaction();
 
     const QHash<QString, QString> &spellings();
+    // The catalog's name of a table's column, by the table's oid and the
+    // column's number; empty when unknown.
+    QString attributeName(unsigned table, int column);
     // The answer's columns named as SQLite names them.
     ColumnNaming naming();
 
@@ -69,6 +72,7 @@ private:
     quint32 m_nextCursor = 1;
     QHash<QString, QString> m_spellings;
     bool m_spellingsRead = false;
+    QHash<quint64, QString> m_attributes; // (table oid << 32 | column number) -> name
 };
 
 } // namespace vorel::server

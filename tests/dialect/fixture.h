@@ -2,17 +2,23 @@
 // A fresh demo database with a few rows of its own (ids far from the demo's)
 // and the class views the class-rows tests read.
 #include "server/dialect.h"
+#include "server/oraclescript.h"
+#include "server/passwords.h"
 #include "server/schema.h"
 #include "sqlrun.h"
 
+#include <QFile>
+#include <QTemporaryDir>
+
 namespace dialecttest {
 
-inline const char *fixtureSql()
+// The fixture's rows as a script that both backends run the way they run
+// the demo's: Oracle DDL and the client's SQL.
+inline const char *fixtureScript()
 {
     return R"SQL(
-INSERT OR IGNORE INTO TGUIS (GUIS_Gui, GUIS_Etiq, GUIS_Fecha) VALUES ('WIN32', 'Windows', '2024-01-01 00:00:00');
 INSERT INTO TUSUARIOS (USUA_Usua, USUA_Nombre, USUA_eMail, USUA_Paswd, USUA_Fecha)
-  VALUES (990001, 'Ana Prueba', 'ana@prueba.es', 'clave1', '2024-01-02 00:00:00');
+  VALUES (990001, 'Ana Prueba', 'ana@prueba.es', 'clave1', TIMESTAMP '2024-01-02 00:00:00');
 INSERT INTO TUSUARIOS (USUA_Usua, USUA_Nombre, USUA_eMail, USUA_Paswd) VALUES (990002, 'Luis O''Brien', NULL, 'clave2');
 INSERT INTO TROLES (ROLE_Rol, ROLE_Etiq) VALUES ('ZVEN', 'Ventas Z'), ('ZADM', 'Administración Z'), ('ZVAC', 'Vacío Z');
 INSERT INTO TUSUROL (USUR_Usua, USUR_Rol, USUR_Admin) VALUES (990001, 'ZVEN', 0), (990001, 'ZADM', 2);
@@ -21,7 +27,8 @@ INSERT INTO TCLASES (CLAS_Clase, CLAS_Etiq, CLAS_PKey) VALUES ('ZCLI', 'Clientes
   ('ZPED', 'Pedidos Z', 'PEDIDO'), ('ZOFF', 'Apagada Z', NULL);
 INSERT INTO TCLAROL (CLAR_Clase, CLAR_Rol, CLAR_Etiq, CLAR_Activo, CLAR_Menu) VALUES ('ZCLI', 'ZVEN', NULL, 1, 1),
   ('ZPED', 'ZVEN', 'Mis pedidos', 1, 1), ('ZOFF', 'ZVEN', NULL, 1, 1), ('ZCLI', 'ZADM', 'Clientes admin', 1, 1);
-INSERT INTO TBOTONES (BOTO_Boton, BOTO_Img, BOTO_HotKey) VALUES (903, X'00', NULL), (907, X'00', 'Ctrl+N');
+INSERT INTO TBOTONES (BOTO_Boton, BOTO_Img, BOTO_HotKey) VALUES (903, FILE('cero.bin'), NULL);
+INSERT INTO TBOTONES (BOTO_Boton, BOTO_Img, BOTO_HotKey) VALUES (907, FILE('cero.bin'), 'Ctrl+N');
 INSERT INTO TMETODS (METO_Clase, METO_Metodo, METO_Etiq, METO_Ejec, METO_Boton, METO_Externo, METO_Activo, METO_Padre, METO_Visib)
   VALUES ('ZCLI', 'main', 'Consultar', NULL, NULL, 0, 1, NULL, 1),
          ('ZCLI', 'ALTA', 'Alta', NULL, 907, 0, 1, 'main', 1),
@@ -51,20 +58,35 @@ INSERT INTO TFILTSELEC (FILT_Filtro, FILT_Clase, FILT_Rol, FILT_Descrip, FILT_Pr
   (990201, 'ZCLI', 'ZVEN', 'Estado del cliente', NULL, 1), (990202, 'ZCLI', 'ZVEN', NULL, 'CLIENTE', 0);
 INSERT INTO TCOLFILTROS (COLF_Filtro, COLF_Orden, COLF_Col, COLF_Expr) VALUES
   (990201, 1, 'Todos', '1=1'), (990201, 2, 'Activos', 'ESTADO = ''A'''),
-  (990202, 1, 'ZCLIENTES_T', 'CLIENTE' || char(13, 10) || 'NOMBRE' || char(13, 10) || '10');
-INSERT INTO TBINS (BINS_Arch, BINS_Vers, BINS_Bin, BINS_Raiz, BINS_GUI) VALUES ('zcli.dll', '1.0.0.1', X'00', '2', 'WIN32');
-INSERT OR REPLACE INTO TMENEXCEP (MENE_Refer, MENE_Mensaje) VALUES ('CK_CLAROL_ACTIVO', 'Activo debe ser 0 o 1');
+  (990202, 1, 'ZCLIENTES_T', 'CLIENTE' || CHR(13) || CHR(10) || 'NOMBRE' || CHR(13) || CHR(10) || '10');
+INSERT INTO TBINS (BINS_Arch, BINS_Vers, BINS_Bin, BINS_Raiz, BINS_GUI) VALUES ('zcli.dll', '1.0.0.1', FILE('cero.bin'), '2', 'WIN32');
+UPDATE TMENEXCEP SET MENE_Mensaje = 'Activo debe ser 0 o 1' WHERE MENE_Refer = 'CK_CLAROL_ACTIVO';
 
 CREATE TABLE ZCLIENTES_T (CLIENTE VARCHAR2(10), NOMBRE VARCHAR2(60), SALDO NUMBER(12,2), ESTADO VARCHAR2(1), ALTA DATE);
-INSERT INTO ZCLIENTES_T VALUES ('10', 'Ana García', 100.5, 'A', '2024-03-05 10:30:00'),
-  ('20', 'Luis O''Brien', NULL, 'B', '2024-03-06 00:00:00'), ('30', 'Marta Díaz', -20, 'A', NULL),
-  ('40', 'Pedro_Sanz', 0, NULL, '2024-02-29 23:59:59');
+INSERT INTO ZCLIENTES_T (CLIENTE, NOMBRE, SALDO, ESTADO, ALTA) VALUES
+  ('10', 'Ana García', 100.5, 'A', TIMESTAMP '2024-03-05 10:30:00'),
+  ('20', 'Luis O''Brien', NULL, 'B', TIMESTAMP '2024-03-06 00:00:00'), ('30', 'Marta Díaz', -20, 'A', NULL),
+  ('40', 'Pedro_Sanz', 0, NULL, TIMESTAMP '2024-02-29 23:59:59');
 CREATE TABLE ZPEDIDOS_T (PEDIDO NUMBER(8), CLIENTE VARCHAR2(10), FECHA DATE, IMPORTE NUMBER(12,2));
-INSERT INTO ZPEDIDOS_T VALUES (1, '10', '2024-03-01 09:00:00', 50), (2, '10', '2024-03-02 09:00:00', 70),
-  (3, '20', '2024-03-03 09:00:00', 15);
+INSERT INTO ZPEDIDOS_T (PEDIDO, CLIENTE, FECHA, IMPORTE) VALUES (1, '10', TIMESTAMP '2024-03-01 09:00:00', 50),
+  (2, '10', TIMESTAMP '2024-03-02 09:00:00', 70), (3, '20', TIMESTAMP '2024-03-03 09:00:00', 15);
 CREATE VIEW pZCLI_main AS SELECT CLIENTE, NOMBRE, SALDO, ESTADO, ALTA FROM ZCLIENTES_T;
 CREATE VIEW pZPED_main AS SELECT PEDIDO, CLIENTE, FECHA, IMPORTE FROM ZPEDIDOS_T;
 )SQL";
+}
+
+// The folder the script's FILE('...') names are read from: one file of a
+// single zero byte, for every blob of the fixture.
+inline QString fixtureFiles()
+{
+    static QTemporaryDir dir;
+    static const bool written = [] {
+        QFile f(dir.filePath(QStringLiteral("cero.bin")));
+        return dir.isValid() && f.open(QIODevice::WriteOnly) && f.write(QByteArray(1, '\0')) == 1;
+    }();
+    if (!written)
+        qFatal("cannot write the fixture's files");
+    return dir.path();
 }
 
 // Opens `path` (":memory:" or a file) and, when `build`, creates everything.
@@ -75,9 +97,11 @@ inline sqlite3 *openDatabase(const QString &path, bool build, const QString &use
     sqlite3_busy_timeout(db, 5000);
     vorel::server::registerOracleFunctions(db);
     if (build) {
+        // As the server's connections: a password written is kept hashed.
+        vorel::server::passwords::install(db);
         vorel::server::createSchema(db);
         vorel::server::fillDemo(db);
-        raw(db, QString::fromUtf8(fixtureSql()));
+        vorel::server::runOracleScript(db, QString::fromUtf8(fixtureScript()), fixtureFiles());
     }
     vorel::server::createSessionTables(db, user);
     return db;

@@ -1,19 +1,21 @@
 #pragma once
 // The PostgreSQL side of the dialect tests: a database of its own on the
-// cluster named by VOREL_TEST_PG, holding a copy of the SQLite fixture's
-// tables, rows and views (types as the PostgreSQL schema declares them),
-// and statements run there the way the server runs them.
+// cluster named by VOREL_TEST_PG, built as the server builds one (schema,
+// demo, then the fixture's script of fixture.h), and statements run there
+// the way the server runs them.
+#include "fixture.h"
 #include "server/classrows.h"
 #include "server/dialect.h"
+#include "server/oraclescript.h"
 #include "server/oraerrors.h"
 #include "server/pgconnection.h"
+#include "server/pgdatabase.h"
+#include "server/pgerrors.h"
+#include "server/pgschema.h"
 #include "sqlrun.h"
 
-#include <sqlite3.h>
-
-#include <QCoreApplication>
-#include <QMap>
-#include <QRegularExpression>
+#include <QElapsedTimer>
+#include <QHash>
 #include <QUrl>
 #include <QUuid>
 #include <memory>
@@ -30,60 +32,13 @@ inline QString pgUri()
     return qEnvironmentVariable("VOREL_TEST_PG");
 }
 
-// VARCHAR2(n) -> varchar(n), NUMBER(p) -> bigint, NUMBER(p,s) -> double
-// precision, NUMBER -> numeric, DATE -> timestamp(0), BLOB -> bytea.
-inline QString pgType(const QString &declared)
-{
-    const QString t = declared.trimmed().toUpper();
-    static const QRegularExpression number(QStringLiteral(R"(^NUMBER\s*\(\s*\d+\s*(?:,\s*(\d+)\s*)?\)$)"));
-    static const QRegularExpression varchar(QStringLiteral(R"(^VARCHAR2?\s*\((\s*\d+\s*)\)$)"));
-    if (const auto m = number.match(t); m.hasMatch())
-        return m.captured(1).isEmpty() || m.captured(1).toInt() == 0 ? QStringLiteral("bigint")
-                                                                     : QStringLiteral("double precision");
-    if (const auto m = varchar.match(t); m.hasMatch())
-        return QStringLiteral("varchar(%1)").arg(m.captured(1).trimmed());
-    if (t == QLatin1String("NUMBER"))
-        return QStringLiteral("numeric");
-    if (t == QLatin1String("DATE"))
-        return QStringLiteral("timestamp(0)");
-    if (t == QLatin1String("BLOB"))
-        return QStringLiteral("bytea");
-    if (t.contains(QLatin1String("INT")))
-        return QStringLiteral("bigint");
-    if (t.contains(QLatin1String("REAL")) || t.contains(QLatin1String("DOUB")))
-        return QStringLiteral("double precision");
-    return QStringLiteral("text");
-}
-
-// The declared spelling of a column, from the SQLite schema the PostgreSQL
-// one copies; what the backend keeps in its table of spellings.
-inline vorel::server::ColumnSpelling declaredSpelling(sqlite3 *db)
-{
-    return [db](const QString &table, const QString &column) -> QString {
-        sqlite3_stmt *st = nullptr;
-        if (sqlite3_prepare_v2(db, "SELECT name FROM pragma_table_info(?1) WHERE name = ?2 COLLATE NOCASE", -1, &st,
-                               nullptr)
-            != SQLITE_OK)
-            return {};
-        const QByteArray t = table.toUtf8(), c = column.toUtf8();
-        sqlite3_bind_text(st, 1, t.constData(), int(t.size()), SQLITE_TRANSIENT);
-        sqlite3_bind_text(st, 2, c.constData(), int(c.size()), SQLITE_TRANSIENT);
-        QString out;
-        if (sqlite3_step(st) == SQLITE_ROW)
-            out = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(st, 0)));
-        sqlite3_finalize(st);
-        return out;
-    };
-}
-
 class PgFixture
 {
 public:
-    // Creates the database and copies `lite` into it; false (and why) when
-    // the cluster cannot be reached.
-    bool open(sqlite3 *lite, QString *why)
+    // Creates the database and fills it; false (and why) when the cluster
+    // cannot be reached or the database cannot be built.
+    bool open(QString *why)
     {
-        m_lite = lite;
         m_admin = pgUri();
         m_name = QStringLiteral("vorel_dialect_%1").arg(QUuid::createUuid().toString(QUuid::Id128).left(12));
         try {
@@ -91,24 +46,22 @@ public:
                 vorel::server::pg::Connection admin(m_admin);
                 admin.exec(QStringLiteral("CREATE DATABASE ") + m_name);
             }
+            QElapsedTimer timer;
+            timer.start();
             conn = connect();
-            try {
-                conn->exec(QStringLiteral("CREATE EXTENSION IF NOT EXISTS orafce"));
-            } catch (const vorel::server::pg::Error &) {
-                // the functions the translation calls do without it
-            }
-            conn->exec(QStringLiteral("SET search_path = oracle, public, pg_catalog"));
-            for (const QString &f : vorel::server::postgresFunctions())
-                conn->exec(f);
-            // SQLite's total(), which the demo's views sum with: 0 over no rows.
-            conn->exec(QStringLiteral("CREATE AGGREGATE public.total(double precision) "
-                                      "(sfunc = float8pl, stype = float8, initcond = '0')"));
-            copyTables(*conn, false);
-            copyTables(*conn, true);
-            copyIndexes();
-            copyViews();
-        } catch (const std::exception &e) {
+            vorel::server::pg::createSchema(*conn);
+            vorel::server::pg::fillDemo(*conn);
+            vorel::server::pg::runOracleScript(*conn, QString::fromUtf8(fixtureScript()), fixtureFiles());
+            vorel::server::pg::createSessionTables(*conn, QStringLiteral("990001"));
+            const vorel::server::pg::Result r = conn->exec(QStringLiteral("SELECT NAME FROM VOREL_SPELLING"));
+            for (int i = 0; i < r.rows(); ++i)
+                m_spellings.insert(r.text(i, 0).toLower(), r.text(i, 0));
+            qInfo("PostgreSQL database built in %lld ms", timer.elapsed());
+        } catch (const vorel::server::pg::Error &e) {
             *why = QString::fromUtf8(e.what());
+            return false;
+        } catch (const vorel::server::OraError &e) {
+            *why = e.message();
             return false;
         }
         return true;
@@ -127,8 +80,8 @@ public:
         m_name.clear();
     }
 
-    // Runs one client statement as the server does on PostgreSQL. A `*`
-    // list gets its columns' declared spellings back, as the backend does.
+    // Runs one client statement as the server does on PostgreSQL: the
+    // declared spellings name the columns, failures are Oracle's texts.
     Result run(const QString &oracleSql, vorel::server::pg::Connection *on = nullptr)
     {
         vorel::server::pg::Connection &c = on ? *on : *conn;
@@ -136,22 +89,26 @@ public:
         Result r;
         try {
             BoundQuery q;
-            bool star = false;
-            if (auto call = parseClassRowsCall(oracleSql)) {
-                q = classRowsQuery(c, *call, declaredSpelling(m_lite));
-                star = true;
-            } else {
-                ColumnNaming naming;
-                naming.declared = declaredSpelling(m_lite);
+            ColumnNaming naming;
+            naming.declared = [this](const QString &, const QString &column) {
+                return m_spellings.value(column.toLower());
+            };
+            if (auto call = parseClassRowsCall(oracleSql))
+                q = classRowsQuery(c, *call, naming.declared);
+            else
                 q.sql = translateOracle(oracleSql, schemaLookup(c), Target::Postgres, naming);
-                static const QRegularExpression selectStar(QStringLiteral(R"(^\s*select\s+\*)"),
-                                                           QRegularExpression::CaseInsensitiveOption);
-                star = selectStar.match(oracleSql).hasMatch();
-            }
             lastSql = q.sql;
             const pg::Result res = q.binds.isEmpty() ? c.exec(q.sql) : c.exec(q.sql, q.binds);
-            for (int i = 0; i < res.columns(); ++i)
-                r.columns << (star ? spelled(res.table(i), res.name(i)) : res.name(i));
+            for (int i = 0; i < res.columns(); ++i) {
+                // A table's own column name (from a *) gets its declared
+                // spelling, as the backend names it to the client; an
+                // alias stays as written.
+                QString name = res.name(i);
+                if (res.table(i) != 0 && name == name.toLower() && m_spellings.contains(name)
+                    && attributeName(c, res.table(i), res.tableColumn(i)) == name)
+                    name = m_spellings.value(name);
+                r.columns << name;
+            }
             for (int row = 0; row < res.rows(); ++row) {
                 QStringList cells;
                 for (int i = 0; i < res.columns(); ++i)
@@ -161,7 +118,7 @@ public:
         } catch (const OraError &e) {
             r.error = e.message();
         } catch (const pg::Error &e) {
-            r.error = QStringLiteral("PG ") + e.failure().sqlstate + QLatin1Char(' ') + e.failure().message;
+            r.error = pg::oracleMessage(c, e.failure());
         }
         return r;
     }
@@ -171,10 +128,16 @@ public:
     std::unique_ptr<vorel::server::pg::Connection> session(const QString &user)
     {
         auto c = connect();
-        c->exec(QStringLiteral("SET search_path = oracle, public, pg_catalog"));
-        copyTables(*c, true, false);
-        c->exec(QStringLiteral("INSERT INTO RSESION (SESI_Usua, SESI_USUADer) VALUES (%1, %1)").arg(user));
+        vorel::server::pg::createSessionTables(*c, user);
         return c;
+    }
+
+    // The database's own URI, for a server session on it.
+    QString uri() const
+    {
+        QUrl url(m_admin);
+        url.setPath(QLatin1Char('/') + m_name);
+        return url.toString();
     }
 
     std::unique_ptr<vorel::server::pg::Connection> conn;
@@ -202,145 +165,24 @@ private:
         }
     }
 
-    QString spelled(unsigned table, const QString &name)
+    static QString attributeName(vorel::server::pg::Connection &c, unsigned table, int column)
     {
-        if (table == 0)
-            return name;
         const vorel::server::pg::Result r =
-            conn->exec(QStringLiteral("SELECT relname FROM pg_catalog.pg_class WHERE oid = $1"), {qlonglong(table)});
-        if (r.rows() == 0)
-            return name;
-        const QString s = declaredSpelling(m_lite)(r.text(0, 0), name);
-        return s.isEmpty() ? name : s;
+            c.exec(QStringLiteral("SELECT attname FROM pg_catalog.pg_attribute WHERE attrelid = $1 AND attnum = $2"),
+                   {qlonglong(table), column});
+        return r.rows() ? r.text(0, 0) : QString();
     }
 
+    // A connection set up as the server sets up a session's.
     std::unique_ptr<vorel::server::pg::Connection> connect() const
     {
-        QUrl url(m_admin);
-        url.setPath(QLatin1Char('/') + m_name);
-        return std::make_unique<vorel::server::pg::Connection>(url.toString());
+        auto c = std::make_unique<vorel::server::pg::Connection>(uri());
+        c->exec(vorel::server::PgDatabase::sessionSettings());
+        return c;
     }
 
-    void copyTables(vorel::server::pg::Connection &to, bool temp, bool rows = true)
-    {
-        using vorel::server::pg::Connection;
-        sqlite3_stmt *st = nullptr;
-        sqlite3_prepare_v2(m_lite,
-                           temp ? "SELECT name FROM sqlite_temp_master WHERE type = 'table'"
-                                : "SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite%'",
-                           -1, &st, nullptr);
-        QStringList tables;
-        while (sqlite3_step(st) == SQLITE_ROW)
-            tables << QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(st, 0)));
-        sqlite3_finalize(st);
-        for (const QString &table : tables) {
-            QStringList columns, defs;
-            QMap<int, QString> key;
-            const QString info = QStringLiteral("SELECT name, type, pk FROM %1.pragma_table_info('%2')")
-                                     .arg(temp ? QStringLiteral("temp") : QStringLiteral("main"), table);
-            sqlite3_prepare_v2(m_lite, info.toUtf8().constData(), -1, &st, nullptr);
-            while (sqlite3_step(st) == SQLITE_ROW) {
-                const QString c = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(st, 0)));
-                const QString t = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(st, 1)));
-                columns << c;
-                defs << c + QLatin1Char(' ') + pgType(t);
-                if (sqlite3_column_int(st, 2) > 0)
-                    key.insert(sqlite3_column_int(st, 2), c);
-            }
-            sqlite3_finalize(st);
-            // The keys, so that the demo's views are read in the time
-            // their joins take with them.
-            if (!key.isEmpty())
-                defs << QStringLiteral("PRIMARY KEY (%1)").arg(key.values().join(QStringLiteral(", ")));
-            to.exec(QStringLiteral("CREATE %1TABLE %2 (%3)")
-                        .arg(temp ? QStringLiteral("TEMP ") : QString(), table, defs.join(QStringLiteral(", "))));
-            if (rows)
-                copyRows(to, table, temp, columns);
-        }
-    }
-
-    void copyRows(vorel::server::pg::Connection &to, const QString &table, bool temp, const QStringList &columns)
-    {
-        sqlite3_stmt *st = nullptr;
-        const QString sql = QStringLiteral("SELECT * FROM %1.%2").arg(temp ? QStringLiteral("temp") : QStringLiteral("main"), table);
-        sqlite3_prepare_v2(m_lite, sql.toUtf8().constData(), -1, &st, nullptr);
-        QVariantList params;
-        QStringList rows;
-        auto flush = [&] {
-            if (rows.isEmpty())
-                return;
-            to.exec(QStringLiteral("INSERT INTO %1 (%2) VALUES %3")
-                           .arg(table, columns.join(QStringLiteral(", ")), rows.join(QStringLiteral(", "))),
-                       params);
-            params.clear();
-            rows.clear();
-        };
-        while (sqlite3_step(st) == SQLITE_ROW) {
-            QStringList marks;
-            for (int i = 0; i < columns.size(); ++i) {
-                switch (sqlite3_column_type(st, i)) {
-                case SQLITE_INTEGER: params << qlonglong(sqlite3_column_int64(st, i)); break;
-                case SQLITE_FLOAT: params << sqlite3_column_double(st, i); break;
-                case SQLITE_BLOB:
-                    params << QByteArray(reinterpret_cast<const char *>(sqlite3_column_blob(st, i)),
-                                         sqlite3_column_bytes(st, i));
-                    break;
-                case SQLITE_TEXT: {
-                    // PostgreSQL holds no empty texts, as Oracle: '' is NULL.
-                    const QString t = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(st, i)),
-                                                        sqlite3_column_bytes(st, i));
-                    params << (t.isEmpty() ? QVariant() : QVariant(t));
-                    break;
-                }
-                default: params << QVariant(); break;
-                }
-                marks << QLatin1Char('$') + QString::number(params.size());
-            }
-            rows << QLatin1Char('(') + marks.join(QStringLiteral(", ")) + QLatin1Char(')');
-            if (params.size() > 20000)
-                flush();
-        }
-        sqlite3_finalize(st);
-        flush();
-    }
-
-    void copyIndexes()
-    {
-        sqlite3_stmt *st = nullptr;
-        sqlite3_prepare_v2(m_lite, "SELECT sql FROM sqlite_master WHERE type = 'index' AND sql IS NOT NULL", -1, &st,
-                           nullptr);
-        QStringList indexes;
-        while (sqlite3_step(st) == SQLITE_ROW)
-            indexes << QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(st, 0)));
-        sqlite3_finalize(st);
-        for (const QString &i : indexes) {
-            try {
-                conn->exec(i);
-            } catch (const vorel::server::pg::Error &) {
-            }
-        }
-    }
-
-    // The views as SQLite holds them; one PostgreSQL cannot read is left
-    // out, and the cases reading it fail for want of it.
-    void copyViews()
-    {
-        sqlite3_stmt *st = nullptr;
-        sqlite3_prepare_v2(m_lite, "SELECT sql FROM sqlite_master WHERE type = 'view' ORDER BY rowid", -1, &st, nullptr);
-        QStringList views;
-        while (sqlite3_step(st) == SQLITE_ROW)
-            views << QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(st, 0)));
-        sqlite3_finalize(st);
-        for (const QString &v : views) {
-            try {
-                conn->exec(v);
-            } catch (const vorel::server::pg::Error &) {
-            }
-        }
-    }
-
-    sqlite3 *m_lite = nullptr;
     QString m_admin, m_name;
+    QHash<QString, QString> m_spellings; // VOREL_SPELLING, by lower-case name
 };
 
 } // namespace dialecttest

@@ -72,7 +72,7 @@ private slots:
         if (pgUri().isEmpty())
             QSKIP(pgSkipReason());
         QString why;
-        QVERIFY2(pg.open(db, &why), qPrintable(why));
+        QVERIFY2(pg.open(&why), qPrintable(why));
     }
     void cleanupTestCase()
     {
