@@ -178,6 +178,9 @@ struct PgDatabase::Cursor {
     int txNumber = 0;              // the client's transaction it was declared in; 0 = none
     qsizetype rowBytes = 0;
     QString error;                 // a failure met while reading ahead
+    QString sql;                   // the query, for the rows before a failure
+    QVariantList binds;
+    qint64 serverRows = 0;         // rows read from the server so far
 
     bool hasPending() const { return pendingFirst < pending.size(); }
 };
@@ -531,6 +534,8 @@ Database::OpenResult PgDatabase::openCursor(const QString &oracleSql, int packet
         fail(e);
     }
     cursor->inHeldTx = true;
+    cursor->sql = query.sql;
+    cursor->binds = query.binds;
     cursor->txNumber = m_clientTx ? m_txNumber : 0;
     Cursor &c = *cursor;
     m_cursors.emplace(id, std::move(cursor));
@@ -584,57 +589,12 @@ void PgDatabase::readAhead(Cursor &c, int rows)
         }
         c.name.clear();
         c.serverEnd = true;
+        if (rows > 1)
+            readUpToFailure(c, rows);
         endIdleTransaction();
         return;
     }
-    if (c.columns.isEmpty() && c.readings.empty()) {
-        const QHash<QString, QString> &spelled = spellings();
-        for (int i = 0; i < r.columns(); ++i) {
-            proto::Column col;
-            col.name = r.name(i);
-            const bool fromTable = r.table(i) != 0;
-            // A name the statement chose (an alias) stays as it is; a
-            // table's own column name, as a * gives it, is spelled as declared.
-            if (fromTable && col.name == col.name.toLower() && spelled.contains(col.name)
-                && attributeName(r.table(i), r.tableColumn(i)) == col.name)
-                col.name = spelled.value(col.name);
-            const unsigned type = r.type(i);
-            const Reading reading = readingOf(type);
-            switch (reading) {
-            case Reading::Integer:
-            case Reading::Bool:
-                col.type = ValueType::Integer;
-                break;
-            case Reading::Float:
-                col.type = ValueType::Float;
-                break;
-            case Reading::Numeric:
-                // NUMBER without a scale, as SQLite reads its declaration;
-                // an expression takes the kind of its first value.
-                col.type = fromTable || r.rows() == 0 || r.isNull(0, i)
-                               ? ValueType::Integer
-                               : (std::strpbrk(r.value(0, i), ".eE") ? ValueType::Float : ValueType::Integer);
-                break;
-            case Reading::DateTime:
-                col.type = ValueType::DateTime;
-                break;
-            case Reading::Blob:
-                col.type = ValueType::Blob;
-                break;
-            case Reading::Text:
-                col.type = ValueType::Text;
-                if (type == kVarchar && r.modifier(i) > 4)
-                    col.size = r.modifier(i) - 4;
-                else if (type == kBpchar && r.modifier(i) > 4)
-                    col.size = r.modifier(i) - 4;
-                break;
-            }
-            c.columns.append(col);
-            c.readings.push_back(reading);
-            c.fromTable.push_back(fromTable);
-        }
-        c.pending.setWidth(int(c.columns.size()));
-    }
+    describe(c, r);
     encodeRows(c, r);
     if (r.rows() < rows) {
         c.serverEnd = true;
@@ -642,9 +602,62 @@ void PgDatabase::readAhead(Cursor &c, int rows)
     }
 }
 
+void PgDatabase::describe(Cursor &c, const pg::Result &r)
+{
+    if (!c.columns.isEmpty() || !c.readings.empty())
+        return;
+    const QHash<QString, QString> &spelled = spellings();
+    for (int i = 0; i < r.columns(); ++i) {
+        proto::Column col;
+        col.name = r.name(i);
+        const bool fromTable = r.table(i) != 0;
+        // A name the statement chose (an alias) stays as it is; a
+        // table's own column name, as a * gives it, is spelled as declared.
+        if (fromTable && col.name == col.name.toLower() && spelled.contains(col.name)
+            && attributeName(r.table(i), r.tableColumn(i)) == col.name)
+            col.name = spelled.value(col.name);
+        const unsigned type = r.type(i);
+        const Reading reading = readingOf(type);
+        switch (reading) {
+        case Reading::Integer:
+        case Reading::Bool:
+            col.type = ValueType::Integer;
+            break;
+        case Reading::Float:
+            col.type = ValueType::Float;
+            break;
+        case Reading::Numeric:
+            // NUMBER without a scale, as SQLite reads its declaration;
+            // an expression takes the kind of its first value.
+            col.type = fromTable || r.rows() == 0 || r.isNull(0, i)
+                           ? ValueType::Integer
+                           : (std::strpbrk(r.value(0, i), ".eE") ? ValueType::Float : ValueType::Integer);
+            break;
+        case Reading::DateTime:
+            col.type = ValueType::DateTime;
+            break;
+        case Reading::Blob:
+            col.type = ValueType::Blob;
+            break;
+        case Reading::Text:
+            col.type = ValueType::Text;
+            if (type == kVarchar && r.modifier(i) > 4)
+                col.size = r.modifier(i) - 4;
+            else if (type == kBpchar && r.modifier(i) > 4)
+                col.size = r.modifier(i) - 4;
+            break;
+        }
+        c.columns.append(col);
+        c.readings.push_back(reading);
+        c.fromTable.push_back(fromTable);
+    }
+    c.pending.setWidth(int(c.columns.size()));
+}
+
 void PgDatabase::encodeRows(Cursor &c, const pg::Result &r)
 {
     const int rows = r.rows();
+    c.serverRows += rows;
     const int cols = int(c.columns.size());
     for (int i = 0; i < rows; ++i) {
         c.pending.beginRow();
@@ -688,6 +701,44 @@ void PgDatabase::encodeRows(Cursor &c, const pg::Result &r)
                 break;
             }
         }
+    }
+}
+
+void PgDatabase::readUpToFailure(Cursor &c, int rows)
+{
+    // A FETCH fails as a whole; SQLite hands over the rows before the
+    // failing one, and so does this: the query again, past the rows read,
+    // one row at a time up to the failure.
+    const QString name = QStringLiteral("vorel_r%1").arg(m_nextCursor++);
+    try {
+        if (!m_heldTx) {
+            m_conn.exec(QStringLiteral("BEGIN"));
+            m_heldTx = true;
+        }
+        run(QStringLiteral("DECLARE %1 NO SCROLL CURSOR FOR ").arg(name) + c.sql, c.binds);
+    } catch (const pg::Error &e) {
+        if (e.failure().sqlstate.isEmpty())
+            fail(e);
+        return;
+    }
+    try {
+        if (c.serverRows > 0)
+            run(QStringLiteral("MOVE FORWARD %1 FROM %2").arg(c.serverRows).arg(name));
+        const QString one = QStringLiteral("FETCH FORWARD 1 FROM ") + name;
+        for (int i = 0; i < rows; ++i) {
+            const pg::Result r = run(one);
+            if (r.rows() == 0)
+                break;
+            describe(c, r);
+            encodeRows(c, r);
+        }
+    } catch (const pg::Error &e) {
+        if (e.failure().sqlstate.isEmpty())
+            fail(e);
+    }
+    try {
+        run(QStringLiteral("CLOSE ") + name);
+    } catch (const pg::Error &) {
     }
 }
 

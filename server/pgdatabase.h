@@ -46,7 +46,11 @@ private:
     [[noreturn]] void fail(const pg::Error &e);
     // Reads up to `rows` rows of the cursor from the server into its pending rows.
     void readAhead(Cursor &cursor, int rows);
+    // The cursor's columns from its first result.
+    void describe(Cursor &cursor, const pg::Result &r);
     void encodeRows(Cursor &cursor, const pg::Result &r);
+    // After a failed FETCH of `rows` rows: the rows before the failing one.
+    void readUpToFailure(Cursor &cursor, int rows);
     // Closes the cursor on the server; the transaction held for cursors alone
     // ends with the last of them.
     void release(Cursor &cursor);
