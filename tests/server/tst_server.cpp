@@ -128,7 +128,11 @@ private Q_SLOTS:
         QVERIFY(login(c));
         QCOMPARE(c.error(c.call(QStringLiteral("EjeDir"), {sql})), message);
         QCOMPARE(count(), 3);
-        QVERIFY(m_server.query(QStringLiteral("SELECT name FROM sqlite_master WHERE name = 'TOTRA'")).isEmpty());
+        QVERIFY(m_server
+                    .query(TestServer::postgres()
+                               ? QStringLiteral("SELECT relname FROM pg_class WHERE lower(relname) = 'totra'")
+                               : QStringLiteral("SELECT name FROM sqlite_master WHERE name = 'TOTRA'"))
+                    .isEmpty());
     }
 
     void ejeDirRunsOneChange()
@@ -255,7 +259,9 @@ private Q_SLOTS:
         const proto::Message huge = a.open(
             QStringLiteral("dspq0"),
             QStringLiteral("WITH c (x) AS (SELECT 1 FROM dual UNION ALL SELECT x + 1 FROM c WHERE x < 1500000) "
-                           "SELECT x, randomblob(1000) B FROM c"),
+                           "SELECT x, %1 B FROM c")
+                .arg(TestServer::postgres() ? QStringLiteral("convert_to(repeat('x', 1000), 'UTF8')")
+                                            : QStringLiteral("randomblob(1000)")),
             10);
         // Another session's commit since those opens must not stop this one writing.
         QCOMPARE(b.call(QStringLiteral("EjeDir"), {QStringLiteral("INSERT INTO TPRUEBA (PRUE_Id) VALUES (130)")}).type,
