@@ -136,13 +136,16 @@ private Q_SLOTS:
     {
         // Long enough to arrive in several pieces that cut characters in two.
         const QString word = QString(70001, QChar(0xF1));
-        const QByteArray script = "INSERT INTO vorel.TPRUEBA (PRUE_Id, PRUE_Texto) VALUES (21, '" + word.toUtf8() + "');";
+        m_server.exec(QStringLiteral("CREATE TABLE TLARGO (LARG_Id NUMBER(8), LARG_Texto CLOB)"));
+        const QByteArray script = "INSERT INTO vorel.TLARGO (LARG_Id, LARG_Texto) VALUES (21, '" + word.toUtf8() + "');";
         Run r = run({}, script);
         QCOMPARE(r.err, QString());
         QCOMPARE(r.status, 0);
-        QCOMPARE(m_server.query(QStringLiteral("SELECT length(PRUE_Texto), PRUE_Texto = '%1' FROM TPRUEBA WHERE PRUE_Id = 21")
+        QCOMPARE(m_server.query(QStringLiteral("SELECT length(LARG_Texto), CASE WHEN LARG_Texto = '%1' THEN 1 ELSE 0 END "
+                                               "FROM TLARGO WHERE LARG_Id = 21")
                                     .arg(word)),
                  (QList<QStringList>{{QStringLiteral("70001"), QStringLiteral("1")}}));
+        m_server.exec(QStringLiteral("DROP TABLE TLARGO"));
 
         // Bytes that are no UTF-8 are refused, not sent altered.
         m_server.clearTrace();
