@@ -299,6 +299,25 @@ private Q_SLOTS:
             QCOMPARE(rest(cursor), QStringLiteral("2,3,130"));
     }
 
+    void recursiveSubqueriesReadAsWritten()
+    {
+        RawClient c;
+        QVERIFY(login(c));
+        // With the keyword or without, after a note or not.
+        for (const QString &sql :
+             {QStringLiteral("-- serie\n/* tres */ WITH c (x) AS (SELECT 1 FROM dual UNION ALL SELECT x + 1 FROM c "
+                             "WHERE x < 3) SELECT x FROM c ORDER BY x"),
+              QStringLiteral("with recursive c (x) AS (SELECT 1 FROM dual UNION ALL SELECT x + 1 FROM c WHERE x < 3) "
+                             "SELECT x FROM c ORDER BY x"),
+              QStringLiteral("WITH a (x) AS (SELECT 1 FROM dual), c (x) AS (SELECT x FROM a UNION ALL SELECT x + 1 "
+                             "FROM c WHERE x < 3) SELECT x FROM c ORDER BY x")}) {
+            const proto::Message m = c.open(QStringLiteral("dspq0"), sql);
+            QCOMPARE(m.type, MsgType::OpenResult);
+            QCOMPARE(m.rows.size(), 3);
+            QCOMPARE(m.rows.value(2, 0).toLongLong(), 3);
+        }
+    }
+
     void longQueryDoesNotStallOthers()
     {
         RawClient slow, quick;
