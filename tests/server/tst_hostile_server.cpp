@@ -87,6 +87,8 @@ class TstHostileServer : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    void initTestCase() { VOREL_REQUIRE_BACKEND(); }
+
     void traceIsForItsOwnerOnly()
     {
         TestServer server(withArgs({}));
