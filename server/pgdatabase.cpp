@@ -96,12 +96,15 @@ QByteArray byteaOf(const char *text, int bytes)
 
 // Functions that reach outside the data a client may read: files, other
 // sessions, the server's settings, queries given as text, and the schema's
-// own (password hashes, the registry's guard).
+// own (password hashes, the registry's guard). SQLite's ways to the same
+// are refused alike, so that a client hears the same answer from both.
 bool deniedName(const QString &word)
 {
     static const char *const prefixes[] = {"pg_", "lo_", "dblink", "utl_file", "dbms_", "plunit", "query_to_",
-                                           "cursor_to_", "table_to_", "schema_to_", "database_to_", "vorel_"};
-    static const char *const names[] = {"set_config", "current_setting", "txid_current", "plvlex", "plvsubst"};
+                                           "cursor_to_", "table_to_", "schema_to_", "database_to_", "vorel_",
+                                           "pragma_"};
+    static const char *const names[] = {"set_config", "current_setting", "txid_current", "plvlex", "plvsubst",
+                                        "load_extension"};
     const QString w = word.toLower();
     for (const char *p : prefixes)
         if (w.startsWith(QLatin1String(p)))
@@ -162,6 +165,22 @@ bool writesWorkingRows(const QString &sql)
         return false;
     const QString table = m.captured(1).toUpper();
     return table == QLatin1String("RSESION") || table == QLatin1String("RVFILRAP") || table == QLatin1String("RQBEX");
+}
+
+// Oracle, like SQLite, lets a subquery of WITH name itself without saying
+// RECURSIVE; PostgreSQL needs the word, and takes it as well where nothing
+// recurses.
+QString withRecursive(const QString &sql)
+{
+    const qsizetype with = SkipSqlBlank(sql, 0);
+    if (sql.mid(with, 4).compare(QLatin1String("WITH"), Qt::CaseInsensitive) != 0)
+        return sql;
+    const qsizetype next = SkipSqlBlank(sql, with + 4);
+    if (sql.mid(next, 9).compare(QLatin1String("RECURSIVE"), Qt::CaseInsensitive) == 0)
+        return sql;
+    QString out = sql;
+    out.insert(with + 4, QLatin1String(" RECURSIVE"));
+    return out;
 }
 
 } // namespace
@@ -502,6 +521,7 @@ Database::OpenResult PgDatabase::openCursor(const QString &oracleSql, int packet
     }
     if (!allowed.contains(LeadingKeyword(query.sql)))
         throw vorel::Exception(QString::fromUtf8(kOnlySelect));
+    query.sql = withRecursive(query.sql);
     if (reachesOutside(query.sql))
         throw OraError(QString::fromUtf8(kNoPrivilege));
 
