@@ -106,6 +106,20 @@ struct Script {
     bool oracle = false;
 };
 
+// The scripts' texts; false (after saying why) when one cannot be read.
+bool readScripts(const QList<Script> &scripts, QStringList *texts)
+{
+    for (const Script &script : scripts) {
+        QFile f(script.path);
+        if (!f.open(QIODevice::ReadOnly)) {
+            fail(QStringLiteral("cannot read %1: %2").arg(script.path, f.errorString()));
+            return false;
+        }
+        *texts << QString::fromUtf8(f.readAll());
+    }
+    return true;
+}
+
 // Builds the database under a temporary name and renames it into place only
 // when everything succeeded, so a failed run leaves no half-made database
 // and, with --force, keeps the old one.
@@ -114,12 +128,8 @@ int initDatabase(const QString &file, bool demo, const QList<Script> &scripts, b
     if (QFileInfo::exists(file) && !force)
         return fail(QStringLiteral("%1 already exists (use --force to replace it)").arg(file));
     QStringList scriptTexts;
-    for (const Script &script : scripts) {
-        QFile f(script.path);
-        if (!f.open(QIODevice::ReadOnly))
-            return fail(QStringLiteral("cannot read %1: %2").arg(script.path, f.errorString()));
-        scriptTexts << QString::fromUtf8(f.readAll());
-    }
+    if (!readScripts(scripts, &scriptTexts))
+        return 1;
     const QString building = file + QStringLiteral(".init");
     removeDatabase(building);
     sqlite3 *db = nullptr;
@@ -172,12 +182,8 @@ int initDatabase(const QString &file, bool demo, const QList<Script> &scripts, b
 int initPostgres(const QString &uri, bool demo, const QList<Script> &scripts, bool force)
 {
     QStringList scriptTexts;
-    for (const Script &script : scripts) {
-        QFile f(script.path);
-        if (!f.open(QIODevice::ReadOnly))
-            return fail(QStringLiteral("cannot read %1: %2").arg(script.path, f.errorString()));
-        scriptTexts << QString::fromUtf8(f.readAll());
-    }
+    if (!readScripts(scripts, &scriptTexts))
+        return 1;
     std::unique_ptr<pg::Connection> conn;
     try {
         conn = std::make_unique<pg::Connection>(uri);

@@ -153,6 +153,20 @@ bool reachesOutside(const QString &sql)
     return false;
 }
 
+// One statement, of a kind the request runs, in the words SQLite's side
+// refuses the others with.
+void checkRequest(const QString &oracleSql, const QStringList &allowed, const char *refusal)
+{
+    static const QStringList session{QStringLiteral("ATTACH"), QStringLiteral("DETACH"), QStringLiteral("PRAGMA")};
+    if (hasSecondStatement(oracleSql))
+        throw vorel::Exception(QString::fromUtf8(kOneStatement));
+    const QString keyword = LeadingKeyword(oracleSql);
+    if (session.contains(keyword))
+        throw OraError(QString::fromUtf8(kNoPrivilege));
+    if (!allowed.contains(keyword))
+        throw vorel::Exception(QString::fromUtf8(refusal));
+}
+
 // True when the statement writes one of the session's working tables, which
 // no other session reads: such a write need not be committed at once.
 bool writesWorkingRows(const QString &sql)
@@ -413,14 +427,7 @@ void PgDatabase::keepCursorsOfTransaction()
 void PgDatabase::executeDirect(const QString &oracleSql)
 {
     static const QStringList allowed{QStringLiteral("INSERT"), QStringLiteral("UPDATE"), QStringLiteral("DELETE")};
-    static const QStringList session{QStringLiteral("ATTACH"), QStringLiteral("DETACH"), QStringLiteral("PRAGMA")};
-    if (hasSecondStatement(oracleSql))
-        throw vorel::Exception(QString::fromUtf8(kOneStatement));
-    const QString keyword = LeadingKeyword(oracleSql);
-    if (session.contains(keyword))
-        throw OraError(QString::fromUtf8(kNoPrivilege));
-    if (!allowed.contains(keyword))
-        throw vorel::Exception(QString::fromUtf8(kOnlyDml));
+    checkRequest(oracleSql, allowed, kOnlyDml);
     const QString sql = translateOracle(oracleSql, schemaLookup(m_conn), Target::Postgres, naming());
     if (!allowed.contains(LeadingKeyword(sql)))
         throw vorel::Exception(QString::fromUtf8(kOnlyDml));
@@ -501,14 +508,7 @@ Database::OpenResult PgDatabase::openCursor(const QString &oracleSql, int packet
     if (int(m_cursors.size()) >= kMaxCursors)
         throw vorel::Exception(QString::fromUtf8(kTooManyCursors));
     static const QStringList allowed{QStringLiteral("SELECT"), QStringLiteral("WITH")};
-    static const QStringList session{QStringLiteral("ATTACH"), QStringLiteral("DETACH"), QStringLiteral("PRAGMA")};
-    if (hasSecondStatement(oracleSql))
-        throw vorel::Exception(QString::fromUtf8(kOneStatement));
-    const QString keyword = LeadingKeyword(oracleSql);
-    if (session.contains(keyword))
-        throw OraError(QString::fromUtf8(kNoPrivilege));
-    if (!allowed.contains(keyword))
-        throw vorel::Exception(QString::fromUtf8(kOnlySelect));
+    checkRequest(oracleSql, allowed, kOnlySelect);
 
     BoundQuery query;
     try {
