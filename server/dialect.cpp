@@ -202,6 +202,47 @@ bool endsFromList(const Node &n)
     return n.isWord("WHERE") || endsWhere(n);
 }
 
+// PostgreSQL 15 wants a name for every subquery of a FROM list; Oracle and
+// SQLite do not.
+void aliasSubqueries(Seq &seq, int *counter)
+{
+    forEachGroup(seq, [counter](Seq &kids) { aliasSubqueries(kids, counter); });
+    const auto sig = significant(seq);
+    std::vector<size_t> after; // seq indexes of the groups that need a name
+    bool inFrom = false, itemStart = false;
+    for (size_t k = 0; k < sig.size(); ++k) {
+        const Node &n = seq[sig[k]];
+        if (n.isWord("FROM")) {
+            inFrom = itemStart = true;
+            continue;
+        }
+        if (!inFrom)
+            continue;
+        if (endsFromList(n)) {
+            inFrom = false;
+            continue;
+        }
+        if (n.kind == Tok::Comma || n.isWord("JOIN")) {
+            itemStart = true;
+            continue;
+        }
+        if (itemStart && n.kind == Tok::Group) {
+            const auto inner = significant(n.kids);
+            const bool query = !inner.empty() && (n.kids[inner[0]].isWord("SELECT") || n.kids[inner[0]].isWord("WITH"));
+            const Node *next = k + 1 < sig.size() ? &seq[sig[k + 1]] : nullptr;
+            if (query && !(next && (isName(*next) || next->isWord("AS"))))
+                after.push_back(sig[k]);
+        }
+        itemStart = false;
+    }
+    const int first = *counter + 1;
+    *counter += int(after.size());
+    for (size_t i = after.size(); i-- > 0;) {
+        seq.insert(seq.begin() + qsizetype(after[i]) + 1, word(QStringLiteral("vorel_q%1").arg(first + int(i))));
+        seq.insert(seq.begin() + qsizetype(after[i]) + 1, space());
+    }
+}
+
 QString unquote(const Node &n)
 {
     QString t = n.text;
@@ -1202,6 +1243,8 @@ QString translateOracle(const QString &oracleSql, const ColumnLookup &lookup, Ta
     if (naming.asSqlite)
         names = planNames(seq, [&] { return translateOracle(oracleSql, lookup); }, naming.declared);
     rewriteTokens(seq, target);
+    int subqueries = 0;
+    aliasSubqueries(seq, &subqueries);
     outerJoins(seq, lookup, target);
     postgresCalls(seq);
     concatenation(seq, target);

@@ -47,6 +47,7 @@ unsigned Result::type(int column) const { return PQftype(m_r.get(), column); }
 int Result::modifier(int column) const { return PQfmod(m_r.get(), column); }
 unsigned Result::table(int column) const { return PQftable(m_r.get(), column); }
 int Result::tableColumn(int column) const { return PQftablecol(m_r.get(), column); }
+bool Result::binary() const { return m_r && PQnfields(m_r.get()) > 0 && PQfformat(m_r.get(), 0) == 1; }
 qint64 Result::affected() const
 {
     const char *n = m_r ? PQcmdTuples(m_r.get()) : nullptr;
@@ -99,7 +100,7 @@ Result Connection::check(pg_result *r)
 
 Result Connection::exec(const QString &sql) { return check(PQexec(m_conn, sql.toUtf8().constData())); }
 
-Result Connection::exec(const QString &sql, const QVariantList &params)
+Result Connection::exec(const QString &sql, const QVariantList &params, bool binaryResult)
 {
     const int n = int(params.size());
     std::vector<QByteArray> data(static_cast<size_t>(n));
@@ -142,7 +143,7 @@ Result Connection::exec(const QString &sql, const QVariantList &params)
         lengths[size_t(i)] = int(data[size_t(i)].size());
     }
     return check(PQexecParams(m_conn, sql.toUtf8().constData(), n, types.data(), values.data(), lengths.data(),
-                              formats.data(), 0));
+                              formats.data(), binaryResult ? 1 : 0));
 }
 
 void Connection::copyIn(const QString &copySql, const std::function<bool(QByteArray &)> &next)

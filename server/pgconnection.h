@@ -55,6 +55,7 @@ public:
     unsigned table(int column) const;             // 0 when not a table's column
     int tableColumn(int column) const;            // its number in the table, 0 when none
     qint64 affected() const;                      // rows an INSERT, UPDATE or DELETE touched
+    bool binary() const;                          // the values are in binary form
 
 private:
     struct Free {
@@ -79,7 +80,8 @@ public:
     Result exec(const QString &sql);
     // One statement with $1, $2, ... given as values: NULL, integers,
     // doubles, texts, QByteArray as bytea, QDateTime as a timestamp.
-    Result exec(const QString &sql, const QVariantList &params);
+    // With `binaryResult` the values come in PostgreSQL's binary forms.
+    Result exec(const QString &sql, const QVariantList &params, bool binaryResult = false);
     // COPY ... FROM STDIN: `next` fills the buffer with the next rows in
     // COPY's text form and returns false once there are none. Throws Error.
     void copyIn(const QString &copySql, const std::function<bool(QByteArray &)> &next);

@@ -9,9 +9,12 @@
 #include "server/pgerrors.h"
 #include "server/pgschema.h"
 
+#include <QDateTime>
 #include <QRegularExpression>
 #include <QTimeZone>
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <cstdlib>
 #include <limits>
 
@@ -93,6 +96,69 @@ QByteArray byteaOf(const char *text, int bytes)
     }
     return out;
 }
+
+// The types whose binary form reads back exactly as their text form does;
+// a cursor with a column of any other type keeps reading text.
+bool binaryReadable(unsigned type)
+{
+    switch (type) {
+    case kBool: case kBytea: case kChar: case kName: case kInt8: case kInt2: case kInt4: case kText: case kOid:
+    case kFloat8: case kBpchar: case kVarchar: case kDate: case kTimestamp: case kNumeric:
+        return true;
+    default:
+        return false;
+    }
+}
+
+template <typename T> T bigEndian(const char *p)
+{
+    T v = 0;
+    for (size_t i = 0; i < sizeof(T); ++i)
+        v = T((quint64(v) << 8) | quint8(p[i]));
+    return v;
+}
+
+// numeric's binary form (base-10000 digits) as numeric_out writes it.
+std::string numericText(const char *p, int n)
+{
+    if (n < 8)
+        return "NaN";
+    const int ndigits = bigEndian<qint16>(p), weight = bigEndian<qint16>(p + 2);
+    const quint16 sign = bigEndian<quint16>(p + 4);
+    const int dscale = bigEndian<qint16>(p + 6);
+    if (sign == 0xC000 || n < 8 + 2 * ndigits)
+        return "NaN";
+    if (sign == 0xD000)
+        return "Infinity";
+    if (sign == 0xF000)
+        return "-Infinity";
+    auto digit = [&](int i) { return i >= 0 && i < ndigits ? int(bigEndian<qint16>(p + 8 + 2 * i)) : 0; };
+    std::string out;
+    if (sign == 0x4000)
+        out += '-';
+    char group[8];
+    if (weight < 0) {
+        out += '0';
+    } else {
+        for (int i = 0; i <= weight; ++i) {
+            std::snprintf(group, sizeof group, i == 0 ? "%d" : "%04d", digit(i));
+            out += group;
+        }
+    }
+    if (dscale > 0) {
+        out += '.';
+        std::string fraction;
+        for (int i = weight + 1; int(fraction.size()) < dscale; ++i) {
+            std::snprintf(group, sizeof group, "%04d", digit(i));
+            fraction += group;
+        }
+        out += fraction.substr(0, size_t(dscale));
+    }
+    return out;
+}
+
+// Days or microseconds since 2000-01-01 as the wire's milliseconds.
+constexpr qint64 kMsAt2000 = 946684800000;
 
 // Functions that reach outside the data a client may read: files, other
 // sessions, the server's settings, queries given as text, and the schema's
@@ -204,6 +270,7 @@ struct PgDatabase::Cursor {
     QList<proto::Column> columns;
     std::vector<Reading> readings;
     std::vector<bool> fromTable;   // a table's or view's column, not an expression
+    std::vector<unsigned> types;   // the columns' type OIDs
     proto::RowBlock pending;       // read from the server, not yet sent
     qsizetype pendingFirst = 0;
     bool serverEnd = false;        // the server has no more rows
@@ -214,6 +281,7 @@ struct PgDatabase::Cursor {
     QString sql;                   // the query, for the rows before a failure
     QVariantList binds;
     qint64 serverRows = 0;         // rows read from the server so far
+    bool binary = false;           // its packets after the first read in binary form
 
     bool hasPending() const { return pendingFirst < pending.size(); }
 };
@@ -260,13 +328,13 @@ void PgDatabase::fail(const pg::Error &e)
     throw OraError(pg::oracleMessage(m_conn, e.failure()));
 }
 
-pg::Result PgDatabase::run(const QString &sql, const QVariantList &params)
+pg::Result PgDatabase::run(const QString &sql, const QVariantList &params, bool binaryResult)
 {
     if (!m_heldTx)
-        return m_conn.exec(sql, params);
+        return m_conn.exec(sql, params, binaryResult);
     m_conn.exec(QStringLiteral("SAVEPOINT vorel_stmt"));
     try {
-        pg::Result r = m_conn.exec(sql, params);
+        pg::Result r = m_conn.exec(sql, params, binaryResult);
         m_conn.exec(QStringLiteral("RELEASE SAVEPOINT vorel_stmt"));
         return r;
     } catch (const pg::Error &e) {
@@ -591,7 +659,7 @@ void PgDatabase::readAhead(Cursor &c, int rows)
     // failure is undone alone.
     const bool alone = m_heldTx && !m_clientTx && !m_heldWrites && m_cursors.size() <= 1 && c.inHeldTx;
     try {
-        r = alone ? m_conn.exec(fetch) : run(fetch);
+        r = alone ? m_conn.exec(fetch, {}, c.binary) : run(fetch, {}, c.binary);
     } catch (const pg::Error &e) {
         if (e.failure().sqlstate.isEmpty())
             fail(e);
@@ -670,8 +738,12 @@ void PgDatabase::describe(Cursor &c, const pg::Result &r)
         c.columns.append(col);
         c.readings.push_back(reading);
         c.fromTable.push_back(fromTable);
+        c.types.push_back(type);
     }
     c.pending.setWidth(int(c.columns.size()));
+    // The text forms of floats, numbers and times cost the server more than
+    // the rows' query itself; their binary forms read back the same values.
+    c.binary = std::all_of(c.types.begin(), c.types.end(), binaryReadable);
 }
 
 void PgDatabase::encodeRows(Cursor &c, const pg::Result &r)
@@ -688,6 +760,10 @@ void PgDatabase::encodeRows(Cursor &c, const pg::Result &r)
             }
             const char *v = r.value(i, k);
             const int n = r.length(i, k);
+            if (r.binary()) {
+                encodeBinary(c, k, v, n);
+                continue;
+            }
             switch (c.readings[size_t(k)]) {
             case Reading::Integer:
                 c.pending.addInteger(std::strtoll(v, nullptr, 10));
@@ -721,6 +797,80 @@ void PgDatabase::encodeRows(Cursor &c, const pg::Result &r)
                 break;
             }
         }
+    }
+}
+
+void PgDatabase::encodeBinary(Cursor &c, int k, const char *v, int n)
+{
+    const bool wholeAsInteger = c.fromTable[size_t(k)] || c.columns[k].type == ValueType::Integer;
+    switch (c.types[size_t(k)]) {
+    case kBool:
+        c.pending.addInteger(n > 0 && v[0] ? 1 : 0);
+        return;
+    case kInt2:
+        c.pending.addInteger(n >= 2 ? bigEndian<qint16>(v) : 0);
+        return;
+    case kInt4:
+        c.pending.addInteger(n >= 4 ? bigEndian<qint32>(v) : 0);
+        return;
+    case kOid:
+        c.pending.addInteger(n >= 4 ? bigEndian<quint32>(v) : 0);
+        return;
+    case kInt8:
+        c.pending.addInteger(n >= 8 ? bigEndian<qint64>(v) : 0);
+        return;
+    case kFloat8: {
+        const quint64 bits = n >= 8 ? bigEndian<quint64>(v) : 0;
+        double d;
+        std::memcpy(&d, &bits, sizeof d);
+        if (wholeAsInteger && std::fabs(d) < 9.0e15 && d == double(qlonglong(d)))
+            c.pending.addInteger(qlonglong(d));
+        else
+            c.pending.addFloat(d);
+        return;
+    }
+    case kNumeric: {
+        const std::string text = numericText(v, n);
+        addNumber(text.c_str(), int(text.size()),
+                  wholeAsInteger || text.find_first_of(".eE") == std::string::npos, c.pending);
+        return;
+    }
+    case kDate: {
+        const qint32 days = n >= 4 ? bigEndian<qint32>(v) : 0;
+        // As its text would read: 'infinity' and dates before year 1 stay texts.
+        if (days == std::numeric_limits<qint32>::max() || days == std::numeric_limits<qint32>::min()) {
+            c.pending.addText(days > 0 ? QStringLiteral("infinity") : QStringLiteral("-infinity"));
+            return;
+        }
+        const QDate d = QDate(2000, 1, 1).addDays(days);
+        if (d.year() < 1 || d.year() > 9999) {
+            c.pending.addText(d.toString(QStringLiteral("yyyy-MM-dd")));
+            return;
+        }
+        c.pending.addDateTime(qint64(days) * 86400000 + kMsAt2000);
+        return;
+    }
+    case kTimestamp: {
+        const qint64 us = n >= 8 ? bigEndian<qint64>(v) : 0;
+        if (us == std::numeric_limits<qint64>::max() || us == std::numeric_limits<qint64>::min()) {
+            c.pending.addText(us > 0 ? QStringLiteral("infinity") : QStringLiteral("-infinity"));
+            return;
+        }
+        const qint64 ms = (us >= 0 ? us / 1000 : -((-us + 999) / 1000)) + kMsAt2000;
+        const QDateTime t = QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
+        if (t.date().year() < 1 || t.date().year() > 9999) {
+            c.pending.addText(t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
+            return;
+        }
+        c.pending.addDateTime(ms);
+        return;
+    }
+    case kBytea:
+        c.pending.addBlob(v, n);
+        return;
+    default: // the texts: their binary form is their UTF-8
+        c.pending.addText(v, n);
+        return;
     }
 }
 

@@ -42,13 +42,14 @@ private:
     // Runs one statement of the client's or the server's own; inside a
     // transaction under a savepoint, so that a failure undoes that statement
     // alone, as Oracle does, instead of the whole transaction.
-    pg::Result run(const QString &sql, const QVariantList &params = {});
+    pg::Result run(const QString &sql, const QVariantList &params = {}, bool binaryResult = false);
     [[noreturn]] void fail(const pg::Error &e);
     // Reads up to `rows` rows of the cursor from the server into its pending rows.
     void readAhead(Cursor &cursor, int rows);
     // The cursor's columns from its first result.
     void describe(Cursor &cursor, const pg::Result &r);
     void encodeRows(Cursor &cursor, const pg::Result &r);
+    void encodeBinary(Cursor &cursor, int column, const char *value, int bytes);
     // After a failed FETCH of `rows` rows: the rows before the failing one.
     void readUpToFailure(Cursor &cursor, int rows);
     // Closes the cursor on the server; the transaction held for cursors alone

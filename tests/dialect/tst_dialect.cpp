@@ -344,6 +344,10 @@ private slots:
         QTest::newRow("sysdate outside a select list")
             << "INSERT INTO T (a, b) SELECT 1, sysdate FROM dual"
             << "INSERT INTO T (a, b) SELECT 1, CAST(date_trunc('second', statement_timestamp()) AS timestamp(0))  ";
+        QTest::newRow("subqueries of FROM named")
+            << "SELECT a FROM (SELECT a FROM T), (SELECT b FROM U) u, T2 JOIN (SELECT c FROM V) ON 1 = 1"
+            << "SELECT a AS \"a\" FROM (SELECT a FROM T) vorel_q1, (SELECT b FROM U) u, T2 JOIN (SELECT c FROM V) "
+               "vorel_q2 ON 1 = 1";
         QTest::newRow("^= and MINUS") << "SELECT a FROM T WHERE b ^= 1 MINUS SELECT a FROM U"
                                       << "SELECT a AS \"a\" FROM T WHERE b != 1 EXCEPT SELECT a FROM U";
         QTest::newRow("date literals") << "SELECT DATE '2024-01-02' d, TIMESTAMP '2024-01-02 10:00:00' t FROM T"
