@@ -11,6 +11,7 @@
 
 #include <QDateTime>
 #include <QRegularExpression>
+#include <QTime>
 #include <QTimeZone>
 #include <algorithm>
 #include <cmath>
@@ -157,8 +158,44 @@ std::string numericText(const char *p, int n)
     return out;
 }
 
-// Days or microseconds since 2000-01-01 as the wire's milliseconds.
+// Dates and timestamps travel in binary as days or microseconds since
+// 2000-01-01, the wire counts milliseconds since 1970-01-01.
 constexpr qint64 kMsAt2000 = 946684800000;
+constexpr qint64 kUsPerDay = qint64(86400) * 1000000;
+
+qint64 floorDiv(qint64 a, qint64 b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+
+// A date or timestamp of the binary form as its text form reads: a date
+// and time of the years 1 to 9999, else the text PostgreSQL writes.
+void addTime(qint64 us, bool infinite, bool withTime, proto::RowBlock &into)
+{
+    if (infinite) {
+        into.addText(us > 0 ? QStringLiteral("infinity") : QStringLiteral("-infinity"));
+        return;
+    }
+    const qint64 days = floorDiv(us, kUsPerDay);
+    const QDate date = QDate(2000, 1, 1).addDays(days);
+    if (date.year() >= 1 && date.year() <= 9999) {
+        into.addDateTime(floorDiv(us, 1000) + kMsAt2000);
+        return;
+    }
+    // Year 1 BC is QDate's -1; PostgreSQL writes it 0001 ... BC.
+    QString text = QString::number(qAbs(date.year())).rightJustified(4, QLatin1Char('0'))
+        + date.toString(QStringLiteral("-MM-dd"));
+    if (withTime) {
+        const qint64 inDay = us - days * kUsPerDay;
+        text += QTime::fromMSecsSinceStartOfDay(int(inDay / 1000)).toString(QStringLiteral(" HH:mm:ss"));
+        if (const qint64 fraction = inDay % 1000000) {
+            QString digits = QString::number(fraction).rightJustified(6, QLatin1Char('0'));
+            while (digits.endsWith(QLatin1Char('0')))
+                digits.chop(1);
+            text += QLatin1Char('.') + digits;
+        }
+    }
+    if (date.year() < 0)
+        text += QStringLiteral(" BC");
+    into.addText(text);
+}
 
 // Functions that reach outside the data a client may read: files, other
 // sessions, the server's settings, queries given as text, and the schema's
@@ -837,32 +874,14 @@ void PgDatabase::encodeBinary(Cursor &c, int k, const char *v, int n)
     }
     case kDate: {
         const qint32 days = n >= 4 ? bigEndian<qint32>(v) : 0;
-        // As its text would read: 'infinity' and dates before year 1 stay texts.
-        if (days == std::numeric_limits<qint32>::max() || days == std::numeric_limits<qint32>::min()) {
-            c.pending.addText(days > 0 ? QStringLiteral("infinity") : QStringLiteral("-infinity"));
-            return;
-        }
-        const QDate d = QDate(2000, 1, 1).addDays(days);
-        if (d.year() < 1 || d.year() > 9999) {
-            c.pending.addText(d.toString(QStringLiteral("yyyy-MM-dd")));
-            return;
-        }
-        c.pending.addDateTime(qint64(days) * 86400000 + kMsAt2000);
+        const bool infinite = days == std::numeric_limits<qint32>::max() || days == std::numeric_limits<qint32>::min();
+        addTime(qint64(days) * kUsPerDay, infinite, false, c.pending);
         return;
     }
     case kTimestamp: {
         const qint64 us = n >= 8 ? bigEndian<qint64>(v) : 0;
-        if (us == std::numeric_limits<qint64>::max() || us == std::numeric_limits<qint64>::min()) {
-            c.pending.addText(us > 0 ? QStringLiteral("infinity") : QStringLiteral("-infinity"));
-            return;
-        }
-        const qint64 ms = (us >= 0 ? us / 1000 : -((-us + 999) / 1000)) + kMsAt2000;
-        const QDateTime t = QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
-        if (t.date().year() < 1 || t.date().year() > 9999) {
-            c.pending.addText(t.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
-            return;
-        }
-        c.pending.addDateTime(ms);
+        addTime(us, us == std::numeric_limits<qint64>::max() || us == std::numeric_limits<qint64>::min(), true,
+                c.pending);
         return;
     }
     case kBytea:
