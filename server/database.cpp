@@ -87,6 +87,17 @@ std::optional<qint64> storedDateMs(const char *p, qsizetype n, bool timeRequired
     return (date.toJulianDay() - kJulianDayOf1970) * 86400000 + time.msecsSinceStartOfDay();
 }
 
+qsizetype skipBlanksAndSemicolons(const QString &sql, qsizetype from)
+{
+    for (;;) {
+        from = SkipSqlBlank(sql, from);
+        if (from < sql.size() && sql[from] == QLatin1Char(';'))
+            ++from;
+        else
+            return from;
+    }
+}
+
 // True when something other than blanks, comments and semicolons follows the
 // first semicolon outside quotes and comments.
 bool hasSecondStatement(const QString &sql)
@@ -104,15 +115,7 @@ bool hasSecondStatement(const QString &sql)
         } else if (sql.mid(i, 2) == QLatin1String("--") || sql.mid(i, 2) == QLatin1String("/*")) {
             i = SkipSqlBlank(sql, i);
         } else if (c == QLatin1Char(';')) {
-            qsizetype j = i + 1;
-            for (;;) {
-                j = SkipSqlBlank(sql, j);
-                if (j < sql.size() && sql[j] == QLatin1Char(';'))
-                    ++j;
-                else
-                    break;
-            }
-            return j < sql.size();
+            return skipBlanksAndSemicolons(sql, i + 1) < sql.size();
         } else {
             ++i;
         }

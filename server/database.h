@@ -71,6 +71,9 @@ inline constexpr char kTooLarge[] =
 inline constexpr qsizetype kPacketBytes = qsizetype(16) << 20;
 } // namespace answers
 
+// The first position from `from` on that is not a blank, a comment or a ";".
+qsizetype skipBlanksAndSemicolons(const QString &sql, qsizetype from);
+
 // True when something other than blanks, comments and semicolons follows the
 // first semicolon outside quotes and comments.
 bool hasSecondStatement(const QString &sql);

@@ -60,19 +60,10 @@ QString fromSqlite(const unsigned char *text, int bytes)
     return QString::fromUtf8(reinterpret_cast<const char *>(text), bytes);
 }
 
-
 bool tailIsBlank(const char *tail)
 {
     const QString rest = QString::fromUtf8(tail);
-    qsizetype i = 0;
-    for (;;) {
-        i = SkipSqlBlank(rest, i);
-        if (i < rest.size() && rest[i] == QLatin1Char(';'))
-            ++i;
-        else
-            break;
-    }
-    return i >= rest.size();
+    return skipBlanksAndSemicolons(rest, 0) >= rest.size();
 }
 
 // Column type from a declared type; nullopt when it says nothing useful.
