@@ -48,11 +48,6 @@ int Result::modifier(int column) const { return PQfmod(m_r.get(), column); }
 unsigned Result::table(int column) const { return PQftable(m_r.get(), column); }
 int Result::tableColumn(int column) const { return PQftablecol(m_r.get(), column); }
 bool Result::binary() const { return m_r && PQnfields(m_r.get()) > 0 && PQfformat(m_r.get(), 0) == 1; }
-qint64 Result::affected() const
-{
-    const char *n = m_r ? PQcmdTuples(m_r.get()) : nullptr;
-    return n && *n ? QByteArray(n).toLongLong() : 0;
-}
 
 Connection::Connection(const QString &conninfo)
 {

@@ -54,7 +54,6 @@ public:
     int modifier(int column) const;               // -1 when none
     unsigned table(int column) const;             // 0 when not a table's column
     int tableColumn(int column) const;            // its number in the table, 0 when none
-    qint64 affected() const;                      // rows an INSERT, UPDATE or DELETE touched
     bool binary() const;                          // the values are in binary form
 
 private:

@@ -310,7 +310,6 @@ struct PgDatabase::Cursor {
     std::vector<unsigned> types;   // the columns' type OIDs
     proto::RowBlock pending;       // read from the server, not yet sent
     qsizetype pendingFirst = 0;
-    bool serverEnd = false;        // the server has no more rows
     bool inHeldTx = false;         // declared in the transaction block open now
     int txNumber = 0;              // the client's transaction it was declared in; 0 = none
     qsizetype rowBytes = 0;
@@ -713,7 +712,6 @@ void PgDatabase::readAhead(Cursor &c, int rows)
             m_heldTx = false;
         }
         c.name.clear();
-        c.serverEnd = true;
         if (rows > 1)
             readUpToFailure(c, rows);
         endIdleTransaction();
@@ -722,7 +720,6 @@ void PgDatabase::readAhead(Cursor &c, int rows)
     describe(c, r);
     encodeRows(c, r);
     if (r.rows() < rows) {
-        c.serverEnd = true;
         release(c);
     }
 }
@@ -1019,7 +1016,6 @@ void PgDatabase::closeCursor(quint32 id)
     } catch (...) {
         // The cursor is gone either way; a lost connection shows at the next request.
     }
-    endIdleTransaction();
 }
 
 } // namespace vorel::server
