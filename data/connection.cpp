@@ -1,11 +1,13 @@
 #include "data/connection.h"
 
 #include "common/exception.h"
+#include "data/servertrust.h"
 
 #include <QDeadlineTimer>
-#include <QTcpSocket>
+#include <QSslSocket>
 #include <QtEndian>
 #include <algorithm>
+#include <optional>
 
 namespace vorel {
 
@@ -38,15 +40,42 @@ void TSocketConnection::Open()
         return;
     discardSocket(false);
 
-    auto socket = std::make_unique<QTcpSocket>();
-    socket->connectToHost(m_host, quint16(m_port));
-    if (m_port <= 0 || m_port > 0xffff || !socket->waitForConnected(m_timeoutMs)) {
-        const QString reason = m_port <= 0 || m_port > 0xffff
-            ? QStringLiteral("puerto no válido")
-            : socket->errorString();
+    const QDeadlineTimer deadline(m_timeoutMs);
+    auto socket = std::make_unique<QSslSocket>();
+    std::optional<ServerTrust> trust;
+    if (m_encrypted) {
+        trust.emplace();
+        if (!trust->failure().isEmpty())
+            throw Exception(trust->failure());
+        socket->setSslConfiguration(trust->configuration());
+        socket->setPeerVerifyName(m_host);
+    }
+    const bool portOk = m_port > 0 && m_port <= 0xffff;
+    if (portOk) {
+        if (m_encrypted)
+            socket->connectToHostEncrypted(m_host, quint16(m_port));
+        else
+            socket->connectToHost(m_host, quint16(m_port));
+    }
+    if (!portOk || !socket->waitForConnected(int(qMax<qint64>(1, deadline.remainingTime())))) {
+        const QString reason = portOk ? socket->errorString() : QStringLiteral("puerto no válido");
         socket->abort();
         throw Exception(QStringLiteral("No se puede conectar con el servidor de aplicaciones %1: %2")
                             .arg(endpoint(), reason));
+    }
+    if (m_encrypted) {
+        if (!socket->waitForEncrypted(int(qMax<qint64>(1, deadline.remainingTime())))) {
+            const QString why = deadline.hasExpired()
+                ? QStringLiteral("El servidor de aplicaciones %1 no respondió a tiempo").arg(endpoint())
+                : trust->handshakeFailure(*socket, endpoint());
+            socket->abort();
+            throw Exception(why);
+        }
+        const QString refusal = trust->check(*socket, m_host, m_port);
+        if (!refusal.isEmpty()) {
+            socket->abort();
+            throw Exception(refusal);
+        }
     }
     // Calls wait with blocking reads; the signal only tells listeners about
     // a drop noticed while the event loop runs between calls.
@@ -404,7 +433,7 @@ void TSocketConnection::discardSocket(bool dropped)
     m_payload = QByteArray();
     if (!m_socket)
         return;
-    QTcpSocket *socket = m_socket.release();
+    QSslSocket *socket = m_socket.release();
     socket->disconnect(this);
     socket->abort();
     // The socket may be inside one of its own signals; let the loop free it.

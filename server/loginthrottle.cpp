@@ -71,6 +71,26 @@ void LoginThrottle::succeeded(const QString &user, const QString &address)
     QMutexLocker lock(&m_mutex);
     m_users.remove(user);
     m_addresses.remove(address);
+    m_silent.remove(address);
+}
+
+int LoginThrottle::silent(const QString &address)
+{
+    QMutexLocker lock(&m_mutex);
+    count(m_silent, address, now());
+    return m_silent.value(address).failures;
+}
+
+qint64 LoginThrottle::connectWaitMs(const QString &address)
+{
+    QMutexLocker lock(&m_mutex);
+    const auto it = m_silent.constFind(address);
+    if (it == m_silent.constEnd() || it->failures <= kFreeSilent)
+        return 0;
+    const qint64 at = now();
+    if (at - it->lastFailure > kForgetMs)
+        return 0;
+    return delayAfter(it->failures - kFreeSilent);
 }
 
 } // namespace vorel::server

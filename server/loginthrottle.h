@@ -23,6 +23,14 @@ public:
     std::pair<int, int> failed(const QString &user, const QString &address);
     void succeeded(const QString &user, const QString &address);
 
+    // Connections that end without a single request (a scanner, a peer
+    // stalled in its handshake) are free up to kFreeSilent per address;
+    // past that each new connection of the address waits as a failed login
+    // would before it is served. A login from the address clears it.
+    static constexpr int kFreeSilent = 8;
+    int silent(const QString &address);
+    qint64 connectWaitMs(const QString &address);
+
     // The delay after `failures` failures in a row.
     static qint64 delayAfter(int failures);
 
@@ -38,6 +46,7 @@ private:
     QMutex m_mutex;
     QHash<QString, Record> m_users;
     QHash<QString, Record> m_addresses;
+    QHash<QString, Record> m_silent;
 };
 
 } // namespace vorel::server

@@ -2,7 +2,10 @@
 //
 //   vorel-server serve --db [NAME=]FILE|URI ... [--listen HOST:PORT] [--advertise HOST] [--trace FILE]
 //                      [--max-sessions N] [--login-timeout S] [--idle-timeout S] [--query-timeout S]
-//                      [--delay-ms N]
+//                      [--delay-ms N] [--tls-cert FILE --tls-key FILE] [--max-startups N]
+//                      [--max-startups-per-source N] [--insecure-plaintext]
+//   vorel-server certificate [--out DIR] [--name NAME ...] [--days N] [--force]
+//   vorel-server fingerprint [DB|CERTIFICATE]
 //   vorel-server init FILE [--demo] [--script FILE.sql ...] [--oracle-script FILE.sql ...] [--force]
 //   vorel-server init --pg URI [--demo] [--script FILE.sql ...] [--force]
 //   vorel-server init FILE --upgrade
@@ -18,9 +21,11 @@
 #include "server/pgschema.h"
 #include "server/schema.h"
 #include "server/server.h"
-#include "server/session.h"
+#include "server/outbox.h"
+#include "server/tlscert.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
@@ -34,7 +39,10 @@ namespace {
 const char kUsage[] =
     "usage: vorel-server serve --db [NAME=]FILE|URI ... [--listen HOST:PORT] [--advertise HOST] [--trace FILE]\n"
     "                          [--max-sessions N] [--login-timeout S] [--idle-timeout S] [--query-timeout S]\n"
-    "                          [--delay-ms N]\n"
+    "                          [--delay-ms N] [--tls-cert FILE --tls-key FILE] [--max-startups N]\n"
+    "                          [--max-startups-per-source N] [--insecure-plaintext]\n"
+    "       vorel-server certificate [--out DIR] [--name NAME ...] [--days N] [--force]\n"
+    "       vorel-server fingerprint [DB|CERTIFICATE]\n"
     "       vorel-server init FILE [--demo] [--script FILE.sql ...] [--oracle-script FILE.sql ...] [--force]\n"
     "       vorel-server init --pg URI [--demo] [--script FILE.sql ...] [--force]\n"
     "       vorel-server init FILE --upgrade\n"
@@ -50,13 +58,33 @@ const char kHelp[] =
     "  --listen HOST:PORT  where to listen; port 0 picks a free one (the first line printed tells it)\n"
     "  --advertise HOST    what dServer answers (default: the address the client reached)\n"
     "  --trace FILE        writes the requests, one line of JSON each\n"
-    "  --max-sessions N    connections served at once; further ones are refused (default 256)\n"
-    "  --login-timeout S   seconds a connection has to log in (default 10; 0: no limit)\n"
+    "  --max-sessions N    sessions logged in at once; a further Login is refused (default 256)\n"
+    "  --max-startups N    connections not logged in yet, in all; past it the oldest is closed\n"
+    "                      (default 256)\n"
+    "  --max-startups-per-source N\n"
+    "                      the same from one address (default 16); an address whose connections\n"
+    "                      keep ending without a request is made to wait, as failed logins are\n"
+    "  --login-timeout S   seconds a connection has for the TLS handshake and Login (default 10;\n"
+    "                      0: no limit)\n"
     "  --idle-timeout S    closes a session silent for S seconds (default 0: never)\n"
     "  --query-timeout S   cancels one request's SQL after S seconds (default 30; 0: no limit)\n"
     "  --delay-ms N        waits N milliseconds before sending each answer, on the session's own\n"
     "                      thread, to try clients against a distant server (default 0)\n"
-    "init: creates a database.\n"
+    "  --tls-cert FILE --tls-key FILE\n"
+    "                      the certificate (PEM, its chain after it) and key every connection is\n"
+    "                      encrypted with; without them vorel-server.crt and vorel-server.key beside\n"
+    "                      the first database file (or in the working folder), made self-signed when\n"
+    "                      missing\n"
+    "  --insecure-plaintext\n"
+    "                      no encryption: only to measure what TLS costs, never on a network\n"
+    "certificate: makes a self-signed certificate and key (to rotate them, or before a first serve).\n"
+    "  --out DIR           where vorel-server.crt and vorel-server.key go (default: working folder)\n"
+    "  --name NAME         a host name or address clients use (repeatable; default: this machine's)\n"
+    "  --days N            valid for N days (default 3650)\n"
+    "  --force             replaces existing files\n"
+    "fingerprint: prints the SHA-256 fingerprint clients see, of a certificate file or of the\n"
+    "  certificate beside a database file (default: vorel-server.crt in the working folder).\n"
+    "init: creates a database, and a certificate beside it when there is none.\n"
     "  --demo              with the demo data of a small distributor\n"
     "  --script FILE.sql   then runs an SQLite script (repeatable)\n"
     "  --oracle-script FILE.sql\n"
@@ -277,6 +305,90 @@ int upgrade(const QString &file)
     return 0;
 }
 
+// Makes the certificate and key when missing and says so with the
+// fingerprint users will be asked to compare; false (after saying why) when
+// they cannot be made.
+bool ensureCertificate(const QString &certificate, const QString &key, FILE *to)
+{
+    bool made = false;
+    QString error;
+    if (!tls::ensureIdentity(certificate, key, &made, &error)) {
+        fail(error);
+        return false;
+    }
+    const QString fp = tls::fingerprintOf(certificate, &error);
+    const QByteArray line = (made ? QStringLiteral("made a self-signed certificate %1, SHA-256 fingerprint %2\n")
+                                  : QStringLiteral("certificate %1, SHA-256 fingerprint %2\n"))
+                                .arg(certificate, fp)
+                                .toLocal8Bit();
+    std::fwrite(line.constData(), 1, size_t(line.size()), to);
+    std::fflush(to);
+    return true;
+}
+
+int certificate(const QStringList &args)
+{
+    QString out = QStringLiteral(".");
+    QStringList names;
+    int days = 3650;
+    bool force = false;
+    for (int i = 0; i < args.size(); ++i) {
+        const QString &a = args[i];
+        const bool hasValue = i + 1 < args.size();
+        if (a == QLatin1String("--out") && hasValue) {
+            out = args[++i];
+        } else if (a == QLatin1String("--name") && hasValue) {
+            names << args[++i];
+        } else if (a == QLatin1String("--days") && hasValue) {
+            bool ok = false;
+            days = args[++i].toInt(&ok);
+            if (!ok || days < 1 || days > 36500)
+                return usage(QStringLiteral("--days expects a number of days from 1 to 36500"));
+        } else if (a == QLatin1String("--force")) {
+            force = true;
+        } else {
+            return usage(QStringLiteral("unexpected argument: ") + a);
+        }
+    }
+    QDir().mkpath(out);
+    const QString cert = tls::certificateFileIn(out);
+    const QString key = tls::keyFileIn(out);
+    if (QFileInfo::exists(cert) && !force)
+        return fail(QStringLiteral("%1 already exists (use --force to replace it)").arg(cert));
+    if (names.isEmpty())
+        names = tls::machineNames();
+    QString error;
+    try {
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        if (!tls::writeIdentity(tls::makeSelfSigned(names, now.addSecs(-3600), now.addDays(days)), cert, key, &error))
+            return fail(error);
+    } catch (const vorel::Exception &e) {
+        return fail(e.message());
+    }
+    const QByteArray line = QStringLiteral("%1 (%2), SHA-256 fingerprint %3\n")
+                                .arg(cert, names.join(QStringLiteral(", ")), tls::fingerprintOf(cert, &error))
+                                .toLocal8Bit();
+    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+    return 0;
+}
+
+int fingerprint(const QStringList &args)
+{
+    if (args.size() > 1)
+        return usage(QStringLiteral("fingerprint takes one file"));
+    QString file = args.isEmpty() ? tls::certificateFileIn(QStringLiteral(".")) : args.first();
+    QFile f(file);
+    if (f.open(QIODevice::ReadOnly) && !f.peek(64 * 1024).contains("-----BEGIN CERTIFICATE-----"))
+        file = tls::certificateFileIn(QFileInfo(file).absolutePath()); // a database: its certificate
+    QString error;
+    const QString fp = tls::fingerprintOf(file, &error);
+    if (fp.isEmpty())
+        return fail(error);
+    const QByteArray line = (fp + QLatin1Char('\n')).toLatin1();
+    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+    return 0;
+}
+
 int init(const QStringList &args)
 {
     QString file;
@@ -319,7 +431,11 @@ int init(const QStringList &args)
             return usage(QStringLiteral("--upgrade takes no other option"));
         return upgrade(file);
     }
-    return initDatabase(file, demo, scripts, force);
+    const int made = initDatabase(file, demo, scripts, force);
+    if (made != 0)
+        return made;
+    const QString folder = QFileInfo(file).absolutePath();
+    return ensureCertificate(tls::certificateFileIn(folder), tls::keyFileIn(folder), stdout) ? 0 : 1;
 }
 
 int serve(QCoreApplication &app, const QStringList &args)
@@ -327,6 +443,8 @@ int serve(QCoreApplication &app, const QStringList &args)
     ServerConfig config;
     QString listen = QStringLiteral("127.0.0.1:211");
     QString tracePath;
+    QString certificateFile;
+    QString keyFile;
     int delayMs = 0;
     for (int i = 0; i < args.size(); ++i) {
         const QString &a = args[i];
@@ -365,6 +483,19 @@ int serve(QCoreApplication &app, const QStringList &args)
                 : a == QLatin1String("--idle-timeout")           ? config.idleTimeoutMs
                                                                  : config.queryTimeoutMs;
             target = ms;
+        } else if ((a == QLatin1String("--max-startups") || a == QLatin1String("--max-startups-per-source"))
+                   && hasValue) {
+            bool ok = false;
+            const int n = args[++i].toInt(&ok);
+            if (!ok || n < 1)
+                return usage(a + QStringLiteral(" expects a whole number of at least 1"));
+            (a == QLatin1String("--max-startups") ? config.maxStartups : config.maxStartupsPerSource) = n;
+        } else if (a == QLatin1String("--tls-cert") && hasValue) {
+            certificateFile = args[++i];
+        } else if (a == QLatin1String("--tls-key") && hasValue) {
+            keyFile = args[++i];
+        } else if (a == QLatin1String("--insecure-plaintext")) {
+            config.plaintext = true;
         } else if (a == QLatin1String("--delay-ms") && hasValue) {
             bool ok = false;
             delayMs = args[++i].toInt(&ok);
@@ -412,6 +543,30 @@ int serve(QCoreApplication &app, const QStringList &args)
     if (!portOk || port > 65535 || host.isNull())
         return usage(QStringLiteral("--listen expects HOST:PORT, not ") + listen);
 
+    if (certificateFile.isEmpty() != keyFile.isEmpty())
+        return usage(QStringLiteral("--tls-cert and --tls-key go together"));
+    if (config.plaintext) {
+        say(QStringLiteral("WARNING: --insecure-plaintext: nothing is encrypted, passwords and data cross the network "
+                           "readable by anyone on the way; for measuring what TLS costs only"));
+    } else {
+        if (certificateFile.isEmpty()) {
+            QString folder = QDir::currentPath();
+            for (const ServerConfig::Db &db : config.databases) {
+                if (!Database::isPostgres(db.file)) {
+                    folder = QFileInfo(db.file).absolutePath();
+                    break;
+                }
+            }
+            certificateFile = tls::certificateFileIn(folder);
+            keyFile = tls::keyFileIn(folder);
+            if (!ensureCertificate(certificateFile, keyFile, stderr))
+                return 1;
+        }
+        QString error;
+        if (!tls::loadServerConfiguration(certificateFile, keyFile, &config.tls, &error))
+            return fail(error);
+    }
+
     Trace trace;
     if (!tracePath.isEmpty()) {
         QString error;
@@ -423,7 +578,7 @@ int serve(QCoreApplication &app, const QStringList &args)
     LoginThrottle throttle;
     config.throttle = &throttle;
 
-    Session::setAnswerDelay(delayMs);
+    Outbox::setDelay(delayMs);
     Server server(config);
     // Qt's default queue of 50 connections not yet accepted drops the rest
     // when many clients start at once (a shift beginning, a restart), and
@@ -457,5 +612,9 @@ int main(int argc, char **argv)
         return serve(app, args);
     if (command == QLatin1String("init"))
         return init(args);
+    if (command == QLatin1String("certificate"))
+        return certificate(args);
+    if (command == QLatin1String("fingerprint"))
+        return fingerprint(args);
     return usage(QStringLiteral("unknown command: ") + command);
 }

@@ -29,7 +29,11 @@ namespace {
 const char kUsage[] =
     "usage: vorel-sql --host H --port P --user U --password W [--database D] [--provider NAME] [\"SELECT ...\"]\n"
     "       vorel-sql --host H --port P --user U --password W [--database D] --call METHOD [ARG ...]\n"
-    "Without a statement, statements ending in ';' are read from the standard input.\n";
+    "Without a statement, statements ending in ';' are read from the standard input.\n"
+    "The connection is TLS. --ca FILE verifies the server's certificate against FILE (as does the\n"
+    "environment variable VOREL_CA_FILE); without one the certificate seen first for a host and port\n"
+    "is remembered and a different one later refused. --insecure-plaintext speaks to a server started\n"
+    "with that switch, for measurements only.\n";
 
 void write(FILE *f, const QString &text)
 {
@@ -273,6 +277,10 @@ int main(int argc, char **argv)
             database = args[++i];
         } else if (a == QLatin1String("--provider") && hasValue) {
             console.provider = args[++i];
+        } else if (a == QLatin1String("--ca") && hasValue) {
+            qputenv("VOREL_CA_FILE", args[++i].toLocal8Bit());
+        } else if (a == QLatin1String("--insecure-plaintext")) {
+            console.connection.SetEncrypted(false);
         } else if (a == QLatin1String("--call") && hasValue) {
             method = args[++i];
             calling = true;

@@ -26,8 +26,9 @@ public:
 
     explicit FakePeer(QList<QByteArray> replies)
     {
+        TestServer::certificateFile(); // trusted before the client looks
         m_thread.reset(QThread::create([this, replies] {
-            QTcpServer server;
+            test::TlsListener server;
             server.listen(QHostAddress::LocalHost, 0);
             m_port = server.serverPort();
             m_ready.release();

@@ -1,10 +1,11 @@
 #pragma once
 // A bare protocol client: frames built with data/protocol.h and written to a
-// QTcpSocket, so the server is tested without the client classes.
+// TLS socket, so the server is tested without the client classes.
 #include "data/protocol.h"
+#include "support/testserver.h"
 
 #include <QElapsedTimer>
-#include <QTcpSocket>
+#include <QSslSocket>
 #include <QTest>
 
 namespace vorel::test {
@@ -12,11 +13,21 @@ namespace vorel::test {
 class RawClient
 {
 public:
-    bool connectTo(quint16 port, bool hello = true)
+    // `plaintext`: without TLS, as a client of an earlier release would.
+    bool connectTo(quint16 port, bool hello = true, bool plaintext = false)
     {
-        m_socket.connectToHost(QStringLiteral("127.0.0.1"), port);
-        if (!m_socket.waitForConnected(10000))
-            return false;
+        if (plaintext) {
+            m_socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+            if (!m_socket.waitForConnected(10000))
+                return false;
+        } else {
+            QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+            tls.setCaCertificates(QSslCertificate::fromPath(TestServer::certificateFile()));
+            m_socket.setSslConfiguration(tls);
+            m_socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
+            if (!m_socket.waitForEncrypted(10000))
+                return false;
+        }
         if (!hello)
             return true;
         proto::Message h;
@@ -139,7 +150,7 @@ private:
         return m;
     }
 
-    QTcpSocket m_socket;
+    QSslSocket m_socket;
     proto::FrameReader m_frames;
     quint32 m_nextId = 1;
 };

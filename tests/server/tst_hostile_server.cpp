@@ -112,36 +112,35 @@ private Q_SLOTS:
         QVERIFY2(server.start(&error), qPrintable(error));
         addTestTable(server);
         auto a = std::make_unique<RawClient>();
-        RawClient b;
+        RawClient notLoggedIn, b;
         QVERIFY(a->connectTo(server.port()) && a->login(kUser, kPassword));
-        QVERIFY(b.connectTo(server.port()));
+        // Connected but not logged in: no session, no place taken.
+        QVERIFY(notLoggedIn.connectTo(server.port()));
+        QVERIFY(b.connectTo(server.port()) && b.login(QStringLiteral("7002"), QStringLiteral("clave8")));
 
         const QString busy = QStringLiteral("El servidor de aplicaciones está ocupado: atiende ya el máximo de 2 "
                                             "sesiones. Inténtelo más tarde.");
-        RawClient raw;
-        QVERIFY(raw.connectTo(server.port(), false));
-        proto::Message hello;
-        hello.type = MsgType::Hello;
-        QCOMPARE(raw.error(raw.request(hello, 10000)), busy);
-        QVERIFY(raw.waitClosed());
+        QCOMPARE(notLoggedIn.error(notLoggedIn.call(QStringLiteral("Login"), {kUser, kPassword, QStringLiteral("DEMO"),
+                                                                             QStringLiteral("127.0.0.1")})),
+                 busy);
         // The client shows the server's reason.
         TSocketConnection connection;
         connection.SetHost(QStringLiteral("127.0.0.1"));
         connection.SetPort(server.port());
         try {
             connection.Open();
-            QFAIL("a connection past the cap was accepted");
+            connection.Call(QStringLiteral("Login"), {kUser, kPassword, QStringLiteral("DEMO"), QStringLiteral("127.0.0.1")});
+            QFAIL("a session past the cap was accepted");
         } catch (const vorel::Exception &e) {
             QCOMPARE(e.message(), busy);
         }
-        // A session that ends frees its place.
+        // A session that ends frees its place, for the peer already there.
         a.reset();
         QElapsedTimer timer;
         timer.start();
         bool accepted = false;
         while (!accepted && timer.elapsed() < 10000) {
-            RawClient c;
-            accepted = c.connectTo(server.port()) && c.login(kUser, kPassword);
+            accepted = notLoggedIn.login(kUser, kPassword);
             if (!accepted)
                 QTest::qWait(100);
         }

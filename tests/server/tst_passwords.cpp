@@ -224,7 +224,8 @@ private Q_SLOTS:
         QProcess serve;
         serve.start(TestServer::serverProgram(),
                     {QStringLiteral("serve"), QStringLiteral("--db"), file, QStringLiteral("--listen"),
-                     QStringLiteral("127.0.0.1:0")});
+                     QStringLiteral("127.0.0.1:0"), QStringLiteral("--tls-cert"), TestServer::certificateFile(),
+                     QStringLiteral("--tls-key"), TestServer::keyFile()});
         QVERIFY(serve.waitForStarted(10000));
         QTRY_VERIFY_WITH_TIMEOUT(serve.canReadLine() || (serve.waitForReadyRead(100) && serve.canReadLine()), 30000);
         const QString listening = QString::fromUtf8(serve.readLine());

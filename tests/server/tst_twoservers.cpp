@@ -23,7 +23,8 @@ public:
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start(TestServer::serverProgram(),
                         {QStringLiteral("serve"), QStringLiteral("--db"), database, QStringLiteral("--listen"),
-                         QStringLiteral("127.0.0.1:0")});
+                         QStringLiteral("127.0.0.1:0"), QStringLiteral("--tls-cert"), TestServer::certificateFile(),
+                         QStringLiteral("--tls-key"), TestServer::keyFile()});
         if (!m_process.waitForStarted(30000) || !m_process.waitForReadyRead(30000)) {
             *error = QStringLiteral("the second server did not start");
             return false;

@@ -18,6 +18,7 @@
 #include <QMutex>
 #include <QSet>
 #include <QTcpServer>
+#include <QSslSocket>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QThread>
@@ -125,7 +126,7 @@ public:
 
     quint16 listen()
     {
-        m_server = new QTcpServer(this);
+        m_server = new vorel::test::TlsListener(this);
         if (!m_server->listen(QHostAddress::LocalHost, 0))
             return 0;
         connect(m_server, &QTcpServer::newConnection, this, &Relay::accept);
@@ -142,7 +143,7 @@ private:
     void accept()
     {
         while (QTcpSocket *client = m_server->nextPendingConnection()) {
-            auto *up = new QTcpSocket(client);
+            auto *up = new QSslSocket(client);
             auto frames = std::make_shared<vorel::proto::FrameReader>();
             auto held = std::make_shared<QByteArray>();
             connect(client, &QTcpSocket::readyRead, client, [this, client, up, frames, held] {
@@ -155,12 +156,12 @@ private:
                 } catch (const vorel::proto::ProtocolError &) {
                     // Not ours to judge: the server answers it.
                 }
-                if (up->state() == QAbstractSocket::ConnectedState)
+                if (up->isEncrypted())
                     up->write(data);
                 else
                     held->append(data);
             });
-            connect(up, &QTcpSocket::connected, up, [up, held] {
+            connect(up, &QSslSocket::encrypted, up, [up, held] {
                 up->write(*held);
                 held->clear();
             });
@@ -174,7 +175,10 @@ private:
                 up->disconnectFromHost();
                 client->deleteLater();
             });
-            up->connectToHost(QHostAddress::LocalHost, m_upstream);
+            QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
+            tls.setCaCertificates(QSslCertificate::fromPath(vorel::test::TestServer::certificateFile()));
+            up->setSslConfiguration(tls);
+            up->connectToHostEncrypted(QStringLiteral("127.0.0.1"), m_upstream);
         }
     }
 

@@ -2,6 +2,7 @@
 
 #include "common/exception.h"
 #include "server/pgconnection.h"
+#include "server/tlscert.h"
 
 #include <QDir>
 #include <QFile>
@@ -13,6 +14,7 @@
 #include <QRegularExpression>
 #include <QCoreApplication>
 #include <QDeadlineTimer>
+#include <QSslSocket>
 #include <sqlite3.h>
 
 #include <map>
@@ -256,6 +258,67 @@ void TestServer::dropDatabases()
 QString TestServer::serverProgram() { return QStringLiteral(VOREL_BIN_DIR "/vorel-server"); }
 QString TestServer::sqlProgram() { return QStringLiteral(VOREL_BIN_DIR "/vorel-sql"); }
 
+namespace {
+struct TestIdentity {
+    QTemporaryDir dir{testTmpParent() + QStringLiteral("/vorel-tls-XXXXXX")};
+    QString certificate = dir.filePath(QStringLiteral("server.crt"));
+    QString key = dir.filePath(QStringLiteral("server.key"));
+    TestIdentity()
+    {
+        // A helper process the test started trusts what its parent does.
+        const QString inherited = qEnvironmentVariable("VOREL_TEST_CERT");
+        if (!inherited.isEmpty() && QFile::exists(inherited)) {
+            certificate = inherited;
+            key = qEnvironmentVariable("VOREL_TEST_KEY");
+            qputenv("VOREL_CA_FILE", certificate.toLocal8Bit());
+            return;
+        }
+        namespace tls = vorel::server::tls;
+        const QDateTime now = QDateTime::currentDateTimeUtc();
+        QString error;
+        const tls::Identity id = tls::makeSelfSigned(
+            {QStringLiteral("localhost"), QStringLiteral("127.0.0.1"), QStringLiteral("::1")}, now.addSecs(-3600),
+            now.addDays(30));
+        if (!tls::writeIdentity(id, certificate, key, &error))
+            qFatal("%s", qPrintable(error));
+        qputenv("VOREL_CA_FILE", certificate.toLocal8Bit());
+        qputenv("VOREL_TEST_CERT", certificate.toLocal8Bit());
+        qputenv("VOREL_TEST_KEY", key.toLocal8Bit());
+    }
+};
+
+const TestIdentity &testIdentity()
+{
+    static TestIdentity identity;
+    return identity;
+}
+} // namespace
+
+QString TestServer::certificateFile() { return testIdentity().certificate; }
+
+QString TestServer::keyFile() { return testIdentity().key; }
+
+QSslConfiguration TestServer::serverTls()
+{
+    QSslConfiguration c;
+    QString error;
+    if (!vorel::server::tls::loadServerConfiguration(certificateFile(), keyFile(), &c, &error))
+        qFatal("%s", qPrintable(error));
+    return c;
+}
+
+void TlsListener::incomingConnection(qintptr descriptor)
+{
+    auto *socket = new QSslSocket(this);
+    if (!socket->setSocketDescriptor(descriptor)) {
+        delete socket;
+        return;
+    }
+    socket->setSslConfiguration(TestServer::serverTls());
+    socket->startServerEncryption();
+    addPendingConnection(socket);
+}
+
 QString TestServer::dir() const { return m_dir ? m_dir->path() : QString(); }
 
 bool TestServer::postgres() { return qEnvironmentVariable("VOREL_TEST_BACKEND") == QLatin1String("postgresql"); }
@@ -348,7 +411,8 @@ bool TestServer::start(QString *error)
 
     QStringList args{QStringLiteral("serve")};
     args << dbArgs << QStringLiteral("--listen") << QStringLiteral("127.0.0.1:0") << QStringLiteral("--trace")
-         << tracePath();
+         << tracePath() << QStringLiteral("--tls-cert") << certificateFile() << QStringLiteral("--tls-key")
+         << keyFile();
     if (!m_options.advertise.isEmpty())
         args << QStringLiteral("--advertise") << m_options.advertise;
     args << m_options.serveArgs;

@@ -5,6 +5,8 @@
 #include <QJsonObject>
 #include <QList>
 #include <QProcess>
+#include <QSslConfiguration>
+#include <QTcpServer>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -72,6 +74,15 @@ public:
     static QString serverProgram(); // path of vorel-server
     static QString sqlProgram();    // path of vorel-sql
 
+    // The certificate and key every test server of this process presents
+    // (made once per process, for 127.0.0.1, ::1 and localhost). The first
+    // call makes the process, and the programs it starts, trust it through
+    // VOREL_CA_FILE.
+    static QString certificateFile();
+    static QString keyFile();
+    // The server side of a fake peer in the test itself, with that pair.
+    static QSslConfiguration serverTls();
+
 private:
     bool launch(QString *error);
     void dropDatabases();
@@ -84,6 +95,17 @@ private:
     quint16 m_port = 0;
     qsizetype m_traceOffset = 0;
     QStringList m_pgDatabases; // made in the cluster for this server
+};
+
+// A listener for fake servers in a test: its pending connections are TLS
+// sockets with the test certificate, their handshake started.
+class TlsListener : public QTcpServer
+{
+public:
+    using QTcpServer::QTcpServer;
+
+protected:
+    void incomingConnection(qintptr descriptor) override;
 };
 
 // Skips the test case when the run's backend cannot be reached.

@@ -1,0 +1,60 @@
+#include "server/outbox.h"
+
+#include <QIODevice>
+#include <QTimer>
+#include <atomic>
+
+namespace vorel::server {
+
+namespace {
+std::atomic<int> g_delayMs{0};
+}
+
+Outbox::Outbox(QIODevice *socket) : QObject(socket), m_socket(socket) {}
+
+void Outbox::setDelay(int ms) { g_delayMs.store(qMax(0, ms)); }
+
+int Outbox::delay() { return g_delayMs.load(); }
+
+void Outbox::send(QByteArray frame, bool now)
+{
+    const int wait = now ? 0 : g_delayMs.load();
+    if (wait <= 0) {
+        // Nothing may overtake what is held back.
+        flush();
+        m_socket->write(frame);
+        return;
+    }
+    m_heldBytes += frame.size();
+    m_late.push_back({QDeadlineTimer(wait), std::move(frame)});
+    if (!m_timer) {
+        m_timer = new QTimer(this);
+        m_timer->setSingleShot(true);
+        m_timer->setTimerType(Qt::PreciseTimer);
+        connect(m_timer, &QTimer::timeout, this, &Outbox::sendDue);
+    }
+    if (!m_timer->isActive())
+        m_timer->start(int(m_late.front().due.remainingTime()));
+}
+
+void Outbox::flush()
+{
+    while (!m_late.empty()) {
+        m_heldBytes -= m_late.front().frame.size();
+        m_socket->write(m_late.front().frame);
+        m_late.pop_front();
+    }
+}
+
+void Outbox::sendDue()
+{
+    while (!m_late.empty() && m_late.front().due.hasExpired()) {
+        m_heldBytes -= m_late.front().frame.size();
+        m_socket->write(m_late.front().frame);
+        m_late.pop_front();
+    }
+    if (!m_late.empty())
+        m_timer->start(int(m_late.front().due.remainingTime()));
+}
+
+} // namespace vorel::server

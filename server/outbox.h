@@ -1,0 +1,48 @@
+#pragma once
+// The answers of one connection on their way out. With an answer delay set
+// (--delay-ms), each answer leaves that long after it was made while the
+// connection goes on with the requests behind it, as answers in flight on a
+// long line do. The outbox is a child of its socket, so it moves with the
+// socket from the listener's thread to the session's.
+#include <QByteArray>
+#include <QDeadlineTimer>
+#include <QObject>
+#include <deque>
+
+class QTimer;
+class QIODevice;
+
+namespace vorel::server {
+
+class Outbox : public QObject
+{
+    Q_OBJECT
+public:
+    explicit Outbox(QIODevice *socket);
+
+    // Every answer of every connection waits this long; set before the
+    // server starts listening. 0 (the default) sends at once.
+    static void setDelay(int ms);
+    static int delay();
+
+    // Sends `frame` now, or after the delay unless `now`.
+    void send(QByteArray frame, bool now = false);
+    // Sends what is still held back, at once.
+    void flush();
+    // Bytes held back, not yet handed to the socket.
+    qint64 heldBytes() const { return m_heldBytes; }
+
+private:
+    void sendDue();
+
+    QIODevice *m_socket;
+    struct Late {
+        QDeadlineTimer due;
+        QByteArray frame;
+    };
+    std::deque<Late> m_late;
+    qint64 m_heldBytes = 0;
+    QTimer *m_timer = nullptr;
+};
+
+} // namespace vorel::server

@@ -1,0 +1,84 @@
+#pragma once
+// A connection that has not logged in yet. Peers live on the listener's
+// thread, all of them, and cost no thread and no database connection: they
+// do the TLS handshake, the greeting and dServer, and when Login comes the
+// listener checks it on a small pool of threads. Only a successful Login
+// moves the connection to a Session of its own (see server.h).
+#include "data/protocol.h"
+
+#include <QByteArray>
+#include <QDeadlineTimer>
+#include <QObject>
+#include <QString>
+
+class QSslSocket;
+class QTimer;
+
+namespace vorel::server {
+
+class Outbox;
+class Server;
+struct ServerConfig;
+
+class Peer : public QObject
+{
+    Q_OBJECT
+public:
+    // Largest frame accepted before Login: a peer that has not proved who it
+    // is gets no more than this buffered.
+    static constexpr quint32 kMaxFrame = 64 * 1024;
+
+    // `holdMs`: how long the peer waits before it is served at all (its
+    // address has left many connections silent).
+    Peer(QSslSocket *socket, int id, Server *server, qint64 holdMs);
+    ~Peer() override;
+
+    void start();
+    int id() const { return m_id; }
+    QString source() const { return m_source; }
+    // Sent no request at all so far.
+    bool silent() const { return !m_spoke; }
+    // Its Login is being checked.
+    bool checking() const { return m_checking; }
+
+    // Closes at once, without a word (the peer is shed for room).
+    void shed();
+    // The Login check came back.
+    void loginFailed(const QString &message);
+    // Hands the connection over; the peer is done with it.
+    QSslSocket *release();
+    quint32 loginRequest() const { return m_loginRequest; }
+
+private:
+    void onReadyRead();
+    bool readFrame(QByteArray *payload);
+    void handle(const proto::Message &request);
+    void submitLogin(const proto::Message &request);
+    void refusePlaintext();
+    void send(const proto::Message &reply, bool now = false);
+    // Ends the connection after input the protocol does not allow, or when
+    // its time is up; the reason is the last thing the peer hears.
+    void drop(const QString &reason);
+    void end();
+    QString label() const;
+
+    QSslSocket *m_socket;
+    Outbox *m_outbox;
+    const int m_id;
+    Server *m_server;
+    QString m_source;
+    QString m_label;
+    qint64 m_holdMs;
+    bool m_held = false;
+    bool m_handshaking = false;
+    bool m_greeted = false;
+    bool m_spoke = false;
+    bool m_checking = false;
+    bool m_closing = false;
+    bool m_ended = false;
+    quint32 m_loginRequest = 0;
+    QByteArray m_frame;
+    QTimer *m_deadline = nullptr;
+};
+
+} // namespace vorel::server

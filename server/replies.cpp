@@ -1,0 +1,50 @@
+#include "server/replies.h"
+
+#include <cstdio>
+
+namespace vorel::server {
+
+using proto::Message;
+using proto::MsgType;
+
+bool isRequestType(quint8 type)
+{
+    switch (MsgType(type)) {
+    case MsgType::Hello:
+    case MsgType::Call:
+    case MsgType::Open:
+    case MsgType::Fetch:
+    case MsgType::CloseCursor:
+        return true;
+    default:
+        return false;
+    }
+}
+
+Message replyTo(const Message &request, MsgType type)
+{
+    Message m;
+    m.type = type;
+    m.requestId = request.requestId;
+    return m;
+}
+
+Message errorReply(quint32 requestId, const QString &text)
+{
+    Message m;
+    m.type = MsgType::Error;
+    m.requestId = requestId;
+    m.text = text;
+    return m;
+}
+
+QString seconds(int ms) { return QString::number(ms / 1000.0, 'g', 4); }
+
+void logLine(const QString &line)
+{
+    const QByteArray text = line.toLocal8Bit() + '\n';
+    std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
+    std::fflush(stderr);
+}
+
+} // namespace vorel::server
