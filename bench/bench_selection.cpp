@@ -62,10 +62,11 @@ int main(int argc, char *argv[])
     }
     const QItemSelection all(model.index(0, 0), model.index(kRows - 1, kColumns - 1));
 
-    // The floor: the same numbers already in an array.
+    // The floor: the same numbers already in an array, in the order the
+    // totals add them (column by column), so that both sums agree exactly.
     std::vector<double> values;
-    for (int r = 0; r < kRows; ++r)
-        for (int f = 0; f < kColumns; ++f)
+    for (int f = 0; f < kColumns; ++f)
+        for (int r = 0; r < kRows; ++r)
             if (const QVariant v = ds.ValueAt(r, f); !v.isNull())
                 values.push_back(v.toDouble());
 

@@ -32,7 +32,10 @@
 #include <QListWidget>
 #include <QMimeData>
 #include <QMenu>
+#include <QPainter>
 #include <QProgressDialog>
+#include <QProxyStyle>
+#include <QStyleOptionHeader>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTableView>
@@ -98,6 +101,39 @@ QAction *menuAction(QWidget *owner, const char *name, const QString &caption, co
         a->setShortcut(key);
     return a;
 }
+
+// Draws a column title that does not fit with its end elided: the
+// toolkit's style cuts it at the edge, and a right-aligned title loses its
+// first letters.
+class TTitleStyle : public QProxyStyle
+{
+public:
+    explicit TTitleStyle(QHeaderView *header)
+    {
+        setParent(header);
+        header->setStyle(this);
+    }
+
+    void drawControl(ControlElement element, const QStyleOption *option, QPainter *painter,
+                     const QWidget *widget) const override
+    {
+        const auto *title = qstyleoption_cast<const QStyleOptionHeader *>(option);
+        if (element != CE_HeaderLabel || !title) {
+            QProxyStyle::drawControl(element, option, painter, widget);
+            return;
+        }
+        QStyleOptionHeader fitted = *title;
+        QFont font = painter->font();
+        // Selected columns' titles are drawn in bold.
+        if (title->state & State_On)
+            font.setBold(true);
+        int room = title->rect.width();
+        if (!title->icon.isNull())
+            room -= pixelMetric(PM_SmallIconSize, option, widget) + pixelMetric(PM_HeaderMargin, option, widget);
+        fitted.text = QFontMetrics(font).elidedText(title->text, Qt::ElideRight, std::max(0, room));
+        QProxyStyle::drawControl(element, &fitted, painter, widget);
+    }
+};
 
 QToolButton *mirrorButton(QWidget *owner, const char *name, QAction *action, const QString &caption)
 {
@@ -352,12 +388,12 @@ void TfrmVrlLis::buildLayout()
     body.setPointSize(8);
     dbgModulo->setFont(body);
     dbgModulo->horizontalHeader()->setFont(body);
-    // A palette, not a style sheet: the style sheet's header label is cut
-    // at its start when a right-aligned title does not fit.
+    // A palette, not a style sheet: a style sheet would draw the titles
+    // past the style that elides them.
     QPalette titles = dbgModulo->horizontalHeader()->palette();
     titles.setColor(QPalette::ButtonText, QColor(0, 0, 128));
     dbgModulo->horizontalHeader()->setPalette(titles);
-    dbgModulo->horizontalHeader()->setTextElideMode(Qt::ElideRight);
+    new TTitleStyle(dbgModulo->horizontalHeader());
     dbgModulo->horizontalHeader()->setSectionsClickable(true);
     dbgModulo->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     dbgModulo->verticalHeader()->setDefaultSectionSize(QFontMetrics(body).height() + 4);

@@ -412,6 +412,42 @@ private Q_SLOTS:
         QCOMPARE(cell->text(QAccessible::Description), QStringLiteral("Límite de crédito"));
     }
 
+    // A title too wide for its column loses its end, right-aligned or not:
+    // two columns of one title, one of text and one of numbers, look alike.
+    void titlesElidedAtTheirEnd()
+    {
+        new TSnVorel(m_connection.get(), nullptr, QStringLiteral("VENTAS"), QStringLiteral("CLIENTES"));
+        TfrmVrl *w = current();
+        auto *view = w->findChild<QTableView *>(QStringLiteral("dbgModulo"));
+        auto *model = qobject_cast<TDataSetModel *>(view->model());
+        data(w)->FieldByName(QStringLiteral("NOMBRE"))->SetDisplayLabel(QStringLiteral("Límite de crédito"));
+        model->RefreshLayout();
+        QHeaderView *header = view->horizontalHeader();
+        QList<QImage> titles;
+        for (const char *field : {"NOMBRE", "LIMITE"}) {
+            const int column = model->ColumnOfField(data(w)->FieldByName(QLatin1String(field))->Index());
+            header->resizeSection(column, 48);
+            const QImage section =
+                header->grab(QRect(header->sectionViewportPosition(column), 0, 48, header->height())).toImage();
+            // The title's own pixels, in the navy of the titles.
+            QRect ink;
+            for (int y = 0; y < section.height(); ++y)
+                for (int x = 0; x < section.width(); ++x)
+                    if (const QColor c = section.pixelColor(x, y); c.blue() - c.red() > 60)
+                        ink |= QRect(x, y, 1, 1);
+            titles << section.copy(ink);
+        }
+        // Alike but for the smoothing of the glyphs at another place.
+        QVERIFY(!titles.at(0).isNull());
+        QVERIFY(qAbs(titles.at(0).width() - titles.at(1).width()) <= 1);
+        QCOMPARE(titles.at(0).height(), titles.at(1).height());
+        int unlike = 0;
+        for (int y = 0; y < titles.at(0).height(); ++y)
+            for (int x = 0; x < std::min(titles.at(0).width(), titles.at(1).width()); ++x)
+                unlike += qAbs(qGray(titles.at(0).pixel(x, y)) - qGray(titles.at(1).pixel(x, y))) > 96;
+        QVERIFY2(unlike * 10 < titles.at(0).width() * titles.at(0).height(), qPrintable(QString::number(unlike)));
+    }
+
     // Ctrl+W closes the active window.
     void closeKeys()
     {
