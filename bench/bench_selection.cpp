@@ -4,11 +4,11 @@
 // plain loop over an array, as the floor. Prints medians and the ratio;
 // the status bar is meant to take no more than 50 ms.
 #include "bench/benchutil.h"
+#include "bench/heldrows.h"
 #include "data/connection.h"
 #include "data/dataset.h"
 #include "data/datasetmodel.h"
 #include "data/selectiontotals.h"
-#include "support/testserver.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -26,32 +26,20 @@ constexpr int kRuns = 9;
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    test::TestServer server;
-    QString error;
-    if (!server.start(&error)) {
-        std::fprintf(stderr, "server: %s\n", qPrintable(error));
+    bench::THeldRows held;
+    const QString failed = held.Start(
+        QStringLiteral(
+            "CREATE TABLE BENCHSEL (ID INTEGER, IMPORTE REAL, CANTIDAD INTEGER, PRECIO REAL, DTO INTEGER);"
+            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
+            "INSERT INTO BENCHSEL SELECT i, ((i * 104729) % 1000003) / 100.0, i % 97, (i % 5000) / 7.0, "
+            "CASE WHEN i % 10 = 0 THEN NULL ELSE i % 30 END FROM n;")
+            .arg(kRows),
+        QStringLiteral("SELECT ID, IMPORTE, CANTIDAD, PRECIO, DTO FROM BENCHSEL"));
+    if (!failed.isEmpty()) {
+        std::fprintf(stderr, "%s\n", qPrintable(failed));
         return 1;
     }
-    server.exec(QStringLiteral(
-        "CREATE TABLE BENCHSEL (ID INTEGER, IMPORTE REAL, CANTIDAD INTEGER, PRECIO REAL, DTO INTEGER);"
-        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
-        "INSERT INTO BENCHSEL SELECT i, ((i * 104729) % 1000003) / 100.0, i % 97, (i % 5000) / 7.0, "
-        "CASE WHEN i % 10 = 0 THEN NULL ELSE i % 30 END FROM n;")
-                    .arg(kRows));
-
-    TSocketConnection c;
-    c.SetHost(server.host());
-    c.SetPort(server.port());
-    c.SetTimeout(60000);
-    c.Open();
-    c.Call(QStringLiteral("Login"), {QStringLiteral("1001"), QStringLiteral("clave"), QStringLiteral("DEMO"), server.host()});
-    TClientDataSet ds;
-    ds.SetRemoteServer(&c);
-    ds.SetProviderName(QStringLiteral("dspModulo"));
-    ds.SetPacketRecords(5000);
-    ds.SetCommandText(QStringLiteral("SELECT ID, IMPORTE, CANTIDAD, PRECIO, DTO FROM BENCHSEL"));
-    ds.Open();
-    ds.FetchAll();
+    TClientDataSet &ds = held.data;
     ds.FieldByName(QStringLiteral("IMPORTE"))->SetCurrency(true);
     TDataSetModel model;
     model.SetDataSet(&ds);
