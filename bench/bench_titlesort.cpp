@@ -7,7 +7,7 @@
 #include "data/connection.h"
 #include "data/dataset.h"
 #include "data/datasetmodel.h"
-#include "support/testserver.h"
+#include "bench/heldrows.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -53,32 +53,20 @@ double sqliteOrdered(const QString &file, const char *column)
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    test::TestServer server;
-    QString error;
-    if (!server.start(&error)) {
-        std::fprintf(stderr, "server: %s\n", qPrintable(error));
+    bench::THeldRows held;
+    const QString failed = held.Start(
+        QStringLiteral(
+            "CREATE TABLE BENCHFILAS (ID INTEGER, NOMBRE TEXT, IMPORTE REAL, FECHA TEXT);"
+            "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
+            "INSERT INTO BENCHFILAS SELECT i, 'Cliente ' || ((i * 7919) % %1), ((i * 104729) % 1000003) / 100.0, "
+            "date('2020-01-01', '+' || ((i * 31) % 2500) || ' days') FROM n;")
+            .arg(kRows),
+        QStringLiteral("SELECT ID, NOMBRE, IMPORTE, TO_DATE(FECHA, 'YYYY-MM-DD') FECHA FROM BENCHFILAS"));
+    if (!failed.isEmpty()) {
+        std::fprintf(stderr, "%s\n", qPrintable(failed));
         return 1;
     }
-    server.exec(QStringLiteral(
-        "CREATE TABLE BENCHFILAS (ID INTEGER, NOMBRE TEXT, IMPORTE REAL, FECHA TEXT);"
-        "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
-        "INSERT INTO BENCHFILAS SELECT i, 'Cliente ' || ((i * 7919) % %1), ((i * 104729) % 1000003) / 100.0, "
-        "date('2020-01-01', '+' || ((i * 31) % 2500) || ' days') FROM n;")
-                    .arg(kRows));
-
-    TSocketConnection c;
-    c.SetHost(server.host());
-    c.SetPort(server.port());
-    c.SetTimeout(60000);
-    c.Open();
-    c.Call(QStringLiteral("Login"), {QStringLiteral("1001"), QStringLiteral("clave"), QStringLiteral("DEMO"), server.host()});
-    TClientDataSet ds;
-    ds.SetRemoteServer(&c);
-    ds.SetProviderName(QStringLiteral("dspModulo"));
-    ds.SetPacketRecords(5000);
-    ds.SetCommandText(QStringLiteral("SELECT ID, NOMBRE, IMPORTE, TO_DATE(FECHA, 'YYYY-MM-DD') FECHA FROM BENCHFILAS"));
-    ds.Open();
-    ds.FetchAll();
+    TClientDataSet &ds = held.data;
     TDataSetModel model;
     model.SetDataSet(&ds);
     if (ds.RecordCountFetched() != kRows) {
@@ -101,7 +89,7 @@ int main(int argc, char *argv[])
             t.restart();
             ds.SetIndexFieldNames(QString());
             back.push_back(double(t.nsecsElapsed()) / 1e6);
-            reference.push_back(sqliteOrdered(server.databaseFile(), column));
+            reference.push_back(sqliteOrdered(held.server.databaseFile(), column));
         }
         const double o = median(ours), r = median(reference);
         std::printf("%-8s %10.1f %10.1f %12.1f %8.2f\n", column, o, median(back), r, o / r);

@@ -239,9 +239,39 @@ bool TFOrden::eventFilter(QObject *watched, QEvent *event)
         else if (watched == Fuente)
             FuenteEnter();
     }
+    if (event->type() == QEvent::KeyPress && (watched == Fuente || watched == Destino))
+        return listKey(static_cast<QListWidget *>(watched), static_cast<QKeyEvent *>(event));
     if (watched == Destino->viewport())
         return destinoMouse(event);
     return QDialog::eventFilter(watched, event);
+}
+
+// What the mouse does with the lists, from the keyboard: Enter takes a
+// field into the order, Delete gives it back, Ctrl+Up and Ctrl+Down move it
+// within the order (Space, the list's own key, turns descending on and off).
+bool TFOrden::listKey(QListWidget *list, QKeyEvent *event)
+{
+    const int key = event->key();
+    if (list == Fuente && (key == Qt::Key_Return || key == Qt::Key_Enter) && event->modifiers() == Qt::NoModifier) {
+        BFteDnoClick();
+        return true;
+    }
+    if (list != Destino)
+        return false;
+    if ((key == Qt::Key_Delete || key == Qt::Key_Backspace) && event->modifiers() == Qt::NoModifier) {
+        BDnoFteClick();
+        return true;
+    }
+    if ((key == Qt::Key_Up || key == Qt::Key_Down) && event->modifiers() == Qt::ControlModifier) {
+        const int from = Destino->currentRow();
+        const int to = from + (key == Qt::Key_Up ? -1 : 1);
+        if (from >= 0 && to >= 0 && to < Destino->count()) {
+            Destino->insertItem(to, Destino->takeItem(from));
+            Destino->setCurrentRow(to);
+        }
+        return true;
+    }
+    return false;
 }
 
 // A press on an entry arms the drag, a move past the system's threshold

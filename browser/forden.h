@@ -7,6 +7,7 @@
 
 class QAction;
 class QLabel;
+class QKeyEvent;
 class QListWidget;
 class QMenu;
 class QMenuBar;
@@ -67,6 +68,7 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    bool listKey(QListWidget *list, QKeyEvent *event);
     bool destinoMouse(QEvent *event);
     TImageList *m_images = nullptr;
     // A press on a Destino entry that may become a drag.

@@ -1,6 +1,8 @@
 #include "browser/frmvrllis.h"
 
+#include "browser/columnlayout.h"
 #include "browser/festad.h"
+#include "browser/findbar.h"
 #include "browser/forden.h"
 #include "browser/fselec.h"
 #include "browser/stringgrid.h"
@@ -10,6 +12,8 @@
 #include "data/dataset.h"
 #include "data/datasetmodel.h"
 #include "data/datawalk.h"
+#include "data/selectiontotals.h"
+#include "runtime/accessible.h"
 #include "runtime/filedialog.h"
 #include "runtime/imagelist.h"
 #include "runtime/snvorel.h"
@@ -26,8 +30,12 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QListWidget>
+#include <QMimeData>
 #include <QMenu>
+#include <QPainter>
 #include <QProgressDialog>
+#include <QProxyStyle>
+#include <QStyleOptionHeader>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTableView>
@@ -35,7 +43,9 @@
 #include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <QScopedValueRollback>
 #include <algorithm>
+#include <functional>
 #include <memory>
 
 namespace vorel {
@@ -92,6 +102,39 @@ QAction *menuAction(QWidget *owner, const char *name, const QString &caption, co
     return a;
 }
 
+// Draws a column title that does not fit with its end elided: the
+// toolkit's style cuts it at the edge, and a right-aligned title loses its
+// first letters.
+class TTitleStyle : public QProxyStyle
+{
+public:
+    explicit TTitleStyle(QHeaderView *header)
+    {
+        setParent(header);
+        header->setStyle(this);
+    }
+
+    void drawControl(ControlElement element, const QStyleOption *option, QPainter *painter,
+                     const QWidget *widget) const override
+    {
+        const auto *title = qstyleoption_cast<const QStyleOptionHeader *>(option);
+        if (element != CE_HeaderLabel || !title) {
+            QProxyStyle::drawControl(element, option, painter, widget);
+            return;
+        }
+        QStyleOptionHeader fitted = *title;
+        QFont font = painter->font();
+        // Selected columns' titles are drawn in bold.
+        if (title->state & State_On)
+            font.setBold(true);
+        int room = title->rect.width();
+        if (!title->icon.isNull())
+            room -= pixelMetric(PM_SmallIconSize, option, widget) + pixelMetric(PM_HeaderMargin, option, widget);
+        fitted.text = QFontMetrics(font).elidedText(title->text, Qt::ElideRight, std::max(0, room));
+        QProxyStyle::drawControl(element, &fitted, painter, widget);
+    }
+};
+
 QToolButton *mirrorButton(QWidget *owner, const char *name, QAction *action, const QString &caption)
 {
     auto *b = new QToolButton(owner);
@@ -131,6 +174,7 @@ TfrmVrlLis::TfrmVrlLis(const QString &ClassId, const QString &MethodId, TSnVorel
 
         QuickFilters.clear();
         RelationKeys.Clear();
+        m_layout = StoredColumnLayout(ClassId);
         BuildFromMetadata();
         if (!m_data->Active()) {
             Busy busy;
@@ -138,10 +182,12 @@ TfrmVrlLis::TfrmVrlLis(const QString &ClassId, const QString &MethodId, TSnVorel
         } else {
             // Kept rows of a history entry: shown as they were left.
             applyColumnWidths();
+            applyUserLayout();
             applySortMarker();
             syncViewToData(m_data->CurrentRow());
         }
         showRowCount();
+        NameForAssistiveTechnology(this);
     } catch (...) {
         if (m_data)
             m_data->disconnect(this);
@@ -190,9 +236,25 @@ void TfrmVrlLis::buildLayout()
     Modulo1->addAction(Refrescar1);
     N1 = Modulo1->addSeparator();
     N1->setObjectName(QStringLiteral("N1"));
+    Buscar1 = menuAction(this, "Buscar1", QStringLiteral("Buscar"), QStringLiteral("Buscar en las filas leídas"),
+                         QKeySequence(Qt::CTRL | Qt::Key_F));
+    SetActionImage(Buscar1, 16);
+    BuscarSiguiente1 = menuAction(this, "BuscarSiguiente1", QStringLiteral("Buscar Siguiente"),
+                                  QStringLiteral("Buscar Siguiente"), QKeySequence(Qt::CTRL | Qt::Key_G));
+    BuscarAnterior1 = menuAction(this, "BuscarAnterior1", QStringLiteral("Buscar Anterior"),
+                                 QStringLiteral("Buscar Anterior"), QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_G));
+    CopiarTitulos1 = menuAction(this, "CopiarTitulos1", QStringLiteral("Copiar con Títulos"),
+                                QStringLiteral("Copiar las celdas elegidas con los títulos de sus columnas"),
+                                QKeySequence(Qt::SHIFT | Qt::CTRL | Qt::Key_C));
+    SetActionImage(CopiarTitulos1, 28);
+    RestauraColumnas1 = menuAction(this, "RestauraColumnas1", QStringLiteral("Restaurar Columnas"),
+                                   QStringLiteral("Anchos y orden de las columnas como los define la clase"),
+                                   QKeySequence());
+    Modulo1->addActions({Buscar1, BuscarSiguiente1, BuscarAnterior1, CopiarTitulos1, RestauraColumnas1});
     // The keys work while the window is active, whether its menus stand in
     // its own bar or in the frame's.
-    addActions({Filtrar1, Ordenar1, GrabaraDisco1, Estadistico1, Refrescar1});
+    addActions({Filtrar1, Ordenar1, GrabaraDisco1, Estadistico1, Refrescar1, Buscar1, BuscarSiguiente1,
+                BuscarAnterior1, CopiarTitulos1});
 
     // The form's own buttons stand first on the process toolbar.
     bRefresca = mirrorButton(tbProcesos, "bRefresca", Refrescar1, QStringLiteral("Refrescar"));
@@ -204,6 +266,9 @@ void TfrmVrlLis::buildLayout()
     bRelB->setAutoRaise(true);
     bRelF = new QToolButton(tbProcesos);
     bRelF->setObjectName(QStringLiteral("bRelF"));
+    // Before anything about the button reaches assistive technology, which
+    // keeps the first interface it is given.
+    SetSplitButtonAccessible(bRelF);
     bRelF->setText(QStringLiteral("bRelF"));
     bRelF->setToolTip(QStringLiteral("Registros Hijo"));
     bRelF->setIcon(Image(34));
@@ -218,6 +283,25 @@ void TfrmVrlLis::buildLayout()
     tbProcesos->setVisible(true);
     connect(bRelB, &QToolButton::clicked, this, [this] { ui::Guarded([this] { bRelBClick(); }); });
     connect(bRelF, &QToolButton::clicked, this, [this] { ui::Guarded([this] { bRelFClick(); }); });
+    // The history and the relation menu from the keyboard, as a web
+    // browser's back and forward.
+    const std::pair<QKeySequence, std::function<void()>> historyKeys[] = {
+        {QKeySequence(Qt::ALT | Qt::Key_Left), [this] { bRelB->click(); }},
+        {QKeySequence(Qt::ALT | Qt::Key_Right), [this] { bRelF->click(); }},
+        {QKeySequence(Qt::ALT | Qt::Key_Down), [this] { bRelF->showMenu(); }},
+    };
+    for (const auto &[key, run] : historyKeys) {
+        auto *a = new QAction(this);
+        a->setShortcut(key);
+        connect(a, &QAction::triggered, this, run);
+        addAction(a);
+    }
+    bRelB->setToolTip(QStringLiteral("Registros Padre (Alt+Izquierda)"));
+    bRelF->setToolTip(QStringLiteral("Registros Hijo (Alt+Derecha; Alt+Abajo: relaciones)"));
+    bRelB->setAccessibleName(QStringLiteral("Registros Padre"));
+    bRelF->setAccessibleName(QStringLiteral("Registros Hijo"));
+    bRelF->setProperty("vorelPressKey", QKeySequence(Qt::ALT | Qt::Key_Right).toString(QKeySequence::NativeText));
+    bRelF->setProperty("vorelMenuKey", QKeySequence(Qt::ALT | Qt::Key_Down).toString(QKeySequence::NativeText));
 
     Pagina = new QTabWidget(this);
     Pagina->setObjectName(QStringLiteral("Pagina"));
@@ -304,7 +388,12 @@ void TfrmVrlLis::buildLayout()
     body.setPointSize(8);
     dbgModulo->setFont(body);
     dbgModulo->horizontalHeader()->setFont(body);
-    dbgModulo->horizontalHeader()->setStyleSheet(QStringLiteral("QHeaderView::section { color: navy; }"));
+    // A palette, not a style sheet: a style sheet would draw the titles
+    // past the style that elides them.
+    QPalette titles = dbgModulo->horizontalHeader()->palette();
+    titles.setColor(QPalette::ButtonText, QColor(0, 0, 128));
+    dbgModulo->horizontalHeader()->setPalette(titles);
+    new TTitleStyle(dbgModulo->horizontalHeader());
     dbgModulo->horizontalHeader()->setSectionsClickable(true);
     dbgModulo->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     dbgModulo->verticalHeader()->setDefaultSectionSize(QFontMetrics(body).height() + 4);
@@ -323,7 +412,11 @@ void TfrmVrlLis::buildLayout()
     // It shows a value of the row as it is.
     ui::PlainLabel(sbPanel1);
     sbPanel1->setMinimumWidth(50);
+    sbTotales = new QLabel(sbModulo);
+    sbTotales->setObjectName(QStringLiteral("sbTotales"));
+    sbTotales->setAccessibleName(QStringLiteral("Totales de la selección"));
     sbModulo->addWidget(sbPanel0);
+    sbModulo->addWidget(sbTotales);
     sbModulo->addWidget(sbPanel1, 1);
 
     auto *listLayout = new QVBoxLayout(TabLista);
@@ -331,6 +424,8 @@ void TfrmVrlLis::buildLayout()
     listLayout->setSpacing(0);
     listLayout->addWidget(tbLista);
     listLayout->addWidget(dbgModulo, 1);
+    FindBar = new TFindBar(dbgModulo, dscdSet, TabLista);
+    listLayout->addWidget(FindBar);
     listLayout->addWidget(sbModulo);
 
     Graba = new QFileDialog(this);
@@ -347,7 +442,19 @@ void TfrmVrlLis::buildLayout()
     copy->setShortcut(QKeySequence::Copy);
     copy->setShortcutContext(Qt::WidgetShortcut);
     dbgModulo->addAction(copy);
-    connect(copy, &QAction::triggered, this, [this] { QApplication::clipboard()->setText(SelectionText()); });
+    connect(copy, &QAction::triggered, this, [this] { CopySelection(false); });
+    connect(CopiarTitulos1, &QAction::triggered, this, [this] { CopySelection(true); });
+    connect(Buscar1, &QAction::triggered, FindBar, &TFindBar::Open);
+    connect(BuscarSiguiente1, &QAction::triggered, FindBar, [this] { FindBar->Find(true); });
+    connect(BuscarAnterior1, &QAction::triggered, FindBar, [this] { FindBar->Find(false); });
+    connect(FindBar, &TFindBar::FetchRestRequested, this, [this] { ui::Guarded([this] { fetchRestAndFind(); }); });
+    connect(RestauraColumnas1, &QAction::triggered, this, [this] { ui::Guarded([this] { RestauraColumnasClick(); }); });
+    QHeaderView *header = dbgModulo->horizontalHeader();
+    header->setSectionsMovable(true);
+    connect(header, &QHeaderView::sectionResized, this, &TfrmVrlLis::layoutChangedByUser);
+    connect(header, &QHeaderView::sectionMoved, this, &TfrmVrlLis::layoutChangedByUser);
+    connect(dbgModulo->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &TfrmVrlLis::showSelectionTotals);
 
     auto guarded = [this](QAction *a, void (TfrmVrlLis::*handler)()) {
         connect(a, &QAction::triggered, this, [this, handler] {
@@ -370,7 +477,10 @@ void TfrmVrlLis::buildLayout()
         });
     });
     connect(dscdSet, &TDataSetModel::CurrentRowChanged, this, &TfrmVrlLis::syncViewToData);
-    connect(dscdSet, &QAbstractItemModel::modelReset, this, [this] { applySortMarker(); });
+    connect(dscdSet, &QAbstractItemModel::modelReset, this, [this] {
+        applySortMarker();
+        showSelectionTotals();
+    });
     connect(dscdSet, &TDataSetModel::FetchFailed, this,
             [](const QString &message) { ui::HandleException(Exception(message)); });
     connect(dbgModulo->selectionModel(), &QItemSelectionModel::currentChanged, this,
@@ -635,6 +745,7 @@ void TfrmVrlLis::RunQuery()
 
 void TfrmVrlLis::ApplyColumnPresentation()
 {
+    const QScopedValueRollback<bool> applying(m_applyingLayout, true);
     std::unique_ptr<TClientDataSet> q = newQuery(Session, QStringLiteral("dspq0"));
     q->SetCommandText(QStringLiteral("SELECT UPPER(PROP_Prop) Col, PROP_Etiq, PROP_Visib, PROP_Mone, PROP_Tama, "
                                      "PROP_Mask, PROP_Estad FROM vorel.TPROPCLASES WHERE PROP_Clase= '")
@@ -670,10 +781,12 @@ void TfrmVrlLis::ApplyColumnPresentation()
     q->Close();
     dscdSet->RefreshLayout();
     applyColumnWidths();
+    applyUserLayout();
 }
 
 void TfrmVrlLis::applyColumnWidths()
 {
+    const QScopedValueRollback<bool> applying(m_applyingLayout, true);
     const QFontMetrics fm(dbgModulo->font());
     for (int c = 0; c < dscdSet->columnCount(); ++c) {
         const int field = dscdSet->FieldIndexOfColumn(c);
@@ -682,6 +795,54 @@ void TfrmVrlLis::applyColumnWidths()
         const int chars = std::max(1, m_data->Fields(field)->DisplayWidth());
         dbgModulo->setColumnWidth(c, chars * fm.averageCharWidth() + 8);
     }
+}
+
+void TfrmVrlLis::applyUserLayout()
+{
+    const QScopedValueRollback<bool> applying(m_applyingLayout, true);
+    ApplyColumnLayout(*dbgModulo->horizontalHeader(), *dscdSet, m_layout);
+}
+
+void TfrmVrlLis::layoutChangedByUser()
+{
+    // Sections also change when the model is reset or the metadata's
+    // widths are applied: only the user's own moves are kept.
+    if (m_applyingLayout || dscdSet->columnCount() == 0 || dbgModulo->horizontalHeader()->count() == 0)
+        return;
+    m_layout = ColumnLayoutText(*dbgModulo->horizontalHeader(), *dscdSet);
+    m_layoutChanged = true;
+}
+
+void TfrmVrlLis::RestauraColumnasClick()
+{
+    {
+        const QScopedValueRollback<bool> applying(m_applyingLayout, true);
+        ResetColumnOrder(*dbgModulo->horizontalHeader());
+    }
+    applyColumnWidths();
+    m_layout.clear();
+    m_layoutChanged = false;
+    StoreColumnLayout(ClassId, QString());
+}
+
+void TfrmVrlLis::showSelectionTotals()
+{
+    const QItemSelection selection = dbgModulo->selectionModel()->selection();
+    const TSelectionTotals totals = SelectionTotals(*dscdSet, selection);
+    // One cell is the current cell, which the grid shows already.
+    sbTotales->setText(totals.Cells > 1 ? totals.Text() : QString());
+}
+
+void TfrmVrlLis::fetchRestAndFind()
+{
+    if (!m_data || !m_data->Active())
+        return;
+    {
+        Busy busy;
+        m_data->FetchAll();
+    }
+    showRowCount();
+    FindBar->Find(true);
 }
 
 void TfrmVrlLis::applySortMarker()
@@ -845,25 +1006,116 @@ void TfrmVrlLis::Mueve(bool Forward)
     close();
 }
 
-QString TfrmVrlLis::SelectionText() const
+QModelIndexList TfrmVrlLis::selectedCells() const
 {
     QModelIndexList cells = dbgModulo->selectionModel()->selectedIndexes();
     if (cells.isEmpty() && dbgModulo->currentIndex().isValid())
         cells << dbgModulo->currentIndex();
-    std::sort(cells.begin(), cells.end(), [](const QModelIndex &a, const QModelIndex &b) {
-        return a.row() != b.row() ? a.row() < b.row() : a.column() < b.column();
-    });
-    QString out;
-    int row = -1;
-    for (const QModelIndex &cell : std::as_const(cells)) {
-        if (row != -1)
-            out += cell.row() != row ? QLatin1Char('\n') : QLatin1Char('\t');
-        row = cell.row();
-        out += cell.data().toString();
+    return cells;
+}
+
+namespace {
+
+// The selected cells as a table of the rows and columns they touch, in
+// the order the user sees; a cell of it that is not selected is invalid.
+struct CellTable {
+    QList<int> columns; // logical, in visual order
+    QList<QList<QModelIndex>> rows;
+};
+
+CellTable cellTable(const QModelIndexList &cells, const QHeaderView &header)
+{
+    CellTable t;
+    QList<int> rowNumbers;
+    for (const QModelIndex &c : cells) {
+        if (!t.columns.contains(c.column()))
+            t.columns << c.column();
+        if (!rowNumbers.contains(c.row()))
+            rowNumbers << c.row();
     }
-    if (!out.isEmpty())
-        out += QLatin1Char('\n');
+    std::sort(t.columns.begin(), t.columns.end(),
+              [&header](int a, int b) { return header.visualIndex(a) < header.visualIndex(b); });
+    std::sort(rowNumbers.begin(), rowNumbers.end());
+    t.rows.resize(rowNumbers.size(), QList<QModelIndex>(t.columns.size()));
+    for (const QModelIndex &c : cells)
+        t.rows[rowNumbers.indexOf(c.row())][t.columns.indexOf(c.column())] = c;
+    return t;
+}
+
+QString htmlCell(const QModelIndex &cell)
+{
+    if (!cell.isValid())
+        return QStringLiteral("<td></td>");
+    const QVariant value = cell.data(Qt::EditRole);
+    const QString shown = cell.data(Qt::DisplayRole).toString().toHtmlEscaped();
+    switch (value.typeId()) {
+    case QMetaType::Int:
+    case QMetaType::LongLong:
+    case QMetaType::Double: {
+        // The value itself beside the text shown: spreadsheets take it as
+        // a number whatever their decimal separator.
+        const QString number = QString::number(value.toDouble(), 'g', 17);
+        return QStringLiteral("<td x:num=\"%1\" sdval=\"%1\" align=\"right\">%2</td>").arg(number, shown);
+    }
+    case QMetaType::QDateTime:
+    case QMetaType::QDate: {
+        const QDateTime at = value.toDateTime();
+        const QString iso = at.time() == QTime(0, 0) ? at.date().toString(Qt::ISODate)
+                                                     : at.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+        return QStringLiteral("<td>") + iso + QStringLiteral("</td>");
+    }
+    default:
+        return QStringLiteral("<td>") + shown + QStringLiteral("</td>");
+    }
+}
+
+} // namespace
+
+QString TfrmVrlLis::SelectionText(bool titles) const
+{
+    const CellTable t = cellTable(selectedCells(), *dbgModulo->horizontalHeader());
+    QString out;
+    if (titles && !t.rows.isEmpty()) {
+        QStringList line;
+        for (int column : t.columns)
+            line << dscdSet->headerData(column, Qt::Horizontal).toString();
+        out += line.join(QLatin1Char('\t')) + QLatin1Char('\n');
+    }
+    for (const QList<QModelIndex> &row : t.rows) {
+        QStringList line;
+        for (const QModelIndex &cell : row)
+            line << (cell.isValid() ? cell.data().toString() : QString());
+        out += line.join(QLatin1Char('\t')) + QLatin1Char('\n');
+    }
     return out;
+}
+
+QString TfrmVrlLis::SelectionHtml(bool titles) const
+{
+    const CellTable t = cellTable(selectedCells(), *dbgModulo->horizontalHeader());
+    QString out = QStringLiteral("<table>");
+    if (titles) {
+        out += QStringLiteral("<tr>");
+        for (int column : t.columns)
+            out += QStringLiteral("<th>") + dscdSet->headerData(column, Qt::Horizontal).toString().toHtmlEscaped()
+                   + QStringLiteral("</th>");
+        out += QStringLiteral("</tr>");
+    }
+    for (const QList<QModelIndex> &row : t.rows) {
+        out += QStringLiteral("<tr>");
+        for (const QModelIndex &cell : row)
+            out += htmlCell(cell);
+        out += QStringLiteral("</tr>");
+    }
+    return out + QStringLiteral("</table>");
+}
+
+void TfrmVrlLis::CopySelection(bool titles)
+{
+    auto *mime = new QMimeData;
+    mime->setText(SelectionText(titles));
+    mime->setHtml(SelectionHtml(titles));
+    QApplication::clipboard()->setMimeData(mime);
 }
 
 void TfrmVrlLis::closeEvent(QCloseEvent *event)
@@ -881,6 +1133,8 @@ void TfrmVrlLis::closeEvent(QCloseEvent *event)
         EstadDialog = nullptr;
         QuickFilters.clear();
         RelationKeys.Clear();
+        if (m_layoutChanged)
+            ui::Guarded([this] { StoreColumnLayout(ClassId, m_layout); });
     }
     TfrmVrl::closeEvent(event);
 }

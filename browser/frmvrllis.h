@@ -3,6 +3,7 @@
 #include "runtime/frmvrl.h"
 
 #include <QList>
+#include <QModelIndexList>
 #include <QPointer>
 
 class QComboBox;
@@ -21,6 +22,7 @@ class TDataSetModel;
 class TFEstad;
 class TFOrden;
 class TFSelec;
+class TFindBar;
 
 // The generic list window: the rows of any class, dressed, filtered and
 // ordered from the metadata tables for the session's role.
@@ -42,6 +44,7 @@ public:
     QStatusBar *sbModulo;
     QLabel *sbPanel0; // row count
     QLabel *sbPanel1; // the description value of the current row
+    QLabel *sbTotales; // count, sum and average of the selected cells
     QToolBar *tbLista;
     QWidget *navcdsModulo;
     QAction *ToolButton4;
@@ -58,6 +61,12 @@ public:
     QAction *Ordenar1;
     QAction *GrabaraDisco1;
     QAction *Estadistico1;
+    QAction *Buscar1;
+    QAction *BuscarSiguiente1;
+    QAction *BuscarAnterior1;
+    QAction *CopiarTitulos1;
+    QAction *RestauraColumnas1;
+    TFindBar *FindBar;
     QFileDialog *Graba;
     TDataSetModel *dscdSet;
 
@@ -87,8 +96,17 @@ public:
     void bRelBClick();
     void bRelFClick();
     void Mueve(bool Forward);
-    // The selected cells as tab-separated lines.
-    QString SelectionText() const;
+    // The selected cells as tab-separated lines, after a line of column
+    // titles when `titles`.
+    QString SelectionText(bool titles = false) const;
+    // The same cells as an HTML table, numbers and dates in a form that
+    // spreadsheets read as such.
+    QString SelectionHtml(bool titles = false) const;
+    // Both forms on the clipboard.
+    void CopySelection(bool titles);
+    // Back to the metadata's column widths and order; the user's layout of
+    // the class is forgotten.
+    void RestauraColumnasClick();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -99,6 +117,14 @@ private:
     void applySortMarker();
     void applyColumnWidths();
     void syncViewToData(int row);
+    void showSelectionTotals();
+    void applyUserLayout();
+    void layoutChangedByUser();
+    void fetchRestAndFind();
+    QModelIndexList selectedCells() const;
+    QString m_layout;          // the user's column layout of the class
+    bool m_layoutChanged = false;
+    bool m_applyingLayout = false;
     QPointer<TClientDataSet> m_data;
     bool m_closed = false;
 };

@@ -99,6 +99,9 @@ QVariant TDataSetModel::data(const QModelIndex &index, int role) const
     }
     case Qt::EditRole:
         return c.toVariant();
+    case Qt::AccessibleDescriptionRole:
+        // A screen reader names the column with the value.
+        return field->DisplayLabel();
     case Qt::TextAlignmentRole: {
         const bool numeric = field->IsNumeric() || (field->DataType() == TFieldType::Unknown && number);
         return QVariant::fromValue(Qt::Alignment((numeric ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter));

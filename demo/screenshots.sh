@@ -22,3 +22,9 @@ export VOREL_CONFIG_DIR="$run_dir/config"
 cd "$run_dir/bin"
 xvfb-run -a -s "-screen 0 1280x800x24" ./shell_screenshot \
   127.0.0.1 "$port" 1001 clave "$VOREL_SOURCE_DIR/docs/shell.png" "$VOREL_SOURCE_DIR/docs"
+
+# The same pictures at 200 %, on a screen of twice the pixels: the button
+# images must stay sharp and no dialog may cut its controls.
+mkdir -p "$VOREL_SOURCE_DIR/docs/200"
+QT_SCALE_FACTOR=2 xvfb-run -a -s "-screen 0 2560x1600x24" ./shell_screenshot \
+  127.0.0.1 "$port" 1001 clave "$VOREL_SOURCE_DIR/docs/200/shell.png" "$VOREL_SOURCE_DIR/docs/200"

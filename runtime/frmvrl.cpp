@@ -4,6 +4,7 @@
 #include "common/fileversion.h"
 #include "data/dataset.h"
 #include "runtime/imagelist.h"
+#include "runtime/placement.h"
 #include "runtime/snvorel.h"
 #include "runtime/ui.h"
 
@@ -247,9 +248,10 @@ int TfrmVrl::Left() const
 
 void TfrmVrl::MoveTo(int top, int left)
 {
-    if (QMdiSubWindow *sub = SubWindow())
+    if (QMdiSubWindow *sub = SubWindow()) {
         sub->move(left, top);
-    else
+        sub->setProperty(MovedProperty, true);
+    } else
         move(left, top);
 }
 

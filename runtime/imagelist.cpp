@@ -2,7 +2,9 @@
 #include "runtime/imagelist.h"
 
 #include <QImage>
+#include <QGuiApplication>
 #include <QImageReader>
+#include <QScreen>
 
 namespace vorel {
 
@@ -74,7 +76,27 @@ QPixmap TImageList::Pixmap(int index) const
 QIcon TImageList::Icon(int index) const
 {
     const QPixmap p = Pixmap(index);
-    return p.isNull() ? QIcon() : QIcon(p);
+    if (p.isNull())
+        return QIcon();
+    QIcon icon(p);
+    // At 150 % or 200 % the icon would be scaled smoothly from 16 pixels
+    // each time it is drawn, and blur. It carries copies scaled once, pixel
+    // for pixel, for the scale factors of the screens: the toolkit then
+    // draws the one that fits without scaling again.
+    const QImage image = p.toImage();
+    QList<qreal> ratios{1.5, 2.0};
+    for (const QScreen *screen : QGuiApplication::screens())
+        ratios << screen->devicePixelRatio();
+    QList<int> sides{kSide};
+    for (const qreal ratio : std::as_const(ratios)) {
+        const int side = qRound(kSide * ratio);
+        if (sides.contains(side))
+            continue;
+        sides << side;
+        QPixmap sharp = QPixmap::fromImage(image.scaled(side, side, Qt::IgnoreAspectRatio, Qt::FastTransformation));
+        icon.addPixmap(sharp);
+    }
+    return icon;
 }
 
 } // namespace vorel

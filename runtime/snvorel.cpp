@@ -10,6 +10,7 @@
 #include "runtime/exports.h"
 #include "runtime/ferror.h"
 #include "runtime/frmvrl.h"
+#include "runtime/placement.h"
 #include "runtime/ui.h"
 
 #include <QApplication>
@@ -82,6 +83,9 @@ void showModuleWindow(QWidget *window)
         sub->setAttribute(Qt::WA_DeleteOnClose);
     }
     if (sub) {
+        // Placed before it is shown, against the window active until now.
+        if (!sub->isVisible() && sub->mdiArea())
+            PlaceSubWindow(sub);
         window->show();
         sub->show();
         if (QMdiArea *owner = sub->mdiArea())

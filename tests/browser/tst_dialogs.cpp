@@ -87,6 +87,8 @@ private Q_SLOTS:
     void ordenMovesBothWays();
     void ordenDropRule();
     void ordenMouseDrag();
+    void ordenKeyboard_data();
+    void ordenKeyboard();
     void ordenStatusTexts();
     void ordenAcceptedAndSnapshot();
     void estadLayout();
@@ -392,6 +394,45 @@ void TstDialogs::ordenMouseDrag()
     QTest::mouseMove(vp, QPoint(-40, -40));
     QTest::mouseRelease(vp, Qt::LeftButton, {}, QPoint(-40, -40));
     QCOMPARE(d.DestinoEntries().at(1), (std::pair<QString, bool>{QStringLiteral("C"), true}));
+}
+
+// Everything the mouse does in the sort dialog, from the keyboard.
+void TstDialogs::ordenKeyboard_data()
+{
+    QTest::addColumn<bool>("inFuente");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<QKeyCombination>("key");
+    QTest::addColumn<QStringList>("fuente");
+    QTest::addColumn<Entries>("destino");
+    const Entries start{{QStringLiteral("A"), true}, {QStringLiteral("B"), false}};
+    QTest::newRow("Enter takes a field") << true << 0 << QKeyCombination(Qt::Key_Return) << QStringList{}
+                                         << Entries{start.at(0), start.at(1), {QStringLiteral("X"), false}};
+    QTest::newRow("Delete gives it back") << false << 1 << QKeyCombination(Qt::Key_Delete)
+                                          << QStringList{"B", "X"} << Entries{start.at(0)};
+    QTest::newRow("Ctrl+Up") << false << 1 << QKeyCombination(Qt::ControlModifier, Qt::Key_Up) << QStringList{"X"}
+                             << Entries{start.at(1), start.at(0)};
+    QTest::newRow("Ctrl+Down at the end") << false << 1 << QKeyCombination(Qt::ControlModifier, Qt::Key_Down)
+                                          << QStringList{"X"} << start;
+    QTest::newRow("Space turns descending") << false << 1 << QKeyCombination(Qt::Key_Space) << QStringList{"X"}
+                                            << Entries{start.at(0), {QStringLiteral("B"), true}};
+}
+
+void TstDialogs::ordenKeyboard()
+{
+    QFETCH(bool, inFuente);
+    QFETCH(int, row);
+    QFETCH(QKeyCombination, key);
+    QFETCH(QStringList, fuente);
+    QFETCH(Entries, destino);
+    TFOrden d;
+    showActive(&d);
+    fillOrden(d, {QStringLiteral("X")}, {{QStringLiteral("A"), true}, {QStringLiteral("B"), false}});
+    QListWidget *list = inFuente ? d.Fuente : d.Destino;
+    list->setFocus();
+    list->setCurrentRow(row);
+    QTest::keyClick(list, key.key(), key.keyboardModifiers());
+    QCOMPARE(items(d.Fuente), fuente);
+    QCOMPARE(d.DestinoEntries(), destino);
 }
 
 void TstDialogs::ordenStatusTexts()

@@ -4,7 +4,10 @@
 #include "common/exception.h"
 #include "data/connection.h"
 #include "data/dataset.h"
+#include "data/datasetmodel.h"
 #include "data/datawalk.h"
+#include "data/selectiontotals.h"
+#include "common/platform.h"
 #include "runtime/ferror.h"
 #include "runtime/filedialog.h"
 #include "runtime/frmvrl.h"
@@ -13,7 +16,12 @@
 #include "support/moduleframe.h"
 #include "support/testserver.h"
 
+#include <QAccessible>
 #include <QAction>
+#include <QClipboard>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QSignalSpy>
 #include <QApplication>
 #include <QComboBox>
 #include <QDialog>
@@ -97,6 +105,13 @@ class TstListWindow : public QObject
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
     QStringList since() const { return m_server->texts(); }
+    static int columnTitled(QTableView *view, const QString &title)
+    {
+        for (int c = 0; c < view->model()->columnCount(); ++c)
+            if (view->model()->headerData(c, Qt::Horizontal).toString() == title)
+                return c;
+        return -1;
+    }
 
 private Q_SLOTS:
     void initTestCase()
@@ -141,6 +156,342 @@ private Q_SLOTS:
     }
 
     void cleanup() { closeAll(); }
+
+    // Totals of the selected cells against the values the cells hold:
+    // money, a number with a NULL, text, both mixed, ranges that overlap.
+    void selectionTotals_data()
+    {
+        QTest::addColumn<QList<QRect>>("ranges"); // x: column, y: row
+        QTest::addColumn<qint64>("cells");
+        QTest::addColumn<qint64>("numbers");
+        QTest::addColumn<QString>("sumSql");
+        QTest::addColumn<bool>("currency");
+        const QString sum = QStringLiteral("SELECT SUM(%1) FROM TCLIENTES WHERE CLIE_Cliente BETWEEN %2 AND %3");
+        QTest::newRow("money") << QList<QRect>{QRect(0, 0, 1, 5)} << 5LL << 5LL
+                               << sum.arg("CLIE_Limite").arg(1).arg(5) << true;
+        QTest::newRow("a NULL") << QList<QRect>{QRect(1, 0, 1, 5)} << 5LL << 4LL
+                                << sum.arg("NULLIF(CLIE_Activo, 0)").arg(1).arg(5) << false;
+        QTest::newRow("text") << QList<QRect>{QRect(2, 0, 1, 2)} << 2LL << 0LL << QString() << false;
+        QTest::newRow("mixed") << QList<QRect>{QRect(0, 0, 3, 2)} << 6LL << 3LL
+                               << sum.arg("CLIE_Limite + CLIE_Activo").arg(1).arg(2) << false;
+        QTest::newRow("overlap") << QList<QRect>{QRect(0, 0, 1, 3), QRect(0, 1, 1, 3)} << 4LL << 4LL
+                                 << sum.arg("CLIE_Limite").arg(1).arg(4) << true;
+    }
+    void selectionTotals()
+    {
+        QFETCH(QList<QRect>, ranges);
+        QFETCH(qint64, cells);
+        QFETCH(qint64, numbers);
+        QFETCH(QString, sumSql);
+        QFETCH(bool, currency);
+        TClientDataSet ds;
+        ds.SetRemoteServer(m_connection.get());
+        ds.SetProviderName(QStringLiteral("dspq0"));
+        ds.SetCommandText(QStringLiteral("SELECT CLIE_Limite L, NULLIF(CLIE_Activo, 0) A, CLIE_Nombre N "
+                                         "FROM vorel.TCLIENTES WHERE CLIE_Cliente <= 5 ORDER BY CLIE_Cliente"));
+        ds.Open();
+        ds.FieldByName(QStringLiteral("L"))->SetCurrency(true);
+        TDataSetModel model;
+        model.SetDataSet(&ds);
+        QItemSelection selection;
+        for (const QRect &r : std::as_const(ranges))
+            selection.append(QItemSelectionRange(model.index(r.top(), r.left()), model.index(r.bottom(), r.right())));
+        const TSelectionTotals totals = SelectionTotals(model, selection);
+        QCOMPARE(totals.Cells, cells);
+        QCOMPARE(totals.Numbers, numbers);
+        QCOMPARE(totals.Currency, currency);
+        const double expected = sumSql.isEmpty() ? 0.0 : m_server->query(sumSql).at(0).at(0).toDouble();
+        QCOMPARE(totals.Sum, expected);
+        QString text = QString::number(cells) + QStringLiteral(" celdas");
+        if (numbers > 0)
+            text += QStringLiteral("  Suma: ") + StatisticText(expected, currency) + QStringLiteral("  Promedio: ")
+                    + StatisticText(expected / double(numbers), currency);
+        QCOMPARE(totals.Text(), text);
+    }
+
+    // The grid's selection reaches the status bar; one cell shows nothing.
+    void selectionTotalsInTheStatusBar()
+    {
+        new TSnVorel(m_connection.get(), nullptr, QStringLiteral("VENTAS"), QStringLiteral("CLIENTES"));
+        TfrmVrl *w = current();
+        QVERIFY(w);
+        auto *view = w->findChild<QTableView *>(QStringLiteral("dbgModulo"));
+        auto *totals = w->findChild<QLabel *>(QStringLiteral("sbTotales"));
+        const int limite = columnTitled(view, QStringLiteral("Límite de crédito"));
+        m_server->clearTrace();
+        view->selectionModel()->select(QItemSelection(view->model()->index(0, limite), view->model()->index(3, limite)),
+                                       QItemSelectionModel::ClearAndSelect);
+        QVERIFY(totals->text().startsWith(QStringLiteral("4 celdas  Suma: ")));
+        QCOMPARE(since(), QStringList());
+        view->selectionModel()->select(view->model()->index(0, 0), QItemSelectionModel::ClearAndSelect);
+        QCOMPARE(totals->text(), QString());
+    }
+
+    // Widths and order the user gives the columns come back when the class
+    // opens again, without a request more, also after the metadata drops a
+    // column; "Restaurar Columnas" forgets them.
+    void columnLayoutRemembered()
+    {
+        QTemporaryDir config;
+        qputenv("VOREL_CONFIG_DIR", QFile::encodeName(config.path()));
+        const auto unset = qScopeGuard([] { qunsetenv("VOREL_CONFIG_DIR"); });
+        {
+            platform::TSettingsStore store;
+            QVERIFY(store.OpenKey(QStringLiteral("\\Software\\Vorel7"), true));
+            store.WriteString(QStringLiteral("Login"), QStringLiteral("1001"));
+            store.WriteString(QStringLiteral("dBase"), QStringLiteral("DEMO"));
+        }
+        auto open = [this] {
+            new TSnVorel(m_connection.get(), nullptr, QStringLiteral("VENTAS"), QStringLiteral("CLIENTES"));
+            return current()->findChild<QTableView *>(QStringLiteral("dbgModulo"))->horizontalHeader();
+        };
+        auto titles = [](QHeaderView *h) {
+            QStringList t;
+            for (int v = 0; v < h->count(); ++v)
+                t << h->model()->headerData(h->logicalIndex(v), Qt::Horizontal).toString();
+            return t;
+        };
+        m_server->clearTrace();
+        QHeaderView *header = open();
+        const QStringList plain = since();
+        const QStringList metadataOrder = titles(header);
+        const int ciudad = metadataOrder.indexOf(QStringLiteral("Población"));
+        header->moveSection(header->visualIndex(ciudad), 0);
+        header->resizeSection(ciudad, 211);
+        closeAll();
+
+        m_server->clearTrace();
+        header = open();
+        QCOMPARE(since(), plain);
+        QCOMPARE(titles(header).value(0), QStringLiteral("Población"));
+        QCOMPARE(header->sectionSize(header->logicalIndex(0)), 211);
+        closeAll();
+
+        m_server->exec(QStringLiteral("UPDATE TPROPCLASES SET PROP_Visib = 0 WHERE PROP_Clase = 'CLIENTES' "
+                                      "AND PROP_Prop IN ('NOMBRE', 'CIUDAD')"));
+        const auto back = qScopeGuard([this] {
+            m_server->exec(QStringLiteral("UPDATE TPROPCLASES SET PROP_Visib = 1 WHERE PROP_Clase = 'CLIENTES' "
+                                          "AND PROP_Prop IN ('NOMBRE', 'CIUDAD')"));
+        });
+        header = open();
+        QCOMPARE(m_errors, QStringList());
+        QStringList without = metadataOrder;
+        without.removeAll(QStringLiteral("Nombre"));
+        without.removeAll(QStringLiteral("Población"));
+        QCOMPARE(titles(header), without);
+        closeAll();
+
+        header = open();
+        action(current(), "RestauraColumnas1")->trigger();
+        QCOMPARE(titles(header), without);
+        closeAll();
+        platform::TSettingsStore store;
+        QVERIFY(store.OpenKey(QStringLiteral("\\Software\\Vorel7\\DEMO\\Columnas\\1001"), false));
+        QCOMPARE(store.ReadString(QStringLiteral("CLIENTES")), QString());
+    }
+
+    // Find in the rows held, wrapping; a text only in rows not yet read is
+    // found once the rest is read.
+    void findAcrossPackets()
+    {
+        new TSnVorel(m_connection.get(), nullptr, QStringLiteral("VENTAS"), QStringLiteral("LINEAS"));
+        TfrmVrl *w = current();
+        QVERIFY(w);
+        auto *view = w->findChild<QTableView *>(QStringLiteral("dbgModulo"));
+        QAbstractItemModel *model = view->model();
+        QCOMPARE(model->rowCount(), 50);
+        QString held;
+        for (int r = 0; r < model->rowCount(); ++r)
+            for (int c = 0; c < model->columnCount(); ++c)
+                held += model->index(r, c).data().toString() + QLatin1Char('\n');
+        QString later;
+        for (const QStringList &row : m_server->query(QStringLiteral("SELECT PROD_Descrip FROM TPRODUCTOS")))
+            if (!held.contains(row.at(0), Qt::CaseInsensitive))
+                later = row.at(0);
+        if (later.isEmpty())
+            QSKIP("every product is in the first packet");
+        const QString first = model->index(3, 0).data().toString();
+
+        auto *bar = w->findChild<QWidget *>(QStringLiteral("FindBar"));
+        auto *text = bar->findChild<QLineEdit *>(QStringLiteral("Texto"));
+        action(w, "Buscar1")->trigger();
+        QVERIFY(bar->isVisible());
+        text->setText(first);
+        QTest::keyClick(text, Qt::Key_Return);
+        QVERIFY(view->currentIndex().data().toString().contains(first, Qt::CaseInsensitive));
+
+        text->setText(later.toLower());
+        QTest::keyClick(text, Qt::Key_Return);
+        QCOMPARE(bar->findChild<QLabel *>(QStringLiteral("Aviso"))->text(),
+                 QStringLiteral("No está en las 50 filas leídas"));
+        auto *rest = bar->findChild<QToolButton *>(QStringLiteral("bResto"));
+        QVERIFY(rest->isVisible());
+        rest->click();
+        QVERIFY(data(w)->AllFetched());
+        const QModelIndex found = view->currentIndex();
+        QVERIFY(found.row() >= 50);
+        QCOMPARE(found.data().toString(), later);
+        action(w, "BuscarSiguiente1")->trigger();
+        const QModelIndex next = view->currentIndex();
+        QVERIFY(next.row() > found.row() || next.row() < 50);
+        action(w, "BuscarAnterior1")->trigger();
+        QCOMPARE(view->currentIndex(), found);
+    }
+
+    // Ctrl+C the cells, Ctrl+Shift+C with titles; an HTML table beside the
+    // text carries numbers and dates as values.
+    void copyFormats()
+    {
+        new TSnVorel(m_connection.get(), nullptr, QStringLiteral("VENTAS"), QStringLiteral("CLIENTES"));
+        TfrmVrl *w = current();
+        auto *view = w->findChild<QTableView *>(QStringLiteral("dbgModulo"));
+        const int nombre = columnTitled(view, QStringLiteral("Nombre"));
+        const int alta = columnTitled(view, QStringLiteral("Fecha de alta"));
+        const int limite = columnTitled(view, QStringLiteral("Límite de crédito"));
+        QItemSelection cells;
+        for (int c : {nombre, limite, alta})
+            cells.select(view->model()->index(0, c), view->model()->index(1, c));
+        view->selectionModel()->select(cells, QItemSelectionModel::ClearAndSelect);
+        auto shown = [view](int r, int c) { return view->model()->index(r, c).data().toString(); };
+        const QString rows = shown(0, nombre) + '\t' + shown(0, limite) + '\t' + shown(0, alta) + '\n' + shown(1, nombre)
+                             + '\t' + shown(1, limite) + '\t' + shown(1, alta) + '\n';
+        for (QAction *a : view->actions())
+            if (a->shortcut() == QKeySequence(QKeySequence::Copy))
+                a->trigger();
+        QCOMPARE(QApplication::clipboard()->text(), rows);
+        action(w, "CopiarTitulos1")->trigger();
+        const QMimeData *mime = QApplication::clipboard()->mimeData();
+        QCOMPARE(mime->text(), QStringLiteral("Nombre\tLímite de crédito\tFecha de alta\n") + rows);
+        const QString html = mime->html();
+        QVERIFY(html.contains(QStringLiteral("<th>Límite de crédito</th>")));
+        QVERIFY2(html.contains(QStringLiteral("<td x:num=\"10000\" sdval=\"10000\" align=\"right\">")), qPrintable(html));
+        QVERIFY(html.contains(QStringLiteral("<td>2022-07-15 09:00:00</td>")));
+        QVERIFY(html.contains(QStringLiteral("<td>Hostal La Parra</td>")));
+    }
+
+    // Every button of the list window has a name a person reads and can be
+    // pressed through the accessibility interface; the forward button's
+    // arrow keeps its menu, and the grid names the column with the value.
+    void accessibleButtonsAndGrid()
+    {
+        new TSnVorel(m_connection.get(), nullptr, QStringLiteral("VENTAS"), QStringLiteral("CLIENTES"));
+        TfrmVrl *w = current();
+        QVERIFY(w);
+        const QList<QToolButton *> buttons = w->findChildren<QToolButton *>();
+        QVERIFY(buttons.size() >= 15);
+        for (QToolButton *b : buttons) {
+            if (!b->isVisibleTo(w) || qobject_cast<QToolBar *>(b->parentWidget()) == nullptr
+                && b->parentWidget()->objectName() != QStringLiteral("navcdsModulo"))
+                continue;
+            QAccessibleInterface *a = QAccessible::queryAccessibleInterface(b);
+            QVERIFY(a);
+            const QString name = a->text(QAccessible::Name);
+            QVERIFY2(!name.isEmpty() && name != b->objectName(), qPrintable(b->objectName() + ": " + name));
+            QVERIFY2(a->actionInterface()
+                         && a->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()),
+                     qPrintable(name));
+        }
+        auto *forward = w->findChild<QToolButton *>(QStringLiteral("bRelF"));
+        QAccessibleInterface *a = QAccessible::queryAccessibleInterface(forward);
+        QCOMPARE(a->text(QAccessible::Name), QStringLiteral("Registros Hijo"));
+        QVERIFY(a->actionInterface()->actionNames().contains(QAccessibleActionInterface::showMenuAction()));
+        QSignalSpy pressed(forward, &QToolButton::clicked);
+        a->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QCOMPARE(pressed.size(), 1);
+        m_frame->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_frame.get()));
+        QTest::keyClick(w->findChild<QTableView *>(QStringLiteral("dbgModulo")), Qt::Key_Right, Qt::AltModifier);
+        QCOMPARE(pressed.size(), 2);
+
+        auto *view = w->findChild<QTableView *>(QStringLiteral("dbgModulo"));
+        QAccessibleTableInterface *grid = QAccessible::queryAccessibleInterface(view)->tableInterface();
+        QVERIFY(grid);
+        const int limite = columnTitled(view, QStringLiteral("Límite de crédito"));
+        QAccessibleInterface *cell = grid->cellAt(0, limite);
+        QCOMPARE(cell->text(QAccessible::Name), view->model()->index(0, limite).data().toString());
+        QCOMPARE(cell->text(QAccessible::Description), QStringLiteral("Límite de crédito"));
+    }
+
+    // A title too wide for its column loses its end, right-aligned or not:
+    // two columns of one title, one of text and one of numbers, look alike.
+    void titlesElidedAtTheirEnd()
+    {
+        new TSnVorel(m_connection.get(), nullptr, QStringLiteral("VENTAS"), QStringLiteral("CLIENTES"));
+        TfrmVrl *w = current();
+        auto *view = w->findChild<QTableView *>(QStringLiteral("dbgModulo"));
+        auto *model = qobject_cast<TDataSetModel *>(view->model());
+        data(w)->FieldByName(QStringLiteral("NOMBRE"))->SetDisplayLabel(QStringLiteral("Límite de crédito"));
+        model->RefreshLayout();
+        QHeaderView *header = view->horizontalHeader();
+        QList<QImage> titles;
+        for (const char *field : {"NOMBRE", "LIMITE"}) {
+            const int column = model->ColumnOfField(data(w)->FieldByName(QLatin1String(field))->Index());
+            header->resizeSection(column, 48);
+            const QImage section =
+                header->grab(QRect(header->sectionViewportPosition(column), 0, 48, header->height())).toImage();
+            // The title's own pixels, in the navy of the titles.
+            QRect ink;
+            for (int y = 0; y < section.height(); ++y)
+                for (int x = 0; x < section.width(); ++x)
+                    if (const QColor c = section.pixelColor(x, y); c.blue() - c.red() > 60)
+                        ink |= QRect(x, y, 1, 1);
+            titles << section.copy(ink);
+        }
+        // Alike but for the smoothing of the glyphs at another place.
+        QVERIFY(!titles.at(0).isNull());
+        QVERIFY(qAbs(titles.at(0).width() - titles.at(1).width()) <= 1);
+        QCOMPARE(titles.at(0).height(), titles.at(1).height());
+        int unlike = 0;
+        for (int y = 0; y < titles.at(0).height(); ++y)
+            for (int x = 0; x < std::min(titles.at(0).width(), titles.at(1).width()); ++x)
+                unlike += qAbs(qGray(titles.at(0).pixel(x, y)) - qGray(titles.at(1).pixel(x, y))) > 96;
+        QVERIFY2(unlike * 10 < titles.at(0).width() * titles.at(0).height(), qPrintable(QString::number(unlike)));
+    }
+
+    // Ctrl+W closes the active window.
+    void closeKeys()
+    {
+        new TSnVorel(m_connection.get(), nullptr, QStringLiteral("VENTAS"), QStringLiteral("CLIENTES"));
+        QPointer<TfrmVrl> w = current();
+        QVERIFY(w);
+        m_frame->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_frame.get()));
+        QTest::keyClick(w->findChild<QTableView *>(QStringLiteral("dbgModulo")), Qt::Key_W, Qt::ControlModifier);
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(!w);
+    }
+
+    // Windows opened from the role bar stand wholly inside the frame's
+    // client area, however small the main window; the cascade starts again
+    // at the top left when the next place would leave it.
+    void placementInSmallFrames_data()
+    {
+        QTest::addColumn<QSize>("frame");
+        QTest::addColumn<bool>("cascades"); // room for a second place
+        QTest::newRow("1280") << QSize(1280, 800) << true;
+        QTest::newRow("1024") << QSize(1024, 700) << true;
+        QTest::newRow("640, smaller than a window") << QSize(640, 480) << false;
+    }
+    void placementInSmallFrames()
+    {
+        QFETCH(QSize, frame);
+        QFETCH(bool, cascades);
+        const QSize before = m_frame->size();
+        const auto back = qScopeGuard([&] { m_frame->resize(before); });
+        m_frame->resize(frame);
+        QCoreApplication::processEvents();
+        const QRect visible = m_area->viewport()->rect();
+        for (int i = 0; i < 6; ++i)
+            new TSnVorel(m_connection.get(), nullptr, QStringLiteral("VENTAS"),
+                         i % 2 ? QStringLiteral("PEDIDOS") : QStringLiteral("CLIENTES"));
+        const QList<QMdiSubWindow *> subs = m_area->subWindowList(QMdiArea::CreationOrder);
+        QCOMPARE(subs.size(), 6);
+        for (QMdiSubWindow *sub : subs)
+            QVERIFY2(visible.contains(sub->geometry()), qPrintable(QStringLiteral("%1,%2 %3x%4")
+                                                                       .arg(sub->x()).arg(sub->y())
+                                                                       .arg(sub->width()).arg(sub->height())));
+        QCOMPARE(subs.at(1)->pos() != subs.at(0)->pos(), cascades);
+    }
 
     // The texts of construction, the method menu in button order, the
     // dialog rows and the first query.

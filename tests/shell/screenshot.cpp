@@ -1,8 +1,8 @@
 // Logs in to a running server, opens the main window as the user sees it
 // and saves a picture of it: shell_screenshot HOST PORT USER PASSWORD OUT.png
 // [FOLDER]. With a folder it then opens the orders from the role bar and
-// saves the list window and its selection, sort and statistics dialogs
-// there too.
+// saves the list window, its find bar and selection totals, and its
+// selection, sort and statistics dialogs there too.
 #include "shell/fmain.h"
 #include "shell/flogin.h"
 #include "shell/spanish.h"
@@ -22,10 +22,12 @@
 #include <QMdiSubWindow>
 #include <QPushButton>
 #include <QScreen>
+#include <QTableView>
 #include <QTableWidget>
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
 #include <functional>
 
 namespace {
@@ -87,6 +89,25 @@ int browserPictures(vorel::shell::TFMain &frame, const QDir &folder)
         states->setCurrentIndex(1);
     QApplication::processEvents();
     if (!frame.grab().save(folder.filePath(QStringLiteral("lista.png"))))
+        return 1;
+
+    // The list's own tools: a word found in the rows, then the totals of
+    // the amounts selected.
+    list->findChild<QAction *>(QStringLiteral("Buscar1"))->trigger();
+    if (auto *text = list->findChild<QLineEdit *>(QStringLiteral("Texto"))) {
+        text->setText(QStringLiteral("Distribuciones"));
+        Q_EMIT text->returnPressed();
+    }
+    if (auto *grid = list->findChild<QTableView *>(QStringLiteral("dbgModulo"))) {
+        QAbstractItemModel *model = grid->model();
+        for (int c = 0; c < model->columnCount(); ++c)
+            if (model->headerData(c, Qt::Horizontal).toString() == QStringLiteral("Importe"))
+                grid->selectionModel()->select(
+                    QItemSelection(model->index(0, c), model->index(std::min(7, model->rowCount() - 1), c)),
+                    QItemSelectionModel::ClearAndSelect);
+    }
+    QApplication::processEvents();
+    if (!frame.grab().save(folder.filePath(QStringLiteral("herramientas.png"))))
         return 1;
 
     grabNextModal(folder.filePath(QStringLiteral("seleccion.png")), [](QDialog *d) {
