@@ -21,6 +21,7 @@
 #include "data/datawalk.h"
 #include "rawclient.h"
 #include "server/pgconnection.h"
+#include "support/testserver.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -58,7 +59,9 @@ public:
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start(kServer, {QStringLiteral("serve"), QStringLiteral("--db"), QStringLiteral("DEMO=") + database,
                                   QStringLiteral("--listen"), QStringLiteral("127.0.0.1:0"),
-                                  QStringLiteral("--max-sessions"), QStringLiteral("300")});
+                                  QStringLiteral("--max-sessions"), QStringLiteral("300"),
+                                  QStringLiteral("--tls-cert"), test::TestServer::certificateFile(),
+                                  QStringLiteral("--tls-key"), test::TestServer::keyFile()});
         static const QRegularExpression listening(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)"));
         if (!m_process.waitForStarted(30000) || !m_process.waitForReadyRead(30000))
             throw Exception(QStringLiteral("the server did not start"));

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSslSocket>
+#include <algorithm>
 
 namespace vorel {
 
@@ -110,8 +111,24 @@ QString ServerTrust::pinName(const QString &host, int port)
 
 QString ServerTrust::describe(const QList<QSslError> &errors, const QString &host, const QString &caFile)
 {
+    // An expired or misnamed certificate that is its own authority is also
+    // "not signed" by it to OpenSSL; the specific reason is the one to tell.
+    const auto specific = [](const QSslError &e) {
+        switch (e.error()) {
+        case QSslError::CertificateExpired:
+        case QSslError::CertificateNotYetValid:
+        case QSslError::HostNameMismatch:
+        case QSslError::CertificateRevoked:
+            return true;
+        default:
+            return false;
+        }
+    };
+    const bool anySpecific = std::any_of(errors.cbegin(), errors.cend(), specific);
     QStringList reasons;
     for (const QSslError &e : errors) {
+        if (anySpecific && !specific(e))
+            continue;
         const QString r = reason(e, host, caFile);
         if (!reasons.contains(r))
             reasons << r;

@@ -24,7 +24,8 @@ rm -rf "$run_dir"
 mkdir -p "$run_dir/config"
 VOREL_DEMO_LOAD_BINARIES=1 vorel_demo_serve "$run_dir" "$port" "$pg_uri"
 
-# Everything but the password, so the login dialog only asks for "clave".
+# Everything but the password, so the login dialog only asks for "clave";
+# the client verifies the demo server's certificate against itself.
 cat >"$run_dir/config/settings.ini" <<EOF
 [Software]
 
@@ -34,6 +35,7 @@ dBase=DEMO
 Addrs=127.0.0.1
 Port=$port
 Sitio=
+CertCA=$run_dir/vorel-server.crt
 
 EOF
 export VOREL_CONFIG_DIR="$run_dir/config"

@@ -19,6 +19,7 @@ vorel_demo_serve "$run_dir" "$port"
 mkdir -p "$run_dir/bin"
 cp "$VOREL_BUILD_DIR/tests/bin/shell_screenshot" "$bin_dir/libCambia.so" "$bin_dir/libComun.so" "$run_dir/bin/"
 export VOREL_CONFIG_DIR="$run_dir/config"
+export VOREL_CA_FILE="$run_dir/vorel-server.crt"
 cd "$run_dir/bin"
 xvfb-run -a -s "-screen 0 1280x800x24" ./shell_screenshot \
   127.0.0.1 "$port" 1001 clave "$VOREL_SOURCE_DIR/docs/shell.png" "$VOREL_SOURCE_DIR/docs"

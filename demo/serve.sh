@@ -4,6 +4,8 @@
 # what it holds), served on 127.0.0.1:PORT as database DEMO until the calling
 # script ends (log in RUN_DIR/server.log). Sourced after cmake/bootstrap.sh;
 # with VOREL_DEMO_LOAD_BINARIES=1 the built binaries go into its TBINS first.
+# The server's certificate, made afresh for 127.0.0.1 and localhost, is
+# RUN_DIR/vorel-server.crt: clients trust it as their CA file.
 vorel_demo_serve() {
   local run_dir=$1 port=$2 bin_dir="$VOREL_BUILD_DIR/bin" db
   if [ -n "${3:-}" ]; then
@@ -19,7 +21,9 @@ vorel_demo_serve() {
     # client.
     "$VOREL_SOURCE_DIR/demo/load-binaries.sh" "$db" "$bin_dir"
   fi
+  "$bin_dir/vorel-server" certificate --out "$run_dir" --name 127.0.0.1 --name localhost --force
   "$bin_dir/vorel-server" serve --db "DEMO=$db" --listen "127.0.0.1:$port" \
+    --tls-cert "$run_dir/vorel-server.crt" --tls-key "$run_dir/vorel-server.key" \
     >"$run_dir/server.log" 2>&1 &
   vorel_server_pid=$!
   trap 'kill "$vorel_server_pid" 2>/dev/null || true; wait "$vorel_server_pid" 2>/dev/null || true' EXIT

@@ -31,6 +31,9 @@
 #include <QHostAddress>
 #include <cstdio>
 #include <sqlite3.h>
+#if defined(Q_OS_UNIX)
+#include <sys/resource.h>
+#endif
 
 using namespace vorel::server;
 
@@ -579,6 +582,15 @@ int serve(QCoreApplication &app, const QStringList &args)
     config.throttle = &throttle;
 
     Outbox::setDelay(delayMs);
+#if defined(Q_OS_UNIX)
+    // Every peer is a descriptor; the usual soft limit of 1024 would refuse
+    // connections long before the server's own bounds shed any.
+    rlimit files{};
+    if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
+        files.rlim_cur = files.rlim_max;
+        setrlimit(RLIMIT_NOFILE, &files);
+    }
+#endif
     Server server(config);
     // Qt's default queue of 50 connections not yet accepted drops the rest
     // when many clients start at once (a shift beginning, a restart), and

@@ -314,7 +314,7 @@ void TlsListener::incomingConnection(qintptr descriptor)
         delete socket;
         return;
     }
-    socket->setSslConfiguration(TestServer::serverTls());
+    socket->setSslConfiguration(m_tls ? *m_tls : TestServer::serverTls());
     socket->startServerEncryption();
     addPendingConnection(socket);
 }

@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 #include <memory>
+#include <optional>
 
 namespace vorel::test {
 
@@ -102,10 +103,15 @@ private:
 class TlsListener : public QTcpServer
 {
 public:
-    using QTcpServer::QTcpServer;
+    explicit TlsListener(QObject *parent = nullptr) : QTcpServer(parent) {}
+    // Presenting another identity (a relay in the middle, an expired one).
+    TlsListener(const QSslConfiguration &tls, QObject *parent = nullptr) : QTcpServer(parent), m_tls(tls) {}
 
 protected:
     void incomingConnection(qintptr descriptor) override;
+
+private:
+    std::optional<QSslConfiguration> m_tls;
 };
 
 // Skips the test case when the run's backend cannot be reached.
