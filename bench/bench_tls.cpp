@@ -3,6 +3,7 @@
 // in alternating runs:
 //
 //   call       the round trip of a cheap remote method (dServer);
+//   connect    a connection made and greeted, one at a time;
 //   walk       the statistics walk of a generated class from 50-row packets;
 //   vorel-sql  the console's CSV of that class, written to a file;
 //   logins     100 clients logging in at once, each from a thread of its
@@ -103,6 +104,23 @@ double roundTrip(const Target &t)
     for (int i = 0; i < kCalls; ++i)
         c.Call(QStringLiteral("dServer"));
     return msSince(timer) * 1000.0 / kCalls; // microseconds
+}
+
+// One connection made and greeted, alone: the handshake's own cost.
+double connectOnce(const Target &t)
+{
+    std::vector<double> took;
+    for (int i = 0; i < 200; ++i) {
+        TSocketConnection c;
+        c.SetHost(QStringLiteral("127.0.0.1"));
+        c.SetPort(t.port);
+        c.SetEncrypted(t.encrypted);
+        QElapsedTimer timer;
+        timer.start();
+        c.Open();
+        took.push_back(msSince(timer));
+    }
+    return median(took);
 }
 
 double walk(const Target &t, const bench::GeneratedClass &cls)
@@ -225,6 +243,14 @@ int main(int argc, char *argv[])
             b.push_back(roundTrip(clear));
         }
         table.row(QStringLiteral("round trip of a remote method"), median(a), median(b), "us",
+                  QStringLiteral("the same in the clear"));
+        a.clear();
+        b.clear();
+        for (int run = 0; run < runs; ++run) {
+            a.push_back(connectOnce(tls));
+            b.push_back(connectOnce(clear));
+        }
+        table.row(QStringLiteral("connection and greeting, one at a time"), median(a), median(b), "ms",
                   QStringLiteral("the same in the clear"));
 
         a.clear();

@@ -63,6 +63,10 @@ void TSocketConnection::Open()
         throw Exception(QStringLiteral("No se puede conectar con el servidor de aplicaciones %1: %2")
                             .arg(endpoint(), reason));
     }
+    // A TLS record is written as soon as it is made: the handshake's last
+    // flight and the greeting behind it would otherwise wait on each other's
+    // acknowledgement.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     if (m_encrypted) {
         if (!socket->waitForEncrypted(int(qMax<qint64>(1, deadline.remainingTime())))) {
             const QString why = deadline.hasExpired()

@@ -124,7 +124,11 @@ void Server::incomingConnection(qintptr socketDescriptor)
         return;
     }
     const QString source = socket->peerAddress().toString();
-    if (m_config.maxStartupsPerSource > 0 && m_perSource.value(source) >= m_config.maxStartupsPerSource) {
+    // The bound per address holds once the listener is half full: a shift
+    // starting behind one NAT address logs in at once unhindered, while a
+    // flood from a few addresses is held to its share.
+    const bool pressed = m_config.maxStartups <= 0 || int(m_peers.size()) >= m_config.maxStartups / 2;
+    if (pressed && m_config.maxStartupsPerSource > 0 && m_perSource.value(source) >= m_config.maxStartupsPerSource) {
         noteSource(source, QStringLiteral("more than %1 connections not logged in from the address; the oldest "
                                           "are closed")
                                .arg(m_config.maxStartupsPerSource));

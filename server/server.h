@@ -14,10 +14,11 @@
 // other through the busy timeout.
 //
 // What peers may cost: --max-sessions counts logged-in sessions (and Logins
-// being checked). Peers not logged in are bounded apart, in all and per
-// address; past a bound the oldest peer of the address (or of all) is shed,
-// so that a flood of silent connections cannot keep real users out: a real
-// client logs in within milliseconds and is never the oldest for long.
+// being checked). Peers not logged in are bounded apart, in all and, once
+// half of those places are taken, per address; past a bound the oldest peer
+// of the address (or of all) is shed, so that a flood of silent connections
+// cannot keep real users out: a real client logs in within milliseconds and
+// is never the oldest for long.
 #include "server/loginthrottle.h"
 #include "server/trace.h"
 
