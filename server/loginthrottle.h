@@ -24,7 +24,8 @@ public:
     void succeeded(const QString &user, const QString &address);
 
     // Connections that end without a single request (a scanner, a peer
-    // stalled in its handshake) are free up to kFreeSilent per address;
+    // stalled in its handshake), or that let the time to log in run out,
+    // are free up to kFreeSilent per address;
     // past that each new connection of the address waits as a failed login
     // would before it is served. A login from the address clears it.
     static constexpr int kFreeSilent = 8;

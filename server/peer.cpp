@@ -56,6 +56,7 @@ void Peer::start()
             const QString why =
                 QStringLiteral("no se inició sesión (Login) en %1 s").arg(seconds(m_server->config().loginTimeoutMs));
             m_server->noteSource(m_source, QStringLiteral("connections closed: ") + why);
+            m_timedOut = true;
             drop(why);
         });
         m_deadline->start(config.loginTimeoutMs);
@@ -143,25 +144,7 @@ void Peer::handle(const Message &request)
         send(ok);
         return;
     }
-    Trace *trace = m_server->config().trace;
-    switch (request.type) {
-    case MsgType::Call:
-        if (trace)
-            trace->call(m_id, request.text, request.args);
-        break;
-    case MsgType::Open:
-        if (trace)
-            trace->open(m_id, request.text, request.sql, request.count);
-        break;
-    case MsgType::Fetch:
-        if (trace)
-            trace->fetch(m_id, request.cursor, request.count);
-        break;
-    case MsgType::CloseCursor:
-        break;
-    default:
-        throw proto::ProtocolError("message type not accepted from a client");
-    }
+    traceRequest(m_server->config().trace, m_id, request);
     if (request.type == MsgType::Call && isMethod(request.text, "dServer")) {
         Message result = replyTo(request, MsgType::CallResult);
         result.value = m_server->config().serverFor(m_socket->localAddress());

@@ -36,8 +36,9 @@ public:
     void start();
     int id() const { return m_id; }
     QString source() const { return m_source; }
-    // Sent no request at all so far.
-    bool silent() const { return !m_spoke; }
+    // Held a place for nothing: sent no request at all, or let the time to
+    // log in run out.
+    bool wasted() const { return !m_spoke || m_timedOut; }
     // Its Login is being checked.
     bool checking() const { return m_checking; }
 
@@ -73,6 +74,7 @@ private:
     bool m_handshaking = false;
     bool m_greeted = false;
     bool m_spoke = false;
+    bool m_timedOut = false;
     bool m_checking = false;
     bool m_closing = false;
     bool m_ended = false;

@@ -1,5 +1,7 @@
 #include "server/replies.h"
 
+#include "server/trace.h"
+
 #include <cstdio>
 
 namespace vorel::server {
@@ -36,6 +38,28 @@ Message errorReply(quint32 requestId, const QString &text)
     m.requestId = requestId;
     m.text = text;
     return m;
+}
+
+void traceRequest(Trace *trace, int id, const Message &request)
+{
+    switch (request.type) {
+    case MsgType::Call:
+        if (trace)
+            trace->call(id, request.text, request.args);
+        break;
+    case MsgType::Open:
+        if (trace)
+            trace->open(id, request.text, request.sql, request.count);
+        break;
+    case MsgType::Fetch:
+        if (trace)
+            trace->fetch(id, request.cursor, request.count);
+        break;
+    case MsgType::CloseCursor:
+        break;
+    default:
+        throw proto::ProtocolError("message type not accepted from a client");
+    }
 }
 
 QString seconds(int ms) { return QString::number(ms / 1000.0, 'g', 4); }

@@ -18,6 +18,11 @@ inline bool isMethod(const QString &name, const char *expected)
 bool isRequestType(quint8 type);
 proto::Message replyTo(const proto::Message &request, proto::MsgType type);
 proto::Message errorReply(quint32 requestId, const QString &text);
+class Trace;
+// Writes a request of connection `id` to the trace, when there is one;
+// throws ProtocolError for what no client sends after its greeting (a
+// second Hello, a reply).
+void traceRequest(Trace *trace, int id, const proto::Message &request);
 // Seconds as the log and the peers read them ("1", "2.5").
 QString seconds(int ms);
 // One line on standard error, at once.

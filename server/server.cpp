@@ -179,7 +179,7 @@ void Server::peerEnded(Peer *peer)
     const QString source = peer->source();
     if (--m_perSource[source] <= 0)
         m_perSource.remove(source);
-    if (peer->silent() && m_config.throttle)
+    if (peer->wasted() && m_config.throttle)
         m_config.throttle->silent(source);
     peer->deleteLater();
 }

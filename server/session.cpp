@@ -124,27 +124,7 @@ void Session::handle(const Message &request)
 {
     if (m_idleTimer)
         m_idleTimer->start();
-    Trace *trace = m_config->trace;
-    switch (request.type) {
-    case MsgType::Hello:
-        throw proto::ProtocolError("Hello comes once, first");
-    case MsgType::Call:
-        if (trace)
-            trace->call(m_id, request.text, request.args);
-        break;
-    case MsgType::Open:
-        if (trace)
-            trace->open(m_id, request.text, request.sql, request.count);
-        break;
-    case MsgType::Fetch:
-        if (trace)
-            trace->fetch(m_id, request.cursor, request.count);
-        break;
-    case MsgType::CloseCursor:
-        break;
-    default:
-        throw proto::ProtocolError("message type not accepted from a client");
-    }
+    traceRequest(m_config->trace, m_id, request);
     process(request);
 }
 

@@ -443,6 +443,29 @@ private Q_SLOTS:
         QVERIFY(frame->SConect->Connected());
     }
 
+    void serverInTheClearRefusedThenCorrected()
+    {
+        vorel::test::TestServer::Options o;
+        o.serveArgs = {QStringLiteral("--insecure-plaintext")};
+        vorel::test::TestServer plain(o);
+        QString error;
+        QVERIFY2(plain.start(&error), qPrintable(error));
+        Messages messages;
+        const QString wrongPort = QString::number(plain.port());
+        auto frame = start({fill(QStringLiteral("9001"), QStringLiteral("clave"), QStringLiteral("DEMO"), plain.host(),
+                                 wrongPort),
+                            fill(QStringLiteral("9001"), QStringLiteral("clave"), QStringLiteral("DEMO"),
+                                 m_server->host(), m_port)});
+        QVERIFY(!frame->Terminated());
+        QCOMPARE(messages.texts(),
+                 QStringList{QStringLiteral("El servidor de aplicaciones %1:%2 no usa una conexión cifrada (TLS): no se "
+                                            "envió nada. Compruebe la dirección y el puerto, o actualice el servidor.")
+                                 .arg(plain.host(), wrongPort)});
+        // Not even the first server's dServer went out in the clear.
+        QCOMPARE(plain.texts(), QStringList());
+        QVERIFY(m_server->texts().contains(QStringLiteral("Login|9001|clave|DEMO|") + vorel::platform::ClientAddress()));
+    }
+
     void portThatIsNoNumber()
     {
         Messages messages;
