@@ -316,6 +316,9 @@ void TSocketConnection::send(proto::Message &request, const QDeadlineTimer &dead
 
     if (m_socket->write(frame) != frame.size())
         failConnection(lost);
+    // Encrypted and handed to the system now, rather than after a turn of
+    // the wait below.
+    m_socket->flush();
     while (m_socket->bytesToWrite() > 0) {
         if (!m_socket->waitForBytesWritten(int(qMax<qint64>(0, deadline.remainingTime())))) {
             if (m_socket->state() != QAbstractSocket::ConnectedState)

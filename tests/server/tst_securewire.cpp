@@ -251,6 +251,34 @@ private Q_SLOTS:
         QCOMPARE(m_server.texts(), QStringList());
     }
 
+    void caFileFromTheSettings_data()
+    {
+        QTest::addColumn<bool>("exists");
+        QTest::newRow("deployed") << true;
+        QTest::newRow("missing") << false;
+    }
+
+    void caFileFromTheSettings()
+    {
+        QFETCH(bool, exists);
+        FirstUse noEnvironment;
+        const QString named = exists ? TestServer::certificateFile() : QStringLiteral("/nonexistent/vorel-ca.pem");
+        {
+            platform::TSettingsStore store;
+            store.OpenKey(QStringLiteral("\\Software\\Vorel7"), true);
+            store.WriteString(QLatin1String(ServerTrust::CaValue), named);
+        }
+        const QString message = openFails(m_server.port());
+        if (exists)
+            QCOMPARE(message, QString());
+        else
+            QVERIFY2(message.startsWith(QStringLiteral("No se puede leer el archivo de autoridades de certificación ")
+                                        + named),
+                     qPrintable(message));
+        // Checked against the file: nothing remembered on first use.
+        QVERIFY(!noEnvironment.settings().contains("Certificados"));
+    }
+
     void plaintextOnEitherSide()
     {
         // A client of an earlier release is told why.
