@@ -2,6 +2,7 @@
 
 #include "common/exception.h"
 #include "data/servertrust.h"
+#include "data/tlscontext.h"
 
 #include <QDeadlineTimer>
 #include <QSslSocket>
@@ -51,12 +52,10 @@ void TSocketConnection::Open()
         socket->setPeerVerifyName(m_host);
     }
     const bool portOk = m_port > 0 && m_port <= 0xffff;
-    if (portOk) {
-        if (m_encrypted)
-            socket->connectToHostEncrypted(m_host, quint16(m_port));
-        else
-            socket->connectToHost(m_host, quint16(m_port));
-    }
+    // The handshake starts once the connection stands, with the context
+    // every connection of this configuration shares.
+    if (portOk)
+        socket->connectToHost(m_host, quint16(m_port));
     if (!portOk || !socket->waitForConnected(int(qMax<qint64>(1, deadline.remainingTime())))) {
         const QString reason = portOk ? socket->errorString() : QStringLiteral("puerto no válido");
         socket->abort();
@@ -68,6 +67,9 @@ void TSocketConnection::Open()
     // acknowledgement.
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     if (m_encrypted) {
+        trust->sharedContext().lend(socket.get());
+        socket->startClientEncryption();
+        trust->sharedContext().keep(socket.get());
         if (!socket->waitForEncrypted(int(qMax<qint64>(1, deadline.remainingTime())))) {
             const QString why = deadline.hasExpired()
                 ? QStringLiteral("El servidor de aplicaciones %1 no respondió a tiempo").arg(endpoint())

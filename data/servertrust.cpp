@@ -1,11 +1,13 @@
 #include "data/servertrust.h"
 
 #include "common/platform.h"
+#include "data/tlscontext.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSslSocket>
 #include <algorithm>
 
@@ -72,15 +74,34 @@ ServerTrust::ServerTrust()
     }
     // A CA file is small; one that is not is not a CA file.
     m_authorities = QSslCertificate::fromData(f.read(4 * 1024 * 1024), QSsl::Pem);
+    // A file an administrator replaces gets a context of its own.
+    const QFileInfo info(f);
+    m_contextKey = info.absoluteFilePath() + QLatin1Char('|') + QString::number(info.size()) + QLatin1Char('|')
+        + QString::number(info.lastModified().toMSecsSinceEpoch());
     if (m_authorities.isEmpty())
         m_failure = QStringLiteral("El archivo de autoridades de certificación %1 no contiene ningún certificado")
                         .arg(m_caFile);
+}
+
+TlsSharedContext &ServerTrust::sharedContext() const
+{
+    // Per thread: Qt's context is not made to start handshakes on two
+    // threads at once.
+    thread_local QHash<QString, std::shared_ptr<TlsSharedContext>> contexts;
+    std::shared_ptr<TlsSharedContext> &c = contexts[m_contextKey];
+    if (!c)
+        c = std::make_shared<TlsSharedContext>();
+    return *c;
 }
 
 QSslConfiguration ServerTrust::configuration() const
 {
     QSslConfiguration c = QSslConfiguration::defaultConfiguration();
     c.setProtocol(QSsl::TlsV1_2OrLater);
+    // Every connection a full handshake with the server's certificate: a
+    // session kept in the shared context would be offered to the next
+    // server too.
+    c.setSslOption(QSsl::SslOptionDisableSessionSharing, true);
     if (m_caFile.isEmpty()) {
         // Checked against the pin after the handshake, which has proved by
         // then that the server holds the certificate's key. The system's

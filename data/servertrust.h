@@ -22,6 +22,8 @@ class QSslSocket;
 
 namespace vorel {
 
+class TlsSharedContext;
+
 class VOREL_CORE_EXPORT ServerTrust
 {
 public:
@@ -41,6 +43,10 @@ public:
     // the handshake itself.
     QSslConfiguration configuration() const;
 
+    // The TLS context of every connection this thread makes with this
+    // configuration (the same CA file, unchanged since, or none).
+    TlsSharedContext &sharedContext() const;
+
     // After the handshake: empty when the server is to be trusted, else the
     // refusal shown to the user. `endpoint` is "host:port" as typed.
     QString check(const QSslSocket &socket, const QString &host, int port) const;
@@ -56,6 +62,7 @@ public:
 
 private:
     QString m_caFile;
+    QString m_contextKey;
     QString m_failure;
     QList<QSslCertificate> m_authorities;
 };

@@ -88,7 +88,9 @@ void Peer::onReadyRead()
         }
         m_handshaking = true;
         m_socket->setSslConfiguration(m_server->config().tls);
+        m_server->tlsContext().lend(m_socket);
         m_socket->startServerEncryption();
+        m_server->tlsContext().keep(m_socket);
         return;
     }
     try {

@@ -20,6 +20,7 @@
 // cannot keep real users out: a real client logs in within milliseconds and
 // is never the oldest for long.
 #include "server/loginthrottle.h"
+#include "data/tlscontext.h"
 #include "server/trace.h"
 
 #include <QHash>
@@ -94,6 +95,7 @@ public:
     // Logs `what` about `source` once a minute at most, however many
     // connections it concerns.
     void noteSource(const QString &source, const QString &what);
+    TlsSharedContext &tlsContext() { return m_tlsContext; }
 
 protected:
     void incomingConnection(qintptr socketDescriptor) override;
@@ -116,6 +118,7 @@ private:
     };
     QHash<QString, Noted> m_noted;
     QThreadPool m_checks;
+    TlsSharedContext m_tlsContext;
 };
 
 } // namespace vorel::server
