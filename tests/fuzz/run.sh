@@ -22,7 +22,7 @@ targets=("${@:-${all_targets[@]}}")
 
 # What the fuzz build needs beyond the usual build: clang and its libFuzzer
 # and sanitizer runtimes.
-fuzz_packages=(clang libclang-rt-14-dev cmake ninja-build ccache pkg-config qt6-base-dev libgl-dev
+fuzz_packages=(clang libclang-rt-14-dev cmake ninja-build ccache pkg-config qt6-base-dev qt6-base-private-dev libgl-dev
   libsqlite3-dev)
 source "$src/cmake/packages.sh"
 vorel_install_packages "${fuzz_packages[@]}"
