@@ -12,7 +12,7 @@
 //
 // Medians of --runs runs (at least 5).
 //
-//   bench_tls [--rows 1M|100k|N] [--runs N]
+//   bench_tls [--rows 1M|100k|N] [--runs N] [--only call|connect|walk|export|logins]
 #include "bench/benchutil.h"
 #include "bench/classgen.h"
 #include "common/exception.h"
@@ -204,13 +204,16 @@ int main(int argc, char *argv[])
     const QStringList args = app.arguments().mid(1);
     qint64 rows = 1000000;
     int runs = 5;
+    QString only;
     for (int i = 0; i < args.size(); ++i) {
         if (args[i] == QLatin1String("--rows") && i + 1 < args.size())
             rows = bench::countOf(args[++i]);
         else if (args[i] == QLatin1String("--runs") && i + 1 < args.size())
             runs = qMax(5, args[++i].toInt());
+        else if (args[i] == QLatin1String("--only") && i + 1 < args.size())
+            only = args[++i];
         else
-            die(QStringLiteral("usage: bench_tls [--rows 1M|100k|N] [--runs N]"));
+            die(QStringLiteral("usage: bench_tls [--rows 1M|100k|N] [--runs N] [--only call|connect|walk|export|logins]"));
     }
     if (rows <= 0)
         die(QStringLiteral("--rows expects a row count"));
@@ -235,10 +238,11 @@ int main(int argc, char *argv[])
     const QString csv = scratch.filePath(QStringLiteral("out.csv"));
 
     bench::Table table;
+    const auto wanted = [&only](const char *what) { return only.isEmpty() || only == QLatin1String(what); };
     try {
         std::vector<double> a, b;
         std::fprintf(stderr, "round trips\n");
-        for (int run = 0; run < runs; ++run) {
+        for (int run = 0; run < runs && wanted("call"); ++run) {
             a.push_back(roundTrip(tls));
             b.push_back(roundTrip(clear));
         }
@@ -246,7 +250,7 @@ int main(int argc, char *argv[])
                   QStringLiteral("the same in the clear"));
         a.clear();
         b.clear();
-        for (int run = 0; run < runs; ++run) {
+        for (int run = 0; run < runs && wanted("connect"); ++run) {
             a.push_back(connectOnce(tls));
             b.push_back(connectOnce(clear));
         }
@@ -256,7 +260,7 @@ int main(int argc, char *argv[])
         a.clear();
         b.clear();
         std::fprintf(stderr, "walks\n");
-        for (int run = 0; run < runs; ++run) {
+        for (int run = 0; run < runs && wanted("walk"); ++run) {
             a.push_back(walk(tls, cls));
             b.push_back(walk(clear, cls));
         }
@@ -266,7 +270,7 @@ int main(int argc, char *argv[])
         a.clear();
         b.clear();
         std::fprintf(stderr, "vorel-sql\n");
-        for (int run = 0; run < runs; ++run) {
+        for (int run = 0; run < runs && wanted("export"); ++run) {
             a.push_back(exportCsv(tls, cls, csv));
             b.push_back(exportCsv(clear, cls, csv));
         }
@@ -275,7 +279,7 @@ int main(int argc, char *argv[])
 
         std::vector<double> p50a, p50b, p99a, p99b;
         std::fprintf(stderr, "logins\n");
-        for (int run = 0; run < runs; ++run) {
+        for (int run = 0; run < runs && wanted("logins"); ++run) {
             const std::vector<double> x = loginsAtOnce(tls, 100);
             const std::vector<double> y = loginsAtOnce(clear, 100);
             p50a.push_back(bench::percentile(x, 50));

@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QMutex>
 #include <QSslSocket>
 #include <algorithm>
 
@@ -72,12 +73,25 @@ ServerTrust::ServerTrust()
                         .arg(m_caFile, f.errorString());
         return;
     }
-    // A CA file is small; one that is not is not a CA file.
-    m_authorities = QSslCertificate::fromData(f.read(4 * 1024 * 1024), QSsl::Pem);
     // A file an administrator replaces gets a context of its own.
     const QFileInfo info(f);
     m_contextKey = info.absoluteFilePath() + QLatin1Char('|') + QString::number(info.size()) + QLatin1Char('|')
         + QString::number(info.lastModified().toMSecsSinceEpoch());
+    // Read once per version of the file: OpenSSL 3 decodes certificates
+    // slowly, and every connection would decode the file again.
+    static QMutex mutex;
+    static QHash<QString, QList<QSslCertificate>> parsed;
+    QMutexLocker lock(&mutex);
+    const auto known = parsed.constFind(m_contextKey);
+    if (known != parsed.constEnd()) {
+        m_authorities = *known;
+    } else {
+        // A CA file is small; one that is not is not a CA file.
+        m_authorities = QSslCertificate::fromData(f.read(4 * 1024 * 1024), QSsl::Pem);
+        if (parsed.size() >= 64)
+            parsed.clear();
+        parsed.insert(m_contextKey, m_authorities);
+    }
     if (m_authorities.isEmpty())
         m_failure = QStringLiteral("El archivo de autoridades de certificación %1 no contiene ningún certificado")
                         .arg(m_caFile);

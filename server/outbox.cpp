@@ -1,6 +1,6 @@
 #include "server/outbox.h"
 
-#include <QIODevice>
+#include <QAbstractSocket>
 #include <QTimer>
 #include <atomic>
 
@@ -23,6 +23,10 @@ void Outbox::send(QByteArray frame, bool now)
         // Nothing may overtake what is held back.
         flush();
         m_socket->write(frame);
+        // Out now rather than at a later turn of the event loop (two, for
+        // a TLS socket): the peer is waiting for it.
+        if (auto *socket = qobject_cast<QAbstractSocket *>(m_socket))
+            socket->flush();
         return;
     }
     m_heldBytes += frame.size();
