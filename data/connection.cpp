@@ -62,9 +62,8 @@ void TSocketConnection::Open()
         throw Exception(QStringLiteral("No se puede conectar con el servidor de aplicaciones %1: %2")
                             .arg(endpoint(), reason));
     }
-    // A TLS record is written as soon as it is made: the handshake's last
-    // flight and the greeting behind it would otherwise wait on each other's
-    // acknowledgement.
+    // Requests are small and each is waited for: none may be held back
+    // waiting for the acknowledgement of the one before (Nagle).
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     if (m_encrypted) {
         trust->sharedContext().lend(socket.get());

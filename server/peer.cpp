@@ -34,8 +34,8 @@ void Peer::start()
 {
     // Until Login the socket holds no more than one small frame.
     m_socket->setReadBufferSize(kMaxFrame + proto::kHeaderSize);
-    // Answers are whole frames, written at once: none waits for the
-    // acknowledgement of the one before (the handshake's flights included).
+    // Answers are whole frames, written at once: none is held back waiting
+    // for the acknowledgement of the one before (Nagle).
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     connect(m_socket, &QSslSocket::readyRead, this, &Peer::onReadyRead);
     connect(m_socket, &QSslSocket::encrypted, this, &Peer::onReadyRead);
