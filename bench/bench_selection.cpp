@@ -56,7 +56,7 @@ int main(int argc, char *argv[])
     for (int f = 0; f < kColumns; ++f)
         for (int r = 0; r < kRows; ++r)
             if (const QVariant v = ds.ValueAt(r, f); !v.isNull())
-                values.push_back(v.toDouble());
+                values.push_back(v.value<double>());
 
     std::vector<double> ours, plain;
     TSelectionTotals totals;

@@ -238,59 +238,29 @@ int main(int argc, char *argv[])
     const QString csv = scratch.filePath(QStringLiteral("out.csv"));
 
     bench::Table table;
-    const auto wanted = [&only](const char *what) { return only.isEmpty() || only == QLatin1String(what); };
-    try {
+    // One figure: `measure` against each server in turn, `runs` times, the
+    // medians side by side.
+    const auto compare = [&](const char *key, const QString &what, const char *unit, auto measure) {
+        if (!only.isEmpty() && only != QLatin1String(key))
+            return;
+        std::fprintf(stderr, "%s\n", key);
         std::vector<double> a, b;
-        std::fprintf(stderr, "round trips\n");
-        for (int run = 0; run < runs && wanted("call"); ++run) {
-            a.push_back(roundTrip(tls));
-            b.push_back(roundTrip(clear));
+        for (int run = 0; run < runs; ++run) {
+            a.push_back(measure(tls));
+            b.push_back(measure(clear));
         }
-        table.row(QStringLiteral("round trip of a remote method"), median(a), median(b), "us",
-                  QStringLiteral("the same in the clear"));
-        a.clear();
-        b.clear();
-        for (int run = 0; run < runs && wanted("connect"); ++run) {
-            a.push_back(connectOnce(tls));
-            b.push_back(connectOnce(clear));
-        }
-        table.row(QStringLiteral("connection and greeting, one at a time"), median(a), median(b), "ms",
-                  QStringLiteral("the same in the clear"));
-
-        a.clear();
-        b.clear();
-        std::fprintf(stderr, "walks\n");
-        for (int run = 0; run < runs && wanted("walk"); ++run) {
-            a.push_back(walk(tls, cls));
-            b.push_back(walk(clear, cls));
-        }
-        table.row(QStringLiteral("statistics walk of %1 rows").arg(rows), median(a), median(b), "ms",
-                  QStringLiteral("the same in the clear"));
-
-        a.clear();
-        b.clear();
-        std::fprintf(stderr, "vorel-sql\n");
-        for (int run = 0; run < runs && wanted("export"); ++run) {
-            a.push_back(exportCsv(tls, cls, csv));
-            b.push_back(exportCsv(clear, cls, csv));
-        }
-        table.row(QStringLiteral("vorel-sql CSV export to a file"), median(a), median(b), "ms",
-                  QStringLiteral("the same in the clear"));
-
-        std::vector<double> p50a, p50b, p99a, p99b;
-        std::fprintf(stderr, "logins\n");
-        for (int run = 0; run < runs && wanted("logins"); ++run) {
-            const std::vector<double> x = loginsAtOnce(tls, 100);
-            const std::vector<double> y = loginsAtOnce(clear, 100);
-            p50a.push_back(bench::percentile(x, 50));
-            p99a.push_back(bench::percentile(x, 99));
-            p50b.push_back(bench::percentile(y, 50));
-            p99b.push_back(bench::percentile(y, 99));
-        }
-        table.row(QStringLiteral("100 logins at once, p50"), median(p50a), median(p50b), "ms",
-                  QStringLiteral("the same in the clear"));
-        table.row(QStringLiteral("100 logins at once, p99"), median(p99a), median(p99b), "ms",
-                  QStringLiteral("the same in the clear"));
+        table.row(what, median(a), median(b), unit, QStringLiteral("the same in the clear"));
+    };
+    try {
+        compare("call", QStringLiteral("round trip of a remote method"), "us", roundTrip);
+        compare("connect", QStringLiteral("connection and greeting, one at a time"), "ms", connectOnce);
+        compare("walk", QStringLiteral("statistics walk of %1 rows").arg(rows), "ms",
+                [&](const Target &t) { return walk(t, cls); });
+        compare("export", QStringLiteral("vorel-sql CSV export to a file"), "ms",
+                [&](const Target &t) { return exportCsv(t, cls, csv); });
+        for (const double p : {50.0, 99.0})
+            compare("logins", QStringLiteral("100 logins at once, p%1").arg(p), "ms",
+                    [p](const Target &t) { return bench::percentile(loginsAtOnce(t, 100), p); });
     } catch (const vorel::Exception &e) {
         die(e.message());
     }

@@ -1054,7 +1054,7 @@ QString htmlCell(const QModelIndex &cell)
     case QMetaType::Double: {
         // The value itself beside the text shown: spreadsheets take it as
         // a number whatever their decimal separator.
-        const QString number = QString::number(value.toDouble(), 'g', 17);
+        const QString number = QString::number(value.value<double>(), 'g', 17);
         return QStringLiteral("<td x:num=\"%1\" sdval=\"%1\" align=\"right\">%2</td>").arg(number, shown);
     }
     case QMetaType::QDateTime:

@@ -1,20 +1,17 @@
 #include "data/tlscontext.h"
 
-#include <QMutexLocker>
 #include <QtNetwork/private/qsslsocket_p.h>
 
 namespace vorel {
 
 void TlsSharedContext::lend(QSslSocket *socket) const
 {
-    QMutexLocker lock(&m_mutex);
     if (m_context)
         QSslSocketPrivate::checkSettingSslContext(socket, m_context);
 }
 
 void TlsSharedContext::keep(QSslSocket *socket)
 {
-    QMutexLocker lock(&m_mutex);
     if (!m_context)
         m_context = QSslSocketPrivate::sslContext(socket);
 }

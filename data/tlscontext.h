@@ -9,7 +9,6 @@
 // thread). This is the one place that reaches into Qt's private API.
 #include "common/vorelglobal.h"
 
-#include <QMutex>
 #include <memory>
 
 class QSslContext;
@@ -27,7 +26,6 @@ public:
     void keep(QSslSocket *socket);
 
 private:
-    mutable QMutex m_mutex;
     std::shared_ptr<QSslContext> m_context;
 };
 

@@ -10,7 +10,7 @@ namespace {
 std::atomic<int> g_delayMs{0};
 }
 
-Outbox::Outbox(QIODevice *socket) : QObject(socket), m_socket(socket) {}
+Outbox::Outbox(QAbstractSocket *socket) : QObject(socket), m_socket(socket) {}
 
 void Outbox::setDelay(int ms) { g_delayMs.store(qMax(0, ms)); }
 
@@ -25,8 +25,7 @@ void Outbox::send(QByteArray frame, bool now)
         m_socket->write(frame);
         // Out now rather than at a later turn of the event loop (two, for
         // a TLS socket): the peer is waiting for it.
-        if (auto *socket = qobject_cast<QAbstractSocket *>(m_socket))
-            socket->flush();
+        m_socket->flush();
         return;
     }
     m_heldBytes += frame.size();
@@ -35,29 +34,22 @@ void Outbox::send(QByteArray frame, bool now)
         m_timer = new QTimer(this);
         m_timer->setSingleShot(true);
         m_timer->setTimerType(Qt::PreciseTimer);
-        connect(m_timer, &QTimer::timeout, this, &Outbox::sendDue);
+        connect(m_timer, &QTimer::timeout, this, [this] { sendDue(); });
     }
     if (!m_timer->isActive())
         m_timer->start(int(m_late.front().due.remainingTime()));
 }
 
-void Outbox::flush()
-{
-    while (!m_late.empty()) {
-        m_heldBytes -= m_late.front().frame.size();
-        m_socket->write(m_late.front().frame);
-        m_late.pop_front();
-    }
-}
+void Outbox::flush() { sendDue(true); }
 
-void Outbox::sendDue()
+void Outbox::sendDue(bool all)
 {
-    while (!m_late.empty() && m_late.front().due.hasExpired()) {
+    while (!m_late.empty() && (all || m_late.front().due.hasExpired())) {
         m_heldBytes -= m_late.front().frame.size();
         m_socket->write(m_late.front().frame);
         m_late.pop_front();
     }
-    if (!m_late.empty())
+    if (!m_late.empty() && !all)
         m_timer->start(int(m_late.front().due.remainingTime()));
 }
 

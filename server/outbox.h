@@ -10,7 +10,7 @@
 #include <deque>
 
 class QTimer;
-class QIODevice;
+class QAbstractSocket;
 
 namespace vorel::server {
 
@@ -18,7 +18,7 @@ class Outbox : public QObject
 {
     Q_OBJECT
 public:
-    explicit Outbox(QIODevice *socket);
+    explicit Outbox(QAbstractSocket *socket);
 
     // Every answer of every connection waits this long; set before the
     // server starts listening. 0 (the default) sends at once.
@@ -33,9 +33,10 @@ public:
     qint64 heldBytes() const { return m_heldBytes; }
 
 private:
-    void sendDue();
+    // Sends what is due (all: everything held back).
+    void sendDue(bool all = false);
 
-    QIODevice *m_socket;
+    QAbstractSocket *m_socket;
     struct Late {
         QDeadlineTimer due;
         QByteArray frame;

@@ -14,6 +14,7 @@ using proto::Message;
 using proto::MsgType;
 
 namespace {
+const char kNoSession[] = "Sesión no iniciada: llame primero a Login";
 // The first byte of every TLS handshake record.
 constexpr char kTlsHandshake = 0x16;
 } // namespace
@@ -23,12 +24,12 @@ Peer::Peer(QSslSocket *socket, int id, Server *server, qint64 holdMs)
 {
     m_socket->setParent(this);
     m_source = m_socket->peerAddress().toString();
-    m_label = m_source + QLatin1Char(':') + QString::number(m_socket->peerPort());
+    m_label = QStringLiteral("connection %1 (%2:%3)").arg(m_id).arg(m_source).arg(m_socket->peerPort());
 }
 
 Peer::~Peer() = default;
 
-QString Peer::label() const { return QStringLiteral("connection %1 (%2)").arg(m_id).arg(m_label); }
+QString Peer::label() const { return m_label; }
 
 void Peer::start()
 {

@@ -49,6 +49,8 @@ public:
     // Hands the connection over; the peer is done with it.
     QSslSocket *release();
     quint32 loginRequest() const { return m_loginRequest; }
+    // "connection N (address:port)", as the log names it.
+    QString label() const;
 
 private:
     void onReadyRead();
@@ -61,7 +63,6 @@ private:
     // its time is up; the reason is the last thing the peer hears.
     void drop(const QString &reason);
     void end();
-    QString label() const;
 
     QSslSocket *m_socket;
     Outbox *m_outbox;

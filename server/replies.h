@@ -6,8 +6,6 @@
 
 namespace vorel::server {
 
-inline constexpr char kNoSession[] = "Sesión no iniciada: llame primero a Login";
-
 inline bool isMethod(const QString &name, const char *expected)
 {
     return name.compare(QLatin1String(expected), Qt::CaseInsensitive) == 0;

@@ -175,13 +175,17 @@ void Server::peerEnded(Peer *peer)
     const auto it = std::find(m_peers.begin(), m_peers.end(), peer);
     if (it == m_peers.end())
         return;
-    m_peers.erase(it);
-    const QString source = peer->source();
-    if (--m_perSource[source] <= 0)
-        m_perSource.remove(source);
+    forget(it);
     if (peer->wasted() && m_config.throttle)
-        m_config.throttle->silent(source);
+        m_config.throttle->silent(peer->source());
     peer->deleteLater();
+}
+
+void Server::forget(std::list<Peer *>::iterator peer)
+{
+    if (--m_perSource[(*peer)->source()] <= 0)
+        m_perSource.remove((*peer)->source());
+    m_peers.erase(peer);
 }
 
 bool Server::reserveSession()
@@ -198,7 +202,7 @@ void Server::checkLogin(Peer *peer, const QStringList &args)
 {
     const int id = peer->id();
     const QString address = peer->source();
-    const QString label = QStringLiteral("connection %1 (%2)").arg(id).arg(address);
+    const QString label = peer->label();
     m_checks.start([this, id, args, address, label] {
         auto outcome = std::make_shared<LoginOutcome>(checkOnPool(m_config, args, address, label));
         QMetaObject::invokeMethod(this, [this, id, outcome] { loginChecked(id, outcome); }, Qt::QueuedConnection);
@@ -215,10 +219,7 @@ void Server::loginChecked(int peerId, const std::shared_ptr<LoginOutcome> &outco
         return; // a peer gone meanwhile: its database closes here
     }
     Peer *peer = *it;
-    m_peers.erase(it);
-    const QString source = peer->source();
-    if (--m_perSource[source] <= 0)
-        m_perSource.remove(source);
+    forget(it);
     startSession(peer, std::move(*outcome));
 }
 

@@ -102,6 +102,8 @@ protected:
 
 private:
     void loginChecked(int peerId, const std::shared_ptr<LoginOutcome> &outcome);
+    // No longer a peer of the listener: out of the list and its address's count.
+    void forget(std::list<Peer *>::iterator peer);
     void startSession(Peer *peer, LoginOutcome outcome);
     // Sheds the oldest peer (of `source`, when given) that is not being
     // checked; false when there is none.
