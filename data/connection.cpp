@@ -66,9 +66,7 @@ void TSocketConnection::Open()
     // waiting for the acknowledgement of the one before (Nagle).
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     if (m_encrypted) {
-        trust->sharedContext().lend(socket.get());
-        socket->startClientEncryption();
-        trust->sharedContext().keep(socket.get());
+        trust->sharedContext().start(socket.get(), TlsSharedContext::Side::Client);
         if (!socket->waitForEncrypted(int(qMax<qint64>(1, deadline.remainingTime())))) {
             const QString why = deadline.hasExpired()
                 ? QStringLiteral("El servidor de aplicaciones %1 no respondió a tiempo").arg(endpoint())

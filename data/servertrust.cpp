@@ -99,9 +99,11 @@ ServerTrust::ServerTrust()
 
 TlsSharedContext &ServerTrust::sharedContext() const
 {
-    // Per thread: Qt's context is not made to start handshakes on two
-    // threads at once.
-    thread_local QHash<QString, std::shared_ptr<TlsSharedContext>> contexts;
+    // One per process and configuration: contexts are made once, and the
+    // connections of every thread share them.
+    static QMutex mutex;
+    static QHash<QString, std::shared_ptr<TlsSharedContext>> contexts;
+    QMutexLocker lock(&mutex);
     std::shared_ptr<TlsSharedContext> &c = contexts[m_contextKey];
     if (!c)
         c = std::make_shared<TlsSharedContext>();

@@ -4,14 +4,15 @@
 
 namespace vorel {
 
-void TlsSharedContext::lend(QSslSocket *socket) const
+void TlsSharedContext::start(QSslSocket *socket, Side side)
 {
+    const std::lock_guard<std::mutex> lock(m_mutex);
     if (m_context)
         QSslSocketPrivate::checkSettingSslContext(socket, m_context);
-}
-
-void TlsSharedContext::keep(QSslSocket *socket)
-{
+    if (side == Side::Client)
+        socket->startClientEncryption();
+    else
+        socket->startServerEncryption();
     if (!m_context)
         m_context = QSslSocketPrivate::sslContext(socket);
 }

@@ -4,12 +4,14 @@
 // millisecond: the server's listener, which does every handshake, could then
 // take no more than a few hundred connections a second, and every client
 // connection paid it again. The first connection's context serves the
-// others, as Qt's own HTTP client shares one per host. Handshakes that share
-// a context must start on one thread (the server's listener; a client
-// thread). This is the one place that reaches into Qt's private API.
+// others, as Qt's own HTTP client shares one per host. Qt's context is not
+// made to start two handshakes at once, so starts take turns; the rest of a
+// handshake touches only its own connection's state. This is the one place
+// that reaches into Qt's private API.
 #include "common/vorelglobal.h"
 
 #include <memory>
+#include <mutex>
 
 class QSslContext;
 class QSslSocket;
@@ -19,13 +21,13 @@ namespace vorel {
 class VOREL_CORE_EXPORT TlsSharedContext
 {
 public:
-    // Before `socket` starts its handshake, its configuration set: gives it
-    // the context in hand.
-    void lend(QSslSocket *socket) const;
-    // After its handshake started: keeps its context for the next ones.
-    void keep(QSslSocket *socket);
+    enum class Side { Client, Server };
+    // Starts the handshake of `socket`, its configuration set, with the
+    // context in hand, or keeps the one it makes for the next connections.
+    void start(QSslSocket *socket, Side side);
 
 private:
+    std::mutex m_mutex;
     std::shared_ptr<QSslContext> m_context;
 };
 

@@ -89,9 +89,7 @@ void Peer::onReadyRead()
         }
         m_handshaking = true;
         m_socket->setSslConfiguration(m_server->config().tls);
-        m_server->tlsContext().lend(m_socket);
-        m_socket->startServerEncryption();
-        m_server->tlsContext().keep(m_socket);
+        m_server->tlsContext().start(m_socket, TlsSharedContext::Side::Server);
         return;
     }
     try {
