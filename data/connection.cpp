@@ -5,9 +5,11 @@
 #include "data/tlscontext.h"
 
 #include <QDeadlineTimer>
+#include <QScopeGuard>
 #include <QSslSocket>
 #include <QtEndian>
 #include <algorithm>
+#include <atomic>
 #include <optional>
 
 namespace vorel {
@@ -247,6 +249,12 @@ void TSocketConnection::DiscardFetch(quint64 ticket)
     }
 }
 
+namespace {
+std::atomic<quint64> waitCount{0};
+} // namespace
+
+quint64 TSocketConnection::Waits() { return waitCount.load(std::memory_order_relaxed); }
+
 int TSocketConnection::Outstanding() const
 {
     return int(std::count_if(m_pending.begin(), m_pending.end(), [](const Pending &p) { return !p.arrived; }));
@@ -254,6 +262,11 @@ int TSocketConnection::Outstanding() const
 
 void TSocketConnection::collect(quint64 ticket)
 {
+    m_blocked = false;
+    const auto counted = qScopeGuard([this] {
+        if (m_blocked)
+            waitCount.fetch_add(1, std::memory_order_relaxed);
+    });
     // receive() leaves the queue alone unless it throws, so the entry in
     // hand stays where it is.
     for (Pending &p : m_pending) {
@@ -292,6 +305,11 @@ proto::Message TSocketConnection::exchange(proto::Message &request)
 {
     const QDeadlineTimer deadline(m_timeoutMs);
     send(request, deadline);
+    m_blocked = false;
+    const auto counted = qScopeGuard([this] {
+        if (m_blocked)
+            waitCount.fetch_add(1, std::memory_order_relaxed);
+    });
     return receive(request.requestId, deadline);
 }
 
@@ -360,6 +378,7 @@ proto::Message TSocketConnection::receive(quint32 requestId, const QDeadlineTime
             failConnection(lost);
         if (deadline.hasExpired())
             failConnection(late);
+        m_blocked = true;
         if (!m_socket->waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())))) {
             if (m_socket->bytesAvailable() > 0)
                 continue;

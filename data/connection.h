@@ -80,6 +80,11 @@ public:
     // Replies sent for but not yet read from the stream.
     int Outstanding() const;
 
+    // The times any connection of the process blocked for an answer: a
+    // request's answer, or several read at once, that had not arrived yet
+    // when it was needed.
+    static quint64 Waits();
+
 Q_SIGNALS:
     // The connection ended other than through Close(): the server went away
     // or the stream broke. Emitted once per connection.
@@ -124,6 +129,7 @@ private:
     qsizetype m_payloadGot = 0;
     quint32 m_nextRequest = 1;
     bool m_dropAnnounced = false;
+    bool m_blocked = false; // the answers being read had to be waited for
     std::deque<Pending> m_pending; // in the order sent
 };
 
