@@ -17,7 +17,15 @@ namespace vorel {
 using proto::Message;
 using proto::MsgType;
 
-TSocketConnection::TSocketConnection(QObject *owner) : QObject(owner) {}
+namespace {
+bool pipeliningByDefault()
+{
+    static const bool on = qEnvironmentVariable("VOREL_PIPELINE") != QLatin1String("0");
+    return on;
+}
+} // namespace
+
+TSocketConnection::TSocketConnection(QObject *owner) : QObject(owner), m_pipelining(pipeliningByDefault()) {}
 
 TSocketConnection::~TSocketConnection()
 {
@@ -104,7 +112,7 @@ void TSocketConnection::Open()
         protocolFailure("respuesta inesperada al saludo");
     if (reply.version != proto::kVersion) {
         discardSocket(false);
-        throw Exception(QStringLiteral("El servidor de aplicaciones %1 usa otra versión del protocolo (%2, se esperaba %3)")
+        throw Exception(QStringLiteral("El servidor de aplicaciones %1 habla la versión %2 del protocolo y este cliente solo la %3: actualice el cliente o el servidor")
                             .arg(endpoint())
                             .arg(reply.version)
                             .arg(proto::kVersion));
@@ -128,7 +136,9 @@ void checkSqlText(const QString &sql)
 
 const char *const TSocketConnection::NulInSql = "Un texto con el carácter nulo no puede ir en una sentencia SQL";
 
-QString TSocketConnection::Call(const QString &method, const QStringList &args)
+namespace {
+
+Message callRequest(const QString &method, const QStringList &args)
 {
     if (method == QLatin1String("EjeDir"))
         for (const QString &arg : args)
@@ -137,7 +147,40 @@ QString TSocketConnection::Call(const QString &method, const QStringList &args)
     m.type = MsgType::Call;
     m.text = method;
     m.args = args;
-    const Message reply = roundTrip(m);
+    return m;
+}
+
+Message cursorRequest(MsgType type, quint32 cursor, int count = 0)
+{
+    Message m;
+    m.type = type;
+    m.cursor = cursor;
+    m.count = count <= 0 ? -1 : count;
+    return m;
+}
+
+std::atomic<quint64> waitCount{0};
+// One thread: no two requests of any connection get the same ticket.
+quint64 nextTicket = 1;
+
+} // namespace
+
+quint64 TSocketConnection::Waits() { return waitCount.load(std::memory_order_relaxed); }
+
+QString TSocketConnection::Call(const QString &method, const QStringList &args)
+{
+    return TakeCall(PostCall(method, args));
+}
+
+quint64 TSocketConnection::PostCall(const QString &method, const QStringList &args)
+{
+    Message m = callRequest(method, args);
+    return post(m);
+}
+
+QString TSocketConnection::TakeCall(quint64 ticket)
+{
+    const Message reply = take(ticket);
     if (reply.type != MsgType::CallResult)
         protocolFailure("respuesta inesperada a una llamada");
     if (reply.value.isNull())
@@ -147,8 +190,18 @@ QString TSocketConnection::Call(const QString &method, const QStringList &args)
     return reply.value.toString();
 }
 
+void TSocketConnection::CallAhead(const QString &method, const QStringList &args)
+{
+    Forget(PostCall(method, args));
+}
+
 TSocketConnection::OpenReply TSocketConnection::OpenCursor(const QString &provider, const QString &sql,
                                                            int packetRecords)
+{
+    return TakeOpen(PostOpen(provider, sql, packetRecords));
+}
+
+quint64 TSocketConnection::PostOpen(const QString &provider, const QString &sql, int packetRecords)
 {
     checkSqlText(sql);
     Message m;
@@ -156,7 +209,12 @@ TSocketConnection::OpenReply TSocketConnection::OpenCursor(const QString &provid
     m.text = provider;
     m.sql = sql;
     m.count = packetRecords <= 0 ? -1 : packetRecords;
-    Message reply = roundTrip(m);
+    return post(m);
+}
+
+TSocketConnection::OpenReply TSocketConnection::TakeOpen(quint64 ticket)
+{
+    Message reply = take(ticket);
     if (reply.type != MsgType::OpenResult)
         protocolFailure("respuesta inesperada a una apertura");
     OpenReply r;
@@ -168,11 +226,8 @@ TSocketConnection::OpenReply TSocketConnection::OpenCursor(const QString &provid
 
 proto::RowBlock TSocketConnection::Fetch(quint32 cursor, int count)
 {
-    Message m;
-    m.type = MsgType::Fetch;
-    m.cursor = cursor;
-    m.count = count <= 0 ? -1 : count;
-    Message reply = roundTrip(m);
+    Message m = cursorRequest(MsgType::Fetch, cursor, count);
+    Message reply = take(post(m));
     if (reply.type != MsgType::Rows)
         protocolFailure("respuesta inesperada a una lectura");
     return std::move(reply.rows);
@@ -180,31 +235,157 @@ proto::RowBlock TSocketConnection::Fetch(quint32 cursor, int count)
 
 void TSocketConnection::CloseCursor(quint32 cursor)
 {
-    Message m;
-    m.type = MsgType::CloseCursor;
-    m.cursor = cursor;
-    const Message reply = roundTrip(m);
+    Message m = cursorRequest(MsgType::CloseCursor, cursor);
+    const Message reply = take(post(m));
     if (reply.type != MsgType::Closed)
         protocolFailure("respuesta inesperada a un cierre");
 }
 
+void TSocketConnection::CloseCursorAhead(quint32 cursor)
+{
+    if (!Connected())
+        return;
+    Message m = cursorRequest(MsgType::CloseCursor, cursor);
+    Forget(post(m, true));
+}
+
 quint64 TSocketConnection::SendFetch(quint32 cursor, int count)
 {
-    checkConnected();
-    Message m;
-    m.type = MsgType::Fetch;
-    m.cursor = cursor;
-    m.count = count <= 0 ? -1 : count;
-    send(m, QDeadlineTimer(m_timeoutMs));
-    Pending p;
-    static quint64 nextTicket = 1; // one thread: no two connections share a ticket
-    p.ticket = nextTicket++;
-    p.requestId = m.requestId;
-    m_pending.push_back(std::move(p));
-    return m_pending.back().ticket;
+    Message m = cursorRequest(MsgType::Fetch, cursor, count);
+    return post(m, true);
 }
 
 proto::RowBlock TSocketConnection::TakeFetch(quint64 ticket)
+{
+    Message reply = take(ticket);
+    if (reply.type != MsgType::Rows)
+        protocolFailure("respuesta inesperada a una lectura");
+    return std::move(reply.rows);
+}
+
+void TSocketConnection::Forget(quint64 ticket)
+{
+    for (auto it = m_pending.begin(); it != m_pending.end(); ++it) {
+        if (it->ticket != ticket)
+            continue;
+        it->forgotten = true;
+        // What arrived and can no longer matter goes now.
+        if (it->arrived && (it->pipeline == 0 || failureOf(*it).isEmpty())) {
+            const quint32 cursor = it->reply.type == MsgType::OpenResult ? it->reply.cursor : 0;
+            m_pending.erase(it);
+            if (cursor != 0) {
+                try {
+                    CloseCursorAhead(cursor);
+                } catch (const Exception &) {
+                    // The connection is gone, and the cursor with it.
+                }
+            }
+        }
+        return;
+    }
+}
+
+void TSocketConnection::Sync()
+{
+    if (m_pending.empty())
+        return;
+    collect();
+    checkPipeline(0, 0);
+}
+
+int TSocketConnection::Outstanding() const
+{
+    return int(std::count_if(m_pending.begin(), m_pending.end(), [](const Pending &p) { return !p.arrived; }));
+}
+
+quint64 TSocketConnection::post(Message &request, bool detached)
+{
+    checkConnected();
+    // Sent behind answers not yet read, a request joins their pipeline;
+    // otherwise it starts one of its own.
+    if (!detached) {
+        const bool behind = std::any_of(m_pending.begin(), m_pending.end(),
+                                        [this](const Pending &p) { return p.pipeline == m_pipeline; });
+        if (!behind)
+            ++m_pipeline;
+        request.flags = behind ? proto::Chained : 0;
+    } else {
+        request.flags = proto::Detached;
+    }
+    send(request, QDeadlineTimer(m_timeoutMs));
+    Pending p;
+    p.ticket = nextTicket++;
+    p.requestId = request.requestId;
+    p.pipeline = detached ? 0 : m_pipeline;
+    m_pending.push_back(std::move(p));
+    const quint64 ticket = m_pending.back().ticket;
+    if (!m_pipelining && !detached) {
+        // Waited for here, and a failure thrown here, as if every request
+        // were a call of its own.
+        const auto drop = [this, ticket] {
+            m_pending.erase(std::find_if(m_pending.begin(), m_pending.end(),
+                                         [ticket](const Pending &q) { return q.ticket == ticket; }));
+        };
+        try {
+            collect(ticket);
+        } catch (...) {
+            drop();
+            throw;
+        }
+        const Pending &mine = m_pending.back();
+        const QString failure = failureOf(mine);
+        if (!failure.isEmpty()) {
+            const quint64 pipeline = mine.pipeline;
+            drop();
+            breakPipeline(pipeline, failure);
+        }
+    }
+    return ticket;
+}
+
+QString TSocketConnection::failureOf(const Pending &p)
+{
+    if (!p.failure.isEmpty())
+        return p.failure;
+    if (p.reply.type == MsgType::Error)
+        return p.reply.text;
+    return QString();
+}
+
+void TSocketConnection::breakPipeline(quint64 pipeline, const QString &failure)
+{
+    m_brokenPipeline = pipeline;
+    m_brokenFailure = failure;
+    // What is sent from now on is no longer behind the failure.
+    if (pipeline == m_pipeline)
+        ++m_pipeline;
+    throw Exception(failure);
+}
+
+void TSocketConnection::checkPipeline(quint64 pipeline, quint64 ticket)
+{
+    for (auto it = m_pending.begin(); it != m_pending.end();) {
+        if (ticket != 0 && it->ticket == ticket)
+            return;
+        if (!it->arrived || it->pipeline == 0 || (pipeline != 0 && it->pipeline != pipeline)) {
+            ++it;
+            continue;
+        }
+        const QString failure = failureOf(*it);
+        if (!failure.isEmpty()) {
+            const quint64 broken = it->pipeline;
+            if (it->forgotten)
+                m_pending.erase(it);
+            breakPipeline(broken, failure);
+        }
+        if (it->forgotten)
+            it = m_pending.erase(it); // its success is all there was to know
+        else
+            ++it;
+    }
+}
+
+Message TSocketConnection::take(quint64 ticket)
 {
     auto find = [this, ticket] {
         return std::find_if(m_pending.begin(), m_pending.end(),
@@ -212,7 +393,7 @@ proto::RowBlock TSocketConnection::TakeFetch(quint64 ticket)
     };
     auto it = find();
     if (it == m_pending.end())
-        throw Exception(QStringLiteral("Lectura adelantada desconocida: %1").arg(ticket));
+        throw Exception(QStringLiteral("Respuesta desconocida del servidor de aplicaciones: %1").arg(ticket));
     if (!it->arrived) {
         try {
             collect(ticket);
@@ -223,41 +404,33 @@ proto::RowBlock TSocketConnection::TakeFetch(quint64 ticket)
                 m_pending.erase(it);
             throw;
         }
+    }
+    it = find();
+    if (it->pipeline != 0) {
+        try {
+            checkPipeline(it->pipeline, ticket);
+        } catch (...) {
+            // An earlier failure is the one told; this answer goes unread.
+            Forget(ticket);
+            throw;
+        }
         it = find();
     }
     Pending p = std::move(*it);
     m_pending.erase(it);
-    if (!p.failure.isEmpty())
-        throw Exception(p.failure);
-    if (p.reply.type == MsgType::Error)
-        throw Exception(p.reply.text);
-    if (p.reply.type != MsgType::Rows)
-        protocolFailure("respuesta inesperada a una lectura");
-    return std::move(p.reply.rows);
-}
-
-void TSocketConnection::DiscardFetch(quint64 ticket)
-{
-    for (auto it = m_pending.begin(); it != m_pending.end(); ++it) {
-        if (it->ticket != ticket)
-            continue;
-        if (it->arrived)
-            m_pending.erase(it);
-        else
-            it->discarded = true;
-        return;
+    const QString failure = failureOf(p);
+    if (!failure.isEmpty()) {
+        if (p.pipeline == 0)
+            throw Exception(failure);
+        breakPipeline(p.pipeline, failure);
     }
-}
-
-namespace {
-std::atomic<quint64> waitCount{0};
-} // namespace
-
-quint64 TSocketConnection::Waits() { return waitCount.load(std::memory_order_relaxed); }
-
-int TSocketConnection::Outstanding() const
-{
-    return int(std::count_if(m_pending.begin(), m_pending.end(), [](const Pending &p) { return !p.arrived; }));
+    if (p.reply.type == MsgType::Skipped) {
+        // Behind a failure already told: the same failure, again.
+        if (p.pipeline == m_brokenPipeline && !m_brokenFailure.isEmpty())
+            throw Exception(m_brokenFailure);
+        protocolFailure("petición omitida sin un fallo que la explique");
+    }
+    return std::move(p.reply);
 }
 
 void TSocketConnection::collect(quint64 ticket)
@@ -269,17 +442,31 @@ void TSocketConnection::collect(quint64 ticket)
     });
     // receive() leaves the queue alone unless it throws, so the entry in
     // hand stays where it is.
+    std::vector<quint32> cursorsToClose;
     for (Pending &p : m_pending) {
         if (!p.arrived) {
             p.reply = receive(p.requestId, QDeadlineTimer(m_timeoutMs));
             p.arrived = true;
+            if (p.forgotten && p.reply.type == MsgType::OpenResult && p.reply.cursor != 0)
+                cursorsToClose.push_back(p.reply.cursor);
         }
         if (ticket != 0 && p.ticket == ticket)
             break;
     }
+    // A forgotten failure stays until an answer waited for tells it.
     m_pending.erase(std::remove_if(m_pending.begin(), m_pending.end(),
-                                   [](const Pending &p) { return p.arrived && p.discarded; }),
+                                   [](const Pending &p) {
+                                       return p.arrived && p.forgotten
+                                           && (p.pipeline == 0 || failureOf(p).isEmpty());
+                                   }),
                     m_pending.end());
+    for (const quint32 cursor : cursorsToClose) {
+        try {
+            CloseCursorAhead(cursor);
+        } catch (const Exception &) {
+            // The connection is gone, and the cursor with it.
+        }
+    }
 }
 
 void TSocketConnection::checkConnected()
@@ -288,17 +475,6 @@ void TSocketConnection::checkConnected()
         throw Exception(QStringLiteral("No hay conexión con el servidor de aplicaciones %1").arg(endpoint()));
     if (m_socket->state() != QAbstractSocket::ConnectedState)
         failConnection(QStringLiteral("Se perdió la conexión con el servidor de aplicaciones %1").arg(endpoint()));
-}
-
-proto::Message TSocketConnection::roundTrip(proto::Message request)
-{
-    checkConnected();
-    // The replies sent for earlier come first on the stream.
-    collect();
-    Message reply = exchange(request);
-    if (reply.type == MsgType::Error)
-        throw Exception(reply.text);
-    return reply;
 }
 
 proto::Message TSocketConnection::exchange(proto::Message &request)
@@ -451,7 +627,7 @@ void TSocketConnection::discardSocket(bool dropped)
             p.failure = QStringLiteral("No hay conexión con el servidor de aplicaciones %1").arg(endpoint());
         }
     }
-    m_pending.erase(std::remove_if(m_pending.begin(), m_pending.end(), [](const Pending &p) { return p.discarded; }),
+    m_pending.erase(std::remove_if(m_pending.begin(), m_pending.end(), [](const Pending &p) { return p.forgotten; }),
                     m_pending.end());
     m_headerGot = 0;
     m_payloadGot = 0;

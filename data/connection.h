@@ -14,10 +14,16 @@ class QSslSocket;
 namespace vorel {
 
 // The socket connection to the application server (the shell's SConect).
-// Every call is synchronous: it returns when the server has answered. The
-// one exception is a fetch sent ahead (SendFetch), whose reply is taken
-// later; any other call first collects the replies still outstanding, so
-// the stream stays in order and no reply is lost.
+// Requests go out as soon as they are made and their answers are read where
+// they are needed (a pipeline): Call, OpenCursor, Fetch and CloseCursor wait
+// for their own answer; the Post* calls send and return a ticket whose
+// answer Take* reads later; CallAhead sends a call nobody reads the answer
+// of. The server keeps the order of requests, and after a failure skips the
+// requests the client sent behind it without waiting, so the effects are
+// those of a client that waited for each answer. A failure is thrown where
+// an answer is first needed at or after the request that failed: by the
+// Take of that request or of a later one, or by Sync, with the message the
+// request would have thrown by itself.
 // Failures throw vorel::Exception: a server or database failure carries the
 // server's message text unchanged; a refused or lost connection names host
 // and port.
@@ -68,15 +74,38 @@ public:
     proto::RowBlock Fetch(quint32 cursor, int count);
     void CloseCursor(quint32 cursor);
 
-    // A fetch sent without waiting for its reply. The ticket is taken once,
-    // with TakeFetch, which returns the rows or throws what Fetch would
-    // have thrown (the server's error, or the loss of the connection met
-    // while the reply was outstanding). No two fetches of any connection
-    // get the same ticket, not even across a reconnection.
+    // Off, every request waits for its answer where it is made. On by
+    // default, unless VOREL_PIPELINE=0 in the environment.
+    bool Pipelining() const { return m_pipelining; }
+    void SetPipelining(bool on) { m_pipelining = on; }
+
+    // Requests whose answers are read later. Each ticket is taken once, or
+    // forgotten; no two requests of any connection get the same ticket, not
+    // even across a reconnection.
+    quint64 PostCall(const QString &method, const QStringList &args = {});
+    QString TakeCall(quint64 ticket);
+    quint64 PostOpen(const QString &provider, const QString &sql, int packetRecords);
+    OpenReply TakeOpen(quint64 ticket);
+    // A call whose result nobody needs: its failure is thrown by the next
+    // answer waited for.
+    void CallAhead(const QString &method, const QStringList &args = {});
+    // The answer will not be taken. A failure it brings is still thrown by
+    // the next answer waited for; a cursor it opens is closed.
+    void Forget(quint64 ticket);
+    // Closes a cursor without waiting; nothing is told of the answer.
+    void CloseCursorAhead(quint32 cursor);
+    // Waits for every answer outstanding and throws the first failure among
+    // those whose tickets nobody will take.
+    void Sync();
+
+    // A fetch sent without waiting for its reply, apart from any pipeline:
+    // its failure is TakeFetch's alone. TakeFetch returns the rows or throws
+    // what Fetch would have thrown (the server's error, or the loss of the
+    // connection met while the reply was outstanding).
     quint64 SendFetch(quint32 cursor, int count);
     proto::RowBlock TakeFetch(quint64 ticket);
     // The reply will not be taken: dropped when it arrives.
-    void DiscardFetch(quint64 ticket);
+    void DiscardFetch(quint64 ticket) { Forget(ticket); }
     // Replies sent for but not yet read from the stream.
     int Outstanding() const;
 
@@ -94,12 +123,22 @@ private:
     struct Pending {
         quint64 ticket = 0;
         quint32 requestId = 0;
+        quint64 pipeline = 0;   // 0: a detached request
         bool arrived = false;   // reply (or failure) in hand
-        bool discarded = false; // nobody will take it
+        bool forgotten = false; // nobody will take it
         proto::Message reply;
         QString failure;        // the connection failed before the reply came
     };
-    proto::Message roundTrip(proto::Message request);
+    // Sends `request` and queues its answer.
+    quint64 post(proto::Message &request, bool detached = false);
+    // The answer of `ticket`, or the failure it, or a request of its
+    // pipeline before it, met.
+    proto::Message take(quint64 ticket);
+    // Throws the first failure among the answers of `pipeline` queued
+    // before `ticket` (all of them when 0), forgotten ones dropped.
+    void checkPipeline(quint64 pipeline, quint64 ticket);
+    [[noreturn]] void breakPipeline(quint64 pipeline, const QString &failure);
+    static QString failureOf(const Pending &p);
     proto::Message exchange(proto::Message &request);
     void checkConnected();
     void send(proto::Message &request, const QDeadlineTimer &deadline);
@@ -131,6 +170,10 @@ private:
     bool m_dropAnnounced = false;
     bool m_blocked = false; // the answers being read had to be waited for
     std::deque<Pending> m_pending; // in the order sent
+    bool m_pipelining = true;
+    quint64 m_pipeline = 0;          // the pipeline requests join now
+    quint64 m_brokenPipeline = 0;    // the last pipeline a failure ended
+    QString m_brokenFailure;         // and that failure
 };
 
 } // namespace vorel

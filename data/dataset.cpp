@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <algorithm>
+#include <utility>
 #include <limits>
 #include <cmath>
 #include <cstring>
@@ -422,12 +423,19 @@ void TClientDataSet::SetRemoteServer(TSocketConnection *c)
 
 void TClientDataSet::checkActive(const char *op) const
 {
+    settle();
     if (!m_active)
         throw Exception(QStringLiteral("%1: Cannot perform this operation on a closed dataset")
                             .arg(QString::fromLatin1(op)));
 }
 
 void TClientDataSet::Open()
+{
+    OpenAhead();
+    settle();
+}
+
+void TClientDataSet::OpenAhead()
 {
     if (m_active)
         return;
@@ -437,7 +445,22 @@ void TClientDataSet::Open()
     if (m_provider.isEmpty())
         throw Exception(QStringLiteral("Falta el nombre del proveedor de datos"));
 
-    TSocketConnection::OpenReply reply = m_connection->OpenCursor(m_provider, m_commandText, m_packetRecords);
+    m_opening = m_connection->PostOpen(m_provider, m_commandText, m_packetRecords);
+    m_active = true;
+}
+
+void TClientDataSet::finishOpen()
+{
+    const quint64 ticket = std::exchange(m_opening, 0);
+    TSocketConnection::OpenReply reply;
+    try {
+        if (!m_connection)
+            throw Exception(QStringLiteral("%1: falta la conexión con el servidor de aplicaciones").arg(m_provider));
+        reply = m_connection->TakeOpen(ticket);
+    } catch (...) {
+        m_active = false;
+        throw;
+    }
 
     // Fields of the same name survive a reopen with their presentation
     // properties, so pointers held by the client stay valid.
@@ -510,10 +533,11 @@ void TClientDataSet::releaseCursor()
     if (cursor == 0 || !m_connection || !m_connection->Connected())
         return;
     try {
-        m_connection->CloseCursor(cursor);
+        // Nobody waits for it: closing must always succeed locally, and a
+        // server that already dropped the cursor has nothing left to free.
+        m_connection->CloseCursorAhead(cursor);
     } catch (const Exception &) {
-        // Closing must always succeed locally; a server that already dropped
-        // the cursor (or the session) has nothing left to free.
+        // The session is gone, and its cursors with it.
     }
 }
 
@@ -522,6 +546,12 @@ void TClientDataSet::Close()
     if (!m_active)
         return;
     m_active = false;
+    if (const quint64 ticket = std::exchange(m_opening, 0)) {
+        // Never read: what it opens is closed when it comes, and a failure
+        // is still told by the next answer waited for.
+        if (m_connection)
+            m_connection->Forget(ticket);
+    }
     releaseCursor();
     dropRows();
     m_current = -1;
@@ -553,11 +583,23 @@ void TClientDataSet::Next()
     }
 }
 
-bool TClientDataSet::Eof() const { return !m_active || m_eof; }
+bool TClientDataSet::Eof() const
+{
+    settle();
+    return !m_active || m_eof;
+}
 
-bool TClientDataSet::IsEmpty() const { return !m_active || m_rows.empty(); }
+bool TClientDataSet::IsEmpty() const
+{
+    settle();
+    return !m_active || m_rows.empty();
+}
 
-int TClientDataSet::RecNo() const { return m_active && m_current >= 0 ? m_current + 1 : 0; }
+int TClientDataSet::RecNo() const
+{
+    settle();
+    return m_active && m_current >= 0 ? m_current + 1 : 0;
+}
 
 void TClientDataSet::MoveTo(int row)
 {
@@ -573,6 +615,7 @@ void TClientDataSet::MoveTo(int row)
 
 TField *TClientDataSet::Fields(int index) const
 {
+    settle();
     if (index < 0 || index >= int(m_fields.size()))
         throw Exception(QStringLiteral("List index out of bounds (%1)").arg(index));
     return m_fields[size_t(index)].get();
@@ -580,6 +623,7 @@ TField *TClientDataSet::Fields(int index) const
 
 TField *TClientDataSet::FindField(const QString &name) const
 {
+    settle();
     for (const auto &f : m_fields)
         if (f->m_name.compare(name, Qt::CaseInsensitive) == 0)
             return f.get();
@@ -597,6 +641,7 @@ TField *TClientDataSet::FieldByName(const QString &name) const
 void TClientDataSet::SetIndexFieldNames(const QString &names)
 {
     const QString trimmed = names.trimmed();
+    settle();
     if (m_active) {
         for (const QString &n : trimmed.split(QLatin1Char(';'), Qt::SkipEmptyParts))
             FieldByName(n.trimmed());
@@ -610,6 +655,7 @@ void TClientDataSet::SetIndexFieldNames(const QString &names)
 
 bool TClientDataSet::FetchMore()
 {
+    settle();
     if (!m_active || m_serverEof)
         return false;
     const int before = int(m_rows.size());
@@ -644,6 +690,7 @@ proto::RowBlock TClientDataSet::nextPacket(int count)
 
 void TClientDataSet::PrefetchMore(int count)
 {
+    settle();
     if (!m_active || m_serverEof || !m_prefetchFailure.isEmpty() || !m_connection)
         return;
     try {
@@ -656,6 +703,7 @@ void TClientDataSet::PrefetchMore(int count)
 
 proto::Cell TClientDataSet::CellAt(int row, int field) const
 {
+    settle();
     if (!m_active || row < 0 || row >= int(m_order.size()) || field < 0 || field >= int(m_fields.size()))
         return proto::Cell();
     return proto::RowBlock::cellAt(m_rows[size_t(m_order[size_t(row)])], field);

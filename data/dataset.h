@@ -102,8 +102,16 @@ public:
     // new result still has are kept (same object, same presentation
     // properties); the others are freed.
     void Open();
+    // Open, but the SELECT goes out and the answer is read where the dataset
+    // is first used, so that the requests made in between need not wait for
+    // it: the first use throws what Open would have thrown, and only then do
+    // AfterOpen and AfterScroll come. For a dataset that the code itself
+    // reads before it returns to the event loop.
+    void OpenAhead();
     void Close();  // frees the server cursor; no-op when closed
     bool Active() const { return m_active; }
+    // Open, its answer not read yet.
+    bool Opening() const { return m_opening != 0; }
 
     void First();
     void Next();
@@ -111,9 +119,9 @@ public:
     bool IsEmpty() const;
     int RecNo() const;                 // one-based position in the shown order, 0 when empty
     void MoveTo(int row);              // zero-based, in the shown order
-    int CurrentRow() const { return m_current; } // zero-based, -1 when none
+    int CurrentRow() const { settle(); return m_current; } // zero-based, -1 when none
 
-    int FieldCount() const { return int(m_fields.size()); }
+    int FieldCount() const { settle(); return int(m_fields.size()); }
     TField *Fields(int index) const;              // throws when out of range
     TField *FieldByName(const QString &name) const; // case-insensitive; throws "Field 'X' not found"
     TField *FindField(const QString &name) const;   // nullptr when missing
@@ -124,8 +132,8 @@ public:
     void SetIndexFieldNames(const QString &names);
 
     // Rows held so far and whether the server has more.
-    int RecordCountFetched() const { return int(m_rows.size()); }
-    bool AllFetched() const { return m_serverEof; }
+    int RecordCountFetched() const { settle(); return int(m_rows.size()); }
+    bool AllFetched() const { settle(); return m_serverEof; }
     bool FetchMore();         // one more packet; false when nothing came
     void FetchAll();
     // Asks the server for the next `count` rows without waiting; the next
@@ -135,7 +143,7 @@ public:
     void PrefetchMore(int count);
     int Prefetching() const { return int(m_prefetches.size()); } // packets on their way
     // Bytes the held rows take as coded.
-    qint64 BytesFetched() const { return m_bytes; }
+    qint64 BytesFetched() const { settle(); return m_bytes; }
     // Value of a held row in the shown order; used by the grid model.
     QVariant ValueAt(int row, int field) const;
     // The same value read in place: valid while the dataset keeps its rows
@@ -151,6 +159,13 @@ Q_SIGNALS:
 
 private:
     friend class TField;
+    // Reads the answer of the Open sent, when there is one to read.
+    void settle() const
+    {
+        if (m_opening)
+            const_cast<TClientDataSet *>(this)->finishOpen();
+    }
+    void finishOpen();
     proto::Cell currentCell(int field) const;
     void appendRows(proto::RowBlock &&block, bool notify = true);
     void rebuildOrder();
@@ -165,6 +180,7 @@ private:
     QString m_commandText;
     int m_packetRecords = -1;
     bool m_active = false;
+    quint64 m_opening = 0;            // ticket of the Open whose answer is unread
     bool m_serverEof = true;
     bool m_eof = true;
     quint32 m_cursor = 0;

@@ -13,6 +13,8 @@ TDataSetModel::TDataSetModel(QObject *parent) : QAbstractTableModel(parent) {}
 
 TDataSetModel::~TDataSetModel() = default;
 
+bool TDataSetModel::live() const { return m_ds && m_ds->Active() && !m_ds->Opening(); }
+
 void TDataSetModel::SetDataSet(TClientDataSet *ds)
 {
     if (m_ds)
@@ -40,14 +42,14 @@ void TDataSetModel::reset()
     m_columns.clear();
     m_rowsShown = 0;
     m_fetchFailed = false;
-    if (m_ds && m_ds->Active()) {
+    if (live()) {
         for (int i = 0; i < m_ds->FieldCount(); ++i)
             if (m_ds->Fields(i)->Visible())
                 m_columns.append(i);
         m_rowsShown = m_ds->RecordCountFetched();
     }
     endResetModel();
-    Q_EMIT CurrentRowChanged(m_ds && m_ds->Active() ? m_ds->CurrentRow() : -1);
+    Q_EMIT CurrentRowChanged(live() ? m_ds->CurrentRow() : -1);
 }
 
 void TDataSetModel::rowsAppended(int first, int last)
@@ -127,7 +129,7 @@ QVariant TDataSetModel::headerData(int section, Qt::Orientation o, int role) con
 
 bool TDataSetModel::canFetchMore(const QModelIndex &parent) const
 {
-    return !parent.isValid() && m_ds && m_ds->Active() && !m_ds->AllFetched() && !m_fetchFailed;
+    return !parent.isValid() && live() && !m_ds->AllFetched() && !m_fetchFailed;
 }
 
 void TDataSetModel::fetchMore(const QModelIndex &parent)
@@ -158,7 +160,7 @@ void TDataSetModel::fetchMore(const QModelIndex &parent)
 
 void TDataSetModel::SetCurrentRow(int row)
 {
-    if (m_syncing || !m_ds || !m_ds->Active() || row < 0 || row >= m_rowsShown || m_ds->CurrentRow() == row)
+    if (m_syncing || !live() || row < 0 || row >= m_rowsShown || m_ds->CurrentRow() == row)
         return;
     m_syncing = true;
     const auto done = qScopeGuard([this] { m_syncing = false; });

@@ -46,6 +46,9 @@ Q_SIGNALS:
     void FetchFailed(const QString &message);
 
 private:
+    // A dataset whose open is still unanswered shows nothing yet: the view
+    // must not wait for the server, nor meet its failure, while it paints.
+    bool live() const;
     void reset();
     void rowsAppended(int first, int last);
     QPointer<TClientDataSet> m_ds;

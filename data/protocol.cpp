@@ -443,6 +443,7 @@ QByteArray encode(const Message &m)
         w.u16(m.version);
         break;
     case MsgType::Call:
+        w.u8(m.flags);
         w.text(m.text);
         if (m.args.size() > 0xffff)
             throw ProtocolError("too many arguments");
@@ -454,6 +455,7 @@ QByteArray encode(const Message &m)
         w.value(m.value);
         break;
     case MsgType::Open:
+        w.u8(m.flags);
         w.text(m.text);
         w.text(m.sql);
         w.i32(m.count);
@@ -471,6 +473,7 @@ QByteArray encode(const Message &m)
         writeRows(w, m.rows, int(m.columns.size()));
         break;
     case MsgType::Fetch:
+        w.u8(m.flags);
         w.u32(m.cursor);
         w.i32(m.count);
         break;
@@ -481,9 +484,11 @@ QByteArray encode(const Message &m)
         writeRows(w, m.rows, m.width);
         break;
     case MsgType::CloseCursor:
+        w.u8(m.flags);
         w.u32(m.cursor);
         break;
     case MsgType::Closed:
+    case MsgType::Skipped:
         break;
     case MsgType::Error:
         w.text(m.text);
@@ -498,6 +503,16 @@ QByteArray encode(const Message &m)
     qToBigEndian(quint32(payload), frame.data());
     return frame;
 }
+
+namespace {
+quint8 requestFlags(Reader &r)
+{
+    const quint8 flags = r.u8();
+    if (flags & ~quint8(Chained | Detached))
+        throw ProtocolError("unknown request flags");
+    return flags;
+}
+} // namespace
 
 Message decodePayload(const QByteArray &payload)
 {
@@ -519,6 +534,7 @@ Message decodePayload(const QByteArray &payload)
         m.version = r.u16();
         break;
     case MsgType::Call: {
+        m.flags = requestFlags(r);
         m.text = r.text();
         const quint16 n = r.u16();
         for (quint16 i = 0; i < n; ++i)
@@ -529,6 +545,7 @@ Message decodePayload(const QByteArray &payload)
         m.value = r.value();
         break;
     case MsgType::Open:
+        m.flags = requestFlags(r);
         m.text = r.text();
         m.sql = r.text();
         m.count = r.i32();
@@ -550,6 +567,7 @@ Message decodePayload(const QByteArray &payload)
         break;
     }
     case MsgType::Fetch:
+        m.flags = requestFlags(r);
         m.cursor = r.u32();
         m.count = r.i32();
         break;
@@ -559,9 +577,11 @@ Message decodePayload(const QByteArray &payload)
         break;
     }
     case MsgType::CloseCursor:
+        m.flags = requestFlags(r);
         m.cursor = r.u32();
         break;
     case MsgType::Closed:
+    case MsgType::Skipped:
         break;
     case MsgType::Error:
         m.text = r.text();

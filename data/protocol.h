@@ -11,7 +11,17 @@
 //
 // The first frame in each direction is the handshake: the client sends Hello
 // with the magic "VOREL" and its protocol version, the server answers HelloOk
-// (or Error and closes).
+// (or Error and closes). Hello and HelloOk keep their form in every version,
+// so that each side can tell the other which version it speaks.
+//
+// Requests may follow one another without waiting for answers (a pipeline).
+// Each request starts with a byte of flags: a Chained request was sent while
+// answers to earlier requests were still unread, and the server skips it
+// (answers Skipped, runs and traces nothing) when an earlier request of the
+// same pipeline failed, as a client that waited for each answer would never
+// have sent it. A request without the flag starts a new pipeline. A Detached
+// request (a packet asked ahead, a cursor closed) neither starts nor breaks
+// a pipeline and is never skipped.
 
 #include "common/vorelglobal.h"
 
@@ -27,7 +37,7 @@
 
 namespace vorel::proto {
 
-constexpr quint16 kVersion = 1;
+constexpr quint16 kVersion = 2;
 constexpr int kHeaderSize = 4;
 // Hard limit of one frame's payload. Large enough for any binary we ship
 // through TBINS, small enough that a hostile length can't exhaust memory.
@@ -45,6 +55,13 @@ enum class MsgType : quint8 {
     CloseCursor = 24,// c->s: u32 cursor
     Closed = 25,     // s->c: empty
     Error = 30,      // s->c: text message
+    Skipped = 31,    // s->c: empty; an earlier request of the pipeline failed
+};
+
+// Request flags (Call, Open, Fetch, CloseCursor).
+enum RequestFlag : quint8 {
+    Chained = 0x01,
+    Detached = 0x02,
 };
 
 // Value tags; also used as column types in OpenResult.
@@ -148,6 +165,7 @@ struct VOREL_CORE_EXPORT Message {
     quint32 requestId = 0;
     // Only the members of the type in hand are meaningful.
     quint16 version = kVersion;
+    quint8 flags = 0;      // requests: RequestFlag bits
     QString text;          // Call: method; Open: provider; Error: message
     QString sql;           // Open
     QStringList args;      // Call

@@ -133,7 +133,7 @@ void Peer::handle(const Message &request)
         if (request.type != MsgType::Hello)
             throw proto::ProtocolError("the connection must start with Hello");
         if (request.version != proto::kVersion) {
-            send(errorReply(request.requestId, QStringLiteral("Versión de protocolo no admitida: %1 (el servidor usa la %2)")
+            send(errorReply(request.requestId, QStringLiteral("El cliente habla la versión %1 del protocolo y este servidor de aplicaciones solo la %2: actualice el cliente o el servidor")
                                                    .arg(request.version)
                                                    .arg(proto::kVersion)));
             drop(QStringLiteral("protocol version %1 not supported").arg(request.version));

@@ -124,11 +124,23 @@ void Session::handle(const Message &request)
 {
     if (m_idleTimer)
         m_idleTimer->start();
+    // A client that waited for each answer would not have sent what follows
+    // a failure: it is neither run nor traced.
+    const bool detached = request.flags & proto::Detached;
+    if (!detached) {
+        if (!(request.flags & proto::Chained))
+            m_pipelineFailed = false;
+        else if (m_pipelineFailed) {
+            send(replyTo(request, MsgType::Skipped));
+            return;
+        }
+    }
     traceRequest(m_config->trace, m_id, request);
-    process(request);
+    if (!process(request) && !detached)
+        m_pipelineFailed = true;
 }
 
-void Session::process(const Message &request)
+bool Session::process(const Message &request)
 {
     Message reply;
     try {
@@ -142,10 +154,11 @@ void Session::process(const Message &request)
     } catch (...) {
         reply = errorReply(request.requestId, QStringLiteral("Error interno del servidor"));
     }
-    send(reply);
+    const bool ok = send(reply) && reply.type != MsgType::Error;
     // Idle time counts from the answer: a long request is not idleness.
     if (m_idleTimer && !m_closing)
         m_idleTimer->start();
+    return ok;
 }
 
 Message Session::dispatch(const Message &request)
@@ -203,10 +216,10 @@ Message Session::call(const Message &request)
     return result;
 }
 
-void Session::send(const Message &reply, bool withoutDelay)
+bool Session::send(const Message &reply, bool withoutDelay)
 {
     if (!m_socket || m_closing)
-        return;
+        return true;
     QByteArray frame;
     try {
         frame = proto::encode(reply);
@@ -217,8 +230,11 @@ void Session::send(const Message &reply, bool withoutDelay)
             m_db->closeCursor(reply.cursor);
         frame = proto::encode(errorReply(reply.requestId, QStringLiteral("No se puede enviar la respuesta: ")
                                                               + QString::fromUtf8(e.what())));
+        m_outbox->send(std::move(frame), withoutDelay);
+        return false;
     }
     m_outbox->send(std::move(frame), withoutDelay);
+    return true;
 }
 
 void Session::drop(const QString &reason)

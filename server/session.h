@@ -41,12 +41,14 @@ public:
 private:
     void onReadyRead();
     void resumeIfDrained();
-    void process(const proto::Message &request);
+    // False when the answer is an error.
+    bool process(const proto::Message &request);
     void onDisconnected();
     void handle(const proto::Message &request);
     proto::Message dispatch(const proto::Message &request);
     proto::Message call(const proto::Message &request);
-    void send(const proto::Message &reply, bool withoutDelay = false);
+    // False when the reply could not go as made and an error went instead.
+    bool send(const proto::Message &reply, bool withoutDelay = false);
     // Ends the connection after input the protocol does not allow.
     void drop(const QString &reason);
     void finish();
@@ -60,6 +62,7 @@ private:
     bool m_closing = false;
     bool m_finished = false;
     bool m_sendFull = false;     // the peer does not read its answers
+    bool m_pipelineFailed = false; // a request of the current pipeline failed
     QTimer *m_idleTimer = nullptr;
     std::unique_ptr<Database> m_db;
     QString m_user;
