@@ -149,18 +149,22 @@ QToolButton *mirrorButton(QWidget *owner, const char *name, QAction *action, con
 } // namespace
 
 TfrmVrlLis::TfrmVrlLis(const QString &ClassId, const QString &MethodId, TSnVorel *Session)
-    : TfrmVrl(ClassId, MethodId, Session), OrdenDialog(nullptr), SelecDialog(nullptr), EstadDialog(nullptr)
+    : TfrmVrl(ClassId, MethodId, Session, MenuReading::Later), OrdenDialog(nullptr), SelecDialog(nullptr),
+      EstadDialog(nullptr)
 {
     try {
         buildLayout();
         SelecDialog = new TFSelec(this);
         SelecDialog->SetImages(Session->Images);
         SelecDialog->SGSele->SetColWidths(0, 140);
-        SelecDialog->setWindowTitle(QStringLiteral("Filtrar ") + ClassLabel);
         OrdenDialog = new TFOrden(this);
         OrdenDialog->SetImages(Session->Images);
-        OrdenDialog->setWindowTitle(QStringLiteral("Ordenar ") + ClassLabel);
         EstadDialog = new TFEstad(nullptr);
+        // The menu's answers and the first of the metadata come in one wait.
+        sendMetadata();
+        ReadMethodMenu();
+        SelecDialog->setWindowTitle(QStringLiteral("Filtrar ") + ClassLabel);
+        OrdenDialog->setWindowTitle(QStringLiteral("Ordenar ") + ClassLabel);
         EstadDialog->setWindowTitle(QStringLiteral("Estadisticos de ") + ClassLabel);
 
         m_data = Session->ModuleData;
@@ -525,17 +529,31 @@ void TfrmVrlLis::showRowCount()
                       + QStringLiteral(" Registros"));
 }
 
+void TfrmVrlLis::sendMetadata()
+{
+    m_columnsQuery = newQuery(Session, QStringLiteral("dspq0"));
+    m_columnsQuery->SetCommandText(
+        QStringLiteral("SELECT UPPER(PROP_Prop) Col, PROP_Etiq, PROP_Visib, PROP_Estad FROM "
+                       "vorel.TPROPCLASES WHERE PROP_Clase= '")
+        + ClassId + QStringLiteral("'ORDER BY PROP_Orden"));
+    m_columnsQuery->OpenAhead();
+    m_filtersQuery = newQuery(Session, QStringLiteral("dspq0"));
+    m_filtersQuery->SetCommandText(
+        QStringLiteral("SELECT FILT_Filtro, FILT_Descrip, FILT_Prop, FILT_Defa FROM vorel.TFILTSELEC "
+                       "WHERE FILT_Clase= '")
+        + upperAZ(ClassId) + QStringLiteral("' And FILT_ROL= '") + Session->Role + QStringLiteral("'"));
+    m_filtersQuery->OpenAhead();
+}
+
 void TfrmVrlLis::BuildFromMetadata()
 {
-    std::unique_ptr<TClientDataSet> A = newQuery(Session, QStringLiteral("dspq0"));
-    std::unique_ptr<TClientDataSet> B = newQuery(Session, QStringLiteral("dspq1"));
+    if (!m_columnsQuery)
+        sendMetadata();
+    const std::unique_ptr<TClientDataSet> A = std::move(m_columnsQuery);
+    const std::unique_ptr<TClientDataSet> filters = std::move(m_filtersQuery);
     TStringGrid *sele = SelecDialog->SGSele;
     TStringGrid *stat = EstadDialog->strGrid;
 
-    A->SetCommandText(QStringLiteral("SELECT UPPER(PROP_Prop) Col, PROP_Etiq, PROP_Visib, PROP_Estad FROM "
-                                     "vorel.TPROPCLASES WHERE PROP_Clase= '")
-                      + ClassId + QStringLiteral("'ORDER BY PROP_Orden"));
-    A->Open();
     TField *col = A->FieldByName(QStringLiteral("Col"));
     TField *etiq = A->FieldByName(QStringLiteral("PROP_Etiq"));
     TField *visib = A->FieldByName(QStringLiteral("PROP_Visib"));
@@ -562,24 +580,27 @@ void TfrmVrlLis::BuildFromMetadata()
     stat->SetRowHeights(stat->RowCount() - 1, 1);
     A->Close();
 
-    BuildQuickFilters(A.get(), B.get());
-
-    SqlLines.Clear();
-    SqlLines << QStringLiteral("SELECT ") << QStringLiteral(" RELP_Prop_P Prop_P, ") << QStringLiteral(" PROP_etiq Etiq, ")
-             << QStringLiteral(" RELP_Clase Clase, ") << QStringLiteral(" NVL(CLAR_Etiq, CLAS_Etiq) CLAS_H, ")
-             << QStringLiteral(" RELP_PROP Prop")
-             << QStringLiteral("FROM vorel.TRELPROPS, vorel.TPROPCLASES, vorel.TCLAROL, vorel.TCLASES ")
-             << QStringLiteral("WHERE RELP_Clase_P= '") + ClassId + QStringLiteral("' ")
-             << QStringLiteral(" And PROP_Clase= RELP_Clase_P ") << QStringLiteral(" And PROP_Prop= RELP_Prop_P ")
-             << QStringLiteral(" And CLAR_CLASE= RELP_Clase ")
-             << QStringLiteral(" And CLAR_Rol= '") + Session->Role + QStringLiteral("' ")
-             << QStringLiteral("  And CLAS_Clase= CLAR_Clase ");
-    A->Close();
-    A->SetCommandText(SqlLines.Text());
-    A->Open();
-    while (!A->Eof()) {
-        auto *entry = new QAction(A->FieldByName(QStringLiteral("Etiq"))->AsString() + QStringLiteral(" -> ")
-                                      + A->FieldByName(QStringLiteral("CLAS_H"))->AsString(),
+    // The relations go out behind the last query of the filters, and come
+    // back with their answers.
+    std::unique_ptr<TClientDataSet> relations = newQuery(Session, QStringLiteral("dspq0"));
+    BuildQuickFilters(filters.get(), [&] {
+        SqlLines.Clear();
+        SqlLines << QStringLiteral("SELECT ") << QStringLiteral(" RELP_Prop_P Prop_P, ")
+                 << QStringLiteral(" PROP_etiq Etiq, ") << QStringLiteral(" RELP_Clase Clase, ")
+                 << QStringLiteral(" NVL(CLAR_Etiq, CLAS_Etiq) CLAS_H, ") << QStringLiteral(" RELP_PROP Prop")
+                 << QStringLiteral("FROM vorel.TRELPROPS, vorel.TPROPCLASES, vorel.TCLAROL, vorel.TCLASES ")
+                 << QStringLiteral("WHERE RELP_Clase_P= '") + ClassId + QStringLiteral("' ")
+                 << QStringLiteral(" And PROP_Clase= RELP_Clase_P ") << QStringLiteral(" And PROP_Prop= RELP_Prop_P ")
+                 << QStringLiteral(" And CLAR_CLASE= RELP_Clase ")
+                 << QStringLiteral(" And CLAR_Rol= '") + Session->Role + QStringLiteral("' ")
+                 << QStringLiteral("  And CLAS_Clase= CLAR_Clase ");
+        relations->SetCommandText(SqlLines.Text());
+        relations->OpenAhead();
+    });
+    TClientDataSet *R = relations.get();
+    while (!R->Eof()) {
+        auto *entry = new QAction(R->FieldByName(QStringLiteral("Etiq"))->AsString() + QStringLiteral(" -> ")
+                                      + R->FieldByName(QStringLiteral("CLAS_H"))->AsString(),
                                   popRelF);
         connect(entry, &QAction::triggered, this, [this, entry] {
             ui::Guarded([this, entry] {
@@ -588,45 +609,85 @@ void TfrmVrlLis::BuildFromMetadata()
             });
         });
         popRelF->addAction(entry);
-        RelationKeys.AddObject(A->FieldByName(QStringLiteral("Prop_P"))->AsString() + QLatin1Char('.')
-                                   + A->FieldByName(QStringLiteral("Clase"))->AsString() + QLatin1Char('.')
-                                   + A->FieldByName(QStringLiteral("Prop"))->AsString(),
+        RelationKeys.AddObject(R->FieldByName(QStringLiteral("Prop_P"))->AsString() + QLatin1Char('.')
+                                   + R->FieldByName(QStringLiteral("Clase"))->AsString() + QLatin1Char('.')
+                                   + R->FieldByName(QStringLiteral("Prop"))->AsString(),
                                entry);
-        A->Next();
+        R->Next();
     }
-    A->Close();
-    B->Close();
+    R->Close();
 }
 
-void TfrmVrlLis::BuildQuickFilters(TClientDataSet *A, TClientDataSet *B)
+void TfrmVrlLis::BuildQuickFilters(TClientDataSet *A, const std::function<void()> &sendNext)
 {
+    if (!A->Active()) {
+        A->SetCommandText(QStringLiteral("SELECT FILT_Filtro, FILT_Descrip, FILT_Prop, FILT_Defa FROM "
+                                         "vorel.TFILTSELEC WHERE FILT_Clase= '")
+                          + upperAZ(ClassId) + QStringLiteral("' And FILT_ROL= '") + Session->Role
+                          + QStringLiteral("'"));
+        A->OpenAhead();
+    }
+    struct Filter {
+        QString id;
+        qint64 tag = 0;
+        bool hasDescrip = false;
+        QString descrip;
+        bool hasProp = false;
+        QString prop;
+        std::unique_ptr<TClientDataSet> items; // TCOLFILTROS, then the table they name
+    };
+    std::vector<Filter> filters;
+    for (; !A->Eof(); A->Next()) {
+        Filter f;
+        f.id = A->FieldByName(QStringLiteral("FILT_Filtro"))->AsString();
+        f.tag = A->FieldByName(QStringLiteral("FILT_Filtro"))->AsInteger();
+        TField *descrip = A->FieldByName(QStringLiteral("FILT_Descrip"));
+        f.hasDescrip = !descrip->IsNull();
+        f.descrip = descrip->AsString();
+        TField *prop = A->FieldByName(QStringLiteral("FILT_Prop"));
+        f.hasProp = !prop->IsNull();
+        f.prop = prop->AsString();
+        filters.push_back(std::move(f));
+    }
     A->Close();
-    A->SetCommandText(QStringLiteral("SELECT FILT_Filtro, FILT_Descrip, FILT_Prop, FILT_Defa FROM vorel.TFILTSELEC "
-                                     "WHERE FILT_Clase= '")
-                      + upperAZ(ClassId) + QStringLiteral("' And FILT_ROL= '") + Session->Role
-                      + QStringLiteral("'"));
-    A->Open();
+
+    // Each filter's list is asked for as soon as its text is known: up to
+    // and including the next filter whose entries come from a table, whose
+    // name only that filter's answer tells.
+    size_t sent = 0;
+    bool nextSent = false;
+    const auto sendAhead = [&] {
+        while (sent < filters.size()) {
+            Filter &f = filters[sent++];
+            f.items = newQuery(Session, QStringLiteral("dspq1"));
+            f.items->SetCommandText(QStringLiteral("SELECT COLF_Col, COLF_Expr FROM vorel.TCOLFILTROS WHERE COLF_Filtro= ")
+                                    + f.id + QStringLiteral(" ORDER BY COLF_Orden"));
+            f.items->OpenAhead();
+            if (f.hasProp)
+                return;
+        }
+        if (!nextSent && sendNext) {
+            nextSent = true;
+            sendNext();
+        }
+    };
+    sendAhead();
+
     QString work = Session->FilterState;
     const bool restoring = m_data->Active();
-    while (!A->Eof()) {
+    for (Filter &f : filters) {
         auto *box = new QComboBox(tbLista);
         box->setEditable(false);
         box->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-        TField *descrip = A->FieldByName(QStringLiteral("FILT_Descrip"));
-        if (!descrip->IsNull())
-            box->setToolTip(ui::PlainToolTip(descrip->AsString()));
-        const QString filterId = A->FieldByName(QStringLiteral("FILT_Filtro"))->AsString();
-        box->setProperty("vorelTag", A->FieldByName(QStringLiteral("FILT_Filtro"))->AsInteger());
-        box->setObjectName(QStringLiteral("QuickFilter") + filterId);
+        if (f.hasDescrip)
+            box->setToolTip(ui::PlainToolTip(f.descrip));
+        box->setProperty("vorelTag", f.tag);
+        box->setObjectName(QStringLiteral("QuickFilter") + f.id);
         tbLista->addWidget(box);
 
-        B->Close();
-        B->SetCommandText(QStringLiteral("SELECT COLF_Col, COLF_Expr FROM vorel.TCOLFILTROS WHERE COLF_Filtro= ")
-                          + filterId + QStringLiteral(" ORDER BY COLF_Orden"));
-        B->Open();
+        TClientDataSet *B = f.items.get();
         int defaultIndex = 0;
-        TField *prop = A->FieldByName(QStringLiteral("FILT_Prop"));
-        if (prop->IsNull()) {
+        if (!f.hasProp) {
             while (!B->Eof()) {
                 box->addItem(B->FieldByName(QStringLiteral("COLF_Col"))->AsString(),
                              B->FieldByName(QStringLiteral("COLF_Expr"))->AsString());
@@ -637,20 +698,23 @@ void TfrmVrlLis::BuildQuickFilters(TClientDataSet *A, TClientDataSet *B)
             const QStringList lines = textLines(B->FieldByName(QStringLiteral("COLF_Expr"))->AsString());
             B->Close();
             B->SetCommandText(QStringLiteral("SELECT * FROM ") + table);
-            B->Open();
+            B->OpenAhead();
+            sendAhead();
             const QString keyColumn = lines.value(0);
             const QString captionColumn = lines.value(1);
             int row = 0;
             while (!B->Eof()) {
                 const QString key = B->FieldByName(keyColumn)->AsString();
                 box->addItem(B->FieldByName(captionColumn)->AsString(),
-                             prop->AsString() + QStringLiteral(" = '") + key + QStringLiteral("'"));
+                             f.prop + QStringLiteral(" = '") + key + QStringLiteral("'"));
                 if (lines.size() > 2 && key == lines.at(2))
                     defaultIndex = row;
                 ++row;
                 B->Next();
             }
         }
+        B->Close();
+        f.items.reset();
         int chosen = defaultIndex;
         if (restoring && !work.isEmpty()) {
             const qsizetype period = work.indexOf(QLatin1Char('.'));
@@ -668,9 +732,8 @@ void TfrmVrlLis::BuildQuickFilters(TClientDataSet *A, TClientDataSet *B)
             });
         });
         QuickFilters.append(box);
-        A->Next();
     }
-    A->Close();
+    sendAhead();
 }
 
 void TfrmVrlLis::FilRap() { RunQuery(); }
@@ -699,7 +762,9 @@ void TfrmVrlLis::RunQuery()
     if (!m_data)
         throw Exception(QStringLiteral("La ventana ya no tiene datos"));
     TSocketConnection *c = Session->Connection;
-    auto exec = [c](const QString &sql) { c->Call(QStringLiteral("EjeDir"), {sql}); };
+    // Nothing here needs the answers: they are checked where the rows are
+    // first read, which a failure of any of them reaches first.
+    auto exec = [c](const QString &sql) { c->CallAhead(QStringLiteral("EjeDir"), {sql}); };
     exec(QStringLiteral("DELETE FROM vorel.RVFILRAP"));
     if (!Session->DrillColumn.isEmpty())
         exec(QStringLiteral("INSERT INTO vorel.RVFILRAP (VFIL_Valor) VALUES ('") + Session->DrillColumn
@@ -738,7 +803,7 @@ void TfrmVrlLis::RunQuery()
     m_data->Close();
     m_data->SetCommandText(QStringLiteral("SELECT * FROM TABLE(p") + ClassId + QStringLiteral(".main('")
                            + Session->Role + QStringLiteral("'))"));
-    m_data->Open();
+    m_data->OpenAhead();
     ApplyColumnPresentation();
     showRowCount();
 }
@@ -746,11 +811,17 @@ void TfrmVrlLis::RunQuery()
 void TfrmVrlLis::ApplyColumnPresentation()
 {
     const QScopedValueRollback<bool> applying(m_applyingLayout, true);
+    // Both queries go out before the first answer is read.
     std::unique_ptr<TClientDataSet> q = newQuery(Session, QStringLiteral("dspq0"));
     q->SetCommandText(QStringLiteral("SELECT UPPER(PROP_Prop) Col, PROP_Etiq, PROP_Visib, PROP_Mone, PROP_Tama, "
                                      "PROP_Mask, PROP_Estad FROM vorel.TPROPCLASES WHERE PROP_Clase= '")
                       + ClassId + QStringLiteral("'"));
-    q->Open();
+    q->OpenAhead();
+    std::unique_ptr<TClientDataSet> labels = newQuery(Session, QStringLiteral("dspq0"));
+    labels->SetCommandText(QStringLiteral("SELECT UPPER(PROP_Prop) Col, PROP_PropEtiq FROM vorel.TPROPCLASES WHERE "
+                                          "PROP_Clase= '")
+                           + ClassId + QStringLiteral("' And PROP_PropEtiq is not null"));
+    labels->OpenAhead();
     // The grid is told once, after every field is dressed.
     try {
         while (!q->Eof()) {
@@ -765,20 +836,17 @@ void TfrmVrlLis::ApplyColumnPresentation()
             q->Next();
         }
         q->Close();
-        q->SetCommandText(QStringLiteral("SELECT UPPER(PROP_Prop) Col, PROP_PropEtiq FROM vorel.TPROPCLASES WHERE "
-                                         "PROP_Clase= '")
-                          + ClassId + QStringLiteral("' And PROP_PropEtiq is not null"));
-        q->Open();
-        while (!q->Eof()) {
-            TField *f = m_data->FieldByName(q->FieldByName(QStringLiteral("Col"))->AsString());
-            f->SetTag(m_data->FieldByName(q->FieldByName(QStringLiteral("PROP_PropEtiq"))->AsString())->FieldNo() - 1);
-            q->Next();
+        while (!labels->Eof()) {
+            TField *f = m_data->FieldByName(labels->FieldByName(QStringLiteral("Col"))->AsString());
+            f->SetTag(
+                m_data->FieldByName(labels->FieldByName(QStringLiteral("PROP_PropEtiq"))->AsString())->FieldNo() - 1);
+            labels->Next();
         }
     } catch (...) {
         dscdSet->RefreshLayout();
         throw;
     }
-    q->Close();
+    labels->Close();
     dscdSet->RefreshLayout();
     applyColumnWidths();
     applyUserLayout();

@@ -5,6 +5,8 @@
 #include <QList>
 #include <QModelIndexList>
 #include <QPointer>
+#include <functional>
+#include <memory>
 
 class QComboBox;
 class QFileDialog;
@@ -77,7 +79,10 @@ public:
     TStringList RelationKeys;
 
     void BuildFromMetadata();
-    void BuildQuickFilters(TClientDataSet *A, TClientDataSet *B);
+    // The quick filters from the rows of `A` (the class's filters for the
+    // role, asked for when `A` is closed); `sendNext` asks for what comes
+    // after them, once every query of the filters has gone out.
+    void BuildQuickFilters(TClientDataSet *A, const std::function<void()> &sendNext = {});
     void ApplyColumnPresentation();
     void RunQuery();
     // OrderText from the sort dialog's chosen columns.
@@ -113,6 +118,10 @@ protected:
 
 private:
     void buildLayout();
+    // The first queries of the metadata, sent before the menu is read.
+    void sendMetadata();
+    std::unique_ptr<TClientDataSet> m_columnsQuery;
+    std::unique_ptr<TClientDataSet> m_filtersQuery;
     void showRowCount();
     void applySortMarker();
     void applyColumnWidths();

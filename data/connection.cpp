@@ -270,7 +270,7 @@ void TSocketConnection::Forget(quint64 ticket)
             continue;
         it->forgotten = true;
         // What arrived and can no longer matter goes now.
-        if (it->arrived && (it->pipeline == 0 || failureOf(*it).isEmpty())) {
+        if (spent(*it)) {
             const quint32 cursor = it->reply.type == MsgType::OpenResult ? it->reply.cursor : 0;
             m_pending.erase(it);
             if (cursor != 0) {
@@ -352,10 +352,20 @@ QString TSocketConnection::failureOf(const Pending &p)
     return QString();
 }
 
+bool TSocketConnection::spent(const Pending &p)
+{
+    return p.arrived && p.forgotten && (p.pipeline == 0 || p.told || failureOf(p).isEmpty());
+}
+
 void TSocketConnection::breakPipeline(quint64 pipeline, const QString &failure)
 {
-    m_brokenPipeline = pipeline;
-    m_brokenFailure = failure;
+    for (Pending &p : m_pending) {
+        if (p.pipeline == pipeline) {
+            p.told = true;
+            p.cause = failure;
+        }
+    }
+    m_pending.erase(std::remove_if(m_pending.begin(), m_pending.end(), spent), m_pending.end());
     // What is sent from now on is no longer behind the failure.
     if (pipeline == m_pipeline)
         ++m_pipeline;
@@ -367,17 +377,13 @@ void TSocketConnection::checkPipeline(quint64 pipeline, quint64 ticket)
     for (auto it = m_pending.begin(); it != m_pending.end();) {
         if (ticket != 0 && it->ticket == ticket)
             return;
-        if (!it->arrived || it->pipeline == 0 || (pipeline != 0 && it->pipeline != pipeline)) {
+        if (!it->arrived || it->pipeline == 0 || it->told || (pipeline != 0 && it->pipeline != pipeline)) {
             ++it;
             continue;
         }
         const QString failure = failureOf(*it);
-        if (!failure.isEmpty()) {
-            const quint64 broken = it->pipeline;
-            if (it->forgotten)
-                m_pending.erase(it);
-            breakPipeline(broken, failure);
-        }
+        if (!failure.isEmpty())
+            breakPipeline(it->pipeline, failure);
         if (it->forgotten)
             it = m_pending.erase(it); // its success is all there was to know
         else
@@ -395,8 +401,15 @@ Message TSocketConnection::take(quint64 ticket)
     if (it == m_pending.end())
         throw Exception(QStringLiteral("Respuesta desconocida del servidor de aplicaciones: %1").arg(ticket));
     if (!it->arrived) {
+        // Blocked anyway: the answers of the requests sent since come in
+        // the same wait, instead of one wait each.
+        quint64 upTo = ticket;
+        if (it->pipeline != 0)
+            for (const Pending &p : m_pending)
+                if (p.pipeline != 0 && !p.arrived)
+                    upTo = p.ticket;
         try {
-            collect(ticket);
+            collect(upTo);
         } catch (...) {
             // The failure that ended the connection is this reply's too.
             it = find();
@@ -420,14 +433,14 @@ Message TSocketConnection::take(quint64 ticket)
     m_pending.erase(it);
     const QString failure = failureOf(p);
     if (!failure.isEmpty()) {
-        if (p.pipeline == 0)
+        if (p.pipeline == 0 || p.told)
             throw Exception(failure);
         breakPipeline(p.pipeline, failure);
     }
     if (p.reply.type == MsgType::Skipped) {
         // Behind a failure already told: the same failure, again.
-        if (p.pipeline == m_brokenPipeline && !m_brokenFailure.isEmpty())
-            throw Exception(m_brokenFailure);
+        if (!p.cause.isEmpty())
+            throw Exception(p.cause);
         protocolFailure("petición omitida sin un fallo que la explique");
     }
     return std::move(p.reply);
@@ -454,12 +467,7 @@ void TSocketConnection::collect(quint64 ticket)
             break;
     }
     // A forgotten failure stays until an answer waited for tells it.
-    m_pending.erase(std::remove_if(m_pending.begin(), m_pending.end(),
-                                   [](const Pending &p) {
-                                       return p.arrived && p.forgotten
-                                           && (p.pipeline == 0 || failureOf(p).isEmpty());
-                                   }),
-                    m_pending.end());
+    m_pending.erase(std::remove_if(m_pending.begin(), m_pending.end(), spent), m_pending.end());
     for (const quint32 cursor : cursorsToClose) {
         try {
             CloseCursorAhead(cursor);

@@ -126,9 +126,14 @@ private:
         quint64 pipeline = 0;   // 0: a detached request
         bool arrived = false;   // reply (or failure) in hand
         bool forgotten = false; // nobody will take it
+        bool told = false;      // its pipeline's failure was thrown already
         proto::Message reply;
         QString failure;        // the connection failed before the reply came
+        QString cause;          // the failure its pipeline met, once told
     };
+    // Nothing left to tell of it: an answer nobody takes that either
+    // succeeded or whose failure was thrown already.
+    static bool spent(const Pending &p);
     // Sends `request` and queues its answer.
     quint64 post(proto::Message &request, bool detached = false);
     // The answer of `ticket`, or the failure it, or a request of its
@@ -172,8 +177,6 @@ private:
     std::deque<Pending> m_pending; // in the order sent
     bool m_pipelining = true;
     quint64 m_pipeline = 0;          // the pipeline requests join now
-    quint64 m_brokenPipeline = 0;    // the last pipeline a failure ended
-    QString m_brokenFailure;         // and that failure
 };
 
 } // namespace vorel

@@ -24,7 +24,18 @@
 
 namespace vorel {
 
+struct TfrmVrl::MethodMenuQueries {
+    std::unique_ptr<TClientDataSet> labels;
+    std::unique_ptr<TClientDataSet> method;
+    std::unique_ptr<TClientDataSet> methods;
+};
+
 TfrmVrl::TfrmVrl(const QString &ClassId, const QString &MethodId, TSnVorel *Session)
+    : TfrmVrl(ClassId, MethodId, Session, MenuReading::Now)
+{
+}
+
+TfrmVrl::TfrmVrl(const QString &ClassId, const QString &MethodId, TSnVorel *Session, MenuReading reading)
     : QMainWindow(nullptr), ClassId(ClassId), MethodId(MethodId), CloseAfterUseCase(true), UseCaseFailed(false),
       Session(Session)
 {
@@ -77,12 +88,14 @@ TfrmVrl::TfrmVrl(const QString &ClassId, const QString &MethodId, TSnVorel *Sess
     }
 
     try {
-        LoadMethodMenu();
+        if (reading == MenuReading::Now)
+            LoadMethodMenu();
+        else
+            SendMethodMenu();
     } catch (...) {
         TakeOutOfFrame();
         throw;
     }
-    setWindowTitle(MethodLabel + QLatin1Char(' ') + ClassLabel);
 
     if (Session && Session->NextTop != 0)
         MoveTo(Session->NextTop, Session->NextLeft);
@@ -133,12 +146,24 @@ QKeySequence HotKeyOf(const QString &text)
 
 void TfrmVrl::LoadMethodMenu()
 {
+    SendMethodMenu();
+    ReadMethodMenu();
+}
+
+void TfrmVrl::SendMethodMenu()
+{
     if (!Session)
         return;
-    auto q = std::make_unique<TClientDataSet>();
-    q->SetProviderName(QStringLiteral("dspq0"));
-    q->SetRemoteServer(Session->Connection);
+    const auto query = [this](const TSqlLines &lines) {
+        auto q = std::make_unique<TClientDataSet>();
+        q->SetProviderName(QStringLiteral("dspq0"));
+        q->SetRemoteServer(Session->Connection);
+        q->SetCommandText(lines.Text());
+        q->OpenAhead();
+        return q;
+    };
     const QString &role = Session->Role;
+    auto queries = std::make_unique<MethodMenuQueries>();
 
     SqlLines.Clear();
     SqlLines << QStringLiteral("SELECT NVL(CLAR_Etiq,CLAS_Etiq) Etiq, CLAS_PKey PKey ")
@@ -146,12 +171,8 @@ void TfrmVrl::LoadMethodMenu()
              << QStringLiteral("WHERE CLAS_Clase= '") + ClassId + QStringLiteral("' ")
              << QStringLiteral("And CLAR_Clase= '") + ClassId + QStringLiteral("' ")
              << QStringLiteral("And CLAR_ROL= '") + role + QStringLiteral("' ");
-    q->SetCommandText(SqlLines.Text());
-    q->Open();
-    ClassLabel = q->FieldByName(QStringLiteral("Etiq"))->AsString();
-    ClassKey = q->FieldByName(QStringLiteral("PKey"))->AsString();
+    queries->labels = query(SqlLines);
 
-    q->Close();
     SqlLines.Clear();
     SqlLines << QStringLiteral("SELECT NVL(METR_Etiq,METO_Etiq) Etiq ")
              << QStringLiteral("FROM vorel.TMetods, vorel.TMetRol ")
@@ -160,11 +181,8 @@ void TfrmVrl::LoadMethodMenu()
              << QStringLiteral("And METR_Clase= '") + ClassId + QStringLiteral("' ")
              << QStringLiteral("  And METR_Metodo= '") + MethodId + QStringLiteral("' ")
              << QStringLiteral("And METR_ROL= '") + role + QStringLiteral("' ");
-    q->SetCommandText(SqlLines.Text());
-    q->Open();
-    MethodLabel = q->FieldByName(QStringLiteral("Etiq"))->AsString();
+    queries->method = query(SqlLines);
 
-    q->Close();
     SqlLines.Clear();
     SqlLines << QStringLiteral("SELECT ") << QStringLiteral(" METO_Metodo Metodo, ")
              << QStringLiteral(" METO_Ejec Ejec, ") << QStringLiteral(" METO_Boton Boton, ")
@@ -184,8 +202,26 @@ void TfrmVrl::LoadMethodMenu()
              << QStringLiteral("     And XUSU_Clase= '") + ClassId + QStringLiteral("' ")
              << QStringLiteral("     And XUSU_Rol= '") + role + QStringLiteral("') ")
              << QStringLiteral("ORDER BY METO_Boton DESC ");
-    q->SetCommandText(SqlLines.Text());
-    q->Open();
+    queries->methods = query(SqlLines);
+    m_menuQueries = std::move(queries);
+}
+
+void TfrmVrl::ReadMethodMenu()
+{
+    const std::unique_ptr<MethodMenuQueries> queries = std::move(m_menuQueries);
+    if (queries) {
+        TClientDataSet *q = queries->labels.get();
+        ClassLabel = q->FieldByName(QStringLiteral("Etiq"))->AsString();
+        ClassKey = q->FieldByName(QStringLiteral("PKey"))->AsString();
+        q = queries->method.get();
+        MethodLabel = q->FieldByName(QStringLiteral("Etiq"))->AsString();
+        readMethods(queries->methods.get());
+    }
+    setWindowTitle(MethodLabel + QLatin1Char(' ') + ClassLabel);
+}
+
+void TfrmVrl::readMethods(TClientDataSet *q)
+{
     Procesos1->setEnabled(!q->IsEmpty());
     TField *fMetodo = q->FieldByName(QStringLiteral("Metodo"));
     TField *fEjec = q->FieldByName(QStringLiteral("Ejec"));

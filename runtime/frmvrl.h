@@ -7,6 +7,7 @@
 #include <QKeySequence>
 #include <QMainWindow>
 #include <QPointer>
+#include <memory>
 
 class QAction;
 class QMenu;
@@ -18,6 +19,7 @@ namespace vorel {
 
 class TSnVorel;
 class TImageList;
+class TClientDataSet;
 
 // The base module form: every module window derives from it, and the
 // gateway writes the flags of the active one. It is an MDI child of the
@@ -61,6 +63,10 @@ public:
 
     // Class label and key, method label, the process menu and its buttons.
     void LoadMethodMenu();
+    // The same in two steps: the queries go out, then their answers are
+    // read, so that a form can ask for more in between without waiting.
+    void SendMethodMenu();
+    void ReadMethodMenu();
     // The shell's image at `index`; an empty icon without one.
     QIcon Image(int index) const;
     // A menu action that shows image `index` of the shared list.
@@ -72,9 +78,18 @@ public:
     void FormCloseQuery();
 
 protected:
+    // Later: the constructor only sends the menu's queries, and the derived
+    // form calls ReadMethodMenu once it has sent its own.
+    enum class MenuReading { Now, Later };
+    TfrmVrl(const QString &ClassId, const QString &MethodId, TSnVorel *Session, MenuReading reading);
     void closeEvent(QCloseEvent *event) override;
     // Detaches a window whose construction failed from the frame.
     void TakeOutOfFrame();
+
+private:
+    void readMethods(TClientDataSet *q);
+    struct MethodMenuQueries;
+    std::unique_ptr<MethodMenuQueries> m_menuQueries; // sent, not read yet
 };
 
 // The key combination a button's hot-key text names ("Ctrl+N", "F5");

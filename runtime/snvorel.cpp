@@ -225,17 +225,22 @@ void TSnVorel::OpenUseCase(const QString &ClassName, const QString &Method, cons
     try {
         if (TfrmVrl *active = activeModuleWindow())
             active->UseCaseFailed = false;
-        Connection->Call(QStringLiteral("StartTran"));
+        // The calls whose results nobody reads go out without waiting; a
+        // failure of StartTran is met at the module's first read, which
+        // then goes no further. Nothing is shown before the commit and the
+        // access log are known to stand.
+        Connection->CallAhead(QStringLiteral("StartTran"));
         ++m_moduleCalls;
         QWidget *window = entry(passedName, this);
-        Connection->Call(QStringLiteral("CommitTran"));
-        Connection->Call(
+        Connection->CallAhead(QStringLiteral("CommitTran"));
+        Connection->CallAhead(
             QStringLiteral("EjeDir"),
             {QStringLiteral("INSERT INTO vorel.TLOGACCESOS (LOGA_Cuso, LOGA_USUA, LOGA_Fecha) SELECT CUSO_Cuso, "
                             "SESI_Usua, sysdate FROM vorel.TCUSOS, vorel.RSESION WHERE CUSO_GUI= 'WIN32'   And "
                             "CUSO_Clase= '")
              + ClassName + QStringLiteral("' ") + QStringLiteral("  And CUSO_Metodo= '") + Method
              + QStringLiteral("' ")});
+        Connection->Sync();
         if (window) {
             // The frame chooses a window's place when it is first shown, so
             // the first window's place is read once it stands there.
