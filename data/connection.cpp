@@ -18,6 +18,9 @@ using proto::Message;
 using proto::MsgType;
 
 namespace {
+// One thread: no two requests of any connection get the same ticket.
+quint64 nextTicket = 1;
+
 bool pipeliningByDefault()
 {
     static const bool on = qEnvironmentVariable("VOREL_PIPELINE") != QLatin1String("0");
@@ -102,21 +105,41 @@ void TSocketConnection::Open()
     Message hello;
     hello.type = MsgType::Hello;
     hello.version = proto::kVersion;
-    const Message reply = exchange(hello);
-    if (reply.type == MsgType::Error) {
-        // The server refuses the session and closes its side.
-        discardSocket(false);
-        throw Exception(reply.text);
+    if (!m_pipelining) {
+        const Message reply = exchange(hello);
+        const QString refusal = helloRefusal(reply);
+        if (!refusal.isEmpty()) {
+            discardSocket(false);
+            throw Exception(refusal);
+        }
+        return;
     }
+    // The greeting's answer is read with the first answer needed: the
+    // requests behind it need not wait for it.
+    send(hello, deadline);
+    Pending p;
+    p.ticket = nextTicket++;
+    p.requestId = hello.requestId;
+    p.forgotten = true;
+    p.greeting = true;
+    m_pending.push_back(std::move(p));
+}
+
+QString TSocketConnection::helloRefusal(const Message &reply)
+{
+    // The server refuses the session and closes its side.
+    if (reply.type == MsgType::Error)
+        return reply.text;
     if (reply.type != MsgType::HelloOk)
-        protocolFailure("respuesta inesperada al saludo");
-    if (reply.version != proto::kVersion) {
-        discardSocket(false);
-        throw Exception(QStringLiteral("El servidor de aplicaciones %1 habla la versión %2 del protocolo y este cliente solo la %3: actualice el cliente o el servidor")
-                            .arg(endpoint())
-                            .arg(reply.version)
-                            .arg(proto::kVersion));
-    }
+        return QStringLiteral("Error de protocolo con el servidor de aplicaciones %1: respuesta inesperada al saludo")
+            .arg(endpoint());
+    if (reply.version != proto::kVersion)
+        return QStringLiteral("El servidor de aplicaciones %1 habla la versión %2 del protocolo y este cliente solo "
+                              "la %3: actualice el cliente o el servidor")
+            .arg(endpoint())
+            .arg(reply.version)
+            .arg(proto::kVersion);
+    return QString();
 }
 
 void TSocketConnection::Close()
@@ -160,8 +183,6 @@ Message cursorRequest(MsgType type, quint32 cursor, int count = 0)
 }
 
 std::atomic<quint64> waitCount{0};
-// One thread: no two requests of any connection get the same ticket.
-quint64 nextTicket = 1;
 
 } // namespace
 
@@ -460,6 +481,20 @@ void TSocketConnection::collect(quint64 ticket)
         if (!p.arrived) {
             p.reply = receive(p.requestId, QDeadlineTimer(m_timeoutMs));
             p.arrived = true;
+            if (p.greeting) {
+                const QString refusal = helloRefusal(p.reply);
+                if (!refusal.isEmpty()) {
+                    // Every request sent behind the greeting meets it.
+                    for (Pending &q : m_pending) {
+                        if (!q.arrived) {
+                            q.arrived = true;
+                            q.failure = refusal;
+                        }
+                    }
+                    discardSocket(false);
+                    throw Exception(refusal);
+                }
+            }
             if (p.forgotten && p.reply.type == MsgType::OpenResult && p.reply.cursor != 0)
                 cursorsToClose.push_back(p.reply.cursor);
         }

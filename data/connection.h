@@ -127,6 +127,7 @@ private:
         bool arrived = false;   // reply (or failure) in hand
         bool forgotten = false; // nobody will take it
         bool told = false;      // its pipeline's failure was thrown already
+        bool greeting = false;  // the answer to Hello
         proto::Message reply;
         QString failure;        // the connection failed before the reply came
         QString cause;          // the failure its pipeline met, once told
@@ -144,6 +145,8 @@ private:
     void checkPipeline(quint64 pipeline, quint64 ticket);
     [[noreturn]] void breakPipeline(quint64 pipeline, const QString &failure);
     static QString failureOf(const Pending &p);
+    // Why the server's answer to Hello ends the connection; empty when not.
+    QString helloRefusal(const proto::Message &reply);
     proto::Message exchange(proto::Message &request);
     void checkConnected();
     void send(proto::Message &request, const QDeadlineTimer &deadline);

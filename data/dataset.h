@@ -108,6 +108,8 @@ public:
     // AfterOpen and AfterScroll come. For a dataset that the code itself
     // reads before it returns to the event loop.
     void OpenAhead();
+    // Reads the answer of an OpenAhead now, throwing what Open would have.
+    void Settle() { settle(); }
     void Close();  // frees the server cursor; no-op when closed
     bool Active() const { return m_active; }
     // Open, its answer not read yet.

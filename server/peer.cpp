@@ -145,6 +145,16 @@ void Peer::handle(const Message &request)
         send(ok);
         return;
     }
+    // What a client sent behind a failed Login, without waiting for it, a
+    // client that waited would never have sent.
+    if (!(request.flags & proto::Detached)) {
+        if (!(request.flags & proto::Chained))
+            m_pipelineFailed = false;
+        else if (m_pipelineFailed) {
+            send(replyTo(request, MsgType::Skipped));
+            return;
+        }
+    }
     traceRequest(m_server->config().trace, m_id, request);
     if (request.type == MsgType::Call && isMethod(request.text, "dServer")) {
         Message result = replyTo(request, MsgType::CallResult);
@@ -236,6 +246,8 @@ void Peer::refusePlaintext()
 
 void Peer::send(const Message &reply, bool now)
 {
+    if (reply.type == MsgType::Error)
+        m_pipelineFailed = true;
     if (!m_socket || m_closing)
         return;
     m_outbox->send(proto::encode(reply), now);

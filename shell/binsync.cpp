@@ -57,6 +57,14 @@ void query(TClientDataSet *ds, const QString &sql)
     ds->Open();
 }
 
+// Sent now, its answer read where it is first used.
+void queryAhead(TClientDataSet *ds, const QString &sql)
+{
+    ds->Close();
+    ds->SetCommandText(sql);
+    ds->OpenAhead();
+}
+
 QString fieldText(TClientDataSet *ds, const QString &name)
 {
     return ds->FieldByName(name)->AsString();
@@ -187,13 +195,22 @@ void markReported(const Refusal &r)
 
 } // namespace
 
+QString ShellVersionQuery()
+{
+    return QStringLiteral("SELECT BINS_Vers Vers FROM Vorel.TBINS WHERE UPPER(BINS_Arch)= 'VOREL7.EXE' ");
+}
+
 bool SelfUpdateCheck(TSyncContext &ctx)
 {
     TClientDataSet *bin = ctx.cdsBin;
-    query(bin, QStringLiteral("SELECT BINS_Vers Vers FROM Vorel.TBINS WHERE UPPER(BINS_Arch)= 'VOREL7.EXE' "));
-    const bool listed = !bin->IsEmpty();
+    TClientDataSet *listing = ctx.ShellVersion;
+    if (!listing) {
+        query(bin, ShellVersionQuery());
+        listing = bin;
+    }
+    const bool listed = !listing->IsEmpty();
     const QString current = FileVersionText(shellFile(ctx));
-    const QString next = fieldText(bin, QStringLiteral("Vers"));
+    const QString next = fieldText(listing, QStringLiteral("Vers"));
 
     removeIfExists(UpdaterCopy);
 
@@ -269,10 +286,11 @@ void ButtonImageCache(TSyncContext &ctx)
 
     TClientDataSet *bin = ctx.cdsBin;
     TClientDataSet *main = ctx.cdsMain;
-    query(bin, QStringLiteral("SELECT PARA_Valor Vers FROM Vorel.TParams WHERE PARA_Param= 'VERBOTON' "));
+    // Both go out before either answer is read.
+    queryAhead(bin, QStringLiteral("SELECT PARA_Valor Vers FROM Vorel.TParams WHERE PARA_Param= 'VERBOTON' "));
+    queryAhead(main, QStringLiteral("SELECT BOTO_Boton Boton, DECODE( SIGN(BOTO_Boton-10), -1, '0','')||BOTO_Boton Cade FROM vorel.TBOTONES"));
     const QString setVersion = fieldText(bin, QStringLiteral("VERS"));
 
-    query(main, QStringLiteral("SELECT BOTO_Boton Boton, DECODE( SIGN(BOTO_Boton-10), -1, '0','')||BOTO_Boton Cade FROM vorel.TBOTONES"));
     // A file that cannot be written is told and left out; the others and
     // the rest of the start-up go on.
     QStringList unsaved;

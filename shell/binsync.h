@@ -24,7 +24,13 @@ struct TSyncContext {
     // Overridable for tests; default to the running executable and its folder.
     QString ShellFile;     // the running shell's file
     QString ProgramFolder; // folder of the shell's executable
+    // The self-update check's first query (ShellVersionQuery), opened ahead
+    // on the connection of cdsBin; the check runs it itself without one.
+    TClientDataSet *ShellVersion = nullptr;
 };
+
+// The self-update check's first query: the version of the shell listed.
+QString ShellVersionQuery();
 
 // True when an update was started: the caller asks the application to end.
 bool SelfUpdateCheck(TSyncContext &ctx);

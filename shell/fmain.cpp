@@ -342,13 +342,19 @@ bool TFMain::loginLoop()
             SConect->SetPort(port);
             SConect->SetServerName(serverName);
             SConect->Open();
-            SConect->Call(QStringLiteral("Login"), {UserId, Password, DataBase, ClientAddress});
-
-            cdsBin->Open();
+            const quint64 login =
+                SConect->PostCall(QStringLiteral("Login"), {UserId, Password, DataBase, ClientAddress});
+            cdsBin->OpenAhead();
+            // Behind the Login, in one wait with it: a failed Login leaves
+            // them undone.
+            sendFirstRequests();
+            SConect->TakeCall(login);
+            cdsBin->Settle();
             return true;
         } catch (const std::exception &e) {
             m_splash->HideNow();
             releaseTemporary();
+            forgetFirstRequests();
             cdsBin->Close();
             replaceConnection();
             vorel::ui::ShowMessage(vorel::ui::MessageOf(e));
@@ -356,11 +362,31 @@ bool TFMain::loginLoop()
     }
 }
 
+void TFMain::sendFirstRequests()
+{
+    m_greeting = SConect->PostCall(QStringLiteral("MenIni"));
+    m_shellVersion = std::make_unique<TClientDataSet>();
+    m_shellVersion->SetProviderName(cdsBin->ProviderName());
+    m_shellVersion->SetRemoteServer(SConect);
+    m_shellVersion->SetCommandText(ShellVersionQuery());
+    m_shellVersion->OpenAhead();
+}
+
+void TFMain::forgetFirstRequests()
+{
+    if (m_greeting != 0 && SConect)
+        SConect->Forget(m_greeting);
+    m_greeting = 0;
+    m_shellVersion.reset();
+}
+
 void TFMain::afterLogin()
 {
     // 7
     m_splash->HideNow();
-    const QString greeting = SConect->Call(QStringLiteral("MenIni"));
+    const quint64 greetingTicket = std::exchange(m_greeting, 0);
+    const QString greeting = greetingTicket != 0 ? SConect->TakeCall(greetingTicket)
+                                                 : SConect->Call(QStringLiteral("MenIni"));
     if (!greeting.isEmpty())
         vorel::ui::ShowMessage(greeting);
     m_splash->ShowNow();
@@ -383,6 +409,8 @@ void TFMain::afterLogin()
     ctx.HideStatus = [this] { m_splash->HideNow(); };
     ctx.ShellFile = SyncShellFile.isEmpty() ? platform::ProgramFile() : SyncShellFile;
     ctx.ProgramFolder = SyncProgramFolder.isEmpty() ? platform::ProgramFolder() : SyncProgramFolder;
+    const std::unique_ptr<TClientDataSet> shellVersion = std::move(m_shellVersion);
+    ctx.ShellVersion = shellVersion.get();
 
     // 9
     if (SelfUpdateCheck(ctx)) {

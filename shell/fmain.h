@@ -130,6 +130,12 @@ private:
     std::unique_ptr<TFLogin> m_login;
     std::unique_ptr<platform::TSettingsStore> m_store;
     TSocketConnection *m_temporary = nullptr;
+    // What a session asks first, sent behind the Login: the greeting's
+    // ticket and the self-update check's first query.
+    quint64 m_greeting = 0;
+    std::unique_ptr<TClientDataSet> m_shellVersion;
+    void sendFirstRequests();
+    void forgetFirstRequests();
     bool m_terminated = false;
 
     QPointer<QMdiSubWindow> m_mergedSub;

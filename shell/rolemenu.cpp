@@ -32,6 +32,20 @@ void *loadCambia()
 }
 } // namespace
 
+namespace {
+// A query of cdsMain's provider on a dataset of its own, sent now and read
+// where it is first used, so that cdsMain can ask the next one meanwhile.
+std::unique_ptr<TClientDataSet> queryBeside(const TClientDataSet *main, const QString &sql)
+{
+    auto q = std::make_unique<TClientDataSet>();
+    q->SetProviderName(main->ProviderName());
+    q->SetRemoteServer(main->RemoteServer());
+    q->SetCommandText(sql);
+    q->OpenAhead();
+    return q;
+}
+} // namespace
+
 void TFMain::openMain(const QString &sql)
 {
     cdsMain->Close();
@@ -52,9 +66,17 @@ QString TFMain::ItemId(const QObject *item) const
 
 void TFMain::MenuSetup()
 {
-    openMain(QStringLiteral("SELECT USUR_Usua FROM vorel.TUSUROL WHERE USUR_Usua= ") + UserId
-             + QStringLiteral(" And USUR_Admin <> 0"));
-    if (!cdsMain->IsEmpty()) {
+    // The two questions go out before either answer is read.
+    const std::unique_ptr<TClientDataSet> admin = queryBeside(
+        cdsMain, QStringLiteral("SELECT USUR_Usua FROM vorel.TUSUROL WHERE USUR_Usua= ") + UserId
+                     + QStringLiteral(" And USUR_Admin <> 0"));
+    SqlLines.Clear();
+    SqlLines << QStringLiteral("SELECT ") << QStringLiteral(" USUM_Usua ") << QStringLiteral("FROM vorel.TUSUMROL ")
+             << QStringLiteral("WHERE USUM_Usua= ") + UserId;
+    cdsMain->Close();
+    cdsMain->SetCommandText(SqlLines.Text());
+    cdsMain->OpenAhead();
+    if (!admin->IsEmpty()) {
         mAdmUsu = new QAction(QStringLiteral("Admin &Usuarios"), this);
         mAdmUsu->setObjectName(QStringLiteral("mAdmUsu"));
         connect(mAdmUsu, &QAction::triggered, this, [this] { vorel::ui::Guarded([&] { AdmUsus(); }); });
@@ -63,10 +85,6 @@ void TFMain::MenuSetup()
 
     m_splash->SetCaption(QStringLiteral("Cargando Roles..."));
 
-    SqlLines.Clear();
-    SqlLines << QStringLiteral("SELECT ") << QStringLiteral(" USUM_Usua ") << QStringLiteral("FROM vorel.TUSUMROL ")
-             << QStringLiteral("WHERE USUM_Usua= ") + UserId;
-    openMainLines();
     if (cdsMain->IsEmpty()) {
         CambUsua(UserId);
         return;
@@ -138,11 +156,10 @@ void TFMain::CambUsua(const QString &UserArg)
     // A copy: the caller may hand in the scratch text, which the bar
     // building below overwrites with role ids.
     const QString User = UserArg;
-    openMain(QStringLiteral("SELECT USUA_Nombre FROM TUSUARIOS WHERE USUA_Usua= ") + User);
-    const QString name =
-        cdsMain->IsEmpty() ? QString() : cdsMain->FieldByName(QStringLiteral("USUA_Nombre"))->AsString();
+    // The name and the roles go out before either answer is read.
+    const std::unique_ptr<TClientDataSet> person =
+        queryBeside(cdsMain, QStringLiteral("SELECT USUA_Nombre FROM TUSUARIOS WHERE USUA_Usua= ") + User);
 
-    OutBar->Clear();
     SqlLines.Clear();
     SqlLines << QStringLiteral("SELECT ")
              << QStringLiteral(" ROLE_Rol, ROLE_Etiq, CLAR_Clase, NVL(CLAR_Etiq, CLAS_Etiq) CLAR_Etiq ")
@@ -152,7 +169,12 @@ void TFMain::CambUsua(const QString &UserArg)
              << QStringLiteral("  And CLAR_Activo= 1 ") << QStringLiteral("  And CLAR_Menu= 1 ")
              << QStringLiteral("  And CLAS_Clase= CLAR_Clase ") << kUseCaseClasses
              << QStringLiteral("ORDER BY ROLE_Rol ");
-    openMainLines();
+    cdsMain->Close();
+    cdsMain->SetCommandText(SqlLines.Text());
+    cdsMain->OpenAhead();
+    const QString name =
+        person->IsEmpty() ? QString() : person->FieldByName(QStringLiteral("USUA_Nombre"))->AsString();
+    OutBar->Clear();
     CargaCuso();
 
     setWindowTitle(vorel::ui::ApplicationTitle() + QStringLiteral(" ") + UserId + QStringLiteral("@") + DataBase
