@@ -21,11 +21,7 @@ namespace {
 // One thread: no two requests of any connection get the same ticket.
 quint64 nextTicket = 1;
 
-bool pipeliningByDefault()
-{
-    static const bool on = qEnvironmentVariable("VOREL_PIPELINE") != QLatin1String("0");
-    return on;
-}
+bool pipeliningByDefault() { return qEnvironmentVariable("VOREL_PIPELINE") != QLatin1String("0"); }
 } // namespace
 
 TSocketConnection::TSocketConnection(QObject *owner) : QObject(owner), m_pipelining(pipeliningByDefault()) {}

@@ -5,6 +5,7 @@
 #include "server/server.h"
 
 #include <QSslSocket>
+#include <QScopedValueRollback>
 #include <QTimer>
 #include <QtEndian>
 
@@ -92,6 +93,11 @@ void Peer::onReadyRead()
         m_server->tlsContext().start(m_socket, TlsSharedContext::Side::Server);
         return;
     }
+    // Writing an answer may read what came meanwhile and signal it here:
+    // the loop below takes it in turn, after the request in hand.
+    if (m_reading)
+        return;
+    const QScopedValueRollback<bool> reading(m_reading, true);
     try {
         QByteArray payload;
         while (!m_checking && !m_closing && readFrame(&payload)) {

@@ -77,6 +77,7 @@ private:
     bool m_spoke = false;
     bool m_timedOut = false;
     bool m_checking = false;
+    bool m_reading = false; // onReadyRead is running
     bool m_pipelineFailed = false; // an answer of the current pipeline was an error
     bool m_closing = false;
     bool m_ended = false;

@@ -8,6 +8,7 @@
 #include "server/server.h"
 
 #include <QHostAddress>
+#include <QScopedValueRollback>
 #include <QSslSocket>
 #include <QTimer>
 
@@ -96,6 +97,11 @@ QString Session::peer() const
 
 void Session::onReadyRead()
 {
+    // Writing an answer may read what came meanwhile and signal it here:
+    // the loop below takes it in turn, after the request in hand.
+    if (m_reading)
+        return;
+    const QScopedValueRollback<bool> reading(m_reading, true);
     try {
         while (!m_closing && !m_sendFull) {
             const qint64 available = m_socket->bytesAvailable();
@@ -136,11 +142,10 @@ void Session::handle(const Message &request)
         }
     }
     traceRequest(m_config->trace, m_id, request);
-    if (!process(request) && !detached)
-        m_pipelineFailed = true;
+    process(request);
 }
 
-bool Session::process(const Message &request)
+void Session::process(const Message &request)
 {
     Message reply;
     try {
@@ -154,11 +159,15 @@ bool Session::process(const Message &request)
     } catch (...) {
         reply = errorReply(request.requestId, QStringLiteral("Error interno del servidor"));
     }
-    const bool ok = send(reply) && reply.type != MsgType::Error;
+    // Known before the answer goes: sending may read the next request.
+    const bool detached = request.flags & proto::Detached;
+    if (reply.type == MsgType::Error && !detached)
+        m_pipelineFailed = true;
+    if (!send(reply) && !detached)
+        m_pipelineFailed = true;
     // Idle time counts from the answer: a long request is not idleness.
     if (m_idleTimer && !m_closing)
         m_idleTimer->start();
-    return ok;
 }
 
 Message Session::dispatch(const Message &request)

@@ -41,8 +41,7 @@ public:
 private:
     void onReadyRead();
     void resumeIfDrained();
-    // False when the answer is an error.
-    bool process(const proto::Message &request);
+    void process(const proto::Message &request);
     void onDisconnected();
     void handle(const proto::Message &request);
     proto::Message dispatch(const proto::Message &request);
@@ -63,6 +62,7 @@ private:
     bool m_finished = false;
     bool m_sendFull = false;     // the peer does not read its answers
     bool m_pipelineFailed = false; // a request of the current pipeline failed
+    bool m_reading = false;        // onReadyRead is running
     QTimer *m_idleTimer = nullptr;
     std::unique_ptr<Database> m_db;
     QString m_user;

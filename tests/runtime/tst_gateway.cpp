@@ -231,6 +231,77 @@ private Q_SLOTS:
         QVERIFY(s->FirstOpen); // the window was never shown
     }
 
+    // A failure among requests sent without waiting: the same message as
+    // when each request waited, and nothing sent behind it takes effect.
+    void failureMidPipeline_data()
+    {
+        QTest::addColumn<QString>("failing");
+        QTest::newRow("DELETE") << QStringLiteral("DELETE FROM vorel.TPARAMS WHERE PARA_Param = 'TSTPIPE0'");
+        QTest::newRow("INSERT") << QStringLiteral("INSERT INTO vorel.TPARAMS (PARA_Param, PARA_Valor) VALUES ('TSTPIPEX', 'x')");
+        QTest::newRow("open") << QStringLiteral("SELECT * FROM vorel.TNOEXISTE");
+    }
+
+    void failureMidPipeline()
+    {
+        QFETCH(QString, failing);
+        f.server->exec(QStringLiteral("CREATE TRIGGER IF NOT EXISTS TRG_TST_PIPE_D BEFORE DELETE ON TPARAMS WHEN "
+                                      "OLD.PARA_Param = 'TSTPIPE0' BEGIN SELECT RAISE(ABORT, 'ORA-20001: No se borra'); END;"));
+        f.server->exec(QStringLiteral("CREATE TRIGGER IF NOT EXISTS TRG_TST_PIPE_I BEFORE INSERT ON TPARAMS WHEN "
+                                      "NEW.PARA_Param = 'TSTPIPEX' BEGIN SELECT RAISE(ABORT, 'ORA-20001: No se inserta'); END;"));
+        f.server->exec(QStringLiteral("INSERT OR IGNORE INTO TPARAMS (PARA_Param, PARA_Valor) VALUES ('TSTPIPE0', 'x')"));
+        TSocketConnection *c = f.connection.get();
+        const auto insert = [](const char *name) {
+            return QStringLiteral("INSERT INTO vorel.TPARAMS (PARA_Param, PARA_Valor) VALUES ('%1', 'x')")
+                .arg(QLatin1String(name));
+        };
+        struct Outcome {
+            QString failure;
+            QStringList trace;
+            QList<QStringList> rows;
+        };
+        const auto run = [&](bool pipelined) {
+            c->SetPipelining(pipelined);
+            f.server->clearTrace();
+            Outcome o;
+            o.failure = failureOf([&] {
+                c->CallAhead(QStringLiteral("EjeDir"), {insert("TSTPIPE1")});
+                TClientDataSet opened;
+                opened.SetProviderName(QStringLiteral("dspq0"));
+                opened.SetRemoteServer(c);
+                if (failing.startsWith(QLatin1String("SELECT"))) {
+                    opened.SetCommandText(failing);
+                    opened.OpenAhead();
+                } else {
+                    c->CallAhead(QStringLiteral("EjeDir"), {failing});
+                }
+                c->CallAhead(QStringLiteral("EjeDir"), {insert("TSTPIPE2")});
+                TClientDataSet last;
+                last.SetProviderName(QStringLiteral("dspq0"));
+                last.SetRemoteServer(c);
+                last.SetCommandText(QStringLiteral("SELECT COUNT(*) N FROM vorel.TPARAMS"));
+                last.OpenAhead();
+                last.FieldByName(QStringLiteral("N"));
+            });
+            o.trace = f.server->texts();
+            o.rows = f.server->query(
+                QStringLiteral("SELECT PARA_Param FROM TPARAMS WHERE PARA_Param LIKE 'TSTPIPE%' ORDER BY 1"));
+            f.server->exec(QStringLiteral("DELETE FROM TPARAMS WHERE PARA_Param IN ('TSTPIPE1', 'TSTPIPE2')"));
+            return o;
+        };
+        const Outcome waited = run(false);
+        const Outcome pipelined = run(true);
+        QVERIFY(!waited.failure.isEmpty());
+        QCOMPARE(pipelined.failure, waited.failure);
+        QCOMPARE(pipelined.trace, waited.trace);
+        QCOMPARE(pipelined.trace.last(), failing.startsWith(QLatin1String("SELECT")) ? failing
+                                                                                   : QStringLiteral("EjeDir|") + failing);
+        QCOMPARE(pipelined.rows, waited.rows);
+        QCOMPARE(pipelined.rows, (QList<QStringList>{{QStringLiteral("TSTPIPE0")}, {QStringLiteral("TSTPIPE1")}}));
+        // The session goes on: what is sent next is behind no failure.
+        QCOMPARE(c->Call(QStringLiteral("EjeDir"), {insert("TSTPIPE2")}), QString());
+        f.server->exec(QStringLiteral("DELETE FROM TPARAMS WHERE PARA_Param = 'TSTPIPE2'"));
+    }
+
     void transactionLostOnTheServer()
     {
         RuntimeFixture::setModule(QStringLiteral("confirma"));
