@@ -25,6 +25,7 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QStackedWidget>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -547,6 +548,46 @@ private Q_SLOTS:
         QCOMPARE(frame->OutBar->PageCount(), 0);
         QVERIFY(!frame->windowTitle().contains(QLatin1Char('@')));
         QVERIFY(!frame->Splash()->isVisible());
+    }
+
+    // A start-up sends the same requests in the same order, and shows the
+    // same messages and role bar, whether its requests wait for their
+    // answers or not; also when the greeting or the menu set-up fails.
+    void startUpPipelinedAsWaited_data()
+    {
+        QTest::addColumn<QString>("user");
+        QTest::addColumn<QString>("breaking"); // a table renamed away meanwhile
+        QTest::newRow("two roles") << QStringLiteral("9001") << QString();
+        QTest::newRow("several roles") << QStringLiteral("9003") << QString();
+        QTest::newRow("greeting fails") << QStringLiteral("9001") << QStringLiteral("TPARAMS");
+        QTest::newRow("menu fails") << QStringLiteral("9001") << QStringLiteral("TUSUMROL");
+        QTest::newRow("login fails") << QStringLiteral("9999") << QString();
+    }
+
+    void startUpPipelinedAsWaited()
+    {
+        QFETCH(QString, user);
+        QFETCH(QString, breaking);
+        const auto startUp = [&](const char *pipelining) {
+            qputenv("VOREL_PIPELINE", pipelining);
+            if (!breaking.isEmpty())
+                m_server->exec(QStringLiteral("ALTER TABLE %1 RENAME TO %1_X").arg(breaking));
+            Messages messages;
+            m_server->clearTrace();
+            QStringList seen;
+            {
+                auto frame = start({fill(user, QStringLiteral("clave"), QStringLiteral("DEMO"), m_server->host(), m_port),
+                                    [](vorel::shell::TFLogin *d) { d->reject(); }});
+                seen << messages.texts() << QString::number(frame->OutBar->PageCount()) << frame->windowTitle();
+            }
+            if (!breaking.isEmpty())
+                m_server->exec(QStringLiteral("ALTER TABLE %1_X RENAME TO %1").arg(breaking));
+            return seen << m_server->texts();
+        };
+        const auto restore = qScopeGuard([] { qunsetenv("VOREL_PIPELINE"); });
+        startUp("1"); // the files a first start-up downloads
+        const QStringList waited = startUp("0");
+        QCOMPARE(startUp("1"), waited);
     }
 
     void closingAsksAndDestroysChildren()
