@@ -148,8 +148,10 @@ void TstProtocol::messagesRoundTrip()
     call.requestId = 0xfffffffe;
     call.text = QStringLiteral("Login");
     call.args = {QStringLiteral("1001"), QStringLiteral("clave ñ"), QString(), QStringLiteral("127.0.0.1")};
+    call.flags = vorel::proto::Chained;
     Message back = decodePayload(payloadOf(encode(call)));
     QCOMPARE(back.requestId, call.requestId);
+    QCOMPARE(back.flags, call.flags);
     QCOMPARE(back.text, call.text);
     QCOMPARE(back.args, call.args);
 
@@ -158,7 +160,9 @@ void TstProtocol::messagesRoundTrip()
     open.text = QStringLiteral("dspq1");
     open.sql = QStringLiteral("SELECT 1\r\nFROM DUAL");
     open.count = 2;
+    open.flags = vorel::proto::Detached;
     back = decodePayload(payloadOf(encode(open)));
+    QCOMPARE(back.flags, open.flags);
     QCOMPARE(back.text, open.text);
     QCOMPARE(back.sql, open.sql);
     QCOMPARE(back.count, 2);
@@ -266,6 +270,8 @@ void TstProtocol::malformedPayloadsRejected_data()
     QTest::newRow("text longer than payload") << QByteArray("\x1e\0\0\0\1\0\0\0\x10" "abc", 12);
     QTest::newRow("text length 0xffffffff") << QByteArray("\x1e\0\0\0\1\xff\xff\xff\xff", 9);
     QTest::newRow("bad handshake magic") << QByteArray("\x01\0\0\0\1VOREX\0\1", 12);
+    QTest::newRow("unknown request flags") << QByteArray("\x18\0\0\0\1\x04\0\0\0\1", 10);
+    QTest::newRow("skipped with a body") << QByteArray("\x1f\0\0\0\1\0", 6);
     // Rows: width 1, four billion rows announced in a frame of a few bytes.
     QTest::newRow("row count beyond frame") << QByteArray("\x17\0\0\0\1\0\1\xff\xff\xff\xf0\0\1", 13);
     QTest::newRow("rows without columns") << QByteArray("\x17\0\0\0\1\0\0\0\0\0\1\1", 12);
