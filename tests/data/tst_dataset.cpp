@@ -17,7 +17,7 @@ using namespace vorel::test;
 namespace {
 
 // A peer on its own thread that accepts one connection and answers each
-// chunk the client sends with the next scripted reply (nothing: silence).
+// request the client sends with the next scripted reply (nothing: silence).
 class FakePeer
 {
 public:
@@ -35,10 +35,14 @@ public:
             if (!server.waitForNewConnection(10000))
                 return;
             QTcpSocket *s = server.nextPendingConnection();
+            proto::FrameReader requests;
             for (const QByteArray &reply : replies) {
-                if (!s->waitForReadyRead(10000))
-                    return;
-                s->readAll();
+                // Requests may come several in one piece, or a piece short.
+                while (!requests.next()) {
+                    if (!s->waitForReadyRead(10000))
+                        return;
+                    requests.feed(s->readAll());
+                }
                 if (reply == hangUp()) {
                     s->abort();
                     return;
@@ -577,13 +581,14 @@ void TstDataSet::protocolErrorClosesConnection()
         QVERIFY(!c.Connected());
         QCOMPARE(dropped.count(), 1);
     }
-    // Garbage instead of the handshake.
+    // Garbage instead of the handshake: told by the first answer needed.
     {
         FakePeer peer({QByteArray("\0\0\0\x05\x63\0\0\0\1", 9)});
         TSocketConnection c;
         c.SetHost(QStringLiteral("127.0.0.1"));
         c.SetPort(peer.port());
-        QVERIFY(messageOf([&] { c.Open(); }).startsWith(QStringLiteral("Error de protocolo")));
+        c.Open();
+        QVERIFY(messageOf([&] { c.Call(QStringLiteral("dServer")); }).startsWith(QStringLiteral("Error de protocolo")));
         QVERIFY(!c.Connected());
     }
     // A peer that never answers: the call gives up after the timeout.
