@@ -1,6 +1,7 @@
 #include "data/protocol.h"
 
 #include <QtEndian>
+#include <algorithm>
 #include <cstring>
 
 namespace vorel::proto {
@@ -35,24 +36,43 @@ struct RowCoding {
             throw ProtocolError("row count exceeds the frame");
         if (ncols == 0 && n > 0)
             throw ProtocolError("rows without columns");
-        const qsizetype begin = r.position();
-        const char *base = r.here();
-        block.m_starts.reserve(n);
+        const char *const base = r.here();
+        const char *const end = base + r.remaining();
+        const char *p = base;
+        block.m_starts.resize(n);
+        quint32 *start = block.m_starts.data();
+        // Walked by pointer: a packet holds millions of values, and each is
+        // checked against the end before anything of it is read.
         for (quint32 i = 0; i < n; ++i) {
-            block.m_starts.push_back(quint32(r.position() - begin));
+            start[i] = quint32(p - base);
             for (int c = 0; c < ncols; ++c) {
-                switch (ValueType(r.u8())) {
-                case ValueType::Null: break;
+                if (p >= end)
+                    throw ProtocolError("truncated message");
+                switch (ValueType(quint8(*p))) {
+                case ValueType::Null: ++p; break;
                 case ValueType::Integer:
                 case ValueType::Float:
-                case ValueType::DateTime: r.take(8); break;
+                case ValueType::DateTime:
+                    if (end - p < 9)
+                        throw ProtocolError("truncated message");
+                    p += 9;
+                    break;
                 case ValueType::Text:
-                case ValueType::Blob: r.take(qsizetype(r.u32())); break;
+                case ValueType::Blob: {
+                    if (end - p < 5)
+                        throw ProtocolError("truncated message");
+                    const quint32 size = qFromBigEndian<quint32>(p + 1);
+                    if (qsizetype(size) > end - p - 5)
+                        throw ProtocolError("truncated message");
+                    p += 5 + qsizetype(size);
+                    break;
+                }
                 default: throw ProtocolError("unknown value tag");
                 }
             }
         }
-        block.m_data = QByteArray(base, r.position() - begin);
+        block.m_data = QByteArray(base, p - base);
+        r.take(p - base);
         block.eof = r.u8() != 0;
         return block;
     }
@@ -62,20 +82,6 @@ namespace {
 
 void writeRows(Writer &w, const RowBlock &block, int ncols) { RowCoding::write(w, block, ncols); }
 RowBlock readRows(Reader &r, int ncols) { return RowCoding::read(r, ncols); }
-
-void putBig64(QByteArray &out, quint64 v)
-{
-    char b[8];
-    qToBigEndian(v, b);
-    out.append(b, 8);
-}
-
-void putBig32(QByteArray &out, quint32 v)
-{
-    char b[4];
-    qToBigEndian(v, b);
-    out.append(b, 4);
-}
 
 } // namespace
 
@@ -110,16 +116,28 @@ void RowBlock::beginRow()
     m_pendingValues = m_width;
 }
 
+char *RowBlock::grow(qsizetype n)
+{
+    const qsizetype used = m_data.size();
+    // Doubling, so that a packet built value by value is copied a few
+    // times in all rather than at every value.
+    if (m_data.capacity() < used + n)
+        m_data.reserve(std::max(used + n, 2 * m_data.capacity()));
+    m_data.resize(used + n);
+    return m_data.data() + used;
+}
+
 void RowBlock::addNull()
 {
-    m_data.append(char(ValueType::Null));
+    *grow(1) = char(ValueType::Null);
     --m_pendingValues;
 }
 
 void RowBlock::addInteger(qint64 v)
 {
-    m_data.append(char(ValueType::Integer));
-    putBig64(m_data, quint64(v));
+    char *p = grow(9);
+    p[0] = char(ValueType::Integer);
+    qToBigEndian(quint64(v), p + 1);
     --m_pendingValues;
 }
 
@@ -127,8 +145,9 @@ void RowBlock::addFloat(double v)
 {
     quint64 bits;
     std::memcpy(&bits, &v, 8);
-    m_data.append(char(ValueType::Float));
-    putBig64(m_data, bits);
+    char *p = grow(9);
+    p[0] = char(ValueType::Float);
+    qToBigEndian(bits, p + 1);
     --m_pendingValues;
 }
 
@@ -136,9 +155,11 @@ void RowBlock::addText(const char *utf8, qsizetype size)
 {
     if (quint64(size) > kMaxFrame)
         throw ProtocolError("value larger than a frame");
-    m_data.append(char(ValueType::Text));
-    putBig32(m_data, quint32(size));
-    m_data.append(utf8, size);
+    char *p = grow(5 + size);
+    p[0] = char(ValueType::Text);
+    qToBigEndian(quint32(size), p + 1);
+    if (size > 0)
+        std::memcpy(p + 5, utf8, size_t(size));
     --m_pendingValues;
 }
 
@@ -150,8 +171,9 @@ void RowBlock::addText(const QString &s)
 
 void RowBlock::addDateTime(qint64 wireMs)
 {
-    m_data.append(char(ValueType::DateTime));
-    putBig64(m_data, quint64(wireMs));
+    char *p = grow(9);
+    p[0] = char(ValueType::DateTime);
+    qToBigEndian(quint64(wireMs), p + 1);
     --m_pendingValues;
 }
 
@@ -159,9 +181,11 @@ void RowBlock::addBlob(const char *data, qsizetype size)
 {
     if (quint64(size) > kMaxFrame)
         throw ProtocolError("value larger than a frame");
-    m_data.append(char(ValueType::Blob));
-    putBig32(m_data, quint32(size));
-    m_data.append(data, size);
+    char *p = grow(5 + size);
+    p[0] = char(ValueType::Blob);
+    qToBigEndian(quint32(size), p + 1);
+    if (size > 0)
+        std::memcpy(p + 5, data, size_t(size));
     --m_pendingValues;
 }
 
@@ -203,28 +227,35 @@ const char *RowBlock::skipValue(const char *p)
     }
 }
 
+const char *RowBlock::readCell(const char *p, Cell *cell)
+{
+    *cell = Cell();
+    cell->type = ValueType(quint8(*p));
+    switch (cell->type) {
+    case ValueType::Null: return p + 1;
+    case ValueType::Integer:
+    case ValueType::DateTime: cell->integer = qint64(qFromBigEndian<quint64>(p + 1)); return p + 9;
+    case ValueType::Float: {
+        const quint64 bits = qFromBigEndian<quint64>(p + 1);
+        std::memcpy(&cell->real, &bits, 8);
+        return p + 9;
+    }
+    case ValueType::Text:
+    case ValueType::Blob:
+        cell->size = qsizetype(qFromBigEndian<quint32>(p + 1));
+        cell->data = p + 5;
+        return p + 5 + cell->size;
+    }
+    return p + 1;
+}
+
 Cell RowBlock::cellAt(const char *rowData, int column)
 {
     const char *p = rowData;
     for (int c = 0; c < column; ++c)
         p = skipValue(p);
     Cell cell;
-    cell.type = ValueType(quint8(*p));
-    switch (cell.type) {
-    case ValueType::Null: break;
-    case ValueType::Integer:
-    case ValueType::DateTime: cell.integer = qint64(qFromBigEndian<quint64>(p + 1)); break;
-    case ValueType::Float: {
-        const quint64 bits = qFromBigEndian<quint64>(p + 1);
-        std::memcpy(&cell.real, &bits, 8);
-        break;
-    }
-    case ValueType::Text:
-    case ValueType::Blob:
-        cell.size = qsizetype(qFromBigEndian<quint32>(p + 1));
-        cell.data = p + 5;
-        break;
-    }
+    readCell(p, &cell);
     return cell;
 }
 

@@ -132,11 +132,16 @@ public:
     static Cell cellAt(const char *rowData, int column);
     // The first value after `cell` of a coded row; `p` points at a value.
     static const char *skipValue(const char *p);
+    // The cell at `p`, and where the next one starts: a row read from its
+    // first value to its last costs one pass, not one per value.
+    static const char *readCell(const char *p, Cell *cell);
 
     bool operator==(const RowBlock &other) const;
 
 private:
     friend struct RowCoding; // the wire reads and writes the coded rows as they are
+    // `n` more bytes at the end of the rows, to be written by the caller.
+    char *grow(qsizetype n);
     QByteArray m_data;
     std::vector<quint32> m_starts; // offsets into m_data
     int m_width = 0;
