@@ -21,7 +21,7 @@ struct RowCoding {
         if (block.m_pendingValues != 0)
             throw ProtocolError("row left unfinished");
         w.u32(quint32(block.size()));
-        w.raw(block.m_data.constData(), block.m_data.size());
+        w.raw(block.m_data.constData(), block.m_used);
         w.u8(block.eof ? 1 : 0);
     }
 
@@ -72,6 +72,7 @@ struct RowCoding {
             }
         }
         block.m_data = QByteArray(base, p - base);
+        block.m_used = p - base;
         r.take(p - base);
         block.eof = r.u8() != 0;
         return block;
@@ -110,20 +111,20 @@ void RowBlock::beginRow()
     if (m_pendingValues != 0)
         throw ProtocolError("row width does not match the columns");
     // Offsets are 32-bit; far above anything one frame or one read-ahead holds.
-    if (quint64(m_data.size()) > 0xffffffffu)
+    if (quint64(m_used) > 0xffffffffu)
         throw ProtocolError("block too large");
-    m_starts.push_back(quint32(m_data.size()));
+    m_starts.push_back(quint32(m_used));
     m_pendingValues = m_width;
 }
 
 char *RowBlock::grow(qsizetype n)
 {
-    const qsizetype used = m_data.size();
+    const qsizetype used = m_used;
     // Doubling, so that a packet built value by value is copied a few
     // times in all rather than at every value.
-    if (m_data.capacity() < used + n)
-        m_data.reserve(std::max(used + n, 2 * m_data.capacity()));
-    m_data.resize(used + n);
+    if (m_data.size() < used + n)
+        m_data.resize(std::max(used + n, 2 * m_data.size()));
+    m_used = used + n;
     return m_data.data() + used;
 }
 
@@ -199,7 +200,8 @@ void RowBlock::appendRow(const QVariantList &row)
     for (const QVariant &v : row)
         w.value(v);
     beginRow();
-    m_data.append(w.data());
+    const QByteArray &values = w.data();
+    std::memcpy(grow(values.size()), values.constData(), size_t(values.size()));
     m_pendingValues = 0;
 }
 
@@ -210,9 +212,11 @@ void RowBlock::appendRowOf(const RowBlock &other, qsizetype row)
     if (other.m_width != m_width)
         throw ProtocolError("row width does not match the columns");
     const quint32 begin = other.m_starts[size_t(row)];
-    const qsizetype end = row + 1 < other.size() ? qsizetype(other.m_starts[size_t(row + 1)]) : other.m_data.size();
+    const qsizetype end = row + 1 < other.size() ? qsizetype(other.m_starts[size_t(row + 1)]) : other.m_used;
     beginRow();
-    m_data.append(other.m_data.constData() + begin, end - begin);
+    // Grown first: `other` may be this block.
+    char *to = grow(end - begin);
+    std::memcpy(to, other.m_data.constData() + begin, size_t(end - begin));
     m_pendingValues = 0;
 }
 
@@ -293,7 +297,8 @@ QList<QVariantList> RowBlock::allRows() const
 
 bool RowBlock::operator==(const RowBlock &other) const
 {
-    return eof == other.eof && m_width == other.m_width && m_starts == other.m_starts && m_data == other.m_data;
+    return eof == other.eof && m_width == other.m_width && m_starts == other.m_starts
+        && QByteArrayView(m_data.constData(), m_used) == QByteArrayView(other.m_data.constData(), other.m_used);
 }
 
 qint64 toWireDateTime(const QDateTime &dt)

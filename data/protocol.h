@@ -104,7 +104,7 @@ public:
     qsizetype size() const { return qsizetype(m_starts.size()); }
     bool isEmpty() const { return m_starts.empty(); }
     // Bytes the rows take as coded.
-    qsizetype byteSize() const { return m_data.size(); }
+    qsizetype byteSize() const { return m_used; }
 
     // Building, value by value: beginRow, then exactly width() values.
     void beginRow();
@@ -120,7 +120,11 @@ public:
     void appendRow(const QVariantList &row);
     // Row `row` of another block of the same width, copied as coded.
     void appendRowOf(const RowBlock &other, qsizetype row);
-    void reserveBytes(qsizetype bytes) { m_data.reserve(bytes); }
+    void reserveBytes(qsizetype bytes)
+    {
+        if (m_data.size() < bytes)
+            m_data.resize(bytes);
+    }
 
     Cell cell(qsizetype row, int column) const;
     // NULL when row or column is out of range.
@@ -142,7 +146,10 @@ private:
     friend struct RowCoding; // the wire reads and writes the coded rows as they are
     // `n` more bytes at the end of the rows, to be written by the caller.
     char *grow(qsizetype n);
+    // The coded rows are the first m_used bytes; the rest is room to grow
+    // into without a resize at every value.
     QByteArray m_data;
+    qsizetype m_used = 0;
     std::vector<quint32> m_starts; // offsets into m_data
     int m_width = 0;
     int m_pendingValues = 0;       // of the row being built
