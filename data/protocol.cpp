@@ -21,7 +21,7 @@ struct RowCoding {
         if (block.m_pendingValues != 0)
             throw ProtocolError("row left unfinished");
         w.u32(quint32(block.size()));
-        w.raw(block.m_data.constData(), block.m_used);
+        w.raw(block.m_data.constData() + block.m_begin, block.m_used);
         w.u8(block.eof ? 1 : 0);
     }
 
@@ -39,12 +39,21 @@ struct RowCoding {
         const char *const base = r.here();
         const char *const end = base + r.remaining();
         const char *p = base;
+        // Offsets count from the frame's first byte when the block keeps the
+        // frame, from the rows' first when it copies them: a frame held
+        // elsewhere too, or bytes it does not own, may change or go before
+        // the block does.
+        const QByteArray &source = r.source();
+        const bool keep = source.isDetached();
+        const qsizetype begin = keep ? base - source.constData() : 0;
+        if (quint64(begin) + quint64(end - base) > 0xffffffffu)
+            throw ProtocolError("block too large");
         block.m_starts.resize(n);
         quint32 *start = block.m_starts.data();
         // Walked by pointer: a packet holds millions of values, and each is
         // checked against the end before anything of it is read.
         for (quint32 i = 0; i < n; ++i) {
-            start[i] = quint32(p - base);
+            start[i] = quint32(begin + (p - base));
             for (int c = 0; c < ncols; ++c) {
                 if (p >= end)
                     throw ProtocolError("truncated message");
@@ -71,7 +80,8 @@ struct RowCoding {
                 }
             }
         }
-        block.m_data = QByteArray(base, p - base);
+        block.m_data = keep ? source : QByteArray(base, p - base);
+        block.m_begin = begin;
         block.m_used = p - base;
         r.take(p - base);
         block.eof = r.u8() != 0;
@@ -111,21 +121,21 @@ void RowBlock::beginRow()
     if (m_pendingValues != 0)
         throw ProtocolError("row width does not match the columns");
     // Offsets are 32-bit; far above anything one frame or one read-ahead holds.
-    if (quint64(m_used) > 0xffffffffu)
+    if (quint64(m_begin + m_used) > 0xffffffffu)
         throw ProtocolError("block too large");
-    m_starts.push_back(quint32(m_used));
+    m_starts.push_back(quint32(m_begin + m_used));
     m_pendingValues = m_width;
 }
 
 char *RowBlock::grow(qsizetype n)
 {
-    const qsizetype used = m_used;
+    const qsizetype end = m_begin + m_used;
     // Doubling, so that a packet built value by value is copied a few
     // times in all rather than at every value.
-    if (m_data.size() < used + n)
-        m_data.resize(std::max(used + n, 2 * m_data.size()));
-    m_used = used + n;
-    return m_data.data() + used;
+    if (m_data.size() < end + n)
+        m_data.resize(std::max(end + n, 2 * m_data.size()));
+    m_used += n;
+    return m_data.data() + end;
 }
 
 void RowBlock::addNull()
@@ -212,7 +222,8 @@ void RowBlock::appendRowOf(const RowBlock &other, qsizetype row)
     if (other.m_width != m_width)
         throw ProtocolError("row width does not match the columns");
     const quint32 begin = other.m_starts[size_t(row)];
-    const qsizetype end = row + 1 < other.size() ? qsizetype(other.m_starts[size_t(row + 1)]) : other.m_used;
+    const qsizetype end = row + 1 < other.size() ? qsizetype(other.m_starts[size_t(row + 1)])
+                                                 : other.m_begin + other.m_used;
     beginRow();
     // Grown first: `other` may be this block.
     char *to = grow(end - begin);
@@ -297,8 +308,14 @@ QList<QVariantList> RowBlock::allRows() const
 
 bool RowBlock::operator==(const RowBlock &other) const
 {
-    return eof == other.eof && m_width == other.m_width && m_starts == other.m_starts
-        && QByteArrayView(m_data.constData(), m_used) == QByteArrayView(other.m_data.constData(), other.m_used);
+    if (eof != other.eof || m_width != other.m_width || m_starts.size() != other.m_starts.size()
+        || QByteArrayView(m_data.constData() + m_begin, m_used)
+            != QByteArrayView(other.m_data.constData() + other.m_begin, other.m_used))
+        return false;
+    for (size_t i = 0; i < m_starts.size(); ++i)
+        if (m_starts[i] - m_begin != other.m_starts[i] - other.m_begin)
+            return false;
+    return true;
 }
 
 qint64 toWireDateTime(const QDateTime &dt)

@@ -122,8 +122,8 @@ public:
     void appendRowOf(const RowBlock &other, qsizetype row);
     void reserveBytes(qsizetype bytes)
     {
-        if (m_data.size() < bytes)
-            m_data.resize(bytes);
+        if (m_data.size() < m_begin + bytes)
+            m_data.resize(m_begin + bytes);
     }
 
     Cell cell(qsizetype row, int column) const;
@@ -146,9 +146,12 @@ private:
     friend struct RowCoding; // the wire reads and writes the coded rows as they are
     // `n` more bytes at the end of the rows, to be written by the caller.
     char *grow(qsizetype n);
-    // The coded rows are the first m_used bytes; the rest is room to grow
-    // into without a resize at every value.
+    // The coded rows are m_used bytes from m_begin; what follows is room
+    // to grow into without a resize at every value. A block read from the
+    // wire shares the frame it came in (m_begin past the frame's header)
+    // rather than copying its rows out of it.
     QByteArray m_data;
+    qsizetype m_begin = 0;
     qsizetype m_used = 0;
     std::vector<quint32> m_starts; // offsets into m_data
     int m_width = 0;
@@ -212,6 +215,8 @@ public:
     qsizetype position() const { return m_pos; }
     const char *here() const { return m_data.constData() + m_pos; }
     qsizetype remaining() const { return m_data.size() - m_pos; }
+    // What is being read, for a block that keeps its bytes rather than copy them.
+    const QByteArray &source() const { return m_data; }
     // The next n bytes, consumed; throws when fewer are left.
     const char *take(qsizetype n);
 
