@@ -36,11 +36,12 @@ inline constexpr qint64 WalkPacketBytes = 1024 * 1024;
 // that a long line costs about one round trip per walk instead of one per
 // few packets; never more than WalkWindowBytes, whatever the line or the
 // server, nor more than WalkMaxPacketsAhead packets. The reference server
-// stops reading a session's requests while 8 MB of its answers are unsent;
-// a window below that keeps it working.
+// stops reading a session's requests once more than 8 MB of its answers
+// are unsent, and starts again below 4 MB: a window of those 8 MB is the
+// most it keeps working for without stopping and starting.
 inline constexpr int WalkPacketsAhead = 2;
 inline constexpr int WalkLongLineMs = 3;
-inline constexpr qint64 WalkWindowBytes = 6 * 1024 * 1024;
+inline constexpr qint64 WalkWindowBytes = 8 * 1024 * 1024;
 inline constexpr int WalkMaxPacketsAhead = 64;
 
 struct TWalkOutcome {
