@@ -542,8 +542,9 @@ int main(int argc, char *argv[])
             die(e.message());
         }
         std::printf("with --delay-ms %d every answer waits %d ms; the walk's packets grow from 50 rows to at most "
-                    "%d rows or %lld bytes, %d asked ahead\n",
-                    rtt, rtt, WalkPacketLimit, static_cast<long long>(WalkPacketBytes), WalkPacketsAhead);
+                    "%d rows or %lld bytes, %d asked ahead, or up to %lld bytes once a round trip takes %d ms\n",
+                    rtt, rtt, WalkPacketLimit, static_cast<long long>(WalkPacketBytes), WalkPacketsAhead,
+                    static_cast<long long>(WalkWindowBytes), WalkLongLineMs);
     }
 
     std::printf("\n");

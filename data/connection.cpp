@@ -579,8 +579,8 @@ proto::Message TSocketConnection::receive(quint32 requestId, const QDeadlineTime
             } catch (const proto::ProtocolError &e) {
                 protocolFailure(e.what());
             }
-            // Packets of rows reuse the buffer; a rare large frame (a binary
-            // of TBINS) does not stay held by it.
+            // A rare large frame (a binary of TBINS) is not held until the
+            // next one comes.
             if (m_payload.size() > 16 * 1024 * 1024)
                 m_payload = QByteArray();
             // Answers come in order, one per request; anything else means the
@@ -617,7 +617,10 @@ bool TSocketConnection::readFrame()
             // Refused before anything is allocated for it.
             if (length > proto::kMaxFrame)
                 throw proto::ProtocolError("frame exceeds the size limit");
-            m_payload.resize(qsizetype(length));
+            // A buffer of its own, of its size: the rows of a frame keep the
+            // frame's buffer rather than a copy of it, and a reused buffer
+            // would lend a small packet the room of a large one.
+            m_payload = QByteArray(qsizetype(length), Qt::Uninitialized);
             m_payloadGot = 0;
         }
     }

@@ -169,7 +169,7 @@ private:
     bool m_encrypted = true;
     std::unique_ptr<QSslSocket> m_socket;
     // The frame being read: its header, then its payload read straight
-    // into a buffer of its size, kept from one frame to the next.
+    // into a buffer of its size, which the rows it carries go on to keep.
     char m_header[proto::kHeaderSize] = {};
     qsizetype m_headerGot = 0;
     QByteArray m_payload;

@@ -174,8 +174,21 @@ void TCsvWriter::WriteField(const QString &text)
 
 void TCsvWriter::WriteUtf8(const char *utf8, qsizetype size)
 {
-    if (!Utf8RoundTrips(utf8, size)) {
+    // One pass over the bytes tells both whether the encoding needs a
+    // closer look (ASCII never does) and whether the field needs quotes.
+    unsigned high = 0;
+    bool special = false;
+    for (qsizetype i = 0; i < size; ++i) {
+        const unsigned char c = static_cast<unsigned char>(utf8[i]);
+        high |= c;
+        special |= c == '"' || c == ',' || c == '\r' || c == '\n';
+    }
+    if (high >= 0x80 && !Utf8RoundTrips(utf8, size)) {
         WriteField(QString::fromUtf8(utf8, size));
+        return;
+    }
+    if (!special) {
+        WritePlain(utf8, size);
         return;
     }
     checkOpen();
@@ -183,18 +196,23 @@ void TCsvWriter::WriteUtf8(const char *utf8, qsizetype size)
     appendField(m_buffer, utf8, size, m_options.quoting);
 }
 
-void TCsvWriter::WriteInteger(qint64 value)
+void TCsvWriter::WritePlain(const char *ascii, qsizetype size)
 {
     checkOpen();
     separate();
+    if (m_options.quoting == Quoting::All)
+        m_buffer.append('"');
+    m_buffer.append(ascii, size);
+    if (m_options.quoting == Quoting::All)
+        m_buffer.append('"');
+}
+
+void TCsvWriter::WriteInteger(qint64 value)
+{
     char digits[24];
     const auto end = std::to_chars(digits, digits + sizeof digits, value).ptr;
     // Digits and a sign never need quotes of their own.
-    if (m_options.quoting == Quoting::All)
-        m_buffer.append('"');
-    m_buffer.append(digits, end - digits);
-    if (m_options.quoting == Quoting::All)
-        m_buffer.append('"');
+    WritePlain(digits, end - digits);
 }
 
 void TCsvWriter::EndRow()
@@ -221,7 +239,8 @@ void TCsvWriter::flush()
     const qint64 written = m_device->write(m_buffer);
     if (written != m_buffer.size())
         writeFailed(m_device->errorString());
-    m_buffer.clear();
+    // Emptied, its memory kept for the next lines.
+    m_buffer.resize(0);
 }
 
 void TCsvWriter::Commit()

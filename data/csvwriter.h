@@ -53,6 +53,9 @@ public:
     void WriteField(const QString &text);
     void WriteUtf8(const char *utf8, qsizetype size);
     void WriteInteger(qint64 value);
+    // ASCII that never holds a quote, a separator or a line break (the text
+    // of a number or a date), copied as it is.
+    void WritePlain(const char *ascii, qsizetype size);
     void EndRow();
     // Flushes and renames into place; throws like Open.
     void Commit();

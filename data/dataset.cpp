@@ -709,6 +709,13 @@ proto::Cell TClientDataSet::CellAt(int row, int field) const
     return proto::RowBlock::cellAt(m_rows[size_t(m_order[size_t(row)])], field);
 }
 
+const char *TClientDataSet::RowDataAt(int row) const
+{
+    if (!m_active || row < 0 || row >= int(m_order.size()))
+        return nullptr;
+    return m_rows[size_t(m_order[size_t(row)])];
+}
+
 QVariant TClientDataSet::ValueAt(int row, int field) const { return CellAt(row, field).toVariant(); }
 
 proto::Cell TClientDataSet::currentCell(int field) const { return CellAt(m_current, field); }

@@ -151,6 +151,10 @@ public:
     // The same value read in place: valid while the dataset keeps its rows
     // (until it is closed or reopened). NULL when out of range.
     proto::Cell CellAt(int row, int field) const;
+    // The coded values of a held row in the shown order, valid as CellAt's
+    // cells are, for reading them one after another (RowBlock::readCell);
+    // null when out of range.
+    const char *RowDataAt(int row) const;
 
 Q_SIGNALS:
     void AfterScroll(vorel::TClientDataSet *dataSet); // the current row moved (open included)

@@ -1,11 +1,15 @@
 #include "data/datawalk.h"
 
 #include "common/exception.h"
+#include "data/celltext.h"
 #include "data/csvwriter.h"
 #include "data/dataset.h"
 
+#include <QElapsedTimer>
+
 #include <algorithm>
 #include <cmath>
+#include <deque>
 #include <vector>
 
 namespace vorel {
@@ -29,20 +33,36 @@ private:
     int m_saved;
 };
 
-// The packets a walk asks for, kept WalkPacketsAhead ahead of the rows read.
+// The packets a walk asks for, kept ahead of the rows read: two, or on a
+// long line as many bytes as the walk reads while a packet comes back.
+// The round trip is the shortest time a packet of the walk took from being
+// asked to being in hand (the first ones, asked while nothing else was on
+// its way, show the line itself). The reading speed is that of the rows'
+// visits between packets alone: it is never slower than the walk as a
+// whole, so the bytes asked ahead err on the side of enough, and it tells
+// nothing of the line, which a speed taken with the waits would.
 class PacketPlan
 {
 public:
-    PacketPlan(TClientDataSet *data, int first) : m_data(data), m_first(first), m_next(first) {}
+    PacketPlan(TClientDataSet *data, int first)
+        : m_data(data), m_first(first), m_next(first), m_lastBytes(data->BytesFetched())
+    {
+        m_clock.start();
+    }
 
     // Keeps the packets ahead on their way, unless none is left.
     void askAhead()
     {
-        while (m_next > 0 && !m_data->AllFetched() && m_data->Prefetching() < WalkPacketsAhead) {
+        while (m_next > 0 && !m_data->AllFetched() && m_data->Prefetching() < WalkMaxPacketsAhead) {
+            const qint64 bytes = qint64(m_next) * rowBytes();
+            if (m_data->Prefetching() >= WalkPacketsAhead && !roomFor(bytes))
+                return;
             const int before = m_data->Prefetching();
             m_data->PrefetchMore(m_next);
             if (m_data->Prefetching() == before)
                 return; // asking failed: the next fetch tells why
+            m_asked.push_back({m_clock.nsecsElapsed(), bytes});
+            m_aheadBytes += bytes;
             m_next = grown(m_next);
         }
     }
@@ -50,16 +70,70 @@ public:
     // The next packet: the one asked ahead, or one asked now.
     bool fetch()
     {
-        if (m_data->Prefetching() == 0 && m_next > 0) {
+        const qint64 start = m_clock.nsecsElapsed();
+        if (m_lastBytes > 0) {
+            m_readNs += start - m_lastAt;
+            m_readBytes += m_lastBytes;
+        }
+        const int queued = m_data->Prefetching();
+        // Packets asked before the walk come first; they tell nothing.
+        const bool ours = queued > 0 && queued <= int(m_asked.size());
+        const qint64 sentAt = ours ? m_asked.front().sentAt : start;
+        if (queued == 0 && m_next > 0) {
             m_data->SetPacketRecords(m_next);
             m_next = grown(m_next);
         }
+        const qint64 bytesBefore = m_data->BytesFetched();
         const bool more = m_data->FetchMore();
+        const qint64 now = m_clock.nsecsElapsed();
+        if (ours) {
+            m_aheadBytes -= m_asked.front().bytes;
+            m_asked.pop_front();
+        }
+        // The end, or a failure, drops what was still on its way.
+        if (int(m_asked.size()) > m_data->Prefetching()) {
+            m_asked.clear();
+            m_aheadBytes = 0;
+        }
+        if (ours || queued == 0) {
+            const qint64 trip = now - sentAt;
+            m_roundTrip = m_trips == 0 ? trip : std::min(m_roundTrip, trip);
+            ++m_trips;
+        }
+        m_lastAt = now;
+        m_lastBytes = m_data->BytesFetched() - bytesBefore;
         askAhead();
         return more;
     }
 
 private:
+    struct Asked {
+        qint64 sentAt; // ns on m_clock
+        qint64 bytes;  // as the rows held so far weigh
+    };
+
+    qint64 rowBytes() const
+    {
+        const int held = m_data->RecordCountFetched();
+        return held > 0 ? std::max<qint64>(1, m_data->BytesFetched() / held) : 64;
+    }
+
+    // Whether `bytes` more on their way still take no longer to read than a
+    // round trip and a half lasts. Two trips seen at least: one late
+    // answer alone does not make a long line.
+    bool roomFor(qint64 bytes) const
+    {
+        if (m_trips < 2 || m_roundTrip < qint64(WalkLongLineMs) * 1000000)
+            return false;
+        qint64 window = WalkWindowBytes;
+        // The first small packets' visits say more of the start than of the walk.
+        if (m_readNs > 0 && m_readBytes >= WalkPacketBytes) {
+            const double perNs = double(m_readBytes) / double(m_readNs);
+            window = qint64(std::min(double(WalkWindowBytes), perNs * double(m_roundTrip) * 1.5));
+        }
+        return m_aheadBytes + bytes <= window;
+    }
+
     int grown(int n) const
     {
         qint64 next = std::min<qint64>(qint64(n) * 2, WalkPacketLimit);
@@ -75,6 +149,15 @@ private:
     TClientDataSet *m_data;
     int m_first;
     int m_next;
+    qint64 m_lastBytes;        // what the last packet in hand weighed
+    QElapsedTimer m_clock;
+    std::deque<Asked> m_asked; // this walk's packets on their way, in order
+    qint64 m_aheadBytes = 0;
+    qint64 m_roundTrip = 0;    // ns, the shortest seen
+    int m_trips = 0;
+    qint64 m_readNs = 0;       // time the walk spent visiting rows
+    qint64 m_readBytes = 0;    // the bytes of the rows so visited
+    qint64 m_lastAt = 0;       // when it was in hand
 };
 
 // Lifts the local order while the rest of the rows come in, and puts it
@@ -177,6 +260,7 @@ TStatisticsResult ComputeStatistics(TClientDataSet *data, const QStringList &col
 {
     TStatisticsResult result;
     QList<TField *> fields;
+    std::vector<proto::Cell> cells; // of the row in hand, up to the last field asked for
     for (const QString &name : columns) {
         TStatisticsColumn c;
         c.Column = name;
@@ -191,11 +275,16 @@ TStatisticsResult ComputeStatistics(TClientDataSet *data, const QStringList &col
                 TField *f = data->FieldByName(columns.at(i));
                 fields.append(f);
                 result.Columns[i].Currency = f->Currency();
+                cells.resize(std::max(cells.size(), size_t(f->Index()) + 1));
             }
         }
+        // The row's values read in one pass up to the last one asked for.
+        const char *p = data->RowDataAt(row);
+        for (size_t k = 0; k < cells.size(); ++k)
+            p = proto::RowBlock::readCell(p, &cells[k]);
         for (qsizetype i = 0; i < fields.size(); ++i) {
             TField *f = fields.at(i);
-            const proto::Cell v = data->CellAt(row, f->Index());
+            const proto::Cell &v = cells[size_t(f->Index())];
             if (v.isNull())
                 continue;
             const double x = f->FloatOf(v);
@@ -282,16 +371,38 @@ bool ExportCsv(TClientDataSet *data, const QString &path, const TWalkProgress &p
     std::vector<const TField *> fields;
     for (int i = 0; i < count; ++i)
         fields.push_back(data->Fields(i));
+    // The shell's date format is written here as TField::TextOf writes it;
+    // any other goes through TextOf.
+    const bool dayMonthYear = ShortDateFormat() == QLatin1String("DD/MM/YYYY");
     const TWalkOutcome walked = WalkRows(data, [&](int row) {
+        const char *p = data->RowDataAt(row);
+        char text[CellTextRoom];
         for (int i = 0; i < count; ++i) {
-            const proto::Cell c = data->CellAt(row, i);
+            proto::Cell c;
+            p = proto::RowBlock::readCell(p, &c);
             switch (c.type) {
-            case proto::ValueType::Null: writer.WriteUtf8(nullptr, 0); break;
+            case proto::ValueType::Null: writer.WritePlain(nullptr, 0); break;
             case proto::ValueType::Integer: writer.WriteInteger(c.integer); break;
+            case proto::ValueType::Float:
+                if (std::isfinite(c.real))
+                    writer.WritePlain(text, FloatText15(c.real, text));
+                else
+                    writer.WriteField(fields[size_t(i)]->TextOf(c));
+                break;
+            case proto::ValueType::DateTime: {
+                const TWireDateTime t = SplitWireDateTime(c.integer);
+                const int n = dayMonthYear
+                    ? DayMonthYearText(t, t.Hour != 0 || t.Minute != 0 || t.Second != 0, text)
+                    : 0;
+                if (n > 0)
+                    writer.WritePlain(text, n);
+                else
+                    writer.WriteField(fields[size_t(i)]->TextOf(c));
+                break;
+            }
             // A text's own bytes are its text, as are a blob's here.
             case proto::ValueType::Text:
             case proto::ValueType::Blob: writer.WriteUtf8(c.data, c.size); break;
-            default: writer.WriteField(fields[size_t(i)]->TextOf(c)); break;
             }
         }
         writer.EndRow();

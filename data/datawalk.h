@@ -26,13 +26,23 @@ using TWalkProgress = std::function<bool(qint64 done, qint64 total)>;
 // rows, and up to as many rows as the rows held so far say fit in
 // WalkPacketBytes: a packet that size is built, sent and read in a few
 // milliseconds, far below the frame limit, which a packet must not exceed
-// (the server refuses it and drops the cursor). WalkPacketsAhead packets
-// are on their way while one is read, so that at a round trip of 20 ms a
-// million rows of a hundred bytes take some 45 trips, of which nearly all
-// wait behind the reading of the packet before.
+// (the server refuses it and drops the cursor).
 inline constexpr int WalkPacketLimit = 32768;
 inline constexpr qint64 WalkPacketBytes = 1024 * 1024;
+// At least WalkPacketsAhead packets are on their way while one is read:
+// on a near line the next packet is then built while this one is read.
+// Once a walk's packets take WalkLongLineMs or more to come back, it keeps
+// as many bytes on their way as it reads in a round trip and a half, so
+// that a long line costs about one round trip per walk instead of one per
+// few packets; never more than WalkWindowBytes, whatever the line or the
+// server, nor more than WalkMaxPacketsAhead packets. The reference server
+// stops reading a session's requests once more than 8 MB of its answers
+// are unsent, and starts again below 4 MB: a window of those 8 MB is the
+// most it keeps working for without stopping and starting.
 inline constexpr int WalkPacketsAhead = 2;
+inline constexpr int WalkLongLineMs = 3;
+inline constexpr qint64 WalkWindowBytes = 8 * 1024 * 1024;
+inline constexpr int WalkMaxPacketsAhead = 64;
 
 struct TWalkOutcome {
     qint64 Rows = 0;        // rows visited

@@ -1,6 +1,7 @@
 #include "data/protocol.h"
 
 #include <QtEndian>
+#include <algorithm>
 #include <cstring>
 
 namespace vorel::proto {
@@ -20,7 +21,7 @@ struct RowCoding {
         if (block.m_pendingValues != 0)
             throw ProtocolError("row left unfinished");
         w.u32(quint32(block.size()));
-        w.raw(block.m_data.constData(), block.m_data.size());
+        w.raw(block.m_data.constData() + block.m_begin, block.m_used);
         w.u8(block.eof ? 1 : 0);
     }
 
@@ -35,24 +36,54 @@ struct RowCoding {
             throw ProtocolError("row count exceeds the frame");
         if (ncols == 0 && n > 0)
             throw ProtocolError("rows without columns");
-        const qsizetype begin = r.position();
-        const char *base = r.here();
-        block.m_starts.reserve(n);
+        const char *const base = r.here();
+        const char *const end = base + r.remaining();
+        const char *p = base;
+        // Offsets count from the frame's first byte when the block keeps the
+        // frame, from the rows' first when it copies them: a frame held
+        // elsewhere too, or bytes it does not own, may change or go before
+        // the block does.
+        const QByteArray &source = r.source();
+        const bool keep = source.isDetached();
+        const qsizetype begin = keep ? base - source.constData() : 0;
+        if (quint64(begin) + quint64(end - base) > 0xffffffffu)
+            throw ProtocolError("block too large");
+        block.m_starts.resize(n);
+        quint32 *start = block.m_starts.data();
+        // Walked by pointer: a packet holds millions of values, and each is
+        // checked against the end before anything of it is read.
         for (quint32 i = 0; i < n; ++i) {
-            block.m_starts.push_back(quint32(r.position() - begin));
+            start[i] = quint32(begin + (p - base));
             for (int c = 0; c < ncols; ++c) {
-                switch (ValueType(r.u8())) {
-                case ValueType::Null: break;
+                if (p >= end)
+                    throw ProtocolError("truncated message");
+                switch (ValueType(quint8(*p))) {
+                case ValueType::Null: ++p; break;
                 case ValueType::Integer:
                 case ValueType::Float:
-                case ValueType::DateTime: r.take(8); break;
+                case ValueType::DateTime:
+                    if (end - p < 9)
+                        throw ProtocolError("truncated message");
+                    p += 9;
+                    break;
                 case ValueType::Text:
-                case ValueType::Blob: r.take(qsizetype(r.u32())); break;
+                case ValueType::Blob: {
+                    if (end - p < 5)
+                        throw ProtocolError("truncated message");
+                    const quint32 size = qFromBigEndian<quint32>(p + 1);
+                    if (qsizetype(size) > end - p - 5)
+                        throw ProtocolError("truncated message");
+                    p += 5 + qsizetype(size);
+                    break;
+                }
                 default: throw ProtocolError("unknown value tag");
                 }
             }
         }
-        block.m_data = QByteArray(base, r.position() - begin);
+        block.m_data = keep ? source : QByteArray(base, p - base);
+        block.m_begin = begin;
+        block.m_used = p - base;
+        r.take(p - base);
         block.eof = r.u8() != 0;
         return block;
     }
@@ -62,20 +93,6 @@ namespace {
 
 void writeRows(Writer &w, const RowBlock &block, int ncols) { RowCoding::write(w, block, ncols); }
 RowBlock readRows(Reader &r, int ncols) { return RowCoding::read(r, ncols); }
-
-void putBig64(QByteArray &out, quint64 v)
-{
-    char b[8];
-    qToBigEndian(v, b);
-    out.append(b, 8);
-}
-
-void putBig32(QByteArray &out, quint32 v)
-{
-    char b[4];
-    qToBigEndian(v, b);
-    out.append(b, 4);
-}
 
 } // namespace
 
@@ -104,22 +121,34 @@ void RowBlock::beginRow()
     if (m_pendingValues != 0)
         throw ProtocolError("row width does not match the columns");
     // Offsets are 32-bit; far above anything one frame or one read-ahead holds.
-    if (quint64(m_data.size()) > 0xffffffffu)
+    if (quint64(m_begin + m_used) > 0xffffffffu)
         throw ProtocolError("block too large");
-    m_starts.push_back(quint32(m_data.size()));
+    m_starts.push_back(quint32(m_begin + m_used));
     m_pendingValues = m_width;
+}
+
+char *RowBlock::grow(qsizetype n)
+{
+    const qsizetype end = m_begin + m_used;
+    // Doubling, so that a packet built value by value is copied a few
+    // times in all rather than at every value.
+    if (m_data.size() < end + n)
+        m_data.resize(std::max(end + n, 2 * m_data.size()));
+    m_used += n;
+    return m_data.data() + end;
 }
 
 void RowBlock::addNull()
 {
-    m_data.append(char(ValueType::Null));
+    *grow(1) = char(ValueType::Null);
     --m_pendingValues;
 }
 
 void RowBlock::addInteger(qint64 v)
 {
-    m_data.append(char(ValueType::Integer));
-    putBig64(m_data, quint64(v));
+    char *p = grow(9);
+    p[0] = char(ValueType::Integer);
+    qToBigEndian(quint64(v), p + 1);
     --m_pendingValues;
 }
 
@@ -127,8 +156,9 @@ void RowBlock::addFloat(double v)
 {
     quint64 bits;
     std::memcpy(&bits, &v, 8);
-    m_data.append(char(ValueType::Float));
-    putBig64(m_data, bits);
+    char *p = grow(9);
+    p[0] = char(ValueType::Float);
+    qToBigEndian(bits, p + 1);
     --m_pendingValues;
 }
 
@@ -136,9 +166,11 @@ void RowBlock::addText(const char *utf8, qsizetype size)
 {
     if (quint64(size) > kMaxFrame)
         throw ProtocolError("value larger than a frame");
-    m_data.append(char(ValueType::Text));
-    putBig32(m_data, quint32(size));
-    m_data.append(utf8, size);
+    char *p = grow(5 + size);
+    p[0] = char(ValueType::Text);
+    qToBigEndian(quint32(size), p + 1);
+    if (size > 0)
+        std::memcpy(p + 5, utf8, size_t(size));
     --m_pendingValues;
 }
 
@@ -150,8 +182,9 @@ void RowBlock::addText(const QString &s)
 
 void RowBlock::addDateTime(qint64 wireMs)
 {
-    m_data.append(char(ValueType::DateTime));
-    putBig64(m_data, quint64(wireMs));
+    char *p = grow(9);
+    p[0] = char(ValueType::DateTime);
+    qToBigEndian(quint64(wireMs), p + 1);
     --m_pendingValues;
 }
 
@@ -159,9 +192,11 @@ void RowBlock::addBlob(const char *data, qsizetype size)
 {
     if (quint64(size) > kMaxFrame)
         throw ProtocolError("value larger than a frame");
-    m_data.append(char(ValueType::Blob));
-    putBig32(m_data, quint32(size));
-    m_data.append(data, size);
+    char *p = grow(5 + size);
+    p[0] = char(ValueType::Blob);
+    qToBigEndian(quint32(size), p + 1);
+    if (size > 0)
+        std::memcpy(p + 5, data, size_t(size));
     --m_pendingValues;
 }
 
@@ -175,7 +210,8 @@ void RowBlock::appendRow(const QVariantList &row)
     for (const QVariant &v : row)
         w.value(v);
     beginRow();
-    m_data.append(w.data());
+    const QByteArray &values = w.data();
+    std::memcpy(grow(values.size()), values.constData(), size_t(values.size()));
     m_pendingValues = 0;
 }
 
@@ -186,9 +222,12 @@ void RowBlock::appendRowOf(const RowBlock &other, qsizetype row)
     if (other.m_width != m_width)
         throw ProtocolError("row width does not match the columns");
     const quint32 begin = other.m_starts[size_t(row)];
-    const qsizetype end = row + 1 < other.size() ? qsizetype(other.m_starts[size_t(row + 1)]) : other.m_data.size();
+    const qsizetype end = row + 1 < other.size() ? qsizetype(other.m_starts[size_t(row + 1)])
+                                                 : other.m_begin + other.m_used;
     beginRow();
-    m_data.append(other.m_data.constData() + begin, end - begin);
+    // Grown first: `other` may be this block.
+    char *to = grow(end - begin);
+    std::memcpy(to, other.m_data.constData() + begin, size_t(end - begin));
     m_pendingValues = 0;
 }
 
@@ -203,28 +242,35 @@ const char *RowBlock::skipValue(const char *p)
     }
 }
 
+const char *RowBlock::readCell(const char *p, Cell *cell)
+{
+    *cell = Cell();
+    cell->type = ValueType(quint8(*p));
+    switch (cell->type) {
+    case ValueType::Null: return p + 1;
+    case ValueType::Integer:
+    case ValueType::DateTime: cell->integer = qint64(qFromBigEndian<quint64>(p + 1)); return p + 9;
+    case ValueType::Float: {
+        const quint64 bits = qFromBigEndian<quint64>(p + 1);
+        std::memcpy(&cell->real, &bits, 8);
+        return p + 9;
+    }
+    case ValueType::Text:
+    case ValueType::Blob:
+        cell->size = qsizetype(qFromBigEndian<quint32>(p + 1));
+        cell->data = p + 5;
+        return p + 5 + cell->size;
+    }
+    return p + 1;
+}
+
 Cell RowBlock::cellAt(const char *rowData, int column)
 {
     const char *p = rowData;
     for (int c = 0; c < column; ++c)
         p = skipValue(p);
     Cell cell;
-    cell.type = ValueType(quint8(*p));
-    switch (cell.type) {
-    case ValueType::Null: break;
-    case ValueType::Integer:
-    case ValueType::DateTime: cell.integer = qint64(qFromBigEndian<quint64>(p + 1)); break;
-    case ValueType::Float: {
-        const quint64 bits = qFromBigEndian<quint64>(p + 1);
-        std::memcpy(&cell.real, &bits, 8);
-        break;
-    }
-    case ValueType::Text:
-    case ValueType::Blob:
-        cell.size = qsizetype(qFromBigEndian<quint32>(p + 1));
-        cell.data = p + 5;
-        break;
-    }
+    readCell(p, &cell);
     return cell;
 }
 
@@ -262,7 +308,14 @@ QList<QVariantList> RowBlock::allRows() const
 
 bool RowBlock::operator==(const RowBlock &other) const
 {
-    return eof == other.eof && m_width == other.m_width && m_starts == other.m_starts && m_data == other.m_data;
+    if (eof != other.eof || m_width != other.m_width || m_starts.size() != other.m_starts.size()
+        || QByteArrayView(m_data.constData() + m_begin, m_used)
+            != QByteArrayView(other.m_data.constData() + other.m_begin, other.m_used))
+        return false;
+    for (size_t i = 0; i < m_starts.size(); ++i)
+        if (m_starts[i] - m_begin != other.m_starts[i] - other.m_begin)
+            return false;
+    return true;
 }
 
 qint64 toWireDateTime(const QDateTime &dt)

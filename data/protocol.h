@@ -121,7 +121,7 @@ public:
     qsizetype size() const { return qsizetype(m_starts.size()); }
     bool isEmpty() const { return m_starts.empty(); }
     // Bytes the rows take as coded.
-    qsizetype byteSize() const { return m_data.size(); }
+    qsizetype byteSize() const { return m_used; }
 
     // Building, value by value: beginRow, then exactly width() values.
     void beginRow();
@@ -137,7 +137,11 @@ public:
     void appendRow(const QVariantList &row);
     // Row `row` of another block of the same width, copied as coded.
     void appendRowOf(const RowBlock &other, qsizetype row);
-    void reserveBytes(qsizetype bytes) { m_data.reserve(bytes); }
+    void reserveBytes(qsizetype bytes)
+    {
+        if (m_data.size() < m_begin + bytes)
+            m_data.resize(m_begin + bytes);
+    }
 
     Cell cell(qsizetype row, int column) const;
     // NULL when row or column is out of range.
@@ -149,12 +153,23 @@ public:
     static Cell cellAt(const char *rowData, int column);
     // The first value after `cell` of a coded row; `p` points at a value.
     static const char *skipValue(const char *p);
+    // The cell at `p`, and where the next one starts: a row read from its
+    // first value to its last costs one pass, not one per value.
+    static const char *readCell(const char *p, Cell *cell);
 
     bool operator==(const RowBlock &other) const;
 
 private:
     friend struct RowCoding; // the wire reads and writes the coded rows as they are
+    // `n` more bytes at the end of the rows, to be written by the caller.
+    char *grow(qsizetype n);
+    // The coded rows are m_used bytes from m_begin; what follows is room
+    // to grow into without a resize at every value. A block read from the
+    // wire shares the frame it came in (m_begin past the frame's header)
+    // rather than copying its rows out of it.
     QByteArray m_data;
+    qsizetype m_begin = 0;
+    qsizetype m_used = 0;
     std::vector<quint32> m_starts; // offsets into m_data
     int m_width = 0;
     int m_pendingValues = 0;       // of the row being built
@@ -218,6 +233,8 @@ public:
     qsizetype position() const { return m_pos; }
     const char *here() const { return m_data.constData() + m_pos; }
     qsizetype remaining() const { return m_data.size() - m_pos; }
+    // What is being read, for a block that keeps its bytes rather than copy them.
+    const QByteArray &source() const { return m_data; }
     // The next n bytes, consumed; throws when fewer are left.
     const char *take(qsizetype n);
 

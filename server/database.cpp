@@ -5,8 +5,6 @@
 #include "server/pgdatabase.h"
 #include "server/sqlitedatabase.h"
 
-#include <QDate>
-#include <QTime>
 
 namespace vorel::server {
 
@@ -79,12 +77,20 @@ std::optional<qint64> storedDateMs(const char *p, qsizetype n, bool timeRequired
             }
         }
     }
-    const QDate date(year, month, day);
-    const QTime time(hour, minute, second, ms);
-    if (!date.isValid() || !time.isValid())
+    // The checks QDate and QTime make (there is no year 0), by arithmetic.
+    static constexpr int kMonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (year == 0 || month < 1 || month > 12 || day < 1
+        || day > kMonthDays[month - 1] + (month == 2 && leap ? 1 : 0) || hour > 23 || minute > 59 || second > 59)
         return std::nullopt;
-    constexpr qint64 kJulianDayOf1970 = 2440588;
-    return (date.toJulianDay() - kJulianDayOf1970) * 86400000 + time.msecsSinceStartOfDay();
+    // Days since 1970-01-01 of the civil date, by eras of 400 years from March.
+    const int y = year - (month <= 2 ? 1 : 0);
+    const int era = y / 400;
+    const int yoe = y - era * 400;
+    const int doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const qint64 days = qint64(era) * 146097 + doe - 719468;
+    return days * 86400000 + ((hour * 60 + minute) * 60 + second) * qint64(1000) + ms;
 }
 
 qsizetype skipBlanksAndSemicolons(const QString &sql, qsizetype from)

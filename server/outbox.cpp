@@ -36,7 +36,13 @@ void Outbox::send(QByteArray frame, bool now)
         m_timer->setTimerType(Qt::PreciseTimer);
         connect(m_timer, &QTimer::timeout, this, [this] { sendDue(); });
     }
-    if (!m_timer->isActive())
+    // What is due leaves now, not at the timer: a session busy with a run
+    // of requests does not get back to its event loop until the run is
+    // done, and a line does not hold answers back for the server's work.
+    // After the frame is queued: flushing the socket may read and answer
+    // the next request before this call returns.
+    sendDue();
+    if (!m_late.empty() && !m_timer->isActive())
         m_timer->start(int(m_late.front().due.remainingTime()));
 }
 
@@ -44,11 +50,16 @@ void Outbox::flush() { sendDue(true); }
 
 void Outbox::sendDue(bool all)
 {
+    bool wrote = false;
     while (!m_late.empty() && (all || m_late.front().due.hasExpired())) {
         m_heldBytes -= m_late.front().frame.size();
         m_socket->write(m_late.front().frame);
         m_late.pop_front();
+        wrote = true;
     }
+    // Out now: a TLS socket would encrypt it at a later turn of the loop.
+    if (wrote)
+        m_socket->flush();
     if (!m_late.empty() && !all)
         m_timer->start(int(m_late.front().due.remainingTime()));
 }

@@ -52,7 +52,10 @@ void Session::start()
     m_outbox = m_socket->findChild<Outbox *>();
     if (!m_outbox)
         m_outbox = new Outbox(m_socket);
-    connect(m_socket, &QSslSocket::readyRead, this, &Session::onReadyRead);
+    // Requests are read from the event loop, not from inside the socket's
+    // own reading: a flush there does not reach the line, and the answers
+    // to a run of requests would wait for the whole run.
+    connect(m_socket, &QSslSocket::readyRead, this, &Session::onReadyRead, Qt::QueuedConnection);
     connect(m_socket, &QSslSocket::disconnected, this, &Session::onDisconnected);
     connect(m_socket, &QSslSocket::encryptedBytesWritten, this, [this] { resumeIfDrained(); });
     connect(m_socket, &QSslSocket::bytesWritten, this, [this] { resumeIfDrained(); });

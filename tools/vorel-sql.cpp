@@ -13,6 +13,7 @@
 #include "common/exception.h"
 #include "common/sqllines.h"
 #include "data/connection.h"
+#include "data/celltext.h"
 #include "data/csvwriter.h"
 #include "data/dataset.h"
 #include "data/datawalk.h"
@@ -57,10 +58,20 @@ void writeCell(vorel::TCsvWriter &out, const vorel::proto::Cell &c)
     case ValueType::Text:
         out.WriteUtf8(c.data, c.size);
         return;
-    case ValueType::Float:
-        out.WriteField(QString::number(c.real, 'g', 15));
+    case ValueType::Float: {
+        char text[vorel::CellTextRoom];
+        out.WritePlain(text, vorel::FloatText15(c.real, text));
         return;
+    }
     case ValueType::DateTime: {
+        const vorel::TWireDateTime t = vorel::SplitWireDateTime(c.integer);
+        char text[vorel::CellTextRoom];
+        if (const int n = vorel::DayMonthYearText(
+                t, t.Hour != 0 || t.Minute != 0 || t.Second != 0 || t.Msec != 0, text)) {
+            out.WritePlain(text, n);
+            return;
+        }
+        // Years of other than four digits, as Qt writes them.
         const QDateTime dt = vorel::proto::fromWireDateTime(c.integer);
         out.WriteField(dt.time() == QTime(0, 0) ? dt.toString(QStringLiteral("dd/MM/yyyy"))
                                                 : dt.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")));
@@ -92,9 +103,14 @@ struct Console {
             for (int i = 0; i < ds.FieldCount(); ++i)
                 out.WriteField(ds.Fields(i)->FieldName());
             out.EndRow();
+            const int count = ds.FieldCount();
             vorel::WalkRows(&ds, [&](int row) {
-                for (int i = 0; i < ds.FieldCount(); ++i)
-                    writeCell(out, ds.CellAt(row, i));
+                const char *p = ds.RowDataAt(row);
+                for (int i = 0; i < count; ++i) {
+                    vorel::proto::Cell c;
+                    p = vorel::proto::RowBlock::readCell(p, &c);
+                    writeCell(out, c);
+                }
                 out.EndRow();
             });
         } catch (...) {

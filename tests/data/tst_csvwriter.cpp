@@ -1,8 +1,10 @@
 #include "common/exception.h"
 #include "csvread.h"
+#include "data/celltext.h"
 #include "data/csvwriter.h"
 #include "support/messageof.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
@@ -10,6 +12,7 @@
 #include <QRandomGenerator>
 #include <QTest>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 
 using namespace vorel;
@@ -44,6 +47,7 @@ private Q_SLOTS:
     void failedOpenLeavesExistingFileAndNoLitter_data();
     void failedOpenLeavesExistingFileAndNoLitter();
     void fieldsFromBytesWriteAsTheirText();
+    void numbersAndDatesWriteAsQtWritesThem();
     void deviceAndStreamOutput();
 };
 
@@ -200,6 +204,39 @@ void TstCsvWriter::fieldsFromBytesWriteAsTheirText()
         b.Commit();
         QCOMPARE(direct.data(), viaText.data());
     }
+}
+
+void TstCsvWriter::numbersAndDatesWriteAsQtWritesThem()
+{
+    // The exports write numbers and dates without a QString; the texts must
+    // be those of one, at the layout's edges and in bulk.
+    QList<double> numbers{0.0, -0.0, 1e15, 1e16, 999999999999999.0, 1000000000000005.0, 123456789012345678.0,
+                          1e-4, 1e-5, 0.1 + 0.2, -1234.56, 1e100, 5e-324, 2.2250738585072014e-308,
+                          std::numeric_limits<double>::max(), std::numeric_limits<double>::quiet_NaN(),
+                          -std::numeric_limits<double>::infinity()};
+    QRandomGenerator random(11);
+    for (int i = 0; i < 20000; ++i) {
+        const quint64 bits = random.generate64();
+        double any;
+        std::memcpy(&any, &bits, sizeof any);
+        numbers << any << double(qint64(random.bounded(2000000000)) - 1000000000) / 100.0;
+    }
+    char text[CellTextRoom];
+    for (const double v : numbers)
+        QCOMPARE(QByteArray(text, FloatText15(v, text)), QString::number(v, 'g', 15).toLatin1());
+
+    QList<qint64> moments{-1, 0, -86400000, 951782400000 /* 2000-02-29 */, -2203891200000 /* 1900-03-01 */,
+                          -30610224000000 /* 1000-01-01 */, 253402300799999 /* 9999-12-31 23:59:59.999 */};
+    for (int i = 0; i < 20000; ++i)
+        moments << qint64(random.bounded(Q_INT64_C(283813084800000))) - Q_INT64_C(30610224000000);
+    for (const qint64 ms : moments) {
+        const QDateTime dt = QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
+        const TWireDateTime t = SplitWireDateTime(ms);
+        QCOMPARE(QByteArray(text, DayMonthYearText(t, true, text)),
+                 dt.toString(QStringLiteral("dd/MM/yyyy HH:mm:ss")).toLatin1());
+        QCOMPARE(t.Msec, dt.time().msec());
+    }
+    QCOMPARE(DayMonthYearText(SplitWireDateTime(-30610224000001), false, text), 0);
 }
 
 void TstCsvWriter::deviceAndStreamOutput()
