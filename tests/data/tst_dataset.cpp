@@ -39,7 +39,7 @@ public:
             for (const QByteArray &reply : replies) {
                 // Requests may come several in one piece, or a piece short.
                 while (!requests.next()) {
-                    if (!s->waitForReadyRead(10000))
+                    if (s->bytesAvailable() == 0 && !s->waitForReadyRead(10000))
                         return;
                     requests.feed(s->readAll());
                 }
