@@ -339,21 +339,22 @@ quint64 TSocketConnection::post(Message &request, bool detached)
     if (!m_pipelining && !detached) {
         // Waited for here, and a failure thrown here, as if every request
         // were a call of its own.
-        const auto drop = [this, ticket] {
-            m_pending.erase(std::find_if(m_pending.begin(), m_pending.end(),
-                                         [ticket](const Pending &q) { return q.ticket == ticket; }));
+        const auto mine = [this, ticket] {
+            return std::find_if(m_pending.begin(), m_pending.end(),
+                                [ticket](const Pending &q) { return q.ticket == ticket; });
         };
         try {
             collect(ticket);
         } catch (...) {
-            drop();
+            if (mine() != m_pending.end())
+                m_pending.erase(mine());
             throw;
         }
-        const Pending &mine = m_pending.back();
-        const QString failure = failureOf(mine);
+        const auto it = mine();
+        const QString failure = failureOf(*it);
         if (!failure.isEmpty()) {
-            const quint64 pipeline = mine.pipeline;
-            drop();
+            const quint64 pipeline = it->pipeline;
+            m_pending.erase(it);
             breakPipeline(pipeline, failure);
         }
     }
