@@ -800,11 +800,18 @@ void TfrmVrlLis::RunQuery()
     if (!FormWorkText.isEmpty())
         exec(QStringLiteral("INSERT INTO vorel.RVFILRAP (VFIL_Filtro, VFIL_Valor) VALUES (-1, '")
              + doubled(FormWorkText) + QStringLiteral("') "));
-    m_data->Close();
     m_data->SetCommandText(QStringLiteral("SELECT * FROM TABLE(p") + ClassId + QStringLiteral(".main('")
                            + Session->Role + QStringLiteral("'))"));
-    m_data->OpenAhead();
-    ApplyColumnPresentation();
+    // The rows shown go when the new ones are read: a failure of the writes
+    // above leaves them, as it would if each write waited.
+    m_data->ReopenAhead();
+    try {
+        ApplyColumnPresentation();
+    } catch (...) {
+        // The window must show a dataset that says what it holds.
+        m_data->Active();
+        throw;
+    }
     showRowCount();
 }
 

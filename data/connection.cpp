@@ -229,9 +229,9 @@ quint64 TSocketConnection::PostOpen(const QString &provider, const QString &sql,
     return post(m);
 }
 
-TSocketConnection::OpenReply TSocketConnection::TakeOpen(quint64 ticket)
+TSocketConnection::OpenReply TSocketConnection::TakeOpen(quint64 ticket, bool *earlier)
 {
-    Message reply = take(ticket);
+    Message reply = take(ticket, earlier);
     if (reply.type != MsgType::OpenResult)
         protocolFailure("respuesta inesperada a una apertura");
     OpenReply r;
@@ -300,6 +300,21 @@ void TSocketConnection::Forget(quint64 ticket)
         }
         return;
     }
+}
+
+TSocketConnection::Told TSocketConnection::Abandoned(quint64 ticket) const
+{
+    for (const Pending &p : m_pending) {
+        if (p.ticket != ticket)
+            continue;
+        if (!p.told)
+            return Told::No;
+        // Answers come in order: one not here yet comes after the failure.
+        if (!p.arrived || p.reply.type == MsgType::Skipped)
+            return Told::Skipped;
+        return failureOf(p).isEmpty() ? Told::No : Told::Failed;
+    }
+    return Told::No;
 }
 
 void TSocketConnection::Sync()
@@ -409,7 +424,7 @@ void TSocketConnection::checkPipeline(quint64 pipeline, quint64 ticket)
     }
 }
 
-Message TSocketConnection::take(quint64 ticket)
+Message TSocketConnection::take(quint64 ticket, bool *earlier)
 {
     auto find = [this, ticket] {
         return std::find_if(m_pending.begin(), m_pending.end(),
@@ -443,6 +458,8 @@ Message TSocketConnection::take(quint64 ticket)
         } catch (...) {
             // An earlier failure is the one told; this answer goes unread.
             Forget(ticket);
+            if (earlier)
+                *earlier = true;
             throw;
         }
         it = find();
@@ -457,6 +474,8 @@ Message TSocketConnection::take(quint64 ticket)
     }
     if (p.reply.type == MsgType::Skipped) {
         // Behind a failure already told: the same failure, again.
+        if (earlier)
+            *earlier = true;
         if (!p.cause.isEmpty())
             throw Exception(p.cause);
         protocolFailure("petición omitida sin un fallo que la explique");

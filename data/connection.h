@@ -85,13 +85,21 @@ public:
     quint64 PostCall(const QString &method, const QStringList &args = {});
     QString TakeCall(quint64 ticket);
     quint64 PostOpen(const QString &provider, const QString &sql, int packetRecords);
-    OpenReply TakeOpen(quint64 ticket);
+    // `earlier`, when given, tells whether a failure thrown is that of a
+    // request sent before this one.
+    OpenReply TakeOpen(quint64 ticket, bool *earlier = nullptr);
     // A call whose result nobody needs: its failure is thrown by the next
     // answer waited for.
     void CallAhead(const QString &method, const QStringList &args = {});
     // The answer will not be taken. A failure it brings is still thrown by
     // the next answer waited for; a cursor it opens is closed.
     void Forget(quint64 ticket);
+    // When the pipeline of `ticket` failed and the failure was thrown
+    // already: Skipped when a request before it failed (the server did not
+    // run it), Failed when it failed itself. Its answer has nothing left to
+    // tell then. No otherwise.
+    enum class Told { No, Skipped, Failed };
+    Told Abandoned(quint64 ticket) const;
     // Closes a cursor without waiting; nothing is told of the answer.
     void CloseCursorAhead(quint32 cursor);
     // Waits for every answer outstanding and throws the first failure among
@@ -139,7 +147,7 @@ private:
     quint64 post(proto::Message &request, bool detached = false);
     // The answer of `ticket`, or the failure it, or a request of its
     // pipeline before it, met.
-    proto::Message take(quint64 ticket);
+    proto::Message take(quint64 ticket, bool *earlier = nullptr);
     // Throws the first failure among the answers of `pipeline` queued
     // before `ticket` (all of them when 0), forgotten ones dropped.
     void checkPipeline(quint64 pipeline, quint64 ticket);

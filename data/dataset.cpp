@@ -449,18 +449,77 @@ void TClientDataSet::OpenAhead()
     m_active = true;
 }
 
+bool TClientDataSet::Active() const
+{
+    if (m_opening)
+        const_cast<TClientDataSet *>(this)->dropAbandonedOpen();
+    return m_active;
+}
+
+bool TClientDataSet::dropAbandonedOpen()
+{
+    if (!m_opening || !m_connection)
+        return false;
+    const TSocketConnection::Told told = m_connection->Abandoned(m_opening);
+    if (told == TSocketConnection::Told::No)
+        return false;
+    m_connection->Forget(std::exchange(m_opening, 0));
+    const bool reopening = std::exchange(m_reopening, false);
+    if (told == TSocketConnection::Told::Skipped && reopening)
+        return true;
+    if (reopening)
+        closeHeld();
+    m_active = false;
+    return true;
+}
+
+void TClientDataSet::ReopenAhead()
+{
+    if (!m_active || m_opening) {
+        Close();
+        OpenAhead();
+        return;
+    }
+    if (!m_connection)
+        throw Exception(QStringLiteral("%1: falta la conexión con el servidor de aplicaciones").arg(m_provider));
+    m_opening = m_connection->PostOpen(m_provider, m_commandText, m_packetRecords);
+    m_reopening = true;
+}
+
+void TClientDataSet::closeHeld()
+{
+    releaseCursor();
+    dropRows();
+    m_current = -1;
+    m_eof = true;
+    m_serverEof = true;
+    Q_EMIT AfterClose();
+}
+
 void TClientDataSet::finishOpen()
 {
+    if (dropAbandonedOpen())
+        return;
     const quint64 ticket = std::exchange(m_opening, 0);
+    const bool reopening = std::exchange(m_reopening, false);
     TSocketConnection::OpenReply reply;
+    bool earlier = false; // the failure met is that of a request before it
     try {
         if (!m_connection)
             throw Exception(QStringLiteral("%1: falta la conexión con el servidor de aplicaciones").arg(m_provider));
-        reply = m_connection->TakeOpen(ticket);
+        reply = m_connection->TakeOpen(ticket, &earlier);
     } catch (...) {
-        m_active = false;
+        // As if each request had waited: a failure before the open leaves
+        // the rows held as they were; its own comes after the close.
+        if (!(earlier && reopening)) {
+            if (reopening)
+                closeHeld();
+            m_active = false;
+        }
         throw;
     }
+    if (reopening)
+        closeHeld();
 
     // Fields of the same name survive a reopen with their presentation
     // properties, so pointers held by the client stay valid.

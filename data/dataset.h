@@ -108,10 +108,14 @@ public:
     // AfterOpen and AfterScroll come. For a dataset that the code itself
     // reads before it returns to the event loop.
     void OpenAhead();
+    // The same for an open dataset whose command changed: the rows held stay
+    // until the new answer is read, and stay for good when a request sent
+    // before it fails, as they would if each request waited.
+    void ReopenAhead();
     // Reads the answer of an OpenAhead now, throwing what Open would have.
     void Settle() { settle(); }
     void Close();  // frees the server cursor; no-op when closed
-    bool Active() const { return m_active; }
+    bool Active() const;
     // Open, its answer not read yet.
     bool Opening() const { return m_opening != 0; }
 
@@ -172,6 +176,12 @@ private:
             const_cast<TClientDataSet *>(this)->finishOpen();
     }
     void finishOpen();
+    // An open whose pipeline failed, the failure thrown already, ends as if
+    // each request had waited: skipped, the dataset is as it was before;
+    // failed itself, closed. Quietly; true when it was such an open.
+    bool dropAbandonedOpen();
+    // What Close does to the rows and the cursor held, and its signal.
+    void closeHeld();
     proto::Cell currentCell(int field) const;
     void appendRows(proto::RowBlock &&block, bool notify = true);
     void rebuildOrder();
@@ -187,6 +197,7 @@ private:
     int m_packetRecords = -1;
     bool m_active = false;
     quint64 m_opening = 0;            // ticket of the Open whose answer is unread
+    bool m_reopening = false;         // and the rows of the open before it are still held
     bool m_serverEof = true;
     bool m_eof = true;
     quint32 m_cursor = 0;

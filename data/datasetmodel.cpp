@@ -83,7 +83,7 @@ int TDataSetModel::columnCount(const QModelIndex &parent) const
 
 QVariant TDataSetModel::data(const QModelIndex &index, int role) const
 {
-    if (!index.isValid() || !m_ds || index.row() >= m_rowsShown || index.column() >= m_columns.size())
+    if (!index.isValid() || !live() || index.row() >= m_rowsShown || index.column() >= m_columns.size())
         return QVariant();
     const int fieldIndex = m_columns.at(index.column());
     const TField *field = m_ds->Fields(fieldIndex);
@@ -115,7 +115,7 @@ QVariant TDataSetModel::data(const QModelIndex &index, int role) const
 
 QVariant TDataSetModel::headerData(int section, Qt::Orientation o, int role) const
 {
-    if (o == Qt::Horizontal && m_ds && section >= 0 && section < m_columns.size()) {
+    if (o == Qt::Horizontal && live() && section >= 0 && section < m_columns.size()) {
         const TField *field = m_ds->Fields(m_columns.at(section));
         if (role == Qt::DisplayRole)
             return field->DisplayLabel();
