@@ -336,8 +336,9 @@ quint64 TSocketConnection::post(Message &request, bool detached)
     // Sent behind answers not yet read, a request joins their pipeline;
     // otherwise it starts one of its own.
     if (!detached) {
-        const bool behind = std::any_of(m_pending.begin(), m_pending.end(),
-                                        [this](const Pending &p) { return p.pipeline == m_pipeline; });
+        const bool behind = std::any_of(m_pending.begin(), m_pending.end(), [this](const Pending &p) {
+            return p.pipeline != 0 && p.pipeline == m_pipeline;
+        });
         if (!behind)
             ++m_pipeline;
         request.flags = behind ? proto::Chained : 0;
