@@ -500,17 +500,9 @@ void TSocketConnection::collect(quint64 ticket)
             p.arrived = true;
             if (p.greeting) {
                 const QString refusal = helloRefusal(p.reply);
-                if (!refusal.isEmpty()) {
-                    // Every request sent behind the greeting meets it.
-                    for (Pending &q : m_pending) {
-                        if (!q.arrived) {
-                            q.arrived = true;
-                            q.failure = refusal;
-                        }
-                    }
-                    discardSocket(false);
-                    throw Exception(refusal);
-                }
+                // Every request sent behind the greeting meets it.
+                if (!refusal.isEmpty())
+                    failConnection(refusal, false);
             }
             if (p.forgotten && p.reply.type == MsgType::OpenResult && p.reply.cursor != 0)
                 cursorsToClose.push_back(p.reply.cursor);
@@ -655,7 +647,7 @@ bool TSocketConnection::readFrame()
     return true;
 }
 
-void TSocketConnection::failConnection(const QString &why)
+void TSocketConnection::failConnection(const QString &why, bool dropped)
 {
     // Replies still outstanding are lost with the stream, for the same reason.
     for (Pending &p : m_pending) {
@@ -664,7 +656,7 @@ void TSocketConnection::failConnection(const QString &why)
             p.failure = why;
         }
     }
-    discardSocket(true);
+    discardSocket(dropped);
     throw Exception(why);
 }
 

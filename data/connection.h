@@ -164,7 +164,9 @@ private:
     void collect(quint64 ticket = 0);
     // True once the frame being read is whole; reads what has arrived.
     bool readFrame();
-    [[noreturn]] void failConnection(const QString &why);
+    // Ends the connection; `dropped` when the server went away rather than
+    // refused the session.
+    [[noreturn]] void failConnection(const QString &why, bool dropped = true);
     [[noreturn]] void protocolFailure(const char *what);
     void announceDrop();
     void discardSocket(bool dropped);

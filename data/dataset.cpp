@@ -611,12 +611,7 @@ void TClientDataSet::Close()
         if (m_connection)
             m_connection->Forget(ticket);
     }
-    releaseCursor();
-    dropRows();
-    m_current = -1;
-    m_eof = true;
-    m_serverEof = true;
-    Q_EMIT AfterClose();
+    closeHeld();
 }
 
 void TClientDataSet::First()
