@@ -74,6 +74,13 @@ VOREL_CORE_EXPORT bool StartProgram(const QString &path, const QStringList &args
 // Copies, replacing the target; false on failure.
 VOREL_CORE_EXPORT bool CopyFileReplacing(const QString &from, const QString &to);
 
+// ---- Memory ---------------------------------------------------------------
+// `bytes` of zeroed memory at a 2 MiB boundary, in huge pages where the
+// system lends them: touching a fresh page costs a fault, and a block of
+// rows is touched from end to end as it arrives. nullptr when refused.
+VOREL_CORE_EXPORT void *MapLargeMemory(size_t bytes);
+VOREL_CORE_EXPORT void UnmapLargeMemory(void *memory, size_t bytes);
+
 // ---- Network --------------------------------------------------------------
 // The first IPv4 address of the host name, dotted; "127.0.0.1" when the
 // host has none.

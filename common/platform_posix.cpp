@@ -11,6 +11,7 @@
 
 #include <cstdio>
 #include <dlfcn.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 namespace vorel::platform {
@@ -143,6 +144,38 @@ QString ClientAddress()
             return a.toString();
     }
     return QStringLiteral("127.0.0.1");
+}
+
+void *MapLargeMemory(size_t bytes)
+{
+    constexpr size_t kHuge = size_t(2) << 20;
+    // Mapped with room to spare so that a 2 MiB boundary falls inside, and
+    // the spare ends given back: a huge page needs its whole aligned range.
+    const size_t span = bytes + kHuge;
+    void *mapped = ::mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (mapped == MAP_FAILED)
+        return nullptr;
+    const auto start = reinterpret_cast<uintptr_t>(mapped);
+    const uintptr_t aligned = (start + kHuge - 1) & ~uintptr_t(kHuge - 1);
+    if (aligned > start)
+        ::munmap(mapped, aligned - start);
+    const uintptr_t end = start + span;
+    const size_t length = (bytes + size_t(::sysconf(_SC_PAGESIZE)) - 1) & ~size_t(::sysconf(_SC_PAGESIZE) - 1);
+    if (end > aligned + length)
+        ::munmap(reinterpret_cast<void *>(aligned + length), end - (aligned + length));
+#ifdef MADV_HUGEPAGE
+    // Only advice: without it the pages are ordinary ones.
+    ::madvise(reinterpret_cast<void *>(aligned), length, MADV_HUGEPAGE);
+#endif
+    return reinterpret_cast<void *>(aligned);
+}
+
+void UnmapLargeMemory(void *memory, size_t bytes)
+{
+    if (!memory)
+        return;
+    const size_t page = size_t(::sysconf(_SC_PAGESIZE));
+    ::munmap(memory, (bytes + page - 1) & ~(page - 1));
 }
 
 } // namespace vorel::platform

@@ -588,14 +588,16 @@ proto::Message TSocketConnection::receive(quint32 requestId, const QDeadlineTime
         if (complete) {
             Message reply;
             try {
-                reply = proto::decodePayload(m_payload);
+                reply = proto::decodePayload(m_payload, m_payloadOwner);
             } catch (const proto::ProtocolError &e) {
                 protocolFailure(e.what());
             }
             // A rare large frame (a binary of TBINS) is not held until the
             // next one comes.
-            if (m_payload.size() > 16 * 1024 * 1024)
+            if (m_payload.size() > 16 * 1024 * 1024) {
                 m_payload = QByteArray();
+                m_payloadOwner.reset();
+            }
             // Answers come in order, one per request; anything else means the
             // two sides no longer agree on the stream.
             if (reply.requestId != requestId && !(reply.type == MsgType::Error && reply.requestId == 0))
@@ -633,12 +635,15 @@ bool TSocketConnection::readFrame()
             // A buffer of its own, of its size: the rows of a frame keep the
             // frame's buffer rather than a copy of it, and a reused buffer
             // would lend a small packet the room of a large one.
-            m_payload = QByteArray(qsizetype(length), Qt::Uninitialized);
+            FrameArena::Frame frame = m_frames.allocate(qsizetype(length));
+            m_payload = std::move(frame.bytes);
+            m_payloadOwner = std::move(frame.owner);
+            m_payloadData = frame.data;
             m_payloadGot = 0;
         }
     }
     while (m_payloadGot < m_payload.size()) {
-        const qint64 n = m_socket->read(m_payload.data() + m_payloadGot, m_payload.size() - m_payloadGot);
+        const qint64 n = m_socket->read(m_payloadData + m_payloadGot, m_payload.size() - m_payloadGot);
         if (n <= 0)
             return false;
         m_payloadGot += n;
@@ -687,6 +692,7 @@ void TSocketConnection::discardSocket(bool dropped)
     m_headerGot = 0;
     m_payloadGot = 0;
     m_payload = QByteArray();
+    m_payloadOwner.reset();
     if (!m_socket)
         return;
     QSslSocket *socket = m_socket.release();

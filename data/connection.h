@@ -1,5 +1,6 @@
 #pragma once
 #include "common/vorelglobal.h"
+#include "data/framearena.h"
 #include "data/protocol.h"
 
 #include <QObject>
@@ -182,7 +183,10 @@ private:
     // into a buffer of its size, which the rows it carries go on to keep.
     char m_header[proto::kHeaderSize] = {};
     qsizetype m_headerGot = 0;
+    FrameArena m_frames;
     QByteArray m_payload;
+    char *m_payloadData = nullptr;           // where the payload is written
+    std::shared_ptr<const void> m_payloadOwner; // keeps its bytes (FrameArena)
     qsizetype m_payloadGot = 0;
     quint32 m_nextRequest = 1;
     bool m_dropAnnounced = false;

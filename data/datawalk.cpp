@@ -134,14 +134,24 @@ private:
         return m_aheadBytes + bytes <= window;
     }
 
-    int grown(int n) const
+    int grown(int n)
     {
+        // Once grown to its weight, a packet keeps its count: the server
+        // reads each packet ahead at the count of the one before.
+        if (m_steady > 0)
+            return m_steady;
         qint64 next = std::min<qint64>(qint64(n) * 2, WalkPacketLimit);
         const int held = m_data->RecordCountFetched();
         if (held > 0) {
             const qint64 perRow = std::max<qint64>(1, m_data->BytesFetched() / held);
-            next = std::min(next, std::max<qint64>(1, WalkPacketBytes / perRow));
+            const qint64 weighed = std::max<qint64>(1, WalkPacketBytes / perRow);
+            if (weighed <= next) {
+                next = std::max<qint64>(weighed, m_first);
+                m_steady = int(next);
+            }
         }
+        if (next >= WalkPacketLimit)
+            m_steady = int(next);
         // Never below what the dataset asks for by itself.
         return int(std::max<qint64>(next, m_first));
     }
@@ -149,6 +159,7 @@ private:
     TClientDataSet *m_data;
     int m_first;
     int m_next;
+    int m_steady = 0;          // the count of every packet from now on
     qint64 m_lastBytes;        // what the last packet in hand weighed
     QElapsedTimer m_clock;
     std::deque<Asked> m_asked; // this walk's packets on their way, in order

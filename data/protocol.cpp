@@ -44,7 +44,7 @@ struct RowCoding {
         // elsewhere too, or bytes it does not own, may change or go before
         // the block does.
         const QByteArray &source = r.source();
-        const bool keep = source.isDetached();
+        const bool keep = source.isDetached() || r.owner();
         const qsizetype begin = keep ? base - source.constData() : 0;
         if (quint64(begin) + quint64(end - base) > 0xffffffffu)
             throw ProtocolError("block too large");
@@ -81,6 +81,8 @@ struct RowCoding {
             }
         }
         block.m_data = keep ? source : QByteArray(base, p - base);
+        if (keep)
+            block.m_owner = r.owner();
         block.m_begin = begin;
         block.m_used = p - base;
         r.take(p - base);
@@ -567,9 +569,9 @@ quint8 requestFlags(Reader &r)
 }
 } // namespace
 
-Message decodePayload(const QByteArray &payload)
+Message decodePayload(const QByteArray &payload, std::shared_ptr<const void> owner)
 {
-    Reader r(payload);
+    Reader r(payload, std::move(owner));
     Message m;
     m.type = MsgType(r.u8());
     m.requestId = r.u32();

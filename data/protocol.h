@@ -31,6 +31,7 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <memory>
 #include <optional>
 #include <vector>
 #include <stdexcept>
@@ -171,6 +172,8 @@ private:
     qsizetype m_begin = 0;
     qsizetype m_used = 0;
     std::vector<quint32> m_starts; // offsets into m_data
+    // Keeps m_data's bytes when they are not the array's own (FrameArena).
+    std::shared_ptr<const void> m_owner;
     int m_width = 0;
     int m_pendingValues = 0;       // of the row being built
 };
@@ -219,7 +222,12 @@ private:
 class VOREL_CORE_EXPORT Reader
 {
 public:
-    explicit Reader(const QByteArray &data) : m_data(data) {}
+    // `owner`, when given, keeps `data`'s bytes, which the array then need
+    // not own: a block read from them keeps them rather than copy them.
+    explicit Reader(const QByteArray &data, std::shared_ptr<const void> owner = {})
+        : m_data(data), m_owner(std::move(owner))
+    {
+    }
     quint8 u8();
     quint16 u16();
     quint32 u32();
@@ -235,11 +243,13 @@ public:
     qsizetype remaining() const { return m_data.size() - m_pos; }
     // What is being read, for a block that keeps its bytes rather than copy them.
     const QByteArray &source() const { return m_data; }
+    const std::shared_ptr<const void> &owner() const { return m_owner; }
     // The next n bytes, consumed; throws when fewer are left.
     const char *take(qsizetype n);
 
 private:
     const QByteArray &m_data;
+    std::shared_ptr<const void> m_owner;
     qsizetype m_pos = 0;
 };
 
@@ -247,7 +257,7 @@ private:
 VOREL_CORE_EXPORT QByteArray encode(const Message &m);
 // Decodes one payload (without the header). Throws ProtocolError when the
 // payload is malformed or has bytes left over.
-VOREL_CORE_EXPORT Message decodePayload(const QByteArray &payload);
+VOREL_CORE_EXPORT Message decodePayload(const QByteArray &payload, std::shared_ptr<const void> owner = {});
 
 // Incremental frame splitter: feed whatever arrived, take complete payloads.
 class VOREL_CORE_EXPORT FrameReader

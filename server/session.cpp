@@ -4,6 +4,7 @@
 #include "server/database.h"
 #include "server/oraerrors.h"
 #include "server/outbox.h"
+#include "server/readahead.h"
 #include "server/replies.h"
 #include "server/server.h"
 
@@ -39,12 +40,15 @@ void argumentCount(const QString &method, const QStringList &args, int expected)
 
 Session::Session(QSslSocket *socket, int id, const ServerConfig *config, std::unique_ptr<Database> db, QString user,
                  quint32 loginRequest)
-    : m_socket(socket), m_id(id), m_config(config), m_db(std::move(db)), m_user(std::move(user)),
-      m_loginRequest(loginRequest)
+    : m_socket(socket), m_id(id), m_config(config), m_db(std::move(db)),
+      m_ahead(std::make_unique<ReadAhead>(m_db.get())), m_user(std::move(user)), m_loginRequest(loginRequest)
 {
 }
 
-Session::~Session() = default;
+Session::~Session()
+{
+    m_ahead.reset();
+}
 
 void Session::start()
 {
@@ -175,6 +179,10 @@ void Session::process(const Message &request)
 
 Message Session::dispatch(const Message &request)
 {
+    // Only a fetch of the cursor being read ahead shares the database with
+    // the read; anything else has it to itself.
+    if (request.type != MsgType::Fetch)
+        m_ahead->settle();
     switch (request.type) {
     case MsgType::Call:
         return call(request);
@@ -190,10 +198,14 @@ Message Session::dispatch(const Message &request)
     }
     case MsgType::Fetch: {
         Message m = replyTo(request, MsgType::Rows);
-        m.rows = m_db->fetch(request.cursor, request.count, &m.width);
+        m.rows = m_ahead->fetch(request.cursor, request.count, &m.width);
+        // Walks ask for the next packet before reading this one.
+        if (!m.rows.eof)
+            m_ahead->start(request.cursor, request.count);
         return m;
     }
     case MsgType::CloseCursor:
+        m_ahead->forget(request.cursor);
         m_db->closeCursor(request.cursor);
         return replyTo(request, MsgType::Closed);
     default:
@@ -266,6 +278,8 @@ void Session::drop(const QString &reason)
 
 void Session::onDisconnected()
 {
+    if (m_ahead)
+        m_ahead->settle();
     if (m_db && m_db->inTransaction())
         logLine(QStringLiteral("session %1 (user %2): connection lost; its open transaction is rolled back")
                 .arg(m_id)
@@ -279,6 +293,7 @@ void Session::finish()
         return;
     m_finished = true;
     m_closing = true;
+    m_ahead.reset();
     m_db.reset();
     if (m_socket)
         m_socket->deleteLater();

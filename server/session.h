@@ -14,6 +14,7 @@ namespace vorel::server {
 
 class Database;
 class Outbox;
+class ReadAhead;
 struct ServerConfig;
 
 class Session : public QObject
@@ -65,6 +66,7 @@ private:
     bool m_reading = false;        // onReadyRead is running
     QTimer *m_idleTimer = nullptr;
     std::unique_ptr<Database> m_db;
+    std::unique_ptr<ReadAhead> m_ahead; // reads m_db on a thread of its own
     QString m_user;
     quint32 m_loginRequest;
 };

@@ -214,6 +214,49 @@ private Q_SLOTS:
         QVERIFY(empty.rows.eof);
     }
 
+    // The server reads a cursor's next packet while it sends one, at the
+    // size last asked: a client that asks another size gets that size all
+    // the same, and every row once, in order.
+    void packetSizesMayChange_data()
+    {
+        QTest::addColumn<int>("first");
+        QTest::addColumn<QList<int>>("counts");
+        QTest::newRow("growing") << 1 << QList<int>{2, 4, 8, 16};
+        QTest::newRow("shrinking, then growing") << 5 << QList<int>{4, 2, 2, 1, 7, 9};
+        QTest::newRow("the rest at once") << 2 << QList<int>{3, 0};
+        QTest::newRow("beyond the end") << 4 << QList<int>{4, 30, 5};
+    }
+    void packetSizesMayChange()
+    {
+        QFETCH(int, first);
+        QFETCH(QList<int>, counts);
+        m_server.exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 100 UNION ALL SELECT i + 1 FROM n WHERE i < 119)"
+                                     " INSERT INTO TPRUEBA (PRUE_Id) SELECT i FROM n"));
+        QList<qint64> expected{1, 2, 3};
+        for (qint64 id = 100; id < 120; ++id)
+            expected << id;
+        RawClient c;
+        QVERIFY(login(c));
+        const proto::Message open =
+            c.open(QStringLiteral("dspq0"), QStringLiteral("SELECT PRUE_Id FROM TPRUEBA ORDER BY PRUE_Id"), first);
+        QList<qint64> seen;
+        for (qsizetype r = 0; r < open.rows.size(); ++r)
+            seen << open.rows.value(r, 0).toLongLong();
+        bool eof = open.rows.eof;
+        for (const int n : counts) {
+            const qsizetype left = expected.size() - seen.size();
+            const proto::Message m = c.fetch(open.cursor, n);
+            QCOMPARE(m.type, MsgType::Rows);
+            QCOMPARE(m.rows.size(), n > 0 ? qMin<qsizetype>(n, left) : left);
+            for (qsizetype r = 0; r < m.rows.size(); ++r)
+                seen << m.rows.value(r, 0).toLongLong();
+            eof = m.rows.eof;
+            QCOMPARE(eof, seen.size() == expected.size());
+        }
+        QVERIFY(eof);
+        QCOMPARE(seen, expected);
+    }
+
     void sessionsAreIsolated()
     {
         RawClient a, b;
