@@ -212,6 +212,18 @@ TfrmVrlLis::~TfrmVrlLis()
 void TfrmVrlLis::buildLayout()
 {
     setObjectName(QStringLiteral("frmVrlLis"));
+    buildMenus();
+    buildProcessButtons();
+    buildPages();
+    buildListPage();
+    buildSaveDialog();
+    connectCommands();
+    connectGrid();
+}
+
+// The relation menus and the entries of Modulo1, with their keys.
+void TfrmVrlLis::buildMenus()
+{
     popRelB = new QMenu(this);
     popRelB->setObjectName(QStringLiteral("popRelB"));
     popRelF = new QMenu(this);
@@ -259,8 +271,12 @@ void TfrmVrlLis::buildLayout()
     // its own bar or in the frame's.
     addActions({Filtrar1, Ordenar1, GrabaraDisco1, Estadistico1, Refrescar1, Buscar1, BuscarSiguiente1,
                 BuscarAnterior1, CopiarTitulos1});
+}
 
-    // The form's own buttons stand first on the process toolbar.
+// The form's own buttons, refresh and the relations, stand first on the
+// process toolbar.
+void TfrmVrlLis::buildProcessButtons()
+{
     bRefresca = mirrorButton(tbProcesos, "bRefresca", Refrescar1, QStringLiteral("Refrescar"));
     bRelB = new QToolButton(tbProcesos);
     bRelB->setObjectName(QStringLiteral("bRelB"));
@@ -306,7 +322,11 @@ void TfrmVrlLis::buildLayout()
     bRelF->setAccessibleName(QStringLiteral("Registros Hijo"));
     bRelF->setProperty("vorelPressKey", QKeySequence(Qt::ALT | Qt::Key_Right).toString(QKeySequence::NativeText));
     bRelF->setProperty("vorelMenuKey", QKeySequence(Qt::ALT | Qt::Key_Down).toString(QKeySequence::NativeText));
+}
 
+// Two pages without tabs: the list and the tree.
+void TfrmVrlLis::buildPages()
+{
     Pagina = new QTabWidget(this);
     Pagina->setObjectName(QStringLiteral("Pagina"));
     Pagina->tabBar()->hide();
@@ -325,12 +345,51 @@ void TfrmVrlLis::buildLayout()
     treeLayout->setContentsMargins(0, 0, 0, 0);
     treeLayout->addWidget(tvModulo);
     setCentralWidget(Pagina);
+}
 
+// The list page: toolbar, grid, search bar and status bar, top to bottom.
+void TfrmVrlLis::buildListPage()
+{
+    buildListToolBar();
+    buildGrid();
+    buildStatusBar();
+
+    auto *listLayout = new QVBoxLayout(TabLista);
+    listLayout->setContentsMargins(0, 0, 0, 0);
+    listLayout->setSpacing(0);
+    listLayout->addWidget(tbLista);
+    listLayout->addWidget(dbgModulo, 1);
+    FindBar = new TFindBar(dbgModulo, dscdSet, TabLista);
+    listLayout->addWidget(FindBar);
+    listLayout->addWidget(sbModulo);
+}
+
+void TfrmVrlLis::buildListToolBar()
+{
     tbLista = new QToolBar(TabLista);
     tbLista->setObjectName(QStringLiteral("tbLista"));
     tbLista->setFixedHeight(26);
     tbLista->setIconSize(QSize(16, 16));
 
+    buildNavigator();
+    tbLista->addWidget(navcdsModulo);
+    ToolButton4 = tbLista->addSeparator();
+    ToolButton4->setObjectName(QStringLiteral("ToolButton4"));
+    BSelect = mirrorButton(tbLista, "BSelect", Filtrar1, QStringLiteral("Filtrar"));
+    bOrdena = mirrorButton(tbLista, "bOrdena", Ordenar1, QStringLiteral("Ordenar"));
+    bGraba = mirrorButton(tbLista, "bGraba", GrabaraDisco1, QStringLiteral("Grabar a Disco"));
+    bSuma = mirrorButton(tbLista, "bSuma", Estadistico1, QStringLiteral("Estadistico"));
+    tbLista->addWidget(BSelect);
+    tbLista->addWidget(bOrdena);
+    tbLista->addWidget(bGraba);
+    tbLista->addWidget(bSuma);
+    ToolButton1 = tbLista->addSeparator();
+    ToolButton1->setObjectName(QStringLiteral("ToolButton1"));
+}
+
+// Buttons that walk the rows: first, prior, next and last.
+void TfrmVrlLis::buildNavigator()
+{
     navcdsModulo = new QWidget(tbLista);
     navcdsModulo->setObjectName(QStringLiteral("navcdsModulo"));
     navcdsModulo->setFixedWidth(112);
@@ -368,20 +427,10 @@ void TfrmVrlLis::buildLayout()
             });
         });
     }
-    tbLista->addWidget(navcdsModulo);
-    ToolButton4 = tbLista->addSeparator();
-    ToolButton4->setObjectName(QStringLiteral("ToolButton4"));
-    BSelect = mirrorButton(tbLista, "BSelect", Filtrar1, QStringLiteral("Filtrar"));
-    bOrdena = mirrorButton(tbLista, "bOrdena", Ordenar1, QStringLiteral("Ordenar"));
-    bGraba = mirrorButton(tbLista, "bGraba", GrabaraDisco1, QStringLiteral("Grabar a Disco"));
-    bSuma = mirrorButton(tbLista, "bSuma", Estadistico1, QStringLiteral("Estadistico"));
-    tbLista->addWidget(BSelect);
-    tbLista->addWidget(bOrdena);
-    tbLista->addWidget(bGraba);
-    tbLista->addWidget(bSuma);
-    ToolButton1 = tbLista->addSeparator();
-    ToolButton1->setObjectName(QStringLiteral("ToolButton1"));
+}
 
+void TfrmVrlLis::buildGrid()
+{
     dbgModulo = new QTableView(TabLista);
     dbgModulo->setObjectName(QStringLiteral("dbgModulo"));
     dbgModulo->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -404,7 +453,11 @@ void TfrmVrlLis::buildLayout()
     dscdSet = new TDataSetModel(this);
     dscdSet->setObjectName(QStringLiteral("dscdSet"));
     dbgModulo->setModel(dscdSet);
+}
 
+// Row count, totals of the selection and the current row's description.
+void TfrmVrlLis::buildStatusBar()
+{
     sbModulo = new QStatusBar(TabLista);
     sbModulo->setObjectName(QStringLiteral("sbModulo"));
     sbModulo->setSizeGripEnabled(false);
@@ -422,16 +475,10 @@ void TfrmVrlLis::buildLayout()
     sbModulo->addWidget(sbPanel0);
     sbModulo->addWidget(sbTotales);
     sbModulo->addWidget(sbPanel1, 1);
+}
 
-    auto *listLayout = new QVBoxLayout(TabLista);
-    listLayout->setContentsMargins(0, 0, 0, 0);
-    listLayout->setSpacing(0);
-    listLayout->addWidget(tbLista);
-    listLayout->addWidget(dbgModulo, 1);
-    FindBar = new TFindBar(dbgModulo, dscdSet, TabLista);
-    listLayout->addWidget(FindBar);
-    listLayout->addWidget(sbModulo);
-
+void TfrmVrlLis::buildSaveDialog()
+{
     Graba = new QFileDialog(this);
     Graba->setObjectName(QStringLiteral("Graba"));
     Graba->setWindowTitle(QStringLiteral("Guardar Como ..."));
@@ -441,7 +488,11 @@ void TfrmVrlLis::buildLayout()
     Graba->setOption(QFileDialog::DontConfirmOverwrite, true);
     Graba->setOption(QFileDialog::ReadOnly, false);
     Graba->setSizeGripEnabled(true);
+}
 
+// The menu entries and the copy key to what they do.
+void TfrmVrlLis::connectCommands()
+{
     auto *copy = new QAction(dbgModulo);
     copy->setShortcut(QKeySequence::Copy);
     copy->setShortcutContext(Qt::WidgetShortcut);
@@ -453,12 +504,6 @@ void TfrmVrlLis::buildLayout()
     connect(BuscarAnterior1, &QAction::triggered, FindBar, [this] { FindBar->Find(false); });
     connect(FindBar, &TFindBar::FetchRestRequested, this, [this] { ui::Guarded([this] { fetchRestAndFind(); }); });
     connect(RestauraColumnas1, &QAction::triggered, this, [this] { ui::Guarded([this] { RestauraColumnasClick(); }); });
-    QHeaderView *header = dbgModulo->horizontalHeader();
-    header->setSectionsMovable(true);
-    connect(header, &QHeaderView::sectionResized, this, &TfrmVrlLis::layoutChangedByUser);
-    connect(header, &QHeaderView::sectionMoved, this, &TfrmVrlLis::layoutChangedByUser);
-    connect(dbgModulo->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &TfrmVrlLis::showSelectionTotals);
 
     auto guarded = [this](QAction *a, void (TfrmVrlLis::*handler)()) {
         connect(a, &QAction::triggered, this, [this, handler] {
@@ -473,8 +518,18 @@ void TfrmVrlLis::buildLayout()
     guarded(GrabaraDisco1, &TfrmVrlLis::GrabaraDisco1Click);
     guarded(Estadistico1, &TfrmVrlLis::Estadistico1Click);
     guarded(Refrescar1, &TfrmVrlLis::Refrescar1Click);
+}
 
-    connect(dbgModulo->horizontalHeader(), &QHeaderView::sectionClicked, this, [this](int column) {
+// The grid's titles, selection and current cell, and the model's changes.
+void TfrmVrlLis::connectGrid()
+{
+    QHeaderView *header = dbgModulo->horizontalHeader();
+    header->setSectionsMovable(true);
+    connect(header, &QHeaderView::sectionResized, this, &TfrmVrlLis::layoutChangedByUser);
+    connect(header, &QHeaderView::sectionMoved, this, &TfrmVrlLis::layoutChangedByUser);
+    connect(dbgModulo->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &TfrmVrlLis::showSelectionTotals);
+    connect(header, &QHeaderView::sectionClicked, this, [this](int column) {
         ui::Guarded([this, column] {
             Busy busy;
             dbgModuloTitleBtnClick(column);

@@ -118,6 +118,17 @@ protected:
 
 private:
     void buildLayout();
+    void buildMenus();
+    void buildProcessButtons();
+    void buildPages();
+    void buildListPage();
+    void buildListToolBar();
+    void buildNavigator();
+    void buildGrid();
+    void buildStatusBar();
+    void buildSaveDialog();
+    void connectCommands();
+    void connectGrid();
     // The first queries of the metadata, sent before the menu is read.
     void sendMetadata();
     std::unique_ptr<TClientDataSet> m_columnsQuery;

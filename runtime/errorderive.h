@@ -1,11 +1,24 @@
 #pragma once
-// The non-GUI half of the error translation: what can be derived from a
-// failure's message text, and the translation from looked-up values.
+// The error translation: the text a user is shown for a failure, derived
+// from its message and looked up in the data dictionary. No GUI here; the
+// gateway shows the result.
 #include "common/vorelglobal.h"
 
 #include <QString>
 
+namespace vorel {
+class TSocketConnection;
+}
+
 namespace vorel::errors {
+
+// What the failure with `message` means to the user, from the dictionary
+// lookups its number calls for (their texts as the server expects them, one
+// after the other on one dataset); empty when nothing is known, and the
+// failure is then shown as it came. A lookup that fails throws.
+VOREL_CORE_EXPORT QString Translate(const QString &message, TSocketConnection *connection);
+
+// The pieces derived from the text alone.
 
 // Number after the first "ORA-" (five characters, decimal); 0 without one.
 VOREL_CORE_EXPORT int ErrorNumber(const QString &message);

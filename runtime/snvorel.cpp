@@ -3,7 +3,6 @@
 #include "common/exception.h"
 #include "common/fileversion.h"
 #include "common/platform.h"
-#include "common/sqllines.h"
 #include "data/connection.h"
 #include "data/dataset.h"
 #include "runtime/errorderive.h"
@@ -96,14 +95,6 @@ void showModuleWindow(QWidget *window)
         window->raise();
         window->activateWindow();
     }
-}
-
-QString firstText(TClientDataSet *query, const QString &sql, const QString &field)
-{
-    query->Close();
-    query->SetCommandText(sql);
-    query->Open();
-    return query->FieldByName(field)->AsString();
 }
 
 } // namespace
@@ -385,102 +376,17 @@ void TSnVorel::Navigate(bool Forward)
 
 void TSnVorel::ReportError(const std::exception &failure, const QString &ClassName, const QString &Method)
 {
-    using namespace vorel::errors;
     const QString message = ui::MessageOf(failure);
-    QString translation;
-    const int number = ErrorNumber(message);
-    const QString reference = ConstraintReference(message);
-
-    {
-        std::unique_ptr<TClientDataSet> q = newQuery(Connection, QStringLiteral("dspCmd"));
-        QueryCloser closer{q.get()};
-        TSqlLines lines;
-        switch (number) {
-        case 1: {
-            firstText(q.get(),
-                      QStringLiteral("SELECT TABLE_Name, COLUMN_Name FROM ALL_CONS_Columns WHERE Position= 1 And "
-                                     "CONSTRAINT_Name= ")
-                          + Quoted(reference),
-                      QStringLiteral("TABLE_Name"));
-            const QString table = q->FieldByName(QStringLiteral("TABLE_Name"))->AsString();
-            const QString column = q->FieldByName(QStringLiteral("COLUMN_Name"))->AsString();
-            const QString line = CommentLine(firstText(
-                q.get(),
-                QStringLiteral("SELECT COMMENTS FROM ALL_COL_COMMENTS WHERE TABLE_Name= ") + Quoted(table)
-                    + QStringLiteral(" And COLUMN_Name= ") + Quoted(column),
-                QStringLiteral("Comments")));
-            if (!line.isEmpty())
-                translation = line + QStringLiteral(" no puede ser Repetido");
-            break;
-        }
-        case 1400: {
-            const qsizetype period = reference.indexOf(QLatin1Char('.'));
-            const QString table = period < 0 ? reference : reference.left(period);
-            const QString column = period < 0 ? QString() : reference.mid(period + 1);
-            lines << QStringLiteral("SELECT comments ") << QStringLiteral("FROM ALL_Col_Comments ")
-                  << QStringLiteral("WHERE TABLE_Name= ") + Quoted(table) + QStringLiteral(" ")
-                  << QStringLiteral("  And COLUMN_Name= ") + Quoted(column) + QStringLiteral(" ");
-            const QString line = CommentLine(firstText(q.get(), lines.Text(), QStringLiteral("COMMENTS")));
-            if (!line.isEmpty())
-                translation = line + QStringLiteral(" no puede ser nulo");
-            break;
-        }
-        case 2290:
-            lines << QStringLiteral("SELECT MENE_Mensaje ") << QStringLiteral("FROM vorel.TMENEXCEP ")
-                  << QStringLiteral("WHERE MENE_Refer= ") + Quoted(reference) + QStringLiteral(" ");
-            WorkText = firstText(q.get(), lines.Text(), QStringLiteral("MENE_Mensaje"));
-            translation = WorkText;
-            break;
-        case 2291: {
-            const QString table =
-                firstText(q.get(),
-                          QStringLiteral("SELECT TABLE_Name Tabla FROM ALL_Constraints WHERE Constraint_Name=")
-                              + Quoted(reference),
-                          QStringLiteral("Tabla"));
-            const QString column = firstText(q.get(),
-                                             QStringLiteral("SELECT COLUMN_Name Campo FROM ALL_CONS_Columns WHERE "
-                                                            "Position= 1 And CONSTRAINT_Name= ")
-                                                 + Quoted(reference),
-                                             QStringLiteral("Campo"));
-            const QString line = CommentLine(firstText(
-                q.get(),
-                QStringLiteral("SELECT COMMENTS FROM ALL_COL_Comments WHERE TABLE_Name= ") + Quoted(table)
-                    + QStringLiteral(" And COLUMN_Name= ") + Quoted(column),
-                QStringLiteral("COMMENTS")));
-            if (!line.isEmpty())
-                translation = QStringLiteral("No existe Registro padre para ") + line;
-            break;
-        }
-        case 2292: {
-            lines << QStringLiteral("SELECT COMMENTS ") << QStringLiteral("FROM ALL_TAB_COMMENTS ")
-                  << QStringLiteral("WHERE TABLE_NAME= ") << QStringLiteral("(SELECT TABLE_NAME ")
-                  << QStringLiteral("FROM ALL_CONSTRAINTS ")
-                  << QStringLiteral("WHERE CONSTRAINT_NAME=") + Quoted(reference) + QStringLiteral(") ");
-            const QString comment = firstText(q.get(), lines.Text(), QStringLiteral("COMMENTS"));
-            const QString line = CommentLine(comment);
-            if (!line.isEmpty())
-                translation = (CommentLineCount(comment) < 2 ? QStringLiteral("Existe Registros hijos en ")
-                                                             : QStringLiteral("Existen Registros hijos en "))
-                    + line;
-            break;
-        }
-        case 20001:
-            WorkText = ApplicationErrorLine(message);
-            // A blank after the colon and nothing more says nothing.
-            if (!WorkText.trimmed().isEmpty())
-                translation = WorkText;
-            break;
-        default:
-            break;
-        }
-    }
+    const QString translation = errors::Translate(message, Connection);
+    // Modules may read WorkText after a report: once the lookups are done it
+    // is left empty.
     WorkText.clear();
 
     if (translation.isEmpty()) {
         Connection->Call(
             QStringLiteral("EjeDir"),
             {QStringLiteral("INSERT INTO vorel.TEXCEPCION (EXCE_Mensaje, EXCE_Usua, EXCE_Fecha, EXCE_Cuso) SELECT ")
-             + Quoted(message) + QStringLiteral(", SESI_Usua, sysdate, CUSO_Cuso  ")
+             + errors::Quoted(message) + QStringLiteral(", SESI_Usua, sysdate, CUSO_Cuso  ")
              + QStringLiteral("FROM vorel.TCUSOS, vorel.RSESION ") + QStringLiteral("WHERE CUSO_GUI= 'WIN32' ")
              + QStringLiteral("  And CUSO_Clase= '") + ClassName + QStringLiteral("' ")
              + QStringLiteral("  And CUSO_Metodo= '") + Method + QStringLiteral("' ")});
