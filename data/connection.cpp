@@ -114,6 +114,7 @@ void TSocketConnection::Open()
     // requests behind it need not wait for it.
     send(hello, deadline);
     Pending p;
+    p.sentNs = sentNow();
     p.ticket = nextTicket++;
     p.requestId = hello.requestId;
     p.forgotten = true;
@@ -330,6 +331,13 @@ int TSocketConnection::Outstanding() const
     return int(std::count_if(m_pending.begin(), m_pending.end(), [](const Pending &p) { return !p.arrived; }));
 }
 
+qint64 TSocketConnection::sentNow()
+{
+    if (!m_clock.isValid())
+        m_clock.start();
+    return m_clock.nsecsElapsed();
+}
+
 quint64 TSocketConnection::post(Message &request, bool detached)
 {
     checkConnected();
@@ -347,6 +355,7 @@ quint64 TSocketConnection::post(Message &request, bool detached)
     }
     send(request, QDeadlineTimer(m_timeoutMs));
     Pending p;
+    p.sentNs = sentNow();
     p.ticket = nextTicket++;
     p.requestId = request.requestId;
     p.pipeline = detached ? 0 : m_pipeline;
@@ -498,6 +507,9 @@ void TSocketConnection::collect(quint64 ticket)
         if (!p.arrived) {
             p.reply = receive(p.requestId, QDeadlineTimer(m_timeoutMs));
             p.arrived = true;
+            const qint64 trip = m_clock.nsecsElapsed() - p.sentNs;
+            if (m_shortestTripNs == 0 || trip < m_shortestTripNs)
+                m_shortestTripNs = std::max<qint64>(1, trip);
             if (p.greeting) {
                 const QString refusal = helloRefusal(p.reply);
                 // Every request sent behind the greeting meets it.

@@ -3,6 +3,7 @@
 #include "data/framearena.h"
 #include "data/protocol.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -122,6 +123,10 @@ public:
     // request's answer, or several read at once, that had not arrived yet
     // when it was needed.
     static quint64 Waits();
+    // The shortest time an answer took to come back, in nanoseconds; 0
+    // before the first. Answers read late only seem slower, so the shortest
+    // is the line's own.
+    qint64 ShortestRoundTripNs() const { return m_shortestTripNs; }
 
 Q_SIGNALS:
     // The connection ended other than through Close(): the server went away
@@ -137,6 +142,7 @@ private:
         bool forgotten = false; // nobody will take it
         bool told = false;      // its pipeline's failure was thrown already
         bool greeting = false;  // the answer to Hello
+        qint64 sentNs = 0;      // on m_clock
         proto::Message reply;
         QString failure;        // the connection failed before the reply came
         QString cause;          // the failure its pipeline met, once told
@@ -144,6 +150,8 @@ private:
     // Nothing left to tell of it: an answer nobody takes that either
     // succeeded or whose failure was thrown already.
     static bool spent(const Pending &p);
+    // Now on m_clock, which starts with the first request.
+    qint64 sentNow();
     // Sends `request` and queues its answer.
     quint64 post(proto::Message &request, bool detached = false);
     // The answer of `ticket`, or the failure it, or a request of its
@@ -184,6 +192,8 @@ private:
     char m_header[proto::kHeaderSize] = {};
     qsizetype m_headerGot = 0;
     FrameArena m_frames;
+    QElapsedTimer m_clock;
+    qint64 m_shortestTripNs = 0;
     QByteArray m_payload;
     char *m_payloadData = nullptr;           // where the payload is written
     std::shared_ptr<const void> m_payloadOwner; // keeps its bytes (FrameArena)

@@ -48,6 +48,16 @@ public:
         : m_data(data), m_first(first), m_next(first), m_lastBytes(data->BytesFetched())
     {
         m_clock.start();
+        // A walk reads every row: its packets start at their full weight,
+        // as the rows in hand weigh, rather than grow to it a round trip
+        // at a time; and a line known to be long from the answers before
+        // is long from the walk's first packet.
+        if (m_next > 0 && m_data->RecordCountFetched() > 0)
+            m_next = grown(m_next);
+        if (const TSocketConnection *c = m_data->RemoteServer()) {
+            m_roundTrip = c->ShortestRoundTripNs();
+            m_trips = m_roundTrip > 0 ? 2 : 0;
+        }
     }
 
     // Keeps the packets ahead on their way, unless none is left.
@@ -136,22 +146,17 @@ private:
 
     int grown(int n)
     {
-        // Once grown to its weight, a packet keeps its count: the server
-        // reads each packet ahead at the count of the one before.
         if (m_steady > 0)
             return m_steady;
-        qint64 next = std::min<qint64>(qint64(n) * 2, WalkPacketLimit);
+        qint64 next = WalkPacketLimit;
         const int held = m_data->RecordCountFetched();
         if (held > 0) {
             const qint64 perRow = std::max<qint64>(1, m_data->BytesFetched() / held);
-            const qint64 weighed = std::max<qint64>(1, WalkPacketBytes / perRow);
-            if (weighed <= next) {
-                next = std::max<qint64>(weighed, m_first);
-                m_steady = int(next);
-            }
+            next = std::min(next, std::max<qint64>(1, WalkPacketBytes / perRow));
+            m_steady = int(std::max<qint64>(next, m_first));
+        } else {
+            next = std::min<qint64>(qint64(n) * 2, WalkPacketLimit);
         }
-        if (next >= WalkPacketLimit)
-            m_steady = int(next);
         // Never below what the dataset asks for by itself.
         return int(std::max<qint64>(next, m_first));
     }

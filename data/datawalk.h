@@ -1,8 +1,8 @@
 #pragma once
 // Walks over every row of a dataset for the list window's statistics and
 // export. A walk reads the rows it holds and fetches the rest in packets
-// that grow from the dataset's own packet size, each asked for while the
-// one before is read (the dataset's packet size stays as it was); the
+// of the weight below, each asked for while the one before is read (the
+// dataset's packet size stays as it was); the
 // dataset ends on its last row, at its end, as a row-by-row walk would
 // leave it, and its AfterScroll is heard at the first row and at the last
 // row only.
@@ -22,9 +22,11 @@ class TClientDataSet;
 // still coming from the server); returns false to stop the walk.
 using TWalkProgress = std::function<bool(qint64 done, qint64 total)>;
 
-// A walk's packets double from the dataset's packet size up to this many
-// rows, and up to as many rows as the rows held so far say fit in
-// WalkPacketBytes: a packet that size is built, sent and read in a few
+// A walk's packets hold as many rows as the rows held when it starts say
+// fit in WalkPacketBytes, up to this many, and never fewer than the
+// dataset's packet size; they double from it only when no row is held to
+// weigh. They keep that count: the server reads each packet ahead at the
+// count of the one before. A packet of that weight is built, sent and read in a few
 // milliseconds, far below the frame limit, which a packet must not exceed
 // (the server refuses it and drops the cursor).
 inline constexpr int WalkPacketLimit = 32768;

@@ -48,6 +48,20 @@ void Outbox::send(QByteArray frame, bool now)
 
 void Outbox::flush() { sendDue(true); }
 
+void Outbox::pause()
+{
+    if (m_timer)
+        m_timer->stop();
+}
+
+void Outbox::abandon()
+{
+    if (m_timer)
+        m_timer->stop();
+    m_late.clear();
+    m_heldBytes = 0;
+}
+
 void Outbox::sendDue(bool all)
 {
     bool wrote = false;

@@ -29,6 +29,13 @@ public:
     void send(QByteArray frame, bool now = false);
     // Sends what is still held back, at once.
     void flush();
+    // Drops what is still held back: the connection is over.
+    void abandon();
+    // Stops the timer, keeping what is held back for the next send(): to be
+    // called before the socket moves to another thread. A timer running
+    // while it moves is registered twice in its new thread once started
+    // again there, and the second registration outlives the timer.
+    void pause();
     // Bytes held back, not yet handed to the socket.
     qint64 heldBytes() const { return m_heldBytes; }
 

@@ -226,6 +226,7 @@ void Peer::loginFailed(const QString &message)
 QSslSocket *Peer::release()
 {
     QSslSocket *socket = m_socket;
+    m_outbox->pause();
     socket->disconnect(this);
     socket->setParent(nullptr);
     m_socket = nullptr;

@@ -295,8 +295,11 @@ void Session::finish()
     m_closing = true;
     m_ahead.reset();
     m_db.reset();
-    if (m_socket)
+    if (m_socket) {
+        m_outbox->abandon();
+        m_socket->disconnect(this);
         m_socket->deleteLater();
+    }
     m_socket = nullptr;
     Q_EMIT finished();
 }

@@ -183,12 +183,12 @@ void TstDataWalk::walkUsesLargePacketsAndEndsAtTheEnd()
     const TStatisticsResult r = ComputeStatistics(ds.get(), {QStringLiteral("ID")});
     QCOMPARE(r.Rows, qint64(2500));
     QCOMPARE(r.Columns.at(0).Sum, 2500.0 * 2501 / 2);
-    // From the dataset's own packet size, doubling, two asked ahead of the
-    // one read: the one after the packet that brought the end was already
-    // on its way, and none follows it. (The call makes sure the server has
-    // read what was sent.)
+    // At full weight from the first (narrow rows: the count limit), two
+    // asked ahead of the one read: the one after the packet that brought
+    // the end was already on its way, and none follows it. (The call makes
+    // sure the server has read what was sent.)
     m_conn->Call(QStringLiteral("dServer"));
-    QCOMPARE(m_fixture.server().fetches(), (QList<qint32>{25, 50, 100, 200, 400, 800, 1600, 3200}));
+    QCOMPARE(m_fixture.server().fetches(), (QList<qint32>{WalkPacketLimit, WalkPacketLimit}));
     QCOMPARE(ds->PacketRecords(), 25);
     QVERIFY(ds->Eof());
     QCOMPARE(ds->RecNo(), 2500);
@@ -211,11 +211,12 @@ void TstDataWalk::walkUsesLargePacketsAndEndsAtTheEnd()
     QCOMPARE(sorted->IndexFieldNames(), QStringLiteral("V"));
 
     // Stopped while the rows come: the order is back on what is held.
-    auto stopped = open(QStringLiteral("SELECT ID, V FROM TMUCHOS ORDER BY ID"), 100);
+    // (Rows of 100 kB, ten to a packet.)
+    auto stopped = open(QStringLiteral("SELECT ID, 1000 - ID V, TEXTO FROM TLARGOS ORDER BY ID"), 3);
     stopped->SetIndexFieldNames(QStringLiteral("V"));
     QVERIFY(ComputeStatistics(stopped.get(), {QStringLiteral("V")}, [](qint64, qint64) { return false; }).Cancelled);
     QCOMPARE(stopped->IndexFieldNames(), QStringLiteral("V"));
-    QVERIFY(stopped->RecordCountFetched() < 2500);
+    QVERIFY(stopped->RecordCountFetched() < 60);
     for (int r = 1; r < stopped->RecordCountFetched(); ++r)
         QVERIFY(stopped->ValueAt(r - 1, 1).toInt() <= stopped->ValueAt(r, 1).toInt());
 }
@@ -257,9 +258,10 @@ void TstDataWalk::packetsKeepWithinTheirBytes()
     QCOMPARE(r.Columns.at(0).Sum, 1830.0);
     m_conn->Call(QStringLiteral("dServer"));
     const QList<qint32> fetches = m_fixture.server().fetches();
-    QCOMPARE(fetches.mid(0, 3), (QList<qint32>{3, 6, 10}));
+    // Weighed by the three rows held when the walk starts, and kept.
+    QVERIFY(fetches.size() >= 6);
     for (const qint32 n : fetches)
-        QVERIFY2(n <= 10, qPrintable(QString::number(n)));
+        QCOMPARE(n, 10);
     QCOMPARE(ds->PacketRecords(), 3);
 }
 
