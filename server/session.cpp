@@ -89,7 +89,7 @@ void Session::start()
 
 void Session::resumeIfDrained()
 {
-    if (m_sendFull && m_socket && m_socket->bytesToWrite() + m_outbox->heldBytes() < kMaxUnsent / 2) {
+    if (m_sendFull && m_socket && m_socket->bytesToWrite() < kMaxUnsent / 2) {
         m_sendFull = false;
         onReadyRead();
     }
@@ -125,7 +125,7 @@ void Session::onReadyRead()
             handle(proto::decodePayload(*payload));
             // A peer that sends requests but never reads the answers gets
             // no more answers until it does.
-            if (!m_closing && m_socket && m_socket->bytesToWrite() + m_outbox->heldBytes() > kMaxUnsent)
+            if (!m_closing && m_socket && m_socket->bytesToWrite() > kMaxUnsent)
                 m_sendFull = true;
         }
     } catch (const proto::ProtocolError &e) {

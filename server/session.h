@@ -37,6 +37,9 @@ Q_SIGNALS:
 
 public:
     // Replies waiting to be sent past which no further request is read.
+    // Answers held back by --delay-ms do not count: on a real line they
+    // would be on their way, and counting them stopped a walk's stream
+    // once every round trip.
     static constexpr qint64 kMaxUnsent = 8 * 1024 * 1024;
 
 private:
