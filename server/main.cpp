@@ -9,6 +9,7 @@
 //   vorel-server init FILE [--demo] [--script FILE.sql ...] [--oracle-script FILE.sql ...] [--force]
 //   vorel-server init --pg URI [--demo] [--script FILE.sql ...] [--force]
 //   vorel-server init FILE --upgrade
+//   vorel-server backup DB FILE
 #include "server/database.h"
 #include "server/dialect.h"
 #include "server/oraclescript.h"
@@ -18,6 +19,7 @@
 #include "server/pgconnection.h"
 #include "server/pgdatabase.h"
 #include "server/pgerrors.h"
+#include "server/sqlitebackup.h"
 #include "server/pgschema.h"
 #include "server/schema.h"
 #include "server/server.h"
@@ -49,6 +51,7 @@ const char kUsage[] =
     "       vorel-server init FILE [--demo] [--script FILE.sql ...] [--oracle-script FILE.sql ...] [--force]\n"
     "       vorel-server init --pg URI [--demo] [--script FILE.sql ...] [--force]\n"
     "       vorel-server init FILE --upgrade\n"
+    "       vorel-server backup DB FILE\n"
     "       vorel-server --help\n";
 
 const char kHelp[] =
@@ -96,7 +99,10 @@ const char kHelp[] =
     "  --upgrade           keeps the passwords an existing database holds as typed as salted hashes\n"
     "  --pg URI            in a PostgreSQL database (created when the server allows it) instead of a\n"
     "                      file; its scripts are in the demo script's form; --force replaces the\n"
-    "                      tables it already holds\n";
+    "                      tables it already holds\n"
+    "backup: copies a database file while the server serves it: the copy holds every transaction\n"
+    "  committed before it began, passes an integrity check, and takes FILE's name only then.\n"
+    "  (A PostgreSQL database is copied with pg_dump; see the administrator's guide.)\n";
 
 int fail(const QString &message)
 {
@@ -392,6 +398,26 @@ int fingerprint(const QStringList &args)
     return 0;
 }
 
+int backup(const QStringList &args)
+{
+    if (args.size() != 2 || args[0].startsWith(QLatin1String("--")) || args[1].startsWith(QLatin1String("--")))
+        return usage(QStringLiteral("backup takes a database file and the file of the copy"));
+    if (Database::isPostgres(args[0]))
+        return fail(QStringLiteral("a PostgreSQL database is copied with pg_dump (see the administrator's guide)"));
+    BackupReport report;
+    const QString why = backupSqlite(args[0], args[1], &report);
+    if (!why.isEmpty())
+        return fail(why);
+    const QByteArray line = QStringLiteral("%1: %2 pages, %3 bytes, %4 ms, integrity ok\n")
+                                .arg(args[1])
+                                .arg(report.pages)
+                                .arg(report.bytes)
+                                .arg(qRound(report.milliseconds))
+                                .toUtf8();
+    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+    return 0;
+}
+
 int init(const QStringList &args)
 {
     QString file;
@@ -628,5 +654,7 @@ int main(int argc, char **argv)
         return certificate(args);
     if (command == QLatin1String("fingerprint"))
         return fingerprint(args);
+    if (command == QLatin1String("backup"))
+        return backup(args);
     return usage(QStringLiteral("unknown command: ") + command);
 }

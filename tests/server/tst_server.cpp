@@ -9,6 +9,8 @@
 #include <QtEndian>
 #include <QTest>
 
+#include <sqlite3.h>
+
 using namespace vorel;
 using namespace vorel::test;
 using proto::MsgType;
@@ -255,6 +257,59 @@ private Q_SLOTS:
         }
         QVERIFY(eof);
         QCOMPARE(seen, expected);
+    }
+
+    // A copy taken while a session commits row after row opens, passes its
+    // check and holds every row committed before it was asked for.
+    void backupWhileWriting()
+    {
+        if (TestServer::postgres())
+            QSKIP("a PostgreSQL database is copied with pg_dump");
+        RawClient writer;
+        QVERIFY(login(writer));
+        const QString copy = m_server.dir() + QStringLiteral("/copia.db");
+        QProcess backup;
+        int before = -1;
+        int written = 0;
+        for (; written < 2000 && (before < 0 || backup.state() != QProcess::NotRunning); ++written) {
+            const QString insert = QStringLiteral("INSERT INTO TPRUEBA (PRUE_Id) VALUES (%1)").arg(1000 + written);
+            QCOMPARE(writer.call(QStringLiteral("EjeDir"), {insert}).type, MsgType::CallResult);
+            if (written == 20) {
+                before = written + 1;
+                backup.start(TestServer::serverProgram(), {QStringLiteral("backup"), m_server.databaseFile(), copy});
+                QVERIFY(backup.waitForStarted());
+            }
+        }
+        QVERIFY(backup.waitForFinished(60000));
+        QVERIFY2(backup.exitCode() == 0, backup.readAllStandardError().constData());
+        QVERIFY(backup.readAllStandardOutput().contains("integrity ok"));
+        QVERIFY(!QFile::exists(copy + QStringLiteral(".part-") + QString::number(backup.processId())));
+
+        sqlite3 *db = nullptr;
+        QCOMPARE(sqlite3_open_v2(QFile::encodeName(copy).constData(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+        auto single = [db](const char *sql) {
+            sqlite3_stmt *st = nullptr;
+            QString value;
+            if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+                value = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(st, 0)));
+            sqlite3_finalize(st);
+            return value;
+        };
+        const int held = single("SELECT count(*) FROM TPRUEBA WHERE PRUE_Id >= 1000").toInt();
+        const QString check = single("PRAGMA integrity_check");
+        sqlite3_close_v2(db);
+        QCOMPARE(check, QStringLiteral("ok"));
+        QVERIFY2(held >= before && held <= written, qPrintable(QStringLiteral("%1 of %2").arg(held).arg(written)));
+
+        // Refused: the database itself as the copy, and a file that is none.
+        QProcess refused;
+        refused.start(TestServer::serverProgram(), {QStringLiteral("backup"), m_server.databaseFile(), m_server.databaseFile()});
+        QVERIFY(refused.waitForFinished(30000));
+        QCOMPARE(refused.exitCode(), 1);
+        refused.start(TestServer::serverProgram(), {QStringLiteral("backup"), copy + QStringLiteral(".no"), copy});
+        QVERIFY(refused.waitForFinished(30000));
+        QCOMPARE(refused.exitCode(), 1);
+        QVERIFY(QFile::exists(copy));
     }
 
     void sessionsAreIsolated()
