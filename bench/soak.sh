@@ -50,7 +50,26 @@ rc=0
 # init made the server's certificate beside the database; the clients
 # verify it against itself.
 export VOREL_CA_FILE="$work/vorel-server.crt"
-timeout $((seconds + 180)) "$build/bench/soak_driver" "$clients" "$seconds" "$port" "$server_pid" || rc=$?
+timeout $((seconds + 180)) "$build/bench/soak_driver" "$clients" "$seconds" "$port" "$server_pid" &
+driver_pid=$!
+# Halfway, an online backup of the database the clients are writing to: it
+# must finish, pass its check and open with the rows of the demo in it.
+sleep $((seconds / 2))
+if "$build/bin/vorel-server" backup "$work/soak.db" "$work/copy.db" >"$work/backup" 2>&1; then
+  echo "soak: backup halfway: $(cat "$work/backup")"
+  echo "soak: the copy's tables and rows: $(python3 - "$work/copy.db" <<'PY'
+import sqlite3, sys
+db = sqlite3.connect(sys.argv[1])
+tables = [r[0] for r in db.execute("SELECT name FROM sqlite_master WHERE type = 'table'")]
+print(len(tables), sum(db.execute(f'SELECT count(*) FROM "{t}"').fetchone()[0] for t in tables),
+      db.execute("PRAGMA integrity_check").fetchone()[0])
+PY
+)"
+else
+  echo "soak: the backup failed: $(cat "$work/backup")" >&2
+  rc=1
+fi
+wait "$driver_pid" || rc=$?
 if ! kill -0 "$server_pid" 2>/dev/null; then
   echo "soak: the server is gone" >&2
   rc=1
