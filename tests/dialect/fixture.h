@@ -1,11 +1,14 @@
 #pragma once
 // A fresh demo database with a few rows of its own (ids far from the demo's)
 // and the class views the class-rows tests read.
-#include "server/dialect.h"
-#include "server/oraclescript.h"
-#include "server/passwords.h"
-#include "server/schema.h"
+#include "server/sql/dialect.h"
+#include "server/schema/oraclescript.h"
+#include "server/core/passwords.h"
+#include "server/schema/schema.h"
 #include "sqlrun.h"
+#include "server/backend/sqlite/sqlitedialect.h"
+#include "server/backend/sqlite/sqlitepasswords.h"
+#include "server/backend/sqlite/sqliteschema.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -4,15 +4,17 @@
 // demo, then the fixture's script of fixture.h), and statements run there
 // the way the server runs them.
 #include "fixture.h"
-#include "server/classrows.h"
-#include "server/dialect.h"
-#include "server/oraclescript.h"
-#include "server/oraerrors.h"
-#include "server/pgconnection.h"
-#include "server/pgdatabase.h"
-#include "server/pgerrors.h"
-#include "server/pgschema.h"
+#include "server/sql/classrows.h"
+#include "server/sql/dialect.h"
+#include "server/schema/oraclescript.h"
+#include "server/core/oraerror.h"
+#include "server/backend/postgres/pgconnection.h"
+#include "server/backend/postgres/pgdatabase.h"
+#include "server/backend/postgres/pgerrors.h"
+#include "server/backend/postgres/pgschema.h"
 #include "sqlrun.h"
+#include "server/backend/postgres/pgclassrows.h"
+#include "server/backend/postgres/pgdialect.h"
 
 #include <QElapsedTimer>
 #include <QHash>

@@ -1,9 +1,12 @@
 #pragma once
 // Runs statements the way the server does: class rows through classrows,
 // everything else through the translator; failures as Oracle texts.
-#include "server/classrows.h"
-#include "server/dialect.h"
-#include "server/oraerrors.h"
+#include "server/sql/classrows.h"
+#include "server/sql/dialect.h"
+#include "server/core/oraerror.h"
+#include "server/backend/sqlite/sqliteclassrows.h"
+#include "server/backend/sqlite/sqlitedialect.h"
+#include "server/backend/sqlite/sqliteerrors.h"
 
 #include <sqlite3.h>
 

@@ -1,9 +1,11 @@
 // Scripts in Oracle's form: the DDL read into the dictionary, rows as
 // literals, FILE('...') binds, and the errors a broken script gives.
-#include "server/dialect.h"
-#include "server/oraclescript.h"
-#include "server/oraerrors.h"
-#include "server/schema.h"
+#include "server/sql/dialect.h"
+#include "server/schema/oraclescript.h"
+#include "server/core/oraerror.h"
+#include "server/schema/schema.h"
+#include "server/backend/sqlite/sqlitedialect.h"
+#include "server/backend/sqlite/sqliteschema.h"
 
 #include <QRegularExpression>
 #include <QTemporaryDir>

@@ -2,13 +2,15 @@
 // PostgreSQL, each compared with what SQLite answers for the same schema.
 // Runs against the cluster named by VOREL_TEST_PG (a postgresql:// URI of a
 // superuser); each test class gets a database of its own.
-#include "server/oraclescript.h"
-#include "server/oraerrors.h"
-#include "server/passwords.h"
-#include "server/pgconnection.h"
-#include "server/pgerrors.h"
-#include "server/pgschema.h"
-#include "server/schema.h"
+#include "server/schema/oraclescript.h"
+#include "server/core/oraerror.h"
+#include "server/core/passwords.h"
+#include "server/backend/postgres/pgconnection.h"
+#include "server/backend/postgres/pgerrors.h"
+#include "server/backend/postgres/pgschema.h"
+#include "server/schema/schema.h"
+#include "server/backend/sqlite/sqliteschema.h"
+#include "server/backend/sqlite/sqliteerrors.h"
 
 #include <QCryptographicHash>
 #include <QElapsedTimer>

@@ -1,7 +1,8 @@
 // The metadata schema, its dictionary, the demo database and the session
 // tables, checked on SQLite directly.
-#include "server/oraerrors.h"
-#include "server/schema.h"
+#include "server/core/oraerror.h"
+#include "server/schema/schema.h"
+#include "server/backend/sqlite/sqliteschema.h"
 
 #include <QSet>
 #include <QTemporaryDir>

@@ -2,8 +2,8 @@
 // whatever statement the client sends, logins checked against them, and the
 // plain passwords of databases made by an earlier release converted.
 #include "rawclient.h"
-#include "server/loginthrottle.h"
-#include "server/passwords.h"
+#include "server/net/loginthrottle.h"
+#include "server/core/passwords.h"
 #include "support/testserver.h"
 
 #include <QProcess>

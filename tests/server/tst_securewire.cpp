@@ -4,7 +4,7 @@
 #include "data/connection.h"
 #include "data/servertrust.h"
 #include "rawclient.h"
-#include "server/tlscert.h"
+#include "server/net/tlscert.h"
 #include "support/testserver.h"
 
 #include "common/exception.h"

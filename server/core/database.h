@@ -1,0 +1,81 @@
+#pragma once
+// What a server session asks of its database, whichever holds the data: an
+// SQLite file of the server's own or a PostgreSQL database shared with other
+// servers. One object per session, used by one thread at a time.
+#include "data/protocol.h"
+
+#include <QString>
+#include <memory>
+#include <optional>
+
+namespace vorel::server {
+
+class Database
+{
+public:
+    virtual ~Database() = default;
+
+    // How long one request may run SQL before it is cancelled with
+    // ORA-01013; 0 = no limit.
+    virtual void setQueryTimeout(int ms) = 0;
+
+    // True when TUSUARIOS holds the user with this password. A password
+    // found stored as typed is replaced by its hash (*rehashed set).
+    virtual bool checkUser(const QString &userId, const QString &password, bool *rehashed = nullptr) = 0;
+    // Creates the session's working tables for the user.
+    virtual void startSession(const QString &userId) = 0;
+    // The greeting parameter MENINI, empty when there is none.
+    virtual QString greeting() = 0;
+
+    virtual void begin() = 0;
+    virtual void commit() = 0;   // throws "QUEMI: There is no active transaction" outside one
+    virtual void rollback() = 0; // likewise
+    virtual bool inTransaction() const = 0;
+
+    // Runs exactly one INSERT, UPDATE or DELETE written in Oracle's dialect;
+    // refuses anything else without executing it.
+    virtual void executeDirect(const QString &oracleSql) = 0;
+
+    struct OpenResult {
+        quint32 cursor = 0;
+        QList<proto::Column> columns;
+        proto::RowBlock rows;
+    };
+    // Runs exactly one SELECT and returns its first `packet` rows (-1: all).
+    virtual OpenResult openCursor(const QString &oracleSql, int packet) = 0;
+    // The next `count` rows (-1: all); *width receives the cursor's column count.
+    virtual proto::RowBlock fetch(quint32 cursor, int count, int *width = nullptr) = 0;
+    virtual void closeCursor(quint32 cursor) = 0;
+    virtual int openCursors() const = 0;
+
+    static constexpr int kMaxCursors = 256;
+};
+
+// What both backends answer in the same words.
+namespace answers {
+inline constexpr char kNoTransaction[] = "QUEMI: There is no active transaction";
+inline constexpr char kOnlyDml[] = "EjeDir solo ejecuta una sentencia INSERT, UPDATE o DELETE";
+inline constexpr char kOnlySelect[] = "Un proveedor solo ejecuta una sentencia SELECT";
+inline constexpr char kOneStatement[] = "Se admite una sola sentencia SQL por petición";
+inline constexpr char kTooManyCursors[] = "Demasiados cursores abiertos en la sesión";
+inline constexpr char kCancelled[] = "ORA-01013: user requested cancel of current operation";
+inline constexpr char kNoPrivilege[] = "ORA-01031: insufficient privileges";
+inline constexpr char kTooLarge[] =
+    "No se puede enviar la respuesta: el resultado supera el tamaño máximo de una trama";
+// What one packet of a given number of rows may weigh before it ends early.
+inline constexpr qsizetype kPacketBytes = qsizetype(16) << 20;
+} // namespace answers
+
+// The first position from `from` on that is not a blank, a comment or a ";".
+qsizetype skipBlanksAndSemicolons(const QString &sql, qsizetype from);
+
+// True when something other than blanks, comments and semicolons follows the
+// first semicolon outside quotes and comments.
+bool hasSecondStatement(const QString &sql);
+
+// 'YYYY-MM-DD', 'YYYY-MM-DD HH:MM[:SS[.fff]]' (or with a T) as the wire's
+// milliseconds of that naive reading; nullopt for anything else, and for a
+// date alone when `timeRequired`.
+std::optional<qint64> storedDateMs(const char *p, qsizetype n, bool timeRequired);
+
+} // namespace vorel::server
