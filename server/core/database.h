@@ -3,6 +3,7 @@
 // SQLite file of the server's own or a PostgreSQL database shared with other
 // servers. One object per session, used by one thread at a time.
 #include "data/protocol.h"
+#include "server/core/oramessages.h"
 
 #include <QString>
 #include <memory>
@@ -58,8 +59,8 @@ inline constexpr char kOnlyDml[] = "EjeDir solo ejecuta una sentencia INSERT, UP
 inline constexpr char kOnlySelect[] = "Un proveedor solo ejecuta una sentencia SELECT";
 inline constexpr char kOneStatement[] = "Se admite una sola sentencia SQL por petición";
 inline constexpr char kTooManyCursors[] = "Demasiados cursores abiertos en la sesión";
-inline constexpr char kCancelled[] = "ORA-01013: user requested cancel of current operation";
-inline constexpr char kNoPrivilege[] = "ORA-01031: insufficient privileges";
+using ora::kCancelled;
+using ora::kNoPrivilege;
 inline constexpr char kTooLarge[] =
     "No se puede enviar la respuesta: el resultado supera el tamaño máximo de una trama";
 // What one packet of a given number of rows may weigh before it ends early.

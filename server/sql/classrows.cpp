@@ -6,6 +6,7 @@
 #include "server/sql/dialect.h"
 #include "server/sql/dialect_lexer.h"
 #include "server/core/oraerror.h"
+#include "server/core/oramessages.h"
 
 
 #include <QDate>
@@ -59,7 +60,7 @@ public:
     {
         const auto it = m_columns.constFind(name.trimmed().toUpper());
         if (it == m_columns.constEnd())
-            throw OraError(QStringLiteral("ORA-00904: \"%1\": invalid identifier").arg(name.trimmed().toUpper()));
+            throw OraError(QString::fromLatin1(ora::kInvalidIdentifier).arg(name.trimmed().toUpper()));
         return *it;
     }
 
@@ -418,7 +419,7 @@ QString orderClause(const View &view, const QString &text)
             desc = true;
         else if (!(words.size() == 1
                    || (words.size() == 2 && words[1].compare(QLatin1String("ASC"), Qt::CaseInsensitive) == 0)))
-            throw OraError(QStringLiteral("ORA-00904: \"%1\": invalid identifier").arg(raw.trimmed().toUpper()));
+            throw OraError(QString::fromLatin1(ora::kInvalidIdentifier).arg(raw.trimmed().toUpper()));
         const ViewColumn &c = view.column(words[0]);
         items << View::quoted(c.name) + (desc ? QStringLiteral(" DESC NULLS FIRST") : QStringLiteral(" NULLS LAST"));
     }

@@ -5,6 +5,7 @@
 #include "server/sql/dialect.h"
 #include "server/sql/dialect_lexer.h"
 #include "server/core/oraerror.h"
+#include "server/core/oramessages.h"
 
 #include <QMap>
 #include <cmath>
@@ -372,7 +373,7 @@ bool outerJoinBlock(Seq &seq, const std::vector<size_t> &sig, size_t begin, size
         for (const OuterRef &r : refs) {
             const int o = ownerOf(r);
             if (o < 0)
-                throw OraError(QStringLiteral("ORA-00904: \"%1\": invalid identifier").arg(r.column.toUpper()));
+                throw OraError(QString::fromLatin1(ora::kInvalidIdentifier).arg(r.column.toUpper()));
             if (owner >= 0 && o != owner)
                 throw OraError(QStringLiteral("ORA-01468: a predicate may reference only one outer-joined table"));
             owner = o;
@@ -470,7 +471,7 @@ void outerJoins(Seq &seq, const ColumnLookup &lookup, Target target)
     }
     for (const Node &n : seq)
         if (isOuterMarker(n))
-            throw OraError(QStringLiteral("ORA-00933: SQL command not properly ended"));
+            throw OraError(QString::fromLatin1(ora::kNotProperlyEnded));
 }
 
 // ---- || ---------------------------------------------------------------------

@@ -1,5 +1,6 @@
 #include "server/sql/dialect_lexer.h"
 #include "server/core/oraerror.h"
+#include "server/core/oramessages.h"
 
 namespace vorel::server::dialect {
 
@@ -155,7 +156,7 @@ Seq parse(const QString &sql)
         if (c == QLatin1Char(')')) {
             ++lx.i;
             if (stack.size() == 1)
-                throw OraError(QStringLiteral("ORA-00933: SQL command not properly ended"));
+                throw OraError(QString::fromLatin1(ora::kNotProperlyEnded));
             Node g{Tok::Group, QString(), std::move(stack.back())};
             stack.pop_back();
             stack.back().push_back(std::move(g));

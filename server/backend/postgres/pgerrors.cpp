@@ -1,5 +1,7 @@
 #include "server/backend/postgres/pgerrors.h"
 
+#include "server/core/oramessages.h"
+
 #include <QRegularExpression>
 
 namespace vorel::server::pg {
@@ -63,77 +65,77 @@ QString oracleMessage(Connection &c, const Failure &f)
     if (state == QLatin1String("P0001") && m.startsWith(QLatin1String("ORA-")))
         return m;
     if (state.isEmpty())
-        return QStringLiteral("ORA-03113: end-of-file on communication channel") + detail(f);
+        return QString::fromLatin1(ora::kConnectionLost) + detail(f);
 
     if (state == QLatin1String("23505")) {
         if (f.constraint.isEmpty())
-            return QStringLiteral("ORA-00001: unique constraint (VOREL.SYS_%1) violated").arg(f.table.toUpper())
+            return QString::fromLatin1(ora::kUniqueViolatedUnnamed).arg(f.table.toUpper())
                    + detail(f);
-        return QStringLiteral("ORA-00001: unique constraint (VOREL.%1) violated").arg(f.constraint.toUpper());
+        return QString::fromLatin1(ora::kUniqueViolated).arg(f.constraint.toUpper());
     }
     if (state == QLatin1String("23502"))
-        return QStringLiteral("ORA-01400: cannot insert NULL into (\"VOREL\".\"%1\".\"%2\")")
+        return QString::fromLatin1(ora::kNullInto)
             .arg(f.table.toUpper(), f.column.toUpper());
     if (state == QLatin1String("23514"))
-        return QStringLiteral("ORA-02290: check constraint (VOREL.%1) violated").arg(f.constraint.toUpper());
+        return QString::fromLatin1(ora::kCheckViolated).arg(f.constraint.toUpper());
     if (state == QLatin1String("23503")) {
         const QString name = f.constraint.toUpper();
         if (parentSide(c, f))
-            return QStringLiteral("ORA-02292: integrity constraint (VOREL.%1) violated - child record found").arg(name);
-        return QStringLiteral("ORA-02291: integrity constraint (VOREL.%1) violated - parent key not found").arg(name);
+            return QString::fromLatin1(ora::kChildRecordFound).arg(name);
+        return QString::fromLatin1(ora::kParentKeyNotFound).arg(name);
     }
     if (state == QLatin1String("42P01"))
-        return QStringLiteral("ORA-00942: table or view does not exist") + detail(f);
+        return QString::fromLatin1(ora::kNoSuchTable) + detail(f);
     if (state == QLatin1String("42703") || state == QLatin1String("42883")) {
         const QString name = state == QLatin1String("42883") ? m.section(QLatin1Char('('), 0, 0).section(QLatin1Char(' '), -1)
                                                              : quotedName(m);
-        return QStringLiteral("ORA-00904: \"%1\": invalid identifier").arg(lastPart(name)) + detail(f);
+        return QString::fromLatin1(ora::kInvalidIdentifier).arg(lastPart(name)) + detail(f);
     }
     if (state == QLatin1String("42702"))
-        return QStringLiteral("ORA-00918: column ambiguously defined") + detail(f);
+        return QString::fromLatin1(ora::kColumnAmbiguous) + detail(f);
     if (state == QLatin1String("42P07") || state == QLatin1String("42710"))
-        return QStringLiteral("ORA-00955: name is already used by an existing object") + detail(f);
+        return QString::fromLatin1(ora::kNameInUse) + detail(f);
     if (state == QLatin1String("42830"))
-        return QStringLiteral("ORA-02270: no matching unique or primary key for this column-list") + detail(f);
+        return QString::fromLatin1(ora::kNoMatchingKey) + detail(f);
     if (state == QLatin1String("42501"))
-        return QStringLiteral("ORA-01031: insufficient privileges");
+        return QString::fromLatin1(ora::kNoPrivilege);
     if (state == QLatin1String("42601")) {
         if (m.contains(QLatin1String("at end of input")))
-            return QStringLiteral("ORA-00921: unexpected end of SQL command") + detail(f);
-        return QStringLiteral("ORA-00933: SQL command not properly ended") + detail(f);
+            return QString::fromLatin1(ora::kUnexpectedEnd) + detail(f);
+        return QString::fromLatin1(ora::kNotProperlyEnded) + detail(f);
     }
     if (state == QLatin1String("42804") || state == QLatin1String("42846"))
-        return QStringLiteral("ORA-00932: inconsistent datatypes") + detail(f);
+        return QString::fromLatin1(ora::kInconsistentTypes) + detail(f);
     if (state == QLatin1String("57014"))
-        return QStringLiteral("ORA-01013: user requested cancel of current operation");
+        return QString::fromLatin1(ora::kCancelled);
     if (state == QLatin1String("55P03") || state == QLatin1String("40001") || state == QLatin1String("40P01"))
-        return QStringLiteral("ORA-00054: resource busy and acquire with NOWAIT specified or timeout expired")
+        return QString::fromLatin1(ora::kResourceBusy)
                + detail(f);
     if (state == QLatin1String("22P02"))
-        return QStringLiteral("ORA-01722: invalid number") + detail(f);
+        return QString::fromLatin1(ora::kInvalidNumber) + detail(f);
     if (state == QLatin1String("22003"))
-        return QStringLiteral("ORA-01438: value larger than specified precision allowed for this column") + detail(f);
+        return QString::fromLatin1(ora::kValueTooPrecise) + detail(f);
     if (state == QLatin1String("22012"))
-        return QStringLiteral("ORA-01476: divisor is equal to zero");
+        return QString::fromLatin1(ora::kDivisionByZero);
     if (state == QLatin1String("22001"))
-        return QStringLiteral("ORA-12899: value too large for column") + detail(f);
+        return QString::fromLatin1(ora::kValueTooLarge) + detail(f);
     if (state == QLatin1String("22007") || state == QLatin1String("22008"))
-        return QStringLiteral("ORA-01861: literal does not match format string") + detail(f);
+        return QString::fromLatin1(ora::kDateFormat) + detail(f);
     if (state == QLatin1String("25006"))
-        return QStringLiteral("ORA-16000: database or pluggable database open for read-only access") + detail(f);
+        return QString::fromLatin1(ora::kReadOnly) + detail(f);
     if (state == QLatin1String("53100"))
-        return QStringLiteral("ORA-01653: unable to extend table") + detail(f);
+        return QString::fromLatin1(ora::kCannotExtend) + detail(f);
     if (state == QLatin1String("54000"))
-        return QStringLiteral("ORA-01489: result of string concatenation is too long") + detail(f);
+        return QString::fromLatin1(ora::kConcatenationTooLong) + detail(f);
     if (state.startsWith(QLatin1String("23")))
-        return QStringLiteral("ORA-02290: check constraint (VOREL.SYS_CHECK) violated") + detail(f);
+        return QString::fromLatin1(ora::kCheckViolatedUnnamed) + detail(f);
     if (state.startsWith(QLatin1String("58")) || state.startsWith(QLatin1String("XX")))
-        return QStringLiteral("ORA-01115: IO error reading block from file") + detail(f);
+        return QString::fromLatin1(ora::kReadError) + detail(f);
     if (state.startsWith(QLatin1String("08")))
-        return QStringLiteral("ORA-03113: end-of-file on communication channel") + detail(f);
+        return QString::fromLatin1(ora::kConnectionLost) + detail(f);
     if (state == QLatin1String("P0001"))
-        return QStringLiteral("ORA-06510: PL/SQL: unhandled user-defined exception") + detail(f);
-    return QStringLiteral("ORA-00900: invalid SQL statement") + detail(f);
+        return QString::fromLatin1(ora::kUnhandledException) + detail(f);
+    return QString::fromLatin1(ora::kInvalidStatement) + detail(f);
 }
 
 } // namespace vorel::server::pg

@@ -2,6 +2,7 @@
 #include "server/backend/postgres/pgdialect.h"
 #include "server/backend/postgres/pgschema.h"
 #include "server/schema/oraclescript.h"
+#include "server/core/oramessages.h"
 
 namespace vorel::server {
 
@@ -50,7 +51,7 @@ public:
         if (r.rows() == 0) {
             if (pg::run(m_c, QStringLiteral("SELECT to_regclass($1)"), {table.toLower()}).isNull(0, 0))
                 throw OraError(QStringLiteral("ORA-00942: table or view does not exist (%1)").arg(table));
-            throw OraError(QStringLiteral("ORA-00904: \"%1\": invalid identifier").arg(column.toUpper()));
+            throw OraError(QString::fromLatin1(ora::kInvalidIdentifier).arg(column.toUpper()));
         }
         pg::run(m_c, QStringLiteral("COMMENT ON COLUMN %1.%2 IS %3").arg(table, column, pg::Connection::literal(text)));
         m_changed = true;

@@ -2,6 +2,7 @@
 // text: '' is NULL, so every function here reads an empty text as NULL and
 // never returns one.
 #include "server/backend/sqlite/sqlitedialect.h"
+#include "server/core/oramessages.h"
 
 #include <sqlite3.h>
 
@@ -131,7 +132,7 @@ void fnSign(sqlite3_context *ctx, int, sqlite3_value **a)
     if (isNull(a[0])) {
         sqlite3_result_null(ctx);
     } else if (!numeric(a[0], &d)) {
-        sqlite3_result_error(ctx, "ORA-01722: invalid number", -1);
+        sqlite3_result_error(ctx, ora::kInvalidNumber, -1);
     } else {
         sqlite3_result_int(ctx, d > 0 ? 1 : (d < 0 ? -1 : 0));
     }
@@ -297,7 +298,7 @@ void fnToNumber(sqlite3_context *ctx, int, sqlite3_value **a)
     if (isNull(a[0])) {
         sqlite3_result_null(ctx);
     } else if (!numeric(a[0], &d)) {
-        sqlite3_result_error(ctx, "ORA-01722: invalid number", -1);
+        sqlite3_result_error(ctx, ora::kInvalidNumber, -1);
     } else if (d == std::trunc(d) && std::fabs(d) < 9e18) {
         sqlite3_result_int64(ctx, qint64(d));
     } else {
@@ -321,7 +322,7 @@ void fnTrunc(sqlite3_context *ctx, int argc, sqlite3_value **a)
     }
     double d;
     if (!numeric(a[0], &d)) {
-        sqlite3_result_error(ctx, "ORA-01722: invalid number", -1);
+        sqlite3_result_error(ctx, ora::kInvalidNumber, -1);
         return;
     }
     const int places = argc > 1 ? sqlite3_value_int(a[1]) : 0;
@@ -339,7 +340,7 @@ void fnMod(sqlite3_context *ctx, int, sqlite3_value **a)
     if (isNull(a[0]) || isNull(a[1])) {
         sqlite3_result_null(ctx);
     } else if (!numeric(a[0], &x) || !numeric(a[1], &y)) {
-        sqlite3_result_error(ctx, "ORA-01722: invalid number", -1);
+        sqlite3_result_error(ctx, ora::kInvalidNumber, -1);
     } else if (y == 0) {
         sqlite3_result_double(ctx, x);
     } else if (sqlite3_value_type(a[0]) == SQLITE_INTEGER && sqlite3_value_type(a[1]) == SQLITE_INTEGER) {

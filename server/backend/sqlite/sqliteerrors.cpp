@@ -3,6 +3,8 @@
 // constraint or column comes first and SQLite's own text, where kept, last.
 #include "server/backend/sqlite/sqliteerrors.h"
 
+#include "server/core/oramessages.h"
+
 #include <sqlite3.h>
 
 #include <QStringList>
@@ -95,21 +97,21 @@ QString oracleMessage(sqlite3 *db, int rc, const QString &sqliteMessage)
         if (splitColumns(afterColon(m), &table, &columns))
             name = uniqueConstraint(db, table, columns);
         if (name.isEmpty())
-            return QStringLiteral("ORA-00001: unique constraint (VOREL.SYS_%1) violated").arg(table) + detail(m);
-        return QStringLiteral("ORA-00001: unique constraint (VOREL.%1) violated").arg(name);
+            return QString::fromLatin1(ora::kUniqueViolatedUnnamed).arg(table) + detail(m);
+        return QString::fromLatin1(ora::kUniqueViolated).arg(name);
     }
     if (rc == SQLITE_CONSTRAINT_NOTNULL || m.startsWith(QLatin1String("NOT NULL constraint failed:"))) {
         const QString target = afterColon(m);
         const qsizetype dot = target.lastIndexOf(QLatin1Char('.'));
         QString table = target.left(dot).toUpper();
         table = table.mid(table.lastIndexOf(QLatin1Char('.')) + 1);
-        return QStringLiteral("ORA-01400: cannot insert NULL into (\"VOREL\".\"%1\".\"%2\")")
+        return QString::fromLatin1(ora::kNullInto)
             .arg(table, target.mid(dot + 1).toUpper());
     }
     if (rc == SQLITE_CONSTRAINT_CHECK || m.startsWith(QLatin1String("CHECK constraint failed:")))
-        return QStringLiteral("ORA-02290: check constraint (VOREL.%1) violated").arg(afterColon(m).toUpper());
+        return QString::fromLatin1(ora::kCheckViolated).arg(afterColon(m).toUpper());
     if (rc == SQLITE_CONSTRAINT_FOREIGNKEY)
-        return QStringLiteral("ORA-02291: integrity constraint (VOREL.SYS_FK) violated - parent key not found")
+        return QString::fromLatin1(ora::kParentKeyNotFound).arg(QStringLiteral("SYS_FK"))
                + detail(m);
 
     struct Known {
@@ -117,15 +119,15 @@ QString oracleMessage(sqlite3 *db, int rc, const QString &sqliteMessage)
         const char *oracle; // %1: the name SQLite reported, upper case
     };
     static const Known known[] = {
-        {"no such table: ", "ORA-00942: table or view does not exist"},
-        {"no such view: ", "ORA-00942: table or view does not exist"},
-        {"no such column: ", "ORA-00904: \"%1\": invalid identifier"},
-        {"no such function: ", "ORA-00904: \"%1\": invalid identifier"},
-        {"ambiguous column name: ", "ORA-00918: column ambiguously defined"},
-        {"wrong number of arguments to function ", "ORA-00909: invalid number of arguments"},
-        {"incomplete input", "ORA-00921: unexpected end of SQL command"},
-        {"table ", "ORA-00955: name is already used by an existing object"},
-        {"cannot start a transaction within a transaction", "ORA-00900: invalid SQL statement"},
+        {"no such table: ", ora::kNoSuchTable},
+        {"no such view: ", ora::kNoSuchTable},
+        {"no such column: ", ora::kInvalidIdentifier},
+        {"no such function: ", ora::kInvalidIdentifier},
+        {"ambiguous column name: ", ora::kColumnAmbiguous},
+        {"wrong number of arguments to function ", ora::kInvalidArgumentCount},
+        {"incomplete input", ora::kUnexpectedEnd},
+        {"table ", ora::kNameInUse},
+        {"cannot start a transaction within a transaction", ora::kInvalidStatement},
     };
     for (const Known &k : known) {
         if (!m.startsWith(QLatin1String(k.sqlitePrefix)))
@@ -150,7 +152,7 @@ QString oracleMessage(sqlite3 *db, int rc, const QString &sqliteMessage)
                 numbers << n;
         }
         const bool tooMany = numbers.size() == 2 && numbers[0] > numbers[1];
-        return QString::fromLatin1(tooMany ? "ORA-00913: too many values" : "ORA-00947: not enough values")
+        return QString::fromLatin1(tooMany ? ora::kTooManyValues : ora::kNotEnoughValues)
                + detail(m);
     }
     if (m.contains(QLatin1String("columns but")) && m.contains(QLatin1String("values were supplied"))) {
@@ -162,41 +164,41 @@ QString oracleMessage(sqlite3 *db, int rc, const QString &sqliteMessage)
                 numbers << n;
         }
         const bool tooMany = numbers.size() == 2 && numbers[1] > numbers[0];
-        return QString::fromLatin1(tooMany ? "ORA-00913: too many values" : "ORA-00947: not enough values")
+        return QString::fromLatin1(tooMany ? ora::kTooManyValues : ora::kNotEnoughValues)
                + detail(m);
     }
     // The authoriser's refusals (tables, pragmas, functions).
     if (primary == SQLITE_AUTH || m.startsWith(QLatin1String("not authorized")))
-        return QStringLiteral("ORA-01031: insufficient privileges");
+        return QString::fromLatin1(ora::kNoPrivilege);
     if (m.startsWith(QLatin1String("near ")) && m.contains(QLatin1String("syntax error")))
-        return QStringLiteral("ORA-00933: SQL command not properly ended") + detail(m);
+        return QString::fromLatin1(ora::kNotProperlyEnded) + detail(m);
 
     switch (primary) {
     case SQLITE_BUSY:
     case SQLITE_LOCKED:
-        return QStringLiteral("ORA-00054: resource busy and acquire with NOWAIT specified or timeout expired")
+        return QString::fromLatin1(ora::kResourceBusy)
                + detail(m);
     case SQLITE_AUTH:
-        return QStringLiteral("ORA-01031: insufficient privileges");
+        return QString::fromLatin1(ora::kNoPrivilege);
     case SQLITE_INTERRUPT:
-        return QStringLiteral("ORA-01013: user requested cancel of current operation");
+        return QString::fromLatin1(ora::kCancelled);
     case SQLITE_READONLY:
-        return QStringLiteral("ORA-16000: database or pluggable database open for read-only access") + detail(m);
+        return QString::fromLatin1(ora::kReadOnly) + detail(m);
     case SQLITE_FULL:
-        return QStringLiteral("ORA-01653: unable to extend table") + detail(m);
+        return QString::fromLatin1(ora::kCannotExtend) + detail(m);
     case SQLITE_MISMATCH:
-        return QStringLiteral("ORA-00932: inconsistent datatypes") + detail(m);
+        return QString::fromLatin1(ora::kInconsistentTypes) + detail(m);
     case SQLITE_TOOBIG:
-        return QStringLiteral("ORA-01489: result of string concatenation is too long") + detail(m);
+        return QString::fromLatin1(ora::kConcatenationTooLong) + detail(m);
     case SQLITE_CONSTRAINT:
-        return QStringLiteral("ORA-02290: check constraint (VOREL.SYS_CHECK) violated") + detail(m);
+        return QString::fromLatin1(ora::kCheckViolatedUnnamed) + detail(m);
     case SQLITE_IOERR:
     case SQLITE_CORRUPT:
     case SQLITE_CANTOPEN:
     case SQLITE_NOTADB:
-        return QStringLiteral("ORA-01115: IO error reading block from file") + detail(m);
+        return QString::fromLatin1(ora::kReadError) + detail(m);
     default:
-        return QStringLiteral("ORA-00900: invalid SQL statement") + detail(m);
+        return QString::fromLatin1(ora::kInvalidStatement) + detail(m);
     }
 }
 

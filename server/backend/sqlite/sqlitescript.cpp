@@ -3,6 +3,7 @@
 #include "server/backend/sqlite/sqliteerrors.h"
 #include "server/backend/sqlite/sqliteschema.h"
 #include "server/schema/oraclescript.h"
+#include "server/core/oramessages.h"
 
 #include <QFile>
 
@@ -30,7 +31,7 @@ public:
     void commentColumn(const QString &table, const QString &column, const QString &text) override
     {
         update("UPDATE TDICCOLUM SET DCOL_Coment = ?1 WHERE DCOL_Tabla = upper(?2) AND DCOL_Col = upper(?3)", text,
-               table, column, QStringLiteral("ORA-00904: \"%1\": invalid identifier").arg(column.toUpper()));
+               table, column, QString::fromLatin1(ora::kInvalidIdentifier).arg(column.toUpper()));
     }
 
     void createView(const QString &name, const QString &oracleSelect) override
