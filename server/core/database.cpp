@@ -1,8 +1,59 @@
 #include "server/core/database.h"
 
+#include "common/exception.h"
 #include "common/sqllines.h"
+#include "server/core/oraerror.h"
+#include "server/core/passwords.h"
 
 namespace vorel::server {
+
+bool Database::checkUser(const QString &userId, const QString &password, bool *rehashed)
+{
+    if (rehashed)
+        *rehashed = false;
+    bool match = false;
+    bool plain = false;
+    QString row;
+    visitPasswords(userId.trimmed(), [&](const QString &key, const QString &stored) {
+        match = passwords::verify(password, stored);
+        plain = match && !passwords::isHash(stored);
+        row = key;
+        return match;
+    });
+    // A password written without the server's triggers (an administrator's
+    // own tool, a database of an earlier release) is kept as typed until it
+    // first proves right.
+    if (plain) {
+        const QString h = passwords::hash(password);
+        if (!h.isEmpty() && replacePassword(row, h) && rehashed)
+            *rehashed = true;
+    }
+    return match;
+}
+
+const QStringList &Database::allowedKeywords(Request kind)
+{
+    static const QStringList change{QStringLiteral("INSERT"), QStringLiteral("UPDATE"), QStringLiteral("DELETE")};
+    static const QStringList read{QStringLiteral("SELECT"), QStringLiteral("WITH")};
+    return kind == Request::Change ? change : read;
+}
+
+const char *Database::refusal(Request kind)
+{
+    return kind == Request::Change ? answers::kOnlyDml : answers::kOnlySelect;
+}
+
+void Database::checkRequest(const QString &oracleSql, Request kind)
+{
+    static const QStringList connection{QStringLiteral("ATTACH"), QStringLiteral("DETACH"), QStringLiteral("PRAGMA")};
+    if (hasSecondStatement(oracleSql))
+        throw vorel::Exception(QString::fromUtf8(answers::kOneStatement));
+    const QString keyword = LeadingKeyword(oracleSql);
+    if (connection.contains(keyword))
+        refuseConnectionStatement(oracleSql, kind);
+    if (!allowedKeywords(kind).contains(keyword))
+        throw vorel::Exception(QString::fromUtf8(refusal(kind)));
+}
 
 namespace {
 

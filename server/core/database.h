@@ -6,6 +6,8 @@
 #include "server/core/oramessages.h"
 
 #include <QString>
+#include <QStringList>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -22,7 +24,7 @@ public:
 
     // True when TUSUARIOS holds the user with this password. A password
     // found stored as typed is replaced by its hash (*rehashed set).
-    virtual bool checkUser(const QString &userId, const QString &password, bool *rehashed = nullptr) = 0;
+    bool checkUser(const QString &userId, const QString &password, bool *rehashed = nullptr);
     // Creates the session's working tables for the user.
     virtual void startSession(const QString &userId) = 0;
     // The greeting parameter MENINI, empty when there is none.
@@ -50,6 +52,30 @@ public:
     virtual int openCursors() const = 0;
 
     static constexpr int kMaxCursors = 256;
+
+protected:
+    // What a request may run: a change (executeDirect) or a read (openCursor).
+    enum class Request { Change, Read };
+    // The statements a request of that kind runs, by their first keyword,
+    // before and after translation.
+    static const QStringList &allowedKeywords(Request kind);
+    // The words a request of that kind refuses any other statement with.
+    static const char *refusal(Request kind);
+    // The checks every request passes before it is translated: one
+    // statement, not one about the connection itself (ATTACH, DETACH,
+    // PRAGMA; refuseConnectionStatement words the refusal), and of the
+    // request's kind. Throws vorel::Exception or OraError.
+    void checkRequest(const QString &oracleSql, Request kind);
+    virtual void refuseConnectionStatement(const QString &oracleSql, Request kind) = 0;
+
+    // The rows of TUSUARIOS that hold a password for `userId` (trimmed), in
+    // the table's order, each given to `visit` with a key the backend finds
+    // the row by again, until `visit` returns true. Throws OraError.
+    virtual void visitPasswords(const QString &userId,
+                                const std::function<bool(const QString &row, const QString &stored)> &visit) = 0;
+    // Puts `hash` in place of the password of `row`; false when it could
+    // not (the password then stays as it was).
+    virtual bool replacePassword(const QString &row, const QString &hash) = 0;
 };
 
 // What both backends answer in the same words.

@@ -258,20 +258,6 @@ bool reachesOutside(const QString &sql)
     return false;
 }
 
-// One statement, of a kind the request runs, in the words SQLite's side
-// refuses the others with.
-void checkRequest(const QString &oracleSql, const QStringList &allowed, const char *refusal)
-{
-    static const QStringList session{QStringLiteral("ATTACH"), QStringLiteral("DETACH"), QStringLiteral("PRAGMA")};
-    if (hasSecondStatement(oracleSql))
-        throw vorel::Exception(QString::fromUtf8(kOneStatement));
-    const QString keyword = LeadingKeyword(oracleSql);
-    if (session.contains(keyword))
-        throw OraError(QString::fromUtf8(kNoPrivilege));
-    if (!allowed.contains(keyword))
-        throw vorel::Exception(QString::fromUtf8(refusal));
-}
-
 // True when the statement writes one of the session's working tables, which
 // no other session reads: such a write need not be committed at once.
 bool writesWorkingRows(const QString &sql)
@@ -391,38 +377,36 @@ void PgDatabase::setQueryTimeout(int ms)
     }
 }
 
-bool PgDatabase::checkUser(const QString &userId, const QString &password, bool *rehashed)
+void PgDatabase::refuseConnectionStatement(const QString &, Request)
 {
-    if (rehashed)
-        *rehashed = false;
+    throw OraError(QString::fromUtf8(kNoPrivilege));
+}
+
+void PgDatabase::visitPasswords(const QString &userId,
+                                const std::function<bool(const QString &row, const QString &stored)> &visit)
+{
     pg::Result r;
     try {
         r = run(QStringLiteral("SELECT ctid::text, USUA_Paswd FROM TUSUARIOS WHERE CAST(USUA_Usua AS text) = $1"),
-                {userId.trimmed()});
+                {userId});
     } catch (const pg::Error &e) {
         fail(e);
     }
     for (int i = 0; i < r.rows(); ++i) {
-        if (r.isNull(i, 1))
-            continue;
-        const QString stored = r.text(i, 1);
-        if (!passwords::verify(password, stored))
-            continue;
-        if (!passwords::isHash(stored)) {
-            const QString h = passwords::hash(password);
-            try {
-                if (!h.isEmpty()) {
-                    run(QStringLiteral("UPDATE TUSUARIOS SET USUA_Paswd = $1 WHERE ctid = $2::tid"), {h, r.text(i, 0)});
-                    if (rehashed)
-                        *rehashed = true;
-                }
-            } catch (const pg::Error &) {
-                // Kept as typed until the next login succeeds in storing it.
-            }
-        }
-        return true;
+        if (!r.isNull(i, 1) && visit(r.text(i, 0), r.text(i, 1)))
+            return;
     }
-    return false;
+}
+
+bool PgDatabase::replacePassword(const QString &row, const QString &hash)
+{
+    try {
+        run(QStringLiteral("UPDATE TUSUARIOS SET USUA_Paswd = $1 WHERE ctid = $2::tid"), {hash, row});
+        return true;
+    } catch (const pg::Error &) {
+        // Kept as typed until the next login succeeds in storing it.
+        return false;
+    }
 }
 
 void PgDatabase::startSession(const QString &userId)
@@ -532,8 +516,8 @@ void PgDatabase::keepCursorsOfTransaction()
 
 void PgDatabase::executeDirect(const QString &oracleSql)
 {
-    static const QStringList allowed{QStringLiteral("INSERT"), QStringLiteral("UPDATE"), QStringLiteral("DELETE")};
-    checkRequest(oracleSql, allowed, kOnlyDml);
+    const QStringList &allowed = allowedKeywords(Request::Change);
+    checkRequest(oracleSql, Request::Change);
     const QString sql = translateOracle(oracleSql, schemaLookup(m_conn), Target::Postgres, naming());
     if (!allowed.contains(LeadingKeyword(sql)))
         throw vorel::Exception(QString::fromUtf8(kOnlyDml));
@@ -613,8 +597,8 @@ Database::OpenResult PgDatabase::openCursor(const QString &oracleSql, int packet
 {
     if (int(m_cursors.size()) >= kMaxCursors)
         throw vorel::Exception(QString::fromUtf8(kTooManyCursors));
-    static const QStringList allowed{QStringLiteral("SELECT"), QStringLiteral("WITH")};
-    checkRequest(oracleSql, allowed, kOnlySelect);
+    const QStringList &allowed = allowedKeywords(Request::Read);
+    checkRequest(oracleSql, Request::Read);
 
     BoundQuery query;
     try {

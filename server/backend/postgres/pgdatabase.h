@@ -21,7 +21,6 @@ public:
     pg::Connection &connection() { return m_conn; }
 
     void setQueryTimeout(int ms) override;
-    bool checkUser(const QString &userId, const QString &password, bool *rehashed = nullptr) override;
     void startSession(const QString &userId) override;
     QString greeting() override;
     void begin() override;
@@ -38,6 +37,12 @@ public:
     static QString sessionSettings();
 
 private:
+    // ATTACH, DETACH and PRAGMA have no meaning here; refused as SQLite's
+    // authoriser refuses them.
+    void refuseConnectionStatement(const QString &oracleSql, Request kind) override;
+    void visitPasswords(const QString &userId,
+                        const std::function<bool(const QString &row, const QString &stored)> &visit) override;
+    bool replacePassword(const QString &row, const QString &hash) override;
     struct Cursor;
     // Runs one statement of the client's or the server's own; inside a
     // transaction under a savepoint, so that a failure undoes that statement

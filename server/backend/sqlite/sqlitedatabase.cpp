@@ -422,51 +422,44 @@ sqlite3_stmt *SqliteDatabase::prepareOne(const QString &sqliteSql, const char *r
     return stmt;
 }
 
-bool SqliteDatabase::checkUser(const QString &userId, const QString &password, bool *rehashed)
+void SqliteDatabase::visitPasswords(const QString &userId,
+                                    const std::function<bool(const QString &row, const QString &stored)> &visit)
 {
-    if (rehashed)
-        *rehashed = false;
     sqlite3_stmt *stmt = nullptr;
     if (sqlite3_prepare_v2(m_db, "SELECT rowid, USUA_Paswd FROM TUSUARIOS WHERE USUA_Usua = ?1", -1, &stmt, nullptr)
         != SQLITE_OK)
         fail(sqlite3_extended_errcode(m_db));
-    const QByteArray id = userId.trimmed().toUtf8();
+    const QByteArray id = userId.toUtf8();
     sqlite3_bind_text64(stmt, 1, id.constData(), sqlite3_uint64(id.size()), SQLITE_TRANSIENT, SQLITE_UTF8);
-    bool match = false;
-    bool plain = false;
-    qint64 rowid = 0;
+    bool done = false;
     int rc;
-    while (!match && (rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    while (!done && (rc = sqlite3_step(stmt)) == SQLITE_ROW) {
         if (sqlite3_column_type(stmt, 1) == SQLITE_NULL)
             continue;
-        const QString stored = fromSqlite(sqlite3_column_text(stmt, 1), sqlite3_column_bytes(stmt, 1));
-        match = passwords::verify(password, stored);
-        plain = match && !passwords::isHash(stored);
-        rowid = sqlite3_column_int64(stmt, 0);
+        done = visit(QString::number(sqlite3_column_int64(stmt, 0)),
+                     fromSqlite(sqlite3_column_text(stmt, 1), sqlite3_column_bytes(stmt, 1)));
     }
-    if (!match && rc != SQLITE_DONE) {
+    if (!done && rc != SQLITE_DONE) {
         const QString text = failureText(sqlite3_extended_errcode(m_db));
         sqlite3_finalize(stmt);
         throw OraError(text);
     }
     sqlite3_finalize(stmt);
-    // A password written without the server's triggers (an administrator's
-    // own tool, a database of an earlier release) is kept as typed until it
-    // first proves right.
-    if (plain) {
-        const QByteArray h = passwords::hash(password).toUtf8();
-        sqlite3_stmt *update = nullptr;
-        if (!h.isEmpty()
-            && sqlite3_prepare_v2(m_db, "UPDATE TUSUARIOS SET USUA_Paswd = ?1 WHERE rowid = ?2", -1, &update, nullptr)
-                == SQLITE_OK) {
-            sqlite3_bind_text(update, 1, h.constData(), int(h.size()), SQLITE_TRANSIENT);
-            sqlite3_bind_int64(update, 2, rowid);
-            if (sqlite3_step(update) == SQLITE_DONE && rehashed)
-                *rehashed = true;
-        }
-        sqlite3_finalize(update);
+}
+
+bool SqliteDatabase::replacePassword(const QString &row, const QString &hash)
+{
+    const QByteArray h = hash.toUtf8();
+    sqlite3_stmt *update = nullptr;
+    bool stored = false;
+    if (sqlite3_prepare_v2(m_db, "UPDATE TUSUARIOS SET USUA_Paswd = ?1 WHERE rowid = ?2", -1, &update, nullptr)
+        == SQLITE_OK) {
+        sqlite3_bind_text(update, 1, h.constData(), int(h.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_int64(update, 2, row.toLongLong());
+        stored = sqlite3_step(update) == SQLITE_DONE;
     }
-    return match;
+    sqlite3_finalize(update);
+    return stored;
 }
 
 void SqliteDatabase::startSession(const QString &userId) { createSessionTables(m_db, userId.trimmed()); }
@@ -530,12 +523,8 @@ void SqliteDatabase::rollback()
 
 void SqliteDatabase::executeDirect(const QString &oracleSql)
 {
-    static const QStringList allowed{QStringLiteral("INSERT"), QStringLiteral("UPDATE"), QStringLiteral("DELETE")};
-    if (hasSecondStatement(oracleSql))
-        throw vorel::Exception(QString::fromUtf8(kOneStatement));
-    refuseSessionStatement(oracleSql, Gate::Change);
-    if (!allowed.contains(LeadingKeyword(oracleSql)))
-        throw vorel::Exception(QString::fromUtf8(kOnlyDml));
+    const QStringList &allowed = allowedKeywords(Request::Change);
+    checkRequest(oracleSql, Request::Change);
     const QString sql = translateOracle(oracleSql, schemaLookup(m_db));
     Deadline deadline(*this);
     drainCursors();
@@ -572,26 +561,19 @@ void SqliteDatabase::executeDirect(const QString &oracleSql)
     sqlite3_finalize(stmt);
 }
 
-void SqliteDatabase::refuseSessionStatement(const QString &oracleSql, Gate gate)
+void SqliteDatabase::refuseConnectionStatement(const QString &oracleSql, Request kind)
 {
     // These never reach the translator: SQLite compiles them as they are and
     // the authoriser answers for them.
-    static const QStringList session{QStringLiteral("ATTACH"), QStringLiteral("DETACH"), QStringLiteral("PRAGMA")};
-    if (!session.contains(LeadingKeyword(oracleSql)))
-        return;
-    sqlite3_finalize(prepareOne(oracleSql, kOneStatement, gate));
+    sqlite3_finalize(prepareOne(oracleSql, kOneStatement, kind == Request::Change ? Gate::Change : Gate::Read));
 }
 
 Database::OpenResult SqliteDatabase::openCursor(const QString &oracleSql, int packet)
 {
     if (int(m_cursors.size()) >= kMaxCursors)
         throw vorel::Exception(QString::fromUtf8(kTooManyCursors));
-    static const QStringList allowed{QStringLiteral("SELECT"), QStringLiteral("WITH")};
-    if (hasSecondStatement(oracleSql))
-        throw vorel::Exception(QString::fromUtf8(kOneStatement));
-    refuseSessionStatement(oracleSql, Gate::Read);
-    if (!allowed.contains(LeadingKeyword(oracleSql)))
-        throw vorel::Exception(QString::fromUtf8(kOnlySelect));
+    const QStringList &allowed = allowedKeywords(Request::Read);
+    checkRequest(oracleSql, Request::Read);
     Deadline deadline(*this);
 
     BoundQuery query;

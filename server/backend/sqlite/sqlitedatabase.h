@@ -31,9 +31,6 @@ public:
     // ORA-01013; 0 = no limit.
     void setQueryTimeout(int ms) override { m_queryTimeoutMs = ms; }
 
-    // True when TUSUARIOS holds the user with this password. A password
-    // found stored as typed is replaced by its hash (*rehashed set).
-    bool checkUser(const QString &userId, const QString &password, bool *rehashed = nullptr) override;
     // Creates the session's working tables for the user.
     void startSession(const QString &userId) override;
     // The greeting parameter MENINI, empty when there is none.
@@ -91,7 +88,10 @@ private:
         ~SettleWriter() { db.settleWriter(); }
     };
     // ATTACH, DETACH and PRAGMA go to the authoriser, which refuses them.
-    void refuseSessionStatement(const QString &oracleSql, Gate gate);
+    void refuseConnectionStatement(const QString &oracleSql, Request kind) override;
+    void visitPasswords(const QString &userId,
+                        const std::function<bool(const QString &row, const QString &stored)> &visit) override;
+    bool replacePassword(const QString &row, const QString &hash) override;
     void exec(const char *sql);
     // Steps a cursor once into `into`; false at the end or on a failure,
     // which the cursor keeps for its next fetch.
