@@ -84,8 +84,7 @@ struct Where {
 
 // How a condition is written on each backend.
 struct Dialect {
-    Target target = Target::Sqlite;
-    bool pg() const { return target == Target::Postgres; }
+    const SqlTraits &traits;
 };
 
 QVariant numberValue(const ViewColumn &c, const QString &text, const QString &original)
@@ -143,11 +142,9 @@ void exampleCondition(const Dialect &d, const ViewColumn &c, const QString &valu
 
     if (pattern) {
         if (c.kind == ColumnKind::Date)
-            out->append((d.pg() ? QStringLiteral("pg_catalog.to_char(%1, 'DD/MM/YYYY') LIKE ?")
-                                : QStringLiteral("strftime('%d/%m/%Y', %1) LIKE ?"))
-                            .arg(col));
+            out->append(QString::fromLatin1(d.traits.dateLike).arg(col));
         else if (c.kind == ColumnKind::Number || c.kind == ColumnKind::Any)
-            out->append((d.pg() ? QStringLiteral("ora_text(%1) LIKE ?") : QStringLiteral("to_char(%1) LIKE ?")).arg(col));
+            out->append(QString::fromLatin1(d.traits.numberLike).arg(col));
         else
             out->append(col + QStringLiteral(" LIKE ?"));
         binds->append(value);
@@ -461,9 +458,9 @@ std::optional<ClassRowsCall> parseClassRowsCall(const QString &sql)
 BoundQuery classRowsQuery(const ClassRowsSource &source, const ClassRowsCall &call)
 {
     const QString viewName = QStringLiteral("p") + call.classId + QStringLiteral("_main");
-    const Dialect d{source.target};
+    const Dialect d{traitsOf(source.target)};
     // PostgreSQL folds the unquoted name the view was created with.
-    const QString stored = d.pg() ? viewName.toLower() : viewName;
+    const QString stored = d.traits.foldsToLowerCase ? viewName.toLower() : viewName;
     const std::vector<ClassRowsSource::Column> columns = source.columns(stored);
     if (columns.empty())
         throw OraError(QStringLiteral("ORA-00942: table or view does not exist (%1)").arg(viewName));
@@ -490,7 +487,7 @@ BoundQuery classRowsQuery(const ClassRowsSource &source, const ClassRowsCall &ca
         if (e.date)
             c.kind = ColumnKind::Date;
         // PostgreSQL gives every column a type; none stands for two kinds.
-        if (d.pg() && c.kind == ColumnKind::Any)
+        if (d.traits.columnsAlwaysTyped && c.kind == ColumnKind::Any)
             c.kind = ColumnKind::Text;
         auto &rec = records[e.record];
         exampleCondition(d, c, e.value, &rec.first, &rec.second);
@@ -509,7 +506,7 @@ BoundQuery classRowsQuery(const ClassRowsSource &source, const ClassRowsCall &ca
         sql += QStringLiteral(" WHERE ") + w.parts.join(QStringLiteral(" AND "));
     if (!order.isEmpty())
         sql += QStringLiteral(" ORDER BY ") + order;
-    if (d.pg())
+    if (d.traits.numberedPlaceholders)
         sql = numberedPlaceholders(sql);
     return BoundQuery{sql, w.binds};
 }

@@ -4,6 +4,7 @@
 // holds, so subqueries get the same treatment as the statement around them.
 #include "server/sql/dialect.h"
 #include "server/sql/dialect_lexer.h"
+#include "server/sql/sqltraits.h"
 #include "server/core/oraerror.h"
 #include "server/core/oramessages.h"
 
@@ -125,9 +126,9 @@ void stripSchema(Seq &seq)
 // DATE 'YYYY-MM-DD' is a text in the stored form (for PostgreSQL a
 // timestamp at midnight), and for PostgreSQL a quoted name in capitals is
 // the name it folds an unquoted one to.
-void rewriteTokens(Seq &seq, Target target)
+void rewriteTokens(Seq &seq, const SqlTraits &t)
 {
-    forEachGroup(seq, [target](Seq &inner) { rewriteTokens(inner, target); });
+    forEachGroup(seq, [&t](Seq &inner) { rewriteTokens(inner, t); });
     const auto sig = significant(seq);
     for (size_t k = 0; k < sig.size(); ++k) {
         Node &n = seq[sig[k]];
@@ -137,20 +138,15 @@ void rewriteTokens(Seq &seq, Target target)
             n = word(QStringLiteral("NULL"));
         } else if (n.isWord("SYSDATE") && !(prev && prev->kind == Tok::Dot)
                    && !(next && (next->kind == Tok::Group || next->kind == Tok::Dot))) {
-            // PostgreSQL: the moment the statement started (SQLite's helper
-            // reads the clock when called), truncated to the second, since
-            // the cast alone would round it.
-            n = word(target == Target::Postgres
-                         ? QStringLiteral("CAST(date_trunc('second', statement_timestamp()) AS timestamp(0))")
-                         : QStringLiteral("ora_sysdate()"));
+            n = word(QString::fromLatin1(t.sysdate));
         } else if ((n.isWord("DATE") || n.isWord("TIMESTAMP")) && next && next->kind == Tok::String
                    && !(prev && prev->kind == Tok::Dot)) {
             // DATE '2026-01-01' is held as the text '2026-01-01 00:00:00'.
             Node &lit = seq[sig[k + 1]];
             if (lit.text.size() == 12 && lit.text[5] == QLatin1Char('-') && lit.text[8] == QLatin1Char('-'))
                 lit.text.insert(11, QStringLiteral(" 00:00:00"));
-            n = target == Target::Postgres ? word(QStringLiteral("TIMESTAMP")) : space(QString());
-        } else if (target == Target::Postgres && n.kind == Tok::QuotedIdent && n.text == n.text.toUpper()) {
+            n = *t.dateLiteral ? word(QString::fromLatin1(t.dateLiteral)) : space(QString());
+        } else if (t.foldsToLowerCase && n.kind == Tok::QuotedIdent && n.text == n.text.toUpper()) {
             // Oracle's "TCLAROL" is the name TCLAROL folds to; PostgreSQL
             // folds that one to tclarol.
             n.text = n.text.toLower();
@@ -257,7 +253,7 @@ struct OuterRef {
 
 // One SELECT of a sequence: sig positions [begin, end).
 bool outerJoinBlock(Seq &seq, const std::vector<size_t> &sig, size_t begin, size_t end,
-                    const ColumnLookup &lookup, Target target)
+                    const ColumnLookup &lookup, const SqlTraits &t)
 {
     SelectBlock b;
     size_t k = begin;
@@ -428,7 +424,7 @@ bool outerJoinBlock(Seq &seq, const std::vector<size_t> &sig, size_t begin, size
     // 4. PostgreSQL lets an ON condition see only the tables joined before
     // it: the commas left in the list become CROSS JOINs, which it reads
     // left to right as one table before the LEFT JOINs.
-    if (target == Target::Postgres) {
+    if (t.crossJoinsInFromList) {
         for (size_t p = b.fromKw + 1; p < b.listEnd; ++p) {
             if (seq[sig[p]].kind != Tok::Comma)
                 continue;
@@ -449,9 +445,9 @@ bool outerJoinBlock(Seq &seq, const std::vector<size_t> &sig, size_t begin, size
     return true;
 }
 
-void outerJoins(Seq &seq, const ColumnLookup &lookup, Target target)
+void outerJoins(Seq &seq, const ColumnLookup &lookup, const SqlTraits &t)
 {
-    forEachGroup(seq, [&](Seq &inner) { outerJoins(inner, lookup, target); });
+    forEachGroup(seq, [&](Seq &inner) { outerJoins(inner, lookup, t); });
     // Each pass handles one SELECT of a compound and starts again, since the
     // edits move the positions of the following blocks.
     for (int guard = 0; guard < 64; ++guard) {
@@ -463,7 +459,7 @@ void outerJoins(Seq &seq, const ColumnLookup &lookup, Target target)
                              || seq[sig[k]].isWord("EXCEPT") || seq[sig[k]].isWord("MINUS");
             if (!cut)
                 continue;
-            changed = outerJoinBlock(seq, sig, begin, k, lookup, target);
+            changed = outerJoinBlock(seq, sig, begin, k, lookup, t);
             begin = k + 1;
         }
         if (!changed)
@@ -568,9 +564,9 @@ struct Operands {
 // PostgreSQL: each operand goes through ora_text, which writes a number as
 // Oracle's TO_CHAR does and a date in the stored form; a text literal is
 // text already.
-QString concatOperand(const QString &operand, Target target)
+QString concatOperand(const QString &operand, const SqlTraits &t)
 {
-    if (target != Target::Postgres)
+    if (!t.concatenatesAsText)
         return operand;
     if (operand.size() >= 2 && operand.startsWith(QLatin1Char('\'')) && operand.endsWith(QLatin1Char('\''))) {
         bool oneLiteral = true;
@@ -587,16 +583,16 @@ QString concatOperand(const QString &operand, Target target)
 
 // PostgreSQL passes a function at most 100 arguments; a longer chain goes
 // as one array.
-QString concatCall(const QStringList &operands, Target target)
+QString concatCall(const QStringList &operands, const SqlTraits &t)
 {
-    if (target == Target::Postgres && operands.size() > 100)
+    if (t.maxCallArguments > 0 && operands.size() > t.maxCallArguments)
         return QStringLiteral("ora_concat(VARIADIC ARRAY[") + operands.join(QStringLiteral(", ")) + QStringLiteral("])");
     return QStringLiteral("ora_concat(") + operands.join(QStringLiteral(", ")) + QLatin1Char(')');
 }
 
-void concatenation(Seq &seq, Target target)
+void concatenation(Seq &seq, const SqlTraits &traits)
 {
-    forEachGroup(seq, [target](Seq &inner) { concatenation(inner, target); });
+    forEachGroup(seq, [&traits](Seq &inner) { concatenation(inner, traits); });
     for (;;) {
         const auto s = significant(seq);
         size_t bar = s.size();
@@ -631,11 +627,11 @@ void concatenation(Seq &seq, Target target)
             const QString rhs = termText(t + 1, te);
             if (op.isOp("||")) {
                 if (pending.isEmpty())
-                    pending << concatOperand(acc, target);
-                pending << concatOperand(rhs, target);
+                    pending << concatOperand(acc, traits);
+                pending << concatOperand(rhs, traits);
             } else {
                 if (!pending.isEmpty()) {
-                    acc = concatCall(pending, target);
+                    acc = concatCall(pending, traits);
                     pending.clear();
                 }
                 acc = QLatin1Char('(') + acc + QLatin1Char(' ') + op.text + QLatin1Char(' ') + rhs + QLatin1Char(')');
@@ -643,7 +639,7 @@ void concatenation(Seq &seq, Target target)
             t = te + 1;
         }
         if (!pending.isEmpty())
-            acc = concatCall(pending, target);
+            acc = concatCall(pending, traits);
         auto it = seq.erase(seq.begin() + qsizetype(s[first]), seq.begin() + qsizetype(s[last]) + 1);
         seq.insert(it, word(acc));
     }
@@ -1211,30 +1207,27 @@ void applyNames(Seq &seq, const NamePlan &plan)
 QString translateOracle(const QString &oracleSql, const ColumnLookup &lookup, Target target,
                         const ColumnNaming &naming)
 {
+    const SqlTraits &t = traitsOf(target);
     Seq seq = parse(oracleSql);
     checkSemicolons(seq);
     stripSchema(seq);
-    if (target == Target::Sqlite) {
-        rewriteTokens(seq, target);
-        outerJoins(seq, lookup, target);
-        concatenation(seq, target);
-        nullOrdering(seq);
-        return str(seq);
-    }
+    const bool renames = t.namesColumnsAsSqlite && naming.asSqlite;
     NamePlan names;
-    if (naming.asSqlite)
+    if (renames)
         names = planNames(seq, [&] { return translateOracle(oracleSql, lookup); }, naming.declared);
-    rewriteTokens(seq, target);
+    rewriteTokens(seq, t);
     int subqueries = 0;
-    aliasSubqueries(seq, &subqueries);
-    outerJoins(seq, lookup, target);
-    postgresCalls(seq);
-    concatenation(seq, target);
+    if (t.aliasesSubqueries)
+        aliasSubqueries(seq, &subqueries);
+    outerJoins(seq, lookup, t);
+    if (t.callsOracleFunctions)
+        postgresCalls(seq);
+    concatenation(seq, t);
     nullOrdering(seq);
-    if (naming.asSqlite)
+    if (renames)
         applyNames(seq, names);
     const QString out = str(seq);
-    if (out.size() > kMaxPostgresText && out.size() > 16 * oracleSql.size())
+    if (t.boundsTranslationSize && out.size() > kMaxPostgresText && out.size() > 16 * oracleSql.size())
         throw OraError(QStringLiteral("ORA-00900: invalid SQL statement (translation too long)"));
     return out;
 }

@@ -1,6 +1,8 @@
 #pragma once
 // Oracle's SQL as the client writes it, translated into SQLite's or
 // PostgreSQL's.
+#include "server/sql/sqltraits.h"
+
 #include <QString>
 #include <QStringList>
 #include <functional>
@@ -15,8 +17,6 @@ using ColumnLookup = std::function<bool(const QString &table, const QString &col
 // The declared spelling of a table's column (table as written in a FROM
 // list, both compared without regard to case); empty when unknown.
 using ColumnSpelling = std::function<QString(const QString &table, const QString &column)>;
-
-enum class Target { Sqlite, Postgres };
 
 // How the PostgreSQL text names the columns of its answer. SQLite names them
 // as the select list writes them (an alias as written, a column as declared,
