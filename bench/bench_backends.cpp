@@ -20,7 +20,7 @@
 #include "common/exception.h"
 #include "data/datawalk.h"
 #include "rawclient.h"
-#include "server/pgconnection.h"
+#include "server/backend/postgres/pgconnection.h"
 #include "support/testserver.h"
 
 #include <QCoreApplication>

@@ -1,13 +1,15 @@
 #include "bench/classgen.h"
 
 #include "common/exception.h"
-#include "server/database.h"
-#include "server/oraclescript.h"
-#include "server/oraerrors.h"
-#include "server/pgconnection.h"
-#include "server/pgdatabase.h"
-#include "server/pgschema.h"
-#include "server/schema.h"
+#include "server/backend/backends.h"
+#include "server/core/database.h"
+#include "server/schema/oraclescript.h"
+#include "server/core/oraerror.h"
+#include "server/backend/postgres/pgconnection.h"
+#include "server/backend/postgres/pgdatabase.h"
+#include "server/backend/postgres/pgschema.h"
+#include "server/schema/schema.h"
+#include "server/backend/sqlite/sqliteschema.h"
 
 #include <QDate>
 #include <QFile>
@@ -395,14 +397,14 @@ GeneratedClass generateClass(const QString &database, const QString &classId, qi
             out.statisticsColumns << QString::fromLatin1(p.prop);
 
     std::unique_ptr<Store> store;
-    if (server::Database::isPostgres(database))
+    if (!server::backends::forLocation(database).isFile())
         store = std::make_unique<PostgresStore>(database);
     else
         store = std::make_unique<SqliteStore>(database);
     Store &db = *store;
     if (!db.isDemo())
         throw Exception(QStringLiteral("%1 no es una base de datos de vorel-server init --demo")
-                            .arg(server::Database::isPostgres(database) ? server::pg::Connection::withoutPassword(database) : database));
+                            .arg(!server::backends::forLocation(database).isFile() ? server::pg::Connection::withoutPassword(database) : database));
     if (db.number(QStringLiteral("SELECT count(*) FROM TCLASES WHERE CLAS_Clase = '%1'").arg(classId)) > 0)
         throw Exception(QStringLiteral("La clase %1 ya existe").arg(classId));
     if (db.hasObject(out.table.toUpper()) || db.hasObject(out.view.toUpper()))

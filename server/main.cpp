@@ -10,21 +10,11 @@
 //   vorel-server init --pg URI [--demo] [--script FILE.sql ...] [--force]
 //   vorel-server init FILE --upgrade
 //   vorel-server backup DB FILE
-#include "server/database.h"
-#include "server/dialect.h"
-#include "server/oraclescript.h"
-#include "server/oraerrors.h"
-#include "server/passwords.h"
 #include "common/exception.h"
-#include "server/pgconnection.h"
-#include "server/pgdatabase.h"
-#include "server/pgerrors.h"
-#include "server/sqlitebackup.h"
-#include "server/pgschema.h"
-#include "server/schema.h"
-#include "server/server.h"
-#include "server/outbox.h"
-#include "server/tlscert.h"
+#include "server/backend/backends.h"
+#include "server/net/outbox.h"
+#include "server/net/server.h"
+#include "server/net/tlscert.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -32,7 +22,6 @@
 #include <QFileInfo>
 #include <QHostAddress>
 #include <cstdio>
-#include <sqlite3.h>
 #if defined(Q_OS_UNIX)
 #include <sys/resource.h>
 #endif
@@ -128,151 +117,6 @@ int millisecondsOf(const QString &text)
     return int(s * 1000.0 + 0.5);
 }
 
-void removeDatabase(const QString &file)
-{
-    QFile::remove(file);
-    QFile::remove(file + QStringLiteral("-wal"));
-    QFile::remove(file + QStringLiteral("-shm"));
-    QFile::remove(file + QStringLiteral("-journal"));
-}
-
-// A script given on the command line: SQLite's dialect (--script) or the
-// demo's Oracle form (--oracle-script), whose FILE('...') names files beside it.
-struct Script {
-    QString path;
-    bool oracle = false;
-};
-
-// The scripts' texts; false (after saying why) when one cannot be read.
-bool readScripts(const QList<Script> &scripts, QStringList *texts)
-{
-    for (const Script &script : scripts) {
-        QFile f(script.path);
-        if (!f.open(QIODevice::ReadOnly)) {
-            fail(QStringLiteral("cannot read %1: %2").arg(script.path, f.errorString()));
-            return false;
-        }
-        *texts << QString::fromUtf8(f.readAll());
-    }
-    return true;
-}
-
-// Builds the database under a temporary name and renames it into place only
-// when everything succeeded, so a failed run leaves no half-made database
-// and, with --force, keeps the old one.
-int initDatabase(const QString &file, bool demo, const QList<Script> &scripts, bool force)
-{
-    if (QFileInfo::exists(file) && !force)
-        return fail(QStringLiteral("%1 already exists (use --force to replace it)").arg(file));
-    QStringList scriptTexts;
-    if (!readScripts(scripts, &scriptTexts))
-        return 1;
-    const QString building = file + QStringLiteral(".init");
-    removeDatabase(building);
-    sqlite3 *db = nullptr;
-    if (sqlite3_open_v2(building.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr)
-        != SQLITE_OK) {
-        const QString why = QString::fromUtf8(sqlite3_errmsg(db));
-        sqlite3_close_v2(db);
-        return fail(QStringLiteral("cannot create %1: %2").arg(building, why));
-    }
-    QString error;
-    try {
-        if (sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr) != SQLITE_OK)
-            throw OraError(QString::fromUtf8(sqlite3_errmsg(db)));
-        registerOracleFunctions(db);
-        createSchema(db);
-        if (demo)
-            fillDemo(db);
-        for (int i = 0; i < scripts.size(); ++i) {
-            try {
-                if (scripts[i].oracle)
-                    runOracleScript(db, scriptTexts[i], QFileInfo(scripts[i].path).absolutePath());
-                else
-                    runScript(db, scriptTexts[i]);
-            } catch (const OraError &e) {
-                throw OraError(scripts[i].path + QStringLiteral(": ") + e.message());
-            }
-        }
-        passwords::convertPlain(db);
-    } catch (const OraError &e) {
-        error = e.message();
-    } catch (const std::exception &e) {
-        error = QString::fromUtf8(e.what());
-    }
-    sqlite3_close_v2(db);
-    if (!error.isEmpty()) {
-        removeDatabase(building);
-        return fail(error);
-    }
-    if (force)
-        removeDatabase(file);
-    if (!QFile::rename(building, file)) {
-        removeDatabase(building);
-        return fail(QStringLiteral("cannot create %1").arg(file));
-    }
-    return 0;
-}
-
-// The whole schema, demo data and scripts in one transaction: a failed run
-// leaves the database as it was.
-int initPostgres(const QString &uri, bool demo, const QList<Script> &scripts, bool force)
-{
-    QStringList scriptTexts;
-    if (!readScripts(scripts, &scriptTexts))
-        return 1;
-    std::unique_ptr<pg::Connection> conn;
-    try {
-        conn = std::make_unique<pg::Connection>(uri);
-    } catch (const vorel::Exception &e) {
-        // A database that does not exist yet is made, where the server lets us.
-        const QString name = pg::Connection::databaseOf(uri);
-        if (name.isEmpty() || !e.message().contains(QLatin1String("does not exist")))
-            return fail(e.message());
-        try {
-            pg::Connection maintenance(pg::Connection::withDatabase(uri, QStringLiteral("postgres")));
-            maintenance.exec(QStringLiteral("CREATE DATABASE ") + pg::Connection::identifier(name));
-            conn = std::make_unique<pg::Connection>(uri);
-        } catch (const vorel::Exception &again) {
-            return fail(again.message());
-        } catch (const pg::Error &again) {
-            return fail(QStringLiteral("cannot create the database %1: %2").arg(name, again.failure().message));
-        }
-    }
-    QString error;
-    try {
-        conn->exec(PgDatabase::sessionSettings());
-        conn->exec(QStringLiteral("BEGIN"));
-        const pg::Result tables = conn->exec(
-            QStringLiteral("SELECT count(*) FROM pg_tables WHERE schemaname = current_schema()"));
-        if (tables.text(0, 0) != QLatin1String("0")) {
-            if (!force)
-                throw OraError(QStringLiteral("the database already holds tables (use --force to replace them)"));
-            conn->exec(QStringLiteral("DROP SCHEMA public CASCADE; CREATE SCHEMA public"));
-        }
-        pg::createSchema(*conn);
-        if (demo)
-            pg::fillDemo(*conn);
-        for (int i = 0; i < scripts.size(); ++i) {
-            try {
-                runOracleScript(*conn, scriptTexts[i], QFileInfo(scripts[i].path).absolutePath());
-            } catch (const OraError &e) {
-                throw OraError(scripts[i].path + QStringLiteral(": ") + e.message());
-            }
-        }
-        conn->exec(QStringLiteral("COMMIT"));
-    } catch (const OraError &e) {
-        error = e.message();
-    } catch (const pg::Error &e) {
-        error = pg::oracleMessage(*conn, e.failure());
-    } catch (const std::exception &e) {
-        error = QString::fromUtf8(e.what());
-    }
-    if (!error.isEmpty())
-        return fail(error);
-    return 0;
-}
-
 void say(const QString &message)
 {
     const QByteArray text = ("vorel-server: " + message + '\n').toLocal8Bit();
@@ -280,35 +124,13 @@ void say(const QString &message)
     std::fflush(stderr);
 }
 
-// Passwords a database of an earlier release keeps as typed become salted
-// hashes; false with *error set when the file cannot be converted.
-bool upgradePasswords(const QString &file, int *converted, QString *error)
-{
-    sqlite3 *db = nullptr;
-    if (sqlite3_open_v2(file.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
-        *error = QStringLiteral("cannot open %1: %2").arg(file, QString::fromUtf8(sqlite3_errmsg(db)));
-        sqlite3_close_v2(db);
-        return false;
-    }
-    sqlite3_busy_timeout(db, 10000);
-    bool ok = true;
-    try {
-        *converted = passwords::convertPlain(db);
-    } catch (const OraError &e) {
-        *error = QStringLiteral("cannot convert the passwords of %1: %2").arg(file, e.message());
-        ok = false;
-    }
-    sqlite3_close_v2(db);
-    return ok;
-}
-
 int upgrade(const QString &file)
 {
     if (!QFileInfo(file).isFile())
         return fail(QStringLiteral("no database file %1").arg(file));
     int converted = 0;
-    QString error;
-    if (!upgradePasswords(file, &converted, &error))
+    const QString error = backends::sqlite().prepare(file, &converted);
+    if (!error.isEmpty())
         return fail(error);
     say(QStringLiteral("%1: %2 password(s) stored as typed now kept as salted hashes").arg(file).arg(converted));
     return 0;
@@ -402,10 +224,8 @@ int backup(const QStringList &args)
 {
     if (args.size() != 2 || args[0].startsWith(QLatin1String("--")) || args[1].startsWith(QLatin1String("--")))
         return usage(QStringLiteral("backup takes a database file and the file of the copy"));
-    if (Database::isPostgres(args[0]))
-        return fail(QStringLiteral("a PostgreSQL database is copied with pg_dump (see the administrator's guide)"));
     BackupReport report;
-    const QString why = backupSqlite(args[0], args[1], &report);
+    const QString why = backends::forLocation(args[0]).backup(args[0], args[1], &report);
     if (!why.isEmpty())
         return fail(why);
     const QByteArray line = QStringLiteral("%1: %2 pages, %3 bytes, %4 ms, integrity ok\n")
@@ -422,7 +242,7 @@ int init(const QStringList &args)
 {
     QString file;
     QString uri;
-    QList<Script> scripts;
+    QList<InitScript> scripts;
     bool demo = false;
     bool force = false;
     bool upgrading = false;
@@ -435,7 +255,7 @@ int init(const QStringList &args)
         } else if (a == QLatin1String("--force")) {
             force = true;
         } else if (a == QLatin1String("--pg")) {
-            if (++i >= args.size() || !Database::isPostgres(args[i]))
+            if (++i >= args.size() || backends::forLocation(args[i]).isFile())
                 return usage(QStringLiteral("--pg needs a URI postgresql://..."));
             uri = args[i];
         } else if (a == QLatin1String("--script") || a == QLatin1String("--oracle-script")) {
@@ -451,7 +271,8 @@ int init(const QStringList &args)
     if (!uri.isEmpty()) {
         if (!file.isEmpty() || upgrading)
             return usage(QStringLiteral("init --pg takes no database file and no --upgrade"));
-        return initPostgres(uri, demo, scripts, force);
+        const QString error = backends::postgres().init(uri, demo, scripts, force);
+        return error.isEmpty() ? 0 : fail(error);
     }
     if (file.isEmpty())
         return usage(QStringLiteral("init needs a database file"));
@@ -460,9 +281,9 @@ int init(const QStringList &args)
             return usage(QStringLiteral("--upgrade takes no other option"));
         return upgrade(file);
     }
-    const int made = initDatabase(file, demo, scripts, force);
-    if (made != 0)
-        return made;
+    const QString error = backends::sqlite().init(file, demo, scripts, force);
+    if (!error.isEmpty())
+        return fail(error);
     const QString folder = QFileInfo(file).absolutePath();
     return ensureCertificate(tls::certificateFileIn(folder), tls::keyFileIn(folder), stdout) ? 0 : 1;
 }
@@ -482,13 +303,14 @@ int serve(QCoreApplication &app, const QStringList &args)
             const QString value = args[++i];
             const qsizetype eq = value.indexOf(QLatin1Char('='));
             ServerConfig::Db db;
-            if (eq > 0 && !Database::isPostgres(value)) {
+            if (eq > 0 && backends::forLocation(value).isFile()) {
                 db.name = value.left(eq);
                 db.file = value.mid(eq + 1);
             } else {
                 db.file = value;
             }
-            if (!Database::isPostgres(db.file) && !QFileInfo(db.file).isFile())
+            db.backend = &backends::forLocation(db.file);
+            if (db.backend->isFile() && !QFileInfo(db.file).isFile())
                 return fail(QStringLiteral("no database file %1 (create it with vorel-server init)").arg(db.file));
             config.databases.append(db);
         } else if (a == QLatin1String("--listen") && hasValue) {
@@ -538,18 +360,9 @@ int serve(QCoreApplication &app, const QStringList &args)
         return usage(QStringLiteral("serve needs at least one --db"));
     for (const ServerConfig::Db &db : config.databases) {
         int converted = 0;
-        QString error;
-        if (Database::isPostgres(db.file)) {
-            // Reached now, so that a wrong URI shows before any client does;
-            // the schema's trigger keeps its passwords hashed.
-            try {
-                PgDatabase probe(db.file);
-            } catch (const vorel::Exception &e) {
-                return fail(e.message());
-            }
-        } else if (!upgradePasswords(db.file, &converted, &error)) {
+        const QString error = db.backend->prepare(db.file, &converted);
+        if (!error.isEmpty())
             return fail(error);
-        }
         if (converted > 0)
             say(QStringLiteral("%1: %2 password(s) stored as typed by an earlier release now kept as salted hashes")
                     .arg(db.file)
@@ -581,7 +394,7 @@ int serve(QCoreApplication &app, const QStringList &args)
         if (certificateFile.isEmpty()) {
             QString folder = QDir::currentPath();
             for (const ServerConfig::Db &db : config.databases) {
-                if (!Database::isPostgres(db.file)) {
+                if (db.backend->isFile()) {
                     folder = QFileInfo(db.file).absolutePath();
                     break;
                 }

@@ -3,9 +3,9 @@
 // bounds. The PostgreSQL text reads again as tokens and balanced groups:
 // nothing it wrote (a name quoted for an answer's column, a CASE, a comment
 // kept from the statement) runs into what follows it.
-#include "server/dialect.h"
-#include "server/dialect_lexer.h"
-#include "server/oraerrors.h"
+#include "server/sql/dialect.h"
+#include "server/sql/dialect_lexer.h"
+#include "server/core/oraerror.h"
 
 #include <cstdint>
 

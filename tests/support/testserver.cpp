@@ -1,8 +1,8 @@
 #include "support/testserver.h"
 
 #include "common/exception.h"
-#include "server/pgconnection.h"
-#include "server/tlscert.h"
+#include "server/backend/postgres/pgconnection.h"
+#include "server/net/tlscert.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,0 +1,27 @@
+#include "server/backend/backends.h"
+
+#include "server/backend/postgres/pgbackend.h"
+#include "server/backend/sqlite/sqlitebackend.h"
+
+namespace vorel::server::backends {
+
+const Backend &sqlite()
+{
+    static const SqliteBackend backend;
+    return backend;
+}
+
+const Backend &postgres()
+{
+    static const PgBackend backend;
+    return backend;
+}
+
+const Backend &forLocation(const QString &location)
+{
+    if (location.startsWith(QLatin1String("postgresql://")) || location.startsWith(QLatin1String("postgres://")))
+        return postgres();
+    return sqlite();
+}
+
+} // namespace vorel::server::backends

@@ -1,0 +1,96 @@
+#include "server/backend/postgres/pgbackend.h"
+
+#include "common/exception.h"
+#include "server/backend/postgres/pgconnection.h"
+#include "server/backend/postgres/pgdatabase.h"
+#include "server/backend/postgres/pgerrors.h"
+#include "server/backend/postgres/pgschema.h"
+#include "server/core/oraerror.h"
+
+#include <QFileInfo>
+
+namespace vorel::server {
+
+std::unique_ptr<Database> PgBackend::open(const QString &location) const
+{
+    return std::make_unique<PgDatabase>(location);
+}
+
+// The whole schema, demo data and scripts in one transaction: a failed run
+// leaves the database as it was.
+QString PgBackend::init(const QString &uri, bool demo, const QList<InitScript> &scripts, bool force) const
+{
+    QStringList scriptTexts;
+    const QString unread = readScripts(scripts, &scriptTexts);
+    if (!unread.isEmpty())
+        return unread;
+    std::unique_ptr<pg::Connection> conn;
+    try {
+        conn = std::make_unique<pg::Connection>(uri);
+    } catch (const vorel::Exception &e) {
+        // A database that does not exist yet is made, where the server lets us.
+        const QString name = pg::Connection::databaseOf(uri);
+        if (name.isEmpty() || !e.message().contains(QLatin1String("does not exist")))
+            return e.message();
+        try {
+            pg::Connection maintenance(pg::Connection::withDatabase(uri, QStringLiteral("postgres")));
+            maintenance.exec(QStringLiteral("CREATE DATABASE ") + pg::Connection::identifier(name));
+            conn = std::make_unique<pg::Connection>(uri);
+        } catch (const vorel::Exception &again) {
+            return again.message();
+        } catch (const pg::Error &again) {
+            return QStringLiteral("cannot create the database %1: %2").arg(name, again.failure().message);
+        }
+    }
+    QString error;
+    try {
+        conn->exec(PgDatabase::sessionSettings());
+        conn->exec(QStringLiteral("BEGIN"));
+        const pg::Result tables = conn->exec(
+            QStringLiteral("SELECT count(*) FROM pg_tables WHERE schemaname = current_schema()"));
+        if (tables.text(0, 0) != QLatin1String("0")) {
+            if (!force)
+                throw OraError(QStringLiteral("the database already holds tables (use --force to replace them)"));
+            conn->exec(QStringLiteral("DROP SCHEMA public CASCADE; CREATE SCHEMA public"));
+        }
+        pg::createSchema(*conn);
+        if (demo)
+            pg::fillDemo(*conn);
+        for (int i = 0; i < scripts.size(); ++i) {
+            try {
+                pg::runOracleScript(*conn, scriptTexts[i], QFileInfo(scripts[i].path).absolutePath());
+            } catch (const OraError &e) {
+                throw OraError(scripts[i].path + QStringLiteral(": ") + e.message());
+            }
+        }
+        conn->exec(QStringLiteral("COMMIT"));
+    } catch (const OraError &e) {
+        error = e.message();
+    } catch (const pg::Error &e) {
+        error = pg::oracleMessage(*conn, e.failure());
+    } catch (const std::exception &e) {
+        error = QString::fromUtf8(e.what());
+    }
+    return error;
+}
+
+// The schema's trigger keeps the passwords hashed; nothing to convert.
+QString PgBackend::prepare(const QString &uri, int *converted) const
+{
+    *converted = 0;
+    try {
+        PgDatabase probe(uri);
+    } catch (const vorel::Exception &e) {
+        return e.message();
+    }
+    return {};
+}
+
+QString PgBackend::backup(const QString &, const QString &, BackupReport *) const
+{
+    // pg_dump reads one snapshot of a database in use, and restores with
+    // PostgreSQL's own tools; a copy of our own would do less.
+    return QStringLiteral("a PostgreSQL database is copied with pg_dump (see the administrator's guide)");
+}
+
+} // namespace vorel::server

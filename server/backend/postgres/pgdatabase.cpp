@@ -1,0 +1,1007 @@
+#include "server/backend/postgres/pgdatabase.h"
+
+#include "common/exception.h"
+#include "common/sqllines.h"
+#include "server/sql/classrows.h"
+#include "server/sql/dialect.h"
+#include "server/core/oraerror.h"
+#include "server/core/passwords.h"
+#include "server/backend/postgres/pgerrors.h"
+#include "server/backend/postgres/pgschema.h"
+#include "server/backend/postgres/pgclassrows.h"
+#include "server/backend/postgres/pgdialect.h"
+
+#include <QDateTime>
+#include <QRegularExpression>
+#include <QTime>
+#include <QTimeZone>
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <cstdlib>
+#include <limits>
+
+namespace vorel::server {
+
+using namespace answers;
+using proto::ValueType;
+
+namespace {
+
+// What the rows of cursors declared in a transaction may hold in memory when
+// that transaction is rolled back, as on SQLite.
+constexpr qint64 kMaxReadAhead = qint64(512) << 20;
+// Rows asked of the server at a time when a client wants all of them.
+constexpr int kAllRowsChunk = 4096;
+
+// The type OIDs of pg_type that the rows are read by.
+enum Oid : unsigned {
+    kBool = 16, kBytea = 17, kChar = 18, kName = 19, kInt8 = 20, kInt2 = 21, kInt4 = 23, kText = 25, kOid = 26,
+    kFloat4 = 700, kFloat8 = 701, kBpchar = 1042, kVarchar = 1043, kDate = 1082, kTimestamp = 1114,
+    kTimestampTz = 1184, kNumeric = 1700,
+};
+
+// How a column's values are read from their text form.
+enum class Reading { Integer, Float, Numeric, Bool, Text, DateTime, Blob };
+
+Reading readingOf(unsigned type)
+{
+    switch (type) {
+    case kInt2: case kInt4: case kInt8: case kOid: return Reading::Integer;
+    case kFloat4: case kFloat8: return Reading::Float;
+    case kNumeric: return Reading::Numeric;
+    case kBool: return Reading::Bool;
+    case kDate: case kTimestamp: case kTimestampTz: return Reading::DateTime;
+    case kBytea: return Reading::Blob;
+    default: return Reading::Text;
+    }
+}
+
+// A number in PostgreSQL's text form as SQLite holds it in a column of
+// numeric affinity: whole values as integers.
+void addNumber(const char *text, int bytes, bool wholeAsInteger, proto::RowBlock &into)
+{
+    bool plainDigits = bytes > 0 && bytes < 19;
+    for (int i = 0; i < bytes && plainDigits; ++i)
+        plainDigits = (text[i] >= '0' && text[i] <= '9') || (i == 0 && text[i] == '-');
+    if (plainDigits && wholeAsInteger) {
+        into.addInteger(std::strtoll(text, nullptr, 10));
+        return;
+    }
+    const double v = std::strtod(text, nullptr);
+    if (wholeAsInteger && std::fabs(v) < 9.0e15 && v == double(qlonglong(v)))
+        into.addInteger(qlonglong(v));
+    else
+        into.addFloat(v);
+}
+
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// bytea in its hex output form, \x0a1b...
+QByteArray byteaOf(const char *text, int bytes)
+{
+    if (bytes < 2 || text[0] != '\\' || text[1] != 'x')
+        return QByteArray(text, bytes);
+    QByteArray out((bytes - 2) / 2, Qt::Uninitialized);
+    char *o = out.data();
+    for (int i = 2; i + 1 < bytes; i += 2) {
+        const int hi = hexDigit(text[i]), lo = hexDigit(text[i + 1]);
+        *o++ = char(hi < 0 || lo < 0 ? 0 : hi * 16 + lo);
+    }
+    return out;
+}
+
+// The types whose binary form reads back exactly as their text form does;
+// a cursor with a column of any other type keeps reading text.
+bool binaryReadable(unsigned type)
+{
+    switch (type) {
+    case kBool: case kBytea: case kChar: case kName: case kInt8: case kInt2: case kInt4: case kText: case kOid:
+    case kFloat8: case kBpchar: case kVarchar: case kDate: case kTimestamp: case kNumeric:
+        return true;
+    default:
+        return false;
+    }
+}
+
+template <typename T> T bigEndian(const char *p)
+{
+    T v = 0;
+    for (size_t i = 0; i < sizeof(T); ++i)
+        v = T((quint64(v) << 8) | quint8(p[i]));
+    return v;
+}
+
+// numeric's binary form (base-10000 digits) as numeric_out writes it.
+std::string numericText(const char *p, int n)
+{
+    if (n < 8)
+        return "NaN";
+    const int ndigits = bigEndian<qint16>(p), weight = bigEndian<qint16>(p + 2);
+    const quint16 sign = bigEndian<quint16>(p + 4);
+    const int dscale = bigEndian<qint16>(p + 6);
+    if (sign == 0xC000 || n < 8 + 2 * ndigits)
+        return "NaN";
+    if (sign == 0xD000)
+        return "Infinity";
+    if (sign == 0xF000)
+        return "-Infinity";
+    auto digit = [&](int i) { return i >= 0 && i < ndigits ? int(bigEndian<qint16>(p + 8 + 2 * i)) : 0; };
+    std::string out;
+    if (sign == 0x4000)
+        out += '-';
+    char group[8];
+    if (weight < 0) {
+        out += '0';
+    } else {
+        for (int i = 0; i <= weight; ++i) {
+            std::snprintf(group, sizeof group, i == 0 ? "%d" : "%04d", digit(i));
+            out += group;
+        }
+    }
+    if (dscale > 0) {
+        out += '.';
+        std::string fraction;
+        for (int i = weight + 1; int(fraction.size()) < dscale; ++i) {
+            std::snprintf(group, sizeof group, "%04d", digit(i));
+            fraction += group;
+        }
+        out += fraction.substr(0, size_t(dscale));
+    }
+    return out;
+}
+
+// Dates and timestamps travel in binary as days or microseconds since
+// 2000-01-01, the wire counts milliseconds since 1970-01-01.
+constexpr qint64 kMsAt2000 = 946684800000;
+constexpr qint64 kUsPerDay = qint64(86400) * 1000000;
+
+qint64 floorDiv(qint64 a, qint64 b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
+
+// A date or timestamp of the binary form as its text form reads: a date
+// and time of the years 1 to 9999, else the text PostgreSQL writes.
+void addTime(qint64 us, bool infinite, bool withTime, proto::RowBlock &into)
+{
+    if (infinite) {
+        into.addText(us > 0 ? QStringLiteral("infinity") : QStringLiteral("-infinity"));
+        return;
+    }
+    const qint64 days = floorDiv(us, kUsPerDay);
+    const QDate date = QDate(2000, 1, 1).addDays(days);
+    if (date.year() >= 1 && date.year() <= 9999) {
+        into.addDateTime(floorDiv(us, 1000) + kMsAt2000);
+        return;
+    }
+    // Year 1 BC is QDate's -1; PostgreSQL writes it 0001 ... BC.
+    QString text = QString::number(qAbs(date.year())).rightJustified(4, QLatin1Char('0'))
+        + date.toString(QStringLiteral("-MM-dd"));
+    if (withTime) {
+        const qint64 inDay = us - days * kUsPerDay;
+        text += QTime::fromMSecsSinceStartOfDay(int(inDay / 1000)).toString(QStringLiteral(" HH:mm:ss"));
+        if (const qint64 fraction = inDay % 1000000) {
+            QString digits = QString::number(fraction).rightJustified(6, QLatin1Char('0'));
+            while (digits.endsWith(QLatin1Char('0')))
+                digits.chop(1);
+            text += QLatin1Char('.') + digits;
+        }
+    }
+    if (date.year() < 0)
+        text += QStringLiteral(" BC");
+    into.addText(text);
+}
+
+// Functions that reach outside the data a client may read: files, other
+// sessions, the server's settings, queries given as text, and the schema's
+// own (password hashes, the registry's guard). SQLite's ways to the same
+// are refused alike, so that a client hears the same answer from both.
+bool deniedName(const QString &word)
+{
+    static const char *const prefixes[] = {"pg_", "lo_", "dblink", "utl_file", "dbms_", "plunit", "query_to_",
+                                           "cursor_to_", "table_to_", "schema_to_", "database_to_", "vorel_",
+                                           "pragma_"};
+    static const char *const names[] = {"set_config", "current_setting", "txid_current", "plvlex", "plvsubst",
+                                        "load_extension"};
+    const QString w = word.toLower();
+    for (const char *p : prefixes)
+        if (w.startsWith(QLatin1String(p)))
+            return true;
+    for (const char *n : names)
+        if (w == QLatin1String(n))
+            return true;
+    return false;
+}
+
+// A name followed by "(" or "." in the text (outside literals) that the
+// client may not call or reach.
+bool reachesOutside(const QString &sql)
+{
+    const qsizetype n = sql.size();
+    qsizetype i = 0;
+    auto nextSignificant = [&](qsizetype from) {
+        qsizetype j = SkipSqlBlank(sql, from);
+        return j < n ? sql[j] : QChar();
+    };
+    while (i < n) {
+        const QChar c = sql[i];
+        if (c == QLatin1Char('\'')) {
+            const qsizetype end = sql.indexOf(QLatin1Char('\''), i + 1);
+            i = end < 0 ? n : end + 1;
+        } else if (c == QLatin1Char('"')) {
+            const qsizetype end = sql.indexOf(QLatin1Char('"'), i + 1);
+            const QString word = sql.mid(i + 1, (end < 0 ? n : end) - i - 1);
+            i = end < 0 ? n : end + 1;
+            const QChar after = nextSignificant(i);
+            if ((after == QLatin1Char('(') || after == QLatin1Char('.')) && deniedName(word))
+                return true;
+        } else if (sql.mid(i, 2) == QLatin1String("--") || sql.mid(i, 2) == QLatin1String("/*")) {
+            i = SkipSqlBlank(sql, i);
+        } else if (c.isLetter() || c == QLatin1Char('_')) {
+            const qsizetype start = i;
+            while (i < n && (sql[i].isLetterOrNumber() || sql[i] == QLatin1Char('_') || sql[i] == QLatin1Char('$')))
+                ++i;
+            const QChar after = nextSignificant(i);
+            if ((after == QLatin1Char('(') || after == QLatin1Char('.')) && deniedName(sql.mid(start, i - start)))
+                return true;
+        } else {
+            ++i;
+        }
+    }
+    return false;
+}
+
+// True when the statement writes one of the session's working tables, which
+// no other session reads: such a write need not be committed at once.
+bool writesWorkingRows(const QString &sql)
+{
+    static const QRegularExpression target(
+        QStringLiteral("^(?:INSERT\\s+INTO|UPDATE|DELETE\\s+FROM|DELETE)\\s+(?:\"?pg_temp\"?\\s*\\.\\s*)?\"?(\\w+)\"?(?:\\s|\\(|$)"),
+        QRegularExpression::CaseInsensitiveOption);
+    const auto m = target.match(sql.mid(SkipSqlBlank(sql, 0)));
+    if (!m.hasMatch())
+        return false;
+    const QString table = m.captured(1).toUpper();
+    return table == QLatin1String("RSESION") || table == QLatin1String("RVFILRAP") || table == QLatin1String("RQBEX");
+}
+
+// Oracle, like SQLite, lets a subquery of WITH name itself without saying
+// RECURSIVE; PostgreSQL needs the word, and takes it as well where nothing
+// recurses.
+QString withRecursive(const QString &sql)
+{
+    const qsizetype with = SkipSqlBlank(sql, 0);
+    if (sql.mid(with, 4).compare(QLatin1String("WITH"), Qt::CaseInsensitive) != 0)
+        return sql;
+    const qsizetype next = SkipSqlBlank(sql, with + 4);
+    if (sql.mid(next, 9).compare(QLatin1String("RECURSIVE"), Qt::CaseInsensitive) == 0)
+        return sql;
+    QString out = sql;
+    out.insert(with + 4, QLatin1String(" RECURSIVE"));
+    return out;
+}
+
+} // namespace
+
+struct PgDatabase::Cursor {
+    QString name;                  // of the server-side cursor; empty once closed there
+    QList<proto::Column> columns;
+    std::vector<Reading> readings;
+    std::vector<bool> fromTable;   // a table's or view's column, not an expression
+    std::vector<unsigned> types;   // the columns' type OIDs
+    proto::RowBlock pending;       // read from the server, not yet sent
+    qsizetype pendingFirst = 0;
+    bool inHeldTx = false;         // declared in the transaction block open now
+    int txNumber = 0;              // the client's transaction it was declared in; 0 = none
+    qsizetype rowBytes = 0;
+    QString error;                 // a failure met while reading ahead
+    QString sql;                   // the query, for the rows before a failure
+    QVariantList binds;
+    qint64 serverRows = 0;         // rows read from the server so far
+    bool binary = false;           // its packets after the first read in binary form
+
+    bool hasPending() const { return pendingFirst < pending.size(); }
+};
+
+QString PgDatabase::sessionSettings()
+{
+    // Times as the server's clock shows them, texts in UTF-8, dates read
+    // and written in ISO form; Oracle's functions of orafce after ours.
+    QString zone = QString::fromUtf8(QTimeZone::systemTimeZoneId());
+    if (zone.isEmpty())
+        zone = QStringLiteral("UTC");
+    return QStringLiteral("SET search_path = public, oracle, pg_catalog; SET DateStyle = 'ISO, DMY'; "
+                          "SET TimeZone = %1; SET lock_timeout = %2; SET client_min_messages = warning; "
+                          "SET bytea_output = hex; SET extra_float_digits = 1")
+        .arg(pg::Connection::literal(zone))
+        .arg(30000);
+}
+
+PgDatabase::PgDatabase(const QString &uri) : m_conn(uri)
+{
+    try {
+        m_conn.exec(sessionSettings());
+    } catch (const pg::Error &e) {
+        throw vorel::Exception(QStringLiteral("No se puede preparar la sesión de PostgreSQL: ") + e.failure().message);
+    }
+}
+
+PgDatabase::~PgDatabase()
+{
+    // Whatever the client left open is undone, as when its connection ends.
+    m_cursors.clear();
+    if (m_conn.inTransaction()) {
+        try {
+            m_conn.exec(QStringLiteral("ROLLBACK"));
+        } catch (const pg::Error &) {
+        }
+    }
+}
+
+void PgDatabase::fail(const pg::Error &e)
+{
+    if (e.failure().sqlstate.isEmpty())
+        throw vorel::Exception(QStringLiteral("Se perdió la conexión con PostgreSQL: ") + e.failure().message);
+    throw OraError(pg::oracleMessage(m_conn, e.failure()));
+}
+
+pg::Result PgDatabase::run(const QString &sql, const QVariantList &params, bool binaryResult)
+{
+    if (!m_heldTx)
+        return m_conn.exec(sql, params, binaryResult);
+    m_conn.exec(QStringLiteral("SAVEPOINT vorel_stmt"));
+    try {
+        pg::Result r = m_conn.exec(sql, params, binaryResult);
+        m_conn.exec(QStringLiteral("RELEASE SAVEPOINT vorel_stmt"));
+        return r;
+    } catch (const pg::Error &e) {
+        if (!e.failure().sqlstate.isEmpty())
+            m_conn.exec(QStringLiteral("ROLLBACK TO SAVEPOINT vorel_stmt; RELEASE SAVEPOINT vorel_stmt"));
+        throw;
+    }
+}
+
+void PgDatabase::setQueryTimeout(int ms)
+{
+    try {
+        m_conn.exec(QStringLiteral("SET statement_timeout = %1").arg(qMax(0, ms)));
+    } catch (const pg::Error &e) {
+        fail(e);
+    }
+}
+
+void PgDatabase::refuseConnectionStatement(const QString &, Request)
+{
+    throw OraError(QString::fromUtf8(kNoPrivilege));
+}
+
+void PgDatabase::visitPasswords(const QString &userId,
+                                const std::function<bool(const QString &row, const QString &stored)> &visit)
+{
+    pg::Result r;
+    try {
+        r = run(QStringLiteral("SELECT ctid::text, USUA_Paswd FROM TUSUARIOS WHERE CAST(USUA_Usua AS text) = $1"),
+                {userId});
+    } catch (const pg::Error &e) {
+        fail(e);
+    }
+    for (int i = 0; i < r.rows(); ++i) {
+        if (!r.isNull(i, 1) && visit(r.text(i, 0), r.text(i, 1)))
+            return;
+    }
+}
+
+bool PgDatabase::replacePassword(const QString &row, const QString &hash)
+{
+    try {
+        run(QStringLiteral("UPDATE TUSUARIOS SET USUA_Paswd = $1 WHERE ctid = $2::tid"), {hash, row});
+        return true;
+    } catch (const pg::Error &) {
+        // Kept as typed until the next login succeeds in storing it.
+        return false;
+    }
+}
+
+void PgDatabase::startSession(const QString &userId)
+{
+    try {
+        pg::createSessionTables(m_conn, userId.trimmed());
+    } catch (const pg::Error &e) {
+        fail(e);
+    }
+}
+
+QString PgDatabase::greeting()
+{
+    try {
+        const pg::Result r = run(QStringLiteral("SELECT PARA_Valor FROM TPARAMS WHERE PARA_Param = 'MENINI'"));
+        return r.rows() > 0 ? r.text(0, 0) : QString();
+    } catch (const pg::Error &e) {
+        fail(e);
+    }
+}
+
+void PgDatabase::begin()
+{
+    if (m_clientTx)
+        throw OraError(QStringLiteral("ORA-00900: invalid SQL statement (cannot start a transaction within a "
+                                      "transaction)"));
+    try {
+        if (m_heldTx) {
+            // The cursors' transaction goes on: the client's is a part of it
+            // that can be undone alone.
+            m_conn.exec(QStringLiteral("SAVEPOINT vorel_tran"));
+            m_savepointTx = true;
+        } else {
+            m_conn.exec(QStringLiteral("BEGIN"));
+            m_heldTx = true;
+        }
+    } catch (const pg::Error &e) {
+        fail(e);
+    }
+    m_clientTx = true;
+    ++m_txNumber;
+}
+
+void PgDatabase::commit()
+{
+    if (!m_clientTx)
+        throw vorel::Exception(QString::fromUtf8(kNoTransaction));
+    m_clientTx = false;
+    m_savepointTx = false;
+    m_heldTx = false;
+    m_heldWrites = false;
+    // The cursors are declared WITH HOLD: they outlive the commit.
+    for (auto &entry : m_cursors) {
+        entry.second->inHeldTx = false;
+        entry.second->txNumber = 0;
+    }
+    try {
+        m_conn.exec(QStringLiteral("COMMIT"));
+    } catch (const pg::Error &e) {
+        if (m_conn.inTransaction())
+            m_conn.exec(QStringLiteral("ROLLBACK"));
+        fail(e);
+    }
+}
+
+void PgDatabase::rollback()
+{
+    if (!m_clientTx)
+        throw vorel::Exception(QString::fromUtf8(kNoTransaction));
+    keepCursorsOfTransaction();
+    const bool savepoint = m_savepointTx;
+    m_clientTx = false;
+    m_savepointTx = false;
+    try {
+        if (savepoint) {
+            m_conn.exec(QStringLiteral("ROLLBACK TO SAVEPOINT vorel_tran; RELEASE SAVEPOINT vorel_tran"));
+            endIdleTransaction();
+        } else {
+            m_heldTx = false;
+            for (auto &entry : m_cursors)
+                entry.second->inHeldTx = false;
+            m_conn.exec(QStringLiteral("ROLLBACK"));
+        }
+    } catch (const pg::Error &e) {
+        fail(e);
+    }
+}
+
+void PgDatabase::keepCursorsOfTransaction()
+{
+    for (auto &entry : m_cursors) {
+        Cursor &c = *entry.second;
+        if (c.txNumber != m_txNumber || c.name.isEmpty())
+            continue;
+        while (!c.name.isEmpty()) {
+            if (c.pending.byteSize() > kMaxReadAhead) {
+                c.error = QStringLiteral("No se puede leer el resultado antes de deshacer la transacción: supera los "
+                                         "%1 MB que una sesión puede guardar de una consulta abierta")
+                              .arg(kMaxReadAhead >> 20);
+                release(c);
+                break;
+            }
+            readAhead(c, kAllRowsChunk);
+        }
+    }
+}
+
+void PgDatabase::executeDirect(const QString &oracleSql)
+{
+    const QStringList &allowed = allowedKeywords(Request::Change);
+    checkRequest(oracleSql, Request::Change);
+    const QString sql = translateOracle(oracleSql, schemaLookup(m_conn), Target::Postgres, naming());
+    if (!allowed.contains(LeadingKeyword(sql)))
+        throw vorel::Exception(QString::fromUtf8(kOnlyDml));
+    if (reachesOutside(sql))
+        throw OraError(QString::fromUtf8(kNoPrivilege));
+    try {
+        run(sql);
+    } catch (const pg::Error &e) {
+        fail(e);
+    }
+    // Outside the client's transaction a write is committed at once; the
+    // cursors it finds open are held past the commit, which makes
+    // PostgreSQL keep their remaining rows. The working rows are the
+    // session's alone: they wait in the open block for its end, and the
+    // cursors go on reading as they were.
+    if (!m_clientTx && m_heldTx && writesWorkingRows(sql)) {
+        m_heldWrites = true;
+        return;
+    }
+    if (!m_clientTx && m_heldTx) {
+        m_heldTx = false;
+        m_heldWrites = false;
+        for (auto &entry : m_cursors)
+            entry.second->inHeldTx = false;
+        try {
+            m_conn.exec(QStringLiteral("COMMIT"));
+        } catch (const pg::Error &e) {
+            fail(e);
+        }
+    }
+}
+
+ColumnNaming PgDatabase::naming()
+{
+    ColumnNaming n;
+    n.declared = [this](const QString &, const QString &column) { return spellings().value(column.toLower()); };
+    return n;
+}
+
+QString PgDatabase::attributeName(unsigned table, int column)
+{
+    const quint64 key = (quint64(table) << 32) | quint32(column);
+    if (const auto it = m_attributes.constFind(key); it != m_attributes.cend())
+        return *it;
+    try {
+        const pg::Result r = run(QStringLiteral("SELECT attnum, attname FROM pg_catalog.pg_attribute "
+                                                "WHERE attrelid = $1 AND attnum > 0"),
+                                 {qlonglong(table)});
+        for (int i = 0; i < r.rows(); ++i)
+            m_attributes.insert((quint64(table) << 32) | quint32(r.text(i, 0).toInt()), r.text(i, 1));
+    } catch (const pg::Error &) {
+        // Unknown: the name is left as the server gives it.
+    }
+    return m_attributes.value(key);
+}
+
+const QHash<QString, QString> &PgDatabase::spellings()
+{
+    // Read at the session's first query: the names of a SELECT * keep the
+    // spelling of their declaration, as SQLite's do.
+    if (m_spellingsRead)
+        return m_spellings;
+    m_spellingsRead = true;
+    try {
+        const pg::Result r = run(QStringLiteral("SELECT NAME FROM VOREL_SPELLING"));
+        for (int i = 0; i < r.rows(); ++i) {
+            const QString name = r.text(i, 0);
+            m_spellings.insert(name.toLower(), name);
+        }
+    } catch (const pg::Error &) {
+        // A database not made by init --pg: the names stay as the server gives them.
+    }
+    return m_spellings;
+}
+
+Database::OpenResult PgDatabase::openCursor(const QString &oracleSql, int packet)
+{
+    if (int(m_cursors.size()) >= kMaxCursors)
+        throw vorel::Exception(QString::fromUtf8(kTooManyCursors));
+    const QStringList &allowed = allowedKeywords(Request::Read);
+    checkRequest(oracleSql, Request::Read);
+
+    BoundQuery query;
+    try {
+        if (auto call = parseClassRowsCall(oracleSql))
+            query = classRowsQuery(m_conn, *call, naming().declared);
+        else
+            query.sql = translateOracle(oracleSql, schemaLookup(m_conn), Target::Postgres, naming());
+    } catch (const pg::Error &e) {
+        fail(e);
+    }
+    if (!allowed.contains(LeadingKeyword(query.sql)))
+        throw vorel::Exception(QString::fromUtf8(kOnlySelect));
+    query.sql = withRecursive(query.sql);
+    if (reachesOutside(query.sql))
+        throw OraError(QString::fromUtf8(kNoPrivilege));
+
+    auto cursor = std::make_unique<Cursor>();
+    const quint32 id = m_nextCursor++;
+    cursor->name = QStringLiteral("vorel_c%1").arg(id);
+    const bool began = !m_heldTx;
+    try {
+        if (began) {
+            // A cursor reads in a transaction block of its own making when the
+            // client has none open: its rows are read as of its declaration,
+            // packet by packet, while the client goes on.
+            m_conn.exec(QStringLiteral("BEGIN"));
+            m_heldTx = true;
+        }
+        // One statement: the extended protocol refuses a second one.
+        const QString declare = QStringLiteral("DECLARE %1 NO SCROLL CURSOR WITH HOLD FOR ").arg(cursor->name);
+        if (began)
+            m_conn.exec(declare + query.sql, query.binds);
+        else
+            run(declare + query.sql, query.binds);
+    } catch (const pg::Error &e) {
+        if (began) {
+            m_heldTx = false;
+            try {
+                m_conn.exec(QStringLiteral("ROLLBACK"));
+            } catch (const pg::Error &) {
+            }
+        }
+        fail(e);
+    }
+    cursor->inHeldTx = true;
+    cursor->sql = query.sql;
+    cursor->binds = query.binds;
+    cursor->txNumber = m_clientTx ? m_txNumber : 0;
+    Cursor &c = *cursor;
+    m_cursors.emplace(id, std::move(cursor));
+
+    OpenResult result;
+    result.cursor = id;
+    try {
+        // The first packet and one row more, which tells whether more will come.
+        readAhead(c, packet > 0 ? packet + 1 : kAllRowsChunk);
+        if (!c.error.isEmpty() && !c.hasPending()) {
+            const QString error = c.error;
+            m_cursors.erase(id);
+            throw OraError(error);
+        }
+        result.columns = c.columns;
+        result.rows = fetch(id, packet);
+    } catch (...) {
+        m_cursors.erase(id);
+        endIdleTransaction();
+        throw;
+    }
+    return result;
+}
+
+void PgDatabase::readAhead(Cursor &c, int rows)
+{
+    if (c.name.isEmpty())
+        return;
+    pg::Result r;
+    const QString fetch = QStringLiteral("FETCH FORWARD %1 FROM %2").arg(rows).arg(c.name);
+    // Alone in its transaction block a cursor's failure harms no other
+    // statement, and the savepoint's round trips are saved; otherwise the
+    // failure is undone alone.
+    const bool alone = m_heldTx && !m_clientTx && !m_heldWrites && m_cursors.size() <= 1 && c.inHeldTx;
+    try {
+        r = alone ? m_conn.exec(fetch, {}, c.binary) : run(fetch, {}, c.binary);
+    } catch (const pg::Error &e) {
+        if (e.failure().sqlstate.isEmpty())
+            fail(e);
+        try {
+            c.error = pg::oracleMessage(m_conn, e.failure());
+        } catch (...) {
+            c.error = e.failure().message;
+        }
+        if (alone) {
+            try {
+                m_conn.exec(QStringLiteral("ROLLBACK"));
+            } catch (const pg::Error &) {
+            }
+            m_heldTx = false;
+        }
+        c.name.clear();
+        if (rows > 1)
+            readUpToFailure(c, rows);
+        endIdleTransaction();
+        return;
+    }
+    describe(c, r);
+    encodeRows(c, r);
+    if (r.rows() < rows) {
+        release(c);
+    }
+}
+
+void PgDatabase::describe(Cursor &c, const pg::Result &r)
+{
+    if (!c.columns.isEmpty() || !c.readings.empty())
+        return;
+    const QHash<QString, QString> &spelled = spellings();
+    for (int i = 0; i < r.columns(); ++i) {
+        proto::Column col;
+        col.name = r.name(i);
+        const bool fromTable = r.table(i) != 0;
+        // A name the statement chose (an alias) stays as it is; a
+        // table's own column name, as a * gives it, is spelled as declared.
+        if (fromTable && col.name == col.name.toLower() && spelled.contains(col.name)
+            && attributeName(r.table(i), r.tableColumn(i)) == col.name)
+            col.name = spelled.value(col.name);
+        const unsigned type = r.type(i);
+        const Reading reading = readingOf(type);
+        switch (reading) {
+        case Reading::Integer:
+        case Reading::Bool:
+            col.type = ValueType::Integer;
+            break;
+        case Reading::Float:
+            col.type = ValueType::Float;
+            break;
+        case Reading::Numeric:
+            // NUMBER without a scale, as SQLite reads its declaration;
+            // an expression takes the kind of its first value.
+            col.type = fromTable || r.rows() == 0 || r.isNull(0, i)
+                           ? ValueType::Integer
+                           : (std::strpbrk(r.value(0, i), ".eE") ? ValueType::Float : ValueType::Integer);
+            break;
+        case Reading::DateTime:
+            col.type = ValueType::DateTime;
+            break;
+        case Reading::Blob:
+            col.type = ValueType::Blob;
+            break;
+        case Reading::Text:
+            col.type = ValueType::Text;
+            if (type == kVarchar && r.modifier(i) > 4)
+                col.size = r.modifier(i) - 4;
+            else if (type == kBpchar && r.modifier(i) > 4)
+                col.size = r.modifier(i) - 4;
+            break;
+        }
+        c.columns.append(col);
+        c.readings.push_back(reading);
+        c.fromTable.push_back(fromTable);
+        c.types.push_back(type);
+    }
+    c.pending.setWidth(int(c.columns.size()));
+    // The text forms of floats, numbers and times cost the server more than
+    // the rows' query itself; their binary forms read back the same values.
+    c.binary = std::all_of(c.types.begin(), c.types.end(), binaryReadable);
+}
+
+void PgDatabase::encodeRows(Cursor &c, const pg::Result &r)
+{
+    const int rows = r.rows();
+    c.serverRows += rows;
+    const int cols = int(c.columns.size());
+    for (int i = 0; i < rows; ++i) {
+        c.pending.beginRow();
+        for (int k = 0; k < cols; ++k) {
+            if (r.isNull(i, k)) {
+                c.pending.addNull();
+                continue;
+            }
+            const char *v = r.value(i, k);
+            const int n = r.length(i, k);
+            if (r.binary()) {
+                encodeBinary(c, k, v, n);
+                continue;
+            }
+            switch (c.readings[size_t(k)]) {
+            case Reading::Integer:
+                c.pending.addInteger(std::strtoll(v, nullptr, 10));
+                break;
+            case Reading::Bool:
+                c.pending.addInteger(v[0] == 't' ? 1 : 0);
+                break;
+            case Reading::Float:
+                // A table's column holds whole values as integers, as one
+                // of SQLite's numeric affinity does.
+                addNumber(v, n, c.fromTable[size_t(k)] || c.columns[k].type == ValueType::Integer, c.pending);
+                break;
+            case Reading::Numeric:
+                addNumber(v, n, c.fromTable[size_t(k)] || c.columns[k].type == ValueType::Integer
+                                    || !std::strpbrk(v, ".eE"),
+                          c.pending);
+                break;
+            case Reading::DateTime:
+                if (auto ms = storedDateMs(v, n, false))
+                    c.pending.addDateTime(*ms);
+                else
+                    c.pending.addText(v, n);
+                break;
+            case Reading::Blob: {
+                const QByteArray b = byteaOf(v, n);
+                c.pending.addBlob(b.constData(), b.size());
+                break;
+            }
+            case Reading::Text:
+                c.pending.addText(v, n);
+                break;
+            }
+        }
+    }
+}
+
+void PgDatabase::encodeBinary(Cursor &c, int k, const char *v, int n)
+{
+    const bool wholeAsInteger = c.fromTable[size_t(k)] || c.columns[k].type == ValueType::Integer;
+    switch (c.types[size_t(k)]) {
+    case kBool:
+        c.pending.addInteger(n > 0 && v[0] ? 1 : 0);
+        return;
+    case kInt2:
+        c.pending.addInteger(n >= 2 ? bigEndian<qint16>(v) : 0);
+        return;
+    case kInt4:
+        c.pending.addInteger(n >= 4 ? bigEndian<qint32>(v) : 0);
+        return;
+    case kOid:
+        c.pending.addInteger(n >= 4 ? bigEndian<quint32>(v) : 0);
+        return;
+    case kInt8:
+        c.pending.addInteger(n >= 8 ? bigEndian<qint64>(v) : 0);
+        return;
+    case kFloat8: {
+        const quint64 bits = n >= 8 ? bigEndian<quint64>(v) : 0;
+        double d;
+        std::memcpy(&d, &bits, sizeof d);
+        if (wholeAsInteger && std::fabs(d) < 9.0e15 && d == double(qlonglong(d)))
+            c.pending.addInteger(qlonglong(d));
+        else
+            c.pending.addFloat(d);
+        return;
+    }
+    case kNumeric: {
+        const std::string text = numericText(v, n);
+        addNumber(text.c_str(), int(text.size()),
+                  wholeAsInteger || text.find_first_of(".eE") == std::string::npos, c.pending);
+        return;
+    }
+    case kDate: {
+        const qint32 days = n >= 4 ? bigEndian<qint32>(v) : 0;
+        const bool infinite = days == std::numeric_limits<qint32>::max() || days == std::numeric_limits<qint32>::min();
+        addTime(qint64(days) * kUsPerDay, infinite, false, c.pending);
+        return;
+    }
+    case kTimestamp: {
+        const qint64 us = n >= 8 ? bigEndian<qint64>(v) : 0;
+        addTime(us, us == std::numeric_limits<qint64>::max() || us == std::numeric_limits<qint64>::min(), true,
+                c.pending);
+        return;
+    }
+    case kBytea:
+        c.pending.addBlob(v, n);
+        return;
+    default: // the texts: their binary form is their UTF-8
+        c.pending.addText(v, n);
+        return;
+    }
+}
+
+void PgDatabase::readUpToFailure(Cursor &c, int rows)
+{
+    // A FETCH fails as a whole; SQLite hands over the rows before the
+    // failing one, and so does this: the query again, past the rows read,
+    // one row at a time up to the failure.
+    const QString name = QStringLiteral("vorel_r%1").arg(m_nextCursor++);
+    try {
+        if (!m_heldTx) {
+            m_conn.exec(QStringLiteral("BEGIN"));
+            m_heldTx = true;
+        }
+        run(QStringLiteral("DECLARE %1 NO SCROLL CURSOR FOR ").arg(name) + c.sql, c.binds);
+    } catch (const pg::Error &e) {
+        if (e.failure().sqlstate.isEmpty())
+            fail(e);
+        return;
+    }
+    try {
+        if (c.serverRows > 0)
+            run(QStringLiteral("MOVE FORWARD %1 FROM %2").arg(c.serverRows).arg(name));
+        const QString one = QStringLiteral("FETCH FORWARD 1 FROM ") + name;
+        for (int i = 0; i < rows; ++i) {
+            const pg::Result r = run(one);
+            if (r.rows() == 0)
+                break;
+            describe(c, r);
+            encodeRows(c, r);
+        }
+    } catch (const pg::Error &e) {
+        if (e.failure().sqlstate.isEmpty())
+            fail(e);
+    }
+    try {
+        run(QStringLiteral("CLOSE ") + name);
+    } catch (const pg::Error &) {
+    }
+}
+
+proto::RowBlock PgDatabase::fetch(quint32 id, int count, int *width)
+{
+    const auto it = m_cursors.find(id);
+    if (it == m_cursors.end())
+        throw vorel::Exception(QStringLiteral("Cursor desconocido: %1").arg(id));
+    Cursor &c = *it->second;
+    if (width)
+        *width = int(c.columns.size());
+    const qsizetype wanted = count > 0 ? count : std::numeric_limits<qsizetype>::max();
+    proto::RowBlock block(int(c.columns.size()));
+    if (count > 0 && c.rowBytes > 0)
+        block.reserveBytes(qMin(qsizetype(count) * c.rowBytes, kPacketBytes + c.rowBytes) + 64);
+    auto more = [&] {
+        if (block.byteSize() > qsizetype(proto::kMaxFrame)) {
+            m_cursors.erase(it);
+            endIdleTransaction();
+            throw vorel::Exception(QString::fromUtf8(kTooLarge));
+        }
+        return block.size() < wanted && (count <= 0 || block.byteSize() < kPacketBytes);
+    };
+    for (;;) {
+        while (more() && c.hasPending())
+            block.appendRowOf(c.pending, c.pendingFirst++);
+        if (!c.hasPending()) {
+            c.pending = proto::RowBlock(int(c.columns.size()));
+            c.pendingFirst = 0;
+        }
+        if (!more() || c.name.isEmpty())
+            break;
+        // What the packet still lacks, and the row after it.
+        const qsizetype lacking = wanted - block.size();
+        readAhead(c, count > 0 ? int(qMin<qsizetype>(lacking + 1, 1 << 20)) : kAllRowsChunk);
+    }
+    if (!c.hasPending() && !c.name.isEmpty())
+        readAhead(c, 1);
+    if (block.isEmpty() && !c.hasPending() && !c.error.isEmpty())
+        throw OraError(c.error);
+    block.eof = !c.hasPending() && c.name.isEmpty() && c.error.isEmpty();
+    if (!block.isEmpty())
+        c.rowBytes = block.byteSize() / block.size() + 1;
+    return block;
+}
+
+void PgDatabase::release(Cursor &c)
+{
+    if (c.name.isEmpty())
+        return;
+    const QString name = c.name;
+    c.name.clear();
+    try {
+        m_conn.exec(QStringLiteral("CLOSE ") + name);
+    } catch (const pg::Error &e) {
+        if (e.failure().sqlstate.isEmpty())
+            fail(e);
+    }
+    endIdleTransaction();
+}
+
+void PgDatabase::endIdleTransaction()
+{
+    if (!m_heldTx || m_clientTx)
+        return;
+    for (const auto &entry : m_cursors)
+        if (entry.second->inHeldTx && !entry.second->name.isEmpty())
+            return;
+    // Reads and working rows happened in it: its end lets go of the snapshot.
+    m_heldTx = false;
+    m_heldWrites = false;
+    for (auto &entry : m_cursors)
+        entry.second->inHeldTx = false;
+    try {
+        m_conn.exec(QStringLiteral("COMMIT"));
+    } catch (const pg::Error &) {
+    }
+}
+
+void PgDatabase::closeCursor(quint32 id)
+{
+    const auto it = m_cursors.find(id);
+    if (it == m_cursors.end())
+        return;
+    std::unique_ptr<Cursor> c = std::move(it->second);
+    m_cursors.erase(it);
+    try {
+        release(*c);
+    } catch (...) {
+        // The cursor is gone either way; a lost connection shows at the next request.
+    }
+}
+
+} // namespace vorel::server

@@ -1,0 +1,88 @@
+#pragma once
+// One server session's PostgreSQL connection: its transaction, its cursors
+// (server-side, read in packets) and the checks on what a client may run.
+#include "server/core/database.h"
+#include "server/sql/dialect.h"
+#include "server/backend/postgres/pgconnection.h"
+
+#include <QHash>
+#include <map>
+#include <memory>
+
+namespace vorel::server {
+
+class PgDatabase final : public Database
+{
+public:
+    // Connects (postgresql://...). Throws vorel::Exception.
+    explicit PgDatabase(const QString &uri);
+    ~PgDatabase() override;
+
+    pg::Connection &connection() { return m_conn; }
+
+    void setQueryTimeout(int ms) override;
+    void startSession(const QString &userId) override;
+    QString greeting() override;
+    void begin() override;
+    void commit() override;
+    void rollback() override;
+    bool inTransaction() const override { return m_clientTx; }
+    void executeDirect(const QString &oracleSql) override;
+    OpenResult openCursor(const QString &oracleSql, int packet) override;
+    proto::RowBlock fetch(quint32 cursor, int count, int *width = nullptr) override;
+    void closeCursor(quint32 cursor) override;
+    int openCursors() const override { return int(m_cursors.size()); }
+
+    // What the connection is set to before its first statement.
+    static QString sessionSettings();
+
+private:
+    // ATTACH, DETACH and PRAGMA have no meaning here; refused as SQLite's
+    // authoriser refuses them.
+    void refuseConnectionStatement(const QString &oracleSql, Request kind) override;
+    void visitPasswords(const QString &userId,
+                        const std::function<bool(const QString &row, const QString &stored)> &visit) override;
+    bool replacePassword(const QString &row, const QString &hash) override;
+    struct Cursor;
+    // Runs one statement of the client's or the server's own; inside a
+    // transaction under a savepoint, so that a failure undoes that statement
+    // alone, as Oracle does, instead of the whole transaction.
+    pg::Result run(const QString &sql, const QVariantList &params = {}, bool binaryResult = false);
+    [[noreturn]] void fail(const pg::Error &e);
+    // Reads up to `rows` rows of the cursor from the server into its pending rows.
+    void readAhead(Cursor &cursor, int rows);
+    // The cursor's columns from its first result.
+    void describe(Cursor &cursor, const pg::Result &r);
+    void encodeRows(Cursor &cursor, const pg::Result &r);
+    void encodeBinary(Cursor &cursor, int column, const char *value, int bytes);
+    // After a failed FETCH of `rows` rows: the rows before the failing one.
+    void readUpToFailure(Cursor &cursor, int rows);
+    // Closes the cursor on the server; the transaction held for cursors alone
+    // ends with the last of them.
+    void release(Cursor &cursor);
+    void endIdleTransaction();
+    // Rows of cursors declared inside the client's transaction are read into
+    // memory before it is rolled back, which would take the cursors with it.
+    void keepCursorsOfTransaction();
+
+    const QHash<QString, QString> &spellings();
+    // The catalog's name of a table's column, by the table's oid and the
+    // column's number; empty when unknown.
+    QString attributeName(unsigned table, int column);
+    // The answer's columns named as SQLite names them.
+    ColumnNaming naming();
+
+    pg::Connection m_conn;
+    bool m_clientTx = false;   // StartTran to CommitTran/RollBackTran
+    bool m_heldTx = false;     // a transaction block open on the server
+    bool m_savepointTx = false; // the client's transaction is a savepoint within the held one
+    bool m_heldWrites = false;  // working rows written in the held block, committed at its end
+    int m_txNumber = 0;         // the client's transactions so far
+    std::map<quint32, std::unique_ptr<Cursor>> m_cursors;
+    quint32 m_nextCursor = 1;
+    QHash<QString, QString> m_spellings;
+    bool m_spellingsRead = false;
+    QHash<quint64, QString> m_attributes; // (table oid << 32 | column number) -> name
+};
+
+} // namespace vorel::server

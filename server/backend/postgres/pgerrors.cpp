@@ -1,0 +1,141 @@
+#include "server/backend/postgres/pgerrors.h"
+
+#include "server/core/oramessages.h"
+
+#include <QRegularExpression>
+
+namespace vorel::server::pg {
+
+namespace {
+
+QString detail(const Failure &f) { return QStringLiteral(" (") + f.message + QLatin1Char(')'); }
+
+// The first name PostgreSQL quotes in its message: "relation "x" does not
+// exist", "column "x" does not exist", "column t.x does not exist".
+QString quotedName(const QString &message)
+{
+    static const QRegularExpression quoted(QStringLiteral("[\"\u00ab\u201c]([^\"\u00bb\u201d]+)[\"\u00bb\u201d]"));
+    if (const auto m = quoted.match(message); m.hasMatch())
+        return m.captured(1);
+    static const QRegularExpression bare(QStringLiteral("^column ([\\w.$]+) does not exist"));
+    if (const auto m = bare.match(message); m.hasMatch())
+        return m.captured(1);
+    return {};
+}
+
+QString lastPart(const QString &name)
+{
+    return name.mid(name.lastIndexOf(QLatin1Char('.')) + 1).toUpper();
+}
+
+// Whether a foreign key failed on the parent's side (its row deleted or its
+// key changed while children name it) rather than on the child's.
+bool parentSide(Connection &c, const Failure &f)
+{
+    if (f.message.startsWith(QLatin1String("update or delete on table")))
+        return true;
+    if (f.message.startsWith(QLatin1String("insert or update on table")))
+        return false;
+    if (f.detail.contains(QLatin1String("is still referenced from table")))
+        return true;
+    if (f.detail.contains(QLatin1String("is not present in table")))
+        return false;
+    // Messages in another language: the parent's side names the referenced
+    // table too, which the child's does not (unless the key points at its
+    // own table).
+    if (c.handle() && !c.inTransaction() && !f.constraint.isEmpty()) {
+        try {
+            const Result r = c.exec(QStringLiteral("SELECT p.relname FROM pg_constraint k JOIN pg_class p ON p.oid = k.confrelid "
+                                                   "WHERE k.conname = $1 AND k.contype = 'f' AND k.confrelid <> k.conrelid"),
+                                    {f.constraint});
+            if (r.rows() > 0)
+                return f.message.contains(r.text(0, 0));
+        } catch (const Error &) {
+        }
+    }
+    return false;
+}
+
+} // namespace
+
+QString oracleMessage(Connection &c, const Failure &f)
+{
+    const QString &m = f.message;
+    const QString state = f.sqlstate;
+    if (state == QLatin1String("P0001") && m.startsWith(QLatin1String("ORA-")))
+        return m;
+    if (state.isEmpty())
+        return QString::fromLatin1(ora::kConnectionLost) + detail(f);
+
+    if (state == QLatin1String("23505")) {
+        if (f.constraint.isEmpty())
+            return QString::fromLatin1(ora::kUniqueViolatedUnnamed).arg(f.table.toUpper())
+                   + detail(f);
+        return QString::fromLatin1(ora::kUniqueViolated).arg(f.constraint.toUpper());
+    }
+    if (state == QLatin1String("23502"))
+        return QString::fromLatin1(ora::kNullInto)
+            .arg(f.table.toUpper(), f.column.toUpper());
+    if (state == QLatin1String("23514"))
+        return QString::fromLatin1(ora::kCheckViolated).arg(f.constraint.toUpper());
+    if (state == QLatin1String("23503")) {
+        const QString name = f.constraint.toUpper();
+        if (parentSide(c, f))
+            return QString::fromLatin1(ora::kChildRecordFound).arg(name);
+        return QString::fromLatin1(ora::kParentKeyNotFound).arg(name);
+    }
+    if (state == QLatin1String("42P01"))
+        return QString::fromLatin1(ora::kNoSuchTable) + detail(f);
+    if (state == QLatin1String("42703") || state == QLatin1String("42883")) {
+        const QString name = state == QLatin1String("42883") ? m.section(QLatin1Char('('), 0, 0).section(QLatin1Char(' '), -1)
+                                                             : quotedName(m);
+        return QString::fromLatin1(ora::kInvalidIdentifier).arg(lastPart(name)) + detail(f);
+    }
+    if (state == QLatin1String("42702"))
+        return QString::fromLatin1(ora::kColumnAmbiguous) + detail(f);
+    if (state == QLatin1String("42P07") || state == QLatin1String("42710"))
+        return QString::fromLatin1(ora::kNameInUse) + detail(f);
+    if (state == QLatin1String("42830"))
+        return QString::fromLatin1(ora::kNoMatchingKey) + detail(f);
+    if (state == QLatin1String("42501"))
+        return QString::fromLatin1(ora::kNoPrivilege);
+    if (state == QLatin1String("42601")) {
+        if (m.contains(QLatin1String("at end of input")))
+            return QString::fromLatin1(ora::kUnexpectedEnd) + detail(f);
+        return QString::fromLatin1(ora::kNotProperlyEnded) + detail(f);
+    }
+    if (state == QLatin1String("42804") || state == QLatin1String("42846"))
+        return QString::fromLatin1(ora::kInconsistentTypes) + detail(f);
+    if (state == QLatin1String("57014"))
+        return QString::fromLatin1(ora::kCancelled);
+    if (state == QLatin1String("55P03") || state == QLatin1String("40001") || state == QLatin1String("40P01"))
+        return QString::fromLatin1(ora::kResourceBusy)
+               + detail(f);
+    if (state == QLatin1String("22P02"))
+        return QString::fromLatin1(ora::kInvalidNumber) + detail(f);
+    if (state == QLatin1String("22003"))
+        return QString::fromLatin1(ora::kValueTooPrecise) + detail(f);
+    if (state == QLatin1String("22012"))
+        return QString::fromLatin1(ora::kDivisionByZero);
+    if (state == QLatin1String("22001"))
+        return QString::fromLatin1(ora::kValueTooLarge) + detail(f);
+    if (state == QLatin1String("22007") || state == QLatin1String("22008"))
+        return QString::fromLatin1(ora::kDateFormat) + detail(f);
+    if (state == QLatin1String("25006"))
+        return QString::fromLatin1(ora::kReadOnly) + detail(f);
+    if (state == QLatin1String("53100"))
+        return QString::fromLatin1(ora::kCannotExtend) + detail(f);
+    if (state == QLatin1String("54000"))
+        return QString::fromLatin1(ora::kConcatenationTooLong) + detail(f);
+    if (state.startsWith(QLatin1String("23")))
+        return QString::fromLatin1(ora::kCheckViolatedUnnamed) + detail(f);
+    if (state.startsWith(QLatin1String("58")) || state.startsWith(QLatin1String("XX")))
+        return QString::fromLatin1(ora::kReadError) + detail(f);
+    if (state.startsWith(QLatin1String("08")))
+        return QString::fromLatin1(ora::kConnectionLost) + detail(f);
+    if (state == QLatin1String("P0001"))
+        return QString::fromLatin1(ora::kUnhandledException) + detail(f);
+    return QString::fromLatin1(ora::kInvalidStatement) + detail(f);
+}
+
+} // namespace vorel::server::pg

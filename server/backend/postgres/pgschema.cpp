@@ -1,0 +1,515 @@
+#include "server/backend/postgres/pgschema.h"
+#include "server/sql/dialect.h"
+
+#include "server/sql/dialect_lexer.h"
+#include "server/schema/oraclescript.h"
+#include "server/core/oraerror.h"
+#include "server/core/passwords.h"
+#include "server/backend/postgres/pgerrors.h"
+#include "server/backend/postgres/pgdialect.h"
+
+#include <QFile>
+#include <QRegularExpression>
+
+namespace vorel::server::pg {
+
+using schemadef::Check;
+using schemadef::Column;
+using schemadef::ForeignKey;
+using schemadef::Key;
+using schemadef::Table;
+
+Result run(Connection &c, const QString &sql)
+{
+    try {
+        return c.exec(sql);
+    } catch (const Error &e) {
+        throw OraError(oracleMessage(c, e.failure()));
+    }
+}
+
+Result run(Connection &c, const QString &sql, const QVariantList &params)
+{
+    try {
+        return c.exec(sql, params);
+    } catch (const Error &e) {
+        throw OraError(oracleMessage(c, e.failure()));
+    }
+}
+
+Transaction::Transaction(Connection &c) : m_c(c)
+{
+    m_nested = c.inTransaction();
+    run(c, m_nested ? QStringLiteral("SAVEPOINT vorel_schema") : QStringLiteral("BEGIN"));
+    try {
+        const Result r = run(c, QStringLiteral("SELECT current_setting('search_path'), quote_ident(current_schema())"));
+        m_searchPath = r.text(0, 0);
+        if (r.isNull(0, 1))
+            throw OraError(QStringLiteral("ORA-01435: user does not exist (no hay esquema donde crear las tablas: "
+                                          "search_path = %1)").arg(m_searchPath));
+        run(c, QStringLiteral("SELECT set_config('search_path', $1, true)"),
+            {r.text(0, 1) + QStringLiteral(", oracle")});
+    } catch (...) {
+        m_done = true;
+        try {
+            c.exec(m_nested ? QStringLiteral("ROLLBACK TO vorel_schema; RELEASE vorel_schema") : QStringLiteral("ROLLBACK"));
+        } catch (const Error &) {
+        }
+        throw;
+    }
+}
+
+Transaction::~Transaction()
+{
+    if (m_done)
+        return;
+    try {
+        m_c.exec(m_nested ? QStringLiteral("ROLLBACK TO vorel_schema; RELEASE vorel_schema") : QStringLiteral("ROLLBACK"));
+    } catch (const Error &) {
+        // A lost connection has nothing left to roll back.
+    }
+}
+
+void Transaction::commit()
+{
+    if (m_nested) {
+        // RELEASE keeps what SET LOCAL did; the caller's path comes back.
+        run(m_c, QStringLiteral("SELECT set_config('search_path', $1, true)"), {m_searchPath});
+        run(m_c, QStringLiteral("RELEASE vorel_schema"));
+    } else {
+        run(m_c, QStringLiteral("COMMIT"));
+    }
+    m_done = true;
+}
+
+QString postgresType(const QString &oracleType)
+{
+    static const QRegularExpression varchar(QStringLiteral("^VARCHAR2\\((\\d+)\\)$"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression number(QStringLiteral("^NUMBER\\((\\d+)(?:,(\\d+))?\\)$"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    const QString t = oracleType.trimmed().remove(QLatin1Char(' '));
+    if (const auto m = varchar.match(t); m.hasMatch())
+        return QStringLiteral("varchar(%1)").arg(m.captured(1));
+    if (const auto m = number.match(t); m.hasMatch())
+        return m.captured(2).isEmpty() || m.captured(2).toInt() == 0 ? QStringLiteral("bigint")
+                                                                      : QStringLiteral("double precision");
+    const QString u = t.toUpper();
+    if (u == QLatin1String("NUMBER"))
+        return QStringLiteral("numeric");
+    if (u == QLatin1String("DATE"))
+        return QStringLiteral("timestamp(0)");
+    if (u == QLatin1String("BLOB"))
+        return QStringLiteral("bytea");
+    if (u == QLatin1String("CLOB"))
+        return QStringLiteral("text");
+    throw OraError(QStringLiteral("ORA-00902: invalid datatype (%1)").arg(oracleType));
+}
+
+namespace {
+
+QString u8(const char *text) { return QString::fromUtf8(text); }
+QString lit(const QString &text) { return Connection::literal(text); }
+
+QString joined(const std::vector<const char *> &names)
+{
+    QStringList parts;
+    for (const char *n : names)
+        parts << u8(n);
+    return parts.join(QLatin1String(", "));
+}
+
+// ---- the functions the schema's triggers call ---------------------------
+
+// PBKDF2-HMAC-SHA256 over pgcrypto's HMAC, in the format passwords::verify
+// reads, so that whoever writes TUSUARIOS (the server, an administrator's
+// psql) stores a hash and never the password as typed.
+QString passwordFunctions()
+{
+    return QStringLiteral(R"SQL(
+CREATE OR REPLACE FUNCTION vorel_pbkdf2(p bytea, salt bytea, n integer) RETURNS bytea
+LANGUAGE plpgsql IMMUTABLE STRICT SET search_path FROM CURRENT AS $vorel$
+DECLARE
+  u bytea;
+  t bit(256);
+  k bytea := decode(repeat('00', 32), 'hex');
+BEGIN
+  u := hmac(salt || '\x00000001'::bytea, p, 'sha256');
+  t := ('x' || encode(u, 'hex'))::bit(256);
+  FOR i IN 2..n LOOP
+    u := hmac(u, p, 'sha256');
+    t := t # ('x' || encode(u, 'hex'))::bit(256);
+  END LOOP;
+  FOR i IN 0..31 LOOP
+    k := set_byte(k, i, substring(t FROM i * 8 + 1 FOR 8)::integer);
+  END LOOP;
+  RETURN k;
+END $vorel$;
+
+CREATE OR REPLACE FUNCTION vorel_password_hash(plain text) RETURNS text
+LANGUAGE plpgsql VOLATILE STRICT SET search_path FROM CURRENT AS $vorel$
+DECLARE
+  salt bytea := gen_random_bytes(16);
+BEGIN
+  RETURN '$pbkdf2-sha256$' || %1 || '$' || rtrim(encode(salt, 'base64'), '=') || '$'
+         || rtrim(encode(vorel_pbkdf2(convert_to(plain, 'UTF8'), salt, %1), 'base64'), '=');
+END $vorel$;
+
+-- A password shorter than the check allows stays as typed, so that the
+-- check refuses it as it does on a database that hashes after checking.
+CREATE OR REPLACE FUNCTION vorel_usuarios_paswd() RETURNS trigger
+LANGUAGE plpgsql SET search_path FROM CURRENT AS $vorel$
+BEGIN
+  IF NEW.usua_paswd IS NOT NULL AND substr(NEW.usua_paswd, 1, 15) <> '$pbkdf2-sha256$'
+     AND length(NEW.usua_paswd) >= 4 THEN
+    NEW.usua_paswd := vorel_password_hash(NEW.usua_paswd);
+  END IF;
+  RETURN NEW;
+END $vorel$;
+
+-- The dictionary registry follows the catalog; only refreshRegistry,
+-- with vorel.registry set for its transaction, writes it.
+CREATE OR REPLACE FUNCTION vorel_registry_guard() RETURNS trigger
+LANGUAGE plpgsql AS $vorel$
+BEGIN
+  IF coalesce(current_setting('vorel.registry', true), '') <> 'on' THEN
+    RAISE EXCEPTION 'ORA-01031: insufficient privileges';
+  END IF;
+  RETURN NULL;
+END $vorel$;
+
+-- The session tables of the schema are the templates of each session's
+-- TEMP tables, which hide them; rows written here would be every session's.
+CREATE OR REPLACE FUNCTION vorel_session_guard() RETURNS trigger
+LANGUAGE plpgsql AS $vorel$
+BEGIN
+  RAISE EXCEPTION 'ORA-00942: table or view does not exist (%: la sesión no tiene sus tablas de trabajo)',
+    upper(TG_TABLE_NAME);
+END $vorel$;
+)SQL")
+        .arg(passwords::kIterations);
+}
+
+// PostgreSQL lets a TEMP table reference no permanent one: a session
+// table's foreign keys are checked by a trigger, with Oracle's text.
+QString sessionForeignKeyFunction(const ForeignKey &fk)
+{
+    QStringList present, match;
+    for (size_t i = 0; i < fk.columns.size(); ++i) {
+        present << QStringLiteral("NEW.%1 IS NOT NULL").arg(u8(fk.columns[i]));
+        match << QStringLiteral("%1 = NEW.%2").arg(u8(fk.parentColumns[i]), u8(fk.columns[i]));
+    }
+    return QStringLiteral("CREATE OR REPLACE FUNCTION vorel_%1() RETURNS trigger LANGUAGE plpgsql "
+                          "SET search_path FROM CURRENT AS $vorel$\nBEGIN\n"
+                          "  IF %2 AND NOT EXISTS (SELECT 1 FROM %3 WHERE %4) THEN\n"
+                          "    RAISE EXCEPTION '%', %5;\n  END IF;\n  RETURN NEW;\nEND $vorel$")
+        .arg(u8(fk.name).toLower(), present.join(QLatin1String(" AND ")), u8(fk.parentTable),
+             match.join(QLatin1String(" AND ")),
+             lit(QStringLiteral("ORA-02291: integrity constraint (VOREL.%1) violated - parent key not found")
+                     .arg(u8(fk.name).toUpper())));
+}
+
+QString tableDefinition(const Table &t, bool temp)
+{
+    QStringList defs;
+    for (const Column &c : t.columns)
+        defs << QStringLiteral("%1 %2%3").arg(u8(c.name), postgresType(u8(c.type)),
+                                             c.notNull ? QStringLiteral(" NOT NULL") : QString());
+    if (t.primaryKey.name)
+        defs << QStringLiteral("CONSTRAINT %1 PRIMARY KEY (%2)").arg(u8(t.primaryKey.name), joined(t.primaryKey.columns));
+    for (const Key &k : t.uniqueKeys)
+        defs << QStringLiteral("CONSTRAINT %1 UNIQUE (%2)").arg(u8(k.name), joined(k.columns));
+    for (const Check &k : t.checks)
+        defs << QStringLiteral("CONSTRAINT %1 CHECK (%2)").arg(u8(k.name), u8(k.condition));
+    return QStringLiteral("CREATE %1TABLE %2%3 (\n  %4\n)")
+        .arg(temp ? QStringLiteral("TEMP ") : QString(), temp ? QStringLiteral("IF NOT EXISTS ") : QString(),
+             u8(t.name), defs.join(QLatin1String(",\n  ")));
+}
+
+// The Oracle types as declared: the catalog keeps only PostgreSQL's
+// (NUMBER(8) and NUMBER(4) are both bigint there).
+void recordTypes(Connection &c, const Table &t)
+{
+    QStringList rows;
+    for (const Column &col : t.columns)
+        rows << QStringLiteral("(%1, %2, %3)")
+                    .arg(lit(u8(t.name).toUpper()), lit(u8(col.name).toUpper()), lit(u8(col.type).toUpper()));
+    run(c, QStringLiteral("INSERT INTO vorel_columns (table_name, column_name, data_type) VALUES %1 "
+                          "ON CONFLICT (table_name, column_name) DO UPDATE SET data_type = EXCLUDED.data_type")
+               .arg(rows.join(QLatin1String(", "))));
+}
+
+void createTable(Connection &c, const Table &t)
+{
+    run(c, tableDefinition(t, false));
+    if (t.comment && *t.comment)
+        run(c, QStringLiteral("COMMENT ON TABLE %1 IS %2").arg(u8(t.name), lit(u8(t.comment))));
+    for (const Column &col : t.columns)
+        if (col.comment && *col.comment)
+            run(c, QStringLiteral("COMMENT ON COLUMN %1.%2 IS %3").arg(u8(t.name), u8(col.name), lit(u8(col.comment))));
+    // SEARCH_CONDITION shows the condition as written, not as PostgreSQL
+    // reprints it.
+    for (const Check &k : t.checks)
+        run(c, QStringLiteral("COMMENT ON CONSTRAINT %1 ON %2 IS %3").arg(u8(k.name), u8(t.name), lit(u8(k.condition))));
+    recordTypes(c, t);
+    QStringList names;
+    for (const Column &col : t.columns)
+        names << u8(col.name);
+    recordSpelling(c, names);
+    if (t.session) {
+        for (const char *op : {"insert", "update", "delete", "truncate"})
+            run(c, QStringLiteral("CREATE TRIGGER trg_%1_%2 BEFORE %3 ON %1 FOR EACH STATEMENT "
+                                  "EXECUTE FUNCTION vorel_session_guard()")
+                       .arg(u8(t.name).toLower(), QLatin1String(op), QString::fromLatin1(op).toUpper()));
+        for (const ForeignKey &fk : t.foreignKeys)
+            run(c, sessionForeignKeyFunction(fk));
+    }
+}
+
+// ---- the dictionary ------------------------------------------------------
+
+// Relations of the schema that the dictionary shows: not the extensions'
+// nor the server's own bookkeeping (vorel_...), not a session's TEMP tables.
+const char kOurRelations[] =
+    "c.relnamespace = (SELECT relnamespace FROM pg_class WHERE oid = 'vorel_spelling'::regclass) "
+    "AND c.relname NOT LIKE 'vorel\\_%' "
+    "AND NOT EXISTS (SELECT 1 FROM pg_depend d WHERE d.classid = 'pg_class'::regclass AND d.objid = c.oid "
+    "AND d.deptype = 'e')";
+
+struct DictionaryView {
+    const char *name;
+    const char *comment;
+    QString select;
+};
+
+std::vector<DictionaryView> dictionaryViews()
+{
+    const QString ours = QString::fromLatin1(kOurRelations);
+    return {
+        {"ALL_TAB_COMMENTS", "Comentarios de tablas",
+         QStringLiteral("SELECT 'VOREL'::text AS OWNER, upper(c.relname) AS TABLE_NAME, "
+                        "CASE WHEN c.relkind = 'v' THEN 'VIEW' ELSE 'TABLE' END AS TABLE_TYPE, "
+                        "coalesce(obj_description(c.oid, 'pg_class'), '') AS COMMENTS "
+                        "FROM pg_class c WHERE c.relkind IN ('r', 'p', 'v') AND %1")
+             .arg(ours)},
+        {"ALL_COL_COMMENTS", "Comentarios de columnas",
+         QStringLiteral("SELECT 'VOREL'::text AS OWNER, upper(c.relname) AS TABLE_NAME, upper(a.attname) AS COLUMN_NAME, "
+                        "coalesce(col_description(c.oid, a.attnum), '') AS COMMENTS "
+                        "FROM pg_class c JOIN pg_attribute a ON a.attrelid = c.oid AND a.attnum > 0 "
+                        "AND NOT a.attisdropped WHERE c.relkind IN ('r', 'p') AND %1")
+             .arg(ours)},
+        {"ALL_TAB_COLUMNS", "Columnas de tablas",
+         QStringLiteral(
+             "SELECT 'VOREL'::text AS OWNER, upper(c.relname) AS TABLE_NAME, upper(a.attname) AS COLUMN_NAME, "
+             "coalesce(t.data_type::text, CASE "
+             "WHEN a.atttypid = 'varchar'::regtype AND a.atttypmod > 4 THEN 'VARCHAR2(' || (a.atttypmod - 4) || ')' "
+             "WHEN a.atttypid IN ('varchar'::regtype, 'text'::regtype) THEN 'CLOB' "
+             "WHEN a.atttypid = 'numeric'::regtype AND a.atttypmod > 4 THEN 'NUMBER(' || ((a.atttypmod - 4) >> 16) "
+             "|| ',' || ((a.atttypmod - 4) & 65535) || ')' "
+             "WHEN a.atttypid IN ('int2'::regtype, 'int4'::regtype, 'int8'::regtype, 'float4'::regtype, "
+             "'float8'::regtype, 'numeric'::regtype) THEN 'NUMBER' "
+             "WHEN a.atttypid IN ('timestamp'::regtype, 'timestamptz'::regtype, 'date'::regtype) THEN 'DATE' "
+             "WHEN a.atttypid = 'bytea'::regtype THEN 'BLOB' "
+             "ELSE upper(format_type(a.atttypid, a.atttypmod)) END) AS DATA_TYPE, "
+             "CASE WHEN a.attnotnull THEN 'N' ELSE 'Y' END AS NULLABLE, "
+             "(SELECT count(*) FROM pg_attribute b WHERE b.attrelid = c.oid AND b.attnum > 0 "
+             "AND NOT b.attisdropped AND b.attnum <= a.attnum) AS COLUMN_ID "
+             "FROM pg_class c JOIN pg_attribute a ON a.attrelid = c.oid AND a.attnum > 0 AND NOT a.attisdropped "
+             "LEFT JOIN vorel_columns t ON t.table_name = upper(c.relname) AND t.column_name = upper(a.attname) "
+             "WHERE c.relkind IN ('r', 'p') AND %1")
+             .arg(ours)},
+        {"ALL_CONSTRAINTS", "Restricciones",
+         QStringLiteral(
+             "SELECT 'VOREL'::text AS OWNER, upper(k.conname) AS CONSTRAINT_NAME, "
+             "CASE k.contype WHEN 'p' THEN 'P' WHEN 'u' THEN 'U' WHEN 'f' THEN 'R' ELSE 'C' END AS CONSTRAINT_TYPE, "
+             "upper(c.relname) AS TABLE_NAME, "
+             "CASE WHEN k.contype = 'c' THEN coalesce(obj_description(k.oid, 'pg_constraint'), "
+             "pg_get_expr(k.conbin, k.conrelid)) END AS SEARCH_CONDITION, "
+             "CASE WHEN r.conname IS NOT NULL THEN 'VOREL' END AS R_OWNER, "
+             "upper(r.conname) AS R_CONSTRAINT_NAME, 'ENABLED'::text AS STATUS "
+             "FROM pg_constraint k JOIN pg_class c ON c.oid = k.conrelid "
+             "LEFT JOIN pg_constraint r ON k.contype = 'f' AND r.conrelid = k.confrelid AND r.conindid = k.conindid "
+             "AND r.contype IN ('p', 'u') "
+             "WHERE k.contype IN ('p', 'u', 'f', 'c') AND %1")
+             .arg(ours)},
+        {"ALL_CONS_COLUMNS", "Columnas de restricciones",
+         QStringLiteral("SELECT 'VOREL'::text AS OWNER, upper(k.conname) AS CONSTRAINT_NAME, upper(c.relname) AS TABLE_NAME, "
+                        "upper(a.attname) AS COLUMN_NAME, "
+                        // A check's columns in the table's order, a key's in the key's.
+                        "CASE WHEN k.contype = 'c' THEN (SELECT count(*) FROM unnest(k.conkey) x WHERE x <= u.attnum) "
+                        "ELSE u.pos END AS POSITION "
+                        "FROM pg_constraint k JOIN pg_class c ON c.oid = k.conrelid "
+                        "CROSS JOIN LATERAL unnest(k.conkey) WITH ORDINALITY AS u(attnum, pos) "
+                        "JOIN pg_attribute a ON a.attrelid = k.conrelid AND a.attnum = u.attnum "
+                        "WHERE k.contype IN ('p', 'u', 'f', 'c') AND %1")
+             .arg(ours)},
+    };
+}
+
+const char *const kRegistryTables[] = {"TDICTABLAS", "TDICCOLUM", "TDICRESTR", "TDICRESCOL"};
+
+} // namespace
+
+void recordSpelling(Connection &c, const QStringList &names)
+{
+    QStringList rows;
+    for (const QString &n : names)
+        if (!n.isEmpty())
+            rows << QStringLiteral("(%1, %2)").arg(lit(n)).arg(rows.size());
+    if (rows.isEmpty())
+        return;
+    // One spelling per lower-case name, the first one written: the result
+    // names are mapped back by it.
+    run(c, QStringLiteral("INSERT INTO vorel_spelling (name) SELECT DISTINCT ON (lower(n)) n FROM (VALUES %1) v(n, o) "
+                          "WHERE NOT EXISTS (SELECT 1 FROM vorel_spelling s WHERE lower(s.name) = lower(v.n)) "
+                          "ORDER BY lower(n), o")
+               .arg(rows.join(QLatin1String(", "))));
+}
+
+QStringList selectListNames(const QString &select)
+{
+    using namespace dialect;
+    const Seq seq = parse(select);
+    std::vector<const Node *> nodes;
+    for (const Node &n : seq)
+        if (!n.trivia())
+            nodes.push_back(&n);
+    size_t i = 0;
+    if (i < nodes.size() && nodes[i]->isWord("SELECT"))
+        ++i;
+    if (i < nodes.size() && (nodes[i]->isWord("DISTINCT") || nodes[i]->isWord("ALL")))
+        ++i;
+    std::vector<std::vector<const Node *>> items(1);
+    for (; i < nodes.size() && !nodes[i]->isWord("FROM"); ++i) {
+        if (nodes[i]->kind == Tok::Comma)
+            items.emplace_back();
+        else
+            items.back().push_back(nodes[i]);
+    }
+    auto nameOf = [](const Node *n) {
+        return n->kind == Tok::QuotedIdent ? n->text.mid(1, n->text.size() - 2) : n->text;
+    };
+    auto isName = [](const Node *n) { return n->kind == Tok::Word || n->kind == Tok::QuotedIdent; };
+    QStringList out;
+    for (const auto &item : items) {
+        if (item.empty())
+            continue;
+        const Node *last = item.back();
+        if (!isName(last))
+            continue;
+        if (item.size() == 1) {
+            out << nameOf(last);
+            continue;
+        }
+        const Node *before = item[item.size() - 2];
+        if (before->isWord("AS") || before->kind == Tok::Dot) {
+            out << nameOf(last);
+            continue;
+        }
+        // "expression alias": a name right after a closed expression.
+        if (!last->isWord("END") && (before->kind == Tok::Group || isName(before) || before->kind == Tok::Number
+                                     || before->kind == Tok::String))
+            out << nameOf(last);
+    }
+    return out;
+}
+
+void createTables(Connection &c, const std::vector<Table> &tables)
+{
+    for (const Table &t : tables)
+        createTable(c, t);
+    for (const Table &t : tables) {
+        for (const ForeignKey &fk : t.foreignKeys) {
+            try {
+                c.exec(QStringLiteral("ALTER TABLE %1 ADD CONSTRAINT %2 FOREIGN KEY (%3) REFERENCES %4 (%5)")
+                           .arg(u8(t.name), u8(fk.name), joined(fk.columns), u8(fk.parentTable),
+                                joined(fk.parentColumns)));
+            } catch (const Error &e) {
+                if (e.failure().sqlstate == QLatin1String("42830"))
+                    throw OraError(QStringLiteral("ORA-02270: no matching unique or primary key for this column-list (%1)")
+                                       .arg(u8(fk.name)));
+                throw OraError(oracleMessage(c, e.failure()));
+            }
+            // The session tables' templates stay empty: nothing to look up.
+            const QString index = t.session ? QString() : schemadef::foreignKeyIndex(t, fk);
+            if (!index.isEmpty())
+                run(c, index);
+        }
+    }
+}
+
+void refreshRegistry(Connection &c)
+{
+    run(c, QStringLiteral(
+               "SELECT set_config('vorel.registry', 'on', true);"
+               "DELETE FROM tdicrescol; DELETE FROM tdicrestr; DELETE FROM tdiccolum; DELETE FROM tdictablas;"
+               "INSERT INTO tdictablas (dtab_tabla, dtab_tipo, dtab_coment) "
+               "SELECT table_name, table_type, comments FROM all_tab_comments;"
+               "INSERT INTO tdiccolum (dcol_tabla, dcol_col, dcol_pos, dcol_tipo, dcol_nulo, dcol_coment) "
+               "SELECT t.table_name, t.column_name, t.column_id, t.data_type, t.nullable, c.comments "
+               "FROM all_tab_columns t JOIN all_col_comments c USING (table_name, column_name);"
+               "INSERT INTO tdicrestr (dres_restr, dres_tipo, dres_tabla, dres_rrestr, dres_cond) "
+               "SELECT constraint_name, constraint_type, table_name, r_constraint_name, search_condition "
+               "FROM all_constraints;"
+               "INSERT INTO tdicrescol (drco_restr, drco_pos, drco_tabla, drco_col) "
+               "SELECT constraint_name, position, table_name, column_name FROM all_cons_columns;"
+               "SELECT set_config('vorel.registry', '', true)"));
+}
+
+void createSchema(Connection &c)
+{
+    Transaction tx(c);
+    run(c, QStringLiteral("CREATE EXTENSION IF NOT EXISTS orafce; CREATE EXTENSION IF NOT EXISTS pgcrypto"));
+    // pgcrypto may have been installed elsewhere before: the password
+    // functions keep the path they are created with.
+    run(c, QStringLiteral("SELECT set_config('search_path', current_setting('search_path') || ', ' || "
+                          "quote_ident(n.nspname), true) FROM pg_extension e JOIN pg_namespace n ON n.oid = e.extnamespace "
+                          "WHERE e.extname = 'pgcrypto' AND n.nspname <> current_schema()"));
+    run(c, QStringLiteral("CREATE TABLE vorel_spelling (name varchar(128) PRIMARY KEY);"
+                          "CREATE TABLE vorel_columns (table_name varchar(128), column_name varchar(128), "
+                          "data_type varchar(30) NOT NULL, PRIMARY KEY (table_name, column_name))"));
+    run(c, passwordFunctions());
+    for (const QString &f : postgresFunctions())
+        run(c, f);
+    createTables(c, schemadef::metadataTables());
+    for (const DictionaryView &v : dictionaryViews()) {
+        run(c, QStringLiteral("CREATE VIEW %1 AS %2").arg(QLatin1String(v.name), v.select));
+        run(c, QStringLiteral("COMMENT ON VIEW %1 IS %2").arg(QLatin1String(v.name), lit(u8(v.comment))));
+        recordSpelling(c, selectListNames(v.select));
+    }
+    run(c, QStringLiteral("CREATE TRIGGER trg_usuarios_paswd BEFORE INSERT OR UPDATE OF usua_paswd ON tusuarios "
+                          "FOR EACH ROW EXECUTE FUNCTION vorel_usuarios_paswd()"));
+    for (const char *t : kRegistryTables)
+        run(c, QStringLiteral("CREATE TRIGGER trg_%1_guard BEFORE INSERT OR UPDATE OR DELETE OR TRUNCATE ON %1 "
+                              "FOR EACH STATEMENT EXECUTE FUNCTION vorel_registry_guard()")
+                   .arg(QString::fromLatin1(t).toLower()));
+    refreshRegistry(c);
+    tx.commit();
+}
+
+void createSessionTables(Connection &c, const QString &userId)
+{
+    Transaction tx(c);
+    for (const Table &t : schemadef::metadataTables()) {
+        if (!t.session)
+            continue;
+        run(c, tableDefinition(t, true));
+        for (const ForeignKey &fk : t.foreignKeys)
+            run(c, QStringLiteral("CREATE OR REPLACE TRIGGER trg_%1 BEFORE INSERT OR UPDATE OF %2 ON pg_temp.%3 "
+                                  "FOR EACH ROW EXECUTE FUNCTION vorel_%1()")
+                       .arg(u8(fk.name).toLower(), joined(fk.columns), u8(t.name)));
+        run(c, QStringLiteral("DELETE FROM pg_temp.%1").arg(u8(t.name)));
+    }
+    run(c, QStringLiteral("INSERT INTO pg_temp.RSESION (SESI_Usua, SESI_USUADer) VALUES ($1, $1)"), {userId.trimmed()});
+    tx.commit();
+}
+
+void fillDemo(Connection &c)
+{
+    QFile script(QStringLiteral(":/demo/demo.sql"));
+    if (!script.open(QIODevice::ReadOnly))
+        throw OraError(QStringLiteral("the demo script is missing from the program"));
+    runOracleScript(c, QString::fromUtf8(script.readAll()), QStringLiteral(":/demo"));
+}
+
+} // namespace vorel::server::pg

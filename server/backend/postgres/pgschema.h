@@ -1,0 +1,83 @@
+#pragma once
+// The metadata schema on PostgreSQL: the same tables, constraints, comments
+// and dictionary views as on SQLite, so that a client cannot tell the two
+// databases apart. Objects go into the connection's current schema,
+// unquoted (folded to lower case); the dictionary shows them upper case.
+// orafce's functions (schema "oracle") must be on the search path of the
+// sessions that use the views; the calls below put it there for their own
+// transaction.
+#include "server/backend/postgres/pgconnection.h"
+#include "server/schema/schema.h"
+#include "server/core/oraerror.h"
+
+#include <QString>
+#include <QStringList>
+#include <vector>
+
+namespace vorel::server::pg {
+
+// orafce and pgcrypto, every table of schemadef::metadataTables() (the
+// session tables as empty templates that only the dictionary reads), the
+// password hashing and registry triggers, VOREL_SPELLING and the dictionary
+// views ALL_TAB_COMMENTS, ALL_COL_COMMENTS, ALL_TAB_COLUMNS,
+// ALL_CONSTRAINTS and ALL_CONS_COLUMNS over PostgreSQL's catalog. One
+// transaction (a savepoint inside the caller's). Throws OraError.
+void createSchema(Connection &c);
+
+// A script written for Oracle (see schema/oraclescript.h) on PostgreSQL:
+// the tables as createTables makes them, "--@postgresql" statements as
+// written, "--@sqlite" ones skipped, views and statements through the one
+// place where the PostgreSQL dialect is produced, literal rows many to an
+// INSERT. One transaction (a savepoint inside the caller's); the registry
+// follows the catalog at the end.
+void runOracleScript(Connection &c, const QString &text, const QString &fileBase);
+
+// The demo script demo/demo.sql built into the program, with its images.
+void fillDemo(Connection &c);
+
+// The private working tables of this connection (TEMP RSESION, RVFILRAP,
+// RQBEX), RSESION holding the session's one row. Throws OraError.
+void createSessionTables(Connection &c, const QString &userId);
+
+// The PostgreSQL type of an Oracle column type: VARCHAR2(n) varchar(n),
+// NUMBER(p) and NUMBER(p,0) bigint, NUMBER(p,s) double precision, NUMBER
+// numeric, DATE timestamp(0), BLOB bytea, CLOB text.
+QString postgresType(const QString &oracleType);
+
+// What runOracleScript and createSchema share: tables created in a batch
+// (their foreign keys may point at each other), names recorded in their
+// declared spelling, and the registry tables brought in line with the
+// catalog.
+void createTables(Connection &c, const std::vector<schemadef::Table> &tables);
+void recordSpelling(Connection &c, const QStringList &names);
+// The output column names of a SELECT as written: the alias, or the column
+// of a plain (qualified) column reference; expressions without an alias
+// are left out.
+QStringList selectListNames(const QString &select);
+void refreshRegistry(Connection &c);
+
+// Runs `sql` and turns a failure into the Oracle text.
+Result run(Connection &c, const QString &sql);
+Result run(Connection &c, const QString &sql, const QVariantList &params);
+
+// BEGIN ... COMMIT, or a savepoint when the caller already has a
+// transaction; rolled back unless committed. The search path gets orafce's
+// schema behind the current one while it lasts.
+class Transaction
+{
+public:
+    explicit Transaction(Connection &c);
+    ~Transaction();
+    Transaction(const Transaction &) = delete;
+    Transaction &operator=(const Transaction &) = delete;
+    void commit();
+    Connection &connection() { return m_c; }
+
+private:
+    Connection &m_c;
+    bool m_nested = false;
+    bool m_done = false;
+    QString m_searchPath;
+};
+
+} // namespace vorel::server::pg

@@ -1,0 +1,774 @@
+#include "server/backend/sqlite/sqlitedatabase.h"
+
+#include "common/exception.h"
+#include "common/sqllines.h"
+#include "server/sql/classrows.h"
+#include "server/sql/dialect.h"
+#include "server/backend/sqlite/sqliteerrors.h"
+#include "server/core/passwords.h"
+#include "server/schema/schema.h"
+#include "server/backend/sqlite/writequeue.h"
+#include "server/backend/sqlite/sqliteclassrows.h"
+#include "server/backend/sqlite/sqlitedialect.h"
+#include "server/backend/sqlite/sqlitepasswords.h"
+#include "server/backend/sqlite/sqliteschema.h"
+
+#include <QDeadlineTimer>
+#include <QRegularExpression>
+#include <cstring>
+#include <limits>
+#include <sqlite3.h>
+
+namespace vorel::server {
+
+using namespace answers;
+using proto::ValueType;
+
+namespace {
+
+// What a cursor may hold read ahead of the client before a write of its
+// session: a class far larger than one answer must still be read to its
+// end, while a runaway result is still refused before it fills the memory.
+constexpr qint64 kMaxReadAhead = qint64(512) << 20;
+
+// SQL functions that reach outside the database; no client statement calls them.
+bool deniedFunction(const char *name)
+{
+    static const char *const names[] = {"load_extension", "readfile", "writefile", "edit", "fts3_tokenizer",
+                                        "fts5", "sqlite_dbpage", "zipfile", "fsdir"};
+    if (!name)
+        return false;
+    for (const char *n : names)
+        if (sqlite3_stricmp(name, n) == 0)
+            return true;
+    return false;
+}
+
+// The dictionary registry and SQLite's own tables: what the error texts and
+// the schema rest on, never written by a client.
+bool protectedTable(const char *table)
+{
+    if (!table)
+        return false;
+    static const char *const names[] = {"TDICTABLAS", "TDICCOLUM", "TDICRESTR", "TDICRESCOL"};
+    for (const char *n : names)
+        if (sqlite3_stricmp(table, n) == 0)
+            return true;
+    return sqlite3_strnicmp(table, "sqlite_", 7) == 0;
+}
+
+qint64 steadyNow() { return QDeadlineTimer::current().deadline(); }
+
+QString fromSqlite(const unsigned char *text, int bytes)
+{
+    return QString::fromUtf8(reinterpret_cast<const char *>(text), bytes);
+}
+
+bool tailIsBlank(const char *tail)
+{
+    const QString rest = QString::fromUtf8(tail);
+    return skipBlanksAndSemicolons(rest, 0) >= rest.size();
+}
+
+// Column type from a declared type; nullopt when it says nothing useful.
+std::optional<ValueType> typeFromDeclaration(const char *declared, qint32 *size)
+{
+    if (!declared || !*declared)
+        return std::nullopt;
+    const QString d = QString::fromUtf8(declared).toUpper();
+    static const QRegularExpression args(QStringLiteral("\\(\\s*(\\d+)\\s*(?:,\\s*(-?\\d+)\\s*)?\\)"));
+    const auto m = args.match(d);
+    if (d.contains(QLatin1String("DATE")) || d.contains(QLatin1String("TIME")))
+        return ValueType::DateTime;
+    if (d.contains(QLatin1String("CHAR")) || d.contains(QLatin1String("CLOB")) || d.contains(QLatin1String("TEXT"))) {
+        if (m.hasMatch())
+            *size = m.captured(1).toInt();
+        return ValueType::Text;
+    }
+    if (d.contains(QLatin1String("BLOB")) || d.contains(QLatin1String("RAW")))
+        return ValueType::Blob;
+    if (d.contains(QLatin1String("INT")))
+        return ValueType::Integer;
+    if (d.contains(QLatin1String("REAL")) || d.contains(QLatin1String("FLOA")) || d.contains(QLatin1String("DOUB")))
+        return ValueType::Float;
+    if (d.contains(QLatin1String("NUMBER")) || d.contains(QLatin1String("NUMERIC")) || d.contains(QLatin1String("DECIMAL"))) {
+        if (m.hasMatch() && !m.captured(2).isEmpty() && m.captured(2).toInt() > 0)
+            return ValueType::Float;
+        return ValueType::Integer;
+    }
+    return std::nullopt;
+}
+
+bool isStoredDateTime(const unsigned char *text, int bytes)
+{
+    return storedDateMs(reinterpret_cast<const char *>(text), bytes, true).has_value();
+}
+
+// One column of the current row into the block, as the column's type reads it.
+void encodeValue(sqlite3_stmt *stmt, int c, ValueType columnType, proto::RowBlock &into)
+{
+    switch (sqlite3_column_type(stmt, c)) {
+    case SQLITE_NULL:
+        into.addNull();
+        return;
+    case SQLITE_INTEGER:
+        into.addInteger(sqlite3_column_int64(stmt, c));
+        return;
+    case SQLITE_FLOAT: {
+        const double v = sqlite3_column_double(stmt, c);
+        if (columnType == ValueType::Integer && qAbs(v) < 9.0e15 && v == double(qlonglong(v)))
+            into.addInteger(qlonglong(v));
+        else
+            into.addFloat(v);
+        return;
+    }
+    case SQLITE_TEXT: {
+        const char *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, c));
+        const int bytes = sqlite3_column_bytes(stmt, c);
+        if (columnType == ValueType::DateTime) {
+            if (auto ms = storedDateMs(text, bytes, false)) {
+                into.addDateTime(*ms);
+                return;
+            }
+        }
+        into.addText(text, bytes);
+        return;
+    }
+    default: {
+        const void *blob = sqlite3_column_blob(stmt, c);
+        into.addBlob(static_cast<const char *>(blob), sqlite3_column_bytes(stmt, c));
+        return;
+    }
+    }
+}
+
+void bindValue(sqlite3_stmt *stmt, int index, const QVariant &v)
+{
+    if (!v.isValid() || v.isNull()) {
+        sqlite3_bind_null(stmt, index);
+        return;
+    }
+    if (proto::isIntegral(v)) {
+        sqlite3_bind_int64(stmt, index, v.toLongLong());
+        return;
+    }
+    switch (v.typeId()) {
+    case QMetaType::Double:
+    case QMetaType::Float:
+        sqlite3_bind_double(stmt, index, v.toDouble());
+        return;
+    case QMetaType::QByteArray: {
+        const QByteArray b = v.toByteArray();
+        sqlite3_bind_blob64(stmt, index, b.constData(), sqlite3_uint64(b.size()), SQLITE_TRANSIENT);
+        return;
+    }
+    case QMetaType::QDateTime: {
+        const QByteArray t = v.toDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")).toUtf8();
+        sqlite3_bind_text64(stmt, index, t.constData(), sqlite3_uint64(t.size()), SQLITE_TRANSIENT, SQLITE_UTF8);
+        return;
+    }
+    default: {
+        const QByteArray t = v.toString().toUtf8();
+        sqlite3_bind_text64(stmt, index, t.constData(), sqlite3_uint64(t.size()), SQLITE_TRANSIENT, SQLITE_UTF8);
+        return;
+    }
+    }
+}
+
+} // namespace
+
+struct SqliteDatabase::Cursor {
+    SqliteDatabase *owner = nullptr;
+    sqlite3_stmt *stmt = nullptr; // null once every row has been read
+    // The connection it reads on: one of its own, or null for the session's.
+    sqlite3 *reader = nullptr;
+    QList<proto::Column> columns;
+    proto::RowBlock pending;      // read from SQLite, not yet sent
+    qsizetype pendingFirst = 0;   // the first of them not yet sent
+    qsizetype rowBytes = 0;       // what a row weighed in the last packet
+    QString error;                // a failure met while reading ahead
+
+    bool hasPending() const { return pendingFirst < pending.size(); }
+    sqlite3 *connection() const { return reader ? reader : owner->m_db; }
+    ~Cursor()
+    {
+        if (stmt)
+            sqlite3_finalize(stmt);
+        if (reader)
+            owner->giveBackReader(reader);
+    }
+};
+
+namespace {
+
+sqlite3 *openConnection(const QString &file)
+{
+    sqlite3 *db = nullptr;
+    const int rc = sqlite3_open_v2(file.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                                   nullptr);
+    if (rc != SQLITE_OK) {
+        const QString why = db ? QString::fromUtf8(sqlite3_errmsg(db)) : QString::fromUtf8(sqlite3_errstr(rc));
+        sqlite3_close_v2(db);
+        throw vorel::Exception(QStringLiteral("No se puede abrir la base de datos %1: %2").arg(file, why));
+    }
+    sqlite3_extended_result_codes(db, 1);
+    sqlite3_busy_timeout(db, 10000);
+    // No value larger than one frame could travel anyway.
+    sqlite3_limit(db, SQLITE_LIMIT_LENGTH, int(proto::kMaxFrame));
+    return db;
+}
+
+} // namespace
+
+SqliteDatabase::SqliteDatabase(const QString &file) : m_file(file)
+{
+    m_db = openConnection(file);
+    m_writers = WriteQueue::of(file);
+    try {
+        exec("PRAGMA journal_mode=WAL");
+        registerOracleFunctions(m_db);
+        passwords::install(m_db);
+    } catch (...) {
+        sqlite3_close_v2(m_db);
+        m_db = nullptr;
+        throw;
+    }
+    sqlite3_set_authorizer(m_db, &SqliteDatabase::authorize, this);
+    sqlite3_progress_handler(m_db, 10000, &SqliteDatabase::progress, this);
+}
+
+sqlite3 *SqliteDatabase::takeReader()
+{
+    if (!m_idleReaders.empty()) {
+        sqlite3 *reader = m_idleReaders.back();
+        m_idleReaders.pop_back();
+        ++m_readersInUse;
+        return reader;
+    }
+    if (m_readersInUse >= kMaxReaders)
+        return nullptr;
+    sqlite3 *reader = nullptr;
+    try {
+        reader = openConnection(m_file);
+        registerOracleFunctions(reader);
+        char *error = nullptr;
+        if (sqlite3_exec(reader, "PRAGMA query_only=1", nullptr, nullptr, &error) != SQLITE_OK) {
+            sqlite3_free(error);
+            sqlite3_close_v2(reader);
+            return nullptr;
+        }
+    } catch (const vorel::Exception &) {
+        // The session's own connection still answers, only less concurrently.
+        return nullptr;
+    }
+    sqlite3_set_authorizer(reader, &SqliteDatabase::authorize, this);
+    sqlite3_progress_handler(reader, 10000, &SqliteDatabase::progress, this);
+    ++m_readersInUse;
+    return reader;
+}
+
+void SqliteDatabase::giveBackReader(sqlite3 *reader)
+{
+    --m_readersInUse;
+    if (m_idleReaders.size() < size_t(kMaxIdleReaders) && !m_closing)
+        m_idleReaders.push_back(reader);
+    else
+        sqlite3_close_v2(reader);
+}
+
+// The one gate on what a client's statement may touch: consulted by SQLite
+// while it compiles the statement, views and triggers included.
+int SqliteDatabase::authorize(void *self, int action, const char *a, const char *b, const char *database,
+                        const char *inner)
+{
+    auto *db = static_cast<SqliteDatabase *>(self);
+    if (action == SQLITE_FUNCTION && deniedFunction(b))
+        return SQLITE_DENY;
+    if (db->m_gate == Gate::Internal)
+        return SQLITE_OK;
+    // The password triggers call it; a client computing hashes at will
+    // would only burn the server's time.
+    if (action == SQLITE_FUNCTION && !inner && b && sqlite3_stricmp(b, "vorel_password_hash") == 0)
+        return SQLITE_DENY;
+    switch (action) {
+    case SQLITE_READ:
+        if (database && std::strcmp(database, "temp") == 0)
+            db->m_compiledReadsTemp = true;
+        return SQLITE_OK;
+    case SQLITE_SELECT:
+    case SQLITE_FUNCTION:
+    case SQLITE_RECURSIVE:
+        return SQLITE_OK;
+    case SQLITE_INSERT:
+    case SQLITE_UPDATE:
+    case SQLITE_DELETE:
+        // Triggers the database defines keep the registry and the session
+        // tables as they must be; the client itself writes only data.
+        if (!database || std::strcmp(database, "temp") != 0)
+            db->m_compiledWritesMain = true;
+        if (inner)
+            return SQLITE_OK;
+        if (db->m_gate != Gate::Change || protectedTable(a))
+            return SQLITE_DENY;
+        return SQLITE_OK;
+    default:
+        // ATTACH, DETACH, PRAGMA, DDL, transactions and savepoints: the
+        // session's own calls do those.
+        return SQLITE_DENY;
+    }
+}
+
+int SqliteDatabase::progress(void *self)
+{
+    auto *db = static_cast<SqliteDatabase *>(self);
+    if (db->m_deadline == 0 || steadyNow() < db->m_deadline)
+        return 0;
+    db->m_cancelled = true;
+    return 1;
+}
+
+class SqliteDatabase::Deadline
+{
+public:
+    // An inner one (a fetch inside an open) runs under the outer's time.
+    explicit Deadline(SqliteDatabase &db) : m_db(db), m_outer(db.m_deadline == 0)
+    {
+        if (!m_outer)
+            return;
+        m_db.m_cancelled = false;
+        m_db.m_deadline = m_db.m_queryTimeoutMs > 0 ? steadyNow() + m_db.m_queryTimeoutMs : 0;
+    }
+    ~Deadline()
+    {
+        if (m_outer)
+            m_db.m_deadline = 0;
+    }
+
+private:
+    SqliteDatabase &m_db;
+    const bool m_outer;
+};
+
+QString SqliteDatabase::failureText(int rc) const { return failureText(m_db, rc); }
+
+QString SqliteDatabase::failureText(sqlite3 *db, int rc) const
+{
+    if ((rc & 0xff) == SQLITE_INTERRUPT && m_cancelled)
+        return QString::fromUtf8(kCancelled);
+    if ((rc & 0xff) == SQLITE_AUTH)
+        return QString::fromUtf8(kNoPrivilege);
+    return oracleMessage(db, rc, QString::fromUtf8(sqlite3_errmsg(db)));
+}
+
+SqliteDatabase::~SqliteDatabase()
+{
+    m_closing = true;
+    m_cursors.clear();
+    for (sqlite3 *reader : m_idleReaders)
+        sqlite3_close_v2(reader);
+    if (m_db && !sqlite3_get_autocommit(m_db))
+        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close_v2(m_db);
+    if (m_writing)
+        m_writers->release();
+}
+
+void SqliteDatabase::awaitTurnToWrite()
+{
+    if (m_writing)
+        return;
+    if (!m_writers->acquire(kWriteWaitMs))
+        throw OraError(QStringLiteral(
+            "ORA-00054: resource busy and acquire with NOWAIT specified or timeout expired (other sessions write)"));
+    m_writing = true;
+}
+
+void SqliteDatabase::settleWriter()
+{
+    if (m_writing && sqlite3_get_autocommit(m_db)) {
+        m_writing = false;
+        m_writers->release();
+    }
+}
+
+void SqliteDatabase::fail(int rc) const { throw OraError(failureText(rc)); }
+
+void SqliteDatabase::exec(const char *sql)
+{
+    const int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK)
+        fail(sqlite3_extended_errcode(m_db));
+}
+
+sqlite3_stmt *SqliteDatabase::prepareOne(const QString &sqliteSql, const char *refusal, Gate gate, sqlite3 *on)
+{
+    sqlite3 *db = on ? on : m_db;
+    const QByteArray utf8 = sqliteSql.toUtf8();
+    sqlite3_stmt *stmt = nullptr;
+    const char *tail = nullptr;
+    m_gate = gate;
+    m_compiledReadsTemp = false;
+    m_compiledWritesMain = false;
+    const int rc = sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &stmt, &tail);
+    m_gate = Gate::Internal;
+    if (rc != SQLITE_OK)
+        throw OraError(failureText(db, sqlite3_extended_errcode(db)));
+    if (!stmt)
+        throw vorel::Exception(QString::fromUtf8(refusal));
+    if (tail && !tailIsBlank(tail)) {
+        sqlite3_finalize(stmt);
+        throw vorel::Exception(QString::fromUtf8(kOneStatement));
+    }
+    return stmt;
+}
+
+void SqliteDatabase::visitPasswords(const QString &userId,
+                                    const std::function<bool(const QString &row, const QString &stored)> &visit)
+{
+    sqlite3_stmt *stmt = nullptr;
+    if (sqlite3_prepare_v2(m_db, "SELECT rowid, USUA_Paswd FROM TUSUARIOS WHERE USUA_Usua = ?1", -1, &stmt, nullptr)
+        != SQLITE_OK)
+        fail(sqlite3_extended_errcode(m_db));
+    const QByteArray id = userId.toUtf8();
+    sqlite3_bind_text64(stmt, 1, id.constData(), sqlite3_uint64(id.size()), SQLITE_TRANSIENT, SQLITE_UTF8);
+    bool done = false;
+    int rc;
+    while (!done && (rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        if (sqlite3_column_type(stmt, 1) == SQLITE_NULL)
+            continue;
+        done = visit(QString::number(sqlite3_column_int64(stmt, 0)),
+                     fromSqlite(sqlite3_column_text(stmt, 1), sqlite3_column_bytes(stmt, 1)));
+    }
+    if (!done && rc != SQLITE_DONE) {
+        const QString text = failureText(sqlite3_extended_errcode(m_db));
+        sqlite3_finalize(stmt);
+        throw OraError(text);
+    }
+    sqlite3_finalize(stmt);
+}
+
+bool SqliteDatabase::replacePassword(const QString &row, const QString &hash)
+{
+    const QByteArray h = hash.toUtf8();
+    sqlite3_stmt *update = nullptr;
+    bool stored = false;
+    if (sqlite3_prepare_v2(m_db, "UPDATE TUSUARIOS SET USUA_Paswd = ?1 WHERE rowid = ?2", -1, &update, nullptr)
+        == SQLITE_OK) {
+        sqlite3_bind_text(update, 1, h.constData(), int(h.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_int64(update, 2, row.toLongLong());
+        stored = sqlite3_step(update) == SQLITE_DONE;
+    }
+    sqlite3_finalize(update);
+    return stored;
+}
+
+void SqliteDatabase::startSession(const QString &userId) { createSessionTables(m_db, userId.trimmed()); }
+
+QString SqliteDatabase::greeting()
+{
+    sqlite3_stmt *stmt = nullptr;
+    if (sqlite3_prepare_v2(m_db, "SELECT PARA_Valor FROM TPARAMS WHERE PARA_Param='MENINI'", -1, &stmt, nullptr)
+        != SQLITE_OK)
+        fail(sqlite3_extended_errcode(m_db));
+    QString text;
+    const int rc = sqlite3_step(stmt);
+    if (rc == SQLITE_ROW && sqlite3_column_type(stmt, 0) != SQLITE_NULL)
+        text = fromSqlite(sqlite3_column_text(stmt, 0), sqlite3_column_bytes(stmt, 0));
+    const int code = sqlite3_extended_errcode(m_db);
+    sqlite3_finalize(stmt);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        fail(code);
+    return text;
+}
+
+bool SqliteDatabase::inTransaction() const { return !sqlite3_get_autocommit(m_db); }
+
+void SqliteDatabase::begin()
+{
+    Deadline deadline(*this);
+    drainCursors();
+    // The write lock is taken now, in turn with the other sessions: a
+    // deferred transaction that reads first can never write once another
+    // session has committed since its read (SQLite refuses the upgrade at
+    // once, without waiting), which failed busy use cases with ORA-00054.
+    if (!inTransaction()) {
+        awaitTurnToWrite();
+        m_mainChanged = false;
+    }
+    SettleWriter settle{*this};
+    exec("BEGIN IMMEDIATE");
+}
+
+void SqliteDatabase::commit()
+{
+    if (!inTransaction())
+        throw vorel::Exception(QString::fromUtf8(kNoTransaction));
+    Deadline deadline(*this);
+    SettleWriter settle{*this};
+    drainCursors();
+    exec("COMMIT");
+    m_mainChanged = false;
+}
+
+void SqliteDatabase::rollback()
+{
+    if (!inTransaction())
+        throw vorel::Exception(QString::fromUtf8(kNoTransaction));
+    Deadline deadline(*this);
+    SettleWriter settle{*this};
+    drainCursors();
+    exec("ROLLBACK");
+    m_mainChanged = false;
+}
+
+void SqliteDatabase::executeDirect(const QString &oracleSql)
+{
+    const QStringList &allowed = allowedKeywords(Request::Change);
+    checkRequest(oracleSql, Request::Change);
+    const QString sql = translateOracle(oracleSql, schemaLookup(m_db));
+    Deadline deadline(*this);
+    drainCursors();
+    sqlite3_stmt *stmt = prepareOne(sql, kOnlyDml, Gate::Change);
+    if (sqlite3_stmt_readonly(stmt) || !allowed.contains(LeadingKeyword(sql))) {
+        sqlite3_finalize(stmt);
+        throw vorel::Exception(QString::fromUtf8(kOnlyDml));
+    }
+    // The session's working rows are its own: changing them outside a
+    // transaction needs no turn among the sessions that write the file.
+    if (!inTransaction() && m_compiledWritesMain) {
+        try {
+            awaitTurnToWrite();
+        } catch (...) {
+            sqlite3_finalize(stmt);
+            throw;
+        }
+    }
+    // Also when a failure rolled the whole transaction back.
+    SettleWriter settle{*this};
+    // From here on a cursor opened in this transaction must see its own
+    // changes, which only the session's connection holds.
+    if (m_compiledWritesMain && inTransaction())
+        m_mainChanged = true;
+    int rc;
+    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+        // RETURNING rows are of no use to the caller.
+    }
+    if (rc != SQLITE_DONE) {
+        const QString text = failureText(sqlite3_extended_errcode(m_db));
+        sqlite3_finalize(stmt);
+        throw OraError(text);
+    }
+    sqlite3_finalize(stmt);
+}
+
+void SqliteDatabase::refuseConnectionStatement(const QString &oracleSql, Request kind)
+{
+    // These never reach the translator: SQLite compiles them as they are and
+    // the authoriser answers for them.
+    sqlite3_finalize(prepareOne(oracleSql, kOneStatement, kind == Request::Change ? Gate::Change : Gate::Read));
+}
+
+Database::OpenResult SqliteDatabase::openCursor(const QString &oracleSql, int packet)
+{
+    if (int(m_cursors.size()) >= kMaxCursors)
+        throw vorel::Exception(QString::fromUtf8(kTooManyCursors));
+    const QStringList &allowed = allowedKeywords(Request::Read);
+    checkRequest(oracleSql, Request::Read);
+    Deadline deadline(*this);
+
+    BoundQuery query;
+    if (auto call = parseClassRowsCall(oracleSql))
+        query = classRowsQuery(m_db, *call);
+    else
+        query.sql = translateOracle(oracleSql, schemaLookup(m_db));
+
+    auto cursor = std::make_unique<Cursor>();
+    cursor->owner = this;
+    // Checked and compiled on the session's connection first: it answers
+    // for what a client may read, and tells whether the query needs it.
+    cursor->stmt = prepareOne(query.sql, kOnlySelect, Gate::Read);
+    if (!sqlite3_stmt_readonly(cursor->stmt) || sqlite3_column_count(cursor->stmt) == 0
+        || !allowed.contains(LeadingKeyword(query.sql)))
+        throw vorel::Exception(QString::fromUtf8(kOnlySelect));
+    // A cursor reads on a connection of its own, with its own snapshot, so
+    // that the session's later writes neither disturb it nor wait for it
+    // to be read to its end. The session's working tables and the changes
+    // of its open transaction exist only on the session's connection: such
+    // a query stays there.
+    if (!m_compiledReadsTemp && !m_mainChanged) {
+        if (sqlite3 *reader = takeReader()) {
+            sqlite3_stmt *own = nullptr;
+            try {
+                own = prepareOne(query.sql, kOnlySelect, Gate::Read, reader);
+            } catch (...) {
+                // The authoriser sees no column read in count(*): a query of
+                // the working tables shows only here, where they do not exist.
+                own = nullptr;
+            }
+            if (own) {
+                sqlite3_finalize(cursor->stmt);
+                cursor->stmt = own;
+                cursor->reader = reader;
+            } else {
+                giveBackReader(reader);
+            }
+        }
+    }
+    sqlite3_stmt *stmt = cursor->stmt;
+    const int ncols = sqlite3_column_count(stmt);
+    for (int i = 0; i < query.binds.size(); ++i)
+        bindValue(stmt, i + 1, query.binds[i]);
+
+    const int rc = sqlite3_step(stmt);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+        throw OraError(failureText(cursor->connection(), sqlite3_extended_errcode(cursor->connection())));
+
+    // Declared types decide; an expression's column takes the kind of its
+    // first value, with text in the stored date-time form read as a date.
+    for (int c = 0; c < ncols; ++c) {
+        proto::Column col;
+        col.name = QString::fromUtf8(sqlite3_column_name(stmt, c));
+        if (auto t = typeFromDeclaration(sqlite3_column_decltype(stmt, c), &col.size)) {
+            col.type = *t;
+        } else if (rc == SQLITE_ROW) {
+            switch (sqlite3_column_type(stmt, c)) {
+            case SQLITE_INTEGER: col.type = ValueType::Integer; break;
+            case SQLITE_FLOAT: col.type = ValueType::Float; break;
+            case SQLITE_BLOB: col.type = ValueType::Blob; break;
+            case SQLITE_TEXT:
+                col.type = isStoredDateTime(sqlite3_column_text(stmt, c), sqlite3_column_bytes(stmt, c))
+                               ? ValueType::DateTime
+                               : ValueType::Text;
+                break;
+            default: col.type = ValueType::Text; break;
+            }
+        }
+        cursor->columns.append(col);
+    }
+    cursor->pending.setWidth(ncols);
+    if (rc == SQLITE_ROW) {
+        encodeRow(*cursor, cursor->pending);
+    } else {
+        sqlite3_finalize(cursor->stmt);
+        cursor->stmt = nullptr;
+    }
+
+    OpenResult result;
+    result.cursor = m_nextCursor++;
+    result.columns = cursor->columns;
+    m_cursors.emplace(result.cursor, std::move(cursor));
+    try {
+        result.rows = fetch(result.cursor, packet);
+    } catch (...) {
+        m_cursors.erase(result.cursor);
+        throw;
+    }
+    return result;
+}
+
+void SqliteDatabase::encodeRow(Cursor &cursor, proto::RowBlock &into)
+{
+    into.beginRow();
+    for (int c = 0; c < cursor.columns.size(); ++c)
+        encodeValue(cursor.stmt, c, cursor.columns[c].type, into);
+}
+
+bool SqliteDatabase::readRow(Cursor &cursor, proto::RowBlock &into)
+{
+    if (!cursor.stmt)
+        return false;
+    const int rc = sqlite3_step(cursor.stmt);
+    if (rc == SQLITE_ROW) {
+        encodeRow(cursor, into);
+        return true;
+    }
+    if (rc != SQLITE_DONE)
+        cursor.error = failureText(cursor.connection(), sqlite3_extended_errcode(cursor.connection()));
+    sqlite3_finalize(cursor.stmt);
+    cursor.stmt = nullptr;
+    // Its snapshot is over; the connection serves the next cursor.
+    if (cursor.reader) {
+        giveBackReader(cursor.reader);
+        cursor.reader = nullptr;
+    }
+    return false;
+}
+
+bool SqliteDatabase::readAhead(Cursor &cursor)
+{
+    if (cursor.pending.byteSize() > kMaxReadAhead) {
+        cursor.error = QStringLiteral("No se puede leer el resultado antes de escribir: supera los %1 MB que una "
+                                      "sesión puede guardar de una consulta abierta")
+                           .arg(kMaxReadAhead >> 20);
+        sqlite3_finalize(cursor.stmt);
+        cursor.stmt = nullptr;
+        return false;
+    }
+    return readRow(cursor, cursor.pending);
+}
+
+proto::RowBlock SqliteDatabase::fetch(quint32 id, int count, int *width)
+{
+    const auto it = m_cursors.find(id);
+    if (it == m_cursors.end())
+        throw vorel::Exception(QStringLiteral("Cursor desconocido: %1").arg(id));
+    Cursor &cursor = *it->second;
+    Deadline deadline(*this);
+    if (width)
+        *width = int(cursor.columns.size());
+    const qsizetype wanted = count > 0 ? count : std::numeric_limits<qsizetype>::max();
+
+    proto::RowBlock block(int(cursor.columns.size()));
+    // Sized from the rows sent so far, so a large packet is not built by
+    // growing it again and again.
+    if (count > 0 && cursor.rowBytes > 0)
+        block.reserveBytes(qMin(qsizetype(count) * cursor.rowBytes, kPacketBytes + cursor.rowBytes) + 64);
+    auto tooLarge = [&] {
+        // No frame could carry the packet; its rows are gone with it.
+        m_cursors.erase(it);
+        throw vorel::Exception(QString::fromUtf8(kTooLarge));
+    };
+    // A packet of a given size ends early once it weighs kPacketBytes: a
+    // client that grows its packets over wide rows gets fewer rows, not a
+    // packet no frame can carry. "All rows" means all, or the refusal.
+    auto more = [&] {
+        if (block.byteSize() > qsizetype(proto::kMaxFrame))
+            tooLarge();
+        return block.size() < wanted && (count <= 0 || block.byteSize() < kPacketBytes);
+    };
+    while (more() && cursor.hasPending())
+        block.appendRowOf(cursor.pending, cursor.pendingFirst++);
+    if (!cursor.hasPending()) {
+        cursor.pending = proto::RowBlock(int(cursor.columns.size()));
+        cursor.pendingFirst = 0;
+    }
+    while (more() && readRow(cursor, block)) {
+    }
+    // One row of look-ahead tells the client whether more will come.
+    if (!cursor.hasPending())
+        readRow(cursor, cursor.pending);
+    // A failure met while reading arrives once the rows before it are sent.
+    if (block.isEmpty() && !cursor.hasPending() && !cursor.error.isEmpty())
+        throw OraError(cursor.error);
+    block.eof = !cursor.hasPending() && !cursor.stmt && cursor.error.isEmpty();
+    if (!block.isEmpty())
+        cursor.rowBytes = block.byteSize() / block.size() + 1;
+    return block;
+}
+
+void SqliteDatabase::closeCursor(quint32 id) { m_cursors.erase(id); }
+
+void SqliteDatabase::drainCursors()
+{
+    // Only what reads on the session's connection: the write would change
+    // what such a statement goes on to read, and its read snapshot would
+    // stop the write lock from being taken.
+    for (auto &entry : m_cursors) {
+        if (entry.second->reader)
+            continue;
+        while (readAhead(*entry.second)) {
+        }
+    }
+}
+
+} // namespace vorel::server

@@ -1,0 +1,127 @@
+#pragma once
+// One server session's own SQLite connection: its transaction, its cursors
+// and the checks on what a client may run through it. Used by one thread at a
+// time; different sessions never share one.
+#include "server/core/database.h"
+
+#include <QString>
+#include <map>
+#include <memory>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace vorel::server {
+
+class WriteQueue;
+
+class SqliteDatabase final : public Database
+{
+public:
+    // Opens an existing database file (WAL journal, busy timeout, the
+    // Oracle functions). Throws vorel::Exception.
+    explicit SqliteDatabase(const QString &file);
+    // Frees every cursor and rolls back a transaction still open.
+    ~SqliteDatabase() override;
+
+    sqlite3 *handle() const { return m_db; }
+
+    // How long one request may run SQL before it is cancelled with
+    // ORA-01013; 0 = no limit.
+    void setQueryTimeout(int ms) override { m_queryTimeoutMs = ms; }
+
+    // Creates the session's working tables for the user.
+    void startSession(const QString &userId) override;
+    // The greeting parameter MENINI, empty when there is none.
+    QString greeting() override;
+
+    void begin() override;
+    void commit() override; // throws "QUEMI: There is no active transaction" outside one
+    void rollback() override; // likewise
+    bool inTransaction() const override;
+
+    // Runs exactly one INSERT, UPDATE or DELETE written in Oracle's dialect;
+    // refuses anything else without executing it.
+    void executeDirect(const QString &oracleSql) override;
+
+    // Runs exactly one SELECT and returns its first `packet` rows (-1: all).
+    OpenResult openCursor(const QString &oracleSql, int packet) override;
+    // The next `count` rows (-1: all); *width receives the cursor's column count.
+    proto::RowBlock fetch(quint32 cursor, int count, int *width = nullptr) override;
+    void closeCursor(quint32 cursor) override;
+    int openCursors() const override { return int(m_cursors.size()); }
+
+    // Connections a session may hold for its cursors at once, and keep idle.
+    static constexpr int kMaxReaders = 16;
+    static constexpr int kMaxIdleReaders = 4;
+    // How long a write waits for the sessions ahead of it.
+    static constexpr int kWriteWaitMs = 30000;
+
+    // What a statement of the client may do; the server's own statements
+    // run as Internal.
+    enum class Gate { Internal, Read, Change };
+
+private:
+    struct Cursor;
+    // Arms the query timeout for the life of one request.
+    class Deadline;
+    [[noreturn]] void fail(int rc) const;
+    // The Oracle text of the last failure on the connection.
+    QString failureText(int rc) const;
+    QString failureText(sqlite3 *db, int rc) const;
+    // Compiles on the session's connection, or on `on`.
+    sqlite3_stmt *prepareOne(const QString &sqliteSql, const char *refusal, Gate gate, sqlite3 *on = nullptr);
+    // A connection of the session's own for one cursor: idle ones are kept
+    // for the next; null when the session has as many as it may.
+    sqlite3 *takeReader();
+    void giveBackReader(sqlite3 *reader);
+    static int authorize(void *self, int action, const char *a, const char *b, const char *database,
+                         const char *inner);
+    static int progress(void *self);
+    // The session's turn to write among the sessions of the same file;
+    // given back once no transaction is open any more.
+    void awaitTurnToWrite();
+    void settleWriter();
+    struct SettleWriter {
+        SqliteDatabase &db;
+        ~SettleWriter() { db.settleWriter(); }
+    };
+    // ATTACH, DETACH and PRAGMA go to the authoriser, which refuses them.
+    void refuseConnectionStatement(const QString &oracleSql, Request kind) override;
+    void visitPasswords(const QString &userId,
+                        const std::function<bool(const QString &row, const QString &stored)> &visit) override;
+    bool replacePassword(const QString &row, const QString &hash) override;
+    void exec(const char *sql);
+    // Steps a cursor once into `into`; false at the end or on a failure,
+    // which the cursor keeps for its next fetch.
+    bool readRow(Cursor &cursor, proto::RowBlock &into);
+    void encodeRow(Cursor &cursor, proto::RowBlock &into);
+    // Like readRow into its pending rows, within what a cursor may hold.
+    bool readAhead(Cursor &cursor);
+    // Reads every pending row of the cursors on the session's connection
+    // into memory and ends their statements, so that no read snapshot of
+    // that connection outlives the next write.
+    void drainCursors();
+
+    const QString m_file;
+    sqlite3 *m_db = nullptr;
+    std::vector<sqlite3 *> m_idleReaders;
+    int m_readersInUse = 0;
+    bool m_closing = false;
+    // What the statement compiled last reads and writes.
+    bool m_compiledReadsTemp = false;
+    bool m_compiledWritesMain = false;
+    // The open transaction has written to the database's own tables.
+    bool m_mainChanged = false;
+    Gate m_gate = Gate::Internal;
+    int m_queryTimeoutMs = 0;
+    qint64 m_deadline = 0; // steady clock ms; 0 = none armed
+    bool m_cancelled = false;
+    std::shared_ptr<WriteQueue> m_writers;
+    bool m_writing = false; // holds its turn in m_writers
+    std::map<quint32, std::unique_ptr<Cursor>> m_cursors;
+    quint32 m_nextCursor = 1;
+};
+
+} // namespace vorel::server

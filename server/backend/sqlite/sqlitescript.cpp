@@ -1,0 +1,165 @@
+// Scripts written for Oracle run on an SQLite connection.
+#include "server/backend/sqlite/sqlitedialect.h"
+#include "server/backend/sqlite/sqliteerrors.h"
+#include "server/backend/sqlite/sqliteschema.h"
+#include "server/schema/oraclescript.h"
+#include "server/core/oramessages.h"
+
+#include <QFile>
+
+#include <sqlite3.h>
+
+namespace vorel::server {
+
+namespace {
+
+class SqliteTarget : public ScriptTarget
+{
+public:
+    explicit SqliteTarget(sqlite3 *db) : m_db(db) {}
+
+    QLatin1String backend() const override { return QLatin1String("sqlite"); }
+    void native(const QString &text) override { schemadef::exec(m_db, text); }
+    void createTables(const std::vector<schemadef::Table> &tables) override { schemadef::createTables(m_db, tables); }
+
+    void commentTable(const QString &table, const QString &text) override
+    {
+        update("UPDATE TDICTABLAS SET DTAB_Coment = ?1 WHERE DTAB_Tabla = upper(?2)", text, table, QString(),
+               QStringLiteral("ORA-00942: table or view does not exist (%1)").arg(table));
+    }
+
+    void commentColumn(const QString &table, const QString &column, const QString &text) override
+    {
+        update("UPDATE TDICCOLUM SET DCOL_Coment = ?1 WHERE DCOL_Tabla = upper(?2) AND DCOL_Col = upper(?3)", text,
+               table, column, QString::fromLatin1(ora::kInvalidIdentifier).arg(column.toUpper()));
+    }
+
+    void createView(const QString &name, const QString &oracleSelect) override
+    {
+        const QString select = translateOracle(oracleSelect, schemaLookup(m_db));
+        schemadef::exec(m_db, QStringLiteral("CREATE VIEW %1 AS %2").arg(name, select));
+        schemadef::registerView(m_db, name, QString());
+    }
+
+    QString marker(int n) const override { return QStringLiteral("?%1").arg(n); }
+
+    void insertRows(const LiteralRows &rows) override
+    {
+        const QByteArray sql = rows.insertSql().toUtf8();
+        sqlite3_stmt *st = nullptr;
+        if (sqlite3_prepare_v2(m_db, sql.constData(), int(sql.size()), &st, nullptr) != SQLITE_OK)
+            failSqlite();
+        const auto &values = rows.values();
+        const int width = rows.columns();
+        for (size_t row = 0; row < values.size() / size_t(width); ++row) {
+            sqlite3_reset(st);
+            for (int c = 0; c < width; ++c) {
+                const LiteralRows::Value &v = values[row * size_t(width) + size_t(c)];
+                switch (v.kind) {
+                case LiteralRows::Value::Null: sqlite3_bind_null(st, c + 1); break;
+                case LiteralRows::Value::Integer: sqlite3_bind_int64(st, c + 1, v.integer); break;
+                case LiteralRows::Value::Real: sqlite3_bind_double(st, c + 1, v.real); break;
+                case LiteralRows::Value::Text:
+                    sqlite3_bind_text16(st, c + 1, v.text.utf16(), int(v.text.size() * 2), SQLITE_STATIC);
+                    break;
+                }
+            }
+            if (sqlite3_step(st) != SQLITE_DONE) {
+                const QString message =
+                    oracleMessage(m_db, sqlite3_extended_errcode(m_db), QString::fromUtf8(sqlite3_errmsg(m_db)));
+                sqlite3_finalize(st);
+                throw OraError(QStringLiteral("%1\n(fila %2 de la sentencia)").arg(message).arg(row + 1));
+            }
+        }
+        sqlite3_finalize(st);
+    }
+
+    void statement(const QString &oracle, const std::vector<QByteArray> &blobs) override
+    {
+        const QByteArray sql = translateOracle(oracle, schemaLookup(m_db)).toUtf8();
+        sqlite3_stmt *st = nullptr;
+        const char *tail = nullptr;
+        if (sqlite3_prepare_v2(m_db, sql.constData(), int(sql.size()), &st, &tail) != SQLITE_OK)
+            failSqlite();
+        if (!st)
+            return;
+        for (size_t i = 0; i < blobs.size(); ++i)
+            sqlite3_bind_blob64(st, int(i + 1), blobs[i].constData(), sqlite3_uint64(blobs[i].size()), SQLITE_STATIC);
+        int rc;
+        do
+            rc = sqlite3_step(st);
+        while (rc == SQLITE_ROW);
+        sqlite3_finalize(st);
+        if (rc != SQLITE_DONE)
+            failSqlite();
+    }
+
+private:
+    void update(const char *sql, const QString &text, const QString &a, const QString &b, const QString &missing)
+    {
+        sqlite3_stmt *st = nullptr;
+        if (sqlite3_prepare_v2(m_db, sql, -1, &st, nullptr) != SQLITE_OK)
+            failSqlite();
+        const QByteArray t = text.toUtf8(), x = a.toUtf8(), y = b.toUtf8();
+        sqlite3_bind_text(st, 1, t.constData(), int(t.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_text(st, 2, x.constData(), int(x.size()), SQLITE_TRANSIENT);
+        if (!b.isNull())
+            sqlite3_bind_text(st, 3, y.constData(), int(y.size()), SQLITE_TRANSIENT);
+        const int rc = sqlite3_step(st);
+        sqlite3_finalize(st);
+        if (rc != SQLITE_DONE)
+            failSqlite();
+        if (sqlite3_changes(m_db) != 1)
+            throw OraError(missing);
+    }
+
+    [[noreturn]] void failSqlite()
+    {
+        throw OraError(oracleMessage(m_db, sqlite3_extended_errcode(m_db), QString::fromUtf8(sqlite3_errmsg(m_db))));
+    }
+
+    sqlite3 *m_db;
+};
+
+// CHR(n) of the statements the translator runs, as the literal rows read it.
+void chr(sqlite3_context *ctx, int, sqlite3_value **argv)
+{
+    if (sqlite3_value_type(argv[0]) == SQLITE_NULL) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    const sqlite3_int64 n = sqlite3_value_int64(argv[0]);
+    if (n < 1 || n > 127) {
+        sqlite3_result_error(ctx, "ORA-01428: argument is out of range (CHR takes 1 to 127 here)", -1);
+        return;
+    }
+    const char c = char(n);
+    sqlite3_result_text(ctx, &c, 1, SQLITE_TRANSIENT);
+}
+
+} // namespace
+
+void runOracleScript(sqlite3 *db, const QString &text, const QString &fileBase)
+{
+    sqlite3_create_function_v2(db, "chr", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, chr, nullptr, nullptr,
+                               nullptr);
+    schemadef::exec(db, QStringLiteral("SAVEPOINT vorel_oracle_script"));
+    SqliteTarget target(db);
+    try {
+        runOracleScript(target, text, fileBase);
+        schemadef::exec(db, QStringLiteral("RELEASE vorel_oracle_script"));
+    } catch (const OraError &) {
+        sqlite3_exec(db, "ROLLBACK TO vorel_oracle_script; RELEASE vorel_oracle_script", nullptr, nullptr, nullptr);
+        throw;
+    }
+}
+
+void fillDemo(sqlite3 *db)
+{
+    QFile script(QStringLiteral(":/demo/demo.sql"));
+    if (!script.open(QIODevice::ReadOnly))
+        throw OraError(QStringLiteral("the demo script is missing from the program"));
+    runOracleScript(db, QString::fromUtf8(script.readAll()), QStringLiteral(":/demo"));
+}
+
+} // namespace vorel::server

@@ -1,0 +1,167 @@
+#include "server/core/database.h"
+
+#include "common/exception.h"
+#include "common/sqllines.h"
+#include "server/core/oraerror.h"
+#include "server/core/passwords.h"
+
+namespace vorel::server {
+
+bool Database::checkUser(const QString &userId, const QString &password, bool *rehashed)
+{
+    if (rehashed)
+        *rehashed = false;
+    bool match = false;
+    bool plain = false;
+    QString row;
+    visitPasswords(userId.trimmed(), [&](const QString &key, const QString &stored) {
+        match = passwords::verify(password, stored);
+        plain = match && !passwords::isHash(stored);
+        row = key;
+        return match;
+    });
+    // A password written without the server's triggers (an administrator's
+    // own tool, a database of an earlier release) is kept as typed until it
+    // first proves right.
+    if (plain) {
+        const QString h = passwords::hash(password);
+        if (!h.isEmpty() && replacePassword(row, h) && rehashed)
+            *rehashed = true;
+    }
+    return match;
+}
+
+const QStringList &Database::allowedKeywords(Request kind)
+{
+    static const QStringList change{QStringLiteral("INSERT"), QStringLiteral("UPDATE"), QStringLiteral("DELETE")};
+    static const QStringList read{QStringLiteral("SELECT"), QStringLiteral("WITH")};
+    return kind == Request::Change ? change : read;
+}
+
+const char *Database::refusal(Request kind)
+{
+    return kind == Request::Change ? answers::kOnlyDml : answers::kOnlySelect;
+}
+
+void Database::checkRequest(const QString &oracleSql, Request kind)
+{
+    static const QStringList connection{QStringLiteral("ATTACH"), QStringLiteral("DETACH"), QStringLiteral("PRAGMA")};
+    if (hasSecondStatement(oracleSql))
+        throw vorel::Exception(QString::fromUtf8(answers::kOneStatement));
+    const QString keyword = LeadingKeyword(oracleSql);
+    if (connection.contains(keyword))
+        refuseConnectionStatement(oracleSql, kind);
+    if (!allowedKeywords(kind).contains(keyword))
+        throw vorel::Exception(QString::fromUtf8(refusal(kind)));
+}
+
+namespace {
+
+// Digits at p[0..n) as a number; -1 when one of them is not a digit.
+int digitsAt(const char *p, int n)
+{
+    int v = 0;
+    for (int i = 0; i < n; ++i) {
+        if (p[i] < '0' || p[i] > '9')
+            return -1;
+        v = v * 10 + (p[i] - '0');
+    }
+    return v;
+}
+
+} // namespace
+
+// Read by hand: every date of every row of a class passes here.
+std::optional<qint64> storedDateMs(const char *p, qsizetype n, bool timeRequired)
+{
+    if (n > 0 && p[n - 1] == '\n') // a line end closing the text is allowed, as by a '$'
+        --n;
+    if (n < 10 || p[4] != '-' || p[7] != '-')
+        return std::nullopt;
+    const int year = digitsAt(p, 4), month = digitsAt(p + 5, 2), day = digitsAt(p + 8, 2);
+    if (year < 0 || month < 0 || day < 0)
+        return std::nullopt;
+    int hour = 0, minute = 0, second = 0, ms = 0;
+    if (n == 10) {
+        if (timeRequired)
+            return std::nullopt;
+    } else {
+        if (n < 16 || (p[10] != ' ' && p[10] != 'T') || p[13] != ':')
+            return std::nullopt;
+        hour = digitsAt(p + 11, 2);
+        minute = digitsAt(p + 14, 2);
+        if (hour < 0 || minute < 0)
+            return std::nullopt;
+        qsizetype i = 16;
+        if (i < n) {
+            if (p[i] != ':' || n < i + 3 || (second = digitsAt(p + i + 1, 2)) < 0)
+                return std::nullopt;
+            i += 3;
+            if (i < n) {
+                if (p[i] != '.' || i + 1 >= n)
+                    return std::nullopt;
+                // The first three digits count; any further ones are read past.
+                for (qsizetype j = i + 1; j < n; ++j) {
+                    if (p[j] < '0' || p[j] > '9')
+                        return std::nullopt;
+                    if (j - i <= 3)
+                        ms = ms * 10 + (p[j] - '0');
+                }
+                for (qsizetype j = qMin<qsizetype>(n, i + 4); j < i + 4; ++j)
+                    ms *= 10;
+            }
+        }
+    }
+    // The checks QDate and QTime make (there is no year 0), by arithmetic.
+    static constexpr int kMonthDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    if (year == 0 || month < 1 || month > 12 || day < 1
+        || day > kMonthDays[month - 1] + (month == 2 && leap ? 1 : 0) || hour > 23 || minute > 59 || second > 59)
+        return std::nullopt;
+    // Days since 1970-01-01 of the civil date, by eras of 400 years from March.
+    const int y = year - (month <= 2 ? 1 : 0);
+    const int era = y / 400;
+    const int yoe = y - era * 400;
+    const int doy = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const qint64 days = qint64(era) * 146097 + doe - 719468;
+    return days * 86400000 + ((hour * 60 + minute) * 60 + second) * qint64(1000) + ms;
+}
+
+qsizetype skipBlanksAndSemicolons(const QString &sql, qsizetype from)
+{
+    for (;;) {
+        from = SkipSqlBlank(sql, from);
+        if (from < sql.size() && sql[from] == QLatin1Char(';'))
+            ++from;
+        else
+            return from;
+    }
+}
+
+// True when something other than blanks, comments and semicolons follows the
+// first semicolon outside quotes and comments.
+bool hasSecondStatement(const QString &sql)
+{
+    qsizetype i = 0;
+    while (i < sql.size()) {
+        const QChar c = sql[i];
+        if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
+            // A doubled quote inside is just the quote again; the loop reads it
+            // as the end and the start of two adjacent quoted parts.
+            const qsizetype end = sql.indexOf(c, i + 1);
+            if (end < 0)
+                return false;
+            i = end + 1;
+        } else if (sql.mid(i, 2) == QLatin1String("--") || sql.mid(i, 2) == QLatin1String("/*")) {
+            i = SkipSqlBlank(sql, i);
+        } else if (c == QLatin1Char(';')) {
+            return skipBlanksAndSemicolons(sql, i + 1) < sql.size();
+        } else {
+            ++i;
+        }
+    }
+    return false;
+}
+
+} // namespace vorel::server

@@ -1,0 +1,108 @@
+#pragma once
+// What a server session asks of its database, whichever holds the data: an
+// SQLite file of the server's own or a PostgreSQL database shared with other
+// servers. One object per session, used by one thread at a time.
+#include "data/protocol.h"
+#include "server/core/oramessages.h"
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <optional>
+
+namespace vorel::server {
+
+class Database
+{
+public:
+    virtual ~Database() = default;
+
+    // How long one request may run SQL before it is cancelled with
+    // ORA-01013; 0 = no limit.
+    virtual void setQueryTimeout(int ms) = 0;
+
+    // True when TUSUARIOS holds the user with this password. A password
+    // found stored as typed is replaced by its hash (*rehashed set).
+    bool checkUser(const QString &userId, const QString &password, bool *rehashed = nullptr);
+    // Creates the session's working tables for the user.
+    virtual void startSession(const QString &userId) = 0;
+    // The greeting parameter MENINI, empty when there is none.
+    virtual QString greeting() = 0;
+
+    virtual void begin() = 0;
+    virtual void commit() = 0;   // throws "QUEMI: There is no active transaction" outside one
+    virtual void rollback() = 0; // likewise
+    virtual bool inTransaction() const = 0;
+
+    // Runs exactly one INSERT, UPDATE or DELETE written in Oracle's dialect;
+    // refuses anything else without executing it.
+    virtual void executeDirect(const QString &oracleSql) = 0;
+
+    struct OpenResult {
+        quint32 cursor = 0;
+        QList<proto::Column> columns;
+        proto::RowBlock rows;
+    };
+    // Runs exactly one SELECT and returns its first `packet` rows (-1: all).
+    virtual OpenResult openCursor(const QString &oracleSql, int packet) = 0;
+    // The next `count` rows (-1: all); *width receives the cursor's column count.
+    virtual proto::RowBlock fetch(quint32 cursor, int count, int *width = nullptr) = 0;
+    virtual void closeCursor(quint32 cursor) = 0;
+    virtual int openCursors() const = 0;
+
+    static constexpr int kMaxCursors = 256;
+
+protected:
+    // What a request may run: a change (executeDirect) or a read (openCursor).
+    enum class Request { Change, Read };
+    // The statements a request of that kind runs, by their first keyword,
+    // before and after translation.
+    static const QStringList &allowedKeywords(Request kind);
+    // The words a request of that kind refuses any other statement with.
+    static const char *refusal(Request kind);
+    // The checks every request passes before it is translated: one
+    // statement, not one about the connection itself (ATTACH, DETACH,
+    // PRAGMA; refuseConnectionStatement words the refusal), and of the
+    // request's kind. Throws vorel::Exception or OraError.
+    void checkRequest(const QString &oracleSql, Request kind);
+    virtual void refuseConnectionStatement(const QString &oracleSql, Request kind) = 0;
+
+    // The rows of TUSUARIOS that hold a password for `userId` (trimmed), in
+    // the table's order, each given to `visit` with a key the backend finds
+    // the row by again, until `visit` returns true. Throws OraError.
+    virtual void visitPasswords(const QString &userId,
+                                const std::function<bool(const QString &row, const QString &stored)> &visit) = 0;
+    // Puts `hash` in place of the password of `row`; false when it could
+    // not (the password then stays as it was).
+    virtual bool replacePassword(const QString &row, const QString &hash) = 0;
+};
+
+// What both backends answer in the same words.
+namespace answers {
+inline constexpr char kNoTransaction[] = "QUEMI: There is no active transaction";
+inline constexpr char kOnlyDml[] = "EjeDir solo ejecuta una sentencia INSERT, UPDATE o DELETE";
+inline constexpr char kOnlySelect[] = "Un proveedor solo ejecuta una sentencia SELECT";
+inline constexpr char kOneStatement[] = "Se admite una sola sentencia SQL por petición";
+inline constexpr char kTooManyCursors[] = "Demasiados cursores abiertos en la sesión";
+using ora::kCancelled;
+using ora::kNoPrivilege;
+inline constexpr char kTooLarge[] =
+    "No se puede enviar la respuesta: el resultado supera el tamaño máximo de una trama";
+// What one packet of a given number of rows may weigh before it ends early.
+inline constexpr qsizetype kPacketBytes = qsizetype(16) << 20;
+} // namespace answers
+
+// The first position from `from` on that is not a blank, a comment or a ";".
+qsizetype skipBlanksAndSemicolons(const QString &sql, qsizetype from);
+
+// True when something other than blanks, comments and semicolons follows the
+// first semicolon outside quotes and comments.
+bool hasSecondStatement(const QString &sql);
+
+// 'YYYY-MM-DD', 'YYYY-MM-DD HH:MM[:SS[.fff]]' (or with a T) as the wire's
+// milliseconds of that naive reading; nullopt for anything else, and for a
+// date alone when `timeRequired`.
+std::optional<qint64> storedDateMs(const char *p, qsizetype n, bool timeRequired);
+
+} // namespace vorel::server

@@ -1,0 +1,22 @@
+#pragma once
+#include <QByteArray>
+#include <QString>
+#include <exception>
+
+namespace vorel::server {
+
+// A database failure worded as Oracle words it ("ORA-00001: unique
+// constraint (VOREL.UK_X) violated"); the client receives the text as is.
+class OraError : public std::exception
+{
+public:
+    explicit OraError(QString message) : m_message(std::move(message)), m_utf8(m_message.toUtf8()) {}
+    const QString &message() const { return m_message; }
+    const char *what() const noexcept override { return m_utf8.constData(); }
+
+private:
+    QString m_message;
+    QByteArray m_utf8;
+};
+
+} // namespace vorel::server

@@ -1,0 +1,48 @@
+#pragma once
+// Oracle's messages as the client reads them (the number after "ORA-", the
+// name in the first parentheses), each written once for every backend that
+// words its engine's failures as Oracle does. Placeholders are QString::arg's.
+namespace vorel::server::ora {
+
+// A unique or primary key; %1 its name.
+inline constexpr char kUniqueViolated[] = "ORA-00001: unique constraint (VOREL.%1) violated";
+// One without a name; %1 the table.
+inline constexpr char kUniqueViolatedUnnamed[] = "ORA-00001: unique constraint (VOREL.SYS_%1) violated";
+inline constexpr char kResourceBusy[] = "ORA-00054: resource busy and acquire with NOWAIT specified or timeout expired";
+inline constexpr char kInvalidStatement[] = "ORA-00900: invalid SQL statement";
+// %1: the name, upper case.
+inline constexpr char kInvalidIdentifier[] = "ORA-00904: \"%1\": invalid identifier";
+inline constexpr char kInvalidArgumentCount[] = "ORA-00909: invalid number of arguments";
+inline constexpr char kTooManyValues[] = "ORA-00913: too many values";
+inline constexpr char kColumnAmbiguous[] = "ORA-00918: column ambiguously defined";
+inline constexpr char kUnexpectedEnd[] = "ORA-00921: unexpected end of SQL command";
+inline constexpr char kInconsistentTypes[] = "ORA-00932: inconsistent datatypes";
+inline constexpr char kNotProperlyEnded[] = "ORA-00933: SQL command not properly ended";
+inline constexpr char kNoSuchTable[] = "ORA-00942: table or view does not exist";
+inline constexpr char kNotEnoughValues[] = "ORA-00947: not enough values";
+inline constexpr char kNameInUse[] = "ORA-00955: name is already used by an existing object";
+inline constexpr char kCancelled[] = "ORA-01013: user requested cancel of current operation";
+inline constexpr char kNoPrivilege[] = "ORA-01031: insufficient privileges";
+inline constexpr char kReadError[] = "ORA-01115: IO error reading block from file";
+// %1 the table, %2 the column.
+inline constexpr char kNullInto[] = "ORA-01400: cannot insert NULL into (\"VOREL\".\"%1\".\"%2\")";
+inline constexpr char kValueTooPrecise[] = "ORA-01438: value larger than specified precision allowed for this column";
+inline constexpr char kDivisionByZero[] = "ORA-01476: divisor is equal to zero";
+inline constexpr char kConcatenationTooLong[] = "ORA-01489: result of string concatenation is too long";
+inline constexpr char kCannotExtend[] = "ORA-01653: unable to extend table";
+inline constexpr char kInvalidNumber[] = "ORA-01722: invalid number";
+inline constexpr char kDateFormat[] = "ORA-01861: literal does not match format string";
+inline constexpr char kNoMatchingKey[] = "ORA-02270: no matching unique or primary key for this column-list";
+// %1: the check's name.
+inline constexpr char kCheckViolated[] = "ORA-02290: check constraint (VOREL.%1) violated";
+inline constexpr char kCheckViolatedUnnamed[] = "ORA-02290: check constraint (VOREL.SYS_CHECK) violated";
+// %1: the foreign key's name.
+inline constexpr char kParentKeyNotFound[] = "ORA-02291: integrity constraint (VOREL.%1) violated - parent key not found";
+// %1: the foreign key's name.
+inline constexpr char kChildRecordFound[] = "ORA-02292: integrity constraint (VOREL.%1) violated - child record found";
+inline constexpr char kConnectionLost[] = "ORA-03113: end-of-file on communication channel";
+inline constexpr char kUnhandledException[] = "ORA-06510: PL/SQL: unhandled user-defined exception";
+inline constexpr char kValueTooLarge[] = "ORA-12899: value too large for column";
+inline constexpr char kReadOnly[] = "ORA-16000: database or pluggable database open for read-only access";
+
+} // namespace vorel::server::ora

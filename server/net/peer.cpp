@@ -1,0 +1,302 @@
+#include "server/net/peer.h"
+
+#include "server/net/outbox.h"
+#include "server/net/replies.h"
+#include "server/net/server.h"
+
+#include <QSslSocket>
+#include <QScopedValueRollback>
+#include <QTimer>
+#include <QtEndian>
+
+namespace vorel::server {
+
+using proto::Message;
+using proto::MsgType;
+
+namespace {
+const char kNoSession[] = "Sesión no iniciada: llame primero a Login";
+// The first byte of every TLS handshake record.
+constexpr char kTlsHandshake = 0x16;
+} // namespace
+
+Peer::Peer(QSslSocket *socket, int id, Server *server, qint64 holdMs)
+    : m_socket(socket), m_outbox(new Outbox(socket)), m_id(id), m_server(server), m_holdMs(holdMs)
+{
+    m_socket->setParent(this);
+    m_source = m_socket->peerAddress().toString();
+    m_label = QStringLiteral("connection %1 (%2:%3)").arg(m_id).arg(m_source).arg(m_socket->peerPort());
+}
+
+Peer::~Peer() = default;
+
+QString Peer::label() const { return m_label; }
+
+void Peer::start()
+{
+    // Until Login the socket holds no more than one small frame.
+    m_socket->setReadBufferSize(kMaxFrame + proto::kHeaderSize);
+    // Answers are whole frames, written at once: none is held back waiting
+    // for the acknowledgement of the one before (Nagle).
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    connect(m_socket, &QSslSocket::readyRead, this, &Peer::onReadyRead);
+    connect(m_socket, &QSslSocket::encrypted, this, &Peer::onReadyRead);
+    connect(m_socket, &QSslSocket::disconnected, this, &Peer::end);
+    connect(m_socket, &QSslSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) {
+        if (m_handshaking && !m_socket->isEncrypted())
+            m_server->noteSource(m_source, QStringLiteral("TLS handshake failed: ") + m_socket->errorString());
+        if (m_socket->state() == QAbstractSocket::UnconnectedState)
+            end();
+    });
+    const ServerConfig &config = m_server->config();
+    if (config.loginTimeoutMs > 0) {
+        m_deadline = new QTimer(this);
+        m_deadline->setSingleShot(true);
+        connect(m_deadline, &QTimer::timeout, this, [this] {
+            if (m_checking)
+                return; // the check's answer ends the wait
+            const QString why =
+                QStringLiteral("no se inició sesión (Login) en %1 s").arg(seconds(m_server->config().loginTimeoutMs));
+            m_server->noteSource(m_source, QStringLiteral("connections closed: ") + why);
+            m_timedOut = true;
+            drop(why);
+        });
+        m_deadline->start(config.loginTimeoutMs);
+    }
+    if (m_holdMs > 0) {
+        m_held = true;
+        QTimer::singleShot(int(qMin<qint64>(m_holdMs, 60000)), this, [this] {
+            m_held = false;
+            onReadyRead();
+        });
+        return;
+    }
+    onReadyRead();
+}
+
+void Peer::onReadyRead()
+{
+    if (m_held || m_checking || m_closing || m_ended)
+        return;
+    if (!m_server->config().plaintext && !m_socket->isEncrypted()) {
+        if (m_handshaking)
+            return;
+        char first = 0;
+        if (m_socket->peek(&first, 1) < 1)
+            return;
+        if (first != kTlsHandshake) {
+            refusePlaintext();
+            return;
+        }
+        m_handshaking = true;
+        m_socket->setSslConfiguration(m_server->config().tls);
+        m_server->tlsContext().start(m_socket, TlsSharedContext::Side::Server);
+        return;
+    }
+    // Writing an answer may read what came meanwhile and signal it here:
+    // the loop below takes it in turn, after the request in hand.
+    if (m_reading)
+        return;
+    const QScopedValueRollback<bool> reading(m_reading, true);
+    try {
+        QByteArray payload;
+        while (!m_checking && !m_closing && readFrame(&payload)) {
+            if (!isRequestType(payload.isEmpty() ? 0 : quint8(payload.at(0))))
+                throw proto::ProtocolError("not a request");
+            m_spoke = true;
+            handle(proto::decodePayload(payload));
+        }
+    } catch (const proto::ProtocolError &e) {
+        m_server->noteSource(m_source, QStringLiteral("protocol error: ") + QString::fromUtf8(e.what()));
+        drop(QString::fromUtf8(e.what()));
+    }
+}
+
+bool Peer::readFrame(QByteArray *payload)
+{
+    // One frame at a time: what follows a Login stays in the socket for the
+    // session that may take it over.
+    if (m_frame.size() < proto::kHeaderSize)
+        m_frame += m_socket->read(proto::kHeaderSize - m_frame.size());
+    if (m_frame.size() < proto::kHeaderSize)
+        return false;
+    const quint32 length = qFromBigEndian<quint32>(m_frame.constData());
+    if (length > kMaxFrame)
+        throw proto::ProtocolError("frame exceeds the size limit before Login");
+    const qsizetype whole = proto::kHeaderSize + qsizetype(length);
+    if (m_frame.size() < whole)
+        m_frame += m_socket->read(whole - m_frame.size());
+    if (m_frame.size() < whole)
+        return false;
+    *payload = m_frame.mid(proto::kHeaderSize);
+    m_frame.clear();
+    return true;
+}
+
+void Peer::handle(const Message &request)
+{
+    if (!m_greeted) {
+        if (request.type != MsgType::Hello)
+            throw proto::ProtocolError("the connection must start with Hello");
+        if (request.version != proto::kVersion) {
+            send(errorReply(request.requestId, QStringLiteral("El cliente habla la versión %1 del protocolo y este servidor de aplicaciones solo la %2: actualice el cliente o el servidor")
+                                                   .arg(request.version)
+                                                   .arg(proto::kVersion)));
+            drop(QStringLiteral("protocol version %1 not supported").arg(request.version));
+            return;
+        }
+        Message ok = replyTo(request, MsgType::HelloOk);
+        ok.version = proto::kVersion;
+        m_greeted = true;
+        send(ok);
+        return;
+    }
+    // What a client sent behind a failed Login, without waiting for it, a
+    // client that waited would never have sent.
+    if (!(request.flags & proto::Detached)) {
+        if (!(request.flags & proto::Chained))
+            m_pipelineFailed = false;
+        else if (m_pipelineFailed) {
+            send(replyTo(request, MsgType::Skipped));
+            return;
+        }
+    }
+    traceRequest(m_server->config().trace, m_id, request);
+    if (request.type == MsgType::Call && isMethod(request.text, "dServer")) {
+        Message result = replyTo(request, MsgType::CallResult);
+        result.value = m_server->config().serverFor(m_socket->localAddress());
+        send(result);
+    } else if (request.type == MsgType::Call && isMethod(request.text, "Login")) {
+        submitLogin(request);
+    } else {
+        send(errorReply(request.requestId, QString::fromUtf8(kNoSession)));
+    }
+}
+
+void Peer::submitLogin(const Message &request)
+{
+    if (request.args.size() != 4) {
+        send(errorReply(request.requestId,
+                        QStringLiteral("Login requiere 4 argumento(s) y recibió %1").arg(request.args.size())));
+        return;
+    }
+    m_checking = true; // nothing more is read until the attempt is answered
+    m_loginRequest = request.requestId;
+    auto check = [this, request] {
+        if (m_closing || m_ended)
+            return;
+        if (!m_server->reserveSession()) {
+            m_checking = false;
+            const int most = m_server->config().maxSessions;
+            m_server->noteSource(m_source, QStringLiteral("Login refused: %1 sessions already open").arg(most));
+            send(errorReply(request.requestId,
+                            QStringLiteral("El servidor de aplicaciones está ocupado: atiende ya el máximo de %1 "
+                                           "sesiones. Inténtelo más tarde.")
+                                .arg(most)));
+            onReadyRead();
+            return;
+        }
+        m_server->checkLogin(this, request.args);
+    };
+    LoginThrottle *throttle = m_server->config().throttle;
+    const qint64 wait = throttle ? throttle->waitMs(request.args[0].trimmed(), m_source) : 0;
+    if (wait <= 0) {
+        check();
+        return;
+    }
+    logLine(QStringLiteral("%1: Login for user %2 waits %3 ms after failed attempts")
+                .arg(label(), request.args[0].trimmed())
+                .arg(wait));
+    // Other peers and sessions go on meanwhile.
+    QTimer::singleShot(int(wait), this, check);
+}
+
+void Peer::loginFailed(const QString &message)
+{
+    m_checking = false;
+    send(errorReply(m_loginRequest, message));
+    // The time to log in may have run out while the check ran.
+    if (m_deadline && !m_deadline->isActive()) {
+        drop(QStringLiteral("no se inició sesión (Login) en %1 s").arg(seconds(m_server->config().loginTimeoutMs)));
+        return;
+    }
+    onReadyRead();
+}
+
+QSslSocket *Peer::release()
+{
+    QSslSocket *socket = m_socket;
+    m_outbox->pause();
+    socket->disconnect(this);
+    socket->setParent(nullptr);
+    m_socket = nullptr;
+    m_ended = true;
+    return socket;
+}
+
+void Peer::refusePlaintext()
+{
+    m_server->noteSource(m_source, QStringLiteral("refused a connection in the clear (no TLS)"));
+    m_closing = true;
+    // Read what the peer sent first: closing with unread bytes would reset
+    // the connection and lose the answer.
+    m_socket->readAll();
+    Message refusal = errorReply(0, QStringLiteral("El servidor de aplicaciones solo admite conexiones cifradas (TLS): "
+                                                   "el cliente debe ser de una versión que las use."));
+    m_socket->write(proto::encode(refusal));
+    m_socket->disconnectFromHost();
+    QTimer::singleShot(2000, this, [this] {
+        if (m_socket)
+            m_socket->abort();
+    });
+}
+
+void Peer::send(const Message &reply, bool now)
+{
+    if (reply.type == MsgType::Error)
+        m_pipelineFailed = true;
+    if (!m_socket || m_closing)
+        return;
+    m_outbox->send(proto::encode(reply), now);
+}
+
+void Peer::drop(const QString &reason)
+{
+    if (m_closing || m_ended)
+        return;
+    if (!m_socket->isEncrypted() && !m_server->config().plaintext) {
+        shed();
+        return;
+    }
+    send(errorReply(0, QStringLiteral("Conexión cerrada por el servidor: ") + reason), true);
+    m_closing = true;
+    m_socket->flush();
+    m_socket->disconnectFromHost();
+    if (m_socket && m_socket->state() == QAbstractSocket::UnconnectedState)
+        end();
+    else
+        QTimer::singleShot(2000, this, [this] {
+            if (m_socket)
+                m_socket->abort();
+        });
+}
+
+void Peer::shed()
+{
+    if (m_ended)
+        return;
+    m_closing = true;
+    m_socket->abort();
+    end();
+}
+
+void Peer::end()
+{
+    if (m_ended)
+        return;
+    m_ended = true;
+    m_closing = true;
+    m_server->peerEnded(this);
+}
+
+} // namespace vorel::server

@@ -1,0 +1,307 @@
+#include "server/net/session.h"
+
+#include "common/exception.h"
+#include "server/core/database.h"
+#include "server/core/oraerror.h"
+#include "server/net/outbox.h"
+#include "server/net/readahead.h"
+#include "server/net/replies.h"
+#include "server/net/server.h"
+
+#include <QHostAddress>
+#include <QScopedValueRollback>
+#include <QSslSocket>
+#include <QTimer>
+
+namespace vorel::server {
+
+using proto::Message;
+using proto::MsgType;
+
+namespace {
+
+const QStringList &providers()
+{
+    static const QStringList names{QStringLiteral("dspMain"), QStringLiteral("dspBin"), QStringLiteral("dspModulo"),
+                                   QStringLiteral("dspq0"),   QStringLiteral("dspq1"),  QStringLiteral("dspCmd")};
+    return names;
+}
+
+void argumentCount(const QString &method, const QStringList &args, int expected)
+{
+    if (args.size() != expected)
+        throw vorel::Exception(QStringLiteral("%1 requiere %2 argumento(s) y recibió %3")
+                                   .arg(method)
+                                   .arg(expected)
+                                   .arg(args.size()));
+}
+
+} // namespace
+
+Session::Session(QSslSocket *socket, int id, const ServerConfig *config, std::unique_ptr<Database> db, QString user,
+                 quint32 loginRequest)
+    : m_socket(socket), m_id(id), m_config(config), m_db(std::move(db)),
+      m_ahead(std::make_unique<ReadAhead>(m_db.get())), m_user(std::move(user)), m_loginRequest(loginRequest)
+{
+}
+
+Session::~Session()
+{
+    m_ahead.reset();
+}
+
+void Session::start()
+{
+    m_socket->setParent(this);
+    m_outbox = m_socket->findChild<Outbox *>();
+    if (!m_outbox)
+        m_outbox = new Outbox(m_socket);
+    // Requests are read from the event loop, not from inside the socket's
+    // own reading: a flush there does not reach the line, and the answers
+    // to a run of requests would wait for the whole run.
+    connect(m_socket, &QSslSocket::readyRead, this, &Session::onReadyRead, Qt::QueuedConnection);
+    connect(m_socket, &QSslSocket::disconnected, this, &Session::onDisconnected);
+    connect(m_socket, &QSslSocket::encryptedBytesWritten, this, [this] { resumeIfDrained(); });
+    connect(m_socket, &QSslSocket::bytesWritten, this, [this] { resumeIfDrained(); });
+    // A logged-in session's frames may be large (binaries); the socket still
+    // holds only so much, the rest waits in the kernel.
+    m_socket->setReadBufferSize(1 << 20);
+    if (m_config->idleTimeoutMs > 0) {
+        m_idleTimer = new QTimer(this);
+        m_idleTimer->setSingleShot(true);
+        connect(m_idleTimer, &QTimer::timeout, this, [this] {
+            drop(QStringLiteral("sesión inactiva durante %1 s").arg(seconds(m_config->idleTimeoutMs)));
+        });
+        m_idleTimer->start(m_config->idleTimeoutMs);
+    }
+    Message ok;
+    ok.type = MsgType::CallResult;
+    ok.requestId = m_loginRequest;
+    send(ok);
+    if (m_socket->state() != QAbstractSocket::ConnectedState) {
+        onDisconnected();
+        return;
+    }
+    // Requests may have come behind the Login.
+    if (m_socket->bytesAvailable() > 0)
+        onReadyRead();
+}
+
+void Session::resumeIfDrained()
+{
+    if (m_sendFull && m_socket && m_socket->bytesToWrite() < kMaxUnsent / 2) {
+        m_sendFull = false;
+        onReadyRead();
+    }
+}
+
+QString Session::peer() const
+{
+    if (!m_socket)
+        return QString();
+    return m_socket->peerAddress().toString() + QLatin1Char(':') + QString::number(m_socket->peerPort());
+}
+
+void Session::onReadyRead()
+{
+    // Writing an answer may read what came meanwhile and signal it here:
+    // the loop below takes it in turn, after the request in hand.
+    if (m_reading)
+        return;
+    const QScopedValueRollback<bool> reading(m_reading, true);
+    try {
+        while (!m_closing && !m_sendFull) {
+            const qint64 available = m_socket->bytesAvailable();
+            if (available > 0)
+                m_frames.feed(m_socket->read(qMin<qint64>(available, 1 << 20)));
+            const std::optional<QByteArray> payload = m_frames.next();
+            if (!payload) {
+                if (m_socket->bytesAvailable() > 0)
+                    continue;
+                break;
+            }
+            if (!isRequestType(payload->isEmpty() ? 0 : quint8(payload->at(0))))
+                throw proto::ProtocolError("not a request");
+            handle(proto::decodePayload(*payload));
+            // A peer that sends requests but never reads the answers gets
+            // no more answers until it does.
+            if (!m_closing && m_socket && m_socket->bytesToWrite() > kMaxUnsent)
+                m_sendFull = true;
+        }
+    } catch (const proto::ProtocolError &e) {
+        drop(QString::fromUtf8(e.what()));
+    }
+}
+
+void Session::handle(const Message &request)
+{
+    if (m_idleTimer)
+        m_idleTimer->start();
+    // A client that waited for each answer would not have sent what follows
+    // a failure: it is neither run nor traced.
+    const bool detached = request.flags & proto::Detached;
+    if (!detached) {
+        if (!(request.flags & proto::Chained))
+            m_pipelineFailed = false;
+        else if (m_pipelineFailed) {
+            send(replyTo(request, MsgType::Skipped));
+            return;
+        }
+    }
+    traceRequest(m_config->trace, m_id, request);
+    process(request);
+}
+
+void Session::process(const Message &request)
+{
+    Message reply;
+    try {
+        reply = dispatch(request);
+    } catch (const OraError &e) {
+        reply = errorReply(request.requestId, e.message());
+    } catch (const vorel::Exception &e) {
+        reply = errorReply(request.requestId, e.message());
+    } catch (const std::exception &e) {
+        reply = errorReply(request.requestId, QString::fromUtf8(e.what()));
+    } catch (...) {
+        reply = errorReply(request.requestId, QStringLiteral("Error interno del servidor"));
+    }
+    // Known before the answer goes: sending may read the next request.
+    const bool detached = request.flags & proto::Detached;
+    if (reply.type == MsgType::Error && !detached)
+        m_pipelineFailed = true;
+    if (!send(reply) && !detached)
+        m_pipelineFailed = true;
+    // Idle time counts from the answer: a long request is not idleness.
+    if (m_idleTimer && !m_closing)
+        m_idleTimer->start();
+}
+
+Message Session::dispatch(const Message &request)
+{
+    // Only a fetch of the cursor being read ahead shares the database with
+    // the read; anything else has it to itself.
+    if (request.type != MsgType::Fetch)
+        m_ahead->settle();
+    switch (request.type) {
+    case MsgType::Call:
+        return call(request);
+    case MsgType::Open: {
+        if (!providers().contains(request.text, Qt::CaseInsensitive))
+            throw vorel::Exception(QStringLiteral("Proveedor desconocido: ") + request.text);
+        Database::OpenResult result = m_db->openCursor(request.sql, request.count);
+        Message m = replyTo(request, MsgType::OpenResult);
+        m.cursor = result.cursor;
+        m.columns = std::move(result.columns);
+        m.rows = std::move(result.rows);
+        return m;
+    }
+    case MsgType::Fetch: {
+        Message m = replyTo(request, MsgType::Rows);
+        m.rows = m_ahead->fetch(request.cursor, request.count, &m.width);
+        // Walks ask for the next packet before reading this one.
+        if (!m.rows.eof)
+            m_ahead->start(request.cursor, request.count);
+        return m;
+    }
+    case MsgType::CloseCursor:
+        m_ahead->forget(request.cursor);
+        m_db->closeCursor(request.cursor);
+        return replyTo(request, MsgType::Closed);
+    default:
+        throw proto::ProtocolError("message type not accepted from a client");
+    }
+}
+
+Message Session::call(const Message &request)
+{
+    const QString &method = request.text;
+    const QStringList &args = request.args;
+    Message result = replyTo(request, MsgType::CallResult);
+    if (isMethod(method, "dServer")) {
+        result.value = m_config->serverFor(m_socket->localAddress());
+    } else if (isMethod(method, "Login")) {
+        argumentCount(method, args, 4);
+        throw vorel::Exception(QStringLiteral("La sesión ya está iniciada para el usuario ") + m_user);
+    } else if (isMethod(method, "MenIni")) {
+        result.value = m_db->greeting();
+    } else if (isMethod(method, "StartTran")) {
+        m_db->begin();
+    } else if (isMethod(method, "CommitTran")) {
+        m_db->commit();
+    } else if (isMethod(method, "RollBackTran")) {
+        m_db->rollback();
+    } else if (isMethod(method, "EjeDir")) {
+        argumentCount(method, args, 1);
+        m_db->executeDirect(args.first());
+    } else {
+        throw vorel::Exception(QStringLiteral("Método desconocido: ") + method);
+    }
+    return result;
+}
+
+bool Session::send(const Message &reply, bool withoutDelay)
+{
+    if (!m_socket || m_closing)
+        return true;
+    QByteArray frame;
+    try {
+        frame = proto::encode(reply);
+    } catch (const proto::ProtocolError &e) {
+        // Too large for one frame, or a value the wire cannot carry: a cursor
+        // whose first packet never arrives is of no use to the client.
+        if (reply.type == MsgType::OpenResult && m_db)
+            m_db->closeCursor(reply.cursor);
+        frame = proto::encode(errorReply(reply.requestId, QStringLiteral("No se puede enviar la respuesta: ")
+                                                              + QString::fromUtf8(e.what())));
+        m_outbox->send(std::move(frame), withoutDelay);
+        return false;
+    }
+    m_outbox->send(std::move(frame), withoutDelay);
+    return true;
+}
+
+void Session::drop(const QString &reason)
+{
+    if (m_closing)
+        return;
+    logLine(QStringLiteral("session %1 (%2): %3; closing the connection").arg(m_id).arg(peer(), reason));
+    // The reason is the last thing the peer hears, without waiting.
+    send(errorReply(0, QStringLiteral("Conexión cerrada por el servidor: ") + reason), true);
+    m_closing = true;
+    m_socket->flush();
+    // May emit disconnected() at once, which ends the session.
+    m_socket->disconnectFromHost();
+    if (m_socket && m_socket->state() == QAbstractSocket::UnconnectedState)
+        onDisconnected();
+}
+
+void Session::onDisconnected()
+{
+    if (m_ahead)
+        m_ahead->settle();
+    if (m_db && m_db->inTransaction())
+        logLine(QStringLiteral("session %1 (user %2): connection lost; its open transaction is rolled back")
+                .arg(m_id)
+                .arg(m_user));
+    finish();
+}
+
+void Session::finish()
+{
+    if (m_finished)
+        return;
+    m_finished = true;
+    m_closing = true;
+    m_ahead.reset();
+    m_db.reset();
+    if (m_socket) {
+        m_outbox->abandon();
+        m_socket->disconnect(this);
+        m_socket->deleteLater();
+    }
+    m_socket = nullptr;
+    Q_EMIT finished();
+}
+
+} // namespace vorel::server

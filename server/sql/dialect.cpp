@@ -1,0 +1,1235 @@
+// Oracle's SQL as the client writes it, rewritten for SQLite. The text is
+// split into tokens and a tree of parenthesised groups (dialect_lexer); each
+// rewrite below works on one group at a time and recurses into the groups it
+// holds, so subqueries get the same treatment as the statement around them.
+#include "server/sql/dialect.h"
+#include "server/sql/dialect_lexer.h"
+#include "server/sql/sqltraits.h"
+#include "server/core/oraerror.h"
+#include "server/core/oramessages.h"
+
+#include <QMap>
+#include <cmath>
+#include <QSet>
+#include <iterator>
+#include <map>
+
+namespace vorel::server {
+
+using namespace dialect;
+
+namespace {
+
+// ---- helpers over one sequence ------------------------------------------
+
+// Indexes of the significant (non-blank, non-comment) nodes of `seq`.
+std::vector<size_t> significant(const Seq &seq)
+{
+    std::vector<size_t> out;
+    for (size_t i = 0; i < seq.size(); ++i)
+        if (!seq[i].trivia())
+            out.push_back(i);
+    return out;
+}
+
+bool isKeyword(const Node &n)
+{
+    static const QSet<QString> keywords = {
+        QStringLiteral("SELECT"), QStringLiteral("FROM"), QStringLiteral("WHERE"), QStringLiteral("AND"),
+        QStringLiteral("OR"), QStringLiteral("NOT"), QStringLiteral("IN"), QStringLiteral("EXISTS"),
+        QStringLiteral("IS"), QStringLiteral("NULL"), QStringLiteral("LIKE"), QStringLiteral("BETWEEN"),
+        QStringLiteral("AS"), QStringLiteral("ON"), QStringLiteral("BY"), QStringLiteral("ORDER"),
+        QStringLiteral("GROUP"), QStringLiteral("HAVING"), QStringLiteral("UNION"), QStringLiteral("ALL"),
+        QStringLiteral("MINUS"), QStringLiteral("INTERSECT"), QStringLiteral("EXCEPT"), QStringLiteral("VALUES"),
+        QStringLiteral("SET"), QStringLiteral("INTO"), QStringLiteral("CASE"), QStringLiteral("WHEN"),
+        QStringLiteral("THEN"), QStringLiteral("ELSE"), QStringLiteral("END"), QStringLiteral("DISTINCT"),
+        QStringLiteral("ASC"), QStringLiteral("DESC"), QStringLiteral("JOIN"), QStringLiteral("LEFT"),
+        QStringLiteral("INNER"), QStringLiteral("OUTER"), QStringLiteral("ANY"), QStringLiteral("SOME"),
+        QStringLiteral("PRIOR"), QStringLiteral("UPDATE"), QStringLiteral("DELETE"), QStringLiteral("INSERT"),
+        QStringLiteral("TABLE"), QStringLiteral("NULLS"), QStringLiteral("ESCAPE"), QStringLiteral("WITH"),
+    };
+    return n.kind == Tok::Word && keywords.contains(n.text.toUpper());
+}
+
+// A node that can end an operand: a name, a literal, a group, END of CASE.
+bool endsOperand(const Node &n)
+{
+    switch (n.kind) {
+    case Tok::Group:
+    case Tok::String:
+    case Tok::Number:
+    case Tok::QuotedIdent:
+        return true;
+    case Tok::Word:
+        return !isKeyword(n) || n.isWord("END") || n.isWord("NULL");
+    default:
+        return false;
+    }
+}
+
+bool isName(const Node &n)
+{
+    return (n.kind == Tok::Word && !isKeyword(n)) || n.kind == Tok::QuotedIdent;
+}
+
+// The (+) marker: a group holding nothing but "+".
+bool isOuterMarker(const Node &n)
+{
+    if (n.kind != Tok::Group)
+        return false;
+    const auto sig = significant(n.kids);
+    return sig.size() == 1 && n.kids[sig[0]].isOp("+");
+}
+
+template <typename F>
+void forEachGroup(Seq &seq, F &&f)
+{
+    for (Node &n : seq)
+        if (n.kind == Tok::Group)
+            f(n.kids);
+}
+
+// ---- token rewrites -----------------------------------------------------
+
+// vorel.TABLE, Vorel."TABLE": the schema is the database itself.
+void stripSchema(Seq &seq)
+{
+    forEachGroup(seq, stripSchema);
+    const auto sig = significant(seq);
+    std::vector<std::pair<size_t, size_t>> cuts; // seq ranges [owner, name) to drop
+    for (size_t k = 0; k + 2 < sig.size(); ++k) {
+        const Node &n = seq[sig[k]];
+        const bool owner = n.isWord("VOREL") || (n.kind == Tok::QuotedIdent && n.text == QLatin1String("\"VOREL\""));
+        if (!owner || seq[sig[k + 1]].kind != Tok::Dot || !isName(seq[sig[k + 2]]))
+            continue;
+        if (k > 0 && seq[sig[k - 1]].kind == Tok::Dot)
+            continue;
+        cuts.emplace_back(sig[k], sig[k + 2]);
+    }
+    // One pass: erasing each cut in place costs the length of the statement
+    // per prefix.
+    if (cuts.empty())
+        return;
+    Seq kept;
+    kept.reserve(seq.size());
+    size_t from = 0;
+    for (const auto &[first, second] : cuts) {
+        std::move(seq.begin() + qsizetype(from), seq.begin() + qsizetype(first), std::back_inserter(kept));
+        from = second;
+    }
+    std::move(seq.begin() + qsizetype(from), seq.end(), std::back_inserter(kept));
+    seq = std::move(kept);
+}
+
+// Words and literals Oracle reads differently: '' is NULL, sysdate is the
+// time of the statement, MINUS is EXCEPT, ^= is !=, FROM DUAL is no table,
+// DATE 'YYYY-MM-DD' is a text in the stored form (for PostgreSQL a
+// timestamp at midnight), and for PostgreSQL a quoted name in capitals is
+// the name it folds an unquoted one to.
+void rewriteTokens(Seq &seq, const SqlTraits &t)
+{
+    forEachGroup(seq, [&t](Seq &inner) { rewriteTokens(inner, t); });
+    const auto sig = significant(seq);
+    for (size_t k = 0; k < sig.size(); ++k) {
+        Node &n = seq[sig[k]];
+        const Node *prev = k > 0 ? &seq[sig[k - 1]] : nullptr;
+        const Node *next = k + 1 < sig.size() ? &seq[sig[k + 1]] : nullptr;
+        if (n.kind == Tok::String && n.text == QLatin1String("''")) {
+            n = word(QStringLiteral("NULL"));
+        } else if (n.isWord("SYSDATE") && !(prev && prev->kind == Tok::Dot)
+                   && !(next && (next->kind == Tok::Group || next->kind == Tok::Dot))) {
+            n = word(QString::fromLatin1(t.sysdate));
+        } else if ((n.isWord("DATE") || n.isWord("TIMESTAMP")) && next && next->kind == Tok::String
+                   && !(prev && prev->kind == Tok::Dot)) {
+            // DATE '2026-01-01' is held as the text '2026-01-01 00:00:00'.
+            Node &lit = seq[sig[k + 1]];
+            if (lit.text.size() == 12 && lit.text[5] == QLatin1Char('-') && lit.text[8] == QLatin1Char('-'))
+                lit.text.insert(11, QStringLiteral(" 00:00:00"));
+            n = *t.dateLiteral ? word(QString::fromLatin1(t.dateLiteral)) : space(QString());
+        } else if (t.foldsToLowerCase && n.kind == Tok::QuotedIdent && n.text == n.text.toUpper()) {
+            // Oracle's "TCLAROL" is the name TCLAROL folds to; PostgreSQL
+            // folds that one to tclarol.
+            n.text = n.text.toLower();
+        } else if (n.isWord("MINUS")) {
+            n = word(QStringLiteral("EXCEPT"));
+        } else if (n.isOp("^=")) {
+            n.text = QStringLiteral("!=");
+        }
+    }
+    for (size_t k = 0; k + 1 < sig.size(); ++k) {
+        if (seq[sig[k]].isWord("FROM") && seq[sig[k + 1]].isWord("DUAL")) {
+            const bool last = k + 2 >= sig.size() || isKeyword(seq[sig[k + 2]])
+                              || seq[sig[k + 2]].kind == Tok::Semicolon;
+            if (last) {
+                seq[sig[k]] = space(QString());
+                seq[sig[k + 1]] = space(QString());
+            }
+        }
+    }
+}
+
+// ---- the (+) outer join ---------------------------------------------------
+
+struct FromItem {
+    size_t first = 0, last = 0; // significant positions (inclusive) in sig
+    QString table, alias;
+};
+
+struct SelectBlock {
+    size_t fromKw = 0, listEnd = 0;   // FROM list: sig positions (fromKw, listEnd)
+    bool hasWhere = false;
+    size_t whereKw = 0, whereEnd = 0; // WHERE: sig positions (whereKw, whereEnd)
+};
+
+bool endsWhere(const Node &n)
+{
+    static const char *const words[] = {"GROUP", "ORDER", "HAVING", "CONNECT", "START",
+                                        "UNION", "INTERSECT", "EXCEPT", "MINUS", "FOR"};
+    for (const char *w : words)
+        if (n.isWord(w))
+            return true;
+    return n.kind == Tok::Semicolon;
+}
+
+// The FROM list ends where a WHERE clause would end, or at the WHERE itself.
+bool endsFromList(const Node &n)
+{
+    return n.isWord("WHERE") || endsWhere(n);
+}
+
+// PostgreSQL 15 wants a name for every subquery of a FROM list; Oracle and
+// SQLite do not.
+void aliasSubqueries(Seq &seq, int *counter)
+{
+    forEachGroup(seq, [counter](Seq &kids) { aliasSubqueries(kids, counter); });
+    const auto sig = significant(seq);
+    std::vector<size_t> after; // seq indexes of the groups that need a name
+    bool inFrom = false, itemStart = false;
+    for (size_t k = 0; k < sig.size(); ++k) {
+        const Node &n = seq[sig[k]];
+        if (n.isWord("FROM")) {
+            inFrom = itemStart = true;
+            continue;
+        }
+        if (!inFrom)
+            continue;
+        if (endsFromList(n)) {
+            inFrom = false;
+            continue;
+        }
+        if (n.kind == Tok::Comma || n.isWord("JOIN")) {
+            itemStart = true;
+            continue;
+        }
+        if (itemStart && n.kind == Tok::Group) {
+            const auto inner = significant(n.kids);
+            const bool query = !inner.empty() && (n.kids[inner[0]].isWord("SELECT") || n.kids[inner[0]].isWord("WITH"));
+            const Node *next = k + 1 < sig.size() ? &seq[sig[k + 1]] : nullptr;
+            if (query && !(next && (isName(*next) || next->isWord("AS"))))
+                after.push_back(sig[k]);
+        }
+        itemStart = false;
+    }
+    const int first = *counter + 1;
+    *counter += int(after.size());
+    for (size_t i = after.size(); i-- > 0;) {
+        seq.insert(seq.begin() + qsizetype(after[i]) + 1, word(QStringLiteral("vorel_q%1").arg(first + int(i))));
+        seq.insert(seq.begin() + qsizetype(after[i]) + 1, space());
+    }
+}
+
+QString unquote(const Node &n)
+{
+    QString t = n.text;
+    if (n.kind == Tok::QuotedIdent)
+        t = t.mid(1, t.size() - 2);
+    return t;
+}
+
+struct OuterRef {
+    size_t sigPos;    // position in sig of the (+) group
+    QString qualifier, column;
+};
+
+// One SELECT of a sequence: sig positions [begin, end).
+bool outerJoinBlock(Seq &seq, const std::vector<size_t> &sig, size_t begin, size_t end,
+                    const ColumnLookup &lookup, const SqlTraits &t)
+{
+    SelectBlock b;
+    size_t k = begin;
+    while (k < end && !seq[sig[k]].isWord("FROM"))
+        ++k;
+    if (k >= end)
+        return false;
+    b.fromKw = k;
+    size_t e = k + 1;
+    while (e < end && !endsFromList(seq[sig[e]]))
+        ++e;
+    b.listEnd = e;
+    if (e < end && seq[sig[e]].isWord("WHERE")) {
+        b.hasWhere = true;
+        b.whereKw = e;
+        size_t w = e + 1;
+        while (w < end && !endsWhere(seq[sig[w]]))
+            ++w;
+        b.whereEnd = w;
+    }
+    if (!b.hasWhere)
+        return false;
+    bool any = false;
+    for (size_t w = b.whereKw + 1; w < b.whereEnd; ++w)
+        any = any || isOuterMarker(seq[sig[w]]);
+    if (!any)
+        return false;
+
+    // The FROM list, split at its commas.
+    std::vector<FromItem> items;
+    {
+        size_t s = b.fromKw + 1;
+        for (size_t p = s; p <= b.listEnd; ++p) {
+            if (p == b.listEnd || seq[sig[p]].kind == Tok::Comma) {
+                if (p > s) {
+                    FromItem it;
+                    it.first = s;
+                    it.last = p - 1;
+                    const Node &t = seq[sig[s]];
+                    it.table = unquote(t);
+                    size_t a = s + 1;
+                    if (a <= it.last && seq[sig[a]].isWord("AS"))
+                        ++a;
+                    if (a <= it.last && isName(seq[sig[a]]))
+                        it.alias = unquote(seq[sig[a]]);
+                    items.push_back(it);
+                }
+                s = p + 1;
+            }
+        }
+    }
+
+    // The WHERE conjuncts at this level (AND of BETWEEN excluded).
+    std::vector<std::pair<size_t, size_t>> conjuncts; // sig positions, inclusive
+    {
+        size_t s = b.whereKw + 1;
+        bool between = false;
+        for (size_t p = s; p <= b.whereEnd; ++p) {
+            if (p < b.whereEnd && seq[sig[p]].isWord("BETWEEN"))
+                between = true;
+            const bool cut = p == b.whereEnd || seq[sig[p]].isWord("AND");
+            if (p < b.whereEnd && seq[sig[p]].isWord("AND") && between) {
+                between = false;
+                continue;
+            }
+            if (cut) {
+                if (p > s)
+                    conjuncts.emplace_back(s, p - 1);
+                s = p + 1;
+            }
+            if (p < b.whereEnd && seq[sig[p]].isWord("OR")) {
+                for (size_t q = b.whereKw + 1; q < b.whereEnd; ++q)
+                    if (isOuterMarker(seq[sig[q]]))
+                        throw OraError(QStringLiteral(
+                            "ORA-01719: outer join operator (+) not allowed in operand of OR or IN"));
+            }
+        }
+    }
+
+    auto ownerOf = [&](const OuterRef &r) -> int {
+        for (size_t i = 0; i < items.size(); ++i) {
+            if (!r.qualifier.isEmpty()) {
+                if (items[i].alias.compare(r.qualifier, Qt::CaseInsensitive) == 0
+                    || (items[i].alias.isEmpty() && items[i].table.compare(r.qualifier, Qt::CaseInsensitive) == 0))
+                    return int(i);
+            } else if (lookup && lookup(items[i].table, r.column)) {
+                return int(i);
+            }
+        }
+        return -1;
+    };
+
+    struct Join {
+        QStringList conditions;
+    };
+    std::map<int, Join> joins;            // FROM item index -> ON conditions
+    std::vector<std::pair<size_t, size_t>> replaced; // conjuncts turned into 1=1
+    for (const auto &[cs, ce] : conjuncts) {
+        std::vector<OuterRef> refs;
+        for (size_t p = cs; p <= ce; ++p) {
+            if (!isOuterMarker(seq[sig[p]]))
+                continue;
+            if (p == cs || !isName(seq[sig[p - 1]]))
+                throw OraError(QStringLiteral("ORA-00936: missing expression"));
+            OuterRef r{p, QString(), unquote(seq[sig[p - 1]])};
+            if (p >= cs + 2 && seq[sig[p - 2]].kind == Tok::Dot && p >= cs + 3)
+                r.qualifier = unquote(seq[sig[p - 3]]);
+            refs.push_back(r);
+        }
+        if (refs.empty())
+            continue;
+        int owner = -1;
+        for (const OuterRef &r : refs) {
+            const int o = ownerOf(r);
+            if (o < 0)
+                throw OraError(QString::fromLatin1(ora::kInvalidIdentifier).arg(r.column.toUpper()));
+            if (owner >= 0 && o != owner)
+                throw OraError(QStringLiteral("ORA-01468: a predicate may reference only one outer-joined table"));
+            owner = o;
+        }
+        QString cond;
+        for (size_t p = sig[cs]; p <= sig[ce]; ++p) {
+            bool marker = false;
+            for (const OuterRef &r : refs)
+                marker = marker || sig[r.sigPos] == p;
+            if (!marker)
+                cond += seq[p].str();
+        }
+        joins[owner].conditions << cond.trimmed();
+        replaced.emplace_back(cs, ce);
+    }
+    if (joins.empty())
+        return false;
+
+    // Rebuild this block: edits from the back so earlier indexes stay valid.
+    // 1. conjuncts -> 1=1
+    struct Edit {
+        size_t from, to; // seq indexes, inclusive
+        Seq with;
+    };
+    std::vector<Edit> edits;
+    for (const auto &[cs, ce] : replaced)
+        edits.push_back({sig[cs], sig[ce], {word(QStringLiteral("1=1"))}});
+    // 2. the LEFT JOINs after the FROM list
+    Seq tail;
+    for (const auto &[idx, j] : joins) {
+        const FromItem &it = items[size_t(idx)];
+        tail.push_back(space());
+        tail.push_back(word(QStringLiteral("LEFT JOIN ") + str(seq, sig[it.first], sig[it.last] + 1)
+                            + QStringLiteral(" ON ") + j.conditions.join(QStringLiteral(" AND "))));
+    }
+    const size_t lastListNode = sig[b.listEnd - 1];
+    edits.push_back({lastListNode + 1, lastListNode, std::move(tail)}); // insertion
+    // 3. drop the outer tables (with one comma) from the FROM list
+    for (const auto &[idx, j] : joins) {
+        const FromItem &it = items[size_t(idx)];
+        size_t from = sig[it.first], to = sig[it.last];
+        if (it.first > b.fromKw + 1) {
+            from = sig[it.first - 1]; // the comma before
+        } else if (it.last + 1 < b.listEnd) {
+            to = sig[it.last + 1] ; // the comma after
+            // keep the blank that followed the comma out of the way
+        } else {
+            throw OraError(QStringLiteral("ORA-01417: a table may be outer joined to at most one other table"));
+        }
+        edits.push_back({from, to, {}});
+    }
+    // 4. PostgreSQL lets an ON condition see only the tables joined before
+    // it: the commas left in the list become CROSS JOINs, which it reads
+    // left to right as one table before the LEFT JOINs.
+    if (t.crossJoinsInFromList) {
+        for (size_t p = b.fromKw + 1; p < b.listEnd; ++p) {
+            if (seq[sig[p]].kind != Tok::Comma)
+                continue;
+            bool dropped = false;
+            for (const Edit &ed : edits)
+                dropped = dropped || (ed.with.empty() && ed.from <= sig[p] && sig[p] <= ed.to);
+            if (!dropped)
+                edits.push_back({sig[p], sig[p], {word(QStringLiteral(" CROSS JOIN"))}});
+        }
+    }
+    std::sort(edits.begin(), edits.end(), [](const Edit &a, const Edit &b2) { return a.from > b2.from; });
+    for (Edit &ed : edits) {
+        auto first = seq.begin() + qsizetype(ed.from);
+        if (ed.to + 1 >= ed.from && ed.to >= ed.from)
+            first = seq.erase(first, seq.begin() + qsizetype(ed.to) + 1);
+        seq.insert(first, ed.with.begin(), ed.with.end());
+    }
+    return true;
+}
+
+void outerJoins(Seq &seq, const ColumnLookup &lookup, const SqlTraits &t)
+{
+    forEachGroup(seq, [&](Seq &inner) { outerJoins(inner, lookup, t); });
+    // Each pass handles one SELECT of a compound and starts again, since the
+    // edits move the positions of the following blocks.
+    for (int guard = 0; guard < 64; ++guard) {
+        const auto sig = significant(seq);
+        size_t begin = 0;
+        bool changed = false;
+        for (size_t k = 0; k <= sig.size() && !changed; ++k) {
+            const bool cut = k == sig.size() || seq[sig[k]].isWord("UNION") || seq[sig[k]].isWord("INTERSECT")
+                             || seq[sig[k]].isWord("EXCEPT") || seq[sig[k]].isWord("MINUS");
+            if (!cut)
+                continue;
+            changed = outerJoinBlock(seq, sig, begin, k, lookup, t);
+            begin = k + 1;
+        }
+        if (!changed)
+            break;
+    }
+    for (const Node &n : seq)
+        if (isOuterMarker(n))
+            throw OraError(QString::fromLatin1(ora::kNotProperlyEnded));
+}
+
+// ---- || ---------------------------------------------------------------------
+
+// Operand bounds over the significant positions `s` of a sequence: an
+// operand is a primary (name, literal, call, group, CASE ... END) with the
+// * and / that bind tighter than || + -.
+struct Operands {
+    const Seq &seq;
+    const std::vector<size_t> &s;
+    const Node &at(size_t k) const { return seq[s[k]]; }
+
+    size_t primaryFwd(size_t k) const
+    {
+        if (k >= s.size())
+            throw OraError(QStringLiteral("ORA-00936: missing expression"));
+        while (at(k).isOp("+") || at(k).isOp("-"))
+            if (++k >= s.size())
+                throw OraError(QStringLiteral("ORA-00936: missing expression"));
+        if (at(k).isWord("CASE")) {
+            int depth = 0;
+            for (size_t p = k; p < s.size(); ++p) {
+                if (at(p).isWord("CASE"))
+                    ++depth;
+                else if (at(p).isWord("END") && --depth == 0)
+                    return p;
+            }
+            throw OraError(QStringLiteral("ORA-00905: missing keyword"));
+        }
+        if (isName(at(k))) {
+            size_t e = k;
+            while (e + 2 < s.size() && at(e + 1).kind == Tok::Dot && isName(at(e + 2)))
+                e += 2;
+            if (e + 1 < s.size() && at(e + 1).kind == Tok::Group)
+                ++e;
+            return e;
+        }
+        if (endsOperand(at(k)))
+            return k;
+        throw OraError(QStringLiteral("ORA-00936: missing expression"));
+    }
+    size_t termFwd(size_t k) const
+    {
+        size_t e = primaryFwd(k);
+        while (e + 1 < s.size() && (at(e + 1).isOp("*") || at(e + 1).isOp("/")))
+            e = primaryFwd(e + 2);
+        return e;
+    }
+    size_t primaryBwd(size_t k) const
+    {
+        const Node &n = at(k);
+        size_t b = k;
+        if (n.isWord("END")) {
+            int depth = 0;
+            for (size_t p = k + 1; p-- > 0;) {
+                if (at(p).isWord("END"))
+                    ++depth;
+                else if (at(p).isWord("CASE") && --depth == 0)
+                    return p;
+            }
+            throw OraError(QStringLiteral("ORA-00905: missing keyword"));
+        }
+        if (n.kind == Tok::Group) {
+            if (b > 0 && isName(at(b - 1)))
+                --b;
+            else
+                return withSign(b);
+        } else if (!endsOperand(n)) {
+            throw OraError(QStringLiteral("ORA-00936: missing expression"));
+        }
+        while (b >= 2 && at(b - 1).kind == Tok::Dot && isName(at(b - 2)))
+            b -= 2;
+        return withSign(b);
+    }
+    size_t withSign(size_t b) const
+    {
+        if (b >= 1 && (at(b - 1).isOp("-") || at(b - 1).isOp("+")) && (b == 1 || !endsOperand(at(b - 2))))
+            return b - 1;
+        return b;
+    }
+    size_t termBwd(size_t k) const
+    {
+        size_t b = primaryBwd(k);
+        while (b >= 2 && (at(b - 1).isOp("*") || at(b - 1).isOp("/")))
+            b = primaryBwd(b - 2);
+        return b;
+    }
+    bool additive(size_t k) const
+    {
+        return at(k).isOp("||") || at(k).isOp("+") || at(k).isOp("-");
+    }
+};
+
+// PostgreSQL: each operand goes through ora_text, which writes a number as
+// Oracle's TO_CHAR does and a date in the stored form; a text literal is
+// text already.
+QString concatOperand(const QString &operand, const SqlTraits &t)
+{
+    if (!t.concatenatesAsText)
+        return operand;
+    if (operand.size() >= 2 && operand.startsWith(QLatin1Char('\'')) && operand.endsWith(QLatin1Char('\''))) {
+        bool oneLiteral = true;
+        for (qsizetype i = 1; i + 1 < operand.size(); ++i)
+            if (operand[i] == QLatin1Char('\'') && !(i + 2 < operand.size() && operand[i + 1] == QLatin1Char('\'')))
+                oneLiteral = false;
+            else if (operand[i] == QLatin1Char('\''))
+                ++i;
+        if (oneLiteral)
+            return operand;
+    }
+    return QStringLiteral("ora_text(") + operand + QLatin1Char(')');
+}
+
+// PostgreSQL passes a function at most 100 arguments; a longer chain goes
+// as one array.
+QString concatCall(const QStringList &operands, const SqlTraits &t)
+{
+    if (t.maxCallArguments > 0 && operands.size() > t.maxCallArguments)
+        return QStringLiteral("ora_concat(VARIADIC ARRAY[") + operands.join(QStringLiteral(", ")) + QStringLiteral("])");
+    return QStringLiteral("ora_concat(") + operands.join(QStringLiteral(", ")) + QLatin1Char(')');
+}
+
+void concatenation(Seq &seq, const SqlTraits &traits)
+{
+    forEachGroup(seq, [&traits](Seq &inner) { concatenation(inner, traits); });
+    for (;;) {
+        const auto s = significant(seq);
+        size_t bar = s.size();
+        for (size_t k = 0; k < s.size(); ++k)
+            if (seq[s[k]].isOp("||")) {
+                bar = k;
+                break;
+            }
+        if (bar == s.size())
+            return;
+        Operands ops{seq, s};
+        if (bar == 0 || bar + 1 >= s.size())
+            throw OraError(QStringLiteral("ORA-00936: missing expression"));
+        size_t first = ops.termBwd(bar - 1);
+        while (first >= 2 && ops.additive(first - 1) && endsOperand(ops.at(first - 2)))
+            first = ops.termBwd(first - 2);
+        size_t last = ops.termFwd(bar + 1);
+        while (last + 2 < s.size() && ops.additive(last + 1))
+            last = ops.termFwd(last + 2);
+
+        // Left to right as Oracle evaluates || + - of equal precedence.
+        QString acc;
+        QStringList pending; // operands of the || run being built
+        size_t t = first;
+        auto termText = [&](size_t from, size_t to) { return str(seq, s[from], s[to] + 1).trimmed(); };
+        size_t te = ops.termFwd(t);
+        acc = termText(t, te);
+        t = te + 1;
+        while (t <= last) {
+            const Node &op = ops.at(t);
+            te = ops.termFwd(t + 1);
+            const QString rhs = termText(t + 1, te);
+            if (op.isOp("||")) {
+                if (pending.isEmpty())
+                    pending << concatOperand(acc, traits);
+                pending << concatOperand(rhs, traits);
+            } else {
+                if (!pending.isEmpty()) {
+                    acc = concatCall(pending, traits);
+                    pending.clear();
+                }
+                acc = QLatin1Char('(') + acc + QLatin1Char(' ') + op.text + QLatin1Char(' ') + rhs + QLatin1Char(')');
+            }
+            t = te + 1;
+        }
+        if (!pending.isEmpty())
+            acc = concatCall(pending, traits);
+        auto it = seq.erase(seq.begin() + qsizetype(s[first]), seq.begin() + qsizetype(s[last]) + 1);
+        seq.insert(it, word(acc));
+    }
+}
+
+// ---- ORDER BY: Oracle sorts NULL as the largest value ---------------------
+
+void nullOrdering(Seq &seq)
+{
+    forEachGroup(seq, nullOrdering);
+    const auto s = significant(seq);
+    std::vector<size_t> itemEnds; // seq index of the last node of each ORDER BY item
+    for (size_t k = 0; k + 1 < s.size(); ++k) {
+        if (!(seq[s[k]].isWord("ORDER") && seq[s[k + 1]].isWord("BY")))
+            continue;
+        size_t p = k + 2, itemFirst = p;
+        for (;; ++p) {
+            const bool end = p >= s.size() || seq[s[p]].kind == Tok::Semicolon || seq[s[p]].isWord("LIMIT")
+                             || seq[s[p]].isWord("OFFSET") || seq[s[p]].isWord("FETCH") || seq[s[p]].isWord("FOR")
+                             || seq[s[p]].isWord("UNION") || seq[s[p]].isWord("INTERSECT")
+                             || seq[s[p]].isWord("EXCEPT") || seq[s[p]].isWord("MINUS");
+            if (end || seq[s[p]].kind == Tok::Comma) {
+                if (p > itemFirst && !(p >= 2 && seq[s[p - 2]].isWord("NULLS")))
+                    itemEnds.push_back(s[p - 1]);
+                itemFirst = p + 1;
+            }
+            if (end)
+                break;
+        }
+        k = p;
+    }
+    // One pass, as in stripSchema: an ORDER BY of many items must not cost
+    // the statement's length per item.
+    if (itemEnds.empty())
+        return;
+    Seq out;
+    out.reserve(seq.size() + 2 * itemEnds.size());
+    size_t next = 0;
+    for (size_t i = 0; i < seq.size(); ++i) {
+        const bool itemEnd = next < itemEnds.size() && itemEnds[next] == i;
+        const bool desc = itemEnd && seq[i].isWord("DESC");
+        out.push_back(std::move(seq[i]));
+        if (itemEnd) {
+            out.push_back(space());
+            out.push_back(word(desc ? QStringLiteral("NULLS FIRST") : QStringLiteral("NULLS LAST")));
+            ++next;
+        }
+    }
+    seq = std::move(out);
+}
+
+void checkSemicolons(Seq &seq)
+{
+    const auto s = significant(seq);
+    for (size_t k = 0; k < s.size(); ++k)
+        if (seq[s[k]].kind == Tok::Semicolon) {
+            if (k + 1 != s.size())
+                throw OraError(QStringLiteral("ORA-00911: invalid character"));
+            seq.erase(seq.begin() + qsizetype(s[k]));
+        }
+}
+
+// ---- PostgreSQL: Oracle's functions -------------------------------------
+
+// A translation may repeat an operand (DECODE's first argument for each
+// search value); nested, that doubles per level. Past this size the
+// statement is refused rather than built.
+constexpr qsizetype kMaxPostgresText = 4 * 1024 * 1024;
+
+qsizetype textSize(const Seq &seq)
+{
+    qsizetype n = 0;
+    for (const Node &k : seq)
+        n += k.kind == Tok::Group ? 2 + textSize(k.kids) : k.text.size();
+    return n;
+}
+
+// The arguments of a call: the group's nodes split at its own commas, each
+// without the blanks and comments around it (a -- comment at the end of one
+// would run into what the rewrite writes after it).
+std::vector<Seq> arguments(const Seq &kids)
+{
+    std::vector<Seq> out(1);
+    for (const Node &n : kids) {
+        if (n.kind == Tok::Comma)
+            out.emplace_back();
+        else
+            out.back().push_back(n);
+    }
+    for (Seq &a : out) {
+        while (!a.empty() && a.front().trivia())
+            a.erase(a.begin());
+        while (!a.empty() && a.back().trivia())
+            a.pop_back();
+    }
+    if (out.size() == 1 && out[0].empty())
+        out.clear();
+    return out;
+}
+
+Node group(Seq kids)
+{
+    return Node{Tok::Group, QString(), std::move(kids)};
+}
+
+// Nodes from a template: {N} is argument N as written, [N] the same in
+// parentheses (a group, so that no operator around it can bind into it).
+Seq fill(const QString &tmpl, const std::vector<Seq> &args)
+{
+    Seq out;
+    QString text;
+    auto flush = [&] {
+        if (!text.isEmpty()) {
+            Seq part = parse(text);
+            std::move(part.begin(), part.end(), std::back_inserter(out));
+            text.clear();
+        }
+    };
+    for (qsizetype i = 0; i < tmpl.size(); ++i) {
+        const QChar c = tmpl[i];
+        if ((c == QLatin1Char('{') || c == QLatin1Char('[')) && i + 2 < tmpl.size() && tmpl[i + 1].isDigit()) {
+            flush();
+            const Seq &a = args[size_t(tmpl[i + 1].digitValue())];
+            if (c == QLatin1Char('['))
+                out.push_back(group(a));
+            else
+                out.insert(out.end(), a.begin(), a.end());
+            i += 2;
+            continue;
+        }
+        text += c;
+    }
+    flush();
+    return out;
+}
+
+bool plainLiteral(const Seq &arg)
+{
+    const auto sig = significant(arg);
+    if (sig.size() == 1)
+        return arg[sig[0]].kind == Tok::String || arg[sig[0]].kind == Tok::Number;
+    return sig.size() == 2 && (arg[sig[0]].isOp("-") || arg[sig[0]].isOp("+")) && arg[sig[1]].kind == Tok::Number;
+}
+
+bool isNullWord(const Seq &arg)
+{
+    const auto sig = significant(arg);
+    return sig.size() == 1 && arg[sig[0]].isWord("NULL");
+}
+
+[[noreturn]] void notEnoughArguments()
+{
+    throw OraError(QStringLiteral("ORA-00938: not enough arguments for function"));
+}
+
+[[noreturn]] void tooManyArguments()
+{
+    throw OraError(QStringLiteral("ORA-00939: too many arguments for function"));
+}
+
+void checkCount(const std::vector<Seq> &args, size_t least, size_t most)
+{
+    if (args.size() < least)
+        notEnoughArguments();
+    if (args.size() > most)
+        tooManyArguments();
+}
+
+// DECODE(x, s1, r1, ..., default): NULL matches NULL. With literal search
+// values x is written once (CASE x WHEN ...), a NULL search value looked for
+// first since nothing else can match a NULL; other search values compare
+// with IS NOT DISTINCT FROM, x written for each.
+// Oracle gives DECODE the type of its first result: after a text, a number
+// literal is that number's text. PostgreSQL would refuse a CASE of both.
+void resultsAsText(std::vector<Seq> &args)
+{
+    auto sigOf = [](const Seq &a) { return significant(a); };
+    const auto first = sigOf(args[2]);
+    if (first.size() != 1 || args[2][first[0]].kind != Tok::String)
+        return;
+    const size_t pairs = (args.size() - 1) / 2;
+    auto convert = [&](Seq &a) {
+        if (!plainLiteral(a) || isNullWord(a))
+            return;
+        const auto sig = sigOf(a);
+        if (a[sig.back()].kind != Tok::Number)
+            return;
+        QString number = str(a, sig.front(), sig.back() + 1).remove(QLatin1Char(' '));
+        if (number.startsWith(QLatin1Char('+')))
+            number.remove(0, 1);
+        bool ok = false;
+        const double d = number.toDouble(&ok);
+        if (!ok)
+            return;
+        QString text;
+        if (std::isfinite(d) && d == std::trunc(d) && std::fabs(d) < 1e15) {
+            text = QString::number(qint64(d));
+        } else {
+            text = QString::number(d, 'g', 15);
+            if (text.startsWith(QLatin1String("0.")))
+                text.remove(0, 1);
+            else if (text.startsWith(QLatin1String("-0.")))
+                text.remove(1, 1);
+        }
+        a = Seq{Node{Tok::String, QLatin1Char('\'') + text + QLatin1Char('\''), {}}};
+    };
+    for (size_t p = 1; p < pairs; ++p)
+        convert(args[2 + 2 * p]);
+    if ((args.size() - 1) % 2 == 1)
+        convert(args.back());
+}
+
+Seq decode(std::vector<Seq> args)
+{
+    if (args.size() < 3)
+        notEnoughArguments();
+    resultsAsText(args);
+    const Seq &x = args[0];
+    const size_t pairs = (args.size() - 1) / 2;
+    const bool hasDefault = (args.size() - 1) % 2 == 1;
+    bool literals = true;
+    int nullSearch = -1;
+    for (size_t p = 0; p < pairs; ++p) {
+        const Seq &search = args[1 + 2 * p];
+        if (isNullWord(search)) {
+            if (nullSearch < 0)
+                nullSearch = int(p);
+        } else if (!plainLiteral(search)) {
+            literals = false;
+        }
+    }
+    const qsizetype copies = literals ? (nullSearch >= 0 ? 2 : 1) : qsizetype(pairs);
+    if (textSize(x) * copies > kMaxPostgresText)
+        throw OraError(QStringLiteral("ORA-00900: invalid SQL statement (translation too long)"));
+
+    Seq out = fill(QStringLiteral("CASE "), {});
+    if (literals) {
+        Seq inner;
+        if (nullSearch >= 0) {
+            out = fill(QStringLiteral("CASE WHEN [0] IS NULL THEN {1} ELSE "), {x, args[2 + 2 * size_t(nullSearch)]});
+            inner = fill(QStringLiteral("CASE [0]"), {x});
+        } else {
+            inner = fill(QStringLiteral("CASE [0]"), {x});
+        }
+        bool any = false;
+        for (size_t p = 0; p < pairs; ++p) {
+            if (isNullWord(args[1 + 2 * p]))
+                continue;
+            any = true;
+            Seq w = fill(QStringLiteral(" WHEN {0} THEN {1}"), {args[1 + 2 * p], args[2 + 2 * p]});
+            inner.insert(inner.end(), w.begin(), w.end());
+        }
+        Seq tail = hasDefault ? fill(QStringLiteral(" ELSE {0} END"), {args.back()}) : fill(QStringLiteral(" END"), {});
+        if (!any) // only NULL searches: no simple CASE to write
+            inner = hasDefault ? fill(QStringLiteral("{0}"), {args.back()}) : fill(QStringLiteral("NULL"), {});
+        else
+            inner.insert(inner.end(), tail.begin(), tail.end());
+        if (nullSearch >= 0) {
+            out.insert(out.end(), inner.begin(), inner.end());
+            Seq end = fill(QStringLiteral(" END"), {});
+            out.insert(out.end(), end.begin(), end.end());
+        } else {
+            out = std::move(inner);
+        }
+        return out;
+    }
+    for (size_t p = 0; p < pairs; ++p) {
+        Seq w = fill(QStringLiteral("WHEN [0] IS NOT DISTINCT FROM [1] THEN {2} "),
+                     {x, args[1 + 2 * p], args[2 + 2 * p]});
+        out.insert(out.end(), w.begin(), w.end());
+    }
+    Seq tail = hasDefault ? fill(QStringLiteral("ELSE {0} END"), {args.back()}) : fill(QStringLiteral("END"), {});
+    out.insert(out.end(), tail.begin(), tail.end());
+    return out;
+}
+
+// Calls of Oracle's functions written as PostgreSQL reads them with the
+// results SQLite's functions give (postgresFunctions()). A text argument
+// goes through ora_text, so that numbers and dates may stand for texts.
+void postgresCalls(Seq &seq)
+{
+    forEachGroup(seq, postgresCalls);
+    const auto sig = significant(seq);
+    for (size_t k = 0; k + 1 < sig.size(); ++k) {
+        Node &fn = seq[sig[k]];
+        Node &call = seq[sig[k + 1]];
+        if (fn.kind != Tok::Word || call.kind != Tok::Group || (k > 0 && seq[sig[k - 1]].kind == Tok::Dot))
+            continue;
+        if (k + 2 < sig.size() && seq[sig[k + 2]].kind == Tok::Dot)
+            continue;
+        const QString name = fn.text.toUpper();
+        struct Simple {
+            const char *oracle, *postgres;
+            size_t least, most;
+            bool textFirst;
+        };
+        static const Simple simple[] = {
+            {"NVL", "COALESCE", 2, 2, false},       {"SIGN", "ora_sign", 1, 1, false},
+            {"SUBSTR", "ora_substr", 2, 3, true},   {"LENGTH", "ora_length", 1, 1, true},
+            {"UPPER", "upper", 1, 1, true},         {"LOWER", "lower", 1, 1, true},
+            {"TO_CHAR", "ora_to_char", 1, 2, false}, {"TO_DATE", "ora_to_date", 1, 2, false},
+            {"TO_NUMBER", "ora_to_number", 1, 1, false}, {"TRUNC", "ora_trunc", 1, 2, false},
+            {"MOD", "ora_mod", 2, 2, false},
+        };
+        bool done = false;
+        for (const Simple &f : simple) {
+            if (name != QLatin1String(f.oracle))
+                continue;
+            std::vector<Seq> args = arguments(call.kids);
+            checkCount(args, f.least, f.most);
+            fn.text = QString::fromLatin1(f.postgres);
+            if (f.textFirst) {
+                Seq first = fill(QStringLiteral("ora_text[0]"), {args[0]});
+                Seq kids = first;
+                for (size_t a = 1; a < args.size(); ++a) {
+                    kids.push_back(Node{Tok::Comma, QStringLiteral(","), {}});
+                    kids.push_back(space());
+                    kids.insert(kids.end(), args[a].begin(), args[a].end());
+                }
+                call.kids = std::move(kids);
+            }
+            done = true;
+            break;
+        }
+        if (done)
+            continue;
+        if (name == QLatin1String("NVL2")) {
+            std::vector<Seq> args = arguments(call.kids);
+            checkCount(args, 3, 3);
+            fn = space(QString());
+            call.kids = fill(QStringLiteral("CASE WHEN [0] IS NOT NULL THEN {1} ELSE {2} END"), args);
+        } else if (name == QLatin1String("DECODE")) {
+            fn = space(QString());
+            call.kids = decode(arguments(call.kids));
+        }
+    }
+}
+
+// ---- PostgreSQL: the answer's column names --------------------------------
+
+// The top-level select list of a statement: sig positions of each item
+// [first, last], or nothing when the statement is no SELECT.
+std::vector<std::pair<size_t, size_t>> selectItems(const Seq &seq, const std::vector<size_t> &sig)
+{
+    std::vector<std::pair<size_t, size_t>> items;
+    if (sig.empty() || !seq[sig[0]].isWord("SELECT"))
+        return items;
+    size_t k = 1;
+    while (k < sig.size() && (seq[sig[k]].isWord("DISTINCT") || seq[sig[k]].isWord("ALL") || seq[sig[k]].isWord("UNIQUE")))
+        ++k;
+    size_t first = k;
+    for (; k <= sig.size(); ++k) {
+        const bool end = k == sig.size() || seq[sig[k]].isWord("FROM") || seq[sig[k]].isWord("UNION")
+                         || seq[sig[k]].isWord("INTERSECT") || seq[sig[k]].isWord("EXCEPT")
+                         || seq[sig[k]].isWord("MINUS") || seq[sig[k]].isWord("ORDER")
+                         || seq[sig[k]].isWord("WHERE") || seq[sig[k]].isWord("INTO");
+        if (end || seq[sig[k]].kind == Tok::Comma) {
+            if (k > first)
+                items.emplace_back(first, k - 1);
+            first = k + 1;
+        }
+        if (end)
+            break;
+    }
+    return items;
+}
+
+struct NamedItem {
+    enum Kind { Star, Alias, Column, Expression } kind = Expression;
+    size_t nameAt = 0; // sig position of the alias or the column name
+};
+
+NamedItem classify(const Seq &seq, const std::vector<size_t> &sig, size_t first, size_t last)
+{
+    NamedItem it;
+    const Node &end = seq[sig[last]];
+    if (end.isOp("*")) {
+        it.kind = NamedItem::Star;
+        return it;
+    }
+    if (isName(end) && last > first) {
+        const Node &before = seq[sig[last - 1]];
+        if (before.isWord("AS") || (before.kind != Tok::Dot && endsOperand(before))) {
+            it.kind = NamedItem::Alias;
+            it.nameAt = last;
+            return it;
+        }
+    }
+    // t.col, owner.t.col, col
+    bool column = isName(seq[sig[first]]);
+    for (size_t p = first + 1; column && p <= last; p += 2)
+        column = p + 1 <= last && seq[sig[p]].kind == Tok::Dot && isName(seq[sig[p + 1]]);
+    // sysdate is no column, whatever its spelling says
+    if (column && first == last && seq[sig[first]].isWord("SYSDATE"))
+        column = false;
+    if (column) {
+        it.kind = NamedItem::Column;
+        it.nameAt = last;
+    }
+    return it;
+}
+
+struct FromTable {
+    QString table, alias;
+};
+
+// The tables of the first FROM list at the top level, as written.
+std::vector<FromTable> fromTables(const Seq &seq, const std::vector<size_t> &sig)
+{
+    std::vector<FromTable> out;
+    size_t k = 0;
+    while (k < sig.size() && !seq[sig[k]].isWord("FROM"))
+        ++k;
+    bool expectTable = true;
+    for (++k; k < sig.size() && !endsFromList(seq[sig[k]]); ++k) {
+        const Node &n = seq[sig[k]];
+        if (n.kind == Tok::Comma || n.isWord("JOIN")) {
+            expectTable = true;
+            continue;
+        }
+        if (n.isWord("ON")) {
+            expectTable = false;
+            continue;
+        }
+        if (!expectTable || !isName(n))
+            continue;
+        FromTable t;
+        t.table = unquote(n);
+        size_t a = k + 1;
+        if (a < sig.size() && seq[sig[a]].isWord("AS"))
+            ++a;
+        if (a < sig.size() && isName(seq[sig[a]]) && !seq[sig[a]].isWord("LEFT") && !seq[sig[a]].isWord("INNER")
+            && !seq[sig[a]].isWord("CROSS") && !seq[sig[a]].isWord("RIGHT") && !seq[sig[a]].isWord("FULL")
+            && !seq[sig[a]].isWord("NATURAL"))
+            t.alias = unquote(seq[sig[a]]);
+        out.push_back(t);
+        expectTable = false;
+    }
+    return out;
+}
+
+// For each item of the outermost select list, the name SQLite gives it;
+// an empty name where the item keeps its own (a *, an alias).
+using NamePlan = std::vector<QString>;
+
+QString quotedName(const QString &name)
+{
+    return QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
+}
+
+// `sqliteText` gives the statement's SQLite text, which names the items
+// that are expressions; it is asked for only when there is one.
+NamePlan planNames(const Seq &original, const std::function<QString()> &sqliteText, const ColumnSpelling &declared)
+{
+    NamePlan plan;
+    const auto sig = significant(original);
+    const auto items = selectItems(original, sig);
+    if (items.empty())
+        return plan;
+    bool expressions = false;
+    for (const auto &[first, last] : items)
+        expressions = expressions || classify(original, sig, first, last).kind == NamedItem::Expression;
+    const Seq lite = expressions ? parse(sqliteText()) : Seq();
+    const auto liteSig = significant(lite);
+    const auto liteItems = selectItems(lite, liteSig);
+    const std::vector<FromTable> tables = fromTables(original, sig);
+    for (size_t i = 0; i < items.size(); ++i) {
+        const auto [first, last] = items[i];
+        const NamedItem it = classify(original, sig, first, last);
+        QString name;
+        if (it.kind == NamedItem::Alias) {
+            const Node &alias = original[sig[it.nameAt]];
+            name = unquote(alias);
+        } else if (it.kind == NamedItem::Column) {
+            const QString column = unquote(original[sig[last]]);
+            name = column;
+            if (declared) {
+                const QString qualifier = last > first ? unquote(original[sig[last - 2]]) : QString();
+                for (const FromTable &t : tables) {
+                    if (!qualifier.isEmpty() && t.alias.compare(qualifier, Qt::CaseInsensitive) != 0
+                        && !(t.alias.isEmpty() && t.table.compare(qualifier, Qt::CaseInsensitive) == 0))
+                        continue;
+                    const QString spelled = declared(t.table, column);
+                    if (!spelled.isEmpty()) {
+                        name = spelled;
+                        break;
+                    }
+                }
+            }
+        } else if (it.kind == NamedItem::Expression && i < liteItems.size() && liteItems.size() == items.size()) {
+            name = str(lite, liteSig[liteItems[i].first], liteSig[liteItems[i].second] + 1);
+        }
+        plan.push_back(name);
+    }
+    return plan;
+}
+
+void applyNames(Seq &seq, const NamePlan &plan)
+{
+    if (plan.empty())
+        return;
+    const auto sig = significant(seq);
+    const auto items = selectItems(seq, sig);
+    if (items.size() != plan.size())
+        return;
+    QMap<QString, QString> byName; // upper-case name -> the quoted one, for ORDER BY
+    std::vector<std::pair<size_t, QString>> after; // seq index -> " AS name" to write after it
+    for (size_t i = 0; i < items.size(); ++i) {
+        const auto [first, last] = items[i];
+        const NamedItem it = classify(seq, sig, first, last);
+        if (it.kind == NamedItem::Star || plan[i].isEmpty())
+            continue;
+        const QString quoted = quotedName(plan[i]);
+        if (!byName.contains(plan[i].toUpper()))
+            byName.insert(plan[i].toUpper(), quoted);
+        if (it.kind == NamedItem::Alias) {
+            Node &alias = seq[sig[it.nameAt]];
+            const bool as = seq[sig[it.nameAt - 1]].isWord("AS");
+            alias = word(as ? quoted : QStringLiteral("AS ") + quoted);
+        } else {
+            after.emplace_back(sig[last], QStringLiteral(" AS ") + quoted);
+        }
+    }
+    // One pass, as in stripSchema: a long list must not cost the
+    // statement's length per item.
+    if (!after.empty()) {
+        Seq out;
+        out.reserve(seq.size() + after.size());
+        size_t next = 0;
+        for (size_t i = 0; i < seq.size(); ++i) {
+            out.push_back(std::move(seq[i]));
+            if (next < after.size() && after[next].first == i)
+                out.push_back(word(after[next++].second));
+        }
+        seq = std::move(out);
+    }
+    // ORDER BY Name means the column the list names so; PostgreSQL would
+    // look for the folded name.
+    const auto s = significant(seq);
+    for (size_t k = 0; k + 1 < s.size(); ++k) {
+        if (!(seq[s[k]].isWord("ORDER") && seq[s[k + 1]].isWord("BY")))
+            continue;
+        size_t itemFirst = k + 2;
+        for (size_t p = k + 2; p <= s.size(); ++p) {
+            if (p < s.size() && seq[s[p]].kind != Tok::Comma)
+                continue;
+            // An item that is one name, maybe followed by ASC/DESC/NULLS ...
+            if (itemFirst < p && seq[s[itemFirst]].kind == Tok::Word && !isKeyword(seq[s[itemFirst]])) {
+                bool alone = true;
+                for (size_t q = itemFirst + 1; q < p; ++q)
+                    alone = alone && seq[s[q]].kind == Tok::Word
+                            && (isKeyword(seq[s[q]]) || seq[s[q]].text.startsWith(QLatin1String("NULLS "), Qt::CaseInsensitive));
+                const auto found = byName.constFind(seq[s[itemFirst]].text.toUpper());
+                if (alone && found != byName.constEnd())
+                    seq[s[itemFirst]].text = *found;
+            }
+            itemFirst = p + 1;
+        }
+        break;
+    }
+}
+
+} // namespace
+
+QString translateOracle(const QString &oracleSql, const ColumnLookup &lookup, Target target,
+                        const ColumnNaming &naming)
+{
+    const SqlTraits &t = traitsOf(target);
+    Seq seq = parse(oracleSql);
+    checkSemicolons(seq);
+    stripSchema(seq);
+    const bool renames = t.namesColumnsAsSqlite && naming.asSqlite;
+    NamePlan names;
+    if (renames)
+        names = planNames(seq, [&] { return translateOracle(oracleSql, lookup); }, naming.declared);
+    rewriteTokens(seq, t);
+    int subqueries = 0;
+    if (t.aliasesSubqueries)
+        aliasSubqueries(seq, &subqueries);
+    outerJoins(seq, lookup, t);
+    if (t.callsOracleFunctions)
+        postgresCalls(seq);
+    concatenation(seq, t);
+    nullOrdering(seq);
+    if (renames)
+        applyNames(seq, names);
+    const QString out = str(seq);
+    if (t.boundsTranslationSize && out.size() > kMaxPostgresText && out.size() > 16 * oracleSql.size())
+        throw OraError(QStringLiteral("ORA-00900: invalid SQL statement (translation too long)"));
+    return out;
+}
+
+} // namespace vorel::server

@@ -1,0 +1,42 @@
+#pragma once
+// Oracle's SQL as the client writes it, translated into SQLite's or
+// PostgreSQL's.
+#include "server/sql/sqltraits.h"
+
+#include <QString>
+#include <QStringList>
+#include <functional>
+
+namespace vorel::server {
+
+// Tells whether `table` (as written in a FROM list, schema prefix removed)
+// has a column named `column`; both compared without regard to case. Used to
+// resolve the (+) outer-join marker.
+using ColumnLookup = std::function<bool(const QString &table, const QString &column)>;
+
+// The declared spelling of a table's column (table as written in a FROM
+// list, both compared without regard to case); empty when unknown.
+using ColumnSpelling = std::function<QString(const QString &table, const QString &column)>;
+
+// How the PostgreSQL text names the columns of its answer. SQLite names them
+// as the select list writes them (an alias as written, a column as declared,
+// an expression by its text); PostgreSQL folds unquoted names to lower case.
+// With `asSqlite`, the outermost select list gets quoted names that are those
+// SQLite gives for the same statement; without it, names are left alone (the
+// text of a CREATE VIEW, whose columns must stay unquoted).
+struct ColumnNaming {
+    bool asSqlite = true;
+    ColumnSpelling declared; // without it a column is named as written
+};
+
+// Translates one Oracle statement. Throws OraError ("ORA-00933: SQL command
+// not properly ended", ...) for text it cannot read.
+QString translateOracle(const QString &oracleSql, const ColumnLookup &lookup, Target target = Target::Sqlite,
+                        const ColumnNaming &naming = {});
+
+// The CREATE FUNCTION texts of the Oracle functions the PostgreSQL text
+// calls (ora_text, ora_concat, ora_substr, ...), in the order they must run.
+// They go into the public schema; the extension orafce is not needed by them.
+QStringList postgresFunctions();
+
+} // namespace vorel::server

@@ -1,0 +1,271 @@
+// Passwords at rest: salted PBKDF2 hashes written by the server's triggers
+// whatever statement the client sends, logins checked against them, and the
+// plain passwords of databases made by an earlier release converted.
+#include "rawclient.h"
+#include "server/net/loginthrottle.h"
+#include "server/core/passwords.h"
+#include "support/testserver.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <sqlite3.h>
+
+using namespace vorel;
+using namespace vorel::test;
+using proto::MsgType;
+namespace passwords = vorel::server::passwords;
+
+namespace {
+
+bool logsIn(quint16 port, const QString &user, const QString &password)
+{
+    RawClient c;
+    return c.connectTo(port) && c.login(user, password);
+}
+
+QString stored(TestServer &server, const QString &user)
+{
+    return server.query(QStringLiteral("SELECT USUA_Paswd FROM TUSUARIOS WHERE USUA_Usua = ") + user).value(0).value(0);
+}
+
+// Runs vorel-server with `args` to its end; its exit code, *output its stderr.
+int runServer(const QStringList &args, QString *output)
+{
+    QProcess p;
+    p.start(TestServer::serverProgram(), args);
+    if (!p.waitForFinished(60000)) {
+        p.kill();
+        p.waitForFinished();
+        return -1;
+    }
+    *output = QString::fromUtf8(p.readAllStandardError());
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
+} // namespace
+
+class TstPasswords : public QObject
+{
+    Q_OBJECT
+
+private:
+    TestServer m_server{TestServer::Options{true, {}, {}, {}, {}, true}};
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QString error;
+        QVERIFY2(m_server.start(&error), qPrintable(error));
+    }
+
+    void hashesAreSaltedAndChecked()
+    {
+        const QString a = passwords::hash(QStringLiteral("clave"));
+        const QString b = passwords::hash(QStringLiteral("clave"));
+        QVERIFY(a.startsWith(QStringLiteral("$pbkdf2-sha256$%1$").arg(passwords::kIterations)));
+        QVERIFY(a != b);
+        QVERIFY(passwords::verify(QStringLiteral("clave"), a));
+        QVERIFY(passwords::verify(QStringLiteral("clave"), b));
+        QVERIFY(!passwords::verify(QStringLiteral("Clave"), a));
+        QVERIFY(!passwords::verify(a, a));
+        QVERIFY(passwords::isHash(a));
+        // A damaged or foreign record matches nothing, and a count that would
+        // stall the login is not run.
+        QString damaged = a;
+        damaged.chop(2);
+        QVERIFY(!passwords::verify(QStringLiteral("clave"), damaged));
+        QString huge = a;
+        huge.replace(QStringLiteral("$%1$").arg(passwords::kIterations), QStringLiteral("$999999999$"));
+        QVERIFY(!passwords::verify(QStringLiteral("clave"), huge));
+        QVERIFY(!passwords::verify(QString(), QStringLiteral("$pbkdf2-sha256$")));
+        // Not a record of ours: a password kept as typed.
+        QVERIFY(passwords::verify(QStringLiteral("clave"), QStringLiteral("clave")));
+        QVERIFY(!passwords::isHash(QStringLiteral("clave")));
+    }
+
+    void loginDelaysDoubleUpToTheCapAndStayBounded()
+    {
+        using vorel::server::LoginThrottle;
+        QCOMPARE(LoginThrottle::delayAfter(0), 0);
+        QCOMPARE(LoginThrottle::delayAfter(1), 250);
+        QCOMPARE(LoginThrottle::delayAfter(3), 1000);
+        QCOMPARE(LoginThrottle::delayAfter(6), 8000);
+        QCOMPARE(LoginThrottle::delayAfter(1000), 8000);
+
+        LoginThrottle throttle;
+        QCOMPARE(throttle.waitMs(QStringLiteral("1001"), QStringLiteral("10.0.0.1")), 0);
+        QCOMPARE(throttle.failed(QStringLiteral("1001"), QStringLiteral("10.0.0.1")), std::make_pair(1, 1));
+        QCOMPARE(throttle.failed(QStringLiteral("1001"), QStringLiteral("10.0.0.2")), std::make_pair(2, 1));
+        // The user waits wherever it comes from; another user from a clean address does not.
+        QVERIFY(throttle.waitMs(QStringLiteral("1001"), QStringLiteral("10.0.0.3")) > 250);
+        QCOMPARE(throttle.waitMs(QStringLiteral("1002"), QStringLiteral("10.0.0.3")), 0);
+        QVERIFY(throttle.waitMs(QStringLiteral("1002"), QStringLiteral("10.0.0.1")) > 0);
+        throttle.succeeded(QStringLiteral("1001"), QStringLiteral("10.0.0.1"));
+        QCOMPARE(throttle.waitMs(QStringLiteral("1001"), QStringLiteral("10.0.0.1")), 0);
+
+        // Sprayed user names do not grow the tables without end: past the
+        // limit the oldest record goes.
+        LoginThrottle sprayed;
+        sprayed.failed(QStringLiteral("primero"), QStringLiteral("10.0.0.9"));
+        QTest::qWait(5);
+        for (int i = 0; i < LoginThrottle::kMaxEntries; ++i)
+            sprayed.failed(QString::number(i), QStringLiteral("10.0.0.9"));
+        QCOMPARE(sprayed.waitMs(QStringLiteral("primero"), QStringLiteral("10.0.0.8")), 0);
+        QVERIFY(sprayed.waitMs(QString::number(LoginThrottle::kMaxEntries - 1), QStringLiteral("10.0.0.8")) > 0);
+    }
+
+    void demoLoginsWorkAgainstHashes()
+    {
+        for (const char *user : {"1001", "1002", "1008"}) {
+            QVERIFY(passwords::isHash(stored(m_server, QString::fromLatin1(user))));
+            QVERIFY(logsIn(m_server.port(), QString::fromLatin1(user), QStringLiteral("clave")));
+        }
+        QVERIFY(!logsIn(m_server.port(), QStringLiteral("1003"), stored(m_server, QStringLiteral("1003"))));
+    }
+
+    void theClientsOwnStatementsStoreHashes()
+    {
+        RawClient c;
+        QVERIFY(c.connectTo(m_server.port()) && c.login(QStringLiteral("1002")));
+        // Exactly what the account dialog sends.
+        QCOMPARE(c.call(QStringLiteral("EjeDir"),
+                        {QStringLiteral("UPDATE Vorel.TUsuarios SET USUA_Paswd= 'nu''eva' WHERE USUA_Usua= 1004")})
+                     .type,
+                 MsgType::CallResult);
+        const QString changed = stored(m_server, QStringLiteral("1004"));
+        QVERIFY2(passwords::isHash(changed), qPrintable(changed));
+        QVERIFY(passwords::verify(QStringLiteral("nu'eva"), changed));
+        QVERIFY(logsIn(m_server.port(), QStringLiteral("1004"), QStringLiteral("nu'eva")));
+        QVERIFY(!logsIn(m_server.port(), QStringLiteral("1004"), QStringLiteral("clave")));
+        // Inside a transaction that is rolled back, nothing changes.
+        QCOMPARE(c.call(QStringLiteral("StartTran")).type, MsgType::CallResult);
+        QCOMPARE(c.call(QStringLiteral("EjeDir"),
+                        {QStringLiteral("UPDATE vorel.TUSUARIOS SET USUA_Paswd = 'otra' WHERE USUA_Usua = 1004")})
+                     .type,
+                 MsgType::CallResult);
+        QCOMPARE(c.call(QStringLiteral("RollBackTran")).type, MsgType::CallResult);
+        QCOMPARE(stored(m_server, QStringLiteral("1004")), changed);
+        // The rule on short passwords still speaks of what the user typed.
+        const QString tooShort = c.error(c.call(
+            QStringLiteral("EjeDir"), {QStringLiteral("UPDATE Vorel.TUsuarios SET USUA_Paswd= 'ab' WHERE USUA_Usua= 1004")}));
+        QVERIFY2(tooShort.startsWith(QStringLiteral("ORA-02290: check constraint (VOREL.CK_USUARIOS_PASWD)")),
+                 qPrintable(tooShort));
+        // A new user's password, and one that looks like ours but is not.
+        QCOMPARE(c.call(QStringLiteral("EjeDir"),
+                        {QStringLiteral("INSERT INTO vorel.TUSUARIOS (USUA_Usua, USUA_Nombre, USUA_Paswd) VALUES "
+                                        "(1101, 'Nuevo', 'primera')")})
+                     .type,
+                 MsgType::CallResult);
+        QVERIFY(passwords::verify(QStringLiteral("primera"), stored(m_server, QStringLiteral("1101"))));
+        QVERIFY(logsIn(m_server.port(), QStringLiteral("1101"), QStringLiteral("primera")));
+        QCOMPARE(c.call(QStringLiteral("EjeDir"),
+                        {QStringLiteral("UPDATE vorel.TUSUARIOS SET USUA_Paswd = '$pbkdf2-sha256$x' WHERE USUA_Usua = 1101")})
+                     .type,
+                 MsgType::CallResult);
+        QVERIFY(!logsIn(m_server.port(), QStringLiteral("1101"), QStringLiteral("$pbkdf2-sha256$x")));
+        m_server.exec(QStringLiteral("UPDATE TUSUARIOS SET USUA_Paswd = 'clave' WHERE USUA_Usua IN (1004, 1101)"));
+    }
+
+    void aPasswordWrittenAsTypedIsHashedAtItsFirstLogin()
+    {
+        if (TestServer::postgres()) {
+            // PostgreSQL's own trigger hashes whoever writes, the server or not.
+            m_server.exec(QStringLiteral("UPDATE TUSUARIOS SET USUA_Paswd = 'deFuera' WHERE USUA_Usua = 1005"));
+            QVERIFY(passwords::verify(QStringLiteral("deFuera"), stored(m_server, QStringLiteral("1005"))));
+            QVERIFY(logsIn(m_server.port(), QStringLiteral("1005"), QStringLiteral("deFuera")));
+        }
+        // Written with a tool that has no server functions; on PostgreSQL
+        // one that by-passes the schema's triggers.
+        m_server.exec(QStringLiteral("%1UPDATE TUSUARIOS SET USUA_Paswd = 'aMano' WHERE USUA_Usua = 1005")
+                          .arg(TestServer::postgres() ? QStringLiteral("SET session_replication_role = replica;")
+                                                      : QString()));
+        QCOMPARE(stored(m_server, QStringLiteral("1005")), QStringLiteral("aMano"));
+        QVERIFY(!logsIn(m_server.port(), QStringLiteral("1005"), QStringLiteral("amano")));
+        QCOMPARE(stored(m_server, QStringLiteral("1005")), QStringLiteral("aMano"));
+        QVERIFY(logsIn(m_server.port(), QStringLiteral("1005"), QStringLiteral("aMano")));
+        QVERIFY(passwords::verify(QStringLiteral("aMano"), stored(m_server, QStringLiteral("1005"))));
+        QVERIFY(logsIn(m_server.port(), QStringLiteral("1005"), QStringLiteral("aMano")));
+        QTRY_VERIFY_WITH_TIMEOUT(m_server.log().contains(QStringLiteral(
+                                     "the password of user 1005 was stored as typed; it is kept as a salted hash now")),
+                                 10000);
+    }
+
+    void earlierDatabasesAreConverted()
+    {
+        if (TestServer::postgres())
+            QSKIP("databases of earlier releases are SQLite files; a PostgreSQL one hashes from the start");
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        const QString file = dir.filePath(QStringLiteral("antigua.db"));
+        QVERIFY(QFile::copy(m_server.databaseFile(), file));
+        // As an earlier release left it: every password as typed.
+        {
+            // A converted database has nothing left to convert.
+            QString out;
+            QCOMPARE(runServer({QStringLiteral("init"), file, QStringLiteral("--upgrade")}, &out), 0);
+            QCOMPARE(runServer({QStringLiteral("init"), file, QStringLiteral("--upgrade")}, &out), 0);
+            QVERIFY2(out.contains(QStringLiteral(": 0 password(s) stored as typed now kept as salted hashes")),
+                     qPrintable(out));
+        }
+        const auto plainAll = [&] { sqlite3Exec(file, QStringLiteral("UPDATE TUSUARIOS SET USUA_Paswd = 'clave'")); };
+        plainAll();
+        QString out;
+        QCOMPARE(runServer({QStringLiteral("init"), file, QStringLiteral("--upgrade")}, &out), 0);
+        QVERIFY2(out.contains(QStringLiteral("%1: %2 password(s) stored as typed now kept as salted hashes")
+                                  .arg(file)
+                                  .arg(countUsers(file))),
+                 qPrintable(out));
+        QCOMPARE(plainCount(file), 0);
+
+        // Or at the first start of the new server, which says so.
+        plainAll();
+        QProcess serve;
+        serve.start(TestServer::serverProgram(),
+                    {QStringLiteral("serve"), QStringLiteral("--db"), file, QStringLiteral("--listen"),
+                     QStringLiteral("127.0.0.1:0"), QStringLiteral("--tls-cert"), TestServer::certificateFile(),
+                     QStringLiteral("--tls-key"), TestServer::keyFile()});
+        QVERIFY(serve.waitForStarted(10000));
+        QTRY_VERIFY_WITH_TIMEOUT(serve.canReadLine() || (serve.waitForReadyRead(100) && serve.canReadLine()), 30000);
+        const QString listening = QString::fromUtf8(serve.readLine());
+        const auto port = QRegularExpression(QStringLiteral(":(\\d+)\\s*$")).match(listening).captured(1).toUShort();
+        const QString said = QString::fromUtf8(serve.readAllStandardError());
+        QVERIFY2(said.contains(QStringLiteral("password(s) stored as typed by an earlier release now kept as "
+                                              "salted hashes")),
+                 qPrintable(said));
+        QCOMPARE(plainCount(file), 0);
+        QVERIFY(logsIn(port, QStringLiteral("1001"), QStringLiteral("clave")));
+        serve.terminate();
+        QVERIFY(serve.waitForFinished(10000));
+    }
+
+private:
+    static void sqlite3Exec(const QString &file, const QString &sql)
+    {
+        sqlite3 *db = nullptr;
+        QVERIFY(sqlite3_open_v2(file.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK);
+        QCOMPARE(sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, nullptr), SQLITE_OK);
+        sqlite3_close_v2(db);
+    }
+    static int scalar(const QString &file, const char *sql)
+    {
+        sqlite3 *db = nullptr;
+        sqlite3_open_v2(file.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr);
+        sqlite3_stmt *st = nullptr;
+        int n = -1;
+        if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
+            n = sqlite3_column_int(st, 0);
+        sqlite3_finalize(st);
+        sqlite3_close_v2(db);
+        return n;
+    }
+    static int countUsers(const QString &file) { return scalar(file, "SELECT count(*) FROM TUSUARIOS"); }
+    static int plainCount(const QString &file)
+    {
+        return scalar(file, "SELECT count(*) FROM TUSUARIOS WHERE substr(USUA_Paswd, 1, 15) <> '$pbkdf2-sha256$'");
+    }
+};
+
+QTEST_GUILESS_MAIN(TstPasswords)
+#include "tst_passwords.moc"
