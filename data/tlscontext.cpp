@@ -17,4 +17,10 @@ void TlsSharedContext::start(QSslSocket *socket, Side side)
         m_context = QSslSocketPrivate::sslContext(socket);
 }
 
+void TlsSharedContext::reset()
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_context.reset();
+}
+
 } // namespace vorel

@@ -25,6 +25,9 @@ public:
     // Starts the handshake of `socket`, its configuration set, with the
     // context in hand, or keeps the one it makes for the next connections.
     void start(QSslSocket *socket, Side side);
+    // The next connection makes a context afresh (a new certificate); the
+    // connections started keep theirs.
+    void reset();
 
 private:
     std::mutex m_mutex;

@@ -15,6 +15,8 @@
 #include "server/net/outbox.h"
 #include "server/net/server.h"
 #include "server/net/tlscert.h"
+#include "server/net/unixsignals.h"
+#include "server/net/replies.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -22,6 +24,7 @@
 #include <QFileInfo>
 #include <QHostAddress>
 #include <cstdio>
+#include <cstdlib>
 #if defined(Q_OS_UNIX)
 #include <sys/resource.h>
 #endif
@@ -29,6 +32,9 @@
 using namespace vorel::server;
 
 namespace {
+
+// How long a stopping server waits for its sessions' current requests.
+constexpr int kStopBoundMs = 10000;
 
 const char kUsage[] =
     "usage: vorel-server serve --db [NAME=]FILE|URI ... [--listen HOST:PORT] [--advertise HOST] [--trace FILE]\n"
@@ -442,6 +448,48 @@ int serve(QCoreApplication &app, const QStringList &args)
             .toUtf8();
     std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
     std::fflush(stdout);
+
+    // SIGTERM (systemctl stop): no new connections, each session ends after
+    // the request it is on, its open transaction rolled back, then the
+    // process exits. SIGHUP (systemctl reload): the certificate and key are
+    // read again for the connections from then on.
+    UnixSignals unixSignals;
+    bool stopping = false;
+    QObject::connect(&unixSignals, &UnixSignals::terminate, &server, [&] {
+        if (stopping)
+            return;
+        stopping = true;
+        logLine(QStringLiteral("stopping: no new connections; %1 session(s) end after their current request")
+                    .arg(server.sessions()));
+        server.shutdown(kStopBoundMs, [&app](bool allEnded) {
+            if (allEnded) {
+                logLine(QStringLiteral("stopped"));
+                app.exit(0);
+                return;
+            }
+            logLine(QStringLiteral("stopped with requests still running after %1 s: their transactions are "
+                                   "rolled back with the connections")
+                        .arg(kStopBoundMs / 1000));
+            std::fflush(stderr);
+            // Their threads are still inside the database: no destructor runs.
+            std::_Exit(0);
+        });
+    });
+    QObject::connect(&unixSignals, &UnixSignals::reload, &server, [&] {
+        if (certificateFile.isEmpty()) {
+            logLine(QStringLiteral("SIGHUP: no certificate to read again (--insecure-plaintext)"));
+            return;
+        }
+        QSslConfiguration tls;
+        QString error;
+        if (!tls::loadServerConfiguration(certificateFile, keyFile, &tls, &error)) {
+            logLine(QStringLiteral("SIGHUP: the certificate stays as it was: ") + error);
+            return;
+        }
+        server.setTls(tls);
+        logLine(QStringLiteral("SIGHUP: certificate %1 read again, SHA-256 fingerprint %2")
+                    .arg(certificateFile, tls::fingerprintOf(certificateFile, &error)));
+    });
     return app.exec();
 }
 

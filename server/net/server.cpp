@@ -9,6 +9,7 @@
 #include "server/net/session.h"
 
 #include <QDeadlineTimer>
+#include <QTimer>
 #include <QRegularExpression>
 #include <QSslSocket>
 #include <QThread>
@@ -236,8 +237,21 @@ void Server::startSession(Peer *peer, LoginOutcome outcome)
     auto *session = new Session(socket, id, &m_config, std::move(outcome.db), outcome.user, loginRequest);
     session->moveToThread(thread);
     connect(thread, &QThread::started, session, &Session::start);
+    {
+        const std::lock_guard<std::mutex> lock(m_liveMutex);
+        m_live.insert(session);
+    }
     connect(session, &Session::finished, thread, &QThread::quit);
-    connect(session, &Session::finished, this, [this] { --m_sessions; }, Qt::DirectConnection);
+    connect(
+        session, &Session::finished, this,
+        [this, session] {
+            {
+                const std::lock_guard<std::mutex> lock(m_liveMutex);
+                m_live.erase(session);
+            }
+            --m_sessions;
+        },
+        Qt::DirectConnection);
 #if defined(__GLIBC__)
     // Each session's thread leaves its own malloc arena behind; once nobody
     // is connected the memory goes back to the system. Only after the
@@ -272,6 +286,37 @@ void Server::noteSource(const QString &source, const QString &what)
     logLine(line);
     n.at = now;
     n.unsaid = 0;
+}
+
+void Server::shutdown(int boundMs, std::function<void(bool allEnded)> done)
+{
+    close();
+    for (Peer *peer : std::list<Peer *>(m_peers))
+        peer->shed();
+    {
+        // Queued: each session takes it after the request it is on.
+        const std::lock_guard<std::mutex> lock(m_liveMutex);
+        for (Session *session : m_live)
+            QMetaObject::invokeMethod(session, &Session::stop, Qt::QueuedConnection);
+    }
+    auto *poll = new QTimer(this);
+    const QDeadlineTimer bound(boundMs);
+    connect(poll, &QTimer::timeout, this, [this, poll, bound, done] {
+        // Logins being checked hold a place too; they find the door shut.
+        const bool ended = m_sessions.load() == 0;
+        if (!ended && !bound.hasExpired())
+            return;
+        poll->deleteLater();
+        done(ended);
+    });
+    poll->start(20);
+}
+
+void Server::setTls(const QSslConfiguration &tls)
+{
+    m_config.tls = tls;
+    // The shared context was made from the configuration before.
+    m_tlsContext.reset();
 }
 
 } // namespace vorel::server

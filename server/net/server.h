@@ -31,14 +31,18 @@
 #include <QTcpServer>
 #include <QThreadPool>
 #include <atomic>
+#include <functional>
 #include <list>
 #include <memory>
+#include <mutex>
+#include <set>
 
 namespace vorel::server {
 
 class Backend;
 class Database;
 class Peer;
+class Session;
 
 struct ServerConfig {
     struct Db {
@@ -99,6 +103,15 @@ public:
     void noteSource(const QString &source, const QString &what);
     TlsSharedContext &tlsContext() { return m_tlsContext; }
 
+    // Stops serving: no new connections, the peers not logged in are
+    // closed, and each session ends after the request it is on, its open
+    // transaction rolled back. `done` runs on the listener's thread once the
+    // last session has ended (true), or once `boundMs` has passed (false).
+    void shutdown(int boundMs, std::function<void(bool allEnded)> done);
+    // The certificate and key of the connections from now on; those open
+    // keep theirs.
+    void setTls(const QSslConfiguration &tls);
+
 protected:
     void incomingConnection(qintptr socketDescriptor) override;
 
@@ -111,7 +124,9 @@ private:
     // checked; false when there is none.
     bool shedOldest(const QString &source);
 
-    const ServerConfig m_config;
+    // Only the listener's thread changes it (setTls), and only in what the
+    // sessions do not read.
+    ServerConfig m_config;
     int m_lastId = 0;
     std::atomic<int> m_sessions{0};
     std::list<Peer *> m_peers; // oldest first
@@ -123,6 +138,10 @@ private:
     QHash<QString, Noted> m_noted;
     QThreadPool m_checks;
     TlsSharedContext m_tlsContext;
+    // The sessions running, for shutdown(): added here, removed by the
+    // session's own thread as it ends.
+    std::mutex m_liveMutex;
+    std::set<Session *> m_live;
 };
 
 } // namespace vorel::server

@@ -87,6 +87,13 @@ void Session::start()
         onReadyRead();
 }
 
+void Session::stop()
+{
+    if (m_ahead)
+        m_ahead->settle();
+    drop(QStringLiteral("el servidor de aplicaciones se detiene"));
+}
+
 void Session::resumeIfDrained()
 {
     if (m_sendFull && m_socket && m_socket->bytesToWrite() < kMaxUnsent / 2) {

@@ -30,6 +30,9 @@ public:
 
     // Runs on the session's thread: answers the Login, then the requests.
     void start();
+    // The server stops: the session ends, telling the client why, and its
+    // open transaction is rolled back.
+    void stop();
 
 Q_SIGNALS:
     // The connection is over and the session's database closed.

@@ -15,6 +15,7 @@
 #include <QThread>
 #include <QtEndian>
 #include <QTest>
+#include <QTemporaryDir>
 #include <csignal>
 #include <cstdio>
 
@@ -189,6 +190,51 @@ private Q_SLOTS:
         QVERIFY(c.waitClosed());
         QTRY_COMPARE_WITH_TIMEOUT(rows(server, QStringLiteral("1=1")), 1, 5000);
         QCOMPARE(rows(server, QStringLiteral("PRUE_Id = 50")), 0);
+    }
+
+    // SIGHUP reads the certificate again for the connections from then on;
+    // SIGTERM ends each session after its request, telling it why, rolls
+    // back its open transaction and ends the server.
+    void signalsReloadAndStop()
+    {
+        QTemporaryDir own;
+        const QString certificate = own.filePath(QStringLiteral("vorel-server.crt"));
+        const QString key = own.filePath(QStringLiteral("vorel-server.key"));
+        QVERIFY(QFile::copy(TestServer::certificateFile(), certificate));
+        QVERIFY(QFile::copy(TestServer::keyFile(), key));
+        TestServer server(withArgs({QStringLiteral("--tls-cert"), certificate, QStringLiteral("--tls-key"), key}, true));
+        QString error;
+        QVERIFY2(server.start(&error), qPrintable(error));
+        addTestTable(server);
+        RawClient open;
+        QVERIFY(open.connectTo(server.port()) && open.login(kUser, kPassword));
+        QCOMPARE(open.call(QStringLiteral("StartTran")).type, MsgType::CallResult);
+        QCOMPARE(ejeDir(open, QStringLiteral("INSERT INTO TPRUEBA VALUES (4242, 'sin confirmar')")), QString());
+
+        QVERIFY(QFile::remove(certificate) && QFile::remove(key));
+        QProcess make;
+        make.start(TestServer::serverProgram(), {QStringLiteral("certificate"), QStringLiteral("--out"), own.path()});
+        QVERIFY(make.waitForFinished(30000) && make.exitCode() == 0);
+        QCOMPARE(::kill(pid_t(server.pid()), SIGHUP), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(server.log().contains(QStringLiteral("read again")), 5000);
+        RawClient stale;
+        QVERIFY(!stale.connectTo(server.port())); // the old certificate is no longer the server's
+        const QByteArray shared = qgetenv("VOREL_CA_FILE");
+        qputenv("VOREL_CA_FILE", QFile::encodeName(certificate));
+        RawClient renewed;
+        const bool reached = renewed.connectTo(server.port()) && renewed.login(kUser, kPassword);
+        qputenv("VOREL_CA_FILE", shared);
+        QVERIFY(reached);
+        // The session open before keeps its connection.
+        QCOMPARE(open.call(QStringLiteral("dServer")).type, MsgType::CallResult);
+
+        QCOMPARE(::kill(pid_t(server.pid()), SIGTERM), 0);
+        QCOMPARE(open.receive(10000).text,
+                 QStringLiteral("Conexión cerrada por el servidor: el servidor de aplicaciones se detiene"));
+        QVERIFY(open.waitClosed());
+        QTRY_VERIFY_WITH_TIMEOUT(!server.running(), 10000);
+        QVERIFY(server.log().contains(QStringLiteral("\nstopped\n")));
+        QCOMPARE(rows(server, QStringLiteral("PRUE_Id = 4242")), 0);
     }
 
     void bigFramesOnlyAfterLogin()
