@@ -30,7 +30,7 @@ trap cleanup EXIT
 
 "$build/bin/vorel-server" init "$work/soak.db" --demo
 "$build/bin/vorel-server" serve --db "DEMO=$work/soak.db" --listen 127.0.0.1:0 \
-  --max-sessions $((clients + 16)) >"$work/out" 2>"$work/log" &
+  --max-sessions $((clients + 16)) --metrics 127.0.0.1:0 >"$work/out" 2>"$work/log" &
 server_pid=$!
 
 port=""
@@ -69,6 +69,21 @@ else
   echo "soak: the backup failed: $(cat "$work/backup")" >&2
   rc=1
 fi
+# The server's figures, scraped as a monitoring system would, halfway.
+metrics=$(sed -n 's|^metrics on \(.*\)$|\1|p' "$work/out")
+python3 - "$metrics" <<'PY' || rc=1
+import sys, urllib.request
+text = urllib.request.urlopen(sys.argv[1], timeout=10).read().decode()
+values = {l.rsplit(" ", 1)[0]: float(l.rsplit(" ", 1)[1]) for l in text.splitlines() if l and not l.startswith("#")}
+for name in ("vorel_sessions", 'vorel_requests_total{kind="call"}', 'vorel_requests_total{kind="open"}',
+             'vorel_requests_total{kind="fetch"}', "vorel_rows_sent_total", "vorel_errors_total",
+             "vorel_open_cursors", "vorel_write_lock_wait_seconds_total"):
+    shown = {k: v for k, v in values.items() if k == name or k.startswith(name + "{")}
+    for k, v in sorted(shown.items()):
+        print(f"soak: metrics: {k} {v:g}")
+if values.get("vorel_sessions", 0) < 1 or values.get('vorel_requests_total{kind="call"}', 0) < 1:
+    sys.exit("soak: the metrics do not show the clients at work")
+PY
 wait "$driver_pid" || rc=$?
 if ! kill -0 "$server_pid" 2>/dev/null; then
   echo "soak: the server is gone" >&2

@@ -3,7 +3,7 @@
 //   vorel-server serve --db [NAME=]FILE|URI ... [--listen HOST:PORT] [--advertise HOST] [--trace FILE]
 //                      [--max-sessions N] [--login-timeout S] [--idle-timeout S] [--query-timeout S]
 //                      [--delay-ms N] [--tls-cert FILE --tls-key FILE] [--max-startups N]
-//                      [--max-startups-per-source N] [--insecure-plaintext]
+//                      [--max-startups-per-source N] [--insecure-plaintext] [--metrics HOST:PORT]
 //   vorel-server certificate [--out DIR] [--name NAME ...] [--days N] [--force]
 //   vorel-server fingerprint [DB|CERTIFICATE]
 //   vorel-server init FILE [--demo] [--script FILE.sql ...] [--oracle-script FILE.sql ...] [--force]
@@ -16,6 +16,7 @@
 #include "server/net/server.h"
 #include "server/net/tlscert.h"
 #include "server/net/unixsignals.h"
+#include "server/net/metricsserver.h"
 #include "server/net/replies.h"
 
 #include <QCoreApplication>
@@ -40,7 +41,7 @@ const char kUsage[] =
     "usage: vorel-server serve --db [NAME=]FILE|URI ... [--listen HOST:PORT] [--advertise HOST] [--trace FILE]\n"
     "                          [--max-sessions N] [--login-timeout S] [--idle-timeout S] [--query-timeout S]\n"
     "                          [--delay-ms N] [--tls-cert FILE --tls-key FILE] [--max-startups N]\n"
-    "                          [--max-startups-per-source N] [--insecure-plaintext]\n"
+    "                          [--max-startups-per-source N] [--insecure-plaintext] [--metrics HOST:PORT]\n"
     "       vorel-server certificate [--out DIR] [--name NAME ...] [--days N] [--force]\n"
     "       vorel-server fingerprint [DB|CERTIFICATE]\n"
     "       vorel-server init FILE [--demo] [--script FILE.sql ...] [--oracle-script FILE.sql ...] [--force]\n"
@@ -59,6 +60,8 @@ const char kHelp[] =
     "  --listen HOST:PORT  where to listen; port 0 picks a free one (the first line printed tells it)\n"
     "  --advertise HOST    what dServer answers (default: the address the client reached)\n"
     "  --trace FILE        writes the requests, one line of JSON each\n"
+    "  --metrics HOST:PORT serves the server's figures over HTTP for Prometheus (GET /metrics);\n"
+    "                      the line after \"listening on\" tells where\n"
     "  --max-sessions N    sessions logged in at once; a further Login is refused (default 256)\n"
     "  --max-startups N    connections not logged in yet, in all; past it the oldest is closed\n"
     "                      (default 256)\n"
@@ -294,11 +297,31 @@ int init(const QStringList &args)
     return ensureCertificate(tls::certificateFileIn(folder), tls::keyFileIn(folder), stdout) ? 0 : 1;
 }
 
+// HOST:PORT, [v6]:PORT, *:PORT or localhost:PORT.
+bool hostAndPort(const QString &text, QHostAddress *host, quint16 *port)
+{
+    const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
+    bool portOk = false;
+    const uint number = colon < 0 ? 0 : text.mid(colon + 1).toUInt(&portOk);
+    QString hostText = colon < 0 ? QString() : text.left(colon);
+    if (hostText.startsWith(QLatin1Char('[')) && hostText.endsWith(QLatin1Char(']')))
+        hostText = hostText.mid(1, hostText.size() - 2);
+    if (hostText == QLatin1String("localhost"))
+        *host = QHostAddress(QHostAddress::LocalHost);
+    else if (hostText.isEmpty() || hostText == QLatin1String("*"))
+        *host = QHostAddress(QHostAddress::Any);
+    else
+        *host = QHostAddress(hostText);
+    *port = quint16(number);
+    return portOk && number <= 65535 && !host->isNull();
+}
+
 int serve(QCoreApplication &app, const QStringList &args)
 {
     ServerConfig config;
     QString listen = QStringLiteral("127.0.0.1:211");
     QString tracePath;
+    QString metricsListen;
     QString certificateFile;
     QString keyFile;
     int delayMs = 0;
@@ -325,6 +348,8 @@ int serve(QCoreApplication &app, const QStringList &args)
             config.advertise = args[++i];
         } else if (a == QLatin1String("--trace") && hasValue) {
             tracePath = args[++i];
+        } else if (a == QLatin1String("--metrics") && hasValue) {
+            metricsListen = args[++i];
         } else if (a == QLatin1String("--max-sessions") && hasValue) {
             bool ok = false;
             config.maxSessions = args[++i].toInt(&ok);
@@ -375,21 +400,14 @@ int serve(QCoreApplication &app, const QStringList &args)
                     .arg(converted));
     }
 
-    const qsizetype colon = listen.lastIndexOf(QLatin1Char(':'));
-    bool portOk = false;
-    const uint port = colon < 0 ? 0 : listen.mid(colon + 1).toUInt(&portOk);
-    QString hostText = colon < 0 ? QString() : listen.left(colon);
-    if (hostText.startsWith(QLatin1Char('[')) && hostText.endsWith(QLatin1Char(']')))
-        hostText = hostText.mid(1, hostText.size() - 2);
     QHostAddress host;
-    if (hostText == QLatin1String("localhost"))
-        host = QHostAddress(QHostAddress::LocalHost);
-    else if (hostText.isEmpty() || hostText == QLatin1String("*"))
-        host = QHostAddress(QHostAddress::Any);
-    else
-        host = QHostAddress(hostText);
-    if (!portOk || port > 65535 || host.isNull())
+    quint16 port = 0;
+    if (!hostAndPort(listen, &host, &port))
         return usage(QStringLiteral("--listen expects HOST:PORT, not ") + listen);
+    QHostAddress metricsHost;
+    quint16 metricsPort = 0;
+    if (!metricsListen.isEmpty() && !hostAndPort(metricsListen, &metricsHost, &metricsPort))
+        return usage(QStringLiteral("--metrics expects HOST:PORT, not ") + metricsListen);
 
     if (certificateFile.isEmpty() != keyFile.isEmpty())
         return usage(QStringLiteral("--tls-cert and --tls-key go together"));
@@ -447,6 +465,15 @@ int serve(QCoreApplication &app, const QStringList &args)
         ("listening on " + server.serverAddress().toString() + ':' + QString::number(server.serverPort()) + '\n')
             .toUtf8();
     std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+    MetricsServer metrics(&server);
+    if (!metricsListen.isEmpty()) {
+        if (!metrics.listen(metricsHost, metricsPort))
+            return fail(QStringLiteral("cannot serve metrics on %1: %2").arg(metricsListen, metrics.errorString()));
+        const QByteArray where = ("metrics on http://" + metrics.serverAddress().toString() + ':'
+                                  + QString::number(metrics.serverPort()) + "/metrics\n")
+                                     .toUtf8();
+        std::fwrite(where.constData(), 1, size_t(where.size()), stdout);
+    }
     std::fflush(stdout);
 
     // SIGTERM (systemctl stop): no new connections, each session ends after

@@ -1,5 +1,6 @@
 #include "server/net/peer.h"
 
+#include "server/core/metrics.h"
 #include "server/net/outbox.h"
 #include "server/net/replies.h"
 #include "server/net/server.h"
@@ -189,6 +190,7 @@ void Peer::submitLogin(const Message &request)
             m_checking = false;
             const int most = m_server->config().maxSessions;
             m_server->noteSource(m_source, QStringLiteral("Login refused: %1 sessions already open").arg(most));
+            Metrics::instance().failedLogin();
             send(errorReply(request.requestId,
                             QStringLiteral("El servidor de aplicaciones está ocupado: atiende ya el máximo de %1 "
                                            "sesiones. Inténtelo más tarde.")
@@ -213,6 +215,7 @@ void Peer::submitLogin(const Message &request)
 
 void Peer::loginFailed(const QString &message)
 {
+    Metrics::instance().failedLogin();
     m_checking = false;
     send(errorReply(m_loginRequest, message));
     // The time to log in may have run out while the check ran.
@@ -236,6 +239,7 @@ QSslSocket *Peer::release()
 
 void Peer::refusePlaintext()
 {
+    Metrics::instance().refusedPeer();
     m_server->noteSource(m_source, QStringLiteral("refused a connection in the clear (no TLS)"));
     m_closing = true;
     // Read what the peer sent first: closing with unread bytes would reset
@@ -264,6 +268,7 @@ void Peer::drop(const QString &reason)
 {
     if (m_closing || m_ended)
         return;
+    Metrics::instance().refusedPeer();
     if (!m_socket->isEncrypted() && !m_server->config().plaintext) {
         shed();
         return;
@@ -285,6 +290,7 @@ void Peer::shed()
 {
     if (m_ended)
         return;
+    Metrics::instance().refusedPeer();
     m_closing = true;
     m_socket->abort();
     end();

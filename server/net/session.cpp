@@ -2,12 +2,14 @@
 
 #include "common/exception.h"
 #include "server/core/database.h"
+#include "server/core/metrics.h"
 #include "server/core/oraerror.h"
 #include "server/net/outbox.h"
 #include "server/net/readahead.h"
 #include "server/net/replies.h"
 #include "server/net/server.h"
 
+#include <QElapsedTimer>
 #include <QHostAddress>
 #include <QScopedValueRollback>
 #include <QSslSocket>
@@ -161,6 +163,8 @@ void Session::handle(const Message &request)
 
 void Session::process(const Message &request)
 {
+    QElapsedTimer took;
+    took.start();
     Message reply;
     try {
         reply = dispatch(request);
@@ -173,6 +177,7 @@ void Session::process(const Message &request)
     } catch (...) {
         reply = errorReply(request.requestId, QStringLiteral("Error interno del servidor"));
     }
+    count(request, reply, took.nsecsElapsed());
     // Known before the answer goes: sending may read the next request.
     const bool detached = request.flags & proto::Detached;
     if (reply.type == MsgType::Error && !detached)
@@ -182,6 +187,27 @@ void Session::process(const Message &request)
     // Idle time counts from the answer: a long request is not idleness.
     if (m_idleTimer && !m_closing)
         m_idleTimer->start();
+}
+
+void Session::count(const Message &request, const Message &reply, qint64 nanoseconds)
+{
+    Metrics &metrics = Metrics::instance();
+    switch (request.type) {
+    case MsgType::Call: metrics.request(Metrics::Request::Call, nanoseconds); break;
+    case MsgType::Open: metrics.request(Metrics::Request::Open, nanoseconds); break;
+    case MsgType::Fetch: metrics.request(Metrics::Request::Fetch, nanoseconds); break;
+    case MsgType::CloseCursor: metrics.request(Metrics::Request::CloseCursor, nanoseconds); break;
+    default: break;
+    }
+    if (reply.type == MsgType::Error)
+        metrics.error(reply.text);
+    // A fetch may share the database with the read ahead; the cursors are
+    // counted where nothing else reads it.
+    if (request.type != MsgType::Fetch && m_db) {
+        const int open = m_db->openCursors();
+        metrics.cursorsOpen(open - m_cursorsCounted);
+        m_cursorsCounted = open;
+    }
 }
 
 Message Session::dispatch(const Message &request)
@@ -261,9 +287,12 @@ bool Session::send(const Message &reply, bool withoutDelay)
             m_db->closeCursor(reply.cursor);
         frame = proto::encode(errorReply(reply.requestId, QStringLiteral("No se puede enviar la respuesta: ")
                                                               + QString::fromUtf8(e.what())));
+        Metrics::instance().sent(0, frame.size());
         m_outbox->send(std::move(frame), withoutDelay);
         return false;
     }
+    const bool rows = reply.type == MsgType::Rows || reply.type == MsgType::OpenResult;
+    Metrics::instance().sent(rows ? reply.rows.size() : 0, frame.size());
     m_outbox->send(std::move(frame), withoutDelay);
     return true;
 }
@@ -301,6 +330,8 @@ void Session::finish()
     m_finished = true;
     m_closing = true;
     m_ahead.reset();
+    Metrics::instance().cursorsOpen(-m_cursorsCounted);
+    m_cursorsCounted = 0;
     m_db.reset();
     if (m_socket) {
         m_outbox->abandon();

@@ -53,6 +53,8 @@ private:
     void handle(const proto::Message &request);
     proto::Message dispatch(const proto::Message &request);
     proto::Message call(const proto::Message &request);
+    // The request in the server's figures (core/metrics.h).
+    void count(const proto::Message &request, const proto::Message &reply, qint64 nanoseconds);
     // False when the reply could not go as made and an error went instead.
     bool send(const proto::Message &reply, bool withoutDelay = false);
     // Ends the connection after input the protocol does not allow.
@@ -73,6 +75,7 @@ private:
     QTimer *m_idleTimer = nullptr;
     std::unique_ptr<Database> m_db;
     std::unique_ptr<ReadAhead> m_ahead; // reads m_db on a thread of its own
+    int m_cursorsCounted = 0;           // this session's share of the open-cursor gauge
     QString m_user;
     quint32 m_loginRequest;
 };

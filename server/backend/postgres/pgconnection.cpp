@@ -1,5 +1,7 @@
 #include "server/backend/postgres/pgconnection.h"
 
+#include "server/core/metrics.h"
+
 #include "common/exception.h"
 
 #include <QDateTime>
@@ -53,6 +55,7 @@ Connection::Connection(const QString &conninfo)
 {
     m_conn = PQconnectdb(conninfo.toUtf8().constData());
     if (PQstatus(m_conn) != CONNECTION_OK) {
+        Metrics::instance().backendError();
         const QString why = QString::fromUtf8(PQerrorMessage(m_conn)).trimmed();
         PQfinish(m_conn);
         m_conn = nullptr;
@@ -88,8 +91,10 @@ Result Connection::check(pg_result *r)
     }
     if (f.message.isEmpty())
         f.message = QString::fromUtf8(PQerrorMessage(m_conn)).trimmed();
-    if (PQstatus(m_conn) != CONNECTION_OK)
+    if (PQstatus(m_conn) != CONNECTION_OK) {
+        Metrics::instance().backendError();
         f.sqlstate.clear();
+    }
     throw Error(std::move(f));
 }
 

@@ -1,5 +1,7 @@
 #include "server/backend/sqlite/writequeue.h"
 
+#include "server/core/metrics.h"
+
 #include <QFileInfo>
 #include <chrono>
 #include <map>
@@ -25,7 +27,12 @@ bool WriteQueue::acquire(int timeoutMs)
 {
     std::unique_lock lock(m_mutex);
     const std::uint64_t ticket = m_next++;
-    if (m_turn.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_serving == ticket; }))
+    const auto since = std::chrono::steady_clock::now();
+    const bool turn =
+        m_turn.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return m_serving == ticket; });
+    Metrics::instance().lockWaited(
+        std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - since).count());
+    if (turn)
         return true;
     m_abandoned.insert(ticket);
     return false;

@@ -15,6 +15,9 @@
 #include <QThread>
 #include <QtEndian>
 #include <QTest>
+#include <QHash>
+#include <QTcpSocket>
+#include <QTcpServer>
 #include <QTemporaryDir>
 #include <csignal>
 #include <cstdio>
@@ -235,6 +238,54 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!server.running(), 10000);
         QVERIFY(server.log().contains(QStringLiteral("\nstopped\n")));
         QCOMPARE(rows(server, QStringLiteral("PRUE_Id = 4242")), 0);
+    }
+
+    // The figures a monitoring system scrapes count what the clients did.
+    void metricsCountWhatWasDone()
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        const QString where = QStringLiteral("127.0.0.1:%1").arg(probe.serverPort());
+        probe.close();
+        TestServer server(withArgs({QStringLiteral("--metrics"), where}));
+        QString error;
+        QVERIFY2(server.start(&error), qPrintable(error));
+        addTestTable(server);
+        RawClient c;
+        QVERIFY(c.connectTo(server.port()) && c.login(kUser, kPassword));
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(c.call(QStringLiteral("MenIni")).type, MsgType::CallResult);
+        QCOMPARE(c.open(QStringLiteral("dspq0"), QStringLiteral("SELECT PRUE_Id FROM TPRUEBA")).rows.size(), 1);
+        QVERIFY(ejeDir(c, QStringLiteral("INSERT INTO TNOEXISTE VALUES (1)")).startsWith(QStringLiteral("ORA-00942")));
+        RawClient wrong;
+        QVERIFY(wrong.connectTo(server.port()));
+        QVERIFY(!wrong.login(kUser, QStringLiteral("mala")));
+
+        auto get = [&](const QByteArray &path) {
+            QTcpSocket http;
+            http.connectToHost(QHostAddress::LocalHost, quint16(where.section(QLatin1Char(':'), 1).toUInt()));
+            if (!http.waitForConnected(5000))
+                return QByteArray();
+            http.write("GET " + path + " HTTP/1.0\r\n\r\n");
+            while (http.state() == QAbstractSocket::ConnectedState && http.waitForReadyRead(5000)) {
+            }
+            return http.readAll();
+        };
+        QVERIFY(get("/nada").startsWith("HTTP/1.0 404"));
+        const QByteArray scrape = get("/metrics");
+        QVERIFY(scrape.startsWith("HTTP/1.0 200"));
+        QHash<QByteArray, double> value;
+        for (const QByteArray &line : scrape.mid(scrape.indexOf("\r\n\r\n") + 4).split('\n'))
+            if (!line.isEmpty() && !line.startsWith('#'))
+                value.insert(line.left(line.lastIndexOf(' ')), line.mid(line.lastIndexOf(' ') + 1).toDouble());
+        QCOMPARE(value.value("vorel_sessions"), 1.0);
+        QCOMPARE(value.value("vorel_requests_total{kind=\"call\"}"), 4.0);
+        QCOMPARE(value.value("vorel_request_duration_seconds_bucket{kind=\"call\",le=\"+Inf\"}"), 4.0);
+        QCOMPARE(value.value("vorel_requests_total{kind=\"open\"}"), 1.0);
+        QCOMPARE(value.value("vorel_errors_total{ora=\"ORA-00942\"}"), 1.0);
+        QCOMPARE(value.value("vorel_login_failures_total"), 1.0);
+        QCOMPARE(value.value("vorel_rows_sent_total"), 1.0);
+        QVERIFY(value.value("vorel_bytes_sent_total") > 0);
     }
 
     void bigFramesOnlyAfterLogin()
