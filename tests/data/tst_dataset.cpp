@@ -552,7 +552,7 @@ void TstDataSet::connectionFailures()
     ds.Open();
     QSignalSpy dropped(conn.get(), &TSocketConnection::Disconnected);
     const quint16 serverPort = own.server().port();
-    own.server().stop();
+    own.server().kill();
     const QString lost = messageOf([&] { conn->Call(QStringLiteral("MenIni")); });
     QCOMPARE(lost, QStringLiteral("Se perdió la conexión con el servidor de aplicaciones 127.0.0.1:%1").arg(serverPort));
     QCOMPARE(dropped.count(), 1);

@@ -205,7 +205,7 @@ void TstDataSetModel::fetchFailureReported()
     m_ds->SetRemoteServer(conn.get());
     m_ds->Open();
     QSignalSpy failed(m_model.get(), &TDataSetModel::FetchFailed);
-    own.server().stop();
+    own.server().kill();
     QVERIFY(m_model->canFetchMore(QModelIndex()));
     m_model->fetchMore(QModelIndex()); // must not throw into the view
     QCOMPARE(failed.count(), 1);

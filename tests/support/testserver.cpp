@@ -499,6 +499,15 @@ void TestServer::stop()
     m_port = 0;
 }
 
+void TestServer::kill()
+{
+    if (m_process && m_process->state() != QProcess::NotRunning) {
+        m_process->kill();
+        m_process->waitForFinished(5000);
+    }
+    stop();
+}
+
 bool TestServer::running() const { return m_process && m_process->state() == QProcess::Running; }
 
 QList<QJsonObject> TestServer::trace() const

@@ -37,6 +37,8 @@ public:
     // when either fails.
     bool start(QString *error = nullptr);
     void stop();
+    // Ends the server as a crash would (SIGKILL): no goodbye to its clients.
+    void kill();
     bool running() const;
     // Starts the server again on the files it had (a new port).
     bool restart(QString *error = nullptr);
