@@ -381,7 +381,7 @@ QString filterCondition(const ClassRowsSource &source, const View &view, const Q
 {
     ColumnNaming asWritten;
     asWritten.asSqlite = false;
-    dialect::Seq seq = dialect::parse(translateOracle(text, source.lookup, source.target, asWritten));
+    dialect::Seq seq = dialect::parse(translateOracle(text, source.lookup(), source.target(), asWritten));
     for (const dialect::Node &n : seq)
         if (n.kind == dialect::Tok::Semicolon)
             throw OraError(QStringLiteral("ORA-00911: invalid character"));
@@ -458,7 +458,7 @@ std::optional<ClassRowsCall> parseClassRowsCall(const QString &sql)
 BoundQuery classRowsQuery(const ClassRowsSource &source, const ClassRowsCall &call)
 {
     const QString viewName = QStringLiteral("p") + call.classId + QStringLiteral("_main");
-    const Dialect d{traitsOf(source.target)};
+    const Dialect d{traitsOf(source.target())};
     // PostgreSQL folds the unquoted name the view was created with.
     const QString stored = d.traits.foldsToLowerCase ? viewName.toLower() : viewName;
     const std::vector<ClassRowsSource::Column> columns = source.columns(stored);

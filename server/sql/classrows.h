@@ -24,8 +24,11 @@ struct BoundQuery {
 };
 
 // What the query is built from, read on the session's connection: the
-// view's columns and the session's working rows.
-struct ClassRowsSource {
+// view's columns and the session's working rows. Each backend reads them in
+// its own way (backend/*/..classrows.*).
+class ClassRowsSource
+{
+public:
     struct Column {
         QString name; // as the database spells it
         QString type; // as declared; empty for a computed column without one
@@ -40,12 +43,15 @@ struct ClassRowsSource {
         QString field, value; // QBEX_Campo, QBEX_Valor
         bool date = false;    // QBEX_Fecha = 1
     };
-    Target target = Target::Sqlite;
+
+    virtual ~ClassRowsSource() = default;
+    // The engine the query is written for.
+    virtual Target target() const = 0;
     // The view's columns in order; none when there is no such view.
-    std::function<std::vector<Column>(const QString &view)> columns;
-    std::function<std::vector<Filter>()> filters;   // in the order they were written
-    std::function<std::vector<Example>()> examples; // by record, then as written
-    ColumnLookup lookup;                            // for the administrators' conditions
+    virtual std::vector<Column> columns(const QString &view) const = 0;
+    virtual std::vector<Filter> filters() const = 0;   // in the order they were written
+    virtual std::vector<Example> examples() const = 0; // by record, then as written
+    virtual ColumnLookup lookup() const = 0;           // for the administrators' conditions
 };
 
 // The query that answers the call now. The class's rows come from the view

@@ -25,58 +25,71 @@ qint64 pgInteger(const pg::Result &r, int row, int column)
     return r.text(row, column).toLongLong();
 }
 
-} // namespace
-
-ClassRowsSource postgresClassRowsSource(pg::Connection &conn, const ColumnSpelling &declared)
+// The view as the catalog gives it, under the folded name; the working
+// rows in the TEMP tables of the session's connection.
+class PgClassRows final : public ClassRowsSource
 {
-    ClassRowsSource s;
-    s.target = Target::Postgres;
-    pg::Connection *c = &conn;
-    s.columns = [c, declared](const QString &name) {
-        const pg::Result r = pgRead(*c,
+public:
+    PgClassRows(pg::Connection &conn, const ColumnSpelling &declared) : m_c(conn), m_declared(declared) {}
+
+    Target target() const override { return Target::Postgres; }
+
+    std::vector<Column> columns(const QString &name) const override
+    {
+        const pg::Result r = pgRead(m_c,
                                     QStringLiteral("SELECT a.attname, pg_catalog.format_type(a.atttypid, a.atttypmod) "
                                                    "FROM pg_catalog.pg_attribute a WHERE a.attrelid = "
                                                    "pg_catalog.to_regclass($1) AND a.attnum > 0 AND NOT a.attisdropped "
                                                    "ORDER BY a.attnum"),
                                     {pg::Connection::identifier(name)});
-        std::vector<ClassRowsSource::Column> out;
+        std::vector<Column> out;
         for (int i = 0; i < r.rows(); ++i) {
-            const QString spelled = declared ? declared(name, r.text(i, 0)) : QString();
+            const QString spelled = m_declared ? m_declared(name, r.text(i, 0)) : QString();
             // Unknown spellings as Oracle folds them.
             out.push_back({r.text(i, 0), r.text(i, 1), spelled.isEmpty() ? r.text(i, 0).toUpper() : spelled});
         }
         return out;
-    };
+    }
+
     // The working tables have no row numbers; their rows are read in the
     // order they lie in the table, which for these few rows of one session
     // is the order they were written.
-    s.filters = [c] {
-        const pg::Result r = pgRead(*c, QStringLiteral("SELECT vfil_filtro, vfil_valor FROM rvfilrap ORDER BY ctid"));
-        std::vector<ClassRowsSource::Filter> out;
+    std::vector<Filter> filters() const override
+    {
+        const pg::Result r = pgRead(m_c, QStringLiteral("SELECT vfil_filtro, vfil_valor FROM rvfilrap ORDER BY ctid"));
+        std::vector<Filter> out;
         for (int i = 0; i < r.rows(); ++i) {
-            ClassRowsSource::Filter f;
+            Filter f;
             if (!r.isNull(i, 0))
                 f.filter = pgInteger(r, i, 0);
             f.value = r.text(i, 1);
             out.push_back(f);
         }
         return out;
-    };
-    s.examples = [c] {
+    }
+
+    std::vector<Example> examples() const override
+    {
         const pg::Result r = pgRead(
-            *c, QStringLiteral("SELECT qbex_reg, qbex_campo, qbex_valor, qbex_fecha FROM rqbex ORDER BY qbex_reg, ctid"));
-        std::vector<ClassRowsSource::Example> out;
+            m_c, QStringLiteral("SELECT qbex_reg, qbex_campo, qbex_valor, qbex_fecha FROM rqbex ORDER BY qbex_reg, ctid"));
+        std::vector<Example> out;
         for (int i = 0; i < r.rows(); ++i)
             out.push_back({pgInteger(r, i, 0), r.text(i, 1), r.text(i, 2), !r.isNull(i, 3) && pgInteger(r, i, 3) == 1});
         return out;
-    };
-    s.lookup = schemaLookup(conn);
-    return s;
-}
+    }
+
+    ColumnLookup lookup() const override { return schemaLookup(m_c); }
+
+private:
+    pg::Connection &m_c;
+    const ColumnSpelling &m_declared;
+};
+
+} // namespace
 
 BoundQuery classRowsQuery(pg::Connection &conn, const ClassRowsCall &call, const ColumnSpelling &declared)
 {
-    return classRowsQuery(postgresClassRowsSource(conn, declared), call);
+    return classRowsQuery(PgClassRows(conn, declared), call);
 }
 
 } // namespace vorel::server

@@ -12,6 +12,5 @@ class Connection;
 }
 
 BoundQuery classRowsQuery(pg::Connection &conn, const ClassRowsCall &call, const ColumnSpelling &declared = {});
-ClassRowsSource postgresClassRowsSource(pg::Connection &conn, const ColumnSpelling &declared = {});
 
 } // namespace vorel::server

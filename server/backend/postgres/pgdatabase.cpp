@@ -595,8 +595,7 @@ const QHash<QString, QString> &PgDatabase::spellings()
 
 Database::OpenResult PgDatabase::openCursor(const QString &oracleSql, int packet)
 {
-    if (int(m_cursors.size()) >= kMaxCursors)
-        throw vorel::Exception(QString::fromUtf8(kTooManyCursors));
+    m_cursors.checkRoom();
     const QStringList &allowed = allowedKeywords(Request::Read);
     checkRequest(oracleSql, Request::Read);
 
@@ -616,7 +615,7 @@ Database::OpenResult PgDatabase::openCursor(const QString &oracleSql, int packet
         throw OraError(QString::fromUtf8(kNoPrivilege));
 
     auto cursor = std::make_unique<Cursor>();
-    const quint32 id = m_nextCursor++;
+    const quint32 id = m_cursors.nextId();
     cursor->name = QStringLiteral("vorel_c%1").arg(id);
     const bool began = !m_heldTx;
     try {
@@ -881,7 +880,7 @@ void PgDatabase::readUpToFailure(Cursor &c, int rows)
     // A FETCH fails as a whole; SQLite hands over the rows before the
     // failing one, and so does this: the query again, past the rows read,
     // one row at a time up to the failure.
-    const QString name = QStringLiteral("vorel_r%1").arg(m_nextCursor++);
+    const QString name = QStringLiteral("vorel_r%1").arg(m_cursors.nextId());
     try {
         if (!m_heldTx) {
             m_conn.exec(QStringLiteral("BEGIN"));
@@ -916,9 +915,7 @@ void PgDatabase::readUpToFailure(Cursor &c, int rows)
 
 proto::RowBlock PgDatabase::fetch(quint32 id, int count, int *width)
 {
-    const auto it = m_cursors.find(id);
-    if (it == m_cursors.end())
-        throw vorel::Exception(QStringLiteral("Cursor desconocido: %1").arg(id));
+    const auto it = m_cursors.at(id);
     Cursor &c = *it->second;
     if (width)
         *width = int(c.columns.size());

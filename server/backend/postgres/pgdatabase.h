@@ -1,6 +1,7 @@
 #pragma once
 // One server session's PostgreSQL connection: its transaction, its cursors
 // (server-side, read in packets) and the checks on what a client may run.
+#include "server/core/cursortable.h"
 #include "server/core/database.h"
 #include "server/sql/dialect.h"
 #include "server/backend/postgres/pgconnection.h"
@@ -78,8 +79,7 @@ private:
     bool m_savepointTx = false; // the client's transaction is a savepoint within the held one
     bool m_heldWrites = false;  // working rows written in the held block, committed at its end
     int m_txNumber = 0;         // the client's transactions so far
-    std::map<quint32, std::unique_ptr<Cursor>> m_cursors;
-    quint32 m_nextCursor = 1;
+    CursorTable<Cursor> m_cursors;
     QHash<QString, QString> m_spellings;
     bool m_spellingsRead = false;
     QHash<quint64, QString> m_attributes; // (table oid << 32 | column number) -> name

@@ -33,17 +33,21 @@ QString columnText(sqlite3_stmt *st, int i)
     return QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(st, i)), sqlite3_column_bytes(st, i));
 }
 
-} // namespace
-
-ClassRowsSource sqliteClassRowsSource(sqlite3 *db)
+// The view as SQLite declares it; the working rows in the TEMP tables of
+// the session's connection, in the order they were written.
+class SqliteClassRows final : public ClassRowsSource
 {
-    ClassRowsSource s;
-    s.target = Target::Sqlite;
-    s.columns = [db](const QString &name) {
-        std::vector<ClassRowsSource::Column> out;
+public:
+    explicit SqliteClassRows(sqlite3 *db) : m_db(db) {}
+
+    Target target() const override { return Target::Sqlite; }
+
+    std::vector<Column> columns(const QString &name) const override
+    {
+        std::vector<Column> out;
         sqlite3_stmt *st = nullptr;
         const QByteArray sql = (QStringLiteral("SELECT * FROM ") + quotedIdentifier(name)).toUtf8();
-        if (sqlite3_prepare_v2(db, sql.constData(), -1, &st, nullptr) != SQLITE_OK) {
+        if (sqlite3_prepare_v2(m_db, sql.constData(), -1, &st, nullptr) != SQLITE_OK) {
             sqlite3_finalize(st);
             return out;
         }
@@ -52,34 +56,43 @@ ClassRowsSource sqliteClassRowsSource(sqlite3 *db)
                            QString::fromUtf8(sqlite3_column_decltype(st, i))});
         sqlite3_finalize(st);
         return out;
-    };
-    s.filters = [db] {
-        std::vector<ClassRowsSource::Filter> out;
-        eachRow(db, "SELECT VFIL_Filtro, VFIL_Valor FROM temp.RVFILRAP ORDER BY rowid", [&](sqlite3_stmt *st) {
-            ClassRowsSource::Filter f;
+    }
+
+    std::vector<Filter> filters() const override
+    {
+        std::vector<Filter> out;
+        eachRow(m_db, "SELECT VFIL_Filtro, VFIL_Valor FROM temp.RVFILRAP ORDER BY rowid", [&](sqlite3_stmt *st) {
+            Filter f;
             if (sqlite3_column_type(st, 0) != SQLITE_NULL)
                 f.filter = sqlite3_column_int64(st, 0);
             f.value = columnText(st, 1);
             out.push_back(f);
         });
         return out;
-    };
-    s.examples = [db] {
-        std::vector<ClassRowsSource::Example> out;
-        eachRow(db, "SELECT QBEX_Reg, QBEX_Campo, QBEX_Valor, QBEX_Fecha FROM temp.RQBEX ORDER BY QBEX_Reg, rowid",
+    }
+
+    std::vector<Example> examples() const override
+    {
+        std::vector<Example> out;
+        eachRow(m_db, "SELECT QBEX_Reg, QBEX_Campo, QBEX_Valor, QBEX_Fecha FROM temp.RQBEX ORDER BY QBEX_Reg, rowid",
                 [&](sqlite3_stmt *st) {
                     out.push_back({sqlite3_column_int64(st, 0), columnText(st, 1), columnText(st, 2),
                                    sqlite3_column_int(st, 3) == 1});
                 });
         return out;
-    };
-    s.lookup = schemaLookup(db);
-    return s;
-}
+    }
+
+    ColumnLookup lookup() const override { return schemaLookup(m_db); }
+
+private:
+    sqlite3 *m_db;
+};
+
+} // namespace
 
 BoundQuery classRowsQuery(sqlite3 *db, const ClassRowsCall &call)
 {
-    return classRowsQuery(sqliteClassRowsSource(db), call);
+    return classRowsQuery(SqliteClassRows(db), call);
 }
 
 } // namespace vorel::server

@@ -8,6 +8,5 @@ struct sqlite3;
 namespace vorel::server {
 
 BoundQuery classRowsQuery(sqlite3 *db, const ClassRowsCall &call);
-ClassRowsSource sqliteClassRowsSource(sqlite3 *db);
 
 } // namespace vorel::server

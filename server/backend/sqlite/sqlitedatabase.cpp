@@ -570,8 +570,7 @@ void SqliteDatabase::refuseConnectionStatement(const QString &oracleSql, Request
 
 Database::OpenResult SqliteDatabase::openCursor(const QString &oracleSql, int packet)
 {
-    if (int(m_cursors.size()) >= kMaxCursors)
-        throw vorel::Exception(QString::fromUtf8(kTooManyCursors));
+    m_cursors.checkRoom();
     const QStringList &allowed = allowedKeywords(Request::Read);
     checkRequest(oracleSql, Request::Read);
     Deadline deadline(*this);
@@ -654,7 +653,7 @@ Database::OpenResult SqliteDatabase::openCursor(const QString &oracleSql, int pa
     }
 
     OpenResult result;
-    result.cursor = m_nextCursor++;
+    result.cursor = m_cursors.nextId();
     result.columns = cursor->columns;
     m_cursors.emplace(result.cursor, std::move(cursor));
     try {
@@ -709,9 +708,7 @@ bool SqliteDatabase::readAhead(Cursor &cursor)
 
 proto::RowBlock SqliteDatabase::fetch(quint32 id, int count, int *width)
 {
-    const auto it = m_cursors.find(id);
-    if (it == m_cursors.end())
-        throw vorel::Exception(QStringLiteral("Cursor desconocido: %1").arg(id));
+    const auto it = m_cursors.at(id);
     Cursor &cursor = *it->second;
     Deadline deadline(*this);
     if (width)

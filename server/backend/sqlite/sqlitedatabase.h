@@ -2,6 +2,7 @@
 // One server session's own SQLite connection: its transaction, its cursors
 // and the checks on what a client may run through it. Used by one thread at a
 // time; different sessions never share one.
+#include "server/core/cursortable.h"
 #include "server/core/database.h"
 
 #include <QString>
@@ -120,8 +121,7 @@ private:
     bool m_cancelled = false;
     std::shared_ptr<WriteQueue> m_writers;
     bool m_writing = false; // holds its turn in m_writers
-    std::map<quint32, std::unique_ptr<Cursor>> m_cursors;
-    quint32 m_nextCursor = 1;
+    CursorTable<Cursor> m_cursors;
 };
 
 } // namespace vorel::server

@@ -1,7 +1,8 @@
 // The metadata schema, the demo data, the error texts and the dictionary on
 // PostgreSQL, each compared with what SQLite answers for the same schema.
 // Runs against the cluster named by VOREL_TEST_PG (a postgresql:// URI of a
-// superuser); each test class gets a database of its own.
+// superuser) as tst_schema's PostgreSQL twin; each test class gets a
+// database of its own.
 #include "server/schema/oraclescript.h"
 #include "server/core/oraerror.h"
 #include "server/core/passwords.h"
@@ -646,5 +647,6 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TstPgSchema)
+QObject *makePostgresSchemaTest() { return new TstPgSchema; }
+
 #include "tst_pgschema.moc"

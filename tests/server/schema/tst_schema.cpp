@@ -7,6 +7,7 @@
 #include <QSet>
 #include <QTemporaryDir>
 #include <QtTest>
+#include <memory>
 
 #include "sqlitedb.h"
 
@@ -479,5 +480,19 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TstSchema)
+// The PostgreSQL twin (tst_pgschema.cpp): the same schema there, read back
+// as SQLite reads it.
+QObject *makePostgresSchemaTest();
+
+// One program, run twice: on SQLite the schema itself; as tst_schema_pg, the
+// schema on PostgreSQL compared with SQLite's.
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    QTEST_SET_MAIN_SOURCE_PATH
+    std::unique_ptr<QObject> test(qEnvironmentVariable("VOREL_TEST_BACKEND") == QLatin1String("postgresql")
+                                      ? makePostgresSchemaTest()
+                                      : new TstSchema);
+    return QTest::qExec(test.get(), argc, argv);
+}
 #include "tst_schema.moc"

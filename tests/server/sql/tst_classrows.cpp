@@ -10,6 +10,29 @@
 using namespace dialecttest;
 using namespace vorel::server;
 
+namespace {
+
+// A backend's view and working rows as the test gives them, PostgreSQL's
+// spellings.
+struct FixedSource final : ClassRowsSource {
+    std::vector<Column> viewColumns;
+    std::vector<Filter> workingFilters;
+    std::vector<Example> workingExamples;
+    mutable QString asked; // the view whose columns were read last
+
+    Target target() const override { return Target::Postgres; }
+    std::vector<Column> columns(const QString &view) const override
+    {
+        asked = view;
+        return viewColumns;
+    }
+    std::vector<Filter> filters() const override { return workingFilters; }
+    std::vector<Example> examples() const override { return workingExamples; }
+    ColumnLookup lookup() const override { return {}; }
+};
+
+} // namespace
+
 class TstClassRows : public QObject
 {
     Q_OBJECT
@@ -319,29 +342,20 @@ private slots:
     // inside a condition's literal left alone.
     void fromASource()
     {
-        ClassRowsSource source;
-        source.target = Target::Postgres;
-        QString asked;
-        source.columns = [&](const QString &view) {
-            asked = view;
-            return std::vector<ClassRowsSource::Column>{{QStringLiteral("cliente"), QStringLiteral("character varying(10)")},
-                                                        {QStringLiteral("saldo"), QStringLiteral("double precision")},
-                                                        {QStringLiteral("alta"), QStringLiteral("timestamp(0) without time zone"),
-                                                         QStringLiteral("ALTA")}};
-        };
-        source.filters = [] {
-            return std::vector<ClassRowsSource::Filter>{{std::nullopt, QStringLiteral("CLIENTE= '10'")},
-                                                        {5, QStringLiteral("ALTA >= '05/03/2024' AND CLIENTE <> 'a?b'")},
-                                                        {-1, QStringLiteral("SALDO DESC")}};
-        };
-        source.examples = [] {
-            return std::vector<ClassRowsSource::Example>{{1, QStringLiteral("SALDO"), QStringLiteral(">0"), false},
-                                                         {1, QStringLiteral("ALTA"), QStringLiteral("05/03/2024"), true},
-                                                         {2, QStringLiteral("CLIENTE"), QStringLiteral("1%"), false},
-                                                         {2, QStringLiteral("ALTA"), QStringLiteral("0_/%"), true}};
-        };
+        FixedSource source;
+        source.viewColumns = {{QStringLiteral("cliente"), QStringLiteral("character varying(10)")},
+                              {QStringLiteral("saldo"), QStringLiteral("double precision")},
+                              {QStringLiteral("alta"), QStringLiteral("timestamp(0) without time zone"),
+                               QStringLiteral("ALTA")}};
+        source.workingFilters = {{std::nullopt, QStringLiteral("CLIENTE= '10'")},
+                                 {5, QStringLiteral("ALTA >= '05/03/2024' AND CLIENTE <> 'a?b'")},
+                                 {-1, QStringLiteral("SALDO DESC")}};
+        source.workingExamples = {{1, QStringLiteral("SALDO"), QStringLiteral(">0"), false},
+                                  {1, QStringLiteral("ALTA"), QStringLiteral("05/03/2024"), true},
+                                  {2, QStringLiteral("CLIENTE"), QStringLiteral("1%"), false},
+                                  {2, QStringLiteral("ALTA"), QStringLiteral("0_/%"), true}};
         const BoundQuery q = classRowsQuery(source, ClassRowsCall{QStringLiteral("ZCLI"), QStringLiteral("ZVEN")});
-        QCOMPARE(asked, QStringLiteral("pzcli_main"));
+        QCOMPARE(source.asked, QStringLiteral("pzcli_main"));
         QCOMPARE(q.sql, QStringLiteral("SELECT * FROM \"pzcli_main\" WHERE \"cliente\" = $1 AND (ALTA >= '2024-03-05 "
                                        "00:00:00' AND CLIENTE <> 'a?b'\n) AND ((\"saldo\" > $2 AND (\"alta\" >= $3 AND "
                                        "\"alta\" < $4)) OR (\"cliente\" LIKE $5 AND pg_catalog.to_char(\"alta\", "
@@ -349,7 +363,7 @@ private slots:
         QCOMPARE(q.binds, (QVariantList{QStringLiteral("10"), qlonglong(0), QStringLiteral("2024-03-05"),
                                         QStringLiteral("2024-03-06"), QStringLiteral("1%"), QStringLiteral("0_/%")}));
         // No such view: its name as the statement gives it; a column by its label.
-        source.columns = [](const QString &) { return std::vector<ClassRowsSource::Column>{}; };
+        source.viewColumns.clear();
         try {
             classRowsQuery(source, ClassRowsCall{QStringLiteral("ZNADA"), QStringLiteral("ZVEN")});
             QFAIL("no error");
