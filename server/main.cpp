@@ -4,6 +4,7 @@
 //                      [--max-sessions N] [--login-timeout S] [--idle-timeout S] [--query-timeout S]
 //                      [--delay-ms N] [--tls-cert FILE --tls-key FILE] [--max-startups N]
 //                      [--max-startups-per-source N] [--insecure-plaintext] [--metrics HOST:PORT]
+//                      [--pool HOST:PORT,...]
 //   vorel-server certificate [--out DIR] [--name NAME ...] [--days N] [--force]
 //   vorel-server fingerprint [DB|CERTIFICATE]
 //   vorel-server init FILE [--demo] [--script FILE.sql ...] [--oracle-script FILE.sql ...] [--force]
@@ -17,6 +18,7 @@
 #include "server/net/tlscert.h"
 #include "server/net/unixsignals.h"
 #include "server/net/metricsserver.h"
+#include "server/net/director.h"
 #include "server/net/replies.h"
 
 #include <QCoreApplication>
@@ -42,6 +44,7 @@ const char kUsage[] =
     "                          [--max-sessions N] [--login-timeout S] [--idle-timeout S] [--query-timeout S]\n"
     "                          [--delay-ms N] [--tls-cert FILE --tls-key FILE] [--max-startups N]\n"
     "                          [--max-startups-per-source N] [--insecure-plaintext] [--metrics HOST:PORT]\n"
+    "                          [--pool HOST:PORT,...]\n"
     "       vorel-server certificate [--out DIR] [--name NAME ...] [--days N] [--force]\n"
     "       vorel-server fingerprint [DB|CERTIFICATE]\n"
     "       vorel-server init FILE [--demo] [--script FILE.sql ...] [--oracle-script FILE.sql ...] [--force]\n"
@@ -62,6 +65,10 @@ const char kHelp[] =
     "  --trace FILE        writes the requests, one line of JSON each\n"
     "  --metrics HOST:PORT serves the server's figures over HTTP for Prometheus (GET /metrics);\n"
     "                      the line after \"listening on\" tells where\n"
+    "  --pool HOST:PORT,...\n"
+    "                      sends each client (dServer) to the member with the fewest sessions among\n"
+    "                      those whose --metrics page at HOST:PORT answered in the last seconds;\n"
+    "                      the client then connects to HOST on its own port\n"
     "  --max-sessions N    sessions logged in at once; a further Login is refused (default 256)\n"
     "  --max-startups N    connections not logged in yet, in all; past it the oldest is closed\n"
     "                      (default 256)\n"
@@ -322,6 +329,7 @@ int serve(QCoreApplication &app, const QStringList &args)
     QString listen = QStringLiteral("127.0.0.1:211");
     QString tracePath;
     QString metricsListen;
+    QString pool;
     QString certificateFile;
     QString keyFile;
     int delayMs = 0;
@@ -350,6 +358,8 @@ int serve(QCoreApplication &app, const QStringList &args)
             tracePath = args[++i];
         } else if (a == QLatin1String("--metrics") && hasValue) {
             metricsListen = args[++i];
+        } else if (a == QLatin1String("--pool") && hasValue) {
+            pool = args[++i];
         } else if (a == QLatin1String("--max-sessions") && hasValue) {
             bool ok = false;
             config.maxSessions = args[++i].toInt(&ok);
@@ -454,6 +464,15 @@ int serve(QCoreApplication &app, const QStringList &args)
         setrlimit(RLIMIT_NOFILE, &files);
     }
 #endif
+    std::unique_ptr<Director> director;
+    if (!pool.isEmpty()) {
+        QString why;
+        QList<Director::Member> members = Director::parse(pool, &why);
+        if (members.isEmpty())
+            return usage(why);
+        director = std::make_unique<Director>(std::move(members));
+        config.director = director.get();
+    }
     Server server(config);
     // Qt's default queue of 50 connections not yet accepted drops the rest
     // when many clients start at once (a shift beginning, a restart), and

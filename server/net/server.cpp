@@ -4,6 +4,7 @@
 #include "server/core/backend.h"
 #include "server/core/database.h"
 #include "server/core/oraerror.h"
+#include "server/net/director.h"
 #include "server/net/peer.h"
 #include "server/net/replies.h"
 #include "server/net/session.h"
@@ -89,6 +90,11 @@ const ServerConfig::Db *ServerConfig::databaseFor(const QString &name) const
 
 QString ServerConfig::serverFor(const QHostAddress &local) const
 {
+    if (director) {
+        const QString member = director->choose();
+        if (!member.isEmpty())
+            return member;
+    }
     if (!advertise.isEmpty())
         return advertise;
     bool v4 = false;

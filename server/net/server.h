@@ -41,6 +41,7 @@ namespace vorel::server {
 
 class Backend;
 class Database;
+class Director;
 class Peer;
 class Session;
 
@@ -52,6 +53,7 @@ struct ServerConfig {
     };
     QList<Db> databases;
     QString advertise; // dServer's answer; empty: the address the client reached
+    Director *director = nullptr; // --pool: dServer answers the least busy member
     Trace *trace = nullptr;
     LoginThrottle *throttle = nullptr;
     // Every connection's TLS; `plaintext` only for measuring what TLS costs.

@@ -12,11 +12,14 @@ namespace vorel::test {
 class RawClient
 {
 public:
+    // Where connectTo() goes (127.0.0.1 unless set).
+    void setHost(const QString &host) { m_host = host; }
+
     // `plaintext`: without TLS, as a client of an earlier release would.
     bool connectTo(quint16 port, bool hello = true, bool plaintext = false)
     {
         if (plaintext) {
-            m_socket.connectToHost(QStringLiteral("127.0.0.1"), port);
+            m_socket.connectToHost(m_host, port);
             if (!m_socket.waitForConnected(10000))
                 return false;
         } else {
@@ -25,7 +28,7 @@ public:
             // servers' own, or the soak server's).
             tls.setCaCertificates(QSslCertificate::fromPath(qEnvironmentVariable("VOREL_CA_FILE")));
             m_socket.setSslConfiguration(tls);
-            m_socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
+            m_socket.connectToHostEncrypted(m_host, port);
             if (!m_socket.waitForEncrypted(10000))
                 return false;
         }
@@ -152,6 +155,7 @@ private:
     }
 
     QSslSocket m_socket;
+    QString m_host = QStringLiteral("127.0.0.1");
     proto::FrameReader m_frames;
     quint32 m_nextId = 1;
 };

@@ -7,6 +7,15 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QScopeGuard>
+#include <QTcpServer>
+#include <QTemporaryDir>
+
+#include <map>
+#include <memory>
+#include <vector>
 
 using namespace vorel;
 using namespace vorel::test;
@@ -18,18 +27,20 @@ namespace {
 class SecondServer
 {
 public:
-    bool start(const QString &database, QString *error)
+    // `more` comes after the usual arguments, and so overrides them.
+    bool start(const QString &database, QString *error, const QStringList &more = {})
     {
         m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_process.start(TestServer::serverProgram(),
-                        {QStringLiteral("serve"), QStringLiteral("--db"), database, QStringLiteral("--listen"),
-                         QStringLiteral("127.0.0.1:0"), QStringLiteral("--tls-cert"), TestServer::certificateFile(),
-                         QStringLiteral("--tls-key"), TestServer::keyFile()});
+                        QStringList{QStringLiteral("serve"), QStringLiteral("--db"), database, QStringLiteral("--listen"),
+                                    QStringLiteral("127.0.0.1:0"), QStringLiteral("--tls-cert"),
+                                    TestServer::certificateFile(), QStringLiteral("--tls-key"), TestServer::keyFile()}
+                            + more);
         if (!m_process.waitForStarted(30000) || !m_process.waitForReadyRead(30000)) {
             *error = QStringLiteral("the second server did not start");
             return false;
         }
-        static const QRegularExpression listening(QStringLiteral("listening on 127\\.0\\.0\\.1:(\\d+)"));
+        static const QRegularExpression listening(QStringLiteral("listening on 127\\.0\\.0\\.\\d+:(\\d+)"));
         const auto m = listening.match(QString::fromUtf8(m_process.readLine()));
         if (!m.hasMatch()) {
             *error = QStringLiteral("the second server did not report its port");
@@ -37,6 +48,11 @@ public:
         }
         m_port = quint16(m.captured(1).toUInt());
         return true;
+    }
+    void kill()
+    {
+        m_process.kill();
+        m_process.waitForFinished(5000);
     }
     ~SecondServer()
     {
@@ -133,6 +149,91 @@ private Q_SLOTS:
         QCOMPARE(countOf(c, QStringLiteral("SELECT count(*) FROM vorel.RVFILRAP")), 0);
         // Each session's own row of RSESION names its user.
         QCOMPARE(countOf(b, QStringLiteral("SELECT count(*) FROM vorel.RSESION")), 1);
+    }
+
+    // A director in front of three servers on the same database sends each
+    // login to the least busy member whose health check answered; a member
+    // that dies is left out within seconds, its clients lose their
+    // connection, and every later login goes to the others.
+    void directorSpreadsLoginsAndLeavesTheDeadOut()
+    {
+        const QStringList hosts{QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.2"), QStringLiteral("127.0.0.3")};
+        QTemporaryDir dir;
+        QProcess make;
+        make.start(TestServer::serverProgram(),
+                   {QStringLiteral("certificate"), QStringLiteral("--out"), dir.path(), QStringLiteral("--name"),
+                    hosts[0], QStringLiteral("--name"), hosts[1], QStringLiteral("--name"), hosts[2]});
+        QVERIFY(make.waitForFinished(30000) && make.exitCode() == 0);
+        const QString certificate = dir.filePath(QStringLiteral("vorel-server.crt"));
+        const QStringList tls{QStringLiteral("--tls-cert"), certificate, QStringLiteral("--tls-key"),
+                              dir.filePath(QStringLiteral("vorel-server.key"))};
+        auto freePort = [] {
+            QTcpServer probe;
+            probe.listen(QHostAddress::LocalHost, 0);
+            return probe.serverPort();
+        };
+        // Clients reach every member on one port; each is told only a host.
+        const quint16 port = freePort();
+        QStringList pool;
+        std::vector<std::unique_ptr<SecondServer>> members;
+        for (const QString &host : hosts) {
+            const QString metrics = QStringLiteral("%1:%2").arg(host).arg(freePort());
+            pool << metrics;
+            members.push_back(std::make_unique<SecondServer>());
+            QString error;
+            QVERIFY2(members.back()->start(m_first.databaseFile(), &error,
+                                           tls + QStringList{QStringLiteral("--listen"), QStringLiteral("%1:%2").arg(host).arg(port),
+                                                             QStringLiteral("--metrics"), metrics}),
+                     qPrintable(error));
+        }
+        SecondServer director;
+        QString error;
+        QVERIFY2(director.start(m_first.databaseFile(), &error, tls + QStringList{QStringLiteral("--pool"), pool.join(QLatin1Char(','))}),
+                 qPrintable(error));
+        const QByteArray shared = qgetenv("VOREL_CA_FILE");
+        qputenv("VOREL_CA_FILE", QFile::encodeName(certificate));
+        const auto restore = qScopeGuard([&] { qputenv("VOREL_CA_FILE", shared); });
+
+        auto ask = [&] {
+            RawClient d;
+            return d.connectTo(director.port()) ? d.call(QStringLiteral("dServer")).value.toString() : QString();
+        };
+        // The director's first checks are under way as it starts.
+        QTRY_VERIFY_WITH_TIMEOUT(hosts.contains(ask()), 5000);
+        std::map<QString, std::vector<std::unique_ptr<RawClient>>> sessions;
+        auto logIn = [&](int count) {
+            for (int i = 0; i < count; ++i) {
+                const QString host = ask();
+                auto c = std::make_unique<RawClient>();
+                c->setHost(host);
+                if (!c->connectTo(port) || !c->login())
+                    return false;
+                sessions[host].push_back(std::move(c));
+            }
+            return true;
+        };
+        QVERIFY(logIn(300));
+        for (const QString &host : hosts)
+            QVERIFY2(sessions[host].size() >= 90 && sessions[host].size() <= 110,
+                     qPrintable(QStringLiteral("%1: %2 sessions").arg(host).arg(sessions[host].size())));
+
+        members[1]->kill();
+        QElapsedTimer since;
+        since.start();
+        qint64 lastSent = 0;
+        while (since.elapsed() < 8000) {
+            if (ask() == hosts[1])
+                lastSent = since.elapsed();
+            QTest::qWait(50);
+        }
+        qInfo("300 logins: %zu, %zu, %zu; the dead member last chosen %lld ms after it died",
+              sessions[hosts[0]].size(), sessions[hosts[1]].size(), sessions[hosts[2]].size(), lastSent);
+        QVERIFY2(lastSent < 5000, qPrintable(QString::number(lastSent)));
+        for (const auto &c : sessions[hosts[1]])
+            QVERIFY(c->waitClosed());
+        const size_t before = sessions[hosts[1]].size();
+        QVERIFY(logIn(30));
+        QCOMPARE(sessions[hosts[1]].size(), before);
     }
 };
 
