@@ -16,6 +16,8 @@ if [ -z "${VOREL_TEST_PG:-}" ]; then
     trap stop_cluster EXIT
     VOREL_TEST_PG=$(bash "$VOREL_SOURCE_DIR/tests/support/pgcluster.sh" start "$pg_dir")
     export VOREL_TEST_PG
+    # The cluster's folder, for the test that restarts it.
+    export VOREL_TEST_PG_DIR="$pg_dir"
   else
     echo "PostgreSQL cannot be installed here: the tests' PostgreSQL half (*_pg) is skipped." >&2
   fi

@@ -3,6 +3,7 @@
 # of its own, on a free port of 127.0.0.1, run by an unprivileged user.
 #
 #   pgcluster.sh start DIR   prints the cluster's connection URI (also in DIR/uri)
+#   pgcluster.sh restart DIR stops it and starts it again on the same port
 #   pgcluster.sh stop DIR    stops it and removes DIR
 set -euo pipefail
 
@@ -45,6 +46,12 @@ start)
     start >/dev/null || { cat "$dir/data/server.log" >&2; exit 1; }
   echo "postgresql://vorel@127.0.0.1:$port/postgres" | tee "$dir/uri"
   ;;
+restart)
+  bin=$(pg_bin) || { echo "PostgreSQL's server programs are not installed" >&2; exit 1; }
+  # "fast": the connections are cut, as when PostgreSQL is restarted for real.
+  as_owner "$bin/pg_ctl" -D "$dir/data" -l "$dir/data/server.log" -m fast -w -t 60 restart >/dev/null \
+    || { cat "$dir/data/server.log" >&2; exit 1; }
+  ;;
 stop)
   if bin=$(pg_bin) && [ -d "$dir/data" ]; then
     as_owner "$bin/pg_ctl" -D "$dir/data" -m immediate -w stop >/dev/null 2>&1 || true
@@ -52,5 +59,5 @@ stop)
   rm -rf "$dir"
   ;;
 *)
-  echo "usage: $0 start|stop DIR" >&2; exit 2 ;;
+  echo "usage: $0 start|restart|stop DIR" >&2; exit 2 ;;
 esac

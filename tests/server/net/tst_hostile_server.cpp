@@ -21,6 +21,8 @@
 #include <QTemporaryDir>
 #include <csignal>
 #include <cstdio>
+#include <vector>
+#include <memory>
 
 using namespace vorel;
 using namespace vorel::test;
@@ -286,6 +288,43 @@ private Q_SLOTS:
         QCOMPARE(value.value("vorel_login_failures_total"), 1.0);
         QCOMPARE(value.value("vorel_rows_sent_total"), 1.0);
         QVERIFY(value.value("vorel_bytes_sent_total") > 0);
+    }
+
+    // PostgreSQL restarted under sessions at work: the sessions whose
+    // connection was cut are told so, the server stays up, and logins work
+    // again as soon as PostgreSQL is back.
+    void postgresRestartLeavesTheServerUp()
+    {
+        if (!TestServer::postgres())
+            QSKIP("PostgreSQL's own restart");
+        const QString cluster = qEnvironmentVariable("VOREL_TEST_PG_DIR");
+        if (cluster.isEmpty())
+            QSKIP("the cluster's folder is not known (tests/run.sh sets VOREL_TEST_PG_DIR)");
+        TestServer server(withArgs({}));
+        QString error;
+        QVERIFY2(server.start(&error), qPrintable(error));
+        addTestTable(server);
+        std::vector<std::unique_ptr<RawClient>> working;
+        for (int i = 0; i < 5; ++i) {
+            working.push_back(std::make_unique<RawClient>());
+            QVERIFY(working.back()->connectTo(server.port()) && working.back()->login(kUser, kPassword));
+            QCOMPARE(working.back()->open(QStringLiteral("dspq0"), QStringLiteral("SELECT PRUE_Id FROM TPRUEBA")).type,
+                     MsgType::OpenResult);
+        }
+        QProcess restart;
+        restart.start(QStringLiteral("bash"), {QStringLiteral(VOREL_SOURCE_DIR "/tests/support/pgcluster.sh"),
+                                               QStringLiteral("restart"), cluster});
+        QVERIFY(restart.waitForFinished(90000));
+        QVERIFY2(restart.exitCode() == 0, restart.readAllStandardError().constData());
+        for (const auto &c : working) {
+            const proto::Message m = c->open(QStringLiteral("dspq0"), QStringLiteral("SELECT PRUE_Id FROM TPRUEBA"));
+            QCOMPARE(m.type, MsgType::Error);
+            QVERIFY2(!m.text.isEmpty(), "a failure without a message");
+        }
+        QVERIFY(server.running());
+        RawClient again;
+        QVERIFY(again.connectTo(server.port()) && again.login(kUser, kPassword));
+        QCOMPARE(again.open(QStringLiteral("dspq0"), QStringLiteral("SELECT PRUE_Id FROM TPRUEBA")).rows.size(), 1);
     }
 
     void bigFramesOnlyAfterLogin()
