@@ -1,7 +1,7 @@
 #pragma once
 // Oracle's messages as the client reads them (the number after "ORA-", the
 // name in the first parentheses), each written once for every backend that
-// words its engine's failures as Oracle does. Placeholders are QString::arg's.
+// words its engine's failures as Oracle does; QString::arg fills in %1, %2.
 namespace vorel::server::ora {
 
 // A unique or primary key; %1 its name.

@@ -55,12 +55,6 @@ QString Director::choose()
     return best->host;
 }
 
-QList<Director::Member> Director::members() const
-{
-    const std::lock_guard<std::mutex> lock(m_mutex);
-    return m_members;
-}
-
 void Director::checkAll()
 {
     for (int i = 0; i < m_members.size(); ++i) {

@@ -36,7 +36,6 @@ public:
     // The host a client should use, counted as sent there; empty when no
     // member answers (the server then answers as without a pool). Any thread.
     QString choose();
-    QList<Member> members() const;
 
 private:
     void checkAll();

@@ -28,7 +28,6 @@ void Outbox::send(QByteArray frame, bool now)
         m_socket->flush();
         return;
     }
-    m_heldBytes += frame.size();
     m_late.push_back({QDeadlineTimer(wait), std::move(frame)});
     if (!m_timer) {
         m_timer = new QTimer(this);
@@ -59,14 +58,12 @@ void Outbox::abandon()
     if (m_timer)
         m_timer->stop();
     m_late.clear();
-    m_heldBytes = 0;
 }
 
 void Outbox::sendDue(bool all)
 {
     bool wrote = false;
     while (!m_late.empty() && (all || m_late.front().due.hasExpired())) {
-        m_heldBytes -= m_late.front().frame.size();
         m_socket->write(m_late.front().frame);
         m_late.pop_front();
         wrote = true;

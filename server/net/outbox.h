@@ -36,8 +36,6 @@ public:
     // while it moves is registered twice in its new thread once started
     // again there, and the second registration outlives the timer.
     void pause();
-    // Bytes held back, not yet handed to the socket.
-    qint64 heldBytes() const { return m_heldBytes; }
 
 private:
     // Sends what is due (all: everything held back).
@@ -49,7 +47,6 @@ private:
         QByteArray frame;
     };
     std::deque<Late> m_late;
-    qint64 m_heldBytes = 0;
     QTimer *m_timer = nullptr;
 };
 

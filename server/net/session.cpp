@@ -47,10 +47,8 @@ Session::Session(QSslSocket *socket, int id, const ServerConfig *config, std::un
 {
 }
 
-Session::~Session()
-{
-    m_ahead.reset();
-}
+// m_ahead, declared after m_db, stops its reader before m_db closes.
+Session::~Session() = default;
 
 void Session::start()
 {

@@ -423,10 +423,10 @@ QString orderClause(const View &view, const QString &text)
     return items.join(QStringLiteral(", "));
 }
 
-// ? placeholders as PostgreSQL's $1, $2, ... in the order of the binds,
+// ? bind markers as PostgreSQL's $1, $2, ... in the order of the binds,
 // which is the order of the text. No other ? is left outside a literal: an
 // administrator's condition may not hold one.
-QString numberedPlaceholders(const QString &sql)
+QString numberedBindMarkers(const QString &sql)
 {
     dialect::Seq seq = dialect::parse(sql);
     int n = 0;
@@ -506,8 +506,8 @@ BoundQuery classRowsQuery(const ClassRowsSource &source, const ClassRowsCall &ca
         sql += QStringLiteral(" WHERE ") + w.parts.join(QStringLiteral(" AND "));
     if (!order.isEmpty())
         sql += QStringLiteral(" ORDER BY ") + order;
-    if (d.traits.numberedPlaceholders)
-        sql = numberedPlaceholders(sql);
+    if (d.traits.numberedBindMarkers)
+        sql = numberedBindMarkers(sql);
     return BoundQuery{sql, w.binds};
 }
 

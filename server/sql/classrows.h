@@ -19,8 +19,8 @@ struct ClassRowsCall {
 std::optional<ClassRowsCall> parseClassRowsCall(const QString &sql);
 
 struct BoundQuery {
-    QString sql;          // SQLite text with ? placeholders, PostgreSQL's with $1, $2, ...
-    QVariantList binds;   // values for the placeholders, in order
+    QString sql;          // SQLite text with ? bind markers, PostgreSQL's with $1, $2, ...
+    QVariantList binds;   // values for the bind markers, in order
 };
 
 // What the query is built from, read on the session's connection: the

@@ -19,7 +19,7 @@ const SqlTraits kSqlite{
     .dateLike = "strftime('%d/%m/%Y', %1) LIKE ?",
     .numberLike = "to_char(%1) LIKE ?",
     .columnsAlwaysTyped = false,
-    .numberedPlaceholders = false,
+    .numberedBindMarkers = false,
 };
 
 const SqlTraits kPostgres{
@@ -38,7 +38,7 @@ const SqlTraits kPostgres{
     .dateLike = "pg_catalog.to_char(%1, 'DD/MM/YYYY') LIKE ?",
     .numberLike = "ora_text(%1) LIKE ?",
     .columnsAlwaysTyped = true,
-    .numberedPlaceholders = true,
+    .numberedBindMarkers = true,
 };
 
 } // namespace

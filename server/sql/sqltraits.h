@@ -43,7 +43,7 @@ struct SqlTraits {
     // Every column has a type: one declared without a kind is text.
     bool columnsAlwaysTyped;
     // Bind markers are numbered ($1, $2, ...), not "?".
-    bool numberedPlaceholders;
+    bool numberedBindMarkers;
 };
 
 const SqlTraits &traitsOf(Target target);

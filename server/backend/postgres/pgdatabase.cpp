@@ -748,9 +748,7 @@ void PgDatabase::describe(Cursor &c, const pg::Result &r)
             break;
         case Reading::Text:
             col.type = ValueType::Text;
-            if (type == kVarchar && r.modifier(i) > 4)
-                col.size = r.modifier(i) - 4;
-            else if (type == kBpchar && r.modifier(i) > 4)
+            if ((type == kVarchar || type == kBpchar) && r.modifier(i) > 4)
                 col.size = r.modifier(i) - 4;
             break;
         }
