@@ -40,9 +40,10 @@ start)
   as_owner "$bin/initdb" -D "$dir/data" -U vorel --auth=trust -E UTF8 --locale=C.UTF-8 >"$dir/initdb.log" 2>&1 \
     || { cat "$dir/initdb.log" >&2; exit 1; }
   port=$(free_port)
-  # fsync off: the cluster lives as long as one test run.
+  # fsync off: the cluster lives as long as one test run. Each session holds a
+  # connection, and the director test logs 300 in while other tests run beside it.
   as_owner "$bin/pg_ctl" -D "$dir/data" -l "$dir/data/server.log" -w -t 60 \
-    -o "-p $port -k $dir -c listen_addresses=127.0.0.1 -c fsync=off -c synchronous_commit=off -c full_page_writes=off -c max_connections=300" \
+    -o "-p $port -k $dir -c listen_addresses=127.0.0.1 -c fsync=off -c synchronous_commit=off -c full_page_writes=off -c max_connections=1000" \
     start >/dev/null || { cat "$dir/data/server.log" >&2; exit 1; }
   echo "postgresql://vorel@127.0.0.1:$port/postgres" | tee "$dir/uri"
   ;;

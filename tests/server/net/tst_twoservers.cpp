@@ -201,18 +201,24 @@ private Q_SLOTS:
         // The director's first checks are under way as it starts.
         QTRY_VERIFY_WITH_TIMEOUT(hosts.contains(ask()), 5000);
         std::map<QString, std::vector<std::unique_ptr<RawClient>>> sessions;
+        // Empty, or why a login failed.
         auto logIn = [&](int count) {
             for (int i = 0; i < count; ++i) {
                 const QString host = ask();
                 auto c = std::make_unique<RawClient>();
                 c->setHost(host);
-                if (!c->connectTo(port) || !c->login())
-                    return false;
+                if (!c->connectTo(port))
+                    return QStringLiteral("login %1: no connection to %2").arg(i).arg(host);
+                const proto::Message reply = c->call(QStringLiteral("Login"), {QStringLiteral("1001"), QStringLiteral("clave"),
+                                                                              QStringLiteral("DEMO"), QStringLiteral("127.0.0.1")});
+                if (reply.type != MsgType::CallResult)
+                    return QStringLiteral("login %1 on %2: %3").arg(i).arg(host, c->error(reply));
                 sessions[host].push_back(std::move(c));
             }
-            return true;
+            return QString();
         };
-        QVERIFY(logIn(300));
+        QString failed = logIn(300);
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
         for (const QString &host : hosts)
             QVERIFY2(sessions[host].size() >= 90 && sessions[host].size() <= 110,
                      qPrintable(QStringLiteral("%1: %2 sessions").arg(host).arg(sessions[host].size())));
@@ -232,7 +238,8 @@ private Q_SLOTS:
         for (const auto &c : sessions[hosts[1]])
             QVERIFY(c->waitClosed());
         const size_t before = sessions[hosts[1]].size();
-        QVERIFY(logIn(30));
+        failed = logIn(30);
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
         QCOMPARE(sessions[hosts[1]].size(), before);
     }
 };
