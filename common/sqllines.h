@@ -21,11 +21,4 @@ private:
     QStringList m_lines;
 };
 
-// Index just past the blanks and SQL comments ("--" to the line end,
-// "/* */") that start at `from`.
-VOREL_CORE_EXPORT qsizetype SkipSqlBlank(const QString &sql, qsizetype from);
-// The statement's first word in upper case, blanks, comments and opening
-// parentheses passed over ("SELECT", "INSERT", ...).
-VOREL_CORE_EXPORT QString LeadingKeyword(const QString &sql);
-
 } // namespace vorel

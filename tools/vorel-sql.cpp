@@ -11,7 +11,7 @@
 // the server as written, line ends and all; only the blanks before it and
 // the ';' that ends it are left out.
 #include "common/exception.h"
-#include "common/sqllines.h"
+#include "common/sqlscanner.h"
 #include "data/connection.h"
 #include "data/celltext.h"
 #include "data/csvwriter.h"
@@ -128,9 +128,9 @@ struct Console {
     void run(const QString &sql)
     {
         // A script's trailing notes after its last ';' are not a statement.
-        if (vorel::SkipSqlBlank(sql, 0) >= sql.size())
+        if (vorel::sql::skipTrivia(sql, 0) >= sql.size())
             return;
-        const QString word = vorel::LeadingKeyword(sql);
+        const QString word = vorel::sql::leadingKeyword(sql);
         if (word == QLatin1String("SELECT") || word == QLatin1String("WITH"))
             select(sql);
         else
@@ -145,61 +145,45 @@ public:
     // Adds text; returns the statements completed by it (without the ';').
     QStringList feed(const QString &text)
     {
+        using vorel::sql::TokenKind;
+        m_text += text;
         QStringList done;
-        for (const QChar c : text) {
-            switch (m_state) {
-            case State::Plain:
-                if (c == QLatin1Char(';')) {
-                    if (!m_current.isEmpty())
-                        done << m_current;
-                    m_current.clear();
-                    m_previous = QChar();
-                    continue;
-                }
-                if (c == QLatin1Char('\''))
-                    m_state = State::Single;
-                else if (c == QLatin1Char('"'))
-                    m_state = State::Double;
-                else if (c == QLatin1Char('-') && m_previous == QLatin1Char('-'))
-                    m_state = State::LineComment;
-                else if (c == QLatin1Char('*') && m_previous == QLatin1Char('/'))
-                    m_state = State::BlockComment;
-                // The blanks between statements belong to none.
-                if (m_current.isEmpty() && c.isSpace())
-                    continue;
-                break;
-            case State::Single:
-                if (c == QLatin1Char('\''))
-                    m_state = State::Plain; // '' reopens at once
-                break;
-            case State::Double:
-                if (c == QLatin1Char('"'))
-                    m_state = State::Plain;
-                break;
-            case State::LineComment:
-                if (c == QLatin1Char('\n'))
-                    m_state = State::Plain;
-                break;
-            case State::BlockComment:
-                if (c == QLatin1Char('/') && m_previous == QLatin1Char('*'))
-                    m_state = State::Plain;
-                break;
+        for (;;) {
+            vorel::sql::Scanner s(m_text, vorel::sql::Lexicon::Oracle, m_scanned);
+            qsizetype end = -1;
+            while (end < 0 && !s.atEnd()) {
+                const vorel::sql::Token t = s.next();
+                const bool semicolon = t.kind == TokenKind::Symbol && s.text(t) == QLatin1String(";");
+                // Any other token that reaches the end may go on in the next piece.
+                if (t.end == m_text.size() && !semicolon)
+                    break;
+                m_scanned = t.end;
+                if (semicolon)
+                    end = t.begin;
             }
-            m_current.append(c);
-            // A closing '*/' must not count as the start of another comment.
-            m_previous = (m_state == State::Plain && c == QLatin1Char('/') && m_current.endsWith(QLatin1String("*/")))
-                ? QChar()
-                : c;
+            if (end < 0)
+                return done;
+            const QString statement = withoutLeadingBlanks(m_text.left(end));
+            if (!statement.isEmpty())
+                done << statement;
+            m_text.remove(0, m_scanned);
+            m_scanned = 0;
         }
-        return done;
     }
-    QString rest() const { return m_current; }
+    QString rest() const { return withoutLeadingBlanks(m_text); }
 
 private:
-    enum class State { Plain, Single, Double, LineComment, BlockComment };
-    State m_state = State::Plain;
-    QString m_current;
-    QChar m_previous;
+    // The blanks between statements belong to none.
+    static QString withoutLeadingBlanks(const QString &text)
+    {
+        qsizetype i = 0;
+        while (i < text.size() && text[i].isSpace())
+            ++i;
+        return text.mid(i);
+    }
+
+    QString m_text;
+    qsizetype m_scanned = 0;
 };
 
 // UTF-8 arriving in pieces that may cut a character in two; anything that

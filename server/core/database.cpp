@@ -1,7 +1,7 @@
 #include "server/core/database.h"
 
 #include "common/exception.h"
-#include "common/sqllines.h"
+#include "common/sqlscanner.h"
 #include "server/core/oraerror.h"
 #include "server/core/passwords.h"
 
@@ -46,9 +46,9 @@ const char *Database::refusal(Request kind)
 void Database::checkRequest(const QString &oracleSql, Request kind)
 {
     static const QStringList connection{QStringLiteral("ATTACH"), QStringLiteral("DETACH"), QStringLiteral("PRAGMA")};
-    if (hasSecondStatement(oracleSql))
+    if (sql::hasSecondStatement(oracleSql))
         throw vorel::Exception(QString::fromUtf8(answers::kOneStatement));
-    const QString keyword = LeadingKeyword(oracleSql);
+    const QString keyword = sql::leadingKeyword(oracleSql);
     if (connection.contains(keyword))
         refuseConnectionStatement(oracleSql, kind);
     if (!allowedKeywords(kind).contains(keyword))
@@ -126,42 +126,6 @@ std::optional<qint64> storedDateMs(const char *p, qsizetype n, bool timeRequired
     const int doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
     const qint64 days = qint64(era) * 146097 + doe - 719468;
     return days * 86400000 + ((hour * 60 + minute) * 60 + second) * qint64(1000) + ms;
-}
-
-qsizetype skipBlanksAndSemicolons(const QString &sql, qsizetype from)
-{
-    for (;;) {
-        from = SkipSqlBlank(sql, from);
-        if (from < sql.size() && sql[from] == QLatin1Char(';'))
-            ++from;
-        else
-            return from;
-    }
-}
-
-// True when something other than blanks, comments and semicolons follows the
-// first semicolon outside quotes and comments.
-bool hasSecondStatement(const QString &sql)
-{
-    qsizetype i = 0;
-    while (i < sql.size()) {
-        const QChar c = sql[i];
-        if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
-            // A doubled quote inside is just the quote again; the loop reads it
-            // as the end and the start of two adjacent quoted parts.
-            const qsizetype end = sql.indexOf(c, i + 1);
-            if (end < 0)
-                return false;
-            i = end + 1;
-        } else if (sql.mid(i, 2) == QLatin1String("--") || sql.mid(i, 2) == QLatin1String("/*")) {
-            i = SkipSqlBlank(sql, i);
-        } else if (c == QLatin1Char(';')) {
-            return skipBlanksAndSemicolons(sql, i + 1) < sql.size();
-        } else {
-            ++i;
-        }
-    }
-    return false;
 }
 
 } // namespace vorel::server

@@ -93,13 +93,6 @@ inline constexpr char kTooLarge[] =
 inline constexpr qsizetype kPacketBytes = qsizetype(16) << 20;
 } // namespace answers
 
-// The first position from `from` on that is not a blank, a comment or a ";".
-qsizetype skipBlanksAndSemicolons(const QString &sql, qsizetype from);
-
-// True when something other than blanks, comments and semicolons follows the
-// first semicolon outside quotes and comments.
-bool hasSecondStatement(const QString &sql);
-
 // 'YYYY-MM-DD', 'YYYY-MM-DD HH:MM[:SS[.fff]]' (or with a T) as the wire's
 // milliseconds of that naive reading; nullopt for anything else, and for a
 // date alone when `timeRequired`.

@@ -2,6 +2,7 @@
 #include "server/sql/dialect.h"
 #include "server/sql/dialect_lexer.h"
 #include "server/core/oraerror.h"
+#include "common/sqlscanner.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,6 +10,7 @@
 
 #include <algorithm>
 #include <deque>
+#include <optional>
 
 namespace vorel::server {
 
@@ -48,159 +50,77 @@ public:
     // The next statement; false at the end of the script.
     bool next(Statement &st)
     {
-        QString tag;
-        skipTrivia(&tag);
+        st = Statement();
+        st.backend = skipTrivia();
         if (m_i >= m_s.size())
             return false;
-        st = Statement();
         st.number = ++m_count;
         st.line = m_line;
-        st.backend = tag;
-        tag.clear();
         const qsizetype start = m_i;
         st.text = QStringView(m_s).mid(start); // until its end is found, for the errors
-        qsizetype end = -1;
-        QStringView lastWord;
-        bool trigger = false;
         // PostgreSQL's own statements: a trigger is CREATE FUNCTION with a
         // body between dollar quotes, and CREATE TRIGGER has no END.
         const bool postgres = st.backend == QLatin1String("postgresql");
-        bool checkedTrigger = postgres;
-        while (m_i < m_s.size()) {
-            const QChar c = m_s[m_i];
-            if (c == QLatin1Char('\'') || c == QLatin1Char('"')) {
-                quoted(c, st);
-                lastWord = {};
-            } else if (postgres && c == QLatin1Char('$') && !afterWord() && dollarQuoted(st)) {
-                lastWord = {};
-            } else if (c == QLatin1Char('-') && peek(1) == QLatin1Char('-')) {
-                lineComment();
-            } else if (c == QLatin1Char('/') && peek(1) == QLatin1Char('*')) {
-                blockComment(st);
-            } else if (c == QLatin1Char(';')) {
-                if (!checkedTrigger) {
-                    trigger = startsTrigger(m_s.mid(start, qMin<qsizetype>(m_i - start, 64)));
-                    checkedTrigger = true;
+        sql::Scanner scanner(m_s, postgres ? sql::Lexicon::Postgres : sql::Lexicon::Oracle, m_i);
+        std::optional<bool> trigger;
+        if (postgres)
+            trigger = false;
+        QStringView lastWord;
+        while (!scanner.atEnd()) {
+            const sql::Token t = take(scanner, st);
+            const QStringView text = scanner.text(t);
+            if (t.kind == sql::TokenKind::Symbol && text == QLatin1String(";")) {
+                if (!trigger)
+                    trigger = startsTrigger(m_s.mid(start, qMin<qsizetype>(t.begin - start, 64)));
+                if (!*trigger || lastWord.compare(QLatin1String("END"), Qt::CaseInsensitive) == 0) {
+                    st.text = QStringView(m_s).mid(start, t.begin - start).trimmed();
+                    return true;
                 }
-                if (!trigger || lastWord.compare(QLatin1String("END"), Qt::CaseInsensitive) == 0) {
-                    end = m_i++;
-                    break;
-                }
-                lastWord = {};
-                ++m_i;
-            } else if (c.isLetterOrNumber() || c == QLatin1Char('_')) {
-                const qsizetype w = m_i;
-                while (m_i < m_s.size() && (m_s[m_i].isLetterOrNumber() || m_s[m_i] == QLatin1Char('_')))
-                    ++m_i;
-                lastWord = QStringView(m_s).mid(w, m_i - w);
-            } else {
-                if (c == QLatin1Char('\n'))
-                    ++m_line;
-                if (!c.isSpace())
-                    lastWord = {};
-                ++m_i;
             }
+            if (!t.trivia())
+                lastWord = t.kind == sql::TokenKind::Word ? text : QStringView();
         }
-        if (end < 0) {
-            st.text = QStringView(m_s).mid(start).trimmed();
-            fail(st, QStringLiteral("la sentencia no termina en ';'"));
-        }
-        st.text = QStringView(m_s).mid(start, end - start).trimmed();
-        return true;
+        st.text = QStringView(m_s).mid(start).trimmed();
+        fail(st, QStringLiteral("la sentencia no termina en ';'"));
     }
 
 private:
-    QChar peek(qsizetype ahead) const
+    // The next token, its lines counted; one the script ends inside fails
+    // the statement.
+    sql::Token take(sql::Scanner &scanner, const Statement &st)
     {
-        return m_i + ahead < m_s.size() ? m_s[m_i + ahead] : QChar();
+        const sql::Token t = scanner.next();
+        const QStringView text = scanner.text(t);
+        m_i = t.end;
+        m_line += int(text.count(QLatin1Char('\n')));
+        if (t.closed)
+            return t;
+        if (t.kind == sql::TokenKind::Comment)
+            fail(st, QStringLiteral("un comentario /* no se cierra"));
+        if (t.kind == sql::TokenKind::QuotedName)
+            fail(st, QStringLiteral("un nombre entre comillas no se cierra"));
+        if (text.startsWith(QLatin1Char('$')))
+            fail(st, QStringLiteral("un texto entre %1 no se cierra").arg(text.left(text.indexOf(QLatin1Char('$'), 1) + 1)));
+        fail(st, QStringLiteral("un literal no se cierra"));
     }
 
-    void skipTrivia(QString *tag)
+    // Passes the blanks and comments before a statement; the backend named
+    // by the last "--@name" line among them.
+    QString skipTrivia()
     {
         static const QRegularExpression directive(QStringLiteral("^--@(\\w+)\\s*$"));
-        while (m_i < m_s.size()) {
-            const QChar c = m_s[m_i];
-            if (c == QLatin1Char('\n')) {
-                ++m_line;
-                ++m_i;
-            } else if (c.isSpace()) {
-                ++m_i;
-            } else if (c == QLatin1Char('-') && peek(1) == QLatin1Char('-')) {
-                const qsizetype start = m_i;
-                lineComment();
-                const auto m = directive.match(m_s.mid(start, m_i - start));
-                if (m.hasMatch())
-                    *tag = m.captured(1).toLower();
-            } else if (c == QLatin1Char('/') && peek(1) == QLatin1Char('*')) {
-                Statement where;
-                where.line = m_line;
-                where.text = QStringView(m_s).mid(m_i);
-                blockComment(where);
-            } else {
-                return;
-            }
+        QString tag;
+        sql::Scanner scanner(m_s, sql::Lexicon::Oracle, m_i);
+        for (sql::Scanner ahead = scanner; !ahead.atEnd() && ahead.next().trivia(); ahead = scanner) {
+            Statement where;
+            where.line = m_line;
+            where.text = QStringView(m_s).mid(m_i);
+            const sql::Token t = take(scanner, where);
+            const auto m = directive.match(scanner.text(t));
+            if (t.kind == sql::TokenKind::Comment && m.hasMatch())
+                tag = m.captured(1).toLower();
         }
-    }
-
-    // Whether the character before the current one belongs to a name (a $
-    // there is part of it, as in V$SESSION).
-    bool afterWord() const
-    {
-        if (m_i == 0)
-            return false;
-        const QChar p = m_s[m_i - 1];
-        return p.isLetterOrNumber() || p == QLatin1Char('_') || p == QLatin1Char('$');
-    }
-
-    // $$ ... $$ or $tag$ ... $tag$; false when the $ opens no quote.
-    bool dollarQuoted(const Statement &st)
-    {
-        static const QRegularExpression open(QStringLiteral("^\\$([A-Za-z_][A-Za-z_0-9]*)?\\$"));
-        const auto m = open.match(QStringView(m_s).mid(m_i, 66));
-        if (!m.hasMatch())
-            return false;
-        const QString tag = m.captured(0);
-        const qsizetype close = m_s.indexOf(tag, m_i + tag.size());
-        if (close < 0)
-            fail(st, QStringLiteral("un texto entre %1 no se cierra").arg(tag));
-        m_line += int(QStringView(m_s).mid(m_i, close - m_i).count(QLatin1Char('\n')));
-        m_i = close + tag.size();
-        return true;
-    }
-
-    void lineComment()
-    {
-        while (m_i < m_s.size() && m_s[m_i] != QLatin1Char('\n'))
-            ++m_i;
-    }
-
-    void blockComment(const Statement &st)
-    {
-        const qsizetype end = m_s.indexOf(QLatin1String("*/"), m_i + 2);
-        if (end < 0)
-            fail(st, QStringLiteral("un comentario /* no se cierra"));
-        m_line += int(QStringView(m_s).mid(m_i, end - m_i).count(QLatin1Char('\n')));
-        m_i = end + 2;
-    }
-
-    // 'text' and "Name", their quote doubled inside.
-    void quoted(QChar quote, const Statement &st)
-    {
-        qsizetype i = m_i + 1;
-        for (;;) {
-            const qsizetype close = m_s.indexOf(quote, i);
-            if (close < 0) {
-                fail(st, quote == QLatin1Char('\'') ? QStringLiteral("un literal no se cierra")
-                                                    : QStringLiteral("un nombre entre comillas no se cierra"));
-            }
-            if (close + 1 < m_s.size() && m_s[close + 1] == quote) {
-                i = close + 2;
-                continue;
-            }
-            m_line += int(QStringView(m_s).mid(m_i, close - m_i).count(QLatin1Char('\n')));
-            m_i = close + 1;
-            return;
-        }
+        return tag;
     }
 
 public:

@@ -1,4 +1,5 @@
 #include "server/sql/dialect_lexer.h"
+#include "common/sqlscanner.h"
 #include "server/core/oraerror.h"
 #include "server/core/oramessages.h"
 
@@ -31,138 +32,67 @@ QString str(const Seq &seq, size_t from, size_t to)
 
 namespace {
 
-bool wordChar(QChar c)
-{
-    return c.isLetterOrNumber() || c == QLatin1Char('_') || c == QLatin1Char('$') || c == QLatin1Char('#');
-}
-
-struct Lexer {
-    const QString &s;
-    qsizetype i = 0;
-
-    [[noreturn]] void fail(const char *message) { throw OraError(QString::fromLatin1(message)); }
-
-    Node next()
-    {
-        const qsizetype start = i;
-        const QChar c = s[i];
-        auto take = [&](Tok kind) { return Node{kind, s.mid(start, i - start), {}}; };
-        if (c.isSpace()) {
-            while (i < s.size() && s[i].isSpace())
-                ++i;
-            return take(Tok::Space);
-        }
-        if (c == QLatin1Char('-') && i + 1 < s.size() && s[i + 1] == QLatin1Char('-')) {
-            while (i < s.size() && s[i] != QLatin1Char('\n'))
-                ++i;
-            return take(Tok::Comment);
-        }
-        if (c == QLatin1Char('/') && i + 1 < s.size() && s[i + 1] == QLatin1Char('*')) {
-            const qsizetype end = s.indexOf(QLatin1String("*/"), i + 2);
-            if (end < 0)
-                fail("ORA-01742: comment not properly terminated");
-            i = end + 2;
-            return take(Tok::Comment);
-        }
-        if (c == QLatin1Char('\'')) {
-            ++i;
-            for (;;) {
-                if (i >= s.size())
-                    fail("ORA-01756: quoted string not properly terminated");
-                if (s[i] == QLatin1Char('\'')) {
-                    if (i + 1 < s.size() && s[i + 1] == QLatin1Char('\'')) {
-                        i += 2;
-                        continue;
-                    }
-                    ++i;
-                    break;
-                }
-                ++i;
-            }
-            return take(Tok::String);
-        }
-        if (c == QLatin1Char('"')) {
-            const qsizetype end = s.indexOf(QLatin1Char('"'), i + 1);
-            if (end < 0)
-                fail("ORA-01740: missing double quote in identifier");
-            i = end + 1;
-            return take(Tok::QuotedIdent);
-        }
-        if (c.isDigit() || (c == QLatin1Char('.') && i + 1 < s.size() && s[i + 1].isDigit())) {
-            while (i < s.size() && s[i].isDigit())
-                ++i;
-            if (i < s.size() && s[i] == QLatin1Char('.')) {
-                ++i;
-                while (i < s.size() && s[i].isDigit())
-                    ++i;
-            }
-            if (i + 1 < s.size() && (s[i] == QLatin1Char('e') || s[i] == QLatin1Char('E'))
-                && (s[i + 1].isDigit()
-                    || ((s[i + 1] == QLatin1Char('+') || s[i + 1] == QLatin1Char('-')) && i + 2 < s.size()
-                        && s[i + 2].isDigit()))) {
-                i += 2;
-                while (i < s.size() && s[i].isDigit())
-                    ++i;
-            }
-            return take(Tok::Number);
-        }
-        if (wordChar(c)) {
-            while (i < s.size() && wordChar(s[i]))
-                ++i;
-            return take(Tok::Word);
-        }
-        ++i;
-        switch (c.unicode()) {
-        case ',': return take(Tok::Comma);
-        case '.': return take(Tok::Dot);
-        case ';': return take(Tok::Semicolon);
-        default: break;
-        }
-        static const char *const twoChar[] = {"||", "<=", ">=", "<>", "!=", "^=", "=>"};
-        if (i < s.size()) {
-            const QString pair = s.mid(start, 2);
-            for (const char *op : twoChar)
-                if (pair == QLatin1String(op)) {
-                    ++i;
-                    return take(Tok::Op);
-                }
-        }
-        if (QStringLiteral("=<>+-*/%|!^:@?&").contains(c))
-            return take(Tok::Op);
-        fail("ORA-00911: invalid character");
-    }
-};
-
 constexpr size_t kMaxDepth = 1000;
+
+// The scanner's token as the translator's node; what Oracle refuses to read
+// is refused in its words.
+Node node(const sql::Scanner &s, const sql::Token &t)
+{
+    const QString text = s.text(t).toString();
+    switch (t.kind) {
+    case sql::TokenKind::Space: return Node{Tok::Space, text, {}};
+    case sql::TokenKind::Word: return Node{Tok::Word, text, {}};
+    case sql::TokenKind::Number: return Node{Tok::Number, text, {}};
+    case sql::TokenKind::Comment:
+        if (!t.closed)
+            throw OraError(QStringLiteral("ORA-01742: comment not properly terminated"));
+        return Node{Tok::Comment, text, {}};
+    case sql::TokenKind::String:
+        if (!t.closed)
+            throw OraError(QStringLiteral("ORA-01756: quoted string not properly terminated"));
+        return Node{Tok::String, text, {}};
+    case sql::TokenKind::QuotedName:
+        if (!t.closed)
+            throw OraError(QStringLiteral("ORA-01740: missing double quote in identifier"));
+        return Node{Tok::QuotedIdent, text, {}};
+    case sql::TokenKind::Symbol: break;
+    }
+    if (text == QLatin1String(","))
+        return Node{Tok::Comma, text, {}};
+    if (text == QLatin1String("."))
+        return Node{Tok::Dot, text, {}};
+    if (text == QLatin1String(";"))
+        return Node{Tok::Semicolon, text, {}};
+    if (text.size() == 2 || QStringLiteral("=<>+-*/%|!^:@?&").contains(text))
+        return Node{Tok::Op, text, {}};
+    throw OraError(QStringLiteral("ORA-00911: invalid character"));
+}
 
 } // namespace
 
 Seq parse(const QString &sql)
 {
-    Lexer lx{sql};
+    sql::Scanner scanner(sql);
     std::vector<Seq> stack(1);
-    while (lx.i < sql.size()) {
-        const QChar c = sql[lx.i];
-        if (c == QLatin1Char('(')) {
+    while (!scanner.atEnd()) {
+        const sql::Token t = scanner.next();
+        const QStringView text = scanner.text(t);
+        if (t.kind == sql::TokenKind::Symbol && text == QLatin1String("(")) {
             // Every rewrite recurses into the groups, so the depth must stay
             // far from what a session thread's stack holds. SQLite's own
             // parser gives up on a tenth of this depth, with this answer.
             if (stack.size() > kMaxDepth)
                 throw OraError(QStringLiteral("ORA-00900: invalid SQL statement (parser stack overflow)"));
-            ++lx.i;
             stack.emplace_back();
-            continue;
-        }
-        if (c == QLatin1Char(')')) {
-            ++lx.i;
+        } else if (t.kind == sql::TokenKind::Symbol && text == QLatin1String(")")) {
             if (stack.size() == 1)
                 throw OraError(QString::fromLatin1(ora::kNotProperlyEnded));
             Node g{Tok::Group, QString(), std::move(stack.back())};
             stack.pop_back();
             stack.back().push_back(std::move(g));
-            continue;
+        } else {
+            stack.back().push_back(node(scanner, t));
         }
-        stack.back().push_back(lx.next());
     }
     if (stack.size() != 1)
         throw OraError(QStringLiteral("ORA-00907: missing right parenthesis"));

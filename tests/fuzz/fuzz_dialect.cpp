@@ -2,7 +2,9 @@
 // it gives SQLite or PostgreSQL text or an Oracle error, and does so within
 // bounds. The PostgreSQL text reads again as tokens and balanced groups:
 // nothing it wrote (a name quoted for an answer's column, a CASE, a comment
-// kept from the statement) runs into what follows it.
+// kept from the statement) runs into what follows it. The scanner under it
+// cuts any text, in either reading, into tokens that cover it end to end.
+#include "common/sqlscanner.h"
 #include "server/sql/dialect.h"
 #include "server/sql/dialect_lexer.h"
 #include "server/core/oraerror.h"
@@ -42,6 +44,20 @@ void check(const QString &sql, vorel::server::Target target)
     }
 }
 
+void scan(const QString &sql, vorel::sql::Lexicon lexicon)
+{
+    vorel::sql::Scanner s(sql, lexicon);
+    qsizetype at = 0;
+    while (!s.atEnd()) {
+        const vorel::sql::Token t = s.next();
+        if (t.begin != at || t.end <= t.begin || t.end > sql.size())
+            __builtin_trap();
+        at = t.end;
+    }
+    (void)vorel::sql::leadingKeyword(sql, lexicon);
+    (void)vorel::sql::hasSecondStatement(sql, lexicon);
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
@@ -49,5 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QString sql = QString::fromUtf8(reinterpret_cast<const char *>(data), qsizetype(size));
     check(sql, vorel::server::Target::Sqlite);
     check(sql, vorel::server::Target::Postgres);
+    scan(sql, vorel::sql::Lexicon::Oracle);
+    scan(sql, vorel::sql::Lexicon::Postgres);
     return 0;
 }

@@ -1,11 +1,12 @@
 #include "server/backend/postgres/pgdatabase.h"
 
 #include "common/exception.h"
-#include "common/sqllines.h"
+#include "common/sqlscanner.h"
 #include "server/sql/classrows.h"
 #include "server/sql/dialect.h"
 #include "server/core/oraerror.h"
 #include "server/core/passwords.h"
+#include "server/schema/schema.h"
 #include "server/backend/postgres/pgerrors.h"
 #include "server/backend/postgres/pgschema.h"
 #include "server/backend/postgres/pgclassrows.h"
@@ -220,40 +221,31 @@ bool deniedName(const QString &word)
     return false;
 }
 
-// A name followed by "(" or "." in the text (outside literals) that the
-// client may not call or reach.
+// A name followed by "(" or "." that the client may not call or reach, or
+// a relation of the catalog (pg_shadow, pg_stat_activity, ...) named
+// anywhere. The text is read as PostgreSQL reads it, so that a call hidden
+// from an Oracle reading inside what only looks like a literal or a comment
+// is still found; a name spelt in U&"..." escapes is refused unread.
 bool reachesOutside(const QString &sql)
 {
-    const qsizetype n = sql.size();
-    qsizetype i = 0;
-    auto nextSignificant = [&](qsizetype from) {
-        qsizetype j = SkipSqlBlank(sql, from);
-        return j < n ? sql[j] : QChar();
-    };
-    while (i < n) {
-        const QChar c = sql[i];
-        if (c == QLatin1Char('\'')) {
-            const qsizetype end = sql.indexOf(QLatin1Char('\''), i + 1);
-            i = end < 0 ? n : end + 1;
-        } else if (c == QLatin1Char('"')) {
-            const qsizetype end = sql.indexOf(QLatin1Char('"'), i + 1);
-            const QString word = sql.mid(i + 1, (end < 0 ? n : end) - i - 1);
-            i = end < 0 ? n : end + 1;
-            const QChar after = nextSignificant(i);
-            if ((after == QLatin1Char('(') || after == QLatin1Char('.')) && deniedName(word))
-                return true;
-        } else if (sql.mid(i, 2) == QLatin1String("--") || sql.mid(i, 2) == QLatin1String("/*")) {
-            i = SkipSqlBlank(sql, i);
-        } else if (c.isLetter() || c == QLatin1Char('_')) {
-            const qsizetype start = i;
-            while (i < n && (sql[i].isLetterOrNumber() || sql[i] == QLatin1Char('_') || sql[i] == QLatin1Char('$')))
-                ++i;
-            const QChar after = nextSignificant(i);
-            if ((after == QLatin1Char('(') || after == QLatin1Char('.')) && deniedName(sql.mid(start, i - start)))
-                return true;
-        } else {
-            ++i;
-        }
+    sql::Scanner s(sql, sql::Lexicon::Postgres);
+    QString name;
+    QStringView before;
+    for (sql::Token t = s.nextSignificant(); t.end > t.begin; t = s.nextSignificant()) {
+        const QStringView text = s.text(t);
+        if (!name.isEmpty() && t.kind == sql::TokenKind::Symbol
+            && (text == QLatin1String("(") || text == QLatin1String(".")) && deniedName(name))
+            return true;
+        name.clear();
+        if (t.kind == sql::TokenKind::Word)
+            name = text.toString();
+        else if (t.kind == sql::TokenKind::QuotedName && before == QLatin1String("&"))
+            return true;
+        else if (t.kind == sql::TokenKind::QuotedName && t.closed)
+            name = text.sliced(1, text.size() - 2).toString().replace(QLatin1String("\"\""), QLatin1String("\""));
+        if (name.startsWith(QLatin1String("pg_"), Qt::CaseInsensitive))
+            return true;
+        before = text;
     }
     return false;
 }
@@ -265,11 +257,13 @@ bool writesWorkingRows(const QString &sql)
     static const QRegularExpression target(
         QStringLiteral("^(?:INSERT\\s+INTO|UPDATE|DELETE\\s+FROM|DELETE)\\s+(?:\"?pg_temp\"?\\s*\\.\\s*)?\"?(\\w+)\"?(?:\\s|\\(|$)"),
         QRegularExpression::CaseInsensitiveOption);
-    const auto m = target.match(sql.mid(SkipSqlBlank(sql, 0)));
+    const auto m = target.match(sql.mid(sql::skipTrivia(sql, 0, sql::Lexicon::Postgres)));
     if (!m.hasMatch())
         return false;
-    const QString table = m.captured(1).toUpper();
-    return table == QLatin1String("RSESION") || table == QLatin1String("RVFILRAP") || table == QLatin1String("RQBEX");
+    const auto &tables = schemadef::metadataTables();
+    return std::any_of(tables.begin(), tables.end(), [&](const schemadef::Table &t) {
+        return t.session && m.captured(1).compare(QLatin1String(t.name), Qt::CaseInsensitive) == 0;
+    });
 }
 
 // Oracle, like SQLite, lets a subquery of WITH name itself without saying
@@ -277,10 +271,10 @@ bool writesWorkingRows(const QString &sql)
 // recurses.
 QString withRecursive(const QString &sql)
 {
-    const qsizetype with = SkipSqlBlank(sql, 0);
+    const qsizetype with = sql::skipTrivia(sql, 0, sql::Lexicon::Postgres);
     if (sql.mid(with, 4).compare(QLatin1String("WITH"), Qt::CaseInsensitive) != 0)
         return sql;
-    const qsizetype next = SkipSqlBlank(sql, with + 4);
+    const qsizetype next = sql::skipTrivia(sql, with + 4, sql::Lexicon::Postgres);
     if (sql.mid(next, 9).compare(QLatin1String("RECURSIVE"), Qt::CaseInsensitive) == 0)
         return sql;
     QString out = sql;
@@ -317,7 +311,10 @@ QString PgDatabase::sessionSettings()
     QString zone = QString::fromUtf8(QTimeZone::systemTimeZoneId());
     if (zone.isEmpty())
         zone = QStringLiteral("UTC");
+    // Strings as standard SQL writes them, backslashes as they stand: the
+    // checks of a client's statement read it so.
     return QStringLiteral("SET search_path = public, oracle, pg_catalog; SET DateStyle = 'ISO, DMY'; "
+                          "SET standard_conforming_strings = on; "
                           "SET TimeZone = %1; SET lock_timeout = %2; SET client_min_messages = warning; "
                           "SET bytea_output = hex; SET extra_float_digits = 1")
         .arg(pg::Connection::literal(zone))
@@ -519,7 +516,7 @@ void PgDatabase::executeDirect(const QString &oracleSql)
     const QStringList &allowed = allowedKeywords(Request::Change);
     checkRequest(oracleSql, Request::Change);
     const QString sql = translateOracle(oracleSql, schemaLookup(m_conn), Target::Postgres, naming());
-    if (!allowed.contains(LeadingKeyword(sql)))
+    if (!allowed.contains(sql::leadingKeyword(sql, sql::Lexicon::Postgres)))
         throw vorel::Exception(QString::fromUtf8(kOnlyDml));
     if (reachesOutside(sql))
         throw OraError(QString::fromUtf8(kNoPrivilege));
@@ -608,7 +605,7 @@ Database::OpenResult PgDatabase::openCursor(const QString &oracleSql, int packet
     } catch (const pg::Error &e) {
         fail(e);
     }
-    if (!allowed.contains(LeadingKeyword(query.sql)))
+    if (!allowed.contains(sql::leadingKeyword(query.sql, sql::Lexicon::Postgres)))
         throw vorel::Exception(QString::fromUtf8(kOnlySelect));
     query.sql = withRecursive(query.sql);
     if (reachesOutside(query.sql))

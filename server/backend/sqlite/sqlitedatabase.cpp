@@ -1,7 +1,7 @@
 #include "server/backend/sqlite/sqlitedatabase.h"
 
 #include "common/exception.h"
-#include "common/sqllines.h"
+#include "common/sqlscanner.h"
 #include "server/sql/classrows.h"
 #include "server/sql/dialect.h"
 #include "server/backend/sqlite/sqliteerrors.h"
@@ -64,11 +64,7 @@ QString fromSqlite(const unsigned char *text, int bytes)
     return QString::fromUtf8(reinterpret_cast<const char *>(text), bytes);
 }
 
-bool tailIsBlank(const char *tail)
-{
-    const QString rest = QString::fromUtf8(tail);
-    return skipBlanksAndSemicolons(rest, 0) >= rest.size();
-}
+bool tailIsBlank(const char *tail) { return sql::onlyTrivia(QString::fromUtf8(tail)); }
 
 // Column type from a declared type; nullopt when it says nothing useful.
 std::optional<ValueType> typeFromDeclaration(const char *declared, qint32 *size)
@@ -529,7 +525,7 @@ void SqliteDatabase::executeDirect(const QString &oracleSql)
     Deadline deadline(*this);
     drainCursors();
     sqlite3_stmt *stmt = prepareOne(sql, kOnlyDml, Gate::Change);
-    if (sqlite3_stmt_readonly(stmt) || !allowed.contains(LeadingKeyword(sql))) {
+    if (sqlite3_stmt_readonly(stmt) || !allowed.contains(sql::leadingKeyword(sql))) {
         sqlite3_finalize(stmt);
         throw vorel::Exception(QString::fromUtf8(kOnlyDml));
     }
@@ -587,7 +583,7 @@ Database::OpenResult SqliteDatabase::openCursor(const QString &oracleSql, int pa
     // for what a client may read, and tells whether the query needs it.
     cursor->stmt = prepareOne(query.sql, kOnlySelect, Gate::Read);
     if (!sqlite3_stmt_readonly(cursor->stmt) || sqlite3_column_count(cursor->stmt) == 0
-        || !allowed.contains(LeadingKeyword(query.sql)))
+        || !allowed.contains(sql::leadingKeyword(query.sql)))
         throw vorel::Exception(QString::fromUtf8(kOnlySelect));
     // A cursor reads on a connection of its own, with its own snapshot, so
     // that the session's later writes neither disturb it nor wait for it
