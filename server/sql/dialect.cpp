@@ -917,7 +917,7 @@ Seq decode(std::vector<Seq> args)
 }
 
 // Calls of Oracle's functions written as PostgreSQL reads them with the
-// results SQLite's functions give (postgresFunctions()). A text argument
+// results SQLite's functions give (backend/postgres/functions/ora_*.sql). A text argument
 // goes through ora_text, so that numbers and dates may stand for texts.
 void postgresCalls(Seq &seq)
 {
