@@ -109,10 +109,16 @@ const char kHelp[] =
     "  committed before it began, passes an integrity check, and takes FILE's name only then.\n"
     "  (A PostgreSQL database is copied with pg_dump; see the administrator's guide.)\n";
 
-int fail(const QString &message)
+void say(const QString &message)
 {
     const QByteArray text = ("vorel-server: " + message + '\n').toLocal8Bit();
     std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
+    std::fflush(stderr);
+}
+
+int fail(const QString &message)
+{
+    say(message);
     return 1;
 }
 
@@ -131,13 +137,6 @@ int millisecondsOf(const QString &text)
     if (!ok || s < 0 || s > 86400.0 * 365)
         return -1;
     return int(s * 1000.0 + 0.5);
-}
-
-void say(const QString &message)
-{
-    const QByteArray text = ("vorel-server: " + message + '\n').toLocal8Bit();
-    std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
-    std::fflush(stderr);
 }
 
 int upgrade(const QString &file)
@@ -284,22 +283,21 @@ int init(const QStringList &args)
             file = a;
         }
     }
-    if (!uri.isEmpty()) {
-        if (!file.isEmpty() || upgrading)
-            return usage(QStringLiteral("init --pg takes no database file and no --upgrade"));
-        const QString error = backends::postgres().init(uri, demo, scripts, force);
-        return error.isEmpty() ? 0 : fail(error);
-    }
-    if (file.isEmpty())
+    if (!uri.isEmpty() && (!file.isEmpty() || upgrading))
+        return usage(QStringLiteral("init --pg takes no database file and no --upgrade"));
+    if (uri.isEmpty() && file.isEmpty())
         return usage(QStringLiteral("init needs a database file"));
     if (upgrading) {
         if (demo || force || !scripts.isEmpty())
             return usage(QStringLiteral("--upgrade takes no other option"));
         return upgrade(file);
     }
-    const QString error = backends::sqlite().init(file, demo, scripts, force);
+    const Backend &backend = uri.isEmpty() ? backends::sqlite() : backends::postgres();
+    const QString error = backend.init(uri.isEmpty() ? file : uri, demo, scripts, force);
     if (!error.isEmpty())
         return fail(error);
+    if (!backend.isFile())
+        return 0;
     const QString folder = QFileInfo(file).absolutePath();
     return ensureCertificate(tls::certificateFileIn(folder), tls::keyFileIn(folder), stdout) ? 0 : 1;
 }
@@ -323,8 +321,8 @@ bool hostAndPort(const QString &text, QHostAddress *host, quint16 *port)
     return portOk && number <= 65535 && !host->isNull();
 }
 
-int serve(QCoreApplication &app, const QStringList &args)
-{
+// What serve is given on its command line.
+struct ServeOptions {
     ServerConfig config;
     QString listen = QStringLiteral("127.0.0.1:211");
     QString tracePath;
@@ -333,6 +331,11 @@ int serve(QCoreApplication &app, const QStringList &args)
     QString certificateFile;
     QString keyFile;
     int delayMs = 0;
+};
+
+// 0 when the arguments make sense, else the exit status after saying why.
+int readServeArguments(const QStringList &args, ServeOptions &o)
+{
     for (int i = 0; i < args.size(); ++i) {
         const QString &a = args[i];
         const bool hasValue = i + 1 < args.size();
@@ -349,21 +352,21 @@ int serve(QCoreApplication &app, const QStringList &args)
             db.backend = &backends::forLocation(db.file);
             if (db.backend->isFile() && !QFileInfo(db.file).isFile())
                 return fail(QStringLiteral("no database file %1 (create it with vorel-server init)").arg(db.file));
-            config.databases.append(db);
+            o.config.databases.append(db);
         } else if (a == QLatin1String("--listen") && hasValue) {
-            listen = args[++i];
+            o.listen = args[++i];
         } else if (a == QLatin1String("--advertise") && hasValue) {
-            config.advertise = args[++i];
+            o.config.advertise = args[++i];
         } else if (a == QLatin1String("--trace") && hasValue) {
-            tracePath = args[++i];
+            o.tracePath = args[++i];
         } else if (a == QLatin1String("--metrics") && hasValue) {
-            metricsListen = args[++i];
+            o.metricsListen = args[++i];
         } else if (a == QLatin1String("--pool") && hasValue) {
-            pool = args[++i];
+            o.pool = args[++i];
         } else if (a == QLatin1String("--max-sessions") && hasValue) {
             bool ok = false;
-            config.maxSessions = args[++i].toInt(&ok);
-            if (!ok || config.maxSessions < 1)
+            o.config.maxSessions = args[++i].toInt(&ok);
+            if (!ok || o.config.maxSessions < 1)
                 return usage(QStringLiteral("--max-sessions expects a whole number of at least 1"));
         } else if ((a == QLatin1String("--login-timeout") || a == QLatin1String("--idle-timeout")
                     || a == QLatin1String("--query-timeout"))
@@ -371,9 +374,9 @@ int serve(QCoreApplication &app, const QStringList &args)
             const int ms = millisecondsOf(args[++i]);
             if (ms < 0)
                 return usage(a + QStringLiteral(" expects seconds (0: no limit), not ") + args[i]);
-            int &target = a == QLatin1String("--login-timeout")  ? config.loginTimeoutMs
-                : a == QLatin1String("--idle-timeout")           ? config.idleTimeoutMs
-                                                                 : config.queryTimeoutMs;
+            int &target = a == QLatin1String("--login-timeout")  ? o.config.loginTimeoutMs
+                : a == QLatin1String("--idle-timeout")           ? o.config.idleTimeoutMs
+                                                                 : o.config.queryTimeoutMs;
             target = ms;
         } else if ((a == QLatin1String("--max-startups") || a == QLatin1String("--max-startups-per-source"))
                    && hasValue) {
@@ -381,25 +384,31 @@ int serve(QCoreApplication &app, const QStringList &args)
             const int n = args[++i].toInt(&ok);
             if (!ok || n < 1)
                 return usage(a + QStringLiteral(" expects a whole number of at least 1"));
-            (a == QLatin1String("--max-startups") ? config.maxStartups : config.maxStartupsPerSource) = n;
+            (a == QLatin1String("--max-startups") ? o.config.maxStartups : o.config.maxStartupsPerSource) = n;
         } else if (a == QLatin1String("--tls-cert") && hasValue) {
-            certificateFile = args[++i];
+            o.certificateFile = args[++i];
         } else if (a == QLatin1String("--tls-key") && hasValue) {
-            keyFile = args[++i];
+            o.keyFile = args[++i];
         } else if (a == QLatin1String("--insecure-plaintext")) {
-            config.plaintext = true;
+            o.config.plaintext = true;
         } else if (a == QLatin1String("--delay-ms") && hasValue) {
             bool ok = false;
-            delayMs = args[++i].toInt(&ok);
-            if (!ok || delayMs < 0 || delayMs > 60000)
+            o.delayMs = args[++i].toInt(&ok);
+            if (!ok || o.delayMs < 0 || o.delayMs > 60000)
                 return usage(QStringLiteral("--delay-ms expects milliseconds from 0 to 60000, not ") + args[i]);
         } else {
             return usage(QStringLiteral("unexpected argument: ") + a);
         }
     }
-    if (config.databases.isEmpty())
+    if (o.config.databases.isEmpty())
         return usage(QStringLiteral("serve needs at least one --db"));
-    for (const ServerConfig::Db &db : config.databases) {
+    return 0;
+}
+
+// Each database reached before any client comes; 0 when all are ready.
+int prepareDatabases(const QList<ServerConfig::Db> &databases)
+{
+    for (const ServerConfig::Db &db : databases) {
         int converted = 0;
         const QString error = db.backend->prepare(db.file, &converted);
         if (!error.isEmpty())
@@ -409,99 +418,65 @@ int serve(QCoreApplication &app, const QStringList &args)
                     .arg(db.file)
                     .arg(converted));
     }
+    return 0;
+}
 
-    QHostAddress host;
-    quint16 port = 0;
-    if (!hostAndPort(listen, &host, &port))
-        return usage(QStringLiteral("--listen expects HOST:PORT, not ") + listen);
-    QHostAddress metricsHost;
-    quint16 metricsPort = 0;
-    if (!metricsListen.isEmpty() && !hostAndPort(metricsListen, &metricsHost, &metricsPort))
-        return usage(QStringLiteral("--metrics expects HOST:PORT, not ") + metricsListen);
-
-    if (certificateFile.isEmpty() != keyFile.isEmpty())
+// The certificate every connection is encrypted with, made beside the first
+// database file when none is given; 0 when it is loaded.
+int loadCertificate(ServeOptions &o)
+{
+    if (o.certificateFile.isEmpty() != o.keyFile.isEmpty())
         return usage(QStringLiteral("--tls-cert and --tls-key go together"));
-    if (config.plaintext) {
+    if (o.config.plaintext) {
         say(QStringLiteral("WARNING: --insecure-plaintext: nothing is encrypted, passwords and data cross the network "
                            "readable by anyone on the way; for measuring what TLS costs only"));
-    } else {
-        if (certificateFile.isEmpty()) {
-            QString folder = QDir::currentPath();
-            for (const ServerConfig::Db &db : config.databases) {
-                if (db.backend->isFile()) {
-                    folder = QFileInfo(db.file).absolutePath();
-                    break;
-                }
+        return 0;
+    }
+    if (o.certificateFile.isEmpty()) {
+        QString folder = QDir::currentPath();
+        for (const ServerConfig::Db &db : o.config.databases) {
+            if (db.backend->isFile()) {
+                folder = QFileInfo(db.file).absolutePath();
+                break;
             }
-            certificateFile = tls::certificateFileIn(folder);
-            keyFile = tls::keyFileIn(folder);
-            if (!ensureCertificate(certificateFile, keyFile, stderr))
-                return 1;
         }
-        QString error;
-        if (!tls::loadServerConfiguration(certificateFile, keyFile, &config.tls, &error))
-            return fail(error);
+        o.certificateFile = tls::certificateFileIn(folder);
+        o.keyFile = tls::keyFileIn(folder);
+        if (!ensureCertificate(o.certificateFile, o.keyFile, stderr))
+            return 1;
     }
+    QString error;
+    if (!tls::loadServerConfiguration(o.certificateFile, o.keyFile, &o.config.tls, &error))
+        return fail(error);
+    return 0;
+}
 
-    Trace trace;
-    if (!tracePath.isEmpty()) {
-        QString error;
-        if (!trace.open(tracePath, &error))
-            return fail(QStringLiteral("cannot write the trace %1: %2").arg(tracePath, error));
-        config.trace = &trace;
-    }
-
-    LoginThrottle throttle;
-    config.throttle = &throttle;
-
-    Outbox::setDelay(delayMs);
+// Every peer is a descriptor; the usual soft limit of 1024 would refuse
+// connections long before the server's own bounds shed any.
+void raiseFileLimit()
+{
 #if defined(Q_OS_UNIX)
-    // Every peer is a descriptor; the usual soft limit of 1024 would refuse
-    // connections long before the server's own bounds shed any.
     rlimit files{};
     if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < files.rlim_max) {
         files.rlim_cur = files.rlim_max;
         setrlimit(RLIMIT_NOFILE, &files);
     }
 #endif
-    std::unique_ptr<Director> director;
-    if (!pool.isEmpty()) {
-        QString why;
-        QList<Director::Member> members = Director::parse(pool, &why);
-        if (members.isEmpty())
-            return usage(why);
-        director = std::make_unique<Director>(std::move(members));
-        config.director = director.get();
-    }
-    Server server(config);
-    // Qt's default queue of 50 connections not yet accepted drops the rest
-    // when many clients start at once (a shift beginning, a restart), and
-    // each dropped one waits a second before it tries again.
-    server.setListenBacklogSize(1024);
-    if (!server.listen(host, quint16(port)))
-        return fail(QStringLiteral("cannot listen on %1: %2").arg(listen, server.errorString()));
-    const QByteArray line =
-        ("listening on " + server.serverAddress().toString() + ':' + QString::number(server.serverPort()) + '\n')
-            .toUtf8();
-    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
-    MetricsServer metrics(&server);
-    if (!metricsListen.isEmpty()) {
-        if (!metrics.listen(metricsHost, metricsPort))
-            return fail(QStringLiteral("cannot serve metrics on %1: %2").arg(metricsListen, metrics.errorString()));
-        const QByteArray where = ("metrics on http://" + metrics.serverAddress().toString() + ':'
-                                  + QString::number(metrics.serverPort()) + "/metrics\n")
-                                     .toUtf8();
-        std::fwrite(where.constData(), 1, size_t(where.size()), stdout);
-    }
-    std::fflush(stdout);
+}
 
-    // SIGTERM (systemctl stop): no new connections, each session ends after
-    // the request it is on, its open transaction rolled back, then the
-    // process exits. SIGHUP (systemctl reload): the certificate and key are
-    // read again for the connections from then on.
-    UnixSignals unixSignals;
-    bool stopping = false;
-    QObject::connect(&unixSignals, &UnixSignals::terminate, &server, [&] {
+void print(const QString &line)
+{
+    const QByteArray text = line.toUtf8();
+    std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
+}
+
+// SIGTERM (systemctl stop): no new connections, each session ends after
+// the request it is on, its open transaction rolled back, then the
+// process exits. SIGHUP (systemctl reload): the certificate and key are
+// read again for the connections from then on.
+void followSignals(UnixSignals &unixSignals, Server &server, QCoreApplication &app, const ServeOptions &o)
+{
+    QObject::connect(&unixSignals, &UnixSignals::terminate, &server, [&server, &app, stopping = false]() mutable {
         if (stopping)
             return;
         stopping = true;
@@ -521,7 +496,8 @@ int serve(QCoreApplication &app, const QStringList &args)
             std::_Exit(0);
         });
     });
-    QObject::connect(&unixSignals, &UnixSignals::reload, &server, [&] {
+    QObject::connect(&unixSignals, &UnixSignals::reload, &server,
+                     [&server, certificateFile = o.certificateFile, keyFile = o.keyFile] {
         if (certificateFile.isEmpty()) {
             logLine(QStringLiteral("SIGHUP: no certificate to read again (--insecure-plaintext)"));
             return;
@@ -536,6 +512,67 @@ int serve(QCoreApplication &app, const QStringList &args)
         logLine(QStringLiteral("SIGHUP: certificate %1 read again, SHA-256 fingerprint %2")
                     .arg(certificateFile, tls::fingerprintOf(certificateFile, &error)));
     });
+}
+
+int serve(QCoreApplication &app, const QStringList &args)
+{
+    ServeOptions o;
+    if (const int status = readServeArguments(args, o))
+        return status;
+    if (const int status = prepareDatabases(o.config.databases))
+        return status;
+    QHostAddress host;
+    quint16 port = 0;
+    if (!hostAndPort(o.listen, &host, &port))
+        return usage(QStringLiteral("--listen expects HOST:PORT, not ") + o.listen);
+    QHostAddress metricsHost;
+    quint16 metricsPort = 0;
+    if (!o.metricsListen.isEmpty() && !hostAndPort(o.metricsListen, &metricsHost, &metricsPort))
+        return usage(QStringLiteral("--metrics expects HOST:PORT, not ") + o.metricsListen);
+    if (const int status = loadCertificate(o))
+        return status;
+
+    Trace trace;
+    if (!o.tracePath.isEmpty()) {
+        QString error;
+        if (!trace.open(o.tracePath, &error))
+            return fail(QStringLiteral("cannot write the trace %1: %2").arg(o.tracePath, error));
+        o.config.trace = &trace;
+    }
+    LoginThrottle throttle;
+    o.config.throttle = &throttle;
+    Outbox::setDelay(o.delayMs);
+    raiseFileLimit();
+    std::unique_ptr<Director> director;
+    if (!o.pool.isEmpty()) {
+        QString why;
+        QList<Director::Member> members = Director::parse(o.pool, &why);
+        if (members.isEmpty())
+            return usage(why);
+        director = std::make_unique<Director>(std::move(members));
+        o.config.director = director.get();
+    }
+
+    Server server(o.config);
+    // Qt's default queue of 50 connections not yet accepted drops the rest
+    // when many clients start at once (a shift beginning, a restart), and
+    // each dropped one waits a second before it tries again.
+    server.setListenBacklogSize(1024);
+    if (!server.listen(host, quint16(port)))
+        return fail(QStringLiteral("cannot listen on %1: %2").arg(o.listen, server.errorString()));
+    print(QStringLiteral("listening on %1:%2\n")
+              .arg(server.serverAddress().toString(), QString::number(server.serverPort())));
+    MetricsServer metrics(&server);
+    if (!o.metricsListen.isEmpty()) {
+        if (!metrics.listen(metricsHost, metricsPort))
+            return fail(QStringLiteral("cannot serve metrics on %1: %2").arg(o.metricsListen, metrics.errorString()));
+        print(QStringLiteral("metrics on http://%1:%2/metrics\n")
+                  .arg(metrics.serverAddress().toString(), QString::number(metrics.serverPort())));
+    }
+    std::fflush(stdout);
+
+    UnixSignals unixSignals;
+    followSignals(unixSignals, server, app, o);
     return app.exec();
 }
 

@@ -31,6 +31,8 @@ bool Database::checkUser(const QString &userId, const QString &password, bool *r
     return match;
 }
 
+QString Database::greeting() { return firstText("SELECT PARA_Valor FROM TPARAMS WHERE PARA_Param = 'MENINI'"); }
+
 const QStringList &Database::allowedKeywords(Request kind)
 {
     static const QStringList change{QStringLiteral("INSERT"), QStringLiteral("UPDATE"), QStringLiteral("DELETE")};

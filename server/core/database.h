@@ -28,7 +28,7 @@ public:
     // Creates the session's working tables for the user.
     virtual void startSession(const QString &userId) = 0;
     // The greeting parameter MENINI, empty when there is none.
-    virtual QString greeting() = 0;
+    QString greeting();
 
     virtual void begin() = 0;
     virtual void commit() = 0;   // throws "QUEMI: There is no active transaction" outside one
@@ -76,6 +76,9 @@ protected:
     // Puts `hash` in place of the password of `row`; false when it could
     // not (the password then stays as it was).
     virtual bool replacePassword(const QString &row, const QString &hash) = 0;
+    // The first value of a query of the server's own, in the same words on
+    // both engines; empty when there is no row or it is NULL. Throws OraError.
+    virtual QString firstText(const char *sql) = 0;
 };
 
 // What both backends answer in the same words.

@@ -1,5 +1,7 @@
 #include "server/schema/schema.h"
+#include "server/core/oraerror.h"
 
+#include <QFile>
 #include <QStringList>
 
 namespace vorel::server {
@@ -302,5 +304,15 @@ const std::vector<Table> &metadataTables() { return allTables(); }
 QString foreignKeyIndex(const Table &t, const ForeignKey &fk) { return indexForForeignKey(t, fk); }
 
 } // namespace schemadef
+
+QString builtInText(const QString &resource, const QString &what)
+{
+    QFile f(resource);
+    if (!f.open(QIODevice::ReadOnly))
+        throw OraError(QStringLiteral("%1 is missing from the program").arg(what));
+    return QString::fromUtf8(f.readAll());
+}
+
+QString demoScript() { return builtInText(QStringLiteral(":/demo/demo.sql"), QStringLiteral("the demo script")); }
 
 } // namespace vorel::server

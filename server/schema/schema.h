@@ -60,4 +60,10 @@ QString joined(const std::vector<const char *> &names, const QString &prefix = {
 
 } // namespace schemadef
 
+// A text built into the program; throws OraError "<what> is missing from
+// the program" when it is not there.
+QString builtInText(const QString &resource, const QString &what);
+// The demo database's script; the files it names are beside it, in :/demo.
+QString demoScript();
+
 } // namespace vorel::server

@@ -251,11 +251,10 @@ struct OuterRef {
     QString qualifier, column;
 };
 
-// One SELECT of a sequence: sig positions [begin, end).
-bool outerJoinBlock(Seq &seq, const std::vector<size_t> &sig, size_t begin, size_t end,
-                    const ColumnLookup &lookup, const SqlTraits &t)
+// The FROM and WHERE of one SELECT of a sequence, sig positions [begin,
+// end); false when it has no (+) to rewrite.
+bool findOuterMarkers(const Seq &seq, const std::vector<size_t> &sig, size_t begin, size_t end, SelectBlock &b)
 {
-    SelectBlock b;
     size_t k = begin;
     while (k < end && !seq[sig[k]].isWord("FROM"))
         ++k;
@@ -279,116 +278,75 @@ bool outerJoinBlock(Seq &seq, const std::vector<size_t> &sig, size_t begin, size
     bool any = false;
     for (size_t w = b.whereKw + 1; w < b.whereEnd; ++w)
         any = any || isOuterMarker(seq[sig[w]]);
-    if (!any)
-        return false;
+    return any;
+}
 
-    // The FROM list, split at its commas.
+// The FROM list, split at its commas.
+std::vector<FromItem> fromItems(const Seq &seq, const std::vector<size_t> &sig, const SelectBlock &b)
+{
     std::vector<FromItem> items;
-    {
-        size_t s = b.fromKw + 1;
-        for (size_t p = s; p <= b.listEnd; ++p) {
-            if (p == b.listEnd || seq[sig[p]].kind == Tok::Comma) {
-                if (p > s) {
-                    FromItem it;
-                    it.first = s;
-                    it.last = p - 1;
-                    const Node &t = seq[sig[s]];
-                    it.table = unquote(t);
-                    size_t a = s + 1;
-                    if (a <= it.last && seq[sig[a]].isWord("AS"))
-                        ++a;
-                    if (a <= it.last && isName(seq[sig[a]]))
-                        it.alias = unquote(seq[sig[a]]);
-                    items.push_back(it);
-                }
-                s = p + 1;
+    size_t s = b.fromKw + 1;
+    for (size_t p = s; p <= b.listEnd; ++p) {
+        if (p == b.listEnd || seq[sig[p]].kind == Tok::Comma) {
+            if (p > s) {
+                FromItem it;
+                it.first = s;
+                it.last = p - 1;
+                const Node &t = seq[sig[s]];
+                it.table = unquote(t);
+                size_t a = s + 1;
+                if (a <= it.last && seq[sig[a]].isWord("AS"))
+                    ++a;
+                if (a <= it.last && isName(seq[sig[a]]))
+                    it.alias = unquote(seq[sig[a]]);
+                items.push_back(it);
             }
+            s = p + 1;
         }
     }
+    return items;
+}
 
-    // The WHERE conjuncts at this level (AND of BETWEEN excluded).
-    std::vector<std::pair<size_t, size_t>> conjuncts; // sig positions, inclusive
-    {
-        size_t s = b.whereKw + 1;
-        bool between = false;
-        for (size_t p = s; p <= b.whereEnd; ++p) {
-            if (p < b.whereEnd && seq[sig[p]].isWord("BETWEEN"))
-                between = true;
-            const bool cut = p == b.whereEnd || seq[sig[p]].isWord("AND");
-            if (p < b.whereEnd && seq[sig[p]].isWord("AND") && between) {
-                between = false;
-                continue;
-            }
-            if (cut) {
-                if (p > s)
-                    conjuncts.emplace_back(s, p - 1);
-                s = p + 1;
-            }
-            if (p < b.whereEnd && seq[sig[p]].isWord("OR")) {
-                for (size_t q = b.whereKw + 1; q < b.whereEnd; ++q)
-                    if (isOuterMarker(seq[sig[q]]))
-                        throw OraError(QStringLiteral(
-                            "ORA-01719: outer join operator (+) not allowed in operand of OR or IN"));
-            }
-        }
-    }
-
-    auto ownerOf = [&](const OuterRef &r) -> int {
-        for (size_t i = 0; i < items.size(); ++i) {
-            if (!r.qualifier.isEmpty()) {
-                if (items[i].alias.compare(r.qualifier, Qt::CaseInsensitive) == 0
-                    || (items[i].alias.isEmpty() && items[i].table.compare(r.qualifier, Qt::CaseInsensitive) == 0))
-                    return int(i);
-            } else if (lookup && lookup(items[i].table, r.column)) {
-                return int(i);
-            }
-        }
-        return -1;
-    };
-
-    struct Join {
-        QStringList conditions;
-    };
-    std::map<int, Join> joins;            // FROM item index -> ON conditions
-    std::vector<std::pair<size_t, size_t>> replaced; // conjuncts turned into 1=1
-    for (const auto &[cs, ce] : conjuncts) {
-        std::vector<OuterRef> refs;
-        for (size_t p = cs; p <= ce; ++p) {
-            if (!isOuterMarker(seq[sig[p]]))
-                continue;
-            if (p == cs || !isName(seq[sig[p - 1]]))
-                throw OraError(QStringLiteral("ORA-00936: missing expression"));
-            OuterRef r{p, QString(), unquote(seq[sig[p - 1]])};
-            if (p >= cs + 2 && seq[sig[p - 2]].kind == Tok::Dot && p >= cs + 3)
-                r.qualifier = unquote(seq[sig[p - 3]]);
-            refs.push_back(r);
-        }
-        if (refs.empty())
+// The WHERE conjuncts at this level (AND of BETWEEN excluded), as sig
+// positions, inclusive.
+std::vector<std::pair<size_t, size_t>> whereConjuncts(const Seq &seq, const std::vector<size_t> &sig,
+                                                      const SelectBlock &b)
+{
+    std::vector<std::pair<size_t, size_t>> conjuncts;
+    size_t s = b.whereKw + 1;
+    bool between = false;
+    for (size_t p = s; p <= b.whereEnd; ++p) {
+        if (p < b.whereEnd && seq[sig[p]].isWord("BETWEEN"))
+            between = true;
+        const bool cut = p == b.whereEnd || seq[sig[p]].isWord("AND");
+        if (p < b.whereEnd && seq[sig[p]].isWord("AND") && between) {
+            between = false;
             continue;
-        int owner = -1;
-        for (const OuterRef &r : refs) {
-            const int o = ownerOf(r);
-            if (o < 0)
-                throw OraError(QString::fromLatin1(ora::kInvalidIdentifier).arg(r.column.toUpper()));
-            if (owner >= 0 && o != owner)
-                throw OraError(QStringLiteral("ORA-01468: a predicate may reference only one outer-joined table"));
-            owner = o;
         }
-        QString cond;
-        for (size_t p = sig[cs]; p <= sig[ce]; ++p) {
-            bool marker = false;
-            for (const OuterRef &r : refs)
-                marker = marker || sig[r.sigPos] == p;
-            if (!marker)
-                cond += seq[p].str();
+        if (cut) {
+            if (p > s)
+                conjuncts.emplace_back(s, p - 1);
+            s = p + 1;
         }
-        joins[owner].conditions << cond.trimmed();
-        replaced.emplace_back(cs, ce);
+        if (p < b.whereEnd && seq[sig[p]].isWord("OR")) {
+            for (size_t q = b.whereKw + 1; q < b.whereEnd; ++q)
+                if (isOuterMarker(seq[sig[q]]))
+                    throw OraError(QStringLiteral(
+                        "ORA-01719: outer join operator (+) not allowed in operand of OR or IN"));
+        }
     }
-    if (joins.empty())
-        return false;
+    return conjuncts;
+}
 
-    // Rebuild this block: edits from the back so earlier indexes stay valid.
+using OuterJoins = std::map<int, QStringList>; // FROM item index -> ON conditions
+
+// Rebuilds the block: the conjuncts taken into ON conditions become 1=1,
+// the outer tables leave the FROM list for LEFT JOINs after it.
+void rewriteOuterJoins(Seq &seq, const std::vector<size_t> &sig, const SelectBlock &b,
+                       const std::vector<FromItem> &items, const OuterJoins &joins,
+                       const std::vector<std::pair<size_t, size_t>> &replaced, const SqlTraits &t)
+{
+    // Edits from the back so earlier indexes stay valid.
     // 1. conjuncts -> 1=1
     struct Edit {
         size_t from, to; // seq indexes, inclusive
@@ -403,7 +361,7 @@ bool outerJoinBlock(Seq &seq, const std::vector<size_t> &sig, size_t begin, size
         const FromItem &it = items[size_t(idx)];
         tail.push_back(space());
         tail.push_back(word(QStringLiteral("LEFT JOIN ") + str(seq, sig[it.first], sig[it.last] + 1)
-                            + QStringLiteral(" ON ") + j.conditions.join(QStringLiteral(" AND "))));
+                            + QStringLiteral(" ON ") + j.join(QStringLiteral(" AND "))));
     }
     const size_t lastListNode = sig[b.listEnd - 1];
     edits.push_back({lastListNode + 1, lastListNode, std::move(tail)}); // insertion
@@ -442,6 +400,70 @@ bool outerJoinBlock(Seq &seq, const std::vector<size_t> &sig, size_t begin, size
             first = seq.erase(first, seq.begin() + qsizetype(ed.to) + 1);
         seq.insert(first, ed.with.begin(), ed.with.end());
     }
+}
+
+// One SELECT of a sequence: sig positions [begin, end).
+bool outerJoinBlock(Seq &seq, const std::vector<size_t> &sig, size_t begin, size_t end,
+                    const ColumnLookup &lookup, const SqlTraits &t)
+{
+    SelectBlock b;
+    if (!findOuterMarkers(seq, sig, begin, end, b))
+        return false;
+    const std::vector<FromItem> items = fromItems(seq, sig, b);
+    const auto conjuncts = whereConjuncts(seq, sig, b);
+    auto ownerOf = [&](const OuterRef &r) -> int {
+        for (size_t i = 0; i < items.size(); ++i) {
+            if (!r.qualifier.isEmpty()) {
+                if (items[i].alias.compare(r.qualifier, Qt::CaseInsensitive) == 0
+                    || (items[i].alias.isEmpty() && items[i].table.compare(r.qualifier, Qt::CaseInsensitive) == 0))
+                    return int(i);
+            } else if (lookup && lookup(items[i].table, r.column)) {
+                return int(i);
+            }
+        }
+        return -1;
+    };
+
+    OuterJoins joins;
+    std::vector<std::pair<size_t, size_t>> replaced; // conjuncts turned into 1=1
+    for (const auto &[cs, ce] : conjuncts) {
+        std::vector<OuterRef> refs;
+        for (size_t p = cs; p <= ce; ++p) {
+            if (!isOuterMarker(seq[sig[p]]))
+                continue;
+            if (p == cs || !isName(seq[sig[p - 1]]))
+                throw OraError(QStringLiteral("ORA-00936: missing expression"));
+            OuterRef r{p, QString(), unquote(seq[sig[p - 1]])};
+            if (p >= cs + 2 && seq[sig[p - 2]].kind == Tok::Dot && p >= cs + 3)
+                r.qualifier = unquote(seq[sig[p - 3]]);
+            refs.push_back(r);
+        }
+        if (refs.empty())
+            continue;
+        int owner = -1;
+        for (const OuterRef &r : refs) {
+            const int o = ownerOf(r);
+            if (o < 0)
+                throw OraError(QString::fromLatin1(ora::kInvalidIdentifier).arg(r.column.toUpper()));
+            if (owner >= 0 && o != owner)
+                throw OraError(QStringLiteral("ORA-01468: a predicate may reference only one outer-joined table"));
+            owner = o;
+        }
+        QString cond;
+        for (size_t p = sig[cs]; p <= sig[ce]; ++p) {
+            bool marker = false;
+            for (const OuterRef &r : refs)
+                marker = marker || sig[r.sigPos] == p;
+            if (!marker)
+                cond += seq[p].str();
+        }
+        joins[owner] << cond.trimmed();
+        replaced.emplace_back(cs, ce);
+    }
+    if (joins.empty())
+        return false;
+
+    rewriteOuterJoins(seq, sig, b, items, joins, replaced, t);
     return true;
 }
 
@@ -917,7 +939,7 @@ Seq decode(std::vector<Seq> args)
 }
 
 // Calls of Oracle's functions written as PostgreSQL reads them with the
-// results SQLite's functions give (postgresFunctions()). A text argument
+// results SQLite's functions give (backend/postgres/functions/ora_*.sql). A text argument
 // goes through ora_text, so that numbers and dates may stand for texts.
 void postgresCalls(Seq &seq)
 {

@@ -34,9 +34,4 @@ struct ColumnNaming {
 QString translateOracle(const QString &oracleSql, const ColumnLookup &lookup, Target target = Target::Sqlite,
                         const ColumnNaming &naming = {});
 
-// The CREATE FUNCTION texts of the Oracle functions the PostgreSQL text
-// calls (ora_text, ora_concat, ora_substr, ...), in the order they must run.
-// They go into the public schema; the extension orafce is not needed by them.
-QStringList postgresFunctions();
-
 } // namespace vorel::server

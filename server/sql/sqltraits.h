@@ -28,7 +28,7 @@ struct SqlTraits {
     // Every subquery in a FROM list needs an alias.
     bool aliasesSubqueries;
     // Oracle's functions are called as the ora_* functions of
-    // postgresFunctions(), DECODE and the like rewritten.
+    // backend/postgres/functions/, DECODE and the like rewritten.
     bool callsOracleFunctions;
     // An answer's columns are named as SQLite names them, which the engine
     // would not do by itself.

@@ -415,10 +415,10 @@ void PgDatabase::startSession(const QString &userId)
     }
 }
 
-QString PgDatabase::greeting()
+QString PgDatabase::firstText(const char *sql)
 {
     try {
-        const pg::Result r = run(QStringLiteral("SELECT PARA_Valor FROM TPARAMS WHERE PARA_Param = 'MENINI'"));
+        const pg::Result r = run(QString::fromUtf8(sql));
         return r.rows() > 0 ? r.text(0, 0) : QString();
     } catch (const pg::Error &e) {
         fail(e);
@@ -590,12 +590,9 @@ const QHash<QString, QString> &PgDatabase::spellings()
     return m_spellings;
 }
 
-Database::OpenResult PgDatabase::openCursor(const QString &oracleSql, int packet)
+BoundQuery PgDatabase::readQuery(const QString &oracleSql)
 {
-    m_cursors.checkRoom();
-    const QStringList &allowed = allowedKeywords(Request::Read);
     checkRequest(oracleSql, Request::Read);
-
     BoundQuery query;
     try {
         if (auto call = parseClassRowsCall(oracleSql))
@@ -605,15 +602,16 @@ Database::OpenResult PgDatabase::openCursor(const QString &oracleSql, int packet
     } catch (const pg::Error &e) {
         fail(e);
     }
-    if (!allowed.contains(sql::leadingKeyword(query.sql, sql::Lexicon::Postgres)))
+    if (!allowedKeywords(Request::Read).contains(sql::leadingKeyword(query.sql, sql::Lexicon::Postgres)))
         throw vorel::Exception(QString::fromUtf8(kOnlySelect));
     query.sql = withRecursive(query.sql);
     if (reachesOutside(query.sql))
         throw OraError(QString::fromUtf8(kNoPrivilege));
+    return query;
+}
 
-    auto cursor = std::make_unique<Cursor>();
-    const quint32 id = m_cursors.nextId();
-    cursor->name = QStringLiteral("vorel_c%1").arg(id);
+void PgDatabase::declare(const QString &name, const BoundQuery &query)
+{
     const bool began = !m_heldTx;
     try {
         if (began) {
@@ -624,7 +622,7 @@ Database::OpenResult PgDatabase::openCursor(const QString &oracleSql, int packet
             m_heldTx = true;
         }
         // One statement: the extended protocol refuses a second one.
-        const QString declare = QStringLiteral("DECLARE %1 NO SCROLL CURSOR WITH HOLD FOR ").arg(cursor->name);
+        const QString declare = QStringLiteral("DECLARE %1 NO SCROLL CURSOR WITH HOLD FOR ").arg(name);
         if (began)
             m_conn.exec(declare + query.sql, query.binds);
         else
@@ -639,6 +637,16 @@ Database::OpenResult PgDatabase::openCursor(const QString &oracleSql, int packet
         }
         fail(e);
     }
+}
+
+Database::OpenResult PgDatabase::openCursor(const QString &oracleSql, int packet)
+{
+    m_cursors.checkRoom();
+    const BoundQuery query = readQuery(oracleSql);
+    auto cursor = std::make_unique<Cursor>();
+    const quint32 id = m_cursors.nextId();
+    cursor->name = QStringLiteral("vorel_c%1").arg(id);
+    declare(cursor->name, query);
     cursor->inHeldTx = true;
     cursor->sql = query.sql;
     cursor->binds = query.binds;

@@ -3,6 +3,7 @@
 // (server-side, read in packets) and the checks on what a client may run.
 #include "server/core/cursortable.h"
 #include "server/core/database.h"
+#include "server/sql/classrows.h"
 #include "server/sql/dialect.h"
 #include "server/backend/postgres/pgconnection.h"
 
@@ -23,7 +24,6 @@ public:
 
     void setQueryTimeout(int ms) override;
     void startSession(const QString &userId) override;
-    QString greeting() override;
     void begin() override;
     void commit() override;
     void rollback() override;
@@ -44,12 +44,18 @@ private:
     void visitPasswords(const QString &userId,
                         const std::function<bool(const QString &row, const QString &stored)> &visit) override;
     bool replacePassword(const QString &row, const QString &hash) override;
+    QString firstText(const char *sql) override;
     struct Cursor;
     // Runs one statement of the client's or the server's own; inside a
     // transaction under a savepoint, so that a failure undoes that statement
     // alone, as Oracle does, instead of the whole transaction.
     pg::Result run(const QString &sql, const QVariantList &params = {}, bool binaryResult = false);
     [[noreturn]] void fail(const pg::Error &e);
+    // A client's SELECT as PostgreSQL runs it, once it passed every check.
+    BoundQuery readQuery(const QString &oracleSql);
+    // Declares the server-side cursor `name`, in a transaction block of
+    // its own when none is open.
+    void declare(const QString &name, const BoundQuery &query);
     // Reads up to `rows` rows of the cursor from the server into its pending rows.
     void readAhead(Cursor &cursor, int rows);
     // The cursor's columns from its first result.

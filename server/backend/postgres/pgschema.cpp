@@ -3,12 +3,12 @@
 
 #include "server/sql/dialect_lexer.h"
 #include "server/schema/oraclescript.h"
+#include "server/schema/schema.h"
 #include "server/core/oraerror.h"
 #include "server/core/passwords.h"
 #include "server/backend/postgres/pgerrors.h"
 #include "server/backend/postgres/pgdialect.h"
 
-#include <QFile>
 #include <QRegularExpression>
 
 namespace vorel::server::pg {
@@ -16,6 +16,7 @@ namespace vorel::server::pg {
 using schemadef::Check;
 using schemadef::Column;
 using schemadef::ForeignKey;
+using schemadef::joined;
 using schemadef::Key;
 using schemadef::Table;
 
@@ -111,83 +112,17 @@ namespace {
 QString u8(const char *text) { return QString::fromUtf8(text); }
 QString lit(const QString &text) { return Connection::literal(text); }
 
-QString joined(const std::vector<const char *> &names)
+// The functions the schema's triggers and the translated text call, from
+// functions/, in the order they must run: a function in SQL is checked
+// against those it calls when it is created.
+QStringList functionTexts()
 {
-    QStringList parts;
-    for (const char *n : names)
-        parts << u8(n);
-    return parts.join(QLatin1String(", "));
-}
-
-// ---- the functions the schema's triggers call ---------------------------
-
-// PBKDF2-HMAC-SHA256 over pgcrypto's HMAC, in the format passwords::verify
-// reads, so that whoever writes TUSUARIOS (the server, an administrator's
-// psql) stores a hash and never the password as typed.
-QString passwordFunctions()
-{
-    return QStringLiteral(R"SQL(
-CREATE OR REPLACE FUNCTION vorel_pbkdf2(p bytea, salt bytea, n integer) RETURNS bytea
-LANGUAGE plpgsql IMMUTABLE STRICT SET search_path FROM CURRENT AS $vorel$
-DECLARE
-  u bytea;
-  t bit(256);
-  k bytea := decode(repeat('00', 32), 'hex');
-BEGIN
-  u := hmac(salt || '\x00000001'::bytea, p, 'sha256');
-  t := ('x' || encode(u, 'hex'))::bit(256);
-  FOR i IN 2..n LOOP
-    u := hmac(u, p, 'sha256');
-    t := t # ('x' || encode(u, 'hex'))::bit(256);
-  END LOOP;
-  FOR i IN 0..31 LOOP
-    k := set_byte(k, i, substring(t FROM i * 8 + 1 FOR 8)::integer);
-  END LOOP;
-  RETURN k;
-END $vorel$;
-
-CREATE OR REPLACE FUNCTION vorel_password_hash(plain text) RETURNS text
-LANGUAGE plpgsql VOLATILE STRICT SET search_path FROM CURRENT AS $vorel$
-DECLARE
-  salt bytea := gen_random_bytes(16);
-BEGIN
-  RETURN '$pbkdf2-sha256$' || %1 || '$' || rtrim(encode(salt, 'base64'), '=') || '$'
-         || rtrim(encode(vorel_pbkdf2(convert_to(plain, 'UTF8'), salt, %1), 'base64'), '=');
-END $vorel$;
-
--- A password shorter than the check allows stays as typed, so that the
--- check refuses it as it does on a database that hashes after checking.
-CREATE OR REPLACE FUNCTION vorel_usuarios_paswd() RETURNS trigger
-LANGUAGE plpgsql SET search_path FROM CURRENT AS $vorel$
-BEGIN
-  IF NEW.usua_paswd IS NOT NULL AND substr(NEW.usua_paswd, 1, 15) <> '$pbkdf2-sha256$'
-     AND length(NEW.usua_paswd) >= 4 THEN
-    NEW.usua_paswd := vorel_password_hash(NEW.usua_paswd);
-  END IF;
-  RETURN NEW;
-END $vorel$;
-
--- The dictionary registry follows the catalog; only refreshRegistry,
--- with vorel.registry set for its transaction, writes it.
-CREATE OR REPLACE FUNCTION vorel_registry_guard() RETURNS trigger
-LANGUAGE plpgsql AS $vorel$
-BEGIN
-  IF coalesce(current_setting('vorel.registry', true), '') <> 'on' THEN
-    RAISE EXCEPTION 'ORA-01031: insufficient privileges';
-  END IF;
-  RETURN NULL;
-END $vorel$;
-
--- The session tables of the schema are the templates of each session's
--- TEMP tables, which hide them; rows written here would be every session's.
-CREATE OR REPLACE FUNCTION vorel_session_guard() RETURNS trigger
-LANGUAGE plpgsql AS $vorel$
-BEGIN
-  RAISE EXCEPTION 'ORA-00942: table or view does not exist (%: la sesión no tiene sus tablas de trabajo)',
-    upper(TG_TABLE_NAME);
-END $vorel$;
-)SQL")
-        .arg(passwords::kIterations);
+    QStringList texts;
+    for (const char *name : {"passwords", "guards", "ora_text", "ora_dates", "ora_numbers"})
+        texts << builtInText(QStringLiteral(":/pg/functions/%1.sql").arg(QLatin1String(name)),
+                             QStringLiteral("%1.sql").arg(QLatin1String(name)));
+    texts[0] = texts[0].arg(passwords::kIterations);
+    return texts;
 }
 
 // PostgreSQL lets a TEMP table reference no permanent one: a session
@@ -468,8 +403,7 @@ void createSchema(Connection &c)
     run(c, QStringLiteral("CREATE TABLE vorel_spelling (name varchar(128) PRIMARY KEY);"
                           "CREATE TABLE vorel_columns (table_name varchar(128), column_name varchar(128), "
                           "data_type varchar(30) NOT NULL, PRIMARY KEY (table_name, column_name))"));
-    run(c, passwordFunctions());
-    for (const QString &f : postgresFunctions())
+    for (const QString &f : functionTexts())
         run(c, f);
     createTables(c, schemadef::metadataTables());
     for (const DictionaryView &v : dictionaryViews()) {
@@ -506,10 +440,7 @@ void createSessionTables(Connection &c, const QString &userId)
 
 void fillDemo(Connection &c)
 {
-    QFile script(QStringLiteral(":/demo/demo.sql"));
-    if (!script.open(QIODevice::ReadOnly))
-        throw OraError(QStringLiteral("the demo script is missing from the program"));
-    runOracleScript(c, QString::fromUtf8(script.readAll()), QStringLiteral(":/demo"));
+    runOracleScript(c, demoScript(), QStringLiteral(":/demo"));
 }
 
 } // namespace vorel::server::pg

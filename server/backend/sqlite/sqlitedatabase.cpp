@@ -460,10 +460,10 @@ bool SqliteDatabase::replacePassword(const QString &row, const QString &hash)
 
 void SqliteDatabase::startSession(const QString &userId) { createSessionTables(m_db, userId.trimmed()); }
 
-QString SqliteDatabase::greeting()
+QString SqliteDatabase::firstText(const char *sql)
 {
     sqlite3_stmt *stmt = nullptr;
-    if (sqlite3_prepare_v2(m_db, "SELECT PARA_Valor FROM TPARAMS WHERE PARA_Param='MENINI'", -1, &stmt, nullptr)
+    if (sqlite3_prepare_v2(m_db, sql, -1, &stmt, nullptr)
         != SQLITE_OK)
         fail(sqlite3_extended_errcode(m_db));
     QString text;
@@ -564,10 +564,69 @@ void SqliteDatabase::refuseConnectionStatement(const QString &oracleSql, Request
     sqlite3_finalize(prepareOne(oracleSql, kOneStatement, kind == Request::Change ? Gate::Change : Gate::Read));
 }
 
+namespace {
+
+// Declared types decide; an expression's column takes the kind of its
+// first value, with text in the stored date-time form read as a date.
+proto::Column columnOf(sqlite3_stmt *stmt, int c, bool onRow)
+{
+    proto::Column col;
+    col.name = QString::fromUtf8(sqlite3_column_name(stmt, c));
+    if (auto t = typeFromDeclaration(sqlite3_column_decltype(stmt, c), &col.size)) {
+        col.type = *t;
+    } else if (onRow) {
+        switch (sqlite3_column_type(stmt, c)) {
+        case SQLITE_INTEGER: col.type = ValueType::Integer; break;
+        case SQLITE_FLOAT: col.type = ValueType::Float; break;
+        case SQLITE_BLOB: col.type = ValueType::Blob; break;
+        case SQLITE_TEXT:
+            col.type = isStoredDateTime(sqlite3_column_text(stmt, c), sqlite3_column_bytes(stmt, c))
+                           ? ValueType::DateTime
+                           : ValueType::Text;
+            break;
+        default: col.type = ValueType::Text; break;
+        }
+    }
+    return col;
+}
+
+} // namespace
+
+void SqliteDatabase::compileCursor(Cursor &cursor, const QString &sql)
+{
+    // Checked and compiled on the session's connection first: it answers
+    // for what a client may read, and tells whether the query needs it.
+    cursor.stmt = prepareOne(sql, kOnlySelect, Gate::Read);
+    if (!sqlite3_stmt_readonly(cursor.stmt) || sqlite3_column_count(cursor.stmt) == 0
+        || !allowedKeywords(Request::Read).contains(sql::leadingKeyword(sql)))
+        throw vorel::Exception(QString::fromUtf8(kOnlySelect));
+    // A cursor reads on a connection of its own, with its own snapshot, so
+    // that the session's later writes neither disturb it nor wait for it
+    // to be read to its end. The session's working tables and the changes
+    // of its open transaction exist only on the session's connection: such
+    // a query stays there.
+    if (m_compiledReadsTemp || m_mainChanged)
+        return;
+    sqlite3 *reader = takeReader();
+    if (!reader)
+        return;
+    sqlite3_stmt *own = nullptr;
+    try {
+        own = prepareOne(sql, kOnlySelect, Gate::Read, reader);
+    } catch (...) {
+        // The authoriser sees no column read in count(*): a query of
+        // the working tables shows only here, where they do not exist.
+        giveBackReader(reader);
+        return;
+    }
+    sqlite3_finalize(cursor.stmt);
+    cursor.stmt = own;
+    cursor.reader = reader;
+}
+
 Database::OpenResult SqliteDatabase::openCursor(const QString &oracleSql, int packet)
 {
     m_cursors.checkRoom();
-    const QStringList &allowed = allowedKeywords(Request::Read);
     checkRequest(oracleSql, Request::Read);
     Deadline deadline(*this);
 
@@ -579,67 +638,17 @@ Database::OpenResult SqliteDatabase::openCursor(const QString &oracleSql, int pa
 
     auto cursor = std::make_unique<Cursor>();
     cursor->owner = this;
-    // Checked and compiled on the session's connection first: it answers
-    // for what a client may read, and tells whether the query needs it.
-    cursor->stmt = prepareOne(query.sql, kOnlySelect, Gate::Read);
-    if (!sqlite3_stmt_readonly(cursor->stmt) || sqlite3_column_count(cursor->stmt) == 0
-        || !allowed.contains(sql::leadingKeyword(query.sql)))
-        throw vorel::Exception(QString::fromUtf8(kOnlySelect));
-    // A cursor reads on a connection of its own, with its own snapshot, so
-    // that the session's later writes neither disturb it nor wait for it
-    // to be read to its end. The session's working tables and the changes
-    // of its open transaction exist only on the session's connection: such
-    // a query stays there.
-    if (!m_compiledReadsTemp && !m_mainChanged) {
-        if (sqlite3 *reader = takeReader()) {
-            sqlite3_stmt *own = nullptr;
-            try {
-                own = prepareOne(query.sql, kOnlySelect, Gate::Read, reader);
-            } catch (...) {
-                // The authoriser sees no column read in count(*): a query of
-                // the working tables shows only here, where they do not exist.
-                own = nullptr;
-            }
-            if (own) {
-                sqlite3_finalize(cursor->stmt);
-                cursor->stmt = own;
-                cursor->reader = reader;
-            } else {
-                giveBackReader(reader);
-            }
-        }
-    }
+    compileCursor(*cursor, query.sql);
     sqlite3_stmt *stmt = cursor->stmt;
-    const int ncols = sqlite3_column_count(stmt);
     for (int i = 0; i < query.binds.size(); ++i)
         bindValue(stmt, i + 1, query.binds[i]);
 
     const int rc = sqlite3_step(stmt);
     if (rc != SQLITE_ROW && rc != SQLITE_DONE)
         throw OraError(failureText(cursor->connection(), sqlite3_extended_errcode(cursor->connection())));
-
-    // Declared types decide; an expression's column takes the kind of its
-    // first value, with text in the stored date-time form read as a date.
-    for (int c = 0; c < ncols; ++c) {
-        proto::Column col;
-        col.name = QString::fromUtf8(sqlite3_column_name(stmt, c));
-        if (auto t = typeFromDeclaration(sqlite3_column_decltype(stmt, c), &col.size)) {
-            col.type = *t;
-        } else if (rc == SQLITE_ROW) {
-            switch (sqlite3_column_type(stmt, c)) {
-            case SQLITE_INTEGER: col.type = ValueType::Integer; break;
-            case SQLITE_FLOAT: col.type = ValueType::Float; break;
-            case SQLITE_BLOB: col.type = ValueType::Blob; break;
-            case SQLITE_TEXT:
-                col.type = isStoredDateTime(sqlite3_column_text(stmt, c), sqlite3_column_bytes(stmt, c))
-                               ? ValueType::DateTime
-                               : ValueType::Text;
-                break;
-            default: col.type = ValueType::Text; break;
-            }
-        }
-        cursor->columns.append(col);
-    }
+    const int ncols = sqlite3_column_count(stmt);
+    for (int c = 0; c < ncols; ++c)
+        cursor->columns.append(columnOf(stmt, c, rc == SQLITE_ROW));
     cursor->pending.setWidth(ncols);
     if (rc == SQLITE_ROW) {
         encodeRow(*cursor, cursor->pending);

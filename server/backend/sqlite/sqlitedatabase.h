@@ -34,9 +34,6 @@ public:
 
     // Creates the session's working tables for the user.
     void startSession(const QString &userId) override;
-    // The greeting parameter MENINI, empty when there is none.
-    QString greeting() override;
-
     void begin() override;
     void commit() override; // throws "QUEMI: There is no active transaction" outside one
     void rollback() override; // likewise
@@ -93,7 +90,10 @@ private:
     void visitPasswords(const QString &userId,
                         const std::function<bool(const QString &row, const QString &stored)> &visit) override;
     bool replacePassword(const QString &row, const QString &hash) override;
+    QString firstText(const char *sql) override;
     void exec(const char *sql);
+    // Compiles a cursor's query, on a connection of its own when it can.
+    void compileCursor(Cursor &cursor, const QString &sql);
     // Steps a cursor once into `into`; false at the end or on a failure,
     // which the cursor keeps for its next fetch.
     bool readRow(Cursor &cursor, proto::RowBlock &into);

@@ -80,15 +80,9 @@ QString afterColon(const QString &message)
     return colon < 0 ? QString() : message.mid(colon + 2).trimmed();
 }
 
-} // namespace
-
-QString oracleMessage(sqlite3 *db, int rc, const QString &sqliteMessage)
+// A constraint's failure in Oracle's words; empty for any other failure.
+QString constraintMessage(sqlite3 *db, int rc, const QString &m)
 {
-    const QString &m = sqliteMessage;
-    if (m.startsWith(QLatin1String("ORA-")))
-        return m;
-    const int primary = rc & 0xff;
-
     if (rc == SQLITE_CONSTRAINT_UNIQUE || rc == SQLITE_CONSTRAINT_PRIMARYKEY
         || m.startsWith(QLatin1String("UNIQUE constraint failed:"))) {
         QString table;
@@ -113,6 +107,19 @@ QString oracleMessage(sqlite3 *db, int rc, const QString &sqliteMessage)
     if (rc == SQLITE_CONSTRAINT_FOREIGNKEY)
         return QString::fromLatin1(ora::kParentKeyNotFound).arg(QStringLiteral("SYS_FK"))
                + detail(m);
+    return {};
+}
+
+} // namespace
+
+QString oracleMessage(sqlite3 *db, int rc, const QString &sqliteMessage)
+{
+    const QString &m = sqliteMessage;
+    if (m.startsWith(QLatin1String("ORA-")))
+        return m;
+    if (const QString constraint = constraintMessage(db, rc, m); !constraint.isEmpty())
+        return constraint;
+    const int primary = rc & 0xff;
 
     struct Known {
         const char *sqlitePrefix;
@@ -141,21 +148,9 @@ QString oracleMessage(sqlite3 *db, int rc, const QString &sqliteMessage)
             text = text.arg(name);
         return text + detail(m);
     }
-    if (m.contains(QLatin1String("values for")) && m.contains(QLatin1String("columns"))) {
+    const bool valuesFirst = m.contains(QLatin1String("values for")) && m.contains(QLatin1String("columns"));
+    if (valuesFirst || (m.contains(QLatin1String("columns but")) && m.contains(QLatin1String("values were supplied")))) {
         // "2 values for 3 columns", "table T has 3 columns but 2 values were supplied"
-        const QStringList words = m.split(QLatin1Char(' '));
-        QList<int> numbers;
-        for (const QString &w : words) {
-            bool ok = false;
-            const int n = w.toInt(&ok);
-            if (ok)
-                numbers << n;
-        }
-        const bool tooMany = numbers.size() == 2 && numbers[0] > numbers[1];
-        return QString::fromLatin1(tooMany ? ora::kTooManyValues : ora::kNotEnoughValues)
-               + detail(m);
-    }
-    if (m.contains(QLatin1String("columns but")) && m.contains(QLatin1String("values were supplied"))) {
         QList<int> numbers;
         for (const QString &w : m.split(QLatin1Char(' '))) {
             bool ok = false;
@@ -163,7 +158,8 @@ QString oracleMessage(sqlite3 *db, int rc, const QString &sqliteMessage)
             if (ok)
                 numbers << n;
         }
-        const bool tooMany = numbers.size() == 2 && numbers[1] > numbers[0];
+        const int values = valuesFirst ? 0 : 1;
+        const bool tooMany = numbers.size() == 2 && numbers[values] > numbers[1 - values];
         return QString::fromLatin1(tooMany ? ora::kTooManyValues : ora::kNotEnoughValues)
                + detail(m);
     }
@@ -178,8 +174,6 @@ QString oracleMessage(sqlite3 *db, int rc, const QString &sqliteMessage)
     case SQLITE_LOCKED:
         return QString::fromLatin1(ora::kResourceBusy)
                + detail(m);
-    case SQLITE_AUTH:
-        return QString::fromLatin1(ora::kNoPrivilege);
     case SQLITE_INTERRUPT:
         return QString::fromLatin1(ora::kCancelled);
     case SQLITE_READONLY:

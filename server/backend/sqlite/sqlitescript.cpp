@@ -3,9 +3,8 @@
 #include "server/backend/sqlite/sqliteerrors.h"
 #include "server/backend/sqlite/sqliteschema.h"
 #include "server/schema/oraclescript.h"
+#include "server/schema/schema.h"
 #include "server/core/oramessages.h"
-
-#include <QFile>
 
 #include <sqlite3.h>
 
@@ -156,10 +155,7 @@ void runOracleScript(sqlite3 *db, const QString &text, const QString &fileBase)
 
 void fillDemo(sqlite3 *db)
 {
-    QFile script(QStringLiteral(":/demo/demo.sql"));
-    if (!script.open(QIODevice::ReadOnly))
-        throw OraError(QStringLiteral("the demo script is missing from the program"));
-    runOracleScript(db, QString::fromUtf8(script.readAll()), QStringLiteral(":/demo"));
+    runOracleScript(db, demoScript(), QStringLiteral(":/demo"));
 }
 
 } // namespace vorel::server

@@ -1,0 +1,33 @@
+-- Numbers; after ora_text.sql and ora_dates.sql, whose functions these call.
+
+CREATE OR REPLACE FUNCTION public.ora_to_number(x text) RETURNS numeric LANGUAGE plpgsql IMMUTABLE AS $$
+BEGIN
+  IF x IS NULL OR x = '' THEN RETURN NULL; END IF;
+  RETURN pg_catalog.trim_scale(pg_catalog.btrim(x)::double precision::numeric);
+EXCEPTION WHEN invalid_text_representation THEN
+  RAISE EXCEPTION 'ORA-01722: invalid number' USING ERRCODE = '22018';
+END $$;
+
+CREATE OR REPLACE FUNCTION public.ora_to_number(x double precision) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$ SELECT pg_catalog.trim_scale($1::numeric) $$;
+
+CREATE OR REPLACE FUNCTION public.ora_to_number(x numeric) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$ SELECT pg_catalog.trim_scale($1) $$;
+
+CREATE OR REPLACE FUNCTION public.ora_trunc(x timestamp) RETURNS timestamp(0) LANGUAGE sql IMMUTABLE AS $$ SELECT pg_catalog.date_trunc('day', $1)::timestamp(0) $$;
+
+CREATE OR REPLACE FUNCTION public.ora_trunc(x double precision, places integer DEFAULT 0) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$
+  SELECT CASE WHEN $2 <= 0 THEN pg_catalog.trunc($1::numeric, $2)::bigint::numeric ELSE pg_catalog.trim_scale(pg_catalog.trunc($1::numeric, $2)) END $$;
+
+CREATE OR REPLACE FUNCTION public.ora_trunc(x text, places integer DEFAULT 0) RETURNS text LANGUAGE plpgsql IMMUTABLE AS $$
+DECLARE
+  d timestamp(0) := public.ora_read_date(x);
+BEGIN
+  IF x IS NULL OR x = '' THEN RETURN NULL; END IF;
+  IF d IS NOT NULL THEN RETURN public.ora_text(pg_catalog.date_trunc('day', d)::timestamp(0)); END IF;
+  RETURN public.ora_trunc(public.ora_to_number(x)::double precision, places)::text;
+END $$;
+
+CREATE OR REPLACE FUNCTION public.ora_mod(x bigint, y bigint) RETURNS bigint LANGUAGE sql IMMUTABLE AS $$
+  SELECT CASE WHEN $2 = 0 THEN $1 ELSE pg_catalog.mod($1, $2) END $$;
+
+CREATE OR REPLACE FUNCTION public.ora_mod(x double precision, y double precision) RETURNS double precision LANGUAGE sql IMMUTABLE AS $$
+  SELECT CASE WHEN $2 = 0 THEN $1 ELSE $1 - $2 * pg_catalog.trunc($1 / $2) END $$;

@@ -1,0 +1,76 @@
+-- The Oracle functions the PostgreSQL text calls, in the order they must
+-- run: this file, ora_dates.sql, then ora_numbers.sql. Their results are
+-- those of the SQLite functions of backend/sqlite/sqlitedialect.cpp for the
+-- same values: Oracle has no empty text, so '' reads as NULL and no function
+-- gives one. The built-in functions they use are named with their schema,
+-- since sessions put orafce's namesakes before pg_catalog. They go into the
+-- public schema; orafce is not needed by them.
+
+CREATE OR REPLACE FUNCTION public.ora_text(x text) RETURNS text LANGUAGE sql IMMUTABLE AS $$ SELECT $1 $$;
+
+CREATE OR REPLACE FUNCTION public.ora_text(x bigint) RETURNS text LANGUAGE sql IMMUTABLE AS $$ SELECT $1::text $$;
+
+CREATE OR REPLACE FUNCTION public.ora_text(x double precision) RETURNS text LANGUAGE plpgsql IMMUTABLE AS $$
+DECLARE
+  e integer;
+  m numeric;
+  t text;
+BEGIN
+  IF x IS NULL THEN RETURN NULL; END IF;
+  IF x = 'NaN'::float8 THEN RETURN 'nan'; END IF;
+  IF x = 'Infinity'::float8 THEN RETURN 'inf'; END IF;
+  IF x = '-Infinity'::float8 THEN RETURN '-inf'; END IF;
+  IF x = pg_catalog.trunc(x) AND pg_catalog.abs(x) < 1e15 THEN RETURN pg_catalog.trunc(x)::bigint::text; END IF;
+  m := x::numeric;
+  e := pg_catalog.floor(pg_catalog.log(pg_catalog.abs(m)));
+  m := pg_catalog.round(m, 14 - e);
+  IF pg_catalog.abs(m) >= pg_catalog.power(10::numeric, e + 1) THEN e := e + 1; END IF;
+  IF e < -4 OR e >= 15 THEN
+    t := pg_catalog.trim_scale(pg_catalog.round(m / pg_catalog.power(10::numeric, e), 14))::text;
+    t := t || 'e' || CASE WHEN e < 0 THEN '-' ELSE '+' END || pg_catalog.lpad(pg_catalog.abs(e)::text, 2, '0');
+  ELSE
+    t := pg_catalog.trim_scale(m)::text;
+  END IF;
+  IF t LIKE '0.%' THEN t := pg_catalog.substr(t, 2);
+  ELSIF t LIKE '-0.%' THEN t := '-' || pg_catalog.substr(t, 3);
+  END IF;
+  RETURN t;
+END $$;
+
+CREATE OR REPLACE FUNCTION public.ora_text(x numeric) RETURNS text LANGUAGE sql IMMUTABLE AS $$ SELECT public.ora_text($1::double precision) $$;
+
+CREATE OR REPLACE FUNCTION public.ora_text(x timestamp) RETURNS text LANGUAGE sql IMMUTABLE AS $$ SELECT pg_catalog.to_char($1, 'YYYY-MM-DD HH24:MI:SS') $$;
+
+-- CURRENT_TIMESTAMP and the like: the session's local time.
+CREATE OR REPLACE FUNCTION public.ora_text(x timestamp with time zone) RETURNS text LANGUAGE sql STABLE AS $$ SELECT pg_catalog.to_char($1::timestamp(0), 'YYYY-MM-DD HH24:MI:SS') $$;
+
+CREATE OR REPLACE FUNCTION public.ora_concat(VARIADIC parts text[]) RETURNS text LANGUAGE sql IMMUTABLE AS $$ SELECT NULLIF(pg_catalog.array_to_string($1, ''), '') $$;
+
+CREATE OR REPLACE FUNCTION public.ora_sign(x double precision) RETURNS integer LANGUAGE sql IMMUTABLE AS $$ SELECT pg_catalog.sign($1)::integer $$;
+
+CREATE OR REPLACE FUNCTION public.ora_sign(x text) RETURNS integer LANGUAGE plpgsql IMMUTABLE AS $$
+BEGIN
+  RETURN pg_catalog.sign(pg_catalog.btrim(x)::double precision)::integer;
+EXCEPTION WHEN invalid_text_representation THEN
+  RAISE EXCEPTION 'ORA-01722: invalid number' USING ERRCODE = '22018';
+END $$;
+
+CREATE OR REPLACE FUNCTION public.ora_substr(s text, pos double precision, len double precision) RETURNS text LANGUAGE plpgsql IMMUTABLE AS $$
+DECLARE
+  p bigint;
+  n bigint;
+BEGIN
+  IF s IS NULL OR s = '' OR pos IS NULL OR len IS NULL THEN RETURN NULL; END IF;
+  -- clamped as SQLite reads a number as a 64-bit integer
+  p := pg_catalog.trunc(GREATEST(LEAST(pos, 9e18), -9e18))::bigint;
+  IF p = 0 THEN p := 1; END IF;
+  IF p < 0 THEN p := pg_catalog.length(s) + p + 1; END IF;
+  IF p < 1 OR p > pg_catalog.length(s) THEN RETURN NULL; END IF;
+  IF len >= 9e18 THEN n := pg_catalog.length(s); ELSE n := pg_catalog.floor(GREATEST(len, -9e18))::bigint; END IF;
+  IF n < 1 THEN RETURN NULL; END IF;
+  RETURN NULLIF(pg_catalog.substr(s, p::integer, least(n, pg_catalog.length(s))::integer), '');
+END $$;
+
+CREATE OR REPLACE FUNCTION public.ora_substr(s text, pos double precision) RETURNS text LANGUAGE sql IMMUTABLE AS $$ SELECT public.ora_substr($1, $2, 1e18::double precision) $$;
+
+CREATE OR REPLACE FUNCTION public.ora_length(s text) RETURNS integer LANGUAGE sql IMMUTABLE AS $$ SELECT NULLIF(pg_catalog.length($1), 0) $$;
