@@ -1,16 +1,6 @@
 // vorel-server: the reference application server over SQLite or PostgreSQL.
-//
-//   vorel-server serve --db [NAME=]FILE|URI ... [--listen HOST:PORT] [--advertise HOST] [--trace FILE]
-//                      [--max-sessions N] [--login-timeout S] [--idle-timeout S] [--query-timeout S]
-//                      [--delay-ms N] [--tls-cert FILE --tls-key FILE] [--max-startups N]
-//                      [--max-startups-per-source N] [--insecure-plaintext] [--metrics HOST:PORT]
-//                      [--pool HOST:PORT,...]
-//   vorel-server certificate [--out DIR] [--name NAME ...] [--days N] [--force]
-//   vorel-server fingerprint [DB|CERTIFICATE]
-//   vorel-server init FILE [--demo] [--script FILE.sql ...] [--oracle-script FILE.sql ...] [--force]
-//   vorel-server init --pg URI [--demo] [--script FILE.sql ...] [--force]
-//   vorel-server init FILE --upgrade
-//   vorel-server backup DB FILE
+// Reads its command (kUsage below) and hands the work to the network layer
+// and the backend the database's location chooses.
 #include "common/exception.h"
 #include "server/backend/backends.h"
 #include "server/net/outbox.h"
