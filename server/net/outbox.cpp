@@ -14,8 +14,6 @@ Outbox::Outbox(QAbstractSocket *socket) : QObject(socket), m_socket(socket) {}
 
 void Outbox::setDelay(int ms) { g_delayMs.store(qMax(0, ms)); }
 
-int Outbox::delay() { return g_delayMs.load(); }
-
 void Outbox::send(QByteArray frame, bool now)
 {
     const int wait = now ? 0 : g_delayMs.load();

@@ -23,7 +23,6 @@ public:
     // Every answer of every connection waits this long; set before the
     // server starts listening. 0 (the default) sends at once.
     static void setDelay(int ms);
-    static int delay();
 
     // Sends `frame` now, or after the delay unless `now`.
     void send(QByteArray frame, bool now = false);
