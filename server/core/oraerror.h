@@ -1,12 +1,13 @@
 #pragma once
+#include "server/core/oramessages.h"
 #include <QByteArray>
 #include <QString>
 #include <exception>
 
 namespace vorel::server {
 
-// A database failure worded as Oracle words it ("ORA-00001: unique
-// constraint (VOREL.UK_X) violated"); the client receives the text as is.
+// A database failure worded as Oracle words it (a message of oramessages.h
+// with its names and detail); the client receives the text as is.
 class OraError : public std::exception
 {
 public:

@@ -289,15 +289,15 @@ QString columnType(Reader &r, const QString &column)
             Reader ir(item);
             const Node *num = ir.peek();
             if (!num || num->kind != Tok::Number || ir.peek(1))
-                bad(QStringLiteral("ORA-00902: invalid datatype (columna %1)").arg(column));
+                bad(ora::text(ora::kInvalidDatatype, QStringLiteral("columna %1").arg(column)));
             bool ok = false;
             const int v = num->text.toInt(&ok);
             if (!ok || v < 0)
-                bad(QStringLiteral("ORA-00902: invalid datatype (columna %1)").arg(column));
+                bad(ora::text(ora::kInvalidDatatype, QStringLiteral("columna %1").arg(column)));
             out << QString::number(v);
         }
         if (out.size() < min || out.size() > max)
-            bad(QStringLiteral("ORA-00902: invalid datatype (columna %1)").arg(column));
+            bad(ora::text(ora::kInvalidDatatype, QStringLiteral("columna %1").arg(column)));
         return out.join(QLatin1Char(','));
     };
     if (word == QLatin1String("VARCHAR2")) {
@@ -314,8 +314,8 @@ QString columnType(Reader &r, const QString &column)
         r.takeWord(qPrintable(word));
         return word;
     }
-    bad(QStringLiteral("ORA-00902: invalid datatype: %1 (columna %2; se admiten VARCHAR2(n), NUMBER, "
-                       "NUMBER(p), NUMBER(p,s), DATE y BLOB)")
+    bad(QString::fromLatin1(ora::kInvalidDatatype)
+        + QStringLiteral(": %1 (columna %2; se admiten VARCHAR2(n), NUMBER, NUMBER(p), NUMBER(p,s), DATE y BLOB)")
             .arg(n ? n->str().left(40) : QStringLiteral("nada"), column));
 }
 
@@ -333,7 +333,7 @@ void tableItem(const Seq &item, schemadef::Table &t, Pool &pool)
         if (r.takeWord("PRIMARY")) {
             r.expectWord("KEY");
             if (t.primaryKey.name)
-                bad(QStringLiteral("ORA-02260: table can have only one primary key (%1)").arg(name));
+                bad(ora::text(ora::kOnePrimaryKey, name));
             t.primaryKey = {pool.keep(name), pool.keep(nameList(r.group("las columnas"), "una columna"))};
         } else if (r.takeWord("UNIQUE")) {
             t.uniqueKeys.push_back({pool.keep(name), pool.keep(nameList(r.group("las columnas"), "una columna"))});
@@ -344,13 +344,13 @@ void tableItem(const Seq &item, schemadef::Table &t, Pool &pool)
             const QString parent = r.name("la tabla referida");
             const QStringList parentCols = nameList(r.group("las columnas referidas"), "una columna");
             if (cols.size() != parentCols.size())
-                bad(QStringLiteral("ORA-02256: number of referencing columns must match referenced columns (%1)").arg(name));
+                bad(ora::text(ora::kColumnCountMismatch, name));
             t.foreignKeys.push_back({pool.keep(name), pool.keep(cols), pool.keep(parent), pool.keep(parentCols)});
         } else if (r.takeWord("CHECK")) {
             const Node &g = r.group("la condición");
             const QString condition = str(g.kids).trimmed();
             if (condition.isEmpty())
-                bad(QStringLiteral("ORA-00936: missing expression (%1)").arg(name));
+                bad(ora::text(ora::kMissingExpression, name));
             t.checks.push_back({pool.keep(name), pool.keep(condition)});
         } else {
             bad(QStringLiteral("se esperaba PRIMARY KEY, UNIQUE, FOREIGN KEY o CHECK%1").arg(r.found()));
@@ -509,7 +509,7 @@ private:
                     c.comment = m_pool.keep(text);
                     return;
                 }
-            bad(QStringLiteral("ORA-00904: \"%1\": invalid identifier").arg(column.toUpper()));
+            bad(QString::fromLatin1(ora::kInvalidIdentifier).arg(column.toUpper()));
         }
         m_target.commentColumn(table, column, text);
     }
@@ -536,7 +536,7 @@ private:
         while (!query.empty() && query.front().trivia())
             query.erase(query.begin());
         if (query.empty())
-            bad(QStringLiteral("ORA-00936: missing expression (vista %1)").arg(name));
+            bad(ora::text(ora::kMissingExpression, QStringLiteral("vista %1").arg(name)));
         m_target.createView(name, str(query));
     }
 

@@ -6,7 +6,6 @@
 #include "server/sql/dialect.h"
 #include "server/sql/dialect_lexer.h"
 #include "server/core/oraerror.h"
-#include "server/core/oramessages.h"
 
 
 #include <QDate>
@@ -97,7 +96,7 @@ QVariant numberValue(const ViewColumn &c, const QString &text, const QString &or
     const double d = t.toDouble(&ok);
     if (ok)
         return d;
-    throw OraError(QStringLiteral("ORA-01722: invalid number (%1 = '%2')").arg(c.label, original));
+    throw OraError(ora::text(ora::kInvalidNumber, QStringLiteral("%1 = '%2'").arg(c.label, original)));
 }
 
 bool isNumber(const QString &text)
@@ -111,9 +110,7 @@ QDate dayValue(const ViewColumn &c, const QString &text, const QString &original
 {
     const QDate d = QDate::fromString(text.trimmed(), QStringLiteral("d/M/yyyy"));
     if (!d.isValid())
-        throw OraError(QStringLiteral("ORA-01858: a non-numeric character was found where a numeric was "
-                                      "expected (%1 = '%2')")
-                           .arg(c.label, original));
+        throw OraError(ora::text(ora::kNonNumericFound, QStringLiteral("%1 = '%2'").arg(c.label, original)));
     return d;
 }
 
@@ -207,7 +204,7 @@ void drillCondition(const View &view, const QString &text, Where *w)
     const qsizetype open = eq < 0 ? -1 : text.indexOf(QLatin1Char('\''), eq);
     const qsizetype close = text.lastIndexOf(QLatin1Char('\''));
     if (eq <= 0 || open < 0 || close <= open)
-        throw OraError(QStringLiteral("ORA-00920: invalid relational operator (%1)").arg(text));
+        throw OraError(ora::text(ora::kInvalidRelationalOperator, text));
     const ViewColumn &c = view.column(text.left(eq));
     const QString value = text.mid(open + 1, close - open - 1);
     const QString col = View::quoted(c.name);
@@ -232,9 +229,7 @@ void drillCondition(const View &view, const QString &text, Where *w)
         if (!dt.isValid())
             dt = QDateTime::fromString(value.trimmed(), QStringLiteral("d/M/yyyy H:mm"));
         if (!dt.isValid())
-            throw OraError(QStringLiteral("ORA-01858: a non-numeric character was found where a numeric was "
-                                          "expected (%1 = '%2')")
-                               .arg(c.label, value));
+            throw OraError(ora::text(ora::kNonNumericFound, QStringLiteral("%1 = '%2'").arg(c.label, value)));
         w->parts << col + QStringLiteral(" = ?");
         w->binds << dt.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
         return;
@@ -367,7 +362,7 @@ private:
         const QDate d(m.captured(3).toInt(), m.captured(2).toInt(), m.captured(1).toInt());
         const QTime t(m.captured(4).toInt(), m.captured(5).toInt(), m.captured(6).toInt());
         if (!d.isValid() || !t.isValid())
-            throw OraError(QStringLiteral("ORA-01839: date not valid for month specified (%1)").arg(text));
+            throw OraError(ora::text(ora::kDayNotInMonth, text));
         n.text = QLatin1Char('\'') + QDateTime(d, t).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) + QLatin1Char('\'');
     }
 
@@ -384,7 +379,7 @@ QString filterCondition(const ClassRowsSource &source, const View &view, const Q
     dialect::Seq seq = dialect::parse(translateOracle(text, source.lookup(), source.target(), asWritten));
     for (const dialect::Node &n : seq)
         if (n.kind == dialect::Tok::Semicolon)
-            throw OraError(QStringLiteral("ORA-00911: invalid character"));
+            throw OraError(QString::fromLatin1(ora::kInvalidCharacter));
     // A parameter marker would take the place of the values bound after it.
     const std::function<void(const dialect::Seq &)> noParameters = [&](const dialect::Seq &nodes) {
         for (const dialect::Node &n : nodes) {
@@ -392,7 +387,7 @@ QString filterCondition(const ClassRowsSource &source, const View &view, const Q
                 noParameters(n.kids);
             else if ((n.kind == dialect::Tok::Op && (n.isOp("?") || n.isOp(":") || n.isOp("@")))
                      || (n.kind == dialect::Tok::Word && (n.text.startsWith(QLatin1Char('$')))))
-                throw OraError(QStringLiteral("ORA-01008: not all variables bound (%1)").arg(text));
+                throw OraError(ora::text(ora::kNotAllBound, text));
         }
     };
     noParameters(seq);
@@ -463,7 +458,7 @@ BoundQuery classRowsQuery(const ClassRowsSource &source, const ClassRowsCall &ca
     const QString stored = d.traits.foldsToLowerCase ? viewName.toLower() : viewName;
     const std::vector<ClassRowsSource::Column> columns = source.columns(stored);
     if (columns.empty())
-        throw OraError(QStringLiteral("ORA-00942: table or view does not exist (%1)").arg(viewName));
+        throw OraError(ora::text(ora::kNoSuchTable, viewName));
     const View view(stored, columns);
     Where w;
     QString order;

@@ -6,7 +6,6 @@
 #include "server/sql/dialect_lexer.h"
 #include "server/sql/sqltraits.h"
 #include "server/core/oraerror.h"
-#include "server/core/oramessages.h"
 
 #include <QMap>
 #include <cmath>
@@ -331,8 +330,7 @@ std::vector<std::pair<size_t, size_t>> whereConjuncts(const Seq &seq, const std:
         if (p < b.whereEnd && seq[sig[p]].isWord("OR")) {
             for (size_t q = b.whereKw + 1; q < b.whereEnd; ++q)
                 if (isOuterMarker(seq[sig[q]]))
-                    throw OraError(QStringLiteral(
-                        "ORA-01719: outer join operator (+) not allowed in operand of OR or IN"));
+                    throw OraError(QString::fromLatin1(ora::kOuterJoinInOrIn));
         }
     }
     return conjuncts;
@@ -375,7 +373,7 @@ void rewriteOuterJoins(Seq &seq, const std::vector<size_t> &sig, const SelectBlo
             to = sig[it.last + 1] ; // the comma after
             // keep the blank that followed the comma out of the way
         } else {
-            throw OraError(QStringLiteral("ORA-01417: a table may be outer joined to at most one other table"));
+            throw OraError(QString::fromLatin1(ora::kOuterJoinedTwice));
         }
         edits.push_back({from, to, {}});
     }
@@ -432,7 +430,7 @@ bool outerJoinBlock(Seq &seq, const std::vector<size_t> &sig, size_t begin, size
             if (!isOuterMarker(seq[sig[p]]))
                 continue;
             if (p == cs || !isName(seq[sig[p - 1]]))
-                throw OraError(QStringLiteral("ORA-00936: missing expression"));
+                throw OraError(QString::fromLatin1(ora::kMissingExpression));
             OuterRef r{p, QString(), unquote(seq[sig[p - 1]])};
             if (p >= cs + 2 && seq[sig[p - 2]].kind == Tok::Dot && p >= cs + 3)
                 r.qualifier = unquote(seq[sig[p - 3]]);
@@ -446,7 +444,7 @@ bool outerJoinBlock(Seq &seq, const std::vector<size_t> &sig, size_t begin, size
             if (o < 0)
                 throw OraError(QString::fromLatin1(ora::kInvalidIdentifier).arg(r.column.toUpper()));
             if (owner >= 0 && o != owner)
-                throw OraError(QStringLiteral("ORA-01468: a predicate may reference only one outer-joined table"));
+                throw OraError(QString::fromLatin1(ora::kOuterJoinedPredicate));
             owner = o;
         }
         QString cond;
@@ -505,10 +503,10 @@ struct Operands {
     size_t primaryFwd(size_t k) const
     {
         if (k >= s.size())
-            throw OraError(QStringLiteral("ORA-00936: missing expression"));
+            throw OraError(QString::fromLatin1(ora::kMissingExpression));
         while (at(k).isOp("+") || at(k).isOp("-"))
             if (++k >= s.size())
-                throw OraError(QStringLiteral("ORA-00936: missing expression"));
+                throw OraError(QString::fromLatin1(ora::kMissingExpression));
         if (at(k).isWord("CASE")) {
             int depth = 0;
             for (size_t p = k; p < s.size(); ++p) {
@@ -517,7 +515,7 @@ struct Operands {
                 else if (at(p).isWord("END") && --depth == 0)
                     return p;
             }
-            throw OraError(QStringLiteral("ORA-00905: missing keyword"));
+            throw OraError(QString::fromLatin1(ora::kMissingKeyword));
         }
         if (isName(at(k))) {
             size_t e = k;
@@ -529,7 +527,7 @@ struct Operands {
         }
         if (endsOperand(at(k)))
             return k;
-        throw OraError(QStringLiteral("ORA-00936: missing expression"));
+        throw OraError(QString::fromLatin1(ora::kMissingExpression));
     }
     size_t termFwd(size_t k) const
     {
@@ -550,7 +548,7 @@ struct Operands {
                 else if (at(p).isWord("CASE") && --depth == 0)
                     return p;
             }
-            throw OraError(QStringLiteral("ORA-00905: missing keyword"));
+            throw OraError(QString::fromLatin1(ora::kMissingKeyword));
         }
         if (n.kind == Tok::Group) {
             if (b > 0 && isName(at(b - 1)))
@@ -558,7 +556,7 @@ struct Operands {
             else
                 return withSign(b);
         } else if (!endsOperand(n)) {
-            throw OraError(QStringLiteral("ORA-00936: missing expression"));
+            throw OraError(QString::fromLatin1(ora::kMissingExpression));
         }
         while (b >= 2 && at(b - 1).kind == Tok::Dot && isName(at(b - 2)))
             b -= 2;
@@ -627,7 +625,7 @@ void concatenation(Seq &seq, const SqlTraits &traits)
             return;
         Operands ops{seq, s};
         if (bar == 0 || bar + 1 >= s.size())
-            throw OraError(QStringLiteral("ORA-00936: missing expression"));
+            throw OraError(QString::fromLatin1(ora::kMissingExpression));
         size_t first = ops.termBwd(bar - 1);
         while (first >= 2 && ops.additive(first - 1) && endsOperand(ops.at(first - 2)))
             first = ops.termBwd(first - 2);
@@ -719,7 +717,7 @@ void checkSemicolons(Seq &seq)
     for (size_t k = 0; k < s.size(); ++k)
         if (seq[s[k]].kind == Tok::Semicolon) {
             if (k + 1 != s.size())
-                throw OraError(QStringLiteral("ORA-00911: invalid character"));
+                throw OraError(QString::fromLatin1(ora::kInvalidCharacter));
             seq.erase(seq.begin() + qsizetype(s[k]));
         }
 }
@@ -814,12 +812,12 @@ bool isNullWord(const Seq &arg)
 
 [[noreturn]] void notEnoughArguments()
 {
-    throw OraError(QStringLiteral("ORA-00938: not enough arguments for function"));
+    throw OraError(QString::fromLatin1(ora::kNotEnoughArguments));
 }
 
 [[noreturn]] void tooManyArguments()
 {
-    throw OraError(QStringLiteral("ORA-00939: too many arguments for function"));
+    throw OraError(QString::fromLatin1(ora::kTooManyArguments));
 }
 
 void checkCount(const std::vector<Seq> &args, size_t least, size_t most)
@@ -895,7 +893,7 @@ Seq decode(std::vector<Seq> args)
     }
     const qsizetype copies = literals ? (nullSearch >= 0 ? 2 : 1) : qsizetype(pairs);
     if (textSize(x) * copies > kMaxPostgresText)
-        throw OraError(QStringLiteral("ORA-00900: invalid SQL statement (translation too long)"));
+        throw OraError(ora::text(ora::kInvalidStatement, QStringLiteral("translation too long")));
 
     Seq out = fill(QStringLiteral("CASE "), {});
     if (literals) {
@@ -1250,7 +1248,7 @@ QString translateOracle(const QString &oracleSql, const ColumnLookup &lookup, Ta
         applyNames(seq, names);
     const QString out = str(seq);
     if (t.boundsTranslationSize && out.size() > kMaxPostgresText && out.size() > 16 * oracleSql.size())
-        throw OraError(QStringLiteral("ORA-00900: invalid SQL statement (translation too long)"));
+        throw OraError(ora::text(ora::kInvalidStatement, QStringLiteral("translation too long")));
     return out;
 }
 

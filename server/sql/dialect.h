@@ -29,8 +29,8 @@ struct ColumnNaming {
     ColumnSpelling declared; // without it a column is named as written
 };
 
-// Translates one Oracle statement. Throws OraError ("ORA-00933: SQL command
-// not properly ended", ...) for text it cannot read.
+// Translates one Oracle statement. Throws OraError (ora::kNotProperlyEnded,
+// ...) for text it cannot read.
 QString translateOracle(const QString &oracleSql, const ColumnLookup &lookup, Target target = Target::Sqlite,
                         const ColumnNaming &naming = {});
 

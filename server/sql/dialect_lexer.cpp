@@ -1,7 +1,6 @@
 #include "server/sql/dialect_lexer.h"
 #include "common/sqlscanner.h"
 #include "server/core/oraerror.h"
-#include "server/core/oramessages.h"
 
 namespace vorel::server::dialect {
 
@@ -45,15 +44,15 @@ Node node(const sql::Scanner &s, const sql::Token &t)
     case sql::TokenKind::Number: return Node{Tok::Number, text, {}};
     case sql::TokenKind::Comment:
         if (!t.closed)
-            throw OraError(QStringLiteral("ORA-01742: comment not properly terminated"));
+            throw OraError(QString::fromLatin1(ora::kCommentNotEnded));
         return Node{Tok::Comment, text, {}};
     case sql::TokenKind::String:
         if (!t.closed)
-            throw OraError(QStringLiteral("ORA-01756: quoted string not properly terminated"));
+            throw OraError(QString::fromLatin1(ora::kQuoteNotEnded));
         return Node{Tok::String, text, {}};
     case sql::TokenKind::QuotedName:
         if (!t.closed)
-            throw OraError(QStringLiteral("ORA-01740: missing double quote in identifier"));
+            throw OraError(QString::fromLatin1(ora::kMissingDoubleQuote));
         return Node{Tok::QuotedIdent, text, {}};
     case sql::TokenKind::Symbol: break;
     }
@@ -65,7 +64,7 @@ Node node(const sql::Scanner &s, const sql::Token &t)
         return Node{Tok::Semicolon, text, {}};
     if (text.size() == 2 || QStringLiteral("=<>+-*/%|!^:@?&").contains(text))
         return Node{Tok::Op, text, {}};
-    throw OraError(QStringLiteral("ORA-00911: invalid character"));
+    throw OraError(QString::fromLatin1(ora::kInvalidCharacter));
 }
 
 } // namespace
@@ -82,7 +81,7 @@ Seq parse(const QString &sql)
             // far from what a session thread's stack holds. SQLite's own
             // parser gives up on a tenth of this depth, with this answer.
             if (stack.size() > kMaxDepth)
-                throw OraError(QStringLiteral("ORA-00900: invalid SQL statement (parser stack overflow)"));
+                throw OraError(ora::text(ora::kInvalidStatement, QStringLiteral("parser stack overflow")));
             stack.emplace_back();
         } else if (t.kind == sql::TokenKind::Symbol && text == QLatin1String(")")) {
             if (stack.size() == 1)
@@ -95,7 +94,7 @@ Seq parse(const QString &sql)
         }
     }
     if (stack.size() != 1)
-        throw OraError(QStringLiteral("ORA-00907: missing right parenthesis"));
+        throw OraError(QString::fromLatin1(ora::kMissingRightParenthesis));
     return std::move(stack.front());
 }
 

@@ -15,8 +15,7 @@ pg::Result pgRead(pg::Connection &conn, const QString &sql, const QVariantList &
     try {
         return params.isEmpty() ? conn.exec(sql) : conn.exec(sql, params);
     } catch (const pg::Error &e) {
-        throw OraError(QStringLiteral("ORA-00604: error occurred at recursive SQL level 1 (%1)")
-                           .arg(e.failure().message));
+        throw OraError(ora::text(ora::kRecursiveSqlError, e.failure().message));
     }
 }
 

@@ -428,8 +428,8 @@ QString PgDatabase::firstText(const char *sql)
 void PgDatabase::begin()
 {
     if (m_clientTx)
-        throw OraError(QStringLiteral("ORA-00900: invalid SQL statement (cannot start a transaction within a "
-                                      "transaction)"));
+        throw OraError(
+            ora::text(ora::kInvalidStatement, QStringLiteral("cannot start a transaction within a transaction")));
     try {
         if (m_heldTx) {
             // The cursors' transaction goes on: the client's is a part of it

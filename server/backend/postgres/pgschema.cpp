@@ -46,8 +46,8 @@ Transaction::Transaction(Connection &c) : m_c(c)
         const Result r = run(c, QStringLiteral("SELECT current_setting('search_path'), quote_ident(current_schema())"));
         m_searchPath = r.text(0, 0);
         if (r.isNull(0, 1))
-            throw OraError(QStringLiteral("ORA-01435: user does not exist (no hay esquema donde crear las tablas: "
-                                          "search_path = %1)").arg(m_searchPath));
+            throw OraError(ora::text(ora::kNoSuchUser, QStringLiteral("no hay esquema donde crear las tablas: "
+                                                                      "search_path = %1").arg(m_searchPath)));
         run(c, QStringLiteral("SELECT set_config('search_path', $1, true)"),
             {r.text(0, 1) + QStringLiteral(", oracle")});
     } catch (...) {
@@ -104,7 +104,7 @@ QString postgresType(const QString &oracleType)
         return QStringLiteral("bytea");
     if (u == QLatin1String("CLOB"))
         return QStringLiteral("text");
-    throw OraError(QStringLiteral("ORA-00902: invalid datatype (%1)").arg(oracleType));
+    throw OraError(ora::text(ora::kInvalidDatatype, oracleType));
 }
 
 namespace {
@@ -140,8 +140,7 @@ QString sessionForeignKeyFunction(const ForeignKey &fk)
                           "    RAISE EXCEPTION '%', %5;\n  END IF;\n  RETURN NEW;\nEND $vorel$")
         .arg(u8(fk.name).toLower(), present.join(QLatin1String(" AND ")), u8(fk.parentTable),
              match.join(QLatin1String(" AND ")),
-             lit(QStringLiteral("ORA-02291: integrity constraint (VOREL.%1) violated - parent key not found")
-                     .arg(u8(fk.name).toUpper())));
+             lit(QString::fromLatin1(ora::kParentKeyNotFound).arg(u8(fk.name).toUpper())));
 }
 
 QString tableDefinition(const Table &t, bool temp)
@@ -361,8 +360,7 @@ void createTables(Connection &c, const std::vector<Table> &tables)
                                 joined(fk.parentColumns)));
             } catch (const Error &e) {
                 if (e.failure().sqlstate == QLatin1String("42830"))
-                    throw OraError(QStringLiteral("ORA-02270: no matching unique or primary key for this column-list (%1)")
-                                       .arg(u8(fk.name)));
+                    throw OraError(ora::text(ora::kNoMatchingKey, u8(fk.name)));
                 throw OraError(oracleMessage(c, e.failure()));
             }
             // The session tables' templates stay empty: nothing to look up.

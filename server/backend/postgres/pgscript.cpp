@@ -37,7 +37,7 @@ public:
         const pg::Result r = pg::run(m_c, QStringLiteral("SELECT relkind FROM pg_class WHERE oid = to_regclass($1)"),
                                      {table.toLower()});
         if (r.rows() == 0)
-            throw OraError(QStringLiteral("ORA-00942: table or view does not exist (%1)").arg(table));
+            throw OraError(ora::text(ora::kNoSuchTable, table));
         const QString kind = r.text(0, 0) == QLatin1String("v") ? QStringLiteral("VIEW") : QStringLiteral("TABLE");
         pg::run(m_c, QStringLiteral("COMMENT ON %1 %2 IS %3").arg(kind, table, pg::Connection::literal(text)));
         m_changed = true;
@@ -50,7 +50,7 @@ public:
                                      {table.toLower(), column.toLower()});
         if (r.rows() == 0) {
             if (pg::run(m_c, QStringLiteral("SELECT to_regclass($1)"), {table.toLower()}).isNull(0, 0))
-                throw OraError(QStringLiteral("ORA-00942: table or view does not exist (%1)").arg(table));
+                throw OraError(ora::text(ora::kNoSuchTable, table));
             throw OraError(QString::fromLatin1(ora::kInvalidIdentifier).arg(column.toUpper()));
         }
         pg::run(m_c, QStringLiteral("COMMENT ON COLUMN %1.%2 IS %3").arg(table, column, pg::Connection::literal(text)));

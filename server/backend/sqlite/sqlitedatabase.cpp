@@ -374,8 +374,7 @@ void SqliteDatabase::awaitTurnToWrite()
     if (m_writing)
         return;
     if (!m_writers->acquire(kWriteWaitMs))
-        throw OraError(QStringLiteral(
-            "ORA-00054: resource busy and acquire with NOWAIT specified or timeout expired (other sessions write)"));
+        throw OraError(ora::text(ora::kResourceBusy, QStringLiteral("other sessions write")));
     m_writing = true;
 }
 

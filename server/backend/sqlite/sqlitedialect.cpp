@@ -111,7 +111,7 @@ void fnNvl2(sqlite3_context *ctx, int, sqlite3_value **a)
 void fnDecode(sqlite3_context *ctx, int argc, sqlite3_value **a)
 {
     if (argc < 3) {
-        sqlite3_result_error(ctx, "ORA-00938: not enough arguments for function", -1);
+        sqlite3_result_error(ctx, ora::kNotEnoughArguments, -1);
         return;
     }
     int i = 1;
@@ -285,8 +285,7 @@ void fnToDate(sqlite3_context *ctx, int argc, sqlite3_value **a)
     if (!d.isValid())
         d = readDate(text);
     if (!d.isValid()) {
-        sqlite3_result_error(ctx, "ORA-01858: a non-numeric character was found where a numeric was expected",
-                             -1);
+        sqlite3_result_error(ctx, ora::kNonNumericFound, -1);
         return;
     }
     resultText(ctx, d.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));

@@ -70,14 +70,12 @@ QString createTableSql(const Table &t, bool temp)
 
 QString parentMissing(const ForeignKey &fk)
 {
-    return QStringLiteral("ORA-02291: integrity constraint (VOREL.%1) violated - parent key not found")
-        .arg(QString::fromUtf8(fk.name));
+    return QString::fromLatin1(ora::kParentKeyNotFound).arg(QString::fromUtf8(fk.name));
 }
 
 QString childFound(const ForeignKey &fk)
 {
-    return QStringLiteral("ORA-02292: integrity constraint (VOREL.%1) violated - child record found")
-        .arg(QString::fromUtf8(fk.name));
+    return QString::fromLatin1(ora::kChildRecordFound).arg(QString::fromUtf8(fk.name));
 }
 
 // The child side: the parent row must exist when the child names one.
@@ -170,8 +168,7 @@ QString referencedKey(sqlite3 *db, const ForeignKey &fk)
     }
     sqlite3_finalize(stmt);
     if (found.isEmpty())
-        throw OraError(QStringLiteral("ORA-02270: no matching unique or primary key for this column-list (%1)")
-                           .arg(QString::fromUtf8(fk.name)));
+        throw OraError(ora::text(ora::kNoMatchingKey, QString::fromUtf8(fk.name)));
     return found;
 }
 

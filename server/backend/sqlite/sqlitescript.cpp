@@ -24,7 +24,7 @@ public:
     void commentTable(const QString &table, const QString &text) override
     {
         update("UPDATE TDICTABLAS SET DTAB_Coment = ?1 WHERE DTAB_Tabla = upper(?2)", text, table, QString(),
-               QStringLiteral("ORA-00942: table or view does not exist (%1)").arg(table));
+               ora::text(ora::kNoSuchTable, table));
     }
 
     void commentColumn(const QString &table, const QString &column, const QString &text) override
@@ -129,7 +129,8 @@ void chr(sqlite3_context *ctx, int, sqlite3_value **argv)
     }
     const sqlite3_int64 n = sqlite3_value_int64(argv[0]);
     if (n < 1 || n > 127) {
-        sqlite3_result_error(ctx, "ORA-01428: argument is out of range (CHR takes 1 to 127 here)", -1);
+        const QByteArray m = ora::text(ora::kArgumentOutOfRange, QStringLiteral("CHR takes 1 to 127 here")).toUtf8();
+        sqlite3_result_error(ctx, m.constData(), -1);
         return;
     }
     const char c = char(n);
