@@ -2,6 +2,8 @@
 // The real reference server, started for one test on 127.0.0.1 with a fresh
 // database and a trace file: an SQLite file, or with VOREL_TEST_BACKEND set
 // to "postgresql" a database of its own in the cluster VOREL_TEST_PG names.
+#include "support/testdatabase.h"
+
 #include <QJsonObject>
 #include <QList>
 #include <QProcess>
@@ -12,6 +14,7 @@
 #include <QTemporaryDir>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace vorel::test {
 
@@ -70,11 +73,14 @@ public:
     void exec(const QString &sql, const QString &name = {}) const;
 
     // True when the tests run against PostgreSQL.
-    static bool postgres();
+    static bool postgres() { return onPostgres(); }
     // Why this run's backend cannot be used; empty when it can.
-    static QString unavailable();
+    static QString unavailable() { return vorel::test::unavailable(); }
 
     static QString serverProgram(); // path of vorel-server
+    // Runs vorel-server with `args` to its end: its exit code (-1 when it
+    // crashed or did not end), what it wrote to *err and *out.
+    static int runServer(const QStringList &args, QString *err = nullptr, QString *out = nullptr);
     static QString sqlProgram();    // path of vorel-sql
 
     // The certificate and key every test server of this process presents
@@ -88,7 +94,6 @@ public:
 
 private:
     bool launch(QString *error);
-    void dropDatabases();
 
     Options m_options;
     QStringList m_serveArgs;
@@ -97,7 +102,7 @@ private:
     std::unique_ptr<QProcess> m_process;
     quint16 m_port = 0;
     qsizetype m_traceOffset = 0;
-    QStringList m_pgDatabases; // made in the cluster for this server
+    std::vector<std::unique_ptr<TestDatabase>> m_databases;
 };
 
 // A listener for fake servers in a test: its pending connections are TLS

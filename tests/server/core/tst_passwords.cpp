@@ -10,7 +10,6 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <sqlite3.h>
 
 using namespace vorel;
 using namespace vorel::test;
@@ -28,20 +27,6 @@ bool logsIn(quint16 port, const QString &user, const QString &password)
 QString stored(TestServer &server, const QString &user)
 {
     return server.query(QStringLiteral("SELECT USUA_Paswd FROM TUSUARIOS WHERE USUA_Usua = ") + user).value(0).value(0);
-}
-
-// Runs vorel-server with `args` to its end; its exit code, *output its stderr.
-int runServer(const QStringList &args, QString *output)
-{
-    QProcess p;
-    p.start(TestServer::serverProgram(), args);
-    if (!p.waitForFinished(60000)) {
-        p.kill();
-        p.waitForFinished();
-        return -1;
-    }
-    *output = QString::fromUtf8(p.readAllStandardError());
-    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
 }
 
 } // namespace
@@ -204,15 +189,15 @@ private Q_SLOTS:
         {
             // A converted database has nothing left to convert.
             QString out;
-            QCOMPARE(runServer({QStringLiteral("init"), file, QStringLiteral("--upgrade")}, &out), 0);
-            QCOMPARE(runServer({QStringLiteral("init"), file, QStringLiteral("--upgrade")}, &out), 0);
+            QCOMPARE(TestServer::runServer({QStringLiteral("init"), file, QStringLiteral("--upgrade")}, &out), 0);
+            QCOMPARE(TestServer::runServer({QStringLiteral("init"), file, QStringLiteral("--upgrade")}, &out), 0);
             QVERIFY2(out.contains(QStringLiteral(": 0 password(s) stored as typed now kept as salted hashes")),
                      qPrintable(out));
         }
-        const auto plainAll = [&] { sqlite3Exec(file, QStringLiteral("UPDATE TUSUARIOS SET USUA_Paswd = 'clave'")); };
+        const auto plainAll = [&] { vorel::test::exec(file, QStringLiteral("UPDATE TUSUARIOS SET USUA_Paswd = 'clave'")); };
         plainAll();
         QString out;
-        QCOMPARE(runServer({QStringLiteral("init"), file, QStringLiteral("--upgrade")}, &out), 0);
+        QCOMPARE(TestServer::runServer({QStringLiteral("init"), file, QStringLiteral("--upgrade")}, &out), 0);
         QVERIFY2(out.contains(QStringLiteral("%1: %2 password(s) stored as typed now kept as salted hashes")
                                   .arg(file)
                                   .arg(countUsers(file))),
@@ -241,29 +226,17 @@ private Q_SLOTS:
     }
 
 private:
-    static void sqlite3Exec(const QString &file, const QString &sql)
+    static int countUsers(const QString &file)
     {
-        sqlite3 *db = nullptr;
-        QVERIFY(sqlite3_open_v2(file.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK);
-        QCOMPARE(sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, nullptr), SQLITE_OK);
-        sqlite3_close_v2(db);
+        return vorel::test::query(file, QStringLiteral("SELECT count(*) FROM TUSUARIOS")).value(0).value(0).toInt();
     }
-    static int scalar(const QString &file, const char *sql)
-    {
-        sqlite3 *db = nullptr;
-        sqlite3_open_v2(file.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr);
-        sqlite3_stmt *st = nullptr;
-        int n = -1;
-        if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
-            n = sqlite3_column_int(st, 0);
-        sqlite3_finalize(st);
-        sqlite3_close_v2(db);
-        return n;
-    }
-    static int countUsers(const QString &file) { return scalar(file, "SELECT count(*) FROM TUSUARIOS"); }
     static int plainCount(const QString &file)
     {
-        return scalar(file, "SELECT count(*) FROM TUSUARIOS WHERE substr(USUA_Paswd, 1, 15) <> '$pbkdf2-sha256$'");
+        return vorel::test::query(file, QStringLiteral("SELECT count(*) FROM TUSUARIOS WHERE substr(USUA_Paswd, 1, 15) <> "
+                                          "'$pbkdf2-sha256$'"))
+            .value(0)
+            .value(0)
+            .toInt();
     }
 };
 
