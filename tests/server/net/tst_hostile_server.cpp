@@ -68,17 +68,25 @@ QString heavyBlob(int bytes)
                                   : QStringLiteral("randomblob(%1)").arg(bytes);
 }
 
-// The helper process killed by the test: logs in, opens a transaction with
-// one row in it, says so and waits to be killed.
-int holdTransaction(quint16 port, const QString &id)
+// The helper process killed by the test: logs in, commits row id + 1, then
+// in a transaction adds row id and opens a cursor, says so and waits to be
+// killed.
+int holdTransaction(quint16 port, int id)
 {
     RawClient c;
     if (!c.connectTo(port) || !c.login(kUser, kPassword))
         return 2;
-    if (c.call(QStringLiteral("StartTran")).type != MsgType::CallResult)
+    const auto insert = [&](int row, const char *text) {
+        return ejeDir(c, QStringLiteral("INSERT INTO TPRUEBA (PRUE_Id, PRUE_Texto) VALUES (%1, '%2')")
+                             .arg(row)
+                             .arg(QLatin1String(text)))
+            .isEmpty();
+    };
+    if (c.call(QStringLiteral("StartTran")).type != MsgType::CallResult || !insert(id + 1, "confirmada")
+        || c.call(QStringLiteral("CommitTran")).type != MsgType::CallResult)
         return 3;
-    if (!ejeDir(c, QStringLiteral("INSERT INTO TPRUEBA (PRUE_Id, PRUE_Texto) VALUES (%1, 'sin confirmar')").arg(id))
-             .isEmpty())
+    if (c.call(QStringLiteral("StartTran")).type != MsgType::CallResult || !insert(id, "sin confirmar")
+        || c.open(QStringLiteral("dspq0"), QStringLiteral("SELECT PRUE_Id FROM TPRUEBA"), 1).type != MsgType::OpenResult)
         return 4;
     std::puts("ready");
     std::fflush(stdout);
@@ -217,9 +225,7 @@ private Q_SLOTS:
         QCOMPARE(ejeDir(open, QStringLiteral("INSERT INTO TPRUEBA VALUES (4242, 'sin confirmar')")), QString());
 
         QVERIFY(QFile::remove(certificate) && QFile::remove(key));
-        QProcess make;
-        make.start(TestServer::serverProgram(), {QStringLiteral("certificate"), QStringLiteral("--out"), own.path()});
-        QVERIFY(make.waitForFinished(30000) && make.exitCode() == 0);
+        QCOMPARE(TestServer::runServer({QStringLiteral("certificate"), QStringLiteral("--out"), own.path()}), 0);
         QCOMPARE(::kill(pid_t(server.pid()), SIGHUP), 0);
         QTRY_VERIFY_WITH_TIMEOUT(server.log().contains(QStringLiteral("read again")), 5000);
         RawClient stale;
@@ -639,6 +645,7 @@ private Q_SLOTS:
         QVERIFY(holder.waitForFinished(10000));
         QTRY_VERIFY_WITH_TIMEOUT(server.log().contains(QStringLiteral("its open transaction is rolled back")), 10000);
         QCOMPARE(rows(server, QStringLiteral("PRUE_Id = 70")), 0);
+        QCOMPARE(rows(server, QStringLiteral("PRUE_Id = 71 AND PRUE_Texto = 'confirmada'")), 1);
         // Its lock went with it: another session writes and commits at once.
         RawClient c;
         QVERIFY(c.connectTo(server.port()) && c.login(kUser, kPassword));
@@ -732,7 +739,7 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     if (argc == 4 && qstrcmp(argv[1], kHolder) == 0)
-        return holdTransaction(quint16(QByteArray(argv[2]).toUInt()), QString::fromLatin1(argv[3]));
+        return holdTransaction(quint16(QByteArray(argv[2]).toUInt()), QByteArray(argv[3]).toInt());
     TstHostileServer test;
     return QTest::qExec(&test, argc, argv);
 }
