@@ -364,32 +364,6 @@ private slots:
                  qPrintable(message));
     }
 
-    void sessionTablesArePrivate()
-    {
-        auto a = connectTo(m_db);
-        auto b = connectTo(m_db);
-        pg::createSessionTables(*a, QStringLiteral("1002"));
-        pg::createSessionTables(*b, QStringLiteral("1003"));
-        a->exec(QStringLiteral("INSERT INTO RVFILRAP (VFIL_Filtro, VFIL_Valor) VALUES (-1, 'ORDER BY 1')"));
-        a->exec(QStringLiteral("INSERT INTO RQBEX (QBEX_Reg, QBEX_Campo, QBEX_Valor, QBEX_Fecha) VALUES (1, 'X', 'y', 0)"));
-        QCOMPARE(pgRows(*a, "SELECT SESI_Usua, SESI_USUADer FROM RSESION"), Rows({{"n:1002", "n:1002"}}));
-        QCOMPARE(pgRows(*b, "SELECT SESI_Usua FROM RSESION"), Rows({{"n:1003"}}));
-        QCOMPARE(pgRows(*b, "SELECT count(*) FROM RVFILRAP"), Rows({{"n:0"}}));
-        QCOMPARE(pgRows(*b, "SELECT count(*) FROM RQBEX"), Rows({{"n:0"}}));
-        QCOMPARE(pgRows(*m_pg, "SELECT SESI_Usua FROM RSESION"), Rows({{"n:1001"}}));
-
-        // Created again (a change of user), the session holds the one new row.
-        pg::createSessionTables(*a, QStringLiteral("1004"));
-        QCOMPARE(pgRows(*a, "SELECT SESI_Usua FROM RSESION"), Rows({{"n:1004"}}));
-        QCOMPARE(pgRows(*a, "SELECT count(*) FROM RVFILRAP"), Rows({{"n:0"}}));
-
-        // A connection without them writes no one's rows.
-        auto none = connectTo(m_db);
-        QVERIFY(pgFailure(*none, "INSERT INTO RVFILRAP (VFIL_Filtro, VFIL_Valor) VALUES (1, 'x')")
-                    .startsWith(QStringLiteral("ORA-00942: table or view does not exist (RVFILRAP")));
-        QCOMPARE(pgRows(*none, "SELECT count(*) FROM RVFILRAP"), Rows({{"n:0"}}));
-    }
-
     void passwordsAreHashedAsTheServerReadsThem()
     {
         const QString stored = m_pg->exec(QStringLiteral("SELECT USUA_Paswd FROM TUSUARIOS WHERE USUA_Usua = 1001")).text(0, 0);

@@ -360,18 +360,40 @@ private slots:
         }
     }
 
-    // Working rows are per session: two on one database.
-    void twoSessions()
+    // Working rows and RSESION belong to one session, start afresh at each
+    // login and never reach the database itself (on PostgreSQL, the empty
+    // tables each session's own hide).
+    void workingRowsArePerSession()
     {
         const auto b = db.open(QStringLiteral("990002"));
+        const auto on = [](Database &session, const char *sql) { return vorel::test::run(session, QLatin1String(sql)); };
+        using Rows = QList<QStringList>;
         work({drill(QStringLiteral("CLIENTE= '10'"))});
-        vorel::test::run(*b, example(1, QStringLiteral("ESTADO"), QStringLiteral("B")));
-        vorel::test::run(*b, QStringLiteral("INSERT INTO vorel.RVFILRAP (VFIL_Filtro, VFIL_Valor) VALUES (-1, 'CLIENTE') "));
+        QCOMPARE(vorel::test::run(*b, example(1, QStringLiteral("ESTADO"), QStringLiteral("B"))).error, QString());
+        QCOMPARE(on(*b, "INSERT INTO vorel.RVFILRAP (VFIL_Filtro, VFIL_Valor) VALUES (-1, 'CLIENTE') ").error, QString());
         QCOMPARE(keys(rows()), QStringLiteral("10"));
-        QCOMPARE(keys(vorel::test::run(*b, QStringLiteral("SELECT * FROM TABLE(pZCLI.main('ZVEN'))"))),
-                 QStringLiteral("20"));
-        QCOMPARE(vorel::test::run(*b, QStringLiteral("SELECT SESI_Usua FROM RSESION")).rows.value(0).value(0),
-                 QStringLiteral("990002"));
+        QCOMPARE(keys(on(*b, "SELECT * FROM TABLE(pZCLI.main('ZVEN'))")), QStringLiteral("20"));
+        QCOMPARE(on(*b, "SELECT SESI_Usua, SESI_USUADer FROM RSESION").rows, Rows({{"990002", "990002"}}));
+        // The user a session acts for is a user.
+        QVERIFY(on(*b, "UPDATE RSESION SET SESI_USUADer = 99").error.startsWith(QLatin1String(
+            "ORA-02291: integrity constraint (VOREL.FK_SESION_USUADER) violated - parent key not found")));
+        QCOMPARE(on(*b, "UPDATE RSESION SET SESI_USUADer = 990001").error, QString());
+        QCOMPARE(exec(QStringLiteral("SELECT SESI_Usua, SESI_USUADer FROM RSESION")).rows, Rows({{"990001", "990001"}}));
+        // A second login on the same connection.
+        b->startSession(QStringLiteral("990001"));
+        QCOMPARE(on(*b, "SELECT SESI_Usua, SESI_USUADer FROM RSESION").rows, Rows({{"990001", "990001"}}));
+        QCOMPARE(on(*b, "SELECT (SELECT count(*) FROM RVFILRAP) + (SELECT count(*) FROM RQBEX) FROM dual").rows,
+                 Rows({{"0"}}));
+        // A connection without a login writes no one's rows.
+        QVERIFY(on(*db.open(), "INSERT INTO RVFILRAP (VFIL_Filtro, VFIL_Valor) VALUES (1, 'x')")
+                    .error.startsWith(QLatin1String("ORA-00942: table or view does not exist")));
+        QCOMPARE(vorel::test::query(db.location(),
+                                    vorel::test::onPostgres()
+                                        ? QStringLiteral("SELECT (SELECT count(*) FROM RSESION) + (SELECT count(*) "
+                                                         "FROM RVFILRAP) + (SELECT count(*) FROM RQBEX)")
+                                        : QStringLiteral("SELECT count(*) FROM sqlite_master WHERE upper(name) IN "
+                                                         "('RSESION', 'RVFILRAP', 'RQBEX')")),
+                 Rows({{"0"}}));
     }
 };
 
