@@ -133,6 +133,8 @@ QString TestServer::dir() const { return m_dir ? m_dir->path() : QString(); }
 
 QString TestServer::databaseFile(const QString &name) const
 {
+    if (!m_options.database.isEmpty())
+        return m_options.database;
     const QStringList &names = m_options.databaseNames;
     const qsizetype i = names.isEmpty() || name.isEmpty() ? 0 : names.indexOf(name);
     return i >= 0 && size_t(i) < m_databases.size() ? m_databases[size_t(i)]->location() : QString();
@@ -158,7 +160,9 @@ bool TestServer::start(QString *error)
         scripts.append({s, true});
     const QStringList names = m_options.databaseNames.isEmpty() ? QStringList{QString()} : m_options.databaseNames;
     QStringList dbArgs;
-    for (const QString &name : names) {
+    if (!m_options.database.isEmpty())
+        dbArgs << QStringLiteral("--db") << m_options.database;
+    for (const QString &name : m_options.database.isEmpty() ? names : QStringList{}) {
         auto &db = m_databases.emplace_back(
             std::make_unique<TestDatabase>(thisRun(), QDir(dir()).filePath(fileNameFor(name))));
         if (scripts.isEmpty()) {
@@ -219,7 +223,7 @@ bool TestServer::launch(QString *error)
         m_process.reset();
         return false;
     }
-    static const QRegularExpression listening(QStringLiteral("^listening on 127\\.0\\.0\\.1:(\\d+)\\s*$"));
+    static const QRegularExpression listening(QStringLiteral("^listening on 127\\.0\\.0\\.\\d+:(\\d+)\\s*$"));
     QByteArray line;
     QDeadlineTimer deadline(30000);
     while (!m_process->canReadLine()) {

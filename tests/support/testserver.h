@@ -31,6 +31,9 @@ public:
         // Scripts in the Oracle form on either backend, after `scripts`:
         // init --oracle-script on SQLite, init --script on PostgreSQL.
         QStringList oracleScripts;
+        // A database made elsewhere (another server's), served as it is
+        // instead of a fresh one.
+        QString database;
     };
     TestServer();
     explicit TestServer(Options options);
@@ -50,6 +53,7 @@ public:
     QString log();
 
     QString host() const { return QStringLiteral("127.0.0.1"); }
+    // The port it listens on (the one in --listen when serveArgs give one).
     quint16 port() const { return m_port; }
     QString dir() const;                       // the test's private folder
     // The database file, or on PostgreSQL the database's URI.

@@ -6,8 +6,6 @@
 #include "server/core/passwords.h"
 #include "support/testserver.h"
 
-#include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -206,23 +204,17 @@ private Q_SLOTS:
 
         // Or at the first start of the new server, which says so.
         plainAll();
-        QProcess serve;
-        serve.start(TestServer::serverProgram(),
-                    {QStringLiteral("serve"), QStringLiteral("--db"), file, QStringLiteral("--listen"),
-                     QStringLiteral("127.0.0.1:0"), QStringLiteral("--tls-cert"), TestServer::certificateFile(),
-                     QStringLiteral("--tls-key"), TestServer::keyFile()});
-        QVERIFY(serve.waitForStarted(10000));
-        QTRY_VERIFY_WITH_TIMEOUT(serve.canReadLine() || (serve.waitForReadyRead(100) && serve.canReadLine()), 30000);
-        const QString listening = QString::fromUtf8(serve.readLine());
-        const auto port = QRegularExpression(QStringLiteral(":(\\d+)\\s*$")).match(listening).captured(1).toUShort();
-        const QString said = QString::fromUtf8(serve.readAllStandardError());
-        QVERIFY2(said.contains(QStringLiteral("password(s) stored as typed by an earlier release now kept as "
-                                              "salted hashes")),
-                 qPrintable(said));
+        TestServer::Options upgraded;
+        upgraded.database = file;
+        upgraded.captureLog = true;
+        TestServer serve(upgraded);
+        QString error;
+        QVERIFY2(serve.start(&error), qPrintable(error));
+        QTRY_VERIFY2_WITH_TIMEOUT(serve.log().contains(QStringLiteral("password(s) stored as typed by an earlier "
+                                                                      "release now kept as salted hashes")),
+                                  qPrintable(serve.log()), 10000);
         QCOMPARE(plainCount(file), 0);
-        QVERIFY(logsIn(port, QStringLiteral("1001"), QStringLiteral("clave")));
-        serve.terminate();
-        QVERIFY(serve.waitForFinished(10000));
+        QVERIFY(logsIn(serve.port(), QStringLiteral("1001"), QStringLiteral("clave")));
     }
 
 private:
