@@ -125,6 +125,13 @@ private:
     std::optional<QSslConfiguration> m_tls;
 };
 
+// Starts `server`; a start that fails fails the test case.
+#define VOREL_START(server)                                                                                        \
+    do {                                                                                                           \
+        QString why_;                                                                                              \
+        QVERIFY2((server).start(&why_), qPrintable(why_));                                                         \
+    } while (false)
+
 // Skips the test case when the run's backend cannot be reached.
 #define VOREL_REQUIRE_BACKEND()                                                                                    \
     do {                                                                                                           \

@@ -39,8 +39,7 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
-        QString error;
-        QVERIFY2(m_server.start(&error), qPrintable(error));
+        VOREL_START(m_server);
     }
 
     void hashesAreSaltedAndChecked()
@@ -208,8 +207,7 @@ private Q_SLOTS:
         upgraded.database = file;
         upgraded.captureLog = true;
         TestServer serve(upgraded);
-        QString error;
-        QVERIFY2(serve.start(&error), qPrintable(error));
+        VOREL_START(serve);
         QTRY_VERIFY2_WITH_TIMEOUT(serve.log().contains(QStringLiteral("password(s) stored as typed by an earlier "
                                                                       "release now kept as salted hashes")),
                                   qPrintable(serve.log()), 10000);

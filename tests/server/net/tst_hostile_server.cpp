@@ -164,8 +164,7 @@ private Q_SLOTS:
     void peersThatDoNotLogInAreDropped()
     {
         TestServer server(withArgs({QStringLiteral("--login-timeout"), QStringLiteral("1")}));
-        QString error;
-        QVERIFY2(server.start(&error), qPrintable(error));
+        VOREL_START(server);
         addTestTable(server);
         RawClient silent, greeted, loggedIn;
         QVERIFY(silent.connectTo(server.port(), false));
@@ -186,8 +185,7 @@ private Q_SLOTS:
     void idleSessionsAreClosedAndRolledBack()
     {
         TestServer server(withArgs({QStringLiteral("--idle-timeout"), QStringLiteral("1.5")}));
-        QString error;
-        QVERIFY2(server.start(&error), qPrintable(error));
+        VOREL_START(server);
         addTestTable(server);
         RawClient c;
         QVERIFY(c.connectTo(server.port()) && c.login(kUser, kPassword));
@@ -216,8 +214,7 @@ private Q_SLOTS:
         QVERIFY(QFile::copy(TestServer::certificateFile(), certificate));
         QVERIFY(QFile::copy(TestServer::keyFile(), key));
         TestServer server(withArgs({QStringLiteral("--tls-cert"), certificate, QStringLiteral("--tls-key"), key}, true));
-        QString error;
-        QVERIFY2(server.start(&error), qPrintable(error));
+        VOREL_START(server);
         addTestTable(server);
         RawClient open;
         QVERIFY(open.connectTo(server.port()) && open.login(kUser, kPassword));
@@ -256,8 +253,7 @@ private Q_SLOTS:
         const QString where = QStringLiteral("127.0.0.1:%1").arg(probe.serverPort());
         probe.close();
         TestServer server(withArgs({QStringLiteral("--metrics"), where}));
-        QString error;
-        QVERIFY2(server.start(&error), qPrintable(error));
+        VOREL_START(server);
         addTestTable(server);
         RawClient c;
         QVERIFY(c.connectTo(server.port()) && c.login(kUser, kPassword));
@@ -307,8 +303,7 @@ private Q_SLOTS:
         if (cluster.isEmpty())
             QSKIP("the cluster's folder is not known (tests/run.sh sets VOREL_TEST_PG_DIR)");
         TestServer server(withArgs({}));
-        QString error;
-        QVERIFY2(server.start(&error), qPrintable(error));
+        VOREL_START(server);
         addTestTable(server);
         std::vector<std::unique_ptr<RawClient>> working;
         for (int i = 0; i < 5; ++i) {
@@ -336,8 +331,7 @@ private Q_SLOTS:
     void bigFramesOnlyAfterLogin()
     {
         TestServer server(withArgs({}));
-        QString error;
-        QVERIFY2(server.start(&error), qPrintable(error));
+        VOREL_START(server);
         addTestTable(server);
         // A header announcing 1 MiB before Login ends the connection at once,
         // before the bytes are even sent.
@@ -365,8 +359,7 @@ private Q_SLOTS:
     void repliesAreNotTakenAsRequests()
     {
         TestServer server(withArgs({}));
-        QString error;
-        QVERIFY2(server.start(&error), qPrintable(error));
+        VOREL_START(server);
         addTestTable(server);
         RawClient peer;
         QVERIFY(peer.connectTo(server.port()) && peer.login(kUser, kPassword));
@@ -387,8 +380,7 @@ private Q_SLOTS:
     void largeCursorsOutliveAWrite()
     {
         TestServer server(withArgs({}));
-        QString error;
-        QVERIFY2(server.start(&error), qPrintable(error));
+        VOREL_START(server);
         addTestTable(server);
         server.exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 100 UNION ALL SELECT i + 1 FROM n WHERE i < 179) "
                                    "INSERT INTO TPRUEBA SELECT i, 'x' FROM n"));
@@ -413,8 +405,7 @@ private Q_SLOTS:
     void delayedAnswersAreInFlightTogether()
     {
         TestServer server(withArgs({QStringLiteral("--delay-ms"), QStringLiteral("300")}));
-        QString error;
-        QVERIFY2(server.start(&error), qPrintable(error));
+        VOREL_START(server);
         addTestTable(server);
         RawClient c;
         QVERIFY(c.connectTo(server.port()) && c.login(kUser, kPassword));
@@ -632,8 +623,7 @@ private Q_SLOTS:
     void clientKilledInATransactionLeavesNothing()
     {
         TestServer server(withArgs({}, true));
-        QString error;
-        QVERIFY2(server.start(&error), qPrintable(error));
+        VOREL_START(server);
         addTestTable(server);
         QProcess holder;
         holder.start(QCoreApplication::applicationFilePath(),
@@ -700,8 +690,7 @@ private Q_SLOTS:
         if (TestServer::postgres())
             QSKIP("the write queue is SQLite's: PostgreSQL locks rows, and a change to others does not wait");
         TestServer server(withArgs({}));
-        QString error;
-        QVERIFY2(server.start(&error), qPrintable(error));
+        VOREL_START(server);
         addTestTable(server);
         RawClient a, b;
         QVERIFY(a.connectTo(server.port()) && a.login(kUser, kPassword));

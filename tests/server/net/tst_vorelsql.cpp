@@ -46,8 +46,7 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
-        QString error;
-        QVERIFY2(m_server.start(&error), qPrintable(error));
+        VOREL_START(m_server);
         m_server.exec(QStringLiteral(
             "INSERT INTO TUSUARIOS (USUA_Usua, USUA_Nombre, USUA_Paswd) VALUES (7001, 'Prueba', 'clave7');"
             "INSERT INTO TPARAMS (PARA_Param, PARA_Valor) VALUES ('MENINI', 'Hola, mundo');"
