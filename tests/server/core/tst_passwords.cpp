@@ -147,7 +147,15 @@ private Q_SLOTS:
                      .type,
                  MsgType::CallResult);
         QVERIFY(!logsIn(m_server.port(), QStringLiteral("1101"), QStringLiteral("$pbkdf2-sha256$x")));
-        m_server.exec(QStringLiteral("UPDATE TUSUARIOS SET USUA_Paswd = 'clave' WHERE USUA_Usua IN (1004, 1101)"));
+        // A hash the server made is kept as it is.
+        const QString hash = passwords::hash(QStringLiteral("otra"));
+        QCOMPARE(c.call(QStringLiteral("EjeDir"),
+                        {QStringLiteral("UPDATE vorel.TUSUARIOS SET USUA_Paswd = '%1' WHERE USUA_Usua = 1003").arg(hash)})
+                     .type,
+                 MsgType::CallResult);
+        QCOMPARE(stored(m_server, QStringLiteral("1003")), hash);
+        QVERIFY(logsIn(m_server.port(), QStringLiteral("1003"), QStringLiteral("otra")));
+        m_server.exec(QStringLiteral("UPDATE TUSUARIOS SET USUA_Paswd = 'clave' WHERE USUA_Usua IN (1003, 1004, 1101)"));
     }
 
     void aPasswordWrittenAsTypedIsHashedAtItsFirstLogin()

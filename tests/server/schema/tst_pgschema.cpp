@@ -364,25 +364,6 @@ private slots:
                  qPrintable(message));
     }
 
-    void passwordsAreHashedAsTheServerReadsThem()
-    {
-        const QString stored = m_pg->exec(QStringLiteral("SELECT USUA_Paswd FROM TUSUARIOS WHERE USUA_Usua = 1001")).text(0, 0);
-        QVERIFY2(passwords::isHash(stored), qPrintable(stored));
-        QVERIFY(passwords::verify(QStringLiteral("clave"), stored));
-        QVERIFY(!passwords::verify(QStringLiteral("clavf"), stored));
-
-        m_pg->exec(QStringLiteral("BEGIN"));
-        m_pg->exec(QStringLiteral("UPDATE TUSUARIOS SET USUA_Paswd = 'ñandú 2026' WHERE USUA_Usua = 1002"));
-        const QString changed = m_pg->exec(QStringLiteral("SELECT USUA_Paswd FROM TUSUARIOS WHERE USUA_Usua = 1002")).text(0, 0);
-        // A hash written by the server stays as it is.
-        const QString hash = passwords::hash(QStringLiteral("otra"));
-        m_pg->exec(QStringLiteral("UPDATE TUSUARIOS SET USUA_Paswd = $1 WHERE USUA_Usua = 1003"), {hash});
-        const QString kept = m_pg->exec(QStringLiteral("SELECT USUA_Paswd FROM TUSUARIOS WHERE USUA_Usua = 1003")).text(0, 0);
-        m_pg->exec(QStringLiteral("ROLLBACK"));
-        QVERIFY(passwords::verify(QStringLiteral("ñandú 2026"), changed));
-        QCOMPARE(kept, hash);
-    }
-
     void namesKeepTheirSpelling()
     {
         const Rows names = pgRows(*m_pg, "SELECT name FROM vorel_spelling");
