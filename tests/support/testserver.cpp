@@ -1,7 +1,6 @@
 #include "support/testserver.h"
 
 #include "common/exception.h"
-#include "server/backend/postgres/pgconnection.h"
 #include "server/net/tlscert.h"
 
 #include <QDir>
@@ -12,10 +11,8 @@
 #include <QMutex>
 #include <QMutexLocker>
 #include <QRegularExpression>
-#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QSslSocket>
-#include <sqlite3.h>
 
 #include <map>
 
@@ -23,191 +20,20 @@ namespace vorel::test {
 
 namespace {
 
-QString testTmpParent()
+// One database per kind (demo or bare) per test process, copied for each
+// server: making the demo data takes a while.
+const TestDatabase *templateDatabase(bool demo, QString *error)
 {
-    const QString env = qEnvironmentVariable("VOREL_TEST_TMP");
-    if (env.isEmpty())
-        return QDir::tempPath();
-    QDir().mkpath(env);
-    return env;
-}
-
-std::unique_ptr<QTemporaryDir> makeTempDir()
-{
-    auto dir = std::make_unique<QTemporaryDir>(testTmpParent() + QStringLiteral("/vorel-XXXXXX"));
-    if (!dir->isValid())
+    static QMutex mutex;
+    static std::map<bool, std::unique_ptr<TestDatabase>> made;
+    QMutexLocker lock(&mutex);
+    if (auto it = made.find(demo); it != made.end())
+        return it->second.get();
+    auto db = std::make_unique<TestDatabase>();
+    *error = db->create(demo);
+    if (!error->isEmpty())
         return nullptr;
-    return dir;
-}
-
-// Runs "vorel-server init FILE|--pg URI [--demo] [--script ...] [--oracle-script ...]";
-// false with *error set.
-bool runInit(const QString &file, bool demo, const QStringList &scripts, const QStringList &oracleScripts,
-             QString *error)
-{
-    QStringList args{QStringLiteral("init")};
-    if (TestServer::postgres())
-        args << QStringLiteral("--pg");
-    args << file;
-    if (demo)
-        args << QStringLiteral("--demo");
-    for (const QString &s : scripts)
-        args << QStringLiteral("--script") << s;
-    // PostgreSQL reads every script in the Oracle form.
-    const QString oracle = TestServer::postgres() ? QStringLiteral("--script") : QStringLiteral("--oracle-script");
-    for (const QString &s : oracleScripts)
-        args << oracle << s;
-    QProcess p;
-    p.start(TestServer::serverProgram(), args);
-    if (!p.waitForStarted(30000)) {
-        *error = QStringLiteral("cannot start %1: %2").arg(TestServer::serverProgram(), p.errorString());
-        return false;
-    }
-    if (!p.waitForFinished(120000)) {
-        p.kill();
-        p.waitForFinished();
-        *error = QStringLiteral("init did not finish");
-        return false;
-    }
-    if (p.exitStatus() != QProcess::NormalExit || p.exitCode() != 0) {
-        *error = QStringLiteral("init failed: ") + QString::fromUtf8(p.readAllStandardError())
-            + QString::fromUtf8(p.readAllStandardOutput());
-        return false;
-    }
-    return true;
-}
-
-using vorel::server::pg::Connection;
-
-QString clusterUri() { return qEnvironmentVariable("VOREL_TEST_PG"); }
-
-QString pgUri(const QString &database) { return Connection::withDatabase(clusterUri(), database); }
-
-// A name no other test process of the run uses.
-QString pgName(const char *what)
-{
-    static QAtomicInt counter;
-    return QStringLiteral("vt_%1_%2_%3").arg(QCoreApplication::applicationPid()).arg(QLatin1String(what)).arg(counter.fetchAndAddRelaxed(1));
-}
-
-// A test's set-up written for SQLite, as PostgreSQL takes it: Oracle's
-// types in CREATE TABLE mapped as the server maps them, and the columns'
-// spellings registered, so that SELECT * names them alike on both; blob
-// literals as bytea.
-QString pgFlavour(const QString &sql)
-{
-    static const QRegularExpression create(QStringLiteral("CREATE\\s+TABLE\\s+(\\w+)\\s*\\((.*)\\)\\s*$"),
-                                           QRegularExpression::CaseInsensitiveOption
-                                               | QRegularExpression::DotMatchesEverythingOption);
-    static const QRegularExpression columnName(QStringLiteral("(?:^|,)\\s*(\\w+)\\s+(?:NUMBER|VARCHAR2|DATE|BLOB|CLOB)"),
-                                               QRegularExpression::CaseInsensitiveOption);
-    const struct {
-        const char *pattern;
-        const char *replacement;
-    } types[] = {
-        {"\\bNUMBER\\s*\\(\\s*\\d+\\s*,\\s*[1-9]\\d*\\s*\\)", "double precision"},
-        {"\\bNUMBER\\s*\\(\\s*\\d+\\s*(?:,\\s*0\\s*)?\\)", "bigint"},
-        {"\\bNUMBER\\b", "numeric"},
-        {"\\bVARCHAR2\\b", "varchar"},
-        {"\\bDATE\\b", "timestamp(0)"},
-        {"\\bBLOB\\b", "bytea"},
-        {"\\bCLOB\\b", "text"},
-    };
-    // SQLite's blob literal X'00FF' is a bit string to PostgreSQL.
-    static const QRegularExpression blob(QStringLiteral("(?<![\\w'])[xX]'([0-9A-Fa-f]*)'"));
-    QString text;
-    qsizetype from = 0;
-    for (auto it = blob.globalMatch(sql); it.hasNext();) {
-        const auto m = it.next();
-        text += sql.mid(from, m.capturedStart() - from) + QStringLiteral("'\\x") + m.captured(1)
-            + QStringLiteral("'::bytea");
-        from = m.capturedEnd();
-    }
-    text += sql.mid(from);
-    if (!text.contains(QLatin1String("CREATE TABLE"), Qt::CaseInsensitive))
-        return text;
-    QStringList out;
-    for (QString statement : text.split(QLatin1Char(';'))) {
-        const auto m = create.match(statement);
-        if (m.hasMatch()) {
-            QStringList spellings;
-            auto names = columnName.globalMatch(m.captured(2));
-            while (names.hasNext())
-                spellings << QStringLiteral("('%1')").arg(names.next().captured(1));
-            for (const auto &t : types)
-                statement.replace(QRegularExpression(QLatin1String(t.pattern), QRegularExpression::CaseInsensitiveOption),
-                                  QLatin1String(t.replacement));
-            if (!spellings.isEmpty())
-                statement += QStringLiteral(";INSERT INTO VOREL_SPELLING (NAME) VALUES %1 ON CONFLICT DO NOTHING")
-                                 .arg(spellings.join(QLatin1Char(',')));
-        }
-        out << statement;
-    }
-    return out.join(QLatin1Char(';'));
-}
-
-void pgMaintenance(const QString &sql)
-{
-    Connection c(clusterUri());
-    c.exec(sql);
-}
-
-// The template databases of this process, dropped when it ends.
-struct PgTemplates {
-    std::map<bool, QString> made;
-    ~PgTemplates()
-    {
-        for (const auto &entry : made) {
-            try {
-                pgMaintenance(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(entry.second));
-            } catch (...) {
-            }
-        }
-    }
-};
-
-// One initialised database per kind (demo or bare) per test process, copied
-// for each server: initialising the demo data takes a while.
-bool pgTemplateDatabase(bool demo, QString *name, QString *error)
-{
-    static QMutex mutex;
-    static PgTemplates templates;
-    QMutexLocker lock(&mutex);
-    if (auto it = templates.made.find(demo); it != templates.made.end()) {
-        *name = it->second;
-        return true;
-    }
-    const QString made = pgName(demo ? "tpldemo" : "tpl");
-    if (!runInit(pgUri(made), demo, {}, {}, error))
-        return false;
-    templates.made[demo] = made;
-    *name = made;
-    return true;
-}
-
-bool templateDatabase(bool demo, QString *path, QString *error)
-{
-    static QMutex mutex;
-    static std::unique_ptr<QTemporaryDir> dir;
-    static std::map<bool, QString> made;
-    QMutexLocker lock(&mutex);
-    if (auto it = made.find(demo); it != made.end()) {
-        *path = it->second;
-        return true;
-    }
-    if (!dir) {
-        dir = makeTempDir();
-        if (!dir) {
-            *error = QStringLiteral("cannot create a temporary folder");
-            return false;
-        }
-    }
-    const QString file = dir->filePath(demo ? QStringLiteral("template-demo.db") : QStringLiteral("template.db"));
-    if (!runInit(file, demo, {}, {}, error))
-        return false;
-    made[demo] = file;
-    *path = file;
-    return true;
+    return (made[demo] = std::move(db)).get();
 }
 
 QString fileNameFor(const QString &name)
@@ -215,54 +41,38 @@ QString fileNameFor(const QString &name)
     return name.isEmpty() ? QStringLiteral("vorel.db") : name + QStringLiteral(".db");
 }
 
-struct Db {
-    sqlite3 *handle = nullptr;
-    explicit Db(const QString &file)
-    {
-        if (!QFileInfo::exists(file))
-            throw vorel::Exception(QStringLiteral("no database file ") + file);
-        if (sqlite3_open_v2(file.toUtf8().constData(), &handle, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
-            throw vorel::Exception(QStringLiteral("cannot open ") + file);
-        sqlite3_busy_timeout(handle, 10000);
-    }
-    ~Db() { sqlite3_close_v2(handle); }
-    [[noreturn]] void fail(const QString &sql) const
-    {
-        throw vorel::Exception(QString::fromUtf8(sqlite3_errmsg(handle)) + QStringLiteral(" in: ") + sql);
-    }
-};
-
 } // namespace
 
 TestServer::TestServer() : TestServer(Options{}) {}
 
 TestServer::TestServer(Options options) : m_options(std::move(options)) {}
 
-TestServer::~TestServer()
-{
-    stop();
-    dropDatabases();
-}
-
-void TestServer::dropDatabases()
-{
-    for (const QString &name : std::as_const(m_pgDatabases)) {
-        try {
-            pgMaintenance(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(name));
-        } catch (...) {
-        }
-    }
-    m_pgDatabases.clear();
-}
+TestServer::~TestServer() { stop(); }
 
 QString TestServer::serverProgram() { return QStringLiteral(VOREL_BIN_DIR "/vorel-server"); }
 QString TestServer::sqlProgram() { return QStringLiteral(VOREL_BIN_DIR "/vorel-sql"); }
 
+int TestServer::runServer(const QStringList &args, QString *err, QString *out)
+{
+    QProcess p;
+    p.start(serverProgram(), args);
+    if (!p.waitForFinished(60000)) {
+        p.kill();
+        p.waitForFinished();
+        return -1;
+    }
+    if (err)
+        *err = QString::fromUtf8(p.readAllStandardError());
+    if (out)
+        *out = QString::fromUtf8(p.readAllStandardOutput());
+    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+}
+
 namespace {
 struct TestIdentity {
-    QTemporaryDir dir{testTmpParent() + QStringLiteral("/vorel-tls-XXXXXX")};
-    QString certificate = dir.filePath(QStringLiteral("server.crt"));
-    QString key = dir.filePath(QStringLiteral("server.key"));
+    std::unique_ptr<QTemporaryDir> dir = makeTempDir();
+    QString certificate = dir->filePath(QStringLiteral("server.crt"));
+    QString key = dir->filePath(QStringLiteral("server.key"));
     TestIdentity()
     {
         // A helper process the test started trusts what its parent does.
@@ -321,34 +131,13 @@ void TlsListener::incomingConnection(qintptr descriptor)
 
 QString TestServer::dir() const { return m_dir ? m_dir->path() : QString(); }
 
-bool TestServer::postgres() { return qEnvironmentVariable("VOREL_TEST_BACKEND") == QLatin1String("postgresql"); }
-
-QString TestServer::unavailable()
-{
-    if (!postgres())
-        return QString();
-    if (clusterUri().isEmpty())
-        return QStringLiteral("PostgreSQL not available: VOREL_TEST_PG is not set (tests/run.sh sets it when "
-                              "PostgreSQL can be installed)");
-    try {
-        Connection c(clusterUri());
-    } catch (const vorel::Exception &e) {
-        return QStringLiteral("PostgreSQL not available: ") + e.message();
-    }
-    return QString();
-}
-
 QString TestServer::databaseFile(const QString &name) const
 {
-    if (postgres()) {
-        const qsizetype i = m_options.databaseNames.isEmpty() || name.isEmpty()
-                                ? 0
-                                : m_options.databaseNames.indexOf(name);
-        return i >= 0 && i < m_pgDatabases.size() ? pgUri(m_pgDatabases[i]) : QString();
-    }
-    if (m_options.databaseNames.isEmpty() || !name.isEmpty())
-        return QDir(dir()).filePath(fileNameFor(m_options.databaseNames.isEmpty() ? QString() : name));
-    return QDir(dir()).filePath(fileNameFor(m_options.databaseNames.first()));
+    if (!m_options.database.isEmpty())
+        return m_options.database;
+    const QStringList &names = m_options.databaseNames;
+    const qsizetype i = names.isEmpty() || name.isEmpty() ? 0 : names.indexOf(name);
+    return i >= 0 && size_t(i) < m_databases.size() ? m_databases[size_t(i)]->location() : QString();
 }
 
 QString TestServer::tracePath() const { return QDir(dir()).filePath(QStringLiteral("trace.jsonl")); }
@@ -363,50 +152,29 @@ bool TestServer::start(QString *error)
         err = QStringLiteral("cannot create a temporary folder");
         return false;
     }
+    m_databases.clear();
+    QList<server::InitScript> scripts;
+    for (const QString &s : m_options.scripts)
+        scripts.append({s, false});
+    for (const QString &s : m_options.oracleScripts)
+        scripts.append({s, true});
     const QStringList names = m_options.databaseNames.isEmpty() ? QStringList{QString()} : m_options.databaseNames;
     QStringList dbArgs;
-    if (postgres()) {
-        dropDatabases();
-        if (clusterUri().isEmpty()) {
-            err = unavailable();
-            return false;
+    if (!m_options.database.isEmpty())
+        dbArgs << QStringLiteral("--db") << m_options.database;
+    for (const QString &name : m_options.database.isEmpty() ? names : QStringList{}) {
+        auto &db = m_databases.emplace_back(
+            std::make_unique<TestDatabase>(thisRun(), QDir(dir()).filePath(fileNameFor(name))));
+        if (scripts.isEmpty()) {
+            const TestDatabase *from = templateDatabase(m_options.demo, &err);
+            if (from)
+                err = db->copyOf(*from);
+        } else {
+            err = db->create(m_options.demo, scripts);
         }
-        try {
-            for (const QString &name : names) {
-                const QString made = pgName("db");
-                if (m_options.scripts.isEmpty() && m_options.oracleScripts.isEmpty()) {
-                    QString tpl;
-                    if (!pgTemplateDatabase(m_options.demo, &tpl, &err))
-                        return false;
-                    pgMaintenance(QStringLiteral("CREATE DATABASE %1 TEMPLATE %2").arg(made, tpl));
-                    m_pgDatabases << made;
-                } else {
-                    m_pgDatabases << made;
-                    if (!runInit(pgUri(made), m_options.demo, m_options.scripts, m_options.oracleScripts, &err))
-                        return false;
-                }
-                const QString uri = pgUri(made);
-                dbArgs << QStringLiteral("--db") << (name.isEmpty() ? uri : name + QLatin1Char('=') + uri);
-            }
-        } catch (const std::exception &e) {
-            err = QString::fromUtf8(e.what());
+        if (!err.isEmpty())
             return false;
-        }
-    }
-    for (const QString &name : postgres() ? QStringList{} : names) {
-        const QString file = databaseFile(name);
-        if (m_options.scripts.isEmpty() && m_options.oracleScripts.isEmpty()) {
-            QString tpl;
-            if (!templateDatabase(m_options.demo, &tpl, &err))
-                return false;
-            if (!QFile::copy(tpl, file)) {
-                err = QStringLiteral("cannot copy the database to ") + file;
-                return false;
-            }
-        } else if (!runInit(file, m_options.demo, m_options.scripts, m_options.oracleScripts, &err)) {
-            return false;
-        }
-        dbArgs << QStringLiteral("--db") << (name.isEmpty() ? file : name + QLatin1Char('=') + file);
+        dbArgs << QStringLiteral("--db") << (name.isEmpty() ? db->location() : name + QLatin1Char('=') + db->location());
     }
 
     QStringList args{QStringLiteral("serve")};
@@ -455,7 +223,7 @@ bool TestServer::launch(QString *error)
         m_process.reset();
         return false;
     }
-    static const QRegularExpression listening(QStringLiteral("^listening on 127\\.0\\.0\\.1:(\\d+)\\s*$"));
+    static const QRegularExpression listening(QStringLiteral("^listening on 127\\.0\\.0\\.\\d+:(\\d+)\\s*$"));
     QByteArray line;
     QDeadlineTimer deadline(30000);
     while (!m_process->canReadLine()) {
@@ -562,57 +330,9 @@ void TestServer::clearTrace() { m_traceOffset = trace().size(); }
 
 QList<QStringList> TestServer::query(const QString &sql, const QString &name) const
 {
-    if (postgres()) {
-        Connection c(databaseFile(name));
-        c.exec(QStringLiteral("SET search_path = public, oracle, pg_catalog"));
-        QList<QStringList> rows;
-        try {
-            const auto r = c.exec(pgFlavour(sql));
-            for (int i = 0; i < r.rows(); ++i) {
-                QStringList row;
-                for (int k = 0; k < r.columns(); ++k)
-                    row << (r.isNull(i, k) ? QStringLiteral("<null>") : r.text(i, k));
-                rows << row;
-            }
-        } catch (const vorel::server::pg::Error &e) {
-            throw vorel::Exception(e.failure().message + QStringLiteral(" in: ") + sql);
-        }
-        return rows;
-    }
-    Db db(databaseFile(name));
-    sqlite3_stmt *stmt = nullptr;
-    const QByteArray utf8 = sql.toUtf8();
-    if (sqlite3_prepare_v2(db.handle, utf8.constData(), int(utf8.size()), &stmt, nullptr) != SQLITE_OK)
-        db.fail(sql);
-    QList<QStringList> rows;
-    int rc;
-    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-        QStringList row;
-        const int n = sqlite3_column_count(stmt);
-        for (int c = 0; c < n; ++c) {
-            if (sqlite3_column_type(stmt, c) == SQLITE_NULL)
-                row << QStringLiteral("<null>");
-            else
-                row << QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, c)),
-                                         sqlite3_column_bytes(stmt, c));
-        }
-        rows << row;
-    }
-    sqlite3_finalize(stmt);
-    if (rc != SQLITE_DONE)
-        db.fail(sql);
-    return rows;
+    return vorel::test::query(databaseFile(name), sql);
 }
 
-void TestServer::exec(const QString &sql, const QString &name) const
-{
-    if (postgres()) {
-        query(sql, name);
-        return;
-    }
-    Db db(databaseFile(name));
-    if (sqlite3_exec(db.handle, sql.toUtf8().constData(), nullptr, nullptr, nullptr) != SQLITE_OK)
-        db.fail(sql);
-}
+void TestServer::exec(const QString &sql, const QString &name) const { vorel::test::exec(databaseFile(name), sql); }
 
 } // namespace vorel::test

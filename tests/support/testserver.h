@@ -2,6 +2,8 @@
 // The real reference server, started for one test on 127.0.0.1 with a fresh
 // database and a trace file: an SQLite file, or with VOREL_TEST_BACKEND set
 // to "postgresql" a database of its own in the cluster VOREL_TEST_PG names.
+#include "support/testdatabase.h"
+
 #include <QJsonObject>
 #include <QList>
 #include <QProcess>
@@ -12,6 +14,7 @@
 #include <QTemporaryDir>
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace vorel::test {
 
@@ -28,6 +31,9 @@ public:
         // Scripts in the Oracle form on either backend, after `scripts`:
         // init --oracle-script on SQLite, init --script on PostgreSQL.
         QStringList oracleScripts;
+        // A database made elsewhere (another server's), served as it is
+        // instead of a fresh one.
+        QString database;
     };
     TestServer();
     explicit TestServer(Options options);
@@ -47,6 +53,7 @@ public:
     QString log();
 
     QString host() const { return QStringLiteral("127.0.0.1"); }
+    // The port it listens on (the one in --listen when serveArgs give one).
     quint16 port() const { return m_port; }
     QString dir() const;                       // the test's private folder
     // The database file, or on PostgreSQL the database's URI.
@@ -70,11 +77,14 @@ public:
     void exec(const QString &sql, const QString &name = {}) const;
 
     // True when the tests run against PostgreSQL.
-    static bool postgres();
+    static bool postgres() { return onPostgres(); }
     // Why this run's backend cannot be used; empty when it can.
-    static QString unavailable();
+    static QString unavailable() { return vorel::test::unavailable(); }
 
     static QString serverProgram(); // path of vorel-server
+    // Runs vorel-server with `args` to its end: its exit code (-1 when it
+    // crashed or did not end), what it wrote to *err and *out.
+    static int runServer(const QStringList &args, QString *err = nullptr, QString *out = nullptr);
     static QString sqlProgram();    // path of vorel-sql
 
     // The certificate and key every test server of this process presents
@@ -88,7 +98,6 @@ public:
 
 private:
     bool launch(QString *error);
-    void dropDatabases();
 
     Options m_options;
     QStringList m_serveArgs;
@@ -97,7 +106,7 @@ private:
     std::unique_ptr<QProcess> m_process;
     quint16 m_port = 0;
     qsizetype m_traceOffset = 0;
-    QStringList m_pgDatabases; // made in the cluster for this server
+    std::vector<std::unique_ptr<TestDatabase>> m_databases;
 };
 
 // A listener for fake servers in a test: its pending connections are TLS
@@ -115,6 +124,13 @@ protected:
 private:
     std::optional<QSslConfiguration> m_tls;
 };
+
+// Starts `server`; a start that fails fails the test case.
+#define VOREL_START(server)                                                                                        \
+    do {                                                                                                           \
+        QString why_;                                                                                              \
+        QVERIFY2((server).start(&why_), qPrintable(why_));                                                         \
+    } while (false)
 
 // Skips the test case when the run's backend cannot be reached.
 #define VOREL_REQUIRE_BACKEND()                                                                                    \

@@ -6,11 +6,8 @@
 #include "server/core/passwords.h"
 #include "support/testserver.h"
 
-#include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <sqlite3.h>
 
 using namespace vorel;
 using namespace vorel::test;
@@ -30,20 +27,6 @@ QString stored(TestServer &server, const QString &user)
     return server.query(QStringLiteral("SELECT USUA_Paswd FROM TUSUARIOS WHERE USUA_Usua = ") + user).value(0).value(0);
 }
 
-// Runs vorel-server with `args` to its end; its exit code, *output its stderr.
-int runServer(const QStringList &args, QString *output)
-{
-    QProcess p;
-    p.start(TestServer::serverProgram(), args);
-    if (!p.waitForFinished(60000)) {
-        p.kill();
-        p.waitForFinished();
-        return -1;
-    }
-    *output = QString::fromUtf8(p.readAllStandardError());
-    return p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-}
-
 } // namespace
 
 class TstPasswords : public QObject
@@ -56,8 +39,7 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
-        QString error;
-        QVERIFY2(m_server.start(&error), qPrintable(error));
+        VOREL_START(m_server);
     }
 
     void hashesAreSaltedAndChecked()
@@ -165,7 +147,15 @@ private Q_SLOTS:
                      .type,
                  MsgType::CallResult);
         QVERIFY(!logsIn(m_server.port(), QStringLiteral("1101"), QStringLiteral("$pbkdf2-sha256$x")));
-        m_server.exec(QStringLiteral("UPDATE TUSUARIOS SET USUA_Paswd = 'clave' WHERE USUA_Usua IN (1004, 1101)"));
+        // A hash the server made is kept as it is.
+        const QString hash = passwords::hash(QStringLiteral("otra"));
+        QCOMPARE(c.call(QStringLiteral("EjeDir"),
+                        {QStringLiteral("UPDATE vorel.TUSUARIOS SET USUA_Paswd = '%1' WHERE USUA_Usua = 1003").arg(hash)})
+                     .type,
+                 MsgType::CallResult);
+        QCOMPARE(stored(m_server, QStringLiteral("1003")), hash);
+        QVERIFY(logsIn(m_server.port(), QStringLiteral("1003"), QStringLiteral("otra")));
+        m_server.exec(QStringLiteral("UPDATE TUSUARIOS SET USUA_Paswd = 'clave' WHERE USUA_Usua IN (1003, 1004, 1101)"));
     }
 
     void aPasswordWrittenAsTypedIsHashedAtItsFirstLogin()
@@ -204,15 +194,15 @@ private Q_SLOTS:
         {
             // A converted database has nothing left to convert.
             QString out;
-            QCOMPARE(runServer({QStringLiteral("init"), file, QStringLiteral("--upgrade")}, &out), 0);
-            QCOMPARE(runServer({QStringLiteral("init"), file, QStringLiteral("--upgrade")}, &out), 0);
+            QCOMPARE(TestServer::runServer({QStringLiteral("init"), file, QStringLiteral("--upgrade")}, &out), 0);
+            QCOMPARE(TestServer::runServer({QStringLiteral("init"), file, QStringLiteral("--upgrade")}, &out), 0);
             QVERIFY2(out.contains(QStringLiteral(": 0 password(s) stored as typed now kept as salted hashes")),
                      qPrintable(out));
         }
-        const auto plainAll = [&] { sqlite3Exec(file, QStringLiteral("UPDATE TUSUARIOS SET USUA_Paswd = 'clave'")); };
+        const auto plainAll = [&] { vorel::test::exec(file, QStringLiteral("UPDATE TUSUARIOS SET USUA_Paswd = 'clave'")); };
         plainAll();
         QString out;
-        QCOMPARE(runServer({QStringLiteral("init"), file, QStringLiteral("--upgrade")}, &out), 0);
+        QCOMPARE(TestServer::runServer({QStringLiteral("init"), file, QStringLiteral("--upgrade")}, &out), 0);
         QVERIFY2(out.contains(QStringLiteral("%1: %2 password(s) stored as typed now kept as salted hashes")
                                   .arg(file)
                                   .arg(countUsers(file))),
@@ -221,49 +211,30 @@ private Q_SLOTS:
 
         // Or at the first start of the new server, which says so.
         plainAll();
-        QProcess serve;
-        serve.start(TestServer::serverProgram(),
-                    {QStringLiteral("serve"), QStringLiteral("--db"), file, QStringLiteral("--listen"),
-                     QStringLiteral("127.0.0.1:0"), QStringLiteral("--tls-cert"), TestServer::certificateFile(),
-                     QStringLiteral("--tls-key"), TestServer::keyFile()});
-        QVERIFY(serve.waitForStarted(10000));
-        QTRY_VERIFY_WITH_TIMEOUT(serve.canReadLine() || (serve.waitForReadyRead(100) && serve.canReadLine()), 30000);
-        const QString listening = QString::fromUtf8(serve.readLine());
-        const auto port = QRegularExpression(QStringLiteral(":(\\d+)\\s*$")).match(listening).captured(1).toUShort();
-        const QString said = QString::fromUtf8(serve.readAllStandardError());
-        QVERIFY2(said.contains(QStringLiteral("password(s) stored as typed by an earlier release now kept as "
-                                              "salted hashes")),
-                 qPrintable(said));
+        TestServer::Options upgraded;
+        upgraded.database = file;
+        upgraded.captureLog = true;
+        TestServer serve(upgraded);
+        VOREL_START(serve);
+        QTRY_VERIFY2_WITH_TIMEOUT(serve.log().contains(QStringLiteral("password(s) stored as typed by an earlier "
+                                                                      "release now kept as salted hashes")),
+                                  qPrintable(serve.log()), 10000);
         QCOMPARE(plainCount(file), 0);
-        QVERIFY(logsIn(port, QStringLiteral("1001"), QStringLiteral("clave")));
-        serve.terminate();
-        QVERIFY(serve.waitForFinished(10000));
+        QVERIFY(logsIn(serve.port(), QStringLiteral("1001"), QStringLiteral("clave")));
     }
 
 private:
-    static void sqlite3Exec(const QString &file, const QString &sql)
+    static int countUsers(const QString &file)
     {
-        sqlite3 *db = nullptr;
-        QVERIFY(sqlite3_open_v2(file.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK);
-        QCOMPARE(sqlite3_exec(db, sql.toUtf8().constData(), nullptr, nullptr, nullptr), SQLITE_OK);
-        sqlite3_close_v2(db);
+        return vorel::test::query(file, QStringLiteral("SELECT count(*) FROM TUSUARIOS")).value(0).value(0).toInt();
     }
-    static int scalar(const QString &file, const char *sql)
-    {
-        sqlite3 *db = nullptr;
-        sqlite3_open_v2(file.toUtf8().constData(), &db, SQLITE_OPEN_READONLY, nullptr);
-        sqlite3_stmt *st = nullptr;
-        int n = -1;
-        if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) == SQLITE_OK && sqlite3_step(st) == SQLITE_ROW)
-            n = sqlite3_column_int(st, 0);
-        sqlite3_finalize(st);
-        sqlite3_close_v2(db);
-        return n;
-    }
-    static int countUsers(const QString &file) { return scalar(file, "SELECT count(*) FROM TUSUARIOS"); }
     static int plainCount(const QString &file)
     {
-        return scalar(file, "SELECT count(*) FROM TUSUARIOS WHERE substr(USUA_Paswd, 1, 15) <> '$pbkdf2-sha256$'");
+        return vorel::test::query(file, QStringLiteral("SELECT count(*) FROM TUSUARIOS WHERE substr(USUA_Paswd, 1, 15) <> "
+                                          "'$pbkdf2-sha256$'"))
+            .value(0)
+            .value(0)
+            .toInt();
     }
 };
 

@@ -43,8 +43,7 @@ class TstDemoQueries : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        QString error;
-        QVERIFY2(m_server.start(&error), qPrintable(error));
+        VOREL_START(m_server);
     }
 
     void roleMenuOfAUser()

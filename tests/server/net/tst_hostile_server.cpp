@@ -68,17 +68,25 @@ QString heavyBlob(int bytes)
                                   : QStringLiteral("randomblob(%1)").arg(bytes);
 }
 
-// The helper process killed by the test: logs in, opens a transaction with
-// one row in it, says so and waits to be killed.
-int holdTransaction(quint16 port, const QString &id)
+// The helper process killed by the test: logs in, commits row id + 1, then
+// in a transaction adds row id and opens a cursor, says so and waits to be
+// killed.
+int holdTransaction(quint16 port, int id)
 {
     RawClient c;
     if (!c.connectTo(port) || !c.login(kUser, kPassword))
         return 2;
-    if (c.call(QStringLiteral("StartTran")).type != MsgType::CallResult)
+    const auto insert = [&](int row, const char *text) {
+        return ejeDir(c, QStringLiteral("INSERT INTO TPRUEBA (PRUE_Id, PRUE_Texto) VALUES (%1, '%2')")
+                             .arg(row)
+                             .arg(QLatin1String(text)))
+            .isEmpty();
+    };
+    if (c.call(QStringLiteral("StartTran")).type != MsgType::CallResult || !insert(id + 1, "confirmada")
+        || c.call(QStringLiteral("CommitTran")).type != MsgType::CallResult)
         return 3;
-    if (!ejeDir(c, QStringLiteral("INSERT INTO TPRUEBA (PRUE_Id, PRUE_Texto) VALUES (%1, 'sin confirmar')").arg(id))
-             .isEmpty())
+    if (c.call(QStringLiteral("StartTran")).type != MsgType::CallResult || !insert(id, "sin confirmar")
+        || c.open(QStringLiteral("dspq0"), QStringLiteral("SELECT PRUE_Id FROM TPRUEBA"), 1).type != MsgType::OpenResult)
         return 4;
     std::puts("ready");
     std::fflush(stdout);
@@ -156,8 +164,7 @@ private Q_SLOTS:
     void peersThatDoNotLogInAreDropped()
     {
         TestServer server(withArgs({QStringLiteral("--login-timeout"), QStringLiteral("1")}));
-        QString error;
-        QVERIFY2(server.start(&error), qPrintable(error));
+        VOREL_START(server);
         addTestTable(server);
         RawClient silent, greeted, loggedIn;
         QVERIFY(silent.connectTo(server.port(), false));
@@ -178,8 +185,7 @@ private Q_SLOTS:
     void idleSessionsAreClosedAndRolledBack()
     {
         TestServer server(withArgs({QStringLiteral("--idle-timeout"), QStringLiteral("1.5")}));
-        QString error;
-        QVERIFY2(server.start(&error), qPrintable(error));
+        VOREL_START(server);
         addTestTable(server);
         RawClient c;
         QVERIFY(c.connectTo(server.port()) && c.login(kUser, kPassword));
@@ -208,8 +214,7 @@ private Q_SLOTS:
         QVERIFY(QFile::copy(TestServer::certificateFile(), certificate));
         QVERIFY(QFile::copy(TestServer::keyFile(), key));
         TestServer server(withArgs({QStringLiteral("--tls-cert"), certificate, QStringLiteral("--tls-key"), key}, true));
-        QString error;
-        QVERIFY2(server.start(&error), qPrintable(error));
+        VOREL_START(server);
         addTestTable(server);
         RawClient open;
         QVERIFY(open.connectTo(server.port()) && open.login(kUser, kPassword));
@@ -217,9 +222,7 @@ private Q_SLOTS:
         QCOMPARE(ejeDir(open, QStringLiteral("INSERT INTO TPRUEBA VALUES (4242, 'sin confirmar')")), QString());
 
         QVERIFY(QFile::remove(certificate) && QFile::remove(key));
-        QProcess make;
-        make.start(TestServer::serverProgram(), {QStringLiteral("certificate"), QStringLiteral("--out"), own.path()});
-        QVERIFY(make.waitForFinished(30000) && make.exitCode() == 0);
+        QCOMPARE(TestServer::runServer({QStringLiteral("certificate"), QStringLiteral("--out"), own.path()}), 0);
         QCOMPARE(::kill(pid_t(server.pid()), SIGHUP), 0);
         QTRY_VERIFY_WITH_TIMEOUT(server.log().contains(QStringLiteral("read again")), 5000);
         RawClient stale;
@@ -250,8 +253,7 @@ private Q_SLOTS:
         const QString where = QStringLiteral("127.0.0.1:%1").arg(probe.serverPort());
         probe.close();
         TestServer server(withArgs({QStringLiteral("--metrics"), where}));
-        QString error;
-        QVERIFY2(server.start(&error), qPrintable(error));
+        VOREL_START(server);
         addTestTable(server);
         RawClient c;
         QVERIFY(c.connectTo(server.port()) && c.login(kUser, kPassword));
@@ -301,8 +303,7 @@ private Q_SLOTS:
         if (cluster.isEmpty())
             QSKIP("the cluster's folder is not known (tests/run.sh sets VOREL_TEST_PG_DIR)");
         TestServer server(withArgs({}));
-        QString error;
-        QVERIFY2(server.start(&error), qPrintable(error));
+        VOREL_START(server);
         addTestTable(server);
         std::vector<std::unique_ptr<RawClient>> working;
         for (int i = 0; i < 5; ++i) {
@@ -330,8 +331,7 @@ private Q_SLOTS:
     void bigFramesOnlyAfterLogin()
     {
         TestServer server(withArgs({}));
-        QString error;
-        QVERIFY2(server.start(&error), qPrintable(error));
+        VOREL_START(server);
         addTestTable(server);
         // A header announcing 1 MiB before Login ends the connection at once,
         // before the bytes are even sent.
@@ -359,8 +359,7 @@ private Q_SLOTS:
     void repliesAreNotTakenAsRequests()
     {
         TestServer server(withArgs({}));
-        QString error;
-        QVERIFY2(server.start(&error), qPrintable(error));
+        VOREL_START(server);
         addTestTable(server);
         RawClient peer;
         QVERIFY(peer.connectTo(server.port()) && peer.login(kUser, kPassword));
@@ -381,8 +380,7 @@ private Q_SLOTS:
     void largeCursorsOutliveAWrite()
     {
         TestServer server(withArgs({}));
-        QString error;
-        QVERIFY2(server.start(&error), qPrintable(error));
+        VOREL_START(server);
         addTestTable(server);
         server.exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 100 UNION ALL SELECT i + 1 FROM n WHERE i < 179) "
                                    "INSERT INTO TPRUEBA SELECT i, 'x' FROM n"));
@@ -407,8 +405,7 @@ private Q_SLOTS:
     void delayedAnswersAreInFlightTogether()
     {
         TestServer server(withArgs({QStringLiteral("--delay-ms"), QStringLiteral("300")}));
-        QString error;
-        QVERIFY2(server.start(&error), qPrintable(error));
+        VOREL_START(server);
         addTestTable(server);
         RawClient c;
         QVERIFY(c.connectTo(server.port()) && c.login(kUser, kPassword));
@@ -641,8 +638,7 @@ private Q_SLOTS:
     void clientKilledInATransactionLeavesNothing()
     {
         TestServer server(withArgs({}, true));
-        QString error;
-        QVERIFY2(server.start(&error), qPrintable(error));
+        VOREL_START(server);
         addTestTable(server);
         QProcess holder;
         holder.start(QCoreApplication::applicationFilePath(),
@@ -654,6 +650,7 @@ private Q_SLOTS:
         QVERIFY(holder.waitForFinished(10000));
         QTRY_VERIFY_WITH_TIMEOUT(server.log().contains(QStringLiteral("its open transaction is rolled back")), 10000);
         QCOMPARE(rows(server, QStringLiteral("PRUE_Id = 70")), 0);
+        QCOMPARE(rows(server, QStringLiteral("PRUE_Id = 71 AND PRUE_Texto = 'confirmada'")), 1);
         // Its lock went with it: another session writes and commits at once.
         RawClient c;
         QVERIFY(c.connectTo(server.port()) && c.login(kUser, kPassword));
@@ -708,8 +705,7 @@ private Q_SLOTS:
         if (TestServer::postgres())
             QSKIP("the write queue is SQLite's: PostgreSQL locks rows, and a change to others does not wait");
         TestServer server(withArgs({}));
-        QString error;
-        QVERIFY2(server.start(&error), qPrintable(error));
+        VOREL_START(server);
         addTestTable(server);
         RawClient a, b;
         QVERIFY(a.connectTo(server.port()) && a.login(kUser, kPassword));
@@ -747,7 +743,7 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     if (argc == 4 && qstrcmp(argv[1], kHolder) == 0)
-        return holdTransaction(quint16(QByteArray(argv[2]).toUInt()), QString::fromLatin1(argv[3]));
+        return holdTransaction(quint16(QByteArray(argv[2]).toUInt()), QByteArray(argv[3]).toInt());
     TstHostileServer test;
     return QTest::qExec(&test, argc, argv);
 }

@@ -4,8 +4,6 @@
 #include "rawclient.h"
 #include "support/testserver.h"
 
-#include <QProcess>
-#include <QRegularExpression>
 #include <QTest>
 #include <QElapsedTimer>
 #include <QFile>
@@ -23,49 +21,15 @@ using proto::MsgType;
 
 namespace {
 
-// A second vorel-server on the first one's database.
-class SecondServer
+// Another vorel-server on the first one's database; `serveArgs` come after
+// the usual arguments, and so override them.
+std::unique_ptr<TestServer> onTheSameDatabase(const TestServer &first, const QStringList &serveArgs = {})
 {
-public:
-    // `more` comes after the usual arguments, and so overrides them.
-    bool start(const QString &database, QString *error, const QStringList &more = {})
-    {
-        m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_process.start(TestServer::serverProgram(),
-                        QStringList{QStringLiteral("serve"), QStringLiteral("--db"), database, QStringLiteral("--listen"),
-                                    QStringLiteral("127.0.0.1:0"), QStringLiteral("--tls-cert"),
-                                    TestServer::certificateFile(), QStringLiteral("--tls-key"), TestServer::keyFile()}
-                            + more);
-        if (!m_process.waitForStarted(30000) || !m_process.waitForReadyRead(30000)) {
-            *error = QStringLiteral("the second server did not start");
-            return false;
-        }
-        static const QRegularExpression listening(QStringLiteral("listening on 127\\.0\\.0\\.\\d+:(\\d+)"));
-        const auto m = listening.match(QString::fromUtf8(m_process.readLine()));
-        if (!m.hasMatch()) {
-            *error = QStringLiteral("the second server did not report its port");
-            return false;
-        }
-        m_port = quint16(m.captured(1).toUInt());
-        return true;
-    }
-    void kill()
-    {
-        m_process.kill();
-        m_process.waitForFinished(5000);
-    }
-    ~SecondServer()
-    {
-        m_process.terminate();
-        if (!m_process.waitForFinished(5000))
-            m_process.kill();
-    }
-    quint16 port() const { return m_port; }
-
-private:
-    QProcess m_process;
-    quint16 m_port = 0;
-};
+    TestServer::Options o;
+    o.database = first.databaseFile();
+    o.serveArgs = serveArgs;
+    return std::make_unique<TestServer>(o);
+}
 
 qint64 countOf(RawClient &c, const QString &sql)
 {
@@ -86,7 +50,7 @@ class TstTwoServers : public QObject
 
 private:
     TestServer m_first;
-    std::unique_ptr<SecondServer> m_second;
+    std::unique_ptr<TestServer> m_second;
 
 private Q_SLOTS:
     void initTestCase()
@@ -94,8 +58,8 @@ private Q_SLOTS:
         VOREL_REQUIRE_BACKEND();
         QString error;
         QVERIFY2(m_first.start(&error), qPrintable(error));
-        m_second = std::make_unique<SecondServer>();
-        QVERIFY2(m_second->start(m_first.databaseFile(), &error), qPrintable(error));
+        m_second = onTheSameDatabase(m_first);
+        QVERIFY2(m_second->start(&error), qPrintable(error));
     }
 
     void committedChangesAreSeenThroughTheOther()
@@ -159,11 +123,10 @@ private Q_SLOTS:
     {
         const QStringList hosts{QStringLiteral("127.0.0.1"), QStringLiteral("127.0.0.2"), QStringLiteral("127.0.0.3")};
         QTemporaryDir dir;
-        QProcess make;
-        make.start(TestServer::serverProgram(),
-                   {QStringLiteral("certificate"), QStringLiteral("--out"), dir.path(), QStringLiteral("--name"),
-                    hosts[0], QStringLiteral("--name"), hosts[1], QStringLiteral("--name"), hosts[2]});
-        QVERIFY(make.waitForFinished(30000) && make.exitCode() == 0);
+        QCOMPARE(TestServer::runServer({QStringLiteral("certificate"), QStringLiteral("--out"), dir.path(),
+                                        QStringLiteral("--name"), hosts[0], QStringLiteral("--name"), hosts[1],
+                                        QStringLiteral("--name"), hosts[2]}),
+                 0);
         const QString certificate = dir.filePath(QStringLiteral("vorel-server.crt"));
         const QStringList tls{QStringLiteral("--tls-cert"), certificate, QStringLiteral("--tls-key"),
                               dir.filePath(QStringLiteral("vorel-server.key"))};
@@ -175,28 +138,26 @@ private Q_SLOTS:
         // Clients reach every member on one port; each is told only a host.
         const quint16 port = freePort();
         QStringList pool;
-        std::vector<std::unique_ptr<SecondServer>> members;
+        std::vector<std::unique_ptr<TestServer>> members;
         for (const QString &host : hosts) {
             const QString metrics = QStringLiteral("%1:%2").arg(host).arg(freePort());
             pool << metrics;
-            members.push_back(std::make_unique<SecondServer>());
+            members.push_back(onTheSameDatabase(m_first, tls + QStringList{QStringLiteral("--listen"),
+                                                                           QStringLiteral("%1:%2").arg(host).arg(port),
+                                                                           QStringLiteral("--metrics"), metrics}));
             QString error;
-            QVERIFY2(members.back()->start(m_first.databaseFile(), &error,
-                                           tls + QStringList{QStringLiteral("--listen"), QStringLiteral("%1:%2").arg(host).arg(port),
-                                                             QStringLiteral("--metrics"), metrics}),
-                     qPrintable(error));
+            QVERIFY2(members.back()->start(&error), qPrintable(error));
         }
-        SecondServer director;
+        const auto director = onTheSameDatabase(m_first, tls + QStringList{QStringLiteral("--pool"), pool.join(QLatin1Char(','))});
         QString error;
-        QVERIFY2(director.start(m_first.databaseFile(), &error, tls + QStringList{QStringLiteral("--pool"), pool.join(QLatin1Char(','))}),
-                 qPrintable(error));
+        QVERIFY2(director->start(&error), qPrintable(error));
         const QByteArray shared = qgetenv("VOREL_CA_FILE");
         qputenv("VOREL_CA_FILE", QFile::encodeName(certificate));
         const auto restore = qScopeGuard([&] { qputenv("VOREL_CA_FILE", shared); });
 
         auto ask = [&] {
             RawClient d;
-            return d.connectTo(director.port()) ? d.call(QStringLiteral("dServer")).value.toString() : QString();
+            return d.connectTo(director->port()) ? d.call(QStringLiteral("dServer")).value.toString() : QString();
         };
         // The director's first checks are under way as it starts.
         QTRY_VERIFY_WITH_TIMEOUT(hosts.contains(ask()), 5000);

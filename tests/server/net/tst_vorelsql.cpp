@@ -46,8 +46,7 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
-        QString error;
-        QVERIFY2(m_server.start(&error), qPrintable(error));
+        VOREL_START(m_server);
         m_server.exec(QStringLiteral(
             "INSERT INTO TUSUARIOS (USUA_Usua, USUA_Nombre, USUA_Paswd) VALUES (7001, 'Prueba', 'clave7');"
             "INSERT INTO TPARAMS (PARA_Param, PARA_Valor) VALUES ('MENINI', 'Hola, mundo');"
@@ -99,24 +98,15 @@ private Q_SLOTS:
                  QList<QStringList>{{QStringLiteral("1,2,10")}});
     }
 
-    void scriptCommentsAreNotStatements()
-    {
-        // Notes before a SELECT must not send it to EjeDir, and notes after
-        // the last ';' are no statement at all.
-        const Run r = run({}, "-- Consulta de prueba\n/* fila uno */ SELECT PRUE_Texto FROM vorel.TPRUEBA\n"
-                              " WHERE PRUE_Id = 1;\n-- fin del guion\n");
-        QCOMPARE(r.err, QString());
-        QCOMPARE(r.status, 0);
-        QCOMPARE(r.out, QStringLiteral("PRUE_Texto\nuno\n"));
-    }
-
     void statementsFromStdinArriveAsWritten()
     {
         m_server.clearTrace();
         const QByteArray insert = "INSERT INTO vorel.TPRUEBA (PRUE_Id, PRUE_Texto)\r\n VALUES (20, 'a\r\nb;c\n-- no\r\n')";
         const QByteArray update = "UPDATE vorel.TPRUEBA SET PRUE_Texto = PRUE_Texto || 'z' -- fin;\r\n WHERE PRUE_Id = 20\r\n";
-        const QByteArray select = "SELECT length(PRUE_Texto) N FROM vorel.TPRUEBA WHERE PRUE_Id = 20\r\n";
-        const Run r = run({}, "  \r\n" + insert + ";\r\n\t" + update + ";" + select);
+        // Notes before a SELECT must not send it to EjeDir, and notes after
+        // the last ';' are no statement at all.
+        const QByteArray select = "-- longitud\n/* de la fila */ SELECT length(PRUE_Texto) N FROM vorel.TPRUEBA WHERE PRUE_Id = 20\r\n";
+        const Run r = run({}, "  \r\n" + insert + ";\r\n\t" + update + ";" + select + ";\n-- fin del guion\n");
         QCOMPARE(r.err, QString());
         QCOMPARE(r.status, 0);
         QCOMPARE(r.out, QStringLiteral("N\n15\n"));

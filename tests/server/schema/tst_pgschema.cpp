@@ -14,13 +14,11 @@
 #include "server/backend/sqlite/sqliteerrors.h"
 
 #include <QCryptographicHash>
-#include <QElapsedTimer>
 #include <QTemporaryDir>
-#include <QUrl>
-#include <QUuid>
 #include <QtTest>
 
 #include "sqlitedb.h"
+#include "support/testdatabase.h"
 
 #include <sqlite3.h>
 
@@ -34,48 +32,16 @@ namespace {
 using Db = vorel::test::SqliteDb;
 using Rows = QList<QStringList>;
 
-QString pgUri() { return qEnvironmentVariable("VOREL_TEST_PG"); }
+using vorel::test::Engine;
+using vorel::test::TestDatabase;
 
-QString uriOf(const QString &database)
+// A connection as the server's sessions have: orafce's functions on its path.
+std::unique_ptr<pg::Connection> connectTo(const TestDatabase &db)
 {
-    QUrl url(pgUri());
-    url.setPath(QLatin1Char('/') + database);
-    return url.toString();
+    auto c = std::make_unique<pg::Connection>(db.location());
+    c->exec(QStringLiteral("SET search_path = public, oracle"));
+    return c;
 }
-
-// A database of its own on the test cluster, dropped at the end.
-class PgDatabase
-{
-public:
-    PgDatabase()
-    {
-        m_name = QStringLiteral("vorel_test_") + QUuid::createUuid().toString(QUuid::Id128).left(12);
-        pg::Connection admin(pgUri());
-        admin.exec(QStringLiteral("CREATE DATABASE %1").arg(m_name));
-        m_uri = uriOf(m_name);
-    }
-    ~PgDatabase()
-    {
-        try {
-            pg::Connection admin(pgUri());
-            admin.exec(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(m_name));
-        } catch (const std::exception &e) {
-            qWarning("cannot drop %s: %s", qPrintable(m_name), e.what());
-        }
-    }
-    const QString &uri() const { return m_uri; }
-    // A session as the server opens one: orafce's functions on its path.
-    std::unique_ptr<pg::Connection> connect() const
-    {
-        auto c = std::make_unique<pg::Connection>(m_uri);
-        c->exec(QStringLiteral("SET search_path = public, oracle"));
-        return c;
-    }
-
-private:
-    QString m_name;
-    QString m_uri;
-};
 
 // Values rendered with their kind, so that an integer on one side and a
 // text or a real on the other do not compare equal.
@@ -206,8 +172,6 @@ QString withoutDetail(const QString &message, bool detail)
     return open < 0 ? message : message.left(open);
 }
 
-const char kSkip[] = "PostgreSQL not available: VOREL_TEST_PG is not set";
-
 } // namespace
 
 class TstPgSchema : public QObject
@@ -216,38 +180,30 @@ class TstPgSchema : public QObject
 
 private:
     std::unique_ptr<Db> m_lite;
-    std::unique_ptr<PgDatabase> m_db;
+    TestDatabase m_db{Engine::Postgres};
     std::unique_ptr<pg::Connection> m_pg;
 
 private slots:
     void initTestCase()
     {
-        if (pgUri().isEmpty())
-            QSKIP(kSkip);
+        const QString why = vorel::test::unavailable(Engine::Postgres);
+        if (!why.isEmpty())
+            QSKIP(qPrintable(why));
         m_lite = std::make_unique<Db>();
         try {
-            m_db = std::make_unique<PgDatabase>();
-            m_pg = m_db->connect();
             createSchema(*m_lite);
             fillDemo(*m_lite);
             createSessionTables(*m_lite, QStringLiteral("1001"));
-            QElapsedTimer t;
-            t.start();
-            pg::createSchema(*m_pg);
-            qInfo("PostgreSQL schema in %lld ms", t.restart());
-            pg::fillDemo(*m_pg);
-            qInfo("PostgreSQL demo in %lld ms", t.restart());
+            const QString failed = m_db.create();
+            QVERIFY2(failed.isEmpty(), qPrintable(failed));
+            m_pg = connectTo(m_db);
             pg::createSessionTables(*m_pg, QStringLiteral("1001"));
         } catch (const std::exception &e) {
             QFAIL(e.what());
         }
     }
 
-    void cleanupTestCase()
-    {
-        m_pg.reset();
-        m_db.reset();
-    }
+    void cleanupTestCase() { m_pg.reset(); }
 
     void dictionaryAnswersAsSqliteDoes_data()
     {
@@ -397,7 +353,7 @@ private slots:
 
     void aLockedRowIsBusy()
     {
-        auto other = m_db->connect();
+        auto other = connectTo(m_db);
         m_pg->exec(QStringLiteral("BEGIN; SELECT * FROM TROLES WHERE ROLE_Rol = 'ADMIN' FOR UPDATE"));
         const QString message =
             pgFailure(*other, QStringLiteral("SET LOCAL lock_timeout = 50; UPDATE TROLES SET ROLE_Etiq = 'x' "
@@ -406,51 +362,6 @@ private slots:
         QVERIFY2(message.startsWith(QStringLiteral("ORA-00054: resource busy and acquire with NOWAIT specified or "
                                                    "timeout expired (")),
                  qPrintable(message));
-    }
-
-    void sessionTablesArePrivate()
-    {
-        auto a = m_db->connect();
-        auto b = m_db->connect();
-        pg::createSessionTables(*a, QStringLiteral("1002"));
-        pg::createSessionTables(*b, QStringLiteral("1003"));
-        a->exec(QStringLiteral("INSERT INTO RVFILRAP (VFIL_Filtro, VFIL_Valor) VALUES (-1, 'ORDER BY 1')"));
-        a->exec(QStringLiteral("INSERT INTO RQBEX (QBEX_Reg, QBEX_Campo, QBEX_Valor, QBEX_Fecha) VALUES (1, 'X', 'y', 0)"));
-        QCOMPARE(pgRows(*a, "SELECT SESI_Usua, SESI_USUADer FROM RSESION"), Rows({{"n:1002", "n:1002"}}));
-        QCOMPARE(pgRows(*b, "SELECT SESI_Usua FROM RSESION"), Rows({{"n:1003"}}));
-        QCOMPARE(pgRows(*b, "SELECT count(*) FROM RVFILRAP"), Rows({{"n:0"}}));
-        QCOMPARE(pgRows(*b, "SELECT count(*) FROM RQBEX"), Rows({{"n:0"}}));
-        QCOMPARE(pgRows(*m_pg, "SELECT SESI_Usua FROM RSESION"), Rows({{"n:1001"}}));
-
-        // Created again (a change of user), the session holds the one new row.
-        pg::createSessionTables(*a, QStringLiteral("1004"));
-        QCOMPARE(pgRows(*a, "SELECT SESI_Usua FROM RSESION"), Rows({{"n:1004"}}));
-        QCOMPARE(pgRows(*a, "SELECT count(*) FROM RVFILRAP"), Rows({{"n:0"}}));
-
-        // A connection without them writes no one's rows.
-        auto none = m_db->connect();
-        QVERIFY(pgFailure(*none, "INSERT INTO RVFILRAP (VFIL_Filtro, VFIL_Valor) VALUES (1, 'x')")
-                    .startsWith(QStringLiteral("ORA-00942: table or view does not exist (RVFILRAP")));
-        QCOMPARE(pgRows(*none, "SELECT count(*) FROM RVFILRAP"), Rows({{"n:0"}}));
-    }
-
-    void passwordsAreHashedAsTheServerReadsThem()
-    {
-        const QString stored = m_pg->exec(QStringLiteral("SELECT USUA_Paswd FROM TUSUARIOS WHERE USUA_Usua = 1001")).text(0, 0);
-        QVERIFY2(passwords::isHash(stored), qPrintable(stored));
-        QVERIFY(passwords::verify(QStringLiteral("clave"), stored));
-        QVERIFY(!passwords::verify(QStringLiteral("clavf"), stored));
-
-        m_pg->exec(QStringLiteral("BEGIN"));
-        m_pg->exec(QStringLiteral("UPDATE TUSUARIOS SET USUA_Paswd = 'ñandú 2026' WHERE USUA_Usua = 1002"));
-        const QString changed = m_pg->exec(QStringLiteral("SELECT USUA_Paswd FROM TUSUARIOS WHERE USUA_Usua = 1002")).text(0, 0);
-        // A hash written by the server stays as it is.
-        const QString hash = passwords::hash(QStringLiteral("otra"));
-        m_pg->exec(QStringLiteral("UPDATE TUSUARIOS SET USUA_Paswd = $1 WHERE USUA_Usua = 1003"), {hash});
-        const QString kept = m_pg->exec(QStringLiteral("SELECT USUA_Paswd FROM TUSUARIOS WHERE USUA_Usua = 1003")).text(0, 0);
-        m_pg->exec(QStringLiteral("ROLLBACK"));
-        QVERIFY(passwords::verify(QStringLiteral("ñandú 2026"), changed));
-        QCOMPARE(kept, hash);
     }
 
     void namesKeepTheirSpelling()
@@ -601,12 +512,13 @@ private slots:
             "--@postgresql\nCREATE FUNCTION f_zona() RETURNS trigger LANGUAGE plpgsql AS $$\nBEGIN\n"
             "  RETURN NEW;\nEND $$;\n");
         Db lite;
-        auto db = std::make_unique<PgDatabase>();
-        auto c = db->connect();
+        TestDatabase db(Engine::Postgres);
+        const QString failed = db.create(false);
+        QVERIFY2(failed.isEmpty(), qPrintable(failed));
+        auto c = connectTo(db);
         try {
             createSchema(lite);
             runOracleScript(lite, script, dir.path());
-            pg::createSchema(*c);
             pg::runOracleScript(*c, script, dir.path());
         } catch (const std::exception &e) {
             QFAIL(e.what());

@@ -391,39 +391,6 @@ private slots:
         QVERIFY(db.count("SELECT instr(hex(BOTO_Img), '2020E0') > 0 FROM TBOTONES WHERE BOTO_Boton = 13") == 1);
     }
 
-    void sessionTablesArePrivatePerConnection()
-    {
-        QTemporaryDir dir;
-        const QString file = dir.filePath("sesiones.db");
-        {
-            Db init(file);
-            createSchema(init);
-            init.failure("INSERT INTO TUSUARIOS (USUA_Usua, USUA_Nombre, USUA_Paswd) VALUES (1, 'Uno', 'clave'), "
-                         "(2, 'Dos', 'clave'), (3, 'Tres', 'clave')");
-        }
-        Db a(file), b(file);
-        createSessionTables(a, "1");
-        createSessionTables(b, "2");
-        QCOMPARE(a.rows("SELECT SESI_Usua, SESI_USUADer FROM RSESION"), QList<QStringList>({{"1", "1"}}));
-        QCOMPARE(b.rows("SELECT SESI_Usua, SESI_USUADer FROM RSESION"), QList<QStringList>({{"2", "2"}}));
-        QCOMPARE(a.failure("INSERT INTO RVFILRAP (VFIL_Filtro, VFIL_Valor) VALUES (7, 'ESTADO = ''A''')"), QString());
-        QCOMPARE(a.failure("INSERT INTO RQBEX (QBEX_Reg, QBEX_Campo, QBEX_Valor, QBEX_Fecha) VALUES (1,'NOMBRE', 'Bar%', 0)"), QString());
-        QCOMPARE(a.count("SELECT count(*) FROM RVFILRAP"), 1);
-        QCOMPARE(b.count("SELECT count(*) FROM RVFILRAP"), 0);
-        QCOMPARE(b.count("SELECT count(*) FROM RQBEX"), 0);
-        QCOMPARE(a.failure("UPDATE RSESION SET SESI_USUADer= 3"), QString());
-        QCOMPARE(b.value("SELECT SESI_USUADer FROM RSESION"), QStringLiteral("2"));
-        QCOMPARE(a.failure("UPDATE RSESION SET SESI_USUADer= 99"),
-                 QStringLiteral("ORA-02291: integrity constraint (VOREL.FK_SESION_USUADER) violated - parent key not found"));
-        // A second login on the same connection starts from clean working rows.
-        createSessionTables(a, "2");
-        QCOMPARE(a.rows("SELECT SESI_Usua, SESI_USUADer FROM RSESION"), QList<QStringList>({{"2", "2"}}));
-        QCOMPARE(a.count("SELECT count(*) FROM RVFILRAP"), 0);
-        // Nothing of the session reaches the file.
-        Db c(file);
-        QCOMPARE(c.count("SELECT count(*) FROM sqlite_master WHERE name IN ('RSESION', 'RVFILRAP', 'RQBEX')"), 0);
-    }
-
     void scriptsRunStatementByStatement()
     {
         Db db;

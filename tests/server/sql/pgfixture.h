@@ -1,92 +1,48 @@
 #pragma once
-// The PostgreSQL side of the dialect tests: a database of its own on the
-// cluster named by VOREL_TEST_PG, built as the server builds one (schema,
-// demo, then the fixture's script of fixture.h), and statements run there
-// the way the server runs them.
-#include "fixture.h"
+// The PostgreSQL side of the dialect tests: statements run on a session's
+// connection the way the server runs them, the declared spellings naming
+// the columns.
 #include "server/sql/classrows.h"
 #include "server/sql/dialect.h"
-#include "server/schema/oraclescript.h"
 #include "server/core/oraerror.h"
 #include "server/backend/postgres/pgconnection.h"
 #include "server/backend/postgres/pgdatabase.h"
 #include "server/backend/postgres/pgerrors.h"
-#include "server/backend/postgres/pgschema.h"
 #include "sqlrun.h"
 #include "server/backend/postgres/pgclassrows.h"
 #include "server/backend/postgres/pgdialect.h"
+#include "support/testdatabase.h"
 
-#include <QElapsedTimer>
 #include <QHash>
-#include <QUrl>
-#include <QUuid>
 #include <memory>
 
 namespace dialecttest {
 
-inline const char *pgSkipReason()
-{
-    return "PostgreSQL not available: VOREL_TEST_PG is not set";
-}
-
-inline QString pgUri()
-{
-    return qEnvironmentVariable("VOREL_TEST_PG");
-}
-
 class PgFixture
 {
 public:
-    // Creates the database and fills it; false (and why) when the cluster
-    // cannot be reached or the database cannot be built.
-    bool open(QString *why)
+    // A session of user 990001 on `db`; false (and why) when it cannot be had.
+    bool open(const vorel::test::TestDatabase &db, QString *why)
     {
-        m_admin = pgUri();
-        m_name = QStringLiteral("vorel_dialect_%1").arg(QUuid::createUuid().toString(QUuid::Id128).left(12));
         try {
-            {
-                vorel::server::pg::Connection admin(m_admin);
-                admin.exec(QStringLiteral("CREATE DATABASE ") + m_name);
-            }
-            QElapsedTimer timer;
-            timer.start();
-            conn = connect();
-            vorel::server::pg::createSchema(*conn);
-            vorel::server::pg::fillDemo(*conn);
-            vorel::server::pg::runOracleScript(*conn, QString::fromUtf8(fixtureScript()), fixtureFiles());
-            vorel::server::pg::createSessionTables(*conn, QStringLiteral("990001"));
+            m_session = db.open(QStringLiteral("990001"));
+            conn = &static_cast<vorel::server::PgDatabase &>(*m_session).connection();
             const vorel::server::pg::Result r = conn->exec(QStringLiteral("SELECT NAME FROM VOREL_SPELLING"));
             for (int i = 0; i < r.rows(); ++i)
                 m_spellings.insert(r.text(i, 0).toLower(), r.text(i, 0));
-            qInfo("PostgreSQL database built in %lld ms", timer.elapsed());
-        } catch (const vorel::server::pg::Error &e) {
+        } catch (const std::exception &e) {
             *why = QString::fromUtf8(e.what());
-            return false;
-        } catch (const vorel::server::OraError &e) {
-            *why = e.message();
+            conn = nullptr;
             return false;
         }
         return true;
     }
 
-    void close()
-    {
-        conn.reset();
-        if (m_name.isEmpty())
-            return;
-        try {
-            vorel::server::pg::Connection admin(m_admin);
-            admin.exec(QStringLiteral("DROP DATABASE IF EXISTS %1 WITH (FORCE)").arg(m_name));
-        } catch (const std::exception &) {
-        }
-        m_name.clear();
-    }
-
     // Runs one client statement as the server does on PostgreSQL: the
     // declared spellings name the columns, failures are Oracle's texts.
-    Result run(const QString &oracleSql, vorel::server::pg::Connection *on = nullptr)
+    Result run(const QString &oracleSql)
     {
-        vorel::server::pg::Connection &c = on ? *on : *conn;
+        vorel::server::pg::Connection &c = *conn;
         using namespace vorel::server;
         Result r;
         try {
@@ -125,24 +81,7 @@ public:
         return r;
     }
 
-    // Another session on the database: its own working rows, RSESION for
-    // `user`.
-    std::unique_ptr<vorel::server::pg::Connection> session(const QString &user)
-    {
-        auto c = connect();
-        vorel::server::pg::createSessionTables(*c, user);
-        return c;
-    }
-
-    // The database's own URI, for a server session on it.
-    QString uri() const
-    {
-        QUrl url(m_admin);
-        url.setPath(QLatin1Char('/') + m_name);
-        return url.toString();
-    }
-
-    std::unique_ptr<vorel::server::pg::Connection> conn;
+    vorel::server::pg::Connection *conn = nullptr; // the session's
     QString lastSql;
 
 private:
@@ -175,15 +114,7 @@ private:
         return r.rows() ? r.text(0, 0) : QString();
     }
 
-    // A connection set up as the server sets up a session's.
-    std::unique_ptr<vorel::server::pg::Connection> connect() const
-    {
-        auto c = std::make_unique<vorel::server::pg::Connection>(uri());
-        c->exec(vorel::server::PgDatabase::sessionSettings());
-        return c;
-    }
-
-    QString m_admin, m_name;
+    std::unique_ptr<vorel::server::Database> m_session;
     QHash<QString, QString> m_spellings; // VOREL_SPELLING, by lower-case name
 };
 

@@ -1,14 +1,16 @@
 // SELECT * FROM TABLE(p<Class>.main('<Role>')) under the session's working
-// rows, each kind alone and together, on two connections at once; on SQLite
-// and on PostgreSQL, with the same answers.
-#include "fixture.h"
-#include "pgfixture.h"
+// rows, each kind alone and together, on two sessions at once; the same
+// answers on SQLite and on PostgreSQL (the _pg twin).
+#include "server/core/oraerror.h"
+#include "server/sql/classrows.h"
+#include "support/testdatabase.h"
 
-#include <QTemporaryDir>
 #include <QtTest>
 
-using namespace dialecttest;
 using namespace vorel::server;
+using vorel::test::Answer;
+using vorel::test::TestDatabase;
+using Result = Answer;
 
 namespace {
 
@@ -36,15 +38,10 @@ struct FixedSource final : ClassRowsSource {
 class TstClassRows : public QObject
 {
     Q_OBJECT
-protected:
-    bool onPostgres = false;
+    TestDatabase db;
+    std::unique_ptr<Database> session;
 
-private:
-    sqlite3 *db = nullptr;
-    PgFixture pg;
-
-    // A client statement on the backend under test.
-    Result exec(const QString &sql) { return onPostgres ? pg.run(sql) : run(db, sql); }
+    Result exec(const QString &sql) { return vorel::test::run(*session, sql); }
 
     void work(const QStringList &statements)
     {
@@ -89,19 +86,13 @@ private:
 private slots:
     void initTestCase()
     {
-        db = openDatabase(QStringLiteral(":memory:"), true);
-        if (!onPostgres)
-            return;
-        if (pgUri().isEmpty())
-            QSKIP(pgSkipReason());
-        QString why;
-        QVERIFY2(pg.open(&why), qPrintable(why));
+        const QString why = db.create(true, {vorel::test::fixtureRows()});
+        if (why.startsWith(QLatin1String("PostgreSQL not available")))
+            QSKIP(qPrintable(why));
+        QVERIFY2(why.isEmpty(), qPrintable(why));
+        session = db.open(QStringLiteral("990001"));
     }
-    void cleanupTestCase()
-    {
-        pg.close();
-        sqlite3_close(db);
-    }
+    void cleanupTestCase() { session.reset(); }
 
     void recognisesTheCall_data()
     {
@@ -287,12 +278,9 @@ private slots:
     // still compare as numbers with them, and texts as texts.
     void computedColumns()
     {
-        QString view = QStringLiteral("VIEW pZCOMP_main AS SELECT CLIENTE, SALDO * 2 AS DOBLE, "
-                                            "length(NOMBRE) AS LARGO, substr(CLIENTE, 1, 1) AS INICIAL FROM ZCLIENTES_T");
-        if (onPostgres)
-            pg.conn->exec(QStringLiteral("CREATE OR REPLACE ") + view);
-        else
-            raw(db, QStringLiteral("CREATE ") + view.replace(QLatin1String("VIEW "), QLatin1String("VIEW IF NOT EXISTS ")));
+        vorel::test::exec(db.location(), QStringLiteral("CREATE VIEW pZCOMP_main AS SELECT CLIENTE, SALDO * 2 AS DOBLE, "
+                                                        "length(NOMBRE) AS LARGO, substr(CLIENTE, 1, 1) AS INICIAL "
+                                                        "FROM ZCLIENTES_T"));
         const auto check = [&](const QStringList &statements, const QString &expected) {
             work(statements);
             const Result r = rows(QStringLiteral("ZCOMP"));
@@ -372,54 +360,42 @@ private slots:
         }
     }
 
-    // Working rows are per connection: two sessions on one database file.
-    void twoSessions()
+    // Working rows and RSESION belong to one session, start afresh at each
+    // login and never reach the database itself (on PostgreSQL, the empty
+    // tables each session's own hide).
+    void workingRowsArePerSession()
     {
-        if (onPostgres) {
-            auto b = pg.session(QStringLiteral("990002"));
-            pg.run(QStringLiteral("DELETE FROM vorel.RVFILRAP"));
-            pg.run(QStringLiteral("DELETE FROM vorel.RQBEX"));
-            pg.run(drill(QStringLiteral("CLIENTE= '10'")));
-            pg.run(example(1, QStringLiteral("ESTADO"), QStringLiteral("B")), b.get());
-            pg.run(QStringLiteral("INSERT INTO vorel.RVFILRAP (VFIL_Filtro, VFIL_Valor) VALUES (-1, 'CLIENTE') "), b.get());
-            QCOMPARE(keys(pg.run(QStringLiteral("SELECT * FROM TABLE(pZCLI.main('ZVEN'))"))), QStringLiteral("10"));
-            QCOMPARE(keys(pg.run(QStringLiteral("SELECT * FROM TABLE(pZCLI.main('ZVEN'))"), b.get())),
-                     QStringLiteral("20"));
-            QCOMPARE(pg.run(QStringLiteral("SELECT SESI_Usua FROM RSESION"), b.get()).rows.value(0).value(0),
-                     QStringLiteral("990002"));
-            return;
-        }
-        QTemporaryDir dir;
-        const QString path = dir.filePath(QStringLiteral("two.db"));
-        sqlite3 *a = openDatabase(path, true);
-        sqlite3 *b = openDatabase(path, false, QStringLiteral("990002"));
-        run(a, drill(QStringLiteral("CLIENTE= '10'")));
-        run(b, example(1, QStringLiteral("ESTADO"), QStringLiteral("B")));
-        run(b, QStringLiteral("INSERT INTO vorel.RVFILRAP (VFIL_Filtro, VFIL_Valor) VALUES (-1, 'CLIENTE') "));
-        const Result ra = run(a, QStringLiteral("SELECT * FROM TABLE(pZCLI.main('ZVEN'))"));
-        const Result rb = run(b, QStringLiteral("SELECT * FROM TABLE(pZCLI.main('ZVEN'))"));
-        QCOMPARE(keys(ra), QStringLiteral("10"));
-        QCOMPARE(keys(rb), QStringLiteral("20"));
-        QCOMPARE(run(b, QStringLiteral("SELECT SESI_Usua FROM RSESION")).rows.value(0).value(0), QStringLiteral("990002"));
-        sqlite3_close(b);
-        sqlite3_close(a);
+        const auto b = db.open(QStringLiteral("990002"));
+        const auto on = [](Database &session, const char *sql) { return vorel::test::run(session, QLatin1String(sql)); };
+        using Rows = QList<QStringList>;
+        work({drill(QStringLiteral("CLIENTE= '10'"))});
+        QCOMPARE(vorel::test::run(*b, example(1, QStringLiteral("ESTADO"), QStringLiteral("B"))).error, QString());
+        QCOMPARE(on(*b, "INSERT INTO vorel.RVFILRAP (VFIL_Filtro, VFIL_Valor) VALUES (-1, 'CLIENTE') ").error, QString());
+        QCOMPARE(keys(rows()), QStringLiteral("10"));
+        QCOMPARE(keys(on(*b, "SELECT * FROM TABLE(pZCLI.main('ZVEN'))")), QStringLiteral("20"));
+        QCOMPARE(on(*b, "SELECT SESI_Usua, SESI_USUADer FROM RSESION").rows, Rows({{"990002", "990002"}}));
+        // The user a session acts for is a user.
+        QVERIFY(on(*b, "UPDATE RSESION SET SESI_USUADer = 99").error.startsWith(QLatin1String(
+            "ORA-02291: integrity constraint (VOREL.FK_SESION_USUADER) violated - parent key not found")));
+        QCOMPARE(on(*b, "UPDATE RSESION SET SESI_USUADer = 990001").error, QString());
+        QCOMPARE(exec(QStringLiteral("SELECT SESI_Usua, SESI_USUADer FROM RSESION")).rows, Rows({{"990001", "990001"}}));
+        // A second login on the same connection.
+        b->startSession(QStringLiteral("990001"));
+        QCOMPARE(on(*b, "SELECT SESI_Usua, SESI_USUADer FROM RSESION").rows, Rows({{"990001", "990001"}}));
+        QCOMPARE(on(*b, "SELECT (SELECT count(*) FROM RVFILRAP) + (SELECT count(*) FROM RQBEX) FROM dual").rows,
+                 Rows({{"0"}}));
+        // A connection without a login writes no one's rows.
+        QVERIFY(on(*db.open(), "INSERT INTO RVFILRAP (VFIL_Filtro, VFIL_Valor) VALUES (1, 'x')")
+                    .error.startsWith(QLatin1String("ORA-00942: table or view does not exist")));
+        QCOMPARE(vorel::test::query(db.location(),
+                                    vorel::test::onPostgres()
+                                        ? QStringLiteral("SELECT (SELECT count(*) FROM RSESION) + (SELECT count(*) "
+                                                         "FROM RVFILRAP) + (SELECT count(*) FROM RQBEX)")
+                                        : QStringLiteral("SELECT count(*) FROM sqlite_master WHERE upper(name) IN "
+                                                         "('RSESION', 'RVFILRAP', 'RQBEX')")),
+                 Rows({{"0"}}));
     }
 };
 
-class TstClassRowsPostgres : public TstClassRows
-{
-    Q_OBJECT
-public:
-    TstClassRowsPostgres() { onPostgres = true; }
-};
-
-int main(int argc, char **argv)
-{
-    QCoreApplication app(argc, argv);
-    TstClassRows lite;
-    TstClassRowsPostgres postgres;
-    int rc = QTest::qExec(&lite, argc, argv);
-    rc |= QTest::qExec(&postgres, argc, argv);
-    return rc;
-}
+QTEST_GUILESS_MAIN(TstClassRows)
 #include "tst_classrows.moc"

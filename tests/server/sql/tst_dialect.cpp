@@ -1,7 +1,8 @@
 // The translator against the statements the client sends (corpus.txt, run on
 // a fresh demo database) and against the Oracle constructs one by one.
-#include "fixture.h"
 #include "pgfixture.h"
+#include "server/backend/sqlite/sqlitedatabase.h"
+#include "server/core/passwords.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -134,37 +135,49 @@ QList<QStringList> sorted(QList<QStringList> rows)
 class TstDialect : public QObject
 {
     Q_OBJECT
-    sqlite3 *db = nullptr;
+    vorel::test::TestDatabase liteDb{vorel::test::Engine::Sqlite};
+    vorel::test::TestDatabase pgDb{vorel::test::Engine::Postgres};
+    std::unique_ptr<Database> liteSession;
+    sqlite3 *db = nullptr; // the session's
     PgFixture pg;
     QString pgWhy;
     QString tr(const QString &sql) { return translateOracle(sql, schemaLookup(db)); }
     QString trPg(const QString &sql) { return translateOracle(sql, {}, Target::Postgres); }
 
+    // The case on SQLite, undone afterwards; a set-up statement that fails
+    // gives the answer's error.
     Result runLite(const Case &c)
     {
         raw(db, QStringLiteral("SAVEPOINT corpus"));
         auto undo = qScopeGuard([&] { raw(db, QStringLiteral("ROLLBACK TO corpus; RELEASE corpus")); });
-        for (const QString &r : c.raws)
-            raw(db, r);
-        for (const QString &d : c.dos)
-            run(db, d);
+        for (const QString &r : c.raws) {
+            try {
+                raw(db, r);
+            } catch (const OraError &e) {
+                return Result{{}, {}, r + QLatin1String(" -> ") + e.message()};
+            }
+        }
+        for (const QString &d : c.dos) {
+            const Result r = run(db, d);
+            if (!r.error.isEmpty())
+                return Result{{}, {}, d + QLatin1String(" -> ") + r.error};
+        }
         return run(db, c.sql);
     }
 
 private slots:
     void initTestCase()
     {
-        db = openDatabase(QStringLiteral(":memory:"), true);
-        QVERIFY(db);
-        if (pgUri().isEmpty())
-            pgWhy = QString::fromLatin1(pgSkipReason());
-        else
-            QVERIFY2(pg.open(&pgWhy), qPrintable(pgWhy));
-    }
-    void cleanupTestCase()
-    {
-        pg.close();
-        sqlite3_close(db);
+        const QString why = liteDb.create(true, {vorel::test::fixtureRows()});
+        QVERIFY2(why.isEmpty(), qPrintable(why));
+        liteSession = liteDb.open(QStringLiteral("990001"));
+        db = static_cast<SqliteDatabase &>(*liteSession).handle();
+        pgWhy = vorel::test::unavailable(vorel::test::Engine::Postgres);
+        if (pgWhy.isEmpty()) {
+            pgWhy = pgDb.create(true, {vorel::test::fixtureRows()});
+            QVERIFY2(pgWhy.isEmpty(), qPrintable(pgWhy));
+            QVERIFY2(pg.open(pgDb, &pgWhy), qPrintable(pgWhy));
+        }
     }
 
     void corpus_data()
@@ -180,20 +193,7 @@ private slots:
         QFETCH(int, index);
         static const QList<Case> cases = readCorpus(QStringLiteral(VOREL_DIALECT_CORPUS));
         const Case &c = cases[index];
-        raw(db, QStringLiteral("SAVEPOINT corpus"));
-        auto undo = qScopeGuard([&] { raw(db, QStringLiteral("ROLLBACK TO corpus; RELEASE corpus")); });
-        for (const QString &r : c.raws) {
-            try {
-                raw(db, r);
-            } catch (const OraError &e) {
-                QFAIL(qPrintable(r + QLatin1String(" -> ") + e.message()));
-            }
-        }
-        for (const QString &d : c.dos) {
-            const Result r = run(db, d);
-            QVERIFY2(r.error.isEmpty(), qPrintable(d + QLatin1String(" -> ") + r.error));
-        }
-        const Result r = run(db, c.sql);
+        const Result r = runLite(c);
         if (c.mode == QLatin1String("ERROR")) {
             QVERIFY2(r.error.startsWith(c.error), qPrintable(QStringLiteral("got: ") + r.error));
             return;
@@ -281,7 +281,7 @@ private slots:
             QSKIP(qPrintable(pgWhy));
         const Result lite = run(db, sql);
         QVERIFY2(lite.error.isEmpty(), qPrintable(lite.error));
-        PgDatabase server(pg.uri());
+        PgDatabase server(pgDb.location());
         server.startSession(QStringLiteral("990001"));
         const Database::OpenResult open = server.openCursor(sql, -1);
         QStringList names;
