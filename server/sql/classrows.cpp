@@ -49,11 +49,6 @@ public:
         }
     }
 
-    static QString quoted(const QString &ident)
-    {
-        return QLatin1Char('"') + QString(ident).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
-    }
-
     // The column named `name` (any case, blanks around ignored); ORA-00904 else.
     const ViewColumn &column(const QString &name) const
     {
@@ -79,11 +74,6 @@ private:
 struct Where {
     QStringList parts;
     QVariantList binds;
-};
-
-// How a condition is written on each backend.
-struct Dialect {
-    const SqlTraits &traits;
 };
 
 QVariant numberValue(const ViewColumn &c, const QString &text, const QString &original)
@@ -120,10 +110,10 @@ QString dayText(const QDate &d)
 }
 
 // One value of an example record, as a condition on its column.
-void exampleCondition(const Dialect &d, const ViewColumn &c, const QString &value, QStringList *out,
+void exampleCondition(const SqlTraits &traits, const ViewColumn &c, const QString &value, QStringList *out,
                       QVariantList *binds)
 {
-    const QString col = View::quoted(c.name);
+    const QString col = quotedName(c.name);
     static const char *const ops[] = {">=", "<=", "<>", "!=", ">", "<", "="};
     QString op;
     QString rest = value;
@@ -139,9 +129,9 @@ void exampleCondition(const Dialect &d, const ViewColumn &c, const QString &valu
 
     if (pattern) {
         if (c.kind == ColumnKind::Date)
-            out->append(QString::fromLatin1(d.traits.dateLike).arg(col));
+            out->append(QString::fromLatin1(traits.dateLike).arg(col));
         else if (c.kind == ColumnKind::Number || c.kind == ColumnKind::Any)
-            out->append(QString::fromLatin1(d.traits.numberLike).arg(col));
+            out->append(QString::fromLatin1(traits.numberLike).arg(col));
         else
             out->append(col + QStringLiteral(" LIKE ?"));
         binds->append(value);
@@ -161,18 +151,11 @@ void exampleCondition(const Dialect &d, const ViewColumn &c, const QString &valu
         } else if (op == QLatin1String("<>")) {
             out->append(QStringLiteral("(%1 < ? OR %1 >= ?)").arg(col));
             *binds << day << next;
-        } else if (op == QLatin1String(">")) {
-            out->append(col + QStringLiteral(" >= ?"));
-            *binds << next;
-        } else if (op == QLatin1String(">=")) {
-            out->append(col + QStringLiteral(" >= ?"));
-            *binds << day;
-        } else if (op == QLatin1String("<")) {
-            out->append(col + QStringLiteral(" < ?"));
-            *binds << day;
         } else {
-            out->append(col + QStringLiteral(" < ?"));
-            *binds << next;
+            // > and <= are bounded by the next day's start, >= and < by this day's.
+            const bool byNext = op == QLatin1String(">") || op == QLatin1String("<=");
+            out->append(col + (op.startsWith(QLatin1Char('>')) ? QStringLiteral(" >= ?") : QStringLiteral(" < ?")));
+            *binds << (byNext ? next : day);
         }
         return;
     }
@@ -207,7 +190,7 @@ void drillCondition(const View &view, const QString &text, Where *w)
         throw OraError(ora::text(ora::kInvalidRelationalOperator, text));
     const ViewColumn &c = view.column(text.left(eq));
     const QString value = text.mid(open + 1, close - open - 1);
-    const QString col = View::quoted(c.name);
+    const QString col = quotedName(c.name);
     if (value.isEmpty()) {
         w->parts << QStringLiteral("%1 = NULL").arg(col);
         return;
@@ -264,10 +247,7 @@ public:
         for (dialect::Node &n : seq)
             if (n.kind == Tok::Group)
                 apply(n.kids);
-        std::vector<size_t> s;
-        for (size_t i = 0; i < seq.size(); ++i)
-            if (!seq[i].trivia())
-                s.push_back(i);
+        const std::vector<size_t> s = dialect::significant(seq);
         for (size_t k = 0; k < s.size(); ++k) {
             const dialect::Node &n = seq[s[k]];
             if (isComparison(n)) {
@@ -413,7 +393,7 @@ QString orderClause(const View &view, const QString &text)
                    || (words.size() == 2 && words[1].compare(QLatin1String("ASC"), Qt::CaseInsensitive) == 0)))
             throw OraError(QString::fromLatin1(ora::kInvalidIdentifier).arg(raw.trimmed().toUpper()));
         const ViewColumn &c = view.column(words[0]);
-        items << View::quoted(c.name) + (desc ? QStringLiteral(" DESC NULLS FIRST") : QStringLiteral(" NULLS LAST"));
+        items << quotedName(c.name) + (desc ? QStringLiteral(" DESC NULLS FIRST") : QStringLiteral(" NULLS LAST"));
     }
     return items.join(QStringLiteral(", "));
 }
@@ -453,9 +433,9 @@ std::optional<ClassRowsCall> parseClassRowsCall(const QString &sql)
 BoundQuery classRowsQuery(const ClassRowsSource &source, const ClassRowsCall &call)
 {
     const QString viewName = QStringLiteral("p") + call.classId + QStringLiteral("_main");
-    const Dialect d{traitsOf(source.target())};
+    const SqlTraits &traits = traitsOf(source.target());
     // PostgreSQL folds the unquoted name the view was created with.
-    const QString stored = d.traits.foldsToLowerCase ? viewName.toLower() : viewName;
+    const QString stored = traits.foldsToLowerCase ? viewName.toLower() : viewName;
     const std::vector<ClassRowsSource::Column> columns = source.columns(stored);
     if (columns.empty())
         throw OraError(ora::text(ora::kNoSuchTable, viewName));
@@ -482,10 +462,10 @@ BoundQuery classRowsQuery(const ClassRowsSource &source, const ClassRowsCall &ca
         if (e.date)
             c.kind = ColumnKind::Date;
         // PostgreSQL gives every column a type; none stands for two kinds.
-        if (d.traits.columnsAlwaysTyped && c.kind == ColumnKind::Any)
+        if (traits.columnsAlwaysTyped && c.kind == ColumnKind::Any)
             c.kind = ColumnKind::Text;
         auto &rec = records[e.record];
-        exampleCondition(d, c, e.value, &rec.first, &rec.second);
+        exampleCondition(traits, c, e.value, &rec.first, &rec.second);
     }
     if (!records.isEmpty()) {
         QStringList anyOf;
@@ -496,12 +476,12 @@ BoundQuery classRowsQuery(const ClassRowsSource &source, const ClassRowsCall &ca
         w.parts << QLatin1Char('(') + anyOf.join(QStringLiteral(" OR ")) + QLatin1Char(')');
     }
 
-    QString sql = QStringLiteral("SELECT * FROM ") + View::quoted(view.name());
+    QString sql = QStringLiteral("SELECT * FROM ") + quotedName(view.name());
     if (!w.parts.isEmpty())
         sql += QStringLiteral(" WHERE ") + w.parts.join(QStringLiteral(" AND "));
     if (!order.isEmpty())
         sql += QStringLiteral(" ORDER BY ") + order;
-    if (d.traits.numberedBindMarkers)
+    if (traits.numberedBindMarkers)
         sql = numberedBindMarkers(sql);
     return BoundQuery{sql, w.binds};
 }

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <QSet>
 #include <iterator>
+#include <limits>
 #include <map>
 
 namespace vorel::server {
@@ -20,16 +21,6 @@ using namespace dialect;
 namespace {
 
 // ---- helpers over one sequence ------------------------------------------
-
-// Indexes of the significant (non-blank, non-comment) nodes of `seq`.
-std::vector<size_t> significant(const Seq &seq)
-{
-    std::vector<size_t> out;
-    for (size_t i = 0; i < seq.size(); ++i)
-        if (!seq[i].trivia())
-            out.push_back(i);
-    return out;
-}
 
 bool isKeyword(const Node &n)
 {
@@ -78,6 +69,24 @@ bool isOuterMarker(const Node &n)
         return false;
     const auto sig = significant(n.kids);
     return sig.size() == 1 && n.kids[sig[0]].isOp("+");
+}
+
+// Each node of `after` written after the node of `seq` its index names
+// (ascending), in one pass: inserting them one by one would cost the
+// statement's length per insertion.
+void insertAfter(Seq &seq, std::vector<std::pair<size_t, Node>> after)
+{
+    if (after.empty())
+        return;
+    Seq out;
+    out.reserve(seq.size() + after.size());
+    size_t next = 0;
+    for (size_t i = 0; i < seq.size(); ++i) {
+        out.push_back(std::move(seq[i]));
+        while (next < after.size() && after[next].first == i)
+            out.push_back(std::move(after[next++].second));
+    }
+    seq = std::move(out);
 }
 
 template <typename F>
@@ -671,7 +680,7 @@ void nullOrdering(Seq &seq)
 {
     forEachGroup(seq, nullOrdering);
     const auto s = significant(seq);
-    std::vector<size_t> itemEnds; // seq index of the last node of each ORDER BY item
+    std::vector<std::pair<size_t, Node>> after; // the NULLS clause after each ORDER BY item
     for (size_t k = 0; k + 1 < s.size(); ++k) {
         if (!(seq[s[k]].isWord("ORDER") && seq[s[k + 1]].isWord("BY")))
             continue;
@@ -682,8 +691,11 @@ void nullOrdering(Seq &seq)
                              || seq[s[p]].isWord("UNION") || seq[s[p]].isWord("INTERSECT")
                              || seq[s[p]].isWord("EXCEPT") || seq[s[p]].isWord("MINUS");
             if (end || seq[s[p]].kind == Tok::Comma) {
-                if (p > itemFirst && !(p >= 2 && seq[s[p - 2]].isWord("NULLS")))
-                    itemEnds.push_back(s[p - 1]);
+                if (p > itemFirst && !(p >= 2 && seq[s[p - 2]].isWord("NULLS"))) {
+                    const bool desc = seq[s[p - 1]].isWord("DESC");
+                    after.emplace_back(s[p - 1], space());
+                    after.emplace_back(s[p - 1], word(QLatin1String(desc ? "NULLS FIRST" : "NULLS LAST")));
+                }
                 itemFirst = p + 1;
             }
             if (end)
@@ -691,24 +703,7 @@ void nullOrdering(Seq &seq)
         }
         k = p;
     }
-    // One pass, as in stripSchema: an ORDER BY of many items must not cost
-    // the statement's length per item.
-    if (itemEnds.empty())
-        return;
-    Seq out;
-    out.reserve(seq.size() + 2 * itemEnds.size());
-    size_t next = 0;
-    for (size_t i = 0; i < seq.size(); ++i) {
-        const bool itemEnd = next < itemEnds.size() && itemEnds[next] == i;
-        const bool desc = itemEnd && seq[i].isWord("DESC");
-        out.push_back(std::move(seq[i]));
-        if (itemEnd) {
-            out.push_back(space());
-            out.push_back(word(desc ? QStringLiteral("NULLS FIRST") : QStringLiteral("NULLS LAST")));
-            ++next;
-        }
-    }
-    seq = std::move(out);
+    insertAfter(seq, std::move(after));
 }
 
 void checkSemicolons(Seq &seq)
@@ -810,22 +805,17 @@ bool isNullWord(const Seq &arg)
     return sig.size() == 1 && arg[sig[0]].isWord("NULL");
 }
 
-[[noreturn]] void notEnoughArguments()
-{
-    throw OraError(QString::fromLatin1(ora::kNotEnoughArguments));
-}
-
-[[noreturn]] void tooManyArguments()
-{
-    throw OraError(QString::fromLatin1(ora::kTooManyArguments));
-}
-
-void checkCount(const std::vector<Seq> &args, size_t least, size_t most)
+void checkCount(const std::vector<Seq> &args, size_t least, size_t most = std::numeric_limits<size_t>::max())
 {
     if (args.size() < least)
-        notEnoughArguments();
+        throw OraError(QString::fromLatin1(ora::kNotEnoughArguments));
     if (args.size() > most)
-        tooManyArguments();
+        throw OraError(QString::fromLatin1(ora::kTooManyArguments));
+}
+
+void append(Seq &to, const Seq &nodes)
+{
+    to.insert(to.end(), nodes.begin(), nodes.end());
 }
 
 // DECODE(x, s1, r1, ..., default): NULL matches NULL. With literal search
@@ -836,15 +826,14 @@ void checkCount(const std::vector<Seq> &args, size_t least, size_t most)
 // literal is that number's text. PostgreSQL would refuse a CASE of both.
 void resultsAsText(std::vector<Seq> &args)
 {
-    auto sigOf = [](const Seq &a) { return significant(a); };
-    const auto first = sigOf(args[2]);
+    const auto first = significant(args[2]);
     if (first.size() != 1 || args[2][first[0]].kind != Tok::String)
         return;
     const size_t pairs = (args.size() - 1) / 2;
     auto convert = [&](Seq &a) {
         if (!plainLiteral(a) || isNullWord(a))
             return;
-        const auto sig = sigOf(a);
+        const auto sig = significant(a);
         if (a[sig.back()].kind != Tok::Number)
             return;
         QString number = str(a, sig.front(), sig.back() + 1).remove(QLatin1Char(' '));
@@ -852,19 +841,8 @@ void resultsAsText(std::vector<Seq> &args)
             number.remove(0, 1);
         bool ok = false;
         const double d = number.toDouble(&ok);
-        if (!ok)
-            return;
-        QString text;
-        if (std::isfinite(d) && d == std::trunc(d) && std::fabs(d) < 1e15) {
-            text = QString::number(qint64(d));
-        } else {
-            text = QString::number(d, 'g', 15);
-            if (text.startsWith(QLatin1String("0.")))
-                text.remove(0, 1);
-            else if (text.startsWith(QLatin1String("-0.")))
-                text.remove(1, 1);
-        }
-        a = Seq{Node{Tok::String, QLatin1Char('\'') + text + QLatin1Char('\''), {}}};
+        if (ok)
+            a = Seq{Node{Tok::String, QLatin1Char('\'') + oracleNumberText(d) + QLatin1Char('\''), {}}};
     };
     for (size_t p = 1; p < pairs; ++p)
         convert(args[2 + 2 * p]);
@@ -874,8 +852,7 @@ void resultsAsText(std::vector<Seq> &args)
 
 Seq decode(std::vector<Seq> args)
 {
-    if (args.size() < 3)
-        notEnoughArguments();
+    checkCount(args, 3);
     resultsAsText(args);
     const Seq &x = args[0];
     const size_t pairs = (args.size() - 1) / 2;
@@ -897,42 +874,30 @@ Seq decode(std::vector<Seq> args)
 
     Seq out = fill(QStringLiteral("CASE "), {});
     if (literals) {
-        Seq inner;
-        if (nullSearch >= 0) {
-            out = fill(QStringLiteral("CASE WHEN [0] IS NULL THEN {1} ELSE "), {x, args[2 + 2 * size_t(nullSearch)]});
-            inner = fill(QStringLiteral("CASE [0]"), {x});
-        } else {
-            inner = fill(QStringLiteral("CASE [0]"), {x});
-        }
+        Seq inner = fill(QStringLiteral("CASE [0]"), {x});
         bool any = false;
         for (size_t p = 0; p < pairs; ++p) {
             if (isNullWord(args[1 + 2 * p]))
                 continue;
             any = true;
-            Seq w = fill(QStringLiteral(" WHEN {0} THEN {1}"), {args[1 + 2 * p], args[2 + 2 * p]});
-            inner.insert(inner.end(), w.begin(), w.end());
+            append(inner, fill(QStringLiteral(" WHEN {0} THEN {1}"), {args[1 + 2 * p], args[2 + 2 * p]}));
         }
-        Seq tail = hasDefault ? fill(QStringLiteral(" ELSE {0} END"), {args.back()}) : fill(QStringLiteral(" END"), {});
         if (!any) // only NULL searches: no simple CASE to write
             inner = hasDefault ? fill(QStringLiteral("{0}"), {args.back()}) : fill(QStringLiteral("NULL"), {});
         else
-            inner.insert(inner.end(), tail.begin(), tail.end());
-        if (nullSearch >= 0) {
-            out.insert(out.end(), inner.begin(), inner.end());
-            Seq end = fill(QStringLiteral(" END"), {});
-            out.insert(out.end(), end.begin(), end.end());
-        } else {
-            out = std::move(inner);
-        }
+            append(inner, hasDefault ? fill(QStringLiteral(" ELSE {0} END"), {args.back()})
+                                     : fill(QStringLiteral(" END"), {}));
+        if (nullSearch < 0)
+            return inner;
+        out = fill(QStringLiteral("CASE WHEN [0] IS NULL THEN {1} ELSE "), {x, args[2 + 2 * size_t(nullSearch)]});
+        append(out, inner);
+        append(out, fill(QStringLiteral(" END"), {}));
         return out;
     }
-    for (size_t p = 0; p < pairs; ++p) {
-        Seq w = fill(QStringLiteral("WHEN [0] IS NOT DISTINCT FROM [1] THEN {2} "),
-                     {x, args[1 + 2 * p], args[2 + 2 * p]});
-        out.insert(out.end(), w.begin(), w.end());
-    }
-    Seq tail = hasDefault ? fill(QStringLiteral("ELSE {0} END"), {args.back()}) : fill(QStringLiteral("END"), {});
-    out.insert(out.end(), tail.begin(), tail.end());
+    for (size_t p = 0; p < pairs; ++p)
+        append(out, fill(QStringLiteral("WHEN [0] IS NOT DISTINCT FROM [1] THEN {2} "),
+                         {x, args[1 + 2 * p], args[2 + 2 * p]}));
+    append(out, hasDefault ? fill(QStringLiteral("ELSE {0} END"), {args.back()}) : fill(QStringLiteral("END"), {}));
     return out;
 }
 
@@ -1105,11 +1070,6 @@ std::vector<FromTable> fromTables(const Seq &seq, const std::vector<size_t> &sig
 // an empty name where the item keeps its own (a *, an alias).
 using NamePlan = std::vector<QString>;
 
-QString quotedName(const QString &name)
-{
-    return QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
-}
-
 // `sqliteText` gives the statement's SQLite text, which names the items
 // that are expressions; it is asked for only when there is one.
 NamePlan planNames(const Seq &original, const std::function<QString()> &sqliteText, const ColumnSpelling &declared)
@@ -1166,7 +1126,7 @@ void applyNames(Seq &seq, const NamePlan &plan)
     if (items.size() != plan.size())
         return;
     QMap<QString, QString> byName; // upper-case name -> the quoted one, for ORDER BY
-    std::vector<std::pair<size_t, QString>> after; // seq index -> " AS name" to write after it
+    std::vector<std::pair<size_t, Node>> after; // seq index -> " AS name" to write after it
     for (size_t i = 0; i < items.size(); ++i) {
         const auto [first, last] = items[i];
         const NamedItem it = classify(seq, sig, first, last);
@@ -1180,22 +1140,10 @@ void applyNames(Seq &seq, const NamePlan &plan)
             const bool as = seq[sig[it.nameAt - 1]].isWord("AS");
             alias = word(as ? quoted : QStringLiteral("AS ") + quoted);
         } else {
-            after.emplace_back(sig[last], QStringLiteral(" AS ") + quoted);
+            after.emplace_back(sig[last], word(QStringLiteral(" AS ") + quoted));
         }
     }
-    // One pass, as in stripSchema: a long list must not cost the
-    // statement's length per item.
-    if (!after.empty()) {
-        Seq out;
-        out.reserve(seq.size() + after.size());
-        size_t next = 0;
-        for (size_t i = 0; i < seq.size(); ++i) {
-            out.push_back(std::move(seq[i]));
-            if (next < after.size() && after[next].first == i)
-                out.push_back(word(after[next++].second));
-        }
-        seq = std::move(out);
-    }
+    insertAfter(seq, std::move(after));
     // ORDER BY Name means the column the list names so; PostgreSQL would
     // look for the folded name.
     const auto s = significant(seq);
@@ -1223,6 +1171,23 @@ void applyNames(Seq &seq, const NamePlan &plan)
 }
 
 } // namespace
+
+QString oracleNumberText(double d)
+{
+    if (std::isfinite(d) && d == std::trunc(d) && std::fabs(d) < 1e15)
+        return QString::number(qint64(d));
+    QString t = QString::number(d, 'g', 15);
+    if (t.startsWith(QLatin1String("0.")))
+        t.remove(0, 1);
+    else if (t.startsWith(QLatin1String("-0.")))
+        t.remove(1, 1);
+    return t;
+}
+
+QString quotedName(const QString &name)
+{
+    return QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
+}
 
 QString translateOracle(const QString &oracleSql, const ColumnLookup &lookup, Target target,
                         const ColumnNaming &naming)

@@ -34,4 +34,9 @@ struct ColumnNaming {
 QString translateOracle(const QString &oracleSql, const ColumnLookup &lookup, Target target = Target::Sqlite,
                         const ColumnNaming &naming = {});
 
+// A name in double quotes, as both engines read it whatever its letters.
+QString quotedName(const QString &name);
+// A number as Oracle's TO_CHAR writes it without a format: 5, 5.25, .5, -.5
+QString oracleNumberText(double d);
+
 } // namespace vorel::server

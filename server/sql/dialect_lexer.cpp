@@ -16,6 +16,15 @@ QString Node::str() const
     return QLatin1Char('(') + dialect::str(kids) + QLatin1Char(')');
 }
 
+std::vector<size_t> significant(const Seq &seq)
+{
+    std::vector<size_t> out;
+    for (size_t i = 0; i < seq.size(); ++i)
+        if (!seq[i].trivia())
+            out.push_back(i);
+    return out;
+}
+
 QString str(const Seq &seq)
 {
     return str(seq, 0, seq.size());

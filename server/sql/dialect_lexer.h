@@ -38,6 +38,8 @@ Seq parse(const QString &sql);
 
 QString str(const Seq &seq);
 QString str(const Seq &seq, size_t from, size_t to); // [from, to)
+// Indexes of the significant (non-blank, non-comment) nodes of `seq`.
+std::vector<size_t> significant(const Seq &seq);
 
 inline Node word(const QString &text) { return Node{Tok::Word, text, {}}; }
 inline Node space(const QString &text = QStringLiteral(" ")) { return Node{Tok::Space, text, {}}; }
