@@ -84,57 +84,55 @@ QString oracleMessage(Connection &c, const Failure &f)
             return QString::fromLatin1(ora::kChildRecordFound).arg(name);
         return QString::fromLatin1(ora::kParentKeyNotFound).arg(name);
     }
-    if (state == QLatin1String("42P01"))
-        return QString::fromLatin1(ora::kNoSuchTable) + detail(f);
     if (state == QLatin1String("42703") || state == QLatin1String("42883")) {
         const QString name = state == QLatin1String("42883") ? m.section(QLatin1Char('('), 0, 0).section(QLatin1Char(' '), -1)
                                                              : quotedName(m);
         return QString::fromLatin1(ora::kInvalidIdentifier).arg(lastPart(name)) + detail(f);
     }
-    if (state == QLatin1String("42702"))
-        return QString::fromLatin1(ora::kColumnAmbiguous) + detail(f);
-    if (state == QLatin1String("42P07") || state == QLatin1String("42710"))
-        return QString::fromLatin1(ora::kNameInUse) + detail(f);
-    if (state == QLatin1String("42830"))
-        return QString::fromLatin1(ora::kNoMatchingKey) + detail(f);
-    if (state == QLatin1String("42501"))
-        return QString::fromLatin1(ora::kNoPrivilege);
     if (state == QLatin1String("42601")) {
         if (m.contains(QLatin1String("at end of input")))
             return QString::fromLatin1(ora::kUnexpectedEnd) + detail(f);
         return QString::fromLatin1(ora::kNotProperlyEnded) + detail(f);
     }
-    if (state == QLatin1String("42804") || state == QLatin1String("42846"))
-        return QString::fromLatin1(ora::kInconsistentTypes) + detail(f);
-    if (state == QLatin1String("57014"))
-        return QString::fromLatin1(ora::kCancelled);
-    if (state == QLatin1String("55P03") || state == QLatin1String("40001") || state == QLatin1String("40P01"))
-        return QString::fromLatin1(ora::kResourceBusy)
-               + detail(f);
-    if (state == QLatin1String("22P02"))
-        return QString::fromLatin1(ora::kInvalidNumber) + detail(f);
-    if (state == QLatin1String("22003"))
-        return QString::fromLatin1(ora::kValueTooPrecise) + detail(f);
-    if (state == QLatin1String("22012"))
-        return QString::fromLatin1(ora::kDivisionByZero);
-    if (state == QLatin1String("22001"))
-        return QString::fromLatin1(ora::kValueTooLarge) + detail(f);
-    if (state == QLatin1String("22007") || state == QLatin1String("22008"))
-        return QString::fromLatin1(ora::kDateFormat) + detail(f);
-    if (state == QLatin1String("25006"))
-        return QString::fromLatin1(ora::kReadOnly) + detail(f);
-    if (state == QLatin1String("53100"))
-        return QString::fromLatin1(ora::kCannotExtend) + detail(f);
-    if (state == QLatin1String("54000"))
-        return QString::fromLatin1(ora::kConcatenationTooLong) + detail(f);
+
+    struct Known {
+        const char *sqlstate;
+        const char *oracle;
+        bool withDetail; // PostgreSQL's own text after it, in parentheses
+    };
+    static const Known known[] = {
+        {"42P01", ora::kNoSuchTable, true},
+        {"42702", ora::kColumnAmbiguous, true},
+        {"42P07", ora::kNameInUse, true},
+        {"42710", ora::kNameInUse, true},
+        {"42830", ora::kNoMatchingKey, true},
+        {"42501", ora::kNoPrivilege, false},
+        {"42804", ora::kInconsistentTypes, true},
+        {"42846", ora::kInconsistentTypes, true},
+        {"57014", ora::kCancelled, false},
+        {"55P03", ora::kResourceBusy, true},
+        {"40001", ora::kResourceBusy, true},
+        {"40P01", ora::kResourceBusy, true},
+        {"22P02", ora::kInvalidNumber, true},
+        {"22003", ora::kValueTooPrecise, true},
+        {"22012", ora::kDivisionByZero, false},
+        {"22001", ora::kValueTooLarge, true},
+        {"22007", ora::kDateFormat, true},
+        {"22008", ora::kDateFormat, true},
+        {"25006", ora::kReadOnly, true},
+        {"53100", ora::kCannotExtend, true},
+        {"54000", ora::kConcatenationTooLong, true},
+        {"P0001", ora::kUnhandledException, true},
+    };
+    for (const Known &k : known)
+        if (state == QLatin1String(k.sqlstate))
+            return QString::fromLatin1(k.oracle) + (k.withDetail ? detail(f) : QString());
     if (state.startsWith(QLatin1String("23")))
         return QString::fromLatin1(ora::kCheckViolatedUnnamed) + detail(f);
     if (state.startsWith(QLatin1String("58")) || state.startsWith(QLatin1String("XX")))
         return QString::fromLatin1(ora::kReadError) + detail(f);
     if (state.startsWith(QLatin1String("08")))
         return QString::fromLatin1(ora::kConnectionLost) + detail(f);
-    if (state == QLatin1String("P0001"))
-        return QString::fromLatin1(ora::kUnhandledException) + detail(f);
     return QString::fromLatin1(ora::kInvalidStatement) + detail(f);
 }
 
