@@ -99,12 +99,13 @@ const char kHelp[] =
     "  committed before it began, passes an integrity check, and takes FILE's name only then.\n"
     "  (A PostgreSQL database is copied with pg_dump; see the administrator's guide.)\n";
 
-void say(const QString &message)
+void put(FILE *to, const QByteArray &text)
 {
-    const QByteArray text = ("vorel-server: " + message + '\n').toLocal8Bit();
-    std::fwrite(text.constData(), 1, size_t(text.size()), stderr);
-    std::fflush(stderr);
+    std::fwrite(text.constData(), 1, size_t(text.size()), to);
+    std::fflush(to);
 }
+
+void say(const QString &message) { put(stderr, ("vorel-server: " + message + '\n').toLocal8Bit()); }
 
 int fail(const QString &message)
 {
@@ -153,12 +154,10 @@ bool ensureCertificate(const QString &certificate, const QString &key, FILE *to)
         return false;
     }
     const QString fp = tls::fingerprintOf(certificate, &error);
-    const QByteArray line = (made ? QStringLiteral("made a self-signed certificate %1, SHA-256 fingerprint %2\n")
-                                  : QStringLiteral("certificate %1, SHA-256 fingerprint %2\n"))
-                                .arg(certificate, fp)
-                                .toLocal8Bit();
-    std::fwrite(line.constData(), 1, size_t(line.size()), to);
-    std::fflush(to);
+    put(to, (made ? QStringLiteral("made a self-signed certificate %1, SHA-256 fingerprint %2\n")
+                  : QStringLiteral("certificate %1, SHA-256 fingerprint %2\n"))
+                .arg(certificate, fp)
+                .toLocal8Bit());
     return true;
 }
 
@@ -201,10 +200,9 @@ int certificate(const QStringList &args)
     } catch (const vorel::Exception &e) {
         return fail(e.message());
     }
-    const QByteArray line = QStringLiteral("%1 (%2), SHA-256 fingerprint %3\n")
-                                .arg(cert, names.join(QStringLiteral(", ")), tls::fingerprintOf(cert, &error))
-                                .toLocal8Bit();
-    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+    put(stdout, QStringLiteral("%1 (%2), SHA-256 fingerprint %3\n")
+                    .arg(cert, names.join(QStringLiteral(", ")), tls::fingerprintOf(cert, &error))
+                    .toLocal8Bit());
     return 0;
 }
 
@@ -220,8 +218,7 @@ int fingerprint(const QStringList &args)
     const QString fp = tls::fingerprintOf(file, &error);
     if (fp.isEmpty())
         return fail(error);
-    const QByteArray line = (fp + QLatin1Char('\n')).toLatin1();
-    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+    put(stdout, (fp + QLatin1Char('\n')).toLatin1());
     return 0;
 }
 
@@ -233,13 +230,12 @@ int backup(const QStringList &args)
     const QString why = backends::forLocation(args[0]).backup(args[0], args[1], &report);
     if (!why.isEmpty())
         return fail(why);
-    const QByteArray line = QStringLiteral("%1: %2 pages, %3 bytes, %4 ms, integrity ok\n")
-                                .arg(args[1])
-                                .arg(report.pages)
-                                .arg(report.bytes)
-                                .arg(qRound(report.milliseconds))
-                                .toUtf8();
-    std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
+    put(stdout, QStringLiteral("%1: %2 pages, %3 bytes, %4 ms, integrity ok\n")
+                    .arg(args[1])
+                    .arg(report.pages)
+                    .arg(report.bytes)
+                    .arg(qRound(report.milliseconds))
+                    .toUtf8());
     return 0;
 }
 
@@ -454,12 +450,6 @@ void raiseFileLimit()
 #endif
 }
 
-void print(const QString &line)
-{
-    const QByteArray text = line.toUtf8();
-    std::fwrite(text.constData(), 1, size_t(text.size()), stdout);
-}
-
 // SIGTERM (systemctl stop): no new connections, each session ends after
 // the request it is on, its open transaction rolled back, then the
 // process exits. SIGHUP (systemctl reload): the certificate and key are
@@ -550,16 +540,17 @@ int serve(QCoreApplication &app, const QStringList &args)
     server.setListenBacklogSize(1024);
     if (!server.listen(host, quint16(port)))
         return fail(QStringLiteral("cannot listen on %1: %2").arg(o.listen, server.errorString()));
-    print(QStringLiteral("listening on %1:%2\n")
-              .arg(server.serverAddress().toString(), QString::number(server.serverPort())));
+    put(stdout, QStringLiteral("listening on %1:%2\n")
+                    .arg(server.serverAddress().toString(), QString::number(server.serverPort()))
+                    .toUtf8());
     MetricsServer metrics(&server);
     if (!o.metricsListen.isEmpty()) {
         if (!metrics.listen(metricsHost, metricsPort))
             return fail(QStringLiteral("cannot serve metrics on %1: %2").arg(o.metricsListen, metrics.errorString()));
-        print(QStringLiteral("metrics on http://%1:%2/metrics\n")
-                  .arg(metrics.serverAddress().toString(), QString::number(metrics.serverPort())));
+        put(stdout, QStringLiteral("metrics on http://%1:%2/metrics\n")
+                        .arg(metrics.serverAddress().toString(), QString::number(metrics.serverPort()))
+                        .toUtf8());
     }
-    std::fflush(stdout);
 
     UnixSignals unixSignals;
     followSignals(unixSignals, server, app, o);
