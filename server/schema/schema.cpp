@@ -23,6 +23,25 @@ QString joined(const std::vector<const char *> &names, const QString &prefix)
     return parts.join(QLatin1String(", "));
 }
 
+QString createTableSql(const Table &t, bool temp, QString (*type)(const QString &declared))
+{
+    QStringList defs;
+    for (const Column &c : t.columns)
+        defs << QStringLiteral("%1 %2%3").arg(QString::fromUtf8(c.name), type(QString::fromUtf8(c.type)),
+                                             c.notNull ? QStringLiteral(" NOT NULL") : QString());
+    if (t.primaryKey.name)
+        defs << QStringLiteral("CONSTRAINT %1 PRIMARY KEY (%2)")
+                    .arg(QString::fromUtf8(t.primaryKey.name), joined(t.primaryKey.columns));
+    for (const Key &k : t.uniqueKeys)
+        defs << QStringLiteral("CONSTRAINT %1 UNIQUE (%2)").arg(QString::fromUtf8(k.name), joined(k.columns));
+    for (const Check &k : t.checks)
+        defs << QStringLiteral("CONSTRAINT %1 CHECK (%2)")
+                    .arg(QString::fromUtf8(k.name), QString::fromUtf8(k.condition));
+    return QStringLiteral("CREATE %1TABLE %2%3 (\n  %4\n)")
+        .arg(temp ? QStringLiteral("TEMP ") : QString(), temp ? QStringLiteral("IF NOT EXISTS ") : QString(),
+             QString::fromUtf8(t.name), defs.join(QLatin1String(",\n  ")));
+}
+
 } // namespace schemadef
 
 namespace {

@@ -57,6 +57,9 @@ QString foreignKeyIndex(const Table &t, const ForeignKey &fk);
 QString quoted(const QString &text);
 // The names separated by ", ", each after `prefix`.
 QString joined(const std::vector<const char *> &names, const QString &prefix = {});
+// CREATE [TEMP] TABLE of `t` with its keys and checks, each column's type
+// as `type` spells the declared one for the engine.
+QString createTableSql(const Table &t, bool temp, QString (*type)(const QString &declared));
 
 } // namespace schemadef
 

@@ -18,6 +18,7 @@ using schemadef::Column;
 using schemadef::ForeignKey;
 using schemadef::joined;
 using schemadef::Key;
+using schemadef::quoted;
 using schemadef::Table;
 
 Result run(Connection &c, const QString &sql)
@@ -52,22 +53,22 @@ Transaction::Transaction(Connection &c) : m_c(c)
             {r.text(0, 1) + QStringLiteral(", oracle")});
     } catch (...) {
         m_done = true;
-        try {
-            c.exec(m_nested ? QStringLiteral("ROLLBACK TO vorel_schema; RELEASE vorel_schema") : QStringLiteral("ROLLBACK"));
-        } catch (const Error &) {
-        }
+        rollbackQuietly();
         throw;
     }
 }
 
 Transaction::~Transaction()
 {
-    if (m_done)
-        return;
+    if (!m_done)
+        rollbackQuietly();
+}
+
+void Transaction::rollbackQuietly()
+{
     try {
         m_c.exec(m_nested ? QStringLiteral("ROLLBACK TO vorel_schema; RELEASE vorel_schema") : QStringLiteral("ROLLBACK"));
     } catch (const Error &) {
-        // A lost connection has nothing left to roll back.
     }
 }
 
@@ -110,7 +111,6 @@ QString postgresType(const QString &oracleType)
 namespace {
 
 QString u8(const char *text) { return QString::fromUtf8(text); }
-QString lit(const QString &text) { return Connection::literal(text); }
 
 // The functions the schema's triggers and the translated text call, from
 // functions/, in the order they must run: a function in SQL is checked
@@ -140,24 +140,7 @@ QString sessionForeignKeyFunction(const ForeignKey &fk)
                           "    RAISE EXCEPTION '%', %5;\n  END IF;\n  RETURN NEW;\nEND $vorel$")
         .arg(u8(fk.name).toLower(), present.join(QLatin1String(" AND ")), u8(fk.parentTable),
              match.join(QLatin1String(" AND ")),
-             lit(QString::fromLatin1(ora::kParentKeyNotFound).arg(u8(fk.name).toUpper())));
-}
-
-QString tableDefinition(const Table &t, bool temp)
-{
-    QStringList defs;
-    for (const Column &c : t.columns)
-        defs << QStringLiteral("%1 %2%3").arg(u8(c.name), postgresType(u8(c.type)),
-                                             c.notNull ? QStringLiteral(" NOT NULL") : QString());
-    if (t.primaryKey.name)
-        defs << QStringLiteral("CONSTRAINT %1 PRIMARY KEY (%2)").arg(u8(t.primaryKey.name), joined(t.primaryKey.columns));
-    for (const Key &k : t.uniqueKeys)
-        defs << QStringLiteral("CONSTRAINT %1 UNIQUE (%2)").arg(u8(k.name), joined(k.columns));
-    for (const Check &k : t.checks)
-        defs << QStringLiteral("CONSTRAINT %1 CHECK (%2)").arg(u8(k.name), u8(k.condition));
-    return QStringLiteral("CREATE %1TABLE %2%3 (\n  %4\n)")
-        .arg(temp ? QStringLiteral("TEMP ") : QString(), temp ? QStringLiteral("IF NOT EXISTS ") : QString(),
-             u8(t.name), defs.join(QLatin1String(",\n  ")));
+             quoted(QString::fromLatin1(ora::kParentKeyNotFound).arg(u8(fk.name).toUpper())));
 }
 
 // The Oracle types as declared: the catalog keeps only PostgreSQL's
@@ -167,7 +150,7 @@ void recordTypes(Connection &c, const Table &t)
     QStringList rows;
     for (const Column &col : t.columns)
         rows << QStringLiteral("(%1, %2, %3)")
-                    .arg(lit(u8(t.name).toUpper()), lit(u8(col.name).toUpper()), lit(u8(col.type).toUpper()));
+                    .arg(quoted(u8(t.name).toUpper()), quoted(u8(col.name).toUpper()), quoted(u8(col.type).toUpper()));
     run(c, QStringLiteral("INSERT INTO vorel_columns (table_name, column_name, data_type) VALUES %1 "
                           "ON CONFLICT (table_name, column_name) DO UPDATE SET data_type = EXCLUDED.data_type")
                .arg(rows.join(QLatin1String(", "))));
@@ -175,16 +158,18 @@ void recordTypes(Connection &c, const Table &t)
 
 void createTable(Connection &c, const Table &t)
 {
-    run(c, tableDefinition(t, false));
+    run(c, schemadef::createTableSql(t, false, postgresType));
     if (t.comment && *t.comment)
-        run(c, QStringLiteral("COMMENT ON TABLE %1 IS %2").arg(u8(t.name), lit(u8(t.comment))));
+        run(c, QStringLiteral("COMMENT ON TABLE %1 IS %2").arg(u8(t.name), quoted(u8(t.comment))));
     for (const Column &col : t.columns)
         if (col.comment && *col.comment)
-            run(c, QStringLiteral("COMMENT ON COLUMN %1.%2 IS %3").arg(u8(t.name), u8(col.name), lit(u8(col.comment))));
+            run(c, QStringLiteral("COMMENT ON COLUMN %1.%2 IS %3")
+                       .arg(u8(t.name), u8(col.name), quoted(u8(col.comment))));
     // SEARCH_CONDITION shows the condition as written, not as PostgreSQL
     // reprints it.
     for (const Check &k : t.checks)
-        run(c, QStringLiteral("COMMENT ON CONSTRAINT %1 ON %2 IS %3").arg(u8(k.name), u8(t.name), lit(u8(k.condition))));
+        run(c, QStringLiteral("COMMENT ON CONSTRAINT %1 ON %2 IS %3")
+                   .arg(u8(k.name), u8(t.name), quoted(u8(k.condition))));
     recordTypes(c, t);
     QStringList names;
     for (const Column &col : t.columns)
@@ -289,7 +274,7 @@ void recordSpelling(Connection &c, const QStringList &names)
     QStringList rows;
     for (const QString &n : names)
         if (!n.isEmpty())
-            rows << QStringLiteral("(%1, %2)").arg(lit(n)).arg(rows.size());
+            rows << QStringLiteral("(%1, %2)").arg(quoted(n)).arg(rows.size());
     if (rows.isEmpty())
         return;
     // One spelling per lower-case name, the first one written: the result
@@ -304,21 +289,18 @@ QStringList selectListNames(const QString &select)
 {
     using namespace dialect;
     const Seq seq = parse(select);
-    std::vector<const Node *> nodes;
-    for (const Node &n : seq)
-        if (!n.trivia())
-            nodes.push_back(&n);
+    const std::vector<size_t> sig = significant(seq);
     size_t i = 0;
-    if (i < nodes.size() && nodes[i]->isWord("SELECT"))
+    if (i < sig.size() && seq[sig[i]].isWord("SELECT"))
         ++i;
-    if (i < nodes.size() && (nodes[i]->isWord("DISTINCT") || nodes[i]->isWord("ALL")))
+    if (i < sig.size() && (seq[sig[i]].isWord("DISTINCT") || seq[sig[i]].isWord("ALL")))
         ++i;
     std::vector<std::vector<const Node *>> items(1);
-    for (; i < nodes.size() && !nodes[i]->isWord("FROM"); ++i) {
-        if (nodes[i]->kind == Tok::Comma)
+    for (; i < sig.size() && !seq[sig[i]].isWord("FROM"); ++i) {
+        if (seq[sig[i]].kind == Tok::Comma)
             items.emplace_back();
         else
-            items.back().push_back(nodes[i]);
+            items.back().push_back(&seq[sig[i]]);
     }
     auto nameOf = [](const Node *n) {
         return n->kind == Tok::QuotedIdent ? n->text.mid(1, n->text.size() - 2) : n->text;
@@ -331,18 +313,13 @@ QStringList selectListNames(const QString &select)
         const Node *last = item.back();
         if (!isName(last))
             continue;
-        if (item.size() == 1) {
-            out << nameOf(last);
-            continue;
-        }
-        const Node *before = item[item.size() - 2];
-        if (before->isWord("AS") || before->kind == Tok::Dot) {
-            out << nameOf(last);
-            continue;
-        }
-        // "expression alias": a name right after a closed expression.
-        if (!last->isWord("END") && (before->kind == Tok::Group || isName(before) || before->kind == Tok::Number
-                                     || before->kind == Tok::String))
+        const Node *before = item.size() > 1 ? item[item.size() - 2] : nullptr;
+        // Alone, after AS or a dot, or an "expression alias": a name right
+        // after a closed expression.
+        if (!before || before->isWord("AS") || before->kind == Tok::Dot
+            || (!last->isWord("END")
+                && (before->kind == Tok::Group || isName(before) || before->kind == Tok::Number
+                    || before->kind == Tok::String)))
             out << nameOf(last);
     }
     return out;
@@ -406,7 +383,7 @@ void createSchema(Connection &c)
     createTables(c, schemadef::metadataTables());
     for (const DictionaryView &v : dictionaryViews()) {
         run(c, QStringLiteral("CREATE VIEW %1 AS %2").arg(QLatin1String(v.name), v.select));
-        run(c, QStringLiteral("COMMENT ON VIEW %1 IS %2").arg(QLatin1String(v.name), lit(u8(v.comment))));
+        run(c, QStringLiteral("COMMENT ON VIEW %1 IS %2").arg(QLatin1String(v.name), quoted(u8(v.comment))));
         recordSpelling(c, selectListNames(v.select));
     }
     run(c, QStringLiteral("CREATE TRIGGER trg_usuarios_paswd BEFORE INSERT OR UPDATE OF usua_paswd ON tusuarios "
@@ -425,7 +402,7 @@ void createSessionTables(Connection &c, const QString &userId)
     for (const Table &t : schemadef::metadataTables()) {
         if (!t.session)
             continue;
-        run(c, tableDefinition(t, true));
+        run(c, schemadef::createTableSql(t, true, postgresType));
         for (const ForeignKey &fk : t.foreignKeys)
             run(c, QStringLiteral("CREATE OR REPLACE TRIGGER trg_%1 BEFORE INSERT OR UPDATE OF %2 ON pg_temp.%3 "
                                   "FOR EACH ROW EXECUTE FUNCTION vorel_%1()")

@@ -74,6 +74,9 @@ public:
     Connection &connection() { return m_c; }
 
 private:
+    // A lost connection has nothing left to roll back.
+    void rollbackQuietly();
+
     Connection &m_c;
     bool m_nested = false;
     bool m_done = false;
