@@ -1,4 +1,5 @@
 #include "server/backend/sqlite/sqlitebackup.h"
+#include "server/backend/sqlite/sqlitestatement.h"
 
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -66,13 +67,12 @@ QString checkCopy(sqlite3 *copy)
     // A copy stands alone: no write-ahead log beside it.
     if (sqlite3_exec(copy, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr) != SQLITE_OK)
         return lastError(copy);
-    sqlite3_stmt *st = nullptr;
-    if (sqlite3_prepare_v2(copy, "PRAGMA integrity_check", -1, &st, nullptr) != SQLITE_OK)
+    const sqlite::Statement st = sqlite::prepare(copy, "PRAGMA integrity_check");
+    if (!st)
         return lastError(copy);
     QStringList problems;
-    while (sqlite3_step(st) == SQLITE_ROW)
-        problems << QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(st, 0)));
-    sqlite3_finalize(st);
+    while (sqlite3_step(st.get()) == SQLITE_ROW)
+        problems << sqlite::columnText(st.get(), 0);
     if (problems != QStringList{QStringLiteral("ok")})
         return QStringLiteral("the copy fails its integrity check: ") + problems.mid(0, 5).join(QStringLiteral("; "));
     return QString();

@@ -2,36 +2,23 @@
 #include "server/backend/sqlite/sqliteclassrows.h"
 #include "server/backend/sqlite/sqlitedialect.h"
 #include "server/backend/sqlite/sqliteerrors.h"
-
-#include <sqlite3.h>
+#include "server/backend/sqlite/sqlitestatement.h"
 
 namespace vorel::server {
 
 namespace {
 
-QString quotedIdentifier(const QString &ident)
-{
-    return QLatin1Char('"') + QString(ident).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
-}
-
 template <typename F>
 void eachRow(sqlite3 *db, const char *sql, F &&f)
 {
-    sqlite3_stmt *st = nullptr;
-    if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) != SQLITE_OK) {
-        const QString msg = QString::fromUtf8(sqlite3_errmsg(db));
-        sqlite3_finalize(st);
-        throw OraError(oracleMessage(db, sqlite3_errcode(db), msg));
-    }
-    while (sqlite3_step(st) == SQLITE_ROW)
-        f(st);
-    sqlite3_finalize(st);
+    const sqlite::Statement st = sqlite::prepare(db, sql);
+    if (!st)
+        throw OraError(lastFailure(db));
+    while (sqlite3_step(st.get()) == SQLITE_ROW)
+        f(st.get());
 }
 
-QString columnText(sqlite3_stmt *st, int i)
-{
-    return QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(st, i)), sqlite3_column_bytes(st, i));
-}
+using sqlite::columnText;
 
 // The view as SQLite declares it; the working rows in the TEMP tables of
 // the session's connection, in the order they were written.
@@ -45,16 +32,11 @@ public:
     std::vector<Column> columns(const QString &name) const override
     {
         std::vector<Column> out;
-        sqlite3_stmt *st = nullptr;
-        const QByteArray sql = (QStringLiteral("SELECT * FROM ") + quotedIdentifier(name)).toUtf8();
-        if (sqlite3_prepare_v2(m_db, sql.constData(), -1, &st, nullptr) != SQLITE_OK) {
-            sqlite3_finalize(st);
-            return out;
-        }
-        for (int i = 0; i < sqlite3_column_count(st); ++i)
-            out.push_back({QString::fromUtf8(sqlite3_column_name(st, i)),
-                           QString::fromUtf8(sqlite3_column_decltype(st, i))});
-        sqlite3_finalize(st);
+        const sqlite::Statement st =
+            sqlite::prepare(m_db, (QStringLiteral("SELECT * FROM ") + quotedName(name)).toUtf8().constData());
+        for (int i = 0; st && i < sqlite3_column_count(st.get()); ++i)
+            out.push_back({QString::fromUtf8(sqlite3_column_name(st.get(), i)),
+                           QString::fromUtf8(sqlite3_column_decltype(st.get(), i))});
         return out;
     }
 

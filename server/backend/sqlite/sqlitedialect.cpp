@@ -4,7 +4,7 @@
 #include "server/backend/sqlite/sqlitedialect.h"
 #include "server/core/oramessages.h"
 
-#include <sqlite3.h>
+#include "server/backend/sqlite/sqlitestatement.h"
 
 #include <QDateTime>
 #include <QRegularExpression>
@@ -35,25 +35,12 @@ void resultText(sqlite3_context *ctx, const QString &text)
     sqlite3_result_text(ctx, u.constData(), int(u.size()), SQLITE_TRANSIENT);
 }
 
-// A number as Oracle's TO_CHAR writes it without a format: 5, 5.25, .5, -.5
-QString numberText(double d)
-{
-    if (std::isfinite(d) && d == std::trunc(d) && std::fabs(d) < 1e15)
-        return QString::number(qint64(d));
-    QString t = QString::number(d, 'g', 15);
-    if (t.startsWith(QLatin1String("0.")))
-        t.remove(0, 1);
-    else if (t.startsWith(QLatin1String("-0.")))
-        t.remove(1, 1);
-    return t;
-}
-
 QString oraText(sqlite3_value *v)
 {
     switch (sqlite3_value_type(v)) {
     case SQLITE_NULL: return QString();
     case SQLITE_INTEGER: return QString::number(sqlite3_value_int64(v));
-    case SQLITE_FLOAT: return numberText(sqlite3_value_double(v));
+    case SQLITE_FLOAT: return oracleNumberText(sqlite3_value_double(v));
     default: return textOf(v);
     }
 }
@@ -378,17 +365,13 @@ void registerOracleFunctions(sqlite3 *db)
 ColumnLookup schemaLookup(sqlite3 *db)
 {
     return [db](const QString &table, const QString &column) {
-        sqlite3_stmt *st = nullptr;
-        if (sqlite3_prepare_v2(db, "SELECT 1 FROM pragma_table_info(?1) WHERE name = ?2 COLLATE NOCASE", -1, &st,
-                               nullptr)
-            != SQLITE_OK)
+        const sqlite::Statement st =
+            sqlite::prepare(db, "SELECT 1 FROM pragma_table_info(?1) WHERE name = ?2 COLLATE NOCASE");
+        if (!st)
             return false;
-        const QByteArray t = table.toUtf8(), c = column.toUtf8();
-        sqlite3_bind_text(st, 1, t.constData(), int(t.size()), SQLITE_TRANSIENT);
-        sqlite3_bind_text(st, 2, c.constData(), int(c.size()), SQLITE_TRANSIENT);
-        const bool found = sqlite3_step(st) == SQLITE_ROW;
-        sqlite3_finalize(st);
-        return found;
+        sqlite::bindText(st.get(), 1, table);
+        sqlite::bindText(st.get(), 2, column);
+        return sqlite3_step(st.get()) == SQLITE_ROW;
     };
 }
 

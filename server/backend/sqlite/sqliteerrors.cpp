@@ -3,9 +3,8 @@
 // constraint or column comes first and SQLite's own text, where kept, last.
 #include "server/backend/sqlite/sqliteerrors.h"
 
+#include "server/backend/sqlite/sqlitestatement.h"
 #include "server/core/oramessages.h"
-
-#include <sqlite3.h>
 
 #include <QStringList>
 
@@ -44,27 +43,22 @@ QString uniqueConstraint(sqlite3 *db, const QString &table, QStringList columns)
 {
     if (!db)
         return {};
-    sqlite3_stmt *st = nullptr;
-    const char *sql =
+    const sqlite::Statement st = sqlite::prepare(db,
         "SELECT c.CONSTRAINT_NAME, cc.COLUMN_NAME FROM ALL_CONSTRAINTS c "
         "JOIN ALL_CONS_COLUMNS cc ON cc.CONSTRAINT_NAME = c.CONSTRAINT_NAME "
         "WHERE UPPER(c.TABLE_NAME) = ?1 AND c.CONSTRAINT_TYPE IN ('P', 'U') "
-        "ORDER BY c.CONSTRAINT_TYPE, c.CONSTRAINT_NAME, cc.POSITION";
-    if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) != SQLITE_OK) {
-        sqlite3_finalize(st);
+        "ORDER BY c.CONSTRAINT_TYPE, c.CONSTRAINT_NAME, cc.POSITION");
+    if (!st)
         return {};
-    }
-    const QByteArray t = table.toUtf8();
-    sqlite3_bind_text(st, 1, t.constData(), int(t.size()), SQLITE_TRANSIENT);
+    sqlite::bindText(st.get(), 1, table);
     QList<std::pair<QString, QStringList>> keys;
-    while (sqlite3_step(st) == SQLITE_ROW) {
-        const QString name = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(st, 0)));
-        const QString col = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(st, 1))).toUpper();
+    while (sqlite3_step(st.get()) == SQLITE_ROW) {
+        const QString name = sqlite::columnText(st.get(), 0);
+        const QString col = sqlite::columnText(st.get(), 1).toUpper();
         if (keys.isEmpty() || keys.last().first != name)
             keys.append({name, {}});
         keys.last().second.append(col);
     }
-    sqlite3_finalize(st);
     columns.sort();
     for (auto &[name, cols] : keys) {
         cols.sort();
@@ -169,31 +163,24 @@ QString oracleMessage(sqlite3 *db, int rc, const QString &sqliteMessage)
     if (m.startsWith(QLatin1String("near ")) && m.contains(QLatin1String("syntax error")))
         return QString::fromLatin1(ora::kNotProperlyEnded) + detail(m);
 
-    switch (primary) {
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-        return QString::fromLatin1(ora::kResourceBusy)
-               + detail(m);
-    case SQLITE_INTERRUPT:
+    if (primary == SQLITE_INTERRUPT)
         return QString::fromLatin1(ora::kCancelled);
-    case SQLITE_READONLY:
-        return QString::fromLatin1(ora::kReadOnly) + detail(m);
-    case SQLITE_FULL:
-        return QString::fromLatin1(ora::kCannotExtend) + detail(m);
-    case SQLITE_MISMATCH:
-        return QString::fromLatin1(ora::kInconsistentTypes) + detail(m);
-    case SQLITE_TOOBIG:
-        return QString::fromLatin1(ora::kConcatenationTooLong) + detail(m);
-    case SQLITE_CONSTRAINT:
-        return QString::fromLatin1(ora::kCheckViolatedUnnamed) + detail(m);
-    case SQLITE_IOERR:
-    case SQLITE_CORRUPT:
-    case SQLITE_CANTOPEN:
-    case SQLITE_NOTADB:
-        return QString::fromLatin1(ora::kReadError) + detail(m);
-    default:
-        return QString::fromLatin1(ora::kInvalidStatement) + detail(m);
+    const char *oracle = ora::kInvalidStatement;
+    switch (primary) {
+    case SQLITE_BUSY: case SQLITE_LOCKED: oracle = ora::kResourceBusy; break;
+    case SQLITE_READONLY: oracle = ora::kReadOnly; break;
+    case SQLITE_FULL: oracle = ora::kCannotExtend; break;
+    case SQLITE_MISMATCH: oracle = ora::kInconsistentTypes; break;
+    case SQLITE_TOOBIG: oracle = ora::kConcatenationTooLong; break;
+    case SQLITE_CONSTRAINT: oracle = ora::kCheckViolatedUnnamed; break;
+    case SQLITE_IOERR: case SQLITE_CORRUPT: case SQLITE_CANTOPEN: case SQLITE_NOTADB: oracle = ora::kReadError; break;
     }
+    return QString::fromLatin1(oracle) + detail(m);
+}
+
+QString lastFailure(sqlite3 *db)
+{
+    return oracleMessage(db, sqlite3_extended_errcode(db), QString::fromUtf8(sqlite3_errmsg(db)));
 }
 
 } // namespace vorel::server

@@ -12,5 +12,7 @@ namespace vorel::server {
 // result code, `sqliteMessage` SQLite's own text (kept after the Oracle text
 // where no exact Oracle equivalent exists).
 QString oracleMessage(sqlite3 *db, int rc, const QString &sqliteMessage);
+// The Oracle message for the last failed call on `db`.
+QString lastFailure(sqlite3 *db);
 
 } // namespace vorel::server

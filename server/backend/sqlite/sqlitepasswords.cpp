@@ -3,10 +3,10 @@
 #include "server/backend/sqlite/sqlitepasswords.h"
 
 #include "server/backend/sqlite/sqliteerrors.h"
+#include "server/backend/sqlite/sqlitestatement.h"
 #include "server/core/passwords.h"
 
 #include <QList>
-#include <sqlite3.h>
 #include <utility>
 
 namespace vorel::server::passwords {
@@ -31,20 +31,12 @@ void hashFunction(sqlite3_context *ctx, int, sqlite3_value **argv)
 
 bool hasUsers(sqlite3 *db)
 {
-    sqlite3_stmt *st = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT 1 FROM main.sqlite_master WHERE type = 'table' AND name = 'TUSUARIOS'", -1,
-                           &st, nullptr)
-        != SQLITE_OK)
-        return false;
-    const bool found = sqlite3_step(st) == SQLITE_ROW;
-    sqlite3_finalize(st);
-    return found;
+    const sqlite::Statement st =
+        sqlite::prepare(db, "SELECT 1 FROM main.sqlite_master WHERE type = 'table' AND name = 'TUSUARIOS'");
+    return st && sqlite3_step(st.get()) == SQLITE_ROW;
 }
 
-[[noreturn]] void fail(sqlite3 *db)
-{
-    throw OraError(oracleMessage(db, sqlite3_extended_errcode(db), QString::fromUtf8(sqlite3_errmsg(db))));
-}
+[[noreturn]] void fail(sqlite3 *db) { throw OraError(lastFailure(db)); }
 } // namespace
 
 void install(sqlite3 *db)
@@ -77,38 +69,30 @@ int convertPlain(sqlite3 *db)
     int converted = 0;
     try {
         QList<std::pair<qint64, QString>> plain;
-        sqlite3_stmt *st = nullptr;
-        if (sqlite3_prepare_v2(db, "SELECT rowid, USUA_Paswd FROM main.TUSUARIOS WHERE USUA_Paswd IS NOT NULL", -1,
-                               &st, nullptr)
-            != SQLITE_OK)
+        sqlite::Statement st =
+            sqlite::prepare(db, "SELECT rowid, USUA_Paswd FROM main.TUSUARIOS WHERE USUA_Paswd IS NOT NULL");
+        if (!st)
             fail(db);
-        while (sqlite3_step(st) == SQLITE_ROW) {
-            const QString stored = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(st, 1)),
-                                                     sqlite3_column_bytes(st, 1));
+        while (sqlite3_step(st.get()) == SQLITE_ROW) {
+            const QString stored = sqlite::columnText(st.get(), 1);
             if (!stored.startsWith(QLatin1String(kPrefix)))
-                plain.append({sqlite3_column_int64(st, 0), stored});
+                plain.append({sqlite3_column_int64(st.get(), 0), stored});
         }
-        sqlite3_finalize(st);
-        if (sqlite3_prepare_v2(db, "UPDATE main.TUSUARIOS SET USUA_Paswd = ?1 WHERE rowid = ?2", -1, &st, nullptr)
-            != SQLITE_OK)
+        st = sqlite::prepare(db, "UPDATE main.TUSUARIOS SET USUA_Paswd = ?1 WHERE rowid = ?2");
+        if (!st)
             fail(db);
         for (const auto &[rowid, text] : plain) {
-            const QByteArray h = hash(text).toUtf8();
-            if (h.isEmpty()) {
-                sqlite3_finalize(st);
+            const QString h = hash(text);
+            if (h.isEmpty())
                 throw OraError(QStringLiteral("cannot hash a password"));
-            }
-            sqlite3_bind_text(st, 1, h.constData(), int(h.size()), SQLITE_TRANSIENT);
-            sqlite3_bind_int64(st, 2, rowid);
-            if (sqlite3_step(st) != SQLITE_DONE) {
-                const QString why = oracleMessage(db, sqlite3_extended_errcode(db), QString::fromUtf8(sqlite3_errmsg(db)));
-                sqlite3_finalize(st);
-                throw OraError(why);
-            }
-            sqlite3_reset(st);
+            sqlite::bindText(st.get(), 1, h);
+            sqlite3_bind_int64(st.get(), 2, rowid);
+            if (sqlite3_step(st.get()) != SQLITE_DONE)
+                fail(db);
+            sqlite3_reset(st.get());
             ++converted;
         }
-        sqlite3_finalize(st);
+        st.reset();
         if (sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK)
             fail(db);
     } catch (...) {

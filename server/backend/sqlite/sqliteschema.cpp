@@ -2,6 +2,7 @@
 // triggers that fail with Oracle's texts, and the dictionary rows.
 #include "server/backend/sqlite/sqliteschema.h"
 #include "server/backend/sqlite/sqliteerrors.h"
+#include "server/backend/sqlite/sqlitestatement.h"
 
 #include <QRegularExpression>
 #include <QStringList>
@@ -50,23 +51,8 @@ QString matchCondition(const std::vector<const char *> &left, const std::vector<
     return parts.join(QLatin1String(" AND "));
 }
 
-QString createTableSql(const Table &t, bool temp)
-{
-    QStringList defs;
-    for (const Column &c : t.columns)
-        defs << QStringLiteral("%1 %2%3").arg(QString::fromUtf8(c.name), QString::fromUtf8(c.type),
-                                             c.notNull ? QStringLiteral(" NOT NULL") : QString());
-    if (t.primaryKey.name)
-        defs << QStringLiteral("CONSTRAINT %1 PRIMARY KEY (%2)")
-                    .arg(QString::fromUtf8(t.primaryKey.name), joined(t.primaryKey.columns));
-    for (const Key &k : t.uniqueKeys)
-        defs << QStringLiteral("CONSTRAINT %1 UNIQUE (%2)").arg(QString::fromUtf8(k.name), joined(k.columns));
-    for (const Check &k : t.checks)
-        defs << QStringLiteral("CONSTRAINT %1 CHECK (%2)").arg(QString::fromUtf8(k.name), QString::fromUtf8(k.condition));
-    return QStringLiteral("CREATE %1TABLE %2%3 (\n  %4\n)")
-        .arg(temp ? QStringLiteral("TEMP ") : QString(), temp ? QStringLiteral("IF NOT EXISTS ") : QString(),
-             QString::fromUtf8(t.name), defs.join(QLatin1String(",\n  ")));
-}
+// SQLite takes Oracle's types as they are declared.
+QString declaredType(const QString &declared) { return declared; }
 
 QString parentMissing(const ForeignKey &fk)
 {
@@ -157,16 +143,14 @@ QString referencedKey(sqlite3 *db, const ForeignKey &fk)
         "WHERE DRCO_Restr = DRES_Restr ORDER BY DRCO_Pos)) FROM TDICRESTR "
         "WHERE DRES_Tabla = %1 AND DRES_Tipo IN ('P', 'U') ORDER BY DRES_Tipo")
         .arg(quoted(QString::fromUtf8(fk.parentTable).toUpper())).toUtf8();
-    sqlite3_stmt *stmt = nullptr;
-    if (sqlite3_prepare_v2(db, sql.constData(), -1, &stmt, nullptr) != SQLITE_OK)
-        throw OraError(oracleMessage(db, sqlite3_extended_errcode(db), QString::fromUtf8(sqlite3_errmsg(db))));
+    const sqlite::Statement stmt = sqlite::prepare(db, sql.constData());
+    if (!stmt)
+        throw OraError(lastFailure(db));
     QString found;
-    while (found.isEmpty() && sqlite3_step(stmt) == SQLITE_ROW) {
-        const QString cols = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 1)));
-        if (cols == wanted)
-            found = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(stmt, 0)));
+    while (found.isEmpty() && sqlite3_step(stmt.get()) == SQLITE_ROW) {
+        if (sqlite::columnText(stmt.get(), 1) == wanted)
+            found = sqlite::columnText(stmt.get(), 0);
     }
-    sqlite3_finalize(stmt);
     if (found.isEmpty())
         throw OraError(ora::text(ora::kNoMatchingKey, QString::fromUtf8(fk.name)));
     return found;
@@ -221,7 +205,7 @@ const char *const kDictionaryViews[][3] = {
 
 void createSessionTable(sqlite3 *db, const Table &t)
 {
-    exec(db, createTableSql(t, true));
+    exec(db, createTableSql(t, true, declaredType));
     for (const ForeignKey &fk : t.foreignKeys)
         for (const QString &sql : childTriggers(t, fk, true))
             exec(db, sql);
@@ -262,7 +246,7 @@ void createTables(sqlite3 *db, const std::vector<Table> &tables)
     for (const Table &t : tables) {
         if (t.session)
             continue;
-        exec(db, createTableSql(t, false));
+        exec(db, createTableSql(t, false, declaredType));
         for (const ForeignKey &fk : t.foreignKeys) {
             const QString index = foreignKeyIndex(t, fk);
             if (!index.isEmpty())

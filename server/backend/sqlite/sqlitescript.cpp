@@ -2,6 +2,7 @@
 #include "server/backend/sqlite/sqlitedialect.h"
 #include "server/backend/sqlite/sqliteerrors.h"
 #include "server/backend/sqlite/sqliteschema.h"
+#include "server/backend/sqlite/sqlitestatement.h"
 #include "server/schema/oraclescript.h"
 #include "server/schema/schema.h"
 #include "server/core/oramessages.h"
@@ -44,10 +45,10 @@ public:
 
     void insertRows(const LiteralRows &rows) override
     {
-        const QByteArray sql = rows.insertSql().toUtf8();
-        sqlite3_stmt *st = nullptr;
-        if (sqlite3_prepare_v2(m_db, sql.constData(), int(sql.size()), &st, nullptr) != SQLITE_OK)
+        const sqlite::Statement statement = sqlite::prepare(m_db, rows.insertSql().toUtf8().constData());
+        if (!statement)
             failSqlite();
+        sqlite3_stmt *st = statement.get();
         const auto &values = rows.values();
         const int width = rows.columns();
         for (size_t row = 0; row < values.size() / size_t(width); ++row) {
@@ -63,32 +64,27 @@ public:
                     break;
                 }
             }
-            if (sqlite3_step(st) != SQLITE_DONE) {
-                const QString message =
-                    oracleMessage(m_db, sqlite3_extended_errcode(m_db), QString::fromUtf8(sqlite3_errmsg(m_db)));
-                sqlite3_finalize(st);
-                throw OraError(QStringLiteral("%1\n(fila %2 de la sentencia)").arg(message).arg(row + 1));
-            }
+            if (sqlite3_step(st) != SQLITE_DONE)
+                throw OraError(QStringLiteral("%1\n(fila %2 de la sentencia)").arg(lastFailure(m_db)).arg(row + 1));
         }
-        sqlite3_finalize(st);
     }
 
     void statement(const QString &oracle, const std::vector<QByteArray> &blobs) override
     {
         const QByteArray sql = translateOracle(oracle, schemaLookup(m_db)).toUtf8();
-        sqlite3_stmt *st = nullptr;
-        const char *tail = nullptr;
-        if (sqlite3_prepare_v2(m_db, sql.constData(), int(sql.size()), &st, &tail) != SQLITE_OK)
+        sqlite3_stmt *compiled = nullptr;
+        if (sqlite3_prepare_v2(m_db, sql.constData(), int(sql.size()), &compiled, nullptr) != SQLITE_OK)
             failSqlite();
+        const sqlite::Statement st(compiled);
         if (!st)
             return;
         for (size_t i = 0; i < blobs.size(); ++i)
-            sqlite3_bind_blob64(st, int(i + 1), blobs[i].constData(), sqlite3_uint64(blobs[i].size()), SQLITE_STATIC);
+            sqlite3_bind_blob64(compiled, int(i + 1), blobs[i].constData(), sqlite3_uint64(blobs[i].size()),
+                                SQLITE_STATIC);
         int rc;
         do
-            rc = sqlite3_step(st);
+            rc = sqlite3_step(compiled);
         while (rc == SQLITE_ROW);
-        sqlite3_finalize(st);
         if (rc != SQLITE_DONE)
             failSqlite();
     }
@@ -96,26 +92,20 @@ public:
 private:
     void update(const char *sql, const QString &text, const QString &a, const QString &b, const QString &missing)
     {
-        sqlite3_stmt *st = nullptr;
-        if (sqlite3_prepare_v2(m_db, sql, -1, &st, nullptr) != SQLITE_OK)
+        const sqlite::Statement st = sqlite::prepare(m_db, sql);
+        if (!st)
             failSqlite();
-        const QByteArray t = text.toUtf8(), x = a.toUtf8(), y = b.toUtf8();
-        sqlite3_bind_text(st, 1, t.constData(), int(t.size()), SQLITE_TRANSIENT);
-        sqlite3_bind_text(st, 2, x.constData(), int(x.size()), SQLITE_TRANSIENT);
+        sqlite::bindText(st.get(), 1, text);
+        sqlite::bindText(st.get(), 2, a);
         if (!b.isNull())
-            sqlite3_bind_text(st, 3, y.constData(), int(y.size()), SQLITE_TRANSIENT);
-        const int rc = sqlite3_step(st);
-        sqlite3_finalize(st);
-        if (rc != SQLITE_DONE)
+            sqlite::bindText(st.get(), 3, b);
+        if (sqlite3_step(st.get()) != SQLITE_DONE)
             failSqlite();
         if (sqlite3_changes(m_db) != 1)
             throw OraError(missing);
     }
 
-    [[noreturn]] void failSqlite()
-    {
-        throw OraError(oracleMessage(m_db, sqlite3_extended_errcode(m_db), QString::fromUtf8(sqlite3_errmsg(m_db))));
-    }
+    [[noreturn]] void failSqlite() { throw OraError(lastFailure(m_db)); }
 
     sqlite3 *m_db;
 };
