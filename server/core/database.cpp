@@ -31,6 +31,13 @@ bool Database::checkUser(const QString &userId, const QString &password, bool *r
     return match;
 }
 
+void Database::endChecked(bool keep)
+{
+    if (!inTransaction())
+        throw vorel::Exception(QString::fromUtf8(answers::kNoTransaction));
+    endTransaction(keep);
+}
+
 QString Database::greeting() { return firstText("SELECT PARA_Valor FROM TPARAMS WHERE PARA_Param = 'MENINI'"); }
 
 const QStringList &Database::allowedKeywords(Request kind)

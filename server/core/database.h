@@ -31,8 +31,9 @@ public:
     QString greeting();
 
     virtual void begin() = 0;
-    virtual void commit() = 0;   // throws "QUEMI: There is no active transaction" outside one
-    virtual void rollback() = 0; // likewise
+    // Both throw "QUEMI: There is no active transaction" outside one.
+    void commit() { endChecked(true); }
+    void rollback() { endChecked(false); }
     virtual bool inTransaction() const = 0;
 
     // Runs exactly one INSERT, UPDATE or DELETE written in Oracle's dialect;
@@ -67,6 +68,8 @@ protected:
     // request's kind. Throws vorel::Exception or OraError.
     void checkRequest(const QString &oracleSql, Request kind);
     virtual void refuseConnectionStatement(const QString &oracleSql, Request kind) = 0;
+    // Ends the client's transaction, open when called, keeping its changes or not.
+    virtual void endTransaction(bool keep) = 0;
 
     // The rows of TUSUARIOS that hold a password for `userId` (trimmed), in
     // the table's order, each given to `visit` with a key the backend finds
@@ -79,6 +82,9 @@ protected:
     // The first value of a query of the server's own, in the same words on
     // both engines; empty when there is no row or it is NULL. Throws OraError.
     virtual QString firstText(const char *sql) = 0;
+
+private:
+    void endChecked(bool keep);
 };
 
 // What both backends answer in the same words.

@@ -58,6 +58,14 @@ Reading readingOf(unsigned type)
     }
 }
 
+void addDouble(double v, bool wholeAsInteger, proto::RowBlock &into)
+{
+    if (wholeAsInteger && std::fabs(v) < 9.0e15 && v == double(qlonglong(v)))
+        into.addInteger(qlonglong(v));
+    else
+        into.addFloat(v);
+}
+
 // A number in PostgreSQL's text form as SQLite holds it in a column of
 // numeric affinity: whole values as integers.
 void addNumber(const char *text, int bytes, bool wholeAsInteger, proto::RowBlock &into)
@@ -69,22 +77,7 @@ void addNumber(const char *text, int bytes, bool wholeAsInteger, proto::RowBlock
         into.addInteger(std::strtoll(text, nullptr, 10));
         return;
     }
-    const double v = std::strtod(text, nullptr);
-    if (wholeAsInteger && std::fabs(v) < 9.0e15 && v == double(qlonglong(v)))
-        into.addInteger(qlonglong(v));
-    else
-        into.addFloat(v);
-}
-
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
+    addDouble(std::strtod(text, nullptr), wholeAsInteger, into);
 }
 
 // bytea in its hex output form, \x0a1b...
@@ -92,13 +85,7 @@ QByteArray byteaOf(const char *text, int bytes)
 {
     if (bytes < 2 || text[0] != '\\' || text[1] != 'x')
         return QByteArray(text, bytes);
-    QByteArray out((bytes - 2) / 2, Qt::Uninitialized);
-    char *o = out.data();
-    for (int i = 2; i + 1 < bytes; i += 2) {
-        const int hi = hexDigit(text[i]), lo = hexDigit(text[i + 1]);
-        *o++ = char(hi < 0 || lo < 0 ? 0 : hi * 16 + lo);
-    }
-    return out;
+    return QByteArray::fromHex(QByteArray::fromRawData(text + 2, bytes - 2));
 }
 
 // The types whose binary form reads back exactly as their text form does;
@@ -317,7 +304,7 @@ QString PgDatabase::sessionSettings()
                           "SET standard_conforming_strings = on; "
                           "SET TimeZone = %1; SET lock_timeout = %2; SET client_min_messages = warning; "
                           "SET bytea_output = hex; SET extra_float_digits = 1")
-        .arg(pg::Connection::literal(zone))
+        .arg(schemadef::quoted(zone))
         .arg(30000);
 }
 
@@ -334,12 +321,8 @@ PgDatabase::~PgDatabase()
 {
     // Whatever the client left open is undone, as when its connection ends.
     m_cursors.clear();
-    if (m_conn.inTransaction()) {
-        try {
-            m_conn.exec(QStringLiteral("ROLLBACK"));
-        } catch (const pg::Error &) {
-        }
-    }
+    if (m_conn.inTransaction())
+        execQuietly(QStringLiteral("ROLLBACK"));
 }
 
 void PgDatabase::fail(const pg::Error &e)
@@ -367,11 +350,7 @@ pg::Result PgDatabase::run(const QString &sql, const QVariantList &params, bool 
 
 void PgDatabase::setQueryTimeout(int ms)
 {
-    try {
-        m_conn.exec(QStringLiteral("SET statement_timeout = %1").arg(qMax(0, ms)));
-    } catch (const pg::Error &e) {
-        fail(e);
-    }
+    orFail([&] { m_conn.exec(QStringLiteral("SET statement_timeout = %1").arg(qMax(0, ms))); });
 }
 
 void PgDatabase::refuseConnectionStatement(const QString &, Request)
@@ -382,13 +361,10 @@ void PgDatabase::refuseConnectionStatement(const QString &, Request)
 void PgDatabase::visitPasswords(const QString &userId,
                                 const std::function<bool(const QString &row, const QString &stored)> &visit)
 {
-    pg::Result r;
-    try {
-        r = run(QStringLiteral("SELECT ctid::text, USUA_Paswd FROM TUSUARIOS WHERE CAST(USUA_Usua AS text) = $1"),
-                {userId});
-    } catch (const pg::Error &e) {
-        fail(e);
-    }
+    const pg::Result r = orFail([&] {
+        return run(QStringLiteral("SELECT ctid::text, USUA_Paswd FROM TUSUARIOS WHERE CAST(USUA_Usua AS text) = $1"),
+                   {userId});
+    });
     for (int i = 0; i < r.rows(); ++i) {
         if (!r.isNull(i, 1) && visit(r.text(i, 0), r.text(i, 1)))
             return;
@@ -408,21 +384,13 @@ bool PgDatabase::replacePassword(const QString &row, const QString &hash)
 
 void PgDatabase::startSession(const QString &userId)
 {
-    try {
-        pg::createSessionTables(m_conn, userId.trimmed());
-    } catch (const pg::Error &e) {
-        fail(e);
-    }
+    orFail([&] { pg::createSessionTables(m_conn, userId.trimmed()); });
 }
 
 QString PgDatabase::firstText(const char *sql)
 {
-    try {
-        const pg::Result r = run(QString::fromUtf8(sql));
-        return r.rows() > 0 ? r.text(0, 0) : QString();
-    } catch (const pg::Error &e) {
-        fail(e);
-    }
+    const pg::Result r = orFail([&] { return run(QString::fromUtf8(sql)); });
+    return r.rows() > 0 ? r.text(0, 0) : QString();
 }
 
 void PgDatabase::begin()
@@ -430,65 +398,57 @@ void PgDatabase::begin()
     if (m_clientTx)
         throw OraError(
             ora::text(ora::kInvalidStatement, QStringLiteral("cannot start a transaction within a transaction")));
-    try {
-        if (m_heldTx) {
-            // The cursors' transaction goes on: the client's is a part of it
-            // that can be undone alone.
-            m_conn.exec(QStringLiteral("SAVEPOINT vorel_tran"));
-            m_savepointTx = true;
-        } else {
-            m_conn.exec(QStringLiteral("BEGIN"));
-            m_heldTx = true;
-        }
-    } catch (const pg::Error &e) {
-        fail(e);
-    }
+    // The cursors' transaction goes on: the client's is a part of it that
+    // can be undone alone.
+    orFail([&] { m_conn.exec(QLatin1String(m_heldTx ? "SAVEPOINT vorel_tran" : "BEGIN")); });
+    if (m_heldTx)
+        m_savepointTx = true;
+    else
+        m_heldTx = true;
     m_clientTx = true;
     ++m_txNumber;
 }
 
-void PgDatabase::commit()
+void PgDatabase::endTransaction(bool keep)
 {
-    if (!m_clientTx)
-        throw vorel::Exception(QString::fromUtf8(kNoTransaction));
+    if (!keep)
+        keepCursorsOfTransaction();
+    const bool savepoint = m_savepointTx;
     m_clientTx = false;
     m_savepointTx = false;
-    m_heldTx = false;
-    m_heldWrites = false;
-    // The cursors are declared WITH HOLD: they outlive the commit.
-    for (auto &entry : m_cursors) {
-        entry.second->inHeldTx = false;
-        entry.second->txNumber = 0;
-    }
     try {
-        m_conn.exec(QStringLiteral("COMMIT"));
+        if (!keep && savepoint) {
+            m_conn.exec(QStringLiteral("ROLLBACK TO SAVEPOINT vorel_tran; RELEASE SAVEPOINT vorel_tran"));
+            endIdleTransaction();
+            return;
+        }
+        leaveHeldTx();
+        // The cursors are declared WITH HOLD: they outlive the commit.
+        if (keep) {
+            for (auto &entry : m_cursors)
+                entry.second->txNumber = 0;
+        }
+        m_conn.exec(QString::fromLatin1(keep ? "COMMIT" : "ROLLBACK"));
     } catch (const pg::Error &e) {
-        if (m_conn.inTransaction())
+        if (keep && m_conn.inTransaction())
             m_conn.exec(QStringLiteral("ROLLBACK"));
         fail(e);
     }
 }
 
-void PgDatabase::rollback()
+void PgDatabase::leaveHeldTx()
 {
-    if (!m_clientTx)
-        throw vorel::Exception(QString::fromUtf8(kNoTransaction));
-    keepCursorsOfTransaction();
-    const bool savepoint = m_savepointTx;
-    m_clientTx = false;
-    m_savepointTx = false;
+    m_heldTx = false;
+    m_heldWrites = false;
+    for (auto &entry : m_cursors)
+        entry.second->inHeldTx = false;
+}
+
+void PgDatabase::execQuietly(const QString &sql)
+{
     try {
-        if (savepoint) {
-            m_conn.exec(QStringLiteral("ROLLBACK TO SAVEPOINT vorel_tran; RELEASE SAVEPOINT vorel_tran"));
-            endIdleTransaction();
-        } else {
-            m_heldTx = false;
-            for (auto &entry : m_cursors)
-                entry.second->inHeldTx = false;
-            m_conn.exec(QStringLiteral("ROLLBACK"));
-        }
-    } catch (const pg::Error &e) {
-        fail(e);
+        m_conn.exec(sql);
+    } catch (const pg::Error &) {
     }
 }
 
@@ -520,11 +480,7 @@ void PgDatabase::executeDirect(const QString &oracleSql)
         throw vorel::Exception(QString::fromUtf8(kOnlyDml));
     if (reachesOutside(sql))
         throw OraError(QString::fromUtf8(kNoPrivilege));
-    try {
-        run(sql);
-    } catch (const pg::Error &e) {
-        fail(e);
-    }
+    orFail([&] { run(sql); });
     // Outside the client's transaction a write is committed at once; the
     // cursors it finds open are held past the commit, which makes
     // PostgreSQL keep their remaining rows. The working rows are the
@@ -535,15 +491,8 @@ void PgDatabase::executeDirect(const QString &oracleSql)
         return;
     }
     if (!m_clientTx && m_heldTx) {
-        m_heldTx = false;
-        m_heldWrites = false;
-        for (auto &entry : m_cursors)
-            entry.second->inHeldTx = false;
-        try {
-            m_conn.exec(QStringLiteral("COMMIT"));
-        } catch (const pg::Error &e) {
-            fail(e);
-        }
+        leaveHeldTx();
+        orFail([&] { m_conn.exec(QStringLiteral("COMMIT")); });
     }
 }
 
@@ -630,10 +579,7 @@ void PgDatabase::declare(const QString &name, const BoundQuery &query)
     } catch (const pg::Error &e) {
         if (began) {
             m_heldTx = false;
-            try {
-                m_conn.exec(QStringLiteral("ROLLBACK"));
-            } catch (const pg::Error &) {
-            }
+            execQuietly(QStringLiteral("ROLLBACK"));
         }
         fail(e);
     }
@@ -695,10 +641,7 @@ void PgDatabase::readAhead(Cursor &c, int rows)
             c.error = e.failure().message;
         }
         if (alone) {
-            try {
-                m_conn.exec(QStringLiteral("ROLLBACK"));
-            } catch (const pg::Error &) {
-            }
+            execQuietly(QStringLiteral("ROLLBACK"));
             m_heldTx = false;
         }
         c.name.clear();
@@ -845,10 +788,7 @@ void PgDatabase::encodeBinary(Cursor &c, int k, const char *v, int n)
         const quint64 bits = n >= 8 ? bigEndian<quint64>(v) : 0;
         double d;
         std::memcpy(&d, &bits, sizeof d);
-        if (wholeAsInteger && std::fabs(d) < 9.0e15 && d == double(qlonglong(d)))
-            c.pending.addInteger(qlonglong(d));
-        else
-            c.pending.addFloat(d);
+        addDouble(d, wholeAsInteger, c.pending);
         return;
     }
     case kNumeric: {
@@ -980,14 +920,8 @@ void PgDatabase::endIdleTransaction()
         if (entry.second->inHeldTx && !entry.second->name.isEmpty())
             return;
     // Reads and working rows happened in it: its end lets go of the snapshot.
-    m_heldTx = false;
-    m_heldWrites = false;
-    for (auto &entry : m_cursors)
-        entry.second->inHeldTx = false;
-    try {
-        m_conn.exec(QStringLiteral("COMMIT"));
-    } catch (const pg::Error &) {
-    }
+    leaveHeldTx();
+    execQuietly(QStringLiteral("COMMIT"));
 }
 
 void PgDatabase::closeCursor(quint32 id)

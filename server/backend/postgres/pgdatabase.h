@@ -25,8 +25,6 @@ public:
     void setQueryTimeout(int ms) override;
     void startSession(const QString &userId) override;
     void begin() override;
-    void commit() override;
-    void rollback() override;
     bool inTransaction() const override { return m_clientTx; }
     void executeDirect(const QString &oracleSql) override;
     OpenResult openCursor(const QString &oracleSql, int packet) override;
@@ -41,6 +39,7 @@ private:
     // ATTACH, DETACH and PRAGMA have no meaning here; refused as SQLite's
     // authoriser refuses them.
     void refuseConnectionStatement(const QString &oracleSql, Request kind) override;
+    void endTransaction(bool keep) override;
     void visitPasswords(const QString &userId,
                         const std::function<bool(const QString &row, const QString &stored)> &visit) override;
     bool replacePassword(const QString &row, const QString &hash) override;
@@ -51,6 +50,16 @@ private:
     // alone, as Oracle does, instead of the whole transaction.
     pg::Result run(const QString &sql, const QVariantList &params = {}, bool binaryResult = false);
     [[noreturn]] void fail(const pg::Error &e);
+    // What `work` returns; its failure on the server reaches the client through fail().
+    template <typename Work>
+    auto orFail(Work &&work) -> decltype(work())
+    {
+        try {
+            return work();
+        } catch (const pg::Error &e) {
+            fail(e);
+        }
+    }
     // A client's SELECT as PostgreSQL runs it, once it passed every check.
     BoundQuery readQuery(const QString &oracleSql);
     // Declares the server-side cursor `name`, in a transaction block of
@@ -68,6 +77,10 @@ private:
     // ends with the last of them.
     void release(Cursor &cursor);
     void endIdleTransaction();
+    // The transaction block open on the server is over for the session and its cursors.
+    void leaveHeldTx();
+    // A statement whose failure changes nothing the session still holds.
+    void execQuietly(const QString &sql);
     // Rows of cursors declared inside the client's transaction are read into
     // memory before it is rolled back, which would take the cursors with it.
     void keepCursorsOfTransaction();

@@ -12,9 +12,11 @@
 #include "server/backend/sqlite/sqlitedialect.h"
 #include "server/backend/sqlite/sqlitepasswords.h"
 #include "server/backend/sqlite/sqliteschema.h"
+#include "server/backend/sqlite/sqlitestatement.h"
 
 #include <QDeadlineTimer>
 #include <QRegularExpression>
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <sqlite3.h>
@@ -31,38 +33,28 @@ namespace {
 // end, while a runaway result is still refused before it fills the memory.
 constexpr qint64 kMaxReadAhead = qint64(512) << 20;
 
+bool oneOf(const char *name, std::initializer_list<const char *> names)
+{
+    return name
+           && std::any_of(names.begin(), names.end(), [name](const char *n) { return sqlite3_stricmp(name, n) == 0; });
+}
+
 // SQL functions that reach outside the database; no client statement calls them.
 bool deniedFunction(const char *name)
 {
-    static const char *const names[] = {"load_extension", "readfile", "writefile", "edit", "fts3_tokenizer",
-                                        "fts5", "sqlite_dbpage", "zipfile", "fsdir"};
-    if (!name)
-        return false;
-    for (const char *n : names)
-        if (sqlite3_stricmp(name, n) == 0)
-            return true;
-    return false;
+    return oneOf(name, {"load_extension", "readfile", "writefile", "edit", "fts3_tokenizer", "fts5", "sqlite_dbpage",
+                        "zipfile", "fsdir"});
 }
 
 // The dictionary registry and SQLite's own tables: what the error texts and
 // the schema rest on, never written by a client.
 bool protectedTable(const char *table)
 {
-    if (!table)
-        return false;
-    static const char *const names[] = {"TDICTABLAS", "TDICCOLUM", "TDICRESTR", "TDICRESCOL"};
-    for (const char *n : names)
-        if (sqlite3_stricmp(table, n) == 0)
-            return true;
-    return sqlite3_strnicmp(table, "sqlite_", 7) == 0;
+    return oneOf(table, {"TDICTABLAS", "TDICCOLUM", "TDICRESTR", "TDICRESCOL"})
+           || (table && sqlite3_strnicmp(table, "sqlite_", 7) == 0);
 }
 
 qint64 steadyNow() { return QDeadlineTimer::current().deadline(); }
-
-QString fromSqlite(const unsigned char *text, int bytes)
-{
-    return QString::fromUtf8(reinterpret_cast<const char *>(text), bytes);
-}
 
 bool tailIsBlank(const char *tail) { return sql::onlyTrivia(QString::fromUtf8(tail)); }
 
@@ -93,11 +85,6 @@ std::optional<ValueType> typeFromDeclaration(const char *declared, qint32 *size)
         return ValueType::Integer;
     }
     return std::nullopt;
-}
-
-bool isStoredDateTime(const unsigned char *text, int bytes)
-{
-    return storedDateMs(reinterpret_cast<const char *>(text), bytes, true).has_value();
 }
 
 // One column of the current row into the block, as the column's type reads it.
@@ -345,10 +332,9 @@ private:
     const bool m_outer;
 };
 
-QString SqliteDatabase::failureText(int rc) const { return failureText(m_db, rc); }
-
-QString SqliteDatabase::failureText(sqlite3 *db, int rc) const
+QString SqliteDatabase::failureText(sqlite3 *db) const
 {
+    const int rc = sqlite3_extended_errcode(db);
     if ((rc & 0xff) == SQLITE_INTERRUPT && m_cancelled)
         return QString::fromUtf8(kCancelled);
     if ((rc & 0xff) == SQLITE_AUTH)
@@ -386,13 +372,13 @@ void SqliteDatabase::settleWriter()
     }
 }
 
-void SqliteDatabase::fail(int rc) const { throw OraError(failureText(rc)); }
+void SqliteDatabase::fail() const { throw OraError(failureText(m_db)); }
 
 void SqliteDatabase::exec(const char *sql)
 {
     const int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK)
-        fail(sqlite3_extended_errcode(m_db));
+        fail();
 }
 
 sqlite3_stmt *SqliteDatabase::prepareOne(const QString &sqliteSql, const char *refusal, Gate gate, sqlite3 *on)
@@ -407,7 +393,7 @@ sqlite3_stmt *SqliteDatabase::prepareOne(const QString &sqliteSql, const char *r
     const int rc = sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &stmt, &tail);
     m_gate = Gate::Internal;
     if (rc != SQLITE_OK)
-        throw OraError(failureText(db, sqlite3_extended_errcode(db)));
+        throw OraError(failureText(db));
     if (!stmt)
         throw vorel::Exception(QString::fromUtf8(refusal));
     if (tail && !tailIsBlank(tail)) {
@@ -420,60 +406,49 @@ sqlite3_stmt *SqliteDatabase::prepareOne(const QString &sqliteSql, const char *r
 void SqliteDatabase::visitPasswords(const QString &userId,
                                     const std::function<bool(const QString &row, const QString &stored)> &visit)
 {
-    sqlite3_stmt *stmt = nullptr;
-    if (sqlite3_prepare_v2(m_db, "SELECT rowid, USUA_Paswd FROM TUSUARIOS WHERE USUA_Usua = ?1", -1, &stmt, nullptr)
-        != SQLITE_OK)
-        fail(sqlite3_extended_errcode(m_db));
-    const QByteArray id = userId.toUtf8();
-    sqlite3_bind_text64(stmt, 1, id.constData(), sqlite3_uint64(id.size()), SQLITE_TRANSIENT, SQLITE_UTF8);
+    const sqlite::Statement stmt = prepareInternal("SELECT rowid, USUA_Paswd FROM TUSUARIOS WHERE USUA_Usua = ?1");
+    sqlite::bindText(stmt.get(), 1, userId);
     bool done = false;
     int rc;
-    while (!done && (rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-        if (sqlite3_column_type(stmt, 1) == SQLITE_NULL)
+    while (!done && (rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+        if (sqlite3_column_type(stmt.get(), 1) == SQLITE_NULL)
             continue;
-        done = visit(QString::number(sqlite3_column_int64(stmt, 0)),
-                     fromSqlite(sqlite3_column_text(stmt, 1), sqlite3_column_bytes(stmt, 1)));
+        done = visit(QString::number(sqlite3_column_int64(stmt.get(), 0)), sqlite::columnText(stmt.get(), 1));
     }
-    if (!done && rc != SQLITE_DONE) {
-        const QString text = failureText(sqlite3_extended_errcode(m_db));
-        sqlite3_finalize(stmt);
-        throw OraError(text);
-    }
-    sqlite3_finalize(stmt);
+    if (!done && rc != SQLITE_DONE)
+        fail();
 }
 
 bool SqliteDatabase::replacePassword(const QString &row, const QString &hash)
 {
-    const QByteArray h = hash.toUtf8();
-    sqlite3_stmt *update = nullptr;
-    bool stored = false;
-    if (sqlite3_prepare_v2(m_db, "UPDATE TUSUARIOS SET USUA_Paswd = ?1 WHERE rowid = ?2", -1, &update, nullptr)
-        == SQLITE_OK) {
-        sqlite3_bind_text(update, 1, h.constData(), int(h.size()), SQLITE_TRANSIENT);
-        sqlite3_bind_int64(update, 2, row.toLongLong());
-        stored = sqlite3_step(update) == SQLITE_DONE;
-    }
-    sqlite3_finalize(update);
-    return stored;
+    const sqlite::Statement update = sqlite::prepare(m_db, "UPDATE TUSUARIOS SET USUA_Paswd = ?1 WHERE rowid = ?2");
+    if (!update)
+        return false;
+    sqlite::bindText(update.get(), 1, hash);
+    sqlite3_bind_int64(update.get(), 2, row.toLongLong());
+    return sqlite3_step(update.get()) == SQLITE_DONE;
 }
 
 void SqliteDatabase::startSession(const QString &userId) { createSessionTables(m_db, userId.trimmed()); }
 
 QString SqliteDatabase::firstText(const char *sql)
 {
-    sqlite3_stmt *stmt = nullptr;
-    if (sqlite3_prepare_v2(m_db, sql, -1, &stmt, nullptr)
-        != SQLITE_OK)
-        fail(sqlite3_extended_errcode(m_db));
+    const sqlite::Statement stmt = prepareInternal(sql);
     QString text;
-    const int rc = sqlite3_step(stmt);
-    if (rc == SQLITE_ROW && sqlite3_column_type(stmt, 0) != SQLITE_NULL)
-        text = fromSqlite(sqlite3_column_text(stmt, 0), sqlite3_column_bytes(stmt, 0));
-    const int code = sqlite3_extended_errcode(m_db);
-    sqlite3_finalize(stmt);
+    const int rc = sqlite3_step(stmt.get());
+    if (rc == SQLITE_ROW && sqlite3_column_type(stmt.get(), 0) != SQLITE_NULL)
+        text = sqlite::columnText(stmt.get(), 0);
     if (rc != SQLITE_ROW && rc != SQLITE_DONE)
-        fail(code);
+        fail();
     return text;
+}
+
+sqlite::Statement SqliteDatabase::prepareInternal(const char *sql)
+{
+    sqlite::Statement stmt = sqlite::prepare(m_db, sql);
+    if (!stmt)
+        fail();
+    return stmt;
 }
 
 bool SqliteDatabase::inTransaction() const { return !sqlite3_get_autocommit(m_db); }
@@ -494,25 +469,12 @@ void SqliteDatabase::begin()
     exec("BEGIN IMMEDIATE");
 }
 
-void SqliteDatabase::commit()
+void SqliteDatabase::endTransaction(bool keep)
 {
-    if (!inTransaction())
-        throw vorel::Exception(QString::fromUtf8(kNoTransaction));
     Deadline deadline(*this);
     SettleWriter settle{*this};
     drainCursors();
-    exec("COMMIT");
-    m_mainChanged = false;
-}
-
-void SqliteDatabase::rollback()
-{
-    if (!inTransaction())
-        throw vorel::Exception(QString::fromUtf8(kNoTransaction));
-    Deadline deadline(*this);
-    SettleWriter settle{*this};
-    drainCursors();
-    exec("ROLLBACK");
+    exec(keep ? "COMMIT" : "ROLLBACK");
     m_mainChanged = false;
 }
 
@@ -523,21 +485,13 @@ void SqliteDatabase::executeDirect(const QString &oracleSql)
     const QString sql = translateOracle(oracleSql, schemaLookup(m_db));
     Deadline deadline(*this);
     drainCursors();
-    sqlite3_stmt *stmt = prepareOne(sql, kOnlyDml, Gate::Change);
-    if (sqlite3_stmt_readonly(stmt) || !allowed.contains(sql::leadingKeyword(sql))) {
-        sqlite3_finalize(stmt);
+    const sqlite::Statement stmt(prepareOne(sql, kOnlyDml, Gate::Change));
+    if (sqlite3_stmt_readonly(stmt.get()) || !allowed.contains(sql::leadingKeyword(sql)))
         throw vorel::Exception(QString::fromUtf8(kOnlyDml));
-    }
     // The session's working rows are its own: changing them outside a
     // transaction needs no turn among the sessions that write the file.
-    if (!inTransaction() && m_compiledWritesMain) {
-        try {
-            awaitTurnToWrite();
-        } catch (...) {
-            sqlite3_finalize(stmt);
-            throw;
-        }
-    }
+    if (!inTransaction() && m_compiledWritesMain)
+        awaitTurnToWrite();
     // Also when a failure rolled the whole transaction back.
     SettleWriter settle{*this};
     // From here on a cursor opened in this transaction must see its own
@@ -545,15 +499,11 @@ void SqliteDatabase::executeDirect(const QString &oracleSql)
     if (m_compiledWritesMain && inTransaction())
         m_mainChanged = true;
     int rc;
-    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
         // RETURNING rows are of no use to the caller.
     }
-    if (rc != SQLITE_DONE) {
-        const QString text = failureText(sqlite3_extended_errcode(m_db));
-        sqlite3_finalize(stmt);
-        throw OraError(text);
-    }
-    sqlite3_finalize(stmt);
+    if (rc != SQLITE_DONE)
+        fail();
 }
 
 void SqliteDatabase::refuseConnectionStatement(const QString &oracleSql, Request kind)
@@ -579,7 +529,8 @@ proto::Column columnOf(sqlite3_stmt *stmt, int c, bool onRow)
         case SQLITE_FLOAT: col.type = ValueType::Float; break;
         case SQLITE_BLOB: col.type = ValueType::Blob; break;
         case SQLITE_TEXT:
-            col.type = isStoredDateTime(sqlite3_column_text(stmt, c), sqlite3_column_bytes(stmt, c))
+            col.type = storedDateMs(reinterpret_cast<const char *>(sqlite3_column_text(stmt, c)),
+                                    sqlite3_column_bytes(stmt, c), true)
                            ? ValueType::DateTime
                            : ValueType::Text;
             break;
@@ -644,7 +595,7 @@ Database::OpenResult SqliteDatabase::openCursor(const QString &oracleSql, int pa
 
     const int rc = sqlite3_step(stmt);
     if (rc != SQLITE_ROW && rc != SQLITE_DONE)
-        throw OraError(failureText(cursor->connection(), sqlite3_extended_errcode(cursor->connection())));
+        throw OraError(failureText(cursor->connection()));
     const int ncols = sqlite3_column_count(stmt);
     for (int c = 0; c < ncols; ++c)
         cursor->columns.append(columnOf(stmt, c, rc == SQLITE_ROW));
@@ -686,7 +637,7 @@ bool SqliteDatabase::readRow(Cursor &cursor, proto::RowBlock &into)
         return true;
     }
     if (rc != SQLITE_DONE)
-        cursor.error = failureText(cursor.connection(), sqlite3_extended_errcode(cursor.connection()));
+        cursor.error = failureText(cursor.connection());
     sqlite3_finalize(cursor.stmt);
     cursor.stmt = nullptr;
     // Its snapshot is over; the connection serves the next cursor.

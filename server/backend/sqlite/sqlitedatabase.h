@@ -4,14 +4,12 @@
 // time; different sessions never share one.
 #include "server/core/cursortable.h"
 #include "server/core/database.h"
+#include "server/backend/sqlite/sqlitestatement.h"
 
 #include <QString>
 #include <map>
 #include <memory>
 #include <vector>
-
-struct sqlite3;
-struct sqlite3_stmt;
 
 namespace vorel::server {
 
@@ -28,24 +26,12 @@ public:
 
     sqlite3 *handle() const { return m_db; }
 
-    // How long one request may run SQL before it is cancelled with
-    // ORA-01013; 0 = no limit.
     void setQueryTimeout(int ms) override { m_queryTimeoutMs = ms; }
-
-    // Creates the session's working tables for the user.
     void startSession(const QString &userId) override;
     void begin() override;
-    void commit() override; // throws "QUEMI: There is no active transaction" outside one
-    void rollback() override; // likewise
     bool inTransaction() const override;
-
-    // Runs exactly one INSERT, UPDATE or DELETE written in Oracle's dialect;
-    // refuses anything else without executing it.
     void executeDirect(const QString &oracleSql) override;
-
-    // Runs exactly one SELECT and returns its first `packet` rows (-1: all).
     OpenResult openCursor(const QString &oracleSql, int packet) override;
-    // The next `count` rows (-1: all); *width receives the cursor's column count.
     proto::RowBlock fetch(quint32 cursor, int count, int *width = nullptr) override;
     void closeCursor(quint32 cursor) override;
     int openCursors() const override { return int(m_cursors.size()); }
@@ -64,12 +50,14 @@ private:
     struct Cursor;
     // Arms the query timeout for the life of one request.
     class Deadline;
-    [[noreturn]] void fail(int rc) const;
-    // The Oracle text of the last failure on the connection.
-    QString failureText(int rc) const;
-    QString failureText(sqlite3 *db, int rc) const;
+    // Throws the last failure on the session's connection.
+    [[noreturn]] void fail() const;
+    // The Oracle text of the last failure on `db`.
+    QString failureText(sqlite3 *db) const;
     // Compiles on the session's connection, or on `on`.
     sqlite3_stmt *prepareOne(const QString &sqliteSql, const char *refusal, Gate gate, sqlite3 *on = nullptr);
+    // One of the server's own statements, on the session's connection.
+    sqlite::Statement prepareInternal(const char *sql);
     // A connection of the session's own for one cursor: idle ones are kept
     // for the next; null when the session has as many as it may.
     sqlite3 *takeReader();
@@ -87,6 +75,7 @@ private:
     };
     // ATTACH, DETACH and PRAGMA go to the authoriser, which refuses them.
     void refuseConnectionStatement(const QString &oracleSql, Request kind) override;
+    void endTransaction(bool keep) override;
     void visitPasswords(const QString &userId,
                         const std::function<bool(const QString &row, const QString &stored)> &visit) override;
     bool replacePassword(const QString &row, const QString &hash) override;
