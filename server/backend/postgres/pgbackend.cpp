@@ -6,6 +6,7 @@
 #include "server/backend/postgres/pgerrors.h"
 #include "server/backend/postgres/pgschema.h"
 #include "server/core/oraerror.h"
+#include "server/sql/dialect.h"
 
 #include <QFileInfo>
 
@@ -34,7 +35,7 @@ QString PgBackend::init(const QString &uri, bool demo, const QList<InitScript> &
             return e.message();
         try {
             pg::Connection maintenance(pg::Connection::withDatabase(uri, QStringLiteral("postgres")));
-            maintenance.exec(QStringLiteral("CREATE DATABASE ") + pg::Connection::identifier(name));
+            maintenance.exec(QStringLiteral("CREATE DATABASE ") + quotedName(name));
             conn = std::make_unique<pg::Connection>(uri);
         } catch (const vorel::Exception &again) {
             return again.message();

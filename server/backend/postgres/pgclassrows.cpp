@@ -40,7 +40,7 @@ public:
                                                    "FROM pg_catalog.pg_attribute a WHERE a.attrelid = "
                                                    "pg_catalog.to_regclass($1) AND a.attnum > 0 AND NOT a.attisdropped "
                                                    "ORDER BY a.attnum"),
-                                    {pg::Connection::identifier(name)});
+                                    {quotedName(name)});
         std::vector<Column> out;
         for (int i = 0; i < r.rows(); ++i) {
             const QString spelled = m_declared ? m_declared(name, r.text(i, 0)) : QString();

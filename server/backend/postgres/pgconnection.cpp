@@ -267,18 +267,4 @@ QString Connection::withoutPassword(const QString &conninfo)
              port.isEmpty() ? QString() : QLatin1Char(':') + port, db);
 }
 
-QString Connection::literal(const QString &text)
-{
-    QString out = text;
-    out.replace(QLatin1Char('\''), QStringLiteral("''"));
-    return QLatin1Char('\'') + out + QLatin1Char('\'');
-}
-
-QString Connection::identifier(const QString &name)
-{
-    QString out = name;
-    out.replace(QLatin1Char('"'), QStringLiteral("\"\""));
-    return QLatin1Char('"') + out + QLatin1Char('"');
-}
-
 } // namespace vorel::server::pg

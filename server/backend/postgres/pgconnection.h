@@ -94,10 +94,6 @@ public:
     // The connection string as it may be shown: without its password.
     static QString withoutPassword(const QString &conninfo);
 
-    // Texts quoted for SQL: 'it''s' and "Name".
-    static QString literal(const QString &text);
-    static QString identifier(const QString &name);
-
 private:
     Result check(pg_result *r);
     pg_conn *m_conn = nullptr;

@@ -12,7 +12,7 @@ ColumnLookup schemaLookup(pg::Connection &conn)
             const pg::Result r = c->exec(
                 QStringLiteral("SELECT 1 FROM pg_catalog.pg_attribute WHERE attrelid = pg_catalog.to_regclass($1) "
                                "AND attnum > 0 AND NOT attisdropped AND pg_catalog.lower(attname) = pg_catalog.lower($2)"),
-                {pg::Connection::identifier(table.toLower()), column});
+                {quotedName(table.toLower()), column});
             return r.rows() > 0;
         } catch (const pg::Error &) {
             return false;

@@ -39,7 +39,7 @@ public:
         if (r.rows() == 0)
             throw OraError(ora::text(ora::kNoSuchTable, table));
         const QString kind = r.text(0, 0) == QLatin1String("v") ? QStringLiteral("VIEW") : QStringLiteral("TABLE");
-        pg::run(m_c, QStringLiteral("COMMENT ON %1 %2 IS %3").arg(kind, table, pg::Connection::literal(text)));
+        pg::run(m_c, QStringLiteral("COMMENT ON %1 %2 IS %3").arg(kind, table, schemadef::quoted(text)));
         m_changed = true;
     }
 
@@ -53,7 +53,7 @@ public:
                 throw OraError(ora::text(ora::kNoSuchTable, table));
             throw OraError(QString::fromLatin1(ora::kInvalidIdentifier).arg(column.toUpper()));
         }
-        pg::run(m_c, QStringLiteral("COMMENT ON COLUMN %1.%2 IS %3").arg(table, column, pg::Connection::literal(text)));
+        pg::run(m_c, QStringLiteral("COMMENT ON COLUMN %1.%2 IS %3").arg(table, column, schemadef::quoted(text)));
         m_changed = true;
     }
 
