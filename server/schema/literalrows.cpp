@@ -2,12 +2,15 @@
 
 namespace vorel::server {
 
+using sql::Token;
+using sql::TokenKind;
+
 bool LiteralRows::read()
 {
     if (!readTarget() || !word(u"VALUES"))
         return false;
     do {
-        if (!punct(u'('))
+        if (!symbol(u"("))
             return false;
         int n = 0;
         do {
@@ -16,12 +19,12 @@ bool LiteralRows::read()
                 return false;
             m_values.push_back(std::move(v));
             ++n;
-        } while (punct(u','));
-        if (!punct(u')') || n != m_columns.size())
+        } while (symbol(u","));
+        if (!symbol(u")") || n != m_columns.size())
             return false;
-    } while (punct(u','));
-    skipBlanks();
-    return m_i == m_s.size();
+    } while (symbol(u","));
+    const Token rest = next(m_scan);
+    return rest.end == rest.begin;
 }
 
 bool LiteralRows::readTarget()
@@ -31,23 +34,22 @@ bool LiteralRows::readTarget()
     m_table = name();
     if (m_table.isEmpty())
         return false;
-    if (peekIs(u'.')) {
+    if (symbol(u".")) {
         if (m_table.compare(QLatin1String("VOREL"), Qt::CaseInsensitive) != 0)
             return false;
-        ++m_i;
         m_table = name();
         if (m_table.isEmpty())
             return false;
     }
-    if (!punct(u'('))
+    if (!symbol(u"("))
         return false;
     do {
         const QString c = name();
         if (c.isEmpty())
             return false;
         m_columns << c;
-    } while (punct(u','));
-    return punct(u')');
+    } while (symbol(u","));
+    return symbol(u")");
 }
 
 QString LiteralRows::insertSql() const
@@ -59,72 +61,63 @@ QString LiteralRows::insertSql() const
         .arg(m_table, m_columns.join(QLatin1String(", ")), marks.join(QLatin1String(", ")));
 }
 
-void LiteralRows::skipBlanks()
+Token LiteralRows::next(sql::Scanner &scanner)
 {
-    while (m_i < m_s.size() && m_s[m_i].isSpace())
-        ++m_i;
+    while (!scanner.atEnd()) {
+        const Token t = scanner.next();
+        if (t.kind != TokenKind::Space)
+            return t;
+    }
+    return Token{TokenKind::Space, scanner.position(), scanner.position()};
 }
 
-bool LiteralRows::peekIs(char16_t c)
+bool LiteralRows::symbol(QStringView s)
 {
-    skipBlanks();
-    return m_i < m_s.size() && m_s[m_i] == c;
-}
-
-bool LiteralRows::punct(char16_t c)
-{
-    if (!peekIs(c))
+    sql::Scanner ahead = m_scan;
+    const Token t = next(ahead);
+    if (t.kind != TokenKind::Symbol || ahead.text(t) != s)
         return false;
-    ++m_i;
+    m_scan = ahead;
     return true;
-}
-
-bool LiteralRows::wordChar(QChar c)
-{
-    return c.isLetterOrNumber() || c == u'_' || c == u'$' || c == u'#';
-}
-
-QString LiteralRows::name()
-{
-    skipBlanks();
-    const qsizetype start = m_i;
-    if (m_i >= m_s.size() || !(m_s[m_i].isLetter() || m_s[m_i] == u'_'))
-        return {};
-    while (m_i < m_s.size() && wordChar(m_s[m_i]))
-        ++m_i;
-    return m_s.mid(start, m_i - start).toString();
 }
 
 bool LiteralRows::word(QStringView w)
 {
-    skipBlanks();
-    const qsizetype start = m_i;
-    const QString n = name();
-    if (n.compare(w, Qt::CaseInsensitive) == 0)
-        return true;
-    m_i = start;
-    return false;
+    sql::Scanner ahead = m_scan;
+    const Token t = next(ahead);
+    if (t.kind != TokenKind::Word || ahead.text(t).compare(w, Qt::CaseInsensitive) != 0)
+        return false;
+    m_scan = ahead;
+    return true;
+}
+
+bool LiteralRows::peekWord(QStringView w) const
+{
+    sql::Scanner ahead = m_scan;
+    const Token t = next(ahead);
+    return t.kind == TokenKind::Word && ahead.text(t).compare(w, Qt::CaseInsensitive) == 0;
+}
+
+QString LiteralRows::name()
+{
+    sql::Scanner ahead = m_scan;
+    const Token t = next(ahead);
+    const QStringView text = ahead.text(t);
+    if (t.kind != TokenKind::Word || !(text[0].isLetter() || text[0] == u'_'))
+        return {};
+    m_scan = ahead;
+    return text.toString();
 }
 
 bool LiteralRows::string(QStringView &out, const char *append)
 {
-    if (!peekIs(u'\''))
+    sql::Scanner ahead = m_scan;
+    const Token t = next(ahead);
+    if (t.kind != TokenKind::String || !t.closed)
         return false;
-    const qsizetype start = ++m_i;
-    bool doubled = false;
-    for (;;) {
-        const qsizetype close = m_s.indexOf(u'\'', m_i);
-        if (close < 0)
-            return false;
-        m_i = close + 1;
-        if (m_i < m_s.size() && m_s[m_i] == u'\'') {
-            doubled = true;
-            ++m_i;
-            continue;
-        }
-        break;
-    }
-    out = m_s.mid(start, m_i - 1 - start);
+    m_scan = ahead;
+    out = ahead.text(t).sliced(1, t.end - t.begin - 2);
+    const bool doubled = out.contains(u'\'');
     if (doubled || append) {
         QString own = out.toString();
         if (doubled)
@@ -139,24 +132,21 @@ bool LiteralRows::string(QStringView &out, const char *append)
 
 bool LiteralRows::value(Value &v)
 {
-    skipBlanks();
-    if (m_i >= m_s.size())
-        return false;
-    const QChar c = m_s[m_i];
-    if (c == u'\'' || (c.isLetter() && peekWord(u"CHR")))
+    sql::Scanner ahead = m_scan;
+    const TokenKind kind = next(ahead).kind;
+    if (kind == TokenKind::String || peekWord(u"CHR"))
         return text(v);
-    if (c.isLetter()) {
-        if (word(u"NULL"))
-            return true;
+    if (word(u"NULL"))
+        return true;
+    if (kind == TokenKind::Word) {
         if (!word(u"DATE") && !word(u"TIMESTAMP"))
             return false;
-        const qsizetype at = m_i;
         QStringView date;
         if (!string(date) || date.isEmpty())
             return false;
         if (date.size() == 10 && date[4] == u'-' && date[7] == u'-') {
-            m_i = at;
-            string(date, " 00:00:00");
+            m_own.push_back(date.toString() + QLatin1String(" 00:00:00"));
+            date = m_own.back();
         }
         v.text = date;
         v.kind = Value::Text;
@@ -165,39 +155,27 @@ bool LiteralRows::value(Value &v)
     return number(v);
 }
 
-bool LiteralRows::peekWord(QStringView w)
-{
-    const qsizetype start = m_i;
-    const bool found = word(w);
-    m_i = start;
-    return found;
-}
-
 bool LiteralRows::text(Value &v)
 {
     QString joined;
     bool several = false;
     for (;;) {
-        skipBlanks();
         QStringView piece;
         QString code;
         if (word(u"CHR")) {
-            if (!punct(u'('))
+            if (!symbol(u"("))
                 return false;
-            skipBlanks();
-            const qsizetype start = m_i;
-            while (m_i < m_s.size() && m_s[m_i].isDigit())
-                ++m_i;
-            const int n = m_s.mid(start, m_i - start).toInt();
-            if (n < 1 || n > 127 || !punct(u')'))
+            const Token t = next(m_scan);
+            bool ok = false;
+            const int n = t.kind == TokenKind::Number ? m_scan.text(t).toInt(&ok) : 0;
+            if (!ok || n < 1 || n > 127 || !symbol(u")"))
                 return false;
             code = QChar(n);
             piece = code;
         } else if (!string(piece)) {
             return false;
         }
-        skipBlanks();
-        const bool more = m_i + 1 < m_s.size() && m_s[m_i] == u'|' && m_s[m_i + 1] == u'|';
+        const bool more = symbol(u"||");
         if (!more && !several) {
             if (!code.isEmpty()) {
                 m_own.push_back(code);
@@ -211,7 +189,6 @@ bool LiteralRows::text(Value &v)
         several = true;
         if (!more)
             break;
-        m_i += 2;
     }
     m_own.push_back(std::move(joined));
     v.text = m_own.back();
@@ -221,35 +198,22 @@ bool LiteralRows::text(Value &v)
 
 bool LiteralRows::number(Value &v)
 {
-    const qsizetype start = m_i;
-    if (m_s[m_i] == u'-' || m_s[m_i] == u'+')
-        ++m_i;
-    bool digits = false, real = false;
-    while (m_i < m_s.size() && m_s[m_i].isDigit())
-        ++m_i, digits = true;
-    if (m_i < m_s.size() && m_s[m_i] == u'.') {
-        real = true;
-        ++m_i;
-        while (m_i < m_s.size() && m_s[m_i].isDigit())
-            ++m_i, digits = true;
-    }
-    if (!digits)
-        return false;
-    if (m_i < m_s.size() && (m_s[m_i] == u'e' || m_s[m_i] == u'E')) {
-        real = true;
-        ++m_i;
-        if (m_i < m_s.size() && (m_s[m_i] == u'-' || m_s[m_i] == u'+'))
-            ++m_i;
-        if (m_i >= m_s.size() || !m_s[m_i].isDigit())
+    Token t = next(m_scan);
+    qsizetype start = t.begin;
+    // A sign belongs to the number only written right before it.
+    if (t.kind == TokenKind::Symbol && (m_scan.text(t) == u"-" || m_scan.text(t) == u"+")) {
+        const qsizetype sign = t.end;
+        t = next(m_scan);
+        if (t.begin != sign)
             return false;
-        while (m_i < m_s.size() && m_s[m_i].isDigit())
-            ++m_i;
     }
-    if (m_i < m_s.size() && wordChar(m_s[m_i]))
+    if (t.kind != TokenKind::Number)
         return false;
-    const QStringView text = m_s.mid(start, m_i - start);
+    QString text = m_scan.text(Token{TokenKind::Number, start, t.end}).toString();
+    if (text.startsWith(u'+'))
+        text.remove(0, 1);
     bool ok = false;
-    if (!real) {
+    if (!text.contains(u'.') && !text.contains(u'e', Qt::CaseInsensitive)) {
         v.integer = text.toLongLong(&ok);
         v.kind = Value::Integer;
     } else {

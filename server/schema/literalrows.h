@@ -1,6 +1,8 @@
 #pragma once
 // The rows of a data script written as literals, read apart from the
 // translator.
+#include "common/sqlscanner.h"
+
 #include <QString>
 #include <QStringList>
 #include <QStringView>
@@ -25,7 +27,7 @@ public:
         QStringView text; // into the script, or into the rows' own texts
     };
 
-    explicit LiteralRows(QStringView s) : m_s(s) {}
+    explicit LiteralRows(QStringView s) : m_scan(s) {}
 
     // True when the statement is such an INSERT, its values then read.
     bool read();
@@ -40,24 +42,24 @@ public:
 private:
     // INSERT INTO [VOREL.]table (columns)
     bool readTarget();
-    void skipBlanks();
-    bool peekIs(char16_t c);
-    bool punct(char16_t c);
-    static bool wordChar(QChar c);
-    QString name();
+    // The next token from `scanner` that is not a blank; of no length at the
+    // end. A comment is a token too: no rule takes it.
+    static sql::Token next(sql::Scanner &scanner);
+    // Takes the next token when it is the symbol, or the word (in any case).
+    bool symbol(QStringView s);
     bool word(QStringView w);
-    // The text of a literal; a copy only when it holds a doubled quote.
+    bool peekWord(QStringView w) const;
+    QString name();
+    // The text of a literal; a copy only when it holds a doubled quote or
+    // `append` is given.
     bool string(QStringView &out, const char *append = nullptr);
     bool value(Value &v);
-    bool peekWord(QStringView w);
-
     // 'text', CHR(n) for n below 128 (a line break, a carriage return), and
     // their concatenations with ||, where '' is NULL and adds nothing.
     bool text(Value &v);
     bool number(Value &v);
 
-    QStringView m_s;
-    qsizetype m_i = 0;
+    sql::Scanner m_scan;
     QString m_table;
     QStringList m_columns;
     std::vector<Value> m_values;
