@@ -2,6 +2,8 @@
 
 #include "server/core/database.h"
 
+#include <utility>
+
 namespace vorel::server {
 
 ReadAhead::~ReadAhead()
@@ -46,7 +48,31 @@ void ReadAhead::run()
         m_reading = false;
         m_held[cursor].push_back(std::move(p));
         m_read.notify_all();
+        if (std::exchange(m_awaited, false) && m_onRead) {
+            lock.unlock();
+            m_onRead();
+            lock.lock();
+        }
     }
+}
+
+bool ReadAhead::waits(quint32 cursor) const
+{
+    if (m_paused || cursor != m_cursor)
+        return false;
+    const auto it = m_held.find(cursor);
+    if (it != m_held.end() && !it->second.empty())
+        return false;
+    return m_reading || mayRead();
+}
+
+bool ReadAhead::readyFor(quint32 cursor)
+{
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    if (!waits(cursor))
+        return true;
+    m_awaited = true;
+    return false;
 }
 
 void ReadAhead::start(quint32 cursor, int count)
@@ -86,8 +112,7 @@ proto::RowBlock ReadAhead::fetch(quint32 cursor, int count, int *width)
     std::unique_lock<std::mutex> lock(m_mutex);
     // The packet being read is the one asked for: wait for it rather than
     // read the database beside the reader.
-    if (!m_paused && cursor == m_cursor)
-        m_read.wait(lock, [&] { return !m_held[cursor].empty() || (!m_reading && !mayRead()); });
+    m_read.wait(lock, [&] { return !waits(cursor); });
     auto it = m_held.find(cursor);
     if (it != m_held.end() && !it->second.empty() && count > 0) {
         Packet &head = it->second.front();

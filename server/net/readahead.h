@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <deque>
 #include <exception>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -39,6 +40,11 @@ public:
     void settle();
     // The cursor is closed: what was read of it goes.
     void forget(quint32 cursor);
+    // Whether fetch(cursor, ...) would answer without waiting for the
+    // packet being read; when not, `onRead` (given once, before the first
+    // start) is called from the reading thread once that packet is in.
+    bool readyFor(quint32 cursor);
+    void setOnRead(std::function<void()> onRead) { m_onRead = std::move(onRead); }
 
 private:
     struct Packet {
@@ -52,6 +58,7 @@ private:
     };
     void run();
     bool mayRead() const;
+    bool waits(quint32 cursor) const;
     void settleLocked(std::unique_lock<std::mutex> &lock);
     proto::RowBlock take(std::unique_lock<std::mutex> &lock, quint32 cursor, int count, int *width);
 
@@ -66,6 +73,8 @@ private:
     quint32 m_cursor = 0;
     int m_count = 0;
     std::map<quint32, std::deque<Packet>> m_held;
+    std::function<void()> m_onRead;
+    bool m_awaited = false;         // readyFor() said no: m_onRead is due
 };
 
 } // namespace vorel::server

@@ -45,6 +45,8 @@ Session::Session(QSslSocket *socket, int id, const ServerConfig *config, std::un
     : m_socket(socket), m_id(id), m_config(config), m_db(std::move(db)),
       m_ahead(std::make_unique<ReadAhead>(m_db.get())), m_user(std::move(user)), m_loginRequest(loginRequest)
 {
+    m_clock.start();
+    m_ahead->setOnRead([this] { QMetaObject::invokeMethod(this, &Session::resumeFetch, Qt::QueuedConnection); });
 }
 
 // m_ahead, declared after m_db, stops its reader before m_db closes.
@@ -112,12 +114,13 @@ QString Session::peer() const
 void Session::onReadyRead()
 {
     // Writing an answer may read what came meanwhile and signal it here:
-    // the loop below takes it in turn, after the request in hand.
-    if (m_reading)
+    // the loop below takes it in turn, after the request in hand. Nothing
+    // is taken past a fetch waiting for its rows: resumeFetch goes on.
+    if (m_reading || m_pendingFetch)
         return;
     const QScopedValueRollback<bool> reading(m_reading, true);
     try {
-        while (!m_closing && !m_sendFull) {
+        while (!m_closing && !m_sendFull && !m_pendingFetch) {
             const qint64 available = m_socket->bytesAvailable();
             if (available > 0)
                 m_frames.feed(m_socket->read(qMin<qint64>(available, 1 << 20)));
@@ -156,13 +159,27 @@ void Session::handle(const Message &request)
         }
     }
     traceRequest(m_config->trace, m_id, request);
+    if (request.type == MsgType::Fetch && !m_ahead->readyFor(request.cursor)) {
+        m_pendingFetch = request;
+        m_pendingSinceNs = m_clock.nsecsElapsed();
+        return;
+    }
     process(request);
 }
 
-void Session::process(const Message &request)
+void Session::resumeFetch()
 {
-    QElapsedTimer took;
-    took.start();
+    if (!m_pendingFetch || m_closing)
+        return;
+    const Message request = std::move(*m_pendingFetch);
+    m_pendingFetch.reset();
+    process(request, m_pendingSinceNs);
+    onReadyRead();
+}
+
+void Session::process(const Message &request, qint64 arrivedNs)
+{
+    const qint64 startNs = arrivedNs >= 0 ? arrivedNs : m_clock.nsecsElapsed();
     Message reply;
     try {
         reply = dispatch(request);
@@ -175,7 +192,7 @@ void Session::process(const Message &request)
     } catch (...) {
         reply = errorReply(request.requestId, QStringLiteral("Error interno del servidor"));
     }
-    count(request, reply, took.nsecsElapsed());
+    count(request, reply, m_clock.nsecsElapsed() - startNs);
     // Known before the answer goes: sending may read the next request.
     const bool detached = request.flags & proto::Detached;
     if (reply.type == MsgType::Error && !detached)

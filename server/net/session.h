@@ -3,9 +3,11 @@
 // on the session's own thread (see server.h).
 #include "data/protocol.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <memory>
+#include <optional>
 
 class QSslSocket;
 class QTimer;
@@ -48,7 +50,9 @@ public:
 private:
     void onReadyRead();
     void resumeIfDrained();
-    void process(const proto::Message &request);
+    void process(const proto::Message &request, qint64 arrivedNs = -1);
+    // The fetch put aside while its packet is read goes on.
+    void resumeFetch();
     void onDisconnected();
     void handle(const proto::Message &request);
     proto::Message dispatch(const proto::Message &request);
@@ -72,6 +76,12 @@ private:
     bool m_sendFull = false;     // the peer does not read its answers
     bool m_pipelineFailed = false; // a request of the current pipeline failed
     bool m_reading = false;        // onReadyRead is running
+    // A fetch whose packet is still being read waits here rather than on
+    // the session's thread, which meanwhile sends what is due and takes
+    // in what comes; the requests behind it wait their turn.
+    std::optional<proto::Message> m_pendingFetch;
+    qint64 m_pendingSinceNs = 0;
+    QElapsedTimer m_clock; // for the figures of each request
     QTimer *m_idleTimer = nullptr;
     std::unique_ptr<Database> m_db;
     std::unique_ptr<ReadAhead> m_ahead; // reads m_db on a thread of its own

@@ -215,19 +215,27 @@ private Q_SLOTS:
     // The server reads a cursor's next packet while it sends one, at the
     // size last asked: a client that asks another size gets that size all
     // the same, and every row once, in order.
+    // Sent all at once, each fetch followed by a call: the fetches that wait
+    // for the rows being read still answer in their turn, the calls behind
+    // them after them.
     void packetSizesMayChange_data()
     {
         QTest::addColumn<int>("first");
         QTest::addColumn<QList<int>>("counts");
-        QTest::newRow("growing") << 1 << QList<int>{2, 4, 8, 16};
-        QTest::newRow("shrinking, then growing") << 5 << QList<int>{4, 2, 2, 1, 7, 9};
-        QTest::newRow("the rest at once") << 2 << QList<int>{3, 0};
-        QTest::newRow("beyond the end") << 4 << QList<int>{4, 30, 5};
+        QTest::addColumn<bool>("pipelined");
+        for (const bool pipelined : {false, true}) {
+            const char *way = pipelined ? ", sent at once" : "";
+            QTest::addRow("growing%s", way) << 1 << QList<int>{2, 4, 8, 16} << pipelined;
+            QTest::addRow("shrinking, then growing%s", way) << 5 << QList<int>{4, 2, 2, 1, 7, 9} << pipelined;
+            QTest::addRow("the rest at once%s", way) << 2 << QList<int>{3, 0} << pipelined;
+            QTest::addRow("beyond the end%s", way) << 4 << QList<int>{4, 30, 5} << pipelined;
+        }
     }
     void packetSizesMayChange()
     {
         QFETCH(int, first);
         QFETCH(QList<int>, counts);
+        QFETCH(bool, pipelined);
         m_server.exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 100 UNION ALL SELECT i + 1 FROM n WHERE i < 119)"
                                      " INSERT INTO TPRUEBA (PRUE_Id) SELECT i FROM n"));
         QList<qint64> expected{1, 2, 3};
@@ -241,10 +249,25 @@ private Q_SLOTS:
         for (qsizetype r = 0; r < open.rows.size(); ++r)
             seen << open.rows.value(r, 0).toLongLong();
         bool eof = open.rows.eof;
+        if (pipelined) {
+            for (const int n : counts) {
+                proto::Message f;
+                f.type = MsgType::Fetch;
+                f.cursor = open.cursor;
+                f.count = n;
+                c.send(f);
+                proto::Message call;
+                call.type = MsgType::Call;
+                call.text = QStringLiteral("dServer");
+                c.send(call);
+            }
+        }
         for (const int n : counts) {
             const qsizetype left = expected.size() - seen.size();
-            const proto::Message m = c.fetch(open.cursor, n);
+            const proto::Message m = pipelined ? c.receive() : c.fetch(open.cursor, n);
             QCOMPARE(m.type, MsgType::Rows);
+            if (pipelined)
+                QCOMPARE(c.receive().type, MsgType::CallResult);
             QCOMPARE(m.rows.size(), n > 0 ? qMin<qsizetype>(n, left) : left);
             for (qsizetype r = 0; r < m.rows.size(); ++r)
                 seen << m.rows.value(r, 0).toLongLong();
