@@ -214,10 +214,9 @@ private Q_SLOTS:
 
     // The server reads a cursor's next packet while it sends one, at the
     // size last asked: a client that asks another size gets that size all
-    // the same, and every row once, in order.
-    // Sent all at once, each fetch followed by a call: the fetches that wait
-    // for the rows being read still answer in their turn, the calls behind
-    // them after them.
+    // the same, and every row once, in order. Sent all at once, each fetch
+    // followed by a call, the fetches that wait for the rows being read
+    // still answer in their turn, and the calls behind them after them.
     void packetSizesMayChange_data()
     {
         QTest::addColumn<int>("first");
