@@ -385,7 +385,6 @@ int main(int argc, char *argv[])
     }
 
     TSocketConnection c;
-    std::vector<double> statsMs;
     try {
         logIn(c, server.host(), server.port());
 
@@ -475,7 +474,7 @@ int main(int argc, char *argv[])
         // The walks, each in a child process.
         progress("walks");
         {
-            std::vector<double> ref, exportMs, statsGrowth, exportGrowth, lateMs;
+            std::vector<double> ref, statsMs, exportMs, statsGrowth, exportGrowth, lateMs;
             const QString exported = scratch.filePath(QStringLiteral("export.csv"));
             for (int run = 0; run < runs; ++run) {
                 const WalkRun s = runWalkChild(QStringLiteral("stats"), server.host(), server.port(), cls, exported);
