@@ -13,7 +13,46 @@ const QByteArray kMagic("VOREL");
 } // namespace
 
 // The coded rows as the wire carries them.
+// Length, type, request, width and row count: what a Rows frame holds
+// before its rows.
+constexpr qsizetype kRowsFrameHead = kHeaderSize + 1 + 4 + 2 + 4;
+
 struct RowCoding {
+    static RowBlock withFrameRoom(int width)
+    {
+        RowBlock block(width);
+        block.m_begin = kRowsFrameHead;
+        return block;
+    }
+
+    // The frame of `m`, a Rows message, written around its rows; nothing
+    // when they were not built for it or share their bytes.
+    static std::optional<QByteArray> rowsFrame(Message &m)
+    {
+        RowBlock &block = m.rows;
+        if (block.m_begin != kRowsFrameHead || block.m_owner || !block.m_data.isDetached()
+            || m.width < 0 || m.width > 0xffff)
+            return std::nullopt;
+        if (!block.isEmpty() && block.m_width != m.width)
+            throw ProtocolError("row width does not match the columns");
+        if (block.m_pendingValues != 0)
+            throw ProtocolError("row left unfinished");
+        const qsizetype payload = kRowsFrameHead - kHeaderSize + block.m_used + 1;
+        if (quint64(payload) > kMaxFrame)
+            throw ProtocolError("message larger than a frame");
+        *block.grow(1) = block.eof ? 1 : 0;
+        QByteArray frame = std::move(block.m_data);
+        frame.resize(kHeaderSize + payload);
+        char *head = frame.data();
+        qToBigEndian(quint32(payload), head);
+        head[kHeaderSize] = char(MsgType::Rows);
+        qToBigEndian(m.requestId, head + kHeaderSize + 1);
+        qToBigEndian(quint16(m.width), head + kHeaderSize + 5);
+        qToBigEndian(quint32(block.size()), head + kHeaderSize + 7);
+        block = RowBlock(block.m_width);
+        return frame;
+    }
+
     static void write(Writer &w, const RowBlock &block, int ncols)
     {
         if (!block.isEmpty() && block.m_width != ncols)
@@ -111,6 +150,8 @@ QVariant Cell::toVariant() const
     return QVariant();
 }
 
+RowBlock RowBlock::withFrameRoom(int width) { return RowCoding::withFrameRoom(width); }
+
 void RowBlock::setWidth(int width)
 {
     if (!isEmpty() && width != m_width)
@@ -118,76 +159,17 @@ void RowBlock::setWidth(int width)
     m_width = width;
 }
 
-void RowBlock::beginRow()
+void RowBlock::growTo(qsizetype bytes)
 {
-    if (m_pendingValues != 0)
-        throw ProtocolError("row width does not match the columns");
-    // Offsets are 32-bit; far above anything one frame or one read-ahead holds.
-    if (quint64(m_begin + m_used) > 0xffffffffu)
-        throw ProtocolError("block too large");
-    m_starts.push_back(quint32(m_begin + m_used));
-    m_pendingValues = m_width;
-}
-
-char *RowBlock::grow(qsizetype n)
-{
-    const qsizetype end = m_begin + m_used;
     // Doubling, so that a packet built value by value is copied a few
     // times in all rather than at every value.
-    if (m_data.size() < end + n)
-        m_data.resize(std::max(end + n, 2 * m_data.size()));
-    m_used += n;
-    return m_data.data() + end;
-}
-
-void RowBlock::addNull()
-{
-    *grow(1) = char(ValueType::Null);
-    --m_pendingValues;
-}
-
-void RowBlock::addInteger(qint64 v)
-{
-    char *p = grow(9);
-    p[0] = char(ValueType::Integer);
-    qToBigEndian(quint64(v), p + 1);
-    --m_pendingValues;
-}
-
-void RowBlock::addFloat(double v)
-{
-    quint64 bits;
-    std::memcpy(&bits, &v, 8);
-    char *p = grow(9);
-    p[0] = char(ValueType::Float);
-    qToBigEndian(bits, p + 1);
-    --m_pendingValues;
-}
-
-void RowBlock::addText(const char *utf8, qsizetype size)
-{
-    if (quint64(size) > kMaxFrame)
-        throw ProtocolError("value larger than a frame");
-    char *p = grow(5 + size);
-    p[0] = char(ValueType::Text);
-    qToBigEndian(quint32(size), p + 1);
-    if (size > 0)
-        std::memcpy(p + 5, utf8, size_t(size));
-    --m_pendingValues;
+    m_data.resize(std::max(bytes, 2 * m_data.size()));
 }
 
 void RowBlock::addText(const QString &s)
 {
     const QByteArray utf8 = s.toUtf8();
     addText(utf8.constData(), utf8.size());
-}
-
-void RowBlock::addDateTime(qint64 wireMs)
-{
-    char *p = grow(9);
-    p[0] = char(ValueType::DateTime);
-    qToBigEndian(quint64(wireMs), p + 1);
-    --m_pendingValues;
 }
 
 void RowBlock::addBlob(const char *data, qsizetype size)
@@ -557,6 +539,15 @@ QByteArray encode(const Message &m)
         throw ProtocolError("message larger than a frame");
     qToBigEndian(quint32(payload), frame.data());
     return frame;
+}
+
+QByteArray encode(Message &&m)
+{
+    if (m.type == MsgType::Rows) {
+        if (std::optional<QByteArray> frame = RowCoding::rowsFrame(m))
+            return std::move(*frame);
+    }
+    return encode(std::as_const(m));
 }
 
 namespace {

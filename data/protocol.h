@@ -31,6 +31,9 @@
 #include <QString>
 #include <QStringList>
 #include <QVariant>
+#include <QtEndian>
+#include <bit>
+#include <cstring>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -113,6 +116,10 @@ class VOREL_CORE_EXPORT RowBlock
 {
 public:
     explicit RowBlock(int width = 0) : m_width(width) {}
+    // An empty block with room before its rows for the head of the Rows
+    // frame that will carry them: encode(Message &&) then writes the frame
+    // around the rows instead of copying them into one.
+    static RowBlock withFrameRoom(int width);
 
     bool eof = true;
 
@@ -164,6 +171,8 @@ private:
     friend struct RowCoding; // the wire reads and writes the coded rows as they are
     // `n` more bytes at the end of the rows, to be written by the caller.
     char *grow(qsizetype n);
+    void growTo(qsizetype bytes);
+    void addFixed(ValueType type, quint64 bits);
     // The coded rows are m_used bytes from m_begin; what follows is room
     // to grow into without a resize at every value. A block read from the
     // wire shares the frame it came in (m_begin past the frame's header)
@@ -177,6 +186,60 @@ private:
     int m_width = 0;
     int m_pendingValues = 0;       // of the row being built
 };
+
+// The values of every row a server reads pass here: inline, so that
+// building a packet costs little more than copying its bytes.
+inline void RowBlock::beginRow()
+{
+    if (m_pendingValues != 0) [[unlikely]]
+        throw ProtocolError("row width does not match the columns");
+    // Offsets are 32-bit; far above anything one frame or one read-ahead holds.
+    if (quint64(m_begin + m_used) > 0xffffffffu) [[unlikely]]
+        throw ProtocolError("block too large");
+    m_starts.push_back(quint32(m_begin + m_used));
+    m_pendingValues = m_width;
+}
+
+inline char *RowBlock::grow(qsizetype n)
+{
+    const qsizetype end = m_begin + m_used;
+    if (m_data.size() - end < n) [[unlikely]]
+        growTo(end + n);
+    m_used += n;
+    return m_data.data() + end;
+}
+
+inline void RowBlock::addFixed(ValueType type, quint64 bits)
+{
+    char *p = grow(9);
+    p[0] = char(type);
+    qToBigEndian(bits, p + 1);
+    --m_pendingValues;
+}
+
+inline void RowBlock::addNull()
+{
+    *grow(1) = char(ValueType::Null);
+    --m_pendingValues;
+}
+
+inline void RowBlock::addInteger(qint64 v) { addFixed(ValueType::Integer, quint64(v)); }
+
+inline void RowBlock::addFloat(double v) { addFixed(ValueType::Float, std::bit_cast<quint64>(v)); }
+
+inline void RowBlock::addDateTime(qint64 wireMs) { addFixed(ValueType::DateTime, quint64(wireMs)); }
+
+inline void RowBlock::addText(const char *utf8, qsizetype size)
+{
+    if (quint64(size) > kMaxFrame) [[unlikely]]
+        throw ProtocolError("value larger than a frame");
+    char *p = grow(5 + size);
+    p[0] = char(ValueType::Text);
+    qToBigEndian(quint32(size), p + 1);
+    if (size > 0)
+        std::memcpy(p + 5, utf8, size_t(size));
+    --m_pendingValues;
+}
 
 struct VOREL_CORE_EXPORT Message {
     MsgType type = MsgType::Error;
@@ -255,6 +318,9 @@ private:
 
 // Whole frames: header + payload.
 VOREL_CORE_EXPORT QByteArray encode(const Message &m);
+// The same frame; the rows of a Rows message built with their frame's room
+// (RowBlock::withFrameRoom) become the frame, and `m` is left without them.
+VOREL_CORE_EXPORT QByteArray encode(Message &&m);
 // Decodes one payload (without the header). Throws ProtocolError when the
 // payload is malformed or has bytes left over.
 VOREL_CORE_EXPORT Message decodePayload(const QByteArray &payload, std::shared_ptr<const void> owner = {});

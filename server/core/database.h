@@ -102,6 +102,21 @@ inline constexpr char kTooLarge[] =
 inline constexpr qsizetype kPacketBytes = qsizetype(16) << 20;
 } // namespace answers
 
+// An empty packet of `width` columns with room for `count` rows of about
+// `rowBytes` each (0: not known yet), written in place of the frame that
+// carries it. A quarter more than the rows before weighed: a packet that
+// outgrows its room is copied whole, while room never written costs no
+// memory.
+inline proto::RowBlock packetFor(int width, int count, qsizetype rowBytes)
+{
+    proto::RowBlock block = proto::RowBlock::withFrameRoom(width);
+    if (count > 0 && rowBytes > 0) {
+        const qsizetype expected = qsizetype(count) * rowBytes;
+        block.reserveBytes(qMin(expected + expected / 4, answers::kPacketBytes + answers::kPacketBytes / 4) + 64);
+    }
+    return block;
+}
+
 // 'YYYY-MM-DD', 'YYYY-MM-DD HH:MM[:SS[.fff]]' (or with a T) as the wire's
 // milliseconds of that naive reading; nullopt for anything else, and for a
 // date alone when `timeRequired`.

@@ -197,7 +197,7 @@ void Session::process(const Message &request, qint64 arrivedNs)
     const bool detached = request.flags & proto::Detached;
     if (reply.type == MsgType::Error && !detached)
         m_pipelineFailed = true;
-    if (!send(reply) && !detached)
+    if (!send(std::move(reply)) && !detached)
         m_pipelineFailed = true;
     // Idle time counts from the answer: a long request is not idleness.
     if (m_idleTimer && !m_closing)
@@ -288,26 +288,29 @@ Message Session::call(const Message &request)
     return result;
 }
 
-bool Session::send(const Message &reply, bool withoutDelay)
+bool Session::send(Message reply, bool withoutDelay)
 {
     if (!m_socket || m_closing)
         return true;
+    const bool rows = reply.type == MsgType::Rows || reply.type == MsgType::OpenResult;
+    const qsizetype rowCount = rows ? reply.rows.size() : 0;
+    const MsgType type = reply.type;
+    const quint32 requestId = reply.requestId, cursor = reply.cursor;
     QByteArray frame;
     try {
-        frame = proto::encode(reply);
+        frame = proto::encode(std::move(reply));
     } catch (const proto::ProtocolError &e) {
         // Too large for one frame, or a value the wire cannot carry: a cursor
         // whose first packet never arrives is of no use to the client.
-        if (reply.type == MsgType::OpenResult && m_db)
-            m_db->closeCursor(reply.cursor);
-        frame = proto::encode(errorReply(reply.requestId, QStringLiteral("No se puede enviar la respuesta: ")
-                                                              + QString::fromUtf8(e.what())));
+        if (type == MsgType::OpenResult && m_db)
+            m_db->closeCursor(cursor);
+        frame = proto::encode(errorReply(requestId, QStringLiteral("No se puede enviar la respuesta: ")
+                                                        + QString::fromUtf8(e.what())));
         Metrics::instance().sent(0, frame.size());
         m_outbox->send(std::move(frame), withoutDelay);
         return false;
     }
-    const bool rows = reply.type == MsgType::Rows || reply.type == MsgType::OpenResult;
-    Metrics::instance().sent(rows ? reply.rows.size() : 0, frame.size());
+    Metrics::instance().sent(rowCount, frame.size());
     m_outbox->send(std::move(frame), withoutDelay);
     return true;
 }

@@ -60,7 +60,7 @@ private:
     // The request in the server's figures (core/metrics.h).
     void count(const proto::Message &request, const proto::Message &reply, qint64 nanoseconds);
     // False when the reply could not go as made and an error went instead.
-    bool send(const proto::Message &reply, bool withoutDelay = false);
+    bool send(proto::Message reply, bool withoutDelay = false);
     // Ends the connection after input the protocol does not allow.
     void drop(const QString &reason);
     void finish();

@@ -46,6 +46,7 @@ private Q_SLOTS:
     void wallClockIgnoresDaylightSaving();
     void unsupportedValueRefused();
     void messagesRoundTrip();
+    void rowsFrameWrittenInPlace();
     void framesSplitAnywhere();
     void oversizedHeaderRejectedEarly();
     void malformedPayloadsRejected_data();
@@ -188,6 +189,45 @@ void TstProtocol::messagesRoundTrip()
     bad.rows = RowBlock(2);
     bad.rows.appendRow({qlonglong(1), QStringLiteral("x")});
     QVERIFY_THROWS_EXCEPTION(ProtocolError, encode(bad));
+}
+
+// A Rows frame written around its rows must be the frame written by copy,
+// whatever the block: built for it, plain, shared with another message, empty.
+void TstProtocol::rowsFrameWrittenInPlace()
+{
+    const Message sample = sampleOpenResult();
+    for (int kind = 0; kind < 4; ++kind) {
+        Message m;
+        m.type = MsgType::Rows;
+        m.requestId = 0x01020304;
+        m.width = 3;
+        m.rows = kind == 1 ? RowBlock(3) : RowBlock::withFrameRoom(3);
+        if (kind != 3)
+            for (qsizetype r = 0; r < sample.rows.size(); ++r)
+                m.rows.appendRowOf(sample.rows, r);
+        m.rows.eof = kind == 0;
+        const QByteArray copied = encode(m);
+        std::optional<Message> other;
+        if (kind == 2)
+            other = m; // shares the rows' bytes, which must stay as they are
+        QCOMPARE(encode(std::move(m)), copied);
+        // Only the rows built for their frame became it.
+        QCOMPARE(m.rows.isEmpty(), kind == 0 || kind == 3);
+        if (other)
+            QCOMPARE(encode(*other), copied);
+        const Message back = decodePayload(payloadOf(copied));
+        QCOMPARE(back.requestId, 0x01020304u);
+        QCOMPARE(back.rows.allRows(), kind == 3 ? QList<QVariantList>() : sample.rows.allRows());
+        QCOMPARE(back.rows.eof, kind == 0);
+    }
+    // An unfinished row is refused as by the copy.
+    Message half;
+    half.type = MsgType::Rows;
+    half.width = 2;
+    half.rows = RowBlock::withFrameRoom(2);
+    half.rows.beginRow();
+    half.rows.addNull();
+    QVERIFY_THROWS_EXCEPTION(ProtocolError, encode(std::move(half)));
 }
 
 void TstProtocol::framesSplitAnywhere()

@@ -863,9 +863,7 @@ proto::RowBlock PgDatabase::fetch(quint32 id, int count, int *width)
     if (width)
         *width = int(c.columns.size());
     const qsizetype wanted = count > 0 ? count : std::numeric_limits<qsizetype>::max();
-    proto::RowBlock block(int(c.columns.size()));
-    if (count > 0 && c.rowBytes > 0)
-        block.reserveBytes(qMin(qsizetype(count) * c.rowBytes, kPacketBytes + c.rowBytes) + 64);
+    proto::RowBlock block = packetFor(int(c.columns.size()), count, c.rowBytes);
     auto more = [&] {
         if (block.byteSize() > qsizetype(proto::kMaxFrame)) {
             m_cursors.erase(it);

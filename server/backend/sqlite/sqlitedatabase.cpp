@@ -623,8 +623,9 @@ Database::OpenResult SqliteDatabase::openCursor(const QString &oracleSql, int pa
 void SqliteDatabase::encodeRow(Cursor &cursor, proto::RowBlock &into)
 {
     into.beginRow();
-    for (int c = 0; c < cursor.columns.size(); ++c)
-        encodeValue(cursor.stmt, c, cursor.columns[c].type, into);
+    const QList<proto::Column> &columns = cursor.columns;
+    for (int c = 0; c < columns.size(); ++c)
+        encodeValue(cursor.stmt, c, columns[c].type, into);
 }
 
 bool SqliteDatabase::readRow(Cursor &cursor, proto::RowBlock &into)
@@ -670,11 +671,9 @@ proto::RowBlock SqliteDatabase::fetch(quint32 id, int count, int *width)
         *width = int(cursor.columns.size());
     const qsizetype wanted = count > 0 ? count : std::numeric_limits<qsizetype>::max();
 
-    proto::RowBlock block(int(cursor.columns.size()));
     // Sized from the rows sent so far, so a large packet is not built by
     // growing it again and again.
-    if (count > 0 && cursor.rowBytes > 0)
-        block.reserveBytes(qMin(qsizetype(count) * cursor.rowBytes, kPacketBytes + cursor.rowBytes) + 64);
+    proto::RowBlock block = packetFor(int(cursor.columns.size()), count, cursor.rowBytes);
     auto tooLarge = [&] {
         // No frame could carry the packet; its rows are gone with it.
         m_cursors.erase(it);
