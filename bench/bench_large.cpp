@@ -9,7 +9,9 @@
 //              memory grows by, beside the CSV size of the rows;
 //   walk       the walk of the statistics over every row (after the
 //              list window's first 50 rows), beside SQLite stepping every
-//              row and reading every column; the export walk, beside
+//              row and reading every column (and the server's own reading
+//              of those rows into the walk's packets, in process, beside the
+//              same); the export walk, beside
 //              "sqlite3 -csv -header" (see vorel-sql); and the client's
 //              memory peak during each, beside the CSV size of the rows;
 //   vorel-sql  the console's CSV of the class, beside "sqlite3 -csv -header"
@@ -18,12 +20,15 @@
 //              echo of the same size on loopback;
 //   --rtt MS   the statistics walk again against a second server, of the
 //              same database, started with --delay-ms MS: each run walks
-//              both, one after the other, so that the machine's drifts
-//              weigh on both alike; and the round trip of the cheap method
+//              both, one after the other and each first in turn, so that
+//              the machine's drifts weigh on both alike; and the round
+//              trip of the cheap method
 //              there, beside the delay.
 //
-// Medians of --runs runs (at least 5). Walks run in a child process of
-// their own, so that its peak memory is the walk's alone.
+// Medians of --runs runs (at least 5); each walk runs beside its
+// reference, and the median of the runs' own ratios follows each figure.
+// Walks run in a child process of their own, so that its peak memory is
+// the walk's alone.
 //
 //   bench_large [--rows 1M|100k|N] [--runs N] [--rtt MS]
 #include "bench/benchutil.h"
@@ -32,6 +37,7 @@
 #include "data/connection.h"
 #include "data/dataset.h"
 #include "data/datawalk.h"
+#include "server/backend/sqlite/sqlitedatabase.h"
 #include "support/testserver.h"
 
 #include <QCoreApplication>
@@ -220,6 +226,34 @@ private:
     sqlite3 *m_db = nullptr;
     qint64 m_sink = 0;
 };
+
+// The server's own reading of every row of the view into packets of the
+// walk's weight, in this process and with no connection: the share of a
+// walk that is the database's and the packets' making.
+double serverReadMs(const QString &file, const QString &view, qint64 expectedRows)
+{
+    try {
+        server::SqliteDatabase db(file);
+        db.startSession(kUser);
+        QElapsedTimer t;
+        t.start();
+        const server::Database::OpenResult open = db.openCursor(QStringLiteral("SELECT * FROM ") + view, 50);
+        qint64 rows = open.rows.size();
+        const qint64 rowBytes = std::max<qint64>(1, open.rows.byteSize() / std::max<qsizetype>(1, rows));
+        const int packet = int(std::clamp<qint64>(WalkPacketBytes / rowBytes, 1, WalkPacketLimit));
+        for (bool eof = open.rows.eof; !eof;) {
+            const proto::RowBlock block = db.fetch(open.cursor, packet);
+            rows += block.size();
+            eof = block.eof;
+        }
+        const double ms = msSince(t);
+        if (rows != expectedRows)
+            die(QStringLiteral("the server read a different number of rows"));
+        return ms;
+    } catch (const vorel::Exception &e) {
+        die(e.message());
+    }
+}
 
 // A TCP echo on loopback: the kernel's share of a round trip.
 class Echo
@@ -448,7 +482,6 @@ int main(int argc, char *argv[])
 
         // vorel-sql against the sqlite3 console.
         progress("vorel-sql and sqlite3");
-        double sqliteCsvMs = 0; // the export walk's reference too
         {
             std::vector<double> ours, ref;
             const QStringList vorelArgs{QStringLiteral("--host"),     server.host(),
@@ -463,10 +496,12 @@ int main(int argc, char *argv[])
                 if (!sqlite3Program.isEmpty())
                     ref.push_back(timeProgram(sqlite3Program, sqlite3Args, referenceCsv));
             }
-            sqliteCsvMs = ref.empty() ? 0 : median(ref);
             table.row(QStringLiteral("vorel-sql CSV export to a file"), median(ours), median(ref), "ms",
                       sqlite3Program.isEmpty() ? QStringLiteral("(no sqlite3 program found)")
                                                : QStringLiteral("sqlite3 -csv -header of the view"));
+            if (!ref.empty())
+                table.ratioRow(QStringLiteral("  median of the runs' own ratios"), ours, ref,
+                               QStringLiteral("sqlite3 -csv -header of the view"));
             table.row(QStringLiteral("  its output"), mb(QFileInfo(oursCsv).size()), mb(csvBytes), "MB",
                       QStringLiteral("sqlite3's output"));
         }
@@ -474,34 +509,52 @@ int main(int argc, char *argv[])
         // The walks, each in a child process.
         progress("walks");
         {
-            std::vector<double> ref, statsMs, exportMs, statsGrowth, exportGrowth, lateMs;
+            // Each walk runs right beside its reference, so that every run
+            // gives its own ratios: this machine's speed drifts by a third
+            // from one minute to the next.
+            std::vector<double> ref, readMs, csvRef, statsMs, exportMs, statsGrowth, exportGrowth, lateMs;
             const QString exported = scratch.filePath(QStringLiteral("export.csv"));
             for (int run = 0; run < runs; ++run) {
-                const WalkRun s = runWalkChild(QStringLiteral("stats"), server.host(), server.port(), cls, exported);
-                statsMs.push_back(s.ms);
-                statsGrowth.push_back(double(s.growthKb) * 1024.0);
-                if (slow)
-                    lateMs.push_back(runWalkChild(QStringLiteral("stats"), slow->host(), slow->port(), cls, exported).ms);
-                const WalkRun e = runWalkChild(QStringLiteral("export"), server.host(), server.port(), cls, exported);
-                exportMs.push_back(e.ms);
-                exportGrowth.push_back(double(e.growthKb) * 1024.0);
                 double ms = 0;
                 if (reference.step(cls.view, -1, &ms) != rows)
                     die(QStringLiteral("SQLite stepped a different number of rows"));
                 ref.push_back(ms);
+                readMs.push_back(serverReadMs(server.databaseFile(), cls.view, rows));
+                // The first walk after a pause is the slower by up to a tenth
+                // on this machine, whichever it is: the two take turns.
+                const bool lateFirst = slow && run % 2 == 1;
+                if (lateFirst)
+                    lateMs.push_back(runWalkChild(QStringLiteral("stats"), slow->host(), slow->port(), cls, exported).ms);
+                const WalkRun s = runWalkChild(QStringLiteral("stats"), server.host(), server.port(), cls, exported);
+                statsMs.push_back(s.ms);
+                statsGrowth.push_back(double(s.growthKb) * 1024.0);
+                if (slow && !lateFirst)
+                    lateMs.push_back(runWalkChild(QStringLiteral("stats"), slow->host(), slow->port(), cls, exported).ms);
+                const WalkRun e = runWalkChild(QStringLiteral("export"), server.host(), server.port(), cls, exported);
+                exportMs.push_back(e.ms);
+                exportGrowth.push_back(double(e.growthKb) * 1024.0);
+                if (!sqlite3Program.isEmpty())
+                    csvRef.push_back(timeProgram(sqlite3Program, sqlite3Args, referenceCsv));
             }
             const QString walked = QStringLiteral("%1 rows").arg(rows);
-            table.row(QStringLiteral("statistics walk, ") + walked, median(statsMs), median(ref), "ms",
-                      QStringLiteral("sqlite3_step of every row, every column read"));
+            const QString stepped = QStringLiteral("sqlite3_step of every row, every column read");
+            table.row(QStringLiteral("statistics walk, ") + walked, median(statsMs), median(ref), "ms", stepped);
+            table.ratioRow(QStringLiteral("  median of the runs' own ratios"), statsMs, ref, stepped);
+            table.row(QStringLiteral("  the server's packets of them, read alone"), median(readMs), median(ref), "ms",
+                      stepped);
             table.row(QStringLiteral("  client VmHWM growth"), mb(qint64(median(statsGrowth))), mb(csvBytes), "MB",
                       QStringLiteral("CSV size of the rows"));
-            if (slow)
+            if (slow) {
+                const QString undelayed = QStringLiteral("the same walk without delay");
                 table.row(QStringLiteral("statistics walk, %1, --delay-ms %2").arg(walked).arg(rtt), median(lateMs),
-                          median(statsMs), "ms", QStringLiteral("the same walk without delay"));
+                          median(statsMs), "ms", undelayed);
+                table.ratioRow(QStringLiteral("  median of the runs' own ratios"), lateMs, statsMs, undelayed);
+            }
+            const bool csv = !csvRef.empty();
+            const QString csvWhat = csv ? QStringLiteral("sqlite3 -csv -header of the view") : stepped;
             table.row(QStringLiteral("export walk (ExportCsv), ") + walked, median(exportMs),
-                      sqliteCsvMs > 0 ? sqliteCsvMs : median(ref), "ms",
-                      sqliteCsvMs > 0 ? QStringLiteral("sqlite3 -csv -header of the view")
-                                      : QStringLiteral("sqlite3_step of every row, every column read"));
+                      csv ? median(csvRef) : median(ref), "ms", csvWhat);
+            table.ratioRow(QStringLiteral("  median of the runs' own ratios"), exportMs, csv ? csvRef : ref, csvWhat);
             table.row(QStringLiteral("  client VmHWM growth"), mb(qint64(median(exportGrowth))), mb(csvBytes), "MB",
                       QStringLiteral("CSV size of the rows"));
             table.row(QStringLiteral("  its file"), mb(QFileInfo(exported).size()), mb(csvBytes), "MB",

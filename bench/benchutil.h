@@ -78,13 +78,30 @@ public:
         m_rows.push_back({what, ours, reference, QString::fromLatin1(unit), referenceWhat});
     }
 
+    // A ratio alone: the median of each run's figure over the reference
+    // taken beside it, steadier than the ratio of medians on a machine whose
+    // speed drifts between the runs.
+    void ratioRow(const QString &what, const std::vector<double> &ours, const std::vector<double> &reference,
+                  const QString &referenceWhat)
+    {
+        std::vector<double> ratios;
+        for (size_t i = 0; i < ours.size() && i < reference.size(); ++i)
+            if (reference[i] > 0)
+                ratios.push_back(ours[i] / reference[i]);
+        std::sort(ratios.begin(), ratios.end());
+        const double r = ratios.empty() ? std::nan("") : ratios[ratios.size() / 2];
+        m_rows.push_back({what, r, std::nan(""), QString(), referenceWhat, true});
+    }
+
     void print(FILE *out = stdout) const
     {
         std::fprintf(out, "%-46s %14s %14s %8s  %s\n", "what", "ours", "reference", "ratio", "reference is");
         for (const Row &r : m_rows) {
-            const QString ours = figure(r.ours, r.unit), ref = figure(r.reference, r.unit);
-            const QString ratio = std::isfinite(r.ours) && std::isfinite(r.reference) && r.reference > 0
-                ? QString::number(r.ours / r.reference, 'f', 2)
+            const QString ours = r.ratioOnly ? QString() : figure(r.ours, r.unit);
+            const QString ref = r.ratioOnly ? QString() : figure(r.reference, r.unit);
+            const double value = r.ratioOnly ? r.ours : r.ours / r.reference;
+            const QString ratio = std::isfinite(value) && (r.ratioOnly || r.reference > 0)
+                ? QString::number(value, 'f', 2)
                 : QStringLiteral("-");
             std::fprintf(out, "%-46s %14s %14s %8s  %s\n", r.what.toUtf8().constData(), ours.toUtf8().constData(),
                          ref.toUtf8().constData(), ratio.toUtf8().constData(), r.referenceWhat.toUtf8().constData());
@@ -106,6 +123,7 @@ private:
         double reference;
         QString unit;
         QString referenceWhat;
+        bool ratioOnly = false;
     };
     std::vector<Row> m_rows;
 };
