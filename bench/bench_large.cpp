@@ -9,11 +9,11 @@
 //              memory grows by, beside the CSV size of the rows;
 //   walk       the walk of the statistics over every row (after the
 //              list window's first 50 rows), beside SQLite stepping every
-//              row and reading every column (and the server's own reading
-//              of those rows into the walk's packets, in process, beside the
-//              same); the export walk, beside
-//              "sqlite3 -csv -header" (see vorel-sql); and the client's
-//              memory peak during each, beside the CSV size of the rows;
+//              row and reading every column, and the server's own reading
+//              of those rows into the walk's packets, in process, beside
+//              the same; the export walk, beside "sqlite3 -csv -header"
+//              (see vorel-sql); and the client's memory peak during each,
+//              beside the CSV size of the rows;
 //   vorel-sql  the console's CSV of the class, beside "sqlite3 -csv -header"
 //              of the same view, both written to a file;
 //   call       the round trip of a cheap remote method, beside a bare TCP
@@ -22,8 +22,7 @@
 //              same database, started with --delay-ms MS: each run walks
 //              both, one after the other and each first in turn, so that
 //              the machine's drifts weigh on both alike; and the round
-//              trip of the cheap method
-//              there, beside the delay.
+//              trip of the cheap method there, beside the delay.
 //
 // Medians of --runs runs (at least 5); each walk runs beside its
 // reference, and the median of the runs' own ratios follows each figure.

@@ -12,11 +12,11 @@ const QByteArray kMagic("VOREL");
 
 } // namespace
 
-// The coded rows as the wire carries them.
 // Length, type, request, width and row count: what a Rows frame holds
 // before its rows.
 constexpr qsizetype kRowsFrameHead = kHeaderSize + 1 + 4 + 2 + 4;
 
+// The coded rows as the wire carries them.
 struct RowCoding {
     static RowBlock withFrameRoom(int width)
     {
