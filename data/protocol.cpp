@@ -172,17 +172,7 @@ void RowBlock::addText(const QString &s)
     addText(utf8.constData(), utf8.size());
 }
 
-void RowBlock::addBlob(const char *data, qsizetype size)
-{
-    if (quint64(size) > kMaxFrame)
-        throw ProtocolError("value larger than a frame");
-    char *p = grow(5 + size);
-    p[0] = char(ValueType::Blob);
-    qToBigEndian(quint32(size), p + 1);
-    if (size > 0)
-        std::memcpy(p + 5, data, size_t(size));
-    --m_pendingValues;
-}
+void RowBlock::addBlob(const char *data, qsizetype size) { addBytes(ValueType::Blob, data, size); }
 
 void RowBlock::appendRow(const QVariantList &row)
 {

@@ -173,6 +173,7 @@ private:
     char *grow(qsizetype n);
     void growTo(qsizetype bytes);
     void addFixed(ValueType type, quint64 bits);
+    void addBytes(ValueType type, const char *data, qsizetype size);
     // The coded rows are m_used bytes from m_begin; what follows is room
     // to grow into without a resize at every value. A block read from the
     // wire shares the frame it came in (m_begin past the frame's header)
@@ -229,17 +230,19 @@ inline void RowBlock::addFloat(double v) { addFixed(ValueType::Float, std::bit_c
 
 inline void RowBlock::addDateTime(qint64 wireMs) { addFixed(ValueType::DateTime, quint64(wireMs)); }
 
-inline void RowBlock::addText(const char *utf8, qsizetype size)
+inline void RowBlock::addBytes(ValueType type, const char *data, qsizetype size)
 {
     if (quint64(size) > kMaxFrame) [[unlikely]]
         throw ProtocolError("value larger than a frame");
     char *p = grow(5 + size);
-    p[0] = char(ValueType::Text);
+    p[0] = char(type);
     qToBigEndian(quint32(size), p + 1);
     if (size > 0)
-        std::memcpy(p + 5, utf8, size_t(size));
+        std::memcpy(p + 5, data, size_t(size));
     --m_pendingValues;
 }
+
+inline void RowBlock::addText(const char *utf8, qsizetype size) { addBytes(ValueType::Text, utf8, size); }
 
 struct VOREL_CORE_EXPORT Message {
     MsgType type = MsgType::Error;
