@@ -88,9 +88,7 @@ public:
         for (size_t i = 0; i < ours.size() && i < reference.size(); ++i)
             if (reference[i] > 0)
                 ratios.push_back(ours[i] / reference[i]);
-        std::sort(ratios.begin(), ratios.end());
-        const double r = ratios.empty() ? std::nan("") : ratios[ratios.size() / 2];
-        m_rows.push_back({what, r, std::nan(""), QString(), referenceWhat, true});
+        m_rows.push_back({what, median(ratios), std::nan(""), QString(), referenceWhat, true});
     }
 
     void print(FILE *out = stdout) const
