@@ -71,52 +71,54 @@ Token LiteralRows::next(sql::Scanner &scanner)
     return Token{TokenKind::Space, scanner.position(), scanner.position()};
 }
 
+LiteralRows::Ahead LiteralRows::ahead() const
+{
+    Ahead a{Token{}, m_scan};
+    a.token = next(a.past);
+    return a;
+}
+
+bool LiteralRows::take(const Ahead &a, bool taken)
+{
+    if (taken)
+        m_scan = a.past;
+    return taken;
+}
+
+bool LiteralRows::isWord(const Ahead &a, QStringView w)
+{
+    return a.token.kind == TokenKind::Word && a.text().compare(w, Qt::CaseInsensitive) == 0;
+}
+
 bool LiteralRows::symbol(QStringView s)
 {
-    sql::Scanner ahead = m_scan;
-    const Token t = next(ahead);
-    if (t.kind != TokenKind::Symbol || ahead.text(t) != s)
-        return false;
-    m_scan = ahead;
-    return true;
+    const Ahead a = ahead();
+    return take(a, a.token.kind == TokenKind::Symbol && a.text() == s);
 }
 
 bool LiteralRows::word(QStringView w)
 {
-    sql::Scanner ahead = m_scan;
-    const Token t = next(ahead);
-    if (t.kind != TokenKind::Word || ahead.text(t).compare(w, Qt::CaseInsensitive) != 0)
-        return false;
-    m_scan = ahead;
-    return true;
+    const Ahead a = ahead();
+    return take(a, isWord(a, w));
 }
 
-bool LiteralRows::peekWord(QStringView w) const
-{
-    sql::Scanner ahead = m_scan;
-    const Token t = next(ahead);
-    return t.kind == TokenKind::Word && ahead.text(t).compare(w, Qt::CaseInsensitive) == 0;
-}
+bool LiteralRows::peekWord(QStringView w) const { return isWord(ahead(), w); }
 
 QString LiteralRows::name()
 {
-    sql::Scanner ahead = m_scan;
-    const Token t = next(ahead);
-    const QStringView text = ahead.text(t);
-    if (t.kind != TokenKind::Word || !(text[0].isLetter() || text[0] == u'_'))
+    const Ahead a = ahead();
+    const QStringView text = a.text();
+    if (!take(a, a.token.kind == TokenKind::Word && (text[0].isLetter() || text[0] == u'_')))
         return {};
-    m_scan = ahead;
     return text.toString();
 }
 
 bool LiteralRows::string(QStringView &out, const char *append)
 {
-    sql::Scanner ahead = m_scan;
-    const Token t = next(ahead);
-    if (t.kind != TokenKind::String || !t.closed)
+    const Ahead a = ahead();
+    if (!take(a, a.token.kind == TokenKind::String && a.token.closed))
         return false;
-    m_scan = ahead;
-    out = ahead.text(t).sliced(1, t.end - t.begin - 2);
+    out = a.text().sliced(1, a.token.end - a.token.begin - 2);
     const bool doubled = out.contains(u'\'');
     if (doubled || append) {
         QString own = out.toString();
@@ -132,8 +134,7 @@ bool LiteralRows::string(QStringView &out, const char *append)
 
 bool LiteralRows::value(Value &v)
 {
-    sql::Scanner ahead = m_scan;
-    const TokenKind kind = next(ahead).kind;
+    const TokenKind kind = ahead().token.kind;
     if (kind == TokenKind::String || peekWord(u"CHR"))
         return text(v);
     if (word(u"NULL"))

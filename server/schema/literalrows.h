@@ -45,6 +45,16 @@ private:
     // The next token from `scanner` that is not a blank; of no length at the
     // end. A comment is a token too: no rule takes it.
     static sql::Token next(sql::Scanner &scanner);
+    // The next token that is not a blank, and the scanner past it.
+    struct Ahead {
+        sql::Token token;
+        sql::Scanner past;
+        QStringView text() const { return past.text(token); }
+    };
+    Ahead ahead() const;
+    // Moves past `a` when `taken`; returns `taken`.
+    bool take(const Ahead &a, bool taken);
+    static bool isWord(const Ahead &a, QStringView w);
     // Takes the next token when it is the symbol, or the word (in any case).
     bool symbol(QStringView s);
     bool word(QStringView w);
