@@ -574,6 +574,18 @@ INSERT INTO TCLAROL (CLAR_Clase, CLAR_Rol, CLAR_Etiq, CLAR_Activo, CLAR_Menu) VA
   ('TARIFAS', 'ADMIN', NULL, 1, 1),
   ('FACTURAS', 'AUDITOR', 'Facturas emitidas', 1, 1);
 
+-- The business tables each class's use cases write: a session may write a
+-- table when a role of its user holds an active class that lists it.
+INSERT INTO TCLATABLAS (CLAT_Clase, CLAT_Tabla) VALUES
+  ('CLIENTES', 'TCLIENTES'),
+  ('PEDIDOS', 'TPEDIDOS'),
+  ('PEDIDOS', 'TLINEAS'),
+  ('LINEAS', 'TLINEAS'),
+  ('FACTURAS', 'TFACTURAS'),
+  ('PRODUCTOS', 'TPRODUCTOS'),
+  ('TARIFAS', 'TPRODUCTOS'),
+  ('FAMILIAS', 'TFAMILIAS');
+
 INSERT INTO TMETROL (METR_Clase, METR_Metodo, METR_Rol, METR_Etiq, METR_Activo) VALUES
   ('CLIENTES', 'main', 'VENTAS', NULL, 1),
   ('CLIENTES', 'NUEVO', 'VENTAS', NULL, 1),

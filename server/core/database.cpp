@@ -31,6 +31,12 @@ bool Database::checkUser(const QString &userId, const QString &password, bool *r
     return match;
 }
 
+void Database::startSession(const QString &userId)
+{
+    openSession(userId);
+    m_inSession = true;
+}
+
 void Database::endChecked(bool keep)
 {
     if (!inTransaction())
@@ -62,6 +68,88 @@ void Database::checkRequest(const QString &oracleSql, Request kind)
         refuseConnectionStatement(oracleSql, kind);
     if (!allowedKeywords(kind).contains(keyword))
         throw vorel::Exception(QString::fromUtf8(refusal(kind)));
+    if (m_inSession)
+        checkRights(oracleSql, kind);
+}
+
+int Database::countOf(const QString &sql)
+{
+    try {
+        return firstText(sql.toUtf8().constData()).toInt();
+    } catch (const OraError &) {
+        return 0;
+    } catch (const vorel::Exception &) {
+        return 0;
+    }
+}
+
+// The rights are read at the write that needs them, not kept from the
+// login: a grant taken away holds from the next statement on. The working
+// rows and the logs, written at every class open, ask nothing.
+void Database::checkRights(const QString &oracleSql, Request kind)
+{
+    using rights::SelfService;
+    using rights::Writers;
+    static const QString sessionUser = QStringLiteral("(SELECT SESI_Usua FROM RSESION)");
+    const auto refuse = [] { throw OraError(QString::fromUtf8(ora::kNoPrivilege)); };
+    const auto isAdministrator = [&] {
+        return countOf(QStringLiteral("SELECT COUNT(*) FROM TUSUROL WHERE USUR_Admin <> 0 AND USUR_Usua = ")
+                       + sessionUser)
+               > 0;
+    };
+    const auto mayActAsOthers = [&] {
+        return countOf(QStringLiteral("SELECT COUNT(*) FROM TUSUMROL WHERE USUM_Usua = ") + sessionUser) > 0;
+    };
+    const auto isOwn = [&](const QString &user) {
+        return !user.isEmpty()
+               && countOf(QStringLiteral("SELECT COUNT(*) FROM RSESION WHERE SESI_Usua = ") + user) > 0;
+    };
+
+    const SelfService self = rights::selfServiceOf(oracleSql);
+    // Only the exact statement that sets a password names the column, and
+    // what it sets is hashed before it is stored.
+    if (rights::namesPasswordColumn(oracleSql) && self.kind != SelfService::Kind::Password)
+        refuse();
+    if (kind == Request::Read)
+        return;
+    const std::optional<rights::Write> write = rights::writeOf(oracleSql);
+    if (!write || write->table.isEmpty())
+        refuse();
+    switch (writersOf(write->table)) {
+    case Writers::Session:
+        return;
+    case Writers::Appenders:
+        if (write->op != rights::Write::Op::Insert)
+            refuse();
+        return;
+    case Writers::Nobody:
+        // The one change of the session's own row: whom it acts for, offered
+        // to the users who may work as any other.
+        if (self.kind != SelfService::Kind::ActAs || !mayActAsOthers())
+            refuse();
+        return;
+    case Writers::Administrators:
+        if (isAdministrator())
+            return;
+        if ((self.kind == SelfService::Kind::Password || self.kind == SelfService::Kind::EMail) && isOwn(self.user))
+            return;
+        refuse();
+        return;
+    case Writers::Classes:
+        if (isAdministrator())
+            return;
+        // A class of a role the user holds, or of any role for a user who may
+        // work in any; the class active in that role.
+        if (countOf(QStringLiteral("SELECT COUNT(*) FROM TCLATABLAS, TCLAROL WHERE CLAT_Tabla = '%1' "
+                                   "AND CLAR_Clase = CLAT_Clase AND CLAR_Activo = 1 "
+                                   "AND (CLAR_Rol IN (SELECT USUR_Rol FROM TUSUROL WHERE USUR_Usua = %2) "
+                                   "OR EXISTS (SELECT 1 FROM TUSUMROL WHERE USUM_Usua = %2))")
+                        .arg(write->table, sessionUser))
+            > 0)
+            return;
+        refuse();
+        return;
+    }
 }
 
 namespace {

@@ -4,6 +4,7 @@
 // servers. One object per session, used by one thread at a time.
 #include "data/protocol.h"
 #include "server/core/oramessages.h"
+#include "server/core/rights.h"
 
 #include <QString>
 #include <QStringList>
@@ -25,8 +26,10 @@ public:
     // True when TUSUARIOS holds the user with this password. A password
     // found stored as typed is replaced by its hash (*rehashed set).
     bool checkUser(const QString &userId, const QString &password, bool *rehashed = nullptr);
-    // Creates the session's working tables for the user.
-    virtual void startSession(const QString &userId) = 0;
+    // Creates the session's working tables for the user; from then on every
+    // statement answers to that user's rights. A database opened without a
+    // session (init, the server's own tools) answers to none.
+    void startSession(const QString &userId);
     // The greeting parameter MENINI, empty when there is none.
     QString greeting();
 
@@ -64,10 +67,14 @@ protected:
     static const char *refusal(Request kind);
     // The checks every request passes before it is translated: one
     // statement, not one about the connection itself (ATTACH, DETACH,
-    // PRAGMA; refuseConnectionStatement words the refusal), and of the
-    // request's kind. Throws vorel::Exception or OraError.
+    // PRAGMA; refuseConnectionStatement words the refusal), of the
+    // request's kind, and within the session user's rights. Throws
+    // vorel::Exception or OraError.
     void checkRequest(const QString &oracleSql, Request kind);
     virtual void refuseConnectionStatement(const QString &oracleSql, Request kind) = 0;
+    virtual void openSession(const QString &userId) = 0;
+    // Who may write the table of that name (upper case, no schema).
+    virtual rights::Writers writersOf(const QString &table) const = 0;
     // Ends the client's transaction, open when called, keeping its changes or not.
     virtual void endTransaction(bool keep) = 0;
 
@@ -85,6 +92,12 @@ protected:
 
 private:
     void endChecked(bool keep);
+    // Throws ORA-01031 unless the session's user may run the statement.
+    void checkRights(const QString &oracleSql, Request kind);
+    // A count of the server's own query, 0 when it fails (a table an older
+    // database lacks grants nothing).
+    int countOf(const QString &sql);
+    bool m_inSession = false;
 };
 
 // What both backends answer in the same words.

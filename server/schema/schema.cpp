@@ -88,7 +88,7 @@ const std::vector<Table> &allTables()
           {"DTAB_Tipo", "VARCHAR2(11)", NN, "Tipo de objeto (TABLE o VIEW)"},
           {"DTAB_Coment", "VARCHAR2(4000)", OPT, "Comentario de la tabla"}},
          {"PK_DICTABLAS", {"DTAB_Tabla"}}, {}, {},
-         {{"CK_DICTABLAS_TIPO", "DTAB_Tipo IN ('TABLE', 'VIEW')"}}},
+         {{"CK_DICTABLAS_TIPO", "DTAB_Tipo IN ('TABLE', 'VIEW')"}}, false, Writers::Nobody},
         {"TDICCOLUM", "Diccionario de columnas\nColumnas de las tablas del esquema",
          {{"DCOL_Tabla", "VARCHAR2(30)", NN, "Tabla\nTabla de la columna"},
           {"DCOL_Col", "VARCHAR2(30)", NN, "Columna\nNombre de la columna"},
@@ -98,7 +98,7 @@ const std::vector<Table> &allTables()
           {"DCOL_Coment", "VARCHAR2(4000)", OPT, "Comentario de la columna"}},
          {"PK_DICCOLUM", {"DCOL_Tabla", "DCOL_Col"}}, {},
          {{"FK_DICCOLUM_TABLAS", {"DCOL_Tabla"}, "TDICTABLAS", {"DTAB_Tabla"}}},
-         {{"CK_DICCOLUM_NULO", "DCOL_Nulo IN ('Y', 'N')"}}},
+         {{"CK_DICCOLUM_NULO", "DCOL_Nulo IN ('Y', 'N')"}}, false, Writers::Nobody},
         {"TDICRESTR", "Diccionario de restricciones\nRestricciones del esquema",
          {{"DRES_Restr", "VARCHAR2(30)", NN, "Restricción\nNombre de la restricción"},
           {"DRES_Tipo", "VARCHAR2(1)", NN, "Tipo: P clave primaria, U única, R ajena, C de control"},
@@ -107,14 +107,14 @@ const std::vector<Table> &allTables()
           {"DRES_Cond", "VARCHAR2(4000)", OPT, "Condición de una restricción de control"}},
          {"PK_DICRESTR", {"DRES_Restr"}}, {},
          {{"FK_DICRESTR_TABLAS", {"DRES_Tabla"}, "TDICTABLAS", {"DTAB_Tabla"}}},
-         {{"CK_DICRESTR_TIPO", "DRES_Tipo IN ('P', 'U', 'R', 'C')"}}},
+         {{"CK_DICRESTR_TIPO", "DRES_Tipo IN ('P', 'U', 'R', 'C')"}}, false, Writers::Nobody},
         {"TDICRESCOL", "Diccionario de columnas de restricciones",
          {{"DRCO_Restr", "VARCHAR2(30)", NN, "Restricción\nRestricción a la que pertenece la columna"},
           {"DRCO_Pos", "NUMBER(4)", NN, "Posición de la columna en la restricción"},
           {"DRCO_Tabla", "VARCHAR2(30)", NN, "Tabla de la restricción"},
           {"DRCO_Col", "VARCHAR2(30)", NN, "Columna de la restricción"}},
          {"PK_DICRESCOL", {"DRCO_Restr", "DRCO_Pos"}}, {},
-         {{"FK_DICRESCOL_RESTR", {"DRCO_Restr"}, "TDICRESTR", {"DRES_Restr"}}}, {}},
+         {{"FK_DICRESCOL_RESTR", {"DRCO_Restr"}, "TDICRESTR", {"DRES_Restr"}}}, {}, false, Writers::Nobody},
 
         // Users, roles and sessions.
         {"TUSUARIOS", "Usuarios\nUsuarios del sistema",
@@ -147,7 +147,7 @@ const std::vector<Table> &allTables()
          {}, {},
          {{"FK_SESION_USUARIOS", {"SESI_Usua"}, "TUSUARIOS", {"USUA_Usua"}},
           {"FK_SESION_USUADER", {"SESI_USUADer"}, "TUSUARIOS", {"USUA_Usua"}}},
-         {}, true},
+         {}, true, Writers::Nobody},
 
         // Classes, methods and use cases.
         {"TGUIS", "Interfaces\nTipos de cliente",
@@ -171,6 +171,12 @@ const std::vector<Table> &allTables()
          {{"FK_CLAROL_CLASES", {"CLAR_Clase"}, "TCLASES", {"CLAS_Clase"}},
           {"FK_CLAROL_ROLES", {"CLAR_Rol"}, "TROLES", {"ROLE_Rol"}}},
          {{"CK_CLAROL_ACTIVO", "CLAR_Activo IN (0, 1)"}, {"CK_CLAROL_MENU", "CLAR_Menu IN (0, 1)"}}},
+        {"TCLATABLAS", "Tablas de las clases\nTablas que escriben los casos de uso de cada clase",
+         {{"CLAT_Clase", "VARCHAR2(30)", NN, "Clase\nClase cuyos casos de uso escriben la tabla"},
+          {"CLAT_Tabla", "VARCHAR2(30)", NN, "Tabla\nTabla de negocio que la clase escribe"}},
+         {"PK_CLATABLAS", {"CLAT_Clase", "CLAT_Tabla"}}, {},
+         {{"FK_CLATABLAS_CLASES", {"CLAT_Clase"}, "TCLASES", {"CLAS_Clase"}}},
+         {{"CK_CLATABLAS_MAYUS", "CLAT_Tabla = upper(CLAT_Tabla)"}}},
         {"TBOTONES", "Botones\nImágenes de los botones",
          {{"BOTO_Boton", "NUMBER(4)", NN, "Botón\nNúmero del botón"},
           {"BOTO_Img", "BLOB", NN, "Imagen del botón (mapa de bits de 16 x 16)"},
@@ -272,13 +278,13 @@ const std::vector<Table> &allTables()
         {"RVFILRAP", "Filtros de la sesión\nCondiciones de la consulta actual",
          {{"VFIL_Filtro", "NUMBER(8)", OPT, "Filtro (vacío: navegación; -1: orden)"},
           {"VFIL_Valor", "VARCHAR2(4000)", OPT, "Condición u orden"}},
-         {}, {}, {}, {}, true},
+         {}, {}, {}, {}, true, Writers::Session},
         {"RQBEX", "Consulta por ejemplo\nEjemplos de la consulta actual",
          {{"QBEX_Reg", "NUMBER(4)", NN, "Número del ejemplo"},
           {"QBEX_Campo", "VARCHAR2(30)", NN, "Columna del ejemplo"},
           {"QBEX_Valor", "VARCHAR2(4000)", OPT, "Valor del ejemplo"},
           {"QBEX_Fecha", "NUMBER(1)", NN, "Columna de fecha y hora"}},
-         {}, {}, {}, {}, true},
+         {}, {}, {}, {}, true, Writers::Session},
 
         // Binaries, parameters and logs.
         {"TBINS", "Binarios\nFicheros que debe tener el cliente",
@@ -299,13 +305,13 @@ const std::vector<Table> &allTables()
          {{"LOGA_Cuso", "NUMBER(8)", NN, "Caso de uso\nCaso de uso abierto"},
           {"LOGA_USUA", "NUMBER(8)", NN, "Usuario\nUsuario que abre el caso de uso"},
           {"LOGA_Fecha", "DATE", NN, "Fecha y hora del acceso"}},
-         {}, {}, {}, {}},
+         {}, {}, {}, {}, false, Writers::Appenders},
         {"TEXCEPCION", "Excepciones\nRegistro de errores no traducidos",
          {{"EXCE_Mensaje", "VARCHAR2(4000)", OPT, "Mensaje de error"},
           {"EXCE_Usua", "NUMBER(8)", OPT, "Usuario que recibió el error"},
           {"EXCE_Fecha", "DATE", OPT, "Fecha y hora del error"},
           {"EXCE_Cuso", "NUMBER(8)", OPT, "Caso de uso en que ocurrió"}},
-         {}, {}, {}, {}},
+         {}, {}, {}, {}, false, Writers::Appenders},
         {"TMENEXCEP", "Mensajes de error\nMensajes para los usuarios",
          {{"MENE_Refer", "VARCHAR2(60)", NN, "Referencia\nReferencia del mensaje (nombre de la restricción)"},
           {"MENE_Mensaje", "VARCHAR2(400)", NN, "Mensaje\nTexto del mensaje"}},
@@ -319,6 +325,20 @@ const std::vector<Table> &allTables()
 namespace schemadef {
 
 const std::vector<Table> &metadataTables() { return allTables(); }
+
+const Table *metadataTable(QStringView name)
+{
+    for (const Table &t : allTables())
+        if (name.compare(QLatin1String(t.name), Qt::CaseInsensitive) == 0)
+            return &t;
+    return nullptr;
+}
+
+Writers writersOf(QStringView name)
+{
+    const Table *t = metadataTable(name);
+    return t ? t->writers : Writers::Classes;
+}
 
 QString foreignKeyIndex(const Table &t, const ForeignKey &fk) { return indexForForeignKey(t, fk); }
 

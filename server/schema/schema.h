@@ -1,6 +1,8 @@
 #pragma once
 // The metadata schema as data: the tables every database of the server
 // holds, whichever engine keeps them.
+#include "server/core/rights.h"
+
 #include <QString>
 
 #include <vector>
@@ -35,6 +37,8 @@ struct Check {
     const char *condition;  // the columns it names are found in the text
 };
 
+using rights::Writers;
+
 struct Table {
     const char *name;
     const char *comment;
@@ -44,7 +48,15 @@ struct Table {
     std::vector<ForeignKey> foreignKeys;
     std::vector<Check> checks;
     bool session = false;  // per-connection TEMP table, created at login
+    Writers writers = Writers::Administrators;
 };
+
+// The metadata table of that name (upper or mixed case), null for any
+// other.
+const Table *metadataTable(QStringView name);
+// Who may write the table of that name: a metadata table's own writers, the
+// classes of TCLATABLAS for any other.
+Writers writersOf(QStringView name);
 
 // The metadata schema, the dictionary registry first.
 const std::vector<Table> &metadataTables();

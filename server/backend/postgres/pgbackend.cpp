@@ -64,6 +64,7 @@ QString PgBackend::init(const QString &uri, bool demo, const QList<InitScript> &
                 throw OraError(scripts[i].path + QStringLiteral(": ") + e.message());
             }
         }
+        pg::grantSessionRole(*conn);
         conn->exec(QStringLiteral("COMMIT"));
     } catch (const OraError &e) {
         error = e.message();
@@ -75,14 +76,30 @@ QString PgBackend::init(const QString &uri, bool demo, const QList<InitScript> &
     return error;
 }
 
-// The schema's trigger keeps the passwords hashed; nothing to convert.
+// The schema's trigger keeps the passwords hashed; nothing to convert. A
+// database of an earlier release gets the sessions' role and grants here,
+// where the server's role may give them; a lesser role finds them given.
 QString PgBackend::prepare(const QString &uri, int *converted) const
 {
     *converted = 0;
     try {
-        PgDatabase probe(uri);
+        pg::Connection conn(uri);
+        conn.exec(PgDatabase::sessionSettings());
+        try {
+            pg::grantSessionRole(conn);
+        } catch (const OraError &e) {
+            const pg::Result member = conn.exec(
+                QStringLiteral("SELECT pg_catalog.pg_has_role(current_user, '%1', 'MEMBER')")
+                    .arg(QLatin1String(pg::kSessionRole)));
+            if (member.text(0, 0) != QLatin1String("t"))
+                return QStringLiteral("the sessions' role %1 is missing or not granted to the server's role (%2); "
+                                      "run vorel-server init --pg as its owner, or see the administrator's guide")
+                    .arg(QLatin1String(pg::kSessionRole), e.message());
+        }
     } catch (const vorel::Exception &e) {
         return e.message();
+    } catch (const pg::Error &e) {
+        return e.failure().message;
     }
     return {};
 }

@@ -7,6 +7,7 @@
 #include "server/core/oraerror.h"
 #include "server/core/passwords.h"
 #include "server/schema/schema.h"
+#include "server/backend/postgres/pgcalls.h"
 #include "server/backend/postgres/pgerrors.h"
 #include "server/backend/postgres/pgschema.h"
 #include "server/backend/postgres/pgclassrows.h"
@@ -208,31 +209,74 @@ bool deniedName(const QString &word)
     return false;
 }
 
-// A name followed by "(" or "." that the client may not call or reach, or
-// a relation of the catalog (pg_shadow, pg_stat_activity, ...) named
-// anywhere. The text is read as PostgreSQL reads it, so that a call hidden
-// from an Oracle reading inside what only looks like a literal or a comment
-// is still found; a name spelt in U&"..." escapes is refused unread.
+// A call of a function not in the list (pgcalls.h), a name before "." that
+// the client may not reach, or a relation of the catalog (pg_shadow,
+// pg_stat_activity, ...) named anywhere. The text is read as PostgreSQL
+// reads it, so that a call hidden from an Oracle reading inside what only
+// looks like a literal or a comment is still found; a name spelt in U&"..."
+// escapes is refused unread.
 bool reachesOutside(const QString &sql)
 {
+    struct Tok {
+        sql::TokenKind kind;
+        QString text;
+        QString name; // a word, or a quoted name without its quotes
+    };
+    std::vector<Tok> toks;
     sql::Scanner s(sql, sql::Lexicon::Postgres);
-    QString name;
-    QStringView before;
     for (sql::Token t = s.nextSignificant(); t.end > t.begin; t = s.nextSignificant()) {
-        const QStringView text = s.text(t);
-        if (!name.isEmpty() && t.kind == sql::TokenKind::Symbol
-            && (text == QLatin1String("(") || text == QLatin1String(".")) && deniedName(name))
-            return true;
-        name.clear();
+        Tok tok{t.kind, s.text(t).toString(), {}};
         if (t.kind == sql::TokenKind::Word)
-            name = text.toString();
-        else if (t.kind == sql::TokenKind::QuotedName && before == QLatin1String("&"))
+            tok.name = tok.text;
+        else if (t.kind == sql::TokenKind::QuotedName && !toks.empty() && toks.back().text == QLatin1String("&"))
             return true;
         else if (t.kind == sql::TokenKind::QuotedName && t.closed)
-            name = text.sliced(1, text.size() - 2).toString().replace(QLatin1String("\"\""), QLatin1String("\""));
-        if (name.startsWith(QLatin1String("pg_"), Qt::CaseInsensitive))
+            tok.name = tok.text.sliced(1, tok.text.size() - 2).replace(QLatin1String("\"\""), QLatin1String("\""));
+        if (tok.name.startsWith(QLatin1String("pg_"), Qt::CaseInsensitive))
             return true;
-        before = text;
+        toks.push_back(std::move(tok));
+    }
+    const auto isWord = [&](size_t i, const char *w) {
+        return i < toks.size() && toks[i].kind == sql::TokenKind::Word
+               && toks[i].text.compare(QLatin1String(w), Qt::CaseInsensitive) == 0;
+    };
+    // The token past the parenthesis that opens at `open`.
+    const auto pastGroup = [&](size_t open) {
+        int depth = 0;
+        for (size_t i = open; i < toks.size(); ++i) {
+            if (toks[i].text == QLatin1String("("))
+                ++depth;
+            else if (toks[i].text == QLatin1String(")") && --depth == 0)
+                return i + 1;
+        }
+        return toks.size();
+    };
+    for (size_t i = 0; i + 1 < toks.size(); ++i) {
+        const QString &name = toks[i].name;
+        if (name.isEmpty())
+            continue;
+        const QString &next = toks[i + 1].text;
+        if (next == QLatin1String(".") && deniedName(name))
+            return true;
+        if (next != QLatin1String("("))
+            continue;
+        // A name being defined, not called: INSERT INTO t (...), a column
+        // list after AS, a subquery of WITH with its columns.
+        size_t head = i;
+        if (head >= 2 && toks[head - 1].text == QLatin1String(".") && !toks[head - 2].name.isEmpty())
+            head -= 2;
+        if (head > 0 && (isWord(head - 1, "INTO") || isWord(head - 1, "AS") || isWord(head - 1, "WITH")
+                         || isWord(head - 1, "RECURSIVE") || isWord(head - 1, "TABLE")))
+            continue;
+        if (const size_t after = pastGroup(i + 1); isWord(after, "AS") && after + 1 < toks.size()
+                                                    && (toks[after + 1].text == QLatin1String("(")
+                                                        || isWord(after + 1, "MATERIALIZED") || isWord(after + 1, "NOT")))
+            continue;
+        // A qualified call reaches only the schemas the dialect writes.
+        if (head != i && !isWord(head, "public") && !isWord(head, "oracle"))
+            return true;
+        if (!pg::callAllowed(name))
+            return true;
     }
     return false;
 }
@@ -382,7 +426,7 @@ bool PgDatabase::replacePassword(const QString &row, const QString &hash)
     }
 }
 
-void PgDatabase::startSession(const QString &userId)
+void PgDatabase::openSession(const QString &userId)
 {
     orFail([&] { pg::createSessionTables(m_conn, userId.trimmed()); });
 }

@@ -3,6 +3,7 @@
 // (server-side, read in packets) and the checks on what a client may run.
 #include "server/core/cursortable.h"
 #include "server/core/database.h"
+#include "server/schema/schema.h"
 #include "server/sql/classrows.h"
 #include "server/sql/dialect.h"
 #include "server/backend/postgres/pgconnection.h"
@@ -23,7 +24,8 @@ public:
     pg::Connection &connection() { return m_conn; }
 
     void setQueryTimeout(int ms) override;
-    void startSession(const QString &userId) override;
+    void openSession(const QString &userId) override;
+    rights::Writers writersOf(const QString &table) const override { return schemadef::writersOf(table); }
     void begin() override;
     bool inTransaction() const override { return m_clientTx; }
     void executeDirect(const QString &oracleSql) override;

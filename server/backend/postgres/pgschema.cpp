@@ -396,9 +396,54 @@ void createSchema(Connection &c)
     tx.commit();
 }
 
+void grantSessionRole(Connection &c)
+{
+    const QString role = QString::fromLatin1(kSessionRole);
+    Transaction tx(c);
+    // Two databases of one cluster made at once may both find no role.
+    run(c, QStringLiteral("DO $vorel$ BEGIN "
+                          "IF NOT EXISTS (SELECT 1 FROM pg_catalog.pg_roles WHERE rolname = '%1') THEN "
+                          "BEGIN CREATE ROLE %1 NOLOGIN; "
+                          "EXCEPTION WHEN duplicate_object OR unique_violation THEN NULL; END; END IF; "
+                          "IF NOT pg_catalog.pg_has_role(current_user, '%1', 'MEMBER') THEN "
+                          "BEGIN EXECUTE 'GRANT %1 TO ' || pg_catalog.quote_ident(current_user); "
+                          "EXCEPTION WHEN unique_violation OR duplicate_object THEN NULL; END; END IF; END $vorel$")
+               .arg(role));
+    QStringList readable;
+    for (const schemadef::Column &col : schemadef::metadataTable(u"TUSUARIOS")->columns)
+        if (QString::fromUtf8(col.name).compare(QLatin1String(rights::kPasswordColumn), Qt::CaseInsensitive) != 0)
+            readable << QString::fromUtf8(col.name).toLower();
+    run(c, QStringLiteral("REVOKE ALL ON ALL TABLES IN SCHEMA public FROM %1; "
+                          "GRANT USAGE ON SCHEMA public TO %1; "
+                          "GRANT SELECT, INSERT, UPDATE, DELETE ON ALL TABLES IN SCHEMA public TO %1; "
+                          "GRANT USAGE, SELECT ON ALL SEQUENCES IN SCHEMA public TO %1; "
+                          "REVOKE SELECT ON tusuarios FROM %1; "
+                          "GRANT SELECT (%2) ON tusuarios TO %1")
+               .arg(role, readable.join(QStringLiteral(", "))));
+    // Only a superuser may take from PUBLIC what PostgreSQL gives it; the
+    // function gate refuses these names on any database, this is the
+    // second line. The owner keeps them (pg_dump sets its search path).
+    run(c, QStringLiteral(
+               "DO $vorel$ DECLARE f text; BEGIN "
+               "IF (SELECT rolsuper FROM pg_catalog.pg_roles WHERE rolname = current_user) THEN "
+               "FOREACH f IN ARRAY ARRAY['pg_catalog.ts_stat(text)', 'pg_catalog.ts_stat(text, text)', "
+               "'pg_catalog.ts_rewrite(tsquery, text)', 'pg_catalog.set_config(text, text, boolean)', "
+               "'pg_catalog.pg_terminate_backend(integer, bigint)', 'pg_catalog.pg_cancel_backend(integer)', "
+               "'pg_catalog.query_to_xml(text, boolean, boolean, text)', "
+               "'pg_catalog.query_to_xmlschema(text, boolean, boolean, text)', "
+               "'pg_catalog.query_to_xml_and_xmlschema(text, boolean, boolean, text)'] LOOP "
+               "EXECUTE 'REVOKE EXECUTE ON FUNCTION ' || f || ' FROM PUBLIC'; "
+               "EXECUTE 'GRANT EXECUTE ON FUNCTION ' || f || ' TO ' || pg_catalog.quote_ident(current_user); "
+               "END LOOP; END IF; END $vorel$"));
+    tx.commit();
+}
+
 void createSessionTables(Connection &c, const QString &userId)
 {
     Transaction tx(c);
+    // From here on the connection holds only the session's rights; its
+    // working tables are the role's own.
+    run(c, QStringLiteral("SET ROLE %1").arg(QLatin1String(kSessionRole)));
     for (const Table &t : schemadef::metadataTables()) {
         if (!t.session)
             continue;

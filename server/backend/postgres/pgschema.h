@@ -35,6 +35,17 @@ void runOracleScript(Connection &c, const QString &text, const QString &fileBase
 // The demo script demo/demo.sql built into the program, with its images.
 void fillDemo(Connection &c);
 
+// The role a client's statements run as (SET ROLE at the session's start):
+// it reads and writes the schema's tables but not the password hashes,
+// which only the login role that checks passwords reads.
+inline constexpr char kSessionRole[] = "vorel_sesion";
+// Creates that role where it does not exist yet (roles are the cluster's,
+// shared by its databases), makes the connection's user a member and
+// grants it what a session needs of this database and nothing more; as a
+// superuser also takes from PUBLIC the functions that change settings, run
+// text as SQL or signal other backends. Idempotent. Throws OraError.
+void grantSessionRole(Connection &c);
+
 // The private working tables of this connection (TEMP RSESION, RVFILRAP,
 // RQBEX), RSESION holding the session's one row. Throws OraError.
 void createSessionTables(Connection &c, const QString &userId);

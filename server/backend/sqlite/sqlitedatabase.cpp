@@ -277,6 +277,12 @@ int SqliteDatabase::authorize(void *self, int action, const char *a, const char 
     case SQLITE_READ:
         if (database && std::strcmp(database, "temp") == 0)
             db->m_compiledReadsTemp = true;
+        // A password hash leaves no statement of a client's, whether it names
+        // the column or reaches it through a * or a view; the triggers that
+        // hash a new password read it, and their names start with TRG_.
+        if (a && b && sqlite3_stricmp(a, rights::kPasswordTable) == 0
+            && sqlite3_stricmp(b, rights::kPasswordColumn) == 0 && !(inner && sqlite3_strnicmp(inner, "TRG_", 4) == 0))
+            return SQLITE_DENY;
         return SQLITE_OK;
     case SQLITE_SELECT:
     case SQLITE_FUNCTION:
@@ -429,7 +435,7 @@ bool SqliteDatabase::replacePassword(const QString &row, const QString &hash)
     return sqlite3_step(update.get()) == SQLITE_DONE;
 }
 
-void SqliteDatabase::startSession(const QString &userId) { createSessionTables(m_db, userId.trimmed()); }
+void SqliteDatabase::openSession(const QString &userId) { createSessionTables(m_db, userId.trimmed()); }
 
 QString SqliteDatabase::firstText(const char *sql)
 {

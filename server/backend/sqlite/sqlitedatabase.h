@@ -4,6 +4,7 @@
 // time; different sessions never share one.
 #include "server/core/cursortable.h"
 #include "server/core/database.h"
+#include "server/schema/schema.h"
 #include "server/backend/sqlite/sqlitestatement.h"
 
 #include <QString>
@@ -27,7 +28,8 @@ public:
     sqlite3 *handle() const { return m_db; }
 
     void setQueryTimeout(int ms) override { m_queryTimeoutMs = ms; }
-    void startSession(const QString &userId) override;
+    void openSession(const QString &userId) override;
+    rights::Writers writersOf(const QString &table) const override { return schemadef::writersOf(table); }
     void begin() override;
     bool inTransaction() const override;
     void executeDirect(const QString &oracleSql) override;
