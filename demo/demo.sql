@@ -835,6 +835,7 @@ INSERT INTO TMENEXCEP (MENE_Refer, MENE_Mensaje) VALUES
   ('CK_USUROL_ADMIN', 'La administración del rol debe ser 0, 1 o 2'),
   ('CK_CLASES_MAYUS', 'El código de la clase debe ir en mayúsculas'),
   ('CK_CLAROL_ACTIVO', 'El indicador de activo debe ser 0 o 1'),
+  ('CK_CLATABLAS_MAYUS', 'El nombre de la tabla debe ir en mayúsculas'),
   ('CK_CLAROL_MENU', 'El indicador de menú debe ser 0 o 1'),
   ('CK_BOTONES_BOTON', 'El número de botón no puede ser negativo'),
   ('CK_METODS_EXTERNO', 'El indicador de método externo debe ser 0 o 1'),

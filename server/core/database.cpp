@@ -31,10 +31,10 @@ bool Database::checkUser(const QString &userId, const QString &password, bool *r
     return match;
 }
 
-void Database::startSession(const QString &userId)
+void Database::startSession(const QString &userId, bool checked)
 {
     openSession(userId);
-    m_inSession = true;
+    m_inSession = checked;
 }
 
 void Database::endChecked(bool keep)
@@ -105,11 +105,10 @@ void Database::checkRights(const QString &oracleSql, Request kind)
                && countOf(QStringLiteral("SELECT COUNT(*) FROM RSESION WHERE SESI_Usua = ") + user) > 0;
     };
 
-    const SelfService self = rights::selfServiceOf(oracleSql);
-    // Only the exact statement that sets a password names the column, and
-    // what it sets is hashed before it is stored.
-    if (rights::namesPasswordColumn(oracleSql) && self.kind != SelfService::Kind::Password)
+    // A password is written (and hashed) but never read, by anyone.
+    if (rights::readsPasswordColumn(oracleSql))
         refuse();
+    const SelfService self = rights::selfServiceOf(oracleSql);
     if (kind == Request::Read)
         return;
     const std::optional<rights::Write> write = rights::writeOf(oracleSql);
@@ -147,6 +146,15 @@ void Database::checkRights(const QString &oracleSql, Request kind)
                         .arg(write->table, sessionUser))
             > 0)
             return;
+        // A table that is not there is the database's to report, as
+        // ORA-00942; nothing can be written to it.
+        try {
+            firstText(QStringLiteral("SELECT COUNT(*) FROM %1 WHERE 1 = 0").arg(write->table).toUtf8().constData());
+        } catch (const OraError &) {
+            return;
+        } catch (const vorel::Exception &) {
+            return;
+        }
         refuse();
         return;
     }

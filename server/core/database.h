@@ -27,9 +27,10 @@ public:
     // found stored as typed is replaced by its hash (*rehashed set).
     bool checkUser(const QString &userId, const QString &password, bool *rehashed = nullptr);
     // Creates the session's working tables for the user; from then on every
-    // statement answers to that user's rights. A database opened without a
-    // session (init, the server's own tools) answers to none.
-    void startSession(const QString &userId);
+    // statement answers to that user's rights, unless `checked` is false
+    // (what the checks cost is measured against that). A database opened
+    // without a session (init, the server's own tools) answers to none.
+    void startSession(const QString &userId, bool checked = true);
     // The greeting parameter MENINI, empty when there is none.
     QString greeting();
 

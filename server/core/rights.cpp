@@ -116,15 +116,34 @@ std::optional<Write> writeOf(QStringView oracleSql)
     return w;
 }
 
-bool namesPasswordColumn(QStringView oracleSql)
+bool readsPasswordColumn(QStringView oracleSql)
 {
-    sql::Scanner s(oracleSql);
-    for (sql::Token t = s.nextSignificant(); t.end > t.begin; t = s.nextSignificant()) {
-        if (t.kind != sql::TokenKind::Word && t.kind != sql::TokenKind::QuotedName)
+    const std::vector<Tok> t = significantTokens(oracleSql);
+    // The column list of INSERT INTO [schema.]table ( ... ).
+    size_t listOpen = 0, listClose = 0;
+    if (t.size() > 2 && isWord(t[0], "INSERT") && isWord(t[1], "INTO")) {
+        size_t at = 2;
+        if (!tableAt(t, &at).isEmpty() && at < t.size() && isSymbol(t[at], "(")) {
+            listOpen = at;
+            for (size_t i = at + 1; i < t.size() && !listClose; ++i) {
+                if (isSymbol(t[i], "("))
+                    return true; // no list of plain names
+                if (isSymbol(t[i], ")"))
+                    listClose = i;
+            }
+        }
+    }
+    const bool update = !t.empty() && isWord(t[0], "UPDATE");
+    for (size_t i = 0; i < t.size(); ++i) {
+        if (nameOf(t[i]).compare(QLatin1String(kPasswordColumn), Qt::CaseInsensitive) != 0)
             continue;
-        const Tok tok{t.kind, s.text(t), t.closed};
-        if (nameOf(tok).compare(QLatin1String(kPasswordColumn), Qt::CaseInsensitive) == 0)
-            return true;
+        if (listOpen && i > listOpen && i < listClose)
+            continue;
+        if (update && i > 0 && (isWord(t[i - 1], "SET") || isSymbol(t[i - 1], ",")) && i + 2 < t.size()
+            && isSymbol(t[i + 1], "=") && t[i + 2].kind == sql::TokenKind::String
+            && (i + 3 == t.size() || isSymbol(t[i + 3], ",") || isWord(t[i + 3], "WHERE")))
+            continue;
+        return true;
     }
     return false;
 }

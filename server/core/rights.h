@@ -34,8 +34,11 @@ struct Write {
 // The target of an INSERT, UPDATE or DELETE; nullopt for any other text.
 std::optional<Write> writeOf(QStringView oracleSql);
 
-// True when a name of the text, bare or quoted, is the password column.
-bool namesPasswordColumn(QStringView oracleSql);
+// True when the text names the password column, bare or quoted, anywhere
+// but where a value is written into it: the column list of an INSERT, or
+// an UPDATE's "USUA_Paswd = '<text>'". Written there the value is hashed;
+// named anywhere else it could be read or copied where it could be.
+bool readsPasswordColumn(QStringView oracleSql);
 
 // The statements a user without an administrator's grant sends about his
 // own account, recognised only in the exact form the account dialogs write.

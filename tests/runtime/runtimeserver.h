@@ -11,13 +11,16 @@
 namespace vorel::test {
 
 // Users 9101 and 9102, role TSTROL granted to 9101, and the test classes,
-// each with a 'WIN32' use case for "main" (numbers 9001...).
+// each with a 'WIN32' use case for "main" (numbers 9001...). 9101
+// administers and may act for others: the tests write the metadata tables
+// as a class library writes its own, and change the session's user.
 inline const char *const kRuntimeSetup = R"SQL(
 INSERT OR IGNORE INTO TGUIS (GUIS_Gui) VALUES ('WIN32');
 INSERT INTO TUSUARIOS (USUA_Usua, USUA_Nombre, USUA_eMail, USUA_Paswd) VALUES (9101, 'Ana Ruiz', 'Ana@Correo.es', 'clave');
 INSERT INTO TUSUARIOS (USUA_Usua, USUA_Nombre, USUA_eMail, USUA_Paswd) VALUES (9102, 'A.B. Gil', NULL, 'clave');
 INSERT INTO TROLES (ROLE_Rol, ROLE_Etiq) VALUES ('TSTROL', 'Rol de prueba');
-INSERT INTO TUSUROL (USUR_Usua, USUR_Rol, USUR_Admin) VALUES (9101, 'TSTROL', 0);
+INSERT INTO TUSUROL (USUR_Usua, USUR_Rol, USUR_Admin) VALUES (9101, 'TSTROL', 1);
+INSERT INTO TUSUMROL (USUM_Usua) VALUES (9101);
 INSERT INTO TCLASES (CLAS_Clase, CLAS_Etiq) VALUES ('TSTPROPIA', 'Propia');
 INSERT INTO TCLASES (CLAS_Clase, CLAS_Etiq) VALUES ('TSTGEN', 'Generica');
 INSERT INTO TCLASES (CLAS_Clase, CLAS_Etiq) VALUES ('TSTGEN2', 'Generica 2');

@@ -54,7 +54,8 @@ bool callAllowed(QStringView name)
         "substr", "substrb", "instr", "lpad", "rpad", "ltrim", "rtrim", "btrim", "replace", "translate",
         "concat", "concat_ws", "reverse", "repeat", "left", "right", "strpos", "split_part", "ascii", "chr",
         "regexp_replace", "regexp_substr", "regexp_instr", "regexp_like", "regexp_count", "regexp_match",
-        "starts_with", "md5", "to_hex", "unaccent", "nlssort", "soundex", "format",
+        "starts_with", "md5", "to_hex", "unaccent", "nlssort", "soundex", "format", "convert_to", "convert_from",
+        "encode",
         // nulls and choices
         "coalesce", "nullif", "nvl", "nvl2", "decode", "num_nonnulls", "num_nulls",
         // dates

@@ -428,7 +428,9 @@ bool PgDatabase::replacePassword(const QString &row, const QString &hash)
 
 void PgDatabase::openSession(const QString &userId)
 {
-    orFail([&] { pg::createSessionTables(m_conn, userId.trimmed()); });
+    // From here on the connection holds only the session's rights, and its
+    // working tables are that role's own.
+    orFail([&] { pg::createSessionTables(m_conn, userId.trimmed(), pg::kSessionRole); });
 }
 
 QString PgDatabase::firstText(const char *sql)

@@ -418,7 +418,10 @@ void grantSessionRole(Connection &c)
                           "GRANT SELECT, INSERT, UPDATE, DELETE ON ALL TABLES IN SCHEMA public TO %1; "
                           "GRANT USAGE, SELECT ON ALL SEQUENCES IN SCHEMA public TO %1; "
                           "REVOKE SELECT ON tusuarios FROM %1; "
-                          "GRANT SELECT (%2) ON tusuarios TO %1")
+                          "GRANT SELECT (%2) ON tusuarios TO %1; "
+                          // Business tables an administrator adds later as this role.
+                          "ALTER DEFAULT PRIVILEGES IN SCHEMA public GRANT SELECT, INSERT, UPDATE, DELETE ON TABLES TO %1; "
+                          "ALTER DEFAULT PRIVILEGES IN SCHEMA public GRANT USAGE, SELECT ON SEQUENCES TO %1")
                .arg(role, readable.join(QStringLiteral(", "))));
     // Only a superuser may take from PUBLIC what PostgreSQL gives it; the
     // function gate refuses these names on any database, this is the
@@ -438,12 +441,11 @@ void grantSessionRole(Connection &c)
     tx.commit();
 }
 
-void createSessionTables(Connection &c, const QString &userId)
+void createSessionTables(Connection &c, const QString &userId, const char *role)
 {
     Transaction tx(c);
-    // From here on the connection holds only the session's rights; its
-    // working tables are the role's own.
-    run(c, QStringLiteral("SET ROLE %1").arg(QLatin1String(kSessionRole)));
+    if (role)
+        run(c, QStringLiteral("SET ROLE %1").arg(QLatin1String(role)));
     for (const Table &t : schemadef::metadataTables()) {
         if (!t.session)
             continue;

@@ -48,7 +48,9 @@ void grantSessionRole(Connection &c);
 
 // The private working tables of this connection (TEMP RSESION, RVFILRAP,
 // RQBEX), RSESION holding the session's one row. Throws OraError.
-void createSessionTables(Connection &c, const QString &userId);
+// With `role`, the connection takes that role first (for good, unless the
+// tables cannot be made) and the tables are the role's own.
+void createSessionTables(Connection &c, const QString &userId, const char *role = nullptr);
 
 // The PostgreSQL type of an Oracle column type: VARCHAR2(n) varchar(n),
 // NUMBER(p) and NUMBER(p,0) bigint, NUMBER(p,s) double precision, NUMBER

@@ -69,6 +69,11 @@ const Case kCases[] = {
     {"1002", "SELECT u.* FROM vorel.TUSUARIOS u WHERE USUA_Usua = 1001", false},
     {"1002", "SELECT COUNT(*) FROM vorel.TUSUARIOS", true},
     {"1002", "UPDATE vorel.TUSUARIOS SET USUA_eMail = USUA_Paswd WHERE USUA_Usua = 1001", false},
+    {"1002", "INSERT INTO vorel.TUSUARIOS (USUA_Usua, USUA_Nombre, USUA_Paswd) VALUES (1101, 'Nuevo', 'primera')", true},
+    {"1002", "INSERT INTO vorel.TUSUARIOS (USUA_Usua, USUA_Nombre, USUA_Paswd) SELECT 1102, USUA_Paswd, 'x1234' "
+             "FROM vorel.TUSUARIOS WHERE USUA_Usua = 1001", false},
+    {"1002", "UPDATE vorel.TUSUARIOS SET USUA_Paswd = 'otra1234', USUA_eMail = (SELECT MAX(USUA_Paswd) FROM "
+             "vorel.TUSUARIOS) WHERE USUA_Usua = 1001", false},
     // The logs are added to, never changed.
     {"1005", "DELETE FROM vorel.TLOGACCESOS", false},
     {"1002", "DELETE FROM vorel.TLOGACCESOS", false},
@@ -81,6 +86,19 @@ const Case kCases[] = {
     {"1004", "DELETE FROM VOREL.RSESION", false},
     // The dictionary registry follows the catalog alone.
     {"1002", "DELETE FROM vorel.TDICTABLAS", false},
+};
+
+// PostgreSQL's own ways past the text: functions that run SQL given as
+// text, change settings or signal other backends, and a whole row.
+const char *const kPostgresOnly[] = {
+    "SELECT * FROM ts_stat('SELECT to_tsvector(query) FROM pg_stat_activity')",
+    "SELECT ts_rewrite('a'::tsquery, 'SELECT ''a''::tsquery, ''b''::tsquery') FROM dual",
+    "SELECT set_config('statement_timeout', '0', false) FROM dual",
+    "SELECT pg_terminate_backend(1) FROM dual",
+    "SELECT query_to_xml('SELECT 1', true, true, '') FROM dual",
+    "SELECT public.vorel_password_hash('x') FROM dual",
+    "SELECT u FROM vorel.TUSUARIOS u",
+    "SELECT to_json(u) FROM vorel.TUSUARIOS u",
 };
 
 } // namespace
@@ -118,6 +136,15 @@ private Q_SLOTS:
             else
                 QVERIFY2(a.error == refused, qPrintable(what));
         }
+    }
+
+    void postgresFunctionsOutsideTheList()
+    {
+        if (!onPostgres())
+            QSKIP("PostgreSQL's own functions");
+        auto session = m_db.open(QStringLiteral("1002"));
+        for (const char *sql : kPostgresOnly)
+            QCOMPARE(run(*session, QString::fromUtf8(sql)).error, QString::fromUtf8(server::ora::kNoPrivilege));
     }
 
     // Rights are read at the write, not at the login: a grant taken away

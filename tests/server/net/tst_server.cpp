@@ -37,6 +37,9 @@ private Q_SLOTS:
         VOREL_START(m_server);
         m_server.exec(QStringLiteral(
             "INSERT INTO TUSUARIOS (USUA_Usua, USUA_Nombre, USUA_Paswd) VALUES (7001, 'Prueba', 'clave7');"
+            // 7001 administers: the tests write tables of their own making.
+            "INSERT INTO TROLES (ROLE_Rol, ROLE_Etiq) VALUES ('PRUEBAS', 'Pruebas');"
+            "INSERT INTO TUSUROL (USUR_Usua, USUR_Rol, USUR_Admin) VALUES (7001, 'PRUEBAS', 1);"
             "INSERT INTO TPARAMS (PARA_Param, PARA_Valor) VALUES ('MENINI', 'Bienvenido al sistema');"
             "CREATE TABLE TPRUEBA (PRUE_Id NUMBER(8) PRIMARY KEY, PRUE_Texto VARCHAR2(40), PRUE_Fecha DATE,"
             " PRUE_Importe NUMBER(10,2));"

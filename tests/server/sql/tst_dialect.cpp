@@ -270,7 +270,7 @@ private slots:
             << "SELECT USUA_Nombre NOMBRE, USUA_eMail email FROM Vorel.TUSUARIOS WHERE USUA_Usua= 990001";
         QTest::newRow("alias in capitals, column as written")
             << "SELECT usua_email EMAIL, usua_nombre FROM vorel.TUSUARIOS WHERE USUA_Usua= 990001";
-        QTest::newRow("star") << "SELECT * FROM vorel.TUSUARIOS WHERE USUA_Usua= 990001";
+        QTest::newRow("star") << "SELECT * FROM vorel.TROLES";
         QTest::newRow("star of a view") << "SELECT * FROM pZCLI_main";
         QTest::newRow("class rows") << "SELECT * FROM TABLE(pZCLI.main('ZVEN'))";
     }
