@@ -178,7 +178,11 @@ TfrmVrlLis::TfrmVrlLis(const QString &ClassId, const QString &MethodId, TSnVorel
 
         QuickFilters.clear();
         RelationKeys.Clear();
-        m_layout = StoredColumnLayout(ClassId);
+        if (Session->Connection) {
+            m_layoutUser = Session->Connection->LoginUser();
+            m_layoutDatabase = Session->Connection->LoginDatabase();
+        }
+        m_layout = StoredColumnLayout(m_layoutUser, m_layoutDatabase, ClassId);
         BuildFromMetadata();
         if (!m_data->Active()) {
             Busy busy;
@@ -952,7 +956,7 @@ void TfrmVrlLis::RestauraColumnasClick()
     applyColumnWidths();
     m_layout.clear();
     m_layoutChanged = false;
-    StoreColumnLayout(ClassId, QString());
+    StoreColumnLayout(m_layoutUser, m_layoutDatabase, ClassId, QString());
 }
 
 void TfrmVrlLis::showSelectionTotals()
@@ -1264,7 +1268,7 @@ void TfrmVrlLis::closeEvent(QCloseEvent *event)
         QuickFilters.clear();
         RelationKeys.Clear();
         if (m_layoutChanged)
-            ui::Guarded([this] { StoreColumnLayout(ClassId, m_layout); });
+            ui::Guarded([this] { StoreColumnLayout(m_layoutUser, m_layoutDatabase, ClassId, m_layout); });
     }
     TfrmVrl::closeEvent(event);
 }

@@ -142,7 +142,9 @@ private:
     void layoutChangedByUser();
     void fetchRestAndFind();
     QModelIndexList selectedCells() const;
-    QString m_layout;          // the user's column layout of the class
+    QString m_layout;     // the user's column layout of the class
+    QString m_layoutUser; // whose it is: the session's user and database
+    QString m_layoutDatabase;
     bool m_layoutChanged = false;
     bool m_applyingLayout = false;
     QPointer<TClientDataSet> m_data;

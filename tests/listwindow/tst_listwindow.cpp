@@ -291,6 +291,44 @@ private Q_SLOTS:
         QCOMPARE(store.ReadString(QStringLiteral("CLIENTES")), QString());
     }
 
+    // Two users' clients on one desktop share the settings store, whose
+    // last login is either's: each keeps the layout of their own session.
+    void columnLayoutPerSessionUser()
+    {
+        QTemporaryDir config;
+        qputenv("VOREL_CONFIG_DIR", QFile::encodeName(config.path()));
+        const auto unset = qScopeGuard([] { qunsetenv("VOREL_CONFIG_DIR"); });
+        {
+            platform::TSettingsStore store;
+            QVERIFY(store.OpenKey(QStringLiteral("\\Software\\Vorel7"), true));
+            store.WriteString(QStringLiteral("Login"), QStringLiteral("1001"));
+            store.WriteString(QStringLiteral("dBase"), QStringLiteral("DEMO"));
+        }
+        TSocketConnection carlos;
+        test::LogIn(carlos, *m_server, QStringLiteral("1002"));
+        auto open = [this](TSocketConnection *c) {
+            new TSnVorel(c, nullptr, QStringLiteral("VENTAS"), QStringLiteral("CLIENTES"));
+            QHeaderView *h = current()->findChild<QTableView *>(QStringLiteral("dbgModulo"))->horizontalHeader();
+            return h->model()->headerData(h->logicalIndex(0), Qt::Horizontal).toString();
+        };
+        const QString first = open(m_connection.get());
+        closeAll();
+        open(&carlos);
+        auto *view = current()->findChild<QTableView *>(QStringLiteral("dbgModulo"));
+        QHeaderView *header = view->horizontalHeader();
+        header->moveSection(header->visualIndex(columnTitled(view, QStringLiteral("Población"))), 0);
+        closeAll();
+
+        QCOMPARE(open(m_connection.get()), first);
+        closeAll();
+        QCOMPARE(open(&carlos), QStringLiteral("Población"));
+        closeAll();
+        platform::TSettingsStore store;
+        QVERIFY(store.OpenKey(QStringLiteral("\\Software\\Vorel7\\DEMO\\Columnas\\1002"), false));
+        QVERIFY(store.ReadString(QStringLiteral("CLIENTES")).startsWith(QStringLiteral("CIUDAD:")));
+        QVERIFY(!store.OpenKey(QStringLiteral("\\Software\\Vorel7\\DEMO\\Columnas\\1001"), false));
+    }
+
     // Find in the rows held, wrapping; a text only in rows not yet read is
     // found once the rest is read.
     void findAcrossPackets()
