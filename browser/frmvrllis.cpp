@@ -68,6 +68,8 @@ std::unique_ptr<TClientDataSet> newQuery(TSnVorel *session, const QString &provi
     return q;
 }
 
+const QString TotalsName = QStringLiteral("Totales de la selección");
+
 QString doubled(QString text) { return text.replace(QLatin1Char('\''), QStringLiteral("''")); }
 
 // Only the letters a to z change.
@@ -475,7 +477,7 @@ void TfrmVrlLis::buildStatusBar()
     sbPanel1->setMinimumWidth(50);
     sbTotales = new QLabel(sbModulo);
     sbTotales->setObjectName(QStringLiteral("sbTotales"));
-    sbTotales->setAccessibleName(QStringLiteral("Totales de la selección"));
+    sbTotales->setAccessibleName(TotalsName);
     sbModulo->addWidget(sbPanel0);
     sbModulo->addWidget(sbTotales);
     sbModulo->addWidget(sbPanel1, 1);
@@ -964,7 +966,11 @@ void TfrmVrlLis::showSelectionTotals()
     const QItemSelection selection = dbgModulo->selectionModel()->selection();
     const TSelectionTotals totals = SelectionTotals(*dscdSet, selection);
     // One cell is the current cell, which the grid shows already.
-    sbTotales->setText(totals.Cells > 1 ? totals.Text() : QString());
+    const QString text = totals.Cells > 1 ? totals.Text() : QString();
+    sbTotales->setText(text);
+    // A label with a name of its own offers assistive technology the name
+    // alone: the figures go into it, and changing it announces them.
+    sbTotales->setAccessibleName(text.isEmpty() ? TotalsName : TotalsName + QStringLiteral(": ") + text);
 }
 
 void TfrmVrlLis::fetchRestAndFind()

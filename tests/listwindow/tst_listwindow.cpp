@@ -17,6 +17,9 @@
 #include "support/testserver.h"
 
 #include <QAccessible>
+#include <QtGui/private/qguiapplication_p.h>
+#include <qpa/qplatformaccessibility.h>
+#include <qpa/qplatformintegration.h>
 #include <QAction>
 #include <QClipboard>
 #include <QLineEdit>
@@ -77,6 +80,36 @@ void onNextModal(std::function<void(QDialog *)> step)
     });
     timer->start(10);
 }
+
+// Assistive technology listening, as a screen reader makes it: the objects
+// whose accessible name changed are collected until it goes.
+class ScreenReader
+{
+public:
+    ScreenReader()
+    {
+        named().clear();
+        QAccessible::installUpdateHandler([](QAccessibleEvent *e) {
+            if (e->type() == QAccessible::NameChanged)
+                named() << e->object();
+        });
+        if (QPlatformAccessibility *a = QGuiApplicationPrivate::platformIntegration()->accessibility())
+            a->setActive(true);
+    }
+    ~ScreenReader()
+    {
+        if (QPlatformAccessibility *a = QGuiApplicationPrivate::platformIntegration()->accessibility())
+            a->setActive(false);
+        QAccessible::installUpdateHandler(nullptr);
+    }
+    ScreenReader(const ScreenReader &) = delete;
+    ScreenReader &operator=(const ScreenReader &) = delete;
+    static QObjectList &named()
+    {
+        static QObjectList objects;
+        return objects;
+    }
+};
 
 } // namespace
 
@@ -210,7 +243,9 @@ private Q_SLOTS:
         QCOMPARE(totals.Text(), text);
     }
 
-    // The grid's selection reaches the status bar; one cell shows nothing.
+    // The grid's selection reaches the status bar, and a screen reader
+    // through the label's name, announced as it changes; one cell shows
+    // nothing.
     void selectionTotalsInTheStatusBar()
     {
         new TSnVorel(m_connection.get(), nullptr, QStringLiteral("VENTAS"), QStringLiteral("CLIENTES"));
@@ -219,13 +254,20 @@ private Q_SLOTS:
         auto *view = w->findChild<QTableView *>(QStringLiteral("dbgModulo"));
         auto *totals = w->findChild<QLabel *>(QStringLiteral("sbTotales"));
         const int limite = columnTitled(view, QStringLiteral("Límite de crédito"));
+        const ScreenReader reader;
+        QAccessibleInterface *heard = QAccessible::queryAccessibleInterface(totals);
         m_server->clearTrace();
         view->selectionModel()->select(QItemSelection(view->model()->index(0, limite), view->model()->index(3, limite)),
                                        QItemSelectionModel::ClearAndSelect);
         QVERIFY(totals->text().startsWith(QStringLiteral("4 celdas  Suma: ")));
+        QCOMPARE(heard->text(QAccessible::Name), QStringLiteral("Totales de la selección: ") + totals->text());
+        QVERIFY(ScreenReader::named().contains(totals));
         QCOMPARE(since(), QStringList());
+        ScreenReader::named().clear();
         view->selectionModel()->select(view->model()->index(0, 0), QItemSelectionModel::ClearAndSelect);
         QCOMPARE(totals->text(), QString());
+        QCOMPARE(heard->text(QAccessible::Name), QStringLiteral("Totales de la selección"));
+        QVERIFY(ScreenReader::named().contains(totals));
     }
 
     // Widths and order the user gives the columns come back when the class
