@@ -419,6 +419,42 @@ private Q_SLOTS:
         QCOMPARE(view->currentIndex(), found);
     }
 
+    // However the next match is asked for (Enter, Ctrl+G, Shift+Ctrl+G),
+    // it is the one cell selected, and a Shift+arrow extends from it.
+    void findKeysSelectTheMatchAlone()
+    {
+        new TSnVorel(m_connection.get(), nullptr, QStringLiteral("VENTAS"), QStringLiteral("CLIENTES"));
+        TfrmVrl *w = current();
+        auto *view = w->findChild<QTableView *>(QStringLiteral("dbgModulo"));
+        auto *totals = w->findChild<QLabel *>(QStringLiteral("sbTotales"));
+        auto *text = w->findChild<QLineEdit *>(QStringLiteral("Texto"));
+        m_frame->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_frame.get()));
+        action(w, "Buscar1")->trigger();
+        text->setText(QStringLiteral("a"));
+        QTest::keyClick(text, Qt::Key_Return);
+        const QModelIndex first = view->currentIndex();
+        QVERIFY(first.isValid());
+        QCOMPARE(view->selectionModel()->selectedIndexes(), QModelIndexList{first});
+        view->setFocus();
+        const std::pair<Qt::KeyboardModifiers, const char *> keys[] = {
+            {Qt::ControlModifier, "Ctrl+G"},
+            {Qt::ControlModifier, "Ctrl+G again"},
+            {Qt::ShiftModifier | Qt::ControlModifier, "Shift+Ctrl+G"},
+        };
+        for (const auto &[modifiers, name] : keys) {
+            const QModelIndex before = view->currentIndex();
+            QTest::keyClick(view, Qt::Key_G, modifiers);
+            QVERIFY2(view->currentIndex() != before, name);
+            QVERIFY2(view->selectionModel()->selectedIndexes() == QModelIndexList{view->currentIndex()}, name);
+            QCOMPARE(totals->text(), QString());
+        }
+        const QModelIndex match = view->currentIndex();
+        QTest::keyClick(view, Qt::Key_Down, Qt::ShiftModifier);
+        QCOMPARE(view->selectionModel()->selectedIndexes().size(), 2);
+        QVERIFY(view->selectionModel()->isSelected(match));
+    }
+
     // Ctrl+C the cells, Ctrl+Shift+C with titles; an HTML table beside the
     // text carries numbers and dates as values.
     void copyFormats()
