@@ -527,6 +527,26 @@ private Q_SLOTS:
         QAccessibleInterface *cell = grid->cellAt(0, limite);
         QCOMPARE(cell->text(QAccessible::Name), view->model()->index(0, limite).data().toString());
         QCOMPARE(cell->text(QAccessible::Description), QStringLiteral("Límite de crédito"));
+
+        // The relation menu, open, is the button's child: its entries are
+        // found by name and pressed.
+        QAccessibleInterface *entry = nullptr;
+        QTimer::singleShot(0, this, [a, &entry] {
+            QAccessibleInterface *menu = a->childCount() == 1 ? a->child(0) : nullptr;
+            if (menu && menu->role() == QAccessible::PopupMenu && a->indexOfChild(menu) == 0)
+                for (int i = 0; i < menu->childCount(); ++i)
+                    if (menu->child(i)->text(QAccessible::Name) == QStringLiteral("Código -> Pedidos de venta"))
+                        entry = menu->child(i);
+            if (QWidget *open = QApplication::activePopupWidget())
+                open->close();
+        });
+        a->actionInterface()->doAction(QAccessibleActionInterface::showMenuAction());
+        QVERIFY(entry);
+        QVERIFY(entry->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()));
+        entry->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(m_errors, QStringList());
+        QCOMPARE(current()->ClassId, QStringLiteral("PEDIDOS"));
     }
 
     // A title too wide for its column loses its end, right-aligned or not:
