@@ -1209,6 +1209,19 @@ QString htmlCell(const QModelIndex &cell)
     }
 }
 
+// A field of tab-separated text as spreadsheets paste it: one holding a
+// tab or a line break, or starting with a quote, goes between double quotes
+// with its quotes doubled; any other as it is.
+QString tabField(const QString &text)
+{
+    const bool quoted = text.startsWith(QLatin1Char('"')) || text.contains(QLatin1Char('\t'))
+                        || text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'));
+    if (!quoted)
+        return text;
+    QString field = text;
+    return QLatin1Char('"') + field.replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
+}
+
 } // namespace
 
 QString TfrmVrlLis::SelectionText(bool titles) const
@@ -1218,13 +1231,13 @@ QString TfrmVrlLis::SelectionText(bool titles) const
     if (titles && !t.rows.isEmpty()) {
         QStringList line;
         for (int column : t.columns)
-            line << dscdSet->headerData(column, Qt::Horizontal).toString();
+            line << tabField(dscdSet->headerData(column, Qt::Horizontal).toString());
         out += line.join(QLatin1Char('\t')) + QLatin1Char('\n');
     }
     for (const QList<QModelIndex> &row : t.rows) {
         QStringList line;
         for (const QModelIndex &cell : row)
-            line << (cell.isValid() ? cell.data().toString() : QString());
+            line << (cell.isValid() ? tabField(cell.data().toString()) : QString());
         out += line.join(QLatin1Char('\t')) + QLatin1Char('\n');
     }
     return out;

@@ -486,6 +486,47 @@ private Q_SLOTS:
         QVERIFY(html.contains(QStringLiteral("<td>Hostal La Parra</td>")));
     }
 
+    // A value with a line break, a tab or a leading quote pastes into one
+    // cell of a spreadsheet from the plain text: quoted, its quotes doubled.
+    void copiedFieldsQuoted_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("copied");
+        QTest::newRow("CR LF") << QStringLiteral("Casa\r\nRural") << QStringLiteral("\"Casa\r\nRural\"");
+        QTest::newRow("LF") << QStringLiteral("Casa\nRural") << QStringLiteral("\"Casa\nRural\"");
+        QTest::newRow("tab and quotes") << QStringLiteral("Bar \"El\"\tTajo")
+                                        << QStringLiteral("\"Bar \"\"El\"\"\tTajo\"");
+        QTest::newRow("leading quote") << QStringLiteral("\"Tajo\" S.L.") << QStringLiteral("\"\"\"Tajo\"\" S.L.\"");
+        QTest::newRow("inner quote") << QStringLiteral("Mesón 5\" Sur") << QStringLiteral("Mesón 5\" Sur");
+    }
+    void copiedFieldsQuoted()
+    {
+        QFETCH(QString, value);
+        QFETCH(QString, copied);
+        const QString was =
+            m_server->query(QStringLiteral("SELECT CLIE_Nombre FROM TCLIENTES WHERE CLIE_Cliente = 1")).at(0).at(0);
+        auto set = [this](QString name) {
+            m_server->exec(QStringLiteral("UPDATE TCLIENTES SET CLIE_Nombre = '") + name.replace('\'', "''")
+                           + QStringLiteral("' WHERE CLIE_Cliente = 1"));
+        };
+        set(value);
+        const auto back = qScopeGuard([&] { set(was); });
+        new TSnVorel(m_connection.get(), nullptr, QStringLiteral("VENTAS"), QStringLiteral("CLIENTES"));
+        auto *view = current()->findChild<QTableView *>(QStringLiteral("dbgModulo"));
+        const int nombre = columnTitled(view, QStringLiteral("Nombre"));
+        int row = 0;
+        while (row < view->model()->rowCount() && view->model()->index(row, nombre).data() != value)
+            ++row;
+        QVERIFY(row < view->model()->rowCount());
+        view->selectionModel()->select(view->model()->index(row, nombre), QItemSelectionModel::ClearAndSelect);
+        for (QAction *a : view->actions())
+            if (a->shortcut() == QKeySequence(QKeySequence::Copy))
+                a->trigger();
+        QCOMPARE(QApplication::clipboard()->text(), copied + '\n');
+        action(current(), "CopiarTitulos1")->trigger();
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("Nombre\n") + copied + '\n');
+    }
+
     // Every button of the list window has a name a person reads and can be
     // pressed through the accessibility interface; the forward button's
     // arrow keeps its menu, and the grid names the column with the value.
