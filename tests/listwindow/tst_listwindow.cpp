@@ -514,6 +514,9 @@ private Q_SLOTS:
         new TSnVorel(m_connection.get(), nullptr, QStringLiteral("VENTAS"), QStringLiteral("CLIENTES"));
         auto *view = current()->findChild<QTableView *>(QStringLiteral("dbgModulo"));
         const int nombre = columnTitled(view, QStringLiteral("Nombre"));
+        // PostgreSQL gives an updated row back among the last.
+        while (view->model()->canFetchMore({}))
+            view->model()->fetchMore({});
         int row = 0;
         while (row < view->model()->rowCount() && view->model()->index(row, nombre).data() != value)
             ++row;
