@@ -14,19 +14,16 @@ namespace {
 
 const QString MainKey = QStringLiteral("\\Software\\Vorel7");
 
-// The key of the login's user under its database's key, opened in `store`;
-// false when no login was ever written.
-bool openLayoutKey(platform::TSettingsStore &store, bool create)
+// The user's key under the database's key, opened in `store`; false for no
+// user, or for a name that would reach into another key.
+bool openLayoutKey(platform::TSettingsStore &store, const QString &user, const QString &database, bool create)
 {
-    if (!store.OpenKey(MainKey, false))
-        return false;
-    const QString user = store.ReadString(QStringLiteral("Login"));
-    const QString base = store.ReadString(QStringLiteral("dBase"));
-    if (user.isEmpty())
+    const QChar separator = QLatin1Char('\\');
+    if (user.isEmpty() || user.contains(separator) || database.contains(separator))
         return false;
     QString key = MainKey;
-    if (!base.isEmpty())
-        key += QLatin1Char('\\') + base;
+    if (!database.isEmpty())
+        key += separator + database;
     return store.OpenKey(key + QStringLiteral("\\Columnas\\") + user, create);
 }
 
@@ -73,16 +70,16 @@ void ResetColumnOrder(QHeaderView &header)
         header.moveSection(header.visualIndex(logical), logical);
 }
 
-QString StoredColumnLayout(const QString &classId)
+QString StoredColumnLayout(const QString &user, const QString &database, const QString &classId)
 {
     platform::TSettingsStore store;
-    return openLayoutKey(store, false) ? store.ReadString(classId) : QString();
+    return openLayoutKey(store, user, database, false) ? store.ReadString(classId) : QString();
 }
 
-void StoreColumnLayout(const QString &classId, const QString &text)
+void StoreColumnLayout(const QString &user, const QString &database, const QString &classId, const QString &text)
 {
     platform::TSettingsStore store;
-    if (openLayoutKey(store, true))
+    if (openLayoutKey(store, user, database, true))
         store.WriteString(classId, text);
 }
 

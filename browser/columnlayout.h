@@ -18,10 +18,11 @@ void ApplyColumnLayout(QHeaderView &header, const TDataSetModel &model, const QS
 // Puts every column back at its place in the data.
 void ResetColumnOrder(QHeaderView &header);
 
-// The layout kept for `classId` for the user and database of the last
-// login; empty when none.
-QString StoredColumnLayout(const QString &classId);
+// The layout `user` keeps for `classId` on `database`; empty when none.
+// The user is the session's own: with several clients on one desktop the
+// settings' last login may be someone else's.
+QString StoredColumnLayout(const QString &user, const QString &database, const QString &classId);
 // An empty text forgets the class's layout.
-void StoreColumnLayout(const QString &classId, const QString &text);
+void StoreColumnLayout(const QString &user, const QString &database, const QString &classId, const QString &text);
 
 } // namespace vorel

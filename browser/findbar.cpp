@@ -109,7 +109,14 @@ bool TFindBar::Find(bool forward)
         return false;
     const QModelIndex found = FindText(*m_model, text, m_grid->currentIndex(), forward);
     if (found.isValid()) {
+        // The grid's own rule reads the modifiers still held: Ctrl of
+        // Ctrl+G would toggle the match into the old selection, Shift of
+        // Shift+Ctrl+G extend it. A match found is the only cell selected,
+        // and where a Shift+arrow starts from, however it was asked for.
+        const QAbstractItemView::SelectionMode mode = m_grid->selectionMode();
+        m_grid->setSelectionMode(QAbstractItemView::SingleSelection);
         m_grid->setCurrentIndex(found);
+        m_grid->setSelectionMode(mode);
         m_grid->scrollTo(found);
         return true;
     }

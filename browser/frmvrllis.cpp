@@ -68,6 +68,8 @@ std::unique_ptr<TClientDataSet> newQuery(TSnVorel *session, const QString &provi
     return q;
 }
 
+const QString TotalsName = QStringLiteral("Totales de la selección");
+
 QString doubled(QString text) { return text.replace(QLatin1Char('\''), QStringLiteral("''")); }
 
 // Only the letters a to z change.
@@ -178,7 +180,11 @@ TfrmVrlLis::TfrmVrlLis(const QString &ClassId, const QString &MethodId, TSnVorel
 
         QuickFilters.clear();
         RelationKeys.Clear();
-        m_layout = StoredColumnLayout(ClassId);
+        if (Session->Connection) {
+            m_layoutUser = Session->Connection->LoginUser();
+            m_layoutDatabase = Session->Connection->LoginDatabase();
+        }
+        m_layout = StoredColumnLayout(m_layoutUser, m_layoutDatabase, ClassId);
         BuildFromMetadata();
         if (!m_data->Active()) {
             Busy busy;
@@ -471,7 +477,7 @@ void TfrmVrlLis::buildStatusBar()
     sbPanel1->setMinimumWidth(50);
     sbTotales = new QLabel(sbModulo);
     sbTotales->setObjectName(QStringLiteral("sbTotales"));
-    sbTotales->setAccessibleName(QStringLiteral("Totales de la selección"));
+    sbTotales->setAccessibleName(TotalsName);
     sbModulo->addWidget(sbPanel0);
     sbModulo->addWidget(sbTotales);
     sbModulo->addWidget(sbPanel1, 1);
@@ -952,7 +958,7 @@ void TfrmVrlLis::RestauraColumnasClick()
     applyColumnWidths();
     m_layout.clear();
     m_layoutChanged = false;
-    StoreColumnLayout(ClassId, QString());
+    StoreColumnLayout(m_layoutUser, m_layoutDatabase, ClassId, QString());
 }
 
 void TfrmVrlLis::showSelectionTotals()
@@ -960,7 +966,11 @@ void TfrmVrlLis::showSelectionTotals()
     const QItemSelection selection = dbgModulo->selectionModel()->selection();
     const TSelectionTotals totals = SelectionTotals(*dscdSet, selection);
     // One cell is the current cell, which the grid shows already.
-    sbTotales->setText(totals.Cells > 1 ? totals.Text() : QString());
+    const QString text = totals.Cells > 1 ? totals.Text() : QString();
+    sbTotales->setText(text);
+    // A label with a name of its own offers assistive technology the name
+    // alone: the figures go into it, and changing it announces them.
+    sbTotales->setAccessibleName(text.isEmpty() ? TotalsName : TotalsName + QStringLiteral(": ") + text);
 }
 
 void TfrmVrlLis::fetchRestAndFind()
@@ -1199,6 +1209,19 @@ QString htmlCell(const QModelIndex &cell)
     }
 }
 
+// A field of tab-separated text as spreadsheets paste it: one holding a
+// tab or a line break, or starting with a quote, goes between double quotes
+// with its quotes doubled; any other as it is.
+QString tabField(const QString &text)
+{
+    const bool quoted = text.startsWith(QLatin1Char('"')) || text.contains(QLatin1Char('\t'))
+                        || text.contains(QLatin1Char('\n')) || text.contains(QLatin1Char('\r'));
+    if (!quoted)
+        return text;
+    QString field = text;
+    return QLatin1Char('"') + field.replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"');
+}
+
 } // namespace
 
 QString TfrmVrlLis::SelectionText(bool titles) const
@@ -1208,13 +1231,13 @@ QString TfrmVrlLis::SelectionText(bool titles) const
     if (titles && !t.rows.isEmpty()) {
         QStringList line;
         for (int column : t.columns)
-            line << dscdSet->headerData(column, Qt::Horizontal).toString();
+            line << tabField(dscdSet->headerData(column, Qt::Horizontal).toString());
         out += line.join(QLatin1Char('\t')) + QLatin1Char('\n');
     }
     for (const QList<QModelIndex> &row : t.rows) {
         QStringList line;
         for (const QModelIndex &cell : row)
-            line << (cell.isValid() ? cell.data().toString() : QString());
+            line << (cell.isValid() ? tabField(cell.data().toString()) : QString());
         out += line.join(QLatin1Char('\t')) + QLatin1Char('\n');
     }
     return out;
@@ -1264,7 +1287,7 @@ void TfrmVrlLis::closeEvent(QCloseEvent *event)
         QuickFilters.clear();
         RelationKeys.Clear();
         if (m_layoutChanged)
-            ui::Guarded([this] { StoreColumnLayout(ClassId, m_layout); });
+            ui::Guarded([this] { StoreColumnLayout(m_layoutUser, m_layoutDatabase, ClassId, m_layout); });
     }
     TfrmVrl::closeEvent(event);
 }

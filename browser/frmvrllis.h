@@ -102,7 +102,8 @@ public:
     void bRelFClick();
     void Mueve(bool Forward);
     // The selected cells as tab-separated lines, after a line of column
-    // titles when `titles`.
+    // titles when `titles`; a cell holding a tab or a line break is quoted,
+    // so that a spreadsheet pastes it into one cell.
     QString SelectionText(bool titles = false) const;
     // The same cells as an HTML table, numbers and dates in a form that
     // spreadsheets read as such.
@@ -142,7 +143,9 @@ private:
     void layoutChangedByUser();
     void fetchRestAndFind();
     QModelIndexList selectedCells() const;
-    QString m_layout;          // the user's column layout of the class
+    QString m_layout;     // the user's column layout of the class
+    QString m_layoutUser; // whose it is: the session's user and database
+    QString m_layoutDatabase;
     bool m_layoutChanged = false;
     bool m_applyingLayout = false;
     QPointer<TClientDataSet> m_data;

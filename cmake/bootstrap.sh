@@ -10,7 +10,7 @@ VOREL_BUILD_DIR=${VOREL_BUILD_DIR:-$VOREL_SOURCE_DIR/build}
 
 vorel_packages=(cmake g++ ninja-build ccache pkg-config libssl-dev
   qt6-base-dev qt6-base-private-dev qt6-base-dev-tools qt6-translations-l10n libgl-dev
-  libsqlite3-dev sqlite3 libpq-dev xvfb xauth fonts-dejavu-core python3)
+  libsqlite3-dev sqlite3 libpq-dev xvfb xauth fonts-dejavu-core python3 librsvg2-bin)
 
 vorel_build() {
   if [ ! -f "$VOREL_BUILD_DIR/build.ninja" ]; then

@@ -18,6 +18,8 @@ vorel_install_packages() {
     fi
     sudo="sudo"
   fi
-  $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq
-  $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # Another install under way (a second build on the machine) is waited for.
+  local apt=(env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=300)
+  $sudo "${apt[@]}" update -qq
+  $sudo "${apt[@]}" install -y -qq --no-install-recommends "${missing[@]}"
 }

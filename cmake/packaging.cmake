@@ -47,6 +47,66 @@ foreach(component server client)
 endforeach()
 install(FILES docs/ADMIN.md DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/vorel-server COMPONENT server)
 
+# The client as a desktop program: its menu entry, icon, AppStream record
+# and manual pages, each made in the build from one source.
+set(VOREL_PACKAGING_OUT ${CMAKE_BINARY_DIR}/packaging)
+# The release the AppStream record names is the changelog's first entry.
+file(STRINGS ${CMAKE_SOURCE_DIR}/packaging/changelog VOREL_RELEASE_LINE REGEX "^ -- " LIMIT_COUNT 1)
+string(REGEX MATCH "([0-9][0-9]) ([A-Z][a-z][a-z]) ([0-9][0-9][0-9][0-9])" _ "${VOREL_RELEASE_LINE}")
+set(VOREL_MONTHS Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec)
+list(FIND VOREL_MONTHS "${CMAKE_MATCH_2}" VOREL_RELEASE_MONTH)
+math(EXPR VOREL_RELEASE_MONTH "${VOREL_RELEASE_MONTH} + 1" OUTPUT_FORMAT DECIMAL)
+if(VOREL_RELEASE_MONTH LESS 10)
+  set(VOREL_RELEASE_MONTH 0${VOREL_RELEASE_MONTH})
+endif()
+set(VOREL_RELEASE_DATE ${CMAKE_MATCH_3}-${VOREL_RELEASE_MONTH}-${CMAKE_MATCH_1})
+configure_file(packaging/desktop/vorel7.metainfo.xml.in ${VOREL_PACKAGING_OUT}/org.example.vorel7.metainfo.xml @ONLY)
+install(FILES packaging/desktop/vorel7.desktop DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/applications COMPONENT client)
+install(FILES ${VOREL_PACKAGING_OUT}/org.example.vorel7.metainfo.xml
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/metainfo COMPONENT client)
+install(FILES packaging/desktop/vorel7.svg
+  DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/scalable/apps COMPONENT client)
+
+set(VOREL_DESKTOP_OUTPUTS)
+find_program(VOREL_RSVG_CONVERT rsvg-convert)
+if(VOREL_RSVG_CONVERT)
+  foreach(size 16 22 24 32 48 64 128 256)
+    set(png ${VOREL_PACKAGING_OUT}/icons/${size}/vorel7.png)
+    add_custom_command(OUTPUT ${png}
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${VOREL_PACKAGING_OUT}/icons/${size}
+      COMMAND ${VOREL_RSVG_CONVERT} -w ${size} -h ${size} -o ${png} ${CMAKE_SOURCE_DIR}/packaging/desktop/vorel7.svg
+      DEPENDS packaging/desktop/vorel7.svg VERBATIM)
+    list(APPEND VOREL_DESKTOP_OUTPUTS ${png})
+    install(FILES ${png} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/icons/hicolor/${size}x${size}/apps COMPONENT client)
+  endforeach()
+else()
+  message(WARNING "rsvg-convert (Debian package librsvg2-bin) not found: the client's icon is packaged "
+                  "at its scalable size only")
+endif()
+
+find_package(Python3 COMPONENTS Interpreter)
+if(Python3_Interpreter_FOUND)
+  foreach(page vorel7.1 vorel-sql.1 vorel-server.8)
+    string(REGEX MATCH "[0-9]$" section ${page})
+    set(out ${VOREL_PACKAGING_OUT}/man/${page})
+    add_custom_command(OUTPUT ${out}.gz
+      COMMAND ${CMAKE_COMMAND} -E make_directory ${VOREL_PACKAGING_OUT}/man
+      COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/packaging/man/mkman.py
+              ${CMAKE_SOURCE_DIR}/packaging/man/${page}.md ${out} ${VOREL_RELEASE_DATE} ${PROJECT_VERSION}
+      COMMAND gzip -9nf ${out}
+      DEPENDS packaging/man/mkman.py packaging/man/${page}.md VERBATIM)
+    list(APPEND VOREL_DESKTOP_OUTPUTS ${out}.gz)
+    set(component client)
+    if(page STREQUAL "vorel-server.8")
+      set(component server)
+    endif()
+    install(FILES ${out}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man${section} COMPONENT ${component})
+  endforeach()
+else()
+  message(WARNING "python3 not found: the packages are made without their manual pages")
+endif()
+add_custom_target(vorel_desktop_files ALL DEPENDS ${VOREL_DESKTOP_OUTPUTS})
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME vorel)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

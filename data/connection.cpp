@@ -202,7 +202,16 @@ QString TSocketConnection::Call(const QString &method, const QStringList &args)
 quint64 TSocketConnection::PostCall(const QString &method, const QStringList &args)
 {
     Message m = callRequest(method, args);
-    return post(m);
+    const quint64 ticket = post(m);
+    if (method == QLatin1String("Login")) {
+        // Login(user, password, database, address)
+        m_loginUser.clear();
+        m_loginDatabase.clear();
+        m_loginTicket = ticket;
+        m_sentUser = args.value(0);
+        m_sentDatabase = args.value(2);
+    }
+    return ticket;
 }
 
 QString TSocketConnection::TakeCall(quint64 ticket)
@@ -210,6 +219,11 @@ QString TSocketConnection::TakeCall(quint64 ticket)
     const Message reply = take(ticket);
     if (reply.type != MsgType::CallResult)
         protocolFailure("respuesta inesperada a una llamada");
+    if (ticket == m_loginTicket) {
+        m_loginTicket = 0;
+        m_loginUser = m_sentUser;
+        m_loginDatabase = m_sentDatabase;
+    }
     if (reply.value.isNull())
         return QString();
     if (reply.value.typeId() == QMetaType::QByteArray)

@@ -61,6 +61,13 @@ public:
     void Close();         // disconnect; no-op when not connected
     bool Connected() const;
 
+    // The user number and database of the last Login the server accepted on
+    // this connection: whose session it is, whatever other clients on the
+    // same desktop logged in as. Empty before one, and from the moment
+    // another Login is sent until it is accepted.
+    QString LoginUser() const { return m_loginUser; }
+    QString LoginDatabase() const { return m_loginDatabase; }
+
     // Late-bound remote method call by name: dServer, Login, MenIni,
     // StartTran, CommitTran, RollBackTran, EjeDir. Returns the text result
     // (empty for methods without one).
@@ -204,6 +211,12 @@ private:
     std::deque<Pending> m_pending; // in the order sent
     bool m_pipelining = true;
     quint64 m_pipeline = 0;          // the pipeline requests join now
+    QString m_loginUser;
+    QString m_loginDatabase;
+    // The Login sent last, until its answer is taken: ticket, user, database.
+    quint64 m_loginTicket = 0;
+    QString m_sentUser;
+    QString m_sentDatabase;
 };
 
 } // namespace vorel

@@ -4,6 +4,7 @@
 #include <QAccessibleWidget>
 #include <QAction>
 #include <QComboBox>
+#include <QMenu>
 #include <QTextDocumentFragment>
 #include <QToolButton>
 
@@ -36,11 +37,35 @@ public:
             button->showMenu();
     }
 
+    // The menu stays the button's child, as the toolkit's own interface
+    // keeps it: its entries are found and pressed through the button.
+    int childCount() const override { return menu() ? 1 : 0; }
+
+    QAccessible::State state() const override
+    {
+        QAccessible::State st = QAccessibleWidget::state();
+        st.hasPopup = menu() != nullptr;
+        return st;
+    }
+
+    QAccessibleInterface *child(int index) const override
+    {
+        return index == 0 && menu() ? QAccessible::queryAccessibleInterface(menu()) : nullptr;
+    }
+
+    int indexOfChild(const QAccessibleInterface *child) const override
+    {
+        return child && menu() && child->object() == menu() ? 0 : -1;
+    }
+
     QStringList keyBindingsForAction(const QString &name) const override
     {
         const QString key = widget()->property(name == pressAction() ? "vorelPressKey" : "vorelMenuKey").toString();
         return key.isEmpty() ? QStringList() : QStringList{key};
     }
+
+private:
+    QMenu *menu() const { return static_cast<QToolButton *>(widget())->menu(); }
 };
 
 QAccessibleInterface *splitButtonFactory(const QString &, QObject *object)

@@ -14,7 +14,8 @@ namespace vorel {
 VOREL_GUI_EXPORT void NameForAssistiveTechnology(QWidget *root);
 
 // A button whose arrow opens a menu offers assistive technology both its
-// press and its menu (the toolkit's own interface offers only the menu).
+// press and its menu (the toolkit's own interface offers only the menu),
+// and keeps the menu with its entries as its child.
 VOREL_GUI_EXPORT void SetSplitButtonAccessible(QToolButton *button);
 
 } // namespace vorel

@@ -8,6 +8,9 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    // The desktop entry the installed client is started from: its name and
+    // icon for the window in the task bar.
+    QGuiApplication::setDesktopFileName(QStringLiteral("vorel7"));
     // Standard buttons in Spanish ("Sí", "No", "Aceptar", "Cancelar").
     vorel::shell::InstallSpanishTranslations(&app);
 

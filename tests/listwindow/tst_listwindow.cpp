@@ -17,6 +17,9 @@
 #include "support/testserver.h"
 
 #include <QAccessible>
+#include <QtGui/private/qguiapplication_p.h>
+#include <qpa/qplatformaccessibility.h>
+#include <qpa/qplatformintegration.h>
 #include <QAction>
 #include <QClipboard>
 #include <QLineEdit>
@@ -77,6 +80,36 @@ void onNextModal(std::function<void(QDialog *)> step)
     });
     timer->start(10);
 }
+
+// Assistive technology listening, as a screen reader makes it: the objects
+// whose accessible name changed are collected until it goes.
+class ScreenReader
+{
+public:
+    ScreenReader()
+    {
+        named().clear();
+        QAccessible::installUpdateHandler([](QAccessibleEvent *e) {
+            if (e->type() == QAccessible::NameChanged)
+                named() << e->object();
+        });
+        if (QPlatformAccessibility *a = QGuiApplicationPrivate::platformIntegration()->accessibility())
+            a->setActive(true);
+    }
+    ~ScreenReader()
+    {
+        if (QPlatformAccessibility *a = QGuiApplicationPrivate::platformIntegration()->accessibility())
+            a->setActive(false);
+        QAccessible::installUpdateHandler(nullptr);
+    }
+    ScreenReader(const ScreenReader &) = delete;
+    ScreenReader &operator=(const ScreenReader &) = delete;
+    static QObjectList &named()
+    {
+        static QObjectList objects;
+        return objects;
+    }
+};
 
 } // namespace
 
@@ -210,7 +243,9 @@ private Q_SLOTS:
         QCOMPARE(totals.Text(), text);
     }
 
-    // The grid's selection reaches the status bar; one cell shows nothing.
+    // The grid's selection reaches the status bar, and a screen reader
+    // through the label's name, announced as it changes; one cell shows
+    // nothing.
     void selectionTotalsInTheStatusBar()
     {
         new TSnVorel(m_connection.get(), nullptr, QStringLiteral("VENTAS"), QStringLiteral("CLIENTES"));
@@ -219,13 +254,20 @@ private Q_SLOTS:
         auto *view = w->findChild<QTableView *>(QStringLiteral("dbgModulo"));
         auto *totals = w->findChild<QLabel *>(QStringLiteral("sbTotales"));
         const int limite = columnTitled(view, QStringLiteral("Límite de crédito"));
+        const ScreenReader reader;
+        QAccessibleInterface *heard = QAccessible::queryAccessibleInterface(totals);
         m_server->clearTrace();
         view->selectionModel()->select(QItemSelection(view->model()->index(0, limite), view->model()->index(3, limite)),
                                        QItemSelectionModel::ClearAndSelect);
         QVERIFY(totals->text().startsWith(QStringLiteral("4 celdas  Suma: ")));
+        QCOMPARE(heard->text(QAccessible::Name), QStringLiteral("Totales de la selección: ") + totals->text());
+        QVERIFY(ScreenReader::named().contains(totals));
         QCOMPARE(since(), QStringList());
+        ScreenReader::named().clear();
         view->selectionModel()->select(view->model()->index(0, 0), QItemSelectionModel::ClearAndSelect);
         QCOMPARE(totals->text(), QString());
+        QCOMPARE(heard->text(QAccessible::Name), QStringLiteral("Totales de la selección"));
+        QVERIFY(ScreenReader::named().contains(totals));
     }
 
     // Widths and order the user gives the columns come back when the class
@@ -291,6 +333,44 @@ private Q_SLOTS:
         QCOMPARE(store.ReadString(QStringLiteral("CLIENTES")), QString());
     }
 
+    // Two users' clients on one desktop share the settings store, whose
+    // last login is either's: each keeps the layout of their own session.
+    void columnLayoutPerSessionUser()
+    {
+        QTemporaryDir config;
+        qputenv("VOREL_CONFIG_DIR", QFile::encodeName(config.path()));
+        const auto unset = qScopeGuard([] { qunsetenv("VOREL_CONFIG_DIR"); });
+        {
+            platform::TSettingsStore store;
+            QVERIFY(store.OpenKey(QStringLiteral("\\Software\\Vorel7"), true));
+            store.WriteString(QStringLiteral("Login"), QStringLiteral("1001"));
+            store.WriteString(QStringLiteral("dBase"), QStringLiteral("DEMO"));
+        }
+        TSocketConnection carlos;
+        test::LogIn(carlos, *m_server, QStringLiteral("1002"));
+        auto open = [this](TSocketConnection *c) {
+            new TSnVorel(c, nullptr, QStringLiteral("VENTAS"), QStringLiteral("CLIENTES"));
+            QHeaderView *h = current()->findChild<QTableView *>(QStringLiteral("dbgModulo"))->horizontalHeader();
+            return h->model()->headerData(h->logicalIndex(0), Qt::Horizontal).toString();
+        };
+        const QString first = open(m_connection.get());
+        closeAll();
+        open(&carlos);
+        auto *view = current()->findChild<QTableView *>(QStringLiteral("dbgModulo"));
+        QHeaderView *header = view->horizontalHeader();
+        header->moveSection(header->visualIndex(columnTitled(view, QStringLiteral("Población"))), 0);
+        closeAll();
+
+        QCOMPARE(open(m_connection.get()), first);
+        closeAll();
+        QCOMPARE(open(&carlos), QStringLiteral("Población"));
+        closeAll();
+        platform::TSettingsStore store;
+        QVERIFY(store.OpenKey(QStringLiteral("\\Software\\Vorel7\\DEMO\\Columnas\\1002"), false));
+        QVERIFY(store.ReadString(QStringLiteral("CLIENTES")).startsWith(QStringLiteral("CIUDAD:")));
+        QVERIFY(!store.OpenKey(QStringLiteral("\\Software\\Vorel7\\DEMO\\Columnas\\1001"), false));
+    }
+
     // Find in the rows held, wrapping; a text only in rows not yet read is
     // found once the rest is read.
     void findAcrossPackets()
@@ -339,6 +419,42 @@ private Q_SLOTS:
         QCOMPARE(view->currentIndex(), found);
     }
 
+    // However the next match is asked for (Enter, Ctrl+G, Shift+Ctrl+G),
+    // it is the one cell selected, and a Shift+arrow extends from it.
+    void findKeysSelectTheMatchAlone()
+    {
+        new TSnVorel(m_connection.get(), nullptr, QStringLiteral("VENTAS"), QStringLiteral("CLIENTES"));
+        TfrmVrl *w = current();
+        auto *view = w->findChild<QTableView *>(QStringLiteral("dbgModulo"));
+        auto *totals = w->findChild<QLabel *>(QStringLiteral("sbTotales"));
+        auto *text = w->findChild<QLineEdit *>(QStringLiteral("Texto"));
+        m_frame->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(m_frame.get()));
+        action(w, "Buscar1")->trigger();
+        text->setText(QStringLiteral("a"));
+        QTest::keyClick(text, Qt::Key_Return);
+        const QModelIndex first = view->currentIndex();
+        QVERIFY(first.isValid());
+        QCOMPARE(view->selectionModel()->selectedIndexes(), QModelIndexList{first});
+        view->setFocus();
+        const std::pair<Qt::KeyboardModifiers, const char *> keys[] = {
+            {Qt::ControlModifier, "Ctrl+G"},
+            {Qt::ControlModifier, "Ctrl+G again"},
+            {Qt::ShiftModifier | Qt::ControlModifier, "Shift+Ctrl+G"},
+        };
+        for (const auto &[modifiers, name] : keys) {
+            const QModelIndex before = view->currentIndex();
+            QTest::keyClick(view, Qt::Key_G, modifiers);
+            QVERIFY2(view->currentIndex() != before, name);
+            QVERIFY2(view->selectionModel()->selectedIndexes() == QModelIndexList{view->currentIndex()}, name);
+            QCOMPARE(totals->text(), QString());
+        }
+        const QModelIndex match = view->currentIndex();
+        QTest::keyClick(view, Qt::Key_Down, Qt::ShiftModifier);
+        QCOMPARE(view->selectionModel()->selectedIndexes().size(), 2);
+        QVERIFY(view->selectionModel()->isSelected(match));
+    }
+
     // Ctrl+C the cells, Ctrl+Shift+C with titles; an HTML table beside the
     // text carries numbers and dates as values.
     void copyFormats()
@@ -368,6 +484,50 @@ private Q_SLOTS:
         QVERIFY2(html.contains(QStringLiteral("<td x:num=\"10000\" sdval=\"10000\" align=\"right\">")), qPrintable(html));
         QVERIFY(html.contains(QStringLiteral("<td>2022-07-15 09:00:00</td>")));
         QVERIFY(html.contains(QStringLiteral("<td>Hostal La Parra</td>")));
+    }
+
+    // A value with a line break, a tab or a leading quote pastes into one
+    // cell of a spreadsheet from the plain text: quoted, its quotes doubled.
+    void copiedFieldsQuoted_data()
+    {
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("copied");
+        QTest::newRow("CR LF") << QStringLiteral("Casa\r\nRural") << QStringLiteral("\"Casa\r\nRural\"");
+        QTest::newRow("LF") << QStringLiteral("Casa\nRural") << QStringLiteral("\"Casa\nRural\"");
+        QTest::newRow("tab and quotes") << QStringLiteral("Bar \"El\"\tTajo")
+                                        << QStringLiteral("\"Bar \"\"El\"\"\tTajo\"");
+        QTest::newRow("leading quote") << QStringLiteral("\"Tajo\" S.L.") << QStringLiteral("\"\"\"Tajo\"\" S.L.\"");
+        QTest::newRow("inner quote") << QStringLiteral("Mesón 5\" Sur") << QStringLiteral("Mesón 5\" Sur");
+    }
+    void copiedFieldsQuoted()
+    {
+        QFETCH(QString, value);
+        QFETCH(QString, copied);
+        const QString was =
+            m_server->query(QStringLiteral("SELECT CLIE_Nombre FROM TCLIENTES WHERE CLIE_Cliente = 1")).at(0).at(0);
+        auto set = [this](QString name) {
+            m_server->exec(QStringLiteral("UPDATE TCLIENTES SET CLIE_Nombre = '") + name.replace('\'', "''")
+                           + QStringLiteral("' WHERE CLIE_Cliente = 1"));
+        };
+        set(value);
+        const auto back = qScopeGuard([&] { set(was); });
+        new TSnVorel(m_connection.get(), nullptr, QStringLiteral("VENTAS"), QStringLiteral("CLIENTES"));
+        auto *view = current()->findChild<QTableView *>(QStringLiteral("dbgModulo"));
+        const int nombre = columnTitled(view, QStringLiteral("Nombre"));
+        // PostgreSQL gives an updated row back among the last.
+        while (view->model()->canFetchMore({}))
+            view->model()->fetchMore({});
+        int row = 0;
+        while (row < view->model()->rowCount() && view->model()->index(row, nombre).data() != value)
+            ++row;
+        QVERIFY(row < view->model()->rowCount());
+        view->selectionModel()->select(view->model()->index(row, nombre), QItemSelectionModel::ClearAndSelect);
+        for (QAction *a : view->actions())
+            if (a->shortcut() == QKeySequence(QKeySequence::Copy))
+                a->trigger();
+        QCOMPARE(QApplication::clipboard()->text(), copied + '\n');
+        action(current(), "CopiarTitulos1")->trigger();
+        QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("Nombre\n") + copied + '\n');
     }
 
     // Every button of the list window has a name a person reads and can be
@@ -411,6 +571,26 @@ private Q_SLOTS:
         QAccessibleInterface *cell = grid->cellAt(0, limite);
         QCOMPARE(cell->text(QAccessible::Name), view->model()->index(0, limite).data().toString());
         QCOMPARE(cell->text(QAccessible::Description), QStringLiteral("Límite de crédito"));
+
+        // The relation menu, open, is the button's child: its entries are
+        // found by name and pressed.
+        QAccessibleInterface *entry = nullptr;
+        QTimer::singleShot(0, this, [a, &entry] {
+            QAccessibleInterface *menu = a->childCount() == 1 ? a->child(0) : nullptr;
+            if (menu && menu->role() == QAccessible::PopupMenu && a->indexOfChild(menu) == 0)
+                for (int i = 0; i < menu->childCount(); ++i)
+                    if (menu->child(i)->text(QAccessible::Name) == QStringLiteral("Código -> Pedidos de venta"))
+                        entry = menu->child(i);
+            if (QWidget *open = QApplication::activePopupWidget())
+                open->close();
+        });
+        a->actionInterface()->doAction(QAccessibleActionInterface::showMenuAction());
+        QVERIFY(entry);
+        QVERIFY(entry->actionInterface()->actionNames().contains(QAccessibleActionInterface::pressAction()));
+        entry->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(m_errors, QStringList());
+        QCOMPARE(current()->ClassId, QStringLiteral("PEDIDOS"));
     }
 
     // A title too wide for its column loses its end, right-aligned or not:
