@@ -77,7 +77,7 @@ const char kHelp[] =
     "                      request, rolling it back (default 20: below the 30 s a writer waits for\n"
     "                      its turn; 0: never)\n"
     "  --session-memory MB what one session may hold of rows read ahead, packets being built and\n"
-    "                      request frames (default 256); past it the request fails with ORA-04030\n"
+    "                      request frames (default 512); past it the request fails with ORA-04030\n"
     "  --memory-limit MB   the same for all sessions together, and SQLite's own memory (default\n"
     "                      2048)\n"
     "  --delay-ms N        waits N milliseconds before sending each answer, on the session's own\n"

@@ -16,7 +16,8 @@ namespace vorel::server {
 class MemoryBudget
 {
 public:
-    static constexpr qint64 kDefaultPerSession = qint64(256) << 20;
+    // Room for one EjeDir of a frame's largest size (see Session).
+    static constexpr qint64 kDefaultPerSession = qint64(512) << 20;
     static constexpr qint64 kDefaultTotal = qint64(2048) << 20;
 
     // The server's: every session draws on it.

@@ -13,7 +13,7 @@ namespace {
 
 // What a trace keeps of one text: enough to tell the request, not a copy
 // of every binary sent to TBINS.
-constexpr qsizetype kTracedChars = 64 * 1024;
+constexpr qsizetype kTracedChars = 2 * 1024 * 1024;
 
 QString traced(const QString &text)
 {

@@ -20,7 +20,7 @@ public:
     // What stands in a Login's record for its password.
     static constexpr char kPasswordMark[] = "********";
 
-    // Texts are logged verbatim up to 64 Ki characters each (SQL keeps its
+    // Texts are logged verbatim up to 2 Mi characters each (SQL keeps its
     // line ends, arguments their every character), but for the password
     // of a Login, which is replaced by kPasswordMark.
     void open(int session, const QString &provider, const QString &sql, qint32 count = -1);
