@@ -9,6 +9,8 @@
 #include <QString>
 #include <QStringList>
 
+class QFile;
+
 namespace vorel::platform {
 
 // ---- Settings store -------------------------------------------------------
@@ -73,6 +75,16 @@ VOREL_CORE_EXPORT QString SystemFolder();
 VOREL_CORE_EXPORT bool StartProgram(const QString &path, const QStringList &args = {});
 // Copies, replacing the target; false on failure.
 VOREL_CORE_EXPORT bool CopyFileReplacing(const QString &from, const QString &to);
+
+// Files this process creates from now on are readable and writable by
+// their owner only, whatever the mask it was started with.
+VOREL_CORE_EXPORT void KeepNewFilesPrivate();
+// Opens `path` to be written from its start, readable and writable by its
+// owner only (an existing file is narrowed to that before it is emptied).
+// Refuses a symbolic link, anything but a plain file, and a file with other
+// names (hard links) or of another owner: a privileged process must not be
+// turned against a file someone else chose. False with *error set.
+VOREL_CORE_EXPORT bool OpenPrivateFile(QFile &file, const QString &path, QString *error);
 
 // ---- Memory ---------------------------------------------------------------
 // `bytes` of zeroed memory at a 2 MiB boundary, in huge pages where the

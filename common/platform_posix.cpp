@@ -9,9 +9,13 @@
 #include <QHostInfo>
 #include <QProcess>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace vorel::platform {
@@ -176,6 +180,45 @@ void UnmapLargeMemory(void *memory, size_t bytes)
         return;
     const size_t page = size_t(::sysconf(_SC_PAGESIZE));
     ::munmap(memory, (bytes + page - 1) & ~(page - 1));
+}
+
+void KeepNewFilesPrivate()
+{
+    const mode_t before = ::umask(0077);
+    ::umask(before | 0077);
+}
+
+bool OpenPrivateFile(QFile &file, const QString &path, QString *error)
+{
+    const QByteArray name = QFile::encodeName(path);
+    // Not emptied at the open: what it is is checked first. Non-blocking, so
+    // that a FIFO put in its place cannot hold the process up.
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
+    if (fd < 0) {
+        *error =
+            errno == ELOOP ? QStringLiteral("it is a symbolic link") : QString::fromLocal8Bit(std::strerror(errno));
+        return false;
+    }
+    auto refuse = [&](const QString &why) {
+        ::close(fd);
+        *error = why;
+        return false;
+    };
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+        return refuse(QString::fromLocal8Bit(std::strerror(errno)));
+    if (!S_ISREG(st.st_mode))
+        return refuse(QStringLiteral("it is not a plain file"));
+    if (st.st_nlink != 1)
+        return refuse(QStringLiteral("it has other names (hard links)"));
+    if (st.st_uid != ::geteuid())
+        return refuse(QStringLiteral("it belongs to another user"));
+    if (::fchmod(fd, 0600) != 0 || ::ftruncate(fd, 0) != 0)
+        return refuse(QString::fromLocal8Bit(std::strerror(errno)));
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (!file.open(fd, QIODevice::WriteOnly, QFileDevice::AutoCloseHandle))
+        return refuse(file.errorString());
+    return true;
 }
 
 } // namespace vorel::platform

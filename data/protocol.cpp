@@ -632,12 +632,34 @@ Message decodePayload(const QByteArray &payload, std::shared_ptr<const void> own
 
 void FrameReader::feed(const QByteArray &data)
 {
-    m_buffer.append(data);
+    if (m_skip >= data.size()) {
+        m_skip -= data.size();
+        return;
+    }
+    m_buffer.append(m_skip > 0 ? data.mid(m_skip) : data);
+    m_skip = 0;
     if (m_buffer.size() >= kHeaderSize) {
         const quint32 len = qFromBigEndian<quint32>(m_buffer.constData());
         if (len > m_max)
             throw ProtocolError("frame exceeds the size limit");
     }
+}
+
+void FrameReader::skipNext()
+{
+    const qint64 whole = kHeaderSize + announced();
+    if (whole < kHeaderSize)
+        return;
+    const qint64 here = qMin<qint64>(whole, m_buffer.size());
+    m_buffer.remove(0, here);
+    m_skip = whole - here;
+}
+
+qint64 FrameReader::announced() const
+{
+    if (m_buffer.size() < kHeaderSize)
+        return -1;
+    return qFromBigEndian<quint32>(m_buffer.constData());
 }
 
 std::optional<QByteArray> FrameReader::next()

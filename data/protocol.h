@@ -145,6 +145,15 @@ public:
     void appendRow(const QVariantList &row);
     // Row `row` of another block of the same width, copied as coded.
     void appendRowOf(const RowBlock &other, qsizetype row);
+    // Takes back a row begun and not finished (its read failed midway).
+    void dropUnfinishedRow()
+    {
+        if (m_pendingValues == 0)
+            return;
+        m_used = qsizetype(m_starts.back()) - m_begin;
+        m_starts.pop_back();
+        m_pendingValues = 0;
+    }
     void reserveBytes(qsizetype bytes)
     {
         if (m_data.size() < m_begin + bytes)
@@ -337,10 +346,19 @@ public:
     void feed(const QByteArray &data);
     std::optional<QByteArray> next();
     qsizetype buffered() const { return m_buffer.size(); }
+    // The payload length the next frame's header announces; -1 before its
+    // header is in.
+    qint64 announced() const;
+    // The next frame's first payload bytes, as many of `n` as are in.
+    QByteArray head(qsizetype n) const { return m_buffer.mid(kHeaderSize, n); }
+    // The next frame (its header in) is dropped, its bytes as they come:
+    // none of it is held.
+    void skipNext();
 
 private:
     QByteArray m_buffer;
     quint32 m_max;
+    qint64 m_skip = 0; // bytes still to drop of a frame skipped
 };
 
 // True for the variant types carried as Integer.

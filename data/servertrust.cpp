@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QHash>
+#include <QHostAddress>
 #include <QMutex>
 #include <QSslSocket>
 #include <algorithm>
@@ -176,6 +177,48 @@ QString ServerTrust::describe(const QList<QSslError> &errors, const QString &hos
     return reasons.join(QStringLiteral("; "));
 }
 
+bool ServerTrust::namesHost(const QSslCertificate &certificate, const QString &host)
+{
+    const QString wanted = host.trimmed().toLower();
+    const QHostAddress address(wanted);
+    const auto names = certificate.subjectAlternativeNames();
+    for (auto it = names.cbegin(); it != names.cend(); ++it) {
+        if (!address.isNull()) {
+            if (it.key() == QSsl::IpAddressEntry && QHostAddress(it.value()) == address)
+                return true;
+            continue;
+        }
+        if (it.key() != QSsl::DnsEntry)
+            continue;
+        const QString name = it.value().trimmed().toLower();
+        if (name == wanted)
+            return true;
+        // "*.example.com": one whole label, the leftmost, and never the
+        // name of a domain of its own ("*.com").
+        if (name.startsWith(QLatin1String("*.")) && name.count(QLatin1Char('.')) >= 2) {
+            const qsizetype dot = wanted.indexOf(QLatin1Char('.'));
+            if (dot > 0 && wanted.mid(dot) == name.mid(1))
+                return true;
+        }
+    }
+    return false;
+}
+
+QString ServerTrust::nameMismatch(const QSslCertificate &certificate, const QString &host)
+{
+    if (namesHost(certificate, host))
+        return QString();
+    QStringList names;
+    const auto alternatives = certificate.subjectAlternativeNames();
+    for (auto it = alternatives.cbegin(); it != alternatives.cend(); ++it)
+        names << it.value();
+    if (names.isEmpty())
+        return QStringLiteral("el certificado nombra al equipo solo en su nombre común (CN), que no se admite; "
+                              "debe llevar %1 entre sus nombres alternativos (subjectAltName)")
+            .arg(host);
+    return QStringLiteral("el certificado es de %1, no de %2").arg(names.join(QStringLiteral(", ")), host);
+}
+
 QString ServerTrust::check(const QSslSocket &socket, const QString &host, int port) const
 {
     const QString endpoint = host + QLatin1Char(':') + QString::number(port);
@@ -183,8 +226,15 @@ QString ServerTrust::check(const QSslSocket &socket, const QString &host, int po
     if (presented.isNull())
         return QStringLiteral("El servidor de aplicaciones %1 no presentó ningún certificado: no se envió nada")
             .arg(endpoint);
-    if (!m_caFile.isEmpty())
-        return QString(); // the handshake verified chain and name
+    if (!m_caFile.isEmpty()) {
+        // The handshake verified the chain, and the name against the
+        // common name too: only the subject's alternative names count.
+        const QString why = nameMismatch(presented, host);
+        if (why.isEmpty())
+            return QString();
+        return QStringLiteral("El certificado del servidor de aplicaciones %1 no es válido: %2. No se envió nada.")
+            .arg(endpoint, why);
+    }
     const QString seen = fingerprint(presented);
     platform::TSettingsStore store;
     const QString name = pinName(host, port);

@@ -57,6 +57,11 @@ public:
     // -fingerprint -sha256` prints it.
     static QString fingerprint(const QSslCertificate &certificate);
     static QString pinName(const QString &host, int port);
+    // Whether `host` (a name or an address) is among the certificate's
+    // subject alternative names; its common name does not count.
+    static bool namesHost(const QSslCertificate &certificate, const QString &host);
+    // Why the certificate is not for `host`, in the user's words; empty when it is.
+    static QString nameMismatch(const QSslCertificate &certificate, const QString &host);
     // The reasons of a failed verification, in Spanish, joined by "; ".
     static QString describe(const QList<QSslError> &errors, const QString &host, const QString &caFile);
 

@@ -2,7 +2,9 @@
 // Reads its command (kUsage below) and hands the work to the network layer
 // and the backend the database's location chooses.
 #include "common/exception.h"
+#include "common/platform.h"
 #include "server/backend/backends.h"
+#include "server/core/memorybudget.h"
 #include "server/net/outbox.h"
 #include "server/net/server.h"
 #include "server/net/tlscert.h"
@@ -32,6 +34,7 @@ constexpr int kStopBoundMs = 10000;
 const char kUsage[] =
     "usage: vorel-server serve --db [NAME=]FILE|URI ... [--listen HOST:PORT] [--advertise HOST] [--trace FILE]\n"
     "                          [--max-sessions N] [--login-timeout S] [--idle-timeout S] [--query-timeout S]\n"
+    "                          [--idle-in-transaction S] [--session-memory MB] [--memory-limit MB]\n"
     "                          [--delay-ms N] [--tls-cert FILE --tls-key FILE] [--max-startups N]\n"
     "                          [--max-startups-per-source N] [--insecure-plaintext] [--metrics HOST:PORT]\n"
     "                          [--pool HOST:PORT,...]\n"
@@ -69,6 +72,14 @@ const char kHelp[] =
     "                      0: no limit)\n"
     "  --idle-timeout S    closes a session silent for S seconds (default 0: never)\n"
     "  --query-timeout S   cancels one request's SQL after S seconds (default 30; 0: no limit)\n"
+    "  --idle-in-transaction S\n"
+    "                      closes a session whose transaction has been open S seconds without a\n"
+    "                      request, rolling it back (default 20: below the 30 s a writer waits for\n"
+    "                      its turn; 0: never)\n"
+    "  --session-memory MB what one session may hold of rows read ahead, packets being built and\n"
+    "                      request frames (default 512); past it the request fails with ORA-04030\n"
+    "  --memory-limit MB   the same for all sessions together, and SQLite's own memory (default\n"
+    "                      2048)\n"
     "  --delay-ms N        waits N milliseconds before sending each answer, on the session's own\n"
     "                      thread, to try clients against a distant server (default 0)\n"
     "  --tls-cert FILE --tls-key FILE\n"
@@ -105,7 +116,7 @@ void put(FILE *to, const QByteArray &text)
     std::fflush(to);
 }
 
-void say(const QString &message) { put(stderr, ("vorel-server: " + message + '\n').toLocal8Bit()); }
+void say(const QString &message) { put(stderr, ("vorel-server: " + escapedForLog(message) + '\n').toUtf8()); }
 
 int fail(const QString &message)
 {
@@ -317,6 +328,8 @@ struct ServeOptions {
     QString certificateFile;
     QString keyFile;
     int delayMs = 0;
+    qint64 sessionMemory = MemoryBudget::kDefaultPerSession;
+    qint64 memoryLimit = MemoryBudget::kDefaultTotal;
 };
 
 // 0 when the arguments make sense, else the exit status after saying why.
@@ -355,15 +368,22 @@ int readServeArguments(const QStringList &args, ServeOptions &o)
             if (!ok || o.config.maxSessions < 1)
                 return usage(QStringLiteral("--max-sessions expects a whole number of at least 1"));
         } else if ((a == QLatin1String("--login-timeout") || a == QLatin1String("--idle-timeout")
-                    || a == QLatin1String("--query-timeout"))
+                    || a == QLatin1String("--query-timeout") || a == QLatin1String("--idle-in-transaction"))
                    && hasValue) {
             const int ms = millisecondsOf(args[++i]);
             if (ms < 0)
                 return usage(a + QStringLiteral(" expects seconds (0: no limit), not ") + args[i]);
-            int &target = a == QLatin1String("--login-timeout")  ? o.config.loginTimeoutMs
-                : a == QLatin1String("--idle-timeout")           ? o.config.idleTimeoutMs
-                                                                 : o.config.queryTimeoutMs;
+            int &target = a == QLatin1String("--login-timeout")         ? o.config.loginTimeoutMs
+                          : a == QLatin1String("--idle-timeout")        ? o.config.idleTimeoutMs
+                          : a == QLatin1String("--idle-in-transaction") ? o.config.idleInTransactionMs
+                                                                        : o.config.queryTimeoutMs;
             target = ms;
+        } else if ((a == QLatin1String("--session-memory") || a == QLatin1String("--memory-limit")) && hasValue) {
+            bool ok = false;
+            const qint64 mb = args[++i].toLongLong(&ok);
+            if (!ok || mb < 16 || mb > (qint64(1) << 30))
+                return usage(a + QStringLiteral(" expects megabytes, at least 16, not ") + args[i]);
+            (a == QLatin1String("--session-memory") ? o.sessionMemory : o.memoryLimit) = mb << 20;
         } else if ((a == QLatin1String("--max-startups") || a == QLatin1String("--max-startups-per-source"))
                    && hasValue) {
             bool ok = false;
@@ -388,6 +408,8 @@ int readServeArguments(const QStringList &args, ServeOptions &o)
     }
     if (o.config.databases.isEmpty())
         return usage(QStringLiteral("serve needs at least one --db"));
+    if (o.sessionMemory > o.memoryLimit)
+        return usage(QStringLiteral("--session-memory cannot be more than --memory-limit"));
     return 0;
 }
 
@@ -499,6 +521,7 @@ int serve(QCoreApplication &app, const QStringList &args)
     ServeOptions o;
     if (const int status = readServeArguments(args, o))
         return status;
+    MemoryBudget::server().configure(o.memoryLimit, o.sessionMemory);
     if (const int status = prepareDatabases(o.config.databases))
         return status;
     QHostAddress host;
@@ -561,6 +584,9 @@ int serve(QCoreApplication &app, const QStringList &args)
 
 int main(int argc, char **argv)
 {
+    // Databases, backups, keys and traces hold password hashes, data and
+    // secrets: none of them is for other users of the machine to read.
+    vorel::platform::KeepNewFilesPrivate();
     QCoreApplication app(argc, argv);
     QStringList args = app.arguments().mid(1);
     if (args.isEmpty())

@@ -3,6 +3,7 @@
 // SQLite file of the server's own or a PostgreSQL database shared with other
 // servers. One object per session, used by one thread at a time.
 #include "data/protocol.h"
+#include "server/core/memorybudget.h"
 #include "server/core/oramessages.h"
 #include "server/core/rights.h"
 
@@ -58,7 +59,13 @@ public:
 
     static constexpr int kMaxCursors = 256;
 
+    // What the session holds in rows read ahead and frames, within its
+    // share of the server's memory.
+    MemoryAccount &memory() { return m_memory; }
+
 protected:
+    MemoryAccount m_memory;
+
     // What a request may run: a change (executeDirect) or a read (openCursor).
     enum class Request { Change, Read };
     // The statements a request of that kind runs, by their first keyword,
@@ -129,6 +136,24 @@ inline proto::RowBlock packetFor(int width, int count, qsizetype rowBytes)
         block.reserveBytes(qMin(expected + expected / 4, answers::kPacketBytes + answers::kPacketBytes / 4) + 64);
     }
     return block;
+}
+
+// Rows read ahead of the client from `first` on, the rows before it sent:
+// once those take more than half of the block it is copied without them,
+// so that a cursor read into memory gives its memory back as it is sent.
+inline void dropSentRows(proto::RowBlock &rows, qsizetype &first)
+{
+    if (first <= 0 || first >= rows.size())
+        return;
+    const qsizetype sent = rows.rowData(first) - rows.rowData(0);
+    if (sent * 2 < rows.byteSize())
+        return;
+    proto::RowBlock rest(rows.width());
+    rest.reserveBytes(rows.byteSize() - sent);
+    for (qsizetype r = first; r < rows.size(); ++r)
+        rest.appendRowOf(rows, r);
+    rows = std::move(rest);
+    first = 0;
 }
 
 // 'YYYY-MM-DD', 'YYYY-MM-DD HH:MM[:SS[.fff]]' (or with a T) as the wire's

@@ -64,7 +64,10 @@ inline constexpr char kCheckViolatedUnnamed[] = "ORA-02290: check constraint (VO
 inline constexpr char kParentKeyNotFound[] = "ORA-02291: integrity constraint (VOREL.%1) violated - parent key not found";
 // %1: the foreign key's name.
 inline constexpr char kChildRecordFound[] = "ORA-02292: integrity constraint (VOREL.%1) violated - child record found";
+inline constexpr char kIdleTimeExceeded[] = "ORA-02396: exceeded maximum idle time, please connect again";
 inline constexpr char kConnectionLost[] = "ORA-03113: end-of-file on communication channel";
+// %1: the bytes asked for.
+inline constexpr char kOutOfProcessMemory[] = "ORA-04030: out of process memory when trying to allocate %1 bytes";
 inline constexpr char kUnhandledException[] = "ORA-06510: PL/SQL: unhandled user-defined exception";
 inline constexpr char kValueTooLarge[] = "ORA-12899: value too large for column";
 inline constexpr char kReadOnly[] = "ORA-16000: database or pluggable database open for read-only access";

@@ -206,7 +206,8 @@ void Peer::submitLogin(const Message &request)
         check();
         return;
     }
-    logLine(QStringLiteral("%1: Login for user %2 waits %3 ms after failed attempts")
+    logFrom(m_source, QStringLiteral("Login waits"),
+            QStringLiteral("%1: Login for user %2 waits %3 ms after failed attempts")
                 .arg(label(), request.args[0].trimmed())
                 .arg(wait));
     // Other peers and sessions go on meanwhile.

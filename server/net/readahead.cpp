@@ -1,6 +1,7 @@
 #include "server/net/readahead.h"
 
 #include "server/core/database.h"
+#include "server/core/memorybudget.h"
 
 #include <utility>
 
@@ -35,6 +36,18 @@ void ReadAhead::run()
         if (m_quit)
             return;
         const quint32 cursor = m_cursor;
+        // Reading ahead is a saving, never a need: without room for one
+        // more packet like the last, the client's fetch reads it itself.
+        if (!m_db->memory().fits(m_lastBytes)) {
+            m_paused = true;
+            m_read.notify_all();
+            if (std::exchange(m_awaited, false) && m_onRead) {
+                lock.unlock();
+                m_onRead();
+                lock.lock();
+            }
+            continue;
+        }
         Packet p;
         p.requested = m_count;
         m_reading = true;
@@ -46,7 +59,9 @@ void ReadAhead::run()
         }
         lock.lock();
         m_reading = false;
+        m_lastBytes = p.rows.byteSize();
         m_held[cursor].push_back(std::move(p));
+        account();
         m_read.notify_all();
         if (std::exchange(m_awaited, false) && m_onRead) {
             lock.unlock();
@@ -105,7 +120,19 @@ void ReadAhead::forget(quint32 cursor)
     std::unique_lock<std::mutex> lock(m_mutex);
     settleLocked(lock);
     m_held.erase(cursor);
+    account();
 }
+
+qint64 ReadAhead::heldBytes() const
+{
+    qint64 bytes = 0;
+    for (const auto &entry : m_held)
+        for (const Packet &p : entry.second)
+            bytes += p.rows.byteSize();
+    return bytes;
+}
+
+void ReadAhead::account() { m_db->memory().settle(MemoryAccount::ReadAhead, heldBytes()); }
 
 proto::RowBlock ReadAhead::fetch(quint32 cursor, int count, int *width)
 {
@@ -122,6 +149,7 @@ proto::RowBlock ReadAhead::fetch(quint32 cursor, int count, int *width)
             if (width)
                 *width = head.width;
             it->second.pop_front();
+            account();
             lock.unlock();
             m_wake.notify_one();
             return rows;
@@ -135,6 +163,20 @@ proto::RowBlock ReadAhead::fetch(quint32 cursor, int count, int *width)
 
 proto::RowBlock ReadAhead::take(std::unique_lock<std::mutex> &lock, quint32 cursor, int count, int *width)
 {
+    // Whatever leaves the packets held below is counted off on the way out.
+    struct Account {
+        ReadAhead &ahead;
+        std::unique_lock<std::mutex> &lock;
+        ~Account()
+        {
+            if (lock.owns_lock()) {
+                ahead.account();
+                return;
+            }
+            const std::lock_guard<std::mutex> again(ahead.m_mutex);
+            ahead.account();
+        }
+    } accountOnReturn{*this, lock};
     const auto it = m_held.find(cursor);
     if (it == m_held.end() || it->second.empty()) {
         lock.unlock();

@@ -61,6 +61,9 @@ private:
     bool waits(quint32 cursor) const;
     void settleLocked(std::unique_lock<std::mutex> &lock);
     proto::RowBlock take(std::unique_lock<std::mutex> &lock, quint32 cursor, int count, int *width);
+    // What the packets held weigh, and that figure in the session's account.
+    qint64 heldBytes() const;
+    void account();
 
     Database *m_db;
     std::thread m_thread;
@@ -75,6 +78,7 @@ private:
     std::map<quint32, std::deque<Packet>> m_held;
     std::function<void()> m_onRead;
     bool m_awaited = false;         // readyFor() said no: m_onRead is due
+    qint64 m_lastBytes = 0;         // what the last packet read ahead weighed
 };
 
 } // namespace vorel::server

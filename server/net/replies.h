@@ -23,7 +23,15 @@ class Trace;
 void traceRequest(Trace *trace, int id, const proto::Message &request);
 // Seconds as the log and the peers read them ("1", "2.5").
 QString seconds(int ms);
-// One line on standard error, at once.
+// One line on standard error, at once. Control characters (a line break in
+// a user name) are written escaped, so that no text a peer sends can make a
+// line of its own, and a line is cut at kMaxLogLine characters.
 void logLine(const QString &line);
+inline constexpr qsizetype kMaxLogLine = 2000;
+QString escapedForLog(const QString &text);
+// logLine, but `burst` lines a minute at most for one `source` (an
+// address) and `kind` of event, however often it happens; the next line
+// said says how many were left unsaid. From any thread.
+void logFrom(const QString &source, const QString &kind, const QString &line, int burst = 1);
 
 } // namespace vorel::server

@@ -24,6 +24,9 @@ namespace vorel::server {
 namespace {
 
 const char kBadLogin[] = "Usuario o contraseña incorrectos";
+// Failed Logins from one address said a minute: the throttle's first few
+// delays, each with the user it concerned; the rest are counted.
+constexpr int kFailedLoginLines = 5;
 
 // Runs on a thread of the check pool: opens the database, checks the user
 // and starts the session's working rows. Nothing here touches the peer.
@@ -43,12 +46,14 @@ LoginOutcome checkOnPool(const ServerConfig &config, const QStringList &args, co
         if (!db->checkUser(user, password, &rehashed)) {
             if (config.throttle) {
                 const auto [forUser, forAddress] = config.throttle->failed(user.trimmed(), address);
-                logLine(QStringLiteral("%1: failed Login for user %2 (%3 in a row for the user, %4 from the "
+                logFrom(address, QStringLiteral("failed Login"),
+                        QStringLiteral("%1: failed Login for user %2 (%3 in a row for the user, %4 from the "
                                        "address); the next attempt waits %5 ms")
                             .arg(label, user.trimmed())
                             .arg(forUser)
                             .arg(forAddress)
-                            .arg(LoginThrottle::delayAfter(qMax(forUser, forAddress))));
+                            .arg(LoginThrottle::delayAfter(qMax(forUser, forAddress))),
+                        kFailedLoginLines);
             }
             throw vorel::Exception(QString::fromUtf8(kBadLogin));
         }
@@ -274,24 +279,10 @@ void Server::startSession(Peer *peer, LoginOutcome outcome)
 
 void Server::noteSource(const QString &source, const QString &what)
 {
-    const qint64 now = QDeadlineTimer::current().deadline();
     // One line per address and kind of event: the figures in a line vary.
     QString kind = what.left(48);
     kind.remove(QRegularExpression(QStringLiteral("[0-9]+")));
-    const QString key = source + QLatin1Char('\n') + kind;
-    if (!m_noted.contains(key) && m_noted.size() >= 10000)
-        m_noted.clear(); // a spray of addresses: start afresh rather than grow
-    Noted &n = m_noted[key];
-    if (n.at != 0 && now - n.at < 60000) {
-        ++n.unsaid;
-        return;
-    }
-    QString line = QStringLiteral("source %1: %2").arg(source, what);
-    if (n.unsaid > 0)
-        line += QStringLiteral(" (%1 more since the last line)").arg(n.unsaid);
-    logLine(line);
-    n.at = now;
-    n.unsaid = 0;
+    logFrom(source, kind, QStringLiteral("source %1: %2").arg(source, what));
 }
 
 void Server::shutdown(int boundMs, std::function<void(bool allEnded)> done)

@@ -66,6 +66,10 @@ struct ServerConfig {
     int maxStartupsPerSource = 16; // the same, from one address
     int loginTimeoutMs = 10000;  // TLS handshake, greeting and Login must be done by then
     int idleTimeoutMs = 0;       // a session with no request for this long is closed
+    // The same for a session whose transaction is open: it is rolled back.
+    // Below the 30 s a writer waits for its turn on SQLite, so that one
+    // forgotten transaction makes nobody else fail.
+    int idleInTransactionMs = 20000;
     int queryTimeoutMs = 30000;  // one request's run of SQL
 
     // The database serving the name a client logs in to; none when none.
@@ -133,11 +137,6 @@ private:
     std::atomic<int> m_sessions{0};
     std::list<Peer *> m_peers; // oldest first
     QHash<QString, int> m_perSource;
-    struct Noted {
-        qint64 at = 0;
-        int unsaid = 0;
-    };
-    QHash<QString, Noted> m_noted;
     QThreadPool m_checks;
     TlsSharedContext m_tlsContext;
     // The sessions running, for shutdown(): added here, removed by the

@@ -14,6 +14,8 @@
 #include <QScopedValueRollback>
 #include <QSslSocket>
 #include <QTimer>
+#include <QtEndian>
+#include <utility>
 
 namespace vorel::server {
 
@@ -76,6 +78,18 @@ void Session::start()
         });
         m_idleTimer->start(m_config->idleTimeoutMs);
     }
+    if (m_config->idleInTransactionMs > 0) {
+        m_idleInTransaction = new QTimer(this);
+        m_idleInTransaction->setSingleShot(true);
+        m_idleInTransaction->setInterval(m_config->idleInTransactionMs);
+        connect(m_idleInTransaction, &QTimer::timeout, this, [this] {
+            // Its locks would hold up every other writer for as long as
+            // the client stays silent.
+            drop(ora::text(ora::kIdleTimeExceeded,
+                           QStringLiteral("transacción abierta sin peticiones durante %1 s: se deshizo")
+                               .arg(seconds(m_config->idleInTransactionMs))));
+        });
+    }
     Message ok;
     ok.type = MsgType::CallResult;
     ok.requestId = m_loginRequest;
@@ -124,7 +138,10 @@ void Session::onReadyRead()
             const qint64 available = m_socket->bytesAvailable();
             if (available > 0)
                 m_frames.feed(m_socket->read(qMin<qint64>(available, 1 << 20)));
-            const std::optional<QByteArray> payload = m_frames.next();
+            admitFrame();
+            if (m_closing)
+                break;
+            std::optional<QByteArray> payload = m_frames.next();
             if (!payload) {
                 if (m_socket->bytesAvailable() > 0)
                     continue;
@@ -133,6 +150,11 @@ void Session::onReadyRead()
             if (!isRequestType(payload->isEmpty() ? 0 : quint8(payload->at(0))))
                 throw proto::ProtocolError("not a request");
             handle(proto::decodePayload(*payload));
+            if (std::exchange(m_frameAdmitted, false)) {
+                payload.reset();
+                if (m_db)
+                    m_db->memory().settle(MemoryAccount::Frame, 0);
+            }
             // A peer that sends requests but never reads the answers gets
             // no more answers until it does.
             if (!m_closing && m_socket && m_socket->bytesToWrite() > kMaxUnsent)
@@ -141,6 +163,48 @@ void Session::onReadyRead()
     } catch (const proto::ProtocolError &e) {
         drop(QString::fromUtf8(e.what()));
     }
+}
+
+void Session::admitFrame()
+{
+    const qint64 length = m_frames.announced();
+    if (length <= kMaxRequestFrame || m_frameAdmitted)
+        return;
+    // Type, request id, flags, and the method's name with its length.
+    const QByteArray head = m_frames.head(16);
+    if (head.size() < 16)
+        return;
+    const quint8 type = quint8(head.at(0));
+    if (!isRequestType(type))
+        throw proto::ProtocolError("not a request");
+    const bool ejeDir = type == quint8(MsgType::Call) && qFromBigEndian<quint32>(head.constData() + 6) == 6
+                        && isMethod(QString::fromLatin1(head.mid(10, 6)), "EjeDir");
+    QString refusal;
+    if (!ejeDir) {
+        refusal = QStringLiteral("La petición supera el tamaño máximo de %1 KB; solo EjeDir admite más")
+                      .arg(kMaxRequestFrame >> 10);
+    } else {
+        try {
+            m_db->memory().hold(MemoryAccount::Frame, length * kFrameCostFactor);
+            m_frameAdmitted = true;
+            return;
+        } catch (const OraError &e) {
+            refusal = e.message();
+        }
+    }
+    // Answered as a request that failed, without reading it into memory.
+    const quint32 requestId = qFromBigEndian<quint32>(head.constData() + 1);
+    const bool detached = type != quint8(MsgType::Hello) && (quint8(head.at(5)) & proto::Detached);
+    m_frames.skipNext();
+    logFrom(m_socket->peerAddress().toString(), QStringLiteral("request refused"),
+            QStringLiteral("session %1 (%2): a request of %3 bytes refused: %4")
+                .arg(m_id)
+                .arg(peer())
+                .arg(length)
+                .arg(refusal));
+    send(errorReply(requestId, refusal));
+    if (!detached)
+        m_pipelineFailed = true;
 }
 
 void Session::handle(const Message &request)
@@ -158,6 +222,10 @@ void Session::handle(const Message &request)
             return;
         }
     }
+    // A request skipped does no work in the transaction: the time it may
+    // stay open runs on.
+    if (m_idleInTransaction)
+        m_idleInTransaction->stop();
     traceRequest(m_config->trace, m_id, request);
     if (request.type == MsgType::Fetch && !m_ahead->readyFor(request.cursor)) {
         m_pendingFetch = request;
@@ -202,6 +270,15 @@ void Session::process(const Message &request, qint64 arrivedNs)
     // Idle time counts from the answer: a long request is not idleness.
     if (m_idleTimer && !m_closing)
         m_idleTimer->start();
+    // Only a fetch may find the database shared with the read ahead.
+    if (request.type != MsgType::Fetch && m_db)
+        m_inTransaction = m_db->inTransaction();
+    if (m_idleInTransaction && !m_closing) {
+        if (m_inTransaction)
+            m_idleInTransaction->start();
+        else
+            m_idleInTransaction->stop();
+    }
 }
 
 void Session::count(const Message &request, const Message &reply, qint64 nanoseconds)

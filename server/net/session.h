@@ -46,9 +46,20 @@ public:
     // would be on their way, and counting them stopped a walk's stream
     // once every round trip.
     static constexpr qint64 kMaxUnsent = 8 * 1024 * 1024;
+    // What one request frame may hold after Login, but for an EjeDir's,
+    // which may carry a binary for TBINS up to the frame limit.
+    static constexpr qint64 kMaxRequestFrame = 1024 * 1024;
+    // What a large frame is counted in the session's memory at: its bytes,
+    // its text as Qt holds it (twice), the translated text and SQLite's
+    // copies while the statement is compiled: about eight times, measured.
+    static constexpr int kFrameCostFactor = 8;
 
 private:
     void onReadyRead();
+    // A frame past kMaxRequestFrame is let in only once its first bytes
+    // show an EjeDir and the session may hold it; any other is dropped as
+    // it comes and its request answered with why.
+    void admitFrame();
     void resumeIfDrained();
     void process(const proto::Message &request, qint64 arrivedNs = -1);
     // The fetch put aside while its packet is read goes on.
@@ -83,6 +94,9 @@ private:
     qint64 m_pendingSinceNs = 0;
     QElapsedTimer m_clock; // for the figures of each request
     QTimer *m_idleTimer = nullptr;
+    QTimer *m_idleInTransaction = nullptr;
+    bool m_inTransaction = false; // as the last request but a fetch left it
+    bool m_frameAdmitted = false; // the large frame under way
     std::unique_ptr<Database> m_db;
     std::unique_ptr<ReadAhead> m_ahead; // reads m_db on a thread of its own
     int m_cursorsCounted = 0;           // this session's share of the open-cursor gauge

@@ -13,11 +13,13 @@
 #include <QSslSocket>
 #include <QSysInfo>
 #include <memory>
+#include <mutex>
 
 #include <openssl/bio.h>
 #include <openssl/evp.h>
 #include <openssl/pem.h>
 #include <openssl/rand.h>
+#include <openssl/ssl.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
@@ -64,6 +66,26 @@ int writeCert(BIO *bio, void *cert) { return PEM_write_bio_X509(bio, static_cast
 int writeKey(BIO *bio, void *key)
 {
     return PEM_write_bio_PrivateKey(bio, static_cast<EVP_PKEY *>(key), nullptr, nullptr, 0, nullptr, nullptr);
+}
+
+// Qt offers no way to the OpenSSL objects of its sockets, and its own
+// backend options are read as client ones; OpenSSL calls this for every
+// connection object it makes, before the handshake. No ticket (TLS 1.3)
+// and no session kept for its id (TLS 1.2): no client resumes one, and
+// each would be a key held for nothing. A client connection of this
+// process (to PostgreSQL) never resumed either.
+void noTickets(void *parent, void *, CRYPTO_EX_DATA *, int, long, void *)
+{
+    auto *ssl = static_cast<SSL *>(parent);
+    SSL_set_num_tickets(ssl, 0);
+    if (SSL_CTX *context = SSL_get_SSL_CTX(ssl))
+        SSL_CTX_set_session_cache_mode(context, SSL_SESS_CACHE_OFF);
+}
+
+void issueNoTickets()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { CRYPTO_get_ex_new_index(CRYPTO_EX_INDEX_SSL, 0, nullptr, noTickets, nullptr, nullptr); });
 }
 
 bool writeFile(const QString &path, const QByteArray &data, QFileDevice::Permissions permissions, QString *error)
@@ -227,6 +249,12 @@ bool loadServerConfiguration(const QString &certificateFile, const QString &keyF
     }
     QSslConfiguration c = QSslConfiguration::defaultConfiguration();
     c.setProtocol(QSsl::TlsV1_2OrLater);
+    c.setCiphers(serverCiphers());
+    // The client never resumes a session (each connection proves the
+    // server's key anew): a ticket would only be a key kept for nothing.
+    c.setSslOption(QSsl::SslOptionDisableSessionTickets, true);
+    // On TLS 1.3 that alone only makes them tickets the server keeps.
+    issueNoTickets();
     c.setPeerVerifyMode(QSslSocket::VerifyNone); // clients prove who they are by Login
     // No authorities to check clients against: the system's list, copied
     // into every connection's context, made each handshake a dozen times dearer.
@@ -235,6 +263,22 @@ bool loadServerConfiguration(const QString &certificateFile, const QString &keyF
     c.setPrivateKey(key);
     *out = c;
     return true;
+}
+
+QList<QSslCipher> serverCiphers()
+{
+    QList<QSslCipher> kept;
+    for (const QSslCipher &cipher : QSslConfiguration::supportedCiphers()) {
+        const QString name = cipher.name();
+        const bool tls13 = cipher.protocol() == QSsl::TlsV1_3 || name.startsWith(QLatin1String("TLS_"));
+        // On TLS 1.2: an ephemeral key exchange, so that a key stolen later
+        // opens no recorded session, and an AEAD cipher, not CBC with SHA-1.
+        const bool forwardSecret = name.startsWith(QLatin1String("ECDHE-"));
+        const bool aead = name.contains(QLatin1String("-GCM-")) || name.contains(QLatin1String("CHACHA20-POLY1305"));
+        if (tls13 || (forwardSecret && aead))
+            kept << cipher;
+    }
+    return kept;
 }
 
 QString fingerprintOf(const QString &certificateFile, QString *error)

@@ -3,6 +3,7 @@
 // files an administrator installed, or made here (self-signed) when none
 // were given, so that a fresh server is encrypted from its first start.
 #include <QDateTime>
+#include <QSslCipher>
 #include <QSslConfiguration>
 #include <QString>
 #include <QStringList>
@@ -45,5 +46,9 @@ bool loadServerConfiguration(const QString &certificateFile, const QString &keyF
 // SHA-256 fingerprint of the first certificate of a PEM file, as clients
 // show it; empty with *error set when there is none.
 QString fingerprintOf(const QString &certificateFile, QString *error);
+
+// What the server offers: TLS 1.3's suites as they are and, on TLS 1.2,
+// only ECDHE key exchanges with AES-GCM or ChaCha20-Poly1305.
+QList<QSslCipher> serverCiphers();
 
 } // namespace vorel::server::tls

@@ -1,5 +1,7 @@
 #include "server/net/trace.h"
 
+#include "common/platform.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -7,23 +9,28 @@
 
 namespace vorel::server {
 
+namespace {
+
+// What a trace keeps of one text: enough to tell the request, not a copy
+// of every binary sent to TBINS.
+constexpr qsizetype kTracedChars = 2 * 1024 * 1024;
+
+QString traced(const QString &text)
+{
+    if (text.size() <= kTracedChars)
+        return text;
+    return text.left(kTracedChars) + QStringLiteral("...(%1 caracteres)").arg(text.size());
+}
+
+} // namespace
+
 bool Trace::open(const QString &path, QString *error)
 {
-    // The trace holds every Login password: only its owner may read it,
-    // from the moment it exists. A file left by an earlier run keeps the
-    // mode it had, so it is narrowed before anything is written to it.
-    const QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
-    m_file.setFileName(path);
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate, ownerOnly)) {
-        *error = m_file.errorString();
-        return false;
-    }
-    if (!m_file.setPermissions(ownerOnly)) {
-        *error = m_file.errorString();
-        m_file.close();
-        return false;
-    }
-    return true;
+    // The trace holds every statement sent: only its owner may read it,
+    // from the moment it exists, and a file left by an earlier run is
+    // narrowed before anything is written to it. Never through a link:
+    // a server started as root would empty whatever file it points to.
+    return platform::OpenPrivateFile(m_file, path, error);
 }
 
 void Trace::open(int session, const QString &provider, const QString &sql, qint32 count)
@@ -32,7 +39,7 @@ void Trace::open(int session, const QString &provider, const QString &sql, qint3
     r.insert(QStringLiteral("session"), session);
     r.insert(QStringLiteral("kind"), QStringLiteral("open"));
     r.insert(QStringLiteral("provider"), provider);
-    r.insert(QStringLiteral("sql"), sql);
+    r.insert(QStringLiteral("sql"), traced(sql));
     r.insert(QStringLiteral("count"), count);
     write(r);
 }
@@ -49,11 +56,18 @@ void Trace::fetch(int session, quint32 cursor, qint32 count)
 
 void Trace::call(int session, const QString &method, const QStringList &args)
 {
+    QStringList kept;
+    kept.reserve(args.size());
+    for (const QString &a : args)
+        kept << traced(a);
+    // The password of a Login, whether it logs in or not, is never written.
+    if (method.compare(QLatin1String("Login"), Qt::CaseInsensitive) == 0 && kept.size() > 1)
+        kept[1] = QString::fromLatin1(kPasswordMark);
     QJsonObject r;
     r.insert(QStringLiteral("session"), session);
     r.insert(QStringLiteral("kind"), QStringLiteral("call"));
     r.insert(QStringLiteral("method"), method);
-    r.insert(QStringLiteral("args"), QJsonArray::fromStringList(args));
+    r.insert(QStringLiteral("args"), QJsonArray::fromStringList(kept));
     write(r);
 }
 

@@ -17,8 +17,12 @@ public:
     bool open(const QString &path, QString *error);
     bool enabled() const { return m_file.isOpen(); }
 
-    // Texts are logged verbatim: SQL keeps its line ends, arguments their
-    // every character (passwords included).
+    // What stands in a Login's record for its password.
+    static constexpr char kPasswordMark[] = "********";
+
+    // Texts are logged verbatim up to 2 Mi characters each (SQL keeps its
+    // line ends, arguments their every character), but for the password
+    // of a Login, which is replaced by kPasswordMark.
     void open(int session, const QString &provider, const QString &sql, qint32 count = -1);
     // One packet asked of an open cursor: how many rows (-1 all).
     void fetch(int session, quint32 cursor, qint32 count);

@@ -63,7 +63,7 @@ QString roleBarQuery(const QString &role)
 QStringList startTexts(const QString &user, const QString &address)
 {
     return {QStringLiteral("dServer"),
-            QStringLiteral("Login|%1|clave|DEMO|%2").arg(user, address),
+            QStringLiteral("Login|%1|********|DEMO|%2").arg(user, address),
             kCheckQuery,
             QStringLiteral("MenIni"),
             QStringLiteral("SELECT USUR_Usua FROM vorel.TUSUROL WHERE USUR_Usua= ") + user
@@ -464,7 +464,8 @@ private Q_SLOTS:
                                  .arg(plain.host(), wrongPort)});
         // Not even the first server's dServer went out in the clear.
         QCOMPARE(plain.texts(), QStringList());
-        QVERIFY(m_server->texts().contains(QStringLiteral("Login|9001|clave|DEMO|") + vorel::platform::ClientAddress()));
+        QVERIFY(
+            m_server->texts().contains(QStringLiteral("Login|9001|********|DEMO|") + vorel::platform::ClientAddress()));
     }
 
     void portThatIsNoNumber()

@@ -64,7 +64,7 @@ public:
     QList<QJsonObject> trace() const;
     // The texts of the records after the last clearTrace(): for "open" the
     // SQL text, for "call" the method followed by its arguments joined by
-    // "|" (e.g. "Login|1001|clave|DEMO|127.0.0.1").
+    // "|" (e.g. "Login|1001|********|DEMO|127.0.0.1": a password is never traced).
     QStringList texts() const;
     // The packets asked of cursors after the last clearTrace(), in order:
     // the row count of each fetch (the open's own first packet not included).

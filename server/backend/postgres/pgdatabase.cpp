@@ -30,11 +30,14 @@ using proto::ValueType;
 
 namespace {
 
-// What the rows of cursors declared in a transaction may hold in memory when
-// that transaction is rolled back, as on SQLite.
-constexpr qint64 kMaxReadAhead = qint64(512) << 20;
-// Rows asked of the server at a time when a client wants all of them.
+// A value past this size is weighed against the session's memory before it
+// is copied, as on SQLite.
+constexpr int kLargeValue = 1 << 20;
+// Rows asked of the server at a time when a client wants all of them, at
+// most, and what such a FETCH's answer may weigh once the rows' weight is
+// known: libpq holds the whole answer before a row of it is weighed.
 constexpr int kAllRowsChunk = 4096;
+constexpr qint64 kChunkBytes = qint64(8) << 20;
 
 // The type OIDs of pg_type that the rows are read by.
 enum Oid : unsigned {
@@ -505,16 +508,32 @@ void PgDatabase::keepCursorsOfTransaction()
         if (c.txNumber != m_txNumber || c.name.isEmpty())
             continue;
         while (!c.name.isEmpty()) {
-            if (c.pending.byteSize() > kMaxReadAhead) {
-                c.error = QStringLiteral("No se puede leer el resultado antes de deshacer la transacción: supera los "
-                                         "%1 MB que una sesión puede guardar de una consulta abierta")
-                              .arg(kMaxReadAhead >> 20);
+            try {
+                readAhead(c, chunkOf(c));
+            } catch (const OraError &e) {
+                // What the session may hold is read; the refusal takes the
+                // place of the rest.
+                c.error = e.message();
                 release(c);
-                break;
             }
-            readAhead(c, kAllRowsChunk);
         }
     }
+    m_memory.settle(MemoryAccount::Rows, heldPending());
+}
+
+int PgDatabase::chunkOf(const Cursor &c)
+{
+    if (c.rowBytes <= 0)
+        return kAllRowsChunk;
+    return int(qBound(qint64(1), qint64(kChunkBytes / c.rowBytes), qint64(kAllRowsChunk)));
+}
+
+qint64 PgDatabase::heldPending() const
+{
+    qint64 bytes = 0;
+    for (const auto &entry : m_cursors)
+        bytes += entry.second->pending.byteSize();
+    return bytes;
 }
 
 void PgDatabase::executeDirect(const QString &oracleSql)
@@ -762,7 +781,9 @@ void PgDatabase::encodeRows(Cursor &c, const pg::Result &r)
     const int rows = r.rows();
     c.serverRows += rows;
     const int cols = int(c.columns.size());
+    RowsAllowance allowance(&m_memory, heldPending() - c.pending.byteSize() + m_building);
     for (int i = 0; i < rows; ++i) {
+        allowance.need(c.pending.byteSize());
         c.pending.beginRow();
         for (int k = 0; k < cols; ++k) {
             if (r.isNull(i, k)) {
@@ -771,6 +792,16 @@ void PgDatabase::encodeRows(Cursor &c, const pg::Result &r)
             }
             const char *v = r.value(i, k);
             const int n = r.length(i, k);
+            if (n > kLargeValue) {
+                // bytea read as text comes in hexadecimal, twice its bytes.
+                const qint64 weight = !r.binary() && c.readings[size_t(k)] == Reading::Blob ? n / 2 : n;
+                try {
+                    allowance.need(c.pending.byteSize() + weight);
+                } catch (...) {
+                    c.pending.dropUnfinishedRow();
+                    throw;
+                }
+            }
             if (r.binary()) {
                 encodeBinary(c, k, v, n);
                 continue;
@@ -910,29 +941,50 @@ proto::RowBlock PgDatabase::fetch(quint32 id, int count, int *width)
         *width = int(c.columns.size());
     const qsizetype wanted = count > 0 ? count : std::numeric_limits<qsizetype>::max();
     proto::RowBlock block = packetFor(int(c.columns.size()), count, c.rowBytes);
-    auto more = [&] {
-        if (block.byteSize() > qsizetype(proto::kMaxFrame)) {
-            m_cursors.erase(it);
-            endIdleTransaction();
-            throw vorel::Exception(QString::fromUtf8(kTooLarge));
+    struct Settle {
+        PgDatabase &db;
+        ~Settle()
+        {
+            db.m_building = 0;
+            db.m_memory.settle(MemoryAccount::Rows, db.heldPending());
         }
+    } settle{*this};
+    auto refuse = [&](const QString &why) {
+        // No frame could carry the packet, or the session may not hold it;
+        // its rows are gone with it.
+        m_cursors.erase(it);
+        endIdleTransaction();
+        throw OraError(why);
+    };
+    auto more = [&] {
+        if (block.byteSize() > qsizetype(proto::kMaxFrame))
+            refuse(QString::fromUtf8(kTooLarge));
+        // Weighed with the rows read for it (encodeRows).
+        m_building = block.byteSize();
         return block.size() < wanted && (count <= 0 || block.byteSize() < kPacketBytes);
     };
-    for (;;) {
-        while (more() && c.hasPending())
-            block.appendRowOf(c.pending, c.pendingFirst++);
-        if (!c.hasPending()) {
-            c.pending = proto::RowBlock(int(c.columns.size()));
-            c.pendingFirst = 0;
+    try {
+        for (;;) {
+            while (more() && c.hasPending())
+                block.appendRowOf(c.pending, c.pendingFirst++);
+            if (!c.hasPending()) {
+                c.pending = proto::RowBlock(int(c.columns.size()));
+                c.pendingFirst = 0;
+            }
+            dropSentRows(c.pending, c.pendingFirst);
+            if (!more() || c.name.isEmpty())
+                break;
+            // What the packet still lacks, and the row after it.
+            const qsizetype lacking = wanted - block.size();
+            readAhead(c, count > 0 ? int(qMin<qsizetype>(lacking + 1, 1 << 20)) : chunkOf(c));
         }
-        if (!more() || c.name.isEmpty())
-            break;
-        // What the packet still lacks, and the row after it.
-        const qsizetype lacking = wanted - block.size();
-        readAhead(c, count > 0 ? int(qMin<qsizetype>(lacking + 1, 1 << 20)) : kAllRowsChunk);
+        if (!c.hasPending() && !c.name.isEmpty())
+            readAhead(c, 1);
+    } catch (const OraError &e) {
+        if (m_cursors.find(id) != m_cursors.end())
+            refuse(e.message());
+        throw;
     }
-    if (!c.hasPending() && !c.name.isEmpty())
-        readAhead(c, 1);
     if (block.isEmpty() && !c.hasPending() && !c.error.isEmpty())
         throw OraError(c.error);
     block.eof = !c.hasPending() && c.name.isEmpty() && c.error.isEmpty();

@@ -86,6 +86,10 @@ private:
     // Rows of cursors declared inside the client's transaction are read into
     // memory before it is rolled back, which would take the cursors with it.
     void keepCursorsOfTransaction();
+    // What the cursors hold read ahead of the client.
+    qint64 heldPending() const;
+    // Rows of the cursor a FETCH of "all the rest" asks for at a time.
+    static int chunkOf(const Cursor &c);
 
     const QHash<QString, QString> &spellings();
     // The catalog's name of a table's column, by the table's oid and the
@@ -100,6 +104,7 @@ private:
     bool m_savepointTx = false; // the client's transaction is a savepoint within the held one
     bool m_heldWrites = false;  // working rows written in the held block, committed at its end
     int m_txNumber = 0;         // the client's transactions so far
+    qint64 m_building = 0;      // the packet under way, while its rows are read
     CursorTable<Cursor> m_cursors;
     QHash<QString, QString> m_spellings;
     bool m_spellingsRead = false;

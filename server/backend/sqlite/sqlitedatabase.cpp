@@ -13,6 +13,8 @@
 #include "server/backend/sqlite/sqlitepasswords.h"
 #include "server/backend/sqlite/sqliteschema.h"
 #include "server/backend/sqlite/sqlitestatement.h"
+#include "server/backend/sqlite/sqlitelike.h"
+#include "server/backend/sqlite/watchdog.h"
 
 #include <QDeadlineTimer>
 #include <QRegularExpression>
@@ -28,10 +30,17 @@ using proto::ValueType;
 
 namespace {
 
-// What a cursor may hold read ahead of the client before a write of its
-// session: a class far larger than one answer must still be read to its
-// end, while a runaway result is still refused before it fills the memory.
-constexpr qint64 kMaxReadAhead = qint64(512) << 20;
+// A value past this size is weighed against the session's memory before it
+// is copied: one row of several such values could otherwise take many
+// times what a frame may carry.
+constexpr int kLargeValue = 1 << 20;
+// The longest LIKE pattern: the client's are a filter's words; a long one
+// over a long text is work enough to hold a connection (GLOB's, which no
+// client writes, cannot be stopped midway).
+constexpr int kLikePatternBytes = 1000;
+// How long past its time a statement has to end by the progress handler's
+// hand before the watchdog interrupts its connection.
+constexpr int kWatchdogGraceMs = 250;
 
 bool oneOf(const char *name, std::initializer_list<const char *> names)
 {
@@ -88,7 +97,7 @@ std::optional<ValueType> typeFromDeclaration(const char *declared, qint32 *size)
 }
 
 // One column of the current row into the block, as the column's type reads it.
-void encodeValue(sqlite3_stmt *stmt, int c, ValueType columnType, proto::RowBlock &into)
+void encodeValue(sqlite3_stmt *stmt, int c, ValueType columnType, proto::RowBlock &into, RowsAllowance &allowance)
 {
     switch (sqlite3_column_type(stmt, c)) {
     case SQLITE_NULL:
@@ -108,6 +117,8 @@ void encodeValue(sqlite3_stmt *stmt, int c, ValueType columnType, proto::RowBloc
     case SQLITE_TEXT: {
         const char *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, c));
         const int bytes = sqlite3_column_bytes(stmt, c);
+        if (bytes > kLargeValue)
+            allowance.need(into.byteSize() + bytes);
         if (columnType == ValueType::DateTime) {
             if (auto ms = storedDateMs(text, bytes, false)) {
                 into.addDateTime(*ms);
@@ -119,7 +130,10 @@ void encodeValue(sqlite3_stmt *stmt, int c, ValueType columnType, proto::RowBloc
     }
     default: {
         const void *blob = sqlite3_column_blob(stmt, c);
-        into.addBlob(static_cast<const char *>(blob), sqlite3_column_bytes(stmt, c));
+        const int bytes = sqlite3_column_bytes(stmt, c);
+        if (bytes > kLargeValue)
+            allowance.need(into.byteSize() + bytes);
+        into.addBlob(static_cast<const char *>(blob), bytes);
         return;
     }
     }
@@ -198,6 +212,12 @@ sqlite3 *openConnection(const QString &file)
     sqlite3_busy_timeout(db, 10000);
     // No value larger than one frame could travel anyway.
     sqlite3_limit(db, SQLITE_LIMIT_LENGTH, int(proto::kMaxFrame));
+    sqlite3_limit(db, SQLITE_LIMIT_SQL_LENGTH, int(proto::kMaxFrame));
+    sqlite3_limit(db, SQLITE_LIMIT_LIKE_PATTERN_LENGTH, kLikePatternBytes);
+    // SQLite's own heap, beside what the sessions' budgets count: a row of
+    // many wide values is built there before any of it is read.
+    static std::once_flag heapLimit;
+    std::call_once(heapLimit, [] { sqlite3_hard_heap_limit64(MemoryBudget::server().total()); });
     return db;
 }
 
@@ -206,10 +226,12 @@ sqlite3 *openConnection(const QString &file)
 SqliteDatabase::SqliteDatabase(const QString &file) : m_file(file)
 {
     m_db = openConnection(file);
+    m_running = m_db;
     m_writers = WriteQueue::of(file);
     try {
         exec("PRAGMA journal_mode=WAL");
         registerOracleFunctions(m_db);
+        registerLike(m_db, &m_overdue);
         passwords::install(m_db);
     } catch (...) {
         sqlite3_close_v2(m_db);
@@ -234,6 +256,7 @@ sqlite3 *SqliteDatabase::takeReader()
     try {
         reader = openConnection(m_file);
         registerOracleFunctions(reader);
+        registerLike(reader, &m_overdue);
         char *error = nullptr;
         if (sqlite3_exec(reader, "PRAGMA query_only=1", nullptr, nullptr, &error) != SQLITE_OK) {
             sqlite3_free(error);
@@ -253,10 +276,17 @@ sqlite3 *SqliteDatabase::takeReader()
 void SqliteDatabase::giveBackReader(sqlite3 *reader)
 {
     --m_readersInUse;
+    watch(m_db);
     if (m_idleReaders.size() < size_t(kMaxIdleReaders) && !m_closing)
         m_idleReaders.push_back(reader);
     else
         sqlite3_close_v2(reader);
+}
+
+void SqliteDatabase::watch(sqlite3 *connection)
+{
+    const std::lock_guard<std::mutex> lock(m_watchMutex);
+    m_running = connection;
 }
 
 // The one gate on what a client's statement may touch: consulted by SQLite
@@ -310,7 +340,7 @@ int SqliteDatabase::authorize(void *self, int action, const char *a, const char 
 int SqliteDatabase::progress(void *self)
 {
     auto *db = static_cast<SqliteDatabase *>(self);
-    if (db->m_deadline == 0 || steadyNow() < db->m_deadline)
+    if (db->m_deadline == 0 || (steadyNow() < db->m_deadline && !db->m_overdue.load(std::memory_order_relaxed)))
         return 0;
     db->m_cancelled = true;
     return 1;
@@ -325,23 +355,37 @@ public:
         if (!m_outer)
             return;
         m_db.m_cancelled = false;
+        m_db.m_overdue = false;
         m_db.m_deadline = m_db.m_queryTimeoutMs > 0 ? steadyNow() + m_db.m_queryTimeoutMs : 0;
+        if (m_db.m_deadline == 0)
+            return;
+        SqliteDatabase *session = &m_db;
+        m_ticket = Watchdog::instance().arm(m_db.m_deadline + kWatchdogGraceMs, [session] {
+            session->m_overdue = true;
+            const std::lock_guard<std::mutex> lock(session->m_watchMutex);
+            sqlite3_interrupt(session->m_running);
+        });
     }
     ~Deadline()
     {
-        if (m_outer)
-            m_db.m_deadline = 0;
+        if (!m_outer)
+            return;
+        if (m_ticket != 0)
+            Watchdog::instance().disarm(m_ticket);
+        m_db.m_deadline = 0;
+        m_db.watch(m_db.m_db);
     }
 
 private:
     SqliteDatabase &m_db;
     const bool m_outer;
+    quint64 m_ticket = 0;
 };
 
 QString SqliteDatabase::failureText(sqlite3 *db) const
 {
     const int rc = sqlite3_extended_errcode(db);
-    if ((rc & 0xff) == SQLITE_INTERRUPT && m_cancelled)
+    if ((rc & 0xff) == SQLITE_INTERRUPT && (m_cancelled || m_overdue))
         return QString::fromUtf8(kCancelled);
     if ((rc & 0xff) == SQLITE_AUTH)
         return QString::fromUtf8(kNoPrivilege);
@@ -598,6 +642,7 @@ Database::OpenResult SqliteDatabase::openCursor(const QString &oracleSql, int pa
     sqlite3_stmt *stmt = cursor->stmt;
     for (int i = 0; i < query.binds.size(); ++i)
         bindValue(stmt, i + 1, query.binds[i]);
+    watch(cursor->connection());
 
     const int rc = sqlite3_step(stmt);
     if (rc != SQLITE_ROW && rc != SQLITE_DONE)
@@ -607,7 +652,8 @@ Database::OpenResult SqliteDatabase::openCursor(const QString &oracleSql, int pa
         cursor->columns.append(columnOf(stmt, c, rc == SQLITE_ROW));
     cursor->pending.setWidth(ncols);
     if (rc == SQLITE_ROW) {
-        encodeRow(*cursor, cursor->pending);
+        RowsAllowance allowance(&m_memory, heldPending());
+        encodeRow(*cursor, cursor->pending, allowance);
     } else {
         sqlite3_finalize(cursor->stmt);
         cursor->stmt = nullptr;
@@ -626,21 +672,26 @@ Database::OpenResult SqliteDatabase::openCursor(const QString &oracleSql, int pa
     return result;
 }
 
-void SqliteDatabase::encodeRow(Cursor &cursor, proto::RowBlock &into)
+void SqliteDatabase::encodeRow(Cursor &cursor, proto::RowBlock &into, RowsAllowance &allowance)
 {
     into.beginRow();
     const QList<proto::Column> &columns = cursor.columns;
-    for (int c = 0; c < columns.size(); ++c)
-        encodeValue(cursor.stmt, c, columns[c].type, into);
+    try {
+        for (int c = 0; c < columns.size(); ++c)
+            encodeValue(cursor.stmt, c, columns[c].type, into, allowance);
+    } catch (...) {
+        into.dropUnfinishedRow();
+        throw;
+    }
 }
 
-bool SqliteDatabase::readRow(Cursor &cursor, proto::RowBlock &into)
+bool SqliteDatabase::readRow(Cursor &cursor, proto::RowBlock &into, RowsAllowance &allowance)
 {
     if (!cursor.stmt)
         return false;
     const int rc = sqlite3_step(cursor.stmt);
     if (rc == SQLITE_ROW) {
-        encodeRow(cursor, into);
+        encodeRow(cursor, into, allowance);
         return true;
     }
     if (rc != SQLITE_DONE)
@@ -655,17 +706,27 @@ bool SqliteDatabase::readRow(Cursor &cursor, proto::RowBlock &into)
     return false;
 }
 
-bool SqliteDatabase::readAhead(Cursor &cursor)
+bool SqliteDatabase::readAhead(Cursor &cursor, RowsAllowance &allowance)
 {
-    if (cursor.pending.byteSize() > kMaxReadAhead) {
-        cursor.error = QStringLiteral("No se puede leer el resultado antes de escribir: supera los %1 MB que una "
-                                      "sesión puede guardar de una consulta abierta")
-                           .arg(kMaxReadAhead >> 20);
+    try {
+        allowance.need(cursor.pending.byteSize());
+        return readRow(cursor, cursor.pending, allowance);
+    } catch (const OraError &e) {
+        // The rows read so far still go to the client; the refusal takes
+        // the place of the rest.
+        cursor.error = e.message();
         sqlite3_finalize(cursor.stmt);
         cursor.stmt = nullptr;
         return false;
     }
-    return readRow(cursor, cursor.pending);
+}
+
+qint64 SqliteDatabase::heldPending() const
+{
+    qint64 bytes = 0;
+    for (const auto &entry : m_cursors)
+        bytes += entry.second->pending.byteSize();
+    return bytes;
 }
 
 proto::RowBlock SqliteDatabase::fetch(quint32 id, int count, int *width)
@@ -673,6 +734,7 @@ proto::RowBlock SqliteDatabase::fetch(quint32 id, int count, int *width)
     const auto it = m_cursors.at(id);
     Cursor &cursor = *it->second;
     Deadline deadline(*this);
+    watch(cursor.connection());
     if (width)
         *width = int(cursor.columns.size());
     const qsizetype wanted = count > 0 ? count : std::numeric_limits<qsizetype>::max();
@@ -680,30 +742,50 @@ proto::RowBlock SqliteDatabase::fetch(quint32 id, int count, int *width)
     // Sized from the rows sent so far, so a large packet is not built by
     // growing it again and again.
     proto::RowBlock block = packetFor(int(cursor.columns.size()), count, cursor.rowBytes);
-    auto tooLarge = [&] {
-        // No frame could carry the packet; its rows are gone with it.
+    RowsAllowance allowance(&m_memory, 0);
+    struct Settle {
+        SqliteDatabase &db;
+        ~Settle() { db.m_memory.settle(MemoryAccount::Rows, db.heldPending()); }
+    } settle{*this};
+    auto tooLarge = [&](const QString &why) {
+        // No frame could carry the packet, or the session may not hold it;
+        // its rows are gone with it.
         m_cursors.erase(it);
-        throw vorel::Exception(QString::fromUtf8(kTooLarge));
+        throw OraError(why);
     };
     // A packet of a given size ends early once it weighs kPacketBytes: a
     // client that grows its packets over wide rows gets fewer rows, not a
     // packet no frame can carry. "All rows" means all, or the refusal.
     auto more = [&] {
         if (block.byteSize() > qsizetype(proto::kMaxFrame))
-            tooLarge();
+            tooLarge(QString::fromUtf8(kTooLarge));
         return block.size() < wanted && (count <= 0 || block.byteSize() < kPacketBytes);
     };
-    while (more() && cursor.hasPending())
-        block.appendRowOf(cursor.pending, cursor.pendingFirst++);
-    if (!cursor.hasPending()) {
-        cursor.pending = proto::RowBlock(int(cursor.columns.size()));
-        cursor.pendingFirst = 0;
+    try {
+        while (more() && cursor.hasPending())
+            block.appendRowOf(cursor.pending, cursor.pendingFirst++);
+        if (!cursor.hasPending()) {
+            cursor.pending = proto::RowBlock(int(cursor.columns.size()));
+            cursor.pendingFirst = 0;
+        }
+        dropSentRows(cursor.pending, cursor.pendingFirst);
+        // Rows already read ahead were weighed then; what is read now is
+        // weighed beside them.
+        allowance.rebase(heldPending());
+        while (more()) {
+            allowance.need(block.byteSize());
+            if (!readRow(cursor, block, allowance))
+                break;
+        }
+        // One row of look-ahead tells the client whether more will come.
+        allowance.rebase(heldPending() + block.byteSize());
+        if (!cursor.hasPending())
+            readRow(cursor, cursor.pending, allowance);
+    } catch (const OraError &e) {
+        if (m_cursors.find(id) != m_cursors.end())
+            tooLarge(e.message());
+        throw;
     }
-    while (more() && readRow(cursor, block)) {
-    }
-    // One row of look-ahead tells the client whether more will come.
-    if (!cursor.hasPending())
-        readRow(cursor, cursor.pending);
     // A failure met while reading arrives once the rows before it are sent.
     if (block.isEmpty() && !cursor.hasPending() && !cursor.error.isEmpty())
         throw OraError(cursor.error);
@@ -721,11 +803,14 @@ void SqliteDatabase::drainCursors()
     // what such a statement goes on to read, and its read snapshot would
     // stop the write lock from being taken.
     for (auto &entry : m_cursors) {
-        if (entry.second->reader)
+        Cursor &cursor = *entry.second;
+        if (cursor.reader)
             continue;
-        while (readAhead(*entry.second)) {
+        RowsAllowance allowance(&m_memory, heldPending() - cursor.pending.byteSize());
+        while (readAhead(cursor, allowance)) {
         }
     }
+    m_memory.settle(MemoryAccount::Rows, heldPending());
 }
 
 } // namespace vorel::server

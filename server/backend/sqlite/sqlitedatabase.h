@@ -8,8 +8,10 @@
 #include "server/backend/sqlite/sqlitestatement.h"
 
 #include <QString>
+#include <atomic>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace vorel::server {
@@ -64,6 +66,8 @@ private:
     // for the next; null when the session has as many as it may.
     sqlite3 *takeReader();
     void giveBackReader(sqlite3 *reader);
+    // The connection the watchdog interrupts when the request runs late.
+    void watch(sqlite3 *connection);
     static int authorize(void *self, int action, const char *a, const char *b, const char *database,
                          const char *inner);
     static int progress(void *self);
@@ -87,10 +91,12 @@ private:
     void compileCursor(Cursor &cursor, const QString &sql);
     // Steps a cursor once into `into`; false at the end or on a failure,
     // which the cursor keeps for its next fetch.
-    bool readRow(Cursor &cursor, proto::RowBlock &into);
-    void encodeRow(Cursor &cursor, proto::RowBlock &into);
-    // Like readRow into its pending rows, within what a cursor may hold.
-    bool readAhead(Cursor &cursor);
+    bool readRow(Cursor &cursor, proto::RowBlock &into, RowsAllowance &allowance);
+    void encodeRow(Cursor &cursor, proto::RowBlock &into, RowsAllowance &allowance);
+    // Like readRow into its pending rows, within what the session may hold.
+    bool readAhead(Cursor &cursor, RowsAllowance &allowance);
+    // What the cursors hold read ahead of the client.
+    qint64 heldPending() const;
     // Reads every pending row of the cursors on the session's connection
     // into memory and ends their statements, so that no read snapshot of
     // that connection outlives the next write.
@@ -110,6 +116,10 @@ private:
     int m_queryTimeoutMs = 0;
     qint64 m_deadline = 0; // steady clock ms; 0 = none armed
     bool m_cancelled = false;
+    // Set by the watchdog: the request is past its time (and some grace).
+    std::atomic<bool> m_overdue{false};
+    std::mutex m_watchMutex; // a connection is not closed while the watchdog interrupts it
+    sqlite3 *m_running = nullptr;
     std::shared_ptr<WriteQueue> m_writers;
     bool m_writing = false; // holds its turn in m_writers
     CursorTable<Cursor> m_cursors;

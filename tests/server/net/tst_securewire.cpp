@@ -18,8 +18,10 @@
 #include <QSslKey>
 #include <QSslSocket>
 #include <QTcpSocket>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
+#include <memory>
 #include <sys/resource.h>
 
 using namespace vorel;
@@ -113,6 +115,26 @@ std::pair<int, int> threadsAndMemory(qint64 pid)
     return {field("Threads"), field("VmRSS") / 1024};
 }
 
+// A certificate and key made by the openssl program with `args` (the
+// subject and extensions); empty when there is no such program.
+tls::Identity opensslIdentity(const QStringList &args)
+{
+    QTemporaryDir dir;
+    QProcess p;
+    p.start(QStringLiteral("openssl"),
+            QStringList{QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-nodes"),
+                        QStringLiteral("-days"), QStringLiteral("2"), QStringLiteral("-keyout"),
+                        dir.filePath(QStringLiteral("k.pem")), QStringLiteral("-out"),
+                        dir.filePath(QStringLiteral("c.pem"))}
+                + args);
+    if (!p.waitForFinished(60000) || p.exitCode() != 0)
+        return {};
+    QFile c(dir.filePath(QStringLiteral("c.pem"))), k(dir.filePath(QStringLiteral("k.pem")));
+    if (!c.open(QIODevice::ReadOnly) || !k.open(QIODevice::ReadOnly))
+        return {};
+    return {c.readAll(), k.readAll()};
+}
+
 // Swaps the client's configuration for a folder of the test's own, with
 // no CA file: the client trusts on first use.
 class FirstUse
@@ -154,6 +176,27 @@ private Q_SLOTS:
     {
         VOREL_REQUIRE_BACKEND();
         QVERIFY2(m_server.start(&m_error), qPrintable(m_error));
+        m_ecParameters = m_parameters.filePath(QStringLiteral("ec.pem"));
+        QProcess::execute(QStringLiteral("openssl"),
+                          {QStringLiteral("ecparam"), QStringLiteral("-name"), QStringLiteral("prime256v1"),
+                           QStringLiteral("-out"), m_ecParameters});
+        const tls::Identity rsa =
+            opensslIdentity({QStringLiteral("-newkey"), QStringLiteral("rsa:2048"), QStringLiteral("-subj"),
+                             QStringLiteral("/CN=127.0.0.1"), QStringLiteral("-addext"),
+                             QStringLiteral("subjectAltName=IP:127.0.0.1")});
+        if (!rsa.certificatePem.isEmpty()) {
+            QFile cert(m_parameters.filePath(QStringLiteral("rsa.crt"))),
+                key(m_parameters.filePath(QStringLiteral("rsa.key")));
+            QVERIFY(cert.open(QIODevice::WriteOnly) && cert.write(rsa.certificatePem) > 0);
+            QVERIFY(key.open(QIODevice::WriteOnly) && key.write(rsa.keyPem) > 0);
+            cert.close();
+            key.close();
+            TestServer::Options o;
+            o.demo = false;
+            o.serveArgs = {QStringLiteral("--tls-cert"), cert.fileName(), QStringLiteral("--tls-key"), key.fileName()};
+            m_rsaServer = std::make_unique<TestServer>(o);
+            QVERIFY2(m_rsaServer->start(&m_error), qPrintable(m_error));
+        }
         // The flood below holds more descriptors than the usual soft limit.
         rlimit files{};
         if (getrlimit(RLIMIT_NOFILE, &files) == 0) {
@@ -303,6 +346,115 @@ private Q_SLOTS:
         QCOMPARE(plain.texts(), QStringList());
     }
 
+    // With a CA file the host name is looked for among the certificate's
+    // subject alternative names only: a name found only in its common name
+    // (CN) is refused, with the reason.
+    void hostNamesOnlyFromAlternativeNames_data()
+    {
+        QTest::addColumn<QStringList>("opensslArgs");
+        QTest::addColumn<QString>("why");
+        const QString ecKey = QStringLiteral("ec:") + m_ecParameters;
+        QTest::newRow("name only in the CN")
+            << QStringList{QStringLiteral("-newkey"), ecKey, QStringLiteral("-subj"), QStringLiteral("/CN=127.0.0.1")}
+            << QStringLiteral("el certificado nombra al equipo solo en su nombre común (CN), que no se admite; debe "
+                              "llevar 127.0.0.1 entre sus nombres alternativos (subjectAltName)");
+        QTest::newRow("name in the CN, another in the alternative names")
+            << QStringList{QStringLiteral("-newkey"), ecKey,
+                           QStringLiteral("-subj"),   QStringLiteral("/CN=127.0.0.1"),
+                           QStringLiteral("-addext"), QStringLiteral("subjectAltName=DNS:otro.example")}
+            << QStringLiteral("el certificado es de otro.example, no de 127.0.0.1");
+        QTest::newRow("name in the alternative names")
+            << QStringList{QStringLiteral("-newkey"), ecKey,
+                           QStringLiteral("-subj"),   QStringLiteral("/CN=otro"),
+                           QStringLiteral("-addext"), QStringLiteral("subjectAltName=DNS:otro.example,IP:127.0.0.1")}
+            << QString();
+    }
+
+    void hostNamesOnlyFromAlternativeNames()
+    {
+        QFETCH(QStringList, opensslArgs);
+        QFETCH(QString, why);
+        const tls::Identity made = opensslIdentity(opensslArgs);
+        if (made.certificatePem.isEmpty())
+            QSKIP("no openssl program to make the certificate");
+        QTemporaryDir dir;
+        const QString caFile = dir.filePath(QStringLiteral("ca.pem"));
+        QFile ca(caFile);
+        QVERIFY(ca.open(QIODevice::WriteOnly));
+        QFile own(TestServer::certificateFile());
+        QVERIFY(own.open(QIODevice::ReadOnly));
+        ca.write(own.readAll() + made.certificatePem);
+        ca.close();
+        const QByteArray before = qgetenv("VOREL_CA_FILE");
+        qputenv("VOREL_CA_FILE", caFile.toLocal8Bit());
+        Relay relay(made, m_server.port());
+        const QString message = openFails(relay.port());
+        qputenv("VOREL_CA_FILE", before);
+        if (why.isEmpty())
+            QCOMPARE(message, QString());
+        else
+            QCOMPARE(message, QStringLiteral("El certificado del servidor de aplicaciones 127.0.0.1:%1 no es válido: "
+                                             "%2. No se envió nada.")
+                                  .arg(relay.port())
+                                  .arg(why));
+    }
+
+    // What the server's TLS takes: on TLS 1.2 an ephemeral key exchange with
+    // an AEAD cipher only, though its certificate's RSA key would allow a
+    // static one and CBC with SHA-1; TLS 1.3 as it is; and no ticket to
+    // resume a session, which no client does.
+    void serverTakesForwardSecretSuitesOnly_data()
+    {
+        QTest::addColumn<int>("protocol");
+        QTest::addColumn<QString>("cipher");
+        QTest::addColumn<bool>("taken");
+        const int v12 = int(QSsl::TlsV1_2), v13 = int(QSsl::TlsV1_3);
+        QTest::newRow("static RSA, GCM") << v12 << QStringLiteral("AES128-GCM-SHA256") << false;
+        QTest::newRow("static RSA, CBC") << v12 << QStringLiteral("AES256-SHA") << false;
+        QTest::newRow("ECDHE, CBC with SHA-1") << v12 << QStringLiteral("ECDHE-RSA-AES128-SHA") << false;
+        QTest::newRow("ECDHE, CBC with SHA-256") << v12 << QStringLiteral("ECDHE-RSA-AES128-SHA256") << false;
+        QTest::newRow("ECDHE, GCM") << v12 << QStringLiteral("ECDHE-RSA-AES256-GCM-SHA384") << true;
+        QTest::newRow("ECDHE, ChaCha20") << v12 << QStringLiteral("ECDHE-RSA-CHACHA20-POLY1305") << true;
+        QTest::newRow("TLS 1.3") << v13 << QString() << true;
+    }
+
+    void serverTakesForwardSecretSuitesOnly()
+    {
+        QFETCH(int, protocol);
+        QFETCH(QString, cipher);
+        QFETCH(bool, taken);
+        if (!m_rsaServer)
+            QSKIP("no openssl program to make an RSA certificate");
+        QSslConfiguration c = QSslConfiguration::defaultConfiguration();
+        c.setProtocol(QSsl::SslProtocol(protocol));
+        c.setPeerVerifyMode(QSslSocket::VerifyNone);
+        // Kept, so that a ticket the server sent would show.
+        c.setSslOption(QSsl::SslOptionDisableSessionPersistence, false);
+        if (!cipher.isEmpty()) {
+            const QSslCipher wanted(cipher);
+            if (wanted.isNull())
+                QSKIP("this OpenSSL does not offer the cipher");
+            c.setCiphers({wanted});
+        }
+        QSslSocket socket;
+        socket.setSslConfiguration(c);
+        socket.connectToHostEncrypted(QStringLiteral("127.0.0.1"), m_rsaServer->port());
+        QCOMPARE(socket.waitForEncrypted(10000), taken);
+        if (!taken)
+            return;
+        // A TLS 1.3 ticket comes after the handshake: an answer read after it
+        // would bring it along.
+        proto::Message hello;
+        hello.type = proto::MsgType::Hello;
+        socket.write(proto::encode(hello));
+        QVERIFY(socket.waitForReadyRead(10000));
+        QTest::qWait(200);
+        socket.readAll();
+        // A ticket's lifetime would show here (OpenSSL's default is 7200 s).
+        const int hint = socket.sslConfiguration().sessionTicketLifeTimeHint();
+        QVERIFY2(hint <= 0, qPrintable(QString::number(hint)));
+    }
+
     void certificateMadeBesideTheDatabase()
     {
         QTemporaryDir dir;
@@ -378,6 +530,9 @@ private Q_SLOTS:
 private:
     TestServer m_server;
     QString m_error;
+    QTemporaryDir m_parameters;
+    QString m_ecParameters;
+    std::unique_ptr<TestServer> m_rsaServer;
 };
 
 QTEST_GUILESS_MAIN(TstSecureWire)

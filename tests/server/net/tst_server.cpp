@@ -485,9 +485,8 @@ private Q_SLOTS:
         c.open(QStringLiteral("dspModulo"), select);
         c.call(QStringLiteral("EjeDir"), {change});
         c.call(QStringLiteral("dServer"));
-        QCOMPARE(m_server.texts(),
-                 (QStringList{QStringLiteral("Login|7001|clave7|DEMO|127.0.0.1"), select, QStringLiteral("EjeDir|") + change,
-                              QStringLiteral("dServer")}));
+        QCOMPARE(m_server.texts(), (QStringList{QStringLiteral("Login|7001|********|DEMO|127.0.0.1"), select,
+                                                QStringLiteral("EjeDir|") + change, QStringLiteral("dServer")}));
         const QJsonObject open = m_server.trace().at(m_server.trace().size() - 3);
         QCOMPARE(open.value(QStringLiteral("kind")).toString(), QStringLiteral("open"));
         QCOMPARE(open.value(QStringLiteral("provider")).toString(), QStringLiteral("dspModulo"));
