@@ -92,3 +92,169 @@ BEGIN
 END $$;
 
 CREATE OR REPLACE FUNCTION public.ora_to_date(x timestamp, fmt text DEFAULT NULL) RETURNS timestamp(0) LANGUAGE sql IMMUTABLE AS $$ SELECT $1::timestamp(0) $$;
+
+-- Oracle's dates run from year 1 to 9999 here.
+CREATE OR REPLACE FUNCTION public.ora_checked_date(d timestamp) RETURNS timestamp(0) LANGUAGE plpgsql IMMUTABLE AS $$
+BEGIN
+  IF d IS NOT NULL AND (d < TIMESTAMP '0001-01-01 00:00:00' OR d >= TIMESTAMP '10000-01-01 00:00:00') THEN
+    RAISE EXCEPTION 'ORA-01841: (full) year must be between -4713 and +9999, and not be 0';
+  END IF;
+  RETURN d;
+END $$;
+
+-- + and - where a date may stand: days (a fraction of one to the nearest
+-- second) onto a date, a date minus a date in days.
+CREATE OR REPLACE FUNCTION public.ora_add(d timestamp, n double precision) RETURNS timestamp(0) LANGUAGE plpgsql IMMUTABLE AS $$
+BEGIN
+  IF d IS NULL OR n IS NULL THEN RETURN NULL; END IF;
+  IF n = 'NaN'::float8 OR pg_catalog.abs(n) > 4e6 THEN
+    RAISE EXCEPTION 'ORA-01841: (full) year must be between -4713 and +9999, and not be 0';
+  END IF;
+  RETURN public.ora_checked_date(d + pg_catalog.round((n * 86400)::numeric) * INTERVAL '1 second');
+END $$;
+
+CREATE OR REPLACE FUNCTION public.ora_add(n double precision, d timestamp) RETURNS timestamp(0) LANGUAGE sql IMMUTABLE AS $$ SELECT public.ora_add($2, $1) $$;
+
+CREATE OR REPLACE FUNCTION public.ora_add(a timestamp, b timestamp) RETURNS timestamp(0) LANGUAGE plpgsql IMMUTABLE AS $$
+BEGIN
+  RAISE EXCEPTION 'ORA-00975: date + date not allowed';
+END $$;
+
+CREATE OR REPLACE FUNCTION public.ora_add(a double precision, b double precision) RETURNS double precision LANGUAGE sql IMMUTABLE AS $$ SELECT $1 + $2 $$;
+
+CREATE OR REPLACE FUNCTION public.ora_add(a numeric, b numeric) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$ SELECT $1 + $2 $$;
+
+-- A text holding a date (or a number), as SQLite holds both.
+CREATE OR REPLACE FUNCTION public.ora_add(t text, n double precision) RETURNS text LANGUAGE plpgsql IMMUTABLE AS $$
+BEGIN
+  IF t IS NULL OR t = '' OR n IS NULL THEN RETURN NULL; END IF;
+  IF public.ora_read_date(t) IS NOT NULL THEN RETURN public.ora_text(public.ora_add(public.ora_read_date(t), n)); END IF;
+  RETURN public.ora_text(public.ora_to_number(t)::double precision + n);
+END $$;
+
+CREATE OR REPLACE FUNCTION public.ora_sub(a timestamp, b timestamp) RETURNS double precision LANGUAGE sql IMMUTABLE AS $$
+  SELECT pg_catalog.date_part('epoch', $1 - $2) / 86400 $$;
+
+CREATE OR REPLACE FUNCTION public.ora_sub(d timestamp, n double precision) RETURNS timestamp(0) LANGUAGE sql IMMUTABLE AS $$ SELECT public.ora_add($1, -$2) $$;
+
+CREATE OR REPLACE FUNCTION public.ora_sub(n double precision, d timestamp) RETURNS double precision LANGUAGE plpgsql IMMUTABLE AS $$
+BEGIN
+  RAISE EXCEPTION 'ORA-00932: inconsistent datatypes: expected NUMBER got DATE';
+END $$;
+
+CREATE OR REPLACE FUNCTION public.ora_sub(a double precision, b double precision) RETURNS double precision LANGUAGE sql IMMUTABLE AS $$ SELECT $1 - $2 $$;
+
+CREATE OR REPLACE FUNCTION public.ora_sub(a numeric, b numeric) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$ SELECT $1 - $2 $$;
+
+CREATE OR REPLACE FUNCTION public.ora_sub(t text, n double precision) RETURNS text LANGUAGE sql IMMUTABLE AS $$ SELECT public.ora_add($1, -$2) $$;
+
+-- The start of the unit of a date format a date falls in; `rounding`, the
+-- start of the next from the unit's middle on (July 1 for a year, the 16th
+-- for a month and for the second month of a quarter, noon for a day, half a
+-- week for a week). DAY, DY and D start the week on Monday, as in Spain.
+CREATE OR REPLACE FUNCTION public.ora_date_start(d timestamp, fmt text, rounding boolean) RETURNS timestamp(0) LANGUAGE plpgsql IMMUTABLE AS $$
+DECLARE
+  f text := pg_catalog.upper(pg_catalog.btrim(fmt));
+  y integer := pg_catalog.date_part('year', d)::integer;
+  m integer := pg_catalog.date_part('month', d)::integer;
+  dd integer := pg_catalog.date_part('day', d)::integer;
+  secs integer := pg_catalog.date_part('epoch', d - pg_catalog.date_trunc('day', d))::integer;
+  q integer;
+  s timestamp;
+BEGIN
+  IF d IS NULL OR fmt IS NULL OR fmt = '' THEN RETURN NULL; END IF;
+  IF f IN ('SYYYY', 'YYYY', 'YEAR', 'SYEAR', 'YYY', 'YY', 'Y') THEN
+    s := pg_catalog.make_date(y + CASE WHEN rounding AND m >= 7 THEN 1 ELSE 0 END, 1, 1);
+  ELSIF f = 'Q' THEN
+    q := (m - 1) / 3 * 3 + 1;
+    s := pg_catalog.make_date(y, q, 1);
+    IF rounding AND (m > q + 1 OR (m = q + 1 AND dd >= 16)) THEN s := s + INTERVAL '3 months'; END IF;
+  ELSIF f IN ('MONTH', 'MON', 'MM', 'RM') THEN
+    s := pg_catalog.make_date(y, m, 1);
+    IF rounding AND dd >= 16 THEN s := s + INTERVAL '1 month'; END IF;
+  ELSIF f IN ('WW', 'IW', 'W', 'DAY', 'DY', 'D') THEN
+    s := pg_catalog.date_trunc('day', d) - INTERVAL '1 day' * CASE
+           WHEN f = 'WW' THEN (pg_catalog.date_part('doy', d)::integer - 1) % 7
+           WHEN f = 'W' THEN (dd - 1) % 7
+           ELSE pg_catalog.date_part('isodow', d)::integer - 1 END;
+    IF rounding AND d - s >= INTERVAL '84 hours' THEN s := s + INTERVAL '7 days'; END IF;
+  ELSIF f IN ('DDD', 'DD', 'J') THEN
+    s := pg_catalog.date_trunc('day', d) + CASE WHEN rounding AND secs >= 43200 THEN INTERVAL '1 day' ELSE INTERVAL '0' END;
+  ELSIF f IN ('HH', 'HH12', 'HH24') THEN
+    s := pg_catalog.date_trunc('hour', d) + CASE WHEN rounding AND secs % 3600 >= 1800 THEN INTERVAL '1 hour' ELSE INTERVAL '0' END;
+  ELSIF f = 'MI' THEN
+    s := pg_catalog.date_trunc('minute', d) + CASE WHEN rounding AND secs % 60 >= 30 THEN INTERVAL '1 minute' ELSE INTERVAL '0' END;
+  ELSE
+    RAISE EXCEPTION 'ORA-01821: date format not recognized';
+  END IF;
+  RETURN public.ora_checked_date(s);
+END $$;
+
+CREATE OR REPLACE FUNCTION public.ora_trunc(x timestamp, fmt text) RETURNS timestamp(0) LANGUAGE sql IMMUTABLE AS $$ SELECT public.ora_date_start($1, $2, false) $$;
+
+CREATE OR REPLACE FUNCTION public.ora_round(x timestamp, fmt text DEFAULT 'DD') RETURNS timestamp(0) LANGUAGE sql IMMUTABLE AS $$ SELECT public.ora_date_start($1, $2, true) $$;
+
+-- ADD_MONTHS: the same day so many months on; the last day of a month, or
+-- a day the month lacks, gives the last day of that month.
+CREATE OR REPLACE FUNCTION public.ora_add_months(d timestamp, n double precision) RETURNS timestamp(0) LANGUAGE plpgsql IMMUTABLE AS $$
+DECLARE
+  first pg_catalog.date;
+  last_day integer;
+  day integer := pg_catalog.date_part('day', d)::integer;
+BEGIN
+  IF d IS NULL OR n IS NULL THEN RETURN NULL; END IF;
+  IF pg_catalog.abs(n) > 120000 THEN
+    RAISE EXCEPTION 'ORA-01841: (full) year must be between -4713 and +9999, and not be 0';
+  END IF;
+  first := (pg_catalog.date_trunc('month', d) + INTERVAL '1 month' * pg_catalog.trunc(n)::integer)::pg_catalog.date;
+  last_day := pg_catalog.date_part('day', first + INTERVAL '1 month' - INTERVAL '1 day')::integer;
+  IF d::pg_catalog.date = (pg_catalog.date_trunc('month', d) + INTERVAL '1 month' - INTERVAL '1 day')::pg_catalog.date OR day > last_day THEN
+    day := last_day;
+  END IF;
+  RETURN public.ora_checked_date(first + (day - 1) + (d - pg_catalog.date_trunc('day', d)));
+END $$;
+
+CREATE OR REPLACE FUNCTION public.ora_last_day(d timestamp) RETURNS timestamp(0) LANGUAGE sql IMMUTABLE AS $$
+  SELECT pg_catalog.date_trunc('month', $1) + INTERVAL '1 month' - INTERVAL '1 day' + ($1 - pg_catalog.date_trunc('day', $1)) $$;
+
+-- MONTHS_BETWEEN: whole months when both days are the same or both the
+-- last of their months; otherwise the rest counted in months of 31 days,
+-- times of day included.
+CREATE OR REPLACE FUNCTION public.ora_months_between(a timestamp, b timestamp) RETURNS double precision LANGUAGE sql IMMUTABLE AS $$
+  SELECT (pg_catalog.date_part('year', $1) - pg_catalog.date_part('year', $2)) * 12
+         + pg_catalog.date_part('month', $1) - pg_catalog.date_part('month', $2)
+         + CASE WHEN pg_catalog.date_part('day', $1) = pg_catalog.date_part('day', $2)
+                  OR ($1::pg_catalog.date = public.ora_last_day($1)::pg_catalog.date AND $2::pg_catalog.date = public.ora_last_day($2)::pg_catalog.date) THEN 0
+                ELSE (pg_catalog.date_part('day', $1) - pg_catalog.date_part('day', $2)) / 31
+                     + (pg_catalog.date_part('epoch', $1 - pg_catalog.date_trunc('day', $1))
+                        - pg_catalog.date_part('epoch', $2 - pg_catalog.date_trunc('day', $2))) / (31 * 86400) END $$;
+
+-- A day of the week by its name in Spanish or English, whole or its first
+-- three letters, capitals or not, accents or not: 1 Monday .. 7 Sunday.
+CREATE OR REPLACE FUNCTION public.ora_weekday(name text) RETURNS integer LANGUAGE plpgsql IMMUTABLE AS $$
+DECLARE
+  n text := pg_catalog.translate(pg_catalog.upper(pg_catalog.btrim(name)), 'ÉÁ', 'EA');
+  es text[] := ARRAY['LUNES', 'MARTES', 'MIERCOLES', 'JUEVES', 'VIERNES', 'SABADO', 'DOMINGO'];
+  en text[] := ARRAY['MONDAY', 'TUESDAY', 'WEDNESDAY', 'THURSDAY', 'FRIDAY', 'SATURDAY', 'SUNDAY'];
+BEGIN
+  FOR i IN 1 .. 7 LOOP
+    IF n IN (es[i], en[i]) OR (pg_catalog.length(n) = 3 AND n IN (pg_catalog.substr(es[i], 1, 3), pg_catalog.substr(en[i], 1, 3))) THEN
+      RETURN i;
+    END IF;
+  END LOOP;
+  RAISE EXCEPTION 'ORA-01846: not a valid day of the week';
+END $$;
+
+CREATE OR REPLACE FUNCTION public.ora_next_day(d timestamp, name text) RETURNS timestamp(0) LANGUAGE sql IMMUTABLE AS $$
+  SELECT public.ora_checked_date($1 + INTERVAL '1 day' * CASE (public.ora_weekday($2) - pg_catalog.date_part('isodow', $1)::integer + 7) % 7
+                                                      WHEN 0 THEN 7 ELSE (public.ora_weekday($2) - pg_catalog.date_part('isodow', $1)::integer + 7) % 7 END) $$;
+
+-- EXTRACT(field FROM date), the field passed as its name.
+CREATE OR REPLACE FUNCTION public.ora_extract(field text, d timestamp) RETURNS integer LANGUAGE plpgsql IMMUTABLE AS $$
+BEGIN
+  IF d IS NULL THEN RETURN NULL; END IF;
+  IF pg_catalog.upper(field) NOT IN ('YEAR', 'MONTH', 'DAY', 'HOUR', 'MINUTE', 'SECOND') THEN
+    RAISE EXCEPTION 'ORA-00905: missing keyword';
+  END IF;
+  RETURN pg_catalog.date_part(pg_catalog.lower(field), d)::integer;
+END $$;
