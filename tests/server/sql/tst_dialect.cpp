@@ -611,6 +611,30 @@ private slots:
             "TO_DATE('5/3/2024')",
             "TO_DATE(' 05/03/2024 ')",
             "TO_DATE('2024-02-30')",
+            "ALTA + 1.5",
+            "ALTA - 1/24",
+            "ALTA - DATE '2024-01-01'",
+            "1 - ALTA",
+            "TRUNC(ALTA, 'MM') || ROUND(ALTA, 'YYYY') || TRUNC(ALTA, 'IW') || ROUND(ALTA, 'HH24')",
+            "ROUND(ALTA, 'Q') || ROUND(ALTA, 'WW') || ROUND(ALTA, 'MI') || ROUND(ALTA)",
+            "TRUNC(ALTA, 'XX')",
+            "ADD_MONTHS(ALTA, 1) || ADD_MONTHS(ALTA, -12.7)",
+            "LAST_DAY(ALTA)",
+            "MONTHS_BETWEEN(ALTA, DATE '2024-01-31')",
+            "NEXT_DAY(ALTA, 'LUNES') || NEXT_DAY(ALTA, 'sun')",
+            "EXTRACT(YEAR FROM ALTA) + EXTRACT(HOUR FROM ALTA)",
+            "ROUND(SALDO, -1)",
+            "ROUND(SALDO / 3, 2)",
+            "TRUNC(SALDO / 3, 3)",
+            "LPAD(NOMBRE, 12, '.') || RPAD(ESTADO, 3, 'xy')",
+            "INSTR(NOMBRE, 'a', -1, 2) || INSTR(NOMBRE, 'a', 2) || INSTR(NOMBRE, 'a')",
+            "INITCAP(NOMBRE) || TRANSLATE(NOMBRE, 'aeiou', 'AEI')",
+            "REPLACE(NOMBRE, 'a') || REPLACE(NOMBRE, 'a', 'á')",
+            "LTRIM(NOMBRE, 'AaLM') || RTRIM(NOMBRE, 'zaí')",
+            "CONCAT(ESTADO, NOMBRE)",
+            "GREATEST(SALDO, 0)",
+            "LEAST(NOMBRE, 'M') || GREATEST(ALTA, DATE '2024-03-01')",
+            "1/8 + 7/2",
         };
         for (const char *e : expressions)
             QTest::newRow(e) << QString::fromLatin1(e);
@@ -671,6 +695,64 @@ private slots:
                                       << "ORA-01719";
         QTest::newRow("(+) on unknown column") << "SELECT 1 FROM TBOTONES, TMETODS WHERE NADA(+)= METO_Boton"
                                                << "ORA-00904";
+        QTest::newRow("CONNECT BY") << "SELECT 1 FROM T START WITH a = 1 CONNECT BY PRIOR a = b"
+                                    << "ORA-03001";
+        QTest::newRow("LISTAGG") << "SELECT LISTAGG(a, ',') WITHIN GROUP (ORDER BY a) FROM T"
+                                 << "ORA-03001";
+        QTest::newRow("MERGE") << "MERGE INTO T USING U ON (T.a = U.a) WHEN MATCHED THEN UPDATE SET b = 1"
+                               << "ORA-03001";
+        QTest::newRow("NEXTVAL") << "INSERT INTO T (a) VALUES (S.NEXTVAL)"
+                                 << "ORA-03001";
+        QTest::newRow("ROWNUM in the select list") << "SELECT ROWNUM, a FROM T"
+                                                   << "ORA-03001";
+        QTest::newRow("ROWNUM under OR") << "SELECT a FROM T WHERE ROWNUM < 3 OR a = 1"
+                                         << "ORA-03001";
+        QTest::newRow("ROWNUM with a count") << "SELECT COUNT(*) FROM T WHERE ROWNUM < 3"
+                                             << "ORA-03001";
+        QTest::newRow("FOR UPDATE on SQLite") << "SELECT a FROM T WHERE b = 1 FOR UPDATE NOWAIT"
+                                              << "ORA-03001";
+        QTest::newRow("EXTRACT without FROM") << "SELECT EXTRACT(YEAR ALTA) FROM T"
+                                              << "ORA-00905";
+    }
+
+    // + and - of what may be a date become ora_add and ora_sub; numbers, as
+    // the schema or the text tells them, stay as written.
+    void dateArithmeticText_data()
+    {
+        QTest::addColumn<QString>("oracle");
+        QTest::addColumn<QString>("sqlite");
+        QTest::newRow("date column plus days") << "UPDATE vorel.ZCLIENTES_T SET ALTA = ALTA + 15"
+                                               << "UPDATE ZCLIENTES_T SET ALTA = ora_add(ALTA, 15)";
+        QTest::newRow("number column left alone") << "SELECT SALDO - 1, CLIENTE || '-' FROM ZCLIENTES_T"
+                                                  << "SELECT SALDO - 1, ora_concat(CLIENTE, '-') FROM ZCLIENTES_T";
+        QTest::newRow("left to right, numbers kept inside")
+            << "SELECT SALDO*2 - 1 + ALTA - ALTA + 1 FROM ZCLIENTES_T"
+            << "SELECT ora_add(ora_sub(ora_add(SALDO*2 - 1, ALTA), ALTA), 1) FROM ZCLIENTES_T";
+        QTest::newRow("qualified, two tables") << "SELECT p.FECHA - c.ALTA FROM ZPEDIDOS_T p, ZCLIENTES_T c"
+                                               << "SELECT ora_sub(p.FECHA, c.ALTA) FROM ZPEDIDOS_T p, ZCLIENTES_T c";
+        QTest::newRow("sysdate, literal and functions")
+            << "SELECT SYSDATE - 1/24, DATE '2024-01-01' + 1, TRUNC(ALTA, 'MM') - 1 FROM ZCLIENTES_T"
+            << "SELECT ora_sub(ora_sysdate(), 1/24.0), ora_add( '2024-01-01 00:00:00', 1), ora_sub(TRUNC(ALTA, 'MM'), "
+               "1) FROM ZCLIENTES_T";
+        QTest::newRow("a subquery's column may be a date")
+            << "SELECT x + 1 FROM (SELECT ALTA x FROM ZCLIENTES_T)"
+            << "SELECT ora_add(x, 1) FROM (SELECT ALTA x FROM ZCLIENTES_T)";
+        QTest::newRow("unary minus is no subtraction") << "SELECT DECODE(SALDO, -1, 2) FROM ZCLIENTES_T"
+                                                       << "SELECT DECODE(SALDO, -1, 2) FROM ZCLIENTES_T";
+        QTest::newRow("EXTRACT") << "SELECT EXTRACT(YEAR FROM ALTA) FROM ZCLIENTES_T"
+                                 << "SELECT ora_extract('YEAR', ALTA) FROM ZCLIENTES_T";
+        QTest::newRow("ROWNUM is a LIMIT")
+            << "SELECT * FROM (SELECT CLIENTE FROM ZCLIENTES_T ORDER BY SALDO) WHERE ROWNUM <= 2"
+            << "SELECT * FROM (SELECT CLIENTE FROM ZCLIENTES_T ORDER BY SALDO NULLS LAST) WHERE 1=1 LIMIT 2";
+        QTest::newRow("ROWNUM beside other conditions")
+            << "SELECT CLIENTE FROM ZCLIENTES_T WHERE ESTADO = 'A' AND 3 > ROWNUM AND ROWNUM < 5"
+            << "SELECT CLIENTE FROM ZCLIENTES_T WHERE ESTADO = 'A' AND 1=1 AND 1=1 LIMIT 2";
+    }
+    void dateArithmeticText()
+    {
+        QFETCH(QString, oracle);
+        QFETCH(QString, sqlite);
+        QCOMPARE(tr(oracle), sqlite);
     }
     void malformedText()
     {
