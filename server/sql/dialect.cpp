@@ -214,6 +214,90 @@ void extractCalls(Seq &seq)
 // top-N idiom sorts in a subquery and limits around it). Any other use is
 // left for refuseUnsupported.
 bool endsWhere(const Node &n);
+std::vector<Seq> arguments(const Seq &kids);
+void checkCount(const std::vector<Seq> &args, size_t least, size_t most);
+Seq fill(const QString &tmpl, const std::vector<Seq> &args);
+Node group(Seq kids);
+void append(Seq &to, const Seq &nodes);
+
+// LISTAGG(x, sep) WITHIN GROUP (ORDER BY k [ASC|DESC] [NULLS FIRST|LAST],
+// ...): PostgreSQL's string_agg with its own ORDER BY; on SQLite, whose
+// aggregates take none, ora_listagg gets each key and how it sorts (1
+// descending, 2 NULLs apart from the direction's default) and sorts itself.
+void listagg(Seq &seq, const SqlTraits &t)
+{
+    forEachGroup(seq, [&t](Seq &inner) { listagg(inner, t); });
+    for (;;) {
+        const auto sig = significant(seq);
+        size_t k = 0;
+        while (k + 4 < sig.size()
+               && !(seq[sig[k]].isWord("LISTAGG") && seq[sig[k + 1]].kind == Tok::Group
+                    && seq[sig[k + 2]].isWord("WITHIN") && seq[sig[k + 3]].isWord("GROUP")
+                    && seq[sig[k + 4]].kind == Tok::Group))
+            ++k;
+        if (k + 4 >= sig.size())
+            return;
+        std::vector<Seq> args = arguments(seq[sig[k + 1]].kids);
+        checkCount(args, 1, 2);
+        const Seq &order = seq[sig[k + 4]].kids;
+        const auto os = significant(order);
+        if (os.size() < 3 || !order[os[0]].isWord("ORDER") || !order[os[1]].isWord("BY"))
+            throw OraError(QString::fromLatin1(ora::kMissingKeyword));
+        Seq sep = args.size() > 1 ? args[1] : Seq{Node{Tok::String, QStringLiteral("''"), {}}};
+        Seq call;
+        if (t.callsOracleFunctions) {
+            Seq kids = fill(QStringLiteral("ora_text[0], COALESCE"), {args[0]});
+            kids.push_back(group(fill(QStringLiteral("ora_text[0], ''"), {sep})));
+            kids.push_back(space());
+            append(kids, order);
+            call = Seq{word(QStringLiteral("string_agg")), group(std::move(kids))};
+        } else {
+            Seq kids = args[0];
+            kids.push_back(Node{Tok::Comma, QStringLiteral(","), {}});
+            kids.push_back(space());
+            append(kids, sep);
+            Seq item;
+            auto flushItem = [&] {
+                const auto is = significant(item);
+                if (is.empty())
+                    throw OraError(QString::fromLatin1(ora::kMissingExpression));
+                size_t end = is.size();
+                int how = 0;
+                bool nullsFirst = false, nullsGiven = false;
+                if (end >= 2 && item[is[end - 2]].isWord("NULLS")) {
+                    nullsGiven = true;
+                    nullsFirst = item[is[end - 1]].isWord("FIRST");
+                    end -= 2;
+                }
+                if (end >= 1 && (item[is[end - 1]].isWord("DESC") || item[is[end - 1]].isWord("ASC"))) {
+                    how = item[is[end - 1]].isWord("DESC") ? 1 : 0;
+                    --end;
+                }
+                if (end == 0)
+                    throw OraError(QString::fromLatin1(ora::kMissingExpression));
+                if (nullsGiven && nullsFirst != (how == 1))
+                    how |= 2;
+                kids.push_back(Node{Tok::Comma, QStringLiteral(","), {}});
+                kids.push_back(space());
+                append(kids, Seq(item.begin() + qsizetype(is[0]), item.begin() + qsizetype(is[end - 1]) + 1));
+                kids.push_back(Node{Tok::Comma, QStringLiteral(","), {}});
+                kids.push_back(space());
+                kids.push_back(Node{Tok::Number, QString::number(how), {}});
+                item.clear();
+            };
+            for (size_t p = os[1] + 1; p < order.size(); ++p) {
+                if (order[p].kind == Tok::Comma)
+                    flushItem();
+                else
+                    item.push_back(order[p]);
+            }
+            flushItem();
+            call = Seq{word(QStringLiteral("ora_listagg")), group(std::move(kids))};
+        }
+        auto it = seq.erase(seq.begin() + qsizetype(sig[k]), seq.begin() + qsizetype(sig[k + 4]) + 1);
+        seq.insert(it, call.begin(), call.end());
+    }
+}
 
 void rownumLimits(Seq &seq)
 {
@@ -326,9 +410,7 @@ void refuseUnsupported(const Seq &seq, const SqlTraits &t)
         else if (n.isWord("START") && next && next->isWord("WITH"))
             refuse("START WITH");
         else if ((n.isWord("LISTAGG") || n.isWord("SYS_CONNECT_BY_PATH")) && next && next->kind == Tok::Group)
-            refuse(n.isWord("LISTAGG") ? "LISTAGG" : "SYS_CONNECT_BY_PATH");
-        else if (n.isWord("WITHIN") && next && next->isWord("GROUP"))
-            refuse("WITHIN GROUP");
+            refuse(n.isWord("LISTAGG") ? "LISTAGG without WITHIN GROUP" : "SYS_CONNECT_BY_PATH");
         else if (n.isWord("MERGE") && k == 0)
             refuse("MERGE");
         else if ((n.isWord("NEXTVAL") || n.isWord("CURRVAL")) && afterDot)
@@ -1691,6 +1773,7 @@ QString translateOracle(const QString &oracleSql, const ColumnLookup &lookup, Ta
     checkSemicolons(seq);
     stripSchema(seq);
     rownumLimits(seq);
+    listagg(seq, t);
     refuseUnsupported(seq, t);
     extractCalls(seq);
     {

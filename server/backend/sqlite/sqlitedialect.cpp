@@ -8,6 +8,7 @@
 
 #include <QDateTime>
 #include <algorithm>
+#include <memory>
 #include <QRegularExpression>
 #include <cmath>
 
@@ -935,6 +936,101 @@ void fnGreatest(sqlite3_context *ctx, int argc, sqlite3_value **a) { extreme(ctx
 
 void fnLeast(sqlite3_context *ctx, int argc, sqlite3_value **a) { extreme(ctx, argc, a, false); }
 
+// ---- LISTAGG -----------------------------------------------------------------
+
+// ora_listagg(value, separator, key, how, key, how, ...): the values
+// (NULLs left out) joined in the order of their keys; `how` 1 sorts a key
+// descending, 2 puts its NULLs apart from the direction's default (last
+// ascending, first descending).
+struct ListItem {
+    QString value;
+    std::vector<sqlite3_value *> keys;
+};
+
+struct ListAgg {
+    std::vector<ListItem> items;
+    QString separator;
+    std::vector<int> how;
+};
+
+int compareKeys(sqlite3_value *a, sqlite3_value *b, int how)
+{
+    const bool an = isNull(a), bn = isNull(b);
+    const bool nullsFirst = (how & 1) != ((how & 2) != 0);
+    if (an || bn) {
+        if (an && bn)
+            return 0;
+        return (an ? -1 : 1) * (nullsFirst ? 1 : -1);
+    }
+    int c;
+    double x, y;
+    const int ta = sqlite3_value_type(a), tb = sqlite3_value_type(b);
+    const bool na = ta == SQLITE_INTEGER || ta == SQLITE_FLOAT, nb = tb == SQLITE_INTEGER || tb == SQLITE_FLOAT;
+    if (na && nb && numeric(a, &x) && numeric(b, &y))
+        c = x < y ? -1 : (x > y ? 1 : 0);
+    else if (na != nb)
+        c = na ? -1 : 1; // numbers before texts, as SQLite sorts them
+    else
+        c = QString::compare(textOf(a), textOf(b));
+    return (how & 1) ? -c : c;
+}
+
+void listaggStep(sqlite3_context *ctx, int argc, sqlite3_value **a)
+{
+    // SQLite's context holds a pointer to the list, freed by the final call.
+    auto **slot = static_cast<ListAgg **>(sqlite3_aggregate_context(ctx, sizeof(ListAgg *)));
+    if (!slot)
+        return sqlite3_result_error_nomem(ctx);
+    if (argc < 2 || argc % 2 != 0)
+        return sqlite3_result_error(ctx, ora::kInvalidArgumentCount, -1);
+    if (!*slot) {
+        *slot = new ListAgg{{}, oraText(a[1]), {}};
+        for (int i = 3; i < argc; i += 2)
+            (*slot)->how.push_back(sqlite3_value_int(a[i]));
+    }
+    if (isNull(a[0]))
+        return;
+    ListItem item{oraText(a[0]), {}};
+    for (int i = 2; i < argc; i += 2)
+        item.keys.push_back(sqlite3_value_dup(a[i]));
+    (*slot)->items.push_back(std::move(item));
+}
+
+void listaggFinal(sqlite3_context *ctx)
+{
+    auto **slot = static_cast<ListAgg **>(sqlite3_aggregate_context(ctx, 0));
+    if (!slot || !*slot) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    const std::unique_ptr<ListAgg> agg(*slot);
+    *slot = nullptr;
+    std::vector<ListItem> &items = agg->items;
+    std::stable_sort(items.begin(), items.end(), [&agg](const ListItem &x, const ListItem &y) {
+        for (size_t k = 0; k < x.keys.size(); ++k)
+            if (const int c = compareKeys(x.keys[k], y.keys[k], agg->how[k]))
+                return c < 0;
+        return false;
+    });
+    QString out;
+    qint64 size = 0;
+    const qint64 most = sqlite3_limit(sqlite3_context_db_handle(ctx), SQLITE_LIMIT_LENGTH, -1);
+    bool tooBig = false;
+    for (size_t i = 0; i < items.size() && !tooBig; ++i) {
+        size += items[i].value.size() + (i ? agg->separator.size() : 0);
+        tooBig = size > most;
+        if (!tooBig)
+            out += (i ? agg->separator : QString()) + items[i].value;
+    }
+    for (ListItem &item : items)
+        for (sqlite3_value *v : item.keys)
+            sqlite3_value_free(v);
+    if (tooBig)
+        sqlite3_result_error(ctx, ora::kConcatenationTooLong, -1);
+    else
+        resultText(ctx, out);
+}
+
 } // namespace
 
 void registerOracleFunctions(sqlite3 *db)
@@ -996,6 +1092,8 @@ void registerOracleFunctions(sqlite3 *db)
         const int flags = SQLITE_UTF8 | (f.deterministic ? SQLITE_DETERMINISTIC : 0);
         sqlite3_create_function_v2(db, f.name, f.args, flags, nullptr, f.fn, nullptr, nullptr, nullptr);
     }
+    sqlite3_create_function_v2(db, "ora_listagg", -1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, nullptr, listaggStep,
+                               listaggFinal, nullptr);
     // Oracle's LIKE tells capitals from small letters.
     sqlite3_exec(db, "PRAGMA case_sensitive_like = ON", nullptr, nullptr, nullptr);
 }

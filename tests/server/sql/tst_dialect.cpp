@@ -697,8 +697,10 @@ private slots:
                                                << "ORA-00904";
         QTest::newRow("CONNECT BY") << "SELECT 1 FROM T START WITH a = 1 CONNECT BY PRIOR a = b"
                                     << "ORA-03001";
-        QTest::newRow("LISTAGG") << "SELECT LISTAGG(a, ',') WITHIN GROUP (ORDER BY a) FROM T"
-                                 << "ORA-03001";
+        QTest::newRow("LISTAGG without WITHIN GROUP") << "SELECT LISTAGG(a, ',') FROM T"
+                                                      << "ORA-03001";
+        QTest::newRow("LISTAGG without ORDER BY") << "SELECT LISTAGG(a) WITHIN GROUP (a) FROM T"
+                                                  << "ORA-00905";
         QTest::newRow("MERGE") << "MERGE INTO T USING U ON (T.a = U.a) WHEN MATCHED THEN UPDATE SET b = 1"
                                << "ORA-03001";
         QTest::newRow("NEXTVAL") << "INSERT INTO T (a) VALUES (S.NEXTVAL)"
