@@ -534,8 +534,9 @@ double decimalPlaces(double d, int places, bool round)
     }
     if (digits.isEmpty())
         return 0;
-    const double mantissa = (QStringLiteral("0.") + digits).toDouble();
-    const double r = (QString::number(mantissa, 'g', 17) + QStringLiteral("e%1").arg(exponent + 1 + shift)).toDouble();
+    // Read back from its decimal digits: built by arithmetic, 10 would come
+    // out as 10.000000000000002.
+    const double r = (QStringLiteral("0.") + digits + QStringLiteral("e%1").arg(exponent + 1 + shift)).toDouble();
     return d < 0 ? -r : r;
 }
 
@@ -691,6 +692,44 @@ void fnExtract(sqlite3_context *ctx, int, sqlite3_value **a)
     sqlite3_result_error(ctx, ora::kMissingKeyword, -1);
 }
 
+// A double's 15 decimal digits as a whole number and a power of ten.
+void decimalDigits(double d, qint64 *mantissa, int *exponent)
+{
+    const QString e = QString::number(d, 'e', 14); // -D.DDDDDDDDDDDDDDe±XX
+    const qsizetype at = e.indexOf(QLatin1Char('e'));
+    *mantissa = QString(e.left(at)).remove(QLatin1Char('.')).toLongLong();
+    *exponent = e.mid(at + 1).toInt() - 14;
+}
+
+// MOD on the decimal digits of both numbers, as Oracle's numbers are
+// decimal: MOD(-7, 0.29) is -0.04, where the binary remainder is not.
+// Numbers too far apart in size for that are left to the binary one.
+double decimalMod(double x, double y)
+{
+    if (!std::isfinite(x) || !std::isfinite(y) || x == 0)
+        return std::fmod(x, y);
+    qint64 mx, my;
+    int ex, ey;
+    decimalDigits(x, &mx, &ex);
+    decimalDigits(y, &my, &ey);
+    const int e = std::min(ex, ey);
+    if (ex - e > 22 || ey - e > 22)
+        return std::fmod(x, y);
+    __int128 p = mx, q = my;
+    for (int i = e; i < ex; ++i)
+        p *= 10;
+    for (int i = e; i < ey; ++i)
+        q *= 10;
+    __int128 r = p % q; // the sign of x, as MOD's
+    const bool negative = r < 0;
+    QString digits;
+    do {
+        digits.prepend(QChar(u'0' + int(negative ? -(r % 10) : r % 10)));
+        r /= 10;
+    } while (r != 0);
+    return (QLatin1String(negative ? "-" : "") + digits + QStringLiteral("e%1").arg(e)).toDouble();
+}
+
 void fnMod(sqlite3_context *ctx, int, sqlite3_value **a)
 {
     double x, y;
@@ -701,9 +740,10 @@ void fnMod(sqlite3_context *ctx, int, sqlite3_value **a)
     } else if (y == 0) {
         sqlite3_result_double(ctx, x);
     } else if (sqlite3_value_type(a[0]) == SQLITE_INTEGER && sqlite3_value_type(a[1]) == SQLITE_INTEGER) {
-        sqlite3_result_int64(ctx, sqlite3_value_int64(a[0]) % sqlite3_value_int64(a[1]));
+        const qint64 i = sqlite3_value_int64(a[0]), j = sqlite3_value_int64(a[1]);
+        sqlite3_result_int64(ctx, j == -1 ? 0 : i % j);
     } else {
-        sqlite3_result_double(ctx, std::fmod(x, y));
+        sqlite3_result_double(ctx, decimalMod(x, y));
     }
 }
 

@@ -29,8 +29,11 @@ END $$;
 CREATE OR REPLACE FUNCTION public.ora_mod(x bigint, y bigint) RETURNS bigint LANGUAGE sql IMMUTABLE AS $$
   SELECT CASE WHEN $2 = 0 THEN $1 ELSE pg_catalog.mod($1, $2) END $$;
 
+-- On the decimal digits of both, as Oracle's numbers are decimal: MOD(-7,
+-- 0.29) is -0.04, where the binary remainder is not.
 CREATE OR REPLACE FUNCTION public.ora_mod(x double precision, y double precision) RETURNS double precision LANGUAGE sql IMMUTABLE AS $$
-  SELECT CASE WHEN $2 = 0 THEN $1 ELSE $1 - $2 * pg_catalog.trunc($1 / $2) END $$;
+  SELECT CASE WHEN $2 = 0 THEN $1
+              ELSE ($1::numeric - $2::numeric * pg_catalog.trunc($1::numeric / $2::numeric))::double precision END $$;
 
 -- TRUNC and ROUND of a number to decimal places, on its decimal digits.
 CREATE OR REPLACE FUNCTION public.ora_round(x double precision, places integer DEFAULT 0) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$
