@@ -8,6 +8,7 @@
 
 #include <QDateTime>
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <QRegularExpression>
 #include <cmath>
@@ -188,13 +189,9 @@ QDateTime readDate(const QString &text)
     return {};
 }
 
-// Stands for Oracle's HH in a format written out: Qt has no 12-hour hour
-// without an AM/PM marker beside it.
-constexpr char16_t kHour12 = 0xE000;
-
 // Letters that are no element are written as they are, in one quoted run:
 // two quoted letters side by side would read as a quote between them.
-QString oracleFormatToQt(const QString &fmt, bool output = false)
+QString oracleFormatToQt(const QString &fmt)
 {
     static const std::pair<const char *, const char *> map[] = {
         {"YYYY", "yyyy"}, {"YY", "yy"}, {"MM", "MM"}, {"DD", "dd"}, {"HH24", "HH"}, {"HH", "hh"},
@@ -212,10 +209,7 @@ QString oracleFormatToQt(const QString &fmt, bool output = false)
         for (const auto &[ora, qt] : map) {
             if (up.mid(i, qsizetype(strlen(ora))) == QLatin1String(ora)) {
                 flush();
-                if (output && qstrcmp(ora, "HH") == 0)
-                    out += QChar(kHour12);
-                else
-                    out += QLatin1String(qt);
+                out += QLatin1String(qt);
                 i += qsizetype(strlen(ora));
                 hit = true;
                 break;
@@ -238,11 +232,94 @@ QString oracleFormatToQt(const QString &fmt, bool output = false)
     return out;
 }
 
-QString formatDate(const QDateTime &d, const QString &oracleFormat)
+// A date written by an Oracle format: numbers, and names in Spanish (the
+// language the server's sessions speak, NLS_DATE_LANGUAGE SPANISH), in
+// capitals, with a capital first or in small letters as the element is
+// written; names padded to the longest and numbers to their width until
+// FM turns that off. A "quoted" text and anything that is no element are
+// written as they are.
+QString formatDate(const QDateTime &d, const QString &fmt)
 {
-    QString out = d.toString(oracleFormatToQt(oracleFormat, true));
-    const int h = d.time().hour() % 12;
-    out.replace(QChar(kHour12), QStringLiteral("%1").arg(h == 0 ? 12 : h, 2, 10, QLatin1Char('0')));
+    static const char *const months[] = {"enero", "febrero", "marzo",      "abril",   "mayo",      "junio",
+                                         "julio", "agosto",  "septiembre", "octubre", "noviembre", "diciembre"};
+    static const char *const monthsShort[] = {"ene", "feb", "mar", "abr", "may", "jun",
+                                              "jul", "ago", "sep", "oct", "nov", "dic"};
+    static const char *const days[] = {"lunes", "martes", "miércoles", "jueves", "viernes", "sábado", "domingo"};
+    static const char *const daysShort[] = {"lun", "mar", "mié", "jue", "vie", "sáb", "dom"};
+    const QDate date = d.date();
+    const QTime time = d.time();
+    const int dow = date.dayOfWeek(); // 1 Monday, as in Spain
+    const int h12 = time.hour() % 12 == 0 ? 12 : time.hour() % 12;
+    const QString up = fmt.toUpper();
+    bool fill = true;
+    QString out;
+    qsizetype i = 0;
+    auto num = [&](qint64 v, int width) {
+        return fill ? QStringLiteral("%1").arg(v, width, 10, QLatin1Char('0')) : QString::number(v);
+    };
+    auto name = [&](const char *n, int width) {
+        QString t = QString::fromUtf8(n);
+        if (fmt[i].isUpper() && i + 1 < fmt.size() && fmt[i + 1].isUpper())
+            t = t.toUpper();
+        else if (fmt[i].isUpper())
+            t[0] = t[0].toUpper();
+        return fill ? t.leftJustified(width) : t;
+    };
+    struct Element {
+        const char *text;
+        std::function<QString()> write;
+    };
+    const Element elements[] = {
+        {"YYYY", [&] { return num(date.year(), 4); }},
+        {"YYY", [&] { return num(date.year() % 1000, 3); }},
+        {"YY", [&] { return num(date.year() % 100, 2); }},
+        {"MONTH", [&] { return name(months[date.month() - 1], 10); }},
+        {"MON", [&] { return name(monthsShort[date.month() - 1], 3); }},
+        {"MM", [&] { return num(date.month(), 2); }},
+        {"MI", [&] { return num(time.minute(), 2); }},
+        {"DAY", [&] { return name(days[dow - 1], 9); }},
+        {"DDD", [&] { return num(date.dayOfYear(), 3); }},
+        {"DD", [&] { return num(date.day(), 2); }},
+        {"DY", [&] { return name(daysShort[dow - 1], 3); }},
+        {"D", [&] { return num(dow, 1); }},
+        {"HH24", [&] { return num(time.hour(), 2); }},
+        {"HH12", [&] { return num(h12, 2); }},
+        {"HH", [&] { return num(h12, 2); }},
+        {"SS", [&] { return num(time.second(), 2); }},
+        {"AM", [&] { return QString::fromLatin1(time.hour() < 12 ? "AM" : "PM"); }},
+        {"PM", [&] { return QString::fromLatin1(time.hour() < 12 ? "AM" : "PM"); }},
+        {"IW", [&] { return num(date.weekNumber(), 2); }},
+        {"WW", [&] { return num((date.dayOfYear() - 1) / 7 + 1, 2); }},
+        {"Q", [&] { return num((date.month() - 1) / 3 + 1, 1); }},
+        {"Y", [&] { return num(date.year() % 10, 1); }},
+    };
+    while (i < fmt.size()) {
+        if (fmt[i] == QLatin1Char('"')) {
+            qsizetype end = fmt.indexOf(QLatin1Char('"'), i + 1);
+            if (end < 0)
+                end = fmt.size();
+            out += fmt.mid(i + 1, end - i - 1);
+            i = end + 1;
+            continue;
+        }
+        if (up.mid(i, 2) == QLatin1String("FM")) {
+            fill = !fill;
+            i += 2;
+            continue;
+        }
+        bool hit = false;
+        for (const Element &e : elements) {
+            const qsizetype n = qsizetype(strlen(e.text));
+            if (up.mid(i, n) == QLatin1String(e.text)) {
+                out += e.write();
+                i += n;
+                hit = true;
+                break;
+            }
+        }
+        if (!hit)
+            out += fmt[i++];
+    }
     return out;
 }
 

@@ -580,6 +580,7 @@ private slots:
             "TO_CHAR(ALTA, 'DD/MM/YYYY HH24:MI:SS')",
             "TO_CHAR(ALTA, 'DD-MM-YY HH:MI Mon')",
             "TO_CHAR(ALTA, 'HH24 Dy, SS')",
+            "TO_CHAR(ALTA, 'fmDay DD \"de\" fmMonth \"de\" YYYY, DAY MON Q IW WW DDD D AM')",
             "TO_CHAR(SALDO)",
             "TO_CHAR(CLIENTE)",
             "TO_CHAR(SALDO, '999')",
@@ -657,14 +658,14 @@ private slots:
         QCOMPARE(show(r.rows), show(lite.rows));
     }
 
-    // Oracle's HH is the hour of twelve; letters that are no element are
-    // written as they are.
+    // Oracle's HH is the hour of twelve; Mon the month's short name, in
+    // Spanish with a capital first.
     void dateFormats()
     {
         const Result r = run(db, QStringLiteral("SELECT TO_CHAR(ALTA, 'HH:MI HH24 Mon') F FROM ZCLIENTES_T "
                                                 "WHERE CLIENTE IN ('20', '40') ORDER BY CLIENTE"));
         QVERIFY2(r.error.isEmpty(), qPrintable(r.error));
-        QCOMPARE(show(r.rows), QStringLiteral("12:00 00 Mon\n11:59 23 Mon"));
+        QCOMPARE(show(r.rows), QStringLiteral("12:00 00 Mar\n11:59 23 Feb"));
     }
 
     void outerJoinText()

@@ -61,7 +61,101 @@ CREATE OR REPLACE FUNCTION public.ora_to_char(x bigint) RETURNS text LANGUAGE sq
 
 CREATE OR REPLACE FUNCTION public.ora_to_char(x timestamp) RETURNS text LANGUAGE sql IMMUTABLE AS $$ SELECT public.ora_text($1) $$;
 
-CREATE OR REPLACE FUNCTION public.ora_to_char(x timestamp, fmt text) RETURNS text LANGUAGE sql IMMUTABLE AS $$ SELECT NULLIF(pg_catalog.to_char($1, public.ora_date_format($2)), '') $$;
+-- A date written by an Oracle format: numbers, and names in Spanish (the
+-- language the server's sessions speak, NLS_DATE_LANGUAGE SPANISH), in
+-- capitals, with a capital first or in small letters as the element is
+-- written; names padded to the longest and numbers to their width until FM
+-- turns that off. A "quoted" text and anything that is no element are
+-- written as they are.
+CREATE OR REPLACE FUNCTION public.ora_format_date(d timestamp, fmt text) RETURNS text LANGUAGE plpgsql IMMUTABLE AS $$
+DECLARE
+  months text[] := ARRAY['enero', 'febrero', 'marzo', 'abril', 'mayo', 'junio', 'julio', 'agosto', 'septiembre', 'octubre', 'noviembre', 'diciembre'];
+  months_short text[] := ARRAY['ene', 'feb', 'mar', 'abr', 'may', 'jun', 'jul', 'ago', 'sep', 'oct', 'nov', 'dic'];
+  days text[] := ARRAY['lunes', 'martes', 'miércoles', 'jueves', 'viernes', 'sábado', 'domingo'];
+  days_short text[] := ARRAY['lun', 'mar', 'mié', 'jue', 'vie', 'sáb', 'dom'];
+  els text[] := ARRAY['YYYY', 'YYY', 'YY', 'MONTH', 'MON', 'MM', 'MI', 'DAY', 'DDD', 'DD', 'DY', 'D', 'HH24', 'HH12', 'HH', 'SS', 'AM', 'PM', 'IW', 'WW', 'Q', 'Y'];
+  up text := pg_catalog.upper(fmt);
+  y integer := pg_catalog.date_part('year', d)::integer;
+  mo integer := pg_catalog.date_part('month', d)::integer;
+  dow integer := pg_catalog.date_part('isodow', d)::integer;
+  doy integer := pg_catalog.date_part('doy', d)::integer;
+  h integer := pg_catalog.date_part('hour', d)::integer;
+  fill boolean := true;
+  out text := '';
+  i integer := 1;
+  n integer := pg_catalog.length(fmt);
+  el text;
+  hit boolean;
+  v bigint;
+  w integer;
+  t text;
+  e integer;
+BEGIN
+  IF d IS NULL OR fmt IS NULL THEN RETURN NULL; END IF;
+  WHILE i <= n LOOP
+    IF pg_catalog.substr(fmt, i, 1) = '"' THEN
+      e := pg_catalog.strpos(pg_catalog.substr(fmt, i + 1), '"');
+      IF e = 0 THEN e := n - i + 1; END IF;
+      out := out || pg_catalog.substr(fmt, i + 1, e - 1);
+      i := i + e + 1;
+      CONTINUE;
+    END IF;
+    IF pg_catalog.substr(up, i, 2) = 'FM' THEN
+      fill := NOT fill;
+      i := i + 2;
+      CONTINUE;
+    END IF;
+    hit := false;
+    FOREACH el IN ARRAY els LOOP
+      IF pg_catalog.substr(up, i, pg_catalog.length(el)) = el THEN
+        hit := true;
+        t := NULL;
+        v := NULL;
+        CASE el
+          WHEN 'YYYY' THEN v := y; w := 4;
+          WHEN 'YYY' THEN v := y % 1000; w := 3;
+          WHEN 'YY' THEN v := y % 100; w := 2;
+          WHEN 'Y' THEN v := y % 10; w := 1;
+          WHEN 'MONTH' THEN t := months[mo]; w := 10;
+          WHEN 'MON' THEN t := months_short[mo]; w := 3;
+          WHEN 'MM' THEN v := mo; w := 2;
+          WHEN 'MI' THEN v := pg_catalog.date_part('minute', d)::integer; w := 2;
+          WHEN 'DAY' THEN t := days[dow]; w := 9;
+          WHEN 'DDD' THEN v := doy; w := 3;
+          WHEN 'DD' THEN v := pg_catalog.date_part('day', d)::integer; w := 2;
+          WHEN 'DY' THEN t := days_short[dow]; w := 3;
+          WHEN 'D' THEN v := dow; w := 1;
+          WHEN 'HH24' THEN v := h; w := 2;
+          WHEN 'SS' THEN v := pg_catalog.date_part('second', d)::integer; w := 2;
+          WHEN 'AM', 'PM' THEN out := out || CASE WHEN h < 12 THEN 'AM' ELSE 'PM' END;
+          WHEN 'IW' THEN v := pg_catalog.date_part('week', d)::integer; w := 2;
+          WHEN 'WW' THEN v := (doy - 1) / 7 + 1; w := 2;
+          WHEN 'Q' THEN v := (mo - 1) / 3 + 1; w := 1;
+          ELSE v := CASE WHEN h % 12 = 0 THEN 12 ELSE h % 12 END; w := 2; -- HH, HH12
+        END CASE;
+        IF v IS NOT NULL THEN
+          out := out || CASE WHEN fill THEN pg_catalog.lpad(v::text, w, '0') ELSE v::text END;
+        ELSIF t IS NOT NULL THEN
+          IF pg_catalog.substr(fmt, i, 1) ~ '[[:upper:]]' AND pg_catalog.substr(fmt, i + 1, 1) ~ '[[:upper:]]' THEN
+            t := pg_catalog.upper(t);
+          ELSIF pg_catalog.substr(fmt, i, 1) ~ '[[:upper:]]' THEN
+            t := pg_catalog.upper(pg_catalog.substr(t, 1, 1)) || pg_catalog.substr(t, 2);
+          END IF;
+          out := out || CASE WHEN fill THEN pg_catalog.rpad(t, w) ELSE t END;
+        END IF;
+        i := i + pg_catalog.length(el);
+        EXIT;
+      END IF;
+    END LOOP;
+    IF NOT hit THEN
+      out := out || pg_catalog.substr(fmt, i, 1);
+      i := i + 1;
+    END IF;
+  END LOOP;
+  RETURN NULLIF(out, '');
+END $$;
+
+CREATE OR REPLACE FUNCTION public.ora_to_char(x timestamp, fmt text) RETURNS text LANGUAGE sql IMMUTABLE AS $$ SELECT public.ora_format_date($1, $2) $$;
 
 CREATE OR REPLACE FUNCTION public.ora_to_char(x double precision, fmt text) RETURNS text LANGUAGE sql IMMUTABLE AS $$ SELECT public.ora_text($1) $$;
 
