@@ -299,6 +299,75 @@ void listagg(Seq &seq, const SqlTraits &t)
     }
 }
 
+// SELECT ... FROM DUAL CONNECT BY LEVEL <= n, Oracle's way of making n
+// rows, is a recursive WITH counting them; LEVEL is the count. Only the
+// statement as a whole, on DUAL alone: any other hierarchy is refused.
+// The FROM of such a statement and the rows it makes; 0 rows when it is no
+// such statement.
+size_t levelRowsFrom(const Seq &seq, qint64 *rows)
+{
+    *rows = -1;
+    const auto sig = significant(seq);
+    if (sig.size() < 8 || !seq[sig[0]].isWord("SELECT"))
+        return 0;
+    size_t from = 0;
+    while (from < sig.size() && !seq[sig[from]].isWord("FROM"))
+        ++from;
+    if (from + 6 >= sig.size() || !seq[sig[from + 1]].isWord("DUAL") || !seq[sig[from + 2]].isWord("CONNECT")
+        || !seq[sig[from + 3]].isWord("BY") || !seq[sig[from + 4]].isWord("LEVEL"))
+        return 0;
+    const Node &op = seq[sig[from + 5]], &bound = seq[sig[from + 6]];
+    if (!(op.isOp("<=") || op.isOp("<")) || bound.kind != Tok::Number)
+        return 0;
+    bool ok = false;
+    const double n = bound.text.toDouble(&ok);
+    if (!ok || n > 1e6)
+        return 0;
+    // What follows the bound: an ORDER BY of the rows, or nothing.
+    if (from + 7 < sig.size() && !seq[sig[from + 7]].isWord("ORDER"))
+        return 0;
+    *rows = std::max<qint64>(op.isOp("<") ? qint64(std::ceil(n)) - 1 : qint64(std::floor(n)), 0);
+    return from;
+}
+
+void levelInGroups(Seq &seq)
+{
+    forEachGroup(seq, levelInGroups);
+    for (Node &n : seq)
+        if (n.isWord("LEVEL"))
+            n = word(QStringLiteral("vorel_level"));
+}
+
+// Run on the statement as translated, whose names are settled.
+void levelRows(Seq &seq)
+{
+    forEachGroup(seq, levelInGroups);
+    qint64 rows;
+    const size_t from = levelRowsFrom(seq, &rows);
+    if (from == 0)
+        return;
+    const auto sig = significant(seq);
+    for (size_t k = 1; k < from; ++k)
+        if (seq[sig[k]].isWord("LEVEL")) {
+            const bool alone = seq[sig[k - 1]].kind == Tok::Comma || k == 1;
+            const bool itemEnd = k + 1 == from || seq[sig[k + 1]].kind == Tok::Comma;
+            seq[sig[k]] =
+                word(alone && itemEnd ? QStringLiteral("vorel_level AS \"LEVEL\"") : QStringLiteral("vorel_level"));
+        }
+    for (size_t k = from + 7; k < sig.size(); ++k)
+        if (seq[sig[k]].isWord("LEVEL"))
+            seq[sig[k]] = word(QStringLiteral("vorel_level"));
+    Seq out{word(QStringLiteral("WITH RECURSIVE vorel_levels(vorel_level) AS (SELECT 1 WHERE %1 >= 1 UNION ALL SELECT "
+                                "vorel_level + 1 FROM vorel_levels WHERE vorel_level < %1)")
+                     .arg(rows)),
+            space()};
+    out.insert(out.end(), seq.begin(), seq.begin() + qsizetype(sig[from]) + 1);
+    out.push_back(space());
+    out.push_back(word(QStringLiteral("vorel_levels")));
+    out.insert(out.end(), seq.begin() + qsizetype(sig[from + 6]) + 1, seq.end());
+    seq = std::move(out);
+}
+
 void rownumLimits(Seq &seq)
 {
     forEachGroup(seq, rownumLimits);
@@ -391,21 +460,21 @@ void rownumLimits(Seq &seq)
 
 // What neither engine is made to answer as Oracle does is refused by name,
 // rather than answered otherwise.
-void refuseUnsupported(const Seq &seq, const SqlTraits &t)
+void refuseUnsupported(const Seq &seq, const SqlTraits &t, bool levelRows = false)
 {
     const auto sig = significant(seq);
     auto refuse = [](const char *what) { throw OraError(ora::text(ora::kUnimplemented, QString::fromLatin1(what))); };
     for (size_t k = 0; k < sig.size(); ++k) {
         const Node &n = seq[sig[k]];
         if (n.kind == Tok::Group) {
-            refuseUnsupported(n.kids, t);
+            refuseUnsupported(n.kids, t, false);
             continue;
         }
         const bool afterDot = k > 0 && seq[sig[k - 1]].kind == Tok::Dot;
         const Node *next = k + 1 < sig.size() ? &seq[sig[k + 1]] : nullptr;
         if (n.isWord("ROWNUM") && !afterDot)
             refuse("ROWNUM");
-        else if (n.isWord("CONNECT") && next && next->isWord("BY"))
+        else if (n.isWord("CONNECT") && next && next->isWord("BY") && !levelRows)
             refuse("CONNECT BY");
         else if (n.isWord("START") && next && next->isWord("WITH"))
             refuse("START WITH");
@@ -1772,9 +1841,11 @@ QString translateOracle(const QString &oracleSql, const ColumnLookup &lookup, Ta
     Seq seq = parse(oracleSql);
     checkSemicolons(seq);
     stripSchema(seq);
+    qint64 levelCount = 0;
+    const bool levels = levelRowsFrom(seq, &levelCount) > 0 && levelCount >= 0;
     rownumLimits(seq);
     listagg(seq, t);
-    refuseUnsupported(seq, t);
+    refuseUnsupported(seq, t, levels);
     extractCalls(seq);
     {
         DateTyping types(seq, lookup);
@@ -1795,6 +1866,8 @@ QString translateOracle(const QString &oracleSql, const ColumnLookup &lookup, Ta
     nullOrdering(seq);
     if (renames)
         applyNames(seq, names);
+    if (levels)
+        levelRows(seq);
     const QString out = str(seq);
     if (t.boundsTranslationSize && out.size() > kMaxPostgresText && out.size() > 16 * oracleSql.size())
         throw OraError(ora::text(ora::kInvalidStatement, QStringLiteral("translation too long")));
