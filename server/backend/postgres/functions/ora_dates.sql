@@ -214,6 +214,12 @@ BEGIN
   RAISE EXCEPTION 'ORA-00975: date + date not allowed';
 END $$;
 
+-- Whole numbers stay of their type, as the engine's own + keeps them (a
+-- recursive WITH needs the same type in both its terms).
+CREATE OR REPLACE FUNCTION public.ora_add(a integer, b integer) RETURNS integer LANGUAGE sql IMMUTABLE AS $$ SELECT $1 + $2 $$;
+
+CREATE OR REPLACE FUNCTION public.ora_add(a bigint, b bigint) RETURNS bigint LANGUAGE sql IMMUTABLE AS $$ SELECT $1 + $2 $$;
+
 CREATE OR REPLACE FUNCTION public.ora_add(a double precision, b double precision) RETURNS double precision LANGUAGE sql IMMUTABLE AS $$ SELECT $1 + $2 $$;
 
 CREATE OR REPLACE FUNCTION public.ora_add(a numeric, b numeric) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$ SELECT $1 + $2 $$;
@@ -235,6 +241,10 @@ CREATE OR REPLACE FUNCTION public.ora_sub(n double precision, d timestamp) RETUR
 BEGIN
   RAISE EXCEPTION 'ORA-00932: inconsistent datatypes: expected NUMBER got DATE';
 END $$;
+
+CREATE OR REPLACE FUNCTION public.ora_sub(a integer, b integer) RETURNS integer LANGUAGE sql IMMUTABLE AS $$ SELECT $1 - $2 $$;
+
+CREATE OR REPLACE FUNCTION public.ora_sub(a bigint, b bigint) RETURNS bigint LANGUAGE sql IMMUTABLE AS $$ SELECT $1 - $2 $$;
 
 CREATE OR REPLACE FUNCTION public.ora_sub(a double precision, b double precision) RETURNS double precision LANGUAGE sql IMMUTABLE AS $$ SELECT $1 - $2 $$;
 
