@@ -357,8 +357,10 @@ void levelRows(Seq &seq)
     for (size_t k = from + 7; k < sig.size(); ++k)
         if (seq[sig[k]].isWord("LEVEL"))
             seq[sig[k]] = word(QStringLiteral("vorel_level"));
-    Seq out{word(QStringLiteral("WITH RECURSIVE vorel_levels(vorel_level) AS (SELECT 1 WHERE %1 >= 1 UNION ALL SELECT "
-                                "vorel_level + 1 FROM vorel_levels WHERE vorel_level < %1)")
+    // No name of its own followed by "(": the PostgreSQL backend reads that
+    // as a call.
+    Seq out{word(QStringLiteral("WITH RECURSIVE vorel_levels AS (SELECT 1 AS vorel_level WHERE %1 >= 1 UNION ALL "
+                                "SELECT vorel_level + 1 FROM vorel_levels WHERE vorel_level < %1)")
                      .arg(rows)),
             space()};
     out.insert(out.end(), seq.begin(), seq.begin() + qsizetype(sig[from]) + 1);

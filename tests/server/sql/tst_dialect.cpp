@@ -326,6 +326,13 @@ private slots:
         QTest::newRow("star") << "SELECT * FROM vorel.TUSUARIOS WHERE USUA_Usua= 990001";
         QTest::newRow("star of a view") << "SELECT * FROM pZCLI_main";
         QTest::newRow("class rows") << "SELECT * FROM TABLE(pZCLI.main('ZVEN'))";
+        QTest::newRow("date arithmetic and Oracle's functions")
+            << "SELECT ALTA + 1 D, ALTA - DATE '2024-01-01' N, LPAD(NOMBRE, 3) P FROM ZCLIENTES_T";
+        QTest::newRow("rows made by CONNECT BY LEVEL")
+            << "SELECT LEVEL, LEVEL * 2 Doble FROM DUAL CONNECT BY LEVEL <= 3";
+        QTest::newRow("LISTAGG and ROWNUM")
+            << "SELECT LISTAGG(NOMBRE, ',') WITHIN GROUP (ORDER BY NOMBRE) L FROM (SELECT NOMBRE FROM ZCLIENTES_T "
+               "WHERE ROWNUM <= 2)";
     }
     void serverColumnNames()
     {
