@@ -25,6 +25,8 @@ inline constexpr char kColumnAmbiguous[] = "ORA-00918: column ambiguously define
 inline constexpr char kInvalidRelationalOperator[] = "ORA-00920: invalid relational operator";
 inline constexpr char kUnexpectedEnd[] = "ORA-00921: unexpected end of SQL command";
 inline constexpr char kInconsistentTypes[] = "ORA-00932: inconsistent datatypes";
+inline constexpr char kNumberGotDate[] = "ORA-00932: inconsistent datatypes: expected NUMBER got DATE";
+inline constexpr char kDatePlusDate[] = "ORA-00975: date + date not allowed";
 inline constexpr char kNotProperlyEnded[] = "ORA-00933: SQL command not properly ended";
 inline constexpr char kMissingExpression[] = "ORA-00936: missing expression";
 inline constexpr char kNotEnoughArguments[] = "ORA-00938: not enough arguments for function";
@@ -51,7 +53,10 @@ inline constexpr char kInvalidNumber[] = "ORA-01722: invalid number";
 inline constexpr char kMissingDoubleQuote[] = "ORA-01740: missing double quote in identifier";
 inline constexpr char kCommentNotEnded[] = "ORA-01742: comment not properly terminated";
 inline constexpr char kQuoteNotEnded[] = "ORA-01756: quoted string not properly terminated";
+inline constexpr char kDateFormatUnknown[] = "ORA-01821: date format not recognized";
 inline constexpr char kDayNotInMonth[] = "ORA-01839: date not valid for month specified";
+inline constexpr char kYearOutOfRange[] = "ORA-01841: (full) year must be between -4713 and +9999, and not be 0";
+inline constexpr char kNotWeekday[] = "ORA-01846: not a valid day of the week";
 inline constexpr char kNonNumericFound[] = "ORA-01858: a non-numeric character was found where a numeric was expected";
 inline constexpr char kDateFormat[] = "ORA-01861: literal does not match format string";
 inline constexpr char kColumnCountMismatch[] = "ORA-02256: number of referencing columns must match referenced columns";
@@ -65,6 +70,7 @@ inline constexpr char kParentKeyNotFound[] = "ORA-02291: integrity constraint (V
 // %1: the foreign key's name.
 inline constexpr char kChildRecordFound[] = "ORA-02292: integrity constraint (VOREL.%1) violated - child record found";
 inline constexpr char kIdleTimeExceeded[] = "ORA-02396: exceeded maximum idle time, please connect again";
+inline constexpr char kUnimplemented[] = "ORA-03001: unimplemented feature";
 inline constexpr char kConnectionLost[] = "ORA-03113: end-of-file on communication channel";
 // %1: the bytes asked for.
 inline constexpr char kOutOfProcessMemory[] = "ORA-04030: out of process memory when trying to allocate %1 bytes";

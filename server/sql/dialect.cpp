@@ -7,6 +7,8 @@
 #include "server/sql/sqltraits.h"
 #include "server/core/oraerror.h"
 
+#include <QHash>
+#include <algorithm>
 #include <QMap>
 #include <cmath>
 #include <QSet>
@@ -129,7 +131,8 @@ void stripSchema(Seq &seq)
     seq = std::move(kept);
 }
 
-// Words and literals Oracle reads differently: '' is NULL, sysdate is the
+// Words and literals Oracle reads differently: '' is NULL, a whole number
+// divides into a fraction, sysdate is the
 // time of the statement, MINUS is EXCEPT, ^= is !=, FROM DUAL is no table,
 // DATE 'YYYY-MM-DD' is a text in the stored form (for PostgreSQL a
 // timestamp at midnight), and for PostgreSQL a quoted name in capitals is
@@ -162,6 +165,11 @@ void rewriteTokens(Seq &seq, const SqlTraits &t)
             n = word(QStringLiteral("EXCEPT"));
         } else if (n.isOp("^=")) {
             n.text = QStringLiteral("!=");
+        } else if (n.kind == Tok::Number && prev && prev->isOp("/")
+                   && std::all_of(n.text.begin(), n.text.end(), [](QChar c) { return c.isDigit(); })) {
+            // Oracle divides in decimals: 1/24 is an hour, where both
+            // engines would divide whole numbers into 0.
+            n.text += QStringLiteral(".0");
         }
     }
     for (size_t k = 0; k + 1 < sig.size(); ++k) {
@@ -173,6 +181,313 @@ void rewriteTokens(Seq &seq, const SqlTraits &t)
                 seq[sig[k + 1]] = space(QString());
             }
         }
+    }
+}
+
+// EXTRACT(YEAR FROM d) is a call of ora_extract('YEAR', d) on both engines,
+// which read a stored date as the date it is.
+void extractCalls(Seq &seq)
+{
+    forEachGroup(seq, extractCalls);
+    const auto sig = significant(seq);
+    for (size_t k = 0; k + 1 < sig.size(); ++k) {
+        Node &fn = seq[sig[k]];
+        Node &call = seq[sig[k + 1]];
+        if (!fn.isWord("EXTRACT") || call.kind != Tok::Group || (k > 0 && seq[sig[k - 1]].kind == Tok::Dot))
+            continue;
+        const auto inner = significant(call.kids);
+        if (inner.size() < 3 || call.kids[inner[0]].kind != Tok::Word || !call.kids[inner[1]].isWord("FROM"))
+            throw OraError(QString::fromLatin1(ora::kMissingKeyword));
+        const QString field = call.kids[inner[0]].text.toUpper();
+        Seq kids{Node{Tok::String, QLatin1Char('\'') + field + QLatin1Char('\''), {}},
+                 Node{Tok::Comma, QStringLiteral(","), {}}, space()};
+        kids.insert(kids.end(), call.kids.begin() + qsizetype(inner[2]), call.kids.end());
+        fn.text = QStringLiteral("ora_extract");
+        call.kids = std::move(kids);
+    }
+}
+
+// ROWNUM numbers the rows a query block gives before any ORDER BY of its
+// own: in its WHERE, ROWNUM < n, ROWNUM <= n and ROWNUM = 1 keep the first
+// rows (ROWNUM > 1 none, as no row is the second before one is the first),
+// which is a LIMIT on a block that neither sorts nor groups (the
+// top-N idiom sorts in a subquery and limits around it). Any other use is
+// left for refuseUnsupported.
+bool endsWhere(const Node &n);
+std::vector<Seq> arguments(const Seq &kids);
+void checkCount(const std::vector<Seq> &args, size_t least, size_t most);
+Seq fill(const QString &tmpl, const std::vector<Seq> &args);
+Node group(Seq kids);
+void append(Seq &to, const Seq &nodes);
+
+// LISTAGG(x, sep) WITHIN GROUP (ORDER BY k [ASC|DESC] [NULLS FIRST|LAST],
+// ...): PostgreSQL's string_agg with its own ORDER BY; on SQLite, whose
+// aggregates take none, ora_listagg gets each key and how it sorts (1
+// descending, 2 NULLs apart from the direction's default) and sorts itself.
+void listagg(Seq &seq, const SqlTraits &t)
+{
+    forEachGroup(seq, [&t](Seq &inner) { listagg(inner, t); });
+    for (;;) {
+        const auto sig = significant(seq);
+        size_t k = 0;
+        while (k + 4 < sig.size()
+               && !(seq[sig[k]].isWord("LISTAGG") && seq[sig[k + 1]].kind == Tok::Group
+                    && seq[sig[k + 2]].isWord("WITHIN") && seq[sig[k + 3]].isWord("GROUP")
+                    && seq[sig[k + 4]].kind == Tok::Group))
+            ++k;
+        if (k + 4 >= sig.size())
+            return;
+        std::vector<Seq> args = arguments(seq[sig[k + 1]].kids);
+        checkCount(args, 1, 2);
+        const Seq &order = seq[sig[k + 4]].kids;
+        const auto os = significant(order);
+        if (os.size() < 3 || !order[os[0]].isWord("ORDER") || !order[os[1]].isWord("BY"))
+            throw OraError(QString::fromLatin1(ora::kMissingKeyword));
+        Seq sep = args.size() > 1 ? args[1] : Seq{Node{Tok::String, QStringLiteral("''"), {}}};
+        Seq call;
+        if (t.callsOracleFunctions) {
+            Seq kids = fill(QStringLiteral("ora_text[0], COALESCE"), {args[0]});
+            kids.push_back(group(fill(QStringLiteral("ora_text[0], ''"), {sep})));
+            kids.push_back(space());
+            append(kids, order);
+            call = Seq{word(QStringLiteral("string_agg")), group(std::move(kids))};
+        } else {
+            Seq kids = args[0];
+            kids.push_back(Node{Tok::Comma, QStringLiteral(","), {}});
+            kids.push_back(space());
+            append(kids, sep);
+            Seq item;
+            auto flushItem = [&] {
+                const auto is = significant(item);
+                if (is.empty())
+                    throw OraError(QString::fromLatin1(ora::kMissingExpression));
+                size_t end = is.size();
+                int how = 0;
+                bool nullsFirst = false, nullsGiven = false;
+                if (end >= 2 && item[is[end - 2]].isWord("NULLS")) {
+                    nullsGiven = true;
+                    nullsFirst = item[is[end - 1]].isWord("FIRST");
+                    end -= 2;
+                }
+                if (end >= 1 && (item[is[end - 1]].isWord("DESC") || item[is[end - 1]].isWord("ASC"))) {
+                    how = item[is[end - 1]].isWord("DESC") ? 1 : 0;
+                    --end;
+                }
+                if (end == 0)
+                    throw OraError(QString::fromLatin1(ora::kMissingExpression));
+                if (nullsGiven && nullsFirst != (how == 1))
+                    how |= 2;
+                kids.push_back(Node{Tok::Comma, QStringLiteral(","), {}});
+                kids.push_back(space());
+                append(kids, Seq(item.begin() + qsizetype(is[0]), item.begin() + qsizetype(is[end - 1]) + 1));
+                kids.push_back(Node{Tok::Comma, QStringLiteral(","), {}});
+                kids.push_back(space());
+                kids.push_back(Node{Tok::Number, QString::number(how), {}});
+                item.clear();
+            };
+            for (size_t p = os[1] + 1; p < order.size(); ++p) {
+                if (order[p].kind == Tok::Comma)
+                    flushItem();
+                else
+                    item.push_back(order[p]);
+            }
+            flushItem();
+            call = Seq{word(QStringLiteral("ora_listagg")), group(std::move(kids))};
+        }
+        auto it = seq.erase(seq.begin() + qsizetype(sig[k]), seq.begin() + qsizetype(sig[k + 4]) + 1);
+        seq.insert(it, call.begin(), call.end());
+    }
+}
+
+// SELECT ... FROM DUAL CONNECT BY LEVEL <= n, Oracle's way of making n
+// rows, is a recursive WITH counting them; LEVEL is the count. Only the
+// statement as a whole, on DUAL alone: any other hierarchy is refused.
+// The FROM of such a statement and the rows it makes; 0 rows when it is no
+// such statement.
+size_t levelRowsFrom(const Seq &seq, qint64 *rows)
+{
+    *rows = -1;
+    const auto sig = significant(seq);
+    if (sig.size() < 8 || !seq[sig[0]].isWord("SELECT"))
+        return 0;
+    size_t from = 0;
+    while (from < sig.size() && !seq[sig[from]].isWord("FROM"))
+        ++from;
+    if (from + 6 >= sig.size() || !seq[sig[from + 1]].isWord("DUAL") || !seq[sig[from + 2]].isWord("CONNECT")
+        || !seq[sig[from + 3]].isWord("BY") || !seq[sig[from + 4]].isWord("LEVEL"))
+        return 0;
+    const Node &op = seq[sig[from + 5]], &bound = seq[sig[from + 6]];
+    if (!(op.isOp("<=") || op.isOp("<")) || bound.kind != Tok::Number)
+        return 0;
+    bool ok = false;
+    const double n = bound.text.toDouble(&ok);
+    if (!ok || n > 1e6)
+        return 0;
+    // What follows the bound: an ORDER BY of the rows, or nothing.
+    if (from + 7 < sig.size() && !seq[sig[from + 7]].isWord("ORDER"))
+        return 0;
+    *rows = std::max<qint64>(op.isOp("<") ? qint64(std::ceil(n)) - 1 : qint64(std::floor(n)), 0);
+    return from;
+}
+
+void levelInGroups(Seq &seq)
+{
+    forEachGroup(seq, levelInGroups);
+    for (Node &n : seq)
+        if (n.isWord("LEVEL"))
+            n = word(QStringLiteral("vorel_level"));
+}
+
+// Run on the statement as translated, whose names are settled.
+void levelRows(Seq &seq)
+{
+    forEachGroup(seq, levelInGroups);
+    qint64 rows;
+    const size_t from = levelRowsFrom(seq, &rows);
+    if (from == 0)
+        return;
+    const auto sig = significant(seq);
+    for (size_t k = 1; k < from; ++k)
+        if (seq[sig[k]].isWord("LEVEL")) {
+            const bool alone = seq[sig[k - 1]].kind == Tok::Comma || k == 1;
+            const bool itemEnd = k + 1 == from || seq[sig[k + 1]].kind == Tok::Comma;
+            seq[sig[k]] =
+                word(alone && itemEnd ? QStringLiteral("vorel_level AS \"LEVEL\"") : QStringLiteral("vorel_level"));
+        }
+    for (size_t k = from + 7; k < sig.size(); ++k)
+        if (seq[sig[k]].isWord("LEVEL"))
+            seq[sig[k]] = word(QStringLiteral("vorel_level"));
+    // No name of its own followed by "(": the PostgreSQL backend reads that
+    // as a call.
+    Seq out{word(QStringLiteral("WITH RECURSIVE vorel_levels AS (SELECT 1 AS vorel_level WHERE %1 >= 1 UNION ALL "
+                                "SELECT vorel_level + 1 FROM vorel_levels WHERE vorel_level < %1)")
+                     .arg(rows)),
+            space()};
+    out.insert(out.end(), seq.begin(), seq.begin() + qsizetype(sig[from]) + 1);
+    out.push_back(space());
+    out.push_back(word(QStringLiteral("vorel_levels")));
+    out.insert(out.end(), seq.begin() + qsizetype(sig[from + 6]) + 1, seq.end());
+    seq = std::move(out);
+}
+
+void rownumLimits(Seq &seq)
+{
+    forEachGroup(seq, rownumLimits);
+    const auto sig = significant(seq);
+    if (sig.empty() || !seq[sig[0]].isWord("SELECT"))
+        return;
+    size_t where = sig.size(), whereEnd = sig.size(), tail = sig.size();
+    bool rownum = false;
+    for (size_t k = 0; k < sig.size(); ++k) {
+        const Node &n = seq[sig[k]];
+        rownum = rownum || (n.isWord("ROWNUM") && !(k > 0 && seq[sig[k - 1]].kind == Tok::Dot));
+        if (n.isWord("WHERE") && where == sig.size())
+            where = k;
+        else if (where < sig.size() && whereEnd == sig.size() && endsWhere(n))
+            whereEnd = k;
+        if ((n.isWord("FOR") && k + 1 < sig.size() && seq[sig[k + 1]].isWord("UPDATE")) && tail == sig.size())
+            tail = k;
+        // Sorting, grouping or a compound: ROWNUM would count other rows
+        // than a LIMIT keeps.
+        if (n.isWord("ORDER") || n.isWord("GROUP") || n.isWord("HAVING") || n.isWord("DISTINCT") || n.isWord("UNIQUE")
+            || n.isWord("UNION") || n.isWord("INTERSECT") || n.isWord("MINUS") || n.isWord("EXCEPT")
+            || n.isWord("CONNECT"))
+            return;
+        if (k + 1 < sig.size() && seq[sig[k + 1]].kind == Tok::Group
+            && (n.isWord("COUNT") || n.isWord("SUM") || n.isWord("AVG") || n.isWord("MIN") || n.isWord("MAX")
+                || n.isWord("LISTAGG"))
+            && where == sig.size())
+            return; // an aggregate counts the rows ROWNUM would have cut
+    }
+    if (!rownum || where == sig.size())
+        return;
+    qint64 limit = -1;
+    std::vector<size_t> cut; // sig positions of the ROWNUM comparisons' first nodes
+    for (size_t k = where + 1; k + 2 < whereEnd; ++k) {
+        const bool before = seq[sig[k - 1]].isWord("WHERE") || seq[sig[k - 1]].isWord("AND");
+        const bool after = k + 3 == whereEnd || seq[sig[k + 3]].isWord("AND");
+        if (!before || !after)
+            continue;
+        const Node &a = seq[sig[k]], &op = seq[sig[k + 1]], &b = seq[sig[k + 2]];
+        const bool left = a.isWord("ROWNUM") && b.kind == Tok::Number;
+        const bool right = b.isWord("ROWNUM") && a.kind == Tok::Number;
+        if (!left && !right)
+            continue;
+        bool ok = false;
+        const double n = (left ? b : a).text.toDouble(&ok);
+        if (!ok)
+            continue;
+        QString o = op.text;
+        if (right) // n > ROWNUM is ROWNUM < n
+            o = o == QLatin1String("<")    ? QStringLiteral(">")
+                : o == QLatin1String(">")  ? QStringLiteral("<")
+                : o == QLatin1String("<=") ? QStringLiteral(">=")
+                : o == QLatin1String(">=") ? QStringLiteral("<=")
+                                           : o;
+        qint64 keep = -1; // -1: every row
+        if (std::fabs(n) > 1e15)
+            continue;
+        if (o == QLatin1String("<"))
+            keep = std::max<qint64>(qint64(std::ceil(n)) - 1, 0);
+        else if (o == QLatin1String("<="))
+            keep = std::max<qint64>(qint64(std::floor(n)), 0);
+        else if (o == QLatin1String("="))
+            keep = n == 1 ? 1 : 0; // the second row is the first until there is one
+        else if (o == QLatin1String(">"))
+            keep = n >= 1 ? 0 : -1;
+        else if (o == QLatin1String(">="))
+            keep = n > 1 ? 0 : -1;
+        else
+            continue;
+        if (keep >= 0)
+            limit = limit < 0 ? keep : std::min(limit, keep);
+        cut.push_back(k);
+    }
+    if (cut.empty())
+        return;
+    // Edits from the back: the LIMIT, then each comparison made 1=1.
+    if (limit >= 0) {
+        const size_t at = tail < sig.size() ? sig[tail] : seq.size();
+        Seq limitNodes{space(), word(QStringLiteral("LIMIT %1").arg(limit))};
+        if (tail < sig.size())
+            limitNodes.push_back(space());
+        seq.insert(seq.begin() + qsizetype(at), limitNodes.begin(), limitNodes.end());
+    }
+    for (size_t i = cut.size(); i-- > 0;) {
+        const size_t k = cut[i];
+        seq.erase(seq.begin() + qsizetype(sig[k]) + 1, seq.begin() + qsizetype(sig[k + 2]) + 1);
+        seq[sig[k]] = word(QStringLiteral("1=1"));
+    }
+}
+
+// What neither engine is made to answer as Oracle does is refused by name,
+// rather than answered otherwise.
+void refuseUnsupported(const Seq &seq, const SqlTraits &t, bool levelRows = false)
+{
+    const auto sig = significant(seq);
+    auto refuse = [](const char *what) { throw OraError(ora::text(ora::kUnimplemented, QString::fromLatin1(what))); };
+    for (size_t k = 0; k < sig.size(); ++k) {
+        const Node &n = seq[sig[k]];
+        if (n.kind == Tok::Group) {
+            refuseUnsupported(n.kids, t, false);
+            continue;
+        }
+        const bool afterDot = k > 0 && seq[sig[k - 1]].kind == Tok::Dot;
+        const Node *next = k + 1 < sig.size() ? &seq[sig[k + 1]] : nullptr;
+        if (n.isWord("ROWNUM") && !afterDot)
+            refuse("ROWNUM");
+        else if (n.isWord("CONNECT") && next && next->isWord("BY") && !levelRows)
+            refuse("CONNECT BY");
+        else if (n.isWord("START") && next && next->isWord("WITH"))
+            refuse("START WITH");
+        else if ((n.isWord("LISTAGG") || n.isWord("SYS_CONNECT_BY_PATH")) && next && next->kind == Tok::Group)
+            refuse(n.isWord("LISTAGG") ? "LISTAGG without WITHIN GROUP" : "SYS_CONNECT_BY_PATH");
+        else if (n.isWord("MERGE") && k == 0)
+            refuse("MERGE");
+        else if ((n.isWord("NEXTVAL") || n.isWord("CURRVAL")) && afterDot)
+            refuse(n.isWord("NEXTVAL") ? "NEXTVAL" : "CURRVAL");
+        else if (!t.locksRows && n.isWord("FOR") && next && next->isWord("UPDATE"))
+            refuse("FOR UPDATE");
     }
 }
 
@@ -424,7 +739,7 @@ bool outerJoinBlock(Seq &seq, const std::vector<size_t> &sig, size_t begin, size
                 if (items[i].alias.compare(r.qualifier, Qt::CaseInsensitive) == 0
                     || (items[i].alias.isEmpty() && items[i].table.compare(r.qualifier, Qt::CaseInsensitive) == 0))
                     return int(i);
-            } else if (lookup && lookup(items[i].table, r.column)) {
+            } else if (lookup && lookup(items[i].table, r.column) != ColumnType::Absent) {
                 return int(i);
             }
         }
@@ -526,6 +841,8 @@ struct Operands {
             }
             throw OraError(QString::fromLatin1(ora::kMissingKeyword));
         }
+        if ((at(k).isWord("DATE") || at(k).isWord("TIMESTAMP")) && k + 1 < s.size() && at(k + 1).kind == Tok::String)
+            return k + 1;
         if (isName(at(k))) {
             size_t e = k;
             while (e + 2 < s.size() && at(e + 1).kind == Tok::Dot && isName(at(e + 2)))
@@ -564,6 +881,8 @@ struct Operands {
                 --b;
             else
                 return withSign(b);
+        } else if (n.kind == Tok::String && b > 0 && (at(b - 1).isWord("DATE") || at(b - 1).isWord("TIMESTAMP"))) {
+            return withSign(b - 1);
         } else if (!endsOperand(n)) {
             throw OraError(QString::fromLatin1(ora::kMissingExpression));
         }
@@ -619,6 +938,9 @@ QString concatCall(const QStringList &operands, const SqlTraits &t)
     return QStringLiteral("ora_concat(") + operands.join(QStringLiteral(", ")) + QLatin1Char(')');
 }
 
+Node group(Seq kids);
+void append(Seq &to, const Seq &nodes);
+
 void concatenation(Seq &seq, const SqlTraits &traits)
 {
     forEachGroup(seq, [&traits](Seq &inner) { concatenation(inner, traits); });
@@ -671,6 +993,291 @@ void concatenation(Seq &seq, const SqlTraits &traits)
             acc = concatCall(pending, traits);
         auto it = seq.erase(seq.begin() + qsizetype(s[first]), seq.begin() + qsizetype(s[last]) + 1);
         seq.insert(it, word(acc));
+    }
+}
+
+// ---- + and - of dates ------------------------------------------------------
+
+// Oracle adds days to a date (date + 1.5 is a day and a half later) and
+// subtracts dates into days. Neither engine reads its dates so: SQLite would
+// add to the year of the stored text, PostgreSQL has no such operator. An
+// addition or subtraction that may touch a date is written as ora_add or
+// ora_sub, which look at their values when run; the rest is left alone.
+class DateTyping
+{
+public:
+    DateTyping(const Seq &statement, const ColumnLookup &lookup)
+        : m_lookup(lookup)
+    {
+        if (m_lookup)
+            collectTables(statement);
+    }
+
+    // Whether the operand, significant positions [first, last] of `s`, may
+    // be a date. Without a schema to ask, a column is taken for a number, as
+    // a text sent without one is no statement the server runs.
+    bool operand(const Seq &seq, const std::vector<size_t> &s, size_t first, size_t last)
+    {
+        while (first < last && (seq[s[first]].isOp("-") || seq[s[first]].isOp("+")))
+            ++first;
+        const Node &n = seq[s[first]];
+        if (first == last) {
+            switch (n.kind) {
+            case Tok::String:
+                return n.text.size() >= 12 && n.text[5] == QLatin1Char('-') && n.text[8] == QLatin1Char('-')
+                       && n.text[1].isDigit();
+            case Tok::QuotedIdent: return column(unquote(n));
+            case Tok::Group: {
+                const auto inner = significant(n.kids);
+                if (inner.empty())
+                    return false;
+                if (n.kids[inner[0]].isWord("SELECT") || n.kids[inner[0]].isWord("WITH"))
+                    return bool(m_lookup);
+                return chain(n.kids, inner, 0, inner.size() - 1);
+            }
+            case Tok::Word:
+                if (n.isWord("SYSDATE") || n.isWord("CURRENT_DATE") || n.isWord("SYSTIMESTAMP")
+                    || n.isWord("CURRENT_TIMESTAMP") || n.isWord("LOCALTIMESTAMP"))
+                    return true;
+                if (isKeyword(n) || n.isWord("ROWNUM") || n.isWord("LEVEL"))
+                    return false;
+                return column(n.text);
+            default: return false;
+            }
+        }
+        if ((n.isWord("DATE") || n.isWord("TIMESTAMP")) && seq[s[first + 1]].kind == Tok::String)
+            return true;
+        if (n.isWord("CASE"))
+            return bool(m_lookup);
+        const Node &end = seq[s[last]];
+        if (end.kind == Tok::Group && last >= 1 && seq[s[last - 1]].kind == Tok::Word)
+            return call(seq[s[last - 1]].text.toUpper(), end.kids, last - 1 > first);
+        if (isName(end)) // owner.table.column, alias.column
+            return column(unquote(end));
+        return false;
+    }
+
+    // A run of terms joined by + - ||: whether its value may be a date.
+    bool chain(const Seq &seq, const std::vector<size_t> &s, size_t first, size_t last)
+    {
+        Operands ops{seq, s};
+        size_t te = ops.termFwd(first);
+        bool date = term(seq, s, first, te);
+        for (size_t t = te + 1; t + 1 <= last && t + 1 < s.size(); t = te + 1) {
+            te = ops.termFwd(t + 1);
+            const bool rhs = term(seq, s, t + 1, te);
+            if (ops.at(t).isOp("||"))
+                date = false;
+            else if (ops.at(t).isOp("+"))
+                date = date || rhs;
+        }
+        return date;
+    }
+
+    bool term(const Seq &seq, const std::vector<size_t> &s, size_t first, size_t last)
+    {
+        for (size_t p = first + 1; p <= last; ++p)
+            if (seq[s[p]].isOp("*") || seq[s[p]].isOp("/"))
+                return false; // a product is a number
+        return operand(seq, s, first, last);
+    }
+
+private:
+    bool call(const QString &name, const Seq &args, bool qualified)
+    {
+        static const QSet<QString> dates = {
+            QStringLiteral("TO_DATE"),     QStringLiteral("ADD_MONTHS"), QStringLiteral("LAST_DAY"),
+            QStringLiteral("NEXT_DAY"),    QStringLiteral("ORA_ADD"),    QStringLiteral("TO_TIMESTAMP"),
+            QStringLiteral("ORA_SYSDATE"),
+        };
+        // Their value is one of their arguments'.
+        static const QSet<QString> passing = {
+            QStringLiteral("TRUNC"),    QStringLiteral("ROUND"),    QStringLiteral("NVL"),    QStringLiteral("NVL2"),
+            QStringLiteral("COALESCE"), QStringLiteral("GREATEST"), QStringLiteral("LEAST"),  QStringLiteral("MIN"),
+            QStringLiteral("MAX"),      QStringLiteral("DECODE"),   QStringLiteral("NULLIF"), QStringLiteral("ORA_SUB"),
+        };
+        static const QSet<QString> others = {
+            QStringLiteral("COUNT"),     QStringLiteral("SUM"),
+            QStringLiteral("AVG"),       QStringLiteral("LENGTH"),
+            QStringLiteral("INSTR"),     QStringLiteral("MOD"),
+            QStringLiteral("ABS"),       QStringLiteral("SIGN"),
+            QStringLiteral("CEIL"),      QStringLiteral("FLOOR"),
+            QStringLiteral("POWER"),     QStringLiteral("SQRT"),
+            QStringLiteral("TO_NUMBER"), QStringLiteral("TO_CHAR"),
+            QStringLiteral("SUBSTR"),    QStringLiteral("UPPER"),
+            QStringLiteral("LOWER"),     QStringLiteral("INITCAP"),
+            QStringLiteral("LPAD"),      QStringLiteral("RPAD"),
+            QStringLiteral("LTRIM"),     QStringLiteral("RTRIM"),
+            QStringLiteral("TRIM"),      QStringLiteral("REPLACE"),
+            QStringLiteral("TRANSLATE"), QStringLiteral("CONCAT"),
+            QStringLiteral("EXTRACT"),   QStringLiteral("MONTHS_BETWEEN"),
+            QStringLiteral("ASCII"),     QStringLiteral("CHR"),
+            QStringLiteral("EXP"),       QStringLiteral("LN"),
+            QStringLiteral("LOG"),       QStringLiteral("REMAINDER"),
+            QStringLiteral("BITAND"),    QStringLiteral("STDDEV"),
+            QStringLiteral("VARIANCE"),  QStringLiteral("LISTAGG"),
+        };
+        if (!qualified) {
+            if (dates.contains(name))
+                return true;
+            if (others.contains(name))
+                return false;
+            if (passing.contains(name)) {
+                const auto sig = significant(args);
+                std::vector<size_t> piece;
+                auto flush = [&] {
+                    const bool d = !piece.empty() && operandList(args, piece);
+                    piece.clear();
+                    return d;
+                };
+                for (size_t k : sig) {
+                    if (args[k].kind == Tok::Comma) {
+                        if (flush())
+                            return true;
+                    } else {
+                        piece.push_back(k);
+                    }
+                }
+                return flush();
+            }
+        }
+        return bool(m_lookup); // a function of the database's own
+    }
+
+    bool operandList(const Seq &seq, const std::vector<size_t> &s)
+    {
+        try {
+            return chain(seq, s, 0, s.size() - 1);
+        } catch (const OraError &) {
+            return bool(m_lookup);
+        }
+    }
+
+    bool column(const QString &name)
+    {
+        if (!m_lookup)
+            return false;
+        const QString key = name.toUpper();
+        const auto known = m_columns.constFind(key);
+        if (known != m_columns.constEnd())
+            return *known;
+        bool found = false, date = false;
+        for (const QString &table : std::as_const(m_tables)) {
+            const ColumnType kind = m_lookup(table, name);
+            found = found || kind != ColumnType::Absent;
+            date = date || kind == ColumnType::Date;
+        }
+        // A name no table has (a subquery's column, a sequence's NEXTVAL)
+        // may be anything.
+        const bool maybe = date || !found;
+        m_columns.insert(key, maybe);
+        return maybe;
+    }
+
+    // The tables a statement names (FROM and JOIN lists, UPDATE, INTO), at
+    // any depth: a column is looked for in each.
+    void collectTables(const Seq &seq)
+    {
+        const auto sig = significant(seq);
+        bool inFrom = false, expect = false;
+        for (size_t k = 0; k < sig.size(); ++k) {
+            const Node &n = seq[sig[k]];
+            if (n.kind == Tok::Group) {
+                collectTables(n.kids);
+            } else if (n.isWord("FROM") || n.isWord("JOIN") || n.isWord("UPDATE") || n.isWord("INTO")) {
+                inFrom = n.isWord("FROM");
+                expect = true;
+                continue;
+            } else if (inFrom && n.kind == Tok::Comma) {
+                expect = true;
+                continue;
+            } else if (inFrom && endsFromList(n)) {
+                inFrom = false;
+            } else if (expect && isName(n) && !(k + 1 < sig.size() && seq[sig[k + 1]].kind == Tok::Dot)) {
+                const QString t = unquote(n);
+                if (!m_tables.contains(t, Qt::CaseInsensitive))
+                    m_tables << t;
+            } else if (expect && k + 1 < sig.size() && seq[sig[k + 1]].kind == Tok::Dot) {
+                continue; // owner.table: the name comes after the dot
+            }
+            expect = false;
+        }
+    }
+
+    const ColumnLookup &m_lookup;
+    QStringList m_tables;
+    QHash<QString, bool> m_columns; // upper-case name -> may be a date
+};
+
+void dateArithmetic(Seq &seq, DateTyping &types)
+{
+    forEachGroup(seq, [&types](Seq &inner) { dateArithmetic(inner, types); });
+    size_t from = 1;
+    for (;;) {
+        const auto s = significant(seq);
+        size_t op = s.size();
+        for (size_t k = from; k + 1 < s.size(); ++k) {
+            const Node &n = seq[s[k]];
+            if ((n.isOp("+") || n.isOp("-") || n.isOp("||")) && endsOperand(seq[s[k - 1]])) {
+                op = k;
+                break;
+            }
+        }
+        if (op >= s.size())
+            return;
+        Operands ops{seq, s};
+        size_t first = ops.termBwd(op - 1);
+        while (first >= 2 && ops.additive(first - 1) && endsOperand(ops.at(first - 2)))
+            first = ops.termBwd(first - 2);
+        struct Step {
+            size_t op, first, last;
+            bool date;
+        };
+        std::vector<Step> steps;
+        size_t te = ops.termFwd(first);
+        const bool firstDate = types.term(seq, s, first, te);
+        bool any = false, accDate = firstDate;
+        size_t last = te;
+        while (last + 2 < s.size() && ops.additive(last + 1)) {
+            const size_t o = last + 1;
+            te = ops.termFwd(o + 1);
+            const bool d = types.term(seq, s, o + 1, te);
+            steps.push_back({o, o + 1, te, d});
+            if (ops.at(o).isOp("||")) {
+                accDate = false;
+            } else {
+                any = any || accDate || d;
+                if (ops.at(o).isOp("+"))
+                    accDate = accDate || d;
+            }
+            last = te;
+        }
+        if (!any) {
+            from = last + 1;
+            continue;
+        }
+        auto range = [&](size_t a, size_t b) {
+            return Seq(seq.begin() + qsizetype(a), seq.begin() + qsizetype(b) + 1);
+        };
+        Seq acc = range(s[first], s[steps.empty() ? last : steps.front().op - 1]);
+        accDate = firstDate;
+        for (const Step &st : steps) {
+            const Node &o = seq[s[st.op]];
+            if (!o.isOp("||") && (accDate || st.date)) {
+                Seq kids = std::move(acc);
+                kids.push_back(Node{Tok::Comma, QStringLiteral(","), {}});
+                kids.push_back(space());
+                append(kids, range(s[st.first], s[st.last]));
+                acc = Seq{word(QLatin1String(o.isOp("+") ? "ora_add" : "ora_sub")), group(std::move(kids))};
+                accDate = o.isOp("+") ? true : accDate;
+            } else {
+                append(acc, range(s[st.op - 1] + 1, s[st.last]));
+                accDate = o.isOp("||") ? false : accDate;
+            }
+        }
+        auto it = seq.erase(seq.begin() + qsizetype(s[first]), seq.begin() + qsizetype(s[last]) + 1);
+        seq.insert(it, acc.begin(), acc.end());
+        from = first + 1;
     }
 }
 
@@ -922,12 +1529,30 @@ void postgresCalls(Seq &seq)
             bool textFirst;
         };
         static const Simple simple[] = {
-            {"NVL", "COALESCE", 2, 2, false},       {"SIGN", "ora_sign", 1, 1, false},
-            {"SUBSTR", "ora_substr", 2, 3, true},   {"LENGTH", "ora_length", 1, 1, true},
-            {"UPPER", "upper", 1, 1, true},         {"LOWER", "lower", 1, 1, true},
-            {"TO_CHAR", "ora_to_char", 1, 2, false}, {"TO_DATE", "ora_to_date", 1, 2, false},
-            {"TO_NUMBER", "ora_to_number", 1, 1, false}, {"TRUNC", "ora_trunc", 1, 2, false},
+            {"NVL", "COALESCE", 2, 2, false},
+            {"SIGN", "ora_sign", 1, 1, false},
+            {"SUBSTR", "ora_substr", 2, 3, true},
+            {"LENGTH", "ora_length", 1, 1, true},
+            {"UPPER", "upper", 1, 1, true},
+            {"LOWER", "lower", 1, 1, true},
+            {"TO_CHAR", "ora_to_char", 1, 2, false},
+            {"TO_DATE", "ora_to_date", 1, 2, false},
+            {"TO_NUMBER", "ora_to_number", 1, 1, false},
+            {"TRUNC", "ora_trunc", 1, 2, false},
             {"MOD", "ora_mod", 2, 2, false},
+            {"ROUND", "ora_round", 1, 2, false},
+            {"ADD_MONTHS", "ora_add_months", 2, 2, false},
+            {"LAST_DAY", "ora_last_day", 1, 1, false},
+            {"MONTHS_BETWEEN", "ora_months_between", 2, 2, false},
+            {"NEXT_DAY", "ora_next_day", 2, 2, false},
+            {"LPAD", "ora_lpad", 2, 3, true},
+            {"RPAD", "ora_rpad", 2, 3, true},
+            {"INSTR", "ora_instr", 2, 4, true},
+            {"INITCAP", "ora_initcap", 1, 1, true},
+            {"TRANSLATE", "ora_translate", 3, 3, true},
+            {"REPLACE", "ora_replace", 2, 3, true},
+            {"LTRIM", "ora_ltrim", 1, 2, true},
+            {"RTRIM", "ora_rtrim", 1, 2, true},
         };
         bool done = false;
         for (const Simple &f : simple) {
@@ -956,6 +1581,28 @@ void postgresCalls(Seq &seq)
             checkCount(args, 3, 3);
             fn = space(QString());
             call.kids = fill(QStringLiteral("CASE WHEN [0] IS NOT NULL THEN {1} ELSE {2} END"), args);
+        } else if (name == QLatin1String("CONCAT")) {
+            std::vector<Seq> args = arguments(call.kids);
+            checkCount(args, 2, 2);
+            fn.text = QStringLiteral("ora_concat");
+            call.kids = fill(QStringLiteral("ora_text[0], ora_text[1]"), args);
+        } else if (name == QLatin1String("GREATEST") || name == QLatin1String("LEAST")) {
+            // Compared as the first is: after a number, texts are read as
+            // numbers.
+            std::vector<Seq> args = arguments(call.kids);
+            checkCount(args, 1);
+            const auto first = significant(args[0]);
+            const bool number = plainLiteral(args[0]) && args[0][first.back()].kind == Tok::Number;
+            Seq kids;
+            for (size_t a = 0; a < args.size(); ++a) {
+                if (a > 0) {
+                    kids.push_back(Node{Tok::Comma, QStringLiteral(","), {}});
+                    kids.push_back(space());
+                }
+                append(kids, number && a > 0 ? fill(QStringLiteral("ora_to_number[0]"), {args[a]}) : args[a]);
+            }
+            fn.text = name == QLatin1String("GREATEST") ? QStringLiteral("ora_greatest") : QStringLiteral("ora_least");
+            call.kids = std::move(kids);
         } else if (name == QLatin1String("DECODE")) {
             fn = space(QString());
             call.kids = decode(arguments(call.kids));
@@ -1196,6 +1843,16 @@ QString translateOracle(const QString &oracleSql, const ColumnLookup &lookup, Ta
     Seq seq = parse(oracleSql);
     checkSemicolons(seq);
     stripSchema(seq);
+    qint64 levelCount = 0;
+    const bool levels = levelRowsFrom(seq, &levelCount) > 0 && levelCount >= 0;
+    rownumLimits(seq);
+    listagg(seq, t);
+    refuseUnsupported(seq, t, levels);
+    extractCalls(seq);
+    {
+        DateTyping types(seq, lookup);
+        dateArithmetic(seq, types);
+    }
     const bool renames = t.namesColumnsAsSqlite && naming.asSqlite;
     NamePlan names;
     if (renames)
@@ -1211,6 +1868,8 @@ QString translateOracle(const QString &oracleSql, const ColumnLookup &lookup, Ta
     nullOrdering(seq);
     if (renames)
         applyNames(seq, names);
+    if (levels)
+        levelRows(seq);
     const QString out = str(seq);
     if (t.boundsTranslationSize && out.size() > kMaxPostgresText && out.size() > 16 * oracleSql.size())
         throw OraError(ora::text(ora::kInvalidStatement, QStringLiteral("translation too long")));

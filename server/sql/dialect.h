@@ -9,10 +9,14 @@
 
 namespace vorel::server {
 
-// Tells whether `table` (as written in a FROM list, schema prefix removed)
-// has a column named `column`; both compared without regard to case. Used to
-// resolve the (+) outer-join marker.
-using ColumnLookup = std::function<bool(const QString &table, const QString &column)>;
+// What a table's column holds, as far as the translator needs to know:
+// whether it is there at all (the (+) outer-join marker), and whether it is
+// a date (arithmetic in days).
+enum class ColumnType { Absent, Date, Other };
+
+// Tells what `table` (as written in a FROM list, schema prefix removed) has
+// under the name `column`; both compared without regard to case.
+using ColumnLookup = std::function<ColumnType(const QString &table, const QString &column)>;
 
 // The declared spelling of a table's column (table as written in a FROM
 // list, both compared without regard to case); empty when unknown.

@@ -35,6 +35,8 @@ struct SqlTraits {
     bool namesColumnsAsSqlite;
     // A translation far longer than its statement is refused (ORA-00900).
     bool boundsTranslationSize;
+    // SELECT ... FOR UPDATE [NOWAIT] locks the rows it reads.
+    bool locksRows;
 
     // ---- the class-rows query
     // A pattern matched against a date column, and against a number.

@@ -16,16 +16,19 @@ namespace {
 void check(const QString &sql, vorel::server::Target target)
 {
     using namespace vorel::server;
-    // Which columns a table has decides how (+) joins; let the text decide:
-    // a column belongs to a table when their names start alike.
+    // Which columns a table has decides how (+) joins, and a date column how
+    // + and - read; let the text decide: a column belongs to a table when
+    // their names start alike, and is a date when its name ends in D.
     const ColumnLookup lookup = [](const QString &table, const QString &column) {
-        return !table.isEmpty() && !column.isEmpty() && table.at(0).toUpper() == column.at(0).toUpper();
+        if (table.isEmpty() || column.isEmpty() || table.at(0).toUpper() != column.at(0).toUpper())
+            return ColumnType::Absent;
+        return column.endsWith(QLatin1Char('D'), Qt::CaseInsensitive) ? ColumnType::Date : ColumnType::Other;
     };
     ColumnNaming naming;
     // A declared spelling, as the backend's table would give it: the
     // column in capitals where the lookup says the table has it.
     naming.declared = [lookup](const QString &table, const QString &column) {
-        return lookup(table, column) ? column.toUpper() : QString();
+        return lookup(table, column) != ColumnType::Absent ? column.toUpper() : QString();
     };
     QString out;
     try {

@@ -7,6 +7,9 @@
 #include "server/backend/sqlite/sqlitestatement.h"
 
 #include <QDateTime>
+#include <algorithm>
+#include <functional>
+#include <memory>
 #include <QRegularExpression>
 #include <cmath>
 
@@ -186,13 +189,9 @@ QDateTime readDate(const QString &text)
     return {};
 }
 
-// Stands for Oracle's HH in a format written out: Qt has no 12-hour hour
-// without an AM/PM marker beside it.
-constexpr char16_t kHour12 = 0xE000;
-
 // Letters that are no element are written as they are, in one quoted run:
 // two quoted letters side by side would read as a quote between them.
-QString oracleFormatToQt(const QString &fmt, bool output = false)
+QString oracleFormatToQt(const QString &fmt)
 {
     static const std::pair<const char *, const char *> map[] = {
         {"YYYY", "yyyy"}, {"YY", "yy"}, {"MM", "MM"}, {"DD", "dd"}, {"HH24", "HH"}, {"HH", "hh"},
@@ -210,10 +209,7 @@ QString oracleFormatToQt(const QString &fmt, bool output = false)
         for (const auto &[ora, qt] : map) {
             if (up.mid(i, qsizetype(strlen(ora))) == QLatin1String(ora)) {
                 flush();
-                if (output && qstrcmp(ora, "HH") == 0)
-                    out += QChar(kHour12);
-                else
-                    out += QLatin1String(qt);
+                out += QLatin1String(qt);
                 i += qsizetype(strlen(ora));
                 hit = true;
                 break;
@@ -236,11 +232,94 @@ QString oracleFormatToQt(const QString &fmt, bool output = false)
     return out;
 }
 
-QString formatDate(const QDateTime &d, const QString &oracleFormat)
+// A date written by an Oracle format: numbers, and names in Spanish (the
+// language the server's sessions speak, NLS_DATE_LANGUAGE SPANISH), in
+// capitals, with a capital first or in small letters as the element is
+// written; names padded to the longest and numbers to their width until
+// FM turns that off. A "quoted" text and anything that is no element are
+// written as they are.
+QString formatDate(const QDateTime &d, const QString &fmt)
 {
-    QString out = d.toString(oracleFormatToQt(oracleFormat, true));
-    const int h = d.time().hour() % 12;
-    out.replace(QChar(kHour12), QStringLiteral("%1").arg(h == 0 ? 12 : h, 2, 10, QLatin1Char('0')));
+    static const char *const months[] = {"enero", "febrero", "marzo",      "abril",   "mayo",      "junio",
+                                         "julio", "agosto",  "septiembre", "octubre", "noviembre", "diciembre"};
+    static const char *const monthsShort[] = {"ene", "feb", "mar", "abr", "may", "jun",
+                                              "jul", "ago", "sep", "oct", "nov", "dic"};
+    static const char *const days[] = {"lunes", "martes", "miércoles", "jueves", "viernes", "sábado", "domingo"};
+    static const char *const daysShort[] = {"lun", "mar", "mié", "jue", "vie", "sáb", "dom"};
+    const QDate date = d.date();
+    const QTime time = d.time();
+    const int dow = date.dayOfWeek(); // 1 Monday, as in Spain
+    const int h12 = time.hour() % 12 == 0 ? 12 : time.hour() % 12;
+    const QString up = fmt.toUpper();
+    bool fill = true;
+    QString out;
+    qsizetype i = 0;
+    auto num = [&](qint64 v, int width) {
+        return fill ? QStringLiteral("%1").arg(v, width, 10, QLatin1Char('0')) : QString::number(v);
+    };
+    auto name = [&](const char *n, int width) {
+        QString t = QString::fromUtf8(n);
+        if (fmt[i].isUpper() && i + 1 < fmt.size() && fmt[i + 1].isUpper())
+            t = t.toUpper();
+        else if (fmt[i].isUpper())
+            t[0] = t[0].toUpper();
+        return fill ? t.leftJustified(width) : t;
+    };
+    struct Element {
+        const char *text;
+        std::function<QString()> write;
+    };
+    const Element elements[] = {
+        {"YYYY", [&] { return num(date.year(), 4); }},
+        {"YYY", [&] { return num(date.year() % 1000, 3); }},
+        {"YY", [&] { return num(date.year() % 100, 2); }},
+        {"MONTH", [&] { return name(months[date.month() - 1], 10); }},
+        {"MON", [&] { return name(monthsShort[date.month() - 1], 3); }},
+        {"MM", [&] { return num(date.month(), 2); }},
+        {"MI", [&] { return num(time.minute(), 2); }},
+        {"DAY", [&] { return name(days[dow - 1], 9); }},
+        {"DDD", [&] { return num(date.dayOfYear(), 3); }},
+        {"DD", [&] { return num(date.day(), 2); }},
+        {"DY", [&] { return name(daysShort[dow - 1], 3); }},
+        {"D", [&] { return num(dow, 1); }},
+        {"HH24", [&] { return num(time.hour(), 2); }},
+        {"HH12", [&] { return num(h12, 2); }},
+        {"HH", [&] { return num(h12, 2); }},
+        {"SS", [&] { return num(time.second(), 2); }},
+        {"AM", [&] { return QString::fromLatin1(time.hour() < 12 ? "AM" : "PM"); }},
+        {"PM", [&] { return QString::fromLatin1(time.hour() < 12 ? "AM" : "PM"); }},
+        {"IW", [&] { return num(date.weekNumber(), 2); }},
+        {"WW", [&] { return num((date.dayOfYear() - 1) / 7 + 1, 2); }},
+        {"Q", [&] { return num((date.month() - 1) / 3 + 1, 1); }},
+        {"Y", [&] { return num(date.year() % 10, 1); }},
+    };
+    while (i < fmt.size()) {
+        if (fmt[i] == QLatin1Char('"')) {
+            qsizetype end = fmt.indexOf(QLatin1Char('"'), i + 1);
+            if (end < 0)
+                end = fmt.size();
+            out += fmt.mid(i + 1, end - i - 1);
+            i = end + 1;
+            continue;
+        }
+        if (up.mid(i, 2) == QLatin1String("FM")) {
+            fill = !fill;
+            i += 2;
+            continue;
+        }
+        bool hit = false;
+        for (const Element &e : elements) {
+            const qsizetype n = qsizetype(strlen(e.text));
+            if (up.mid(i, n) == QLatin1String(e.text)) {
+                out += e.write();
+                i += n;
+                hit = true;
+                break;
+            }
+        }
+        if (!hit)
+            out += fmt[i++];
+    }
     return out;
 }
 
@@ -292,32 +371,440 @@ void fnToNumber(sqlite3_context *ctx, int, sqlite3_value **a)
     }
 }
 
-// TRUNC of a date drops the time; of a number, the decimals.
-void fnTrunc(sqlite3_context *ctx, int argc, sqlite3_value **a)
+// ---- dates as days ---------------------------------------------------------
+
+// A date as Oracle counts it: a day and the seconds into it, with no time
+// zone, so that adding days never meets a change of clock.
+struct Stamp {
+    QDate date;
+    int secs = 0;
+
+    qint64 total() const { return date.toJulianDay() * 86400 + secs; }
+    static Stamp fromTotal(qint64 t)
+    {
+        const qint64 day = t >= 0 ? t / 86400 : -((-t + 86399) / 86400);
+        return Stamp{QDate::fromJulianDay(day), int(t - day * 86400)};
+    }
+    QString text() const
+    {
+        return QStringLiteral("%1-%2-%3 %4:%5:%6")
+            .arg(date.year(), 4, 10, QLatin1Char('0'))
+            .arg(date.month(), 2, 10, QLatin1Char('0'))
+            .arg(date.day(), 2, 10, QLatin1Char('0'))
+            .arg(secs / 3600, 2, 10, QLatin1Char('0'))
+            .arg(secs / 60 % 60, 2, 10, QLatin1Char('0'))
+            .arg(secs % 60, 2, 10, QLatin1Char('0'));
+    }
+};
+
+// A stored date ('YYYY-MM-DD', with ' HH:MM[:SS]' or 'THH:MM:SS') as a stamp.
+bool readStamp(const QString &text, Stamp *out)
 {
-    if (isNull(a[0])) {
+    const QString t = text.left(19);
+    if (t.size() < 10 || t[4] != QLatin1Char('-') || t[7] != QLatin1Char('-'))
+        return false;
+    const QDate d = QDate::fromString(t.left(10), QStringLiteral("yyyy-MM-dd"));
+    if (!d.isValid())
+        return false;
+    int secs = 0;
+    if (t.size() > 10) {
+        if (t[10] != QLatin1Char(' ') && t[10] != QLatin1Char('T'))
+            return false;
+        const QString rest = t.mid(11);
+        QTime time = QTime::fromString(rest, QStringLiteral("HH:mm:ss"));
+        if (!time.isValid())
+            time = QTime::fromString(rest, QStringLiteral("HH:mm"));
+        if (!time.isValid())
+            return false;
+        secs = time.msecsSinceStartOfDay() / 1000;
+    }
+    *out = Stamp{d, secs};
+    return true;
+}
+
+bool stampOf(sqlite3_value *v, Stamp *out) { return sqlite3_value_type(v) == SQLITE_TEXT && readStamp(textOf(v), out); }
+
+// Oracle's dates run from year 1 to 9999 here.
+bool resultStamp(sqlite3_context *ctx, const Stamp &s)
+{
+    if (!s.date.isValid() || s.date.year() < 1 || s.date.year() > 9999) {
+        sqlite3_result_error(ctx, ora::kYearOutOfRange, -1);
+        return false;
+    }
+    resultText(ctx, s.text());
+    return true;
+}
+
+void resultNumber(sqlite3_context *ctx, double d)
+{
+    if (d == std::trunc(d) && std::fabs(d) < 9e18)
+        sqlite3_result_int64(ctx, qint64(d));
+    else
+        sqlite3_result_double(ctx, d);
+}
+
+// Days added to a date, a fraction of a day to the nearest second.
+void addDays(sqlite3_context *ctx, const Stamp &s, double days)
+{
+    if (!std::isfinite(days) || std::fabs(days) > 4e6) {
+        sqlite3_result_error(ctx, ora::kYearOutOfRange, -1);
+        return;
+    }
+    resultStamp(ctx, Stamp::fromTotal(s.total() + std::llround(days * 86400)));
+}
+
+bool integerOf(sqlite3_value *v, qint64 *out)
+{
+    if (sqlite3_value_type(v) == SQLITE_INTEGER) {
+        *out = sqlite3_value_int64(v);
+        return true;
+    }
+    if (sqlite3_value_type(v) != SQLITE_TEXT)
+        return false;
+    bool ok = false;
+    *out = textOf(v).trimmed().toLongLong(&ok);
+    return ok;
+}
+
+// + and - where a date may stand: days onto a date, a date minus a date in
+// days, numbers as SQLite adds them (whole numbers stay whole).
+void arithmetic(sqlite3_context *ctx, sqlite3_value **a, bool plus)
+{
+    if (isNull(a[0]) || isNull(a[1])) {
         sqlite3_result_null(ctx);
         return;
     }
-    if (sqlite3_value_type(a[0]) == SQLITE_TEXT) {
-        const QDateTime d = readDate(textOf(a[0]));
-        if (d.isValid()) {
-            resultText(ctx, d.date().toString(QStringLiteral("yyyy-MM-dd")) + QStringLiteral(" 00:00:00"));
-            return;
-        }
+    Stamp x, y;
+    const bool dx = stampOf(a[0], &x), dy = stampOf(a[1], &y);
+    double n;
+    if (dx && dy) {
+        if (plus)
+            sqlite3_result_error(ctx, ora::kDatePlusDate, -1);
+        else
+            resultNumber(ctx, double(x.total() - y.total()) / 86400.0);
+        return;
     }
-    double d;
-    if (!numeric(a[0], &d)) {
+    if (dx || dy) {
+        if (!dx && !plus) {
+            sqlite3_result_error(ctx, ora::kNumberGotDate, -1);
+        } else if (!numeric(a[dx ? 1 : 0], &n)) {
+            sqlite3_result_error(ctx, ora::kInvalidNumber, -1);
+        } else {
+            addDays(ctx, dx ? x : y, plus ? n : -n);
+        }
+        return;
+    }
+    qint64 i, j, r;
+    if (integerOf(a[0], &i) && integerOf(a[1], &j)
+        && !(plus ? __builtin_add_overflow(i, j, &r) : __builtin_sub_overflow(i, j, &r))) {
+        sqlite3_result_int64(ctx, r);
+        return;
+    }
+    double p, q;
+    if (!numeric(a[0], &p) || !numeric(a[1], &q)) {
         sqlite3_result_error(ctx, ora::kInvalidNumber, -1);
         return;
     }
-    const int places = argc > 1 ? sqlite3_value_int(a[1]) : 0;
-    const double f = std::pow(10.0, places);
-    const double r = std::trunc(d * f) / f;
-    if (places <= 0)
-        sqlite3_result_int64(ctx, qint64(r));
+    sqlite3_result_double(ctx, plus ? p + q : p - q);
+}
+
+void fnAdd(sqlite3_context *ctx, int, sqlite3_value **a) { arithmetic(ctx, a, true); }
+
+void fnSub(sqlite3_context *ctx, int, sqlite3_value **a) { arithmetic(ctx, a, false); }
+
+enum class DateUnit { Invalid, Year, Quarter, Month, Week, IsoWeek, MonthWeek, Day, Hour, Minute };
+
+// The format elements TRUNC and ROUND take for a date. DAY, DY and D start
+// the week on Monday, as in Spain.
+DateUnit dateUnit(const QString &format)
+{
+    static const std::pair<const char *, DateUnit> units[] = {
+        {"SYYYY", DateUnit::Year},  {"YYYY", DateUnit::Year},  {"YEAR", DateUnit::Year},   {"SYEAR", DateUnit::Year},
+        {"YYY", DateUnit::Year},    {"YY", DateUnit::Year},    {"Y", DateUnit::Year},      {"Q", DateUnit::Quarter},
+        {"MONTH", DateUnit::Month}, {"MON", DateUnit::Month},  {"MM", DateUnit::Month},    {"RM", DateUnit::Month},
+        {"WW", DateUnit::Week},     {"IW", DateUnit::IsoWeek}, {"W", DateUnit::MonthWeek}, {"DAY", DateUnit::IsoWeek},
+        {"DY", DateUnit::IsoWeek},  {"D", DateUnit::IsoWeek},  {"DDD", DateUnit::Day},     {"DD", DateUnit::Day},
+        {"J", DateUnit::Day},       {"HH", DateUnit::Hour},    {"HH12", DateUnit::Hour},   {"HH24", DateUnit::Hour},
+        {"MI", DateUnit::Minute},
+    };
+    const QString f = format.trimmed().toUpper();
+    for (const auto &[name, unit] : units)
+        if (f == QLatin1String(name))
+            return unit;
+    return DateUnit::Invalid;
+}
+
+// The start of the unit `s` falls in; with `round`, the start of the next
+// one from its middle on (July 1 for a year, the 16th for a month and for
+// the second month of a quarter, noon for a day, half a week for a week).
+Stamp dateStart(const Stamp &s, DateUnit unit, bool round)
+{
+    const QDate d = s.date;
+    switch (unit) {
+    case DateUnit::Year: return {QDate(d.year() + (round && d.month() >= 7 ? 1 : 0), 1, 1), 0};
+    case DateUnit::Quarter: {
+        const int first = (d.month() - 1) / 3 * 3 + 1;
+        const bool up = round && (d.month() > first + 1 || (d.month() == first + 1 && d.day() >= 16));
+        return {QDate(d.year(), first, 1).addMonths(up ? 3 : 0), 0};
+    }
+    case DateUnit::Month: return {QDate(d.year(), d.month(), 1).addMonths(round && d.day() >= 16 ? 1 : 0), 0};
+    case DateUnit::Week:
+    case DateUnit::IsoWeek:
+    case DateUnit::MonthWeek: {
+        qint64 back = 0;
+        if (unit == DateUnit::IsoWeek)
+            back = d.dayOfWeek() - 1;
+        else if (unit == DateUnit::Week)
+            back = (d.dayOfYear() - 1) % 7;
+        else
+            back = (d.day() - 1) % 7;
+        Stamp start{d.addDays(-back), 0};
+        if (round && s.total() - start.total() >= 7 * 86400 / 2)
+            start.date = start.date.addDays(7);
+        return start;
+    }
+    case DateUnit::Day: return {d.addDays(round && s.secs >= 43200 ? 1 : 0), 0};
+    case DateUnit::Hour:
+        return Stamp::fromTotal(s.total() - s.secs % 3600 + (round && s.secs % 3600 >= 1800 ? 3600 : 0));
+    case DateUnit::Minute: return Stamp::fromTotal(s.total() - s.secs % 60 + (round && s.secs % 60 >= 30 ? 60 : 0));
+    case DateUnit::Invalid: break;
+    }
+    return s;
+}
+
+// A number cut or rounded at `places` decimals, on its decimal digits (the
+// 15 a double holds): 0.29 cut at two places is 0.29, not 0.28.
+double decimalPlaces(double d, int places, bool round)
+{
+    if (!std::isfinite(d) || d == 0)
+        return d;
+    places = std::clamp(places, -400, 400);
+    const QString e = QString::number(std::fabs(d), 'e', 14); // D.DDDDDDDDDDDDDDe±XX
+    QString digits = e.left(1) + e.mid(2, 14);
+    const int exponent = e.mid(e.indexOf(QLatin1Char('e')) + 1).toInt();
+    const int kept = exponent + 1 + places; // digits before the cut
+    if (kept >= 15)
+        return d;
+    bool up = false;
+    if (kept < 0) {
+        digits.clear();
+    } else {
+        up = round && digits[kept] >= QLatin1Char('5');
+        digits.truncate(kept);
+    }
+    // Carry the rounding through the kept digits.
+    int carryAt = int(digits.size()) - 1;
+    int shift = 0;
+    while (up) {
+        if (carryAt < 0) {
+            digits.prepend(QLatin1Char('1'));
+            shift = 1;
+            break;
+        }
+        if (digits[carryAt] == QLatin1Char('9')) {
+            digits[carryAt] = QLatin1Char('0');
+            --carryAt;
+        } else {
+            digits[carryAt] = QChar(digits[carryAt].unicode() + 1);
+            up = false;
+        }
+    }
+    if (digits.isEmpty())
+        return 0;
+    // Read back from its decimal digits: built by arithmetic, 10 would come
+    // out as 10.000000000000002.
+    const double r = (QStringLiteral("0.") + digits + QStringLiteral("e%1").arg(exponent + 1 + shift)).toDouble();
+    return d < 0 ? -r : r;
+}
+
+// TRUNC and ROUND: of a date, to a unit of its format (a day without one);
+// of a number, to decimal places.
+void truncOrRound(sqlite3_context *ctx, int argc, sqlite3_value **a, bool round)
+{
+    if (isNull(a[0]) || (argc > 1 && isNull(a[1]))) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    Stamp s;
+    if (stampOf(a[0], &s)) {
+        const DateUnit unit = argc > 1 ? dateUnit(oraText(a[1])) : DateUnit::Day;
+        if (unit == DateUnit::Invalid)
+            sqlite3_result_error(ctx, ora::kDateFormatUnknown, -1);
+        else
+            resultStamp(ctx, dateStart(s, unit, round));
+        return;
+    }
+    double d, places = 0;
+    if (!numeric(a[0], &d) || (argc > 1 && !numeric(a[1], &places))) {
+        sqlite3_result_error(ctx, ora::kInvalidNumber, -1);
+        return;
+    }
+    const int p = int(std::clamp(std::trunc(places), -400.0, 400.0));
+    const double r = decimalPlaces(d, p, round);
+    if (p <= 0)
+        resultNumber(ctx, r);
     else
         sqlite3_result_double(ctx, r);
+}
+
+void fnTrunc(sqlite3_context *ctx, int argc, sqlite3_value **a) { truncOrRound(ctx, argc, a, false); }
+
+void fnRound(sqlite3_context *ctx, int argc, sqlite3_value **a) { truncOrRound(ctx, argc, a, true); }
+
+// A date's argument that must be one; false (and the error given) if not.
+bool dateArgument(sqlite3_context *ctx, sqlite3_value *v, Stamp *s)
+{
+    if (stampOf(v, s))
+        return true;
+    sqlite3_result_error(ctx, ora::kNonNumericFound, -1);
+    return false;
+}
+
+// ADD_MONTHS: the same day so many months on; the last day of a month, or
+// a day the month lacks, gives the last day of that month.
+void fnAddMonths(sqlite3_context *ctx, int, sqlite3_value **a)
+{
+    Stamp s;
+    double n;
+    if (isNull(a[0]) || isNull(a[1])) {
+        sqlite3_result_null(ctx);
+    } else if (dateArgument(ctx, a[0], &s)) {
+        if (!numeric(a[1], &n)) {
+            sqlite3_result_error(ctx, ora::kInvalidNumber, -1);
+            return;
+        }
+        if (std::fabs(n) > 120000) {
+            sqlite3_result_error(ctx, ora::kYearOutOfRange, -1);
+            return;
+        }
+        const QDate first = QDate(s.date.year(), s.date.month(), 1).addMonths(int(std::trunc(n)));
+        const bool last = s.date.day() == s.date.daysInMonth();
+        const int day = last ? first.daysInMonth() : std::min(s.date.day(), first.daysInMonth());
+        resultStamp(ctx, Stamp{QDate(first.year(), first.month(), day), s.secs});
+    }
+}
+
+void fnLastDay(sqlite3_context *ctx, int, sqlite3_value **a)
+{
+    Stamp s;
+    if (isNull(a[0]))
+        sqlite3_result_null(ctx);
+    else if (dateArgument(ctx, a[0], &s))
+        resultStamp(ctx, Stamp{QDate(s.date.year(), s.date.month(), s.date.daysInMonth()), s.secs});
+}
+
+// MONTHS_BETWEEN: whole months when both days are the same or both the last
+// of their months; otherwise the rest counted in months of 31 days, times
+// of day included.
+void fnMonthsBetween(sqlite3_context *ctx, int, sqlite3_value **a)
+{
+    Stamp x, y;
+    if (isNull(a[0]) || isNull(a[1])) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    if (!dateArgument(ctx, a[0], &x) || !dateArgument(ctx, a[1], &y))
+        return;
+    const double months = (x.date.year() - y.date.year()) * 12.0 + (x.date.month() - y.date.month());
+    const bool bothLast = x.date.day() == x.date.daysInMonth() && y.date.day() == y.date.daysInMonth();
+    if (x.date.day() == y.date.day() || bothLast) {
+        resultNumber(ctx, months);
+        return;
+    }
+    const double rest = (x.date.day() - y.date.day()) / 31.0 + (x.secs - y.secs) / (31.0 * 86400);
+    resultNumber(ctx, months + rest);
+}
+
+// A day of the week by its name in Spanish or English, whole or in its
+// first three letters, capitals or not, accents or not: 1 Monday .. 7 Sunday.
+int weekday(const QString &name)
+{
+    QString n = name.trimmed().toUpper();
+    n.replace(QChar(0xC9), QLatin1Char('E')).replace(QChar(0xC1), QLatin1Char('A'));
+    static const char *const names[][2] = {
+        {"LUNES", "MONDAY"},   {"MARTES", "TUESDAY"},  {"MIERCOLES", "WEDNESDAY"}, {"JUEVES", "THURSDAY"},
+        {"VIERNES", "FRIDAY"}, {"SABADO", "SATURDAY"}, {"DOMINGO", "SUNDAY"},
+    };
+    for (int i = 0; i < 7; ++i)
+        for (const char *full : names[i])
+            if (n == QLatin1String(full) || (n.size() == 3 && QLatin1String(full).startsWith(n)))
+                return i + 1;
+    return 0;
+}
+
+void fnNextDay(sqlite3_context *ctx, int, sqlite3_value **a)
+{
+    Stamp s;
+    if (isNull(a[0]) || isNull(a[1])) {
+        sqlite3_result_null(ctx);
+    } else if (dateArgument(ctx, a[0], &s)) {
+        const int want = weekday(oraText(a[1]));
+        if (want == 0) {
+            sqlite3_result_error(ctx, ora::kNotWeekday, -1);
+            return;
+        }
+        const int ahead = (want - s.date.dayOfWeek() + 7) % 7;
+        resultStamp(ctx, Stamp{s.date.addDays(ahead == 0 ? 7 : ahead), s.secs});
+    }
+}
+
+// EXTRACT(field FROM date), the field passed as its name.
+void fnExtract(sqlite3_context *ctx, int, sqlite3_value **a)
+{
+    Stamp s;
+    if (isNull(a[1])) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    if (!dateArgument(ctx, a[1], &s))
+        return;
+    const QString field = oraText(a[0]).toUpper();
+    const int values[] = {s.date.year(), s.date.month(), s.date.day(), s.secs / 3600, s.secs / 60 % 60, s.secs % 60};
+    static const char *const fields[] = {"YEAR", "MONTH", "DAY", "HOUR", "MINUTE", "SECOND"};
+    for (int i = 0; i < 6; ++i)
+        if (field == QLatin1String(fields[i])) {
+            sqlite3_result_int(ctx, values[i]);
+            return;
+        }
+    sqlite3_result_error(ctx, ora::kMissingKeyword, -1);
+}
+
+// A double's 15 decimal digits as a whole number and a power of ten.
+void decimalDigits(double d, qint64 *mantissa, int *exponent)
+{
+    const QString e = QString::number(d, 'e', 14); // -D.DDDDDDDDDDDDDDe±XX
+    const qsizetype at = e.indexOf(QLatin1Char('e'));
+    *mantissa = QString(e.left(at)).remove(QLatin1Char('.')).toLongLong();
+    *exponent = e.mid(at + 1).toInt() - 14;
+}
+
+// MOD on the decimal digits of both numbers, as Oracle's numbers are
+// decimal: MOD(-7, 0.29) is -0.04, where the binary remainder is not.
+// Numbers too far apart in size for that are left to the binary one.
+double decimalMod(double x, double y)
+{
+    if (!std::isfinite(x) || !std::isfinite(y) || x == 0)
+        return std::fmod(x, y);
+    qint64 mx, my;
+    int ex, ey;
+    decimalDigits(x, &mx, &ex);
+    decimalDigits(y, &my, &ey);
+    const int e = std::min(ex, ey);
+    if (ex - e > 22 || ey - e > 22)
+        return std::fmod(x, y);
+    __int128 p = mx, q = my;
+    for (int i = e; i < ex; ++i)
+        p *= 10;
+    for (int i = e; i < ey; ++i)
+        q *= 10;
+    __int128 r = p % q; // the sign of x, as MOD's
+    const bool negative = r < 0;
+    QString digits;
+    do {
+        digits.prepend(QChar(u'0' + int(negative ? -(r % 10) : r % 10)));
+        r /= 10;
+    } while (r != 0);
+    return (QLatin1String(negative ? "-" : "") + digits + QStringLiteral("e%1").arg(e)).toDouble();
 }
 
 void fnMod(sqlite3_context *ctx, int, sqlite3_value **a)
@@ -330,10 +817,335 @@ void fnMod(sqlite3_context *ctx, int, sqlite3_value **a)
     } else if (y == 0) {
         sqlite3_result_double(ctx, x);
     } else if (sqlite3_value_type(a[0]) == SQLITE_INTEGER && sqlite3_value_type(a[1]) == SQLITE_INTEGER) {
-        sqlite3_result_int64(ctx, sqlite3_value_int64(a[0]) % sqlite3_value_int64(a[1]));
+        const qint64 i = sqlite3_value_int64(a[0]), j = sqlite3_value_int64(a[1]);
+        sqlite3_result_int64(ctx, j == -1 ? 0 : i % j);
     } else {
-        sqlite3_result_double(ctx, std::fmod(x, y));
+        sqlite3_result_double(ctx, decimalMod(x, y));
     }
+}
+
+// ---- texts -----------------------------------------------------------------
+
+bool anyNull(int argc, sqlite3_value **a)
+{
+    for (int i = 0; i < argc; ++i)
+        if (isNull(a[i]))
+            return true;
+    return false;
+}
+
+// A count argument: a number cut to a whole one, within bounds that keep
+// what it builds small enough to hold.
+bool countOf(sqlite3_context *ctx, sqlite3_value *v, qint64 *out)
+{
+    double d;
+    if (!numeric(v, &d)) {
+        sqlite3_result_error(ctx, ora::kInvalidNumber, -1);
+        return false;
+    }
+    *out = qint64(std::clamp(std::trunc(d), -1e9, 1e9));
+    return true;
+}
+
+// LPAD and RPAD: the text made `n` characters long, cut or filled from the
+// pad text (a blank without one) on its left or right.
+void pad(sqlite3_context *ctx, int argc, sqlite3_value **a, bool left)
+{
+    qint64 n;
+    if (anyNull(argc, a) || !countOf(ctx, a[1], &n)) {
+        if (anyNull(argc, a))
+            sqlite3_result_null(ctx);
+        return;
+    }
+    const QString s = oraText(a[0]);
+    const QString fill = argc > 2 ? oraText(a[2]) : QStringLiteral(" ");
+    if (n > sqlite3_limit(sqlite3_context_db_handle(ctx), SQLITE_LIMIT_LENGTH, -1)) {
+        sqlite3_result_error_toobig(ctx);
+        return;
+    }
+    if (n <= s.size()) {
+        resultText(ctx, n > 0 ? s.left(n) : QString());
+        return;
+    }
+    QString padding;
+    padding.reserve(n - s.size());
+    while (padding.size() < n - s.size())
+        padding += fill;
+    padding.truncate(n - s.size());
+    resultText(ctx, left ? padding + s : s + padding);
+}
+
+void fnLpad(sqlite3_context *ctx, int argc, sqlite3_value **a) { pad(ctx, argc, a, true); }
+
+void fnRpad(sqlite3_context *ctx, int argc, sqlite3_value **a) { pad(ctx, argc, a, false); }
+
+// INSTR: where the `occurrence`th `sub` begins, looking forward from
+// `start`, or backward from the end when `start` is negative; 0 if nowhere.
+void fnInstr(sqlite3_context *ctx, int argc, sqlite3_value **a)
+{
+    qint64 start = 1, occurrence = 1;
+    if (anyNull(argc, a)) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    if ((argc > 2 && !countOf(ctx, a[2], &start)) || (argc > 3 && !countOf(ctx, a[3], &occurrence)))
+        return;
+    if (occurrence < 1) {
+        sqlite3_result_error(ctx, ora::kArgumentOutOfRange, -1);
+        return;
+    }
+    const QString s = oraText(a[0]), sub = oraText(a[1]);
+    qint64 found = 0;
+    if (start > 0) {
+        qsizetype at = start - 1;
+        for (qint64 k = 0; k < occurrence && at <= s.size(); ++k) {
+            at = s.indexOf(sub, at);
+            if (at < 0)
+                break;
+            if (k + 1 == occurrence)
+                found = at + 1;
+            ++at;
+        }
+    } else if (start < 0 && -start <= s.size()) {
+        qsizetype at = s.size() + start; // the last place a match may begin
+        for (qint64 k = 0; k < occurrence && at >= 0; ++k) {
+            at = s.lastIndexOf(sub, at);
+            if (at < 0)
+                break;
+            if (k + 1 == occurrence)
+                found = at + 1;
+            --at;
+        }
+    }
+    sqlite3_result_int64(ctx, found);
+}
+
+// INITCAP: each word's first letter a capital, the rest small; a word is a
+// run of letters and digits.
+QString initcap(const QString &s)
+{
+    QString out = s;
+    bool inWord = false;
+    for (QChar &c : out) {
+        c = inWord ? c.toLower() : c.toUpper();
+        inWord = c.isLetterOrNumber();
+    }
+    return out;
+}
+
+void fnInitcap(sqlite3_context *ctx, int, sqlite3_value **a) { resultText(ctx, initcap(oraText(a[0]))); }
+
+// TRANSLATE: each character of `from` becomes the one at its place in
+// `to`, or goes when `to` is shorter.
+void fnTranslate(sqlite3_context *ctx, int argc, sqlite3_value **a)
+{
+    if (anyNull(argc, a)) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    const QString s = oraText(a[0]), from = oraText(a[1]), to = oraText(a[2]);
+    QString out;
+    out.reserve(s.size());
+    for (const QChar c : s) {
+        const qsizetype i = from.indexOf(c);
+        if (i < 0)
+            out += c;
+        else if (i < to.size())
+            out += to[i];
+    }
+    resultText(ctx, out);
+}
+
+// REPLACE: without a replacement (or a NULL one) the text found goes; a
+// NULL or empty search leaves the text as it is.
+void fnReplace(sqlite3_context *ctx, int argc, sqlite3_value **a)
+{
+    if (isNull(a[0])) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    QString s = oraText(a[0]);
+    if (isNull(a[1])) {
+        resultText(ctx, s);
+        return;
+    }
+    const QString with = argc > 2 ? oraText(a[2]) : QString();
+    const qint64 grown = s.size() + qint64(s.count(oraText(a[1]))) * with.size();
+    if (grown > sqlite3_limit(sqlite3_context_db_handle(ctx), SQLITE_LIMIT_LENGTH, -1)) {
+        sqlite3_result_error_toobig(ctx);
+        return;
+    }
+    resultText(ctx, s.replace(oraText(a[1]), with));
+}
+
+// LTRIM and RTRIM: the characters of the set (a blank without one) taken
+// off the left or the right end.
+void trim(sqlite3_context *ctx, int argc, sqlite3_value **a, bool left)
+{
+    if (anyNull(argc, a)) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    const QString s = oraText(a[0]);
+    const QString set = argc > 1 ? oraText(a[1]) : QStringLiteral(" ");
+    qsizetype from = 0, to = s.size();
+    if (left)
+        while (from < to && set.contains(s[from]))
+            ++from;
+    else
+        while (to > from && set.contains(s[to - 1]))
+            --to;
+    resultText(ctx, s.mid(from, to - from));
+}
+
+void fnLtrim(sqlite3_context *ctx, int argc, sqlite3_value **a) { trim(ctx, argc, a, true); }
+
+void fnRtrim(sqlite3_context *ctx, int argc, sqlite3_value **a) { trim(ctx, argc, a, false); }
+
+// GREATEST and LEAST: NULL if any is; compared as the first one is, a
+// number against numbers, anything else as text.
+void extreme(sqlite3_context *ctx, int argc, sqlite3_value **a, bool greatest)
+{
+    if (argc < 1 || anyNull(argc, a)) {
+        if (argc < 1)
+            sqlite3_result_error(ctx, ora::kNotEnoughArguments, -1);
+        else
+            sqlite3_result_null(ctx);
+        return;
+    }
+    const int t = sqlite3_value_type(a[0]);
+    if (t == SQLITE_INTEGER || t == SQLITE_FLOAT) {
+        int best = 0;
+        double bestValue = sqlite3_value_double(a[0]);
+        for (int i = 1; i < argc; ++i) {
+            double d;
+            if (!numeric(a[i], &d)) {
+                sqlite3_result_error(ctx, ora::kInvalidNumber, -1);
+                return;
+            }
+            if (greatest ? d > bestValue : d < bestValue) {
+                best = i;
+                bestValue = d;
+            }
+        }
+        const int bt = sqlite3_value_type(a[best]);
+        if (bt == SQLITE_INTEGER || bt == SQLITE_FLOAT)
+            sqlite3_result_value(ctx, a[best]);
+        else
+            resultNumber(ctx, bestValue);
+        return;
+    }
+    int best = 0;
+    QString bestText = oraText(a[0]);
+    for (int i = 1; i < argc; ++i) {
+        const QString s = oraText(a[i]);
+        const int c = QString::compare(s, bestText);
+        if (greatest ? c > 0 : c < 0) {
+            best = i;
+            bestText = s;
+        }
+    }
+    resultText(ctx, bestText);
+    (void)best;
+}
+
+void fnGreatest(sqlite3_context *ctx, int argc, sqlite3_value **a) { extreme(ctx, argc, a, true); }
+
+void fnLeast(sqlite3_context *ctx, int argc, sqlite3_value **a) { extreme(ctx, argc, a, false); }
+
+// ---- LISTAGG -----------------------------------------------------------------
+
+// ora_listagg(value, separator, key, how, key, how, ...): the values
+// (NULLs left out) joined in the order of their keys; `how` 1 sorts a key
+// descending, 2 puts its NULLs apart from the direction's default (last
+// ascending, first descending).
+struct ListItem {
+    QString value;
+    std::vector<sqlite3_value *> keys;
+};
+
+struct ListAgg {
+    std::vector<ListItem> items;
+    QString separator;
+    std::vector<int> how;
+};
+
+int compareKeys(sqlite3_value *a, sqlite3_value *b, int how)
+{
+    const bool an = isNull(a), bn = isNull(b);
+    const bool nullsFirst = (how & 1) != ((how & 2) != 0);
+    if (an || bn) {
+        if (an && bn)
+            return 0;
+        return (an ? -1 : 1) * (nullsFirst ? 1 : -1);
+    }
+    int c;
+    double x, y;
+    const int ta = sqlite3_value_type(a), tb = sqlite3_value_type(b);
+    const bool na = ta == SQLITE_INTEGER || ta == SQLITE_FLOAT, nb = tb == SQLITE_INTEGER || tb == SQLITE_FLOAT;
+    if (na && nb && numeric(a, &x) && numeric(b, &y))
+        c = x < y ? -1 : (x > y ? 1 : 0);
+    else if (na != nb)
+        c = na ? -1 : 1; // numbers before texts, as SQLite sorts them
+    else
+        c = QString::compare(textOf(a), textOf(b));
+    return (how & 1) ? -c : c;
+}
+
+void listaggStep(sqlite3_context *ctx, int argc, sqlite3_value **a)
+{
+    // SQLite's context holds a pointer to the list, freed by the final call.
+    auto **slot = static_cast<ListAgg **>(sqlite3_aggregate_context(ctx, sizeof(ListAgg *)));
+    if (!slot)
+        return sqlite3_result_error_nomem(ctx);
+    if (argc < 2 || argc % 2 != 0)
+        return sqlite3_result_error(ctx, ora::kInvalidArgumentCount, -1);
+    if (!*slot) {
+        *slot = new ListAgg{{}, oraText(a[1]), {}};
+        for (int i = 3; i < argc; i += 2)
+            (*slot)->how.push_back(sqlite3_value_int(a[i]));
+    }
+    if (isNull(a[0]))
+        return;
+    ListItem item{oraText(a[0]), {}};
+    for (int i = 2; i < argc; i += 2)
+        item.keys.push_back(sqlite3_value_dup(a[i]));
+    (*slot)->items.push_back(std::move(item));
+}
+
+void listaggFinal(sqlite3_context *ctx)
+{
+    auto **slot = static_cast<ListAgg **>(sqlite3_aggregate_context(ctx, 0));
+    if (!slot || !*slot) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    const std::unique_ptr<ListAgg> agg(*slot);
+    *slot = nullptr;
+    std::vector<ListItem> &items = agg->items;
+    std::stable_sort(items.begin(), items.end(), [&agg](const ListItem &x, const ListItem &y) {
+        for (size_t k = 0; k < x.keys.size(); ++k)
+            if (const int c = compareKeys(x.keys[k], y.keys[k], agg->how[k]))
+                return c < 0;
+        return false;
+    });
+    QString out;
+    qint64 size = 0;
+    const qint64 most = sqlite3_limit(sqlite3_context_db_handle(ctx), SQLITE_LIMIT_LENGTH, -1);
+    bool tooBig = false;
+    for (size_t i = 0; i < items.size() && !tooBig; ++i) {
+        size += items[i].value.size() + (i ? agg->separator.size() : 0);
+        tooBig = size > most;
+        if (!tooBig)
+            out += (i ? agg->separator : QString()) + items[i].value;
+    }
+    for (ListItem &item : items)
+        for (sqlite3_value *v : item.keys)
+            sqlite3_value_free(v);
+    if (tooBig)
+        sqlite3_result_error(ctx, ora::kConcatenationTooLong, -1);
+    else
+        resultText(ctx, out);
 }
 
 } // namespace
@@ -347,17 +1159,58 @@ void registerOracleFunctions(sqlite3 *db)
         bool deterministic;
     };
     static const Fn fns[] = {
-        {"nvl", 2, fnNvl, true},          {"nvl2", 3, fnNvl2, true},       {"decode", -1, fnDecode, true},
-        {"sign", 1, fnSign, true},        {"upper", 1, fnUpper, true},     {"lower", 1, fnLower, true},
-        {"ora_sysdate", 0, fnSysdate, false}, {"ora_concat", -1, fnConcat, true}, {"substr", 2, fnSubstr, true},
-        {"substr", 3, fnSubstr, true},    {"to_char", 1, fnToChar, true},  {"to_char", 2, fnToChar, true},
-        {"to_date", 1, fnToDate, true},   {"to_date", 2, fnToDate, true},  {"to_number", 1, fnToNumber, true},
-        {"trunc", 1, fnTrunc, true},      {"trunc", 2, fnTrunc, true},     {"mod", 2, fnMod, true},
+        {"nvl", 2, fnNvl, true},
+        {"nvl2", 3, fnNvl2, true},
+        {"decode", -1, fnDecode, true},
+        {"sign", 1, fnSign, true},
+        {"upper", 1, fnUpper, true},
+        {"lower", 1, fnLower, true},
+        {"ora_sysdate", 0, fnSysdate, false},
+        {"ora_concat", -1, fnConcat, true},
+        {"substr", 2, fnSubstr, true},
+        {"substr", 3, fnSubstr, true},
+        {"to_char", 1, fnToChar, true},
+        {"to_char", 2, fnToChar, true},
+        {"to_date", 1, fnToDate, true},
+        {"to_date", 2, fnToDate, true},
+        {"to_number", 1, fnToNumber, true},
+        {"trunc", 1, fnTrunc, true},
+        {"trunc", 2, fnTrunc, true},
+        {"mod", 2, fnMod, true},
+        {"round", 1, fnRound, true},
+        {"round", 2, fnRound, true},
+        {"ora_add", 2, fnAdd, true},
+        {"ora_sub", 2, fnSub, true},
+        {"add_months", 2, fnAddMonths, true},
+        {"last_day", 1, fnLastDay, true},
+        {"months_between", 2, fnMonthsBetween, true},
+        {"next_day", 2, fnNextDay, true},
+        {"ora_extract", 2, fnExtract, true},
+        {"lpad", 2, fnLpad, true},
+        {"lpad", 3, fnLpad, true},
+        {"rpad", 2, fnRpad, true},
+        {"rpad", 3, fnRpad, true},
+        {"instr", 2, fnInstr, true},
+        {"instr", 3, fnInstr, true},
+        {"instr", 4, fnInstr, true},
+        {"initcap", 1, fnInitcap, true},
+        {"translate", 3, fnTranslate, true},
+        {"replace", 2, fnReplace, true},
+        {"replace", 3, fnReplace, true},
+        {"ltrim", 1, fnLtrim, true},
+        {"ltrim", 2, fnLtrim, true},
+        {"rtrim", 1, fnRtrim, true},
+        {"rtrim", 2, fnRtrim, true},
+        {"concat", 2, fnConcat, true},
+        {"greatest", -1, fnGreatest, true},
+        {"least", -1, fnLeast, true},
     };
     for (const Fn &f : fns) {
         const int flags = SQLITE_UTF8 | (f.deterministic ? SQLITE_DETERMINISTIC : 0);
         sqlite3_create_function_v2(db, f.name, f.args, flags, nullptr, f.fn, nullptr, nullptr, nullptr);
     }
+    sqlite3_create_function_v2(db, "ora_listagg", -1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, nullptr, listaggStep,
+                               listaggFinal, nullptr);
     // Oracle's LIKE tells capitals from small letters.
     sqlite3_exec(db, "PRAGMA case_sensitive_like = ON", nullptr, nullptr, nullptr);
 }
@@ -366,12 +1219,18 @@ ColumnLookup schemaLookup(sqlite3 *db)
 {
     return [db](const QString &table, const QString &column) {
         const sqlite::Statement st =
-            sqlite::prepare(db, "SELECT 1 FROM pragma_table_info(?1) WHERE name = ?2 COLLATE NOCASE");
+            sqlite::prepare(db, "SELECT type FROM pragma_table_info(?1) WHERE name = ?2 COLLATE NOCASE");
         if (!st)
-            return false;
+            return ColumnType::Absent;
         sqlite::bindText(st.get(), 1, table);
         sqlite::bindText(st.get(), 2, column);
-        return sqlite3_step(st.get()) == SQLITE_ROW;
+        if (sqlite3_step(st.get()) != SQLITE_ROW)
+            return ColumnType::Absent;
+        const QString type = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(st.get(), 0)));
+        return type.startsWith(QLatin1String("DATE"), Qt::CaseInsensitive)
+                       || type.startsWith(QLatin1String("TIMESTAMP"), Qt::CaseInsensitive)
+                   ? ColumnType::Date
+                   : ColumnType::Other;
     };
 }
 

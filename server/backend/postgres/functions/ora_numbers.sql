@@ -29,5 +29,37 @@ END $$;
 CREATE OR REPLACE FUNCTION public.ora_mod(x bigint, y bigint) RETURNS bigint LANGUAGE sql IMMUTABLE AS $$
   SELECT CASE WHEN $2 = 0 THEN $1 ELSE pg_catalog.mod($1, $2) END $$;
 
+-- On the decimal digits of both, as Oracle's numbers are decimal: MOD(-7,
+-- 0.29) is -0.04, where the binary remainder is not.
 CREATE OR REPLACE FUNCTION public.ora_mod(x double precision, y double precision) RETURNS double precision LANGUAGE sql IMMUTABLE AS $$
-  SELECT CASE WHEN $2 = 0 THEN $1 ELSE $1 - $2 * pg_catalog.trunc($1 / $2) END $$;
+  SELECT CASE WHEN $2 = 0 THEN $1
+              ELSE ($1::numeric - $2::numeric * pg_catalog.trunc($1::numeric / $2::numeric))::double precision END $$;
+
+-- TRUNC and ROUND of a number to decimal places, on its decimal digits.
+CREATE OR REPLACE FUNCTION public.ora_round(x double precision, places integer DEFAULT 0) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$
+  SELECT pg_catalog.trim_scale(pg_catalog.round($1::numeric, GREATEST(LEAST($2, 400), -400))) $$;
+
+CREATE OR REPLACE FUNCTION public.ora_round(x text, fmt text DEFAULT NULL) RETURNS text LANGUAGE plpgsql IMMUTABLE AS $$
+DECLARE
+  d timestamp(0) := public.ora_read_date(x);
+BEGIN
+  IF x IS NULL OR x = '' THEN RETURN NULL; END IF;
+  IF d IS NOT NULL THEN RETURN public.ora_text(public.ora_round(d, COALESCE(fmt, 'DD'))); END IF;
+  RETURN public.ora_text(public.ora_round(public.ora_to_number(x)::double precision, COALESCE(public.ora_to_number(fmt), 0)::integer));
+END $$;
+
+CREATE OR REPLACE FUNCTION public.ora_trunc(x text, fmt text) RETURNS text LANGUAGE plpgsql IMMUTABLE AS $$
+DECLARE
+  d timestamp(0) := public.ora_read_date(x);
+BEGIN
+  IF x IS NULL OR x = '' OR fmt IS NULL OR fmt = '' THEN RETURN NULL; END IF;
+  IF d IS NOT NULL THEN RETURN public.ora_text(public.ora_trunc(d, fmt)); END IF;
+  RETURN public.ora_trunc(x, public.ora_to_number(fmt)::integer);
+END $$;
+
+-- GREATEST and LEAST: NULL if any is.
+CREATE OR REPLACE FUNCTION public.ora_greatest(VARIADIC xs anycompatiblearray) RETURNS anycompatible LANGUAGE sql IMMUTABLE AS $$
+  SELECT CASE WHEN pg_catalog.array_position($1, NULL) IS NULL THEN (SELECT pg_catalog.max(v) FROM pg_catalog.unnest($1) v) END $$;
+
+CREATE OR REPLACE FUNCTION public.ora_least(VARIADIC xs anycompatiblearray) RETURNS anycompatible LANGUAGE sql IMMUTABLE AS $$
+  SELECT CASE WHEN pg_catalog.array_position($1, NULL) IS NULL THEN (SELECT pg_catalog.min(v) FROM pg_catalog.unnest($1) v) END $$;

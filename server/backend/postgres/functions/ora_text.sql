@@ -74,3 +74,63 @@ END $$;
 CREATE OR REPLACE FUNCTION public.ora_substr(s text, pos double precision) RETURNS text LANGUAGE sql IMMUTABLE AS $$ SELECT public.ora_substr($1, $2, 1e18::double precision) $$;
 
 CREATE OR REPLACE FUNCTION public.ora_length(s text) RETURNS integer LANGUAGE sql IMMUTABLE AS $$ SELECT NULLIF(pg_catalog.length($1), 0) $$;
+
+-- LPAD and RPAD: the text made n characters long, cut or filled.
+CREATE OR REPLACE FUNCTION public.ora_lpad(s text, n double precision, fill text DEFAULT ' ') RETURNS text LANGUAGE sql IMMUTABLE AS $$
+  SELECT NULLIF(pg_catalog.lpad($1, GREATEST(LEAST(pg_catalog.trunc($2), 1e9), 0)::integer, $3), '') $$;
+
+CREATE OR REPLACE FUNCTION public.ora_rpad(s text, n double precision, fill text DEFAULT ' ') RETURNS text LANGUAGE sql IMMUTABLE AS $$
+  SELECT NULLIF(pg_catalog.rpad($1, GREATEST(LEAST(pg_catalog.trunc($2), 1e9), 0)::integer, $3), '') $$;
+
+-- INSTR: where the occurrence-th sub begins, looking forward from start,
+-- or backward from the end when start is negative; 0 if nowhere.
+CREATE OR REPLACE FUNCTION public.ora_instr(s text, sub text, start double precision DEFAULT 1, occurrence double precision DEFAULT 1) RETURNS integer LANGUAGE plpgsql IMMUTABLE AS $$
+DECLARE
+  p integer;
+  n integer;
+  len integer := pg_catalog.length(s);
+  sublen integer := pg_catalog.length(sub);
+  at integer;
+BEGIN
+  IF s IS NULL OR s = '' OR sub IS NULL OR sub = '' OR start IS NULL OR occurrence IS NULL THEN RETURN NULL; END IF;
+  p := pg_catalog.trunc(GREATEST(LEAST(start, 1e9), -1e9))::integer;
+  n := pg_catalog.trunc(GREATEST(LEAST(occurrence, 1e9), -1e9))::integer;
+  IF n < 1 THEN RAISE EXCEPTION 'ORA-01428: argument is out of range'; END IF;
+  IF p > 0 THEN
+    at := p;
+    LOOP
+      IF at > len THEN RETURN 0; END IF;
+      p := pg_catalog.strpos(pg_catalog.substr(s, at), sub);
+      IF p = 0 THEN RETURN 0; END IF;
+      at := at + p - 1;
+      n := n - 1;
+      IF n = 0 THEN RETURN at; END IF;
+      at := at + 1;
+    END LOOP;
+  ELSIF p < 0 AND -p <= len THEN
+    at := len + p + 1; -- the last place a match may begin
+    WHILE at >= 1 LOOP
+      IF pg_catalog.substr(s, at, sublen) = sub THEN
+        n := n - 1;
+        IF n = 0 THEN RETURN at; END IF;
+      END IF;
+      at := at - 1;
+    END LOOP;
+  END IF;
+  RETURN 0;
+END $$;
+
+CREATE OR REPLACE FUNCTION public.ora_initcap(s text) RETURNS text LANGUAGE sql IMMUTABLE AS $$ SELECT NULLIF(pg_catalog.initcap($1), '') $$;
+
+CREATE OR REPLACE FUNCTION public.ora_translate(s text, a text, b text) RETURNS text LANGUAGE sql IMMUTABLE AS $$ SELECT NULLIF(pg_catalog.translate($1, $2, $3), '') $$;
+
+-- REPLACE: without a replacement the text found goes; a NULL search leaves
+-- the text as it is.
+CREATE OR REPLACE FUNCTION public.ora_replace(s text, search text, replacement text DEFAULT NULL) RETURNS text LANGUAGE sql IMMUTABLE AS $$
+  SELECT CASE WHEN $1 IS NULL OR $1 = '' THEN NULL
+              WHEN $2 IS NULL OR $2 = '' THEN $1
+              ELSE NULLIF(pg_catalog.replace($1, $2, COALESCE($3, '')), '') END $$;
+
+CREATE OR REPLACE FUNCTION public.ora_ltrim(s text, chars text DEFAULT ' ') RETURNS text LANGUAGE sql IMMUTABLE AS $$ SELECT NULLIF(pg_catalog.ltrim($1, $2), '') $$;
+
+CREATE OR REPLACE FUNCTION public.ora_rtrim(s text, chars text DEFAULT ' ') RETURNS text LANGUAGE sql IMMUTABLE AS $$ SELECT NULLIF(pg_catalog.rtrim($1, $2), '') $$;
