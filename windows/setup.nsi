@@ -5,7 +5,9 @@
 ; as vorel-ca.pem, which the client trusts the servers' certificates by.
 ; The per-user settings (HKEY_CURRENT_USER\Software\Vorel7) are the user's:
 ; neither setup nor uninstall touches them.
-Unicode true
+; A 64-bit setup program for a 64-bit client: it runs where the client runs
+; (a Wine of 64 bits alone, too).
+Target amd64-unicode
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
 
@@ -41,6 +43,8 @@ Function .onInit
     Abort
   ${EndIf}
   SetRegView 64
+  ; The entry is for every user of the PC, as the program folder is.
+  SetShellVarContext all
 FunctionEnd
 
 Section "${PRODUCT}" SecMain
@@ -108,6 +112,7 @@ SectionEnd
 
 Function un.onInit
   SetRegView 64
+  SetShellVarContext all
 FunctionEnd
 
 Section "Uninstall"
