@@ -70,6 +70,8 @@ start() { # start N
   local n=$1 login
   : >"$out/trace.log"
   (cd "$out/client" && exec wine Vorel7.exe >"$out/wine-$n.log" 2>&1) &
+  # Ended by wineserver -k below; not waited for.
+  disown
   login=$(wait_window '^Login' 120) || { say "start $n: no login dialog"; return 1; }
   sleep 1
   xdotool windowfocus "$login"
