@@ -16,8 +16,9 @@ namespace vorel::platform {
 // ---- Settings store -------------------------------------------------------
 // A per-user store of named string values under keys such as
 // "Software\Vorel7" and "Software\Vorel7\PROD". Value names compare without
-// regard to case; the name a value was first written under is kept. On this
-// platform it is one file, settings.ini, in the user's configuration folder
+// regard to case; the name a value was first written under is kept. On
+// Windows it is the registry under HKEY_CURRENT_USER. Elsewhere it is one
+// file, settings.ini, in the user's configuration folder
 // (QStandardPaths::GenericConfigLocation + "/Vorel"), or in the folder named
 // by the environment variable VOREL_CONFIG_DIR when set (tests, the demo).
 class VOREL_CORE_EXPORT TSettingsStore
@@ -26,6 +27,7 @@ public:
     TSettingsStore();
     ~TSettingsStore();
 
+    // Where the values are kept: the file's path, or "HKEY_CURRENT_USER".
     static QString StorageFile();
 
     // Opens `key`; relative to the current key unless it starts with "\".
@@ -42,7 +44,8 @@ private:
     void load();
     void save() const;
     struct Value { QString name; QString value; };
-    // key path (lower case) -> value name (lower case) -> value
+    // key path (lower case) -> value name (lower case) -> value; the file
+    // store's copy of its file, unused where the system keeps the values.
     QMap<QString, QMap<QString, Value>> m_keys;
     QMap<QString, QString> m_keyNames; // lower -> as created
     QString m_current;
@@ -51,8 +54,8 @@ private:
 // ---- Dynamic libraries ----------------------------------------------------
 // Loads a library by its bare name ("Cambia", "Comun", a class id). Looks in
 // the program folder, then the working folder, under the names
-// lib<name>.so, <name>.so, <name lower>.dll and <name>.dll; the first file
-// that loads wins. Loaded libraries stay loaded until the process ends.
+// LibraryFileNames() gives (lib<name>.so, <name>.so, <name lower>.dll and
+// <name>.dll; on Windows <name>.dll); the first file that loads wins. Loaded libraries stay loaded until the process ends.
 // Returns an opaque handle, nullptr when none loads (LastLibraryError() says
 // why).
 VOREL_CORE_EXPORT void *LoadLibrary(const QString &name);
@@ -75,6 +78,25 @@ VOREL_CORE_EXPORT QString SystemFolder();
 VOREL_CORE_EXPORT bool StartProgram(const QString &path, const QStringList &args = {});
 // Copies, replacing the target; false on failure.
 VOREL_CORE_EXPORT bool CopyFileReplacing(const QString &from, const QString &to);
+// The ending of program files: ".exe" on Windows, empty elsewhere.
+VOREL_CORE_EXPORT QString ProgramSuffix();
+
+// ---- Programs and files for the updater -----------------------------------
+// These also build into the updater itself, which links nothing of ours.
+// True while the process `pid` runs (a process that has ended but not yet
+// been waited for has ended).
+VOREL_CORE_EXPORT bool ProcessRunning(qint64 pid);
+// True when the file's head shows a program this system starts: a script,
+// or a binary of the running program's own format and machine.
+VOREL_CORE_EXPORT bool IsProgramForThisSystem(const QString &path);
+// Puts the complete file `from` (written, not yet flushed) in place of `to`
+// in one step: flushed to disk first, then renamed over the target, so the
+// target is either the old file or the whole new one. Empty when done,
+// else why not (the system's own words).
+VOREL_CORE_EXPORT QString ReplaceFileWith(const QString &from, const QString &to);
+// Reads up to `size` bytes of standard input as they are, line ends
+// included; 0 at its end, -1 on an error (`error` says which).
+VOREL_CORE_EXPORT qint64 ReadStandardInput(char *buffer, qint64 size, QString *error);
 
 // Files this process creates from now on are readable and writable by
 // their owner only, whatever the mask it was started with.

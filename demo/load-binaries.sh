@@ -16,7 +16,8 @@ fi
 db=$1
 source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 bin_dir=${2:-${VOREL_BUILD_DIR:-$source_dir/build}/bin}
-version_tool="$bin_dir/vorel-fileversion"
+# The version reader of this machine's build reads Windows binaries too.
+version_tool=${VOREL_FILEVERSION:-$bin_dir/vorel-fileversion}
 
 pg=0
 case "$db" in postgresql://* | postgres://*) pg=1 ;; esac
@@ -31,8 +32,14 @@ fi
 quote() { printf "'%s'" "${1//\'/\'\'}"; }
 
 # name in TBINS : file in BIN_DIR; optional files are skipped when absent.
-entries=("Vorel7.exe:Vorel7" "libCambia.so:libCambia.so" "libComun.so:libComun.so"
-  "libvorelcore.so:libvorelcore.so" "libvorelgui.so:libvorelgui.so" "Load.dll:Load.dll")
+# A Windows build's folder (windows/build.sh) holds Vorel7.exe and DLLs.
+if [ -f "$bin_dir/Vorel7.exe" ]; then
+  entries=("Vorel7.exe:Vorel7.exe" "Cambia.dll:Cambia.dll" "Comun.dll:Comun.dll"
+    "libvorelcore.dll:libvorelcore.dll" "libvorelgui.dll:libvorelgui.dll" "Load.dll:Load.dll")
+else
+  entries=("Vorel7.exe:Vorel7" "libCambia.so:libCambia.so" "libComun.so:libComun.so"
+    "libvorelcore.so:libvorelcore.so" "libvorelgui.so:libvorelgui.so" "Load.dll:Load.dll")
+fi
 
 sql="BEGIN;
 INSERT INTO TGUIS (GUIS_Gui) SELECT 'WIN32' WHERE NOT EXISTS (SELECT 1 FROM TGUIS WHERE GUIS_Gui = 'WIN32');

@@ -10,7 +10,8 @@
 //   extern "C" Q_DECL_EXPORT QWidget *ComunMain(const QString &name,
 //       vorel::TSnVorel *session) VOREL_EXPORT_AS_MAIN;
 // The label is the whole symbol name (no platform prefix is added), so it is
-// written for ELF targets, where C symbols carry none. A library exports
+// written for targets whose C symbols carry none: ELF, and x86-64 Windows,
+// where the entry's dllexport puts "main" in the export table. A library exports
 // "main" from its own symbol table; a lookup through that library's handle
 // finds it there and never the program's own entry.
 #include <QString>

@@ -11,6 +11,7 @@
 // the server as written, line ends and all; only the blanks before it and
 // the ';' that ends it are left out.
 #include "common/exception.h"
+#include "common/platform.h"
 #include "common/sqlscanner.h"
 #include "data/connection.h"
 #include "data/celltext.h"
@@ -20,10 +21,7 @@
 
 #include <QCoreApplication>
 #include <QStringDecoder>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
-#include <unistd.h>
 
 namespace {
 
@@ -313,12 +311,10 @@ int main(int argc, char **argv)
             Utf8Reader input;
             char buffer[64 * 1024];
             for (;;) {
-                const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
-                if (n < 0 && errno == EINTR)
-                    continue;
+                QString why;
+                const qint64 n = vorel::platform::ReadStandardInput(buffer, sizeof buffer, &why);
                 if (n < 0)
-                    throw vorel::Exception(QStringLiteral("No se puede leer la entrada: ")
-                                           + QString::fromLocal8Bit(std::strerror(errno)));
+                    throw vorel::Exception(QStringLiteral("No se puede leer la entrada: ") + why);
                 if (n == 0)
                     break;
                 for (const QString &sql : splitter.feed(input.decode(QByteArray(buffer, n))))

@@ -11,7 +11,10 @@
 // it tells the user and does not fetch that version again.
 // The new file replaces the old one in a single rename, so whatever happens
 // the shell's file is either the old program or the complete new one.
+#include "common/platform.h"
+
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -24,14 +27,11 @@
 #include <QTemporaryFile>
 #include <QThread>
 
-#include <cerrno>
-#include <csignal>
-#include <cstring>
 #include <cstdio>
-#include <sys/types.h>
-#include <unistd.h>
 
 namespace {
+
+namespace platform = vorel::platform;
 
 const char *const NewVersionFile = "newver";
 const char *const RefusalFile = "newver.rechazo";
@@ -44,57 +44,23 @@ void say(const QString &text)
     std::fprintf(stderr, "vorel-updater: %s\n", text.toLocal8Bit().constData());
 }
 
-// True while the process runs; a zombie waiting for its parent has ended.
-bool processRunning(pid_t pid)
-{
-    if (::kill(pid, 0) != 0 && errno == ESRCH)
-        return false;
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (stat.open(QIODevice::ReadOnly)) {
-        const QByteArray line = stat.readAll();
-        const int close = line.lastIndexOf(')');
-        if (close >= 0 && close + 2 < line.size() && line.at(close + 2) == 'Z')
-            return false;
-    }
-    return true;
-}
-
 void waitForShell()
 {
     bool ok = false;
     const qint64 pid = qEnvironmentVariable("VOREL_SHELL_PID").toLongLong(&ok);
-    if (!ok || pid <= 0 || pid == ::getpid())
+    if (!ok || pid <= 0 || pid == QCoreApplication::applicationPid())
         return;
     QDeadlineTimer deadline(ShellExitWaitMs);
-    while (processRunning(pid_t(pid))) {
+    while (platform::ProcessRunning(pid)) {
         if (deadline.hasExpired()) {
-            // Renaming over a running program is harmless here: the old
-            // process keeps its image, the next start gets the new one.
+            // Where a running program may be renamed over, the old process
+            // keeps its image and the next start gets the new one; where the
+            // system locks it, the replacement fails and says so.
             say(QStringLiteral("el proceso %1 sigue activo; se continua").arg(pid));
             return;
         }
         QThread::msleep(100);
     }
-}
-
-constexpr qint64 ElfHeadBytes = 20; // up to and including e_machine
-
-// A program this machine can start: a script, or an ELF file of our own
-// class, byte order and machine. A Windows program stored for other clients
-// would install fine and then never start.
-bool looksExecutable(const QByteArray &head)
-{
-    if (head.startsWith("#!"))
-        return true;
-    if (head.size() < ElfHeadBytes || !head.startsWith("\x7f" "ELF"))
-        return false;
-    QFile self(QStringLiteral("/proc/self/exe"));
-    if (!self.open(QIODevice::ReadOnly))
-        return true;
-    const QByteArray own = self.read(ElfHeadBytes);
-    if (own.size() < ElfHeadBytes)
-        return true;
-    return head.at(4) == own.at(4) && head.at(5) == own.at(5) && head.mid(18, 2) == own.mid(18, 2);
 }
 
 // Checks "newver" and puts it in place of `shell`. Empty when done, else why not.
@@ -109,42 +75,48 @@ QString replaceShell(const QString &shell)
         return QStringLiteral("\"newver\" esta vacio");
     if (source.size() > MaxShellBytes)
         return QStringLiteral("\"newver\" es demasiado grande");
-    if (!looksExecutable(source.peek(ElfHeadBytes)))
+    if (!platform::IsProgramForThisSystem(source.fileName()))
         return QStringLiteral("\"newver\" no es un programa de esta plataforma");
 
     const QFileInfo target(shell);
-    QTemporaryFile temp(target.absolutePath() + QStringLiteral("/.") + target.fileName()
-                        + QStringLiteral(".XXXXXX"));
-    temp.setAutoRemove(true);
-    if (!temp.open())
-        return QStringLiteral("no se puede crear un archivo en ") + target.absolutePath() + QStringLiteral(": ")
-               + temp.errorString();
-    char buffer[64 * 1024];
-    for (;;) {
-        const qint64 n = source.read(buffer, sizeof buffer);
-        if (n < 0)
-            return QStringLiteral("no se puede leer \"newver\": ") + source.errorString();
-        if (n == 0)
-            break;
-        if (temp.write(buffer, n) != n)
+    // The copy is closed before it replaces the shell: Windows renames no
+    // file that is open, and a temporary file stays open until destroyed.
+    QString copy;
+    {
+        QTemporaryFile temp(target.absolutePath() + QStringLiteral("/.") + target.fileName()
+                            + QStringLiteral(".XXXXXX"));
+        temp.setAutoRemove(true);
+        if (!temp.open())
+            return QStringLiteral("no se puede crear un archivo en ") + target.absolutePath() + QStringLiteral(": ")
+                   + temp.errorString();
+        char buffer[64 * 1024];
+        for (;;) {
+            const qint64 n = source.read(buffer, sizeof buffer);
+            if (n < 0)
+                return QStringLiteral("no se puede leer \"newver\": ") + source.errorString();
+            if (n == 0)
+                break;
+            if (temp.write(buffer, n) != n)
+                return QStringLiteral("no se puede escribir: ") + temp.errorString();
+        }
+        if (!temp.flush())
             return QStringLiteral("no se puede escribir: ") + temp.errorString();
+        const QFileDevice::Permissions exec = QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                              | QFileDevice::ExeOwner | QFileDevice::ReadUser
+                                              | QFileDevice::WriteUser | QFileDevice::ExeUser
+                                              | QFileDevice::ReadGroup | QFileDevice::ExeGroup
+                                              | QFileDevice::ReadOther | QFileDevice::ExeOther;
+        if (!temp.setPermissions(exec))
+            return QStringLiteral("no se pueden cambiar los permisos: ") + temp.errorString();
+        copy = temp.fileName();
+        temp.setAutoRemove(false);
     }
-    if (!temp.flush() || ::fsync(temp.handle()) != 0)
-        return QStringLiteral("no se puede escribir: ") + temp.errorString();
-    const QFileDevice::Permissions exec = QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                          | QFileDevice::ExeOwner | QFileDevice::ReadUser
-                                          | QFileDevice::WriteUser | QFileDevice::ExeUser
-                                          | QFileDevice::ReadGroup | QFileDevice::ExeGroup
-                                          | QFileDevice::ReadOther | QFileDevice::ExeOther;
-    if (!temp.setPermissions(exec))
-        return QStringLiteral("no se pueden cambiar los permisos: ") + temp.errorString();
-    temp.close();
-    if (::rename(QFile::encodeName(temp.fileName()).constData(),
-                 QFile::encodeName(target.absoluteFilePath()).constData())
-        != 0)
-        return QStringLiteral("no se puede reemplazar ") + target.absoluteFilePath() + QStringLiteral(": ")
-               + QString::fromLocal8Bit(std::strerror(errno));
-    temp.setAutoRemove(false);
+    const QString refused = platform::ReplaceFileWith(copy, target.absoluteFilePath());
+    if (!refused.isEmpty()) {
+        QFile::remove(copy);
+        return QStringLiteral("no se puede reemplazar ") + QDir::toNativeSeparators(target.absoluteFilePath())
+               + QStringLiteral(": ") + refused;
+    }
     source.close();
     QFile::remove(QString::fromLatin1(NewVersionFile));
     return {};
@@ -167,7 +139,7 @@ int main()
 {
     QString shell = qEnvironmentVariable("VOREL_SHELL_FILE");
     if (shell.isEmpty())
-        shell = QDir::current().absoluteFilePath(QString::fromLatin1(DefaultShellFile));
+        shell = QDir::current().absoluteFilePath(QString::fromLatin1(DefaultShellFile) + platform::ProgramSuffix());
 
     waitForShell();
     const QString failure = replaceShell(shell);

@@ -270,7 +270,8 @@ void TstCsvWriter::deviceAndStreamOutput()
     // around it keep their order.
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("flujo.txt"));
-    FILE *stream = std::fopen(QFile::encodeName(path).constData(), "w");
+    // Binary: the bytes as written, on every system.
+    FILE *stream = std::fopen(QFile::encodeName(path).constData(), "wb");
     QVERIFY(stream);
     std::fputs("antes\n", stream);
     {
