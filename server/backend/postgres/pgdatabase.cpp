@@ -433,7 +433,12 @@ void PgDatabase::openSession(const QString &userId)
 {
     // From here on the connection holds only the session's rights, and its
     // working tables are that role's own.
-    orFail([&] { pg::createSessionTables(m_conn, userId.trimmed(), pg::kSessionRole); });
+    // A session started again on the connection makes its tables as the
+    // server's own role first.
+    orFail([&] {
+        m_conn.exec(QStringLiteral("RESET ROLE"));
+        pg::createSessionTables(m_conn, userId.trimmed(), pg::kSessionRole);
+    });
 }
 
 QString PgDatabase::firstText(const char *sql)

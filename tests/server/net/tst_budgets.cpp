@@ -39,6 +39,10 @@ void addTestTable(TestServer &server)
     server.exec(
         QStringLiteral("INSERT INTO TUSUARIOS (USUA_Usua, USUA_Nombre, USUA_Paswd) VALUES (7001, 'Prueba', 'clave7');"
                        "INSERT INTO TUSUARIOS (USUA_Usua, USUA_Nombre, USUA_Paswd) VALUES (7002, 'Otra', 'clave8');"
+                       // Both administer: the tests write a table of their own making.
+                       "INSERT INTO TROLES (ROLE_Rol, ROLE_Etiq) VALUES ('PRUEBAS', 'Pruebas');"
+                       "INSERT INTO TUSUROL (USUR_Usua, USUR_Rol, USUR_Admin) VALUES (7001, 'PRUEBAS', 1);"
+                       "INSERT INTO TUSUROL (USUR_Usua, USUR_Rol, USUR_Admin) VALUES (7002, 'PRUEBAS', 1);"
                        "CREATE TABLE TPRUEBA (PRUE_Id NUMBER(8) PRIMARY KEY, PRUE_Texto VARCHAR2(40));"
                        "INSERT INTO TPRUEBA VALUES (1, 'uno');"));
 }

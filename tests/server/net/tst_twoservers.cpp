@@ -65,9 +65,9 @@ private Q_SLOTS:
     void committedChangesAreSeenThroughTheOther()
     {
         RawClient a, b;
-        // An administrator: the parameters are his to write.
+        // Administrators: the parameters are theirs to write.
         QVERIFY(a.connectTo(m_first.port()) && a.login(QStringLiteral("1002")));
-        QVERIFY(b.connectTo(m_second->port()) && b.login());
+        QVERIFY(b.connectTo(m_second->port()) && b.login(QStringLiteral("1002")));
         const QString count = QStringLiteral("SELECT count(*) FROM TPARAMS WHERE PARA_Param = 'DOSSERV'");
         QCOMPARE(countOf(b, count), 0);
 
