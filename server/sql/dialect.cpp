@@ -1252,8 +1252,10 @@ void dateArithmetic(Seq &seq, DateTyping &types)
             }
             last = te;
         }
-        if (!any) {
-            from = last + 1;
+        // A chain that ends before the operator found (text the engine will
+        // refuse anyway) is left as written; the search always moves on.
+        if (!any || last < op) {
+            from = std::max(last, op) + 1;
             continue;
         }
         auto range = [&](size_t a, size_t b) {
