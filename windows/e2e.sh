@@ -112,7 +112,7 @@ refuse() { # refuse N TEXT WHAT: the trace of start N does not hold TEXT
 }
 
 # The texts the Linux client sends for the same steps, byte for byte.
-login='"args":["1001","clave","DEMO",'
+login='"args":["1001","********","DEMO",'  # the trace marks the password
 check='"sql":"SELECT BINS_Vers Vers FROM Vorel.TBINS WHERE UPPER(BINS_Arch)= '"'"'VOREL7.EXE'"'"' "'
 class_check='"sql":"SELECT BINS_Arch Arch, BINS_Vers FROM vorel.TBINS WHERE BINS_Arch= '"'"'clientes.dll'"'"'"'
 class_open='"sql":"SELECT * FROM TABLE(pCLIENTES.main('"'"'VENTAS'"'"'))"'
