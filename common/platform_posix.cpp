@@ -5,8 +5,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QHostAddress>
-#include <QHostInfo>
 #include <QProcess>
 
 #include <cerrno>
@@ -138,16 +136,6 @@ bool CopyFileReplacing(const QString &from, const QString &to)
         return false;
     }
     return true;
-}
-
-QString ClientAddress()
-{
-    const QHostInfo info = QHostInfo::fromName(QHostInfo::localHostName());
-    for (const QHostAddress &a : info.addresses()) {
-        if (a.protocol() == QAbstractSocket::IPv4Protocol)
-            return a.toString();
-    }
-    return QStringLiteral("127.0.0.1");
 }
 
 void *MapLargeMemory(size_t bytes)
