@@ -35,8 +35,7 @@ namespace {
 // times what a frame may carry.
 constexpr int kLargeValue = 1 << 20;
 // The longest LIKE pattern: the client's are a filter's words; a long one
-// over a long text is work enough to hold a connection (GLOB's, which no
-// client writes, cannot be stopped midway).
+// over a long text is work enough to hold a connection.
 constexpr int kLikePatternBytes = 1000;
 // How long past its time a statement has to end by the progress handler's
 // hand before the watchdog interrupts its connection.
@@ -48,11 +47,13 @@ bool oneOf(const char *name, std::initializer_list<const char *> names)
            && std::any_of(names.begin(), names.end(), [name](const char *n) { return sqlite3_stricmp(name, n) == 0; });
 }
 
-// SQL functions that reach outside the database; no client statement calls them.
+// SQL functions that reach outside the database, or run past any bound
+// (GLOB, not Oracle's, which SQLite cannot stop midway); no client
+// statement calls them.
 bool deniedFunction(const char *name)
 {
     return oneOf(name, {"load_extension", "readfile", "writefile", "edit", "fts3_tokenizer", "fts5", "sqlite_dbpage",
-                        "zipfile", "fsdir"});
+                        "zipfile", "fsdir", "glob"});
 }
 
 // The dictionary registry and SQLite's own tables: what the error texts and
