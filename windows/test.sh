@@ -41,10 +41,14 @@ ctest_ok() { (cd "$VOREL_WINDOWS_BUILD_DIR" && ctest --output-on-failure -j 1); 
 check "the client's tests under Wine" ctest_ok
 
 # ---- 2. The registry ---------------------------------------------------------------
-reg_has() { # reg_has KEY NAME VALUE: the value, of type REG_SZ, as the test left it.
+reg_has_once() {
   wine_run reg query "HKEY_CURRENT_USER\\Software\\Vorel7$1" /v "$2" 2>/dev/null | tr -d '\r' \
     | grep -Eq "^ +$2 +REG_SZ +$3\$"
 }
+# reg_has KEY NAME VALUE: the value, of type REG_SZ, as the test left it. Asked
+# twice: once on a busy machine a query came back without a value the full
+# listing just before it showed.
+reg_has() { reg_has_once "$@" || { sleep 1; reg_has_once "$@"; }; }
 echo "wine reg query HKEY_CURRENT_USER\\Software\\Vorel7 /s:"
 wine_run reg query 'HKEY_CURRENT_USER\Software\Vorel7' /s 2>/dev/null | tr -d '\r' | sed 's/^/    /'
 check "registry: Login" reg_has "" Login 1001
