@@ -3,6 +3,7 @@
 // never returns one.
 #include "server/backend/sqlite/sqlitedialect.h"
 #include "server/core/oramessages.h"
+#include "server/core/oraerror.h"
 
 #include "server/backend/sqlite/sqlitestatement.h"
 
@@ -126,6 +127,15 @@ void fnSign(sqlite3_context *ctx, int, sqlite3_value **a)
     } else {
         sqlite3_result_int(ctx, d > 0 ? 1 : (d < 0 ? -1 : 0));
     }
+}
+
+// A hierarchical query's guard: a row met again above itself is a loop.
+void fnNoLoop(sqlite3_context *ctx, int, sqlite3_value **a)
+{
+    if (sqlite3_value_int64(a[0]) > 0)
+        sqlite3_result_error(ctx, ora::kConnectByLoop, -1);
+    else
+        sqlite3_result_int(ctx, 0);
 }
 
 void fnUpper(sqlite3_context *ctx, int, sqlite3_value **a)
@@ -1163,6 +1173,7 @@ void registerOracleFunctions(sqlite3 *db)
         {"nvl2", 3, fnNvl2, true},
         {"decode", -1, fnDecode, true},
         {"sign", 1, fnSign, true},
+        {"ora_no_loop", 1, fnNoLoop, true},
         {"upper", 1, fnUpper, true},
         {"lower", 1, fnLower, true},
         {"ora_sysdate", 0, fnSysdate, false},
@@ -1232,6 +1243,48 @@ ColumnLookup schemaLookup(sqlite3 *db)
                    ? ColumnType::Date
                    : ColumnType::Other;
     };
+}
+
+void runMerge(sqlite3 *db, const MergeSteps &steps,
+              const std::function<sqlite3_stmt *(const QString &sql, bool read)> &prepare,
+              const std::function<QString()> &failure)
+{
+    auto exec = [&](const char *sql) {
+        if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
+            throw OraError(failure());
+    };
+    auto run = [&](const QString &sql, bool read, const std::function<void(sqlite3_stmt *)> &row) {
+        const sqlite::Statement stmt(prepare(sql, read));
+        int rc;
+        while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW)
+            if (row)
+                row(stmt.get());
+        if (rc != SQLITE_DONE)
+            throw OraError(failure());
+    };
+    exec("SAVEPOINT vorel_merge");
+    try {
+        if (!steps.conflicts.isEmpty()) {
+            bool twice = false;
+            run(steps.conflicts, true, [&](sqlite3_stmt *) { twice = true; });
+            if (twice)
+                throw OraError(QString::fromLatin1(ora::kUnstableRows));
+        }
+        QStringList updated;
+        if (!steps.update.isEmpty())
+            run(steps.update, false, [&](sqlite3_stmt *st) {
+                if (!steps.remove.isEmpty())
+                    updated << QString::number(sqlite3_column_int64(st, 0));
+            });
+        if (!steps.insert.isEmpty())
+            run(steps.insert, false, {});
+        if (!steps.remove.isEmpty() && !updated.isEmpty())
+            run(QString(steps.remove).replace(QLatin1String("vorel_updated"), updated.join(QLatin1Char(','))), false, {});
+        exec("RELEASE vorel_merge");
+    } catch (...) {
+        sqlite3_exec(db, "ROLLBACK TO vorel_merge; RELEASE vorel_merge", nullptr, nullptr, nullptr);
+        throw;
+    }
 }
 
 } // namespace vorel::server

@@ -703,14 +703,26 @@ private slots:
                                       << "ORA-01719";
         QTest::newRow("(+) on unknown column") << "SELECT 1 FROM TBOTONES, TMETODS WHERE NADA(+)= METO_Boton"
                                                << "ORA-00904";
-        QTest::newRow("CONNECT BY") << "SELECT 1 FROM T START WITH a = 1 CONNECT BY PRIOR a = b"
-                                    << "ORA-03001";
+        QTest::newRow("CONNECT BY without START WITH") << "SELECT 1 FROM T CONNECT BY PRIOR a = b"
+                                                       << "ORA-03001";
+        QTest::newRow("CONNECT BY of a join") << "SELECT 1 FROM T, U START WITH a = 1 CONNECT BY PRIOR a = b"
+                                              << "ORA-03001";
+        QTest::newRow("CONNECT BY, SELECT *") << "SELECT * FROM T START WITH a = 1 CONNECT BY PRIOR a = b"
+                                              << "ORA-03001";
+        QTest::newRow("CONNECT BY with GROUP BY")
+            << "SELECT a FROM T START WITH a = 1 CONNECT BY PRIOR a = b GROUP BY a" << "ORA-03001";
+        QTest::newRow("PRIOR in START WITH") << "SELECT a FROM T START WITH PRIOR a = 1 CONNECT BY PRIOR a = b"
+                                             << "ORA-03001";
         QTest::newRow("LISTAGG without WITHIN GROUP") << "SELECT LISTAGG(a, ',') FROM T"
                                                       << "ORA-03001";
         QTest::newRow("LISTAGG without ORDER BY") << "SELECT LISTAGG(a) WITHIN GROUP (a) FROM T"
                                                   << "ORA-00905";
-        QTest::newRow("MERGE") << "MERGE INTO T USING U ON (T.a = U.a) WHEN MATCHED THEN UPDATE SET b = 1"
-                               << "ORA-03001";
+        QTest::newRow("MERGE without WHEN") << "MERGE INTO T USING U ON (T.a = U.a)" << "ORA-00905";
+        QTest::newRow("MERGE, two WHEN MATCHED")
+            << "MERGE INTO T USING U ON (T.a = U.a) WHEN MATCHED THEN UPDATE SET b = 1 WHEN MATCHED THEN UPDATE SET b = 2"
+            << "ORA-00905";
+        QTest::newRow("MERGE without SET") << "MERGE INTO T USING U ON (T.a = U.a) WHEN MATCHED THEN UPDATE b = 1"
+                                           << "ORA-00905";
         QTest::newRow("NEXTVAL") << "INSERT INTO T (a) VALUES (S.NEXTVAL)"
                                  << "ORA-03001";
         QTest::newRow("ROWNUM in the select list") << "SELECT ROWNUM, a FROM T"
@@ -719,8 +731,10 @@ private slots:
                                          << "ORA-03001";
         QTest::newRow("ROWNUM with a count") << "SELECT COUNT(*) FROM T WHERE ROWNUM < 3"
                                              << "ORA-03001";
-        QTest::newRow("FOR UPDATE on SQLite") << "SELECT a FROM T WHERE b = 1 FOR UPDATE NOWAIT"
-                                              << "ORA-03001";
+        QTest::newRow("FOR UPDATE SKIP LOCKED") << "SELECT a FROM T WHERE b = 1 FOR UPDATE SKIP LOCKED"
+                                                << "ORA-03001";
+        QTest::newRow("FOR UPDATE WAIT without seconds") << "SELECT a FROM T FOR UPDATE WAIT" << "ORA-00936";
+        QTest::newRow("FOR UPDATE, more after it") << "SELECT a FROM T FOR UPDATE NOWAIT ORDER BY a" << "ORA-00933";
         QTest::newRow("EXTRACT without FROM") << "SELECT EXTRACT(YEAR ALTA) FROM T"
                                               << "ORA-00905";
     }
@@ -742,7 +756,7 @@ private slots:
                                                << "SELECT ora_sub(p.FECHA, c.ALTA) FROM ZPEDIDOS_T p, ZCLIENTES_T c";
         QTest::newRow("sysdate, literal and functions")
             << "SELECT SYSDATE - 1/24, DATE '2024-01-01' + 1, TRUNC(ALTA, 'MM') - 1 FROM ZCLIENTES_T"
-            << "SELECT ora_sub(ora_sysdate(), 1/24.0), ora_add( '2024-01-01 00:00:00', 1), ora_sub(TRUNC(ALTA, 'MM'), "
+            << "SELECT ora_sub(ora_sysdate(), 1 * 1.0/24), ora_add( '2024-01-01 00:00:00', 1), ora_sub(TRUNC(ALTA, 'MM'), "
                "1) FROM ZCLIENTES_T";
         QTest::newRow("a subquery's column may be a date")
             << "SELECT x + 1 FROM (SELECT ALTA x FROM ZCLIENTES_T)"

@@ -63,3 +63,12 @@ CREATE OR REPLACE FUNCTION public.ora_greatest(VARIADIC xs anycompatiblearray) R
 
 CREATE OR REPLACE FUNCTION public.ora_least(VARIADIC xs anycompatiblearray) RETURNS anycompatible LANGUAGE sql IMMUTABLE AS $$
   SELECT CASE WHEN pg_catalog.array_position($1, NULL) IS NULL THEN (SELECT pg_catalog.min(v) FROM pg_catalog.unnest($1) v) END $$;
+
+-- A hierarchical query's guard: a row met again above itself is a loop.
+CREATE OR REPLACE FUNCTION public.ora_no_loop(n bigint) RETURNS integer LANGUAGE plpgsql IMMUTABLE AS $$
+BEGIN
+  IF n > 0 THEN
+    RAISE EXCEPTION 'ORA-01436: CONNECT BY loop in user data';
+  END IF;
+  RETURN 0;
+END $$;
