@@ -2409,6 +2409,15 @@ QString oracleNumberText(double d)
     return t;
 }
 
+QString withoutRowLocks(const QString &oracleSql)
+{
+    Seq seq = parse(oracleSql);
+    checkSemicolons(seq);
+    if (const auto f = findForUpdate(seq))
+        seq.erase(seq.begin() + qsizetype(f->first), seq.begin() + qsizetype(f->last) + 1);
+    return str(seq);
+}
+
 std::optional<int> rowLockWait(const QString &oracleSql)
 {
     Seq seq = parse(oracleSql);

@@ -43,6 +43,8 @@ QString translateOracle(const QString &oracleSql, const ColumnLookup &lookup, Ta
 // may wait for the rows it locks, in milliseconds (0 for NOWAIT, -1 as long
 // as a lock is waited for); nullopt when it locks nothing.
 std::optional<int> rowLockWait(const QString &oracleSql);
+// The statement without its FOR UPDATE clause.
+QString withoutRowLocks(const QString &oracleSql);
 
 // MERGE where the engine has none of its own (SQLite): the statements that
 // make it, each translated, to run in this order under one savepoint.

@@ -665,6 +665,44 @@ private slots:
         QCOMPARE(show(r.rows), show(lite.rows));
     }
 
+    // SELECT ... FOR UPDATE of a session outside a transaction, while
+    // another one's transaction holds the row (SQLite: the database): NOWAIT
+    // and WAIT n refuse with ORA-00054, the first at once; once the other
+    // ends, the rows come.
+    void rowLocks_data()
+    {
+        QTest::addColumn<bool>("postgres");
+        QTest::newRow("SQLite") << false;
+        QTest::newRow("PostgreSQL") << true;
+    }
+    void rowLocks()
+    {
+        QFETCH(bool, postgres);
+        if (postgres && !pg.conn)
+            QSKIP(qPrintable(pgWhy));
+        vorel::test::TestDatabase &d = postgres ? pgDb : liteDb;
+        const auto holder = d.open(QStringLiteral("990001"));
+        const auto other = d.open(QStringLiteral("990001"));
+        const QString sql = QStringLiteral("SELECT CLIENTE FROM ZCLIENTES_T WHERE CLIENTE = '10' FOR UPDATE");
+        holder->begin();
+        holder->executeDirect(QStringLiteral("UPDATE ZCLIENTES_T SET SALDO = 1 WHERE CLIENTE = '10'"));
+        QElapsedTimer timer;
+        timer.start();
+        vorel::test::Answer a = vorel::test::run(*other, sql + QStringLiteral(" NOWAIT"));
+        QVERIFY2(a.error.startsWith(QLatin1String("ORA-00054")), qPrintable(a.error));
+        QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+        if (!postgres) { // PostgreSQL waits as long as its lock_timeout says
+            timer.restart();
+            a = vorel::test::run(*other, sql + QStringLiteral(" WAIT 1"));
+            QVERIFY2(a.error.startsWith(QLatin1String("ORA-00054")), qPrintable(a.error));
+            QVERIFY2(timer.elapsed() >= 900, qPrintable(QString::number(timer.elapsed())));
+        }
+        holder->rollback();
+        a = vorel::test::run(*other, sql + QStringLiteral(" NOWAIT"));
+        QVERIFY2(a.error.isEmpty(), qPrintable(a.error));
+        QCOMPARE(a.rows, (QList<QStringList>{{QStringLiteral("10")}}));
+    }
+
     // Oracle's HH is the hour of twelve; Mon the month's short name, in
     // Spanish with a capital first.
     void dateFormats()
