@@ -41,6 +41,7 @@ inline constexpr char kReadError[] = "ORA-01115: IO error reading block from fil
 // %1 the table, %2 the column.
 inline constexpr char kNullInto[] = "ORA-01400: cannot insert NULL into (\"VOREL\".\"%1\".\"%2\")";
 inline constexpr char kConnectByLoop[] = "ORA-01436: CONNECT BY loop in user data";
+inline constexpr char kNumberFormat[] = "ORA-01481: invalid number format model";
 inline constexpr char kOuterJoinedTwice[] = "ORA-01417: a table may be outer joined to at most one other table";
 inline constexpr char kArgumentOutOfRange[] = "ORA-01428: argument is out of range";
 inline constexpr char kNoSuchUser[] = "ORA-01435: user does not exist";

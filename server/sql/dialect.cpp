@@ -2110,7 +2110,7 @@ void postgresCalls(Seq &seq)
             {"LOWER", "lower", 1, 1, true},
             {"TO_CHAR", "ora_to_char", 1, 2, false},
             {"TO_DATE", "ora_to_date", 1, 2, false},
-            {"TO_NUMBER", "ora_to_number", 1, 1, false},
+            {"TO_NUMBER", "ora_to_number", 1, 2, false},
             {"TRUNC", "ora_trunc", 1, 2, false},
             {"MOD", "ora_mod", 2, 2, false},
             {"ROUND", "ora_round", 1, 2, false},

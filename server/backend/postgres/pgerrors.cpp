@@ -119,6 +119,7 @@ QString oracleMessage(Connection &c, const Failure &f)
         {"40001", ora::kResourceBusy, true},
         {"40P01", ora::kResourceBusy, true},
         {"22P02", ora::kInvalidNumber, true},
+        {"22018", ora::kInvalidNumber, false},
         {"22003", ora::kValueTooPrecise, true},
         {"22012", ora::kDivisionByZero, false},
         {"22001", ora::kValueTooLarge, true},

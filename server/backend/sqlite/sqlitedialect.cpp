@@ -333,6 +333,227 @@ QString formatDate(const QDateTime &d, const QString &fmt)
     return out;
 }
 
+double decimalPlaces(double d, int places, bool round);
+
+// ---- numbers by a format model -------------------------------------------
+
+// TO_CHAR(n, fmt): Oracle's number format model, with Oracle's default
+// characters (NLS_NUMERIC_CHARACTERS '.,': D is ".", G is ","), and "€" for
+// L. Elements: 9 0 . , D G (digits and separators), FM (no padding, no
+// trailing zeros of 9s), S (sign first or last), MI (last: "-" or blank),
+// PR (<n> when negative), L (the currency), EEEE (scientific), X (hex, of a
+// whole number not below 0). A number too wide for its digits is all "#".
+// Anything else is "ORA-01481". The same algorithm is ora_format_number of
+// backend/postgres/functions/ora_numbers.sql.
+struct NumberFormat {
+    bool fm = false, signFirst = false, signLast = false, mi = false, pr = false, eeee = false, hex = false,
+         lowerHex = false;
+    QString currencyBefore, currencyAfter; // L where it stands
+    QString intPart, fracPart;             // the 9 0 , G of each side; D or . between
+    bool point = false;
+};
+
+std::optional<NumberFormat> readNumberFormat(const QString &fmt)
+{
+    NumberFormat f;
+    const QString u = fmt.toUpper();
+    qsizetype i = 0;
+    bool digitsSeen = false;
+    while (i < u.size()) {
+        const QStringView rest = QStringView(u).mid(i);
+        if (rest.startsWith(QLatin1String("FM")) && !digitsSeen && f.currencyBefore.isEmpty()) {
+            f.fm = true;
+            i += 2;
+        } else if (rest.startsWith(QLatin1Char('S')) && !digitsSeen && !f.signFirst && f.currencyBefore.isEmpty()) {
+            f.signFirst = true;
+            ++i;
+        } else if (rest.startsWith(QLatin1Char('L')) && !digitsSeen && f.currencyBefore.isEmpty()) {
+            f.currencyBefore = QStringLiteral("€");
+            ++i;
+        } else if (rest.startsWith(QLatin1Char('9')) || rest.startsWith(QLatin1Char('0'))
+                   || ((rest.startsWith(QLatin1Char(',')) || rest.startsWith(QLatin1Char('G'))) && digitsSeen)) {
+            if (f.eeee || f.hex)
+                return std::nullopt;
+            const QChar c = rest[0] == QLatin1Char('G') ? QLatin1Char(',') : rest[0];
+            if (f.point && c == QLatin1Char(','))
+                return std::nullopt;
+            (f.point ? f.fracPart : f.intPart) += c;
+            digitsSeen = true;
+            ++i;
+        } else if ((rest.startsWith(QLatin1Char('.')) || rest.startsWith(QLatin1Char('D'))) && !f.point && !f.hex) {
+            f.point = true;
+            digitsSeen = true;
+            ++i;
+        } else if (rest.startsWith(QLatin1Char('X')) && !f.point && !f.eeee
+                   && !f.intPart.contains(QLatin1Char('9')) && !f.intPart.contains(QLatin1Char(','))) {
+            f.hex = true;
+            f.lowerHex = fmt[i] == QLatin1Char('x');
+            f.intPart += QLatin1Char('X');
+            digitsSeen = true;
+            ++i;
+        } else if (rest.startsWith(QLatin1String("EEEE")) && digitsSeen && !f.eeee && !f.hex) {
+            f.eeee = true;
+            i += 4;
+        } else if (rest.startsWith(QLatin1String("MI")) && i + 2 == u.size() && digitsSeen) {
+            f.mi = true;
+            i += 2;
+        } else if (rest.startsWith(QLatin1String("PR")) && i + 2 == u.size() && digitsSeen) {
+            f.pr = true;
+            i += 2;
+        } else if (rest.startsWith(QLatin1Char('S')) && i + 1 == u.size() && digitsSeen && !f.signFirst) {
+            f.signLast = true;
+            ++i;
+        } else if (rest.startsWith(QLatin1Char('L')) && digitsSeen && f.currencyBefore.isEmpty()
+                   && f.currencyAfter.isEmpty()) {
+            f.currencyAfter = QStringLiteral("€");
+            ++i;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (!digitsSeen || (f.hex && (f.signFirst || f.signLast || f.mi || f.pr || !f.currencyBefore.isEmpty()
+                                  || !f.currencyAfter.isEmpty())))
+        return std::nullopt;
+    if (f.eeee && (f.intPart.contains(QLatin1Char(',')) || f.intPart.isEmpty()))
+        return std::nullopt;
+    return f;
+}
+
+// The digits of `d` at `places` decimals (rounded half away from zero on its
+// 15 decimal digits), without sign: "123.40", "0.5" for places 1.
+QString fixedDigits(double d, int places)
+{
+    return QString::number(std::fabs(decimalPlaces(d, places, true)), 'f', places);
+}
+
+QString formatNumber(double d, const NumberFormat &f)
+{
+    const bool negative = d < 0 && decimalPlaces(d, f.eeee ? 400 : int(f.fracPart.size()), true) != 0;
+    auto hashes = [&](qsizetype width) { return QString(width, QLatin1Char('#')); };
+    // The digits and separators, blanks where a leading 9 has no digit.
+    QString body;
+    if (f.hex) {
+        const double r = decimalPlaces(d, 0, true);
+        const qsizetype width = f.intPart.size() + (f.fm ? 0 : 1);
+        if (r < 0 || r >= 9.2e18)
+            return hashes(width);
+        QString h = QString::number(qint64(r), 16);
+        if (!f.lowerHex)
+            h = h.toUpper();
+        const qsizetype zeros = f.intPart.size() - f.intPart.indexOf(QLatin1Char('0'));
+        if (f.intPart.contains(QLatin1Char('0')) && h.size() < zeros)
+            h = QString(zeros - h.size(), QLatin1Char('0')) + h;
+        if (h.size() > f.intPart.size())
+            return hashes(width);
+        return f.fm ? h : h.rightJustified(width);
+    }
+    if (f.eeee) {
+        const int places = int(f.fracPart.size());
+        int exponent = 0;
+        QString mantissa;
+        if (d != 0) {
+            exponent = int(std::floor(std::log10(std::fabs(d))));
+            mantissa = fixedDigits(d / std::pow(10.0, exponent), places);
+            if (mantissa.startsWith(QLatin1String("10"))) {
+                ++exponent;
+                mantissa = fixedDigits(d / std::pow(10.0, exponent), places);
+            }
+        } else {
+            mantissa = fixedDigits(0, places);
+        }
+        if (!f.point)
+            mantissa = mantissa.left(1);
+        const QString e = QStringLiteral("E%1%2").arg(exponent < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+                              .arg(std::abs(exponent), 2, 10, QLatin1Char('0'));
+        body = mantissa + e;
+        if (f.fm)
+            return (negative ? QStringLiteral("-") : QString()) + body;
+        return (negative ? QStringLiteral(" -") : QStringLiteral("  ")) + body;
+    }
+    const qsizetype width = f.intPart.size() + (f.point ? 1 + f.fracPart.size() : 0) + f.currencyBefore.size()
+                            + f.currencyAfter.size() + (f.pr ? 2 : 1);
+    const QString digits = fixedDigits(d, int(f.fracPart.size()));
+    const qsizetype dot = digits.indexOf(QLatin1Char('.'));
+    QString whole = dot < 0 ? digits : digits.left(dot);
+    QString fraction = dot < 0 ? QString() : digits.mid(dot + 1);
+    if (whole == QLatin1String("0"))
+        whole.clear();
+    const qsizetype room = f.intPart.count(QLatin1Char('9')) + f.intPart.count(QLatin1Char('0'));
+    if (whole.size() > room)
+        return hashes(width);
+    const qsizetype firstZero = f.intPart.indexOf(QLatin1Char('0'));
+    // A zero shows as 0 where nothing else would show a digit.
+    if (whole.isEmpty() && firstZero < 0 && (!f.point || (f.fm && !fraction.contains(QRegularExpression(QStringLiteral("[1-9]"))))))
+        whole = QStringLiteral("0");
+    // The integer side right to left: a digit, a zero a 0 asks for, or
+    // nothing; a separator only between digits.
+    QString side;
+    qsizetype next = whole.size() - 1;
+    for (qsizetype p = f.intPart.size() - 1; p >= 0; --p) {
+        const bool digitLeft = next >= 0 || (firstZero >= 0 && firstZero < p);
+        if (f.intPart[p] == QLatin1Char(',')) {
+            if (digitLeft)
+                side.prepend(QLatin1Char(','));
+        } else if (next >= 0) {
+            side.prepend(whole[next--]);
+        } else if (firstZero >= 0 && p >= firstZero) {
+            side.prepend(QLatin1Char('0'));
+        }
+    }
+    if (f.fm) {
+        // trailing zeros of the 9s after the point go
+        qsizetype keep = fraction.size();
+        while (keep > 0 && fraction[keep - 1] == QLatin1Char('0') && f.fracPart[keep - 1] == QLatin1Char('9'))
+            --keep;
+        fraction.truncate(keep);
+    }
+    QString shown = f.currencyBefore + side + (f.point ? QStringLiteral(".") + fraction : QString()) + f.currencyAfter;
+    if (f.signFirst)
+        shown.prepend(QLatin1Char(negative ? '-' : '+'));
+    else if (f.signLast)
+        shown.append(QLatin1Char(negative ? '-' : '+'));
+    else if (f.mi)
+        shown.append(negative ? QStringLiteral("-") : f.fm ? QString() : QStringLiteral(" "));
+    else if (f.pr)
+        shown = negative ? QLatin1Char('<') + shown + QLatin1Char('>') : f.fm ? shown : QLatin1Char(' ') + shown + QLatin1Char(' ');
+    else if (negative)
+        shown.prepend(QLatin1Char('-'));
+    return f.fm ? shown : shown.rightJustified(width);
+}
+
+// TO_NUMBER(text, fmt): the text as the format writes a number; what it
+// cannot read is ORA-01722.
+std::optional<double> readNumber(QString t, const NumberFormat &f)
+{
+    t = t.trimmed();
+    if (f.hex) {
+        bool ok = false;
+        const qint64 v = t.toLongLong(&ok, 16);
+        if (!ok || t.startsWith(QLatin1Char('-')) || t.startsWith(QLatin1Char('+')))
+            return std::nullopt;
+        return double(v);
+    }
+    bool negative = false;
+    if (t.startsWith(QLatin1Char('<')) && t.endsWith(QLatin1Char('>'))) {
+        negative = true;
+        t = t.mid(1, t.size() - 2).trimmed();
+    } else if (t.endsWith(QLatin1Char('-')) || t.endsWith(QLatin1Char('+'))) {
+        negative = t.endsWith(QLatin1Char('-'));
+        t.chop(1);
+    }
+    if (!negative && (t.startsWith(QLatin1Char('-')) || t.startsWith(QLatin1Char('+')))) {
+        negative = t.startsWith(QLatin1Char('-'));
+        t.remove(0, 1);
+    }
+    t.remove(QStringLiteral("€"));
+    t.remove(QLatin1Char(','));
+    static const QRegularExpression number(QStringLiteral("^([0-9]+\\.?[0-9]*|\\.[0-9]+)([eE][+-]?[0-9]+)?$"));
+    if (!number.match(t).hasMatch())
+        return std::nullopt;
+    const double v = t.toDouble();
+    return negative ? -v : v;
+}
+
 void fnToChar(sqlite3_context *ctx, int argc, sqlite3_value **a)
 {
     if (isNull(a[0])) {
@@ -345,6 +566,24 @@ void fnToChar(sqlite3_context *ctx, int argc, sqlite3_value **a)
             resultText(ctx, formatDate(d, oraText(a[1])));
             return;
         }
+    }
+    if (argc > 1 && isNull(a[1])) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    if (argc > 1) {
+        double d;
+        if (!numeric(a[0], &d)) {
+            sqlite3_result_error(ctx, ora::kInvalidNumber, -1);
+            return;
+        }
+        const std::optional<NumberFormat> f = readNumberFormat(oraText(a[1]));
+        if (!f) {
+            sqlite3_result_error(ctx, ora::kNumberFormat, -1);
+            return;
+        }
+        resultText(ctx, formatNumber(d, *f));
+        return;
     }
     resultText(ctx, oraText(a[0]));
 }
@@ -367,12 +606,27 @@ void fnToDate(sqlite3_context *ctx, int argc, sqlite3_value **a)
     resultText(ctx, d.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
 }
 
-void fnToNumber(sqlite3_context *ctx, int, sqlite3_value **a)
+void fnToNumber(sqlite3_context *ctx, int argc, sqlite3_value **a)
 {
     double d;
     if (isNull(a[0])) {
         sqlite3_result_null(ctx);
-    } else if (!numeric(a[0], &d)) {
+        return;
+    }
+    bool read = true;
+    if (argc > 1 && sqlite3_value_type(a[0]) == SQLITE_TEXT) {
+        const std::optional<NumberFormat> f = readNumberFormat(oraText(a[1]));
+        if (!f) {
+            sqlite3_result_error(ctx, ora::kNumberFormat, -1);
+            return;
+        }
+        const std::optional<double> n = readNumber(oraText(a[0]), *f);
+        read = n.has_value();
+        d = n.value_or(0);
+    } else {
+        read = numeric(a[0], &d);
+    }
+    if (!read) {
         sqlite3_result_error(ctx, ora::kInvalidNumber, -1);
     } else if (d == std::trunc(d) && std::fabs(d) < 9e18) {
         sqlite3_result_int64(ctx, qint64(d));
@@ -1185,6 +1439,7 @@ void registerOracleFunctions(sqlite3 *db)
         {"to_date", 1, fnToDate, true},
         {"to_date", 2, fnToDate, true},
         {"to_number", 1, fnToNumber, true},
+        {"to_number", 2, fnToNumber, true},
         {"trunc", 1, fnTrunc, true},
         {"trunc", 2, fnTrunc, true},
         {"mod", 2, fnMod, true},
