@@ -492,6 +492,9 @@ void refuseUnsupported(const Seq &seq, const SqlTraits &t, bool levelRows = fals
             refuse(n.isWord("LISTAGG") ? "LISTAGG without WITHIN GROUP" : "SYS_CONNECT_BY_PATH");
         else if (n.isWord("MERGE") && k == 0 && !t.mergesRows)
             refuse("MERGE");
+        else if ((n.isWord("CREATE") || n.isWord("DROP") || n.isWord("ALTER")) && k == 0 && next
+                 && next->isWord("SEQUENCE"))
+            refuse(n.isWord("CREATE") ? "CREATE SEQUENCE" : n.isWord("DROP") ? "DROP SEQUENCE" : "ALTER SEQUENCE");
         else if ((n.isWord("NEXTVAL") || n.isWord("CURRVAL")) && afterDot)
             refuse(n.isWord("NEXTVAL") ? "NEXTVAL" : "CURRVAL");
     }
@@ -592,6 +595,8 @@ public:
     enum class Part { Root, Step, Outer };
 
     // The clause's text as the part of the rewrite it goes to reads it.
+    // The aliases of its own start with ora_: a name of vorel_ before a dot
+    // is one PostgreSQL's gate refuses.
     QString rewrite(const QString &text, Part part)
     {
         Seq seq = parse(text);
@@ -614,11 +619,11 @@ public:
     {
         QString out;
         for (size_t i = 0; i < m_paths.size(); ++i)
-            out += QStringLiteral(", vorel_up.vorel_p%1 || %2 || %3")
+            out += QStringLiteral(", ora_up.vorel_p%1 || %2 || %3")
                        .arg(i + 1)
                        .arg(m_paths[i].second, rewrite(m_paths[i].first, Part::Step));
         for (size_t i = 0; i < m_roots.size(); ++i)
-            out += QStringLiteral(", vorel_up.vorel_r%1").arg(i + 1);
+            out += QStringLiteral(", ora_up.vorel_r%1").arg(i + 1);
         return out;
     }
 
@@ -656,14 +661,14 @@ private:
             if (n.isWord("LEVEL")) {
                 spans.emplace_back(sig[k], sig[k]);
                 with.push_back(part == Part::Root   ? QStringLiteral("1")
-                               : part == Part::Step ? QStringLiteral("(vorel_up.vorel_level + 1)")
+                               : part == Part::Step ? QStringLiteral("(ora_up.vorel_level + 1)")
                                                     : QStringLiteral("vorel_level"));
             } else if (n.isWord("PRIOR")) {
                 if (part != Part::Step)
                     throw OraError(ora::text(ora::kUnimplemented, QStringLiteral("PRIOR outside CONNECT BY")));
                 const size_t e = nameEnd(k + 1);
                 spans.emplace_back(sig[k], sig[e]);
-                with.push_back(QStringLiteral("vorel_up.") + seq[sig[e]].text);
+                with.push_back(QStringLiteral("ora_up.") + seq[sig[e]].text);
                 k = e;
             } else if (n.isWord("CONNECT_BY_ROOT") && part == Part::Outer) {
                 const size_t e = nameEnd(k + 1);
@@ -673,8 +678,8 @@ private:
                 k = e;
             } else if (n.isWord("CONNECT_BY_ISLEAF") && part == Part::Outer) {
                 spans.emplace_back(sig[k], sig[k]);
-                with.push_back(QStringLiteral("(CASE WHEN EXISTS (SELECT 1 FROM vorel_tree vorel_c WHERE "
-                                              "vorel_c.vorel_from = %1.vorel_ids) THEN 0 ELSE 1 END)")
+                with.push_back(QStringLiteral("(CASE WHEN EXISTS (SELECT 1 FROM vorel_tree ora_c WHERE "
+                                              "ora_c.vorel_from = %1.vorel_ids) THEN 0 ELSE 1 END)")
                                    .arg(m_alias));
             } else if (n.isWord("SYS_CONNECT_BY_PATH") && next && next->kind == Tok::Group && part == Part::Outer) {
                 std::vector<Seq> args = arguments(next->kids);
@@ -747,7 +752,7 @@ bool hierarchyIn(Seq &seq)
     const QString source = text(from + 1, from + 2);
     QString alias = fromEnd - from == 3 ? seq[sig[from + 2]].text : QString();
     if (alias.isEmpty())
-        alias = seq[sig[from + 1]].kind == Tok::Group ? QStringLiteral("vorel_t") : source;
+        alias = seq[sig[from + 1]].kind == Tok::Group ? QStringLiteral("ora_t") : source;
     const bool nocycle = connect + 2 < sig.size() && seq[sig[connect + 2]].isWord("NOCYCLE");
     const QString condition = text(connect + (nocycle ? 3 : 2), endOf(connect));
     const QString roots = text(start + 2, endOf(start));
@@ -775,14 +780,14 @@ bool hierarchyIn(Seq &seq)
         where < sig.size() ? h.rewrite(text(where + 1, endOf(where)), Hierarchy::Part::Outer) : QString();
     const QString outerOrder = !siblings && !orderBy.isEmpty() ? h.rewrite(orderBy, Hierarchy::Part::Outer) : QString();
     const QString step = h.rewrite(condition, Hierarchy::Part::Step);
-    const QString loop = QStringLiteral("INSTR(vorel_up.vorel_ids, ',' || %1.vorel_id || ',')").arg(alias);
+    const QString loop = QStringLiteral("INSTR(ora_up.vorel_ids, ',' || %1.vorel_id || ',')").arg(alias);
     QString sql =
         QStringLiteral("WITH RECURSIVE vorel_rows AS (SELECT %1.*, ROW_NUMBER() OVER (%2) vorel_id FROM %3 %1), "
                        "vorel_tree AS (SELECT %1.*, 1 vorel_level, ',' || %1.vorel_id || ',' vorel_ids, ',' "
                        "vorel_from, LPAD(%1.vorel_id, 10, '0') vorel_order%4 FROM vorel_rows %1 WHERE %5 "
-                       "UNION ALL SELECT %1.*, vorel_up.vorel_level + 1, vorel_up.vorel_ids || %1.vorel_id || "
-                       "',', vorel_up.vorel_ids, vorel_up.vorel_order || LPAD(%1.vorel_id, 10, '0')%6 FROM "
-                       "vorel_tree vorel_up JOIN vorel_rows %1 ON %7 WHERE %8) ")
+                       "UNION ALL SELECT %1.*, ora_up.vorel_level + 1, ora_up.vorel_ids || %1.vorel_id || "
+                       "',', ora_up.vorel_ids, ora_up.vorel_order || LPAD(%1.vorel_id, 10, '0')%6 FROM "
+                       "vorel_tree ora_up JOIN vorel_rows %1 ON %7 WHERE %8) ")
             .arg(alias, siblings ? QStringLiteral("ORDER BY ") + orderBy : QString(), source, h.rootColumns(),
                  h.rewrite(roots, Hierarchy::Part::Root), h.stepColumns(), step,
                  nocycle ? loop + QStringLiteral(" = 0") : QStringLiteral("ora_no_loop(%1) = 0").arg(loop));

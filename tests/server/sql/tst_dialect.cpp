@@ -330,6 +330,9 @@ private slots:
             << "SELECT ALTA + 1 D, ALTA - DATE '2024-01-01' N, LPAD(NOMBRE, 3) P FROM ZCLIENTES_T";
         QTest::newRow("rows made by CONNECT BY LEVEL")
             << "SELECT LEVEL, LEVEL * 2 Doble FROM DUAL CONNECT BY LEVEL <= 3";
+        QTest::newRow("a hierarchy") << "SELECT NOMBRE, LEVEL, SYS_CONNECT_BY_PATH(CLIENTE, '/') P FROM ZCLIENTES_T "
+                                        "START WITH ESTADO = 'A' CONNECT BY PRIOR CLIENTE = ESTADO ORDER SIBLINGS BY NOMBRE";
+        QTest::newRow("rows locked") << "SELECT CLIENTE C, SALDO / 2 FROM ZCLIENTES_T WHERE CLIENTE = '10' FOR UPDATE NOWAIT";
         QTest::newRow("LISTAGG and ROWNUM")
             << "SELECT LISTAGG(NOMBRE, ',') WITHIN GROUP (ORDER BY NOMBRE) L FROM (SELECT NOMBRE FROM ZCLIENTES_T "
                "WHERE ROWNUM <= 2)";
@@ -766,6 +769,7 @@ private slots:
                                            << "ORA-00905";
         QTest::newRow("NEXTVAL") << "INSERT INTO T (a) VALUES (S.NEXTVAL)"
                                  << "ORA-03001";
+        QTest::newRow("CREATE SEQUENCE") << "CREATE SEQUENCE S START WITH 10" << "ORA-03001";
         QTest::newRow("ROWNUM in the select list") << "SELECT ROWNUM, a FROM T"
                                                    << "ORA-03001";
         QTest::newRow("ROWNUM under OR") << "SELECT a FROM T WHERE ROWNUM < 3 OR a = 1"
