@@ -658,21 +658,20 @@ void PgDatabase::declare(const QString &name, const BoundQuery &query)
 Database::OpenResult PgDatabase::openCursor(const QString &oracleSql, int packet)
 {
     m_cursors.checkRoom();
+    const BoundQuery query = readQuery(oracleSql);
     // A held cursor cannot lock rows: the statement locks them first, in
     // the client's transaction (to its end) or alone (for its own time, as
     // outside Oracle's transactions), and the cursor reads them without
     // the clause.
     if (rowLockWait(oracleSql)) {
-        const BoundQuery locking = readQuery(oracleSql);
         try {
             // counted, not brought over: they may be many
-            run(QStringLiteral("SELECT COUNT(*) FROM (%1) vorel_locked").arg(locking.sql), locking.binds);
+            run(QStringLiteral("SELECT COUNT(*) FROM (%1) vorel_locked").arg(query.sql), query.binds);
         } catch (const pg::Error &e) {
             fail(e);
         }
         return openCursor(withoutRowLocks(oracleSql), packet);
     }
-    const BoundQuery query = readQuery(oracleSql);
     auto cursor = std::make_unique<Cursor>();
     const quint32 id = m_cursors.nextId();
     cursor->name = QStringLiteral("vorel_c%1").arg(id);
