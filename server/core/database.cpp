@@ -48,7 +48,8 @@ QString Database::greeting() { return firstText("SELECT PARA_Valor FROM TPARAMS 
 
 const QStringList &Database::allowedKeywords(Request kind)
 {
-    static const QStringList change{QStringLiteral("INSERT"), QStringLiteral("UPDATE"), QStringLiteral("DELETE")};
+    static const QStringList change{QStringLiteral("INSERT"), QStringLiteral("UPDATE"), QStringLiteral("DELETE"),
+                                    QStringLiteral("MERGE")};
     static const QStringList read{QStringLiteral("SELECT"), QStringLiteral("WITH")};
     return kind == Request::Change ? change : read;
 }

@@ -40,10 +40,13 @@ inline constexpr char kNoPrivilege[] = "ORA-01031: insufficient privileges";
 inline constexpr char kReadError[] = "ORA-01115: IO error reading block from file";
 // %1 the table, %2 the column.
 inline constexpr char kNullInto[] = "ORA-01400: cannot insert NULL into (\"VOREL\".\"%1\".\"%2\")";
+inline constexpr char kConnectByLoop[] = "ORA-01436: CONNECT BY loop in user data";
+inline constexpr char kNumberFormat[] = "ORA-01481: invalid number format model";
 inline constexpr char kOuterJoinedTwice[] = "ORA-01417: a table may be outer joined to at most one other table";
 inline constexpr char kArgumentOutOfRange[] = "ORA-01428: argument is out of range";
 inline constexpr char kNoSuchUser[] = "ORA-01435: user does not exist";
 inline constexpr char kValueTooPrecise[] = "ORA-01438: value larger than specified precision allowed for this column";
+inline constexpr char kSubqueryRows[] = "ORA-01427: single-row subquery returns more than one row";
 inline constexpr char kOuterJoinedPredicate[] = "ORA-01468: a predicate may reference only one outer-joined table";
 inline constexpr char kDivisionByZero[] = "ORA-01476: divisor is equal to zero";
 inline constexpr char kConcatenationTooLong[] = "ORA-01489: result of string concatenation is too long";
@@ -71,6 +74,9 @@ inline constexpr char kParentKeyNotFound[] = "ORA-02291: integrity constraint (V
 inline constexpr char kChildRecordFound[] = "ORA-02292: integrity constraint (VOREL.%1) violated - child record found";
 inline constexpr char kIdleTimeExceeded[] = "ORA-02396: exceeded maximum idle time, please connect again";
 inline constexpr char kUnimplemented[] = "ORA-03001: unimplemented feature";
+inline constexpr char kUnstableRows[] = "ORA-30926: unable to get a stable set of rows in the source tables";
+// %1: the column.
+inline constexpr char kOnColumnUpdated[] = "ORA-38104: Columns referenced in the ON Clause cannot be updated: %1";
 inline constexpr char kConnectionLost[] = "ORA-03113: end-of-file on communication channel";
 // %1: the bytes asked for.
 inline constexpr char kOutOfProcessMemory[] = "ORA-04030: out of process memory when trying to allocate %1 bytes";

@@ -105,6 +105,12 @@ std::optional<Write> writeOf(QStringView oracleSql)
         ++at;
     } else if (isWord(tokens[0], "UPDATE")) {
         w.op = Write::Op::Update;
+    } else if (isWord(tokens[0], "MERGE")) {
+        // MERGE INTO t: it may change, add and delete rows of t.
+        w.op = Write::Op::Merge;
+        if (at >= tokens.size() || !isWord(tokens[at], "INTO"))
+            return w;
+        ++at;
     } else if (isWord(tokens[0], "DELETE")) {
         w.op = Write::Op::Delete;
         if (at < tokens.size() && isWord(tokens[at], "FROM"))

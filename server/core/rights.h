@@ -25,13 +25,14 @@ inline constexpr char kPasswordTable[] = "TUSUARIOS";
 inline constexpr char kPasswordColumn[] = "USUA_PASWD";
 
 struct Write {
-    enum class Op { Insert, Update, Delete };
+    enum class Op { Insert, Update, Delete, Merge };
     Op op = Op::Insert;
     // Upper case, without its schema; empty when the target is no plain
     // name (a subquery, a link): nobody's right covers what is not named.
     QString table;
 };
-// The target of an INSERT, UPDATE or DELETE; nullopt for any other text.
+// The target of an INSERT, UPDATE, DELETE or MERGE; nullopt for any other
+// text.
 std::optional<Write> writeOf(QStringView oracleSql);
 
 // True when the text names the password column, bare or quoted, anywhere

@@ -15,6 +15,7 @@
 #include <iterator>
 #include <limits>
 #include <map>
+#include <optional>
 
 namespace vorel::server {
 
@@ -165,11 +166,6 @@ void rewriteTokens(Seq &seq, const SqlTraits &t)
             n = word(QStringLiteral("EXCEPT"));
         } else if (n.isOp("^=")) {
             n.text = QStringLiteral("!=");
-        } else if (n.kind == Tok::Number && prev && prev->isOp("/")
-                   && std::all_of(n.text.begin(), n.text.end(), [](QChar c) { return c.isDigit(); })) {
-            // Oracle divides in decimals: 1/24 is an hour, where both
-            // engines would divide whole numbers into 0.
-            n.text += QStringLiteral(".0");
         }
     }
     for (size_t k = 0; k + 1 < sig.size(); ++k) {
@@ -182,6 +178,18 @@ void rewriteTokens(Seq &seq, const SqlTraits &t)
             }
         }
     }
+    // Oracle divides in decimals: 7/2 is 3.5 and 1/24 an hour, where both
+    // engines would divide whole numbers into whole numbers. The dividend
+    // is made a decimal, which keeps * and / as they bind.
+    std::vector<std::pair<size_t, Node>> decimals;
+    for (size_t k = 1; k < sig.size(); ++k)
+        if (seq[sig[k]].isOp("/") && endsOperand(seq[sig[k - 1]])) {
+            decimals.emplace_back(sig[k - 1], space());
+            decimals.emplace_back(sig[k - 1], Node{Tok::Op, QStringLiteral("*"), {}});
+            decimals.emplace_back(sig[k - 1], space());
+            decimals.emplace_back(sig[k - 1], Node{Tok::Number, QStringLiteral("1.0"), {}});
+        }
+    insertAfter(seq, std::move(decimals));
 }
 
 // EXTRACT(YEAR FROM d) is a call of ora_extract('YEAR', d) on both engines,
@@ -482,13 +490,581 @@ void refuseUnsupported(const Seq &seq, const SqlTraits &t, bool levelRows = fals
             refuse("START WITH");
         else if ((n.isWord("LISTAGG") || n.isWord("SYS_CONNECT_BY_PATH")) && next && next->kind == Tok::Group)
             refuse(n.isWord("LISTAGG") ? "LISTAGG without WITHIN GROUP" : "SYS_CONNECT_BY_PATH");
-        else if (n.isWord("MERGE") && k == 0)
+        else if (n.isWord("MERGE") && k == 0 && !t.mergesRows)
             refuse("MERGE");
+        else if ((n.isWord("CREATE") || n.isWord("DROP") || n.isWord("ALTER")) && k == 0 && next
+                 && next->isWord("SEQUENCE"))
+            refuse(n.isWord("CREATE") ? "CREATE SEQUENCE" : n.isWord("DROP") ? "DROP SEQUENCE" : "ALTER SEQUENCE");
         else if ((n.isWord("NEXTVAL") || n.isWord("CURRVAL")) && afterDot)
             refuse(n.isWord("NEXTVAL") ? "NEXTVAL" : "CURRVAL");
-        else if (!t.locksRows && n.isWord("FOR") && next && next->isWord("UPDATE"))
-            refuse("FOR UPDATE");
     }
+}
+
+// SELECT ... FOR UPDATE [OF column, ...] [NOWAIT | WAIT n]: the clause of
+// the statement's own block. Oracle's OF names columns, PostgreSQL's
+// tables: without it the rows of every table are locked, which for the one
+// table such a statement reads is the same. WAIT n is left to the engine's
+// own wait for a lock. SQLite locks the database as a whole: the clause
+// goes, and the backend takes the lock (rowLockWait).
+struct ForUpdate {
+    size_t first = 0, last = 0; // seq indexes of FOR and of the clause's last node
+    int waitMs = -1;            // 0 NOWAIT, -1 as long as the engine waits
+    size_t waitFirst = 0;       // seq index of OF or WAIT, 0 when neither
+    size_t waitLast = 0;        // seq index of what OF or WAIT n ends with
+    bool nowait = false;
+};
+
+std::optional<ForUpdate> findForUpdate(const Seq &seq)
+{
+    const auto sig = significant(seq);
+    size_t k = 0;
+    while (k + 1 < sig.size() && !(seq[sig[k]].isWord("FOR") && seq[sig[k + 1]].isWord("UPDATE")))
+        ++k;
+    if (k + 1 >= sig.size())
+        return std::nullopt;
+    ForUpdate f;
+    f.first = sig[k];
+    f.last = sig[k + 1];
+    size_t p = k + 2;
+    if (p < sig.size() && seq[sig[p]].isWord("OF")) {
+        f.waitFirst = sig[p];
+        ++p;
+        while (p < sig.size() && (isName(seq[sig[p]]) || seq[sig[p]].kind == Tok::Dot || seq[sig[p]].kind == Tok::Comma)
+               && !seq[sig[p]].isWord("NOWAIT") && !seq[sig[p]].isWord("WAIT") && !seq[sig[p]].isWord("SKIP"))
+            ++p;
+        if (p == k + 3)
+            throw OraError(QString::fromLatin1(ora::kMissingExpression));
+        f.waitLast = f.last = sig[p - 1];
+    }
+    if (p < sig.size() && seq[sig[p]].isWord("NOWAIT")) {
+        f.waitMs = 0;
+        f.nowait = true;
+        f.last = sig[p++];
+    } else if (p < sig.size() && seq[sig[p]].isWord("WAIT")) {
+        bool ok = false;
+        const double n = p + 1 < sig.size() && seq[sig[p + 1]].kind == Tok::Number ? seq[sig[p + 1]].text.toDouble(&ok) : 0;
+        if (!ok)
+            throw OraError(QString::fromLatin1(ora::kMissingExpression));
+        f.waitMs = int(std::clamp(n, 0.0, 86400.0) * 1000);
+        if (!f.waitFirst)
+            f.waitFirst = sig[p];
+        f.waitLast = f.last = sig[p + 1];
+        p += 2;
+    } else if (p < sig.size() && seq[sig[p]].isWord("SKIP")) {
+        throw OraError(ora::text(ora::kUnimplemented, QStringLiteral("FOR UPDATE SKIP LOCKED")));
+    }
+    if (p < sig.size() && seq[sig[p]].kind != Tok::Semicolon)
+        throw OraError(QString::fromLatin1(ora::kNotProperlyEnded));
+    return f;
+}
+
+void forUpdate(Seq &seq, const SqlTraits &t)
+{
+    const auto f = findForUpdate(seq);
+    if (!f)
+        return;
+    const auto sig = significant(seq);
+    if (sig.empty() || !seq[sig[0]].isWord("SELECT"))
+        throw OraError(QString::fromLatin1(ora::kNotProperlyEnded));
+    if (!t.locksRows) {
+        seq.erase(seq.begin() + qsizetype(f->first), seq.begin() + qsizetype(f->last) + 1);
+        return;
+    }
+    if (f->waitFirst) {
+        // OF ... and WAIT n go; a NOWAIT after them stays.
+        const size_t to = f->nowait ? f->waitLast : f->last;
+        seq.erase(seq.begin() + qsizetype(f->waitFirst), seq.begin() + qsizetype(to) + 1);
+    }
+}
+
+// ---- hierarchical queries ---------------------------------------------------
+
+// SELECT ... FROM t [a] [WHERE w] START WITH s CONNECT BY [NOCYCLE] c
+// [ORDER SIBLINGS BY o | ORDER BY ...] is a recursive WITH: each row of t
+// numbered (in the siblings' order), the roots those s takes, each further
+// level the rows c joins to one of the level before (PRIOR x is that row's
+// x), each carrying its level, the numbers of the rows above it (a row
+// met again is a loop: ORA-01436, or with NOCYCLE left out), its place in
+// the depth-first order, and what SYS_CONNECT_BY_PATH and CONNECT_BY_ROOT
+// ask of it. WHERE applies to the rows of the hierarchy, as Oracle's does.
+class Hierarchy
+{
+public:
+    explicit Hierarchy(QString alias) : m_alias(std::move(alias)) {}
+
+    enum class Part { Root, Step, Outer };
+
+    // The clause's text as the part of the rewrite it goes to reads it.
+    // The aliases of its own start with ora_: a name of vorel_ before a dot
+    // is one PostgreSQL's gate refuses.
+    QString rewrite(const QString &text, Part part)
+    {
+        Seq seq = parse(text);
+        walk(seq, part);
+        return str(seq).trimmed();
+    }
+
+    // The columns the hierarchy carries for SYS_CONNECT_BY_PATH and
+    // CONNECT_BY_ROOT, for the roots and for each further level.
+    QString rootColumns() const
+    {
+        QString out;
+        for (size_t i = 0; i < m_paths.size(); ++i)
+            out += QStringLiteral(", %1 || %2 vorel_p%3").arg(m_paths[i].second, m_paths[i].first).arg(i + 1);
+        for (size_t i = 0; i < m_roots.size(); ++i)
+            out += QStringLiteral(", %1 vorel_r%2").arg(m_roots[i]).arg(i + 1);
+        return out;
+    }
+    QString stepColumns()
+    {
+        QString out;
+        for (size_t i = 0; i < m_paths.size(); ++i)
+            out += QStringLiteral(", ora_up.vorel_p%1 || %2 || %3")
+                       .arg(i + 1)
+                       .arg(m_paths[i].second, rewrite(m_paths[i].first, Part::Step));
+        for (size_t i = 0; i < m_roots.size(); ++i)
+            out += QStringLiteral(", ora_up.vorel_r%1").arg(i + 1);
+        return out;
+    }
+
+private:
+    static bool notColumn(const Node &n)
+    {
+        static const char *const words[] = {"SYSDATE", "SYSTIMESTAMP", "CURRENT_DATE", "CURRENT_TIMESTAMP", "USER",
+                                            "ROWNUM", "DATE", "TIMESTAMP", "TRUE", "FALSE"};
+        for (const char *w : words)
+            if (n.isWord(w))
+                return true;
+        return false;
+    }
+
+    void walk(Seq &seq, Part part)
+    {
+        forEachGroup(seq, [&](Seq &inner) { walk(inner, part); });
+        const auto sig = significant(seq);
+        std::vector<std::pair<size_t, size_t>> spans; // seq ranges [first, last]
+        std::vector<QString> with;
+        // [q.]name from sig position `from`: its last position
+        auto nameEnd = [&](size_t from) {
+            if (from >= sig.size() || !isName(seq[sig[from]]))
+                throw OraError(QString::fromLatin1(ora::kMissingExpression));
+            size_t e = from;
+            while (e + 2 < sig.size() && seq[sig[e + 1]].kind == Tok::Dot && isName(seq[sig[e + 2]]))
+                e += 2;
+            return e;
+        };
+        for (size_t k = 0; k < sig.size(); ++k) {
+            const Node &n = seq[sig[k]];
+            const Node *next = k + 1 < sig.size() ? &seq[sig[k + 1]] : nullptr;
+            if (k > 0 && seq[sig[k - 1]].kind == Tok::Dot)
+                continue;
+            if (n.isWord("LEVEL")) {
+                spans.emplace_back(sig[k], sig[k]);
+                with.push_back(part == Part::Root   ? QStringLiteral("1")
+                               : part == Part::Step ? QStringLiteral("(ora_up.vorel_level + 1)")
+                                                    : QStringLiteral("vorel_level"));
+            } else if (n.isWord("PRIOR")) {
+                if (part != Part::Step)
+                    throw OraError(ora::text(ora::kUnimplemented, QStringLiteral("PRIOR outside CONNECT BY")));
+                const size_t e = nameEnd(k + 1);
+                spans.emplace_back(sig[k], sig[e]);
+                with.push_back(QStringLiteral("ora_up.") + seq[sig[e]].text);
+                k = e;
+            } else if (n.isWord("CONNECT_BY_ROOT") && part == Part::Outer) {
+                const size_t e = nameEnd(k + 1);
+                m_roots.push_back(str(seq, sig[k + 1], sig[e] + 1));
+                spans.emplace_back(sig[k], sig[e]);
+                with.push_back(QStringLiteral("vorel_r%1").arg(m_roots.size()));
+                k = e;
+            } else if (n.isWord("CONNECT_BY_ISLEAF") && part == Part::Outer) {
+                spans.emplace_back(sig[k], sig[k]);
+                with.push_back(QStringLiteral("(CASE WHEN EXISTS (SELECT 1 FROM vorel_tree ora_c WHERE "
+                                              "ora_c.vorel_from = %1.vorel_ids) THEN 0 ELSE 1 END)")
+                                   .arg(m_alias));
+            } else if (n.isWord("SYS_CONNECT_BY_PATH") && next && next->kind == Tok::Group && part == Part::Outer) {
+                std::vector<Seq> args = arguments(next->kids);
+                checkCount(args, 2, 2);
+                m_paths.emplace_back(str(args[0]).trimmed(), str(args[1]).trimmed());
+                spans.emplace_back(sig[k], sig[k + 1]);
+                with.push_back(QStringLiteral("vorel_p%1").arg(m_paths.size()));
+                ++k;
+            } else if (part == Part::Step && isName(n) && !notColumn(n) && !(next && next->kind == Tok::Group)
+                       && !(next && next->kind == Tok::Dot)) {
+                // Both the row above and the row joined have the column: a
+                // name of its own is the row joined's.
+                spans.emplace_back(sig[k], sig[k]);
+                with.push_back(m_alias + QLatin1Char('.') + n.text);
+            }
+        }
+        for (size_t i = spans.size(); i-- > 0;) {
+            auto at = seq.erase(seq.begin() + qsizetype(spans[i].first), seq.begin() + qsizetype(spans[i].second) + 1);
+            seq.insert(at, word(with[i]));
+        }
+    }
+
+    QString m_alias;
+    std::vector<std::pair<QString, QString>> m_paths; // expression, separator
+    std::vector<QString> m_roots;
+};
+
+bool hierarchyIn(Seq &seq)
+{
+    const auto sig = significant(seq);
+    if (sig.empty() || !seq[sig[0]].isWord("SELECT"))
+        return false;
+    size_t from = sig.size(), where = sig.size(), start = sig.size(), connect = sig.size(), order = sig.size();
+    for (size_t k = 1; k < sig.size(); ++k) {
+        const Node &n = seq[sig[k]];
+        const bool nextBy = k + 1 < sig.size() && seq[sig[k + 1]].isWord("BY");
+        if (n.isWord("FROM") && from == sig.size())
+            from = k;
+        else if (n.isWord("WHERE") && where == sig.size() && from < k)
+            where = k;
+        else if (n.isWord("START") && k + 1 < sig.size() && seq[sig[k + 1]].isWord("WITH"))
+            start = k;
+        else if (n.isWord("CONNECT") && nextBy)
+            connect = k;
+        else if (n.isWord("ORDER") && (nextBy || (k + 2 < sig.size() && seq[sig[k + 1]].isWord("SIBLINGS"))))
+            order = k;
+        else if ((n.isWord("GROUP") || n.isWord("HAVING") || n.isWord("UNION") || n.isWord("INTERSECT")
+                  || n.isWord("MINUS") || n.isWord("EXCEPT") || n.isWord("FOR"))
+                 && connect < sig.size())
+            throw OraError(ora::text(ora::kUnimplemented, QStringLiteral("CONNECT BY with ") + n.text.toUpper()));
+    }
+    if (connect == sig.size() || from == sig.size())
+        return false;
+    qint64 levels = 0;
+    if (start == sig.size() && levelRowsFrom(seq, &levels) > 0 && levels >= 0)
+        return false; // rows made on DUAL: levelRows
+    if (start == sig.size())
+        throw OraError(ora::text(ora::kUnimplemented, QStringLiteral("CONNECT BY without START WITH")));
+    auto text = [&](size_t a, size_t b) { return a < b ? str(seq, sig[a], sig[b - 1] + 1).trimmed() : QString(); };
+    // each clause ends where the next one in the text starts
+    std::vector<size_t> marks{from, where, start, connect, order, sig.size()};
+    std::sort(marks.begin(), marks.end());
+    auto endOf = [&](size_t k) { return *std::upper_bound(marks.begin(), marks.end(), k); };
+    if ((where < sig.size() && (where > start || where > connect)) || (order < start || order < connect))
+        throw OraError(QString::fromLatin1(ora::kNotProperlyEnded));
+    // FROM one table or subquery, with its alias
+    const size_t fromEnd = endOf(from);
+    if (fromEnd - from < 2 || fromEnd - from > 3)
+        throw OraError(ora::text(ora::kUnimplemented, QStringLiteral("CONNECT BY over more than one table")));
+    const QString source = text(from + 1, from + 2);
+    QString alias = fromEnd - from == 3 ? seq[sig[from + 2]].text : QString();
+    if (alias.isEmpty())
+        alias = seq[sig[from + 1]].kind == Tok::Group ? QStringLiteral("ora_t") : source;
+    const bool nocycle = connect + 2 < sig.size() && seq[sig[connect + 2]].isWord("NOCYCLE");
+    const QString condition = text(connect + (nocycle ? 3 : 2), endOf(connect));
+    const QString roots = text(start + 2, endOf(start));
+    const bool siblings = order < sig.size() && seq[sig[order + 1]].isWord("SIBLINGS");
+    const QString orderBy = order < sig.size() ? text(order + (siblings ? 3 : 2), sig.size()) : QString();
+    if (condition.isEmpty() || roots.isEmpty() || (order < sig.size() && orderBy.isEmpty()))
+        throw OraError(QString::fromLatin1(ora::kMissingExpression));
+    for (size_t k = 1; k < from; ++k)
+        if (seq[sig[k]].isOp("*") && (k == 1 || seq[sig[k - 1]].kind == Tok::Comma || seq[sig[k - 1]].kind == Tok::Dot))
+            throw OraError(ora::text(ora::kUnimplemented, QStringLiteral("* with CONNECT BY")));
+
+    Hierarchy h(alias);
+    QStringList items;
+    size_t first = 1;
+    for (size_t k = 1; k <= from; ++k) {
+        if (k < from && seq[sig[k]].kind != Tok::Comma)
+            continue;
+        // LEVEL alone keeps its name
+        items << (k == first + 1 && seq[sig[first]].isWord("LEVEL")
+                      ? QStringLiteral("vorel_level AS \"LEVEL\"")
+                      : h.rewrite(text(first, k), Hierarchy::Part::Outer));
+        first = k + 1;
+    }
+    const QString outerWhere =
+        where < sig.size() ? h.rewrite(text(where + 1, endOf(where)), Hierarchy::Part::Outer) : QString();
+    const QString outerOrder = !siblings && !orderBy.isEmpty() ? h.rewrite(orderBy, Hierarchy::Part::Outer) : QString();
+    const QString step = h.rewrite(condition, Hierarchy::Part::Step);
+    const QString loop = QStringLiteral("INSTR(ora_up.vorel_ids, ',' || %1.vorel_id || ',')").arg(alias);
+    QString sql =
+        QStringLiteral("WITH RECURSIVE vorel_rows AS (SELECT %1.*, ROW_NUMBER() OVER (%2) vorel_id FROM %3 %1), "
+                       "vorel_tree AS (SELECT %1.*, 1 vorel_level, ',' || %1.vorel_id || ',' vorel_ids, ',' "
+                       "vorel_from, LPAD(%1.vorel_id, 10, '0') vorel_order%4 FROM vorel_rows %1 WHERE %5 "
+                       "UNION ALL SELECT %1.*, ora_up.vorel_level + 1, ora_up.vorel_ids || %1.vorel_id || "
+                       "',', ora_up.vorel_ids, ora_up.vorel_order || LPAD(%1.vorel_id, 10, '0')%6 FROM "
+                       "vorel_tree ora_up JOIN vorel_rows %1 ON %7 WHERE %8) ")
+            .arg(alias, siblings ? QStringLiteral("ORDER BY ") + orderBy : QString(), source, h.rootColumns(),
+                 h.rewrite(roots, Hierarchy::Part::Root), h.stepColumns(), step,
+                 nocycle ? loop + QStringLiteral(" = 0") : QStringLiteral("ora_no_loop(%1) = 0").arg(loop));
+    sql += QStringLiteral("SELECT ") + items.join(QStringLiteral(", ")) + QStringLiteral(" FROM vorel_tree ") + alias;
+    if (!outerWhere.isEmpty())
+        sql += QStringLiteral(" WHERE ") + outerWhere;
+    sql += QStringLiteral(" ORDER BY ") + (outerOrder.isEmpty() ? QStringLiteral("vorel_order") : outerOrder);
+    seq = parse(sql);
+    return true;
+}
+
+void hierarchies(Seq &seq)
+{
+    forEachGroup(seq, hierarchies);
+    hierarchyIn(seq);
+}
+
+// ---- MERGE ------------------------------------------------------------------
+
+QString unquote(const Node &n);
+
+// MERGE INTO t [a] USING (query) | table [s] ON (condition)
+//   [WHEN MATCHED THEN UPDATE SET c = e, ... [WHERE w] [DELETE WHERE d]]
+//   [WHEN NOT MATCHED THEN INSERT [(c, ...)] VALUES (e, ...) [WHERE w]]
+// read into its parts, each as written.
+struct Merge {
+    QString target, targetAlias, source, sourceAlias, on;
+    bool matched = false, notMatched = false;
+    std::vector<std::pair<QString, QString>> sets; // column without qualifier, expression
+    QString updateWhere, deleteWhere;
+    QString insertColumns, insertValues, insertWhere; // inside their parentheses
+};
+
+bool leadsWith(const Seq &seq, const char *word)
+{
+    const auto sig = significant(seq);
+    return !sig.empty() && seq[sig[0]].isWord(word);
+}
+
+Merge readMerge(const Seq &seq)
+{
+    const auto sig = significant(seq);
+    auto missing = [] { return OraError(QString::fromLatin1(ora::kMissingKeyword)); };
+    size_t k = 1;
+    auto isAt = [&](const char *w) { return k < sig.size() && seq[sig[k]].isWord(w); };
+    auto expect = [&](const char *w) {
+        if (!isAt(w))
+            throw missing();
+        ++k;
+    };
+    // [owner.]name, or a group
+    auto object = [&]() {
+        if (k >= sig.size())
+            throw OraError(QString::fromLatin1(ora::kMissingExpression));
+        const size_t first = k;
+        if (seq[sig[k]].kind == Tok::Group) {
+            ++k;
+        } else {
+            if (!isName(seq[sig[k]]))
+                throw OraError(QString::fromLatin1(ora::kInvalidStatement));
+            ++k;
+            while (k + 1 < sig.size() && seq[sig[k]].kind == Tok::Dot && isName(seq[sig[k + 1]]))
+                k += 2;
+        }
+        return str(seq, sig[first], sig[k - 1] + 1);
+    };
+    auto alias = [&]() {
+        if (k >= sig.size() || !isName(seq[sig[k]]) || isAt("USING") || isAt("ON"))
+            return QString();
+        ++k;
+        return seq[sig[k - 1]].text;
+    };
+    // Significant positions up to (not including) the first of `stops` at
+    // this level, CASE ... END skipped over.
+    auto until = [&](std::initializer_list<const char *> stops) {
+        const size_t first = k;
+        int cases = 0;
+        for (; k < sig.size(); ++k) {
+            const Node &n = seq[sig[k]];
+            if (n.isWord("CASE"))
+                ++cases;
+            else if (n.isWord("END") && cases > 0)
+                --cases;
+            bool stop = false;
+            for (const char *w : stops)
+                stop = stop || (cases == 0 && n.isWord(w));
+            if (stop)
+                break;
+        }
+        if (k == first)
+            throw OraError(QString::fromLatin1(ora::kMissingExpression));
+        return str(seq, sig[first], sig[k - 1] + 1).trimmed();
+    };
+    auto inner = [&]() {
+        if (k >= sig.size() || seq[sig[k]].kind != Tok::Group)
+            throw missing();
+        return str(seq[sig[k++]].kids).trimmed();
+    };
+
+    Merge m;
+    expect("INTO");
+    m.target = object();
+    m.targetAlias = alias();
+    expect("USING");
+    m.source = object();
+    m.sourceAlias = alias();
+    expect("ON");
+    m.on = inner();
+    while (k < sig.size()) {
+        expect("WHEN");
+        if (isAt("MATCHED") && !m.matched && !m.notMatched) {
+            ++k;
+            expect("THEN");
+            expect("UPDATE");
+            expect("SET");
+            m.matched = true;
+            for (;;) {
+                size_t c = k;
+                while (c + 2 < sig.size() && seq[sig[c + 1]].kind == Tok::Dot)
+                    c += 2;
+                if (c + 1 >= sig.size() || !isName(seq[sig[c]]) || !seq[sig[c + 1]].isOp("="))
+                    throw missing();
+                const QString column = unquote(seq[sig[c]]);
+                k = c + 2;
+                // an expression ends at the comma of the next assignment
+                const size_t first = k;
+                int cases = 0;
+                for (; k < sig.size(); ++k) {
+                    const Node &n = seq[sig[k]];
+                    cases += n.isWord("CASE") ? 1 : n.isWord("END") && cases > 0 ? -1 : 0;
+                    if (cases == 0
+                        && (n.kind == Tok::Comma || n.isWord("WHERE") || n.isWord("DELETE") || n.isWord("WHEN")))
+                        break;
+                }
+                if (k == first)
+                    throw OraError(QString::fromLatin1(ora::kMissingExpression));
+                m.sets.emplace_back(column, str(seq, sig[first], sig[k - 1] + 1).trimmed());
+                if (k < sig.size() && seq[sig[k]].kind == Tok::Comma) {
+                    ++k;
+                    continue;
+                }
+                break;
+            }
+            if (isAt("WHERE")) {
+                ++k;
+                m.updateWhere = until({"DELETE", "WHEN"});
+            }
+            if (isAt("DELETE")) {
+                ++k;
+                expect("WHERE");
+                m.deleteWhere = until({"WHEN"});
+            }
+        } else if (isAt("NOT") && !m.notMatched) {
+            ++k;
+            expect("MATCHED");
+            expect("THEN");
+            expect("INSERT");
+            m.notMatched = true;
+            if (k < sig.size() && seq[sig[k]].kind == Tok::Group) {
+                // (c.A, B): the names without their qualifiers
+                QStringList names;
+                const Seq &cols = seq[sig[k++]].kids;
+                for (const Seq &col : arguments(cols)) {
+                    const auto cs = significant(col);
+                    if (cs.empty() || !isName(col[cs.back()]))
+                        throw OraError(QString::fromLatin1(ora::kMissingExpression));
+                    names << col[cs.back()].text;
+                }
+                m.insertColumns = names.join(QStringLiteral(", "));
+            }
+            expect("VALUES");
+            m.insertValues = inner();
+            if (isAt("WHERE")) {
+                ++k;
+                m.insertWhere = until({"WHEN"});
+            }
+        } else {
+            throw missing();
+        }
+    }
+    if (!m.matched && !m.notMatched)
+        throw missing();
+    // Oracle refuses to change what decides whether a row matches.
+    const Seq on = parse(m.on);
+    std::function<void(const Seq &)> check = [&](const Seq &s) {
+        for (const Node &n : s) {
+            if (n.kind == Tok::Group)
+                check(n.kids);
+            else if (isName(n))
+                for (const auto &set : m.sets)
+                    if (unquote(n).compare(set.first, Qt::CaseInsensitive) == 0)
+                        throw OraError(QString::fromLatin1(ora::kOnColumnUpdated).arg(set.first.toUpper()));
+        }
+    };
+    check(on);
+    return m;
+}
+
+// How the statements built from a MERGE name its tables.
+QString sourceFrom(const Merge &m)
+{
+    return m.source + QLatin1Char(' ') + (m.sourceAlias.isEmpty() ? QStringLiteral("vorel_src") : m.sourceAlias);
+}
+
+QString targetFrom(const Merge &m, bool as)
+{
+    if (m.targetAlias.isEmpty())
+        return m.target;
+    return m.target + QLatin1String(as ? " AS " : " ") + m.targetAlias;
+}
+
+// DELETE WHERE reads the row as updated: each column the UPDATE sets, as
+// the target's column, stands for the expression it is set to.
+QString afterUpdate(const Merge &m, const QString &condition)
+{
+    Seq seq = parse(condition);
+    const QString table = m.targetAlias.isEmpty() ? m.target.section(QLatin1Char('.'), -1) : m.targetAlias;
+    std::function<void(Seq &)> walk = [&](Seq &s) {
+        forEachGroup(s, walk);
+        const auto sig = significant(s);
+        std::vector<std::pair<size_t, size_t>> spans; // seq ranges [first, last] to replace
+        std::vector<QString> with;
+        for (size_t k = 0; k < sig.size(); ++k) {
+            const Node &n = s[sig[k]];
+            if (!isName(n) || (k + 1 < sig.size() && (s[sig[k + 1]].kind == Tok::Group || s[sig[k + 1]].kind == Tok::Dot)))
+                continue;
+            size_t first = k;
+            if (k >= 2 && s[sig[k - 1]].kind == Tok::Dot) {
+                if (unquote(s[sig[k - 2]]).compare(unquote(word(table)), Qt::CaseInsensitive) != 0)
+                    continue;
+                first = k - 2;
+            }
+            for (const auto &[column, expr] : m.sets)
+                if (unquote(n).compare(unquote(word(column)), Qt::CaseInsensitive) == 0) {
+                    spans.emplace_back(sig[first], sig[k]);
+                    with.push_back(QLatin1Char('(') + expr + QLatin1Char(')'));
+                    break;
+                }
+        }
+        for (size_t i = spans.size(); i-- > 0;) {
+            auto at = s.erase(s.begin() + qsizetype(spans[i].first), s.begin() + qsizetype(spans[i].second) + 1);
+            s.insert(at, word(with[i]));
+        }
+    };
+    walk(seq);
+    return str(seq);
+}
+
+// PostgreSQL's own MERGE, from Oracle's: the UPDATE's WHERE and the
+// INSERT's become conditions of their WHEN; the DELETE, which Oracle makes
+// of the rows it has just updated, a WHEN of its own before the UPDATE,
+// reading each column as the UPDATE would set it.
+QString postgresMerge(const Merge &m)
+{
+    QString out = QStringLiteral("MERGE INTO ") + targetFrom(m, false) + QStringLiteral(" USING ") + sourceFrom(m)
+                  + QStringLiteral(" ON (") + m.on + QLatin1Char(')');
+    const QString updateWhere = m.updateWhere.isEmpty() ? QString() : QStringLiteral(" AND (") + m.updateWhere + QLatin1Char(')');
+    if (m.matched && !m.deleteWhere.isEmpty())
+        out += QStringLiteral(" WHEN MATCHED") + updateWhere + QStringLiteral(" AND (") + afterUpdate(m, m.deleteWhere)
+               + QStringLiteral(") THEN DELETE");
+    if (m.matched) {
+        QStringList sets;
+        for (const auto &[column, expr] : m.sets)
+            sets << column + QStringLiteral(" = ") + expr;
+        out += QStringLiteral(" WHEN MATCHED") + updateWhere + QStringLiteral(" THEN UPDATE SET ")
+               + sets.join(QStringLiteral(", "));
+    }
+    if (m.notMatched) {
+        out += QStringLiteral(" WHEN NOT MATCHED");
+        if (!m.insertWhere.isEmpty())
+            out += QStringLiteral(" AND (") + m.insertWhere + QLatin1Char(')');
+        out += QStringLiteral(" THEN INSERT ");
+        if (!m.insertColumns.isEmpty())
+            out += QLatin1Char('(') + m.insertColumns + QStringLiteral(") ");
+        out += QStringLiteral("VALUES (") + m.insertValues + QLatin1Char(')');
+    }
+    return out;
 }
 
 // ---- the (+) outer join ---------------------------------------------------
@@ -1039,7 +1615,7 @@ public:
                 if (n.isWord("SYSDATE") || n.isWord("CURRENT_DATE") || n.isWord("SYSTIMESTAMP")
                     || n.isWord("CURRENT_TIMESTAMP") || n.isWord("LOCALTIMESTAMP"))
                     return true;
-                if (isKeyword(n) || n.isWord("ROWNUM") || n.isWord("LEVEL"))
+                if (isKeyword(n) || n.isWord("ROWNUM") || n.isWord("LEVEL") || n.isWord("VOREL_LEVEL"))
                     return false;
                 return column(n.text);
             default: return false;
@@ -1539,7 +2115,7 @@ void postgresCalls(Seq &seq)
             {"LOWER", "lower", 1, 1, true},
             {"TO_CHAR", "ora_to_char", 1, 2, false},
             {"TO_DATE", "ora_to_date", 1, 2, false},
-            {"TO_NUMBER", "ora_to_number", 1, 1, false},
+            {"TO_NUMBER", "ora_to_number", 1, 2, false},
             {"TRUNC", "ora_trunc", 1, 2, false},
             {"MOD", "ora_mod", 2, 2, false},
             {"ROUND", "ora_round", 1, 2, false},
@@ -1619,9 +2195,14 @@ void postgresCalls(Seq &seq)
 std::vector<std::pair<size_t, size_t>> selectItems(const Seq &seq, const std::vector<size_t> &sig)
 {
     std::vector<std::pair<size_t, size_t>> items;
-    if (sig.empty() || !seq[sig[0]].isWord("SELECT"))
+    size_t k = 0;
+    // WITH [RECURSIVE] name AS (...), ...: the SELECT after it
+    if (!sig.empty() && seq[sig[0]].isWord("WITH"))
+        while (k < sig.size() && !seq[sig[k]].isWord("SELECT"))
+            ++k;
+    if (k >= sig.size() || !seq[sig[k]].isWord("SELECT"))
         return items;
-    size_t k = 1;
+    ++k;
     while (k < sig.size() && (seq[sig[k]].isWord("DISTINCT") || seq[sig[k]].isWord("ALL") || seq[sig[k]].isWord("UNIQUE")))
         ++k;
     size_t first = k;
@@ -1833,6 +2414,67 @@ QString oracleNumberText(double d)
     return t;
 }
 
+QString withoutRowLocks(const QString &oracleSql)
+{
+    Seq seq = parse(oracleSql);
+    checkSemicolons(seq);
+    if (const auto f = findForUpdate(seq))
+        seq.erase(seq.begin() + qsizetype(f->first), seq.begin() + qsizetype(f->last) + 1);
+    return str(seq);
+}
+
+std::optional<int> rowLockWait(const QString &oracleSql)
+{
+    Seq seq = parse(oracleSql);
+    checkSemicolons(seq);
+    const auto f = findForUpdate(seq);
+    if (!f)
+        return std::nullopt;
+    return f->waitMs;
+}
+
+std::optional<MergeSteps> mergeSteps(const QString &oracleSql, const ColumnLookup &lookup)
+{
+    Seq seq = parse(oracleSql);
+    checkSemicolons(seq);
+    if (!leadsWith(seq, "MERGE"))
+        return std::nullopt;
+    const Merge m = readMerge(seq);
+    auto tr = [&](const QString &oracle) { return translateOracle(oracle, lookup); };
+    const QString source = sourceFrom(m), on = QLatin1Char('(') + m.on + QLatin1Char(')');
+    const QString updateWhere = m.updateWhere.isEmpty() ? QString() : QStringLiteral(" AND (") + m.updateWhere + QLatin1Char(')');
+    MergeSteps steps;
+    if (m.matched) {
+        steps.conflicts = tr(QStringLiteral("SELECT 1 FROM ") + targetFrom(m, false) + QStringLiteral(" WHERE (SELECT COUNT(*) FROM ")
+                             + source + QStringLiteral(" WHERE ") + on + updateWhere + QStringLiteral(") > 1"));
+        QStringList sets;
+        for (const auto &[column, expr] : m.sets)
+            sets << column + QStringLiteral(" = (SELECT ") + expr + QStringLiteral(" FROM ") + source + QStringLiteral(" WHERE ")
+                        + on + QLatin1Char(')');
+        steps.update = tr(QStringLiteral("UPDATE ") + targetFrom(m, true) + QStringLiteral(" SET ") + sets.join(QStringLiteral(", "))
+                          + QStringLiteral(" WHERE EXISTS (SELECT 1 FROM ") + source + QStringLiteral(" WHERE ") + on
+                          + updateWhere + QLatin1Char(')'));
+        if (!m.deleteWhere.isEmpty()) {
+            steps.update += QStringLiteral(" RETURNING rowid");
+            steps.remove = tr(QStringLiteral("DELETE FROM ") + targetFrom(m, true)
+                              + QStringLiteral(" WHERE rowid IN (vorel_updated) AND EXISTS (SELECT 1 FROM ") + source
+                              + QStringLiteral(" WHERE ") + on + QStringLiteral(" AND (") + m.deleteWhere + QStringLiteral("))"));
+        }
+    }
+    if (m.notMatched) {
+        QString insert = QStringLiteral("INSERT INTO ") + m.target;
+        if (!m.insertColumns.isEmpty())
+            insert += QStringLiteral(" (") + m.insertColumns + QLatin1Char(')');
+        insert += QStringLiteral(" SELECT ") + m.insertValues + QStringLiteral(" FROM ") + source
+                  + QStringLiteral(" WHERE NOT EXISTS (SELECT 1 FROM ") + targetFrom(m, false) + QStringLiteral(" WHERE ") + on
+                  + QLatin1Char(')');
+        if (!m.insertWhere.isEmpty())
+            insert += QStringLiteral(" AND (") + m.insertWhere + QLatin1Char(')');
+        steps.insert = tr(insert);
+    }
+    return steps;
+}
+
 QString quotedName(const QString &name)
 {
     return QLatin1Char('"') + QString(name).replace(QLatin1Char('"'), QLatin1String("\"\"")) + QLatin1Char('"');
@@ -1844,10 +2486,18 @@ QString translateOracle(const QString &oracleSql, const ColumnLookup &lookup, Ta
     const SqlTraits &t = traitsOf(target);
     Seq seq = parse(oracleSql);
     checkSemicolons(seq);
+    if (leadsWith(seq, "MERGE")) {
+        // Read first, so that a mistake in it is the answer wherever it runs.
+        const Merge merge = readMerge(seq);
+        if (t.mergesRows)
+            seq = parse(postgresMerge(merge));
+    }
     stripSchema(seq);
+    hierarchies(seq);
     qint64 levelCount = 0;
     const bool levels = levelRowsFrom(seq, &levelCount) > 0 && levelCount >= 0;
     rownumLimits(seq);
+    forUpdate(seq, t);
     listagg(seq, t);
     refuseUnsupported(seq, t, levels);
     extractCalls(seq);

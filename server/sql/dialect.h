@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <optional>
 
 namespace vorel::server {
 
@@ -37,6 +38,30 @@ struct ColumnNaming {
 // ...) for text it cannot read.
 QString translateOracle(const QString &oracleSql, const ColumnLookup &lookup, Target target = Target::Sqlite,
                         const ColumnNaming &naming = {});
+
+// SELECT ... FOR UPDATE [OF ...] [NOWAIT | WAIT n]: how long the statement
+// may wait for the rows it locks, in milliseconds (0 for NOWAIT, -1 as long
+// as a lock is waited for); nullopt when it locks nothing.
+std::optional<int> rowLockWait(const QString &oracleSql);
+// The statement without its FOR UPDATE clause.
+QString withoutRowLocks(const QString &oracleSql);
+
+// MERGE where the engine has none of its own (SQLite): the statements that
+// make it, each translated, to run in this order under one savepoint.
+struct MergeSteps {
+    // Any row it gives is a target row that two source rows would change
+    // (ORA-30926); empty without WHEN MATCHED.
+    QString conflicts;
+    // The matched rows; with DELETE WHERE it returns their rowids.
+    QString update;
+    // The source rows that match none, as new rows; run after the update.
+    QString insert;
+    // Of the rows updated, those DELETE WHERE names as updated: the word
+    // vorel_updated stands for the list of their rowids.
+    QString remove;
+};
+// nullopt when the statement is no MERGE; throws OraError as translateOracle.
+std::optional<MergeSteps> mergeSteps(const QString &oracleSql, const ColumnLookup &lookup);
 
 // A name in double quotes, as both engines read it whatever its letters.
 QString quotedName(const QString &name);

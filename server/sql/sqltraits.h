@@ -37,6 +37,9 @@ struct SqlTraits {
     bool boundsTranslationSize;
     // SELECT ... FOR UPDATE [NOWAIT] locks the rows it reads.
     bool locksRows;
+    // MERGE is one statement of the engine's; without it the backend runs
+    // the steps of mergeSteps.
+    bool mergesRows;
 
     // ---- the class-rows query
     // A pattern matched against a date column, and against a number.

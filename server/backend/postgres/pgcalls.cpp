@@ -31,6 +31,7 @@ bool isKeywordBeforeParenthesis(QStringView name)
         "partition", "position", "preceding", "precision", "range", "recursive", "returning", "right", "row",
         "rows",     "select", "set",      "similar",   "some",      "substring", "table", "text",    "then",
         "time",     "timestamp", "trailing", "trim",   "unbounded", "union",   "update",  "using",   "values",
+        "insert",   "matched",
         "varchar",  "varying", "when",    "where",     "window",    "with",    "within",
     });
     return words.contains(name.toString().toLower());

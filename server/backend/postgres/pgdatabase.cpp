@@ -659,6 +659,19 @@ Database::OpenResult PgDatabase::openCursor(const QString &oracleSql, int packet
 {
     m_cursors.checkRoom();
     const BoundQuery query = readQuery(oracleSql);
+    // A held cursor cannot lock rows: the statement locks them first, in
+    // the client's transaction (to its end) or alone (for its own time, as
+    // outside Oracle's transactions), and the cursor reads them without
+    // the clause.
+    if (rowLockWait(oracleSql)) {
+        try {
+            // counted, not brought over: they may be many
+            run(QStringLiteral("SELECT COUNT(*) FROM (%1) vorel_locked").arg(query.sql), query.binds);
+        } catch (const pg::Error &e) {
+            fail(e);
+        }
+        return openCursor(withoutRowLocks(oracleSql), packet);
+    }
     auto cursor = std::make_unique<Cursor>();
     const quint32 id = m_cursors.nextId();
     cursor->name = QStringLiteral("vorel_c%1").arg(id);

@@ -89,6 +89,11 @@ QString oracleMessage(Connection &c, const Failure &f)
                                                              : quotedName(m);
         return QString::fromLatin1(ora::kInvalidIdentifier).arg(lastPart(name)) + detail(f);
     }
+    // MERGE would change one row for two source rows; the other
+    // cardinality failure is a subquery of more rows than one.
+    if (state == QLatin1String("21000"))
+        return m.contains(QLatin1String("MERGE")) ? QString::fromLatin1(ora::kUnstableRows)
+                                                 : QString::fromLatin1(ora::kSubqueryRows) + detail(f);
     if (state == QLatin1String("42601")) {
         if (m.contains(QLatin1String("at end of input")))
             return QString::fromLatin1(ora::kUnexpectedEnd) + detail(f);
@@ -114,6 +119,7 @@ QString oracleMessage(Connection &c, const Failure &f)
         {"40001", ora::kResourceBusy, true},
         {"40P01", ora::kResourceBusy, true},
         {"22P02", ora::kInvalidNumber, true},
+        {"22018", ora::kInvalidNumber, false},
         {"22003", ora::kValueTooPrecise, true},
         {"22012", ora::kDivisionByZero, false},
         {"22001", ora::kValueTooLarge, true},

@@ -529,10 +529,28 @@ void SqliteDatabase::endTransaction(bool keep)
     m_mainChanged = false;
 }
 
+void SqliteDatabase::lockRows(const QString &oracleSql)
+{
+    const std::optional<int> wait = rowLockWait(oracleSql);
+    // In a transaction the session holds the write lock since its BEGIN,
+    // and with it every row. Outside one the lock would last as long as
+    // the statement: it is taken, so that the wait and NOWAIT's refusal
+    // are Oracle's, and given back at once.
+    if (!wait || m_writing)
+        return;
+    if (!m_writers->acquire(*wait < 0 ? kWriteWaitMs : *wait))
+        throw OraError(ora::text(ora::kResourceBusy, QStringLiteral("another session writes")));
+    m_writers->release();
+}
+
 void SqliteDatabase::executeDirect(const QString &oracleSql)
 {
     const QStringList &allowed = allowedKeywords(Request::Change);
     checkRequest(oracleSql, Request::Change);
+    if (const std::optional<MergeSteps> steps = mergeSteps(oracleSql, schemaLookup(m_db))) {
+        merge(*steps);
+        return;
+    }
     const QString sql = translateOracle(oracleSql, schemaLookup(m_db));
     Deadline deadline(*this);
     drainCursors();
@@ -555,6 +573,28 @@ void SqliteDatabase::executeDirect(const QString &oracleSql)
     }
     if (rc != SQLITE_DONE)
         fail();
+}
+
+void SqliteDatabase::merge(const MergeSteps &steps)
+{
+    Deadline deadline(*this);
+    drainCursors();
+    if (!inTransaction())
+        awaitTurnToWrite();
+    SettleWriter settle{*this};
+    if (inTransaction())
+        m_mainChanged = true;
+    runMerge(
+        m_db, steps,
+        [this](const QString &sql, bool read) {
+            sqlite3_stmt *stmt = prepareOne(sql, read ? kOnlySelect : kOnlyDml, read ? Gate::Read : Gate::Change);
+            if (!read && sqlite3_stmt_readonly(stmt)) {
+                sqlite3_finalize(stmt);
+                throw vorel::Exception(QString::fromUtf8(kOnlyDml));
+            }
+            return stmt;
+        },
+        [this] { return failureText(m_db); });
 }
 
 void SqliteDatabase::refuseConnectionStatement(const QString &oracleSql, Request kind)
@@ -630,6 +670,7 @@ Database::OpenResult SqliteDatabase::openCursor(const QString &oracleSql, int pa
     m_cursors.checkRoom();
     checkRequest(oracleSql, Request::Read);
     Deadline deadline(*this);
+    lockRows(oracleSql);
 
     BoundQuery query;
     if (auto call = parseClassRowsCall(oracleSql))

@@ -5,6 +5,7 @@
 #include "server/core/cursortable.h"
 #include "server/core/database.h"
 #include "server/schema/schema.h"
+#include "server/sql/dialect.h"
 #include "server/backend/sqlite/sqlitestatement.h"
 
 #include <QString>
@@ -74,6 +75,10 @@ private:
     // The session's turn to write among the sessions of the same file;
     // given back once no transaction is open any more.
     void awaitTurnToWrite();
+    // MERGE: its steps, as one statement.
+    void merge(const MergeSteps &steps);
+    // SELECT ... FOR UPDATE: waits for the write lock as the clause says.
+    void lockRows(const QString &oracleSql);
     void settleWriter();
     struct SettleWriter {
         SqliteDatabase &db;

@@ -3,6 +3,7 @@
 // never returns one.
 #include "server/backend/sqlite/sqlitedialect.h"
 #include "server/core/oramessages.h"
+#include "server/core/oraerror.h"
 
 #include "server/backend/sqlite/sqlitestatement.h"
 
@@ -126,6 +127,15 @@ void fnSign(sqlite3_context *ctx, int, sqlite3_value **a)
     } else {
         sqlite3_result_int(ctx, d > 0 ? 1 : (d < 0 ? -1 : 0));
     }
+}
+
+// A hierarchical query's guard: a row met again above itself is a loop.
+void fnNoLoop(sqlite3_context *ctx, int, sqlite3_value **a)
+{
+    if (sqlite3_value_int64(a[0]) > 0)
+        sqlite3_result_error(ctx, ora::kConnectByLoop, -1);
+    else
+        sqlite3_result_int(ctx, 0);
 }
 
 void fnUpper(sqlite3_context *ctx, int, sqlite3_value **a)
@@ -323,6 +333,227 @@ QString formatDate(const QDateTime &d, const QString &fmt)
     return out;
 }
 
+double decimalPlaces(double d, int places, bool round);
+
+// ---- numbers by a format model -------------------------------------------
+
+// TO_CHAR(n, fmt): Oracle's number format model, with Oracle's default
+// characters (NLS_NUMERIC_CHARACTERS '.,': D is ".", G is ","), and "€" for
+// L. Elements: 9 0 . , D G (digits and separators), FM (no padding, no
+// trailing zeros of 9s), S (sign first or last), MI (last: "-" or blank),
+// PR (<n> when negative), L (the currency), EEEE (scientific), X (hex, of a
+// whole number not below 0). A number too wide for its digits is all "#".
+// Anything else is "ORA-01481". The same algorithm is ora_format_number of
+// backend/postgres/functions/ora_numbers.sql.
+struct NumberFormat {
+    bool fm = false, signFirst = false, signLast = false, mi = false, pr = false, eeee = false, hex = false,
+         lowerHex = false;
+    QString currencyBefore, currencyAfter; // L where it stands
+    QString intPart, fracPart;             // the 9 0 , G of each side; D or . between
+    bool point = false;
+};
+
+std::optional<NumberFormat> readNumberFormat(const QString &fmt)
+{
+    NumberFormat f;
+    const QString u = fmt.toUpper();
+    qsizetype i = 0;
+    bool digitsSeen = false;
+    while (i < u.size()) {
+        const QStringView rest = QStringView(u).mid(i);
+        if (rest.startsWith(QLatin1String("FM")) && !digitsSeen && f.currencyBefore.isEmpty()) {
+            f.fm = true;
+            i += 2;
+        } else if (rest.startsWith(QLatin1Char('S')) && !digitsSeen && !f.signFirst && f.currencyBefore.isEmpty()) {
+            f.signFirst = true;
+            ++i;
+        } else if (rest.startsWith(QLatin1Char('L')) && !digitsSeen && f.currencyBefore.isEmpty()) {
+            f.currencyBefore = QStringLiteral("€");
+            ++i;
+        } else if (rest.startsWith(QLatin1Char('9')) || rest.startsWith(QLatin1Char('0'))
+                   || ((rest.startsWith(QLatin1Char(',')) || rest.startsWith(QLatin1Char('G'))) && digitsSeen)) {
+            if (f.eeee || f.hex)
+                return std::nullopt;
+            const QChar c = rest[0] == QLatin1Char('G') ? QLatin1Char(',') : rest[0];
+            if (f.point && c == QLatin1Char(','))
+                return std::nullopt;
+            (f.point ? f.fracPart : f.intPart) += c;
+            digitsSeen = true;
+            ++i;
+        } else if ((rest.startsWith(QLatin1Char('.')) || rest.startsWith(QLatin1Char('D'))) && !f.point && !f.hex) {
+            f.point = true;
+            digitsSeen = true;
+            ++i;
+        } else if (rest.startsWith(QLatin1Char('X')) && !f.point && !f.eeee
+                   && !f.intPart.contains(QLatin1Char('9')) && !f.intPart.contains(QLatin1Char(','))) {
+            f.hex = true;
+            f.lowerHex = fmt[i] == QLatin1Char('x');
+            f.intPart += QLatin1Char('X');
+            digitsSeen = true;
+            ++i;
+        } else if (rest.startsWith(QLatin1String("EEEE")) && digitsSeen && !f.eeee && !f.hex) {
+            f.eeee = true;
+            i += 4;
+        } else if (rest.startsWith(QLatin1String("MI")) && i + 2 == u.size() && digitsSeen) {
+            f.mi = true;
+            i += 2;
+        } else if (rest.startsWith(QLatin1String("PR")) && i + 2 == u.size() && digitsSeen) {
+            f.pr = true;
+            i += 2;
+        } else if (rest.startsWith(QLatin1Char('S')) && i + 1 == u.size() && digitsSeen && !f.signFirst) {
+            f.signLast = true;
+            ++i;
+        } else if (rest.startsWith(QLatin1Char('L')) && digitsSeen && f.currencyBefore.isEmpty()
+                   && f.currencyAfter.isEmpty()) {
+            f.currencyAfter = QStringLiteral("€");
+            ++i;
+        } else {
+            return std::nullopt;
+        }
+    }
+    if (!digitsSeen || (f.hex && (f.signFirst || f.signLast || f.mi || f.pr || !f.currencyBefore.isEmpty()
+                                  || !f.currencyAfter.isEmpty())))
+        return std::nullopt;
+    if (f.eeee && (f.intPart.contains(QLatin1Char(',')) || f.intPart.isEmpty()))
+        return std::nullopt;
+    return f;
+}
+
+// The digits of `d` at `places` decimals (rounded half away from zero on its
+// 15 decimal digits), without sign: "123.40", "0.5" for places 1.
+QString fixedDigits(double d, int places)
+{
+    return QString::number(std::fabs(decimalPlaces(d, places, true)), 'f', places);
+}
+
+QString formatNumber(double d, const NumberFormat &f)
+{
+    const bool negative = d < 0 && decimalPlaces(d, f.eeee ? 400 : int(f.fracPart.size()), true) != 0;
+    auto hashes = [&](qsizetype width) { return QString(width, QLatin1Char('#')); };
+    // The digits and separators, blanks where a leading 9 has no digit.
+    QString body;
+    if (f.hex) {
+        const double r = decimalPlaces(d, 0, true);
+        const qsizetype width = f.intPart.size() + (f.fm ? 0 : 1);
+        if (r < 0 || r >= 9.2e18)
+            return hashes(width);
+        QString h = QString::number(qint64(r), 16);
+        if (!f.lowerHex)
+            h = h.toUpper();
+        const qsizetype zeros = f.intPart.size() - f.intPart.indexOf(QLatin1Char('0'));
+        if (f.intPart.contains(QLatin1Char('0')) && h.size() < zeros)
+            h = QString(zeros - h.size(), QLatin1Char('0')) + h;
+        if (h.size() > f.intPart.size())
+            return hashes(width);
+        return f.fm ? h : h.rightJustified(width);
+    }
+    if (f.eeee) {
+        const int places = int(f.fracPart.size());
+        int exponent = 0;
+        QString mantissa;
+        if (d != 0) {
+            exponent = int(std::floor(std::log10(std::fabs(d))));
+            mantissa = fixedDigits(d / std::pow(10.0, exponent), places);
+            if (mantissa.startsWith(QLatin1String("10"))) {
+                ++exponent;
+                mantissa = fixedDigits(d / std::pow(10.0, exponent), places);
+            }
+        } else {
+            mantissa = fixedDigits(0, places);
+        }
+        if (!f.point)
+            mantissa = mantissa.left(1);
+        const QString e = QStringLiteral("E%1%2").arg(exponent < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+                              .arg(std::abs(exponent), 2, 10, QLatin1Char('0'));
+        body = mantissa + e;
+        if (f.fm)
+            return (negative ? QStringLiteral("-") : QString()) + body;
+        return (negative ? QStringLiteral(" -") : QStringLiteral("  ")) + body;
+    }
+    const qsizetype width = f.intPart.size() + (f.point ? 1 + f.fracPart.size() : 0) + f.currencyBefore.size()
+                            + f.currencyAfter.size() + (f.pr ? 2 : 1);
+    const QString digits = fixedDigits(d, int(f.fracPart.size()));
+    const qsizetype dot = digits.indexOf(QLatin1Char('.'));
+    QString whole = dot < 0 ? digits : digits.left(dot);
+    QString fraction = dot < 0 ? QString() : digits.mid(dot + 1);
+    if (whole == QLatin1String("0"))
+        whole.clear();
+    const qsizetype room = f.intPart.count(QLatin1Char('9')) + f.intPart.count(QLatin1Char('0'));
+    if (whole.size() > room)
+        return hashes(width);
+    const qsizetype firstZero = f.intPart.indexOf(QLatin1Char('0'));
+    // A zero shows as 0 where nothing else would show a digit.
+    if (whole.isEmpty() && firstZero < 0 && (!f.point || (f.fm && !fraction.contains(QRegularExpression(QStringLiteral("[1-9]"))))))
+        whole = QStringLiteral("0");
+    // The integer side right to left: a digit, a zero a 0 asks for, or
+    // nothing; a separator only between digits.
+    QString side;
+    qsizetype next = whole.size() - 1;
+    for (qsizetype p = f.intPart.size() - 1; p >= 0; --p) {
+        const bool digitLeft = next >= 0 || (firstZero >= 0 && firstZero < p);
+        if (f.intPart[p] == QLatin1Char(',')) {
+            if (digitLeft)
+                side.prepend(QLatin1Char(','));
+        } else if (next >= 0) {
+            side.prepend(whole[next--]);
+        } else if (firstZero >= 0 && p >= firstZero) {
+            side.prepend(QLatin1Char('0'));
+        }
+    }
+    if (f.fm) {
+        // trailing zeros of the 9s after the point go
+        qsizetype keep = fraction.size();
+        while (keep > 0 && fraction[keep - 1] == QLatin1Char('0') && f.fracPart[keep - 1] == QLatin1Char('9'))
+            --keep;
+        fraction.truncate(keep);
+    }
+    QString shown = f.currencyBefore + side + (f.point ? QStringLiteral(".") + fraction : QString()) + f.currencyAfter;
+    if (f.signFirst)
+        shown.prepend(QLatin1Char(negative ? '-' : '+'));
+    else if (f.signLast)
+        shown.append(QLatin1Char(negative ? '-' : '+'));
+    else if (f.mi)
+        shown.append(negative ? QStringLiteral("-") : f.fm ? QString() : QStringLiteral(" "));
+    else if (f.pr)
+        shown = negative ? QLatin1Char('<') + shown + QLatin1Char('>') : f.fm ? shown : QLatin1Char(' ') + shown + QLatin1Char(' ');
+    else if (negative)
+        shown.prepend(QLatin1Char('-'));
+    return f.fm ? shown : shown.rightJustified(width);
+}
+
+// TO_NUMBER(text, fmt): the text as the format writes a number; what it
+// cannot read is ORA-01722.
+std::optional<double> readNumber(QString t, const NumberFormat &f)
+{
+    t = t.trimmed();
+    if (f.hex) {
+        bool ok = false;
+        const qint64 v = t.toLongLong(&ok, 16);
+        if (!ok || t.startsWith(QLatin1Char('-')) || t.startsWith(QLatin1Char('+')))
+            return std::nullopt;
+        return double(v);
+    }
+    bool negative = false;
+    if (t.startsWith(QLatin1Char('<')) && t.endsWith(QLatin1Char('>'))) {
+        negative = true;
+        t = t.mid(1, t.size() - 2).trimmed();
+    } else if (t.endsWith(QLatin1Char('-')) || t.endsWith(QLatin1Char('+'))) {
+        negative = t.endsWith(QLatin1Char('-'));
+        t.chop(1);
+    }
+    if (!negative && (t.startsWith(QLatin1Char('-')) || t.startsWith(QLatin1Char('+')))) {
+        negative = t.startsWith(QLatin1Char('-'));
+        t.remove(0, 1);
+    }
+    t.remove(QStringLiteral("€"));
+    t.remove(QLatin1Char(','));
+    static const QRegularExpression number(QStringLiteral("^([0-9]+\\.?[0-9]*|\\.[0-9]+)([eE][+-]?[0-9]+)?$"));
+    if (!number.match(t).hasMatch())
+        return std::nullopt;
+    const double v = t.toDouble();
+    return negative ? -v : v;
+}
+
 void fnToChar(sqlite3_context *ctx, int argc, sqlite3_value **a)
 {
     if (isNull(a[0])) {
@@ -335,6 +566,24 @@ void fnToChar(sqlite3_context *ctx, int argc, sqlite3_value **a)
             resultText(ctx, formatDate(d, oraText(a[1])));
             return;
         }
+    }
+    if (argc > 1 && isNull(a[1])) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    if (argc > 1) {
+        double d;
+        if (!numeric(a[0], &d)) {
+            sqlite3_result_error(ctx, ora::kInvalidNumber, -1);
+            return;
+        }
+        const std::optional<NumberFormat> f = readNumberFormat(oraText(a[1]));
+        if (!f) {
+            sqlite3_result_error(ctx, ora::kNumberFormat, -1);
+            return;
+        }
+        resultText(ctx, formatNumber(d, *f));
+        return;
     }
     resultText(ctx, oraText(a[0]));
 }
@@ -357,12 +606,27 @@ void fnToDate(sqlite3_context *ctx, int argc, sqlite3_value **a)
     resultText(ctx, d.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")));
 }
 
-void fnToNumber(sqlite3_context *ctx, int, sqlite3_value **a)
+void fnToNumber(sqlite3_context *ctx, int argc, sqlite3_value **a)
 {
     double d;
     if (isNull(a[0])) {
         sqlite3_result_null(ctx);
-    } else if (!numeric(a[0], &d)) {
+        return;
+    }
+    bool read = true;
+    if (argc > 1 && sqlite3_value_type(a[0]) == SQLITE_TEXT) {
+        const std::optional<NumberFormat> f = readNumberFormat(oraText(a[1]));
+        if (!f) {
+            sqlite3_result_error(ctx, ora::kNumberFormat, -1);
+            return;
+        }
+        const std::optional<double> n = readNumber(oraText(a[0]), *f);
+        read = n.has_value();
+        d = n.value_or(0);
+    } else {
+        read = numeric(a[0], &d);
+    }
+    if (!read) {
         sqlite3_result_error(ctx, ora::kInvalidNumber, -1);
     } else if (d == std::trunc(d) && std::fabs(d) < 9e18) {
         sqlite3_result_int64(ctx, qint64(d));
@@ -1163,6 +1427,7 @@ void registerOracleFunctions(sqlite3 *db)
         {"nvl2", 3, fnNvl2, true},
         {"decode", -1, fnDecode, true},
         {"sign", 1, fnSign, true},
+        {"ora_no_loop", 1, fnNoLoop, true},
         {"upper", 1, fnUpper, true},
         {"lower", 1, fnLower, true},
         {"ora_sysdate", 0, fnSysdate, false},
@@ -1174,6 +1439,7 @@ void registerOracleFunctions(sqlite3 *db)
         {"to_date", 1, fnToDate, true},
         {"to_date", 2, fnToDate, true},
         {"to_number", 1, fnToNumber, true},
+        {"to_number", 2, fnToNumber, true},
         {"trunc", 1, fnTrunc, true},
         {"trunc", 2, fnTrunc, true},
         {"mod", 2, fnMod, true},
@@ -1232,6 +1498,48 @@ ColumnLookup schemaLookup(sqlite3 *db)
                    ? ColumnType::Date
                    : ColumnType::Other;
     };
+}
+
+void runMerge(sqlite3 *db, const MergeSteps &steps,
+              const std::function<sqlite3_stmt *(const QString &sql, bool read)> &prepare,
+              const std::function<QString()> &failure)
+{
+    auto exec = [&](const char *sql) {
+        if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
+            throw OraError(failure());
+    };
+    auto run = [&](const QString &sql, bool read, const std::function<void(sqlite3_stmt *)> &row) {
+        const sqlite::Statement stmt(prepare(sql, read));
+        int rc;
+        while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW)
+            if (row)
+                row(stmt.get());
+        if (rc != SQLITE_DONE)
+            throw OraError(failure());
+    };
+    exec("SAVEPOINT vorel_merge");
+    try {
+        if (!steps.conflicts.isEmpty()) {
+            bool twice = false;
+            run(steps.conflicts, true, [&](sqlite3_stmt *) { twice = true; });
+            if (twice)
+                throw OraError(QString::fromLatin1(ora::kUnstableRows));
+        }
+        QStringList updated;
+        if (!steps.update.isEmpty())
+            run(steps.update, false, [&](sqlite3_stmt *st) {
+                if (!steps.remove.isEmpty())
+                    updated << QString::number(sqlite3_column_int64(st, 0));
+            });
+        if (!steps.insert.isEmpty())
+            run(steps.insert, false, {});
+        if (!steps.remove.isEmpty() && !updated.isEmpty())
+            run(QString(steps.remove).replace(QLatin1String("vorel_updated"), updated.join(QLatin1Char(','))), false, {});
+        exec("RELEASE vorel_merge");
+    } catch (...) {
+        sqlite3_exec(db, "ROLLBACK TO vorel_merge; RELEASE vorel_merge", nullptr, nullptr, nullptr);
+        throw;
+    }
 }
 
 } // namespace vorel::server

@@ -2,7 +2,10 @@
 // The translator's needs on an SQLite connection.
 #include "server/sql/dialect.h"
 
+#include <functional>
+
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace vorel::server {
 
@@ -12,5 +15,13 @@ ColumnLookup schemaLookup(sqlite3 *db);
 // Registers the Oracle functions the translation relies on (NVL, DECODE,
 // SIGN, the sysdate and concatenation helpers, ...) on a connection.
 void registerOracleFunctions(sqlite3 *db);
+
+// Runs a MERGE's steps on `db` under one savepoint, undone as a whole when
+// one fails. `prepare` compiles a step (read: the SELECT that finds
+// conflicts) with the caller's checks; `failure` words the connection's
+// last failure. Throws OraError.
+void runMerge(sqlite3 *db, const MergeSteps &steps,
+              const std::function<sqlite3_stmt *(const QString &sql, bool read)> &prepare,
+              const std::function<QString()> &failure);
 
 } // namespace vorel::server

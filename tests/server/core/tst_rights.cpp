@@ -48,6 +48,15 @@ const Case kCases[] = {
     {"1006", "UPDATE vorel.TCLIENTES SET CLIE_Nombre = CLIE_Nombre WHERE CLIE_Cliente = 1", false},
     {"1001", "DELETE FROM vorel.TPROVINCIAS WHERE PROV_Prov = 'ZZ'", false},
     {"1002", "DELETE FROM vorel.TPROVINCIAS WHERE PROV_Prov = 'ZZ'", true},
+    // MERGE writes its target: the same rights as an UPDATE of it.
+    {"1001", "MERGE INTO vorel.TCLIENTES c USING (SELECT 1 K FROM DUAL) s ON (c.CLIE_Cliente = s.K) WHEN MATCHED "
+             "THEN UPDATE SET c.CLIE_Nombre = c.CLIE_Nombre", true},
+    {"1006", "MERGE INTO vorel.TCLIENTES c USING (SELECT 1 K FROM DUAL) s ON (c.CLIE_Cliente = s.K) WHEN MATCHED "
+             "THEN UPDATE SET c.CLIE_Nombre = c.CLIE_Nombre", false},
+    {"1005", "MERGE INTO vorel.TCLIENTES USING vorel.TPROVINCIAS p ON (CLIE_Cliente = 0) WHEN NOT MATCHED THEN "
+             "INSERT (CLIE_Cliente) VALUES (0)", false},
+    {"1002", "MERGE INTO vorel.TEXCEPCION e USING (SELECT 'x' M FROM DUAL) s ON (e.EXCE_Mensaje = s.M) WHEN NOT "
+             "MATCHED THEN INSERT (EXCE_Mensaje) VALUES (s.M)", false},
     // Identity, rights and code: administrators only.
     {"1002", "INSERT INTO vorel.TUSUROL (USUR_Usua, USUR_Rol, USUR_Admin) VALUES (1005, 'VENTAS', 0)", true},
     {"1005", "INSERT INTO vorel.TUSUROL (USUR_Usua, USUR_Rol, USUR_Admin) VALUES (1005, 'ADMIN', 1)", false},

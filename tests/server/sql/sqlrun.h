@@ -41,6 +41,20 @@ inline Result run(sqlite3 *db, const QString &oracleSql)
 {
     Result r;
     try {
+        if (const auto steps = mergeSteps(oracleSql, schemaLookup(db))) {
+            runMerge(
+                db, *steps,
+                [db](const QString &sql, bool) {
+                    sqlite3_stmt *st = nullptr;
+                    if (sqlite3_prepare_v2(db, sql.toUtf8().constData(), -1, &st, nullptr) != SQLITE_OK) {
+                        sqlite3_finalize(st);
+                        throw OraError(oracleMessage(db, sqlite3_extended_errcode(db), QString::fromUtf8(sqlite3_errmsg(db))));
+                    }
+                    return st;
+                },
+                [db] { return oracleMessage(db, sqlite3_extended_errcode(db), QString::fromUtf8(sqlite3_errmsg(db))); });
+            return r;
+        }
         BoundQuery q;
         if (auto call = parseClassRowsCall(oracleSql))
             q = classRowsQuery(db, *call);

@@ -330,6 +330,9 @@ private slots:
             << "SELECT ALTA + 1 D, ALTA - DATE '2024-01-01' N, LPAD(NOMBRE, 3) P FROM ZCLIENTES_T";
         QTest::newRow("rows made by CONNECT BY LEVEL")
             << "SELECT LEVEL, LEVEL * 2 Doble FROM DUAL CONNECT BY LEVEL <= 3";
+        QTest::newRow("a hierarchy") << "SELECT NOMBRE, LEVEL, SYS_CONNECT_BY_PATH(CLIENTE, '/') P FROM ZCLIENTES_T "
+                                        "START WITH ESTADO = 'A' CONNECT BY PRIOR CLIENTE = ESTADO ORDER SIBLINGS BY NOMBRE";
+        QTest::newRow("rows locked") << "SELECT CLIENTE C, SALDO / 2 FROM ZCLIENTES_T WHERE CLIENTE = '10' FOR UPDATE NOWAIT";
         QTest::newRow("LISTAGG and ROWNUM")
             << "SELECT LISTAGG(NOMBRE, ',') WITHIN GROUP (ORDER BY NOMBRE) L FROM (SELECT NOMBRE FROM ZCLIENTES_T "
                "WHERE ROWNUM <= 2)";
@@ -591,6 +594,9 @@ private slots:
             "TO_CHAR(SALDO)",
             "TO_CHAR(CLIENTE)",
             "TO_CHAR(SALDO, '999')",
+            "TO_CHAR(SALDO, 'FM999G990D00PR') || TO_CHAR(SALDO * 1000, 'S9.99EEEE') || TO_CHAR(SALDO, 'L0009MI')",
+            "TO_CHAR(SALDO / 3, '999D999') || TO_CHAR(ABS(SALDO), 'FMxxx') || TO_CHAR(SALDO, '9')",
+            "TO_NUMBER(TO_CHAR(SALDO, '9G999D99MI'), '9G999D99MI')",
             "TO_DATE('05/03/2024')",
             "TO_DATE('2024-03-05 10:30:00')",
             "TO_DATE('05/03/2024 10:30', 'DD/MM/YYYY HH24:MI')",
@@ -665,6 +671,44 @@ private slots:
         QCOMPARE(show(r.rows), show(lite.rows));
     }
 
+    // SELECT ... FOR UPDATE of a session outside a transaction, while
+    // another one's transaction holds the row (SQLite: the database): NOWAIT
+    // and WAIT n refuse with ORA-00054, the first at once; once the other
+    // ends, the rows come.
+    void rowLocks_data()
+    {
+        QTest::addColumn<bool>("postgres");
+        QTest::newRow("SQLite") << false;
+        QTest::newRow("PostgreSQL") << true;
+    }
+    void rowLocks()
+    {
+        QFETCH(bool, postgres);
+        if (postgres && !pg.conn)
+            QSKIP(qPrintable(pgWhy));
+        vorel::test::TestDatabase &d = postgres ? pgDb : liteDb;
+        const auto holder = d.open(QStringLiteral("990001"));
+        const auto other = d.open(QStringLiteral("990001"));
+        const QString sql = QStringLiteral("SELECT CLIENTE FROM ZCLIENTES_T WHERE CLIENTE = '10' FOR UPDATE");
+        holder->begin();
+        holder->executeDirect(QStringLiteral("UPDATE ZCLIENTES_T SET SALDO = 1 WHERE CLIENTE = '10'"));
+        QElapsedTimer timer;
+        timer.start();
+        vorel::test::Answer a = vorel::test::run(*other, sql + QStringLiteral(" NOWAIT"));
+        QVERIFY2(a.error.startsWith(QLatin1String("ORA-00054")), qPrintable(a.error));
+        QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
+        if (!postgres) { // PostgreSQL waits as long as its lock_timeout says
+            timer.restart();
+            a = vorel::test::run(*other, sql + QStringLiteral(" WAIT 1"));
+            QVERIFY2(a.error.startsWith(QLatin1String("ORA-00054")), qPrintable(a.error));
+            QVERIFY2(timer.elapsed() >= 900, qPrintable(QString::number(timer.elapsed())));
+        }
+        holder->rollback();
+        a = vorel::test::run(*other, sql + QStringLiteral(" NOWAIT"));
+        QVERIFY2(a.error.isEmpty(), qPrintable(a.error));
+        QCOMPARE(a.rows, (QList<QStringList>{{QStringLiteral("10")}}));
+    }
+
     // Oracle's HH is the hour of twelve; Mon the month's short name, in
     // Spanish with a capital first.
     void dateFormats()
@@ -703,24 +747,39 @@ private slots:
                                       << "ORA-01719";
         QTest::newRow("(+) on unknown column") << "SELECT 1 FROM TBOTONES, TMETODS WHERE NADA(+)= METO_Boton"
                                                << "ORA-00904";
-        QTest::newRow("CONNECT BY") << "SELECT 1 FROM T START WITH a = 1 CONNECT BY PRIOR a = b"
-                                    << "ORA-03001";
+        QTest::newRow("CONNECT BY without START WITH") << "SELECT 1 FROM T CONNECT BY PRIOR a = b"
+                                                       << "ORA-03001";
+        QTest::newRow("CONNECT BY of a join") << "SELECT 1 FROM T, U START WITH a = 1 CONNECT BY PRIOR a = b"
+                                              << "ORA-03001";
+        QTest::newRow("CONNECT BY, SELECT *") << "SELECT * FROM T START WITH a = 1 CONNECT BY PRIOR a = b"
+                                              << "ORA-03001";
+        QTest::newRow("CONNECT BY with GROUP BY")
+            << "SELECT a FROM T START WITH a = 1 CONNECT BY PRIOR a = b GROUP BY a" << "ORA-03001";
+        QTest::newRow("PRIOR in START WITH") << "SELECT a FROM T START WITH PRIOR a = 1 CONNECT BY PRIOR a = b"
+                                             << "ORA-03001";
         QTest::newRow("LISTAGG without WITHIN GROUP") << "SELECT LISTAGG(a, ',') FROM T"
                                                       << "ORA-03001";
         QTest::newRow("LISTAGG without ORDER BY") << "SELECT LISTAGG(a) WITHIN GROUP (a) FROM T"
                                                   << "ORA-00905";
-        QTest::newRow("MERGE") << "MERGE INTO T USING U ON (T.a = U.a) WHEN MATCHED THEN UPDATE SET b = 1"
-                               << "ORA-03001";
+        QTest::newRow("MERGE without WHEN") << "MERGE INTO T USING U ON (T.a = U.a)" << "ORA-00905";
+        QTest::newRow("MERGE, two WHEN MATCHED")
+            << "MERGE INTO T USING U ON (T.a = U.a) WHEN MATCHED THEN UPDATE SET b = 1 WHEN MATCHED THEN UPDATE SET b = 2"
+            << "ORA-00905";
+        QTest::newRow("MERGE without SET") << "MERGE INTO T USING U ON (T.a = U.a) WHEN MATCHED THEN UPDATE b = 1"
+                                           << "ORA-00905";
         QTest::newRow("NEXTVAL") << "INSERT INTO T (a) VALUES (S.NEXTVAL)"
                                  << "ORA-03001";
+        QTest::newRow("CREATE SEQUENCE") << "CREATE SEQUENCE S START WITH 10" << "ORA-03001";
         QTest::newRow("ROWNUM in the select list") << "SELECT ROWNUM, a FROM T"
                                                    << "ORA-03001";
         QTest::newRow("ROWNUM under OR") << "SELECT a FROM T WHERE ROWNUM < 3 OR a = 1"
                                          << "ORA-03001";
         QTest::newRow("ROWNUM with a count") << "SELECT COUNT(*) FROM T WHERE ROWNUM < 3"
                                              << "ORA-03001";
-        QTest::newRow("FOR UPDATE on SQLite") << "SELECT a FROM T WHERE b = 1 FOR UPDATE NOWAIT"
-                                              << "ORA-03001";
+        QTest::newRow("FOR UPDATE SKIP LOCKED") << "SELECT a FROM T WHERE b = 1 FOR UPDATE SKIP LOCKED"
+                                                << "ORA-03001";
+        QTest::newRow("FOR UPDATE WAIT without seconds") << "SELECT a FROM T FOR UPDATE WAIT" << "ORA-00936";
+        QTest::newRow("FOR UPDATE, more after it") << "SELECT a FROM T FOR UPDATE NOWAIT ORDER BY a" << "ORA-00933";
         QTest::newRow("EXTRACT without FROM") << "SELECT EXTRACT(YEAR ALTA) FROM T"
                                               << "ORA-00905";
     }
@@ -742,7 +801,7 @@ private slots:
                                                << "SELECT ora_sub(p.FECHA, c.ALTA) FROM ZPEDIDOS_T p, ZCLIENTES_T c";
         QTest::newRow("sysdate, literal and functions")
             << "SELECT SYSDATE - 1/24, DATE '2024-01-01' + 1, TRUNC(ALTA, 'MM') - 1 FROM ZCLIENTES_T"
-            << "SELECT ora_sub(ora_sysdate(), 1/24.0), ora_add( '2024-01-01 00:00:00', 1), ora_sub(TRUNC(ALTA, 'MM'), "
+            << "SELECT ora_sub(ora_sysdate(), 1 * 1.0/24), ora_add( '2024-01-01 00:00:00', 1), ora_sub(TRUNC(ALTA, 'MM'), "
                "1) FROM ZCLIENTES_T";
         QTest::newRow("a subquery's column may be a date")
             << "SELECT x + 1 FROM (SELECT ALTA x FROM ZCLIENTES_T)"

@@ -32,7 +32,7 @@ public:
         if (depth <= 0 || chance(3))
             return QString::fromUtf8(pick(leaves));
         const int d = depth - 1;
-        switch (m_random.bounded(24)) {
+        switch (m_random.bounded(26)) {
         case 0: return QStringLiteral("%1 + %2").arg(number(d), number(d));
         case 1: return QStringLiteral("%1 - %2").arg(number(d), number(d));
         case 2: return QStringLiteral("%1 * %2").arg(number(d), number(d));
@@ -61,6 +61,11 @@ public:
         case 20: return QStringLiteral("POWER(%1, %2)").arg(number(d), QString::number(m_random.bounded(4)));
         case 21: return QStringLiteral("%1 / %2").arg(number(d), QString::number(1 + m_random.bounded(40)));
         case 22: return QStringLiteral("COALESCE(%1, %2)").arg(number(d), number(d));
+        case 23: return QStringLiteral("%1 / NULLIF(%2, 0)").arg(number(d), number(d));
+        case 24: {
+            const QString format = numberFormat();
+            return QStringLiteral("TO_NUMBER(TO_CHAR(%1, %2), %2)").arg(number(d), format);
+        }
         default: return QStringLiteral("NULLIF(%1, %2)").arg(number(d), number(d));
         }
     }
@@ -73,7 +78,7 @@ public:
         if (depth <= 0 || chance(3))
             return QString::fromUtf8(pick(leaves));
         const int d = depth - 1;
-        switch (m_random.bounded(20)) {
+        switch (m_random.bounded(21)) {
         case 0: return QStringLiteral("%1 || %2").arg(text(d), text(d));
         case 1: return QStringLiteral("SUBSTR(%1, %2)").arg(text(d), places());
         case 2: return QStringLiteral("SUBSTR(%1, %2, %3)").arg(text(d), places(), places());
@@ -98,6 +103,7 @@ public:
         case 16: return QStringLiteral("NVL(%1, %2)").arg(text(d), text(d));
         case 17: return QStringLiteral("NVL2(%1, %2, %3)").arg(text(d), text(d), text(d));
         case 18: return QStringLiteral("GREATEST(%1, %2)").arg(text(d), text(d));
+        case 19: return QStringLiteral("TO_CHAR(%1, %2)").arg(number(d), numberFormat());
         default: return QStringLiteral("DECODE(%1, %2, %3, %4)").arg(text(d), text(d), text(d), text(d));
         }
     }
@@ -146,6 +152,13 @@ private:
         return from[m_random.bounded(quint32(N))];
     }
     QString places() { return QString::number(int(m_random.bounded(9)) - 4); }
+    QString numberFormat()
+    {
+        static const char *const formats[] = {"'999'",       "'FM999G990D00'", "'S9.99EEEE'",  "'L0009MI'",
+                                              "'9,999.99PR'", "'FM9.9EEEE'",    "'XXXX'",       "'FM0x'",
+                                              "'99.99S'",    "'FM999.009'",    "'0.000'",      "'FML9G9D9'"};
+        return QString::fromUtf8(pick(formats));
+    }
 
     QRandomGenerator m_random;
 };

@@ -53,6 +53,144 @@ BEGIN
   RETURN NULL;
 END $$;
 
+-- A number by an Oracle number format model, with Oracle's default
+-- characters (D is ".", G is ","), "€" for L: 9 0 . , D G FM S MI PR L EEEE
+-- X; too wide for its digits, all "#". The same algorithm as the SQLite
+-- backend's formatNumber.
+CREATE OR REPLACE FUNCTION public.ora_format_number(x double precision, fmt text) RETURNS text LANGUAGE plpgsql IMMUTABLE AS $$
+DECLARE
+  u text := pg_catalog.upper(fmt);
+  n integer := pg_catalog.length(fmt);
+  i integer := 1;
+  c text;
+  fm boolean := false; sfirst boolean := false; slast boolean := false; mi boolean := false; pr boolean := false;
+  eeee boolean := false; hex boolean := false; lowerhex boolean := false; point boolean := false; seen boolean := false;
+  curb text := ''; cura text := ''; ip text := ''; fp text := '';
+  neg boolean; width integer; digits text; whole text; frac text; side text := ''; nxt integer; fz integer;
+  p integer; keep integer; shown text; slots integer; r numeric; h text; e integer; m text; zeros integer;
+  places integer;
+BEGIN
+  IF x IS NULL OR fmt IS NULL OR fmt = '' THEN RETURN NULL; END IF;
+  WHILE i <= n LOOP
+    c := pg_catalog.substr(u, i, 1);
+    IF pg_catalog.substr(u, i, 2) = 'FM' AND NOT seen AND curb = '' THEN
+      fm := true; i := i + 2;
+    ELSIF c = 'S' AND NOT seen AND NOT sfirst AND curb = '' THEN
+      sfirst := true; i := i + 1;
+    ELSIF c = 'L' AND NOT seen AND curb = '' THEN
+      curb := '€'; i := i + 1;
+    ELSIF c IN ('9', '0') OR (c IN (',', 'G') AND seen) THEN
+      IF eeee OR hex OR (point AND c IN (',', 'G')) THEN
+        RAISE EXCEPTION 'ORA-01481: invalid number format model';
+      END IF;
+      IF c = 'G' THEN c := ','; END IF;
+      IF point THEN fp := fp || c; ELSE ip := ip || c; END IF;
+      seen := true; i := i + 1;
+    ELSIF c IN ('.', 'D') AND NOT point AND NOT hex THEN
+      point := true; seen := true; i := i + 1;
+    ELSIF c = 'X' AND NOT point AND NOT eeee AND pg_catalog.strpos(ip, '9') = 0 AND pg_catalog.strpos(ip, ',') = 0 THEN
+      hex := true; lowerhex := pg_catalog.substr(fmt, i, 1) = 'x'; ip := ip || 'X'; seen := true; i := i + 1;
+    ELSIF pg_catalog.substr(u, i, 4) = 'EEEE' AND seen AND NOT eeee AND NOT hex THEN
+      eeee := true; i := i + 4;
+    ELSIF pg_catalog.substr(u, i, 2) = 'MI' AND i + 1 = n AND seen THEN
+      mi := true; i := i + 2;
+    ELSIF pg_catalog.substr(u, i, 2) = 'PR' AND i + 1 = n AND seen THEN
+      pr := true; i := i + 2;
+    ELSIF c = 'S' AND i = n AND seen AND NOT sfirst THEN
+      slast := true; i := i + 1;
+    ELSIF c = 'L' AND seen AND curb = '' AND cura = '' THEN
+      cura := '€'; i := i + 1;
+    ELSE
+      RAISE EXCEPTION 'ORA-01481: invalid number format model';
+    END IF;
+  END LOOP;
+  IF NOT seen OR (hex AND (sfirst OR slast OR mi OR pr OR curb <> '' OR cura <> ''))
+     OR (eeee AND (pg_catalog.strpos(ip, ',') > 0 OR ip = '')) THEN
+    RAISE EXCEPTION 'ORA-01481: invalid number format model';
+  END IF;
+  places := pg_catalog.length(fp);
+  neg := x < 0 AND (eeee OR pg_catalog.round(x::numeric, places) <> 0);
+  IF hex THEN
+    width := pg_catalog.length(ip) + CASE WHEN fm THEN 0 ELSE 1 END;
+    r := pg_catalog.round(x::numeric, 0);
+    IF r < 0 OR r >= 9.2e18 THEN RETURN pg_catalog.repeat('#', width); END IF;
+    h := pg_catalog.to_hex(r::bigint);
+    IF NOT lowerhex THEN h := pg_catalog.upper(h); END IF;
+    IF pg_catalog.strpos(ip, '0') > 0 THEN
+      zeros := pg_catalog.length(ip) - pg_catalog.strpos(ip, '0') + 1;
+      IF pg_catalog.length(h) < zeros THEN h := pg_catalog.repeat('0', zeros - pg_catalog.length(h)) || h; END IF;
+    END IF;
+    IF pg_catalog.length(h) > pg_catalog.length(ip) THEN RETURN pg_catalog.repeat('#', width); END IF;
+    IF fm THEN RETURN h; END IF;
+    RETURN pg_catalog.repeat(' ', width - pg_catalog.length(h)) || h;
+  END IF;
+  IF eeee THEN
+    places := pg_catalog.length(fp);
+    e := 0;
+    IF x <> 0 THEN
+      e := pg_catalog.floor(pg_catalog.log(pg_catalog.abs(x)))::integer;
+      m := pg_catalog.round(pg_catalog.abs(x / pg_catalog.power(10::double precision, e))::numeric, places)::text;
+      IF m LIKE '10%' THEN
+        e := e + 1;
+        m := pg_catalog.round(pg_catalog.abs(x / pg_catalog.power(10::double precision, e))::numeric, places)::text;
+      END IF;
+    ELSE
+      m := pg_catalog.round(0::numeric, places)::text;
+    END IF;
+    IF NOT point THEN m := pg_catalog.substr(m, 1, 1); END IF;
+    m := m || 'E' || CASE WHEN e < 0 THEN '-' ELSE '+' END
+         || CASE WHEN pg_catalog.abs(e) < 10 THEN '0' ELSE '' END || pg_catalog.abs(e)::text;
+    IF fm THEN RETURN CASE WHEN neg THEN '-' ELSE '' END || m; END IF;
+    RETURN CASE WHEN neg THEN ' -' ELSE '  ' END || m;
+  END IF;
+  width := pg_catalog.length(ip) + CASE WHEN point THEN 1 + pg_catalog.length(fp) ELSE 0 END
+           + pg_catalog.length(curb) + pg_catalog.length(cura) + CASE WHEN pr THEN 2 ELSE 1 END;
+  digits := pg_catalog.round(pg_catalog.abs(x)::numeric, pg_catalog.length(fp))::text;
+  IF pg_catalog.strpos(digits, '.') = 0 THEN
+    whole := digits; frac := '';
+  ELSE
+    whole := pg_catalog.split_part(digits, '.', 1); frac := pg_catalog.split_part(digits, '.', 2);
+  END IF;
+  IF whole = '0' THEN whole := ''; END IF;
+  slots := pg_catalog.length(ip) - pg_catalog.length(pg_catalog.replace(pg_catalog.replace(ip, '9', ''), '0', ''));
+  IF pg_catalog.length(whole) > slots THEN RETURN pg_catalog.repeat('#', width); END IF;
+  fz := pg_catalog.strpos(ip, '0');
+  IF whole = '' AND fz = 0 AND (NOT point OR (fm AND frac !~ '[1-9]')) THEN whole := '0'; END IF;
+  nxt := pg_catalog.length(whole);
+  p := pg_catalog.length(ip);
+  WHILE p >= 1 LOOP
+    IF pg_catalog.substr(ip, p, 1) = ',' THEN
+      IF nxt >= 1 OR (fz > 0 AND fz < p) THEN side := ',' || side; END IF;
+    ELSIF nxt >= 1 THEN
+      side := pg_catalog.substr(whole, nxt, 1) || side; nxt := nxt - 1;
+    ELSIF fz > 0 AND p >= fz THEN
+      side := '0' || side;
+    END IF;
+    p := p - 1;
+  END LOOP;
+  IF fm THEN
+    keep := pg_catalog.length(frac);
+    WHILE keep > 0 AND pg_catalog.substr(frac, keep, 1) = '0' AND pg_catalog.substr(fp, keep, 1) = '9' LOOP
+      keep := keep - 1;
+    END LOOP;
+    frac := pg_catalog.substr(frac, 1, keep);
+  END IF;
+  shown := curb || side || CASE WHEN point THEN '.' || frac ELSE '' END || cura;
+  IF sfirst THEN
+    shown := CASE WHEN neg THEN '-' ELSE '+' END || shown;
+  ELSIF slast THEN
+    shown := shown || CASE WHEN neg THEN '-' ELSE '+' END;
+  ELSIF mi THEN
+    shown := shown || CASE WHEN neg THEN '-' WHEN fm THEN '' ELSE ' ' END;
+  ELSIF pr THEN
+    shown := CASE WHEN neg THEN '<' || shown || '>' WHEN fm THEN shown ELSE ' ' || shown || ' ' END;
+  ELSIF neg THEN
+    shown := '-' || shown;
+  END IF;
+  IF fm THEN RETURN shown; END IF;
+  RETURN pg_catalog.repeat(' ', GREATEST(width - pg_catalog.length(shown), 0)) || shown;
+END $$;
+
 CREATE OR REPLACE FUNCTION public.ora_to_char(x text) RETURNS text LANGUAGE sql IMMUTABLE AS $$ SELECT NULLIF($1, '') $$;
 
 CREATE OR REPLACE FUNCTION public.ora_to_char(x double precision) RETURNS text LANGUAGE sql IMMUTABLE AS $$ SELECT public.ora_text($1) $$;
@@ -157,14 +295,15 @@ END $$;
 
 CREATE OR REPLACE FUNCTION public.ora_to_char(x timestamp, fmt text) RETURNS text LANGUAGE sql IMMUTABLE AS $$ SELECT public.ora_format_date($1, $2) $$;
 
-CREATE OR REPLACE FUNCTION public.ora_to_char(x double precision, fmt text) RETURNS text LANGUAGE sql IMMUTABLE AS $$ SELECT public.ora_text($1) $$;
+CREATE OR REPLACE FUNCTION public.ora_to_char(x double precision, fmt text) RETURNS text LANGUAGE sql IMMUTABLE AS $$ SELECT public.ora_format_number($1, $2) $$;
 
-CREATE OR REPLACE FUNCTION public.ora_to_char(x bigint, fmt text) RETURNS text LANGUAGE sql IMMUTABLE AS $$ SELECT $1::text $$;
+CREATE OR REPLACE FUNCTION public.ora_to_char(x bigint, fmt text) RETURNS text LANGUAGE sql IMMUTABLE AS $$ SELECT public.ora_format_number($1::double precision, $2) $$;
 
 CREATE OR REPLACE FUNCTION public.ora_to_char(x text, fmt text) RETURNS text LANGUAGE sql IMMUTABLE AS $$
   SELECT CASE WHEN $1 = '' THEN NULL
               WHEN public.ora_read_date($1) IS NOT NULL THEN public.ora_to_char(public.ora_read_date($1), $2)
-              ELSE $1 END $$;
+              WHEN $2 IS NULL OR $2 = '' THEN NULL
+              ELSE public.ora_format_number(pg_catalog.btrim($1)::double precision, $2) END $$;
 
 CREATE OR REPLACE FUNCTION public.ora_to_date(x text, fmt text DEFAULT 'DD/MM/YYYY') RETURNS timestamp(0) LANGUAGE plpgsql IMMUTABLE AS $$
 DECLARE

@@ -8,6 +8,48 @@ EXCEPTION WHEN invalid_text_representation THEN
   RAISE EXCEPTION 'ORA-01722: invalid number' USING ERRCODE = '22018';
 END $$;
 
+-- TO_NUMBER(text, fmt): the text as the format writes a number (the
+-- SQLite backend's readNumber).
+CREATE OR REPLACE FUNCTION public.ora_to_number(x text, fmt text) RETURNS numeric LANGUAGE plpgsql IMMUTABLE AS $$
+DECLARE
+  t text := pg_catalog.btrim(x);
+  neg boolean := false;
+  v bigint;
+BEGIN
+  IF x IS NULL OR x = '' THEN RETURN NULL; END IF;
+  PERFORM public.ora_format_number(0, fmt); -- the format's own check
+  IF pg_catalog.strpos(pg_catalog.upper(fmt), 'X') > 0 THEN
+    IF t !~ '^[0-9A-Fa-f]{1,16}$' THEN
+      RAISE EXCEPTION 'ORA-01722: invalid number' USING ERRCODE = '22018';
+    END IF;
+    v := ('x' || pg_catalog.lpad(t, 16, '0'))::bit(64)::bigint;
+    IF v < 0 THEN
+      RAISE EXCEPTION 'ORA-01722: invalid number' USING ERRCODE = '22018';
+    END IF;
+    RETURN v;
+  END IF;
+  IF t LIKE '<%>' THEN
+    neg := true;
+    t := pg_catalog.btrim(pg_catalog.substr(t, 2, pg_catalog.length(t) - 2));
+  ELSIF t LIKE '%-' OR t LIKE '%+' THEN
+    neg := t LIKE '%-';
+    t := pg_catalog.substr(t, 1, pg_catalog.length(t) - 1);
+  END IF;
+  IF NOT neg AND (t LIKE '-%' OR t LIKE '+%') THEN
+    neg := t LIKE '-%';
+    t := pg_catalog.substr(t, 2);
+  END IF;
+  t := pg_catalog.replace(pg_catalog.replace(t, '€', ''), ',', '');
+  IF t !~ '^([0-9]+\.?[0-9]*|\.[0-9]+)([eE][+-]?[0-9]+)?$' THEN
+    RAISE EXCEPTION 'ORA-01722: invalid number' USING ERRCODE = '22018';
+  END IF;
+  RETURN pg_catalog.trim_scale((CASE WHEN neg THEN -1 ELSE 1 END) * t::double precision::numeric);
+END $$;
+
+CREATE OR REPLACE FUNCTION public.ora_to_number(x double precision, fmt text) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$ SELECT pg_catalog.trim_scale($1::numeric) $$;
+
+CREATE OR REPLACE FUNCTION public.ora_to_number(x numeric, fmt text) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$ SELECT pg_catalog.trim_scale($1) $$;
+
 CREATE OR REPLACE FUNCTION public.ora_to_number(x double precision) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$ SELECT pg_catalog.trim_scale($1::numeric) $$;
 
 CREATE OR REPLACE FUNCTION public.ora_to_number(x numeric) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$ SELECT pg_catalog.trim_scale($1) $$;
@@ -63,3 +105,12 @@ CREATE OR REPLACE FUNCTION public.ora_greatest(VARIADIC xs anycompatiblearray) R
 
 CREATE OR REPLACE FUNCTION public.ora_least(VARIADIC xs anycompatiblearray) RETURNS anycompatible LANGUAGE sql IMMUTABLE AS $$
   SELECT CASE WHEN pg_catalog.array_position($1, NULL) IS NULL THEN (SELECT pg_catalog.min(v) FROM pg_catalog.unnest($1) v) END $$;
+
+-- A hierarchical query's guard: a row met again above itself is a loop.
+CREATE OR REPLACE FUNCTION public.ora_no_loop(n bigint) RETURNS integer LANGUAGE plpgsql IMMUTABLE AS $$
+BEGIN
+  IF n > 0 THEN
+    RAISE EXCEPTION 'ORA-01436: CONNECT BY loop in user data';
+  END IF;
+  RETURN 0;
+END $$;
