@@ -231,7 +231,7 @@ SqliteDatabase::SqliteDatabase(const QString &file) : m_file(file)
     m_writers = WriteQueue::of(file);
     try {
         exec("PRAGMA journal_mode=WAL");
-        registerOracleFunctions(m_db);
+        registerOracleFunctions(m_db, &m_overdue);
         registerLike(m_db, &m_overdue);
         passwords::install(m_db);
     } catch (...) {
@@ -256,7 +256,7 @@ sqlite3 *SqliteDatabase::takeReader()
     sqlite3 *reader = nullptr;
     try {
         reader = openConnection(m_file);
-        registerOracleFunctions(reader);
+        registerOracleFunctions(reader, &m_overdue);
         registerLike(reader, &m_overdue);
         char *error = nullptr;
         if (sqlite3_exec(reader, "PRAGMA query_only=1", nullptr, nullptr, &error) != SQLITE_OK) {

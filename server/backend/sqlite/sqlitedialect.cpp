@@ -6,6 +6,7 @@
 #include "server/core/oraerror.h"
 
 #include "server/backend/sqlite/sqlitestatement.h"
+#include "server/backend/sqlite/textsearch.h"
 
 #include <QDateTime>
 #include <algorithm>
@@ -1159,27 +1160,39 @@ void fnInstr(sqlite3_context *ctx, int argc, sqlite3_value **a)
         return;
     }
     const QString s = oraText(a[0]), sub = oraText(a[1]);
+    const auto *stop = static_cast<const std::atomic<bool> *>(sqlite3_user_data(ctx));
+    const TextSearch search(sub);
     qint64 found = 0;
+    // The wanted'th place found from `from` on, overlapping as INSTR counts.
+    const auto nth = [&](qsizetype from, qint64 wanted) {
+        qint64 seen = 0;
+        return search.scan(s, from, true, stop, [&](qsizetype at) {
+            if (++seen < wanted)
+                return true;
+            found = at + 1;
+            return false;
+        });
+    };
+    TextSearch::Outcome outcome = TextSearch::Outcome::Done;
     if (start > 0) {
-        qsizetype at = start - 1;
-        for (qint64 k = 0; k < occurrence && at <= s.size(); ++k) {
-            at = s.indexOf(sub, at);
-            if (at < 0)
-                break;
-            if (k + 1 == occurrence)
-                found = at + 1;
-            ++at;
-        }
+        outcome = nth(start - 1, occurrence);
     } else if (start < 0 && -start <= s.size()) {
-        qsizetype at = s.size() + start; // the last place a match may begin
-        for (qint64 k = 0; k < occurrence && at >= 0; ++k) {
-            at = s.lastIndexOf(sub, at);
-            if (at < 0)
-                break;
-            if (k + 1 == occurrence)
-                found = at + 1;
-            --at;
-        }
+        // Backward from the last place a match may begin: the places up to
+        // it counted, then the occurrence'th from their end taken.
+        const qsizetype last = s.size() + start;
+        qint64 count = 0;
+        outcome = search.scan(s, 0, true, stop, [&](qsizetype at) {
+            if (at > last)
+                return false;
+            ++count;
+            return true;
+        });
+        if (outcome == TextSearch::Outcome::Done && count >= occurrence)
+            outcome = nth(0, count - occurrence + 1);
+    }
+    if (outcome == TextSearch::Outcome::Stopped) {
+        sqlite3_result_error_code(ctx, SQLITE_INTERRUPT);
+        return;
     }
     sqlite3_result_int64(ctx, found);
 }
@@ -1228,18 +1241,35 @@ void fnReplace(sqlite3_context *ctx, int argc, sqlite3_value **a)
         sqlite3_result_null(ctx);
         return;
     }
-    QString s = oraText(a[0]);
+    const QString s = oraText(a[0]);
     if (isNull(a[1])) {
         resultText(ctx, s);
         return;
     }
+    const QString sub = oraText(a[1]);
     const QString with = argc > 2 ? oraText(a[2]) : QString();
-    const qint64 grown = s.size() + qint64(s.count(oraText(a[1]))) * with.size();
-    if (grown > sqlite3_limit(sqlite3_context_db_handle(ctx), SQLITE_LIMIT_LENGTH, -1)) {
+    const qint64 limit = sqlite3_limit(sqlite3_context_db_handle(ctx), SQLITE_LIMIT_LENGTH, -1);
+    const auto *stop = static_cast<const std::atomic<bool> *>(sqlite3_user_data(ctx));
+    QString out;
+    qsizetype copied = 0;
+    bool tooBig = false;
+    const TextSearch::Outcome outcome = TextSearch(sub).scan(s, 0, false, stop, [&](qsizetype at) {
+        out += QStringView(s).sliced(copied, at - copied);
+        out += with;
+        copied = at + sub.size();
+        tooBig = out.size() > limit;
+        return !tooBig;
+    });
+    if (outcome == TextSearch::Outcome::Stopped) {
+        sqlite3_result_error_code(ctx, SQLITE_INTERRUPT);
+        return;
+    }
+    if (tooBig || out.size() + (s.size() - copied) > limit) {
         sqlite3_result_error_toobig(ctx);
         return;
     }
-    resultText(ctx, s.replace(oraText(a[1]), with));
+    out += QStringView(s).sliced(copied);
+    resultText(ctx, out);
 }
 
 // LTRIM and RTRIM: the characters of the set (a blank without one) taken
@@ -1414,7 +1444,7 @@ void listaggFinal(sqlite3_context *ctx)
 
 } // namespace
 
-void registerOracleFunctions(sqlite3 *db)
+void registerOracleFunctions(sqlite3 *db, const std::atomic<bool> *stop)
 {
     struct Fn {
         const char *name;
@@ -1473,7 +1503,9 @@ void registerOracleFunctions(sqlite3 *db)
     };
     for (const Fn &f : fns) {
         const int flags = SQLITE_UTF8 | (f.deterministic ? SQLITE_DETERMINISTIC : 0);
-        sqlite3_create_function_v2(db, f.name, f.args, flags, nullptr, f.fn, nullptr, nullptr, nullptr);
+        // The watchdog's flag, for the functions that search long texts.
+        sqlite3_create_function_v2(db, f.name, f.args, flags, const_cast<std::atomic<bool> *>(stop), f.fn, nullptr,
+                                   nullptr, nullptr);
     }
     sqlite3_create_function_v2(db, "ora_listagg", -1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, nullptr, listaggStep,
                                listaggFinal, nullptr);

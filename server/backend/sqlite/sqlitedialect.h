@@ -2,6 +2,7 @@
 // The translator's needs on an SQLite connection.
 #include "server/sql/dialect.h"
 
+#include <atomic>
 #include <functional>
 
 struct sqlite3;
@@ -13,8 +14,9 @@ namespace vorel::server {
 ColumnLookup schemaLookup(sqlite3 *db);
 
 // Registers the Oracle functions the translation relies on (NVL, DECODE,
-// SIGN, the sysdate and concatenation helpers, ...) on a connection.
-void registerOracleFunctions(sqlite3 *db);
+// SIGN, the sysdate and concatenation helpers, ...) on a connection; those
+// that search long texts (INSTR, REPLACE) stop when `stop` is set.
+void registerOracleFunctions(sqlite3 *db, const std::atomic<bool> *stop = nullptr);
 
 // Runs a MERGE's steps on `db` under one savepoint, undone as a whole when
 // one fails. `prepare` compiles a step (read: the SELECT that finds

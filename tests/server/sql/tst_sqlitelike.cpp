@@ -1,6 +1,8 @@
 // The server's own LIKE on SQLite, which a late request can stop midway,
-// answers as SQLite's case-sensitive LIKE does.
+// answers as SQLite's case-sensitive LIKE does; its text search finds what
+// indexOf finds, in linear time.
 #include "server/backend/sqlite/sqlitelike.h"
+#include "server/backend/sqlite/textsearch.h"
 
 #include <QElapsedTimer>
 #include <QTest>
@@ -123,6 +125,54 @@ private Q_SLOTS:
         stopper.join();
         QCOMPARE(outcome, LikeOutcome::Stopped);
         QVERIFY2(t.elapsed() < 1000, qPrintable(QString::number(t.elapsed())));
+    }
+
+    // The text search INSTR and REPLACE use finds what indexOf finds, in
+    // order, overlapping or not.
+    void searchFindsAsIndexOf_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<bool>("overlapping");
+        QTest::newRow("none") << QStringLiteral("abcabc") << QStringLiteral("x") << true;
+        QTest::newRow("overlapping") << QStringLiteral("aaaaa") << QStringLiteral("aa") << true;
+        QTest::newRow("not overlapping") << QStringLiteral("aaaaa") << QStringLiteral("aa") << false;
+        QTest::newRow("borders") << QStringLiteral("abababcabababab") << QStringLiteral("ababab") << true;
+        QTest::newRow("whole") << QStringLiteral("ñandú") << QStringLiteral("ñandú") << false;
+        QTest::newRow("longer") << QStringLiteral("ab") << QStringLiteral("abc") << true;
+    }
+
+    void searchFindsAsIndexOf()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, pattern);
+        QFETCH(bool, overlapping);
+        QList<qsizetype> expected, found;
+        for (qsizetype at = text.indexOf(pattern); at >= 0;
+             at = text.indexOf(pattern, at + (overlapping ? 1 : pattern.size())))
+            expected << at;
+        TextSearch(pattern).scan(text, 0, overlapping, nullptr, [&](qsizetype at) {
+            found << at;
+            return true;
+        });
+        QCOMPARE(found, expected);
+    }
+
+    // A pattern of a million characters over three million that nearly
+    // match everywhere: hours for a search that starts again at each place,
+    // a moment for this one; and a stop asked for is heeded.
+    void searchIsLinearAndStops()
+    {
+        const QString text(3 * 1000 * 1000, u'a');
+        const QString pattern = QString(1000 * 1000, u'a') + u'b';
+        QElapsedTimer t;
+        t.start();
+        QCOMPARE(TextSearch(pattern).scan(text, 0, true, nullptr, [](qsizetype) { return true; }),
+                 TextSearch::Outcome::Done);
+        QVERIFY2(t.elapsed() < 5000, qPrintable(QString::number(t.elapsed())));
+        const std::atomic<bool> stop{true};
+        QCOMPARE(TextSearch(pattern).scan(text, 0, true, &stop, [](qsizetype) { return true; }),
+                 TextSearch::Outcome::Stopped);
     }
 };
 
