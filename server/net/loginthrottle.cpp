@@ -43,18 +43,6 @@ bool LoginThrottle::suspect(const QString &user, const QString &address)
     return recent(m_users, user) || recent(m_addresses, address);
 }
 
-qint64 LoginThrottle::userWaitMs(const QString &user)
-{
-    QMutexLocker lock(&m_mutex);
-    return waitFor(m_users, user, now());
-}
-
-qint64 LoginThrottle::addressWaitMs(const QString &address)
-{
-    QMutexLocker lock(&m_mutex);
-    return waitFor(m_addresses, address, now());
-}
-
 void LoginThrottle::count(QHash<QString, Record> &table, const QString &key, qint64 at)
 {
     if (!table.contains(key) && table.size() >= kMaxEntries) {

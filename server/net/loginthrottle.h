@@ -19,9 +19,7 @@ public:
 
     // How long an attempt for `user` from `address` must wait before it is checked.
     qint64 waitMs(const QString &user, const QString &address);
-    // The same for the user alone, and for the address alone.
-    qint64 userWaitMs(const QString &user);
-    qint64 addressWaitMs(const QString &address);
+
     // Failed attempts of the user or the address are on record.
     bool suspect(const QString &user, const QString &address);
     // Counts a failure; returns the failures in a row of the user and of the address.

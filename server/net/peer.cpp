@@ -229,32 +229,19 @@ void Peer::submitLogin(const Message &request)
     m_loginRequest = request.requestId;
     const QString canonical = canonicalUser(request.args[0]);
     m_loginUser = canonical.isEmpty() ? request.args[0].trimmed() : canonical;
-    // After the user's failed attempts a Login is answered at once rather
-    // than held, and it is one at a time for the user: many connections do
-    // not guess in parallel, nor keep their places while they wait.
+    // After failed attempts a Login waits before it is checked, as a peer
+    // that may be shed: the wait keeps no place, and does not count against
+    // the time to log in. With failures on record it is one check at a time
+    // for the user and for the address: many connections guess no faster
+    // than one.
     LoginThrottle *throttle = m_server->config().throttle;
-    const bool suspect = throttle && throttle->suspect(m_loginUser, m_source);
-    const qint64 userWait = throttle ? throttle->userWaitMs(m_loginUser) : 0;
-    if (userWait > 0 || (suspect && m_server->checkingUser(m_loginUser))) {
-        const qint64 s = qMax<qint64>(1, (userWait + 999) / 1000);
-        logFrom(m_source, QStringLiteral("Login answered at once"),
-                QStringLiteral("%1: Login for user %2 answered at once: it may try again in %3 s, after failed "
-                               "attempts")
-                    .arg(label(), m_loginUser)
-                    .arg(s));
-        Metrics::instance().failedLogin();
-        send(errorReply(request.requestId,
-                        QStringLiteral("Demasiados intentos fallidos: inténtelo de nuevo en %1 s").arg(s)));
-        return;
-    }
-    // Failures from the address (a shared one, behind which others log in)
-    // hold the Login instead, one at a time, as a peer that may be shed:
-    // the wait keeps no place, and does not count against the time to log in.
-    const qint64 addressWait = throttle ? throttle->addressWaitMs(m_source) : 0;
-    const qint64 hold = addressWait > 0 ? addressWait : suspect && m_server->checkingSource(m_source) ? 250 : 0;
-    if (hold > 0) {
+    const qint64 wait = throttle ? throttle->waitMs(m_loginUser, m_source) : 0;
+    const bool queued = wait <= 0 && throttle && throttle->suspect(m_loginUser, m_source)
+                        && (m_server->checkingUser(m_loginUser) || m_server->checkingSource(m_source));
+    if (wait > 0 || queued) {
+        const qint64 hold = wait > 0 ? wait : LoginThrottle::kFirstDelayMs;
         logFrom(m_source, QStringLiteral("Login waits"),
-                QStringLiteral("%1: Login for user %2 waits %3 ms after failed attempts from the address")
+                QStringLiteral("%1: Login for user %2 waits %3 ms after failed attempts")
                     .arg(label(), m_loginUser)
                     .arg(hold));
         m_heldLogin = request;

@@ -481,8 +481,8 @@ void Server::checkLogin(Peer *peer, const QStringList &args)
     const QString address = peer->source();
     const QString label = peer->label();
     const QString user = peer->loginUser();
-    ++m_checking[user];
-    ++m_checking[QStringLiteral("@") + address];
+    ++m_checkingUsers[user];
+    ++m_checkingSources[address];
     m_checks.start([this, id, args, address, label, user] {
         auto outcome = std::make_shared<LoginOutcome>(checkOnPool(m_config, args, address, label));
         QMetaObject::invokeMethod(
@@ -494,10 +494,10 @@ void Server::checkLogin(Peer *peer, const QStringList &args)
 void Server::loginChecked(int peerId, const QString &user, const QString &source,
                           const std::shared_ptr<LoginOutcome> &outcome)
 {
-    for (const QString &key : {user, QStringLiteral("@") + source}) {
-        if (--m_checking[key] <= 0)
-            m_checking.remove(key);
-    }
+    if (--m_checkingUsers[user] <= 0)
+        m_checkingUsers.remove(user);
+    if (--m_checkingSources[source] <= 0)
+        m_checkingSources.remove(source);
     if (outcome->db)
         m_loginPathUp = true;
     else if (outcome->serverFault && m_loginPathUp.exchange(false)) {

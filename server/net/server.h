@@ -151,8 +151,8 @@ public:
     // Gives back what reserveLogin took.
     void loginRefused(const QString &user, const QString &source);
     // A Login of the user, or from the address, is being checked.
-    bool checkingUser(const QString &user) const { return m_checking.contains(user); }
-    bool checkingSource(const QString &source) const { return m_checking.contains(QLatin1Char('@') + source); }
+    bool checkingUser(const QString &user) const { return m_checkingUsers.contains(user); }
+    bool checkingSource(const QString &source) const { return m_checkingSources.contains(source); }
     // A Login came: the peer is no longer one that may be shed.
     void loginSent(Peer *peer);
     // Its answer was a failure: the peer may send another, or stay idle.
@@ -243,7 +243,9 @@ private:
     std::atomic<bool> m_loginPathUp{true};
     bool m_probing = false;
     bool m_parkTick = false;
-    QHash<QString, int> m_checking; // Logins being checked, by user and by "@address"
+    // Logins being checked, by user and by address.
+    QHash<QString, int> m_checkingUsers;
+    QHash<QString, int> m_checkingSources;
     // Sessions (and Logins being checked) by user and by address; only
     // under m_liveMutex.
     QHash<QString, int> m_sessionsOfUser;
