@@ -328,6 +328,44 @@ private Q_SLOTS:
         QTEST(rows(server, QStringLiteral("PRUE_Id IN (10, 11)")), "kept");
     }
 
+    // Logins that fail on the server's side (its database gone) make the
+    // health page fail, so that a director sends nobody there, until a
+    // probe finds the database back.
+    void healthFailsWhileLoginsCannotWork()
+    {
+        if (TestServer::postgres())
+            QSKIP("the database is taken away as a file");
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        const quint16 metricsPort = probe.serverPort();
+        probe.close();
+        TestServer server(withArgs({QStringLiteral("--metrics"), QStringLiteral("127.0.0.1:%1").arg(metricsPort)}));
+        VOREL_START(server);
+        addTestTable(server);
+        auto health = [&] {
+            QTcpSocket http;
+            http.connectToHost(QHostAddress::LocalHost, metricsPort);
+            if (!http.waitForConnected(5000))
+                return QByteArray();
+            http.write("GET /health HTTP/1.0\r\n\r\n");
+            QByteArray answer;
+            while (http.waitForReadyRead(5000))
+                answer += http.readAll();
+            return answer;
+        };
+        QVERIFY(health().startsWith("HTTP/1.0 200"));
+        const QString file = server.databaseFile();
+        QVERIFY(QFile::rename(file, file + QStringLiteral(".away")));
+        RawClient c;
+        QVERIFY(c.connectTo(server.port()));
+        QVERIFY(!c.login(kUser, kPassword));
+        const QByteArray down = health();
+        QVERIFY2(down.startsWith("HTTP/1.0 503") && down.contains("\nvorel_login_path_up 0\n"), down.constData());
+        QVERIFY(QFile::rename(file + QStringLiteral(".away"), file));
+        QTRY_VERIFY_WITH_TIMEOUT(health().startsWith("HTTP/1.0 200"), 6000);
+        QVERIFY(c.login(kUser, kPassword));
+    }
+
     // The figures a monitoring system scrapes count what the clients did.
     void metricsCountWhatWasDone()
     {
