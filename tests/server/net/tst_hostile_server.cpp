@@ -606,6 +606,36 @@ private Q_SLOTS:
         QVERIFY(server.log().contains(QStringLiteral("Login for user 7001 waits")));
     }
 
+    // Connections guessing together are checked one after another, each
+    // after the wait the failure before it set: no faster than one.
+    void guessesAreCheckedOneAtATime()
+    {
+        TestServer server(withArgs({}));
+        VOREL_START(server);
+        addTestTable(server);
+        const QStringList wrong{kUser, QStringLiteral("mala"), QStringLiteral("DEMO"), QStringLiteral("127.0.0.1")};
+        RawClient first;
+        QVERIFY(first.connectTo(server.port()));
+        QCOMPARE(first.call(QStringLiteral("Login"), wrong).type, MsgType::Error);
+        std::vector<std::unique_ptr<RawClient>> guessers;
+        for (int i = 0; i < 3; ++i) {
+            guessers.push_back(std::make_unique<RawClient>());
+            QVERIFY(guessers.back()->connectTo(server.port()));
+        }
+        proto::Message login;
+        login.type = MsgType::Call;
+        login.text = QStringLiteral("Login");
+        login.args = wrong;
+        QElapsedTimer t;
+        t.start();
+        for (auto &g : guessers)
+            g->send(login);
+        for (auto &g : guessers)
+            QCOMPARE(g->receive(20000).type, MsgType::Error);
+        // 250, then 500, then 1000 ms before each check, not 250 for all.
+        QVERIFY2(t.elapsed() >= 1700, qPrintable(QString::number(t.elapsed())));
+    }
+
     // What a Login may not do: log in under another form of the number, take
     // more places than a user or an address has, or have its wait for a
     // turn count against the time to log in.
