@@ -236,7 +236,22 @@ void Server::tickParked()
     wake(nullptr, 0, 1000);
 }
 
-bool Server::admit(qintptr descriptor, const QString &source)
+void Server::admitParkedSoon()
+{
+    // Once per turn of the loop however many peers left meanwhile.
+    if (m_admitQueued)
+        return;
+    m_admitQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_admitQueued = false;
+            admitParked();
+        },
+        Qt::QueuedConnection);
+}
+
+bool Server::admit(qintptr descriptor, const QString &source, bool quiet)
 {
     // The bound per address holds once the listener is half full: a shift
     // starting behind one NAT address logs in at once unhindered, while a
@@ -244,15 +259,17 @@ bool Server::admit(qintptr descriptor, const QString &source)
     const int idle = int(m_idle.size());
     const bool pressed = m_config.maxStartups <= 0 || idle >= m_config.maxStartups / 2;
     if (pressed && m_config.maxStartupsPerSource > 0 && m_perSource.value(source) >= m_config.maxStartupsPerSource) {
-        noteSource(source, QStringLiteral("more than %1 connections not logged in from the address; new ones wait "
-                                          "for room")
-                               .arg(m_config.maxStartupsPerSource));
+        if (!quiet)
+            noteSource(source, QStringLiteral("more than %1 connections not logged in from the address; new ones "
+                                              "wait for room")
+                                   .arg(m_config.maxStartupsPerSource));
         return false;
     }
     if (m_config.maxStartups > 0 && int(m_idle.size()) >= m_config.maxStartups) {
-        noteSource(QStringLiteral("(all)"), QStringLiteral("more than %1 connections not logged in; the oldest of "
-                                                           "the busiest address are closed")
-                                                .arg(m_config.maxStartups));
+        if (!quiet)
+            noteSource(QStringLiteral("(all)"), QStringLiteral("more than %1 connections not logged in; the oldest "
+                                                               "of the busiest address are closed")
+                                                    .arg(m_config.maxStartups));
         if (!shedForRoom(source))
             return false;
     }
@@ -284,7 +301,7 @@ void Server::admitParked()
         const Parked p = *it;
         // Its client has given up waiting, or is about to.
         const bool stale = m_config.loginTimeoutMs > 0 && now - p.since >= m_config.loginTimeoutMs;
-        if (!m_draining && !stale && !admit(p.descriptor, p.source)) {
+        if (!m_draining && !stale && !admit(p.descriptor, p.source, true)) {
             ++it;
             continue;
         }
@@ -345,7 +362,7 @@ void Server::loginSent(Peer *peer)
 {
     unlistIdle(peer);
     if (!m_parked.empty())
-        QMetaObject::invokeMethod(this, &Server::admitParked, Qt::QueuedConnection);
+        admitParkedSoon();
 }
 
 void Server::loginAnswered(Peer *peer)
@@ -368,7 +385,7 @@ void Server::peerEnded(Peer *peer)
     else
         peer->deleteLater();
     if (!m_parked.empty())
-        QMetaObject::invokeMethod(this, &Server::admitParked, Qt::QueuedConnection);
+        admitParkedSoon();
 }
 
 void Server::forget(Peer *peer)
@@ -376,7 +393,7 @@ void Server::forget(Peer *peer)
     m_byId.erase(peer->id());
     unlistIdle(peer);
     if (!m_parked.empty())
-        QMetaObject::invokeMethod(this, &Server::admitParked, Qt::QueuedConnection);
+        admitParkedSoon();
 }
 
 void Server::wake(Peer *peer, int what, qint64 ms)

@@ -185,10 +185,12 @@ protected:
 private:
     // Takes what waits on the listening socket, at most kAcceptsPerTurn.
     void acceptSome();
-    // Serves a raw connection from `source` now (true), or not (false).
-    bool admit(qintptr descriptor, const QString &source);
+    // Serves a raw connection from `source` now (true), or not (false);
+    // `quiet`: one already parked, whose refusal was logged.
+    bool admit(qintptr descriptor, const QString &source, bool quiet = false);
     // Serves the connections parked while there is room for them.
     void admitParked();
+    void admitParkedSoon();
     void stopListening();
     void loginChecked(int peerId, const QString &user, const QString &source,
                       const std::shared_ptr<LoginOutcome> &outcome);
@@ -243,6 +245,7 @@ private:
     std::atomic<bool> m_loginPathUp{true};
     bool m_probing = false;
     bool m_parkTick = false;
+    bool m_admitQueued = false;
     // Logins being checked, by user and by address.
     QHash<QString, int> m_checkingUsers;
     QHash<QString, int> m_checkingSources;
