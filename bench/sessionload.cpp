@@ -7,7 +7,9 @@
 
 #include <QElapsedTimer>
 #include <QThread>
+#include <atomic>
 #include <latch>
+#include <mutex>
 #include <memory>
 
 namespace vorel::bench {
@@ -215,5 +217,238 @@ Outcome runSessions(const Settings &settings, int sessions, quint16 port, qint64
     return out;
 }
 
+StormOutcome runStorm(int logins, int withinMs, quint16 port)
+{
+    std::latch ready(logins + 1);
+    std::mutex mutex;
+    StormOutcome out;
+    std::vector<QThread *> threads;
+    std::atomic<int> done{0};
+    for (int i = 0; i < logins; ++i) {
+        threads.push_back(QThread::create([&, i] {
+            ready.arrive_and_wait();
+            if (withinMs > 0)
+                QThread::msleep(qint64(withinMs) * i / logins);
+            RawClient client;
+            QElapsedTimer t;
+            t.start();
+            QString why;
+            if (!client.connectTo(port)) {
+                why = QStringLiteral("cannot connect");
+            } else {
+                const Message reply =
+                    client.call(QStringLiteral("Login"), {QString::number(1001 + i % 8), QStringLiteral("clave"),
+                                                          QStringLiteral("DEMO"), QStringLiteral("127.0.0.1")});
+                if (reply.type != MsgType::CallResult)
+                    why = client.error(reply);
+            }
+            const double ms = double(t.nsecsElapsed()) / 1e6;
+            {
+                const std::lock_guard<std::mutex> lock(mutex);
+                if (why.isEmpty()) {
+                    out.loginMs.push_back(ms);
+                } else {
+                    ++out.refused;
+                    if (out.firstErrors.size() < 5)
+                        out.firstErrors << QStringLiteral("login %1: %2").arg(i).arg(why);
+                }
+            }
+            // Logged in until every one has tried: the storm's sessions
+            // are all there at its end.
+            ++done;
+            while (done.load() < logins)
+                QThread::msleep(50);
+        }));
+        threads.back()->setStackSize(256 * 1024);
+        threads.back()->start();
+    }
+    ready.arrive_and_wait();
+    for (QThread *t : threads) {
+        t->wait();
+        delete t;
+    }
+    return out;
+}
+
+namespace {
+
+class Roller
+{
+public:
+    Roller(int index, const QString &director, quint16 port, const QString &sql, int thinkMs,
+           const std::atomic<bool> &stop)
+        : m_index(index)
+        , m_director(director)
+        , m_port(port)
+        , m_sql(sql)
+        , m_thinkMs(thinkMs)
+        , m_stop(stop)
+    {}
+
+    void run()
+    {
+        quint32 seed = quint32(m_index) * 2654435761u + 7;
+        bool first = true;
+        while (!m_stop.load()) {
+            std::unique_ptr<RawClient> client = connect();
+            if (!client) {
+                QThread::msleep(200);
+                continue;
+            }
+            if (!first)
+                ++out.reconnects;
+            first = false;
+            while (!m_stop.load()) {
+                seed = seed * 1664525u + 1013904223u;
+                if (m_thinkMs > 0)
+                    QThread::msleep(seed % quint32(2 * m_thinkMs + 1));
+                // Told goodbye while idle: a client notices it before the
+                // next action and logs in again, losing nothing.
+                const Message said = client->receive(1);
+                if (said.type == MsgType::Error && said.text != QLatin1String("<timeout>"))
+                    break;
+                if (!round(*client))
+                    break; // lost: the next action logs in again
+            }
+        }
+    }
+
+    RollingOutcome out;
+
+private:
+    // As the client starts: the director names the member, then Hello and
+    // Login there.
+    std::unique_ptr<RawClient> connect()
+    {
+        RawClient director;
+        director.setHost(m_director);
+        if (!director.connectTo(m_port))
+            return nullptr;
+        const QString member = director.call(QStringLiteral("dServer")).value.toString();
+        if (member.isEmpty())
+            return nullptr;
+        auto client = std::make_unique<RawClient>();
+        client->setHost(member);
+        if (!client->connectTo(m_port))
+            return nullptr;
+        const Message reply =
+            client->call(QStringLiteral("Login"), {QString::number(1001 + m_index % 8), QStringLiteral("clave"),
+                                                   QStringLiteral("DEMO"), QStringLiteral("127.0.0.1")});
+        if (reply.type != MsgType::CallResult) {
+            ++out.refusedLogins;
+            note(QStringLiteral("Login on %1: %2").arg(member, client->error(reply)));
+            return nullptr;
+        }
+        return client;
+    }
+
+    void note(const QString &what)
+    {
+        if (out.firstErrors.size() < 3)
+            out.firstErrors << QStringLiteral("session %1: %2").arg(m_index).arg(what);
+    }
+
+    // False when the connection is gone; a request that failed counts once.
+    bool ask(RawClient &client, const Message &request, Message *reply)
+    {
+        QElapsedTimer t;
+        t.start();
+        *reply = client.request(request, 60000);
+        ++out.requests;
+        if (reply->type == MsgType::Error) {
+            ++out.failed;
+            note(client.error(*reply));
+            return false;
+        }
+        out.latencyMs.push_back(double(t.nsecsElapsed()) / 1e6);
+        return true;
+    }
+
+    static Message call(const QString &method, const QStringList &args = {})
+    {
+        Message m;
+        m.type = MsgType::Call;
+        m.text = method;
+        m.args = args;
+        return m;
+    }
+
+    bool round(RawClient &client)
+    {
+        Message reply;
+        if (!ask(client, call(QStringLiteral("StartTran")), &reply)
+            || !ask(client, call(QStringLiteral("EjeDir"), {QStringLiteral("DELETE FROM vorel.RQBEX")}), &reply)
+            || !ask(client, call(QStringLiteral("EjeDir"), {QStringLiteral("DELETE FROM vorel.RVFILRAP")}), &reply)
+            || !ask(client, call(QStringLiteral("CommitTran")), &reply)
+            || !ask(client, client.openMessage(QStringLiteral("dspModulo"), m_sql, 50), &reply))
+            return false;
+        const quint32 cursor = reply.cursor;
+        bool eof = reply.rows.eof;
+        while (!eof) {
+            Message fetch;
+            fetch.type = MsgType::Fetch;
+            fetch.cursor = cursor;
+            fetch.count = 500;
+            if (!ask(client, fetch, &reply))
+                return false;
+            eof = reply.rows.eof || reply.rows.isEmpty();
+        }
+        Message close;
+        close.type = MsgType::CloseCursor;
+        close.cursor = cursor;
+        return ask(client, close, &reply);
+    }
+
+    const int m_index;
+    const QString m_director;
+    const quint16 m_port;
+    const QString m_sql;
+    const int m_thinkMs;
+    const std::atomic<bool> &m_stop;
+};
+
+} // namespace
+
+struct RollingLoad::Impl {
+    std::atomic<bool> stop{false};
+    std::vector<std::unique_ptr<Roller>> rollers;
+    std::vector<QThread *> threads;
+};
+
+RollingLoad::RollingLoad(int sessions, const QString &host, quint16 port, const QString &sql, int thinkMs)
+    : d(std::make_unique<Impl>())
+{
+    for (int i = 0; i < sessions; ++i) {
+        d->rollers.push_back(std::make_unique<Roller>(i, host, port, sql, thinkMs, d->stop));
+        Roller *r = d->rollers.back().get();
+        d->threads.push_back(QThread::create([r] { r->run(); }));
+        d->threads.back()->start();
+    }
+}
+
+RollingLoad::~RollingLoad() { stop(); }
+
+RollingOutcome RollingLoad::stop()
+{
+    d->stop = true;
+    for (QThread *t : d->threads) {
+        t->wait();
+        delete t;
+    }
+    d->threads.clear();
+    RollingOutcome all;
+    for (const auto &r : d->rollers) {
+        all.requests += r->out.requests;
+        all.failed += r->out.failed;
+        all.reconnects += r->out.reconnects;
+        all.refusedLogins += r->out.refusedLogins;
+        all.latencyMs.insert(all.latencyMs.end(), r->out.latencyMs.begin(), r->out.latencyMs.end());
+        for (const QString &e : r->out.firstErrors)
+            if (all.firstErrors.size() < 10)
+                all.firstErrors << e;
+    }
+    d->rollers.clear();
+    return all;
+}
 
 } // namespace vorel::bench

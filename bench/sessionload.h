@@ -6,6 +6,7 @@
 // grows them, and closes the cursor.
 #include <QString>
 #include <QStringList>
+#include <memory>
 #include <vector>
 
 namespace vorel::bench {
@@ -38,5 +39,40 @@ struct Outcome {
 // for its memory), each walking the class rows `sql` answers, of
 // `settings.rows` rows. Throws vorel::Exception.
 Outcome runSessions(const Settings &settings, int sessions, quint16 port, qint64 serverPid, const QString &sql);
+
+// A login storm: `logins` sessions from one address, their connections
+// spread evenly over `withinMs` (0: all at once), each staying logged in
+// until the last has tried.
+struct StormOutcome {
+    int refused = 0;
+    std::vector<double> loginMs; // connect, handshake, Hello and Login, of those that got in
+    QStringList firstErrors;
+};
+StormOutcome runStorm(int logins, int withinMs, quint16 port);
+
+// Sessions that keep working through a pool, reconnecting through the
+// director when their member goes away, as a client does.
+struct RollingOutcome {
+    qint64 requests = 0;
+    qint64 failed = 0;     // requests whose answer was lost or an error
+    qint64 reconnects = 0; // sessions that logged in again after a loss
+    qint64 refusedLogins = 0;
+    std::vector<double> latencyMs;
+    QStringList firstErrors;
+};
+// Runs `sessions` sessions through the director at `host`:`port` until
+// `stop` is set; each round is a use case (StartTran, a write of its
+// working rows, CommitTran) and an open and walk of a class.
+class RollingLoad
+{
+public:
+    RollingLoad(int sessions, const QString &host, quint16 port, const QString &sql, int thinkMs);
+    ~RollingLoad();
+    RollingOutcome stop();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d;
+};
 
 } // namespace vorel::bench

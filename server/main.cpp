@@ -15,6 +15,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QHostAddress>
@@ -28,12 +29,15 @@ using namespace vorel::server;
 
 namespace {
 
-// How long a stopping server waits for its sessions' current requests.
-constexpr int kStopBoundMs = 10000;
+// What a stopping server keeps of its drain bound to end the sessions still
+// in a transaction, and how long a second signal leaves them.
+constexpr int kStopGraceMs = 2000;
+constexpr int kHurryMs = 1000;
 
 const char kUsage[] =
     "usage: vorel-server serve --db [NAME=]FILE|URI ... [--listen HOST:PORT] [--advertise HOST] [--trace FILE]\n"
-    "                          [--max-sessions N] [--login-timeout S] [--idle-timeout S] [--query-timeout S]\n"
+    "                          [--max-sessions N] [--max-sessions-per-user N] [--max-sessions-per-source N]\n"
+    "                          [--login-timeout S] [--idle-timeout S] [--query-timeout S] [--drain-timeout S]\n"
     "                          [--idle-in-transaction S] [--session-memory MB] [--memory-limit MB]\n"
     "                          [--delay-ms N] [--tls-cert FILE --tls-key FILE] [--max-startups N]\n"
     "                          [--max-startups-per-source N] [--insecure-plaintext] [--metrics HOST:PORT]\n"
@@ -60,9 +64,14 @@ const char kHelp[] =
     "                      the line after \"listening on\" tells where\n"
     "  --pool HOST:PORT,...\n"
     "                      sends each client (dServer) to the member with the fewest sessions among\n"
-    "                      those whose --metrics page at HOST:PORT answered in the last seconds;\n"
-    "                      the client then connects to HOST on its own port\n"
+    "                      those whose health page (GET /health beside --metrics at HOST:PORT)\n"
+    "                      answered in the last seconds that it takes logins and has room; the\n"
+    "                      client then connects to HOST on its own port\n"
     "  --max-sessions N    sessions logged in at once; a further Login is refused (default 256)\n"
+    "  --max-sessions-per-user N\n"
+    "                      the same for one user (default: half of --max-sessions)\n"
+    "  --max-sessions-per-source N\n"
+    "                      the same from one address (default: seven eighths of --max-sessions)\n"
     "  --max-startups N    connections not logged in yet, in all; past it the oldest is closed\n"
     "                      (default 256)\n"
     "  --max-startups-per-source N\n"
@@ -72,6 +81,9 @@ const char kHelp[] =
     "                      0: no limit)\n"
     "  --idle-timeout S    closes a session silent for S seconds (default 0: never)\n"
     "  --query-timeout S   cancels one request's SQL after S seconds (default 30; 0: no limit)\n"
+    "  --drain-timeout S   on SIGTERM, how long sessions have to reach the end of their transaction\n"
+    "                      before they are ended and rolled back (default 30); a second SIGTERM\n"
+    "                      ends them at once\n"
     "  --idle-in-transaction S\n"
     "                      closes a session whose transaction has been open S seconds without a\n"
     "                      request, rolling it back (default 20: below the 30 s a writer waits for\n"
@@ -367,8 +379,17 @@ int readServeArguments(const QStringList &args, ServeOptions &o)
             o.config.maxSessions = args[++i].toInt(&ok);
             if (!ok || o.config.maxSessions < 1)
                 return usage(QStringLiteral("--max-sessions expects a whole number of at least 1"));
+        } else if ((a == QLatin1String("--max-sessions-per-user") || a == QLatin1String("--max-sessions-per-source"))
+                   && hasValue) {
+            bool ok = false;
+            const int n = args[++i].toInt(&ok);
+            if (!ok || n < 1)
+                return usage(a + QStringLiteral(" expects a whole number of at least 1"));
+            (a == QLatin1String("--max-sessions-per-user") ? o.config.maxSessionsPerUser
+                                                           : o.config.maxSessionsPerSource) = n;
         } else if ((a == QLatin1String("--login-timeout") || a == QLatin1String("--idle-timeout")
-                    || a == QLatin1String("--query-timeout") || a == QLatin1String("--idle-in-transaction"))
+                    || a == QLatin1String("--query-timeout") || a == QLatin1String("--idle-in-transaction")
+                    || a == QLatin1String("--drain-timeout"))
                    && hasValue) {
             const int ms = millisecondsOf(args[++i]);
             if (ms < 0)
@@ -376,6 +397,7 @@ int readServeArguments(const QStringList &args, ServeOptions &o)
             int &target = a == QLatin1String("--login-timeout")         ? o.config.loginTimeoutMs
                           : a == QLatin1String("--idle-timeout")        ? o.config.idleTimeoutMs
                           : a == QLatin1String("--idle-in-transaction") ? o.config.idleInTransactionMs
+                          : a == QLatin1String("--drain-timeout")       ? o.config.drainTimeoutMs
                                                                         : o.config.queryTimeoutMs;
             target = ms;
         } else if ((a == QLatin1String("--session-memory") || a == QLatin1String("--memory-limit")) && hasValue) {
@@ -472,32 +494,44 @@ void raiseFileLimit()
 #endif
 }
 
-// SIGTERM (systemctl stop): no new connections, each session ends after
-// the request it is on, its open transaction rolled back, then the
-// process exits. SIGHUP (systemctl reload): the certificate and key are
-// read again for the connections from then on.
+// SIGTERM (systemctl stop): no new logins; each session ends at its next
+// transaction boundary, within --drain-timeout, then the process exits. A
+// second SIGTERM or SIGINT ends the sessions after their current request.
+// SIGHUP (systemctl reload): the certificate and key are read again for the
+// connections from then on.
 void followSignals(UnixSignals &unixSignals, Server &server, QCoreApplication &app, const ServeOptions &o)
 {
-    QObject::connect(&unixSignals, &UnixSignals::terminate, &server, [&server, &app, stopping = false]() mutable {
-        if (stopping)
-            return;
-        stopping = true;
-        logLine(QStringLiteral("stopping: no new connections; %1 session(s) end after their current request")
-                    .arg(server.sessions()));
-        server.shutdown(kStopBoundMs, [&app](bool allEnded) {
-            if (allEnded) {
-                logLine(QStringLiteral("stopped"));
-                app.exit(0);
+    const int boundMs = o.config.drainTimeoutMs;
+    QObject::connect(
+        &unixSignals, &UnixSignals::terminate, &server, [&server, &app, boundMs, stopping = false]() mutable {
+            if (stopping) {
+                logLine(QStringLiteral("stopping at once: every session ends after its current request"));
+                server.hurry(kHurryMs);
                 return;
             }
-            logLine(QStringLiteral("stopped with requests still running after %1 s: their transactions are "
-                                   "rolled back with the connections")
-                        .arg(kStopBoundMs / 1000));
-            std::fflush(stderr);
-            // Their threads are still inside the database: no destructor runs.
-            std::_Exit(0);
+            stopping = true;
+            logLine(QStringLiteral("stopping: no new logins; %1 session(s) end at their next transaction boundary, "
+                                   "within %2 s")
+                        .arg(server.sessions())
+                        .arg(seconds(boundMs)));
+            QElapsedTimer took;
+            took.start();
+            server.shutdown(boundMs, qMin(kStopGraceMs, boundMs / 4), [&app, took](bool allEnded) {
+                if (allEnded) {
+                    logLine(QStringLiteral("stopped: the sessions ended in %1 s")
+                                .arg(double(took.elapsed()) / 1000.0, 0, 'f', 1));
+                    logLine(QStringLiteral("stopped"));
+                    app.exit(0);
+                    return;
+                }
+                logLine(QStringLiteral("stopped with requests still running after %1 s: their transactions are "
+                                       "rolled back with the connections")
+                            .arg(double(took.elapsed()) / 1000.0, 0, 'f', 1));
+                std::fflush(stderr);
+                // Their threads are still inside the database: no destructor runs.
+                std::_Exit(0);
+            });
         });
-    });
     QObject::connect(&unixSignals, &UnixSignals::reload, &server,
                      [&server, certificateFile = o.certificateFile, keyFile = o.keyFile] {
         if (certificateFile.isEmpty()) {
@@ -561,7 +595,7 @@ int serve(QCoreApplication &app, const QStringList &args)
     // when many clients start at once (a shift beginning, a restart), and
     // each dropped one waits a second before it tries again.
     server.setListenBacklogSize(1024);
-    if (!server.listen(host, quint16(port)))
+    if (!server.start(host, quint16(port)))
         return fail(QStringLiteral("cannot listen on %1: %2").arg(o.listen, server.errorString()));
     put(stdout, QStringLiteral("listening on %1:%2\n")
                     .arg(server.serverAddress().toString(), QString::number(server.serverPort()))

@@ -26,7 +26,11 @@ public:
 
     // True when TUSUARIOS holds the user with this password. A password
     // found stored as typed is replaced by its hash (*rehashed set).
+    // An unknown user costs the same hash as a known one.
     bool checkUser(const QString &userId, const QString &password, bool *rehashed = nullptr);
+    // Hashes `password` as a check against a stored hash would, and throws
+    // the result away: what a Login for no user costs.
+    static void spendHash(const QString &password);
     // Creates the session's working tables for the user; from then on every
     // statement answers to that user's rights, unless `checked` is false
     // (what the checks cost is measured against that). A database opened

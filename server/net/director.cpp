@@ -44,7 +44,9 @@ QString Director::choose()
     const std::lock_guard<std::mutex> lock(m_mutex);
     Member *best = nullptr;
     for (Member &m : m_members) {
-        if (m.healthy && (!best || m.sessions + m.sent < best->sessions + best->sent))
+        // Sent as many as it said it had room for: full until it says again.
+        const bool full = m.room >= 0 && m.sent >= m.room;
+        if (m.healthy && !full && (!best || m.sessions + m.sent < best->sessions + best->sent))
             best = &m;
     }
     if (!best)
@@ -72,18 +74,11 @@ void Director::checkAll()
             if (*done)
                 return;
             *done = true;
-            int sessions = 0;
-            bool found = false;
-            if (ok && answer->startsWith("HTTP/1.0 200")) {
-                static const QRegularExpression line(QStringLiteral("(?m)^vorel_sessions (\\d+)"));
-                const QRegularExpressionMatch m = line.match(QString::fromLatin1(*answer));
-                found = m.hasMatch();
-                sessions = found ? m.captured(1).toInt() : 0;
-            }
-            checked(i, found, sessions);
+            const Health h = ok ? read(*answer) : Health();
+            checked(i, h.healthy, h.sessions, h.room);
             socket->deleteLater();
         };
-        connect(socket, &QTcpSocket::connected, socket, [socket] { socket->write("GET /metrics HTTP/1.0\r\n\r\n"); });
+        connect(socket, &QTcpSocket::connected, socket, [socket] { socket->write("GET /health HTTP/1.0\r\n\r\n"); });
         connect(socket, &QTcpSocket::readyRead, socket, [socket, answer] {
             // Only the head of the page matters; a member is not a way to
             // fill the director's memory.
@@ -102,7 +97,26 @@ void Director::checkAll()
     }
 }
 
-void Director::checked(int index, bool healthy, int sessions)
+Director::Health Director::read(const QByteArray &answer)
+{
+    Health h;
+    if (!answer.startsWith("HTTP/1.0 200"))
+        return h;
+    const QString text = QString::fromLatin1(answer);
+    static const QRegularExpression sessions(QStringLiteral("(?m)^vorel_sessions (\\d+)\\s*$"));
+    static const QRegularExpression room(QStringLiteral("(?m)^vorel_login_room (\\d+)\\s*$"));
+    const QRegularExpressionMatch s = sessions.match(text);
+    if (!s.hasMatch())
+        return h;
+    h.healthy = true;
+    h.sessions = s.captured(1).toInt();
+    const QRegularExpressionMatch r = room.match(text);
+    if (r.hasMatch())
+        h.room = r.captured(1).toInt();
+    return h;
+}
+
+void Director::checked(int index, bool healthy, int sessions, int room)
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
     if (index >= m_members.size())
@@ -110,6 +124,7 @@ void Director::checked(int index, bool healthy, int sessions)
     Member &m = m_members[index];
     m.healthy = healthy;
     m.sessions = sessions;
+    m.room = room;
     m.sent = 0;
 }
 

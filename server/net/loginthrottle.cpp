@@ -32,6 +32,17 @@ qint64 LoginThrottle::waitMs(const QString &user, const QString &address)
     return qMax(waitFor(m_users, user, at), waitFor(m_addresses, address, at));
 }
 
+bool LoginThrottle::suspect(const QString &user, const QString &address)
+{
+    QMutexLocker lock(&m_mutex);
+    const qint64 at = now();
+    auto recent = [at](const QHash<QString, Record> &table, const QString &key) {
+        const auto it = table.constFind(key);
+        return it != table.constEnd() && it->failures > 0 && at - it->lastFailure <= kForgetMs;
+    };
+    return recent(m_users, user) || recent(m_addresses, address);
+}
+
 void LoginThrottle::count(QHash<QString, Record> &table, const QString &key, qint64 at)
 {
     if (!table.contains(key) && table.size() >= kMaxEntries) {

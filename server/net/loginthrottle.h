@@ -19,6 +19,9 @@ public:
 
     // How long an attempt for `user` from `address` must wait before it is checked.
     qint64 waitMs(const QString &user, const QString &address);
+
+    // Failed attempts of the user or the address are on record.
+    bool suspect(const QString &user, const QString &address);
     // Counts a failure; returns the failures in a row of the user and of the address.
     std::pair<int, int> failed(const QString &user, const QString &address);
     void succeeded(const QString &user, const QString &address);

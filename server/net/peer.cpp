@@ -21,11 +21,15 @@ const char kNoSession[] = "Sesión no iniciada: llame primero a Login";
 constexpr char kTlsHandshake = 0x16;
 } // namespace
 
-Peer::Peer(QSslSocket *socket, int id, Server *server, qint64 holdMs)
-    : m_socket(socket), m_outbox(new Outbox(socket)), m_id(id), m_server(server), m_holdMs(holdMs)
+Peer::Peer(QSslSocket *socket, int id, Server *server, const QString &source, qint64 holdMs)
+    : m_socket(socket)
+    , m_outbox(new Outbox(socket))
+    , m_id(id)
+    , m_server(server)
+    , m_source(source)
+    , m_holdMs(holdMs)
 {
     m_socket->setParent(this);
-    m_source = m_socket->peerAddress().toString();
     m_label = QStringLiteral("connection %1 (%2:%3)").arg(m_id).arg(m_source).arg(m_socket->peerPort());
 }
 
@@ -42,6 +46,9 @@ void Peer::start()
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     connect(m_socket, &QSslSocket::readyRead, this, &Peer::onReadyRead);
     connect(m_socket, &QSslSocket::encrypted, this, &Peer::onReadyRead);
+    // Reading stopped while the answers piled up; it goes on as they leave.
+    connect(m_socket, &QSslSocket::bytesWritten, this, &Peer::onReadyRead);
+    connect(m_socket, &QSslSocket::encryptedBytesWritten, this, &Peer::onReadyRead);
     connect(m_socket, &QSslSocket::disconnected, this, &Peer::end);
     connect(m_socket, &QSslSocket::errorOccurred, this, [this](QAbstractSocket::SocketError) {
         if (m_handshaking && !m_socket->isEncrypted())
@@ -49,35 +56,65 @@ void Peer::start()
         if (m_socket->state() == QAbstractSocket::UnconnectedState)
             end();
     });
-    const ServerConfig &config = m_server->config();
-    if (config.loginTimeoutMs > 0) {
-        m_deadline = new QTimer(this);
-        m_deadline->setSingleShot(true);
-        connect(m_deadline, &QTimer::timeout, this, [this] {
-            if (m_checking)
-                return; // the check's answer ends the wait
-            const QString why =
-                QStringLiteral("no se inició sesión (Login) en %1 s").arg(seconds(m_server->config().loginTimeoutMs));
-            m_server->noteSource(m_source, QStringLiteral("connections closed: ") + why);
-            m_timedOut = true;
-            drop(why);
-        });
-        m_deadline->start(config.loginTimeoutMs);
-    }
     if (m_holdMs > 0) {
         m_held = true;
-        QTimer::singleShot(int(qMin<qint64>(m_holdMs, 60000)), this, [this] {
-            m_held = false;
-            onReadyRead();
-        });
+        m_server->wake(this, HoldOver, qMin<qint64>(m_holdMs, 60000));
         return;
     }
+    startDeadline();
     onReadyRead();
+}
+
+void Peer::startDeadline()
+{
+    const int ms = m_server->config().loginTimeoutMs;
+    if (ms > 0 && !m_deadlineSet) {
+        m_deadlineSet = true;
+        m_server->wake(this, LoginDeadline, ms);
+    }
+}
+
+void Peer::due(int what)
+{
+    if (m_ended)
+        return;
+    switch (what) {
+    case LoginDeadline: {
+        if (m_checking || m_heldLogin) {
+            m_lateForLogin = true; // the check's answer ends the wait
+            return;
+        }
+        const QString why =
+            QStringLiteral("no se inició sesión (Login) en %1 s").arg(seconds(m_server->config().loginTimeoutMs));
+        m_server->noteSource(m_source, QStringLiteral("connections closed: ") + why);
+        m_timedOut = true;
+        drop(why);
+        return;
+    }
+    case HoldOver:
+        m_held = false;
+        startDeadline();
+        onReadyRead();
+        return;
+    case Abort:
+        if (m_socket)
+            m_socket->abort();
+        return;
+    case LoginRetry:
+        if (m_heldLogin) {
+            const Message login = std::move(*m_heldLogin);
+            m_heldLogin.reset();
+            submitLogin(login);
+            if (!m_checking && !m_heldLogin)
+                onReadyRead();
+        }
+        return;
+    }
 }
 
 void Peer::onReadyRead()
 {
-    if (m_held || m_checking || m_closing || m_ended)
+    if (m_held || m_checking || m_heldLogin || m_closing || m_ended)
         return;
     if (!m_server->config().plaintext && !m_socket->isEncrypted()) {
         if (m_handshaking)
@@ -101,7 +138,8 @@ void Peer::onReadyRead()
     const QScopedValueRollback<bool> reading(m_reading, true);
     try {
         QByteArray payload;
-        while (!m_checking && !m_closing && readFrame(&payload)) {
+        while (!m_checking && !m_heldLogin && !m_closing
+               && m_socket->bytesToWrite() + m_socket->encryptedBytesToWrite() <= kMaxUnsent && readFrame(&payload)) {
             if (!isRequestType(payload.isEmpty() ? 0 : quint8(payload.at(0))))
                 throw proto::ProtocolError("not a request");
             m_spoke = true;
@@ -162,7 +200,14 @@ void Peer::handle(const Message &request)
             return;
         }
     }
-    traceRequest(m_server->config().trace, m_id, request);
+    // Only what a client asks before Login is traced, and only so much of
+    // it: a peer that pipelines requests without logging in writes nothing
+    // more there.
+    if (request.type == MsgType::Call && (isMethod(request.text, "dServer") || isMethod(request.text, "Login"))
+        && m_traced < kMaxTraced) {
+        ++m_traced;
+        traceRequest(m_server->config().trace, m_id, request);
+    }
     if (request.type == MsgType::Call && isMethod(request.text, "dServer")) {
         Message result = replyTo(request, MsgType::CallResult);
         result.value = m_server->config().serverFor(m_socket->localAddress());
@@ -181,46 +226,48 @@ void Peer::submitLogin(const Message &request)
                         QStringLiteral("Login requiere 4 argumento(s) y recibió %1").arg(request.args.size())));
         return;
     }
-    m_checking = true; // nothing more is read until the attempt is answered
     m_loginRequest = request.requestId;
-    auto check = [this, request] {
-        if (m_closing || m_ended)
-            return;
-        if (!m_server->reserveSession()) {
-            m_checking = false;
-            const int most = m_server->config().maxSessions;
-            m_server->noteSource(m_source, QStringLiteral("Login refused: %1 sessions already open").arg(most));
-            Metrics::instance().failedLogin();
-            send(errorReply(request.requestId,
-                            QStringLiteral("El servidor de aplicaciones está ocupado: atiende ya el máximo de %1 "
-                                           "sesiones. Inténtelo más tarde.")
-                                .arg(most)));
-            onReadyRead();
-            return;
-        }
-        m_server->checkLogin(this, request.args);
-    };
+    const QString canonical = canonicalUser(request.args[0]);
+    m_loginUser = canonical.isEmpty() ? request.args[0].trimmed() : canonical;
+    // After failed attempts a Login waits before it is checked, as a peer
+    // that may be shed: the wait keeps no place, and does not count against
+    // the time to log in. With failures on record it is one check at a time
+    // for the user and for the address: many connections guess no faster
+    // than one.
     LoginThrottle *throttle = m_server->config().throttle;
-    const qint64 wait = throttle ? throttle->waitMs(request.args[0].trimmed(), m_source) : 0;
-    if (wait <= 0) {
-        check();
+    const qint64 wait = throttle ? throttle->waitMs(m_loginUser, m_source) : 0;
+    const bool queued = wait <= 0 && throttle && throttle->suspect(m_loginUser, m_source)
+                        && (m_server->checkingUser(m_loginUser) || m_server->checkingSource(m_source));
+    if (wait > 0 || queued) {
+        const qint64 hold = wait > 0 ? wait : LoginThrottle::kFirstDelayMs;
+        logFrom(m_source, QStringLiteral("Login waits"),
+                QStringLiteral("%1: Login for user %2 waits %3 ms after failed attempts")
+                    .arg(label(), m_loginUser)
+                    .arg(hold));
+        m_heldLogin = request;
+        m_server->wake(this, LoginRetry, hold);
         return;
     }
-    logFrom(m_source, QStringLiteral("Login waits"),
-            QStringLiteral("%1: Login for user %2 waits %3 ms after failed attempts")
-                .arg(label(), request.args[0].trimmed())
-                .arg(wait));
-    // Other peers and sessions go on meanwhile.
-    QTimer::singleShot(int(wait), this, check);
+    const QString refusal = m_server->reserveLogin(m_loginUser, m_source);
+    if (!refusal.isEmpty()) {
+        Metrics::instance().failedLogin();
+        send(errorReply(request.requestId, refusal));
+        return;
+    }
+    m_checking = true; // nothing more is read until the attempt is answered
+    m_server->loginSent(this);
+    m_server->checkLogin(this, request.args);
 }
 
 void Peer::loginFailed(const QString &message)
 {
     Metrics::instance().failedLogin();
     m_checking = false;
+    m_server->loginAnswered(this);
     send(errorReply(m_loginRequest, message));
     // The time to log in may have run out while the check ran.
-    if (m_deadline && !m_deadline->isActive()) {
+    if (m_lateForLogin) {
+        m_timedOut = true;
         drop(QStringLiteral("no se inició sesión (Login) en %1 s").arg(seconds(m_server->config().loginTimeoutMs)));
         return;
     }
@@ -250,10 +297,7 @@ void Peer::refusePlaintext()
                                                    "el cliente debe ser de una versión que las use."));
     m_socket->write(proto::encode(refusal));
     m_socket->disconnectFromHost();
-    QTimer::singleShot(2000, this, [this] {
-        if (m_socket)
-            m_socket->abort();
-    });
+    m_server->wake(this, Abort, 2000);
 }
 
 void Peer::send(const Message &reply, bool now)
@@ -281,10 +325,7 @@ void Peer::drop(const QString &reason)
     if (m_socket && m_socket->state() == QAbstractSocket::UnconnectedState)
         end();
     else
-        QTimer::singleShot(2000, this, [this] {
-            if (m_socket)
-                m_socket->abort();
-        });
+        m_server->wake(this, Abort, 2000);
 }
 
 void Peer::shed()
@@ -293,6 +334,9 @@ void Peer::shed()
         return;
     Metrics::instance().refusedPeer();
     m_closing = true;
+    // Nothing of the socket may call back: the server may delete the peer
+    // as it ends.
+    m_socket->disconnect(this);
     m_socket->abort();
     end();
 }

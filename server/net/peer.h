@@ -10,6 +10,8 @@
 #include <QDeadlineTimer>
 #include <QObject>
 #include <QString>
+#include <list>
+#include <optional>
 
 class QSslSocket;
 class QTimer;
@@ -28,9 +30,21 @@ public:
     // is gets no more than this buffered.
     static constexpr quint32 kMaxFrame = 64 * 1024;
 
+    // Answers not yet sent past which nothing more is read before Login:
+    // a peer that pipelines requests without reading their answers stops
+    // being served until it reads.
+    static constexpr qint64 kMaxUnsent = 64 * 1024;
+    // Requests traced before Login: dServer and Login only, and no more
+    // than this many (a client asks dServer, then logs in, or tries again).
+    static constexpr int kMaxTraced = 4;
+
+    // What the server's one timer tells a peer (Server::wake).
+    enum Due { LoginDeadline = 1, HoldOver, Abort, LoginRetry };
+
     // `holdMs`: how long the peer waits before it is served at all (its
-    // address has left many connections silent).
-    Peer(QSslSocket *socket, int id, Server *server, qint64 holdMs);
+    // address has left many connections silent); the time to log in counts
+    // from then.
+    Peer(QSslSocket *socket, int id, Server *server, const QString &source, qint64 holdMs);
     ~Peer() override;
 
     void start();
@@ -41,6 +55,11 @@ public:
     bool wasted() const { return !m_spoke || m_timedOut; }
     // Its Login is being checked.
     bool checking() const { return m_checking; }
+    // Being shed for room: the server deletes it at once.
+    bool shedding() const { return m_shedding; }
+    // The user its Login names, in canonical form (as typed when it has none).
+    QString loginUser() const { return m_loginUser; }
+    void due(int what);
 
     // Closes at once, without a word (the peer is shed for room).
     void shed();
@@ -53,7 +72,9 @@ public:
     QString label() const;
 
 private:
+    friend class Server;
     void onReadyRead();
+    void startDeadline();
     bool readFrame(QByteArray *payload);
     void handle(const proto::Message &request);
     void submitLogin(const proto::Message &request);
@@ -81,9 +102,17 @@ private:
     bool m_pipelineFailed = false; // an answer of the current pipeline was an error
     bool m_closing = false;
     bool m_ended = false;
+    bool m_shedding = false;
+    bool m_lateForLogin = false;               // the time to log in ran out while a check ran, or a Login waited
+    std::optional<proto::Message> m_heldLogin; // waits for its address's turn
+    bool m_deadlineSet = false;
     quint32 m_loginRequest = 0;
+    QString m_loginUser;
     QByteArray m_frame;
-    QTimer *m_deadline = nullptr;
+    int m_traced = 0;
+    // The server's list of peers that may be shed.
+    std::list<Peer *>::iterator m_place;
+    bool m_listed = false;
 };
 
 } // namespace vorel::server

@@ -3,15 +3,18 @@
 #include "common/exception.h"
 #include "server/core/backend.h"
 #include "server/core/database.h"
+#include "server/core/metrics.h"
 #include "server/core/oraerror.h"
 #include "server/net/director.h"
 #include "server/net/peer.h"
 #include "server/net/replies.h"
 #include "server/net/session.h"
+#include "server/net/sockopts.h"
 
 #include <QDeadlineTimer>
 #include <QTimer>
 #include <QRegularExpression>
+#include <QSocketNotifier>
 #include <QSslSocket>
 #include <QThread>
 #include <algorithm>
@@ -24,6 +27,7 @@ namespace vorel::server {
 namespace {
 
 const char kBadLogin[] = "Usuario o contraseña incorrectos";
+const char kDraining[] = "El servidor de aplicaciones se detiene y no admite sesiones nuevas. Inténtelo más tarde.";
 // Failed Logins from one address said a minute: the throttle's first few
 // delays, each with the user it concerned; the rest are counted.
 constexpr int kFailedLoginLines = 5;
@@ -34,22 +38,31 @@ LoginOutcome checkOnPool(const ServerConfig &config, const QStringList &args, co
                          const QString &label)
 {
     LoginOutcome out;
-    const QString &user = args[0];
+    const QString user = canonicalUser(args[0]);
     const QString &password = args[1];
     const QString &database = args[2];
+    bool clientFault = false;
     try {
         const ServerConfig::Db *served = config.databaseFor(database);
-        if (!served || served->file.isEmpty())
+        if (!served || served->file.isEmpty()) {
+            clientFault = true;
             throw vorel::Exception(QStringLiteral("Base de datos desconocida: ") + database);
+        }
         std::unique_ptr<Database> db = served->backend->open(served->file);
         bool rehashed = false;
-        if (!db->checkUser(user, password, &rehashed)) {
+        // A number in another form is no user: it costs a hash all the same,
+        // as an unknown user does, so that the time taken tells nothing.
+        const bool known =
+            user.isEmpty() ? (Database::spendHash(password), false) : db->checkUser(user, password, &rehashed);
+        if (!known) {
+            clientFault = true;
+            const QString counted = user.isEmpty() ? args[0].trimmed() : user;
             if (config.throttle) {
-                const auto [forUser, forAddress] = config.throttle->failed(user.trimmed(), address);
+                const auto [forUser, forAddress] = config.throttle->failed(counted, address);
                 logFrom(address, QStringLiteral("failed Login"),
                         QStringLiteral("%1: failed Login for user %2 (%3 in a row for the user, %4 from the "
                                        "address); the next attempt waits %5 ms")
-                            .arg(label, user.trimmed())
+                            .arg(label, counted)
                             .arg(forUser)
                             .arg(forAddress)
                             .arg(LoginThrottle::delayAfter(qMax(forUser, forAddress))),
@@ -58,14 +71,14 @@ LoginOutcome checkOnPool(const ServerConfig &config, const QStringList &args, co
             throw vorel::Exception(QString::fromUtf8(kBadLogin));
         }
         if (config.throttle)
-            config.throttle->succeeded(user.trimmed(), address);
+            config.throttle->succeeded(user, address);
         if (rehashed)
             logLine(QStringLiteral("%1: the password of user %2 was stored as typed; it is kept as a salted hash now")
-                        .arg(label, user.trimmed()));
+                        .arg(label, user));
         db->setQueryTimeout(config.queryTimeoutMs);
         db->startSession(user);
         out.db = std::move(db);
-        out.user = user.trimmed();
+        out.user = user;
     } catch (const OraError &e) {
         out.error = e.message();
     } catch (const vorel::Exception &e) {
@@ -75,10 +88,34 @@ LoginOutcome checkOnPool(const ServerConfig &config, const QStringList &args, co
     } catch (...) {
         out.error = QStringLiteral("Error interno del servidor");
     }
+    out.serverFault = !out.db && !clientFault;
     return out;
 }
 
 } // namespace
+
+QString canonicalUser(const QString &typed)
+{
+    static const QRegularExpression number(QStringLiteral("^(0|[1-9][0-9]{0,17})$"));
+    const QString user = typed.trimmed();
+    return number.match(user).hasMatch() ? user : QString();
+}
+
+int ServerConfig::sessionsPerUser() const
+{
+    // One person works in a few windows, not in half the server's places.
+    if (maxSessionsPerUser > 0)
+        return maxSessions > 0 ? qMin(maxSessionsPerUser, maxSessions) : maxSessionsPerUser;
+    return maxSessions > 0 ? qMax(1, maxSessions / 2) : 0;
+}
+
+int ServerConfig::sessionsPerSource() const
+{
+    // A branch office behind one address takes most of a server, never all.
+    if (maxSessionsPerSource > 0)
+        return maxSessions > 0 ? qMin(maxSessionsPerSource, maxSessions) : maxSessionsPerSource;
+    return maxSessions > 0 ? qMax(1, maxSessions - maxSessions / 8) : 0;
+}
 
 const ServerConfig::Db *ServerConfig::databaseFor(const QString &name) const
 {
@@ -121,43 +158,127 @@ Server::Server(ServerConfig config, QObject *parent) : QTcpServer(parent), m_con
     // Checks hash passwords and open databases: a few at a time is what two
     // cores and a database server take; more would only queue inside.
     m_checks.setMaxThreadCount(qBound(2, QThread::idealThreadCount() * 2, 8));
+    m_dueTimer.setSingleShot(true);
+    connect(&m_dueTimer, &QTimer::timeout, this, &Server::runDue);
 }
 
 Server::~Server()
 {
-    close();
+    stopListening();
+    for (const Parked &p : m_parked)
+        sockopts::closeRaw(p.descriptor);
     m_checks.waitForDone();
+}
+
+bool Server::start(const QHostAddress &address, quint16 port)
+{
+    if (!listen(address, port))
+        return false;
+    // Qt would accept everything waiting in one go, building a socket for
+    // each before any bound applies; the listener takes them itself.
+    pauseAccepting();
+    auto *notifier = new QSocketNotifier(socketDescriptor(), QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, &Server::acceptSome);
+    m_acceptor = notifier;
+    return true;
+}
+
+void Server::stopListening()
+{
+    delete m_acceptor;
+    m_acceptor = nullptr;
+    close();
+}
+
+void Server::acceptSome()
+{
+    // What is left waits for the next turn of the event loop, after the
+    // peers' handshakes, the Logins' answers and the metrics page.
+    for (int i = 0; i < kAcceptsPerTurn && m_acceptor; ++i) {
+        const qintptr fd = sockopts::acceptOne(socketDescriptor());
+        if (fd < 0)
+            return;
+        incomingConnection(fd);
+    }
 }
 
 void Server::incomingConnection(qintptr socketDescriptor)
 {
-    auto *socket = new QSslSocket;
-    if (!socket->setSocketDescriptor(socketDescriptor)) {
-        delete socket;
+    const QHostAddress address = sockopts::peerAddress(socketDescriptor);
+    if (address.isNull() || m_draining) {
+        sockopts::closeRaw(socketDescriptor);
         return;
     }
-    const QString source = socket->peerAddress().toString();
+    const QString source = address.toString();
+    if (admit(socketDescriptor, source))
+        return;
+    // No room now: the connection waits unserved, costing a descriptor.
+    if (m_parkedPerSource.value(source) >= kParkedPerSource || int(m_parked.size()) >= kParked) {
+        noteSource(source, QStringLiteral("more than %1 connections waiting to be served; new ones are refused")
+                               .arg(m_parkedPerSource.value(source)));
+        Metrics::instance().refusedPeer();
+        sockopts::closeRaw(socketDescriptor);
+        return;
+    }
+    const qint64 now = QDeadlineTimer::current().deadline();
+    m_parked.push_back({socketDescriptor, source, now});
+    ++m_parkedPerSource[source];
+    tickParked();
+}
+
+void Server::tickParked()
+{
+    // Those waiting too long are closed as time passes, with no event to
+    // say so: while some wait, they are looked at again every second.
+    if (m_parkTick || m_parked.empty())
+        return;
+    m_parkTick = true;
+    wake(nullptr, 0, 1000);
+}
+
+void Server::admitParkedSoon()
+{
+    // Once per turn of the loop however many peers left meanwhile.
+    if (m_admitQueued)
+        return;
+    m_admitQueued = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            m_admitQueued = false;
+            admitParked();
+        },
+        Qt::QueuedConnection);
+}
+
+bool Server::admit(qintptr descriptor, const QString &source, bool quiet)
+{
     // The bound per address holds once the listener is half full: a shift
     // starting behind one NAT address logs in at once unhindered, while a
     // flood from a few addresses is held to its share.
-    const bool pressed = m_config.maxStartups <= 0 || int(m_peers.size()) >= m_config.maxStartups / 2;
+    const int idle = int(m_idle.size());
+    const bool pressed = m_config.maxStartups <= 0 || idle >= m_config.maxStartups / 2;
     if (pressed && m_config.maxStartupsPerSource > 0 && m_perSource.value(source) >= m_config.maxStartupsPerSource) {
-        noteSource(source, QStringLiteral("more than %1 connections not logged in from the address; the oldest "
-                                          "are closed")
-                               .arg(m_config.maxStartupsPerSource));
-        if (!shedOldest(source)) {
-            delete socket;
-            return;
-        }
+        if (!quiet)
+            noteSource(source, QStringLiteral("more than %1 connections not logged in from the address; new ones "
+                                              "wait for room")
+                                   .arg(m_config.maxStartupsPerSource));
+        return false;
     }
-    if (m_config.maxStartups > 0 && int(m_peers.size()) >= m_config.maxStartups) {
-        noteSource(QStringLiteral("(all)"), QStringLiteral("more than %1 connections not logged in; the oldest are "
-                                                           "closed")
-                                                .arg(m_config.maxStartups));
-        if (!shedOldest(QString())) {
-            delete socket;
-            return;
-        }
+    if (m_config.maxStartups > 0 && int(m_idle.size()) >= m_config.maxStartups) {
+        if (!quiet)
+            noteSource(QStringLiteral("(all)"), QStringLiteral("more than %1 connections not logged in; the oldest "
+                                                               "of the busiest address are closed")
+                                                    .arg(m_config.maxStartups));
+        if (!shedForRoom(source))
+            return false;
+    }
+    sockopts::findDeadPeers(descriptor);
+    auto *socket = new QSslSocket;
+    if (!socket->setSocketDescriptor(descriptor)) {
+        delete socket;
+        sockopts::closeRaw(descriptor);
+        return true;
     }
     qint64 hold = 0;
     if (m_config.throttle) {
@@ -165,17 +286,52 @@ void Server::incomingConnection(qintptr socketDescriptor)
         if (hold > 0)
             noteSource(source, QStringLiteral("many connections without a request; each new one waits %1 ms").arg(hold));
     }
-    auto *peer = new Peer(socket, ++m_lastId, this, hold);
+    auto *peer = new Peer(socket, ++m_lastId, this, source, hold);
     peer->setParent(this);
-    m_peers.push_back(peer);
-    ++m_perSource[source];
+    m_byId.emplace(peer->id(), peer);
+    listIdle(peer);
     peer->start();
+    return true;
 }
 
-bool Server::shedOldest(const QString &source)
+void Server::admitParked()
 {
-    for (Peer *p : m_peers) {
-        if (!p->checking() && (source.isEmpty() || p->source() == source)) {
+    const qint64 now = QDeadlineTimer::current().deadline();
+    for (auto it = m_parked.begin(); it != m_parked.end();) {
+        const Parked p = *it;
+        // Its client has given up waiting, or is about to.
+        const bool stale = m_config.loginTimeoutMs > 0 && now - p.since >= m_config.loginTimeoutMs;
+        if (!m_draining && !stale && !admit(p.descriptor, p.source, true)) {
+            ++it;
+            continue;
+        }
+        if (stale || m_draining)
+            sockopts::closeRaw(p.descriptor);
+        if (--m_parkedPerSource[p.source] <= 0)
+            m_parkedPerSource.remove(p.source);
+        it = m_parked.erase(it);
+    }
+    tickParked();
+}
+
+bool Server::shedForRoom(const QString &source)
+{
+    // The address holding the most places gives one up: a flood from a few
+    // addresses cannot keep a quiet one out, and a real client is never the
+    // oldest of a flood for long. One of the busiest addresses waits.
+    QString busiest;
+    int most = 0;
+    for (auto it = m_perSource.constBegin(); it != m_perSource.constEnd(); ++it) {
+        if (it.value() > most) {
+            most = it.value();
+            busiest = it.key();
+        }
+    }
+    if (busiest.isEmpty() || most <= m_perSource.value(source) + 1)
+        return false;
+    for (Peer *p : m_idle) {
+        if (p->source() == busiest) {
+            p->m_shedding = true;
             p->shed();
             return true;
         }
@@ -183,22 +339,98 @@ bool Server::shedOldest(const QString &source)
     return false;
 }
 
-void Server::peerEnded(Peer *peer)
+void Server::listIdle(Peer *peer)
 {
-    const auto it = std::find(m_peers.begin(), m_peers.end(), peer);
-    if (it == m_peers.end())
+    if (peer->m_listed)
         return;
-    forget(it);
-    if (peer->wasted() && m_config.throttle)
-        m_config.throttle->silent(peer->source());
-    peer->deleteLater();
+    peer->m_place = m_idle.insert(m_idle.end(), peer);
+    peer->m_listed = true;
+    ++m_perSource[peer->source()];
 }
 
-void Server::forget(std::list<Peer *>::iterator peer)
+void Server::unlistIdle(Peer *peer)
 {
-    if (--m_perSource[(*peer)->source()] <= 0)
-        m_perSource.remove((*peer)->source());
-    m_peers.erase(peer);
+    if (!peer->m_listed)
+        return;
+    m_idle.erase(peer->m_place);
+    peer->m_listed = false;
+    if (--m_perSource[peer->source()] <= 0)
+        m_perSource.remove(peer->source());
+}
+
+void Server::loginSent(Peer *peer)
+{
+    unlistIdle(peer);
+    if (!m_parked.empty())
+        admitParkedSoon();
+}
+
+void Server::loginAnswered(Peer *peer)
+{
+    if (m_byId.count(peer->id()))
+        listIdle(peer);
+}
+
+void Server::peerEnded(Peer *peer)
+{
+    if (!m_byId.erase(peer->id()))
+        return;
+    unlistIdle(peer);
+    if (peer->wasted() && m_config.throttle)
+        m_config.throttle->silent(peer->source());
+    // Shed for room, from the listener's own accepting: nothing of the peer
+    // is on the stack, and a flood should not leave its peers to a later turn.
+    if (peer->shedding())
+        delete peer;
+    else
+        peer->deleteLater();
+    if (!m_parked.empty())
+        admitParkedSoon();
+}
+
+void Server::forget(Peer *peer)
+{
+    m_byId.erase(peer->id());
+    unlistIdle(peer);
+    if (!m_parked.empty())
+        admitParkedSoon();
+}
+
+void Server::wake(Peer *peer, int what, qint64 ms)
+{
+    const qint64 at = QDeadlineTimer::current().deadline() + qMax<qint64>(0, ms);
+    m_due.push({at, peer ? peer->id() : 0, what});
+    if (m_due.top().at == at)
+        m_dueTimer.start(int(qMax<qint64>(0, ms)));
+}
+
+void Server::runDue()
+{
+    const qint64 now = QDeadlineTimer::current().deadline();
+    bool parkedDue = false;
+    while (!m_due.empty() && m_due.top().at <= now) {
+        const Due due = m_due.top();
+        m_due.pop();
+        if (due.peer == 0) {
+            parkedDue = true;
+            m_parkTick = false;
+            continue;
+        }
+        const auto it = m_byId.find(due.peer);
+        if (it != m_byId.end())
+            it->second->due(due.what);
+    }
+    if (parkedDue)
+        admitParked();
+    if (!m_due.empty())
+        m_dueTimer.start(int(qMax<qint64>(0, m_due.top().at - QDeadlineTimer::current().deadline())));
+}
+
+int Server::loginRoom() const
+{
+    if (m_draining)
+        return 0;
+    return m_config.maxSessions > 0 ? qMax(0, m_config.maxSessions - m_sessions.load()) : 1 << 20;
 }
 
 bool Server::reserveSession()
@@ -211,35 +443,136 @@ bool Server::reserveSession()
     return true;
 }
 
+bool Server::reservePlaces(const QString &user, const QString &source)
+{
+    const std::lock_guard<std::mutex> lock(m_liveMutex);
+    const int perUser = m_config.sessionsPerUser();
+    const int perSource = m_config.sessionsPerSource();
+    if ((perUser > 0 && m_sessionsOfUser.value(user) >= perUser)
+        || (perSource > 0 && m_sessionsOfSource.value(source) >= perSource))
+        return false;
+    ++m_sessionsOfUser[user];
+    ++m_sessionsOfSource[source];
+    return true;
+}
+
+void Server::releasePlaces(const QString &user, const QString &source)
+{
+    const std::lock_guard<std::mutex> lock(m_liveMutex);
+    if (--m_sessionsOfUser[user] <= 0)
+        m_sessionsOfUser.remove(user);
+    if (--m_sessionsOfSource[source] <= 0)
+        m_sessionsOfSource.remove(source);
+}
+
+QString Server::reserveLogin(const QString &user, const QString &source)
+{
+    if (m_draining)
+        return QString::fromUtf8(kDraining);
+    if (!reserveSession()) {
+        noteSource(source, QStringLiteral("Login refused: %1 sessions already open").arg(m_config.maxSessions));
+        return QStringLiteral("El servidor de aplicaciones está ocupado: atiende ya el máximo de %1 sesiones. "
+                              "Inténtelo más tarde.")
+            .arg(m_config.maxSessions);
+    }
+    if (!reservePlaces(user, source)) {
+        --m_sessions;
+        noteSource(source, QStringLiteral("Login refused: the user or the address holds its most sessions"));
+        return QStringLiteral("El servidor de aplicaciones no admite más sesiones de este usuario (%1) o de esta "
+                              "dirección (%2). Cierre alguna e inténtelo de nuevo.")
+            .arg(m_config.sessionsPerUser())
+            .arg(m_config.sessionsPerSource());
+    }
+    return QString();
+}
+
+void Server::loginRefused(const QString &user, const QString &source)
+{
+    releasePlaces(user, source);
+    --m_sessions;
+}
+
 void Server::checkLogin(Peer *peer, const QStringList &args)
 {
     const int id = peer->id();
     const QString address = peer->source();
     const QString label = peer->label();
-    m_checks.start([this, id, args, address, label] {
+    const QString user = peer->loginUser();
+    ++m_checkingUsers[user];
+    ++m_checkingSources[address];
+    m_checks.start([this, id, args, address, label, user] {
         auto outcome = std::make_shared<LoginOutcome>(checkOnPool(m_config, args, address, label));
-        QMetaObject::invokeMethod(this, [this, id, outcome] { loginChecked(id, outcome); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, id, user, address, outcome] { loginChecked(id, user, address, outcome); },
+            Qt::QueuedConnection);
     });
 }
 
-void Server::loginChecked(int peerId, const std::shared_ptr<LoginOutcome> &outcome)
+void Server::loginChecked(int peerId, const QString &user, const QString &source,
+                          const std::shared_ptr<LoginOutcome> &outcome)
 {
-    const auto it = std::find_if(m_peers.begin(), m_peers.end(), [peerId](Peer *p) { return p->id() == peerId; });
-    if (it == m_peers.end() || !outcome->db) {
-        --m_sessions;
-        if (it != m_peers.end())
-            (*it)->loginFailed(outcome->error);
+    if (--m_checkingUsers[user] <= 0)
+        m_checkingUsers.remove(user);
+    if (--m_checkingSources[source] <= 0)
+        m_checkingSources.remove(source);
+    if (outcome->db)
+        m_loginPathUp = true;
+    else if (outcome->serverFault && m_loginPathUp.exchange(false)) {
+        logLine(QStringLiteral("logins fail on the server's side (%1): the health check says so until the "
+                               "database answers again")
+                    .arg(outcome->error));
+        probeLoginPath();
+    }
+    const auto it = m_byId.find(peerId);
+    Peer *peer = it == m_byId.end() ? nullptr : it->second;
+    if (!peer || !outcome->db || m_draining) {
+        loginRefused(user, source);
+        if (peer)
+            peer->loginFailed(outcome->db ? QString::fromUtf8(kDraining) : outcome->error);
         return; // a peer gone meanwhile: its database closes here
     }
-    Peer *peer = *it;
-    forget(it);
+    forget(peer);
     startSession(peer, std::move(*outcome));
+}
+
+void Server::probeLoginPath()
+{
+    if (m_probing || m_loginPathUp.load())
+        return;
+    m_probing = true;
+    // Opens each database as a Login would, every 2 s until one opens: the
+    // director sends no client while the way to log in is broken, so no
+    // Login would tell.
+    QTimer::singleShot(2000, this, [this] {
+        m_checks.start([this] {
+            bool up = true;
+            for (const ServerConfig::Db &db : m_config.databases) {
+                try {
+                    if (!db.file.isEmpty())
+                        db.backend->open(db.file);
+                } catch (...) {
+                    up = false;
+                }
+            }
+            QMetaObject::invokeMethod(
+                this,
+                [this, up] {
+                    m_probing = false;
+                    if (up && !m_loginPathUp.exchange(true))
+                        logLine(QStringLiteral("the databases answer again: logins are taken"));
+                    probeLoginPath();
+                },
+                Qt::QueuedConnection);
+        });
+    });
 }
 
 void Server::startSession(Peer *peer, LoginOutcome outcome)
 {
     const int id = peer->id();
     const quint32 loginRequest = peer->loginRequest();
+    const QString user = peer->loginUser();
+    const QString source = peer->source();
     QSslSocket *socket = peer->release();
     peer->deleteLater();
 
@@ -255,11 +588,12 @@ void Server::startSession(Peer *peer, LoginOutcome outcome)
     connect(session, &Session::finished, thread, &QThread::quit);
     connect(
         session, &Session::finished, this,
-        [this, session] {
+        [this, session, user, source] {
             {
                 const std::lock_guard<std::mutex> lock(m_liveMutex);
                 m_live.erase(session);
             }
+            releasePlaces(user, source);
             --m_sessions;
         },
         Qt::DirectConnection);
@@ -285,29 +619,46 @@ void Server::noteSource(const QString &source, const QString &what)
     logFrom(source, kind, QStringLiteral("source %1: %2").arg(source, what));
 }
 
-void Server::shutdown(int boundMs, std::function<void(bool allEnded)> done)
+void Server::shutdown(int boundMs, int graceMs, std::function<void(bool allEnded)> done)
 {
-    close();
-    for (Peer *peer : std::list<Peer *>(m_peers))
-        peer->shed();
+    m_draining = true;
+    stopListening();
+    admitParked(); // closes them
+    while (!m_idle.empty()) {
+        m_idle.front()->m_shedding = true;
+        m_idle.front()->shed();
+    }
     {
         // Queued: each session takes it after the request it is on.
         const std::lock_guard<std::mutex> lock(m_liveMutex);
         for (Session *session : m_live)
-            QMetaObject::invokeMethod(session, &Session::stop, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(session, &Session::drain, Qt::QueuedConnection);
     }
     auto *poll = new QTimer(this);
     const QDeadlineTimer bound(boundMs);
-    connect(poll, &QTimer::timeout, this, [this, poll, bound, done] {
+    const QDeadlineTimer endNow(qMax(0, boundMs - graceMs));
+    auto ended = std::make_shared<bool>(false);
+    connect(poll, &QTimer::timeout, this, [this, poll, bound, endNow, done, ended] {
         // Logins being checked hold a place too; they find the door shut.
-        const bool ended = m_sessions.load() == 0;
-        if (!ended && !bound.hasExpired())
+        const bool all = m_sessions.load() == 0;
+        const bool hurried = m_hurryUntil >= 0;
+        const bool over = bound.hasExpired() || (hurried && QDeadlineTimer::current().deadline() >= m_hurryUntil);
+        if (!all && !over) {
+            if ((endNow.hasExpired() || hurried) && !*ended) {
+                *ended = true;
+                const std::lock_guard<std::mutex> lock(m_liveMutex);
+                for (Session *session : m_live)
+                    QMetaObject::invokeMethod(session, &Session::stop, Qt::QueuedConnection);
+            }
             return;
+        }
         poll->deleteLater();
-        done(ended);
+        done(all);
     });
     poll->start(20);
 }
+
+void Server::hurry(int boundMs) { m_hurryUntil = QDeadlineTimer::current().deadline() + boundMs; }
 
 void Server::setTls(const QSslConfiguration &tls)
 {

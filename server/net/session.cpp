@@ -110,6 +110,19 @@ void Session::stop()
     drop(QStringLiteral("el servidor de aplicaciones se detiene"));
 }
 
+void Session::drain()
+{
+    m_draining = true;
+    endIfDrained();
+}
+
+void Session::endIfDrained()
+{
+    // A walk's fetch waiting for its rows is a request still running.
+    if (m_draining && !m_closing && !m_inTransaction && !m_pendingFetch)
+        stop();
+}
+
 void Session::resumeIfDrained()
 {
     if (m_sendFull && m_socket && m_socket->bytesToWrite() < kMaxUnsent / 2) {
@@ -279,6 +292,7 @@ void Session::process(const Message &request, qint64 arrivedNs)
         else
             m_idleInTransaction->stop();
     }
+    endIfDrained();
 }
 
 void Session::count(const Message &request, const Message &reply, qint64 nanoseconds)

@@ -35,6 +35,9 @@ public:
     // The server stops: the session ends, telling the client why, and its
     // open transaction is rolled back.
     void stop();
+    // The server is stopping: the session ends at its next transaction
+    // boundary, at once when it is idle outside a transaction.
+    void drain();
 
 Q_SIGNALS:
     // The connection is over and the session's database closed.
@@ -75,6 +78,7 @@ private:
     // Ends the connection after input the protocol does not allow.
     void drop(const QString &reason);
     void finish();
+    void endIfDrained();
     QString peer() const;
 
     QSslSocket *m_socket;
@@ -84,6 +88,7 @@ private:
     proto::FrameReader m_frames;
     bool m_closing = false;
     bool m_finished = false;
+    bool m_draining = false;
     bool m_sendFull = false;     // the peer does not read its answers
     bool m_pipelineFailed = false; // a request of the current pipeline failed
     bool m_reading = false;        // onReadyRead is running

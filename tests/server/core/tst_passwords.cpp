@@ -3,9 +3,12 @@
 // plain passwords of databases made by an earlier release converted.
 #include "rawclient.h"
 #include "server/net/loginthrottle.h"
+#include "server/backend/backends.h"
+#include "server/core/database.h"
 #include "server/core/passwords.h"
 #include "support/testserver.h"
 
+#include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -84,6 +87,8 @@ private Q_SLOTS:
         QVERIFY(throttle.waitMs(QStringLiteral("1001"), QStringLiteral("10.0.0.3")) > 250);
         QCOMPARE(throttle.waitMs(QStringLiteral("1002"), QStringLiteral("10.0.0.3")), 0);
         QVERIFY(throttle.waitMs(QStringLiteral("1002"), QStringLiteral("10.0.0.1")) > 0);
+        QVERIFY(throttle.suspect(QStringLiteral("1002"), QStringLiteral("10.0.0.2")));
+        QVERIFY(!throttle.suspect(QStringLiteral("1002"), QStringLiteral("10.0.0.3")));
         throttle.succeeded(QStringLiteral("1001"), QStringLiteral("10.0.0.1"));
         QCOMPARE(throttle.waitMs(QStringLiteral("1001"), QStringLiteral("10.0.0.1")), 0);
 
@@ -96,6 +101,30 @@ private Q_SLOTS:
             sprayed.failed(QString::number(i), QStringLiteral("10.0.0.9"));
         QCOMPARE(sprayed.waitMs(QStringLiteral("primero"), QStringLiteral("10.0.0.8")), 0);
         QVERIFY(sprayed.waitMs(QString::number(LoginThrottle::kMaxEntries - 1), QStringLiteral("10.0.0.8")) > 0);
+    }
+
+    // A guess at a user that does not exist takes as long as a wrong
+    // password of one that does: the time tells nothing.
+    void unknownUsersCostAHashToo()
+    {
+        const QString file = m_server.databaseFile();
+        const std::unique_ptr<vorel::server::Database> db = vorel::server::backends::forLocation(file).open(file);
+        auto fastest = [&](const QString &user) {
+            qint64 best = -1;
+            for (int i = 0; i < 3; ++i) {
+                QElapsedTimer t;
+                t.start();
+                if (db->checkUser(user, QStringLiteral("mala")))
+                    return qint64(-1);
+                best = best < 0 ? t.nsecsElapsed() : qMin(best, t.nsecsElapsed());
+            }
+            return best;
+        };
+        const qint64 known = fastest(QStringLiteral("1001"));
+        const qint64 unknown = fastest(QStringLiteral("99999"));
+        qInfo("wrong password %.1f ms, unknown user %.1f ms", double(known) / 1e6, double(unknown) / 1e6);
+        QVERIFY(known > 0);
+        QVERIFY2(unknown * 2 > known, qPrintable(QStringLiteral("%1 against %2 ns").arg(unknown).arg(known)));
     }
 
     void demoLoginsWorkAgainstHashes()

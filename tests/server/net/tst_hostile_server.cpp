@@ -19,7 +19,9 @@
 #include <QTcpSocket>
 #include <QTcpServer>
 #include <QTemporaryDir>
+#include <atomic>
 #include <csignal>
+#include <latch>
 #include <cstdio>
 #include <vector>
 #include <memory>
@@ -208,8 +210,8 @@ private Q_SLOTS:
     }
 
     // SIGHUP reads the certificate again for the connections from then on;
-    // SIGTERM ends each session after its request, telling it why, rolls
-    // back its open transaction and ends the server.
+    // SIGTERM ends a session still in its transaction at the drain bound,
+    // telling it why, rolls the transaction back and ends the server.
     void signalsReloadAndStop()
     {
         QTemporaryDir own;
@@ -217,7 +219,9 @@ private Q_SLOTS:
         const QString key = own.filePath(QStringLiteral("vorel-server.key"));
         QVERIFY(QFile::copy(TestServer::certificateFile(), certificate));
         QVERIFY(QFile::copy(TestServer::keyFile(), key));
-        TestServer server(withArgs({QStringLiteral("--tls-cert"), certificate, QStringLiteral("--tls-key"), key}, true));
+        TestServer server(withArgs({QStringLiteral("--tls-cert"), certificate, QStringLiteral("--tls-key"), key,
+                                    QStringLiteral("--drain-timeout"), QStringLiteral("1")},
+                                   true));
         VOREL_START(server);
         addTestTable(server);
         RawClient open;
@@ -247,6 +251,119 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(!server.running(), 10000);
         QVERIFY(server.log().contains(QStringLiteral("\nstopped\n")));
         QCOMPARE(rows(server, QStringLiteral("PRUE_Id = 4242")), 0);
+    }
+
+    // SIGTERM drains: each session ends at its next transaction boundary,
+    // the health page fails at once, and what is still open at the bound
+    // is rolled back; a second signal ends everything after the request in
+    // hand.
+    void stopDrainsAtTransactionBoundaries_data()
+    {
+        QTest::addColumn<QString>("then"); // what the session in a transaction does after SIGTERM
+        QTest::addColumn<int>("kept");     // of its rows 10 and 11
+        QTest::newRow("commits: ends after it") << "commit" << 2;
+        QTest::newRow("never ends: rolled back at the bound") << "nothing" << 0;
+        QTest::newRow("a second signal: rolled back at once") << "SIGTERM" << 0;
+    }
+    void stopDrainsAtTransactionBoundaries()
+    {
+        QFETCH(QString, then);
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        const quint16 metricsPort = probe.serverPort();
+        probe.close();
+        const int boundMs = then == QLatin1String("SIGTERM") ? 30000 : 4000;
+        TestServer server(withArgs({QStringLiteral("--drain-timeout"), QString::number(boundMs / 1000),
+                                    QStringLiteral("--metrics"), QStringLiteral("127.0.0.1:%1").arg(metricsPort)},
+                                   true));
+        VOREL_START(server);
+        addTestTable(server);
+        RawClient idle, busy;
+        for (RawClient *c : {&idle, &busy})
+            QVERIFY(c->connectTo(server.port()) && c->login(kUser, kPassword));
+        QCOMPARE(busy.call(QStringLiteral("StartTran")).type, MsgType::CallResult);
+        QCOMPARE(ejeDir(busy, QStringLiteral("INSERT INTO TPRUEBA VALUES (10, 'antes')")), QString());
+        auto health = [&] {
+            QTcpSocket http;
+            http.connectToHost(QHostAddress::LocalHost, metricsPort);
+            if (!http.waitForConnected(5000))
+                return QByteArray();
+            http.write("GET /health HTTP/1.0\r\n\r\n");
+            QByteArray answer;
+            while (http.waitForReadyRead(5000))
+                answer += http.readAll();
+            return answer;
+        };
+        QVERIFY(health().startsWith("HTTP/1.0 200"));
+
+        QElapsedTimer since;
+        since.start();
+        QCOMPARE(::kill(pid_t(server.pid()), SIGTERM), 0);
+        const QString stopping =
+            QStringLiteral("Conexión cerrada por el servidor: el servidor de aplicaciones se detiene");
+        QCOMPARE(idle.receive(5000).text, stopping);
+        QVERIFY2(since.elapsed() < 1500, qPrintable(QString::number(since.elapsed())));
+        const QByteArray draining = health();
+        QVERIFY2(draining.startsWith("HTTP/1.0 503") && draining.contains("\nvorel_draining 1\n")
+                     && draining.contains("\nvorel_login_room 0\n"),
+                 draining.constData());
+        RawClient late;
+        QVERIFY(!late.connectTo(server.port()));
+        // The use case under way goes on.
+        QCOMPARE(ejeDir(busy, QStringLiteral("INSERT INTO TPRUEBA VALUES (11, 'durante')")), QString());
+        if (then == QLatin1String("commit")) {
+            QCOMPARE(busy.call(QStringLiteral("CommitTran")).type, MsgType::CallResult);
+            QCOMPARE(busy.receive(5000).text, stopping);
+        } else if (then == QLatin1String("SIGTERM")) {
+            QCOMPARE(::kill(pid_t(server.pid()), SIGTERM), 0);
+            since.restart();
+            QCOMPARE(busy.receive(5000).text, stopping);
+            QVERIFY2(since.elapsed() < 1500, qPrintable(QString::number(since.elapsed())));
+        } else {
+            QCOMPARE(busy.receive(boundMs + 2000).text, stopping);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!server.running(), 3000);
+        QVERIFY2(since.elapsed() <= boundMs + 1000, qPrintable(QString::number(since.elapsed())));
+        QVERIFY(server.log().contains(QStringLiteral("\nstopped\n")));
+        QTEST(rows(server, QStringLiteral("PRUE_Id IN (10, 11)")), "kept");
+    }
+
+    // Logins that fail on the server's side (its database gone) make the
+    // health page fail, so that a director sends nobody there, until a
+    // probe finds the database back.
+    void healthFailsWhileLoginsCannotWork()
+    {
+        if (TestServer::postgres())
+            QSKIP("the database is taken away as a file");
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost, 0));
+        const quint16 metricsPort = probe.serverPort();
+        probe.close();
+        TestServer server(withArgs({QStringLiteral("--metrics"), QStringLiteral("127.0.0.1:%1").arg(metricsPort)}));
+        VOREL_START(server);
+        addTestTable(server);
+        auto health = [&] {
+            QTcpSocket http;
+            http.connectToHost(QHostAddress::LocalHost, metricsPort);
+            if (!http.waitForConnected(5000))
+                return QByteArray();
+            http.write("GET /health HTTP/1.0\r\n\r\n");
+            QByteArray answer;
+            while (http.waitForReadyRead(5000))
+                answer += http.readAll();
+            return answer;
+        };
+        QVERIFY(health().startsWith("HTTP/1.0 200"));
+        const QString file = server.databaseFile();
+        QVERIFY(QFile::rename(file, file + QStringLiteral(".away")));
+        RawClient c;
+        QVERIFY(c.connectTo(server.port()));
+        QVERIFY(!c.login(kUser, kPassword));
+        const QByteArray down = health();
+        QVERIFY2(down.startsWith("HTTP/1.0 503") && down.contains("\nvorel_login_path_up 0\n"), down.constData());
+        QVERIFY(QFile::rename(file + QStringLiteral(".away"), file));
+        QTRY_VERIFY_WITH_TIMEOUT(health().startsWith("HTTP/1.0 200"), 6000);
+        QVERIFY(c.login(kUser, kPassword));
     }
 
     // The figures a monitoring system scrapes count what the clients did.
@@ -487,6 +604,160 @@ private Q_SLOTS:
                                                  "address); the next attempt waits 4000 ms")),
             10000);
         QVERIFY(server.log().contains(QStringLiteral("Login for user 7001 waits")));
+    }
+
+    // Connections guessing together are checked one after another, each
+    // after the wait the failure before it set: no faster than one.
+    void guessesAreCheckedOneAtATime()
+    {
+        TestServer server(withArgs({}));
+        VOREL_START(server);
+        addTestTable(server);
+        const QStringList wrong{kUser, QStringLiteral("mala"), QStringLiteral("DEMO"), QStringLiteral("127.0.0.1")};
+        RawClient first;
+        QVERIFY(first.connectTo(server.port()));
+        QCOMPARE(first.call(QStringLiteral("Login"), wrong).type, MsgType::Error);
+        std::vector<std::unique_ptr<RawClient>> guessers;
+        for (int i = 0; i < 3; ++i) {
+            guessers.push_back(std::make_unique<RawClient>());
+            QVERIFY(guessers.back()->connectTo(server.port()));
+        }
+        proto::Message login;
+        login.type = MsgType::Call;
+        login.text = QStringLiteral("Login");
+        login.args = wrong;
+        QElapsedTimer t;
+        t.start();
+        for (auto &g : guessers)
+            g->send(login);
+        for (auto &g : guessers)
+            QCOMPARE(g->receive(20000).type, MsgType::Error);
+        // 250, then 500, then 1000 ms before each check, not 250 for all.
+        QVERIFY2(t.elapsed() >= 1700, qPrintable(QString::number(t.elapsed())));
+    }
+
+    // What a Login may not do: log in under another form of the number, take
+    // more places than a user or an address has, or have its wait for a
+    // turn count against the time to log in.
+    void loginsWithinTheirBounds()
+    {
+        TestServer server(
+            withArgs({QStringLiteral("--max-sessions"), QStringLiteral("6"), QStringLiteral("--max-sessions-per-user"),
+                      QStringLiteral("2"), QStringLiteral("--max-sessions-per-source"), QStringLiteral("3"),
+                      QStringLiteral("--login-timeout"), QStringLiteral("1")},
+                     true));
+        VOREL_START(server);
+        addTestTable(server);
+        // Each refused: for the form, or, once failures are on record, at once.
+        for (const QString &form :
+             {QStringLiteral("07001"), QStringLiteral("+7001"), QStringLiteral("7001.0"), QStringLiteral("7.001e3")}) {
+            RawClient c;
+            QVERIFY(c.connectTo(server.port()));
+            QVERIFY2(!c.login(form, kPassword), qPrintable(form));
+            QTest::qWait(1100);
+        }
+        QTest::qWait(2100); // the address's wait after four failures
+        const QString full = QStringLiteral("El servidor de aplicaciones no admite más sesiones de este usuario (2) o "
+                                            "de esta dirección (3). Cierre alguna e inténtelo de nuevo.");
+        struct Step {
+            QString user, password;
+            bool accepted;
+        };
+        const QList<Step> steps{{kUser, kPassword, true},
+                                {kUser, kPassword, true},
+                                {kUser, kPassword, false}, // the user's third
+                                {QStringLiteral("7002"), QStringLiteral("clave8"), true},
+                                {QStringLiteral("7002"), QStringLiteral("clave8"), false}}; // the address's fourth
+        std::vector<std::unique_ptr<RawClient>> sessions;
+        for (const Step &step : steps) {
+            auto c = std::make_unique<RawClient>();
+            QVERIFY(c->connectTo(server.port()));
+            const proto::Message reply =
+                c->call(QStringLiteral("Login"),
+                        {step.user, step.password, QStringLiteral("DEMO"), QStringLiteral("127.0.0.1")});
+            QCOMPARE(reply.type == MsgType::CallResult, step.accepted);
+            if (!step.accepted)
+                QCOMPARE(c->error(reply), full);
+            sessions.push_back(std::move(c));
+        }
+        sessions.clear();
+
+        // Connections that end without a word make the address's next ones
+        // wait before they are served: longer than the time to log in, which
+        // counts only from then.
+        for (int i = 0; i < 12; ++i) {
+            QTcpSocket silent;
+            silent.connectToHost(QHostAddress::LocalHost, server.port());
+            QVERIFY(silent.waitForConnected(5000));
+            silent.disconnectFromHost();
+            QTest::qWait(30);
+        }
+        QTest::qWait(300);
+        RawClient held;
+        QElapsedTimer t;
+        t.start();
+        QVERIFY(held.connectTo(server.port()) && held.login(kUser, kPassword));
+        QVERIFY2(t.elapsed() >= 1000, qPrintable(QString::number(t.elapsed())));
+    }
+
+    // A shift starting behind one address, many more at once than the
+    // bounds on connections not logged in: they wait their turn, none is
+    // closed, all log in.
+    void aShiftFromOneAddressIsQueuedNotShed()
+    {
+        TestServer server(withArgs({QStringLiteral("--max-startups"), QStringLiteral("8"),
+                                    QStringLiteral("--max-startups-per-source"), QStringLiteral("2")}));
+        VOREL_START(server);
+        addTestTable(server);
+        constexpr int kShift = 40;
+        std::atomic<int> in{0};
+        std::latch start(kShift);
+        std::vector<std::unique_ptr<QThread>> threads;
+        const quint16 port = server.port();
+        for (int i = 0; i < kShift; ++i) {
+            threads.emplace_back(QThread::create([&, i] {
+                RawClient c;
+                start.arrive_and_wait();
+                if (c.connectTo(port)
+                    && c.login(i % 2 ? kUser : QStringLiteral("7002"), i % 2 ? kPassword : QStringLiteral("clave8")))
+                    ++in;
+            }));
+            threads.back()->start();
+        }
+        for (auto &t : threads)
+            QVERIFY(t->wait(60000));
+        QCOMPARE(in.load(), kShift);
+    }
+
+    // Requests before Login are answered only while their answers are read,
+    // and none but dServer and Login is traced.
+    void nothingBeforeLoginPilesUpOrIsTraced()
+    {
+        TestServer server(withArgs({}));
+        VOREL_START(server);
+        addTestTable(server);
+        RawClient spammer;
+        QVERIFY(spammer.connectTo(server.port()));
+        proto::Message menIni;
+        menIni.type = MsgType::Call;
+        menIni.text = QStringLiteral("MenIni");
+        QByteArray burst;
+        for (int i = 0; i < 20000; ++i) {
+            menIni.requestId = quint32(i + 100);
+            burst += proto::encode(menIni);
+        }
+        spammer.sendRaw(burst);
+        QTest::qWait(1000);
+        QCOMPARE(server.texts(), QStringList());
+        // Read, it is all answered, in order, and the Login goes through.
+        for (int i = 0; i < 20000; ++i) {
+            const proto::Message m = spammer.receive(10000);
+            QCOMPARE(m.requestId, quint32(i + 100));
+        }
+        QCOMPARE(spammer.call(QStringLiteral("dServer")).type, MsgType::CallResult);
+        QVERIFY(spammer.login(kUser, kPassword));
+        QCOMPARE(server.texts(),
+                 QStringList({QStringLiteral("dServer"), QStringLiteral("Login|7001|********|DEMO|127.0.0.1")}));
     }
 
     void sessionsRunOnlyWhatTheContractAllows_data()

@@ -11,6 +11,7 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 
+#include <csignal>
 #include <map>
 #include <memory>
 #include <vector>
@@ -203,6 +204,43 @@ private Q_SLOTS:
         failed = logIn(30);
         QVERIFY2(failed.isEmpty(), qPrintable(failed));
         QCOMPARE(sessions[hosts[1]].size(), before);
+    }
+
+    // A member told to stop is left out at once, while it still answers its
+    // page and its sessions finish their transactions.
+    void directorLeavesADrainingMemberOut()
+    {
+        auto freePort = [] {
+            QTcpServer probe;
+            probe.listen(QHostAddress::LocalHost, 0);
+            return probe.serverPort();
+        };
+        const QString metrics = QStringLiteral("127.0.0.1:%1").arg(freePort());
+        const auto member = onTheSameDatabase(m_first, {QStringLiteral("--metrics"), metrics});
+        QString error;
+        QVERIFY2(member->start(&error), qPrintable(error));
+        // Without a member to send to, it answers its own --advertise.
+        const auto director = onTheSameDatabase(
+            m_first, {QStringLiteral("--pool"), metrics, QStringLiteral("--advertise"), QStringLiteral("director")});
+        QVERIFY2(director->start(&error), qPrintable(error));
+        auto ask = [&] {
+            RawClient d;
+            return d.connectTo(director->port()) ? d.call(QStringLiteral("dServer")).value.toString() : QString();
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(ask(), QStringLiteral("127.0.0.1"), 5000);
+        RawClient busy;
+        QVERIFY(busy.connectTo(member->port()) && busy.login());
+        QCOMPARE(busy.call(QStringLiteral("StartTran")).type, MsgType::CallResult);
+        QCOMPARE(::kill(pid_t(member->pid()), SIGTERM), 0);
+        QElapsedTimer since;
+        since.start();
+        QTRY_VERIFY_WITH_TIMEOUT(ask() == QStringLiteral("director") || since.elapsed() > 10000, 11000);
+        qInfo("a draining member left out %lld ms after SIGTERM", since.elapsed());
+        QVERIFY2(since.elapsed() < 3000, qPrintable(QString::number(since.elapsed())));
+        QVERIFY(member->running());
+        QCOMPARE(busy.call(QStringLiteral("RollBackTran")).type, MsgType::CallResult);
+        QVERIFY(busy.waitClosed());
+        QTRY_VERIFY_WITH_TIMEOUT(!member->running(), 5000);
     }
 };
 
