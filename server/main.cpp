@@ -37,7 +37,7 @@ const char kUsage[] =
     "                          [--idle-in-transaction S] [--session-memory MB] [--memory-limit MB]\n"
     "                          [--delay-ms N] [--tls-cert FILE --tls-key FILE] [--max-startups N]\n"
     "                          [--max-startups-per-source N] [--insecure-plaintext] [--metrics HOST:PORT]\n"
-    "                          [--pool HOST:PORT,...]\n"
+    "                          [--pool HOST:PORT,...] [--pg-connections N]\n"
     "       vorel-server certificate [--out DIR] [--name NAME ...] [--days N] [--force]\n"
     "       vorel-server fingerprint [DB|CERTIFICATE]\n"
     "       vorel-server init FILE [--demo] [--script FILE.sql ...] [--oracle-script FILE.sql ...] [--force]\n"
@@ -62,7 +62,7 @@ const char kHelp[] =
     "                      sends each client (dServer) to the member with the fewest sessions among\n"
     "                      those whose --metrics page at HOST:PORT answered in the last seconds;\n"
     "                      the client then connects to HOST on its own port\n"
-    "  --max-sessions N    sessions logged in at once; a further Login is refused (default 256)\n"
+    "  --max-sessions N    sessions logged in at once; a further Login is refused (default 2000)\n"
     "  --max-startups N    connections not logged in yet, in all; past it the oldest is closed\n"
     "                      (default 256)\n"
     "  --max-startups-per-source N\n"
@@ -72,6 +72,9 @@ const char kHelp[] =
     "                      0: no limit)\n"
     "  --idle-timeout S    closes a session silent for S seconds (default 0: never)\n"
     "  --query-timeout S   cancels one request's SQL after S seconds (default 30; 0: no limit)\n"
+    "  --pg-connections N  connections to a PostgreSQL database at most, shared by the sessions: a\n"
+    "                      session holds one only for a request, its transaction or an open cursor;\n"
+    "                      a request finding all in use waits up to --query-timeout (default 32)\n"
     "  --idle-in-transaction S\n"
     "                      closes a session whose transaction has been open S seconds without a\n"
     "                      request, rolling it back (default 20: below the 30 s a writer waits for\n"
@@ -328,6 +331,7 @@ struct ServeOptions {
     QString certificateFile;
     QString keyFile;
     int delayMs = 0;
+    int pgConnections = 32;
     qint64 sessionMemory = MemoryBudget::kDefaultPerSession;
     qint64 memoryLimit = MemoryBudget::kDefaultTotal;
 };
@@ -391,6 +395,11 @@ int readServeArguments(const QStringList &args, ServeOptions &o)
             if (!ok || n < 1)
                 return usage(a + QStringLiteral(" expects a whole number of at least 1"));
             (a == QLatin1String("--max-startups") ? o.config.maxStartups : o.config.maxStartupsPerSource) = n;
+        } else if (a == QLatin1String("--pg-connections") && hasValue) {
+            bool ok = false;
+            o.pgConnections = args[++i].toInt(&ok);
+            if (!ok || o.pgConnections < 2 || o.pgConnections > 10000)
+                return usage(QStringLiteral("--pg-connections expects a whole number from 2 to 10000, not ") + args[i]);
         } else if (a == QLatin1String("--tls-cert") && hasValue) {
             o.certificateFile = args[++i];
         } else if (a == QLatin1String("--tls-key") && hasValue) {
@@ -522,6 +531,9 @@ int serve(QCoreApplication &app, const QStringList &args)
     if (const int status = readServeArguments(args, o))
         return status;
     MemoryBudget::server().configure(o.memoryLimit, o.sessionMemory);
+    // One of them marks the server's sessions alive for the other servers.
+    backends::limitConnections(o.pgConnections - 1);
+    backends::setNotice(&logLine);
     if (const int status = prepareDatabases(o.config.databases))
         return status;
     QHostAddress host;
