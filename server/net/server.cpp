@@ -264,12 +264,19 @@ void Server::startSession(Peer *peer, LoginOutcome outcome)
         },
         Qt::DirectConnection);
 #if defined(__GLIBC__)
-    // Each session's thread leaves its own malloc arena behind; once nobody
-    // is connected the memory goes back to the system. Only after the
-    // session is deleted: its database and buffers are freed then.
+    // What ended sessions freed stays in malloc's arenas until trimmed: a
+    // moment after sessions end it goes back to the system, once for many
+    // ending together. Only after the session is deleted: its database and
+    // buffers are freed then.
     connect(session, &QObject::destroyed, this, [this] {
-        if (m_sessions.load() == 0)
-            malloc_trim(0);
+        if (!m_trim) {
+            m_trim = new QTimer(this);
+            m_trim->setSingleShot(true);
+            m_trim->setInterval(1000);
+            connect(m_trim, &QTimer::timeout, this, [] { malloc_trim(0); });
+        }
+        if (!m_trim->isActive())
+            m_trim->start();
     });
 #endif
     connect(thread, &QThread::finished, session, &QObject::deleteLater);

@@ -283,6 +283,17 @@ void SqliteDatabase::giveBackReader(sqlite3 *reader)
         sqlite3_close_v2(reader);
 }
 
+void SqliteDatabase::idle()
+{
+    // A reader keeps its own copy of the schema and its own page cache, and
+    // the session's connection its cache: pages come back from the file
+    // (the system's cache) for the next request.
+    for (sqlite3 *reader : m_idleReaders)
+        sqlite3_close_v2(reader);
+    m_idleReaders.clear();
+    sqlite3_db_release_memory(m_db);
+}
+
 void SqliteDatabase::watch(sqlite3 *connection)
 {
     const std::lock_guard<std::mutex> lock(m_watchMutex);
