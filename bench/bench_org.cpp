@@ -325,7 +325,9 @@ Figures onServers(const Settings &s, int sessions)
     QStringList hosts;
     for (int i = 0; i < s.servers; ++i)
         hosts << QStringLiteral("127.0.0.%1").arg(11 + i);
-    QStringList certArgs{QStringLiteral("certificate"), QStringLiteral("--out"), dir.path()};
+    // The director listens on 127.0.0.1, its members on their own addresses.
+    QStringList certArgs{QStringLiteral("certificate"), QStringLiteral("--out"), dir.path(), QStringLiteral("--name"),
+                         QStringLiteral("127.0.0.1")};
     for (const QString &h : hosts)
         certArgs << QStringLiteral("--name") << h;
     if (TestServer::runServer(certArgs, &err) != 0)

@@ -117,6 +117,10 @@ Server::Server(ServerConfig config, QObject *parent) : QTcpServer(parent), m_con
     // last session is gone (below).
     mallopt(M_MMAP_THRESHOLD, 16 * 1024 * 1024);
     mallopt(M_TRIM_THRESHOLD, 16 * 1024 * 1024);
+    // One arena per core rather than eight: with a thread per session, 800
+    // sessions peaked the same and gave back 31 MB of 38 (bench_org);
+    // jemalloc peaked 30 % higher and mimalloc 70 % higher, keeping more.
+    mallopt(M_ARENA_MAX, qMax(2, QThread::idealThreadCount()));
 #endif
     // Checks hash passwords and open databases: a few at a time is what two
     // cores and a database server take; more would only queue inside.
