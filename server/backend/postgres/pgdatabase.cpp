@@ -464,6 +464,11 @@ void PgDatabase::giveBackIfIdle()
         for (const auto &entry : m_cursors)
             if (!entry.second->name.isEmpty())
                 return;
+        // A cursor given up on a failure may still be open on the server
+        // (WITH HOLD outlives its transaction): the next session to borrow
+        // the connection would find its name taken.
+        if (std::exchange(m_declared, false))
+            execQuietly(QStringLiteral("CLOSE ALL"));
     }
     m_pool->give(std::move(m_lease));
 }
@@ -750,6 +755,7 @@ void PgDatabase::declare(const QString &name, const BoundQuery &query)
             conn().exec(QStringLiteral("BEGIN"));
             m_heldTx = true;
         }
+        m_declared = true;
         // One statement: the extended protocol refuses a second one.
         const QString declare = QStringLiteral("DECLARE %1 NO SCROLL CURSOR WITH HOLD FOR ").arg(name);
         if (began)

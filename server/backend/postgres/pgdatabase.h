@@ -119,6 +119,7 @@ private:
     pg::Lease m_lease;
     int m_uses = 0;
     bool m_pinned = false;     // connection() was asked: never given back
+    bool m_declared = false;   // cursors were declared on the connection held
     qint64 m_key = 0;          // the session's working rows; 0 before openSession
     int m_timeoutMs = 30000;
     bool m_clientTx = false;   // StartTran to CommitTran/RollBackTran
