@@ -332,7 +332,6 @@ Figures onServers(const Settings &s, int sessions)
         certArgs << QStringLiteral("--name") << h;
     if (TestServer::runServer(certArgs, &err) != 0)
         throw vorel::Exception(QStringLiteral("certificate: ") + err);
-    qputenv("VOREL_CA_FILE", QFile::encodeName(dir.filePath(QStringLiteral("vorel-server.crt"))));
     const QStringList tls{QStringLiteral("--tls-cert"), dir.filePath(QStringLiteral("vorel-server.crt")),
                           QStringLiteral("--tls-key"), dir.filePath(QStringLiteral("vorel-server.key"))};
     const quint16 port = freePort(QStringLiteral("127.0.0.1"));
@@ -361,6 +360,8 @@ Figures onServers(const Settings &s, int sessions)
     TestServer director(o);
     if (!director.start(&err))
         throw vorel::Exception(QStringLiteral("director: ") + err);
+    // After the servers: the first one started sets it to the tests' own.
+    qputenv("VOREL_CA_FILE", QFile::encodeName(dir.filePath(QStringLiteral("vorel-server.crt"))));
     // The sessions ask the director, then reach their member on the
     // members' port; the director's first checks are under way as it starts.
     t.port = director.port();
