@@ -41,7 +41,7 @@ const char kUsage[] =
     "                          [--idle-in-transaction S] [--session-memory MB] [--memory-limit MB]\n"
     "                          [--delay-ms N] [--tls-cert FILE --tls-key FILE] [--max-startups N]\n"
     "                          [--max-startups-per-source N] [--insecure-plaintext] [--metrics HOST:PORT]\n"
-    "                          [--pool HOST:PORT,...]\n"
+    "                          [--pool HOST:PORT,...] [--pg-connections N]\n"
     "       vorel-server certificate [--out DIR] [--name NAME ...] [--days N] [--force]\n"
     "       vorel-server fingerprint [DB|CERTIFICATE]\n"
     "       vorel-server init FILE [--demo] [--script FILE.sql ...] [--oracle-script FILE.sql ...] [--force]\n"
@@ -67,7 +67,7 @@ const char kHelp[] =
     "                      those whose health page (GET /health beside --metrics at HOST:PORT)\n"
     "                      answered in the last seconds that it takes logins and has room; the\n"
     "                      client then connects to HOST on its own port\n"
-    "  --max-sessions N    sessions logged in at once; a further Login is refused (default 256)\n"
+    "  --max-sessions N    sessions logged in at once; a further Login is refused (default 2000)\n"
     "  --max-sessions-per-user N\n"
     "                      the same for one user (default: half of --max-sessions)\n"
     "  --max-sessions-per-source N\n"
@@ -84,6 +84,9 @@ const char kHelp[] =
     "  --drain-timeout S   on SIGTERM, how long sessions have to reach the end of their transaction\n"
     "                      before they are ended and rolled back (default 30); a second SIGTERM\n"
     "                      ends them at once\n"
+    "  --pg-connections N  connections to a PostgreSQL database at most, shared by the sessions: a\n"
+    "                      session holds one only for a request, its transaction or an open cursor;\n"
+    "                      a request finding all in use waits up to --query-timeout (default 32)\n"
     "  --idle-in-transaction S\n"
     "                      closes a session whose transaction has been open S seconds without a\n"
     "                      request, rolling it back (default 20: below the 30 s a writer waits for\n"
@@ -340,6 +343,7 @@ struct ServeOptions {
     QString certificateFile;
     QString keyFile;
     int delayMs = 0;
+    int pgConnections = 32;
     qint64 sessionMemory = MemoryBudget::kDefaultPerSession;
     qint64 memoryLimit = MemoryBudget::kDefaultTotal;
 };
@@ -413,6 +417,11 @@ int readServeArguments(const QStringList &args, ServeOptions &o)
             if (!ok || n < 1)
                 return usage(a + QStringLiteral(" expects a whole number of at least 1"));
             (a == QLatin1String("--max-startups") ? o.config.maxStartups : o.config.maxStartupsPerSource) = n;
+        } else if (a == QLatin1String("--pg-connections") && hasValue) {
+            bool ok = false;
+            o.pgConnections = args[++i].toInt(&ok);
+            if (!ok || o.pgConnections < 2 || o.pgConnections > 10000)
+                return usage(QStringLiteral("--pg-connections expects a whole number from 2 to 10000, not ") + args[i]);
         } else if (a == QLatin1String("--tls-cert") && hasValue) {
             o.certificateFile = args[++i];
         } else if (a == QLatin1String("--tls-key") && hasValue) {
@@ -556,6 +565,9 @@ int serve(QCoreApplication &app, const QStringList &args)
     if (const int status = readServeArguments(args, o))
         return status;
     MemoryBudget::server().configure(o.memoryLimit, o.sessionMemory);
+    // One of them marks the server's sessions alive for the other servers.
+    backends::limitConnections(o.pgConnections - 1);
+    backends::setNotice(&logLine);
     if (const int status = prepareDatabases(o.config.databases))
         return status;
     QHostAddress host;

@@ -1,6 +1,7 @@
 #include "server/backend/backends.h"
 
 #include "server/backend/postgres/pgbackend.h"
+#include "server/backend/postgres/pgpool.h"
 #include "server/backend/sqlite/sqlitebackend.h"
 
 namespace vorel::server::backends {
@@ -23,5 +24,9 @@ const Backend &forLocation(const QString &location)
         return postgres();
     return sqlite();
 }
+
+void limitConnections(int perDatabase) { pg::Pool::setLimit(perDatabase); }
+
+void setNotice(void (*notice)(const QString &line)) { pg::Pool::setNotice(notice); }
 
 } // namespace vorel::server::backends

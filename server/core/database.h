@@ -60,6 +60,10 @@ public:
     virtual proto::RowBlock fetch(quint32 cursor, int count, int *width = nullptr) = 0;
     virtual void closeCursor(quint32 cursor) = 0;
     virtual int openCursors() const = 0;
+    // Called between requests when the session has nothing under way (no
+    // transaction, no cursor): what the engine keeps only to be quicker next
+    // time may go, as most sessions sit idle most of the day.
+    virtual void idle() {}
 
     static constexpr int kMaxCursors = 256;
 

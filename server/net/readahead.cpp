@@ -32,7 +32,12 @@ void ReadAhead::run()
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
-        m_wake.wait(lock, [this] { return m_quit || mayRead(); });
+        // A session that stopped walking lets its reader go: a thousand idle
+        // sessions keep no thousand readers waiting.
+        if (!m_wake.wait_for(lock, kIdleExit, [this] { return m_quit || mayRead(); })) {
+            m_exited = true;
+            return;
+        }
         if (m_quit)
             return;
         const quint32 cursor = m_cursor;
@@ -97,6 +102,11 @@ void ReadAhead::start(quint32 cursor, int count)
         m_cursor = cursor;
         m_count = count;
         m_paused = false;
+        if (m_exited) {
+            // It has left its loop and the lock: joined at once.
+            m_thread.join();
+            m_exited = false;
+        }
         if (!m_thread.joinable())
             m_thread = std::thread([this] { run(); });
     }

@@ -5,6 +5,7 @@
 // every write and the line for every read.
 #include "data/protocol.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -28,6 +29,9 @@ public:
 
     // Packets read ahead per cursor, at most.
     static constexpr int kDepth = 2;
+    // How long the reader waits for the next packet to read before it ends;
+    // start() makes another.
+    static constexpr std::chrono::milliseconds kIdleExit{2000};
 
     // The answer to Fetch(cursor, count), as the database alone would give
     // it: what was read ahead for the cursor first, then the database. A
@@ -71,6 +75,7 @@ private:
     std::condition_variable m_wake; // to the reader: read, or quit
     std::condition_variable m_read; // from the reader: a packet is in
     bool m_quit = false;
+    bool m_exited = false;          // the reader ended, idle; not joined yet
     bool m_paused = true;
     bool m_reading = false;         // the reader is inside the database
     quint32 m_cursor = 0;

@@ -154,6 +154,10 @@ Server::Server(ServerConfig config, QObject *parent) : QTcpServer(parent), m_con
     // last session is gone (below).
     mallopt(M_MMAP_THRESHOLD, 16 * 1024 * 1024);
     mallopt(M_TRIM_THRESHOLD, 16 * 1024 * 1024);
+    // One arena per core rather than eight: with a thread per session, 800
+    // sessions peaked the same and gave back 31 MB of 38 (bench_org);
+    // jemalloc peaked 30 % higher and mimalloc 70 % higher, keeping more.
+    mallopt(M_ARENA_MAX, qMax(2, QThread::idealThreadCount()));
 #endif
     // Checks hash passwords and open databases: a few at a time is what two
     // cores and a database server take; more would only queue inside.
@@ -598,12 +602,19 @@ void Server::startSession(Peer *peer, LoginOutcome outcome)
         },
         Qt::DirectConnection);
 #if defined(__GLIBC__)
-    // Each session's thread leaves its own malloc arena behind; once nobody
-    // is connected the memory goes back to the system. Only after the
-    // session is deleted: its database and buffers are freed then.
+    // What ended sessions freed stays in malloc's arenas until trimmed: a
+    // moment after sessions end it goes back to the system, once for many
+    // ending together. Only after the session is deleted: its database and
+    // buffers are freed then.
     connect(session, &QObject::destroyed, this, [this] {
-        if (m_sessions.load() == 0)
-            malloc_trim(0);
+        if (!m_trim) {
+            m_trim = new QTimer(this);
+            m_trim->setSingleShot(true);
+            m_trim->setInterval(1000);
+            connect(m_trim, &QTimer::timeout, this, [] { malloc_trim(0); });
+        }
+        if (!m_trim->isActive())
+            m_trim->start();
     });
 #endif
     connect(thread, &QThread::finished, session, &QObject::deleteLater);

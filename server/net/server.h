@@ -5,9 +5,14 @@
 // serves every peer that has not logged in yet (Peer): the TLS handshake, the
 // greeting, dServer. A Login is checked on a small pool of threads; once it
 // succeeds the connection becomes a Session on a thread of its own, with its
-// own socket, its own database connection and its own transaction. A session
-// handles its requests one after another, in order of arrival; a slow query
-// therefore holds up only the session that sent it. Sessions share nothing
+// own socket and its own transaction: on SQLite its own connection, on
+// PostgreSQL one lent by the pool while a request, the transaction or a
+// cursor needs it. A session handles its requests one after another, in
+// order of arrival; a slow query therefore holds up only the session that
+// sent it. An idle session's thread sleeps in its event loop and costs a
+// few pages of stack; what the session's database keeps only for speed is
+// let go between requests (Database::idle), and the reader of a walk ends
+// once the walk stops (ReadAhead). Sessions share nothing
 // but the read-only configuration, the trace and the login throttle, which
 // serialise their writes under mutexes. SQLite's WAL journal lets readers of
 // one session go on while another writes; concurrent writers wait for each
@@ -51,6 +56,8 @@
 #include <set>
 #include <unordered_map>
 
+class QTimer;
+
 namespace vorel::server {
 
 class Backend;
@@ -75,7 +82,7 @@ struct ServerConfig {
     bool plaintext = false;
 
     // What one peer may cost. Times in milliseconds, 0 = no limit.
-    int maxSessions = 256;       // logged in at once
+    int maxSessions = 2000;      // logged in at once
     // The same for one user and for one address; 0: derived from
     // maxSessions (effectiveSessionsPer*).
     int maxSessionsPerUser = 0;
@@ -261,6 +268,7 @@ private:
     // session's own thread as it ends.
     std::mutex m_liveMutex;
     std::set<Session *> m_live;
+    QTimer *m_trim = nullptr; // gives freed memory back after sessions end
 };
 
 } // namespace vorel::server

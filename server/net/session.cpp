@@ -284,8 +284,11 @@ void Session::process(const Message &request, qint64 arrivedNs)
     if (m_idleTimer && !m_closing)
         m_idleTimer->start();
     // Only a fetch may find the database shared with the read ahead.
-    if (request.type != MsgType::Fetch && m_db)
+    if (request.type != MsgType::Fetch && m_db) {
         m_inTransaction = m_db->inTransaction();
+        if (!m_inTransaction && m_db->openCursors() == 0)
+            m_db->idle();
+    }
     if (m_idleInTransaction && !m_closing) {
         if (m_inTransaction)
             m_idleInTransaction->start();

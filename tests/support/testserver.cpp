@@ -49,7 +49,12 @@ TestServer::TestServer(Options options) : m_options(std::move(options)) {}
 
 TestServer::~TestServer() { stop(); }
 
-QString TestServer::serverProgram() { return QStringLiteral(VOREL_BIN_DIR "/vorel-server"); }
+QString TestServer::serverProgram()
+{
+    // A benchmark measures another build's server beside this one's.
+    const QString other = qEnvironmentVariable("VOREL_SERVER_PROGRAM");
+    return other.isEmpty() ? QStringLiteral(VOREL_BIN_DIR "/vorel-server") : other;
+}
 QString TestServer::sqlProgram() { return QStringLiteral(VOREL_BIN_DIR "/vorel-sql"); }
 
 int TestServer::runServer(const QStringList &args, QString *err, QString *out)

@@ -4,11 +4,13 @@
 #include "server/backend/postgres/pgconnection.h"
 #include "server/backend/postgres/pgdatabase.h"
 #include "server/backend/postgres/pgerrors.h"
+#include "server/backend/postgres/pgpool.h"
 #include "server/backend/postgres/pgschema.h"
 #include "server/core/oraerror.h"
 #include "server/sql/dialect.h"
 
 #include <QFileInfo>
+#include <vector>
 
 namespace vorel::server {
 
@@ -65,6 +67,7 @@ QString PgBackend::init(const QString &uri, bool demo, const QList<InitScript> &
             }
         }
         pg::grantSessionRole(*conn);
+        pg::createWorkingTables(*conn);
         conn->exec(QStringLiteral("COMMIT"));
     } catch (const OraError &e) {
         error = e.message();
@@ -96,6 +99,19 @@ QString PgBackend::prepare(const QString &uri, int *converted) const
                                       "run vorel-server init --pg as its owner, or see the administrator's guide")
                     .arg(QLatin1String(pg::kSessionRole), e.message());
         }
+        pg::createWorkingTables(conn, false);
+        // Sessions of servers that died keep their working rows until a
+        // server starts: none of them is coming back.
+        if (const int cleared = pg::clearDeadSessions(conn); cleared > 0)
+            pg::Pool::tell(QStringLiteral("the working rows of %1 sessions of servers no longer running are "
+                                          "cleared")
+                               .arg(cleared));
+        // The pool, and the lock that tells the others this server lives,
+        // last as long as the server.
+        static std::vector<std::shared_ptr<pg::Pool>> kept;
+        kept.push_back(pg::Pool::of(uri));
+    } catch (const OraError &e) {
+        return e.message();
     } catch (const vorel::Exception &e) {
         return e.message();
     } catch (const pg::Error &e) {

@@ -4,6 +4,8 @@
 #include "server/backend/postgres/pgdialect.h"
 #include "server/core/oraerror.h"
 
+#include <algorithm>
+
 namespace vorel::server {
 
 namespace {
@@ -50,12 +52,10 @@ public:
         return out;
     }
 
-    // The working tables have no row numbers; their rows are read in the
-    // order they lie in the table, which for these few rows of one session
-    // is the order they were written.
+    // The working tables show their rows in the order they were written.
     std::vector<Filter> filters() const override
     {
-        const pg::Result r = pgRead(m_c, QStringLiteral("SELECT vfil_filtro, vfil_valor FROM rvfilrap ORDER BY ctid"));
+        const pg::Result r = pgRead(m_c, QStringLiteral("SELECT vfil_filtro, vfil_valor FROM rvfilrap"));
         std::vector<Filter> out;
         for (int i = 0; i < r.rows(); ++i) {
             Filter f;
@@ -70,10 +70,11 @@ public:
     std::vector<Example> examples() const override
     {
         const pg::Result r = pgRead(
-            m_c, QStringLiteral("SELECT qbex_reg, qbex_campo, qbex_valor, qbex_fecha FROM rqbex ORDER BY qbex_reg, ctid"));
+            m_c, QStringLiteral("SELECT qbex_reg, qbex_campo, qbex_valor, qbex_fecha FROM rqbex"));
         std::vector<Example> out;
         for (int i = 0; i < r.rows(); ++i)
             out.push_back({pgInteger(r, i, 0), r.text(i, 1), r.text(i, 2), !r.isNull(i, 3) && pgInteger(r, i, 3) == 1});
+        std::stable_sort(out.begin(), out.end(), [](const Example &a, const Example &b) { return a.record < b.record; });
         return out;
     }
 

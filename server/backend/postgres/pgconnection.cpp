@@ -185,6 +185,8 @@ bool Connection::inTransaction() const
     return s == PQTRANS_INTRANS || s == PQTRANS_INERROR || s == PQTRANS_ACTIVE;
 }
 
+bool Connection::usable() const { return m_conn && PQstatus(m_conn) == CONNECTION_OK; }
+
 namespace {
 
 // The options of a connection string, in libpq's order; empty when it cannot be read.

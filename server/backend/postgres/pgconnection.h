@@ -86,6 +86,8 @@ public:
     void copyIn(const QString &copySql, const std::function<bool(QByteArray &)> &next);
     // True inside a transaction block (also a failed one).
     bool inTransaction() const;
+    // False once the server is gone: nothing more can run on it.
+    bool usable() const;
 
     // The database a connection string names; empty when it names none.
     static QString databaseOf(const QString &conninfo);

@@ -22,6 +22,7 @@
 #include <cstring>
 #include <cstdlib>
 #include <limits>
+#include <utility>
 
 namespace vorel::server {
 
@@ -347,57 +348,160 @@ QString PgDatabase::sessionSettings()
         zone = QStringLiteral("UTC");
     // Strings as standard SQL writes them, backslashes as they stand: the
     // checks of a client's statement read it so.
-    return QStringLiteral("SET search_path = public, oracle, pg_catalog; SET DateStyle = 'ISO, DMY'; "
+    return QStringLiteral("SET search_path = %3; SET DateStyle = 'ISO, DMY'; "
                           "SET standard_conforming_strings = on; "
                           "SET TimeZone = %1; SET lock_timeout = %2; SET client_min_messages = warning; "
                           "SET bytea_output = hex; SET extra_float_digits = 1")
         .arg(schemadef::quoted(zone))
-        .arg(30000);
+        .arg(30000)
+        .arg(QLatin1String(pg::kSearchPath));
 }
 
-PgDatabase::PgDatabase(const QString &uri) : m_conn(uri)
+class PgDatabase::Use
 {
-    try {
-        m_conn.exec(sessionSettings());
-    } catch (const pg::Error &e) {
-        throw vorel::Exception(QStringLiteral("No se puede preparar la sesión de PostgreSQL: ") + e.failure().message);
+public:
+    explicit Use(PgDatabase &db) : m_db(db)
+    {
+        if (m_db.m_uses == 0 && !m_db.m_lease)
+            m_db.borrow();
+        ++m_db.m_uses;
     }
-}
+    ~Use()
+    {
+        if (--m_db.m_uses == 0)
+            m_db.giveBackIfIdle();
+    }
+    Use(const Use &) = delete;
+    Use &operator=(const Use &) = delete;
+
+private:
+    PgDatabase &m_db;
+};
+
+PgDatabase::PgDatabase(const QString &uri) : m_pool(pg::Pool::of(uri)) {}
 
 PgDatabase::~PgDatabase()
 {
-    // Whatever the client left open is undone, as when its connection ends.
+    // Whatever the client left open is undone, as when its connection ends,
+    // and its working rows go, deleted as the server's own role.
     m_cursors.clear();
-    if (m_conn.inTransaction())
-        execQuietly(QStringLiteral("ROLLBACK"));
+    const qint64 key = std::exchange(m_key, 0);
+    if (!m_lease && key == 0)
+        return;
+    try {
+        if (!m_lease)
+            m_lease = m_pool->take(m_timeoutMs);
+        if (conn().inTransaction())
+            execQuietly(QStringLiteral("ROLLBACK"));
+        if (key != 0) {
+            applySettings();
+            pg::endSessionRows(conn(), key);
+        }
+    } catch (...) {
+        // Left to the next server that starts (clearDeadSessions) once
+        // this one is gone.
+    }
+    if (m_lease)
+        m_pool->give(std::move(m_lease));
+}
+
+pg::Connection &PgDatabase::connection()
+{
+    if (!m_lease)
+        borrow();
+    m_pinned = true;
+    return conn();
+}
+
+QString PgDatabase::settings() const
+{
+    if (m_key == 0)
+        return QStringLiteral("RESET ROLE; SET %1 = ''; SET search_path = %2; SET statement_timeout = %3")
+            .arg(QLatin1String(pg::kSessionKey), QLatin1String(pg::kSearchPath))
+            .arg(m_timeoutMs);
+    return QStringLiteral("SET ROLE %1; SET %2 = '%3'; SET search_path = %4; SET statement_timeout = %5")
+        .arg(QLatin1String(pg::kSessionRole), QLatin1String(pg::kSessionKey))
+        .arg(m_key)
+        .arg(QLatin1String(pg::kSessionPath))
+        .arg(m_timeoutMs);
+}
+
+void PgDatabase::borrow()
+{
+    m_lease = m_pool->take(m_timeoutMs);
+    try {
+        applySettings();
+    } catch (...) {
+        m_pool->give(std::move(m_lease));
+        throw;
+    }
+}
+
+void PgDatabase::applySettings()
+{
+    const QString wanted = settings();
+    if (m_lease.settings == wanted)
+        return;
+    m_lease.settings.clear();
+    orFail([&] { conn().exec(wanted); });
+    m_lease.settings = wanted;
+}
+
+void PgDatabase::giveBackIfIdle()
+{
+    if (!m_lease || m_pinned)
+        return;
+    if (!conn().usable()) {
+        // The server is gone, and with it the transaction and the cursors;
+        // the client heard so. The next request takes another connection.
+        m_clientTx = m_savepointTx = false;
+        leaveHeldTx();
+        for (auto &entry : m_cursors)
+            entry.second->name.clear();
+    } else if (m_heldTx || m_clientTx || conn().inTransaction()) {
+        return;
+    } else {
+        for (const auto &entry : m_cursors)
+            if (!entry.second->name.isEmpty())
+                return;
+        // A cursor given up on a failure may still be open on the server
+        // (WITH HOLD outlives its transaction): the next session to borrow
+        // the connection would find its name taken.
+        if (std::exchange(m_declared, false))
+            execQuietly(QStringLiteral("CLOSE ALL"));
+    }
+    m_pool->give(std::move(m_lease));
 }
 
 void PgDatabase::fail(const pg::Error &e)
 {
     if (e.failure().sqlstate.isEmpty())
         throw vorel::Exception(QStringLiteral("Se perdió la conexión con PostgreSQL: ") + e.failure().message);
-    throw OraError(pg::oracleMessage(m_conn, e.failure()));
+    throw OraError(pg::oracleMessage(conn(), e.failure()));
 }
 
 pg::Result PgDatabase::run(const QString &sql, const QVariantList &params, bool binaryResult)
 {
     if (!m_heldTx)
-        return m_conn.exec(sql, params, binaryResult);
-    m_conn.exec(QStringLiteral("SAVEPOINT vorel_stmt"));
+        return conn().exec(sql, params, binaryResult);
+    conn().exec(QStringLiteral("SAVEPOINT vorel_stmt"));
     try {
-        pg::Result r = m_conn.exec(sql, params, binaryResult);
-        m_conn.exec(QStringLiteral("RELEASE SAVEPOINT vorel_stmt"));
+        pg::Result r = conn().exec(sql, params, binaryResult);
+        conn().exec(QStringLiteral("RELEASE SAVEPOINT vorel_stmt"));
         return r;
     } catch (const pg::Error &e) {
         if (!e.failure().sqlstate.isEmpty())
-            m_conn.exec(QStringLiteral("ROLLBACK TO SAVEPOINT vorel_stmt; RELEASE SAVEPOINT vorel_stmt"));
+            conn().exec(QStringLiteral("ROLLBACK TO SAVEPOINT vorel_stmt; RELEASE SAVEPOINT vorel_stmt"));
         throw;
     }
 }
 
 void PgDatabase::setQueryTimeout(int ms)
 {
-    orFail([&] { m_conn.exec(QStringLiteral("SET statement_timeout = %1").arg(qMax(0, ms))); });
+    // Also how long a request waits for a connection of the pool.
+    m_timeoutMs = qMax(0, ms);
+    if (m_lease)
+        applySettings();
 }
 
 void PgDatabase::refuseConnectionStatement(const QString &, Request)
@@ -408,6 +512,7 @@ void PgDatabase::refuseConnectionStatement(const QString &, Request)
 void PgDatabase::visitPasswords(const QString &userId,
                                 const std::function<bool(const QString &row, const QString &stored)> &visit)
 {
+    Use use(*this);
     const pg::Result r = orFail([&] {
         return run(QStringLiteral("SELECT ctid::text, USUA_Paswd FROM TUSUARIOS WHERE CAST(USUA_Usua AS text) = $1"),
                    {userId});
@@ -420,6 +525,7 @@ void PgDatabase::visitPasswords(const QString &userId,
 
 bool PgDatabase::replacePassword(const QString &row, const QString &hash)
 {
+    Use use(*this);
     try {
         run(QStringLiteral("UPDATE TUSUARIOS SET USUA_Paswd = $1 WHERE ctid = $2::tid"), {hash, row});
         return true;
@@ -431,18 +537,24 @@ bool PgDatabase::replacePassword(const QString &row, const QString &hash)
 
 void PgDatabase::openSession(const QString &userId)
 {
-    // From here on the connection holds only the session's rights, and its
-    // working tables are that role's own.
-    // A session started again on the connection makes its tables as the
-    // server's own role first.
+    Use use(*this);
+    // The rows are written as the server's own role, which alone reaches
+    // the tables under the views; a session started again leaves its rows
+    // of before. From here on the connection holds only the session's
+    // rights whenever it is the session's.
+    const qint64 previous = std::exchange(m_key, 0);
+    applySettings();
     orFail([&] {
-        m_conn.exec(QStringLiteral("RESET ROLE"));
-        pg::createSessionTables(m_conn, userId.trimmed(), pg::kSessionRole);
+        if (previous != 0)
+            pg::endSessionRows(conn(), previous);
+        m_key = pg::startSessionRows(conn(), userId.trimmed(), m_pool->serverNumber());
     });
+    applySettings();
 }
 
 QString PgDatabase::firstText(const char *sql)
 {
+    Use use(*this);
     const pg::Result r = orFail([&] { return run(QString::fromUtf8(sql)); });
     return r.rows() > 0 ? r.text(0, 0) : QString();
 }
@@ -452,9 +564,10 @@ void PgDatabase::begin()
     if (m_clientTx)
         throw OraError(
             ora::text(ora::kInvalidStatement, QStringLiteral("cannot start a transaction within a transaction")));
+    Use use(*this);
     // The cursors' transaction goes on: the client's is a part of it that
     // can be undone alone.
-    orFail([&] { m_conn.exec(QLatin1String(m_heldTx ? "SAVEPOINT vorel_tran" : "BEGIN")); });
+    orFail([&] { conn().exec(QLatin1String(m_heldTx ? "SAVEPOINT vorel_tran" : "BEGIN")); });
     if (m_heldTx)
         m_savepointTx = true;
     else
@@ -465,6 +578,7 @@ void PgDatabase::begin()
 
 void PgDatabase::endTransaction(bool keep)
 {
+    Use use(*this);
     if (!keep)
         keepCursorsOfTransaction();
     const bool savepoint = m_savepointTx;
@@ -472,7 +586,7 @@ void PgDatabase::endTransaction(bool keep)
     m_savepointTx = false;
     try {
         if (!keep && savepoint) {
-            m_conn.exec(QStringLiteral("ROLLBACK TO SAVEPOINT vorel_tran; RELEASE SAVEPOINT vorel_tran"));
+            conn().exec(QStringLiteral("ROLLBACK TO SAVEPOINT vorel_tran; RELEASE SAVEPOINT vorel_tran"));
             endIdleTransaction();
             return;
         }
@@ -482,10 +596,10 @@ void PgDatabase::endTransaction(bool keep)
             for (auto &entry : m_cursors)
                 entry.second->txNumber = 0;
         }
-        m_conn.exec(QString::fromLatin1(keep ? "COMMIT" : "ROLLBACK"));
+        conn().exec(QString::fromLatin1(keep ? "COMMIT" : "ROLLBACK"));
     } catch (const pg::Error &e) {
-        if (keep && m_conn.inTransaction())
-            m_conn.exec(QStringLiteral("ROLLBACK"));
+        if (keep && conn().inTransaction())
+            conn().exec(QStringLiteral("ROLLBACK"));
         fail(e);
     }
 }
@@ -501,7 +615,7 @@ void PgDatabase::leaveHeldTx()
 void PgDatabase::execQuietly(const QString &sql)
 {
     try {
-        m_conn.exec(sql);
+        conn().exec(sql);
     } catch (const pg::Error &) {
     }
 }
@@ -543,9 +657,10 @@ qint64 PgDatabase::heldPending() const
 
 void PgDatabase::executeDirect(const QString &oracleSql)
 {
+    Use use(*this);
     const QStringList &allowed = allowedKeywords(Request::Change);
     checkRequest(oracleSql, Request::Change);
-    const QString sql = translateOracle(oracleSql, schemaLookup(m_conn), Target::Postgres, naming());
+    const QString sql = translateOracle(oracleSql, schemaLookup(conn()), Target::Postgres, naming());
     if (!allowed.contains(sql::leadingKeyword(sql, sql::Lexicon::Postgres)))
         throw vorel::Exception(QString::fromUtf8(kOnlyDml));
     if (reachesOutside(sql))
@@ -562,7 +677,7 @@ void PgDatabase::executeDirect(const QString &oracleSql)
     }
     if (!m_clientTx && m_heldTx) {
         leaveHeldTx();
-        orFail([&] { m_conn.exec(QStringLiteral("COMMIT")); });
+        orFail([&] { conn().exec(QStringLiteral("COMMIT")); });
     }
 }
 
@@ -615,9 +730,9 @@ BoundQuery PgDatabase::readQuery(const QString &oracleSql)
     BoundQuery query;
     try {
         if (auto call = parseClassRowsCall(oracleSql))
-            query = classRowsQuery(m_conn, *call, naming().declared);
+            query = classRowsQuery(conn(), *call, naming().declared);
         else
-            query.sql = translateOracle(oracleSql, schemaLookup(m_conn), Target::Postgres, naming());
+            query.sql = translateOracle(oracleSql, schemaLookup(conn()), Target::Postgres, naming());
     } catch (const pg::Error &e) {
         fail(e);
     }
@@ -637,13 +752,14 @@ void PgDatabase::declare(const QString &name, const BoundQuery &query)
             // A cursor reads in a transaction block of its own making when the
             // client has none open: its rows are read as of its declaration,
             // packet by packet, while the client goes on.
-            m_conn.exec(QStringLiteral("BEGIN"));
+            conn().exec(QStringLiteral("BEGIN"));
             m_heldTx = true;
         }
+        m_declared = true;
         // One statement: the extended protocol refuses a second one.
         const QString declare = QStringLiteral("DECLARE %1 NO SCROLL CURSOR WITH HOLD FOR ").arg(name);
         if (began)
-            m_conn.exec(declare + query.sql, query.binds);
+            conn().exec(declare + query.sql, query.binds);
         else
             run(declare + query.sql, query.binds);
     } catch (const pg::Error &e) {
@@ -657,6 +773,7 @@ void PgDatabase::declare(const QString &name, const BoundQuery &query)
 
 Database::OpenResult PgDatabase::openCursor(const QString &oracleSql, int packet)
 {
+    Use use(*this);
     m_cursors.checkRoom();
     const BoundQuery query = readQuery(oracleSql);
     // A held cursor cannot lock rows: the statement locks them first, in
@@ -714,12 +831,12 @@ void PgDatabase::readAhead(Cursor &c, int rows)
     // failure is undone alone.
     const bool alone = m_heldTx && !m_clientTx && !m_heldWrites && m_cursors.size() <= 1 && c.inHeldTx;
     try {
-        r = alone ? m_conn.exec(fetch, {}, c.binary) : run(fetch, {}, c.binary);
+        r = alone ? conn().exec(fetch, {}, c.binary) : run(fetch, {}, c.binary);
     } catch (const pg::Error &e) {
         if (e.failure().sqlstate.isEmpty())
             fail(e);
         try {
-            c.error = pg::oracleMessage(m_conn, e.failure());
+            c.error = pg::oracleMessage(conn(), e.failure());
         } catch (...) {
             c.error = e.failure().message;
         }
@@ -921,7 +1038,7 @@ void PgDatabase::readUpToFailure(Cursor &c, int rows)
     const QString name = QStringLiteral("vorel_r%1").arg(m_cursors.nextId());
     try {
         if (!m_heldTx) {
-            m_conn.exec(QStringLiteral("BEGIN"));
+            conn().exec(QStringLiteral("BEGIN"));
             m_heldTx = true;
         }
         run(QStringLiteral("DECLARE %1 NO SCROLL CURSOR FOR ").arg(name) + c.sql, c.binds);
@@ -953,6 +1070,7 @@ void PgDatabase::readUpToFailure(Cursor &c, int rows)
 
 proto::RowBlock PgDatabase::fetch(quint32 id, int count, int *width)
 {
+    Use use(*this);
     const auto it = m_cursors.at(id);
     Cursor &c = *it->second;
     if (width)
@@ -1018,7 +1136,7 @@ void PgDatabase::release(Cursor &c)
     const QString name = c.name;
     c.name.clear();
     try {
-        m_conn.exec(QStringLiteral("CLOSE ") + name);
+        conn().exec(QStringLiteral("CLOSE ") + name);
     } catch (const pg::Error &e) {
         if (e.failure().sqlstate.isEmpty())
             fail(e);
@@ -1043,6 +1161,7 @@ void PgDatabase::closeCursor(quint32 id)
     const auto it = m_cursors.find(id);
     if (it == m_cursors.end())
         return;
+    Use use(*this);
     std::unique_ptr<Cursor> c = std::move(it->second);
     m_cursors.erase(it);
     try {

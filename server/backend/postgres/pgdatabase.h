@@ -1,12 +1,16 @@
 #pragma once
-// One server session's PostgreSQL connection: its transaction, its cursors
+// One server session on PostgreSQL: its transaction, its cursors
 // (server-side, read in packets) and the checks on what a client may run.
+// The session holds a connection of the pool (pgpool.h) only while it
+// needs one: for the request it runs, inside its transaction and while a
+// cursor is open on the server. Between those it holds none.
 #include "server/core/cursortable.h"
 #include "server/core/database.h"
 #include "server/schema/schema.h"
 #include "server/sql/classrows.h"
 #include "server/sql/dialect.h"
 #include "server/backend/postgres/pgconnection.h"
+#include "server/backend/postgres/pgpool.h"
 
 #include <QHash>
 #include <map>
@@ -17,11 +21,15 @@ namespace vorel::server {
 class PgDatabase final : public Database
 {
 public:
-    // Connects (postgresql://...). Throws vorel::Exception.
+    // On the pool of `uri` (postgresql://...). Throws vorel::Exception.
     explicit PgDatabase(const QString &uri);
     ~PgDatabase() override;
 
-    pg::Connection &connection() { return m_conn; }
+    // A connection set as the session's, held from now on for good: for
+    // tests and tools that run statements of their own on it.
+    pg::Connection &connection();
+    // Whether the session holds a connection now.
+    bool holdsConnection() const { return bool(m_lease); }
 
     void setQueryTimeout(int ms) override;
     void openSession(const QString &userId) override;
@@ -47,6 +55,15 @@ private:
     bool replacePassword(const QString &row, const QString &hash) override;
     QString firstText(const char *sql) override;
     struct Cursor;
+    // While one lives the session holds a connection; the last to go gives
+    // it back unless the session still needs it.
+    class Use;
+    void borrow();
+    void giveBackIfIdle();
+    // What the connection is set to for this session: role, key, path, timeout.
+    QString settings() const;
+    void applySettings();
+    pg::Connection &conn() { return *m_lease.conn; }
     // Runs one statement of the client's or the server's own; inside a
     // transaction under a savepoint, so that a failure undoes that statement
     // alone, as Oracle does, instead of the whole transaction.
@@ -98,7 +115,13 @@ private:
     // The answer's columns named as SQLite names them.
     ColumnNaming naming();
 
-    pg::Connection m_conn;
+    std::shared_ptr<pg::Pool> m_pool;
+    pg::Lease m_lease;
+    int m_uses = 0;
+    bool m_pinned = false;     // connection() was asked: never given back
+    bool m_declared = false;   // cursors were declared on the connection held
+    qint64 m_key = 0;          // the session's working rows; 0 before openSession
+    int m_timeoutMs = 30000;
     bool m_clientTx = false;   // StartTran to CommitTran/RollBackTran
     bool m_heldTx = false;     // a transaction block open on the server
     bool m_savepointTx = false; // the client's transaction is a savepoint within the held one

@@ -44,7 +44,11 @@ Transaction::Transaction(Connection &c) : m_c(c)
     m_nested = c.inTransaction();
     run(c, m_nested ? QStringLiteral("SAVEPOINT vorel_schema") : QStringLiteral("BEGIN"));
     try {
-        const Result r = run(c, QStringLiteral("SELECT current_setting('search_path'), quote_ident(current_schema())"));
+        // A session's own views come first on its path; the schema's objects
+        // go where its tables are.
+        const Result r = run(c, QStringLiteral("SELECT current_setting('search_path'), quote_ident((SELECT s FROM "
+                                               "unnest(current_schemas(false)) WITH ORDINALITY AS p(s, n) WHERE s <> "
+                                               "'vorel_session' ORDER BY n LIMIT 1))"));
         m_searchPath = r.text(0, 0);
         if (r.isNull(0, 1))
             throw OraError(ora::text(ora::kNoSuchUser, QStringLiteral("no hay esquema donde crear las tablas: "
@@ -441,23 +445,114 @@ void grantSessionRole(Connection &c)
     tx.commit();
 }
 
-void createSessionTables(Connection &c, const QString &userId, const char *role)
+namespace {
+
+const char kKeyValue[] = "NULLIF(pg_catalog.current_setting('vorel.sesion', true), '')::bigint";
+
+std::vector<const Table *> sessionTables()
+{
+    std::vector<const Table *> out;
+    for (const Table &t : schemadef::metadataTables())
+        if (t.session)
+            out.push_back(&t);
+    return out;
+}
+
+} // namespace
+
+void createWorkingTables(Connection &c, bool always)
+{
+    if (!always) {
+        const Result r = run(c, QStringLiteral("SELECT pg_catalog.to_regclass('vorel_session.%1') IS NOT NULL")
+                                    .arg(u8(sessionTables().back()->name).toLower()));
+        if (r.text(0, 0) == QLatin1String("t"))
+            return;
+    }
+    const QString role = QString::fromLatin1(kSessionRole);
+    Transaction tx(c);
+    run(c, QStringLiteral("CREATE SCHEMA IF NOT EXISTS vorel_work; CREATE SCHEMA IF NOT EXISTS vorel_session; "
+                          "REVOKE ALL ON SCHEMA vorel_work FROM PUBLIC; "
+                          "CREATE SEQUENCE IF NOT EXISTS vorel_work.session_keys; "
+                          "CREATE TABLE IF NOT EXISTS vorel_work.sessions (session_key bigint PRIMARY KEY, "
+                          "server integer NOT NULL, user_id text, since timestamptz NOT NULL DEFAULT now()); "
+                          "CREATE INDEX IF NOT EXISTS sessions_server ON vorel_work.sessions (server)"));
+    for (const Table *t : sessionTables()) {
+        const QString name = u8(t->name).toLower();
+        // The template's columns, defaults and checks (with their names,
+        // which the errors quote).
+        run(c, QStringLiteral("CREATE TABLE IF NOT EXISTS vorel_work.%1 (vorel_key bigint NOT NULL DEFAULT %2, "
+                              "vorel_seq bigint GENERATED ALWAYS AS IDENTITY, "
+                              "LIKE %1 INCLUDING DEFAULTS INCLUDING CONSTRAINTS); "
+                              "CREATE INDEX IF NOT EXISTS %1_key ON vorel_work.%1 (vorel_key, vorel_seq)")
+                   .arg(name, QLatin1String(kKeyValue)));
+        for (const ForeignKey &fk : t->foreignKeys)
+            run(c, QStringLiteral("CREATE OR REPLACE TRIGGER trg_%1 BEFORE INSERT OR UPDATE OF %2 ON vorel_work.%3 "
+                                  "FOR EACH ROW EXECUTE FUNCTION vorel_%1()")
+                       .arg(u8(fk.name).toLower(), joined(fk.columns), name));
+        std::vector<const char *> columns;
+        for (const Column &col : t->columns)
+            columns.push_back(col.name);
+        // In the order written, as a TEMP table's rows read; the check
+        // keeps a row written through the view under the session's key.
+        run(c, QStringLiteral("CREATE OR REPLACE VIEW vorel_session.%1 WITH (security_barrier) AS SELECT %2 "
+                              "FROM vorel_work.%1 WHERE vorel_key = %3 ORDER BY vorel_seq WITH LOCAL CHECK OPTION")
+                   .arg(name, joined(columns), QLatin1String(kKeyValue)));
+    }
+    run(c, QStringLiteral("GRANT USAGE ON SCHEMA vorel_session TO %1; "
+                          "GRANT SELECT, INSERT, UPDATE, DELETE ON ALL TABLES IN SCHEMA vorel_session TO %1")
+               .arg(role));
+    tx.commit();
+}
+
+qint64 startSessionRows(Connection &c, const QString &userId, int server)
 {
     Transaction tx(c);
+    const Result r = run(c, QStringLiteral("INSERT INTO vorel_work.sessions (session_key, server, user_id) "
+                                           "VALUES (nextval('vorel_work.session_keys'), $1, $2) RETURNING session_key"),
+                         {server, userId.trimmed()});
+    const qint64 key = r.text(0, 0).toLongLong();
+    run(c, QStringLiteral("INSERT INTO vorel_work.rsesion (vorel_key, SESI_Usua, SESI_USUADer) VALUES ($1, $2, $2)"),
+        {key, userId.trimmed()});
+    tx.commit();
+    return key;
+}
+
+void endSessionRows(Connection &c, qint64 key)
+{
+    QString sql;
+    for (const Table *t : sessionTables())
+        sql += QStringLiteral("DELETE FROM vorel_work.%1 WHERE vorel_key = %2; ").arg(u8(t->name).toLower()).arg(key);
+    c.exec(sql + QStringLiteral("DELETE FROM vorel_work.sessions WHERE session_key = %1").arg(key));
+}
+
+int clearDeadSessions(Connection &c)
+{
+    Transaction tx(c);
+    // A server's lock is taken here only where nobody holds it: its process
+    // is gone. Taken for this transaction alone.
+    const Result r = run(c, QStringLiteral("WITH dead AS (SELECT server FROM (SELECT DISTINCT server FROM "
+                                           "vorel_work.sessions) s WHERE pg_catalog.pg_try_advisory_xact_lock(%1, "
+                                           "s.server)), gone AS (DELETE FROM vorel_work.sessions WHERE server IN "
+                                           "(SELECT server FROM dead) RETURNING 1) SELECT count(*) FROM gone")
+                                .arg(kServerLockSpace));
+    const int cleared = r.text(0, 0).toInt();
+    for (const Table *t : sessionTables())
+        run(c, QStringLiteral("DELETE FROM vorel_work.%1 w WHERE NOT EXISTS (SELECT 1 FROM vorel_work.sessions s "
+                              "WHERE s.session_key = w.vorel_key)")
+                   .arg(u8(t->name).toLower()));
+    tx.commit();
+    return cleared;
+}
+
+void createSessionTables(Connection &c, const QString &userId, const char *role)
+{
+    const qint64 key = startSessionRows(c, userId, 0);
+    run(c, QStringLiteral("SET %1 = '%2'; SET search_path = %3")
+               .arg(QLatin1String(kSessionKey))
+               .arg(key)
+               .arg(QLatin1String(kSessionPath)));
     if (role)
         run(c, QStringLiteral("SET ROLE %1").arg(QLatin1String(role)));
-    for (const Table &t : schemadef::metadataTables()) {
-        if (!t.session)
-            continue;
-        run(c, schemadef::createTableSql(t, true, postgresType));
-        for (const ForeignKey &fk : t.foreignKeys)
-            run(c, QStringLiteral("CREATE OR REPLACE TRIGGER trg_%1 BEFORE INSERT OR UPDATE OF %2 ON pg_temp.%3 "
-                                  "FOR EACH ROW EXECUTE FUNCTION vorel_%1()")
-                       .arg(u8(fk.name).toLower(), joined(fk.columns), u8(t.name)));
-        run(c, QStringLiteral("DELETE FROM pg_temp.%1").arg(u8(t.name)));
-    }
-    run(c, QStringLiteral("INSERT INTO pg_temp.RSESION (SESI_Usua, SESI_USUADer) VALUES ($1, $1)"), {userId.trimmed()});
-    tx.commit();
 }
 
 void fillDemo(Connection &c)

@@ -46,10 +46,33 @@ inline constexpr char kSessionRole[] = "vorel_sesion";
 // text as SQL or signal other backends. Idempotent. Throws OraError.
 void grantSessionRole(Connection &c);
 
-// The private working tables of this connection (TEMP RSESION, RVFILRAP,
-// RQBEX), RSESION holding the session's one row. Throws OraError.
-// With `role`, the connection takes that role first (for good, unless the
-// tables cannot be made) and the tables are the role's own.
+// The sessions' working rows (RSESION, RVFILRAP, RQBEX) live in permanent
+// tables of the schema vorel_work, each row keyed by its session, so that a
+// session may run its requests on any connection of the pool. A session
+// reaches them under their own names through views of the schema
+// vorel_session, first on its search path, that show the rows of the key
+// the connection is set to (the setting vorel.sesion, which a client's
+// statement cannot change) and write new rows under it. The sessions' role
+// may use the views, not the tables. Idempotent; `always` false does nothing
+// where the views are there already. Throws OraError.
+inline constexpr char kSearchPath[] = "public, oracle, pg_catalog";
+inline constexpr char kSessionPath[] = "vorel_session, public, oracle, pg_catalog";
+inline constexpr char kSessionKey[] = "vorel.sesion";
+// The first key of the advisory lock a server's number is held by.
+inline constexpr int kServerLockSpace = 0x566f72;
+void createWorkingTables(Connection &c, bool always = true);
+// A new session of `userId` on the server numbered `server` (Pool): its key,
+// with its row of RSESION. Throws OraError.
+qint64 startSessionRows(Connection &c, const QString &userId, int server);
+// The session's working rows and its key are gone. Throws Error.
+void endSessionRows(Connection &c, qint64 key);
+// The rows of sessions whose server no longer lives (its lock is free);
+// the count of such sessions. Throws OraError.
+int clearDeadSessions(Connection &c);
+// The connection as a session of `userId` sees the database, for tools and
+// tests that run statements as a session would: a new session key (of no
+// live server: the next server to start clears it), the search path and,
+// with `role`, that role. Throws OraError.
 void createSessionTables(Connection &c, const QString &userId, const char *role = nullptr);
 
 // The PostgreSQL type of an Oracle column type: VARCHAR2(n) varchar(n),

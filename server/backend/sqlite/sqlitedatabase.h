@@ -40,6 +40,7 @@ public:
     proto::RowBlock fetch(quint32 cursor, int count, int *width = nullptr) override;
     void closeCursor(quint32 cursor) override;
     int openCursors() const override { return int(m_cursors.size()); }
+    void idle() override;
 
     // Connections a session may hold for its cursors at once, and keep idle.
     static constexpr int kMaxReaders = 16;

@@ -4,6 +4,7 @@
 #include "data/protocol.h"
 
 #include <QElapsedTimer>
+#include <QHostAddress>
 #include <QSslSocket>
 #include <QTest>
 
@@ -14,10 +15,14 @@ class RawClient
 public:
     // Where connectTo() goes (127.0.0.1 unless set).
     void setHost(const QString &host) { m_host = host; }
+    // The local address connectTo() leaves from (a branch office's); any when empty.
+    void setSource(const QString &address) { m_source = address; }
 
     // `plaintext`: without TLS, as a client of an earlier release would.
     bool connectTo(quint16 port, bool hello = true, bool plaintext = false)
     {
+        if (!m_source.isEmpty() && !m_socket.bind(QHostAddress(m_source)))
+            return false;
         if (plaintext) {
             m_socket.connectToHost(m_host, port);
             if (!m_socket.waitForConnected(10000))
@@ -156,6 +161,7 @@ private:
 
     QSslSocket m_socket;
     QString m_host = QStringLiteral("127.0.0.1");
+    QString m_source;
     proto::FrameReader m_frames;
     quint32 m_nextId = 1;
 };

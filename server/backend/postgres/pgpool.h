@@ -1,0 +1,77 @@
+#pragma once
+// The PostgreSQL connections of one server process to one database, lent
+// to its sessions one request, one transaction or one open cursor at a
+// time: a thousand sessions, most of them idle, need a few dozen backends
+// rather than a thousand.
+//
+// The pool also marks its sessions alive: one connection of its own holds an
+// advisory lock on the server's number for as long as the process lives, and
+// the sessions' working rows name that number (see createWorkingTables). A
+// server that starts clears the rows of every number nobody holds.
+#include "server/backend/postgres/pgconnection.h"
+
+#include <QString>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace vorel::server::pg {
+
+// A connection lent, with the settings last made on it (what a session
+// needs of it: its role, its key, its timeout), so that the next borrower
+// with the same needs sends nothing.
+struct Lease {
+    std::unique_ptr<Connection> conn;
+    QString settings;
+    explicit operator bool() const { return bool(conn); }
+};
+
+class Pool
+{
+public:
+    // The pool of `uri` in this process, made at its first use. Throws
+    // vorel::Exception when the database cannot be reached.
+    static std::shared_ptr<Pool> of(const QString &uri);
+    // Connections lent at once per database, the keeper aside; read when a
+    // pool is made.
+    static void setLimit(int connections);
+    static int limit();
+    // Told once a minute at most when a request waits for a connection.
+    static void setNotice(void (*notice)(const QString &line));
+    static void tell(const QString &line);
+
+    ~Pool();
+    Pool(const Pool &) = delete;
+    Pool &operator=(const Pool &) = delete;
+
+    // An idle connection, or a new one while under the limit; else waits
+    // up to `waitMs` (0: as long as it takes) and then throws OraError
+    // with ORA-01013's text, as a request cancelled by its time limit.
+    Lease take(int waitMs);
+    // Back into the pool; one that lost its server, or is still inside a
+    // transaction, is closed instead.
+    void give(Lease lease);
+
+    // The number the sessions of this process are known by in the
+    // database; its lock is held while the process lives.
+    int serverNumber() const { return m_server; }
+    // Connections lent now, and open (lent or idle).
+    int lent() const;
+    int open() const;
+
+private:
+    Pool(const QString &uri, int limit);
+
+    const QString m_uri;
+    const int m_limit;
+    int m_server = 0;
+    std::unique_ptr<Connection> m_keeper;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_returned;
+    std::vector<Lease> m_idle;
+    int m_lent = 0;
+    qint64 m_lastNotice = 0;
+};
+
+} // namespace vorel::server::pg
