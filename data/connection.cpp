@@ -919,7 +919,7 @@ void TSocketConnection::reconnect()
             throw;
         } catch (const Exception &e) {
             discardSocket(false);
-            if (e.message() != QLatin1String(kBadLogin) || !CredentialsRefused
+            if (e.message() != QString::fromUtf8(kBadLogin) || !CredentialsRefused
                 || !CredentialsRefused(login, e.message()))
                 throw;
         }

@@ -21,6 +21,7 @@
 #include <QFile>
 #include <QMdiArea>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSslKey>
 #include <QSslSocket>
 #include <QThread>
@@ -403,6 +404,31 @@ private Q_SLOTS:
         const qsizetype login = texts.indexOf(QRegularExpression(QStringLiteral("Login\\|.*")));
         QVERIFY(login >= 0);
         QCOMPARE(texts.value(login + 1), QStringLiteral("EjeDir|") + act);
+    }
+
+    // The password changed meanwhile: the login dialog comes back for the
+    // password alone, and the action goes on with it.
+    void passwordChanged()
+    {
+        Messages messages;
+        auto frame = startShell(m_proxy->port(), QStringLiteral("1007"));
+        const auto restore = qScopeGuard(
+            [this] { m_server->exec(QStringLiteral("UPDATE TUSUARIOS SET USUA_Paswd = 'clave' WHERE USUA_Usua = 1007")); });
+        m_server->exec(QStringLiteral("UPDATE TUSUARIOS SET USUA_Paswd = 'nueva' WHERE USUA_Usua = 1007"));
+        m_proxy->apply(Fault::Drop);
+        QTest::qWait(300);
+        bool fixed = false;
+        LoginDriver driver({[&fixed](shell::TFLogin *d) {
+            fixed = d->lLogin->isReadOnly() && d->lLogin->text() == QLatin1String("1007") && d->ldBase->isReadOnly();
+            d->lPaswd->setText(QStringLiteral("nueva"));
+            d->bEntra->click();
+        }});
+        QVERIFY(clickClass(*frame, QStringLiteral("PEDIDOS")));
+        QCOMPARE(driver.shown, 1);
+        QVERIFY(fixed);
+        QCOMPARE(messages.texts(), QStringList{QStringLiteral("Usuario o contraseña incorrectos")});
+        QCOMPARE(windows(*frame), 1);
+        QCOMPARE(frame->Password, QStringLiteral("nueva"));
     }
 
     // The server back with another certificate or another protocol: told
