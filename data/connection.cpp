@@ -596,6 +596,9 @@ void TSocketConnection::collect(quint64 ticket)
     for (Pending &p : m_pending) {
         if (!p.arrived) {
             p.reply = receive(p.requestId, QDeadlineTimer(m_timeoutMs));
+            // The server ended the session, and says why, before it closes.
+            if (!p.greeting && p.reply.type == MsgType::Error && p.reply.requestId == 0)
+                failConnection(p.reply.text);
             p.arrived = true;
             const qint64 trip = m_clock.nsecsElapsed() - p.sentNs;
             if (m_shortestTripNs == 0 || trip < m_shortestTripNs)
@@ -817,6 +820,14 @@ bool TSocketConnection::beforeRequest(const proto::Message &request)
 {
     if (m_reconnecting || m_session.login.isEmpty())
         return false;
+    if (m_socket && m_socket->state() == QAbstractSocket::ConnectedState && Outstanding() == 0) {
+        // With nothing asked, whatever the server sent is its goodbye (it
+        // stopped, or ended a session idle too long) before it closed; the
+        // loop may not have run since to tell.
+        m_socket->waitForReadyRead(0);
+        if (m_socket && m_socket->bytesAvailable() > 0)
+            m_socket->abort();
+    }
     if (m_socket && m_socket->state() != QAbstractSocket::ConnectedState) {
         // Gone while nothing was asked of it (the server stopped, the
         // system gave up on a silent line).
