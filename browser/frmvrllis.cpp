@@ -1055,10 +1055,20 @@ void TfrmVrlLis::dbgModuloTitleBtnClick(int column)
     showRowCount();
 }
 
+void TfrmVrlLis::askAgainIfLost()
+{
+    // The rows not yet read went with a session the connection has since
+    // opened anew: the same query, with its working rows written again, on
+    // the session that stands.
+    if (m_data && m_data->RowsLost())
+        RunQuery();
+}
+
 void TfrmVrlLis::Estadistico1Click()
 {
     if (!ui::Confirm(QStringLiteral("Calcular Estadísticos")))
         return;
+    askAgainIfLost();
     m_data->First();
     if (m_data->Eof()) {
         ui::ShowMessage(QStringLiteral("No hay Registros"));
@@ -1101,6 +1111,7 @@ void TfrmVrlLis::GrabaraDisco1Click()
         FormWorkText += QStringLiteral(".csv");
     bool written = false;
     try {
+        askAgainIfLost();
         TWalkProgressDialog progress(this, QStringLiteral("Guardando datos"));
         written = ExportCsv(m_data, FormWorkText, progress.Callback());
     } catch (...) {

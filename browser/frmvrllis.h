@@ -118,6 +118,9 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
+    // Before a walk: runs the query again when its rows left on the server
+    // were lost with the connection.
+    void askAgainIfLost();
     void buildLayout();
     void buildMenus();
     void buildProcessButtons();

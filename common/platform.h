@@ -120,4 +120,19 @@ VOREL_CORE_EXPORT void UnmapLargeMemory(void *memory, size_t bytes);
 // host has none.
 VOREL_CORE_EXPORT QString ClientAddress();
 
+// How soon a connected TCP socket finds its peer gone without a word (a
+// line that drops, a NAT that forgets): probes after `idleSeconds` without
+// traffic, then every `intervalSeconds`, the connection given up after
+// `probes` unanswered; data sent and not acknowledged for `unackedMs` ends
+// it too (0 leaves the system's own limit, which is minutes). The system
+// then fails the socket's reads and writes.
+struct DeadPeerDetection {
+    int idleSeconds = 10;
+    int intervalSeconds = 5;
+    int probes = 3;
+    int unackedMs = 25000;
+};
+// Empty when set, else why not (the system's own words).
+VOREL_CORE_EXPORT QString DetectDeadPeer(qintptr socket, const DeadPeerDetection &how);
+
 } // namespace vorel::platform

@@ -12,6 +12,9 @@
 #include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -136,6 +139,19 @@ bool CopyFileReplacing(const QString &from, const QString &to)
         return false;
     }
     return true;
+}
+
+QString DetectDeadPeer(qintptr socket, const DeadPeerDetection &how)
+{
+    const int fd = int(socket);
+    const auto set = [fd](int level, int name, int value) {
+        return ::setsockopt(fd, level, name, &value, sizeof value) == 0;
+    };
+    if (!set(SOL_SOCKET, SO_KEEPALIVE, 1) || !set(IPPROTO_TCP, TCP_KEEPIDLE, how.idleSeconds)
+        || !set(IPPROTO_TCP, TCP_KEEPINTVL, how.intervalSeconds) || !set(IPPROTO_TCP, TCP_KEEPCNT, how.probes)
+        || !set(IPPROTO_TCP, TCP_USER_TIMEOUT, how.unackedMs))
+        return QString::fromLocal8Bit(std::strerror(errno));
+    return QString();
 }
 
 void *MapLargeMemory(size_t bytes)

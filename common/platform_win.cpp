@@ -8,6 +8,9 @@
 #include <QProcess>
 #include <QtEndian>
 
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#include <mstcpip.h>
 #include <windows.h>
 // windows.h names LoadLibraryW this way; ours is a function of its own.
 #undef LoadLibrary
@@ -364,6 +367,42 @@ bool CopyFileReplacing(const QString &from, const QString &to)
         return false;
     }
     return true;
+}
+
+QString DetectDeadPeer(qintptr socket, const DeadPeerDetection &how)
+{
+    const auto s = SOCKET(socket);
+    const auto why = [] { return QStringLiteral("error %1 de Winsock").arg(::WSAGetLastError()); };
+    const auto set = [s](int level, int name, DWORD value) {
+        return ::setsockopt(s, level, name, reinterpret_cast<const char *>(&value), sizeof value) == 0;
+    };
+#if defined(TCP_KEEPIDLE) && defined(TCP_KEEPINTVL) && defined(TCP_KEEPCNT)
+    // Windows 10 1709 and later take the three as socket options; older
+    // ones refuse them, and take idle time and interval through the ioctl
+    // below with their own count of probes (ten).
+    if (!set(SOL_SOCKET, SO_KEEPALIVE, 1))
+        return why();
+    const bool options = set(IPPROTO_TCP, TCP_KEEPIDLE, DWORD(how.idleSeconds))
+                         && set(IPPROTO_TCP, TCP_KEEPINTVL, DWORD(how.intervalSeconds))
+                         && set(IPPROTO_TCP, TCP_KEEPCNT, DWORD(how.probes));
+#else
+    const bool options = false;
+#endif
+    if (!options) {
+        tcp_keepalive values{};
+        values.onoff = 1;
+        values.keepalivetime = ULONG(how.idleSeconds) * 1000;
+        values.keepaliveinterval = ULONG(how.intervalSeconds) * 1000;
+        DWORD returned = 0;
+        if (::WSAIoctl(s, SIO_KEEPALIVE_VALS, &values, sizeof values, nullptr, 0, &returned, nullptr, nullptr) != 0)
+            return why();
+    }
+#ifdef TCP_MAXRT
+    // Whole seconds of retransmission before the connection is given up.
+    if (how.unackedMs > 0 && !set(IPPROTO_TCP, TCP_MAXRT, DWORD(qMax(1, how.unackedMs / 1000))))
+        return why();
+#endif
+    return QString();
 }
 
 // ---- Memory -------------------------------------------------------------------

@@ -1,6 +1,7 @@
 #include "data/connection.h"
 
 #include "common/exception.h"
+#include "common/platform.h"
 #include "data/servertrust.h"
 #include "data/tlscontext.h"
 
@@ -25,6 +26,31 @@ bool pipeliningByDefault() { return qEnvironmentVariable("VOREL_PIPELINE") != QL
 
 // What a connection reads from the system ahead of the answer in hand.
 constexpr qint64 kReadAheadBytes = 2 * 1024 * 1024;
+
+// How long opening a session again may take: the user waits for it.
+constexpr int kReconnectMs = 15000;
+
+// The server's answer to a Login with a wrong user or password, the one
+// refusal that a new password can mend.
+constexpr const char *kBadLogin = "Usuario o contraseña incorrectos";
+
+constexpr const char *kReconnected =
+    "Se perdió la conexión con el servidor; se ha vuelto a conectar. Repita la operación.";
+constexpr const char *kRetryLater = "Se intentará de nuevo en la próxima operación.";
+
+// A sentence of its own, whatever the text it ends.
+QString sentence(const QString &text)
+{
+    const QString t = text.trimmed();
+    if (t.endsWith(QLatin1Char('.')) || t.endsWith(QLatin1Char('!')) || t.endsWith(QLatin1Char('?')))
+        return t;
+    return t + QLatin1Char('.');
+}
+
+bool isCall(const proto::Message &m, const char *method)
+{
+    return m.type == MsgType::Call && m.text == QLatin1String(method);
+}
 } // namespace
 
 TSocketConnection::TSocketConnection(QObject *owner) : QObject(owner), m_pipelining(pipeliningByDefault()) {}
@@ -77,6 +103,12 @@ void TSocketConnection::Open()
     // Requests are small and each is waited for: none may be held back
     // waiting for the acknowledgement of the one before (Nagle).
     socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    // A line that drops without a word is found by the system within half
+    // a minute, idle or not, rather than hours later: the shell then opens
+    // a new session instead of waiting on a dead one.
+    const QString noProbes = platform::DetectDeadPeer(socket->socketDescriptor(), {});
+    if (!noProbes.isEmpty())
+        qWarning("Keep-alive of the connection to %s not set: %s", qPrintable(endpoint()), qPrintable(noProbes));
     // Answers asked ahead (a walk keeps megabytes on their way) are taken
     // from the system a little ahead of their use, the rest left in its
     // buffers: the TLS layer deciphers a backlog of megabytes taken in one
@@ -106,6 +138,9 @@ void TSocketConnection::Open()
     m_payloadGot = 0;
     m_dropAnnounced = false;
     m_nextRequest = 1;
+    // Cursor numbers are the session's: those of an earlier one mean
+    // nothing, or another cursor, to this one.
+    m_liveCursors.clear();
 
     Message hello;
     hello.type = MsgType::Hello;
@@ -265,8 +300,16 @@ TSocketConnection::OpenReply TSocketConnection::TakeOpen(quint64 ticket, bool *e
     return r;
 }
 
+void TSocketConnection::checkCursor(quint32 cursor)
+{
+    if (!CursorLive(cursor))
+        throw ConnectionFailure(QStringLiteral("Se perdió la conexión con el servidor; las filas que faltaban por "
+                                               "leer se perdieron con ella. Vuelva a consultar para verlas."));
+}
+
 proto::RowBlock TSocketConnection::Fetch(quint32 cursor, int count)
 {
+    checkCursor(cursor);
     Message m = cursorRequest(MsgType::Fetch, cursor, count);
     Message reply = take(post(m));
     if (reply.type != MsgType::Rows)
@@ -276,6 +319,9 @@ proto::RowBlock TSocketConnection::Fetch(quint32 cursor, int count)
 
 void TSocketConnection::CloseCursor(quint32 cursor)
 {
+    // A cursor of an earlier session went with it.
+    if (!CursorLive(cursor))
+        return;
     Message m = cursorRequest(MsgType::CloseCursor, cursor);
     const Message reply = take(post(m));
     if (reply.type != MsgType::Closed)
@@ -284,7 +330,7 @@ void TSocketConnection::CloseCursor(quint32 cursor)
 
 void TSocketConnection::CloseCursorAhead(quint32 cursor)
 {
-    if (!Connected())
+    if (!Connected() || !CursorLive(cursor))
         return;
     Message m = cursorRequest(MsgType::CloseCursor, cursor);
     Forget(post(m, true));
@@ -292,6 +338,7 @@ void TSocketConnection::CloseCursorAhead(quint32 cursor)
 
 quint64 TSocketConnection::SendFetch(quint32 cursor, int count)
 {
+    checkCursor(cursor);
     Message m = cursorRequest(MsgType::Fetch, cursor, count);
     return post(m, true);
 }
@@ -363,6 +410,16 @@ qint64 TSocketConnection::sentNow()
 
 quint64 TSocketConnection::post(Message &request, bool detached)
 {
+    if (beforeRequest(request)) {
+        // Answered here: the server rolled the use case back with the
+        // session it lost.
+        Pending p;
+        p.ticket = nextTicket++;
+        p.arrived = true;
+        p.reply.type = MsgType::CallResult;
+        m_pending.push_back(std::move(p));
+        return m_pending.back().ticket;
+    }
     checkConnected();
     // Sent behind answers not yet read, a request joins their pipeline;
     // otherwise it starts one of its own.
@@ -384,6 +441,7 @@ quint64 TSocketConnection::post(Message &request, bool detached)
     p.pipeline = detached ? 0 : m_pipeline;
     m_pending.push_back(std::move(p));
     const quint64 ticket = m_pending.back().ticket;
+    noteTransaction(request, ticket);
     if (!m_pipelining && !detached) {
         // Waited for here, and a failure thrown here, as if every request
         // were a call of its own.
@@ -402,8 +460,9 @@ quint64 TSocketConnection::post(Message &request, bool detached)
         const QString failure = failureOf(*it);
         if (!failure.isEmpty()) {
             const quint64 pipeline = it->pipeline;
+            const bool line = it->lineFailure;
             m_pending.erase(it);
-            breakPipeline(pipeline, failure);
+            breakPipeline(pipeline, failure, line);
         }
     }
     return ticket;
@@ -423,19 +482,27 @@ bool TSocketConnection::spent(const Pending &p)
     return p.arrived && p.forgotten && (p.pipeline == 0 || p.told || failureOf(p).isEmpty());
 }
 
-void TSocketConnection::breakPipeline(quint64 pipeline, const QString &failure)
+void TSocketConnection::raise(const QString &failure, bool line)
+{
+    if (line)
+        throw ConnectionFailure(failure);
+    throw Exception(failure);
+}
+
+void TSocketConnection::breakPipeline(quint64 pipeline, const QString &failure, bool line)
 {
     for (Pending &p : m_pending) {
         if (p.pipeline == pipeline) {
             p.told = true;
             p.cause = failure;
+            p.lineFailure = line;
         }
     }
     m_pending.erase(std::remove_if(m_pending.begin(), m_pending.end(), spent), m_pending.end());
     // What is sent from now on is no longer behind the failure.
     if (pipeline == m_pipeline)
         ++m_pipeline;
-    throw Exception(failure);
+    raise(failure, line);
 }
 
 void TSocketConnection::checkPipeline(quint64 pipeline, quint64 ticket)
@@ -449,7 +516,7 @@ void TSocketConnection::checkPipeline(quint64 pipeline, quint64 ticket)
         }
         const QString failure = failureOf(*it);
         if (!failure.isEmpty())
-            breakPipeline(it->pipeline, failure);
+            breakPipeline(it->pipeline, failure, it->lineFailure);
         if (it->forgotten)
             it = m_pending.erase(it); // its success is all there was to know
         else
@@ -502,15 +569,15 @@ Message TSocketConnection::take(quint64 ticket, bool *earlier)
     const QString failure = failureOf(p);
     if (!failure.isEmpty()) {
         if (p.pipeline == 0 || p.told)
-            throw Exception(failure);
-        breakPipeline(p.pipeline, failure);
+            raise(failure, p.lineFailure);
+        breakPipeline(p.pipeline, failure, p.lineFailure);
     }
     if (p.reply.type == MsgType::Skipped) {
         // Behind a failure already told: the same failure, again.
         if (earlier)
             *earlier = true;
         if (!p.cause.isEmpty())
-            throw Exception(p.cause);
+            raise(p.cause, p.lineFailure);
         protocolFailure("petición omitida sin un fallo que la explique");
     }
     return std::move(p.reply);
@@ -529,6 +596,9 @@ void TSocketConnection::collect(quint64 ticket)
     for (Pending &p : m_pending) {
         if (!p.arrived) {
             p.reply = receive(p.requestId, QDeadlineTimer(m_timeoutMs));
+            // The server ended the session, and says why, before it closes.
+            if (!p.greeting && p.reply.type == MsgType::Error && p.reply.requestId == 0)
+                failConnection(p.reply.text);
             p.arrived = true;
             const qint64 trip = m_clock.nsecsElapsed() - p.sentNs;
             if (m_shortestTripNs == 0 || trip < m_shortestTripNs)
@@ -538,6 +608,12 @@ void TSocketConnection::collect(quint64 ticket)
                 // Every request sent behind the greeting meets it.
                 if (!refusal.isEmpty())
                     failConnection(refusal, false);
+            }
+            if (p.reply.type == MsgType::OpenResult && p.reply.cursor != 0)
+                m_liveCursors.insert(p.reply.cursor);
+            if (p.ticket == m_commitTicket && p.reply.type == MsgType::CallResult) {
+                m_inTransaction = false;
+                m_commitTicket = 0;
             }
             if (p.forgotten && p.reply.type == MsgType::OpenResult && p.reply.cursor != 0)
                 cursorsToClose.push_back(p.reply.cursor);
@@ -690,14 +766,180 @@ bool TSocketConnection::readFrame()
 void TSocketConnection::failConnection(const QString &why, bool dropped)
 {
     // Replies still outstanding are lost with the stream, for the same reason.
+    std::vector<quint64> lost;
     for (Pending &p : m_pending) {
         if (!p.arrived) {
             p.arrived = true;
             p.failure = why;
+            p.lineFailure = true;
+            lost.push_back(p.ticket);
         }
     }
     discardSocket(dropped);
-    throw Exception(why);
+    if (!dropped || m_reconnecting || m_session.login.isEmpty())
+        throw ConnectionFailure(why);
+    noteLoss();
+    // The session is opened again now, so that the message says where the
+    // user stands; what was on its way is not sent again.
+    const QString message = lossMessage(why);
+    for (Pending &p : m_pending) {
+        if (std::find(lost.begin(), lost.end(), p.ticket) == lost.end())
+            continue;
+        if (!p.failure.isEmpty())
+            p.failure = message;
+        if (p.told)
+            p.cause = message;
+    }
+    throw ConnectionFailure(message);
+}
+
+void TSocketConnection::noteLoss()
+{
+    m_lost = true;
+    if (m_inTransaction) {
+        m_inTransaction = false;
+        m_transactionLost = true;
+    }
+    m_commitTicket = 0;
+}
+
+void TSocketConnection::noteTransaction(const proto::Message &request, quint64 ticket)
+{
+    if (isCall(request, "StartTran")) {
+        m_inTransaction = true;
+        m_commitTicket = 0;
+    } else if (isCall(request, "CommitTran")) {
+        m_commitTicket = ticket;
+    } else if (isCall(request, "RollBackTran")) {
+        m_inTransaction = false;
+        m_commitTicket = 0;
+    }
+}
+
+bool TSocketConnection::beforeRequest(const proto::Message &request)
+{
+    if (m_reconnecting || m_session.login.isEmpty())
+        return false;
+    if (m_socket && m_socket->state() == QAbstractSocket::ConnectedState && Outstanding() == 0) {
+        // With nothing asked, whatever the server sent is its goodbye (it
+        // stopped, or ended a session idle too long) before it closed; the
+        // loop may not have run since to tell.
+        m_socket->waitForReadyRead(0);
+        if (m_socket && m_socket->bytesAvailable() > 0)
+            m_socket->abort();
+    }
+    if (m_socket && m_socket->state() != QAbstractSocket::ConnectedState) {
+        // Gone while nothing was asked of it (the server stopped, the
+        // system gave up on a silent line).
+        for (Pending &p : m_pending) {
+            if (!p.arrived) {
+                p.arrived = true;
+                p.failure = QString::fromUtf8(kReconnected);
+                p.lineFailure = true;
+            }
+        }
+        discardSocket(true);
+        noteLoss();
+    }
+    // Nothing to roll back on a session that is gone, nor on one opened
+    // since: the server rolled the old one's back.
+    if ((m_transactionLost || m_lost) && isCall(request, "RollBackTran")) {
+        m_transactionLost = false;
+        return true;
+    }
+    if (m_transactionLost) {
+        // A later step of a use case the loss cut short: the session it
+        // belonged to is gone, and a new one must not take it up.
+        if (m_lost)
+            throw ConnectionFailure(lossMessage(
+                QStringLiteral("Se perdió la conexión con el servidor de aplicaciones %1").arg(endpoint())));
+        throw ConnectionFailure(QString::fromUtf8(kReconnected));
+    }
+    if (m_lost) {
+        try {
+            reconnect();
+        } catch (const Exception &e) {
+            throw ConnectionFailure(sentence(e.message()) + QLatin1Char('\n') + QString::fromUtf8(kRetryLater));
+        }
+    }
+    return false;
+}
+
+QString TSocketConnection::lossMessage(const QString &lineFailure)
+{
+    try {
+        reconnect();
+        return QString::fromUtf8(kReconnected);
+    } catch (const Exception &e) {
+        return sentence(lineFailure) + QLatin1Char('\n') + sentence(e.message()) + QLatin1Char('\n')
+               + QString::fromUtf8(kRetryLater);
+    }
+}
+
+void TSocketConnection::reconnect()
+{
+    m_reconnecting = true;
+    const int timeout = m_timeoutMs;
+    m_timeoutMs = std::min(timeout, kReconnectMs);
+    const auto restore = qScopeGuard([this, timeout] {
+        m_reconnecting = false;
+        m_timeoutMs = timeout;
+    });
+    // What the old session had on its way is over: its failures stay for
+    // their tickets, and nothing sent from now on is behind them.
+    for (Pending &p : m_pending) {
+        if (!p.arrived) {
+            p.arrived = true;
+            p.failure = QString::fromUtf8(kReconnected);
+            p.lineFailure = true;
+        }
+        if (!failureOf(p).isEmpty() && !p.told) {
+            p.told = true;
+            p.cause = failureOf(p);
+            p.lineFailure = true;
+        }
+    }
+    m_pending.erase(std::remove_if(m_pending.begin(), m_pending.end(), spent), m_pending.end());
+    ++m_pipeline;
+    discardSocket(false);
+    m_loginTicket = 0;
+    m_loginUser.clear();
+    m_loginDatabase.clear();
+
+    QStringList login = m_session.login;
+    for (;;) {
+        const int port = m_port;
+        {
+            // The configured server says which one to use, as at start-up:
+            // a director sends the session to a member that serves.
+            TSocketConnection director;
+            director.SetHost(m_session.address);
+            director.SetPort(port);
+            director.SetServerName(m_serverName);
+            director.SetTimeout(m_timeoutMs);
+            director.SetEncrypted(m_encrypted);
+            director.SetPipelining(m_pipelining);
+            director.Open();
+            m_host = director.Call(QStringLiteral("dServer"));
+        }
+        Open();
+        try {
+            Call(QStringLiteral("Login"), login);
+            break;
+        } catch (const ConnectionFailure &) {
+            throw;
+        } catch (const Exception &e) {
+            discardSocket(false);
+            if (e.message() != QString::fromUtf8(kBadLogin) || !CredentialsRefused
+                || !CredentialsRefused(login, e.message()))
+                throw;
+        }
+    }
+    m_session.login = login;
+    for (const QString &statement : std::as_const(m_session.restore))
+        Call(QStringLiteral("EjeDir"), {statement});
+    m_lost = false;
+    ++m_reconnections;
 }
 
 void TSocketConnection::protocolFailure(const char *what)
@@ -720,6 +962,7 @@ void TSocketConnection::discardSocket(bool dropped)
         if (!p.arrived) {
             p.arrived = true;
             p.failure = QStringLiteral("No hay conexión con el servidor de aplicaciones %1").arg(endpoint());
+            p.lineFailure = true;
         }
     }
     m_pending.erase(std::remove_if(m_pending.begin(), m_pending.end(), [](const Pending &p) { return p.forgotten; }),

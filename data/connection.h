@@ -1,19 +1,32 @@
 #pragma once
+#include "common/exception.h"
 #include "common/vorelglobal.h"
 #include "data/framearena.h"
 #include "data/protocol.h"
 
 #include <QElapsedTimer>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <deque>
+#include <functional>
 #include <memory>
 
 class QDeadlineTimer;
 class QSslSocket;
 
 namespace vorel {
+
+// A failure of the line rather than an answer of the server: the server
+// could not be reached, or the connection broke or went silent while a
+// request was on its way. Whatever the request was, the server's session
+// ended with the connection and its open transaction was rolled back.
+class VOREL_CORE_EXPORT ConnectionFailure : public Exception
+{
+public:
+    using Exception::Exception;
+};
 
 // The socket connection to the application server (the shell's SConect).
 // Requests go out as soon as they are made and their answers are read where
@@ -60,6 +73,45 @@ public:
     void Open();          // connect and handshake; no-op when connected
     void Close();         // disconnect; no-op when not connected
     bool Connected() const;
+
+    // What it takes to open the session again after the connection was
+    // lost, the way the start-up opened it: the configured server asked
+    // for the one to use (dServer), then Login with the same arguments,
+    // then the statements (EjeDir) that give the server's session the
+    // state the user left it in. Set once the start-up's Login stood; from
+    // then on the next request after a loss opens a new session first,
+    // unseen. The request that met the loss is not sent again: it fails
+    // with ConnectionFailure, whose message says whether the session could
+    // be opened again. Nor is anything sent on the new session for a use
+    // case the loss cut short (StartTran sent, CommitTran not answered):
+    // its later requests fail the same way until its RollBackTran, which
+    // the server has already done.
+    struct Session {
+        QString address;     // the configured server, asked for dServer
+        QStringList login;   // user, password, database, client address
+        QStringList restore; // EjeDir statements run after the Login
+    };
+    void SetSession(const Session &session) { m_session = session; }
+    Session CurrentSession() const { return m_session; }
+    void SetSessionRestore(const QStringList &statements) { m_session.restore = statements; }
+    // Asked when the server refuses the session's credentials at a
+    // reconnection (a password changed meanwhile): true with `login` set to
+    // the arguments to try instead. Not set, or false, leaves the
+    // connection without a session until the next request.
+    std::function<bool(QStringList &login, const QString &refusal)> CredentialsRefused;
+    // False for a cursor of an earlier session, which went with it.
+    bool CursorLive(quint32 cursor) const { return m_session.login.isEmpty() || m_liveCursors.contains(cursor); }
+    // Sessions opened again since the start-up's.
+    int Reconnections() const { return m_reconnections; }
+    // The connection broke and no session stands on it now: the next
+    // request opens one first.
+    bool Lost() const { return m_lost; }
+
+    // How long an answer may stay away while the line looks alive before
+    // the connection is given up on the system's side: an idle line is
+    // probed after 10 s, every 5 s, and given up after 3 probes; data not
+    // acknowledged for 25 s ends it.
+    static constexpr int kDeadLineMs = 25000;
 
     // The user number and database of the last Login the server accepted on
     // this connection: whose session it is, whatever other clients on the
@@ -152,6 +204,7 @@ private:
         qint64 sentNs = 0;      // on m_clock
         proto::Message reply;
         QString failure;        // the connection failed before the reply came
+        bool lineFailure = false; // `cause` is the loss of the connection
         QString cause;          // the failure its pipeline met, once told
     };
     // Nothing left to tell of it: an answer nobody takes that either
@@ -167,7 +220,7 @@ private:
     // Throws the first failure among the answers of `pipeline` queued
     // before `ticket` (all of them when 0), forgotten ones dropped.
     void checkPipeline(quint64 pipeline, quint64 ticket);
-    [[noreturn]] void breakPipeline(quint64 pipeline, const QString &failure);
+    [[noreturn]] void breakPipeline(quint64 pipeline, const QString &failure, bool line);
     static QString failureOf(const Pending &p);
     // Why the server's answer to Hello ends the connection; empty when not.
     QString helloRefusal(const proto::Message &reply);
@@ -183,6 +236,25 @@ private:
     // Ends the connection; `dropped` when the server went away rather than
     // refused the session.
     [[noreturn]] void failConnection(const QString &why, bool dropped = true);
+    // Throws `failure`, of the line's kind when `line`.
+    [[noreturn]] static void raise(const QString &failure, bool line);
+    // Before a request: opens the session again when the connection was
+    // lost, and refuses the requests of a use case cut short. True when the
+    // request is a RollBackTran the server has already done (not sent).
+    bool beforeRequest(const proto::Message &request);
+    // Opens the session again: dServer, Open, Login, the restore
+    // statements. Throws ConnectionFailure or the server's refusal.
+    void reconnect();
+    // The message of a request that met the loss, once a reconnection was
+    // tried.
+    QString lossMessage(const QString &lineFailure);
+    void noteTransaction(const proto::Message &request, quint64 ticket);
+    // The connection broke: the session is gone, and with it the use case
+    // it was in.
+    void noteLoss();
+    // A Fetch of a cursor the session does not hold (an earlier session's)
+    // fails as the loss of that session.
+    void checkCursor(quint32 cursor);
     [[noreturn]] void protocolFailure(const char *what);
     void announceDrop();
     void discardSocket(bool dropped);
@@ -217,6 +289,16 @@ private:
     quint64 m_loginTicket = 0;
     QString m_sentUser;
     QString m_sentDatabase;
+    Session m_session;
+    bool m_lost = false; // broken, and no session opened since
+    bool m_reconnecting = false;
+    int m_reconnections = 0;
+    // A use case stands between its StartTran and the answer to its
+    // CommitTran (or its RollBackTran); cut short by a loss, it is over.
+    bool m_inTransaction = false;
+    bool m_transactionLost = false;
+    quint64 m_commitTicket = 0;
+    QSet<quint32> m_liveCursors; // opened in this session
 };
 
 } // namespace vorel

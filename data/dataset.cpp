@@ -449,6 +449,11 @@ void TClientDataSet::OpenAhead()
     m_active = true;
 }
 
+bool TClientDataSet::RowsLost() const
+{
+    return Active() && !m_serverEof && m_cursor != 0 && m_connection && !m_connection->CursorLive(m_cursor);
+}
+
 bool TClientDataSet::Active() const
 {
     if (m_opening)

@@ -140,6 +140,9 @@ public:
     // Rows held so far and whether the server has more.
     int RecordCountFetched() const { settle(); return int(m_rows.size()); }
     bool AllFetched() const { settle(); return m_serverEof; }
+    // Rows are left on the server in a cursor of a session that is gone
+    // (the connection opened another): they can only be asked again.
+    bool RowsLost() const;
     bool FetchMore();         // one more packet; false when nothing came
     void FetchAll();
     // Asks the server for the next `count` rows without waiting; the next

@@ -255,6 +255,22 @@ void TSnVorel::OpenUseCase(const QString &ClassName, const QString &Method, cons
 
 void TSnVorel::recoverFromModuleFailure(const std::exception &failure, const QString &ClassName, const QString &Method)
 {
+    if (dynamic_cast<const ConnectionFailure *>(&failure)) {
+        // The server rolled the use case back with the session it lost;
+        // the connection answers the rollback itself, and says where the
+        // user stands. Nothing here is worth a lookup or a log entry on a
+        // session that never saw the failure.
+        try {
+            Connection->Call(QStringLiteral("RollBackTran"));
+        } catch (const Exception &) {
+        }
+        if (TfrmVrl *active = activeModuleWindow()) {
+            active->CloseAfterUseCase = false;
+            active->UseCaseFailed = true;
+        }
+        ReportError(failure, ClassName, Method);
+        return;
+    }
     {
         try {
             Connection->Call(QStringLiteral("RollBackTran"));
@@ -377,6 +393,13 @@ void TSnVorel::Navigate(bool Forward)
 void TSnVorel::ReportError(const std::exception &failure, const QString &ClassName, const QString &Method)
 {
     const QString message = ui::MessageOf(failure);
+    if (dynamic_cast<const ConnectionFailure *>(&failure)) {
+        // The database never saw it: nothing to translate or log, and the
+        // text already says what the user can do.
+        WorkText.clear();
+        ui::ShowMessage(message);
+        return;
+    }
     const QString translation = errors::Translate(message, Connection);
     // Modules may read WorkText after a report: once the lookups are done it
     // is left empty.

@@ -80,6 +80,10 @@ TFMain::TFMain(QWidget *parent)
 
 TFMain::~TFMain()
 {
+    // Module windows go while the menus they merged into, and the frame's
+    // record of them, still stand.
+    for (QMdiSubWindow *sub : MdiArea->subWindowList())
+        delete sub;
     if (vorel::ui::MainWindow() == this)
         vorel::ui::SetMainWindow(nullptr, nullptr);
 }
@@ -350,6 +354,7 @@ bool TFMain::loginLoop()
             sendFirstRequests();
             SConect->TakeCall(login);
             cdsBin->Settle();
+            keepSession(host, port);
             return true;
         } catch (const std::exception &e) {
             m_splash->HideNow();
@@ -360,6 +365,33 @@ bool TFMain::loginLoop()
             vorel::ui::ShowMessage(vorel::ui::MessageOf(e));
         }
     }
+}
+
+void TFMain::keepSession(const QString &address, int port)
+{
+    TSocketConnection::Session session;
+    session.address = address;
+    session.login = QStringList{UserId, Password, DataBase, ClientAddress};
+    SConect->SetSession(session);
+    SConect->SetPort(port);
+    // A password changed meanwhile: the user types the new one for the
+    // session that stands, and nothing else.
+    SConect->CredentialsRefused = [this](QStringList &login, const QString &refusal) {
+        vorel::ui::ShowMessage(refusal);
+        TFLogin dialog;
+        dialog.setWindowTitle(QStringLiteral("Login ") + vorel::ui::ApplicationTitle());
+        dialog.lLogin->setText(login.value(0));
+        dialog.ldBase->setText(login.value(2));
+        dialog.lAddrs->setText(SConect->CurrentSession().address);
+        dialog.LPort->setText(QString::number(SConect->Port()));
+        for (QLineEdit *fixed : {dialog.lLogin, dialog.ldBase, dialog.lAddrs, dialog.LPort})
+            fixed->setReadOnly(true);
+        if (dialog.exec() != QDialog::Accepted)
+            return false;
+        Password = dialog.lPaswd->text();
+        login[1] = Password;
+        return true;
+    };
 }
 
 void TFMain::sendFirstRequests()

@@ -135,6 +135,8 @@ private:
     quint64 m_greeting = 0;
     std::unique_ptr<TClientDataSet> m_shellVersion;
     void sendFirstRequests();
+    // What the connection needs to open the session again by itself.
+    void keepSession(const QString &address, int port);
     void forgetFirstRequests();
     bool m_terminated = false;
 

@@ -233,8 +233,11 @@ void TFMain::meMailClick(QObject *Sender)
         vorel::ui::ShowMessage(vorel::ui::MessageOf(e));
     }
     Scratch = newUser;
-    if (mode == 2 && !Scratch.isEmpty())
+    if (mode == 2 && !Scratch.isEmpty()) {
+        // A session opened again acts on behalf of the same user.
+        SConect->SetSessionRestore({QStringLiteral("UPDATE VOREL.RSESION SET SESI_USUADer= ") + Scratch});
         CambUsua(Scratch);
+    }
 }
 
 } // namespace vorel::shell
