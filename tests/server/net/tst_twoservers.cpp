@@ -132,17 +132,29 @@ private Q_SLOTS:
         const QString certificate = dir.filePath(QStringLiteral("vorel-server.crt"));
         const QStringList tls{QStringLiteral("--tls-cert"), certificate, QStringLiteral("--tls-key"),
                               dir.filePath(QStringLiteral("vorel-server.key"))};
-        auto freePort = [] {
-            QTcpServer probe;
-            probe.listen(QHostAddress::LocalHost, 0);
-            return probe.serverPort();
+        // A port free on every one of the hosts: the tests running beside
+        // this one take ports on 127.0.0.2 and .3 too.
+        auto freePort = [](const QStringList &on) {
+            for (int attempt = 0; attempt < 50; ++attempt) {
+                std::vector<std::unique_ptr<QTcpServer>> probes;
+                quint16 port = 0;
+                for (const QString &host : on) {
+                    probes.push_back(std::make_unique<QTcpServer>());
+                    if (!probes.back()->listen(QHostAddress(host), port))
+                        break;
+                    port = probes.back()->serverPort();
+                }
+                if (probes.size() == size_t(on.size()) && probes.back()->isListening())
+                    return port;
+            }
+            return quint16(0);
         };
         // Clients reach every member on one port; each is told only a host.
-        const quint16 port = freePort();
+        const quint16 port = freePort(hosts);
         QStringList pool;
         std::vector<std::unique_ptr<TestServer>> members;
         for (const QString &host : hosts) {
-            const QString metrics = QStringLiteral("%1:%2").arg(host).arg(freePort());
+            const QString metrics = QStringLiteral("%1:%2").arg(host).arg(freePort({host}));
             pool << metrics;
             members.push_back(onTheSameDatabase(m_first, tls + QStringList{QStringLiteral("--listen"),
                                                                            QStringLiteral("%1:%2").arg(host).arg(port),
