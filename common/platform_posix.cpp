@@ -103,21 +103,6 @@ QString ProgramFile()
     return executablePath();
 }
 
-QString ProgramFolder()
-{
-    if (QCoreApplication::instance())
-        return QCoreApplication::applicationDirPath();
-    return QFileInfo(executablePath()).absolutePath();
-}
-
-QString SystemFolder()
-{
-    const QString root = qEnvironmentVariable("SystemRoot");
-    if (!root.isEmpty())
-        return root + QStringLiteral("/System32");
-    return QDir(ProgramFolder()).filePath(QStringLiteral("System32"));
-}
-
 bool StartProgram(const QString &path, const QStringList &args)
 {
     return QProcess::startDetached(path, args);
