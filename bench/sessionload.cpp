@@ -18,6 +18,17 @@ using proto::Message;
 using proto::MsgType;
 using test::RawClient;
 
+namespace {
+Message call(const QString &method, const QStringList &args = {})
+{
+    Message m;
+    m.type = MsgType::Call;
+    m.text = method;
+    m.args = args;
+    return m;
+}
+} // namespace
+
 const char *const kKindNames[KindCount] = {"Hello", "Login", "EjeDir", "Open", "Fetch", "CloseCursor"};
 
 namespace {
@@ -85,15 +96,6 @@ private:
             return false;
         }
         return true;
-    }
-
-    static Message call(const QString &method, const QStringList &args = {})
-    {
-        Message m;
-        m.type = MsgType::Call;
-        m.text = method;
-        m.args = args;
-        return m;
     }
 
     // A session connects and logs in once, as a user does at the start of
@@ -362,15 +364,6 @@ private:
         }
         out.latencyMs.push_back(double(t.nsecsElapsed()) / 1e6);
         return true;
-    }
-
-    static Message call(const QString &method, const QStringList &args = {})
-    {
-        Message m;
-        m.type = MsgType::Call;
-        m.text = method;
-        m.args = args;
-        return m;
     }
 
     bool round(RawClient &client)

@@ -8,6 +8,7 @@
 #include <QMap>
 #include <QString>
 #include <QStringList>
+#include <optional>
 
 class QFile;
 
@@ -43,6 +44,10 @@ public:
 private:
     void load();
     void save() const;
+    // The full path `key` names from the current key (see OpenKey), or
+    // nothing when it names the current key itself.
+    std::optional<QString> resolve(const QString &key) const;
+    static QString normalised(QString path);
     struct Value { QString name; QString value; };
     // key path (lower case) -> value name (lower case) -> value; the file
     // store's copy of its file, unused where the system keeps the values.

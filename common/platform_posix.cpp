@@ -5,7 +5,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QProcess>
 
 #include <cerrno>
 #include <cstdio>
@@ -101,11 +100,6 @@ void *GetProcAddress(void *library, const char *exportName)
 QString ProgramFile()
 {
     return executablePath();
-}
-
-bool StartProgram(const QString &path, const QStringList &args)
-{
-    return QProcess::startDetached(path, args);
 }
 
 bool CopyFileReplacing(const QString &from, const QString &to)

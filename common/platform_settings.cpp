@@ -105,14 +105,6 @@ QString decodeSection(QStringView line)
     return out;
 }
 
-QString normalised(QString path)
-{
-    while (path.startsWith(u'\\'))
-        path.remove(0, 1);
-    while (path.endsWith(u'\\'))
-        path.chop(1);
-    return path;
-}
 } // namespace
 
 TSettingsStore::TSettingsStore()
@@ -183,13 +175,10 @@ void TSettingsStore::save() const
 
 bool TSettingsStore::OpenKey(const QString &key, bool create)
 {
-    QString path;
-    if (key.startsWith(u'\\'))
-        path = normalised(key);
-    else if (key.isEmpty())
+    const std::optional<QString> target = resolve(key);
+    if (!target)
         return true;
-    else
-        path = m_current.isEmpty() ? normalised(key) : m_current + u'\\' + normalised(key);
+    const QString &path = *target;
     if (path.isEmpty()) {
         m_current.clear();
         return true;

@@ -5,7 +5,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QProcess>
 #include <QtEndian>
 
 #include <winsock2.h>
@@ -30,14 +29,6 @@ constexpr const char16_t *RootName = u"HKEY_CURRENT_USER";
 // No setting comes near this; a larger value is not one of ours.
 constexpr DWORD MaxValueBytes = 1024 * 1024;
 
-QString normalised(QString path)
-{
-    while (path.startsWith(u'\\'))
-        path.remove(0, 1);
-    while (path.endsWith(u'\\'))
-        path.chop(1);
-    return path;
-}
 
 std::wstring wide(const QString &s)
 {
@@ -140,13 +131,10 @@ void TSettingsStore::save() const {}
 
 bool TSettingsStore::OpenKey(const QString &key, bool create)
 {
-    QString path;
-    if (key.startsWith(u'\\'))
-        path = normalised(key);
-    else if (key.isEmpty())
+    const std::optional<QString> target = resolve(key);
+    if (!target)
         return true;
-    else
-        path = m_current.isEmpty() ? normalised(key) : m_current + u'\\' + normalised(key);
+    const QString &path = *target;
     if (path.isEmpty()) {
         m_current.clear();
         return true;
@@ -330,11 +318,6 @@ void *GetProcAddress(void *library, const char *exportName)
 QString ProgramFile()
 {
     return executablePath();
-}
-
-bool StartProgram(const QString &path, const QStringList &args)
-{
-    return QProcess::startDetached(path, args);
 }
 
 bool CopyFileReplacing(const QString &from, const QString &to)

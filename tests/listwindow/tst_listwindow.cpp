@@ -541,8 +541,9 @@ private Q_SLOTS:
         const QList<QToolButton *> buttons = w->findChildren<QToolButton *>();
         QVERIFY(buttons.size() >= 15);
         for (QToolButton *b : buttons) {
-            if (!b->isVisibleTo(w) || qobject_cast<QToolBar *>(b->parentWidget()) == nullptr
-                && b->parentWidget()->objectName() != QStringLiteral("navcdsModulo"))
+            if (!b->isVisibleTo(w)
+                || (qobject_cast<QToolBar *>(b->parentWidget()) == nullptr
+                    && b->parentWidget()->objectName() != QStringLiteral("navcdsModulo")))
                 continue;
             QAccessibleInterface *a = QAccessible::queryAccessibleInterface(b);
             QVERIFY(a);

@@ -6,6 +6,7 @@
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QHostInfo>
+#include <QProcess>
 
 namespace vorel::platform {
 
@@ -32,6 +33,29 @@ QString SystemFolder()
     if (!root.isEmpty())
         return QDir::fromNativeSeparators(root) + QStringLiteral("/System32");
     return QDir(ProgramFolder()).filePath(QStringLiteral("System32"));
+}
+
+bool StartProgram(const QString &path, const QStringList &args)
+{
+    return QProcess::startDetached(path, args);
+}
+
+QString TSettingsStore::normalised(QString path)
+{
+    while (path.startsWith(u'\\'))
+        path.remove(0, 1);
+    while (path.endsWith(u'\\'))
+        path.chop(1);
+    return path;
+}
+
+std::optional<QString> TSettingsStore::resolve(const QString &key) const
+{
+    if (key.startsWith(u'\\'))
+        return normalised(key);
+    if (key.isEmpty())
+        return std::nullopt;
+    return m_current.isEmpty() ? normalised(key) : m_current + u'\\' + normalised(key);
 }
 
 } // namespace vorel::platform
