@@ -428,7 +428,7 @@ QString PgDatabase::settings() const
 
 void PgDatabase::borrow()
 {
-    m_lease = m_pool->take(m_timeoutMs);
+    m_lease = m_pool->take(m_timeoutMs, settings());
     try {
         applySettings();
     } catch (...) {

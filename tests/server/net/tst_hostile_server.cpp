@@ -451,6 +451,17 @@ private Q_SLOTS:
         RawClient again;
         QVERIFY(again.connectTo(server.port()) && again.login(kUser, kPassword));
         QCOMPARE(again.open(QStringLiteral("dspq0"), QStringLiteral("SELECT PRUE_Id FROM TPRUEBA")).rows.size(), 1);
+        // The lock that marks the server's sessions alive went with its
+        // connection, and is taken again: a server starting now would not
+        // clear their working rows as a dead server's.
+        const QString unmarked =
+            QStringLiteral("SELECT count(*) FROM (SELECT DISTINCT server FROM vorel_work.sessions) s WHERE NOT EXISTS "
+                           "(SELECT 1 FROM pg_locks l WHERE l.locktype = 'advisory' AND l.granted AND "
+                           "l.classid::bigint = %1 AND l.objid::bigint = s.server::bigint)")
+                .arg(0x566f72);
+        QTRY_COMPARE_WITH_TIMEOUT(server.query(unmarked).value(0).value(0), QStringLiteral("0"), 10000);
+        QCOMPARE(server.query(QStringLiteral("SELECT count(*) FROM vorel_work.sessions")).value(0).value(0),
+                 QStringLiteral("6"));
     }
 
     void bigFramesOnlyAfterLogin()
