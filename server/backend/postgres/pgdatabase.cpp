@@ -428,7 +428,8 @@ QString PgDatabase::settings() const
 
 void PgDatabase::borrow()
 {
-    m_lease = m_pool->take(m_timeoutMs, settings());
+    // Before openSession the connection is for the check of a Login.
+    m_lease = m_pool->take(m_timeoutMs, settings(), m_key == 0);
     try {
         applySettings();
     } catch (...) {

@@ -146,12 +146,13 @@ void Pool::watch()
     }
 }
 
-Lease Pool::take(int waitMs, const QString &settings)
+Lease Pool::take(int waitMs, const QString &settings, bool login)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    const int room = login ? m_limit : m_limit - qMin(kLoginReserve, m_limit / 8);
     for (;;) {
-        if (!m_idle.empty()) {
+        if (!m_idle.empty() && m_lent < room) {
             auto chosen = std::prev(m_idle.end());
             if (!settings.isEmpty()) {
                 const auto same = std::find_if(m_idle.rbegin(), m_idle.rend(),
@@ -168,7 +169,7 @@ Lease Pool::take(int waitMs, const QString &settings)
             ++m_lent;
             return lease;
         }
-        if (m_lent < m_limit) {
+        if (m_idle.empty() && m_lent < room) {
             ++m_lent;
             lock.unlock();
             try {
@@ -176,7 +177,7 @@ Lease Pool::take(int waitMs, const QString &settings)
             } catch (...) {
                 lock.lock();
                 --m_lent;
-                m_returned.notify_one();
+                m_returned.notify_all();
                 throw;
             }
         }
@@ -191,8 +192,7 @@ Lease Pool::take(int waitMs, const QString &settings)
         }
         if (waitMs <= 0) {
             m_returned.wait(lock);
-        } else if (m_returned.wait_until(lock, deadline) == std::cv_status::timeout && m_idle.empty()
-                   && m_lent >= m_limit) {
+        } else if (m_returned.wait_until(lock, deadline) == std::cv_status::timeout && m_lent >= room) {
             // What a request cancelled by its time limit hears.
             throw OraError(QString::fromUtf8(ora::kCancelled));
         }
@@ -213,7 +213,8 @@ void Pool::give(Lease lease)
     --m_lent;
     if (lease.conn)
         m_idle.push_back(std::move(lease));
-    m_returned.notify_one();
+    // Waiting logins may take what waiting requests may not.
+    m_returned.notify_all();
 }
 
 int Pool::lent() const

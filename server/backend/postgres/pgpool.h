@@ -52,7 +52,13 @@ public:
     // with ORA-01013's text, as a request cancelled by its time limit.
     // An idle connection already set to `settings` (the one a session used
     // last, most often) is taken first: its settings cost no round trip.
-    Lease take(int waitMs, const QString &settings = {});
+    // `login`: for the check of a Login, which may take the connections
+    // kept for logins (kLoginReserve); a session's request may not.
+    Lease take(int waitMs, const QString &settings = {}, bool login = false);
+    // Connections only the checks of Logins may take, of a pool of 16 or
+    // more: when a shift's first sessions hold every other one, its later
+    // logins still reach the users' table, and do not wait behind them.
+    static constexpr int kLoginReserve = 2;
     // Back into the pool; one that lost its server, or is still inside a
     // transaction, is closed instead.
     void give(Lease lease);
