@@ -100,9 +100,7 @@ void Peer::due(int what)
         if (m_socket)
             m_socket->abort();
         return;
-    case FailureAnswer:
-        answerFailure();
-        return;
+    case FailureAnswer: answerFailure(); return;
     }
 }
 
@@ -223,8 +221,8 @@ void Peer::turnOfLogin()
 {
     LoginThrottle *throttle = m_server->config().throttle;
     // A stopping server answers at once.
-    const bool inFlight = !m_server->draining()
-                          && (m_server->checkingUser(m_loginUser) || m_server->checkingSource(m_source));
+    const bool inFlight =
+        !m_server->draining() && (m_server->checkingUser(m_loginUser) || m_server->checkingSource(m_source));
     const LoginThrottle::Verdict verdict =
         throttle ? throttle->turnOf(m_loginUser, m_source, inFlight)
                  : LoginThrottle::Verdict{inFlight ? LoginThrottle::Turn::Queue : LoginThrottle::Turn::Check, 0};

@@ -63,9 +63,7 @@ QString roleBarQuery(const QString &role)
 QStringList startTexts(const QString &user, const QString &address)
 {
     // dServer, asked before Login, is not traced.
-    return {QStringLiteral("Login|%1|********|DEMO|%2").arg(user, address),
-            kCheckQuery,
-            QStringLiteral("MenIni"),
+    return {QStringLiteral("Login|%1|********|DEMO|%2").arg(user, address), kCheckQuery, QStringLiteral("MenIni"),
             QStringLiteral("SELECT USUR_Usua FROM vorel.TUSUROL WHERE USUR_Usua= ") + user
                 + QStringLiteral(" And USUR_Admin <> 0"),
             QStringLiteral("SELECT \r\n USUM_Usua \r\nFROM vorel.TUSUMROL \r\nWHERE USUM_Usua= ") + user

@@ -602,8 +602,9 @@ private Q_SLOTS:
         QCOMPARE(other.call(QStringLiteral("MenIni")).type, MsgType::CallResult);
         RawClient again;
         QVERIFY(again.connectTo(server.port()));
-        QVERIFY2(again.error(again.call(QStringLiteral("Login"), {kUser, kPassword, QStringLiteral("DEMO"),
-                                                                  QStringLiteral("127.0.0.1")}))
+        QVERIFY2(again
+                     .error(again.call(QStringLiteral("Login"),
+                                       {kUser, kPassword, QStringLiteral("DEMO"), QStringLiteral("127.0.0.1")}))
                      .contains(QStringLiteral("inténtelo de nuevo en ")),
                  "not refused at once");
         QVERIFY2(served.elapsed() < 1500, qPrintable(QString::number(served.elapsed())));

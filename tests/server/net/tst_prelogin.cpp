@@ -91,7 +91,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("answer");
         const int check = int(LoginThrottle::Turn::Check), queue = int(LoginThrottle::Turn::Queue),
                   refuse = int(LoginThrottle::Turn::Refuse);
-        const QString again = QStringLiteral("Demasiados intentos fallidos de inicio de sesión: inténtelo de nuevo en %1 s");
+        const QString again =
+            QStringLiteral("Demasiados intentos fallidos de inicio de sesión: inténtelo de nuevo en %1 s");
         QTest::newRow("first of a shift") << 0 << 0 << 0 << false << check << QString();
         QTest::newRow("a shift behind one being checked") << 0 << 0 << 0 << true << queue << QString();
         QTest::newRow("right after a failure") << 1 << 0 << 0 << false << refuse << again.arg(1);
