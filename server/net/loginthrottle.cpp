@@ -43,6 +43,28 @@ bool LoginThrottle::suspect(const QString &user, const QString &address)
     return recent(m_users, user) || recent(m_addresses, address);
 }
 
+LoginThrottle::Verdict LoginThrottle::turnOf(const QString &user, const QString &address, bool inFlight)
+{
+    const qint64 wait = waitMs(user, address);
+    if (wait > 0)
+        return {Turn::Refuse, wait};
+    if (!inFlight)
+        return {Turn::Check, 0};
+    if (!suspect(user, address))
+        return {Turn::Queue, 0};
+    // The attempt being checked may fail and set the next wait: no sooner
+    // than that.
+    QMutexLocker lock(&m_mutex);
+    const int failures = qMax(m_users.value(user).failures, m_addresses.value(address).failures);
+    return {Turn::Refuse, delayAfter(failures + 1)};
+}
+
+QString LoginThrottle::retryMessage(qint64 retryMs)
+{
+    return QStringLiteral("Demasiados intentos fallidos de inicio de sesión: inténtelo de nuevo en %1 s")
+        .arg(qMax<qint64>(1, (retryMs + 999) / 1000));
+}
+
 void LoginThrottle::count(QHash<QString, Record> &table, const QString &key, qint64 at)
 {
     if (!table.contains(key) && table.size() >= kMaxEntries) {

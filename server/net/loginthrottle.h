@@ -22,6 +22,23 @@ public:
 
     // Failed attempts of the user or the address are on record.
     bool suspect(const QString &user, const QString &address);
+
+    // What becomes of a Login for `user` from `address`, `inFlight` when an
+    // attempt of the same user or from the same address is being checked:
+    // one attempt at a time for each, so that many connections guess no
+    // faster than one. A Login the throttle holds back is answered at once
+    // (retryMs says when to try again): a peer held waiting could not be
+    // shed, and a few hundred of them would keep everyone else out. One
+    // that waits for an attempt of its own office's shift, where nothing
+    // has failed, waits its turn.
+    enum class Turn { Check, Queue, Refuse };
+    struct Verdict {
+        Turn turn = Turn::Check;
+        qint64 retryMs = 0;
+    };
+    Verdict turnOf(const QString &user, const QString &address, bool inFlight);
+    // The answer to a Login refused by turnOf.
+    static QString retryMessage(qint64 retryMs);
     // Counts a failure; returns the failures in a row of the user and of the address.
     std::pair<int, int> failed(const QString &user, const QString &address);
     void succeeded(const QString &user, const QString &address);

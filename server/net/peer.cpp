@@ -80,8 +80,8 @@ void Peer::due(int what)
         return;
     switch (what) {
     case LoginDeadline: {
-        if (m_checking || m_heldLogin) {
-            m_lateForLogin = true; // the check's answer ends the wait
+        if (m_checking || m_queuedLogin || m_failure) {
+            m_lateForLogin = true; // the Login's answer ends the wait
             return;
         }
         const QString why =
@@ -100,21 +100,13 @@ void Peer::due(int what)
         if (m_socket)
             m_socket->abort();
         return;
-    case LoginRetry:
-        if (m_heldLogin) {
-            const Message login = std::move(*m_heldLogin);
-            m_heldLogin.reset();
-            submitLogin(login);
-            if (!m_checking && !m_heldLogin)
-                onReadyRead();
-        }
-        return;
+    case FailureAnswer: answerFailure(); return;
     }
 }
 
 void Peer::onReadyRead()
 {
-    if (m_held || m_checking || m_heldLogin || m_closing || m_ended)
+    if (m_held || m_checking || m_queuedLogin || m_failure || m_closing || m_ended)
         return;
     if (!m_server->config().plaintext && !m_socket->isEncrypted()) {
         if (m_handshaking)
@@ -138,7 +130,7 @@ void Peer::onReadyRead()
     const QScopedValueRollback<bool> reading(m_reading, true);
     try {
         QByteArray payload;
-        while (!m_checking && !m_heldLogin && !m_closing
+        while (!m_checking && !m_queuedLogin && !m_failure && !m_closing
                && m_socket->bytesToWrite() + m_socket->encryptedBytesToWrite() <= kMaxUnsent && readFrame(&payload)) {
             if (!isRequestType(payload.isEmpty() ? 0 : quint8(payload.at(0))))
                 throw proto::ProtocolError("not a request");
@@ -200,14 +192,6 @@ void Peer::handle(const Message &request)
             return;
         }
     }
-    // Only what a client asks before Login is traced, and only so much of
-    // it: a peer that pipelines requests without logging in writes nothing
-    // more there.
-    if (request.type == MsgType::Call && (isMethod(request.text, "dServer") || isMethod(request.text, "Login"))
-        && m_traced < kMaxTraced) {
-        ++m_traced;
-        traceRequest(m_server->config().trace, m_id, request);
-    }
     if (request.type == MsgType::Call && isMethod(request.text, "dServer")) {
         Message result = replyTo(request, MsgType::CallResult);
         result.value = m_server->config().serverFor(m_socket->localAddress());
@@ -229,41 +213,84 @@ void Peer::submitLogin(const Message &request)
     m_loginRequest = request.requestId;
     const QString canonical = canonicalUser(request.args[0]);
     m_loginUser = canonical.isEmpty() ? request.args[0].trimmed() : canonical;
-    // After failed attempts a Login waits before it is checked, as a peer
-    // that may be shed: the wait keeps no place, and does not count against
-    // the time to log in. With failures on record it is one check at a time
-    // for the user and for the address: many connections guess no faster
-    // than one.
+    m_queuedLogin = request;
+    turnOfLogin();
+}
+
+void Peer::turnOfLogin()
+{
     LoginThrottle *throttle = m_server->config().throttle;
-    const qint64 wait = throttle ? throttle->waitMs(m_loginUser, m_source) : 0;
-    const bool queued = wait <= 0 && throttle && throttle->suspect(m_loginUser, m_source)
-                        && (m_server->checkingUser(m_loginUser) || m_server->checkingSource(m_source));
-    if (wait > 0 || queued) {
-        const qint64 hold = wait > 0 ? wait : LoginThrottle::kFirstDelayMs;
-        logFrom(m_source, QStringLiteral("Login waits"),
-                QStringLiteral("%1: Login for user %2 waits %3 ms after failed attempts")
+    // A stopping server answers at once.
+    const bool inFlight =
+        !m_server->draining() && (m_server->checkingUser(m_loginUser) || m_server->checkingSource(m_source));
+    const LoginThrottle::Verdict verdict =
+        throttle ? throttle->turnOf(m_loginUser, m_source, inFlight)
+                 : LoginThrottle::Verdict{inFlight ? LoginThrottle::Turn::Queue : LoginThrottle::Turn::Check, 0};
+    if (verdict.turn == LoginThrottle::Turn::Queue) {
+        // Waits for its turn, as one that sent its Login: never shed.
+        m_server->loginQueued(this);
+        return;
+    }
+    const Message request = std::move(*m_queuedLogin);
+    m_queuedLogin.reset();
+    m_server->loginUnqueued(this);
+    if (verdict.turn == LoginThrottle::Turn::Refuse) {
+        logFrom(m_source, QStringLiteral("Login refused"),
+                QStringLiteral("%1: Login for user %2 refused for %3 ms after failed attempts")
                     .arg(label(), m_loginUser)
-                    .arg(hold));
-        m_heldLogin = request;
-        m_server->wake(this, LoginRetry, hold);
+                    .arg(verdict.retryMs));
+        m_failure = LoginThrottle::retryMessage(verdict.retryMs);
+        Metrics::instance().failedLogin();
+        answerFailure();
         return;
     }
     const QString refusal = m_server->reserveLogin(m_loginUser, m_source);
     if (!refusal.isEmpty()) {
+        m_failure = refusal;
         Metrics::instance().failedLogin();
-        send(errorReply(request.requestId, refusal));
+        answerFailure();
         return;
     }
+    // Traced as the attempt it is, its password masked; nothing a peer sends
+    // before is traced, nor a Login the throttle answered: what connections
+    // that never log in send costs the trace nothing.
+    traceRequest(m_server->config().trace, m_id, request);
     m_checking = true; // nothing more is read until the attempt is answered
     m_server->loginSent(this);
     m_server->checkLogin(this, request.args);
 }
 
-void Peer::loginFailed(const QString &message)
+void Peer::takeQueuedLogin()
+{
+    if (!m_queuedLogin || m_ended)
+        return;
+    turnOfLogin();
+    if (!m_checking && !m_queuedLogin)
+        onReadyRead();
+}
+
+void Peer::loginFailed(const QString &message, qint64 delayMs)
 {
     Metrics::instance().failedLogin();
     m_checking = false;
     m_server->loginAnswered(this);
+    m_failure = message;
+    if (delayMs > 0) {
+        // A client that waits for its answer never meets the wait its
+        // failure set; one that guesses on other connections meanwhile is
+        // answered at once. Meanwhile the peer holds no place that matters.
+        m_server->wake(this, FailureAnswer, delayMs);
+        return;
+    }
+    answerFailure();
+}
+
+void Peer::answerFailure()
+{
+    if (!m_failure)
+        return;
+    const QString message = std::move(*m_failure);
+    m_failure.reset();
     send(errorReply(m_loginRequest, message));
     // The time to log in may have run out while the check ran.
     if (m_lateForLogin) {

@@ -34,12 +34,8 @@ public:
     // a peer that pipelines requests without reading their answers stops
     // being served until it reads.
     static constexpr qint64 kMaxUnsent = 64 * 1024;
-    // Requests traced before Login: dServer and Login only, and no more
-    // than this many (a client asks dServer, then logs in, or tries again).
-    static constexpr int kMaxTraced = 4;
-
     // What the server's one timer tells a peer (Server::wake).
-    enum Due { LoginDeadline = 1, HoldOver, Abort, LoginRetry };
+    enum Due { LoginDeadline = 1, HoldOver, Abort, FailureAnswer };
 
     // `holdMs`: how long the peer waits before it is served at all (its
     // address has left many connections silent); the time to log in counts
@@ -63,8 +59,12 @@ public:
 
     // Closes at once, without a word (the peer is shed for room).
     void shed();
-    // The Login check came back.
-    void loginFailed(const QString &message);
+    // The Login check came back; its answer is sent `delayMs` later (the
+    // wait a failure set), the peer meanwhile one that may be shed.
+    void loginFailed(const QString &message, qint64 delayMs = 0);
+    // Its Login waited for the attempt of its user or address before it:
+    // it is taken now (checked, or refused at once).
+    void takeQueuedLogin();
     // Hands the connection over; the peer is done with it.
     QSslSocket *release();
     quint32 loginRequest() const { return m_loginRequest; }
@@ -78,6 +78,9 @@ private:
     bool readFrame(QByteArray *payload);
     void handle(const proto::Message &request);
     void submitLogin(const proto::Message &request);
+    // The Login in hand as its turn comes: checked, queued or refused.
+    void turnOfLogin();
+    void answerFailure();
     void refusePlaintext();
     void send(const proto::Message &reply, bool now = false);
     // Ends the connection after input the protocol does not allow, or when
@@ -103,16 +106,21 @@ private:
     bool m_closing = false;
     bool m_ended = false;
     bool m_shedding = false;
-    bool m_lateForLogin = false;               // the time to log in ran out while a check ran, or a Login waited
-    std::optional<proto::Message> m_heldLogin; // waits for its address's turn
+    bool m_lateForLogin = false; // the time to log in ran out while a Login waited or was checked
+    // A Login waiting for the attempt of its user or address before it.
+    std::optional<proto::Message> m_queuedLogin;
+    // A failed Login's answer, held for the wait the failure set.
+    std::optional<QString> m_failure;
     bool m_deadlineSet = false;
     quint32 m_loginRequest = 0;
     QString m_loginUser;
     QByteArray m_frame;
-    int m_traced = 0;
     // The server's list of peers that may be shed.
     std::list<Peer *>::iterator m_place;
     bool m_listed = false;
+    // Its place among the Logins waiting for their turn.
+    std::list<Peer *>::iterator m_queuePlace;
+    bool m_inQueue = false;
 };
 
 } // namespace vorel::server

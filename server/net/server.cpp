@@ -34,8 +34,9 @@ constexpr int kFailedLoginLines = 5;
 
 // Runs on a thread of the check pool: opens the database, checks the user
 // and starts the session's working rows. Nothing here touches the peer.
+// `verdict` runs once the password is judged, before the session starts.
 LoginOutcome checkOnPool(const ServerConfig &config, const QStringList &args, const QString &address,
-                         const QString &label)
+                         const QString &label, const std::function<void()> &verdict)
 {
     LoginOutcome out;
     const QString user = canonicalUser(args[0]);
@@ -54,24 +55,28 @@ LoginOutcome checkOnPool(const ServerConfig &config, const QStringList &args, co
         // as an unknown user does, so that the time taken tells nothing.
         const bool known =
             user.isEmpty() ? (Database::spendHash(password), false) : db->checkUser(user, password, &rehashed);
+        if (known) {
+            if (config.throttle)
+                config.throttle->succeeded(user, address);
+            verdict();
+        }
         if (!known) {
             clientFault = true;
             const QString counted = user.isEmpty() ? args[0].trimmed() : user;
             if (config.throttle) {
                 const auto [forUser, forAddress] = config.throttle->failed(counted, address);
+                out.retryMs = LoginThrottle::delayAfter(qMax(forUser, forAddress));
                 logFrom(address, QStringLiteral("failed Login"),
                         QStringLiteral("%1: failed Login for user %2 (%3 in a row for the user, %4 from the "
                                        "address); the next attempt waits %5 ms")
                             .arg(label, counted)
                             .arg(forUser)
                             .arg(forAddress)
-                            .arg(LoginThrottle::delayAfter(qMax(forUser, forAddress))),
+                            .arg(out.retryMs),
                         kFailedLoginLines);
             }
             throw vorel::Exception(QString::fromUtf8(kBadLogin));
         }
-        if (config.throttle)
-            config.throttle->succeeded(user, address);
         if (rehashed)
             logLine(QStringLiteral("%1: the password of user %2 was stored as typed; it is kept as a salted hash now")
                         .arg(label, user));
@@ -369,6 +374,40 @@ void Server::loginSent(Peer *peer)
         admitParkedSoon();
 }
 
+void Server::loginQueued(Peer *peer)
+{
+    if (peer->m_inQueue)
+        return;
+    peer->m_queuePlace = m_loginQueue.insert(m_loginQueue.end(), peer);
+    peer->m_inQueue = true;
+    loginSent(peer);
+}
+
+void Server::loginUnqueued(Peer *peer)
+{
+    if (peer->m_inQueue) {
+        m_loginQueue.erase(peer->m_queuePlace);
+        peer->m_inQueue = false;
+    }
+    if (m_byId.count(peer->id()))
+        listIdle(peer);
+}
+
+void Server::takeQueuedLogins()
+{
+    // In arrival order, each whose user and address have no attempt in
+    // flight now; taking one may end peers or queue others, hence the ids.
+    std::vector<int> ids;
+    for (Peer *p : m_loginQueue)
+        if (m_draining || (!checkingUser(p->loginUser()) && !checkingSource(p->source())))
+            ids.push_back(p->id());
+    for (int id : ids) {
+        const auto it = m_byId.find(id);
+        if (it != m_byId.end())
+            it->second->takeQueuedLogin();
+    }
+}
+
 void Server::loginAnswered(Peer *peer)
 {
     if (m_byId.count(peer->id()))
@@ -380,6 +419,10 @@ void Server::peerEnded(Peer *peer)
     if (!m_byId.erase(peer->id()))
         return;
     unlistIdle(peer);
+    if (peer->m_inQueue) {
+        m_loginQueue.erase(peer->m_queuePlace);
+        peer->m_inQueue = false;
+    }
     if (peer->wasted() && m_config.throttle)
         m_config.throttle->silent(peer->source());
     // Shed for room, from the listener's own accepting: nothing of the peer
@@ -396,6 +439,10 @@ void Server::forget(Peer *peer)
 {
     m_byId.erase(peer->id());
     unlistIdle(peer);
+    if (peer->m_inQueue) {
+        m_loginQueue.erase(peer->m_queuePlace);
+        peer->m_inQueue = false;
+    }
     if (!m_parked.empty())
         admitParkedSoon();
 }
@@ -505,20 +552,36 @@ void Server::checkLogin(Peer *peer, const QStringList &args)
     ++m_checkingUsers[user];
     ++m_checkingSources[address];
     m_checks.start([this, id, args, address, label, user] {
-        auto outcome = std::make_shared<LoginOutcome>(checkOnPool(m_config, args, address, label));
+        // The next attempt of the user or the address waits for the
+        // password's verdict only, not for the session's start.
+        bool judged = false;
+        auto verdict = [&] {
+            if (std::exchange(judged, true))
+                return;
+            QMetaObject::invokeMethod(
+                this, [this, user, address] { loginJudged(user, address); }, Qt::QueuedConnection);
+        };
+        auto outcome = std::make_shared<LoginOutcome>(checkOnPool(m_config, args, address, label, verdict));
+        if (!outcome->db)
+            verdict(); // after the throttle counted the failure
         QMetaObject::invokeMethod(
             this, [this, id, user, address, outcome] { loginChecked(id, user, address, outcome); },
             Qt::QueuedConnection);
     });
 }
 
-void Server::loginChecked(int peerId, const QString &user, const QString &source,
-                          const std::shared_ptr<LoginOutcome> &outcome)
+void Server::loginJudged(const QString &user, const QString &source)
 {
     if (--m_checkingUsers[user] <= 0)
         m_checkingUsers.remove(user);
     if (--m_checkingSources[source] <= 0)
         m_checkingSources.remove(source);
+    takeQueuedLogins();
+}
+
+void Server::loginChecked(int peerId, const QString &user, const QString &source,
+                          const std::shared_ptr<LoginOutcome> &outcome)
+{
     if (outcome->db)
         m_loginPathUp = true;
     else if (outcome->serverFault && m_loginPathUp.exchange(false)) {
@@ -532,11 +595,13 @@ void Server::loginChecked(int peerId, const QString &user, const QString &source
     if (!peer || !outcome->db || m_draining) {
         loginRefused(user, source);
         if (peer)
-            peer->loginFailed(outcome->db ? QString::fromUtf8(kDraining) : outcome->error);
-        return; // a peer gone meanwhile: its database closes here
+            peer->loginFailed(outcome->db ? QString::fromUtf8(kDraining) : outcome->error,
+                              outcome->db ? 0 : outcome->retryMs);
+    } else {
+        forget(peer);
+        startSession(peer, std::move(*outcome));
     }
-    forget(peer);
-    startSession(peer, std::move(*outcome));
+    // A peer gone meanwhile: its database closes here.
 }
 
 void Server::probeLoginPath()
@@ -639,6 +704,7 @@ void Server::shutdown(int boundMs, int graceMs, std::function<void(bool allEnded
         m_idle.front()->m_shedding = true;
         m_idle.front()->shed();
     }
+    takeQueuedLogins(); // answered that the server stops
     {
         // Queued: each session takes it after the request it is on.
         const std::lock_guard<std::mutex> lock(m_liveMutex);

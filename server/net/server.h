@@ -28,7 +28,7 @@
 // (parked: a descriptor and nothing more) until there is room, so that a
 // shift starting behind one NAT address is queued rather than closed. A
 // peer that has sent its Login is never shed: it waits in arrival order for
-// the pool that checks Logins.
+// the pool that checks Logins, one at a time per user and per address.
 //
 // Stopping (drain): the listener closes, the peers not logged in are closed,
 // and each session ends at its next transaction boundary: at once when idle
@@ -117,6 +117,8 @@ struct LoginOutcome {
     // The failure was the server's (its database unreachable), not the
     // client's: the way to log in is broken.
     bool serverFault = false;
+    // A wrong user or password: the wait it set before the next attempt.
+    qint64 retryMs = 0;
 };
 
 // The user number in the one form it is stored and compared in (as text):
@@ -162,6 +164,10 @@ public:
     bool checkingSource(const QString &source) const { return m_checkingSources.contains(source); }
     // A Login came: the peer is no longer one that may be shed.
     void loginSent(Peer *peer);
+    // Its Login waits for the attempt of its user or address before it, in
+    // arrival order; and no longer does (checked or answered).
+    void loginQueued(Peer *peer);
+    void loginUnqueued(Peer *peer);
     // Its answer was a failure: the peer may send another, or stay idle.
     void loginAnswered(Peer *peer);
     void checkLogin(Peer *peer, const QStringList &args);
@@ -201,6 +207,9 @@ private:
     void stopListening();
     void loginChecked(int peerId, const QString &user, const QString &source,
                       const std::shared_ptr<LoginOutcome> &outcome);
+    // The password of a Login of `user` from `source` is judged: the next
+    // attempt of either may be checked.
+    void loginJudged(const QString &user, const QString &source);
     // No longer a peer of the listener.
     void forget(Peer *peer);
     // In and out of the peers that may be shed, and their address's count.
@@ -253,9 +262,12 @@ private:
     bool m_probing = false;
     bool m_parkTick = false;
     bool m_admitQueued = false;
-    // Logins being checked, by user and by address.
+    // Logins being checked, by user and by address: one at a time for each.
     QHash<QString, int> m_checkingUsers;
     QHash<QString, int> m_checkingSources;
+    // Logins waiting for their turn, oldest first.
+    std::list<Peer *> m_loginQueue;
+    void takeQueuedLogins();
     // Sessions (and Logins being checked) by user and by address; only
     // under m_liveMutex.
     QHash<QString, int> m_sessionsOfUser;

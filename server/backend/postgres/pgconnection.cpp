@@ -187,6 +187,15 @@ bool Connection::inTransaction() const
 
 bool Connection::usable() const { return m_conn && PQstatus(m_conn) == CONNECTION_OK; }
 
+bool Connection::stillUp()
+{
+    // libpq's socket never blocks a read: this takes what has come (the
+    // server's last words and its end) and marks the connection bad.
+    if (!usable() || PQconsumeInput(m_conn) == 0)
+        return false;
+    return usable();
+}
+
 namespace {
 
 // The options of a connection string, in libpq's order; empty when it cannot be read.

@@ -88,6 +88,10 @@ public:
     bool inTransaction() const;
     // False once the server is gone: nothing more can run on it.
     bool usable() const;
+    // Reads what the server sent unasked, without waiting: false when it
+    // has closed the connection (a restart, an administrator's kill) since
+    // the last statement. Outside a statement only.
+    bool stillUp();
 
     // The database a connection string names; empty when it names none.
     static QString databaseOf(const QString &conninfo);

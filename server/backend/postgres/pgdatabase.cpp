@@ -428,7 +428,8 @@ QString PgDatabase::settings() const
 
 void PgDatabase::borrow()
 {
-    m_lease = m_pool->take(m_timeoutMs);
+    // Before openSession the connection is for the check of a Login.
+    m_lease = m_pool->take(m_timeoutMs, settings(), m_key == 0);
     try {
         applySettings();
     } catch (...) {
@@ -512,11 +513,18 @@ void PgDatabase::refuseConnectionStatement(const QString &, Request)
 void PgDatabase::visitPasswords(const QString &userId,
                                 const std::function<bool(const QString &row, const QString &stored)> &visit)
 {
-    Use use(*this);
-    const pg::Result r = orFail([&] {
-        return run(QStringLiteral("SELECT ctid::text, USUA_Paswd FROM TUSUARIOS WHERE CAST(USUA_Usua AS text) = $1"),
-                   {userId});
-    });
+    pg::Result r;
+    {
+        // The connection goes back before the hashes are compared: a
+        // login's hash costs tens of milliseconds of CPU, and a shift's
+        // logins would otherwise hold a good part of the pool meanwhile.
+        Use use(*this);
+        r = orFail([&] {
+            return run(
+                QStringLiteral("SELECT ctid::text, USUA_Paswd FROM TUSUARIOS WHERE CAST(USUA_Usua AS text) = $1"),
+                {userId});
+        });
+    }
     for (int i = 0; i < r.rows(); ++i) {
         if (!r.isNull(i, 1) && visit(r.text(i, 0), r.text(i, 1)))
             return;

@@ -8,6 +8,7 @@
 
 #include <QDeadlineTimer>
 #include <QRandomGenerator>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <limits>
@@ -72,36 +73,103 @@ std::shared_ptr<Pool> Pool::of(const QString &uri)
 Pool::Pool(const QString &uri, int limit) : m_uri(uri), m_limit(limit)
 {
     m_keeper = connected(uri);
-    // A number no other live server holds: its lock is free.
     try {
-        for (;;) {
-            const int candidate = int(QRandomGenerator::system()->bounded(1, std::numeric_limits<int>::max()));
-            const Result r = m_keeper->exec(QStringLiteral("SELECT pg_catalog.pg_try_advisory_lock($1::integer, $2::integer)"),
-                                            {kServerLockSpace, candidate});
-            if (r.text(0, 0) == QLatin1String("t")) {
-                m_server = candidate;
-                break;
-            }
-        }
+        m_server = lock(0);
     } catch (const Error &e) {
         throw vorel::Exception(QStringLiteral("No se puede preparar la sesión de PostgreSQL: ") + e.failure().message);
     }
+    m_watcher = std::thread([this] { watch(); });
 }
 
-Pool::~Pool() = default;
+Pool::~Pool()
+{
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_stop = true;
+    }
+    m_stopping.notify_all();
+    if (m_watcher.joinable())
+        m_watcher.join();
+}
 
-Lease Pool::take(int waitMs)
+int Pool::lock(int wanted)
+{
+    auto take = [this](int number) {
+        const Result r =
+            m_keeper->exec(QStringLiteral("SELECT pg_catalog.pg_try_advisory_lock($1::integer, $2::integer)"),
+                           {kServerLockSpace, number});
+        return r.text(0, 0) == QLatin1String("t");
+    };
+    if (wanted != 0 && take(wanted))
+        return wanted;
+    // A number no other live server holds: its lock is free.
+    for (;;) {
+        const int candidate = int(QRandomGenerator::system()->bounded(1, std::numeric_limits<int>::max()));
+        if (take(candidate))
+            return candidate;
+    }
+}
+
+void Pool::watch()
+{
+    std::unique_lock<std::mutex> guard(m_mutex);
+    while (!m_stopping.wait_for(guard, std::chrono::milliseconds(kWatchMs), [this] { return m_stop; })) {
+        // Idle connections whose server went away are closed before a
+        // request meets them.
+        std::erase_if(m_idle, [](Lease &l) { return !l.conn->stillUp(); });
+        guard.unlock();
+        if (!m_keeper || !m_keeper->stillUp()) {
+            // PostgreSQL restarted, or the keeper was killed: the lock went
+            // with it, and the sessions of this server would look dead to
+            // the next server that starts. Taken again on a new connection,
+            // on the same number unless another server took it meanwhile,
+            // in which case the sessions move to the new one.
+            try {
+                m_keeper.reset();
+                auto keeper = connected(m_uri);
+                m_keeper = std::move(keeper);
+                const int before = m_server.load();
+                const int now = lock(before);
+                if (now != before) {
+                    m_keeper->exec(QStringLiteral("UPDATE vorel_work.sessions SET server = $1 WHERE server = $2"),
+                                   {now, before});
+                    m_server = now;
+                }
+                tell(QStringLiteral("the PostgreSQL connection that marks this server's sessions alive was lost; "
+                                    "it is made again"));
+            } catch (const std::exception &) {
+                // PostgreSQL is not back yet: the next look tries again.
+                m_keeper.reset();
+            }
+        }
+        guard.lock();
+    }
+}
+
+Lease Pool::take(int waitMs, const QString &settings, bool login)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
+    const int room = login ? m_limit : m_limit - qMin(kLoginReserve, m_limit / 8);
     for (;;) {
-        if (!m_idle.empty()) {
-            Lease lease = std::move(m_idle.back());
-            m_idle.pop_back();
+        if (!m_idle.empty() && m_lent < room) {
+            auto chosen = std::prev(m_idle.end());
+            if (!settings.isEmpty()) {
+                const auto same = std::find_if(m_idle.rbegin(), m_idle.rend(),
+                                               [&](const Lease &l) { return l.settings == settings; });
+                if (same != m_idle.rend())
+                    chosen = std::prev(same.base());
+            }
+            Lease lease = std::move(*chosen);
+            m_idle.erase(chosen);
+            // One whose server went away since it was given back is
+            // replaced, rather than failing the request that would meet it.
+            if (!lease.conn->stillUp())
+                continue;
             ++m_lent;
             return lease;
         }
-        if (m_lent < m_limit) {
+        if (m_idle.empty() && m_lent < room) {
             ++m_lent;
             lock.unlock();
             try {
@@ -109,7 +177,7 @@ Lease Pool::take(int waitMs)
             } catch (...) {
                 lock.lock();
                 --m_lent;
-                m_returned.notify_one();
+                m_returned.notify_all();
                 throw;
             }
         }
@@ -124,8 +192,7 @@ Lease Pool::take(int waitMs)
         }
         if (waitMs <= 0) {
             m_returned.wait(lock);
-        } else if (m_returned.wait_until(lock, deadline) == std::cv_status::timeout && m_idle.empty()
-                   && m_lent >= m_limit) {
+        } else if (m_returned.wait_until(lock, deadline) == std::cv_status::timeout && m_lent >= room) {
             // What a request cancelled by its time limit hears.
             throw OraError(QString::fromUtf8(ora::kCancelled));
         }
@@ -146,7 +213,8 @@ void Pool::give(Lease lease)
     --m_lent;
     if (lease.conn)
         m_idle.push_back(std::move(lease));
-    m_returned.notify_one();
+    // Waiting logins may take what waiting requests may not.
+    m_returned.notify_all();
 }
 
 int Pool::lent() const

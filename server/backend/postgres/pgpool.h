@@ -11,9 +11,11 @@
 #include "server/backend/postgres/pgconnection.h"
 
 #include <QString>
+#include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace vorel::server::pg {
@@ -48,30 +50,50 @@ public:
     // An idle connection, or a new one while under the limit; else waits
     // up to `waitMs` (0: as long as it takes) and then throws OraError
     // with ORA-01013's text, as a request cancelled by its time limit.
-    Lease take(int waitMs);
+    // An idle connection already set to `settings` (the one a session used
+    // last, most often) is taken first: its settings cost no round trip.
+    // `login`: for the check of a Login, which may take the connections
+    // kept for logins (kLoginReserve); a session's request may not.
+    Lease take(int waitMs, const QString &settings = {}, bool login = false);
+    // Connections only the checks of Logins may take, of a pool of 16 or
+    // more: when a shift's first sessions hold every other one, its later
+    // logins still reach the users' table, and do not wait behind them.
+    static constexpr int kLoginReserve = 2;
     // Back into the pool; one that lost its server, or is still inside a
     // transaction, is closed instead.
     void give(Lease lease);
 
     // The number the sessions of this process are known by in the
-    // database; its lock is held while the process lives.
-    int serverNumber() const { return m_server; }
+    // database; its lock is held while the process lives, taken again
+    // when PostgreSQL comes back after losing it.
+    int serverNumber() const { return m_server.load(); }
+    // How often the lock's connection and the idle ones are looked at.
+    static constexpr int kWatchMs = 2000;
     // Connections lent now, and open (lent or idle).
     int lent() const;
     int open() const;
 
 private:
     Pool(const QString &uri, int limit);
+    // Takes the server's lock on the keeper, on `wanted` when it is free,
+    // else on a number nobody holds; returns the number.
+    int lock(int wanted);
+    // Every kWatchMs: a keeper that lost its server is made anew and takes
+    // the lock again; idle connections that lost theirs are closed.
+    void watch();
 
     const QString m_uri;
     const int m_limit;
-    int m_server = 0;
-    std::unique_ptr<Connection> m_keeper;
+    std::atomic<int> m_server{0};
+    std::unique_ptr<Connection> m_keeper; // the watcher's alone once made
     mutable std::mutex m_mutex;
     std::condition_variable m_returned;
     std::vector<Lease> m_idle;
     int m_lent = 0;
     qint64 m_lastNotice = 0;
+    bool m_stop = false;
+    std::condition_variable m_stopping;
+    std::thread m_watcher;
 };
 
 } // namespace vorel::server::pg

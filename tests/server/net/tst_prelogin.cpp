@@ -1,6 +1,7 @@
 // The pieces of the way in that need no running server: the one form of a
-// user number, the director's reading of a member's health, the places a
-// user and an address may take, and the socket options that find dead peers.
+// user number, a Login's turn, the director's reading of a member's health,
+// the places a user and an address may take, and the socket options that
+// find dead peers.
 #include "server/net/director.h"
 #include "server/net/server.h"
 #include "server/net/sockopts.h"
@@ -76,6 +77,46 @@ private Q_SLOTS:
         c.maxSessionsPerSource = perSource;
         QTEST(c.sessionsPerUser(), "userPlaces");
         QTEST(c.sessionsPerSource(), "sourcePlaces");
+    }
+
+    // A Login's turn: checked, queued behind the attempt of its user or
+    // address being checked, or answered at once while failures hold it back.
+    void loginTurns_data()
+    {
+        QTest::addColumn<int>("userFailures");    // of user 7001
+        QTest::addColumn<int>("addressFailures"); // from the address, for another user
+        QTest::addColumn<int>("waitedMs");        // since the last failure
+        QTest::addColumn<bool>("inFlight");
+        QTest::addColumn<int>("turn");
+        QTest::addColumn<QString>("answer");
+        const int check = int(LoginThrottle::Turn::Check), queue = int(LoginThrottle::Turn::Queue),
+                  refuse = int(LoginThrottle::Turn::Refuse);
+        const QString again =
+            QStringLiteral("Demasiados intentos fallidos de inicio de sesión: inténtelo de nuevo en %1 s");
+        QTest::newRow("first of a shift") << 0 << 0 << 0 << false << check << QString();
+        QTest::newRow("a shift behind one being checked") << 0 << 0 << 0 << true << queue << QString();
+        QTest::newRow("right after a failure") << 1 << 0 << 0 << false << refuse << again.arg(1);
+        QTest::newRow("after five in a row") << 5 << 0 << 0 << false << refuse << again.arg(4);
+        QTest::newRow("right after a failure from the address") << 0 << 2 << 0 << false << refuse << again.arg(1);
+        QTest::newRow("the wait over") << 1 << 0 << 300 << false << check << QString();
+        QTest::newRow("the wait over, another guess being checked") << 1 << 0 << 300 << true << refuse << again.arg(1);
+    }
+    void loginTurns()
+    {
+        QFETCH(int, userFailures);
+        QFETCH(int, addressFailures);
+        QFETCH(int, waitedMs);
+        QFETCH(bool, inFlight);
+        const QString address = QStringLiteral("10.0.0.1");
+        LoginThrottle throttle;
+        for (int i = 0; i < userFailures; ++i)
+            throttle.failed(QStringLiteral("7001"), QStringLiteral("10.0.0.2"));
+        for (int i = 0; i < addressFailures; ++i)
+            throttle.failed(QStringLiteral("7002"), address);
+        QTest::qWait(waitedMs);
+        const LoginThrottle::Verdict v = throttle.turnOf(QStringLiteral("7001"), address, inFlight);
+        QTEST(int(v.turn), "turn");
+        QTEST(v.turn == LoginThrottle::Turn::Refuse ? LoginThrottle::retryMessage(v.retryMs) : QString(), "answer");
     }
 
     void directorReadsAMembersHealth_data()
