@@ -537,6 +537,15 @@ QString Server::reserveLogin(const QString &user, const QString &source)
     return QString();
 }
 
+bool Server::checkingSource(const QString &source) const
+{
+    const int checking = m_checkingSources.value(source);
+    if (checking == 0)
+        return false;
+    const bool suspect = m_config.throttle && m_config.throttle->suspect(QString(), source);
+    return checking >= (suspect ? 1 : kChecksPerSource);
+}
+
 void Server::loginRefused(const QString &user, const QString &source)
 {
     releasePlaces(user, source);

@@ -159,9 +159,15 @@ public:
     QString reserveLogin(const QString &user, const QString &source);
     // Gives back what reserveLogin took.
     void loginRefused(const QString &user, const QString &source);
-    // A Login of the user, or from the address, is being checked.
+    // A Login of the user is being checked: a user's attempts go one at a time.
     bool checkingUser(const QString &user) const { return m_checkingUsers.contains(user); }
-    bool checkingSource(const QString &source) const { return m_checkingSources.contains(source); }
+    // The address has as many Logins being checked as it may: a few at once
+    // while nothing from it has failed (an office's shift behind one NAT
+    // address logs in at the pace of the check pool, not of one hash after
+    // another), one at a time once a failure is on record, so that many
+    // connections guess no faster than one.
+    static constexpr int kChecksPerSource = 4;
+    bool checkingSource(const QString &source) const;
     // A Login came: the peer is no longer one that may be shed.
     void loginSent(Peer *peer);
     // Its Login waits for the attempt of its user or address before it, in
