@@ -88,7 +88,25 @@ std::shared_ptr<SequenceStore> SequenceStore::of(const QString &databaseFile)
     return store;
 }
 
-SequenceStore::~SequenceStore() { sqlite3_close_v2(m_db); }
+SequenceStore::~SequenceStore()
+{
+    // What is left of each block goes back, unless another process has
+    // reserved past it since: only a server that did not end this way (or
+    // a write that failed here) skips numbers.
+    const sqlite::Statement giveBack =
+        m_db ? sqlite::prepare(m_db, "UPDATE sequences SET reserved = ?1 WHERE name = ?2 AND reserved = ?3")
+             : sqlite::Statement();
+    for (auto it = m_blocks.cbegin(); giveBack && it != m_blocks.cend(); ++it) {
+        if (it->left == 0)
+            continue;
+        sqlite3_reset(giveBack.get());
+        sqlite3_bind_int64(giveBack.get(), 1, it->next - it->def.increment);
+        sqlite::bindText(giveBack.get(), 2, it.key());
+        sqlite3_bind_int64(giveBack.get(), 3, it->next + (it->left - 1) * it->def.increment);
+        sqlite3_step(giveBack.get());
+    }
+    sqlite3_close_v2(m_db);
+}
 
 bool SequenceStore::open()
 {

@@ -22,9 +22,8 @@ void removeDatabase(const QString &file)
     QFile::remove(file + QStringLiteral("-wal"));
     QFile::remove(file + QStringLiteral("-shm"));
     QFile::remove(file + QStringLiteral("-journal"));
-    QFile::remove(sequenceFile(file));
-    QFile::remove(sequenceFile(file) + QStringLiteral("-wal"));
-    QFile::remove(sequenceFile(file) + QStringLiteral("-shm"));
+    for (const char *suffix : {"", "-wal", "-shm"})
+        QFile::remove(sequenceFile(file) + QLatin1String(suffix));
 }
 
 } // namespace
@@ -89,7 +88,10 @@ QString SqliteBackend::init(const QString &file, bool demo, const QList<InitScri
         removeDatabase(building);
         return QStringLiteral("cannot create %1").arg(file);
     }
-    // Closed above, its journal checkpointed into it.
+    // Closed above, its journal checkpointed into it; one left beside a
+    // database since deleted is not this database's.
+    for (const char *suffix : {"", "-wal", "-shm"})
+        QFile::remove(sequenceFile(file) + QLatin1String(suffix));
     if (QFileInfo::exists(sequenceFile(building)) && !QFile::rename(sequenceFile(building), sequenceFile(file)))
         return QStringLiteral("cannot create %1").arg(sequenceFile(file));
     return {};

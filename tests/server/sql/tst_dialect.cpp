@@ -820,8 +820,8 @@ private slots:
         QTest::newRow("EXTRACT") << "SELECT EXTRACT(YEAR FROM ALTA) FROM ZCLIENTES_T"
                                  << "SELECT ora_extract('YEAR', ALTA) FROM ZCLIENTES_T";
         QTest::newRow("NEXTVAL and CURRVAL: one number a row")
-            << "INSERT INTO vorel.T (a, b, c) VALUES (vorel.S.NEXTVAL, s.CURRVAL, \"S\".NEXTVAL + R.CURRVAL)"
-            << "INSERT INTO T (a, b, c) VALUES (ora_nextval('S', 3), ora_nextval('S', 3), ora_nextval('S', 3) + "
+            << "INSERT INTO vorel.T (a, b, c, d) VALUES (vorel.S.NEXTVAL, s.CURRVAL, \"S\".NEXTVAL, R.CURRVAL)"
+            << "INSERT INTO T (a, b, c, d) VALUES (ora_nextval('S', 3), ora_nextval('S', 3), ora_nextval('S', 3), "
                "ora_currval('R'))";
         QTest::newRow("NEXTVAL once, and in UPDATE") << "UPDATE T SET a = S . NEXTVAL WHERE b = 1"
                                                      << "UPDATE T SET a = ora_nextval('S') WHERE b = 1";
