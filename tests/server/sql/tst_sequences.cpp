@@ -122,7 +122,8 @@ private slots:
     void sessionsUseSequencesOnly()
     {
         auto s = m_db.open(QStringLiteral("1002"));
-        QVERIFY(run(*s, QStringLiteral("CREATE SEQUENCE SQ_Y")).error.startsWith(QLatin1String("ORA-03001")));
+        QVERIFY(!run(*s, QStringLiteral("CREATE SEQUENCE SQ_Y")).error.isEmpty());
+        QVERIFY(!run(*s, QStringLiteral("DROP SEQUENCE SQ_PEDIDOS")).error.isEmpty());
         QCOMPARE(value(*s, QStringLiteral("SELECT SQ_TIRADA.NEXTVAL FROM DUAL")),
                  QStringLiteral("ORA-02289: sequence does not exist"));
     }
