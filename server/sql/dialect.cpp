@@ -614,12 +614,8 @@ void sequenceCalls(Seq &seq)
                                                               .arg(name)));
     for (const SequenceUse &use : uses) {
         const bool draws = drawn.contains(use.sequence);
-        Node call{Tok::Group,
-                  {},
-                  {Node{Tok::String,
-                        QLatin1Char('\'') + QString(use.sequence).replace(QLatin1Char('\''), QLatin1String("''"))
-                            + QLatin1Char('\''),
-                        {}}}};
+        const QString name = QString(use.sequence).replace(QLatin1Char('\''), QLatin1String("''"));
+        Node call{Tok::Group, {}, {Node{Tok::String, QLatin1Char('\'') + name + QLatin1Char('\''), {}}}};
         if (draws && count[use.sequence] > 1) {
             call.kids.push_back(Node{Tok::Comma, QStringLiteral(","), {}});
             call.kids.push_back(space());
