@@ -65,6 +65,8 @@ inline constexpr char kDateFormat[] = "ORA-01861: literal does not match format 
 inline constexpr char kColumnCountMismatch[] = "ORA-02256: number of referencing columns must match referenced columns";
 inline constexpr char kOnePrimaryKey[] = "ORA-02260: table can have only one primary key";
 inline constexpr char kNoMatchingKey[] = "ORA-02270: no matching unique or primary key for this column-list";
+inline constexpr char kSequenceNotAllowed[] = "ORA-02287: sequence number not allowed here";
+inline constexpr char kNoSuchSequence[] = "ORA-02289: sequence does not exist";
 // %1: the check's name.
 inline constexpr char kCheckViolated[] = "ORA-02290: check constraint (VOREL.%1) violated";
 inline constexpr char kCheckViolatedUnnamed[] = "ORA-02290: check constraint (VOREL.SYS_CHECK) violated";
@@ -74,6 +76,11 @@ inline constexpr char kParentKeyNotFound[] = "ORA-02291: integrity constraint (V
 inline constexpr char kChildRecordFound[] = "ORA-02292: integrity constraint (VOREL.%1) violated - child record found";
 inline constexpr char kIdleTimeExceeded[] = "ORA-02396: exceeded maximum idle time, please connect again";
 inline constexpr char kUnimplemented[] = "ORA-03001: unimplemented feature";
+// %1: the sequence.
+inline constexpr char kCurrvalUndefined[] = "ORA-08002: sequence %1.CURRVAL is not yet defined in this session";
+inline constexpr char kNextvalPastMax[] = "ORA-08004: sequence %1.NEXTVAL exceeds MAXVALUE and cannot be instantiated";
+inline constexpr char kNextvalPastMin[] =
+    "ORA-08004: sequence %1.NEXTVAL goes below MINVALUE and cannot be instantiated";
 inline constexpr char kUnstableRows[] = "ORA-30926: unable to get a stable set of rows in the source tables";
 // %1: the column.
 inline constexpr char kOnColumnUpdated[] = "ORA-38104: Columns referenced in the ON Clause cannot be updated: %1";

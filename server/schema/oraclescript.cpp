@@ -425,6 +425,19 @@ public:
             }
             return;
         }
+        if (st.text.startsWith(QLatin1String("CREATE"), Qt::CaseInsensitive)
+            || st.text.startsWith(QLatin1String("DROP"), Qt::CaseInsensitive)) {
+            if (const auto created = readCreateSequence(st.text.toString())) {
+                flush();
+                m_target.createSequence(*created);
+                return;
+            }
+            if (const auto dropped = readDropSequence(st.text.toString())) {
+                flush();
+                m_target.dropSequence(*dropped);
+                return;
+            }
+        }
         const bool ddl = st.text.startsWith(QLatin1String("CREATE"), Qt::CaseInsensitive)
                          || st.text.startsWith(QLatin1String("COMMENT"), Qt::CaseInsensitive);
         if (ddl) {

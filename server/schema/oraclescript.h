@@ -3,6 +3,7 @@
 // and rows as the client's SQL. The demo database is one of them.
 #include "server/schema/literalrows.h"
 #include "server/schema/schema.h"
+#include "server/sql/sequences.h"
 
 #include <QByteArray>
 #include <QString>
@@ -27,6 +28,9 @@ public:
     virtual QString marker(int n) const = 0;
     virtual void insertRows(const LiteralRows &rows) = 0;
     virtual void statement(const QString &oracle, const std::vector<QByteArray> &blobs) = 0;
+    // ORA-00955 for a name in use, ORA-02289 for a sequence there is not.
+    virtual void createSequence(const SequenceDef &sequence) = 0;
+    virtual void dropSequence(const QString &name) = 0;
 };
 
 // Runs a script of Oracle statements, each ended by ";":
@@ -36,6 +40,7 @@ public:
 //    becomes one call of schemadef::createTables, so the tables get their
 //    foreign-key triggers, indexes and dictionary rows;
 //  - CREATE VIEW, translated and registered in the dictionary;
+//  - CREATE SEQUENCE and DROP SEQUENCE (sequences.h);
 //  - any other statement, translated and run; FILE('name') in it is the
 //    bytes of that file (relative to `fileBase`) as a blob;
 //  - a statement right after a line "--@sqlite" runs as written; after

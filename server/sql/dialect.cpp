@@ -495,8 +495,139 @@ void refuseUnsupported(const Seq &seq, const SqlTraits &t, bool levelRows = fals
         else if ((n.isWord("CREATE") || n.isWord("DROP") || n.isWord("ALTER")) && k == 0 && next
                  && next->isWord("SEQUENCE"))
             refuse(n.isWord("CREATE") ? "CREATE SEQUENCE" : n.isWord("DROP") ? "DROP SEQUENCE" : "ALTER SEQUENCE");
-        else if ((n.isWord("NEXTVAL") || n.isWord("CURRVAL")) && afterDot)
-            refuse(n.isWord("NEXTVAL") ? "NEXTVAL" : "CURRVAL");
+    }
+}
+
+// ---- sequences ---------------------------------------------------------------
+
+// seq.NEXTVAL and seq.CURRVAL are calls of ora_nextval('SEQ'[, uses]) and
+// ora_currval('SEQ'), which each backend defines. Oracle increments a
+// sequence once per row whatever the number of its NEXTVALs in the
+// statement, and a CURRVAL beside them gives the same number: all `uses` of
+// one sequence in a statement that draws from it call ora_nextval with their
+// count, and the backend draws on the first of each row's calls. Oracle
+// allows them only where each is evaluated once per row (ORA-02287
+// elsewhere), which is what makes that count the calls of a row.
+struct SequenceUse {
+    Seq *owner;
+    size_t name, last; // indexes in *owner: the sequence's name, NEXTVAL or CURRVAL
+    QString sequence;
+    bool next;
+    bool conditional; // under CASE, DECODE, NVL, ...: not evaluated for every row
+};
+
+QString unquote(const Node &n);
+
+void findSequenceUses(Seq &seq, bool allowed, bool conditional, std::vector<SequenceUse> &uses)
+{
+    const auto sig = significant(seq);
+    bool here = allowed;
+    int cases = 0;
+    for (size_t k = 0; k < sig.size(); ++k) {
+        Node &n = seq[sig[k]];
+        // The clause a node is in: only a select list, VALUES and SET
+        // evaluate it once per row.
+        if (n.isWord("SELECT") || n.isWord("SET") || n.isWord("VALUES"))
+            here = allowed;
+        else if (n.isWord("FROM") || n.isWord("WHERE") || n.isWord("HAVING") || n.isWord("CONNECT") || n.isWord("START")
+                 || n.isWord("RETURNING"))
+            here = false;
+        else if (n.isWord("CASE"))
+            ++cases;
+        else if (n.isWord("END") && cases > 0)
+            --cases;
+        if (n.kind == Tok::Group) {
+            const auto inner = significant(n.kids);
+            const bool subquery = !inner.empty() && n.kids[inner[0]].isWord("SELECT");
+            const Node *fn = k > 0 ? &seq[sig[k - 1]] : nullptr;
+            const bool choice = fn
+                                && (fn->isWord("DECODE") || fn->isWord("NVL") || fn->isWord("NVL2")
+                                    || fn->isWord("COALESCE") || fn->isWord("NULLIF"));
+            findSequenceUses(n.kids, here && !subquery, conditional || cases > 0 || choice, uses);
+            continue;
+        }
+        if (k + 2 >= sig.size() || !isName(n) || seq[sig[k + 1]].kind != Tok::Dot
+            || !(seq[sig[k + 2]].isWord("NEXTVAL") || seq[sig[k + 2]].isWord("CURRVAL")))
+            continue;
+        if (k > 0 && seq[sig[k - 1]].kind == Tok::Dot) // a schema other than the database's own
+            throw OraError(QString::fromLatin1(ora::kNoSuchSequence));
+        if (!here)
+            throw OraError(QString::fromLatin1(ora::kSequenceNotAllowed));
+        const QString name = n.kind == Tok::QuotedIdent ? unquote(n) : n.text.toUpper();
+        uses.push_back(
+            SequenceUse{&seq, sig[k], sig[k + 2], name, seq[sig[k + 2]].isWord("NEXTVAL"), conditional || cases > 0});
+        k += 2;
+    }
+}
+
+bool namesSequence(const Seq &seq)
+{
+    const auto sig = significant(seq);
+    for (size_t k = 0; k < sig.size(); ++k) {
+        const Node &n = seq[sig[k]];
+        if (n.kind == Tok::Group
+                ? namesSequence(n.kids)
+                : k > 1 && seq[sig[k - 1]].kind == Tok::Dot && (n.isWord("NEXTVAL") || n.isWord("CURRVAL")))
+            return true;
+    }
+    return false;
+}
+
+// MERGE's steps on SQLite would each draw anew.
+void refuseSequenceInMerge(const Seq &seq)
+{
+    if (namesSequence(seq))
+        throw OraError(ora::text(ora::kUnimplemented, QStringLiteral("NEXTVAL in MERGE")));
+}
+
+void sequenceCalls(Seq &seq)
+{
+    const auto sig = significant(seq);
+    if (sig.empty())
+        return;
+    if (seq[sig[0]].isWord("MERGE"))
+        refuseSequenceInMerge(seq);
+    // Rows a statement makes, changes or reads, once each: not DELETE, nor
+    // a query that sorts, groups, removes duplicates or joins another.
+    bool rows = seq[sig[0]].isWord("SELECT") || seq[sig[0]].isWord("INSERT") || seq[sig[0]].isWord("UPDATE");
+    for (size_t k : sig)
+        if (seq[k].isWord("DISTINCT") || seq[k].isWord("UNIQUE") || seq[k].isWord("GROUP") || seq[k].isWord("ORDER")
+            || seq[k].isWord("UNION") || seq[k].isWord("INTERSECT") || seq[k].isWord("MINUS"))
+            rows = false;
+    std::vector<SequenceUse> uses;
+    findSequenceUses(seq, rows, false, uses);
+    if (uses.empty())
+        return;
+    QHash<QString, int> count;
+    QSet<QString> drawn, conditional;
+    for (const SequenceUse &use : uses) {
+        ++count[use.sequence];
+        if (use.next)
+            drawn.insert(use.sequence);
+        if (use.conditional)
+            conditional.insert(use.sequence);
+    }
+    for (const QString &name : drawn)
+        if (count[name] > 1 && conditional.contains(name))
+            throw OraError(ora::text(ora::kUnimplemented, QStringLiteral("NEXTVAL of %1 both under a condition and "
+                                                                         "beside another of its uses")
+                                                              .arg(name)));
+    for (const SequenceUse &use : uses) {
+        const bool draws = drawn.contains(use.sequence);
+        const QString name = QString(use.sequence).replace(QLatin1Char('\''), QLatin1String("''"));
+        Node call{Tok::Group, {}, {Node{Tok::String, QLatin1Char('\'') + name + QLatin1Char('\''), {}}}};
+        if (draws && count[use.sequence] > 1) {
+            call.kids.push_back(Node{Tok::Comma, QStringLiteral(","), {}});
+            call.kids.push_back(space());
+            call.kids.push_back(Node{Tok::Number, QString::number(count[use.sequence]), {}});
+        }
+        // In place: a Seq holding one changed size would move the groups
+        // other uses point into.
+        Seq &owner = *use.owner;
+        owner[use.name] = word(draws ? QStringLiteral("ora_nextval") : QStringLiteral("ora_currval"));
+        for (size_t j = use.name + 1; j < use.last; ++j)
+            owner[j] = space(QString());
+        owner[use.last] = std::move(call);
     }
 }
 
@@ -2440,6 +2571,7 @@ std::optional<MergeSteps> mergeSteps(const QString &oracleSql, const ColumnLooku
     if (!leadsWith(seq, "MERGE"))
         return std::nullopt;
     const Merge m = readMerge(seq);
+    refuseSequenceInMerge(seq);
     auto tr = [&](const QString &oracle) { return translateOracle(oracle, lookup); };
     const QString source = sourceFrom(m), on = QLatin1Char('(') + m.on + QLatin1Char(')');
     const QString updateWhere = m.updateWhere.isEmpty() ? QString() : QStringLiteral(" AND (") + m.updateWhere + QLatin1Char(')');
@@ -2499,6 +2631,7 @@ QString translateOracle(const QString &oracleSql, const ColumnLookup &lookup, Ta
     rownumLimits(seq);
     forUpdate(seq, t);
     listagg(seq, t);
+    sequenceCalls(seq);
     refuseUnsupported(seq, t, levels);
     extractCalls(seq);
     {

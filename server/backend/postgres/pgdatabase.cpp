@@ -592,9 +592,24 @@ void PgDatabase::endTransaction(bool keep)
     const bool savepoint = m_savepointTx;
     m_clientTx = false;
     m_savepointTx = false;
+    // A rollback gives no number back, nor the CURRVALs the session had.
+    QVariant sequences;
+    if (!keep && m_drewSequence) {
+        try {
+            sequences = conn().exec(QStringLiteral("SELECT vorel_sequences_kept()")).text(0, 0);
+        } catch (const pg::Error &) {
+            // A transaction a failure ended reads nothing.
+        }
+    }
+    const auto restore = [&] {
+        if (!sequences.toString().isEmpty())
+            execQuietly(
+                QStringLiteral("SELECT vorel_sequences_restore(%1)").arg(schemadef::quoted(sequences.toString())));
+    };
     try {
         if (!keep && savepoint) {
             conn().exec(QStringLiteral("ROLLBACK TO SAVEPOINT vorel_tran; RELEASE SAVEPOINT vorel_tran"));
+            restore();
             endIdleTransaction();
             return;
         }
@@ -605,6 +620,7 @@ void PgDatabase::endTransaction(bool keep)
                 entry.second->txNumber = 0;
         }
         conn().exec(QString::fromLatin1(keep ? "COMMIT" : "ROLLBACK"));
+        restore();
     } catch (const pg::Error &e) {
         if (keep && conn().inTransaction())
             conn().exec(QStringLiteral("ROLLBACK"));
@@ -669,6 +685,7 @@ void PgDatabase::executeDirect(const QString &oracleSql)
     const QStringList &allowed = allowedKeywords(Request::Change);
     checkRequest(oracleSql, Request::Change);
     const QString sql = translateOracle(oracleSql, schemaLookup(conn()), Target::Postgres, naming());
+    m_drewSequence = m_drewSequence || sql.contains(QLatin1String("ora_nextval("));
     if (!allowed.contains(sql::leadingKeyword(sql, sql::Lexicon::Postgres)))
         throw vorel::Exception(QString::fromUtf8(kOnlyDml));
     if (reachesOutside(sql))
@@ -741,6 +758,7 @@ BoundQuery PgDatabase::readQuery(const QString &oracleSql)
             query = classRowsQuery(conn(), *call, naming().declared);
         else
             query.sql = translateOracle(oracleSql, schemaLookup(conn()), Target::Postgres, naming());
+        m_drewSequence = m_drewSequence || query.sql.contains(QLatin1String("ora_nextval("));
     } catch (const pg::Error &e) {
         fail(e);
     }

@@ -131,6 +131,7 @@ private:
     CursorTable<Cursor> m_cursors;
     QHash<QString, QString> m_spellings;
     bool m_spellingsRead = false;
+    bool m_drewSequence = false;          // a NEXTVAL ran: its CURRVALs outlive a rollback
     QHash<quint64, QString> m_attributes; // (table oid << 32 | column number) -> name
 };
 

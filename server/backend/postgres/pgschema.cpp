@@ -122,7 +122,7 @@ QString u8(const char *text) { return QString::fromUtf8(text); }
 QStringList functionTexts()
 {
     QStringList texts;
-    for (const char *name : {"passwords", "guards", "ora_text", "ora_dates", "ora_numbers"})
+    for (const char *name : {"passwords", "guards", "ora_text", "ora_dates", "ora_numbers", "sequences"})
         texts << builtInText(QStringLiteral(":/pg/functions/%1.sql").arg(QLatin1String(name)),
                              QStringLiteral("%1.sql").arg(QLatin1String(name)));
     texts[0] = texts[0].arg(passwords::kIterations);
@@ -517,9 +517,20 @@ qint64 startSessionRows(Connection &c, const QString &userId, int server)
     return key;
 }
 
+QString sequenceFunctions()
+{
+    return builtInText(QStringLiteral(":/pg/functions/sequences.sql"), QStringLiteral("sequences.sql"));
+}
+
+// The session's CURRVALs; the table is there once the database has had
+// sequences (or was made with them).
+const char kForgetSequences[] = "DO $vorel$ BEGIN IF pg_catalog.to_regclass('vorel_work.sequence_values') IS NOT NULL "
+                                "THEN DELETE FROM vorel_work.sequence_values w WHERE %1; END IF; END $vorel$";
+
 void endSessionRows(Connection &c, qint64 key)
 {
-    QString sql;
+    QString sql =
+        QString::fromLatin1(kForgetSequences).arg(QStringLiteral("vorel_key = %1").arg(key)) + QStringLiteral("; ");
     for (const Table *t : sessionTables())
         sql += QStringLiteral("DELETE FROM vorel_work.%1 WHERE vorel_key = %2; ").arg(u8(t->name).toLower()).arg(key);
     c.exec(sql + QStringLiteral("DELETE FROM vorel_work.sessions WHERE session_key = %1").arg(key));
@@ -540,6 +551,9 @@ int clearDeadSessions(Connection &c)
         run(c, QStringLiteral("DELETE FROM vorel_work.%1 w WHERE NOT EXISTS (SELECT 1 FROM vorel_work.sessions s "
                               "WHERE s.session_key = w.vorel_key)")
                    .arg(u8(t->name).toLower()));
+    run(c,
+        QString::fromLatin1(kForgetSequences)
+            .arg(QLatin1String("NOT EXISTS (SELECT 1 FROM vorel_work.sessions s WHERE s.session_key = w.vorel_key)")));
     tx.commit();
     return cleared;
 }

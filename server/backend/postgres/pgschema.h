@@ -31,6 +31,9 @@ void createSchema(Connection &c);
 // INSERT. One transaction (a savepoint inside the caller's); the registry
 // follows the catalog at the end.
 void runOracleScript(Connection &c, const QString &text, const QString &fileBase);
+// What Oracle's sequences need in the database (functions/sequences.sql),
+// as it may be run again.
+QString sequenceFunctions();
 
 // The demo script demo/demo.sql built into the program, with its images.
 void fillDemo(Connection &c);

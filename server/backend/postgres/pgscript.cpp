@@ -102,6 +102,42 @@ public:
         pg::run(m_c, forPostgres(m_c, oracle), params);
     }
 
+    // PostgreSQL's CACHE is a connection's, given up with it: numbers would
+    // come out of order across sessions; every number is written instead.
+    void createSequence(const SequenceDef &d) override
+    {
+        if (!m_sequencesReady) {
+            pg::run(m_c, pg::sequenceFunctions());
+            m_sequencesReady = true;
+        }
+        const QString name = quotedName(d.name.toLower());
+        if (!pg::run(m_c, QStringLiteral("SELECT to_regclass($1)"), {QStringLiteral("public.") + name}).isNull(0, 0))
+            throw OraError(QString::fromLatin1(ora::kNameInUse));
+        pg::run(m_c, QStringLiteral("CREATE SEQUENCE public.%1 AS bigint INCREMENT BY %2 MINVALUE %3 MAXVALUE %4 "
+                                    "START WITH %5 %6 CACHE 1")
+                         .arg(name)
+                         .arg(d.increment)
+                         .arg(d.minValue)
+                         .arg(d.maxValue)
+                         .arg(d.start)
+                         .arg(d.cycle ? QLatin1String("CYCLE") : QLatin1String("NO CYCLE")));
+        // The role is there once the database is made (grantSessionRole,
+        // which grants every sequence, runs after the scripts of init).
+        pg::run(m_c, QStringLiteral("DO $vorel$ BEGIN IF EXISTS (SELECT 1 FROM pg_catalog.pg_roles WHERE rolname = "
+                                    "'%1') THEN GRANT USAGE, SELECT ON SEQUENCE public.%2 TO %1; END IF; END $vorel$")
+                         .arg(QLatin1String(pg::kSessionRole), name));
+    }
+
+    void dropSequence(const QString &sequence) override
+    {
+        const QString name = quotedName(sequence.toLower());
+        const pg::Result r = pg::run(m_c, QStringLiteral("SELECT relkind FROM pg_class WHERE oid = to_regclass($1)"),
+                                     {QStringLiteral("public.") + name});
+        if (r.rows() == 0 || r.text(0, 0) != QLatin1String("S"))
+            throw OraError(QString::fromLatin1(ora::kNoSuchSequence));
+        pg::run(m_c, QStringLiteral("DROP SEQUENCE public.%1").arg(name));
+    }
+
     // Comments and tables show in the registry at the end of the script.
     bool changed() const { return m_changed; }
 
@@ -132,6 +168,7 @@ private:
 
     pg::Connection &m_c;
     bool m_changed = false;
+    bool m_sequencesReady = false;
 };
 
 } // namespace

@@ -1,6 +1,7 @@
 #include "server/backend/sqlite/sqlitebackend.h"
 #include "server/backend/sqlite/sqlitebackup.h"
 
+#include "server/backend/sqlite/sequencestore.h"
 #include "server/backend/sqlite/sqlitedatabase.h"
 #include "server/backend/sqlite/sqlitedialect.h"
 #include "server/backend/sqlite/sqlitepasswords.h"
@@ -21,6 +22,8 @@ void removeDatabase(const QString &file)
     QFile::remove(file + QStringLiteral("-wal"));
     QFile::remove(file + QStringLiteral("-shm"));
     QFile::remove(file + QStringLiteral("-journal"));
+    for (const char *suffix : {"", "-wal", "-shm"})
+        QFile::remove(sequenceFile(file) + QLatin1String(suffix));
 }
 
 } // namespace
@@ -85,6 +88,12 @@ QString SqliteBackend::init(const QString &file, bool demo, const QList<InitScri
         removeDatabase(building);
         return QStringLiteral("cannot create %1").arg(file);
     }
+    // Closed above, its journal checkpointed into it; one left beside a
+    // database since deleted is not this database's.
+    for (const char *suffix : {"", "-wal", "-shm"})
+        QFile::remove(sequenceFile(file) + QLatin1String(suffix));
+    if (QFileInfo::exists(sequenceFile(building)) && !QFile::rename(sequenceFile(building), sequenceFile(file)))
+        return QStringLiteral("cannot create %1").arg(sequenceFile(file));
     return {};
 }
 
@@ -109,7 +118,14 @@ QString SqliteBackend::prepare(const QString &file, int *converted) const
 
 QString SqliteBackend::backup(const QString &file, const QString &to, BackupReport *report) const
 {
-    return backupSqlite(file, to, report);
+    QString error = backupSqlite(file, to, report);
+    // After the database: the copy's sequences are then past every number
+    // the database's copy holds.
+    if (error.isEmpty() && QFileInfo::exists(sequenceFile(file))) {
+        BackupReport sequences;
+        error = backupSqlite(sequenceFile(file), sequenceFile(to), &sequences);
+    }
+    return error;
 }
 
 } // namespace vorel::server

@@ -8,6 +8,7 @@
 #include "server/core/passwords.h"
 #include "server/schema/schema.h"
 #include "server/backend/sqlite/writequeue.h"
+#include "server/backend/sqlite/sequencestore.h"
 #include "server/backend/sqlite/sqliteclassrows.h"
 #include "server/backend/sqlite/sqlitedialect.h"
 #include "server/backend/sqlite/sqlitepasswords.h"
@@ -233,9 +234,11 @@ SqliteDatabase::SqliteDatabase(const QString &file) : m_file(file)
     m_db = openConnection(file);
     m_running = m_db;
     m_writers = WriteQueue::of(file);
+    m_sequences = std::make_unique<SessionSequences>(SequenceStore::of(file));
     try {
         exec("PRAGMA journal_mode=WAL");
         registerOracleFunctions(m_db, &m_overdue);
+        registerSequenceFunctions(m_db, m_sequences.get());
         registerLike(m_db, &m_overdue);
         passwords::install(m_db);
     } catch (...) {
@@ -261,6 +264,7 @@ sqlite3 *SqliteDatabase::takeReader()
     try {
         reader = openConnection(m_file);
         registerOracleFunctions(reader, &m_overdue);
+        registerSequenceFunctions(reader, m_sequences.get());
         registerLike(reader, &m_overdue);
         char *error = nullptr;
         if (sqlite3_exec(reader, "PRAGMA query_only=1", nullptr, nullptr, &error) != SQLITE_OK) {
@@ -456,6 +460,7 @@ sqlite3_stmt *SqliteDatabase::prepareOne(const QString &sqliteSql, const char *r
     m_gate = gate;
     m_compiledReadsTemp = false;
     m_compiledWritesMain = false;
+    m_sequences->newStatement();
     const int rc = sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &stmt, &tail);
     m_gate = Gate::Internal;
     if (rc != SQLITE_OK)

@@ -18,6 +18,7 @@
 namespace vorel::server {
 
 class WriteQueue;
+class SessionSequences;
 
 class SqliteDatabase final : public Database
 {
@@ -127,6 +128,8 @@ private:
     std::mutex m_watchMutex; // a connection is not closed while the watchdog interrupts it
     sqlite3 *m_running = nullptr;
     std::shared_ptr<WriteQueue> m_writers;
+    // The session's CURRVALs, apart from any connection.
+    std::unique_ptr<SessionSequences> m_sequences;
     bool m_writing = false; // holds its turn in m_writers
     CursorTable<Cursor> m_cursors;
 };

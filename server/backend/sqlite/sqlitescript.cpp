@@ -1,4 +1,5 @@
 // Scripts written for Oracle run on an SQLite connection.
+#include "server/backend/sqlite/sequencestore.h"
 #include "server/backend/sqlite/sqlitedialect.h"
 #include "server/backend/sqlite/sqliteerrors.h"
 #include "server/backend/sqlite/sqliteschema.h"
@@ -7,6 +8,7 @@
 #include "server/schema/schema.h"
 #include "server/core/oramessages.h"
 
+#include <QScopeGuard>
 #include <sqlite3.h>
 
 namespace vorel::server {
@@ -89,6 +91,9 @@ public:
             failSqlite();
     }
 
+    void createSequence(const SequenceDef &sequence) override { vorel::server::createSequence(m_db, sequence); }
+    void dropSequence(const QString &name) override { vorel::server::dropSequence(m_db, name); }
+
 private:
     void update(const char *sql, const QString &text, const QString &a, const QString &b, const QString &missing)
     {
@@ -133,6 +138,16 @@ void runOracleScript(sqlite3 *db, const QString &text, const QString &fileBase)
 {
     sqlite3_create_function_v2(db, "chr", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, chr, nullptr, nullptr,
                                nullptr);
+    // The sequences' file goes in the script's transaction with the rest;
+    // attached only when the script may name one, so that a database
+    // without sequences has no such file.
+    const bool sequences = text.contains(QLatin1String("SEQUENCE"), Qt::CaseInsensitive) && sqlite3_get_autocommit(db);
+    if (sequences)
+        attachSequences(db);
+    const auto detach = qScopeGuard([&] {
+        if (sequences)
+            detachSequences(db);
+    });
     schemadef::exec(db, QStringLiteral("SAVEPOINT vorel_oracle_script"));
     SqliteTarget target(db);
     try {

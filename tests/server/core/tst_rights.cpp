@@ -4,6 +4,7 @@
 #include "server/core/oramessages.h"
 #include "support/testdatabase.h"
 
+#include <QFile>
 #include <QTest>
 
 using namespace vorel;
@@ -95,6 +96,12 @@ const Case kCases[] = {
     {"1004", "DELETE FROM VOREL.RSESION", false},
     // The dictionary registry follows the catalog alone.
     {"1002", "DELETE FROM vorel.TDICTABLAS", false},
+    // Drawing a number writes no table; writing with it is the write of its table.
+    {"1005", "SELECT SQ_CLIENTES.NEXTVAL FROM DUAL", true},
+    {"1001", "SELECT vorel.SQ_CLIENTES.NEXTVAL N, SQ_CLIENTES.CURRVAL C FROM DUAL", true},
+    {"1001", "UPDATE vorel.TCLIENTES SET CLIE_Nombre = 'N' || SQ_CLIENTES.NEXTVAL WHERE CLIE_Cliente = 1", true},
+    {"1006", "UPDATE vorel.TCLIENTES SET CLIE_Nombre = 'N' || SQ_CLIENTES.NEXTVAL WHERE CLIE_Cliente = 1", false},
+    {"1001", "INSERT INTO vorel.TPROVINCIAS (PROV_Prov) SELECT SQ_CLIENTES.NEXTVAL FROM DUAL", false},
 };
 
 // PostgreSQL's own ways past the text: functions that run SQL given as
@@ -117,12 +124,19 @@ class TstRights : public QObject
     Q_OBJECT
 
 private:
+    std::unique_ptr<QTemporaryDir> m_dir;
     TestDatabase m_db;
 
 private Q_SLOTS:
     void initTestCase()
     {
-        const QString why = m_db.create();
+        m_dir = makeTempDir();
+        QVERIFY(m_dir);
+        const QString script = m_dir->filePath(QStringLiteral("sequences.sql"));
+        QFile f(script);
+        QVERIFY(f.open(QIODevice::WriteOnly) && f.write("CREATE SEQUENCE SQ_CLIENTES START WITH 500;\n") > 0);
+        f.close();
+        const QString why = m_db.create(true, {server::InitScript{script, true}});
         if (why.startsWith(QLatin1String("PostgreSQL not available")))
             QSKIP(qPrintable(why));
         QCOMPARE(why, QString());

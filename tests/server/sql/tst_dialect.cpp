@@ -767,9 +767,18 @@ private slots:
             << "ORA-00905";
         QTest::newRow("MERGE without SET") << "MERGE INTO T USING U ON (T.a = U.a) WHEN MATCHED THEN UPDATE b = 1"
                                            << "ORA-00905";
-        QTest::newRow("NEXTVAL") << "INSERT INTO T (a) VALUES (S.NEXTVAL)"
-                                 << "ORA-03001";
-        QTest::newRow("CREATE SEQUENCE") << "CREATE SEQUENCE S START WITH 10" << "ORA-03001";
+        QTest::newRow("CREATE SEQUENCE in a session") << "CREATE SEQUENCE S START WITH 10" << "ORA-03001";
+        QTest::newRow("NEXTVAL in WHERE") << "SELECT a FROM T WHERE a = S.NEXTVAL" << "ORA-02287";
+        QTest::newRow("NEXTVAL in a subquery") << "INSERT INTO T (a) SELECT (SELECT S.NEXTVAL FROM DUAL) FROM U"
+                                               << "ORA-02287";
+        QTest::newRow("NEXTVAL with DISTINCT") << "SELECT DISTINCT S.NEXTVAL FROM T" << "ORA-02287";
+        QTest::newRow("NEXTVAL with UNION") << "SELECT S.NEXTVAL FROM T UNION SELECT 1 FROM U" << "ORA-02287";
+        QTest::newRow("NEXTVAL in DELETE") << "DELETE FROM T WHERE a = S.CURRVAL" << "ORA-02287";
+        QTest::newRow("NEXTVAL in MERGE")
+            << "MERGE INTO T USING U ON (T.a = U.a) WHEN NOT MATCHED THEN INSERT (a) VALUES (S.NEXTVAL)" << "ORA-03001";
+        QTest::newRow("NEXTVAL of another schema") << "SELECT otro.S.NEXTVAL FROM DUAL" << "ORA-02289";
+        QTest::newRow("NEXTVAL under a condition and beside another")
+            << "SELECT CASE WHEN a = 1 THEN S.NEXTVAL END, S.CURRVAL FROM T" << "ORA-03001";
         QTest::newRow("ROWNUM in the select list") << "SELECT ROWNUM, a FROM T"
                                                    << "ORA-03001";
         QTest::newRow("ROWNUM under OR") << "SELECT a FROM T WHERE ROWNUM < 3 OR a = 1"
@@ -810,6 +819,12 @@ private slots:
                                                        << "SELECT DECODE(SALDO, -1, 2) FROM ZCLIENTES_T";
         QTest::newRow("EXTRACT") << "SELECT EXTRACT(YEAR FROM ALTA) FROM ZCLIENTES_T"
                                  << "SELECT ora_extract('YEAR', ALTA) FROM ZCLIENTES_T";
+        QTest::newRow("NEXTVAL and CURRVAL: one number a row")
+            << "INSERT INTO vorel.T (a, b, c, d) VALUES (vorel.S.NEXTVAL, s.CURRVAL, \"S\".NEXTVAL, R.CURRVAL)"
+            << "INSERT INTO T (a, b, c, d) VALUES (ora_nextval('S', 3), ora_nextval('S', 3), ora_nextval('S', 3), "
+               "ora_currval('R'))";
+        QTest::newRow("NEXTVAL once, and in UPDATE") << "UPDATE T SET a = S . NEXTVAL WHERE b = 1"
+                                                     << "UPDATE T SET a = ora_nextval('S') WHERE b = 1";
         QTest::newRow("ROWNUM is a LIMIT")
             << "SELECT * FROM (SELECT CLIENTE FROM ZCLIENTES_T ORDER BY SALDO) WHERE ROWNUM <= 2"
             << "SELECT * FROM (SELECT CLIENTE FROM ZCLIENTES_T ORDER BY SALDO NULLS LAST) WHERE 1=1 LIMIT 2";
