@@ -749,12 +749,22 @@ private slots:
                                                << "ORA-00904";
         QTest::newRow("CONNECT BY without START WITH") << "SELECT 1 FROM T CONNECT BY PRIOR a = b"
                                                        << "ORA-03001";
-        QTest::newRow("CONNECT BY of a join") << "SELECT 1 FROM T, U START WITH a = 1 CONNECT BY PRIOR a = b"
-                                              << "ORA-03001";
         QTest::newRow("CONNECT BY, SELECT *") << "SELECT * FROM T START WITH a = 1 CONNECT BY PRIOR a = b"
                                               << "ORA-03001";
-        QTest::newRow("CONNECT BY with GROUP BY")
-            << "SELECT a FROM T START WITH a = 1 CONNECT BY PRIOR a = b GROUP BY a" << "ORA-03001";
+        QTest::newRow("CONNECT BY with FOR UPDATE")
+            << "SELECT a FROM T START WITH a = 1 CONNECT BY PRIOR a = b FOR UPDATE"
+            << "ORA-03001";
+        QTest::newRow("ORDER SIBLINGS BY with GROUP BY")
+            << "SELECT a FROM T START WITH a = 1 CONNECT BY PRIOR a = b GROUP BY a ORDER SIBLINGS BY a"
+            << "ORA-03001";
+        QTest::newRow("ORDER SIBLINGS BY in a UNION")
+            << "SELECT a FROM U UNION SELECT a FROM T START WITH a = 1 CONNECT BY PRIOR a = b ORDER SIBLINGS BY a"
+            << "ORA-03001";
+        QTest::newRow("PRIOR on an expression") << "SELECT a FROM T START WITH a = 1 CONNECT BY PRIOR (a + 1) = b"
+                                                << "ORA-03001";
+        QTest::newRow("GROUP BY before CONNECT BY")
+            << "SELECT a FROM T START WITH a = 1 GROUP BY a CONNECT BY PRIOR a = b"
+            << "ORA-00933";
         QTest::newRow("PRIOR in START WITH") << "SELECT a FROM T START WITH PRIOR a = 1 CONNECT BY PRIOR a = b"
                                              << "ORA-03001";
         QTest::newRow("LISTAGG without WITHIN GROUP") << "SELECT LISTAGG(a, ',') FROM T"
