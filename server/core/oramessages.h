@@ -74,6 +74,7 @@ inline constexpr char kParentKeyNotFound[] = "ORA-02291: integrity constraint (V
 inline constexpr char kChildRecordFound[] = "ORA-02292: integrity constraint (VOREL.%1) violated - child record found";
 inline constexpr char kIdleTimeExceeded[] = "ORA-02396: exceeded maximum idle time, please connect again";
 inline constexpr char kUnimplemented[] = "ORA-03001: unimplemented feature";
+inline constexpr char kWaitTimeout[] = "ORA-30006: resource busy; acquire with WAIT timeout expired";
 inline constexpr char kUnstableRows[] = "ORA-30926: unable to get a stable set of rows in the source tables";
 // %1: the column.
 inline constexpr char kOnColumnUpdated[] = "ORA-38104: Columns referenced in the ON Clause cannot be updated: %1";

@@ -503,15 +503,16 @@ void refuseUnsupported(const Seq &seq, const SqlTraits &t, bool levelRows = fals
 
 // SELECT ... FOR UPDATE [OF column, ...] [NOWAIT | WAIT n]: the clause of
 // the statement's own block. Oracle's OF names columns, PostgreSQL's
-// tables: without it the rows of every table are locked, which for the one
-// table such a statement reads is the same. WAIT n is left to the engine's
-// own wait for a lock. SQLite locks the database as a whole: the clause
-// goes, and the backend takes the lock (rowLockWait).
+// tables: OF names the tables that own the columns, by their aliases. WAIT
+// n is the backend's (rowLockWait): it bounds the engine's wait for the
+// statement. SQLite locks the database as a whole: the clause goes, and
+// the backend takes the lock.
 struct ForUpdate {
     size_t first = 0, last = 0; // seq indexes of FOR and of the clause's last node
     int waitMs = -1;            // 0 NOWAIT, -1 as long as the engine waits
     size_t waitFirst = 0;       // seq index of OF or WAIT, 0 when neither
     size_t waitLast = 0;        // seq index of what OF or WAIT n ends with
+    size_t ofFirst = 0, ofLast = 0; // seq indexes of OF's columns, 0 without OF
     bool nowait = false;
 };
 
@@ -536,6 +537,8 @@ std::optional<ForUpdate> findForUpdate(const Seq &seq)
         if (p == k + 3)
             throw OraError(QString::fromLatin1(ora::kMissingExpression));
         f.waitLast = f.last = sig[p - 1];
+        f.ofFirst = sig[k + 3];
+        f.ofLast = sig[p - 1];
     }
     if (p < sig.size() && seq[sig[p]].isWord("NOWAIT")) {
         f.waitMs = 0;
@@ -559,7 +562,43 @@ std::optional<ForUpdate> findForUpdate(const Seq &seq)
     return f;
 }
 
-void forUpdate(Seq &seq, const SqlTraits &t)
+struct FromTable {
+    QString table, alias;
+};
+std::vector<FromTable> fromTables(const Seq &seq, const std::vector<size_t> &sig);
+QString unquote(const Node &n);
+
+// OF's columns as the tables (aliases where written) that own them.
+QString lockedTables(const Seq &seq, const ForUpdate &f, const ColumnLookup &lookup)
+{
+    const std::vector<FromTable> tables = fromTables(seq, significant(seq));
+    const Seq of(seq.begin() + qsizetype(f.ofFirst), seq.begin() + qsizetype(f.ofLast) + 1);
+    QStringList names;
+    for (const Seq &column : arguments(of)) {
+        const auto sig = significant(column);
+        QString owner;
+        if (sig.size() == 3 && column[sig[1]].kind == Tok::Dot) {
+            owner = str(column, sig[0], sig[0] + 1);
+        } else if (sig.size() == 1) {
+            for (const FromTable &t : tables) {
+                if (tables.size() > 1 && (!lookup || lookup(t.table, unquote(column[sig[0]])) == ColumnType::Absent))
+                    continue;
+                if (!owner.isEmpty())
+                    throw OraError(QString::fromLatin1(ora::kColumnAmbiguous));
+                owner = t.alias.isEmpty() ? t.table : t.alias;
+            }
+            if (owner.isEmpty())
+                throw OraError(ora::text(ora::kInvalidIdentifier, column[sig[0]].text));
+        } else {
+            throw OraError(QString::fromLatin1(ora::kMissingExpression));
+        }
+        if (!names.contains(owner, Qt::CaseInsensitive))
+            names << owner;
+    }
+    return QStringLiteral("OF ") + names.join(QStringLiteral(", "));
+}
+
+void forUpdate(Seq &seq, const SqlTraits &t, const ColumnLookup &lookup)
 {
     const auto f = findForUpdate(seq);
     if (!f)
@@ -572,19 +611,19 @@ void forUpdate(Seq &seq, const SqlTraits &t)
         return;
     }
     if (f->waitFirst) {
-        // OF ... and WAIT n go; a NOWAIT after them stays.
+        // OF's columns become its tables; WAIT n goes; a NOWAIT stays, and
+        // WAIT 0 is one.
+        const QString of = f->ofFirst ? lockedTables(seq, *f, lookup) : QString();
         const size_t to = f->nowait ? f->waitLast : f->last;
-        seq.erase(seq.begin() + qsizetype(f->waitFirst), seq.begin() + qsizetype(to) + 1);
+        auto at = seq.erase(seq.begin() + qsizetype(f->waitFirst), seq.begin() + qsizetype(to) + 1);
+        if (!f->nowait && f->waitMs == 0)
+            at = seq.insert(at, word(QStringLiteral(" NOWAIT")));
+        if (!of.isEmpty())
+            seq.insert(at, word(of));
     }
 }
 
 // ---- hierarchical queries ---------------------------------------------------
-
-QString unquote(const Node &n);
-struct FromTable {
-    QString table, alias;
-};
-std::vector<FromTable> fromTables(const Seq &seq, const std::vector<size_t> &sig);
 
 // SELECT ... FROM t [a] [WHERE w] START WITH s CONNECT BY [NOCYCLE] c
 // [ORDER SIBLINGS BY o | ORDER BY ...] is a recursive WITH: each row of t
@@ -2608,7 +2647,7 @@ std::vector<FromTable> fromTables(const Seq &seq, const std::vector<size_t> &sig
             ++a;
         if (a < sig.size() && isName(seq[sig[a]]) && !seq[sig[a]].isWord("LEFT") && !seq[sig[a]].isWord("INNER")
             && !seq[sig[a]].isWord("CROSS") && !seq[sig[a]].isWord("RIGHT") && !seq[sig[a]].isWord("FULL")
-            && !seq[sig[a]].isWord("NATURAL"))
+            && !seq[sig[a]].isWord("NATURAL") && !endsFromList(seq[sig[a]]))
             t.alias = unquote(seq[sig[a]]);
         out.push_back(t);
         expectTable = false;
@@ -2817,7 +2856,7 @@ QString translateOracle(const QString &oracleSql, const ColumnLookup &lookup, Ta
     qint64 levelCount = 0;
     const bool levels = levelRowsFrom(seq, &levelCount) > 0 && levelCount >= 0;
     rownumLimits(seq);
-    forUpdate(seq, t);
+    forUpdate(seq, t, lookup);
     listagg(seq, t);
     refuseUnsupported(seq, t, levels);
     extractCalls(seq);

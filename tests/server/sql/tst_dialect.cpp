@@ -491,6 +491,14 @@ private slots:
             << "SELECT DECODE(a -- x\r\n, 1, 2 -- y\r\n) v FROM T"
             << "SELECT (CASE (a) WHEN 1 THEN 2 END) AS \"v\" FROM T";
         QTest::newRow("comment after the last item") << "SELECT a -- it's\r\nFROM T;" << "SELECT a AS \"a\" -- it's\r\nFROM T";
+        QTest::newRow("FOR UPDATE OF columns locks their tables")
+            << "SELECT a FROM T t, U u WHERE t.x = u.x FOR UPDATE OF u.b, u.c WAIT 3"
+            << "SELECT a AS \"a\" FROM T t, U u WHERE t.x = u.x FOR UPDATE OF u";
+        QTest::newRow("FOR UPDATE OF a column of the one table, NOWAIT")
+            << "SELECT a FROM T FOR UPDATE OF b NOWAIT"
+            << "SELECT a AS \"a\" FROM T FOR UPDATE OF T NOWAIT";
+        QTest::newRow("FOR UPDATE WAIT 0 waits not at all") << "SELECT a FROM T FOR UPDATE WAIT 0"
+                                                            << "SELECT a AS \"a\" FROM T FOR UPDATE  NOWAIT";
     }
     void translationPostgres()
     {
@@ -673,8 +681,9 @@ private slots:
 
     // SELECT ... FOR UPDATE of a session outside a transaction, while
     // another one's transaction holds the row (SQLite: the database): NOWAIT
-    // and WAIT n refuse with ORA-00054, the first at once; once the other
-    // ends, the rows come.
+    // refuses at once with ORA-00054, WAIT n after n seconds with ORA-30006;
+    // once the other ends, the rows come. OF a column locks the rows of its
+    // table alone (SQLite: the database still).
     void rowLocks_data()
     {
         QTest::addColumn<bool>("postgres");
@@ -697,11 +706,22 @@ private slots:
         vorel::test::Answer a = vorel::test::run(*other, sql + QStringLiteral(" NOWAIT"));
         QVERIFY2(a.error.startsWith(QLatin1String("ORA-00054")), qPrintable(a.error));
         QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
-        if (!postgres) { // PostgreSQL waits as long as its lock_timeout says
-            timer.restart();
-            a = vorel::test::run(*other, sql + QStringLiteral(" WAIT 1"));
-            QVERIFY2(a.error.startsWith(QLatin1String("ORA-00054")), qPrintable(a.error));
-            QVERIFY2(timer.elapsed() >= 900, qPrintable(QString::number(timer.elapsed())));
+        timer.restart();
+        a = vorel::test::run(*other, sql + QStringLiteral(" WAIT 1"));
+        QVERIFY2(a.error.startsWith(QLatin1String("ORA-30006")), qPrintable(a.error));
+        QVERIFY2(timer.elapsed() >= 900 && timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+        // the wait of the next statement is the session's again: WAIT 1 was its own
+        a = vorel::test::run(*other,
+                             QStringLiteral("SELECT c.CLIENTE FROM ZCLIENTES_T c, ZPEDIDOS_T p WHERE "
+                                            "p.CLIENTE = c.CLIENTE AND p.PEDIDO = 1 FOR UPDATE OF p.IMPORTE WAIT 1"));
+        if (postgres) {
+            QVERIFY2(a.error.isEmpty(), qPrintable(a.error));
+            QCOMPARE(a.rows, (QList<QStringList>{{QStringLiteral("10")}}));
+            const vorel::server::pg::Result r =
+                static_cast<vorel::server::PgDatabase &>(*other).connection().exec(QStringLiteral("SHOW lock_timeout"));
+            QCOMPARE(r.text(0, 0), QStringLiteral("30s"));
+        } else {
+            QVERIFY2(a.error.startsWith(QLatin1String("ORA-30006")), qPrintable(a.error));
         }
         holder->rollback();
         a = vorel::test::run(*other, sql + QStringLiteral(" NOWAIT"));
