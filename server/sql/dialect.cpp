@@ -2470,7 +2470,7 @@ void postgresCalls(Seq &seq)
             bool textFirst;
         };
         static const Simple simple[] = {
-            {"NVL", "COALESCE", 2, 2, false},
+            {"NVL", "ora_nvl", 2, 2, false},
             {"SIGN", "ora_sign", 1, 1, false},
             {"SUBSTR", "ora_substr", 2, 3, true},
             {"LENGTH", "ora_length", 1, 1, true},
