@@ -10,6 +10,10 @@
 #include "tests/server/sql/dialectdiff.h"
 #include "tests/server/sql/pgfixture.h"
 
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -18,8 +22,15 @@ namespace {
 
 using namespace dialecttest;
 
+// The SQLite file, in the run's own folder.
+QString liteFile()
+{
+    return QDir(qEnvironmentVariable("VOREL_FUZZ_TMP", QDir::tempPath()))
+        .filePath(QStringLiteral("dialectdiff-%1.db").arg(QCoreApplication::applicationPid()));
+}
+
 struct Engines {
-    vorel::test::TestDatabase liteDb{vorel::test::Engine::Sqlite};
+    vorel::test::TestDatabase liteDb{vorel::test::Engine::Sqlite, liteFile()};
     std::unique_ptr<vorel::server::Database> liteSession;
     sqlite3 *lite = nullptr;
     std::unique_ptr<vorel::test::TestDatabase> pgDb; // none without a cluster
@@ -54,8 +65,14 @@ private:
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
+    QFile::remove(liteFile());
     engines = new Engines;
-    std::atexit([] { delete engines; }); // drops the PostgreSQL database
+    // At the end only the databases go: the sessions would be closed after
+    // the server's own statics, which they read, are gone.
+    std::atexit([] {
+        engines->pgDb.reset(); // dropped, its session cut
+        QFile::remove(liteFile());
+    });
     QString why = engines->liteDb.create(true, {vorel::test::fixtureRows()});
     if (!why.isEmpty())
         fail(QStringLiteral("SQLite database: ") + why);
