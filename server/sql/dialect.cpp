@@ -179,6 +179,18 @@ void rewriteTokens(Seq &seq, const SqlTraits &t)
             }
         }
     }
+    // Oracle multiplies in decimals of 38 digits; PostgreSQL multiplies
+    // whole literals as 32-bit integers, and 1000 * 1000 * 1000 overflows.
+    // A whole literal beside * is a numeric there (SQLite's are 64-bit).
+    if (t.callsOracleFunctions) {
+        for (size_t k = 0; k < sig.size(); ++k) {
+            Node &n = seq[sig[k]];
+            const bool whole = n.kind == Tok::Number
+                               && std::all_of(n.text.cbegin(), n.text.cend(), [](QChar c) { return c.isDigit(); });
+            if (whole && ((k > 0 && seq[sig[k - 1]].isOp("*")) || (k + 1 < sig.size() && seq[sig[k + 1]].isOp("*"))))
+                n.text += QStringLiteral("::numeric");
+        }
+    }
     // Oracle divides in decimals: 7/2 is 3.5 and 1/24 an hour, where both
     // engines would divide whole numbers into whole numbers. The dividend
     // is made a decimal, which keeps * and / as they bind.

@@ -624,6 +624,7 @@ private slots:
             "NVL(ESTADO, 'x')",
             "NVL(1000, TO_NUMBER(TO_CHAR(1000, '99.99S'), '99.99S'))", // the second fails, though never the answer
             "NVL('', NULL)",
+            "1000 * 1000 * 1000 * 1000 + SALDO * 1000 * 1000 * 1000",
             "NVL2(ESTADO, 'si', 'no')",
             "DECODE(ESTADO, 'A', 1, 'B', 2, 0)",
             "DECODE(SALDO, NULL, 'n', 0, 'z', 'o')",
