@@ -81,6 +81,7 @@ inline constexpr char kCurrvalUndefined[] = "ORA-08002: sequence %1.CURRVAL is n
 inline constexpr char kNextvalPastMax[] = "ORA-08004: sequence %1.NEXTVAL exceeds MAXVALUE and cannot be instantiated";
 inline constexpr char kNextvalPastMin[] =
     "ORA-08004: sequence %1.NEXTVAL goes below MINVALUE and cannot be instantiated";
+inline constexpr char kWaitTimeout[] = "ORA-30006: resource busy; acquire with WAIT timeout expired";
 inline constexpr char kUnstableRows[] = "ORA-30926: unable to get a stable set of rows in the source tables";
 // %1: the column.
 inline constexpr char kOnColumnUpdated[] = "ORA-38104: Columns referenced in the ON Clause cannot be updated: %1";

@@ -12,6 +12,7 @@
 #include <QMap>
 #include <cmath>
 #include <QSet>
+#include <set>
 #include <iterator>
 #include <limits>
 #include <map>
@@ -176,6 +177,18 @@ void rewriteTokens(Seq &seq, const SqlTraits &t)
                 seq[sig[k]] = space(QString());
                 seq[sig[k + 1]] = space(QString());
             }
+        }
+    }
+    // Oracle multiplies in decimals of 38 digits; PostgreSQL multiplies
+    // whole literals as 32-bit integers, and 1000 * 1000 * 1000 overflows.
+    // A whole literal beside * is a numeric there (SQLite's are 64-bit).
+    if (t.callsOracleFunctions) {
+        for (size_t k = 0; k < sig.size(); ++k) {
+            Node &n = seq[sig[k]];
+            const bool whole = n.kind == Tok::Number
+                               && std::all_of(n.text.cbegin(), n.text.cend(), [](QChar c) { return c.isDigit(); });
+            if (whole && ((k > 0 && seq[sig[k - 1]].isOp("*")) || (k + 1 < sig.size() && seq[sig[k + 1]].isOp("*"))))
+                n.text += QStringLiteral("::numeric");
         }
     }
     // Oracle divides in decimals: 7/2 is 3.5 and 1/24 an hour, where both
@@ -633,15 +646,16 @@ void sequenceCalls(Seq &seq)
 
 // SELECT ... FOR UPDATE [OF column, ...] [NOWAIT | WAIT n]: the clause of
 // the statement's own block. Oracle's OF names columns, PostgreSQL's
-// tables: without it the rows of every table are locked, which for the one
-// table such a statement reads is the same. WAIT n is left to the engine's
-// own wait for a lock. SQLite locks the database as a whole: the clause
-// goes, and the backend takes the lock (rowLockWait).
+// tables: OF names the tables that own the columns, by their aliases. WAIT
+// n is the backend's (rowLockWait): it bounds the engine's wait for the
+// statement. SQLite locks the database as a whole: the clause goes, and
+// the backend takes the lock.
 struct ForUpdate {
     size_t first = 0, last = 0; // seq indexes of FOR and of the clause's last node
     int waitMs = -1;            // 0 NOWAIT, -1 as long as the engine waits
     size_t waitFirst = 0;       // seq index of OF or WAIT, 0 when neither
     size_t waitLast = 0;        // seq index of what OF or WAIT n ends with
+    size_t ofFirst = 0, ofLast = 0; // seq indexes of OF's columns, 0 without OF
     bool nowait = false;
 };
 
@@ -666,6 +680,8 @@ std::optional<ForUpdate> findForUpdate(const Seq &seq)
         if (p == k + 3)
             throw OraError(QString::fromLatin1(ora::kMissingExpression));
         f.waitLast = f.last = sig[p - 1];
+        f.ofFirst = sig[k + 3];
+        f.ofLast = sig[p - 1];
     }
     if (p < sig.size() && seq[sig[p]].isWord("NOWAIT")) {
         f.waitMs = 0;
@@ -689,7 +705,43 @@ std::optional<ForUpdate> findForUpdate(const Seq &seq)
     return f;
 }
 
-void forUpdate(Seq &seq, const SqlTraits &t)
+struct FromTable {
+    QString table, alias;
+};
+std::vector<FromTable> fromTables(const Seq &seq, const std::vector<size_t> &sig);
+QString unquote(const Node &n);
+
+// OF's columns as the tables (aliases where written) that own them.
+QString lockedTables(const Seq &seq, const ForUpdate &f, const ColumnLookup &lookup)
+{
+    const std::vector<FromTable> tables = fromTables(seq, significant(seq));
+    const Seq of(seq.begin() + qsizetype(f.ofFirst), seq.begin() + qsizetype(f.ofLast) + 1);
+    QStringList names;
+    for (const Seq &column : arguments(of)) {
+        const auto sig = significant(column);
+        QString owner;
+        if (sig.size() == 3 && column[sig[1]].kind == Tok::Dot) {
+            owner = str(column, sig[0], sig[0] + 1);
+        } else if (sig.size() == 1) {
+            for (const FromTable &t : tables) {
+                if (tables.size() > 1 && (!lookup || lookup(t.table, unquote(column[sig[0]])) == ColumnType::Absent))
+                    continue;
+                if (!owner.isEmpty())
+                    throw OraError(QString::fromLatin1(ora::kColumnAmbiguous));
+                owner = t.alias.isEmpty() ? t.table : t.alias;
+            }
+            if (owner.isEmpty())
+                throw OraError(ora::text(ora::kInvalidIdentifier, column[sig[0]].text));
+        } else {
+            throw OraError(QString::fromLatin1(ora::kMissingExpression));
+        }
+        if (!names.contains(owner, Qt::CaseInsensitive))
+            names << owner;
+    }
+    return QStringLiteral("OF ") + names.join(QStringLiteral(", "));
+}
+
+void forUpdate(Seq &seq, const SqlTraits &t, const ColumnLookup &lookup)
 {
     const auto f = findForUpdate(seq);
     if (!f)
@@ -702,9 +754,15 @@ void forUpdate(Seq &seq, const SqlTraits &t)
         return;
     }
     if (f->waitFirst) {
-        // OF ... and WAIT n go; a NOWAIT after them stays.
+        // OF's columns become its tables; WAIT n goes; a NOWAIT stays, and
+        // WAIT 0 is one.
+        const QString of = f->ofFirst ? lockedTables(seq, *f, lookup) : QString();
         const size_t to = f->nowait ? f->waitLast : f->last;
-        seq.erase(seq.begin() + qsizetype(f->waitFirst), seq.begin() + qsizetype(to) + 1);
+        auto at = seq.erase(seq.begin() + qsizetype(f->waitFirst), seq.begin() + qsizetype(to) + 1);
+        if (!f->nowait && f->waitMs == 0)
+            at = seq.insert(at, word(QStringLiteral(" NOWAIT")));
+        if (!of.isEmpty())
+            seq.insert(at, word(of));
     }
 }
 
@@ -721,7 +779,10 @@ void forUpdate(Seq &seq, const SqlTraits &t)
 class Hierarchy
 {
 public:
-    explicit Hierarchy(QString alias) : m_alias(std::move(alias)) {}
+    Hierarchy(QString alias, QString tree)
+        : m_alias(std::move(alias))
+        , m_tree(std::move(tree))
+    {}
 
     enum class Part { Root, Step, Outer };
 
@@ -797,6 +858,8 @@ private:
             } else if (n.isWord("PRIOR")) {
                 if (part != Part::Step)
                     throw OraError(ora::text(ora::kUnimplemented, QStringLiteral("PRIOR outside CONNECT BY")));
+                if (k + 1 < sig.size() && !isName(seq[sig[k + 1]]))
+                    throw OraError(ora::text(ora::kUnimplemented, QStringLiteral("PRIOR on an expression")));
                 const size_t e = nameEnd(k + 1);
                 spans.emplace_back(sig[k], sig[e]);
                 with.push_back(QStringLiteral("ora_up.") + seq[sig[e]].text);
@@ -809,9 +872,9 @@ private:
                 k = e;
             } else if (n.isWord("CONNECT_BY_ISLEAF") && part == Part::Outer) {
                 spans.emplace_back(sig[k], sig[k]);
-                with.push_back(QStringLiteral("(CASE WHEN EXISTS (SELECT 1 FROM vorel_tree ora_c WHERE "
+                with.push_back(QStringLiteral("(CASE WHEN EXISTS (SELECT 1 FROM %2 ora_c WHERE "
                                               "ora_c.vorel_from = %1.vorel_ids) THEN 0 ELSE 1 END)")
-                                   .arg(m_alias));
+                                   .arg(m_alias, m_tree));
             } else if (n.isWord("SYS_CONNECT_BY_PATH") && next && next->kind == Tok::Group && part == Part::Outer) {
                 std::vector<Seq> args = arguments(next->kids);
                 checkCount(args, 2, 2);
@@ -833,23 +896,177 @@ private:
         }
     }
 
-    QString m_alias;
+    QString m_alias, m_tree;
     std::vector<std::pair<QString, QString>> m_paths; // expression, separator
     std::vector<QString> m_roots;
 };
 
-bool hierarchyIn(Seq &seq)
+// A select list's items, each as its expression and its alias (empty when
+// it has none), as written.
+struct SelectItem {
+    QString expression, alias;
+};
+
+SelectItem splitItem(const QString &item)
+{
+    const Seq seq = parse(item);
+    const auto sig = significant(seq);
+    if (sig.size() >= 2 && isName(seq[sig.back()]) && seq[sig[sig.size() - 2]].kind != Tok::Dot) {
+        const Node &before = seq[sig[sig.size() - 2]];
+        const size_t cut = before.isWord("AS") ? sig.size() - 2 : sig.size() - 1;
+        if (before.isWord("AS") || endsOperand(before))
+            return {str(seq, 0, sig[cut]).trimmed(), str(seq, sig.back(), sig.back() + 1)};
+    }
+    return {item.trimmed(), QString()};
+}
+
+// The columns a hierarchical query over a join reads, as one source: each
+// reference to a table's column (t.c, or c alone where the lookup finds it
+// in one table) becomes a column of a subquery that does the join.
+class JoinColumns
+{
+public:
+    JoinColumns(const std::vector<FromTable> &tables, const ColumnLookup &lookup)
+        : m_tables(tables)
+        , m_lookup(lookup)
+    {}
+
+    // The text with its column references as the subquery's; `used` gets
+    // the tables it names (by their index), where asked.
+    QString rewrite(const QString &text, std::set<size_t> *used = nullptr)
+    {
+        Seq seq = parse(text);
+        walk(seq, used);
+        return str(seq).trimmed();
+    }
+
+    // The subquery's select list: each column under a name of its own.
+    QString projection() const
+    {
+        QStringList out;
+        for (const Column &c : m_columns)
+            out << c.source + QStringLiteral(" AS ") + c.name;
+        return out.isEmpty() ? QStringLiteral("1 AS ora_none") : out.join(QStringLiteral(", "));
+    }
+
+    // The subquery's name for a column written alone (the item's own
+    // name), empty when it keeps the name it has.
+    QString renamed(const QString &expression) const
+    {
+        for (const Column &c : m_columns)
+            if (QStringLiteral("ora_j.") + c.name == expression)
+                return c.name.compare(c.column, Qt::CaseInsensitive) == 0 ? QString() : c.column;
+        return {};
+    }
+
+private:
+    struct Column {
+        size_t table;
+        QString column, source, name;
+    };
+
+    std::optional<size_t> qualifier(const Node &n) const
+    {
+        const QString name = unquote(n);
+        for (size_t i = 0; i < m_tables.size(); ++i) {
+            const QString &q = m_tables[i].alias.isEmpty() ? m_tables[i].table : m_tables[i].alias;
+            if (q.compare(name, Qt::CaseInsensitive) == 0)
+                return i;
+        }
+        return std::nullopt;
+    }
+
+    QString column(size_t table, const Node &n)
+    {
+        const QString &written = n.text;
+        for (const Column &c : m_columns)
+            if (c.table == table && c.column.compare(written, Qt::CaseInsensitive) == 0)
+                return c.name;
+        Column c{table, written, QString(), QString()};
+        const FromTable &t = m_tables[table];
+        c.source = (t.alias.isEmpty() ? t.table : t.alias) + QLatin1Char('.') + written;
+        bool taken = n.kind == Tok::QuotedIdent;
+        for (const Column &o : m_columns)
+            taken = taken || o.name.compare(written, Qt::CaseInsensitive) == 0;
+        c.name = taken ? QStringLiteral("ora_c%1").arg(m_columns.size() + 1) : written;
+        m_columns.push_back(c);
+        return c.name;
+    }
+
+    void walk(Seq &seq, std::set<size_t> *used)
+    {
+        forEachGroup(seq, [&](Seq &inner) { walk(inner, used); });
+        const auto sig = significant(seq);
+        std::vector<std::pair<size_t, size_t>> spans;
+        std::vector<QString> with;
+        for (size_t k = 0; k < sig.size(); ++k) {
+            const Node &n = seq[sig[k]];
+            if (k > 0 && seq[sig[k - 1]].kind == Tok::Dot)
+                continue;
+            const bool dotted = k + 2 < sig.size() && seq[sig[k + 1]].kind == Tok::Dot && isName(seq[sig[k + 2]]);
+            if (dotted) {
+                if (const auto t = qualifier(n)) {
+                    spans.emplace_back(sig[k], sig[k + 2]);
+                    with.push_back(QStringLiteral("ora_j.") + column(*t, seq[sig[k + 2]]));
+                    if (used)
+                        used->insert(*t);
+                }
+                k += 2;
+                continue;
+            }
+            if (!isName(n) || (k + 1 < sig.size() && seq[sig[k + 1]].kind == Tok::Group) || !m_lookup)
+                continue;
+            std::optional<size_t> owner;
+            for (size_t i = 0; i < m_tables.size(); ++i) {
+                if (m_lookup(m_tables[i].table, unquote(n)) == ColumnType::Absent)
+                    continue;
+                if (owner)
+                    throw OraError(QString::fromLatin1(ora::kColumnAmbiguous));
+                owner = i;
+            }
+            if (!owner)
+                continue;
+            spans.emplace_back(sig[k], sig[k]);
+            with.push_back(QStringLiteral("ora_j.") + column(*owner, n));
+            if (used)
+                used->insert(*owner);
+        }
+        for (size_t i = spans.size(); i-- > 0;) {
+            auto at = seq.erase(seq.begin() + qsizetype(spans[i].first), seq.begin() + qsizetype(spans[i].second) + 1);
+            seq.insert(at, word(with[i]));
+        }
+    }
+
+    const std::vector<FromTable> &m_tables;
+    const ColumnLookup &m_lookup;
+    std::vector<Column> m_columns;
+};
+
+// One SELECT with START WITH and CONNECT BY, as the recursive WITH's
+// definitions (named with `suffix`) and the SELECT over them. Oracle's
+// order of work: the join of the FROM (and the WHERE conditions that join
+// its tables), then the hierarchy, then the rest of WHERE, then GROUP BY
+// and HAVING. `ordered`: the query stands alone, and gives its rows in
+// the hierarchy's order unless it orders them otherwise; a branch of a
+// UNION is ordered, if at all, by the whole.
+struct HierarchyText {
+    QString with, select;
+};
+
+std::optional<HierarchyText> hierarchyQuery(const Seq &seq, const ColumnLookup &lookup, const QString &suffix,
+                                            bool ordered)
 {
     const auto sig = significant(seq);
     if (sig.empty() || !seq[sig[0]].isWord("SELECT"))
-        return false;
-    size_t from = sig.size(), where = sig.size(), start = sig.size(), connect = sig.size(), order = sig.size();
+        return std::nullopt;
+    const size_t none = sig.size();
+    size_t from = none, where = none, start = none, connect = none, order = none, groupBy = none, having = none;
     for (size_t k = 1; k < sig.size(); ++k) {
         const Node &n = seq[sig[k]];
         const bool nextBy = k + 1 < sig.size() && seq[sig[k + 1]].isWord("BY");
-        if (n.isWord("FROM") && from == sig.size())
+        if (n.isWord("FROM") && from == none)
             from = k;
-        else if (n.isWord("WHERE") && where == sig.size() && from < k)
+        else if (n.isWord("WHERE") && where == none && from < k)
             where = k;
         else if (n.isWord("START") && k + 1 < sig.size() && seq[sig[k + 1]].isWord("WITH"))
             start = k;
@@ -857,83 +1074,241 @@ bool hierarchyIn(Seq &seq)
             connect = k;
         else if (n.isWord("ORDER") && (nextBy || (k + 2 < sig.size() && seq[sig[k + 1]].isWord("SIBLINGS"))))
             order = k;
-        else if ((n.isWord("GROUP") || n.isWord("HAVING") || n.isWord("UNION") || n.isWord("INTERSECT")
-                  || n.isWord("MINUS") || n.isWord("EXCEPT") || n.isWord("FOR"))
-                 && connect < sig.size())
-            throw OraError(ora::text(ora::kUnimplemented, QStringLiteral("CONNECT BY with ") + n.text.toUpper()));
+        else if (n.isWord("GROUP") && nextBy && groupBy == none)
+            groupBy = k;
+        else if (n.isWord("HAVING") && having == none)
+            having = k;
+        else if (n.isWord("FOR") && connect < sig.size())
+            throw OraError(ora::text(ora::kUnimplemented, QStringLiteral("CONNECT BY with FOR UPDATE")));
     }
-    if (connect == sig.size() || from == sig.size())
-        return false;
+    if (connect == none || from == none)
+        return std::nullopt;
     qint64 levels = 0;
-    if (start == sig.size() && levelRowsFrom(seq, &levels) > 0 && levels >= 0)
-        return false; // rows made on DUAL: levelRows
-    if (start == sig.size())
+    if (start == none && levelRowsFrom(seq, &levels) > 0 && levels >= 0)
+        return std::nullopt; // rows made on DUAL: levelRows
+    if (start == none)
         throw OraError(ora::text(ora::kUnimplemented, QStringLiteral("CONNECT BY without START WITH")));
     auto text = [&](size_t a, size_t b) { return a < b ? str(seq, sig[a], sig[b - 1] + 1).trimmed() : QString(); };
     // each clause ends where the next one in the text starts
-    std::vector<size_t> marks{from, where, start, connect, order, sig.size()};
+    std::vector<size_t> marks{from, where, start, connect, order, groupBy, having, none};
     std::sort(marks.begin(), marks.end());
     auto endOf = [&](size_t k) { return *std::upper_bound(marks.begin(), marks.end(), k); };
-    if ((where < sig.size() && (where > start || where > connect)) || (order < start || order < connect))
+    const size_t hierarchyEnd = std::max(start, connect);
+    if ((where < none && (where > start || where > connect)) || (order < start || order < connect)
+        || (groupBy < none && groupBy < hierarchyEnd) || (having < none && (having < hierarchyEnd || having > order)))
         throw OraError(QString::fromLatin1(ora::kNotProperlyEnded));
-    // FROM one table or subquery, with its alias
-    const size_t fromEnd = endOf(from);
-    if (fromEnd - from < 2 || fromEnd - from > 3)
-        throw OraError(ora::text(ora::kUnimplemented, QStringLiteral("CONNECT BY over more than one table")));
-    const QString source = text(from + 1, from + 2);
-    QString alias = fromEnd - from == 3 ? seq[sig[from + 2]].text : QString();
-    if (alias.isEmpty())
-        alias = seq[sig[from + 1]].kind == Tok::Group ? QStringLiteral("ora_t") : source;
     const bool nocycle = connect + 2 < sig.size() && seq[sig[connect + 2]].isWord("NOCYCLE");
-    const QString condition = text(connect + (nocycle ? 3 : 2), endOf(connect));
-    const QString roots = text(start + 2, endOf(start));
-    const bool siblings = order < sig.size() && seq[sig[order + 1]].isWord("SIBLINGS");
-    const QString orderBy = order < sig.size() ? text(order + (siblings ? 3 : 2), sig.size()) : QString();
-    if (condition.isEmpty() || roots.isEmpty() || (order < sig.size() && orderBy.isEmpty()))
+    QString condition = text(connect + (nocycle ? 3 : 2), endOf(connect));
+    QString roots = text(start + 2, endOf(start));
+    const bool siblings = order < none && seq[sig[order + 1]].isWord("SIBLINGS");
+    QString orderBy = order < none ? text(order + (siblings ? 3 : 2), sig.size()) : QString();
+    QString groupText = groupBy < none ? text(groupBy + 2, endOf(groupBy)) : QString();
+    QString havingText = having < none ? text(having + 1, endOf(having)) : QString();
+    if (condition.isEmpty() || roots.isEmpty() || (order < none && orderBy.isEmpty())
+        || (groupBy < none && groupText.isEmpty()) || (having < none && havingText.isEmpty()))
         throw OraError(QString::fromLatin1(ora::kMissingExpression));
+    if (siblings && (groupBy < none || !ordered))
+        throw OraError(ora::text(ora::kUnimplemented, QStringLiteral("ORDER SIBLINGS BY with ")
+                                                          + QLatin1String(groupBy < none ? "GROUP BY" : "UNION")));
+    QStringList items;
+    {
+        size_t first = 1;
+        for (size_t k = 1; k <= from; ++k) {
+            if (k < from && seq[sig[k]].kind != Tok::Comma)
+                continue;
+            items << text(first, k);
+            first = k + 1;
+        }
+    }
+    QStringList conditions; // WHERE's conjuncts
+    if (where < none) {
+        size_t first = where + 1;
+        bool between = false;
+        const size_t end = endOf(where);
+        for (size_t k = where + 1; k <= end; ++k) {
+            if (k < end && seq[sig[k]].isWord("BETWEEN"))
+                between = true;
+            if (k < end && !seq[sig[k]].isWord("AND"))
+                continue;
+            if (k < end && between) {
+                between = false;
+                continue;
+            }
+            conditions << text(first, k);
+            first = k + 1;
+        }
+    }
+    const auto stars = [&](size_t k) {
+        return seq[sig[k]].isOp("*")
+               && (k == 1 || seq[sig[k - 1]].kind == Tok::Comma || seq[sig[k - 1]].kind == Tok::Dot);
+    };
     for (size_t k = 1; k < from; ++k)
-        if (seq[sig[k]].isOp("*") && (k == 1 || seq[sig[k - 1]].kind == Tok::Comma || seq[sig[k - 1]].kind == Tok::Dot))
+        if (stars(k))
             throw OraError(ora::text(ora::kUnimplemented, QStringLiteral("* with CONNECT BY")));
 
-    Hierarchy h(alias);
-    QStringList items;
-    size_t first = 1;
-    for (size_t k = 1; k <= from; ++k) {
-        if (k < from && seq[sig[k]].kind != Tok::Comma)
-            continue;
+    // FROM one table or subquery with its alias, or a join of several
+    const size_t fromEnd = endOf(from);
+    bool joined = fromEnd - from > 3;
+    for (size_t k = from + 1; k < fromEnd; ++k)
+        joined = joined || seq[sig[k]].kind == Tok::Comma || seq[sig[k]].isWord("JOIN");
+    if (fromEnd - from < 2)
+        throw OraError(QString::fromLatin1(ora::kMissingExpression));
+    QString source, alias, joinWhere;
+    if (!joined) {
+        source = text(from + 1, from + 2);
+        alias = fromEnd - from == 3 ? seq[sig[from + 2]].text : QString();
+        if (alias.isEmpty())
+            alias = seq[sig[from + 1]].kind == Tok::Group ? QStringLiteral("ora_t") : source;
+    } else {
+        const Seq fromSeq = parse(QStringLiteral("SELECT 1 FROM ") + text(from + 1, fromEnd));
+        const std::vector<FromTable> tables = fromTables(fromSeq, significant(fromSeq));
+        JoinColumns columns(tables, lookup);
+        QStringList rest, joins;
+        for (const QString &c : std::as_const(conditions)) {
+            std::set<size_t> used;
+            const QString rewritten = columns.rewrite(c, &used);
+            const Seq cs = parse(c);
+            bool hierarchical = false;
+            for (const size_t k : significant(cs))
+                hierarchical = hierarchical || cs[k].isWord("LEVEL") || cs[k].isWord("PRIOR")
+                               || cs[k].text.startsWith(QLatin1String("CONNECT_BY_"), Qt::CaseInsensitive)
+                               || cs[k].isWord("SYS_CONNECT_BY_PATH");
+            (used.size() > 1 && !hierarchical ? joins : rest) << (used.size() > 1 && !hierarchical ? c : rewritten);
+        }
+        conditions = rest;
+        for (QString &item : items) {
+            const SelectItem s = splitItem(item);
+            const QString e = columns.rewrite(s.expression);
+            const QString name = s.alias.isEmpty() ? columns.renamed(e) : s.alias;
+            item = name.isEmpty() ? e : e + QLatin1Char(' ') + name;
+        }
+        roots = columns.rewrite(roots);
+        condition = columns.rewrite(condition);
+        if (!orderBy.isEmpty())
+            orderBy = columns.rewrite(orderBy);
+        if (!groupText.isEmpty())
+            groupText = columns.rewrite(groupText);
+        if (!havingText.isEmpty())
+            havingText = columns.rewrite(havingText);
+        source = QStringLiteral("(SELECT ") + columns.projection() + QStringLiteral(" FROM ") + text(from + 1, fromEnd)
+                 + (joins.isEmpty() ? QString() : QStringLiteral(" WHERE ") + joins.join(QStringLiteral(" AND ")))
+                 + QLatin1Char(')');
+        alias = QStringLiteral("ora_j");
+    }
+
+    const QString rows = QStringLiteral("vorel_rows") + suffix, tree = QStringLiteral("vorel_tree") + suffix;
+    Hierarchy h(alias, tree);
+    for (QString &item : items) {
         // LEVEL alone keeps its name
-        items << (k == first + 1 && seq[sig[first]].isWord("LEVEL")
-                      ? QStringLiteral("vorel_level AS \"LEVEL\"")
-                      : h.rewrite(text(first, k), Hierarchy::Part::Outer));
-        first = k + 1;
+        item = item.compare(QLatin1String("LEVEL"), Qt::CaseInsensitive) == 0
+                   ? QStringLiteral("vorel_level AS \"LEVEL\"")
+                   : h.rewrite(item, Hierarchy::Part::Outer);
     }
     const QString outerWhere =
-        where < sig.size() ? h.rewrite(text(where + 1, endOf(where)), Hierarchy::Part::Outer) : QString();
+        conditions.isEmpty() ? QString() : h.rewrite(conditions.join(QStringLiteral(" AND ")), Hierarchy::Part::Outer);
     const QString outerOrder = !siblings && !orderBy.isEmpty() ? h.rewrite(orderBy, Hierarchy::Part::Outer) : QString();
     const QString step = h.rewrite(condition, Hierarchy::Part::Step);
     const QString loop = QStringLiteral("INSTR(ora_up.vorel_ids, ',' || %1.vorel_id || ',')").arg(alias);
-    QString sql =
-        QStringLiteral("WITH RECURSIVE vorel_rows AS (SELECT %1.*, ROW_NUMBER() OVER (%2) vorel_id FROM %3 %1), "
+    HierarchyText out;
+    out.with =
+        // the names first: the clauses' texts may hold a % of their own
+        QStringLiteral("vorel_rows AS (SELECT %1.*, ROW_NUMBER() OVER (%2) vorel_id FROM %3 %1), "
                        "vorel_tree AS (SELECT %1.*, 1 vorel_level, ',' || %1.vorel_id || ',' vorel_ids, ',' "
                        "vorel_from, LPAD(%1.vorel_id, 10, '0') vorel_order%4 FROM vorel_rows %1 WHERE %5 "
                        "UNION ALL SELECT %1.*, ora_up.vorel_level + 1, ora_up.vorel_ids || %1.vorel_id || "
                        "',', ora_up.vorel_ids, ora_up.vorel_order || LPAD(%1.vorel_id, 10, '0')%6 FROM "
-                       "vorel_tree ora_up JOIN vorel_rows %1 ON %7 WHERE %8) ")
+                       "vorel_tree ora_up JOIN vorel_rows %1 ON %7 WHERE %8)")
+            .replace(QLatin1String("vorel_rows"), rows)
+            .replace(QLatin1String("vorel_tree"), tree)
             .arg(alias, siblings ? QStringLiteral("ORDER BY ") + orderBy : QString(), source, h.rootColumns(),
                  h.rewrite(roots, Hierarchy::Part::Root), h.stepColumns(), step,
                  nocycle ? loop + QStringLiteral(" = 0") : QStringLiteral("ora_no_loop(%1) = 0").arg(loop));
-    sql += QStringLiteral("SELECT ") + items.join(QStringLiteral(", ")) + QStringLiteral(" FROM vorel_tree ") + alias;
+    out.select = QStringLiteral("SELECT ") + items.join(QStringLiteral(", ")) + QStringLiteral(" FROM ") + tree
+                 + QLatin1Char(' ') + alias;
     if (!outerWhere.isEmpty())
-        sql += QStringLiteral(" WHERE ") + outerWhere;
-    sql += QStringLiteral(" ORDER BY ") + (outerOrder.isEmpty() ? QStringLiteral("vorel_order") : outerOrder);
-    seq = parse(sql);
+        out.select += QStringLiteral(" WHERE ") + outerWhere;
+    if (!groupText.isEmpty())
+        out.select += QStringLiteral(" GROUP BY ") + h.rewrite(groupText, Hierarchy::Part::Outer);
+    if (!havingText.isEmpty())
+        out.select += QStringLiteral(" HAVING ") + h.rewrite(havingText, Hierarchy::Part::Outer);
+    if (!outerOrder.isEmpty())
+        out.select += QStringLiteral(" ORDER BY ") + outerOrder;
+    else if (ordered && groupText.isEmpty())
+        out.select += QStringLiteral(" ORDER BY vorel_order");
+    return out;
+}
+
+// A hierarchical query, alone or as branches of UNION [ALL], INTERSECT or
+// MINUS: the definitions of every branch's hierarchy lead the statement.
+// An ORDER BY after the last branch orders the whole.
+bool hierarchyIn(Seq &seq, const ColumnLookup &lookup)
+{
+    const auto sig = significant(seq);
+    if (sig.empty() || !seq[sig[0]].isWord("SELECT"))
+        return false;
+    bool any = false;
+    std::vector<size_t> cuts; // sig positions of the set operators
+    for (size_t k = 1; k < sig.size(); ++k) {
+        const Node &n = seq[sig[k]];
+        any = any || (n.isWord("CONNECT") && k + 1 < sig.size() && seq[sig[k + 1]].isWord("BY"));
+        if (n.isWord("UNION") || n.isWord("INTERSECT") || n.isWord("MINUS") || n.isWord("EXCEPT"))
+            cuts.push_back(k);
+    }
+    if (!any)
+        return false;
+    if (cuts.empty()) {
+        const auto h = hierarchyQuery(seq, lookup, QString(), true);
+        if (!h)
+            return false;
+        seq = parse(QStringLiteral("WITH RECURSIVE ") + h->with + QLatin1Char(' ') + h->select);
+        return true;
+    }
+    QStringList with;
+    QString out, orderBy;
+    for (size_t b = 0; b <= cuts.size(); ++b) {
+        size_t first = b == 0 ? 0 : cuts[b - 1] + 1;
+        if (b > 0 && first < sig.size() && seq[sig[first]].isWord("ALL"))
+            ++first;
+        size_t last = b < cuts.size() ? cuts[b] : sig.size(); // exclusive
+        if (first >= last)
+            throw OraError(QString::fromLatin1(ora::kMissingExpression));
+        Seq branch(seq.begin() + qsizetype(sig[first]), seq.begin() + qsizetype(sig[last - 1]) + 1);
+        bool hierarchical = false;
+        const auto bsig = significant(branch);
+        for (size_t k = 0; k + 1 < bsig.size(); ++k)
+            hierarchical = hierarchical || (branch[bsig[k]].isWord("CONNECT") && branch[bsig[k + 1]].isWord("BY"));
+        if (b == cuts.size() && hierarchical) {
+            // the last branch's ORDER BY is the whole's
+            for (size_t k = 0; k + 1 < bsig.size(); ++k)
+                if (branch[bsig[k]].isWord("ORDER") && branch[bsig[k + 1]].isWord("BY")) {
+                    orderBy = str(branch, bsig[k], branch.size()).trimmed();
+                    branch.erase(branch.begin() + qsizetype(bsig[k]), branch.end());
+                    break;
+                }
+        }
+        const auto h =
+            hierarchical ? hierarchyQuery(branch, lookup, QString::number(with.size() + 1), false) : std::nullopt;
+        if (hierarchical && !h)
+            throw OraError(ora::text(ora::kUnimplemented, QStringLiteral("CONNECT BY LEVEL with UNION")));
+        if (b > 0)
+            out += QLatin1Char(' ') + str(seq, sig[cuts[b - 1]], sig[first]).trimmed() + QLatin1Char(' ');
+        if (h) {
+            with << h->with;
+            out += h->select;
+        } else {
+            out += str(branch).trimmed();
+        }
+    }
+    if (!orderBy.isEmpty())
+        out += QLatin1Char(' ') + orderBy;
+    seq = parse(QStringLiteral("WITH RECURSIVE ") + with.join(QStringLiteral(", ")) + QLatin1Char(' ') + out);
     return true;
 }
 
-void hierarchies(Seq &seq)
+void hierarchies(Seq &seq, const ColumnLookup &lookup)
 {
-    forEachGroup(seq, hierarchies);
-    hierarchyIn(seq);
+    forEachGroup(seq, [&](Seq &inner) { hierarchies(inner, lookup); });
+    hierarchyIn(seq, lookup);
 }
 
 // ---- MERGE ------------------------------------------------------------------
@@ -2238,7 +2613,7 @@ void postgresCalls(Seq &seq)
             bool textFirst;
         };
         static const Simple simple[] = {
-            {"NVL", "COALESCE", 2, 2, false},
+            {"NVL", "ora_nvl", 2, 2, false},
             {"SIGN", "ora_sign", 1, 1, false},
             {"SUBSTR", "ora_substr", 2, 3, true},
             {"LENGTH", "ora_length", 1, 1, true},
@@ -2388,10 +2763,6 @@ NamedItem classify(const Seq &seq, const std::vector<size_t> &sig, size_t first,
     return it;
 }
 
-struct FromTable {
-    QString table, alias;
-};
-
 // The tables of the first FROM list at the top level, as written.
 std::vector<FromTable> fromTables(const Seq &seq, const std::vector<size_t> &sig)
 {
@@ -2419,7 +2790,7 @@ std::vector<FromTable> fromTables(const Seq &seq, const std::vector<size_t> &sig
             ++a;
         if (a < sig.size() && isName(seq[sig[a]]) && !seq[sig[a]].isWord("LEFT") && !seq[sig[a]].isWord("INNER")
             && !seq[sig[a]].isWord("CROSS") && !seq[sig[a]].isWord("RIGHT") && !seq[sig[a]].isWord("FULL")
-            && !seq[sig[a]].isWord("NATURAL"))
+            && !seq[sig[a]].isWord("NATURAL") && !endsFromList(seq[sig[a]]))
             t.alias = unquote(seq[sig[a]]);
         out.push_back(t);
         expectTable = false;
@@ -2625,11 +2996,11 @@ QString translateOracle(const QString &oracleSql, const ColumnLookup &lookup, Ta
             seq = parse(postgresMerge(merge));
     }
     stripSchema(seq);
-    hierarchies(seq);
+    hierarchies(seq, lookup);
     qint64 levelCount = 0;
     const bool levels = levelRowsFrom(seq, &levelCount) > 0 && levelCount >= 0;
     rownumLimits(seq);
-    forUpdate(seq, t);
+    forUpdate(seq, t, lookup);
     listagg(seq, t);
     sequenceCalls(seq);
     refuseUnsupported(seq, t, levels);

@@ -17,13 +17,13 @@ seconds=${1:-60}
 [ $# -gt 0 ] && shift
 src=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 build=${VOREL_FUZZ_BUILD_DIR:-$src/build-fuzz}
-all_targets=(client_frames server_requests dialect errorderive fileversion bmp)
+all_targets=(client_frames server_requests dialect dialectdiff errorderive fileversion bmp)
 targets=("${@:-${all_targets[@]}}")
 
 # What the fuzz build needs beyond the usual build: clang and its libFuzzer
-# and sanitizer runtimes.
+# and sanitizer runtimes; the server's client libraries for dialectdiff.
 fuzz_packages=(clang libclang-rt-14-dev cmake ninja-build ccache pkg-config qt6-base-dev qt6-base-private-dev libgl-dev
-  libsqlite3-dev)
+  libsqlite3-dev libpq-dev libssl-dev)
 source "$src/cmake/packages.sh"
 vorel_install_packages "${fuzz_packages[@]}"
 

@@ -31,6 +31,9 @@ using proto::ValueType;
 
 namespace {
 
+// How long a statement waits for a lock another session holds, unless its
+// FOR UPDATE WAIT n says otherwise.
+constexpr int kLockWaitMs = 30000;
 // A value past this size is weighed against the session's memory before it
 // is copied, as on SQLite.
 constexpr int kLargeValue = 1 << 20;
@@ -353,7 +356,7 @@ QString PgDatabase::sessionSettings()
                           "SET TimeZone = %1; SET lock_timeout = %2; SET client_min_messages = warning; "
                           "SET bytea_output = hex; SET extra_float_digits = 1")
         .arg(schemadef::quoted(zone))
-        .arg(30000)
+        .arg(kLockWaitMs)
         .arg(QLatin1String(pg::kSearchPath));
 }
 
@@ -806,13 +809,25 @@ Database::OpenResult PgDatabase::openCursor(const QString &oracleSql, int packet
     // the client's transaction (to its end) or alone (for its own time, as
     // outside Oracle's transactions), and the cursor reads them without
     // the clause.
-    if (rowLockWait(oracleSql)) {
+    if (const std::optional<int> wait = rowLockWait(oracleSql)) {
+        // WAIT n: the session's wait for a lock is n seconds for this
+        // statement alone. Set in a transaction that then fails, the wait
+        // goes back with its rollback.
+        const bool timed = *wait > 0;
+        if (timed)
+            orFail([&] { conn().exec(QStringLiteral("SET lock_timeout = %1").arg(*wait)); });
         try {
             // counted, not brought over: they may be many
             run(QStringLiteral("SELECT COUNT(*) FROM (%1) vorel_locked").arg(query.sql), query.binds);
         } catch (const pg::Error &e) {
+            if (timed)
+                execQuietly(QStringLiteral("SET lock_timeout = %1").arg(kLockWaitMs));
+            if (timed && e.failure().sqlstate == QLatin1String("55P03"))
+                throw OraError(QString::fromLatin1(ora::kWaitTimeout));
             fail(e);
         }
+        if (timed)
+            orFail([&] { conn().exec(QStringLiteral("SET lock_timeout = %1").arg(kLockWaitMs)); });
         return openCursor(withoutRowLocks(oracleSql), packet);
     }
     auto cursor = std::make_unique<Cursor>();

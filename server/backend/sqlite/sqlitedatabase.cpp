@@ -559,7 +559,8 @@ void SqliteDatabase::lockRows(const QString &oracleSql)
     if (!wait || m_writing)
         return;
     if (!m_writers->acquire(*wait < 0 ? kWriteWaitMs : *wait))
-        throw OraError(ora::text(ora::kResourceBusy, QStringLiteral("another session writes")));
+        throw OraError(*wait > 0 ? QString::fromLatin1(ora::kWaitTimeout)
+                                 : ora::text(ora::kResourceBusy, QStringLiteral("another session writes")));
     m_writers->release();
 }
 

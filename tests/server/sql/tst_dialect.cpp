@@ -417,7 +417,7 @@ private slots:
                                        << "SELECT TIMESTAMP '2024-01-02 00:00:00' AS \"d\", TIMESTAMP '2024-01-02 "
                                           "10:00:00' AS \"t\" FROM T";
         QTest::newRow("NVL, NVL2") << "SELECT NVL(x, 'a') v, NVL2(x, 1, 2) w FROM T"
-                                   << "SELECT COALESCE(x, 'a') AS \"v\", (CASE WHEN (x) IS NOT NULL THEN 1 ELSE 2 END) "
+                                   << "SELECT ora_nvl(x, 'a') AS \"v\", (CASE WHEN (x) IS NOT NULL THEN 1 ELSE 2 END) "
                                       "AS \"w\" FROM T";
         QTest::newRow("DECODE with default") << "SELECT DECODE(e, 'A', 'x', 'y') v FROM T"
                                              << "SELECT (CASE (e) WHEN 'A' THEN 'x' ELSE 'y' END) AS \"v\" FROM T";
@@ -478,7 +478,7 @@ private slots:
         QTest::newRow("table star left alone") << "SELECT t.*, a FROM T t" << "SELECT t.*, a AS \"a\" FROM T t";
         QTest::newRow("expressions named by SQLite's text")
             << "SELECT COUNT(*), a + 1, NVL(a,'') FROM T"
-            << "SELECT COUNT(*) AS \"COUNT(*)\", a + 1 AS \"a + 1\", COALESCE(a,NULL) AS \"NVL(a,NULL)\" FROM T";
+            << "SELECT COUNT(*) AS \"COUNT(*)\", a + 1 AS \"a + 1\", ora_nvl(a,NULL) AS \"NVL(a,NULL)\" FROM T";
         QTest::newRow("case with and without alias")
             << "SELECT DISTINCT CASE WHEN a = 1 THEN 'x' END Est, CASE WHEN a = 1 THEN 'x' END FROM T"
             << "SELECT DISTINCT CASE WHEN a = 1 THEN 'x' END AS \"Est\", CASE WHEN a = 1 THEN 'x' END AS \"CASE WHEN "
@@ -491,6 +491,14 @@ private slots:
             << "SELECT DECODE(a -- x\r\n, 1, 2 -- y\r\n) v FROM T"
             << "SELECT (CASE (a) WHEN 1 THEN 2 END) AS \"v\" FROM T";
         QTest::newRow("comment after the last item") << "SELECT a -- it's\r\nFROM T;" << "SELECT a AS \"a\" -- it's\r\nFROM T";
+        QTest::newRow("FOR UPDATE OF columns locks their tables")
+            << "SELECT a FROM T t, U u WHERE t.x = u.x FOR UPDATE OF u.b, u.c WAIT 3"
+            << "SELECT a AS \"a\" FROM T t, U u WHERE t.x = u.x FOR UPDATE OF u";
+        QTest::newRow("FOR UPDATE OF a column of the one table, NOWAIT")
+            << "SELECT a FROM T FOR UPDATE OF b NOWAIT"
+            << "SELECT a AS \"a\" FROM T FOR UPDATE OF T NOWAIT";
+        QTest::newRow("FOR UPDATE WAIT 0 waits not at all") << "SELECT a FROM T FOR UPDATE WAIT 0"
+                                                            << "SELECT a AS \"a\" FROM T FOR UPDATE  NOWAIT";
     }
     void translationPostgres()
     {
@@ -518,7 +526,7 @@ private slots:
         none.asSqlite = false;
         QCOMPARE(translateOracle(QStringLiteral("SELECT a Col, b || c BC, NVL(d, 0) FROM T ORDER BY Col"), {},
                                  Target::Postgres, none),
-                 QStringLiteral("SELECT a Col, ora_concat(ora_text(b), ora_text(c)) BC, COALESCE(d, 0) FROM T ORDER BY "
+                 QStringLiteral("SELECT a Col, ora_concat(ora_text(b), ora_text(c)) BC, ora_nvl(d, 0) FROM T ORDER BY "
                                 "Col NULLS LAST"));
     }
 
@@ -614,6 +622,9 @@ private slots:
             "SIGN(-0.5)",
             "NVL(SALDO, -1)",
             "NVL(ESTADO, 'x')",
+            "NVL(1000, TO_NUMBER(TO_CHAR(1000, '99.99S'), '99.99S'))", // the second fails, though never the answer
+            "NVL('', NULL)",
+            "1000 * 1000 * 1000 * 1000 + SALDO * 1000 * 1000 * 1000",
             "NVL2(ESTADO, 'si', 'no')",
             "DECODE(ESTADO, 'A', 1, 'B', 2, 0)",
             "DECODE(SALDO, NULL, 'n', 0, 'z', 'o')",
@@ -673,8 +684,9 @@ private slots:
 
     // SELECT ... FOR UPDATE of a session outside a transaction, while
     // another one's transaction holds the row (SQLite: the database): NOWAIT
-    // and WAIT n refuse with ORA-00054, the first at once; once the other
-    // ends, the rows come.
+    // refuses at once with ORA-00054, WAIT n after n seconds with ORA-30006;
+    // once the other ends, the rows come. OF a column locks the rows of its
+    // table alone (SQLite: the database still).
     void rowLocks_data()
     {
         QTest::addColumn<bool>("postgres");
@@ -697,11 +709,22 @@ private slots:
         vorel::test::Answer a = vorel::test::run(*other, sql + QStringLiteral(" NOWAIT"));
         QVERIFY2(a.error.startsWith(QLatin1String("ORA-00054")), qPrintable(a.error));
         QVERIFY2(timer.elapsed() < 2000, qPrintable(QString::number(timer.elapsed())));
-        if (!postgres) { // PostgreSQL waits as long as its lock_timeout says
-            timer.restart();
-            a = vorel::test::run(*other, sql + QStringLiteral(" WAIT 1"));
-            QVERIFY2(a.error.startsWith(QLatin1String("ORA-00054")), qPrintable(a.error));
-            QVERIFY2(timer.elapsed() >= 900, qPrintable(QString::number(timer.elapsed())));
+        timer.restart();
+        a = vorel::test::run(*other, sql + QStringLiteral(" WAIT 1"));
+        QVERIFY2(a.error.startsWith(QLatin1String("ORA-30006")), qPrintable(a.error));
+        QVERIFY2(timer.elapsed() >= 900 && timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
+        // the wait of the next statement is the session's again: WAIT 1 was its own
+        a = vorel::test::run(*other,
+                             QStringLiteral("SELECT c.CLIENTE FROM ZCLIENTES_T c, ZPEDIDOS_T p WHERE "
+                                            "p.CLIENTE = c.CLIENTE AND p.PEDIDO = 1 FOR UPDATE OF p.IMPORTE WAIT 1"));
+        if (postgres) {
+            QVERIFY2(a.error.isEmpty(), qPrintable(a.error));
+            QCOMPARE(a.rows, (QList<QStringList>{{QStringLiteral("10")}}));
+            const vorel::server::pg::Result r =
+                static_cast<vorel::server::PgDatabase &>(*other).connection().exec(QStringLiteral("SHOW lock_timeout"));
+            QCOMPARE(r.text(0, 0), QStringLiteral("30s"));
+        } else {
+            QVERIFY2(a.error.startsWith(QLatin1String("ORA-30006")), qPrintable(a.error));
         }
         holder->rollback();
         a = vorel::test::run(*other, sql + QStringLiteral(" NOWAIT"));
@@ -749,12 +772,22 @@ private slots:
                                                << "ORA-00904";
         QTest::newRow("CONNECT BY without START WITH") << "SELECT 1 FROM T CONNECT BY PRIOR a = b"
                                                        << "ORA-03001";
-        QTest::newRow("CONNECT BY of a join") << "SELECT 1 FROM T, U START WITH a = 1 CONNECT BY PRIOR a = b"
-                                              << "ORA-03001";
         QTest::newRow("CONNECT BY, SELECT *") << "SELECT * FROM T START WITH a = 1 CONNECT BY PRIOR a = b"
                                               << "ORA-03001";
-        QTest::newRow("CONNECT BY with GROUP BY")
-            << "SELECT a FROM T START WITH a = 1 CONNECT BY PRIOR a = b GROUP BY a" << "ORA-03001";
+        QTest::newRow("CONNECT BY with FOR UPDATE")
+            << "SELECT a FROM T START WITH a = 1 CONNECT BY PRIOR a = b FOR UPDATE"
+            << "ORA-03001";
+        QTest::newRow("ORDER SIBLINGS BY with GROUP BY")
+            << "SELECT a FROM T START WITH a = 1 CONNECT BY PRIOR a = b GROUP BY a ORDER SIBLINGS BY a"
+            << "ORA-03001";
+        QTest::newRow("ORDER SIBLINGS BY in a UNION")
+            << "SELECT a FROM U UNION SELECT a FROM T START WITH a = 1 CONNECT BY PRIOR a = b ORDER SIBLINGS BY a"
+            << "ORA-03001";
+        QTest::newRow("PRIOR on an expression") << "SELECT a FROM T START WITH a = 1 CONNECT BY PRIOR (a + 1) = b"
+                                                << "ORA-03001";
+        QTest::newRow("GROUP BY before CONNECT BY")
+            << "SELECT a FROM T START WITH a = 1 GROUP BY a CONNECT BY PRIOR a = b"
+            << "ORA-00933";
         QTest::newRow("PRIOR in START WITH") << "SELECT a FROM T START WITH PRIOR a = 1 CONNECT BY PRIOR a = b"
                                              << "ORA-03001";
         QTest::newRow("LISTAGG without WITHIN GROUP") << "SELECT LISTAGG(a, ',') FROM T"
@@ -900,8 +933,9 @@ private slots:
         timer.start();
         const QString deep = QStringLiteral("SELECT ") + QString(500, QLatin1Char('(')) + QStringLiteral("NVL(a, b)")
                              + QString(500, QLatin1Char(')')) + QStringLiteral(" x FROM vorel.T ORDER BY x");
-        QCOMPARE(trPg(deep), QStringLiteral("SELECT ") + QString(500, QLatin1Char('(')) + QStringLiteral("COALESCE(a, b)")
-                                 + QString(500, QLatin1Char(')')) + QStringLiteral(" AS \"x\" FROM T ORDER BY \"x\" NULLS LAST"));
+        QCOMPARE(trPg(deep), QStringLiteral("SELECT ") + QString(500, QLatin1Char('('))
+                                 + QStringLiteral("ora_nvl(a, b)") + QString(500, QLatin1Char(')'))
+                                 + QStringLiteral(" AS \"x\" FROM T ORDER BY \"x\" NULLS LAST"));
         QString items, list, names;
         for (int i = 0; i < 40000; ++i) {
             items += QStringLiteral("c%1 DESC, ").arg(i);

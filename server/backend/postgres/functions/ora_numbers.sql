@@ -99,6 +99,12 @@ BEGIN
   RETURN public.ora_trunc(x, public.ora_to_number(fmt)::integer);
 END $$;
 
+-- NVL: both arguments are evaluated, as Oracle evaluates them (COALESCE
+-- would not evaluate the second where the first is not NULL, and so miss
+-- its error); the array makes them of one type as COALESCE would.
+CREATE OR REPLACE FUNCTION public.ora_nvl(VARIADIC xs anycompatiblearray) RETURNS anycompatible LANGUAGE sql IMMUTABLE AS $$
+  SELECT COALESCE($1[1], $1[2]) $$;
+
 -- GREATEST and LEAST: NULL if any is.
 CREATE OR REPLACE FUNCTION public.ora_greatest(VARIADIC xs anycompatiblearray) RETURNS anycompatible LANGUAGE sql IMMUTABLE AS $$
   SELECT CASE WHEN pg_catalog.array_position($1, NULL) IS NULL THEN (SELECT pg_catalog.max(v) FROM pg_catalog.unnest($1) v) END $$;
