@@ -352,8 +352,13 @@ void SqliteDatabase::idle() { giveBackIfIdle(); }
 
 void SqliteDatabase::giveBackIfIdle()
 {
-    if (m_lent && !inTransaction() && m_cursors.size() == 0)
-        giveBack(true);
+    if (!m_lent || inTransaction())
+        return;
+    // A cursor read to its end, or reading on a reader, needs it no more.
+    for (const auto &entry : m_cursors)
+        if (entry.second->stmt && !entry.second->reader)
+            return;
+    giveBack(true);
 }
 
 void SqliteDatabase::watch(sqlite3 *connection)
@@ -867,6 +872,7 @@ qint64 SqliteDatabase::heldPending() const
 
 proto::RowBlock SqliteDatabase::fetch(quint32 id, int count, int *width)
 {
+    GiveBackIfIdle atEnd{*this};
     const auto it = m_cursors.at(id);
     Cursor &cursor = *it->second;
     Deadline deadline(*this);

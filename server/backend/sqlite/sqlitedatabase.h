@@ -69,7 +69,8 @@ private:
     // are dropped: the session ends).
     void giveBack(bool keepRows);
     // Gives the connection back when nothing of the session is left on it
-    // (no transaction, no cursor): at the end of each operation.
+    // (no transaction, no cursor reading on it): at the end of each
+    // operation.
     void giveBackIfIdle();
     struct GiveBackIfIdle {
         SqliteDatabase &db;

@@ -107,6 +107,21 @@ private Q_SLOTS:
         QVERIFY(!holds(*a));
     }
 
+    // A cursor read to its end holds no connection, though its client has
+    // not closed it yet: the next session's request runs.
+    void aCursorReadToItsEndHoldsNoConnection()
+    {
+        auto a = m_db.open(QStringLiteral("1001"));
+        auto b = m_db.open(QStringLiteral("1002"));
+        b->setQueryTimeout(300);
+        for (const char *sql : {"SELECT count(*) FROM TROLES", "SELECT count(*) FROM RVFILRAP"}) {
+            const server::Database::OpenResult open = a->openCursor(QString::fromUtf8(sql), -1);
+            QVERIFY(open.rows.eof);
+            QVERIFY(!holds(*a));
+            QVERIFY(cell(*b, QStringLiteral("SELECT count(*) FROM TROLES")).toInt() > 0);
+        }
+    }
+
     // The tables under the views are not the sessions' to read, nor is
     // another session's key theirs to take.
     void theTablesBehindAreOutOfReach()
