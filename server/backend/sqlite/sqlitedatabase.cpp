@@ -298,8 +298,8 @@ void SqliteDatabase::giveBack(bool keepRows)
     bool usable = sqlite3_get_autocommit(c->db)
                   || (sqlite3_exec(c->db, "ROLLBACK", nullptr, nullptr, nullptr) == SQLITE_OK
                       && sqlite3_get_autocommit(c->db));
-    // Rows that could not be read out stay where they are, with the
-    // connection, until the next time.
+    // Rows that could not be read out (too many, or no memory) stay where
+    // they are, and the session keeps the connection until they can.
     if (keepRows && usable && !m_rows.save(c->db))
         return;
     usable = usable && sqlite::WorkingRows::clear(c->db);
@@ -377,6 +377,13 @@ int SqliteDatabase::authorize(void *self, int action, const char *a, const char 
         return SQLITE_DENY;
     if (db->m_gate == Gate::Internal)
         return SQLITE_OK;
+    // Before a login the working tables of the connection are no one's:
+    // they are not there for the client.
+    if (!db->m_sessionOpen && database && std::strcmp(database, "temp") == 0
+        && (action == SQLITE_READ || action == SQLITE_INSERT || action == SQLITE_UPDATE || action == SQLITE_DELETE)) {
+        db->m_noSuchTable = true;
+        return SQLITE_DENY;
+    }
     // The password triggers call it; a client computing hashes at will
     // would only burn the server's time.
     if (action == SQLITE_FUNCTION && !inner && b && sqlite3_stricmp(b, "vorel_password_hash") == 0)
@@ -478,7 +485,7 @@ QString SqliteDatabase::failureText(sqlite3 *db) const
     if ((rc & 0xff) == SQLITE_INTERRUPT && (m_cancelled || m_overdue))
         return QString::fromUtf8(kCancelled);
     if ((rc & 0xff) == SQLITE_AUTH)
-        return QString::fromUtf8(kNoPrivilege);
+        return QString::fromUtf8(m_noSuchTable ? ora::kNoSuchTable : kNoPrivilege);
     return oracleMessage(db, rc, QString::fromUtf8(sqlite3_errmsg(db)));
 }
 
@@ -527,6 +534,7 @@ sqlite3_stmt *SqliteDatabase::prepareOne(const QString &sqliteSql, const char *r
     m_gate = gate;
     m_compiledReadsTemp = false;
     m_compiledWritesMain = false;
+    m_noSuchTable = false;
     const int rc = sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &stmt, &tail);
     m_gate = Gate::Internal;
     if (rc != SQLITE_OK)
@@ -543,18 +551,24 @@ sqlite3_stmt *SqliteDatabase::prepareOne(const QString &sqliteSql, const char *r
 void SqliteDatabase::visitPasswords(const QString &userId,
                                     const std::function<bool(const QString &row, const QString &stored)> &visit)
 {
-    GiveBackIfIdle atEnd{*this};
-    const sqlite::Statement stmt = prepareInternal("SELECT rowid, USUA_Paswd FROM TUSUARIOS WHERE USUA_Usua = ?1");
-    sqlite::bindText(stmt.get(), 1, userId);
-    bool done = false;
-    int rc;
-    while (!done && (rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
-        if (sqlite3_column_type(stmt.get(), 1) == SQLITE_NULL)
-            continue;
-        done = visit(QString::number(sqlite3_column_int64(stmt.get(), 0)), sqlite::columnText(stmt.get(), 1));
+    // Read first and compared after: a hash takes milliseconds, during
+    // which a login storm would hold the pool's connections.
+    QList<std::pair<QString, QString>> stored;
+    {
+        GiveBackIfIdle atEnd{*this};
+        const sqlite::Statement stmt = prepareInternal("SELECT rowid, USUA_Paswd FROM TUSUARIOS WHERE USUA_Usua = ?1");
+        sqlite::bindText(stmt.get(), 1, userId);
+        int rc;
+        while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+            if (sqlite3_column_type(stmt.get(), 1) != SQLITE_NULL)
+                stored.append({QString::number(sqlite3_column_int64(stmt.get(), 0)), sqlite::columnText(stmt.get(), 1)});
+        }
+        if (rc != SQLITE_DONE)
+            fail();
     }
-    if (!done && rc != SQLITE_DONE)
-        fail();
+    for (const auto &[row, hash] : stored)
+        if (visit(row, hash))
+            return;
 }
 
 bool SqliteDatabase::replacePassword(const QString &row, const QString &hash)
@@ -573,6 +587,7 @@ void SqliteDatabase::openSession(const QString &userId)
     // A session logged in holds nothing until its first request.
     GiveBackIfIdle atEnd{*this};
     createSessionTables(conn(), userId.trimmed());
+    m_sessionOpen = true;
 }
 
 QString SqliteDatabase::firstText(const char *sql)

@@ -140,6 +140,9 @@ private:
     // What the statement compiled last reads and writes.
     bool m_compiledReadsTemp = false;
     bool m_compiledWritesMain = false;
+    // ... a working table before the session's login (see authorize).
+    bool m_noSuchTable = false;
+    bool m_sessionOpen = false;
     // The open transaction has written to the database's own tables.
     bool m_mainChanged = false;
     Gate m_gate = Gate::Internal;

@@ -18,6 +18,11 @@ namespace vorel::server::sqlite {
 namespace {
 
 std::atomic<int> g_limit{32};
+
+// The working rows a session keeps in memory at most: a filter's few rows
+// are far below it. More stay in the connection's TEMP tables, which spill
+// to a file, and the session keeps the connection (see save).
+constexpr qint64 kKeptBytes = 1 << 20;
 std::atomic<void (*)(const QString &)> g_notice{nullptr};
 
 std::mutex &poolsMutex()
@@ -95,6 +100,7 @@ bool WorkingRows::save(sqlite3 *db)
 {
     std::vector<Table> read;
     bool ok = true;
+    qint64 bytes = 0;
     for (const WorkingTable &w : workingTables()) {
         Table t;
         const Statement st = prepare(db, w.select.constData());
@@ -106,7 +112,8 @@ bool WorkingRows::save(sqlite3 *db)
         int rc;
         while ((rc = sqlite3_step(st.get())) == SQLITE_ROW) {
             for (int c = 0; c < t.width; ++c) {
-                sqlite3_value *v = sqlite3_value_dup(sqlite3_column_value(st.get(), c));
+                bytes += 16 + sqlite3_column_bytes(st.get(), c);
+                sqlite3_value *v = bytes > kKeptBytes ? nullptr : sqlite3_value_dup(sqlite3_column_value(st.get(), c));
                 if (!v) {
                     ok = false;
                     break;

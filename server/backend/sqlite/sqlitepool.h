@@ -50,7 +50,8 @@ public:
     ~WorkingRows();
 
     // Reads the working tables of `db` into memory (false on a failure,
-    // which leaves what was kept before).
+    // or when they hold more than a session keeps in memory; what was
+    // kept before is left as it was).
     bool save(sqlite3 *db);
     // Writes them into the empty working tables of `db`, without the
     // triggers that check them against the database's rows: they were

@@ -122,6 +122,23 @@ private Q_SLOTS:
         }
     }
 
+    // Working rows past what a session keeps in memory between requests
+    // stay in the connection, which the session keeps until they shrink.
+    void manyWorkingRowsKeepTheirConnection()
+    {
+        if (onPostgres())
+            QSKIP("SQLite's working rows");
+        auto a = m_db.open(QStringLiteral("1001"));
+        QCOMPARE(cell(*a, QStringLiteral("INSERT INTO RVFILRAP (VFIL_Valor) VALUES (RPAD('x', 4000, 'x'))")), QString());
+        for (int i = 0; i < 9; ++i)
+            QCOMPARE(cell(*a, QStringLiteral("UPDATE RVFILRAP SET VFIL_Valor = VFIL_Valor || VFIL_Valor")), QString());
+        QVERIFY(holds(*a));
+        QCOMPARE(cell(*a, QStringLiteral("SELECT LENGTH(VFIL_Valor) FROM RVFILRAP")), QStringLiteral("2048000"));
+        QCOMPARE(cell(*a, QStringLiteral("UPDATE RVFILRAP SET VFIL_Valor = 'y'")), QString());
+        QVERIFY(!holds(*a));
+        QCOMPARE(cell(*a, QStringLiteral("SELECT VFIL_Valor FROM RVFILRAP")), QStringLiteral("y"));
+    }
+
     // The tables under the views are not the sessions' to read, nor is
     // another session's key theirs to take.
     void theTablesBehindAreOutOfReach()
