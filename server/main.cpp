@@ -42,6 +42,7 @@ const char kUsage[] =
     "                          [--delay-ms N] [--tls-cert FILE --tls-key FILE] [--max-startups N]\n"
     "                          [--max-startups-per-source N] [--insecure-plaintext] [--metrics HOST:PORT]\n"
     "                          [--pool HOST:PORT,...] [--pg-connections N]\n"
+    "                          [--sqlite-connections N]\n"
     "       vorel-server certificate [--out DIR] [--name NAME ...] [--days N] [--force]\n"
     "       vorel-server fingerprint [DB|CERTIFICATE]\n"
     "       vorel-server init FILE [--demo] [--script FILE.sql ...] [--oracle-script FILE.sql ...] [--force]\n"
@@ -87,6 +88,9 @@ const char kHelp[] =
     "  --pg-connections N  connections to a PostgreSQL database at most, shared by the sessions: a\n"
     "                      session holds one only for a request, its transaction or an open cursor;\n"
     "                      a request finding all in use waits up to --query-timeout (default 32)\n"
+    "  --sqlite-connections N\n"
+    "                      the same for each database file (default 32), and as many read-only\n"
+    "                      ones for the cursors\n"
     "  --idle-in-transaction S\n"
     "                      closes a session whose transaction has been open S seconds without a\n"
     "                      request, rolling it back (default 20: below the 30 s a writer waits for\n"
@@ -344,6 +348,7 @@ struct ServeOptions {
     QString keyFile;
     int delayMs = 0;
     int pgConnections = 32;
+    int sqliteConnections = 32;
     qint64 sessionMemory = MemoryBudget::kDefaultPerSession;
     qint64 memoryLimit = MemoryBudget::kDefaultTotal;
 };
@@ -422,6 +427,12 @@ int readServeArguments(const QStringList &args, ServeOptions &o)
             o.pgConnections = args[++i].toInt(&ok);
             if (!ok || o.pgConnections < 2 || o.pgConnections > 10000)
                 return usage(QStringLiteral("--pg-connections expects a whole number from 2 to 10000, not ") + args[i]);
+        } else if (a == QLatin1String("--sqlite-connections") && hasValue) {
+            bool ok = false;
+            o.sqliteConnections = args[++i].toInt(&ok);
+            if (!ok || o.sqliteConnections < 1 || o.sqliteConnections > 10000)
+                return usage(QStringLiteral("--sqlite-connections expects a whole number from 1 to 10000, not ")
+                             + args[i]);
         } else if (a == QLatin1String("--tls-cert") && hasValue) {
             o.certificateFile = args[++i];
         } else if (a == QLatin1String("--tls-key") && hasValue) {
@@ -567,6 +578,7 @@ int serve(QCoreApplication &app, const QStringList &args)
     MemoryBudget::server().configure(o.memoryLimit, o.sessionMemory);
     // One of them marks the server's sessions alive for the other servers.
     backends::limitConnections(o.pgConnections - 1);
+    backends::limitSqliteConnections(o.sqliteConnections);
     backends::setNotice(&logLine);
     if (const int status = prepareDatabases(o.config.databases))
         return status;

@@ -3,6 +3,7 @@
 #include "server/backend/postgres/pgbackend.h"
 #include "server/backend/postgres/pgpool.h"
 #include "server/backend/sqlite/sqlitebackend.h"
+#include "server/backend/sqlite/sqlitepool.h"
 
 namespace vorel::server::backends {
 
@@ -27,6 +28,12 @@ const Backend &forLocation(const QString &location)
 
 void limitConnections(int perDatabase) { pg::Pool::setLimit(perDatabase); }
 
-void setNotice(void (*notice)(const QString &line)) { pg::Pool::setNotice(notice); }
+void limitSqliteConnections(int perFile) { sqlite::Pool::setLimit(perFile); }
+
+void setNotice(void (*notice)(const QString &line))
+{
+    pg::Pool::setNotice(notice);
+    sqlite::Pool::setNotice(notice);
+}
 
 } // namespace vorel::server::backends

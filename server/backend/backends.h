@@ -13,6 +13,8 @@ const Backend &forLocation(const QString &location);
 // (--pg-connections), lent to its sessions as they need one; read when the
 // first session of a database opens.
 void limitConnections(int perDatabase);
+// The same for one SQLite file (--sqlite-connections).
+void limitSqliteConnections(int perFile);
 // Where the engines tell the server's output what concerns its operator.
 void setNotice(void (*notice)(const QString &line));
 

@@ -47,9 +47,19 @@ void fail(sqlite3_context *ctx, const OraError &e)
     sqlite3_result_error(ctx, m.constData(), int(m.size()));
 }
 
+SessionSequences *borrowerOf(sqlite3_context *ctx)
+{
+    SessionSequences *sequences = *static_cast<SessionSequences *const *>(sqlite3_user_data(ctx));
+    if (!sequences)
+        sqlite3_result_error(ctx, "sequence used on a connection no session holds", -1);
+    return sequences;
+}
+
 void nextvalFunction(sqlite3_context *ctx, int argc, sqlite3_value **argv)
 {
-    auto *sequences = static_cast<SessionSequences *>(sqlite3_user_data(ctx));
+    SessionSequences *sequences = borrowerOf(ctx);
+    if (!sequences)
+        return;
     try {
         const int uses = argc > 1 ? std::max(1, sqlite3_value_int(argv[1])) : 1;
         sqlite3_result_int64(ctx, sequences->next(nameArgument(argv[0]), uses));
@@ -60,7 +70,9 @@ void nextvalFunction(sqlite3_context *ctx, int argc, sqlite3_value **argv)
 
 void currvalFunction(sqlite3_context *ctx, int, sqlite3_value **argv)
 {
-    auto *sequences = static_cast<SessionSequences *>(sqlite3_user_data(ctx));
+    SessionSequences *sequences = borrowerOf(ctx);
+    if (!sequences)
+        return;
     try {
         sqlite3_result_int64(ctx, sequences->current(nameArgument(argv[0])));
     } catch (const OraError &e) {
@@ -233,14 +245,14 @@ qint64 SessionSequences::current(const QString &name)
     throw OraError(QString::fromLatin1(ora::kCurrvalUndefined).arg(name));
 }
 
-void registerSequenceFunctions(sqlite3 *db, SessionSequences *sequences)
+void registerSequenceFunctions(sqlite3 *db, SessionSequences *const *borrower)
 {
     // Not deterministic: SQLite would otherwise compute a call once for
     // the whole statement.
     for (int args : {1, 2})
-        sqlite3_create_function_v2(db, "ora_nextval", args, SQLITE_UTF8, sequences, nextvalFunction, nullptr, nullptr,
+        sqlite3_create_function_v2(db, "ora_nextval", args, SQLITE_UTF8, const_cast<SessionSequences **>(borrower), nextvalFunction, nullptr, nullptr,
                                    nullptr);
-    sqlite3_create_function_v2(db, "ora_currval", 1, SQLITE_UTF8, sequences, currvalFunction, nullptr, nullptr,
+    sqlite3_create_function_v2(db, "ora_currval", 1, SQLITE_UTF8, const_cast<SessionSequences **>(borrower), currvalFunction, nullptr, nullptr,
                                nullptr);
 }
 

@@ -69,9 +69,10 @@ private:
     QHash<QString, int> m_calls;
 };
 
-// ora_nextval(name[, uses]) and ora_currval(name) on a connection of the
-// session that owns `sequences`.
-void registerSequenceFunctions(sqlite3 *db, SessionSequences *sequences);
+// ora_nextval(name[, uses]) and ora_currval(name) on a connection lent to
+// one session after another: `*borrower` is the sequences of the session
+// holding it, null while nobody does.
+void registerSequenceFunctions(sqlite3 *db, SessionSequences *const *borrower);
 
 // For schema scripts on `db`: the sequences' file attached as vorel_seq
 // (created with its table when missing), and what CREATE and DROP SEQUENCE

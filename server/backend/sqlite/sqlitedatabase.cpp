@@ -13,6 +13,7 @@
 #include "server/backend/sqlite/sqlitedialect.h"
 #include "server/backend/sqlite/sqlitepasswords.h"
 #include "server/backend/sqlite/sqliteschema.h"
+#include "server/backend/sqlite/sqlitepool.h"
 #include "server/backend/sqlite/sqlitestatement.h"
 #include "server/backend/sqlite/sqlitelike.h"
 #include "server/backend/sqlite/watchdog.h"
@@ -179,8 +180,8 @@ void bindValue(sqlite3_stmt *stmt, int index, const QVariant &v)
 struct SqliteDatabase::Cursor {
     SqliteDatabase *owner = nullptr;
     sqlite3_stmt *stmt = nullptr; // null once every row has been read
-    // The connection it reads on: one of its own, or null for the session's.
-    sqlite3 *reader = nullptr;
+    // The connection it reads on: a reader, or null for the session's.
+    sqlite::Pooled *reader = nullptr;
     QList<proto::Column> columns;
     proto::RowBlock pending;      // read from SQLite, not yet sent
     qsizetype pendingFirst = 0;   // the first of them not yet sent
@@ -188,7 +189,7 @@ struct SqliteDatabase::Cursor {
     QString error;                // a failure met while reading ahead
 
     bool hasPending() const { return pendingFirst < pending.size(); }
-    sqlite3 *connection() const { return reader ? reader : owner->m_db; }
+    sqlite3 *connection() const { return reader ? reader->db : owner->m_db; }
     ~Cursor()
     {
         if (stmt)
@@ -227,80 +228,143 @@ sqlite3 *openConnection(const QString &file)
     return db;
 }
 
+// A connection of the pool: what every session needs of it, whoever
+// borrows it. Per-connection functions whose state is the session's
+// reach it through Pooled::session.
+void openPooled(const QString &file, sqlite::Pooled &c)
+{
+    c.db = openConnection(file);
+    char *error = nullptr;
+    if (sqlite3_exec(c.db, "PRAGMA journal_mode=WAL", nullptr, nullptr, &error) != SQLITE_OK) {
+        const QString why = QString::fromUtf8(error ? error : sqlite3_errmsg(c.db));
+        sqlite3_free(error);
+        throw vorel::Exception(QStringLiteral("No se puede abrir la base de datos %1: %2").arg(file, why));
+    }
+    registerOracleFunctions(c.db, &c.overdue);
+    registerSequenceFunctions(c.db, &c.sequences);
+    registerLike(c.db, &c.overdue);
+    passwords::install(c.db);
+    sqlite::WorkingRows::create(c.db);
+}
+
+// A connection of the readers' pool: no working tables, no writes.
+void openReader(const QString &file, sqlite::Pooled &c)
+{
+    c.db = openConnection(file);
+    registerOracleFunctions(c.db, &c.overdue);
+    registerSequenceFunctions(c.db, &c.sequences);
+    registerLike(c.db, &c.overdue);
+    if (sqlite3_exec(c.db, "PRAGMA query_only=1", nullptr, nullptr, nullptr) != SQLITE_OK)
+        throw vorel::Exception(QString::fromUtf8(sqlite3_errmsg(c.db)));
+}
+
 } // namespace
 
 SqliteDatabase::SqliteDatabase(const QString &file) : m_file(file)
 {
-    m_db = openConnection(file);
-    m_running = m_db;
+    m_pool = sqlite::Pool::of(file);
+    m_readerPool = sqlite::Pool::of(file, true);
     m_writers = WriteQueue::of(file);
     m_sequences = std::make_unique<SessionSequences>(SequenceStore::of(file));
-    try {
-        exec("PRAGMA journal_mode=WAL");
-        registerOracleFunctions(m_db, &m_overdue);
-        registerSequenceFunctions(m_db, m_sequences.get());
-        registerLike(m_db, &m_overdue);
-        passwords::install(m_db);
-    } catch (...) {
-        sqlite3_close_v2(m_db);
-        m_db = nullptr;
-        throw;
-    }
-    sqlite3_set_authorizer(m_db, &SqliteDatabase::authorize, this);
-    sqlite3_progress_handler(m_db, 10000, &SqliteDatabase::progress, this);
+    // A file that cannot be opened says so now, not at the first request.
+    borrow();
 }
 
-sqlite3 *SqliteDatabase::takeReader()
+sqlite3 *SqliteDatabase::conn()
 {
-    if (!m_idleReaders.empty()) {
-        sqlite3 *reader = m_idleReaders.back();
-        m_idleReaders.pop_back();
-        ++m_readersInUse;
-        return reader;
+    if (!m_lent)
+        borrow();
+    return m_db;
+}
+
+void SqliteDatabase::borrow()
+{
+    const QString file = m_file;
+    sqlite::Pooled *c = m_pool->take(m_queryTimeoutMs, [&file](sqlite::Pooled &p) { openPooled(file, p); });
+    c->session = this;
+    c->sequences = m_sequences.get();
+    c->overdue = m_overdue.load();
+    sqlite3_set_authorizer(c->db, &SqliteDatabase::authorize, this);
+    sqlite3_progress_handler(c->db, 10000, &SqliteDatabase::progress, this);
+    if (!m_rows.restore(c->db)) {
+        const QString why = failureText(c->db);
+        m_pool->give(c, sqlite::WorkingRows::clear(c->db));
+        throw OraError(why);
     }
+    const std::lock_guard<std::mutex> lock(m_watchMutex);
+    m_lent = c;
+    m_db = c->db;
+    m_running = c->db;
+}
+
+void SqliteDatabase::giveBack(bool keepRows)
+{
+    sqlite::Pooled *c = m_lent;
+    bool usable = sqlite3_get_autocommit(c->db)
+                  || (sqlite3_exec(c->db, "ROLLBACK", nullptr, nullptr, nullptr) == SQLITE_OK
+                      && sqlite3_get_autocommit(c->db));
+    // Rows that could not be read out (too many, or no memory) stay where
+    // they are, and the session keeps the connection until they can.
+    if (keepRows && usable && !m_rows.save(c->db))
+        return;
+    usable = usable && sqlite::WorkingRows::clear(c->db);
+    // Nothing of the session's stays reachable from the connection.
+    sqlite3_progress_handler(c->db, 0, nullptr, nullptr);
+    sqlite3_set_authorizer(c->db, nullptr, nullptr);
+    {
+        const std::lock_guard<std::mutex> lock(m_watchMutex);
+        m_lent = nullptr;
+        m_db = nullptr;
+        m_running = nullptr;
+    }
+    m_pool->give(c, usable);
+}
+
+sqlite::Pooled *SqliteDatabase::takeReader()
+{
     if (m_readersInUse >= kMaxReaders)
         return nullptr;
-    sqlite3 *reader = nullptr;
-    try {
-        reader = openConnection(m_file);
-        registerOracleFunctions(reader, &m_overdue);
-        registerSequenceFunctions(reader, m_sequences.get());
-        registerLike(reader, &m_overdue);
-        char *error = nullptr;
-        if (sqlite3_exec(reader, "PRAGMA query_only=1", nullptr, nullptr, &error) != SQLITE_OK) {
-            sqlite3_free(error);
-            sqlite3_close_v2(reader);
-            return nullptr;
-        }
-    } catch (const vorel::Exception &) {
-        // The session's own connection still answers, only less concurrently.
+    // Without one the session's own connection still answers, only less
+    // concurrently.
+    const QString file = m_file;
+    sqlite::Pooled *reader = m_readerPool->tryTake([&file](sqlite::Pooled &p) { openReader(file, p); });
+    if (!reader)
         return nullptr;
-    }
-    sqlite3_set_authorizer(reader, &SqliteDatabase::authorize, this);
-    sqlite3_progress_handler(reader, 10000, &SqliteDatabase::progress, this);
+    reader->session = this;
+    reader->sequences = m_sequences.get();
+    reader->overdue = m_overdue.load();
+    sqlite3_set_authorizer(reader->db, &SqliteDatabase::authorize, this);
+    sqlite3_progress_handler(reader->db, 10000, &SqliteDatabase::progress, this);
     ++m_readersInUse;
+    const std::lock_guard<std::mutex> lock(m_watchMutex);
+    m_readers.push_back(reader);
     return reader;
 }
 
-void SqliteDatabase::giveBackReader(sqlite3 *reader)
+void SqliteDatabase::giveBackReader(sqlite::Pooled *reader)
 {
     --m_readersInUse;
-    watch(m_db);
-    if (m_idleReaders.size() < size_t(kMaxIdleReaders) && !m_closing)
-        m_idleReaders.push_back(reader);
-    else
-        sqlite3_close_v2(reader);
+    sqlite3_progress_handler(reader->db, 0, nullptr, nullptr);
+    sqlite3_set_authorizer(reader->db, nullptr, nullptr);
+    {
+        const std::lock_guard<std::mutex> lock(m_watchMutex);
+        m_readers.erase(std::find(m_readers.begin(), m_readers.end(), reader));
+        m_running = m_db;
+    }
+    m_readerPool->give(reader, true);
 }
 
-void SqliteDatabase::idle()
+void SqliteDatabase::idle() { giveBackIfIdle(); }
+
+void SqliteDatabase::giveBackIfIdle()
 {
-    // A reader keeps its own copy of the schema and its own page cache, and
-    // the session's connection its cache: pages come back from the file
-    // (the system's cache) for the next request.
-    for (sqlite3 *reader : m_idleReaders)
-        sqlite3_close_v2(reader);
-    m_idleReaders.clear();
-    sqlite3_db_release_memory(m_db);
+    if (!m_lent || inTransaction())
+        return;
+    // A cursor read to its end, or reading on a reader, needs it no more.
+    for (const auto &entry : m_cursors)
+        if (entry.second->stmt && !entry.second->reader)
+            return;
+    giveBack(true);
 }
 
 void SqliteDatabase::watch(sqlite3 *connection)
@@ -319,6 +383,13 @@ int SqliteDatabase::authorize(void *self, int action, const char *a, const char 
         return SQLITE_DENY;
     if (db->m_gate == Gate::Internal)
         return SQLITE_OK;
+    // Before a login the working tables of the connection are no one's:
+    // they are not there for the client.
+    if (!db->m_sessionOpen && database && std::strcmp(database, "temp") == 0
+        && (action == SQLITE_READ || action == SQLITE_INSERT || action == SQLITE_UPDATE || action == SQLITE_DELETE)) {
+        db->m_noSuchTable = true;
+        return SQLITE_DENY;
+    }
     // The password triggers call it; a client computing hashes at will
     // would only burn the server's time.
     if (action == SQLITE_FUNCTION && !inner && b && sqlite3_stricmp(b, "vorel_password_hash") == 0)
@@ -376,6 +447,13 @@ public:
             return;
         m_db.m_cancelled = false;
         m_db.m_overdue = false;
+        {
+            const std::lock_guard<std::mutex> lock(m_db.m_watchMutex);
+            if (m_db.m_lent)
+                m_db.m_lent->overdue = false;
+            for (sqlite::Pooled *reader : m_db.m_readers)
+                reader->overdue = false;
+        }
         m_db.m_deadline = m_db.m_queryTimeoutMs > 0 ? steadyNow() + m_db.m_queryTimeoutMs : 0;
         if (m_db.m_deadline == 0)
             return;
@@ -383,7 +461,12 @@ public:
         m_ticket = Watchdog::instance().arm(m_db.m_deadline + kWatchdogGraceMs, [session] {
             session->m_overdue = true;
             const std::lock_guard<std::mutex> lock(session->m_watchMutex);
-            sqlite3_interrupt(session->m_running);
+            if (session->m_lent)
+                session->m_lent->overdue = true;
+            for (sqlite::Pooled *reader : session->m_readers)
+                reader->overdue = true;
+            if (session->m_running)
+                sqlite3_interrupt(session->m_running);
         });
     }
     ~Deadline()
@@ -408,19 +491,16 @@ QString SqliteDatabase::failureText(sqlite3 *db) const
     if ((rc & 0xff) == SQLITE_INTERRUPT && (m_cancelled || m_overdue))
         return QString::fromUtf8(kCancelled);
     if ((rc & 0xff) == SQLITE_AUTH)
-        return QString::fromUtf8(kNoPrivilege);
+        return QString::fromUtf8(m_noSuchTable ? ora::kNoSuchTable : kNoPrivilege);
     return oracleMessage(db, rc, QString::fromUtf8(sqlite3_errmsg(db)));
 }
 
 SqliteDatabase::~SqliteDatabase()
 {
-    m_closing = true;
     m_cursors.clear();
-    for (sqlite3 *reader : m_idleReaders)
-        sqlite3_close_v2(reader);
-    if (m_db && !sqlite3_get_autocommit(m_db))
-        sqlite3_exec(m_db, "ROLLBACK", nullptr, nullptr, nullptr);
-    sqlite3_close_v2(m_db);
+    // Its transaction rolled back, its working rows gone with it.
+    if (m_lent)
+        giveBack(false);
     if (m_writing)
         m_writers->release();
 }
@@ -436,7 +516,7 @@ void SqliteDatabase::awaitTurnToWrite()
 
 void SqliteDatabase::settleWriter()
 {
-    if (m_writing && sqlite3_get_autocommit(m_db)) {
+    if (m_writing && (!m_db || sqlite3_get_autocommit(m_db))) {
         m_writing = false;
         m_writers->release();
     }
@@ -446,14 +526,14 @@ void SqliteDatabase::fail() const { throw OraError(failureText(m_db)); }
 
 void SqliteDatabase::exec(const char *sql)
 {
-    const int rc = sqlite3_exec(m_db, sql, nullptr, nullptr, nullptr);
+    const int rc = sqlite3_exec(conn(), sql, nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK)
         fail();
 }
 
 sqlite3_stmt *SqliteDatabase::prepareOne(const QString &sqliteSql, const char *refusal, Gate gate, sqlite3 *on)
 {
-    sqlite3 *db = on ? on : m_db;
+    sqlite3 *db = on ? on : conn();
     const QByteArray utf8 = sqliteSql.toUtf8();
     sqlite3_stmt *stmt = nullptr;
     const char *tail = nullptr;
@@ -461,6 +541,7 @@ sqlite3_stmt *SqliteDatabase::prepareOne(const QString &sqliteSql, const char *r
     m_compiledReadsTemp = false;
     m_compiledWritesMain = false;
     m_sequences->newStatement();
+    m_noSuchTable = false;
     const int rc = sqlite3_prepare_v2(db, utf8.constData(), int(utf8.size()), &stmt, &tail);
     m_gate = Gate::Internal;
     if (rc != SQLITE_OK)
@@ -477,22 +558,30 @@ sqlite3_stmt *SqliteDatabase::prepareOne(const QString &sqliteSql, const char *r
 void SqliteDatabase::visitPasswords(const QString &userId,
                                     const std::function<bool(const QString &row, const QString &stored)> &visit)
 {
-    const sqlite::Statement stmt = prepareInternal("SELECT rowid, USUA_Paswd FROM TUSUARIOS WHERE USUA_Usua = ?1");
-    sqlite::bindText(stmt.get(), 1, userId);
-    bool done = false;
-    int rc;
-    while (!done && (rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
-        if (sqlite3_column_type(stmt.get(), 1) == SQLITE_NULL)
-            continue;
-        done = visit(QString::number(sqlite3_column_int64(stmt.get(), 0)), sqlite::columnText(stmt.get(), 1));
+    // Read first and compared after: a hash takes milliseconds, during
+    // which a login storm would hold the pool's connections.
+    QList<std::pair<QString, QString>> stored;
+    {
+        GiveBackIfIdle atEnd{*this};
+        const sqlite::Statement stmt = prepareInternal("SELECT rowid, USUA_Paswd FROM TUSUARIOS WHERE USUA_Usua = ?1");
+        sqlite::bindText(stmt.get(), 1, userId);
+        int rc;
+        while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+            if (sqlite3_column_type(stmt.get(), 1) != SQLITE_NULL)
+                stored.append({QString::number(sqlite3_column_int64(stmt.get(), 0)), sqlite::columnText(stmt.get(), 1)});
+        }
+        if (rc != SQLITE_DONE)
+            fail();
     }
-    if (!done && rc != SQLITE_DONE)
-        fail();
+    for (const auto &[row, hash] : stored)
+        if (visit(row, hash))
+            return;
 }
 
 bool SqliteDatabase::replacePassword(const QString &row, const QString &hash)
 {
-    const sqlite::Statement update = sqlite::prepare(m_db, "UPDATE TUSUARIOS SET USUA_Paswd = ?1 WHERE rowid = ?2");
+    GiveBackIfIdle atEnd{*this};
+    const sqlite::Statement update = sqlite::prepare(conn(), "UPDATE TUSUARIOS SET USUA_Paswd = ?1 WHERE rowid = ?2");
     if (!update)
         return false;
     sqlite::bindText(update.get(), 1, hash);
@@ -500,10 +589,17 @@ bool SqliteDatabase::replacePassword(const QString &row, const QString &hash)
     return sqlite3_step(update.get()) == SQLITE_DONE;
 }
 
-void SqliteDatabase::openSession(const QString &userId) { createSessionTables(m_db, userId.trimmed()); }
+void SqliteDatabase::openSession(const QString &userId)
+{
+    // A session logged in holds nothing until its first request.
+    GiveBackIfIdle atEnd{*this};
+    createSessionTables(conn(), userId.trimmed());
+    m_sessionOpen = true;
+}
 
 QString SqliteDatabase::firstText(const char *sql)
 {
+    GiveBackIfIdle atEnd{*this};
     const sqlite::Statement stmt = prepareInternal(sql);
     QString text;
     const int rc = sqlite3_step(stmt.get());
@@ -516,16 +612,17 @@ QString SqliteDatabase::firstText(const char *sql)
 
 sqlite::Statement SqliteDatabase::prepareInternal(const char *sql)
 {
-    sqlite::Statement stmt = sqlite::prepare(m_db, sql);
+    sqlite::Statement stmt = sqlite::prepare(conn(), sql);
     if (!stmt)
         fail();
     return stmt;
 }
 
-bool SqliteDatabase::inTransaction() const { return !sqlite3_get_autocommit(m_db); }
+bool SqliteDatabase::inTransaction() const { return m_db && !sqlite3_get_autocommit(m_db); }
 
 void SqliteDatabase::begin()
 {
+    GiveBackIfIdle atEnd{*this};
     Deadline deadline(*this);
     drainCursors();
     // The write lock is taken now, in turn with the other sessions: a
@@ -542,6 +639,7 @@ void SqliteDatabase::begin()
 
 void SqliteDatabase::endTransaction(bool keep)
 {
+    GiveBackIfIdle atEnd{*this};
     Deadline deadline(*this);
     SettleWriter settle{*this};
     drainCursors();
@@ -566,13 +664,14 @@ void SqliteDatabase::lockRows(const QString &oracleSql)
 
 void SqliteDatabase::executeDirect(const QString &oracleSql)
 {
+    GiveBackIfIdle atEnd{*this};
     const QStringList &allowed = allowedKeywords(Request::Change);
     checkRequest(oracleSql, Request::Change);
-    if (const std::optional<MergeSteps> steps = mergeSteps(oracleSql, schemaLookup(m_db))) {
+    if (const std::optional<MergeSteps> steps = mergeSteps(oracleSql, schemaLookup(conn()))) {
         merge(*steps);
         return;
     }
-    const QString sql = translateOracle(oracleSql, schemaLookup(m_db));
+    const QString sql = translateOracle(oracleSql, schemaLookup(conn()));
     Deadline deadline(*this);
     drainCursors();
     const sqlite::Statement stmt(prepareOne(sql, kOnlyDml, Gate::Change));
@@ -606,7 +705,7 @@ void SqliteDatabase::merge(const MergeSteps &steps)
     if (inTransaction())
         m_mainChanged = true;
     runMerge(
-        m_db, steps,
+        conn(), steps,
         [this](const QString &sql, bool read) {
             sqlite3_stmt *stmt = prepareOne(sql, read ? kOnlySelect : kOnlyDml, read ? Gate::Read : Gate::Change);
             if (!read && sqlite3_stmt_readonly(stmt)) {
@@ -620,6 +719,7 @@ void SqliteDatabase::merge(const MergeSteps &steps)
 
 void SqliteDatabase::refuseConnectionStatement(const QString &oracleSql, Request kind)
 {
+    GiveBackIfIdle atEnd{*this};
     // These never reach the translator: SQLite compiles them as they are and
     // the authoriser answers for them.
     sqlite3_finalize(prepareOne(oracleSql, kOneStatement, kind == Request::Change ? Gate::Change : Gate::Read));
@@ -669,12 +769,12 @@ void SqliteDatabase::compileCursor(Cursor &cursor, const QString &sql)
     // a query stays there.
     if (m_compiledReadsTemp || m_mainChanged)
         return;
-    sqlite3 *reader = takeReader();
+    sqlite::Pooled *reader = takeReader();
     if (!reader)
         return;
     sqlite3_stmt *own = nullptr;
     try {
-        own = prepareOne(sql, kOnlySelect, Gate::Read, reader);
+        own = prepareOne(sql, kOnlySelect, Gate::Read, reader->db);
     } catch (...) {
         // The authoriser sees no column read in count(*): a query of
         // the working tables shows only here, where they do not exist.
@@ -688,6 +788,7 @@ void SqliteDatabase::compileCursor(Cursor &cursor, const QString &sql)
 
 Database::OpenResult SqliteDatabase::openCursor(const QString &oracleSql, int packet)
 {
+    GiveBackIfIdle atEnd{*this};
     m_cursors.checkRoom();
     checkRequest(oracleSql, Request::Read);
     Deadline deadline(*this);
@@ -695,9 +796,9 @@ Database::OpenResult SqliteDatabase::openCursor(const QString &oracleSql, int pa
 
     BoundQuery query;
     if (auto call = parseClassRowsCall(oracleSql))
-        query = classRowsQuery(m_db, *call);
+        query = classRowsQuery(conn(), *call);
     else
-        query.sql = translateOracle(oracleSql, schemaLookup(m_db));
+        query.sql = translateOracle(oracleSql, schemaLookup(conn()));
 
     auto cursor = std::make_unique<Cursor>();
     cursor->owner = this;
@@ -794,6 +895,7 @@ qint64 SqliteDatabase::heldPending() const
 
 proto::RowBlock SqliteDatabase::fetch(quint32 id, int count, int *width)
 {
+    GiveBackIfIdle atEnd{*this};
     const auto it = m_cursors.at(id);
     Cursor &cursor = *it->second;
     Deadline deadline(*this);
@@ -858,7 +960,11 @@ proto::RowBlock SqliteDatabase::fetch(quint32 id, int count, int *width)
     return block;
 }
 
-void SqliteDatabase::closeCursor(quint32 id) { m_cursors.erase(id); }
+void SqliteDatabase::closeCursor(quint32 id)
+{
+    GiveBackIfIdle atEnd{*this};
+    m_cursors.erase(id);
+}
 
 void SqliteDatabase::drainCursors()
 {

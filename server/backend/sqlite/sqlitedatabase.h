@@ -1,11 +1,13 @@
 #pragma once
-// One server session's own SQLite connection: its transaction, its cursors
-// and the checks on what a client may run through it. Used by one thread at a
-// time; different sessions never share one.
+// One server session on an SQLite file: its transaction, its cursors and
+// the checks on what a client may run. Used by one thread at a time. It
+// holds a connection of the file's pool (sqlitepool.h) only while it needs
+// one: for a request, its transaction and its open cursors.
 #include "server/core/cursortable.h"
 #include "server/core/database.h"
 #include "server/schema/schema.h"
 #include "server/sql/dialect.h"
+#include "server/backend/sqlite/sqlitepool.h"
 #include "server/backend/sqlite/sqlitestatement.h"
 
 #include <QString>
@@ -29,7 +31,10 @@ public:
     // Frees every cursor and rolls back a transaction still open.
     ~SqliteDatabase() override;
 
-    sqlite3 *handle() const { return m_db; }
+    // The connection lent to the session, borrowed when it holds none.
+    sqlite3 *handle() { return conn(); }
+    // Whether it holds a connection of the pool now.
+    bool holdsConnection() const { return m_lent != nullptr; }
 
     void setQueryTimeout(int ms) override { m_queryTimeoutMs = ms; }
     void openSession(const QString &userId) override;
@@ -43,9 +48,8 @@ public:
     int openCursors() const override { return int(m_cursors.size()); }
     void idle() override;
 
-    // Connections a session may hold for its cursors at once, and keep idle.
+    // Connections a session may hold for its cursors at once.
     static constexpr int kMaxReaders = 16;
-    static constexpr int kMaxIdleReaders = 4;
     // How long a write waits for the sessions ahead of it.
     static constexpr int kWriteWaitMs = 30000;
 
@@ -57,6 +61,22 @@ private:
     struct Cursor;
     // Arms the query timeout for the life of one request.
     class Deadline;
+    // The connection lent to the session: one of the pool's, taken when it
+    // holds none (waiting within the query timeout), its working rows
+    // written into it.
+    sqlite3 *conn();
+    void borrow();
+    // Back to the pool, the working rows read out of it first (unless they
+    // are dropped: the session ends).
+    void giveBack(bool keepRows);
+    // Gives the connection back when nothing of the session is left on it
+    // (no transaction, no cursor reading on it): at the end of each
+    // operation.
+    void giveBackIfIdle();
+    struct GiveBackIfIdle {
+        SqliteDatabase &db;
+        ~GiveBackIfIdle() { db.giveBackIfIdle(); }
+    };
     // Throws the last failure on the session's connection.
     [[noreturn]] void fail() const;
     // The Oracle text of the last failure on `db`.
@@ -65,10 +85,10 @@ private:
     sqlite3_stmt *prepareOne(const QString &sqliteSql, const char *refusal, Gate gate, sqlite3 *on = nullptr);
     // One of the server's own statements, on the session's connection.
     sqlite::Statement prepareInternal(const char *sql);
-    // A connection of the session's own for one cursor: idle ones are kept
-    // for the next; null when the session has as many as it may.
-    sqlite3 *takeReader();
-    void giveBackReader(sqlite3 *reader);
+    // A connection of the readers' pool for one cursor; null when the
+    // session has as many as it may or the pool none to lend.
+    sqlite::Pooled *takeReader();
+    void giveBackReader(sqlite::Pooled *reader);
     // The connection the watchdog interrupts when the request runs late.
     void watch(sqlite3 *connection);
     static int authorize(void *self, int action, const char *a, const char *b, const char *database,
@@ -110,13 +130,20 @@ private:
     void drainCursors();
 
     const QString m_file;
-    sqlite3 *m_db = nullptr;
-    std::vector<sqlite3 *> m_idleReaders;
+    std::shared_ptr<sqlite::Pool> m_pool;
+    sqlite::Pooled *m_lent = nullptr; // changed under m_watchMutex
+    sqlite3 *m_db = nullptr;           // m_lent's, or null
+    // The working rows while the session holds no connection.
+    sqlite::WorkingRows m_rows;
+    std::shared_ptr<sqlite::Pool> m_readerPool;
+    std::vector<sqlite::Pooled *> m_readers; // lent to its cursors; changed under m_watchMutex
     int m_readersInUse = 0;
-    bool m_closing = false;
     // What the statement compiled last reads and writes.
     bool m_compiledReadsTemp = false;
     bool m_compiledWritesMain = false;
+    // ... a working table before the session's login (see authorize).
+    bool m_noSuchTable = false;
+    bool m_sessionOpen = false;
     // The open transaction has written to the database's own tables.
     bool m_mainChanged = false;
     Gate m_gate = Gate::Internal;

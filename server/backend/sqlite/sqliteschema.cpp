@@ -286,11 +286,16 @@ void createSchema(sqlite3 *db)
     tx.commit();
 }
 
-void createSessionTables(sqlite3 *db, const QString &userId)
+void createWorkingTables(sqlite3 *db)
 {
     for (const Table &t : metadataTables())
         if (t.session)
             createSessionTable(db, t);
+}
+
+void createSessionTables(sqlite3 *db, const QString &userId)
+{
+    createWorkingTables(db);
     exec(db, QStringLiteral("DELETE FROM temp.RSESION; DELETE FROM temp.RVFILRAP; DELETE FROM temp.RQBEX"));
     exec(db, QStringLiteral("INSERT INTO temp.RSESION (SESI_Usua, SESI_USUADer) VALUES (%1, %1)").arg(quoted(userId)));
 }

@@ -19,8 +19,10 @@ void createSchema(sqlite3 *db);
 // and its button images, built into the program (see runOracleScript).
 void fillDemo(sqlite3 *db);
 
-// The private working tables of one server session (TEMP RSESION, RVFILRAP,
-// RQBEX), RSESION holding the session's one row.
+// The working tables of the session a connection is lent to (TEMP
+// RSESION, RVFILRAP, RQBEX), created once per connection.
+void createWorkingTables(sqlite3 *db);
+// Them, emptied, RSESION holding the session's one row.
 void createSessionTables(sqlite3 *db, const QString &userId);
 
 // Runs a script written for Oracle (see schema/oraclescript.h): a

@@ -1,10 +1,12 @@
 // The session's working rows (RSESION, RVFILRAP, RQBEX) are its own on both
-// engines; on PostgreSQL they stay so while sessions share connections of
-// the pool, and go with the session however it ends.
+// engines, and stay so while sessions share the connections of the pool;
+// they go with the session however it ends.
 #include "server/backend/postgres/pgconnection.h"
 #include "server/backend/postgres/pgdatabase.h"
 #include "server/backend/postgres/pgpool.h"
 #include "server/backend/postgres/pgschema.h"
+#include "server/backend/sqlite/sqlitedatabase.h"
+#include "server/backend/sqlite/sqlitepool.h"
 #include "server/core/oraerror.h"
 #include "server/core/oramessages.h"
 #include "support/testdatabase.h"
@@ -48,20 +50,31 @@ private:
     TestDatabase m_db;
 
     server::pg::Pool &pool() { return *server::pg::Pool::of(m_db.location()); }
+    int connectionsOpen()
+    {
+        return onPostgres() ? pool().open() : server::sqlite::Pool::of(m_db.location())->open();
+    }
+    static bool holds(server::Database &db)
+    {
+        return onPostgres() ? static_cast<server::PgDatabase &>(db).holdsConnection()
+                            : static_cast<server::SqliteDatabase &>(db).holdsConnection();
+    }
 
 private Q_SLOTS:
     void initTestCase()
     {
         server::pg::Pool::setLimit(1);
         server::pg::Pool::setNotice(&noted);
+        server::sqlite::Pool::setLimit(1);
+        server::sqlite::Pool::setNotice(&noted);
         const QString why = m_db.create(true);
         if (why.startsWith(QLatin1String("PostgreSQL not available")))
             QSKIP(qPrintable(why));
         QCOMPARE(why, QString());
     }
 
-    // Two sessions written in turns (on PostgreSQL on the one connection)
-    // each read their own rows alone, as a third of the same user does.
+    // Two sessions written in turns on the one connection each read their
+    // own rows alone, as a third of the same user does.
     void rowsStayWithTheirSession()
     {
         auto a = m_db.open(QStringLiteral("1001"));
@@ -90,13 +103,40 @@ private Q_SLOTS:
         };
         for (const auto &s : steps)
             QCOMPARE(cell(*s.db, QString::fromUtf8(s.sql)), QString::fromUtf8(s.answer));
-        if (onPostgres()) {
-            QCOMPARE(pool().open(), 1);
-            // What the server reads of the working rows for a class's rows:
-            // the rows of the session whose request runs.
-            auto &pa = static_cast<server::PgDatabase &>(*a);
-            QVERIFY(!pa.holdsConnection());
+        QCOMPARE(connectionsOpen(), 1);
+        QVERIFY(!holds(*a));
+    }
+
+    // A cursor read to its end holds no connection, though its client has
+    // not closed it yet: the next session's request runs.
+    void aCursorReadToItsEndHoldsNoConnection()
+    {
+        auto a = m_db.open(QStringLiteral("1001"));
+        auto b = m_db.open(QStringLiteral("1002"));
+        b->setQueryTimeout(300);
+        for (const char *sql : {"SELECT count(*) FROM TROLES", "SELECT count(*) FROM RVFILRAP"}) {
+            const server::Database::OpenResult open = a->openCursor(QString::fromUtf8(sql), -1);
+            QVERIFY(open.rows.eof);
+            QVERIFY(!holds(*a));
+            QVERIFY(cell(*b, QStringLiteral("SELECT count(*) FROM TROLES")).toInt() > 0);
         }
+    }
+
+    // Working rows past what a session keeps in memory between requests
+    // stay in the connection, which the session keeps until they shrink.
+    void manyWorkingRowsKeepTheirConnection()
+    {
+        if (onPostgres())
+            QSKIP("SQLite's working rows");
+        auto a = m_db.open(QStringLiteral("1001"));
+        QCOMPARE(cell(*a, QStringLiteral("INSERT INTO RVFILRAP (VFIL_Valor) VALUES (RPAD('x', 4000, 'x'))")), QString());
+        for (int i = 0; i < 9; ++i)
+            QCOMPARE(cell(*a, QStringLiteral("UPDATE RVFILRAP SET VFIL_Valor = VFIL_Valor || VFIL_Valor")), QString());
+        QVERIFY(holds(*a));
+        QCOMPARE(cell(*a, QStringLiteral("SELECT LENGTH(VFIL_Valor) FROM RVFILRAP")), QStringLiteral("2048000"));
+        QCOMPARE(cell(*a, QStringLiteral("UPDATE RVFILRAP SET VFIL_Valor = 'y'")), QString());
+        QVERIFY(!holds(*a));
+        QCOMPARE(cell(*a, QStringLiteral("SELECT VFIL_Valor FROM RVFILRAP")), QStringLiteral("y"));
     }
 
     // The tables under the views are not the sessions' to read, nor is
@@ -120,23 +160,24 @@ private Q_SLOTS:
     // its changes nor its working rows, and its connection serves the next.
     void aSessionEndedMidTransactionLeavesNothing()
     {
-        if (!onPostgres())
-            QSKIP("PostgreSQL's pool");
         auto a = m_db.open(QStringLiteral("1002"));
         a->begin();
         QCOMPARE(cell(*a, QStringLiteral("INSERT INTO TPARAMS (PARA_Param, PARA_Valor) VALUES ('CORTADO', 'x')")),
                  QString());
         QCOMPARE(cell(*a, QStringLiteral("INSERT INTO RVFILRAP (VFIL_Filtro, VFIL_Valor) VALUES (1, 'x')")), QString());
-        QVERIFY(static_cast<server::PgDatabase &>(*a).holdsConnection());
+        QVERIFY(holds(*a));
         a.reset();
         const auto left = [&](const char *sql) { return query(m_db.location(), QString::fromUtf8(sql)).first().first(); };
         QCOMPARE(left("SELECT count(*) FROM tparams WHERE para_param = 'CORTADO'"), QStringLiteral("0"));
-        QCOMPARE(left("SELECT count(*) FROM vorel_work.rvfilrap"), QStringLiteral("0"));
-        QCOMPARE(left("SELECT count(*) FROM vorel_work.rsesion"), QStringLiteral("0"));
-        QCOMPARE(left("SELECT count(*) FROM vorel_work.sessions"), QStringLiteral("0"));
+        if (onPostgres()) {
+            QCOMPARE(left("SELECT count(*) FROM vorel_work.rvfilrap"), QStringLiteral("0"));
+            QCOMPARE(left("SELECT count(*) FROM vorel_work.rsesion"), QStringLiteral("0"));
+            QCOMPARE(left("SELECT count(*) FROM vorel_work.sessions"), QStringLiteral("0"));
+        }
         auto b = m_db.open(QStringLiteral("1001"));
         QCOMPARE(cell(*b, QStringLiteral("SELECT count(*) FROM RVFILRAP")), QStringLiteral("0"));
-        QCOMPARE(pool().open(), 1);
+        QCOMPARE(cell(*b, QStringLiteral("SELECT SESI_Usua FROM RSESION")), QStringLiteral("1001"));
+        QCOMPARE(connectionsOpen(), 1);
     }
 
     // A server that died left its sessions' rows; the next to start clears
@@ -144,7 +185,7 @@ private Q_SLOTS:
     void aStartingServerClearsTheDeadOnly()
     {
         if (!onPostgres())
-            QSKIP("PostgreSQL's working tables");
+            QSKIP("SQLite's working rows never outlive the server's process");
         auto live = m_db.open(QStringLiteral("1001"));
         QCOMPARE(cell(*live, QStringLiteral("INSERT INTO RVFILRAP (VFIL_Valor) VALUES ('vivo')")), QString());
         {
@@ -165,8 +206,6 @@ private Q_SLOTS:
     // request does; once one comes back it runs.
     void anExhaustedPoolWaitsThenTimesOut()
     {
-        if (!onPostgres())
-            QSKIP("PostgreSQL's pool");
         auto holder = m_db.open(QStringLiteral("1002"));
         auto waiter = m_db.open(QStringLiteral("1001"));
         waiter->setQueryTimeout(300);
@@ -177,7 +216,8 @@ private Q_SLOTS:
         QCOMPARE(cell(*waiter, QStringLiteral("SELECT count(*) FROM TROLES")), QString::fromUtf8(server::ora::kCancelled));
         QVERIFY2(clock.elapsed() >= 290, qPrintable(QString::number(clock.elapsed())));
         QCOMPARE(notices.size(), 1);
-        QVERIFY2(notices.first().contains(QLatin1String("all 1 PostgreSQL connections are in use")),
+        QVERIFY2(notices.first().contains(onPostgres() ? QLatin1String("all 1 PostgreSQL connections are in use")
+                                                       : QLatin1String("all 1 SQLite connections of")),
                  qPrintable(notices.first()));
         holder->rollback();
         QVERIFY(cell(*waiter, QStringLiteral("SELECT count(*) FROM TROLES")).toInt() > 0);
