@@ -2902,6 +2902,68 @@ void applyNames(Seq &seq, const NamePlan &plan)
     }
 }
 
+// DECODE on SQLite: a function there would be handed every argument, so a
+// search or result Oracle never reaches (past the first match) would still
+// be computed, and its error be the answer. Written as a CASE instead, x
+// compared by ora_decode_eq (NULL matches NULL, numbers as numbers), with
+// Oracle's empty text made NULL as the function did. An unaliased item of
+// the select list keeps the name the call gave it.
+void sqliteDecode(Seq &seq, bool top = true)
+{
+    forEachGroup(seq, [](Seq &inner) { sqliteDecode(inner, false); });
+    auto hasDecode = [](const Seq &s, size_t from, size_t to) {
+        std::function<bool(const Seq &, size_t, size_t)> scan = [&](const Seq &q, size_t a, size_t b) {
+            for (size_t i = a; i < b; ++i) {
+                if (q[i].isWord("DECODE"))
+                    return true;
+                if (q[i].kind == Tok::Group && scan(q[i].kids, 0, q[i].kids.size()))
+                    return true;
+            }
+            return false;
+        };
+        return scan(s, from, to);
+    };
+    if (top) {
+        const auto sig = significant(seq);
+        const auto items = selectItems(seq, sig);
+        for (auto it = items.rbegin(); it != items.rend(); ++it) {
+            const size_t first = sig[it->first], last = sig[it->second];
+            if (classify(seq, sig, it->first, it->second).kind != NamedItem::Expression
+                || !hasDecode(seq, first, last + 1))
+                continue;
+            Seq alias = fill(QStringLiteral(" AS ") + quotedName(str(seq, first, last + 1)), {});
+            seq.insert(seq.begin() + qsizetype(last) + 1, alias.begin(), alias.end());
+        }
+    }
+    for (size_t k = 0; k + 1 < seq.size(); ++k) {
+        if (!seq[k].isWord("DECODE"))
+            continue;
+        size_t g = k + 1;
+        while (g < seq.size() && seq[g].trivia())
+            ++g;
+        if (g >= seq.size() || seq[g].kind != Tok::Group)
+            continue;
+        std::vector<Seq> args = arguments(seq[g].kids);
+        checkCount(args, 3);
+        const size_t pairs = (args.size() - 1) / 2;
+        if (textSize(args[0]) * qsizetype(pairs) > kMaxPostgresText)
+            throw OraError(ora::text(ora::kInvalidStatement, QStringLiteral("translation too long")));
+        Seq kids = fill(QStringLiteral("CASE"), {});
+        for (size_t p = 0; p < pairs; ++p) {
+            Seq compared = args[0];
+            append(compared, fill(QStringLiteral(", {0}"), {args[1 + 2 * p]}));
+            append(kids, fill(QStringLiteral(" WHEN ora_decode_eq"), {}));
+            kids.push_back(group(std::move(compared)));
+            append(kids, fill(QStringLiteral(" THEN {0}"), {args[2 + 2 * p]}));
+        }
+        if ((args.size() - 1) % 2 == 1)
+            append(kids, fill(QStringLiteral(" ELSE {0}"), {args.back()}));
+        append(kids, fill(QStringLiteral(" END, ''"), {}));
+        seq[k].text = QStringLiteral("nullif");
+        seq[g].kids = std::move(kids);
+    }
+}
+
 } // namespace
 
 QString oracleNumberText(double d)
@@ -3024,6 +3086,8 @@ QString translateOracle(const QString &oracleSql, const ColumnLookup &lookup, Ta
     nullOrdering(seq);
     if (renames)
         applyNames(seq, names);
+    if (!t.callsOracleFunctions)
+        sqliteDecode(seq);
     if (levels)
         levelRows(seq);
     const QString out = str(seq);

@@ -118,6 +118,11 @@ void fnDecode(sqlite3_context *ctx, int argc, sqlite3_value **a)
         sqlite3_result_null(ctx);
 }
 
+void fnDecodeEqual(sqlite3_context *ctx, int, sqlite3_value **a)
+{
+    sqlite3_result_int(ctx, decodeEqual(a[0], a[1]) ? 1 : 0);
+}
+
 void fnSign(sqlite3_context *ctx, int, sqlite3_value **a)
 {
     double d;
@@ -1456,6 +1461,7 @@ void registerOracleFunctions(sqlite3 *db, const std::atomic<bool> *stop)
         {"nvl", 2, fnNvl, true},
         {"nvl2", 3, fnNvl2, true},
         {"decode", -1, fnDecode, true},
+        {"ora_decode_eq", 2, fnDecodeEqual, true},
         {"sign", 1, fnSign, true},
         {"ora_no_loop", 1, fnNoLoop, true},
         {"upper", 1, fnUpper, true},

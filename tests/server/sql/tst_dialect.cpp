@@ -631,6 +631,8 @@ private slots:
             "DECODE(ESTADO, ESTADO, 'igual', 'distinto')",
             "DECODE(SIGN(SALDO), -1, 'debe', 1, 'haber')",
             "DECODE(ESTADO, 'A', 'activo', NULL, 0, -2.5)",
+            "DECODE(ESTADO, ESTADO, 'igual', TO_CHAR(TO_NUMBER(ESTADO)))", // the default fails, though never reached
+            "DECODE(ESTADO, 'A', '', 'x')",
             "TO_NUMBER('abc')",
             "TO_DATE('32/01/2024')",
             "TO_DATE('5/3/2024')",
@@ -848,8 +850,12 @@ private slots:
         QTest::newRow("a subquery's column may be a date")
             << "SELECT x + 1 FROM (SELECT ALTA x FROM ZCLIENTES_T)"
             << "SELECT ora_add(x, 1) FROM (SELECT ALTA x FROM ZCLIENTES_T)";
-        QTest::newRow("unary minus is no subtraction") << "SELECT DECODE(SALDO, -1, 2) FROM ZCLIENTES_T"
-                                                       << "SELECT DECODE(SALDO, -1, 2) FROM ZCLIENTES_T";
+        QTest::newRow("unary minus is no subtraction") << "SELECT NVL(SALDO, -1) FROM ZCLIENTES_T"
+                                                       << "SELECT NVL(SALDO, -1) FROM ZCLIENTES_T";
+        QTest::newRow("DECODE as a CASE, named as written")
+            << "SELECT DECODE(SALDO, -1, 2, 3) FROM ZCLIENTES_T"
+            << "SELECT nullif(CASE WHEN ora_decode_eq(SALDO, -1) THEN 2 ELSE 3 END, '') AS \"DECODE(SALDO, -1, 2, 3)\" "
+               "FROM ZCLIENTES_T";
         QTest::newRow("EXTRACT") << "SELECT EXTRACT(YEAR FROM ALTA) FROM ZCLIENTES_T"
                                  << "SELECT ora_extract('YEAR', ALTA) FROM ZCLIENTES_T";
         QTest::newRow("NEXTVAL and CURRVAL: one number a row")
