@@ -85,14 +85,7 @@ struct Target {
     QString database;         // on PostgreSQL, for pg_stat_activity
 };
 
-Message call(const QString &method, const QStringList &args = {})
-{
-    Message m;
-    m.type = MsgType::Call;
-    m.text = method;
-    m.args = args;
-    return m;
-}
+Message call(const QString &method, const QStringList &args = {}) { return RawClient::callMessage(method, args); }
 
 class Session
 {

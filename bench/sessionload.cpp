@@ -19,14 +19,7 @@ using proto::MsgType;
 using test::RawClient;
 
 namespace {
-Message call(const QString &method, const QStringList &args = {})
-{
-    Message m;
-    m.type = MsgType::Call;
-    m.text = method;
-    m.args = args;
-    return m;
-}
+Message call(const QString &method, const QStringList &args = {}) { return RawClient::callMessage(method, args); }
 } // namespace
 
 const char *const kKindNames[KindCount] = {"Hello", "Login", "EjeDir", "Open", "Fetch", "CloseCursor"};

@@ -204,33 +204,39 @@ void Pool::close(Pooled *connection)
     delete connection;
 }
 
+Pooled *Pool::takeOrOpen(std::unique_lock<std::mutex> &lock, const std::function<void(Pooled &)> &open)
+{
+    if (!m_idle.empty()) {
+        Pooled *c = m_idle.back();
+        m_idle.pop_back();
+        ++m_lent;
+        return c;
+    }
+    if (m_lent >= m_limit)
+        return nullptr;
+    ++m_lent;
+    lock.unlock();
+    auto c = std::make_unique<Pooled>();
+    try {
+        open(*c);
+        return c.release();
+    } catch (...) {
+        if (c->db)
+            sqlite3_close_v2(c->db);
+        lock.lock();
+        --m_lent;
+        m_returned.notify_one();
+        throw;
+    }
+}
+
 Pooled *Pool::take(int waitMs, const std::function<void(Pooled &)> &open)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
     for (;;) {
-        if (!m_idle.empty()) {
-            Pooled *c = m_idle.back();
-            m_idle.pop_back();
-            ++m_lent;
+        if (Pooled *c = takeOrOpen(lock, open))
             return c;
-        }
-        if (m_lent < m_limit) {
-            ++m_lent;
-            lock.unlock();
-            auto c = std::make_unique<Pooled>();
-            try {
-                open(*c);
-                return c.release();
-            } catch (...) {
-                if (c->db)
-                    sqlite3_close_v2(c->db);
-                lock.lock();
-                --m_lent;
-                m_returned.notify_one();
-                throw;
-            }
-        }
         if (void (*notice)(const QString &) = g_notice.load()) {
             const qint64 now = QDeadlineTimer::current().deadline();
             if (m_lastNotice == 0 || now - m_lastNotice >= 60000) {
@@ -254,26 +260,9 @@ Pooled *Pool::take(int waitMs, const std::function<void(Pooled &)> &open)
 Pooled *Pool::tryTake(const std::function<void(Pooled &)> &open)
 {
     std::unique_lock<std::mutex> lock(m_mutex);
-    if (!m_idle.empty()) {
-        Pooled *c = m_idle.back();
-        m_idle.pop_back();
-        ++m_lent;
-        return c;
-    }
-    if (m_lent >= m_limit)
-        return nullptr;
-    ++m_lent;
-    lock.unlock();
-    auto c = std::make_unique<Pooled>();
     try {
-        open(*c);
-        return c.release();
+        return takeOrOpen(lock, open);
     } catch (...) {
-        if (c->db)
-            sqlite3_close_v2(c->db);
-        lock.lock();
-        --m_lent;
-        m_returned.notify_one();
         return nullptr;
     }
 }

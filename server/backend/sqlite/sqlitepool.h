@@ -112,6 +112,9 @@ public:
 private:
     Pool(const QString &file, int limit);
     static void close(Pooled *connection);
+    // An idle connection, or one opened (with `lock` released) while under
+    // the limit; null when the pool is full. Throws what `open` throws.
+    Pooled *takeOrOpen(std::unique_lock<std::mutex> &lock, const std::function<void(Pooled &)> &open);
 
     const QString m_file;
     const int m_limit;

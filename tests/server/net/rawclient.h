@@ -98,6 +98,15 @@ public:
         return reply.type == proto::MsgType::Error ? reply.text : QString();
     }
 
+    static proto::Message callMessage(const QString &method, const QStringList &args = {})
+    {
+        proto::Message m;
+        m.type = proto::MsgType::Call;
+        m.text = method;
+        m.args = args;
+        return m;
+    }
+
     proto::Message openMessage(const QString &provider, const QString &sql, int packet = -1)
     {
         proto::Message m;
