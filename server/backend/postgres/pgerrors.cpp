@@ -100,6 +100,12 @@ QString oracleMessage(Connection &c, const Failure &f)
         return QString::fromLatin1(ora::kNotProperlyEnded) + detail(f);
     }
 
+    // Date arithmetic past PostgreSQL's years is past Oracle's too (year
+    // -4713 to 9999): Oracle says so rather than blame a format.
+    if (state == QLatin1String("22008")
+        && (m.startsWith(QLatin1String("timestamp out of range")) || m.startsWith(QLatin1String("date out of range"))))
+        return QString::fromLatin1(ora::kYearOutOfRange) + detail(f);
+
     struct Known {
         const char *sqlstate;
         const char *oracle;
