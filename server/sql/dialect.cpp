@@ -688,8 +688,9 @@ std::optional<ForUpdate> findForUpdate(const Seq &seq)
         f.nowait = true;
         f.last = sig[p++];
     } else if (p < sig.size() && seq[sig[p]].isWord("WAIT")) {
-        bool ok = false;
-        const double n = p + 1 < sig.size() && seq[sig[p + 1]].kind == Tok::Number ? seq[sig[p + 1]].text.toDouble(&ok) : 0;
+        // WAIT takes a number of seconds, nothing else.
+        bool ok = p + 1 < sig.size() && seq[sig[p + 1]].kind == Tok::Number;
+        const double n = ok ? seq[sig[p + 1]].text.toDouble(&ok) : 0;
         if (!ok)
             throw OraError(QString::fromLatin1(ora::kMissingExpression));
         f.waitMs = int(std::clamp(n, 0.0, 86400.0) * 1000);
