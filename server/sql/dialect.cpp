@@ -191,18 +191,6 @@ void rewriteTokens(Seq &seq, const SqlTraits &t)
                 n.text += QStringLiteral("::numeric");
         }
     }
-    // Oracle divides in decimals: 7/2 is 3.5 and 1/24 an hour, where both
-    // engines would divide whole numbers into whole numbers. The dividend
-    // is made a decimal, which keeps * and / as they bind.
-    std::vector<std::pair<size_t, Node>> decimals;
-    for (size_t k = 1; k < sig.size(); ++k)
-        if (seq[sig[k]].isOp("/") && endsOperand(seq[sig[k - 1]])) {
-            decimals.emplace_back(sig[k - 1], space());
-            decimals.emplace_back(sig[k - 1], Node{Tok::Op, QStringLiteral("*"), {}});
-            decimals.emplace_back(sig[k - 1], space());
-            decimals.emplace_back(sig[k - 1], Node{Tok::Number, QStringLiteral("1.0"), {}});
-        }
-    insertAfter(seq, std::move(decimals));
 }
 
 // EXTRACT(YEAR FROM d) is a call of ora_extract('YEAR', d) on both engines,
@@ -1926,6 +1914,10 @@ struct Operands {
         }
         if ((at(k).isWord("DATE") || at(k).isWord("TIMESTAMP")) && k + 1 < s.size() && at(k + 1).kind == Tok::String)
             return k + 1;
+        if (at(k).isOp("?"))
+            return k;
+        if (at(k).isOp(":") && k + 1 < s.size() && (at(k + 1).kind == Tok::Word || at(k + 1).kind == Tok::Number))
+            return k + 1;
         if (isName(at(k))) {
             size_t e = k;
             while (e + 2 < s.size() && at(e + 1).kind == Tok::Dot && isName(at(e + 2)))
@@ -1966,8 +1958,12 @@ struct Operands {
                 return withSign(b);
         } else if (n.kind == Tok::String && b > 0 && (at(b - 1).isWord("DATE") || at(b - 1).isWord("TIMESTAMP"))) {
             return withSign(b - 1);
+        } else if (n.isOp("?")) {
+            return withSign(b);
         } else if (!endsOperand(n)) {
             throw OraError(QString::fromLatin1(ora::kMissingExpression));
+        } else if (b > 0 && at(b - 1).isOp(":") && (n.kind == Tok::Word || n.kind == Tok::Number)) {
+            return withSign(b - 1);
         }
         while (b >= 2 && at(b - 1).kind == Tok::Dot && isName(at(b - 2)))
             b -= 2;
@@ -2292,9 +2288,9 @@ private:
     QHash<QString, bool> m_columns; // upper-case name -> may be a date
 };
 
-void dateArithmetic(Seq &seq, DateTyping &types)
+void dateArithmetic(Seq &seq, DateTyping &types, bool allNumbers)
 {
-    forEachGroup(seq, [&types](Seq &inner) { dateArithmetic(inner, types); });
+    forEachGroup(seq, [&](Seq &inner) { dateArithmetic(inner, types, allNumbers); });
     size_t from = 1;
     for (;;) {
         const auto s = significant(seq);
@@ -2329,7 +2325,7 @@ void dateArithmetic(Seq &seq, DateTyping &types)
             if (ops.at(o).isOp("||")) {
                 accDate = false;
             } else {
-                any = any || accDate || d;
+                any = any || accDate || d || allNumbers;
                 if (ops.at(o).isOp("+"))
                     accDate = accDate || d;
             }
@@ -2348,7 +2344,7 @@ void dateArithmetic(Seq &seq, DateTyping &types)
         accDate = firstDate;
         for (const Step &st : steps) {
             const Node &o = seq[s[st.op]];
-            if (!o.isOp("||") && (accDate || st.date)) {
+            if (!o.isOp("||") && (accDate || st.date || allNumbers)) {
                 Seq kids = std::move(acc);
                 kids.push_back(Node{Tok::Comma, QStringLiteral(","), {}});
                 kids.push_back(space());
@@ -2843,7 +2839,11 @@ NamePlan planNames(const Seq &original, const std::function<QString()> &sqliteTe
                 }
             }
         } else if (it.kind == NamedItem::Expression && i < liteItems.size() && liteItems.size() == items.size()) {
-            name = str(lite, liteSig[liteItems[i].first], liteSig[liteItems[i].second] + 1);
+            // SQLite's text, or the name its translation gave the item
+            const NamedItem liteIt = classify(lite, liteSig, liteItems[i].first, liteItems[i].second);
+            name = liteIt.kind == NamedItem::Alias
+                       ? unquote(lite[liteSig[liteIt.nameAt]])
+                       : str(lite, liteSig[liteItems[i].first], liteSig[liteItems[i].second] + 1);
         }
         plan.push_back(name);
     }
@@ -2965,6 +2965,110 @@ void sqliteDecode(Seq &seq, bool top = true)
     }
 }
 
+// ---- arithmetic in decimals ------------------------------------------------
+
+// A binary operator of arithmetic at significant position k: * and /, and
+// with `additive` + and - (a sign after an operator is no operator).
+bool arithmeticOperator(const Seq &seq, const std::vector<size_t> &s, size_t k, bool additive)
+{
+    const Node &n = seq[s[k]];
+    if (!(n.isOp("*") || n.isOp("/") || (additive && (n.isOp("+") || n.isOp("-")))) || k == 0)
+        return false;
+    return endsOperand(seq[s[k - 1]]) || seq[s[k - 1]].isOp("?");
+}
+
+bool hasArithmetic(const Seq &seq)
+{
+    const auto s = significant(seq);
+    for (size_t k = 0; k < s.size(); ++k)
+        if (arithmeticOperator(seq, s, k, true) || (seq[s[k]].kind == Tok::Group && hasArithmetic(seq[s[k]].kids)))
+            return true;
+    return false;
+}
+
+// SQLite names an unaliased item by its text; arithmetic written as calls
+// would change that name, so such an item is named by the text it has.
+void keepArithmeticNames(Seq &seq)
+{
+    const auto sig = significant(seq);
+    const auto items = selectItems(seq, sig);
+    for (auto it = items.rbegin(); it != items.rend(); ++it) {
+        const size_t first = sig[it->first], last = sig[it->second];
+        if (classify(seq, sig, it->first, it->second).kind != NamedItem::Expression
+            || !hasArithmetic(Seq(seq.begin() + qsizetype(first), seq.begin() + qsizetype(last) + 1)))
+            continue;
+        Seq alias = fill(QStringLiteral(" AS ") + quotedName(str(seq, first, last + 1)), {});
+        seq.insert(seq.begin() + qsizetype(last) + 1, alias.begin(), alias.end());
+    }
+}
+
+// Oracle's numbers are decimal. SQLite's doubles are not (0.1 + 0.2 is not
+// 0.3 there), so on SQLite * and / become ora_mul and ora_div, as + and -
+// became ora_add and ora_sub, which compute on the decimals the doubles
+// stand for. A whole number divides into a fraction on both engines, and
+// both round a quotient to the 15 significant digits a double holds, so a
+// quotient cut to a whole number (TRUNC, MOD, ADD_MONTHS) is the same on
+// both.
+void decimalArithmetic(Seq &seq, const SqlTraits &t)
+{
+    forEachGroup(seq, [&t](Seq &inner) { decimalArithmetic(inner, t); });
+    size_t from = 1;
+    for (;;) {
+        const auto s = significant(seq);
+        size_t op = from;
+        while (op < s.size() && !arithmeticOperator(seq, s, op, false))
+            ++op;
+        if (op >= s.size())
+            return;
+        Operands ops{seq, s};
+        const size_t first = ops.termBwd(op - 1);
+        std::vector<std::pair<size_t, size_t>> terms{{first, ops.primaryFwd(first)}};
+        bool divides = false;
+        while (terms.back().second + 2 < s.size()
+               && (ops.at(terms.back().second + 1).isOp("*") || ops.at(terms.back().second + 1).isOp("/"))) {
+            divides = divides || ops.at(terms.back().second + 1).isOp("/");
+            const size_t b = terms.back().second + 2;
+            terms.emplace_back(b, ops.primaryFwd(b));
+        }
+        const size_t last = terms.back().second;
+        if (t.callsOracleFunctions && !divides) {
+            from = last + 1;
+            continue;
+        }
+        auto range = [&](const std::pair<size_t, size_t> &term) {
+            return Seq(seq.begin() + qsizetype(s[term.first]), seq.begin() + qsizetype(s[term.second]) + 1);
+        };
+        // PostgreSQL's ora_div takes numerics; a double (a difference of
+        // dates) becomes one as its 15 digits.
+        auto numeric = [&](Seq operand) {
+            if (!t.callsOracleFunctions)
+                return operand;
+            Seq cast = std::move(operand);
+            append(cast, fill(QStringLiteral(" AS numeric"), {}));
+            return Seq{word(QStringLiteral("CAST")), group(std::move(cast))};
+        };
+        Seq acc = range(terms.front());
+        for (size_t i = 1; i < terms.size(); ++i) {
+            const bool divide = ops.at(terms[i].first - 1).isOp("/");
+            if (!divide && t.callsOracleFunctions) {
+                acc.push_back(space());
+                acc.push_back(Node{Tok::Op, QStringLiteral("*"), {}});
+                acc.push_back(space());
+                append(acc, range(terms[i]));
+                continue;
+            }
+            Seq kids = numeric(std::move(acc));
+            kids.push_back(Node{Tok::Comma, QStringLiteral(","), {}});
+            kids.push_back(space());
+            append(kids, numeric(range(terms[i])));
+            acc = Seq{word(QLatin1String(divide ? "ora_div" : "ora_mul")), group(std::move(kids))};
+        }
+        auto it = seq.erase(seq.begin() + qsizetype(s[first]), seq.begin() + qsizetype(s[last]) + 1);
+        seq.insert(it, acc.begin(), acc.end());
+        from = first + 1;
+    }
+}
+
 } // namespace
 
 QString oracleNumberText(double d)
@@ -3069,8 +3173,11 @@ QString translateOracle(const QString &oracleSql, const ColumnLookup &lookup, Ta
     refuseUnsupported(seq, t, levels);
     extractCalls(seq);
     {
+        if (!t.callsOracleFunctions)
+            keepArithmeticNames(seq);
         DateTyping types(seq, lookup);
-        dateArithmetic(seq, types);
+        dateArithmetic(seq, types, !t.callsOracleFunctions);
+        decimalArithmetic(seq, t);
     }
     const bool renames = t.namesColumnsAsSqlite && naming.asSqlite;
     NamePlan names;

@@ -3,6 +3,7 @@
 #include "common/exception.h"
 #include "server/backend/backends.h"
 #include "server/backend/postgres/pgconnection.h"
+#include "server/backend/sqlite/sqlitedialect.h"
 #include "server/core/oraerror.h"
 
 #include <QCoreApplication>
@@ -100,6 +101,7 @@ struct SqliteFile {
         if (sqlite3_open_v2(file.toUtf8().constData(), &handle, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK)
             throw vorel::Exception(QStringLiteral("cannot open ") + file);
         sqlite3_busy_timeout(handle, 10000);
+        vorel::server::registerOracleFunctions(handle); // the class views compute through them
     }
     ~SqliteFile() { sqlite3_close_v2(handle); }
     [[noreturn]] void fail(const QString &sql) const

@@ -84,6 +84,13 @@ QString oracleMessage(Connection &c, const Failure &f)
             return QString::fromLatin1(ora::kChildRecordFound).arg(name);
         return QString::fromLatin1(ora::kParentKeyNotFound).arg(name);
     }
+    // A date where arithmetic wants a number: * or / of a date, or its
+    // cast to the numeric ora_div divides.
+    if ((state == QLatin1String("42883") && m.startsWith(QLatin1String("operator does not exist"))
+         && m.contains(QLatin1String("timestamp"))
+         && (m.contains(QLatin1String(" * ")) || m.contains(QLatin1String(" / "))))
+        || (state == QLatin1String("42846") && m.startsWith(QLatin1String("cannot cast type timestamp"))))
+        return QString::fromLatin1(ora::kNumberGotDate) + detail(f);
     if (state == QLatin1String("42703") || state == QLatin1String("42883")) {
         const QString name = state == QLatin1String("42883") ? m.section(QLatin1Char('('), 0, 0).section(QLatin1Char(' '), -1)
                                                              : quotedName(m);

@@ -5,15 +5,18 @@
 #include "server/core/oramessages.h"
 #include "server/core/oraerror.h"
 
+#include "server/backend/sqlite/sqlitedecimal.h"
 #include "server/backend/sqlite/sqlitestatement.h"
 #include "server/backend/sqlite/textsearch.h"
 
 #include <QDateTime>
 #include <algorithm>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <QRegularExpression>
 #include <cmath>
+#include <cstring>
 
 namespace vorel::server {
 
@@ -736,6 +739,66 @@ bool integerOf(sqlite3_value *v, qint64 *out)
     return ok;
 }
 
+// A number's operand of arithmetic as its decimal; false (and Oracle's
+// error given) for a date or a text that is no number.
+bool decimalOperand(sqlite3_context *ctx, sqlite3_value *v, decimal::Decimal *out)
+{
+    if (sqlite3_value_type(v) == SQLITE_INTEGER) {
+        *out = {sqlite3_value_int64(v), 0};
+        return true;
+    }
+    double d;
+    Stamp s;
+    if (numeric(v, &d) && decimal::fromDouble(d, out))
+        return true;
+    sqlite3_result_error(ctx, stampOf(v, &s) ? ora::kNumberGotDate : ora::kInvalidNumber, -1);
+    return false;
+}
+
+// * and /: whole numbers multiply as whole numbers; the rest in decimals.
+void fnMul(sqlite3_context *ctx, int, sqlite3_value **a)
+{
+    if (isNull(a[0]) || isNull(a[1])) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    qint64 r;
+    if (sqlite3_value_type(a[0]) == SQLITE_INTEGER && sqlite3_value_type(a[1]) == SQLITE_INTEGER
+        && !__builtin_mul_overflow(sqlite3_value_int64(a[0]), sqlite3_value_int64(a[1]), &r)) {
+        sqlite3_result_int64(ctx, r);
+        return;
+    }
+    decimal::Decimal x, y, p;
+    if (!decimalOperand(ctx, a[0], &x) || !decimalOperand(ctx, a[1], &y))
+        return;
+    sqlite3_result_double(ctx, decimal::multiply(x, y, &p) ? decimal::toDouble(p)
+                                                            : decimal::toDouble(x) * decimal::toDouble(y));
+}
+
+void fnDiv(sqlite3_context *ctx, int, sqlite3_value **a)
+{
+    if (isNull(a[0]) || isNull(a[1])) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    decimal::Decimal x, y, q;
+    if (!decimalOperand(ctx, a[0], &x) || !decimalOperand(ctx, a[1], &y))
+        return;
+    if (y.mantissa == 0)
+        sqlite3_result_error(ctx, ora::kDivisionByZero, -1);
+    else
+        sqlite3_result_double(ctx, decimal::divide(x, y, &q) ? decimal::toDouble(q)
+                                                              : decimal::toDouble(x) / decimal::toDouble(y));
+}
+
+// A count of seconds in days (or months of 31 days), rounded as a quotient.
+double secondsIn(qint64 seconds, qint64 unit)
+{
+    decimal::Decimal q;
+    decimal::divide({seconds, 0}, {unit, 0}, &q);
+    return decimal::toDouble(q);
+}
+
 // + and - where a date may stand: days onto a date, a date minus a date in
 // days, numbers as SQLite adds them (whole numbers stay whole).
 void arithmetic(sqlite3_context *ctx, sqlite3_value **a, bool plus)
@@ -751,7 +814,7 @@ void arithmetic(sqlite3_context *ctx, sqlite3_value **a, bool plus)
         if (plus)
             sqlite3_result_error(ctx, ora::kDatePlusDate, -1);
         else
-            resultNumber(ctx, double(x.total() - y.total()) / 86400.0);
+            resultNumber(ctx, secondsIn(x.total() - y.total(), 86400));
         return;
     }
     if (dx || dy) {
@@ -770,12 +833,15 @@ void arithmetic(sqlite3_context *ctx, sqlite3_value **a, bool plus)
         sqlite3_result_int64(ctx, r);
         return;
     }
-    double p, q;
-    if (!numeric(a[0], &p) || !numeric(a[1], &q)) {
-        sqlite3_result_error(ctx, ora::kInvalidNumber, -1);
+    decimal::Decimal p, q, sum;
+    if (!decimalOperand(ctx, a[0], &p) || !decimalOperand(ctx, a[1], &q))
         return;
-    }
-    sqlite3_result_double(ctx, plus ? p + q : p - q);
+    if (!plus)
+        q.mantissa = -q.mantissa;
+    if (decimal::add(p, q, &sum))
+        sqlite3_result_double(ctx, decimal::toDouble(sum));
+    else
+        sqlite3_result_double(ctx, decimal::toDouble(p) + decimal::toDouble(q));
 }
 
 void fnAdd(sqlite3_context *ctx, int, sqlite3_value **a) { arithmetic(ctx, a, true); }
@@ -981,8 +1047,10 @@ void fnMonthsBetween(sqlite3_context *ctx, int, sqlite3_value **a)
         resultNumber(ctx, months);
         return;
     }
-    const double rest = (x.date.day() - y.date.day()) / 31.0 + (x.secs - y.secs) / (31.0 * 86400);
-    resultNumber(ctx, months + rest);
+    decimal::Decimal rest, sum;
+    decimal::divide({(x.date.day() - y.date.day()) * qint64(86400) + (x.secs - y.secs), 0}, {31 * 86400, 0}, &rest);
+    decimal::add({qint64(months), 0}, rest, &sum);
+    resultNumber(ctx, decimal::toDouble(sum));
 }
 
 // A day of the week by its name in Spanish or English, whole or in its
@@ -1447,6 +1515,90 @@ void listaggFinal(sqlite3_context *ctx)
         resultText(ctx, out);
 }
 
+// ---- SUM, TOTAL and AVG -----------------------------------------------------
+
+// SQLite adds doubles in binary, where ten times 0.1 is not 1 and a ledger's
+// debits less its credits need not come to 0; these add the decimals the
+// values stand for. Whole numbers alone sum to a whole number, as SQLite's
+// do. Past what 38 digits hold the sum goes on in binary.
+struct DecimalSum {
+    decimal::Decimal sum; // zero in SQLite's zeroed context
+    double binary;
+    qint64 count;
+    bool inBinary;
+    bool fractional;
+};
+
+enum class SumKind { Sum, Total, Avg };
+
+// SQLite aligns an aggregate's context to 8 bytes, an __int128 wants 16:
+// the sum is copied in and out.
+bool loadSum(sqlite3_context *ctx, int size, DecimalSum *s)
+{
+    const void *at = sqlite3_aggregate_context(ctx, size);
+    if (at)
+        std::memcpy(static_cast<void *>(s), at, sizeof(DecimalSum));
+    return at != nullptr;
+}
+
+void sumStep(sqlite3_context *ctx, sqlite3_value *v, bool add)
+{
+    DecimalSum sum;
+    if (!loadSum(ctx, sizeof(DecimalSum), &sum))
+        return sqlite3_result_error_nomem(ctx);
+    if (isNull(v))
+        return;
+    decimal::Decimal d;
+    if (!decimalOperand(ctx, v, &d))
+        return;
+    DecimalSum *s = &sum;
+    s->fractional = s->fractional || sqlite3_value_type(v) != SQLITE_INTEGER;
+    if (!add)
+        d.mantissa = -d.mantissa;
+    s->count += add ? 1 : -1;
+    if (!s->inBinary && !decimal::add(s->sum, d, &s->sum)) {
+        s->inBinary = true;
+        s->binary = decimal::toDouble(s->sum);
+    }
+    if (s->inBinary)
+        s->binary += decimal::toDouble(d);
+    std::memcpy(sqlite3_aggregate_context(ctx, sizeof(DecimalSum)), static_cast<const void *>(s), sizeof(DecimalSum));
+}
+
+void sumResult(sqlite3_context *ctx, SumKind kind)
+{
+    DecimalSum sum;
+    const DecimalSum *s = loadSum(ctx, 0, &sum) ? &sum : nullptr;
+    if (!s || s->count == 0) {
+        if (kind == SumKind::Total)
+            sqlite3_result_double(ctx, 0);
+        else
+            sqlite3_result_null(ctx);
+        return;
+    }
+    if (kind == SumKind::Avg) {
+        decimal::Decimal q;
+        sqlite3_result_double(ctx, !s->inBinary && decimal::divide(s->sum, {s->count, 0}, &q)
+                                       ? decimal::toDouble(q)
+                                       : (s->inBinary ? s->binary : decimal::toDouble(s->sum)) / double(s->count));
+        return;
+    }
+    const double d = s->inBinary ? s->binary : decimal::toDouble(s->sum);
+    const bool whole = !s->fractional && !s->inBinary && s->sum.exponent == 0
+                       && s->sum.mantissa >= std::numeric_limits<qint64>::min()
+                       && s->sum.mantissa <= std::numeric_limits<qint64>::max();
+    if (kind == SumKind::Sum && whole)
+        sqlite3_result_int64(ctx, qint64(s->sum.mantissa));
+    else
+        sqlite3_result_double(ctx, d);
+}
+
+void sumAdd(sqlite3_context *ctx, int, sqlite3_value **a) { sumStep(ctx, a[0], true); }
+void sumRemove(sqlite3_context *ctx, int, sqlite3_value **a) { sumStep(ctx, a[0], false); }
+void sumFinal(sqlite3_context *ctx) { sumResult(ctx, SumKind::Sum); }
+void totalFinal(sqlite3_context *ctx) { sumResult(ctx, SumKind::Total); }
+void avgFinal(sqlite3_context *ctx) { sumResult(ctx, SumKind::Avg); }
+
 } // namespace
 
 void registerOracleFunctions(sqlite3 *db, const std::atomic<bool> *stop)
@@ -1483,6 +1635,8 @@ void registerOracleFunctions(sqlite3 *db, const std::atomic<bool> *stop)
         {"round", 2, fnRound, true},
         {"ora_add", 2, fnAdd, true},
         {"ora_sub", 2, fnSub, true},
+        {"ora_mul", 2, fnMul, true},
+        {"ora_div", 2, fnDiv, true},
         {"add_months", 2, fnAddMonths, true},
         {"last_day", 1, fnLastDay, true},
         {"months_between", 2, fnMonthsBetween, true},
@@ -1515,6 +1669,14 @@ void registerOracleFunctions(sqlite3 *db, const std::atomic<bool> *stop)
     }
     sqlite3_create_function_v2(db, "ora_listagg", -1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, nullptr, listaggStep,
                                listaggFinal, nullptr);
+    // In place of SQLite's own, as aggregates and as window functions.
+    const struct {
+        const char *name;
+        void (*final)(sqlite3_context *);
+    } sums[] = {{"sum", sumFinal}, {"total", totalFinal}, {"avg", avgFinal}};
+    for (const auto &f : sums)
+        sqlite3_create_window_function(db, f.name, 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC, nullptr, sumAdd, f.final,
+                                       f.final, sumRemove, nullptr);
     // Oracle's LIKE tells capitals from small letters.
     sqlite3_exec(db, "PRAGMA case_sensitive_like = ON", nullptr, nullptr, nullptr);
 }

@@ -2,6 +2,7 @@
 // tables, checked on SQLite directly.
 #include "server/core/oraerror.h"
 #include "server/schema/schema.h"
+#include "server/backend/sqlite/sqlitedialect.h"
 #include "server/backend/sqlite/sqliteschema.h"
 
 #include <QSet>
@@ -68,6 +69,7 @@ private slots:
     void initTestCase()
     {
         m_demo = new Db;
+        registerOracleFunctions(*m_demo); // the class views compute through them
         QElapsedTimer t;
         t.start();
         try {
@@ -376,8 +378,12 @@ private slots:
     void buttonImagesAreBitmaps()
     {
         Db &db = *m_demo;
-        const auto rows = db.rows("SELECT BOTO_Boton, length(BOTO_Img), hex(substr(BOTO_Img, 1, 2)), "
-                                  "hex(substr(BOTO_Img, 55, 3)) FROM TBOTONES ORDER BY BOTO_Boton");
+        // cut here: the Oracle SUBSTR the class views' connection has reads texts
+        auto rows = db.rows("SELECT BOTO_Boton, length(BOTO_Img), hex(BOTO_Img) FROM TBOTONES ORDER BY BOTO_Boton");
+        for (QStringList &r : rows) {
+            r << r[2].mid(108, 6);
+            r[2] = r[2].left(4);
+        }
         QVERIFY(rows.size() > 40);
         for (int i = 0; i < rows.size(); ++i) {
             QCOMPARE(rows[i][0].toInt(), i);                 // numbered from 0 without gaps

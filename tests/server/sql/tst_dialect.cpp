@@ -363,10 +363,10 @@ private slots:
         QTest::newRow("empty text is NULL") << "SELECT NVL(x, '') FROM T" << "SELECT NVL(x, NULL) FROM T";
         QTest::newRow("sysdate") << "SELECT sysdate FROM T" << "SELECT ora_sysdate() FROM T";
         QTest::newRow("concat alias kept") << "SELECT DECODE( SIGN(B-10), -1, '0','')||B Cade FROM T"
-                                           << "SELECT ora_concat(DECODE( SIGN(B-10), -1, '0',NULL), B) Cade FROM T";
+                                           << "SELECT ora_concat(DECODE( SIGN(ora_sub(B, 10)), -1, '0',NULL), B) Cade FROM T";
         QTest::newRow("concat chain") << "SELECT a || 'x' || t.b FROM T" << "SELECT ora_concat(a, 'x', t.b) FROM T";
         QTest::newRow("concat with minus left to right") << "SELECT a - 1 || b FROM T"
-                                                         << "SELECT ora_concat((a - 1), b) FROM T";
+                                                         << "SELECT ora_concat(ora_sub(a, 1), b) AS \"a - 1 || b\" FROM T";
         QTest::newRow("concat binds tighter than =") << "WHERE a || b = c" << "WHERE ora_concat(a, b) = c";
         QTest::newRow("concat of case") << "SELECT CASE WHEN a=1 THEN 'x' END || b FROM T"
                                         << "SELECT ora_concat(CASE WHEN a=1 THEN 'x' END, b) FROM T";
@@ -577,6 +577,13 @@ private slots:
     {
         QTest::addColumn<QString>("expression");
         const char *const expressions[] = {
+            // decimals on both: sums and products exact, quotients of 15 digits
+            "ADD_MONTHS(ALTA, 1 - 3 / NULLIF(3 / 30 / 30, 0))",
+            "DECODE(0.1 + 0.2, 0.3, 'eq', 'ne') || NULLIF(0.29 * 3, 0.87) || TRUNC(1 / 3 * 3) || TO_CHAR(2 / 3)",
+            "MONTHS_BETWEEN(ALTA, DATE '2020-02-03') * 31 + (ALTA + 1 / 3 - ALTA) * 3",
+            "SALDO / 0",
+            "ALTA / 2",
+            "'abc' * 2",
             "CLIENTE || '-' || SALDO || '-' || ALTA || ESTADO",
             "SALDO || ''",
             "(SALDO + 0.5) / 4 || ''",
@@ -829,8 +836,9 @@ private slots:
                                               << "ORA-00905";
     }
 
-    // + and - of what may be a date become ora_add and ora_sub; numbers, as
-    // the schema or the text tells them, stay as written.
+    // + - * / become ora_add, ora_sub, ora_mul and ora_div, which read a
+    // date as one and a number as its decimal; an unaliased item keeps the
+    // name SQLite gives its text.
     void dateArithmeticText_data()
     {
         QTest::addColumn<QString>("oracle");
@@ -838,19 +846,21 @@ private slots:
         QTest::newRow("date column plus days") << "UPDATE vorel.ZCLIENTES_T SET ALTA = ALTA + 15"
                                                << "UPDATE ZCLIENTES_T SET ALTA = ora_add(ALTA, 15)";
         QTest::newRow("number column left alone") << "SELECT SALDO - 1, CLIENTE || '-' FROM ZCLIENTES_T"
-                                                  << "SELECT SALDO - 1, ora_concat(CLIENTE, '-') FROM ZCLIENTES_T";
+                                                  << "SELECT ora_sub(SALDO, 1) AS \"SALDO - 1\", ora_concat(CLIENTE, '-') FROM ZCLIENTES_T";
         QTest::newRow("left to right, numbers kept inside")
             << "SELECT SALDO*2 - 1 + ALTA - ALTA + 1 FROM ZCLIENTES_T"
-            << "SELECT ora_add(ora_sub(ora_add(SALDO*2 - 1, ALTA), ALTA), 1) FROM ZCLIENTES_T";
+            << "SELECT ora_add(ora_sub(ora_add(ora_sub(ora_mul(SALDO, 2), 1), ALTA), ALTA), 1) AS \"SALDO*2 - 1 + ALTA - "
+               "ALTA + 1\" FROM ZCLIENTES_T";
         QTest::newRow("qualified, two tables") << "SELECT p.FECHA - c.ALTA FROM ZPEDIDOS_T p, ZCLIENTES_T c"
-                                               << "SELECT ora_sub(p.FECHA, c.ALTA) FROM ZPEDIDOS_T p, ZCLIENTES_T c";
+                                               << "SELECT ora_sub(p.FECHA, c.ALTA) AS \"p.FECHA - c.ALTA\" FROM ZPEDIDOS_T p, "
+                                                  "ZCLIENTES_T c";
         QTest::newRow("sysdate, literal and functions")
             << "SELECT SYSDATE - 1/24, DATE '2024-01-01' + 1, TRUNC(ALTA, 'MM') - 1 FROM ZCLIENTES_T"
-            << "SELECT ora_sub(ora_sysdate(), 1 * 1.0/24), ora_add( '2024-01-01 00:00:00', 1), ora_sub(TRUNC(ALTA, 'MM'), "
-               "1) FROM ZCLIENTES_T";
+            << "SELECT ora_sub(ora_sysdate(), ora_div(1, 24)) AS \"SYSDATE - 1/24\", ora_add( '2024-01-01 00:00:00', 1) "
+               "AS \"DATE '2024-01-01' + 1\", ora_sub(TRUNC(ALTA, 'MM'), 1) AS \"TRUNC(ALTA, 'MM') - 1\" FROM ZCLIENTES_T";
         QTest::newRow("a subquery's column may be a date")
             << "SELECT x + 1 FROM (SELECT ALTA x FROM ZCLIENTES_T)"
-            << "SELECT ora_add(x, 1) FROM (SELECT ALTA x FROM ZCLIENTES_T)";
+            << "SELECT ora_add(x, 1) AS \"x + 1\" FROM (SELECT ALTA x FROM ZCLIENTES_T)";
         QTest::newRow("unary minus is no subtraction") << "SELECT NVL(SALDO, -1) FROM ZCLIENTES_T"
                                                        << "SELECT NVL(SALDO, -1) FROM ZCLIENTES_T";
         QTest::newRow("DECODE as a CASE, named as written")

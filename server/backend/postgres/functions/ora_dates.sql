@@ -335,6 +335,17 @@ BEGIN
   RETURN d;
 END $$;
 
+-- a / b in decimals, the quotient rounded half away from zero to the 15
+-- significant digits an SQLite double holds, so that both databases cut a
+-- quotient to a whole number alike. The dividend's 40 places keep the
+-- division's own rounding below the one made here.
+CREATE OR REPLACE FUNCTION public.ora_digits(x numeric, n integer) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$
+  SELECT CASE WHEN $1 = 0 THEN 0::numeric
+              ELSE pg_catalog.trim_scale(pg_catalog.round($1, $2 - 1 - pg_catalog.floor(pg_catalog.log(pg_catalog.abs($1)))::integer)) END $$;
+
+CREATE OR REPLACE FUNCTION public.ora_div(a numeric, b numeric) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$
+  SELECT public.ora_digits(pg_catalog.round($1, 40) / $2, 15) $$;
+
 -- + and - where a date may stand: days (a fraction of one to the nearest
 -- second) onto a date, a date minus a date in days.
 CREATE OR REPLACE FUNCTION public.ora_add(d timestamp, n double precision) RETURNS timestamp(0) LANGUAGE plpgsql IMMUTABLE AS $$
@@ -372,7 +383,7 @@ BEGIN
 END $$;
 
 CREATE OR REPLACE FUNCTION public.ora_sub(a timestamp, b timestamp) RETURNS double precision LANGUAGE sql IMMUTABLE AS $$
-  SELECT pg_catalog.date_part('epoch', $1 - $2) / 86400 $$;
+  SELECT public.ora_div(EXTRACT(EPOCH FROM $1 - $2), 86400)::double precision $$;
 
 CREATE OR REPLACE FUNCTION public.ora_sub(d timestamp, n double precision) RETURNS timestamp(0) LANGUAGE sql IMMUTABLE AS $$ SELECT public.ora_add($1, -$2) $$;
 
@@ -464,13 +475,13 @@ CREATE OR REPLACE FUNCTION public.ora_last_day(d timestamp) RETURNS timestamp(0)
 -- last of their months; otherwise the rest counted in months of 31 days,
 -- times of day included.
 CREATE OR REPLACE FUNCTION public.ora_months_between(a timestamp, b timestamp) RETURNS double precision LANGUAGE sql IMMUTABLE AS $$
-  SELECT (pg_catalog.date_part('year', $1) - pg_catalog.date_part('year', $2)) * 12
-         + pg_catalog.date_part('month', $1) - pg_catalog.date_part('month', $2)
-         + CASE WHEN pg_catalog.date_part('day', $1) = pg_catalog.date_part('day', $2)
+  SELECT ((EXTRACT(YEAR FROM $1) - EXTRACT(YEAR FROM $2)) * 12
+         + EXTRACT(MONTH FROM $1) - EXTRACT(MONTH FROM $2)
+         + CASE WHEN EXTRACT(DAY FROM $1) = EXTRACT(DAY FROM $2)
                   OR ($1::pg_catalog.date = public.ora_last_day($1)::pg_catalog.date AND $2::pg_catalog.date = public.ora_last_day($2)::pg_catalog.date) THEN 0
-                ELSE (pg_catalog.date_part('day', $1) - pg_catalog.date_part('day', $2)) / 31
-                     + (pg_catalog.date_part('epoch', $1 - pg_catalog.date_trunc('day', $1))
-                        - pg_catalog.date_part('epoch', $2 - pg_catalog.date_trunc('day', $2))) / (31 * 86400) END $$;
+                ELSE public.ora_div((EXTRACT(DAY FROM $1) - EXTRACT(DAY FROM $2)) * 86400
+                                    + EXTRACT(EPOCH FROM $1 - pg_catalog.date_trunc('day', $1))
+                                    - EXTRACT(EPOCH FROM $2 - pg_catalog.date_trunc('day', $2)), 31 * 86400) END)::double precision $$;
 
 -- A day of the week by its name in Spanish or English, whole or its first
 -- three letters, capitals or not, accents or not: 1 Monday .. 7 Sunday.
