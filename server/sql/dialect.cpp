@@ -179,18 +179,6 @@ void rewriteTokens(Seq &seq, const SqlTraits &t)
             }
         }
     }
-    // Oracle multiplies in decimals of 38 digits; PostgreSQL multiplies
-    // whole literals as 32-bit integers, and 1000 * 1000 * 1000 overflows.
-    // A whole literal beside * is a numeric there (SQLite's are 64-bit).
-    if (t.callsOracleFunctions) {
-        for (size_t k = 0; k < sig.size(); ++k) {
-            Node &n = seq[sig[k]];
-            const bool whole = n.kind == Tok::Number
-                               && std::all_of(n.text.cbegin(), n.text.cend(), [](QChar c) { return c.isDigit(); });
-            if (whole && ((k > 0 && seq[sig[k - 1]].isOp("*")) || (k + 1 < sig.size() && seq[sig[k + 1]].isOp("*"))))
-                n.text += QStringLiteral("::numeric");
-        }
-    }
 }
 
 // EXTRACT(YEAR FROM d) is a call of ora_extract('YEAR', d) on both engines,
@@ -3002,13 +2990,13 @@ void keepArithmeticNames(Seq &seq)
     }
 }
 
-// Oracle's numbers are decimal. SQLite's doubles are not (0.1 + 0.2 is not
-// 0.3 there), so on SQLite * and / become ora_mul and ora_div, as + and -
-// became ora_add and ora_sub, which compute on the decimals the doubles
-// stand for. A whole number divides into a fraction on both engines, and
-// both round a quotient to the 15 significant digits a double holds, so a
-// quotient cut to a whole number (TRUNC, MOD, ADD_MONTHS) is the same on
-// both.
+// Oracle's numbers are decimal. SQLite's are doubles, and so is a
+// NUMBER(p,s) column on PostgreSQL (0.1 + 0.2 is not 0.3 in them), so * and
+// / become ora_mul and ora_div, as + and - became ora_add and ora_sub,
+// which compute on the decimals the doubles stand for. A whole number
+// divides into a fraction, and a quotient is rounded to the 15 significant
+// digits a double holds on both engines, so a quotient cut to a whole number
+// (TRUNC, MOD, ADD_MONTHS) is the same on both.
 void decimalArithmetic(Seq &seq, const SqlTraits &t)
 {
     forEachGroup(seq, [&t](Seq &inner) { decimalArithmetic(inner, t); });
@@ -3023,23 +3011,17 @@ void decimalArithmetic(Seq &seq, const SqlTraits &t)
         Operands ops{seq, s};
         const size_t first = ops.termBwd(op - 1);
         std::vector<std::pair<size_t, size_t>> terms{{first, ops.primaryFwd(first)}};
-        bool divides = false;
         while (terms.back().second + 2 < s.size()
                && (ops.at(terms.back().second + 1).isOp("*") || ops.at(terms.back().second + 1).isOp("/"))) {
-            divides = divides || ops.at(terms.back().second + 1).isOp("/");
             const size_t b = terms.back().second + 2;
             terms.emplace_back(b, ops.primaryFwd(b));
         }
         const size_t last = terms.back().second;
-        if (t.callsOracleFunctions && !divides) {
-            from = last + 1;
-            continue;
-        }
         auto range = [&](const std::pair<size_t, size_t> &term) {
             return Seq(seq.begin() + qsizetype(s[term.first]), seq.begin() + qsizetype(s[term.second]) + 1);
         };
-        // PostgreSQL's ora_div takes numerics; a double (a difference of
-        // dates) becomes one as its 15 digits.
+        // PostgreSQL's ora_div takes numerics; a double (a NUMBER(p,s)
+        // column) becomes one as its 15 digits.
         auto numeric = [&](Seq operand) {
             if (!t.callsOracleFunctions)
                 return operand;
@@ -3050,22 +3032,39 @@ void decimalArithmetic(Seq &seq, const SqlTraits &t)
         Seq acc = range(terms.front());
         for (size_t i = 1; i < terms.size(); ++i) {
             const bool divide = ops.at(terms[i].first - 1).isOp("/");
-            if (!divide && t.callsOracleFunctions) {
-                acc.push_back(space());
-                acc.push_back(Node{Tok::Op, QStringLiteral("*"), {}});
-                acc.push_back(space());
-                append(acc, range(terms[i]));
-                continue;
-            }
-            Seq kids = numeric(std::move(acc));
+            Seq kids = divide ? numeric(std::move(acc)) : std::move(acc);
             kids.push_back(Node{Tok::Comma, QStringLiteral(","), {}});
             kids.push_back(space());
-            append(kids, numeric(range(terms[i])));
+            append(kids, divide ? numeric(range(terms[i])) : range(terms[i]));
             acc = Seq{word(QLatin1String(divide ? "ora_div" : "ora_mul")), group(std::move(kids))};
         }
         auto it = seq.erase(seq.begin() + qsizetype(s[first]), seq.begin() + qsizetype(s[last]) + 1);
         seq.insert(it, acc.begin(), acc.end());
         from = first + 1;
+    }
+}
+
+// PostgreSQL sums a double (a NUMBER(p,s) column) in binary; SUM and AVG
+// of its decimals instead, as SQLite's ora functions sum them.
+void decimalSums(Seq &seq)
+{
+    forEachGroup(seq, decimalSums);
+    const auto sig = significant(seq);
+    for (size_t k = 0; k + 1 < sig.size(); ++k) {
+        Node &call = seq[sig[k + 1]];
+        if (!(seq[sig[k]].isWord("SUM") || seq[sig[k]].isWord("AVG")) || call.kind != Tok::Group
+            || (k > 0 && seq[sig[k - 1]].kind == Tok::Dot))
+            continue;
+        const auto inner = significant(call.kids);
+        if (inner.empty())
+            continue;
+        const size_t from = call.kids[inner[0]].isWord("DISTINCT") || call.kids[inner[0]].isWord("ALL") ? inner[0] + 1 : 0;
+        Seq cast(call.kids.begin() + qsizetype(from), call.kids.end());
+        append(cast, fill(QStringLiteral(" AS numeric"), {}));
+        call.kids.erase(call.kids.begin() + qsizetype(from), call.kids.end());
+        call.kids.push_back(space());
+        call.kids.push_back(word(QStringLiteral("CAST")));
+        call.kids.push_back(group(std::move(cast)));
     }
 }
 
@@ -3176,8 +3175,10 @@ QString translateOracle(const QString &oracleSql, const ColumnLookup &lookup, Ta
         if (!t.callsOracleFunctions)
             keepArithmeticNames(seq);
         DateTyping types(seq, lookup);
-        dateArithmetic(seq, types, !t.callsOracleFunctions);
+        dateArithmetic(seq, types, true);
         decimalArithmetic(seq, t);
+        if (t.callsOracleFunctions)
+            decimalSums(seq);
     }
     const bool renames = t.namesColumnsAsSqlite && naming.asSqlite;
     NamePlan names;

@@ -123,6 +123,16 @@ bool multiply(const Decimal &a, const Decimal &b, Decimal *out)
     return true;
 }
 
+bool remainder(const Decimal &a, const Decimal &b, Decimal *out)
+{
+    const int e = std::min(a.exponent, b.exponent);
+    Int x, y;
+    if (!scaled(a.mantissa, a.exponent - e, &x) || !scaled(b.mantissa, b.exponent - e, &y))
+        return false;
+    *out = {x % y, e};
+    return true;
+}
+
 bool divide(const Decimal &a, const Decimal &b, Decimal *out)
 {
     if (a.mantissa == 0) {

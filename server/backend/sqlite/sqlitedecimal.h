@@ -26,6 +26,8 @@ double toDouble(const Decimal &d);
 // binary arithmetic, whose error is then below a double's last digit).
 bool add(const Decimal &a, const Decimal &b, Decimal *out);
 bool multiply(const Decimal &a, const Decimal &b, Decimal *out);
+// a - b * trunc(a / b), exact (the sign of a); b != 0.
+bool remainder(const Decimal &a, const Decimal &b, Decimal *out);
 // a / b rounded half away from zero to kQuotientDigits digits; b != 0.
 bool divide(const Decimal &a, const Decimal &b, Decimal *out);
 

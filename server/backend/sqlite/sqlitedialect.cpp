@@ -799,8 +799,8 @@ double secondsIn(qint64 seconds, qint64 unit)
     return decimal::toDouble(q);
 }
 
-// + and - where a date may stand: days onto a date, a date minus a date in
-// days, numbers as SQLite adds them (whole numbers stay whole).
+// + and -: days onto a date, a date minus a date in days, numbers in
+// decimals (whole numbers stay whole).
 void arithmetic(sqlite3_context *ctx, sqlite3_value **a, bool plus)
 {
     if (isNull(a[0]) || isNull(a[1])) {
@@ -1107,44 +1107,6 @@ void fnExtract(sqlite3_context *ctx, int, sqlite3_value **a)
     sqlite3_result_error(ctx, ora::kMissingKeyword, -1);
 }
 
-// A double's 15 decimal digits as a whole number and a power of ten.
-void decimalDigits(double d, qint64 *mantissa, int *exponent)
-{
-    const QString e = QString::number(d, 'e', 14); // -D.DDDDDDDDDDDDDDe±XX
-    const qsizetype at = e.indexOf(QLatin1Char('e'));
-    *mantissa = QString(e.left(at)).remove(QLatin1Char('.')).toLongLong();
-    *exponent = e.mid(at + 1).toInt() - 14;
-}
-
-// MOD on the decimal digits of both numbers, as Oracle's numbers are
-// decimal: MOD(-7, 0.29) is -0.04, where the binary remainder is not.
-// Numbers too far apart in size for that are left to the binary one.
-double decimalMod(double x, double y)
-{
-    if (!std::isfinite(x) || !std::isfinite(y) || x == 0)
-        return std::fmod(x, y);
-    qint64 mx, my;
-    int ex, ey;
-    decimalDigits(x, &mx, &ex);
-    decimalDigits(y, &my, &ey);
-    const int e = std::min(ex, ey);
-    if (ex - e > 22 || ey - e > 22)
-        return std::fmod(x, y);
-    __int128 p = mx, q = my;
-    for (int i = e; i < ex; ++i)
-        p *= 10;
-    for (int i = e; i < ey; ++i)
-        q *= 10;
-    __int128 r = p % q; // the sign of x, as MOD's
-    const bool negative = r < 0;
-    QString digits;
-    do {
-        digits.prepend(QChar(u'0' + int(negative ? -(r % 10) : r % 10)));
-        r /= 10;
-    } while (r != 0);
-    return (QLatin1String(negative ? "-" : "") + digits + QStringLiteral("e%1").arg(e)).toDouble();
-}
-
 void fnMod(sqlite3_context *ctx, int, sqlite3_value **a)
 {
     double x, y;
@@ -1158,7 +1120,17 @@ void fnMod(sqlite3_context *ctx, int, sqlite3_value **a)
         const qint64 i = sqlite3_value_int64(a[0]), j = sqlite3_value_int64(a[1]);
         sqlite3_result_int64(ctx, j == -1 ? 0 : i % j);
     } else {
-        sqlite3_result_double(ctx, decimalMod(x, y));
+        // On the decimals, as Oracle's numbers are: MOD(-7, 0.29) is -0.04,
+        // where the binary remainder is not.
+        auto read = [](sqlite3_value *v, double d, decimal::Decimal *out) {
+            if (sqlite3_value_type(v) != SQLITE_INTEGER)
+                return decimal::fromDouble(d, out);
+            *out = {sqlite3_value_int64(v), 0};
+            return true;
+        };
+        decimal::Decimal p, q, r;
+        const bool exact = read(a[0], x, &p) && read(a[1], y, &q) && decimal::remainder(p, q, &r);
+        sqlite3_result_double(ctx, exact ? decimal::toDouble(r) : std::fmod(x, y));
     }
 }
 

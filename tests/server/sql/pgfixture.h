@@ -95,10 +95,7 @@ private:
         case 700:  // float4
         case 701:  // float8
         case 1700: // numeric
-        {
-            const double d = t.toDouble();
-            return d == qint64(d) ? QString::number(qint64(d)) : QString::number(d, 'g', 15);
-        }
+            return numberCell(t.toDouble());
         case 17: // bytea, \x hex
             return QString::fromUtf8(QByteArray::fromHex(t.mid(2).toLatin1()));
         default:

@@ -439,12 +439,12 @@ private slots:
                                                << "SELECT (CASE (s) WHEN 0 THEN 'cero' WHEN -20 THEN 'debe' END) AS \"v\" FROM T";
         QTest::newRow("DECODE of SIGN in a concatenation")
             << "SELECT BOTO_Boton Boton, DECODE( SIGN(BOTO_Boton-10), -1, '0','')||BOTO_Boton Cade FROM vorel.TBOTONES"
-            << "SELECT BOTO_Boton AS \"Boton\", ora_concat(ora_text((CASE (ora_sign(BOTO_Boton-10)) WHEN -1 THEN '0' "
+            << "SELECT BOTO_Boton AS \"Boton\", ora_concat(ora_text((CASE (ora_sign(ora_sub(BOTO_Boton, 10))) WHEN -1 THEN '0' "
                "ELSE NULL END)), ora_text(BOTO_Boton)) AS \"Cade\" FROM TBOTONES";
         QTest::newRow("concat chain") << "SELECT a || 'x' || t.b v FROM T t"
                                       << "SELECT ora_concat(ora_text(a), 'x', ora_text(t.b)) AS \"v\" FROM T t";
         QTest::newRow("concat with minus left to right") << "SELECT a - 1 || b v FROM T"
-                                                         << "SELECT ora_concat(ora_text((a - 1)), ora_text(b)) AS \"v\" FROM T";
+                                                         << "SELECT ora_concat(ora_text(ora_sub(a, 1)), ora_text(b)) AS \"v\" FROM T";
         QTest::newRow("concat literal with a quote") << "SELECT 'it''s' || a v FROM T"
                                                      << "SELECT ora_concat('it''s', ora_text(a)) AS \"v\" FROM T";
         QTest::newRow("concat of two literals") << "SELECT 'a' || 'b' v FROM T" << "SELECT ora_concat('a', 'b') AS \"v\" FROM T";
@@ -478,7 +478,7 @@ private slots:
         QTest::newRow("table star left alone") << "SELECT t.*, a FROM T t" << "SELECT t.*, a AS \"a\" FROM T t";
         QTest::newRow("expressions named by SQLite's text")
             << "SELECT COUNT(*), a + 1, NVL(a,'') FROM T"
-            << "SELECT COUNT(*) AS \"COUNT(*)\", a + 1 AS \"a + 1\", ora_nvl(a,NULL) AS \"NVL(a,NULL)\" FROM T";
+            << "SELECT COUNT(*) AS \"COUNT(*)\", ora_add(a, 1) AS \"a + 1\", ora_nvl(a,NULL) AS \"NVL(a,NULL)\" FROM T";
         QTest::newRow("case with and without alias")
             << "SELECT DISTINCT CASE WHEN a = 1 THEN 'x' END Est, CASE WHEN a = 1 THEN 'x' END FROM T"
             << "SELECT DISTINCT CASE WHEN a = 1 THEN 'x' END AS \"Est\", CASE WHEN a = 1 THEN 'x' END AS \"CASE WHEN "

@@ -48,16 +48,22 @@ private slots:
         QStringList differences;
         int errors = 0;
         for (int i = 0; i < count; ++i) {
+            gen.clearParts();
             const QString e = gen.any(3);
             const QString sql = diffStatement(e);
-            const Result lite = run(db, sql);
-            pg.conn->exec(QStringLiteral("BEGIN"));
-            const Result other = pg.run(sql);
-            pg.conn->exec(QStringLiteral("ROLLBACK"));
+            const auto runLite = [this](const QString &q) { return run(db, q); };
+            const auto runOther = [this](const QString &q) {
+                pg.conn->exec(QStringLiteral("BEGIN"));
+                const Result r = pg.run(q);
+                pg.conn->exec(QStringLiteral("ROLLBACK"));
+                return r;
+            };
+            const Result lite = runLite(sql), other = runOther(sql);
+            const QString pgSql = pg.lastSql;
             if (!lite.error.isEmpty() || !other.error.isEmpty())
                 ++errors;
-            if (!sameAnswer(lite, other))
-                differences << describe(e, lite, other, pg.lastSql);
+            if (!sameAnswer(lite, other) && !orderOfComputing(gen.parts(), lite, other, runLite, runOther))
+                differences << describe(e, lite, other, pgSql);
         }
         qInfo("seed %u: %d expressions, %d answered an error on either engine, %lld differences", seed, count, errors,
               qlonglong(differences.size()));

@@ -346,6 +346,15 @@ CREATE OR REPLACE FUNCTION public.ora_digits(x numeric, n integer) RETURNS numer
 CREATE OR REPLACE FUNCTION public.ora_div(a numeric, b numeric) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$
   SELECT public.ora_digits(pg_catalog.round($1, 40) / $2, 15) $$;
 
+-- Whole numbers multiply into a wider type, which never overflows.
+CREATE OR REPLACE FUNCTION public.ora_mul(a integer, b integer) RETURNS bigint LANGUAGE sql IMMUTABLE AS $$ SELECT $1::bigint * $2 $$;
+
+CREATE OR REPLACE FUNCTION public.ora_mul(a bigint, b bigint) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$ SELECT $1::numeric * $2 $$;
+
+CREATE OR REPLACE FUNCTION public.ora_mul(a numeric, b numeric) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$ SELECT $1 * $2 $$;
+
+CREATE OR REPLACE FUNCTION public.ora_mul(a double precision, b double precision) RETURNS double precision LANGUAGE sql IMMUTABLE AS $$ SELECT ($1::numeric * $2::numeric)::double precision $$;
+
 -- + and - where a date may stand: days (a fraction of one to the nearest
 -- second) onto a date, a date minus a date in days.
 CREATE OR REPLACE FUNCTION public.ora_add(d timestamp, n double precision) RETURNS timestamp(0) LANGUAGE plpgsql IMMUTABLE AS $$
@@ -370,7 +379,10 @@ CREATE OR REPLACE FUNCTION public.ora_add(a integer, b integer) RETURNS integer 
 
 CREATE OR REPLACE FUNCTION public.ora_add(a bigint, b bigint) RETURNS bigint LANGUAGE sql IMMUTABLE AS $$ SELECT $1 + $2 $$;
 
-CREATE OR REPLACE FUNCTION public.ora_add(a double precision, b double precision) RETURNS double precision LANGUAGE sql IMMUTABLE AS $$ SELECT $1 + $2 $$;
+-- A NUMBER(p,s) column is a double here: + - * of doubles are computed on
+-- their decimals (15 digits, as a double reads as a numeric) and held as the
+-- nearest double, as SQLite holds them.
+CREATE OR REPLACE FUNCTION public.ora_add(a double precision, b double precision) RETURNS double precision LANGUAGE sql IMMUTABLE AS $$ SELECT ($1::numeric + $2::numeric)::double precision $$;
 
 CREATE OR REPLACE FUNCTION public.ora_add(a numeric, b numeric) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$ SELECT $1 + $2 $$;
 
@@ -382,8 +394,8 @@ BEGIN
   RETURN public.ora_text(public.ora_to_number(t)::double precision + n);
 END $$;
 
-CREATE OR REPLACE FUNCTION public.ora_sub(a timestamp, b timestamp) RETURNS double precision LANGUAGE sql IMMUTABLE AS $$
-  SELECT public.ora_div(EXTRACT(EPOCH FROM $1 - $2), 86400)::double precision $$;
+CREATE OR REPLACE FUNCTION public.ora_sub(a timestamp, b timestamp) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$
+  SELECT public.ora_div(EXTRACT(EPOCH FROM $1 - $2), 86400) $$;
 
 CREATE OR REPLACE FUNCTION public.ora_sub(d timestamp, n double precision) RETURNS timestamp(0) LANGUAGE sql IMMUTABLE AS $$ SELECT public.ora_add($1, -$2) $$;
 
@@ -396,7 +408,7 @@ CREATE OR REPLACE FUNCTION public.ora_sub(a integer, b integer) RETURNS integer 
 
 CREATE OR REPLACE FUNCTION public.ora_sub(a bigint, b bigint) RETURNS bigint LANGUAGE sql IMMUTABLE AS $$ SELECT $1 - $2 $$;
 
-CREATE OR REPLACE FUNCTION public.ora_sub(a double precision, b double precision) RETURNS double precision LANGUAGE sql IMMUTABLE AS $$ SELECT $1 - $2 $$;
+CREATE OR REPLACE FUNCTION public.ora_sub(a double precision, b double precision) RETURNS double precision LANGUAGE sql IMMUTABLE AS $$ SELECT ($1::numeric - $2::numeric)::double precision $$;
 
 CREATE OR REPLACE FUNCTION public.ora_sub(a numeric, b numeric) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$ SELECT $1 - $2 $$;
 
@@ -474,14 +486,14 @@ CREATE OR REPLACE FUNCTION public.ora_last_day(d timestamp) RETURNS timestamp(0)
 -- MONTHS_BETWEEN: whole months when both days are the same or both the
 -- last of their months; otherwise the rest counted in months of 31 days,
 -- times of day included.
-CREATE OR REPLACE FUNCTION public.ora_months_between(a timestamp, b timestamp) RETURNS double precision LANGUAGE sql IMMUTABLE AS $$
+CREATE OR REPLACE FUNCTION public.ora_months_between(a timestamp, b timestamp) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$
   SELECT ((EXTRACT(YEAR FROM $1) - EXTRACT(YEAR FROM $2)) * 12
          + EXTRACT(MONTH FROM $1) - EXTRACT(MONTH FROM $2)
          + CASE WHEN EXTRACT(DAY FROM $1) = EXTRACT(DAY FROM $2)
                   OR ($1::pg_catalog.date = public.ora_last_day($1)::pg_catalog.date AND $2::pg_catalog.date = public.ora_last_day($2)::pg_catalog.date) THEN 0
                 ELSE public.ora_div((EXTRACT(DAY FROM $1) - EXTRACT(DAY FROM $2)) * 86400
                                     + EXTRACT(EPOCH FROM $1 - pg_catalog.date_trunc('day', $1))
-                                    - EXTRACT(EPOCH FROM $2 - pg_catalog.date_trunc('day', $2)), 31 * 86400) END)::double precision $$;
+                                    - EXTRACT(EPOCH FROM $2 - pg_catalog.date_trunc('day', $2)), 31 * 86400) END) $$;
 
 -- A day of the week by its name in Spanish or English, whole or its first
 -- three letters, capitals or not, accents or not: 1 Monday .. 7 Sunday.
