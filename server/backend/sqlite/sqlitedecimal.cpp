@@ -48,6 +48,17 @@ bool fromDouble(double d, Decimal *out)
 {
     if (!std::isfinite(d))
         return false;
+    // Few places (money): the digits the double reads back from with them
+    // are its shortest ones, but for trailing zeros, since two decimals of
+    // four places lie further apart than a double's rounding reaches.
+    static const double scale[] = {1, 10, 100, 1000, 10000};
+    for (int k = 0; k < 5; ++k) {
+        const double m = d * scale[k];
+        if (std::fabs(m) < 9007199254740992.0 && m == std::trunc(m) && m / scale[k] == d) {
+            *out = {Int(int64_t(m)), -k};
+            return true;
+        }
+    }
     char buf[40];
     const auto r = std::to_chars(buf, buf + sizeof buf, d); // the shortest that reads back
     const char *p = buf;
