@@ -2609,6 +2609,7 @@ void postgresCalls(Seq &seq)
             {"TO_NUMBER", "ora_to_number", 1, 2, false},
             {"TRUNC", "ora_trunc", 1, 2, false},
             {"MOD", "ora_mod", 2, 2, false},
+            {"POWER", "ora_power", 2, 2, false},
             {"ROUND", "ora_round", 1, 2, false},
             {"ADD_MONTHS", "ora_add_months", 2, 2, false},
             {"LAST_DAY", "ora_last_day", 1, 1, false},

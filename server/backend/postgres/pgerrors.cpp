@@ -135,6 +135,7 @@ QString oracleMessage(Connection &c, const Failure &f)
         {"22018", ora::kInvalidNumber, false},
         {"22003", ora::kValueTooPrecise, true},
         {"22012", ora::kDivisionByZero, false},
+        {"2201F", ora::kArgumentOutOfRange, true},
         {"22001", ora::kValueTooLarge, true},
         {"22007", ora::kDateFormat, true},
         {"22008", ora::kDateFormat, true},

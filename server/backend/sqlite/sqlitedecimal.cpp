@@ -48,9 +48,9 @@ bool fromDouble(double d, Decimal *out)
 {
     if (!std::isfinite(d))
         return false;
-    // Few places (money): the digits the double reads back from with them
-    // are its shortest ones, but for trailing zeros, since two decimals of
-    // four places lie further apart than a double's rounding reaches.
+    // Few places (money), without printing: the digits the double reads
+    // back from with them are its shortest but for trailing zeros, since two
+    // decimals of four places lie further apart than a double's rounding.
     static const double scale[] = {1, 10, 100, 1000, 10000};
     for (int k = 0; k < 5; ++k) {
         const double m = d * scale[k];
@@ -81,6 +81,10 @@ bool fromDouble(double d, Decimal *out)
         int e = 0;
         std::from_chars(p + 1 + (p[1] == '+'), r.ptr, e);
         exponent += e;
+    }
+    while (m != 0 && m % 10 == 0) {
+        m /= 10;
+        ++exponent;
     }
     *out = {negative ? -m : m, exponent};
     return true;

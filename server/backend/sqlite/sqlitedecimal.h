@@ -2,9 +2,9 @@
 // Oracle's numbers are decimal; SQLite's are binary doubles, where 0.1 + 0.2
 // is not 0.3 and 0.29 * 3 is 0.8699999999999999. SQLite's arithmetic is
 // done here on the decimals its doubles stand for (the shortest digits that
-// read back as the same double), and each answer is the double nearest to
-// the exact decimal one. A quotient is rounded to 15 significant digits,
-// which a double always holds, on both databases alike.
+// read back as the same double, as PostgreSQL writes a double), and each
+// answer is the double nearest to the exact decimal one. A quotient is
+// rounded to 15 significant digits on both databases alike.
 #include <cstdint>
 
 namespace vorel::server::decimal {

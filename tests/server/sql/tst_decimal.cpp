@@ -1,6 +1,6 @@
 // The decimals SQLite's arithmetic computes on: a double reads as the
-// digits it was written with, sums and products are exact, quotients are
-// rounded half away from zero to 15 digits.
+// shortest digits it was written with, sums and products are exact,
+// quotients are rounded half away from zero to 15 digits.
 #include "server/backend/sqlite/sqlitedecimal.h"
 
 #include <QRandomGenerator>

@@ -581,6 +581,11 @@ private slots:
             "ADD_MONTHS(ALTA, 1 - 3 / NULLIF(3 / 30 / 30, 0))",
             "DECODE(0.1 + 0.2, 0.3, 'eq', 'ne') || NULLIF(0.29 * 3, 0.87) || TRUNC(1 / 3 * 3) || TO_CHAR(2 / 3)",
             "MONTHS_BETWEEN(ALTA, DATE '2020-02-03') * 31 + (ALTA + 1 / 3 - ALTA) * 3",
+            "MOD(1000, MONTHS_BETWEEN(DATE '2024-01-01', DATE '2024-02-29')) + MOD(1000 * 1000 * 1000 * 1000 * 1000 * 1000 "
+            "* 1000 * 1000, 3)",
+            "TRUNC(0.29 + -1 - SALDO + SALDO, 3) + SALDO * 8 + CEIL(0.29) + MOD(DATE '2023-12-31' - ALTA, 2.5)",
+            "POWER(POWER(0.29, 3), 3) || ' ' || POWER(3, 30) || ' ' || POWER(2, -2) || ' ' || POWER(ABS(SALDO), 0.5)",
+            "POWER(SALDO, 0.5)",
             "SALDO / 0",
             "ALTA / 2",
             "'abc' * 2",

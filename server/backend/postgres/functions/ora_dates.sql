@@ -339,9 +339,12 @@ END $$;
 -- significant digits an SQLite double holds, so that both databases cut a
 -- quotient to a whole number alike. The dividend's 40 places keep the
 -- division's own rounding below the one made here.
+-- The magnitude comes from a double's logarithm: a numeric's costs a
+-- thousand times more, and where the two disagree (x a hair below a power
+-- of ten) both roundings give that power.
 CREATE OR REPLACE FUNCTION public.ora_digits(x numeric, n integer) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$
   SELECT CASE WHEN $1 = 0 THEN 0::numeric
-              ELSE pg_catalog.trim_scale(pg_catalog.round($1, $2 - 1 - pg_catalog.floor(pg_catalog.log(pg_catalog.abs($1)))::integer)) END $$;
+              ELSE pg_catalog.trim_scale(pg_catalog.round($1, $2 - 1 - pg_catalog.floor(pg_catalog.log(pg_catalog.abs($1)::double precision))::integer)) END $$;
 
 CREATE OR REPLACE FUNCTION public.ora_div(a numeric, b numeric) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$
   SELECT public.ora_digits(pg_catalog.round($1, 40) / $2, 15) $$;
@@ -353,7 +356,7 @@ CREATE OR REPLACE FUNCTION public.ora_mul(a bigint, b bigint) RETURNS numeric LA
 
 CREATE OR REPLACE FUNCTION public.ora_mul(a numeric, b numeric) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$ SELECT $1 * $2 $$;
 
-CREATE OR REPLACE FUNCTION public.ora_mul(a double precision, b double precision) RETURNS double precision LANGUAGE sql IMMUTABLE AS $$ SELECT ($1::numeric * $2::numeric)::double precision $$;
+CREATE OR REPLACE FUNCTION public.ora_mul(a double precision, b double precision) RETURNS double precision LANGUAGE sql IMMUTABLE AS $$ SELECT ($1::text::numeric * $2::text::numeric)::double precision $$;
 
 -- + and - where a date may stand: days (a fraction of one to the nearest
 -- second) onto a date, a date minus a date in days.
@@ -380,9 +383,10 @@ CREATE OR REPLACE FUNCTION public.ora_add(a integer, b integer) RETURNS integer 
 CREATE OR REPLACE FUNCTION public.ora_add(a bigint, b bigint) RETURNS bigint LANGUAGE sql IMMUTABLE AS $$ SELECT $1 + $2 $$;
 
 -- A NUMBER(p,s) column is a double here: + - * of doubles are computed on
--- their decimals (15 digits, as a double reads as a numeric) and held as the
--- nearest double, as SQLite holds them.
-CREATE OR REPLACE FUNCTION public.ora_add(a double precision, b double precision) RETURNS double precision LANGUAGE sql IMMUTABLE AS $$ SELECT ($1::numeric + $2::numeric)::double precision $$;
+-- their decimals (the shortest digits a double is written with; a cast to
+-- numeric would keep 15) and held as the nearest double, as SQLite holds
+-- them.
+CREATE OR REPLACE FUNCTION public.ora_add(a double precision, b double precision) RETURNS double precision LANGUAGE sql IMMUTABLE AS $$ SELECT ($1::text::numeric + $2::text::numeric)::double precision $$;
 
 CREATE OR REPLACE FUNCTION public.ora_add(a numeric, b numeric) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$ SELECT $1 + $2 $$;
 
@@ -408,7 +412,7 @@ CREATE OR REPLACE FUNCTION public.ora_sub(a integer, b integer) RETURNS integer 
 
 CREATE OR REPLACE FUNCTION public.ora_sub(a bigint, b bigint) RETURNS bigint LANGUAGE sql IMMUTABLE AS $$ SELECT $1 - $2 $$;
 
-CREATE OR REPLACE FUNCTION public.ora_sub(a double precision, b double precision) RETURNS double precision LANGUAGE sql IMMUTABLE AS $$ SELECT ($1::numeric - $2::numeric)::double precision $$;
+CREATE OR REPLACE FUNCTION public.ora_sub(a double precision, b double precision) RETURNS double precision LANGUAGE sql IMMUTABLE AS $$ SELECT ($1::text::numeric - $2::text::numeric)::double precision $$;
 
 CREATE OR REPLACE FUNCTION public.ora_sub(a numeric, b numeric) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$ SELECT $1 - $2 $$;
 

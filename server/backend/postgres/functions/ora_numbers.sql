@@ -71,11 +71,28 @@ END $$;
 CREATE OR REPLACE FUNCTION public.ora_mod(x bigint, y bigint) RETURNS bigint LANGUAGE sql IMMUTABLE AS $$
   SELECT CASE WHEN $2 = 0 THEN $1 ELSE pg_catalog.mod($1, $2) END $$;
 
--- On the decimal digits of both, as Oracle's numbers are decimal: MOD(-7,
--- 0.29) is -0.04, where the binary remainder is not.
+-- On the decimal digits of both (the shortest a double is written with), as
+-- Oracle's numbers are decimal: MOD(-7, 0.29) is -0.04, where the binary
+-- remainder is not; the sign is the dividend's.
 CREATE OR REPLACE FUNCTION public.ora_mod(x double precision, y double precision) RETURNS double precision LANGUAGE sql IMMUTABLE AS $$
   SELECT CASE WHEN $2 = 0 THEN $1
-              ELSE ($1::numeric - $2::numeric * pg_catalog.trunc($1::numeric / $2::numeric))::double precision END $$;
+              ELSE pg_catalog.mod($1::text::numeric, $2::text::numeric)::double precision END $$;
+
+-- POWER: a whole exponent (up to 100) multiplies the base that often,
+-- exactly, where PostgreSQL's own keeps 16 decimal places of a small power;
+-- any other exponent as PostgreSQL computes it.
+CREATE OR REPLACE FUNCTION public.ora_power(x numeric, n numeric) RETURNS numeric LANGUAGE plpgsql IMMUTABLE STRICT AS $$
+DECLARE
+  r numeric := 1;
+BEGIN
+  IF n <> pg_catalog.trunc(n) OR pg_catalog.abs(n) > 100 THEN RETURN pg_catalog.power(x, n); END IF;
+  FOR k IN 1 .. pg_catalog.abs(n)::integer LOOP r := r * x; END LOOP;
+  IF n < 0 THEN RETURN public.ora_div(1, r); END IF;
+  RETURN r;
+END $$;
+
+CREATE OR REPLACE FUNCTION public.ora_power(x double precision, n double precision) RETURNS double precision LANGUAGE sql IMMUTABLE AS $$
+  SELECT public.ora_power($1::text::numeric, $2::text::numeric)::double precision $$;
 
 -- TRUNC and ROUND of a number to decimal places, on its decimal digits.
 CREATE OR REPLACE FUNCTION public.ora_round(x double precision, places integer DEFAULT 0) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$
