@@ -76,14 +76,15 @@ void postgres(qint64 rows, int runs)
         std::printf("\nPostgreSQL: %s\n", qPrintable(why));
         return;
     }
-    auto session = db.open();
-    session->startSession(QStringLiteral("1001"), false);
-    server::pg::Connection &c = static_cast<server::PgDatabase &>(*session).connection();
     // The types the server gives NUMBER(12,2), NUMBER(8) and NUMBER(4,1).
-    c.exec(QStringLiteral("CREATE TABLE t AS SELECT (i % 100000) / 100.0::double precision AS precio, "
+    server::pg::Connection owner(db.location());
+    owner.exec(QStringLiteral("CREATE TABLE public.t AS SELECT (i % 100000) / 100.0::double precision AS precio, "
                           "(1 + i % 37)::bigint AS cantidad, (i % 21) / 2.0::double precision AS dto "
                           "FROM generate_series(0, %1) i; ANALYZE t")
                .arg(rows - 1));
+    auto session = db.open();
+    session->startSession(QStringLiteral("1001"), false);
+    server::pg::Connection &c = static_cast<server::PgDatabase &>(*session).connection();
     std::vector<std::vector<double>> binary(std::size(kQueries)), decimal(std::size(kQueries));
     for (int r = 0; r < runs; ++r)
         for (size_t q = 0; q < std::size(kQueries); ++q) {

@@ -3073,8 +3073,16 @@ void decimalSums(Seq &seq)
 
 QString oracleNumberText(double d)
 {
-    if (std::isfinite(d) && d == std::trunc(d) && std::fabs(d) < 1e15)
+    const bool whole = std::isfinite(d) && d == std::trunc(d);
+    if (whole && std::fabs(d) < 1e15)
         return QString::number(qint64(d));
+    if (whole && std::fabs(d) < 1e38) {
+        // Written in full, as Oracle writes a whole number, to the 15 digits
+        // a double holds: 1e16 is 10000000000000000, not 1e+16.
+        const QString e = QString::number(d, 'e', 14); // -D.DDDDDDDDDDDDDDe+XX
+        const qsizetype at = e.indexOf(QLatin1Char('e'));
+        return QString(e.left(at)).remove(QLatin1Char('.')) + QString(e.mid(at + 1).toInt() - 14, QLatin1Char('0'));
+    }
     QString t = QString::number(d, 'g', 15);
     if (t.startsWith(QLatin1String("0.")))
         t.remove(0, 1);

@@ -584,7 +584,8 @@ private slots:
             "MOD(1000, MONTHS_BETWEEN(DATE '2024-01-01', DATE '2024-02-29')) + MOD(1000 * 1000 * 1000 * 1000 * 1000 * 1000 "
             "* 1000 * 1000, 3)",
             "TRUNC(0.29 + -1 - SALDO + SALDO, 3) + SALDO * 8 + CEIL(0.29) + MOD(DATE '2023-12-31' - ALTA, 2.5)",
-            "POWER(POWER(0.29, 3), 3) || ' ' || POWER(3, 30) || ' ' || POWER(2, -2) || ' ' || POWER(ABS(SALDO), 0.5)",
+            "POWER(POWER(0.29, 3), 3) || ' ' || POWER(3, 39) || ' ' || 2.5 * 4000000000000000 || ' ' || POWER(10, 22) "
+            "|| ' ' || POWER(2, -2) || ' ' || POWER(ABS(SALDO), 0.5)",
             "POWER(SALDO, 0.5)",
             "SALDO / 0",
             "ALTA / 2",

@@ -94,6 +94,13 @@ END $$;
 CREATE OR REPLACE FUNCTION public.ora_power(x double precision, n double precision) RETURNS double precision LANGUAGE sql IMMUTABLE AS $$
   SELECT public.ora_power($1::text::numeric, $2::text::numeric)::double precision $$;
 
+-- Whole numbers take the exact one (without these, the double one).
+CREATE OR REPLACE FUNCTION public.ora_power(x integer, n integer) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$
+  SELECT public.ora_power($1::numeric, $2::numeric) $$;
+
+CREATE OR REPLACE FUNCTION public.ora_power(x bigint, n bigint) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$
+  SELECT public.ora_power($1::numeric, $2::numeric) $$;
+
 -- TRUNC and ROUND of a number to decimal places, on its decimal digits.
 CREATE OR REPLACE FUNCTION public.ora_round(x double precision, places integer DEFAULT 0) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$
   SELECT pg_catalog.trim_scale(pg_catalog.round($1::numeric, GREATEST(LEAST($2, 400), -400))) $$;

@@ -22,6 +22,8 @@ BEGIN
   IF x = '-Infinity'::float8 THEN RETURN '-inf'; END IF;
   IF x = pg_catalog.trunc(x) AND pg_catalog.abs(x) < 1e15 THEN RETURN pg_catalog.trunc(x)::bigint::text; END IF;
   m := x::numeric;
+  -- A whole number in full, as Oracle writes it, to the 15 digits read.
+  IF x = pg_catalog.trunc(x) AND pg_catalog.abs(x) < 1e38 THEN RETURN pg_catalog.trunc(m)::text; END IF;
   e := pg_catalog.floor(pg_catalog.log(pg_catalog.abs(m)));
   m := pg_catalog.round(m, 14 - e);
   IF pg_catalog.abs(m) >= pg_catalog.power(10::numeric, e + 1) THEN e := e + 1; END IF;
@@ -37,7 +39,11 @@ BEGIN
   RETURN t;
 END $$;
 
-CREATE OR REPLACE FUNCTION public.ora_text(x numeric) RETURNS text LANGUAGE sql IMMUTABLE AS $$ SELECT public.ora_text($1::double precision) $$;
+-- A whole numeric an SQLite integer could hold is written exactly, as
+-- SQLite writes its integers; the rest as the double it reads as.
+CREATE OR REPLACE FUNCTION public.ora_text(x numeric) RETURNS text LANGUAGE sql IMMUTABLE AS $$
+  SELECT CASE WHEN $1 = pg_catalog.trunc($1) AND pg_catalog.abs($1) <= 9223372036854775807 THEN pg_catalog.trunc($1)::text
+              ELSE public.ora_text($1::double precision) END $$;
 
 CREATE OR REPLACE FUNCTION public.ora_text(x timestamp) RETURNS text LANGUAGE sql IMMUTABLE AS $$ SELECT pg_catalog.to_char($1, 'YYYY-MM-DD HH24:MI:SS') $$;
 
