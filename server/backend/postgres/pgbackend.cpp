@@ -99,6 +99,10 @@ QString PgBackend::prepare(const QString &uri, int *converted) const
                                       "run vorel-server init --pg as its owner, or see the administrator's guide")
                     .arg(QLatin1String(pg::kSessionRole), e.message());
         }
+        // A database made by an earlier server lacks the functions the
+        // translation of this one calls.
+        if (const QString why = pg::refreshFunctions(conn); !why.isEmpty())
+            pg::Pool::tell(QStringLiteral("the database's functions stay those of an earlier server: %1").arg(why));
         pg::createWorkingTables(conn, false);
         // Sessions of servers that died keep their working rows until a
         // server starts: none of them is coming back.

@@ -370,15 +370,37 @@ void refreshRegistry(Connection &c)
                "SELECT set_config('vorel.registry', '', true)"));
 }
 
+// pgcrypto may have been installed elsewhere before: the password
+// functions keep the path they are created with, for this transaction.
+void findPgcrypto(Connection &c)
+{
+    run(c, QStringLiteral("SELECT set_config('search_path', current_setting('search_path') || ', ' || "
+                          "quote_ident(n.nspname), true) FROM pg_extension e JOIN pg_namespace n ON n.oid = e.extnamespace "
+                          "WHERE e.extname = 'pgcrypto' AND n.nspname <> current_schema()"));
+}
+
+QString refreshFunctions(Connection &c)
+{
+    try {
+        Transaction tx(c);
+        run(c, QStringLiteral("SELECT pg_catalog.pg_advisory_xact_lock(%1, 0)").arg(kFunctionsLockSpace));
+        findPgcrypto(c);
+        for (const QString &f : functionTexts())
+            run(c, f);
+        tx.commit();
+    } catch (const Error &e) {
+        return e.failure().message;
+    } catch (const OraError &e) {
+        return e.message();
+    }
+    return {};
+}
+
 void createSchema(Connection &c)
 {
     Transaction tx(c);
     run(c, QStringLiteral("CREATE EXTENSION IF NOT EXISTS orafce; CREATE EXTENSION IF NOT EXISTS pgcrypto"));
-    // pgcrypto may have been installed elsewhere before: the password
-    // functions keep the path they are created with.
-    run(c, QStringLiteral("SELECT set_config('search_path', current_setting('search_path') || ', ' || "
-                          "quote_ident(n.nspname), true) FROM pg_extension e JOIN pg_namespace n ON n.oid = e.extnamespace "
-                          "WHERE e.extname = 'pgcrypto' AND n.nspname <> current_schema()"));
+    findPgcrypto(c);
     run(c, QStringLiteral("CREATE TABLE vorel_spelling (name varchar(128) PRIMARY KEY);"
                           "CREATE TABLE vorel_columns (table_name varchar(128), column_name varchar(128), "
                           "data_type varchar(30) NOT NULL, PRIMARY KEY (table_name, column_name))"));

@@ -49,6 +49,11 @@ inline constexpr char kSessionRole[] = "vorel_sesion";
 // text as SQL or signal other backends. Idempotent. Throws OraError.
 void grantSessionRole(Connection &c);
 
+// Brings the functions of a database made by an earlier server up to this
+// server's, one server at a time. Empty when done, else PostgreSQL's reason,
+// the earlier functions staying as they were.
+QString refreshFunctions(Connection &c);
+
 // The sessions' working rows (RSESION, RVFILRAP, RQBEX) live in permanent
 // tables of the schema vorel_work, each row keyed by its session, so that a
 // session may run its requests on any connection of the pool. A session
@@ -63,6 +68,8 @@ inline constexpr char kSessionPath[] = "vorel_session, public, oracle, pg_catalo
 inline constexpr char kSessionKey[] = "vorel.sesion";
 // The first key of the advisory lock a server's number is held by.
 inline constexpr int kServerLockSpace = 0x566f72;
+// The advisory lock servers take one after another to replace functions.
+inline constexpr int kFunctionsLockSpace = kServerLockSpace + 1;
 void createWorkingTables(Connection &c, bool always = true);
 // A new session of `userId` on the server numbered `server` (Pool): its key,
 // with its row of RSESION. Throws OraError.

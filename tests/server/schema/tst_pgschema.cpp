@@ -261,6 +261,27 @@ private slots:
         QVERIFY2(sum(lite) == sum(pg), qPrintable(firstDifference(lite, pg)));
     }
 
+    // A database of an earlier server gains the functions it lacks; one
+    // whose result type changed stays where a view calls it.
+    void functionsRefreshed()
+    {
+        auto text = [this](const QString &sql) { return m_pg->exec(sql).text(0, 0); };
+        const QString typeOf = QStringLiteral("SELECT pg_typeof(public.ora_months_between(now()::timestamp, "
+                                              "now()::timestamp))::text");
+        m_pg->exec(QStringLiteral(
+            "DROP FUNCTION public.ora_power(bigint, bigint); DROP FUNCTION public.ora_months_between(timestamp, "
+            "timestamp); CREATE FUNCTION public.ora_months_between(a timestamp, b timestamp) RETURNS double precision "
+            "LANGUAGE sql IMMUTABLE AS $$ SELECT 0::double precision $$; CREATE VIEW zcalls AS SELECT "
+            "public.ora_months_between(NULL, NULL) d"));
+        QCOMPARE(pg::refreshFunctions(*m_pg), QString());
+        QCOMPARE(text(QStringLiteral("SELECT to_regprocedure('public.ora_power(bigint,bigint)') IS NOT NULL")),
+                 QStringLiteral("t"));
+        QCOMPARE(text(typeOf), QStringLiteral("double precision"));
+        m_pg->exec(QStringLiteral("DROP VIEW zcalls"));
+        QCOMPARE(pg::refreshFunctions(*m_pg), QString());
+        QCOMPARE(text(typeOf), QStringLiteral("numeric"));
+    }
+
     void errorsReadAsOnSqlite_data()
     {
         QTest::addColumn<QString>("sql");

@@ -398,8 +398,16 @@ BEGIN
   RETURN public.ora_text(public.ora_to_number(t)::double precision + n);
 END $$;
 
-CREATE OR REPLACE FUNCTION public.ora_sub(a timestamp, b timestamp) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$
-  SELECT public.ora_div(EXTRACT(EPOCH FROM $1 - $2), 86400) $$;
+-- A database made by an earlier server has this one (and MONTHS_BETWEEN's)
+-- returning a double. A function's type changes only by dropping it, which a
+-- view that calls it prevents: there the earlier one stays.
+DO $do$
+BEGIN
+  DROP FUNCTION IF EXISTS public.ora_sub(timestamp, timestamp);
+  EXECUTE $f$CREATE FUNCTION public.ora_sub(a timestamp, b timestamp) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$
+    SELECT public.ora_div(EXTRACT(EPOCH FROM $1 - $2), 86400) $$$f$;
+EXCEPTION WHEN dependent_objects_still_exist THEN NULL;
+END $do$;
 
 CREATE OR REPLACE FUNCTION public.ora_sub(d timestamp, n double precision) RETURNS timestamp(0) LANGUAGE sql IMMUTABLE AS $$ SELECT public.ora_add($1, -$2) $$;
 
@@ -490,14 +498,19 @@ CREATE OR REPLACE FUNCTION public.ora_last_day(d timestamp) RETURNS timestamp(0)
 -- MONTHS_BETWEEN: whole months when both days are the same or both the
 -- last of their months; otherwise the rest counted in months of 31 days,
 -- times of day included.
-CREATE OR REPLACE FUNCTION public.ora_months_between(a timestamp, b timestamp) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$
+DO $do$
+BEGIN
+  DROP FUNCTION IF EXISTS public.ora_months_between(timestamp, timestamp);
+  EXECUTE $f$CREATE FUNCTION public.ora_months_between(a timestamp, b timestamp) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$
   SELECT ((EXTRACT(YEAR FROM $1) - EXTRACT(YEAR FROM $2)) * 12
          + EXTRACT(MONTH FROM $1) - EXTRACT(MONTH FROM $2)
          + CASE WHEN EXTRACT(DAY FROM $1) = EXTRACT(DAY FROM $2)
                   OR ($1::pg_catalog.date = public.ora_last_day($1)::pg_catalog.date AND $2::pg_catalog.date = public.ora_last_day($2)::pg_catalog.date) THEN 0
                 ELSE public.ora_div((EXTRACT(DAY FROM $1) - EXTRACT(DAY FROM $2)) * 86400
                                     + EXTRACT(EPOCH FROM $1 - pg_catalog.date_trunc('day', $1))
-                                    - EXTRACT(EPOCH FROM $2 - pg_catalog.date_trunc('day', $2)), 31 * 86400) END) $$;
+                                    - EXTRACT(EPOCH FROM $2 - pg_catalog.date_trunc('day', $2)), 31 * 86400) END) $$$f$;
+EXCEPTION WHEN dependent_objects_still_exist THEN NULL;
+END $do$;
 
 -- A day of the week by its name in Spanish or English, whole or its first
 -- three letters, capitals or not, accents or not: 1 Monday .. 7 Sunday.
