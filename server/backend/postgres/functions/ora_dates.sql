@@ -335,17 +335,18 @@ BEGIN
   RETURN d;
 END $$;
 
--- a / b in decimals, the quotient rounded half away from zero to the 15
--- significant digits an SQLite double holds, so that both databases cut a
--- quotient to a whole number alike. The dividend's 40 places keep the
--- division's own rounding below the one made here.
--- The magnitude comes from a double's logarithm: a numeric's costs a
--- thousand times more, and where the two disagree (x a hair below a power
--- of ten) both roundings give that power.
+-- x rounded half away from zero to n significant digits. The magnitude
+-- comes from a double's logarithm: a numeric's costs a thousand times more,
+-- and where the two disagree (x a hair below a power of ten) both roundings
+-- give that power.
 CREATE OR REPLACE FUNCTION public.ora_digits(x numeric, n integer) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$
   SELECT CASE WHEN $1 = 0 THEN 0::numeric
               ELSE pg_catalog.trim_scale(pg_catalog.round($1, $2 - 1 - pg_catalog.floor(pg_catalog.log(pg_catalog.abs($1)::double precision))::integer)) END $$;
 
+-- a / b in decimals, the quotient rounded to the 15 significant digits an
+-- SQLite double holds, so that both databases cut a quotient to a whole
+-- number alike. The dividend's 40 places keep the division's own rounding
+-- below the one made here.
 CREATE OR REPLACE FUNCTION public.ora_div(a numeric, b numeric) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$
   SELECT public.ora_digits(pg_catalog.round($1, 40) / $2, 15) $$;
 
@@ -403,8 +404,11 @@ END $$;
 -- view that calls it prevents: there the earlier one stays.
 DO $do$
 BEGIN
-  DROP FUNCTION IF EXISTS public.ora_sub(timestamp, timestamp);
-  EXECUTE $f$CREATE FUNCTION public.ora_sub(a timestamp, b timestamp) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$
+  IF (SELECT prorettype FROM pg_catalog.pg_proc
+      WHERE oid = pg_catalog.to_regprocedure('public.ora_sub(timestamp,timestamp)')) <> 'numeric'::regtype THEN
+    DROP FUNCTION public.ora_sub(timestamp, timestamp);
+  END IF;
+  EXECUTE $f$CREATE OR REPLACE FUNCTION public.ora_sub(a timestamp, b timestamp) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$
     SELECT public.ora_div(EXTRACT(EPOCH FROM $1 - $2), 86400) $$$f$;
 EXCEPTION WHEN dependent_objects_still_exist THEN NULL;
 END $do$;
@@ -500,8 +504,11 @@ CREATE OR REPLACE FUNCTION public.ora_last_day(d timestamp) RETURNS timestamp(0)
 -- times of day included.
 DO $do$
 BEGIN
-  DROP FUNCTION IF EXISTS public.ora_months_between(timestamp, timestamp);
-  EXECUTE $f$CREATE FUNCTION public.ora_months_between(a timestamp, b timestamp) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$
+  IF (SELECT prorettype FROM pg_catalog.pg_proc
+      WHERE oid = pg_catalog.to_regprocedure('public.ora_months_between(timestamp,timestamp)')) <> 'numeric'::regtype THEN
+    DROP FUNCTION public.ora_months_between(timestamp, timestamp);
+  END IF;
+  EXECUTE $f$CREATE OR REPLACE FUNCTION public.ora_months_between(a timestamp, b timestamp) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$
   SELECT ((EXTRACT(YEAR FROM $1) - EXTRACT(YEAR FROM $2)) * 12
          + EXTRACT(MONTH FROM $1) - EXTRACT(MONTH FROM $2)
          + CASE WHEN EXTRACT(DAY FROM $1) = EXTRACT(DAY FROM $2)
