@@ -3017,6 +3017,8 @@ void decimalArithmetic(Seq &seq, const SqlTraits &t)
             const size_t b = terms.back().second + 2;
             terms.emplace_back(b, ops.primaryFwd(b));
         }
+        if (terms.size() == 1) // nothing after the operator
+            throw OraError(QString::fromLatin1(ora::kMissingExpression));
         const size_t last = terms.back().second;
         auto range = [&](const std::pair<size_t, size_t> &term) {
             return Seq(seq.begin() + qsizetype(s[term.first]), seq.begin() + qsizetype(s[term.second]) + 1);

@@ -539,6 +539,7 @@ private slots:
         QTest::newRow("NVL2 of two") << "SELECT NVL2(a, b) FROM T" << "ORA-00938";
         QTest::newRow("SUBSTR of four") << "SELECT SUBSTR(a, 1, 2, 3) FROM T" << "ORA-00939";
         QTest::newRow("dangling concat") << "SELECT a || FROM T" << "ORA-00936";
+        QTest::newRow("dangling division") << "SELECT a /" << "ORA-00936";
         QTest::newRow("open string") << "SELECT 'abc FROM T" << "ORA-01756";
     }
     void malformedPostgres()
@@ -782,6 +783,7 @@ private slots:
         QTest::newRow("extra paren") << "SELECT a) FROM T" << "ORA-00933";
         QTest::newRow("second statement") << "SELECT 1 FROM T; DELETE FROM T" << "ORA-00911";
         QTest::newRow("dangling concat") << "SELECT a || FROM T" << "ORA-00936";
+        QTest::newRow("dangling division") << "SELECT a /" << "ORA-00936";
         QTest::newRow("(+) under OR") << "SELECT 1 FROM TBOTONES, TMETODS WHERE BOTO_Boton(+)= METO_Boton OR 1=1"
                                       << "ORA-01719";
         QTest::newRow("(+) on unknown column") << "SELECT 1 FROM TBOTONES, TMETODS WHERE NADA(+)= METO_Boton"

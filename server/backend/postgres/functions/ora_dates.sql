@@ -399,19 +399,21 @@ BEGIN
   RETURN public.ora_text(public.ora_to_number(t)::double precision + n);
 END $$;
 
--- A database made by an earlier server has this one (and MONTHS_BETWEEN's)
--- returning a double. A function's type changes only by dropping it, which a
--- view that calls it prevents: there the earlier one stays.
-DO $do$
+-- `definition` (CREATE OR REPLACE FUNCTION) of a function that a database
+-- made by an earlier server may hold with another result type. The type
+-- changes only by dropping the function, which a view that calls it
+-- prevents: there the earlier one stays.
+CREATE OR REPLACE FUNCTION public.ora_retyped(signature text, result regtype, definition text) RETURNS void LANGUAGE plpgsql AS $$
 BEGIN
-  IF (SELECT prorettype FROM pg_catalog.pg_proc
-      WHERE oid = pg_catalog.to_regprocedure('public.ora_sub(timestamp,timestamp)')) <> 'numeric'::regtype THEN
-    DROP FUNCTION public.ora_sub(timestamp, timestamp);
+  IF (SELECT prorettype FROM pg_catalog.pg_proc WHERE oid = pg_catalog.to_regprocedure(signature)) <> result THEN
+    EXECUTE 'DROP FUNCTION ' || signature;
   END IF;
-  EXECUTE $f$CREATE OR REPLACE FUNCTION public.ora_sub(a timestamp, b timestamp) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$
-    SELECT public.ora_div(EXTRACT(EPOCH FROM $1 - $2), 86400) $$$f$;
+  EXECUTE definition;
 EXCEPTION WHEN dependent_objects_still_exist THEN NULL;
-END $do$;
+END $$;
+
+SELECT public.ora_retyped('public.ora_sub(timestamp,timestamp)', 'numeric', $f$CREATE OR REPLACE FUNCTION public.ora_sub(a timestamp, b timestamp) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$
+    SELECT public.ora_div(EXTRACT(EPOCH FROM $1 - $2), 86400) $$$f$);
 
 CREATE OR REPLACE FUNCTION public.ora_sub(d timestamp, n double precision) RETURNS timestamp(0) LANGUAGE sql IMMUTABLE AS $$ SELECT public.ora_add($1, -$2) $$;
 
@@ -502,22 +504,14 @@ CREATE OR REPLACE FUNCTION public.ora_last_day(d timestamp) RETURNS timestamp(0)
 -- MONTHS_BETWEEN: whole months when both days are the same or both the
 -- last of their months; otherwise the rest counted in months of 31 days,
 -- times of day included.
-DO $do$
-BEGIN
-  IF (SELECT prorettype FROM pg_catalog.pg_proc
-      WHERE oid = pg_catalog.to_regprocedure('public.ora_months_between(timestamp,timestamp)')) <> 'numeric'::regtype THEN
-    DROP FUNCTION public.ora_months_between(timestamp, timestamp);
-  END IF;
-  EXECUTE $f$CREATE OR REPLACE FUNCTION public.ora_months_between(a timestamp, b timestamp) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$
+SELECT public.ora_retyped('public.ora_months_between(timestamp,timestamp)', 'numeric', $f$CREATE OR REPLACE FUNCTION public.ora_months_between(a timestamp, b timestamp) RETURNS numeric LANGUAGE sql IMMUTABLE AS $$
   SELECT ((EXTRACT(YEAR FROM $1) - EXTRACT(YEAR FROM $2)) * 12
          + EXTRACT(MONTH FROM $1) - EXTRACT(MONTH FROM $2)
          + CASE WHEN EXTRACT(DAY FROM $1) = EXTRACT(DAY FROM $2)
                   OR ($1::pg_catalog.date = public.ora_last_day($1)::pg_catalog.date AND $2::pg_catalog.date = public.ora_last_day($2)::pg_catalog.date) THEN 0
                 ELSE public.ora_div((EXTRACT(DAY FROM $1) - EXTRACT(DAY FROM $2)) * 86400
                                     + EXTRACT(EPOCH FROM $1 - pg_catalog.date_trunc('day', $1))
-                                    - EXTRACT(EPOCH FROM $2 - pg_catalog.date_trunc('day', $2)), 31 * 86400) END) $$$f$;
-EXCEPTION WHEN dependent_objects_still_exist THEN NULL;
-END $do$;
+                                    - EXTRACT(EPOCH FROM $2 - pg_catalog.date_trunc('day', $2)), 31 * 86400) END) $$$f$);
 
 -- A day of the week by its name in Spanish or English, whole or its first
 -- three letters, capitals or not, accents or not: 1 Monday .. 7 Sunday.
