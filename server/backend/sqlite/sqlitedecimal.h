@@ -20,7 +20,8 @@ inline constexpr int kQuotientDigits = 15;
 
 // The decimal a finite double stands for; false for an infinity or NaN.
 bool fromDouble(double d, Decimal *out);
-double toDouble(const Decimal &d);
+// The double nearest to `d` (its digits read as C reads them).
+double nearestDouble(const Decimal &d);
 
 // Exact, or false where the digits would not fit (the caller falls back to
 // binary arithmetic, whose error is then below a double's last digit).

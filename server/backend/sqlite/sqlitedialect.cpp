@@ -771,8 +771,8 @@ void fnMul(sqlite3_context *ctx, int, sqlite3_value **a)
     decimal::Decimal x, y, p;
     if (!decimalOperand(ctx, a[0], &x) || !decimalOperand(ctx, a[1], &y))
         return;
-    sqlite3_result_double(ctx, decimal::multiply(x, y, &p) ? decimal::toDouble(p)
-                                                            : decimal::toDouble(x) * decimal::toDouble(y));
+    sqlite3_result_double(ctx, decimal::multiply(x, y, &p) ? decimal::nearestDouble(p)
+                                                            : decimal::nearestDouble(x) * decimal::nearestDouble(y));
 }
 
 void fnDiv(sqlite3_context *ctx, int, sqlite3_value **a)
@@ -787,8 +787,8 @@ void fnDiv(sqlite3_context *ctx, int, sqlite3_value **a)
     if (y.mantissa == 0)
         sqlite3_result_error(ctx, ora::kDivisionByZero, -1);
     else
-        sqlite3_result_double(ctx, decimal::divide(x, y, &q) ? decimal::toDouble(q)
-                                                              : decimal::toDouble(x) / decimal::toDouble(y));
+        sqlite3_result_double(ctx, decimal::divide(x, y, &q) ? decimal::nearestDouble(q)
+                                                              : decimal::nearestDouble(x) / decimal::nearestDouble(y));
 }
 
 // POWER: a whole exponent (up to 100) multiplies the base that often in
@@ -802,7 +802,7 @@ void fnPower(sqlite3_context *ctx, int, sqlite3_value **a)
     decimal::Decimal x, n;
     if (!decimalOperand(ctx, a[0], &x) || !decimalOperand(ctx, a[1], &n))
         return;
-    const double base = decimal::toDouble(x), exponent = decimal::toDouble(n);
+    const double base = decimal::nearestDouble(x), exponent = decimal::nearestDouble(n);
     if (exponent != std::trunc(exponent) || std::fabs(exponent) > 100) {
         const double d = std::pow(base, exponent);
         if (std::isfinite(d))
@@ -827,7 +827,7 @@ void fnPower(sqlite3_context *ctx, int, sqlite3_value **a)
         && r.mantissa >= std::numeric_limits<qint64>::min() && r.mantissa <= std::numeric_limits<qint64>::max())
         sqlite3_result_int64(ctx, qint64(r.mantissa));
     else
-        sqlite3_result_double(ctx, exact ? decimal::toDouble(r) : std::pow(base, exponent));
+        sqlite3_result_double(ctx, exact ? decimal::nearestDouble(r) : std::pow(base, exponent));
 }
 
 // A count of seconds in days (or months of 31 days), rounded as a quotient.
@@ -835,7 +835,7 @@ double secondsIn(qint64 seconds, qint64 unit)
 {
     decimal::Decimal q;
     decimal::divide({seconds, 0}, {unit, 0}, &q);
-    return decimal::toDouble(q);
+    return decimal::nearestDouble(q);
 }
 
 // + and -: days onto a date, a date minus a date in days, numbers in
@@ -878,9 +878,9 @@ void arithmetic(sqlite3_context *ctx, sqlite3_value **a, bool plus)
     if (!plus)
         q.mantissa = -q.mantissa;
     if (decimal::add(p, q, &sum))
-        sqlite3_result_double(ctx, decimal::toDouble(sum));
+        sqlite3_result_double(ctx, decimal::nearestDouble(sum));
     else
-        sqlite3_result_double(ctx, decimal::toDouble(p) + decimal::toDouble(q));
+        sqlite3_result_double(ctx, decimal::nearestDouble(p) + decimal::nearestDouble(q));
 }
 
 void fnAdd(sqlite3_context *ctx, int, sqlite3_value **a) { arithmetic(ctx, a, true); }
@@ -1089,7 +1089,7 @@ void fnMonthsBetween(sqlite3_context *ctx, int, sqlite3_value **a)
     decimal::Decimal rest, sum;
     decimal::divide({(x.date.day() - y.date.day()) * qint64(86400) + (x.secs - y.secs), 0}, {31 * 86400, 0}, &rest);
     decimal::add({qint64(months), 0}, rest, &sum);
-    resultNumber(ctx, decimal::toDouble(sum));
+    resultNumber(ctx, decimal::nearestDouble(sum));
 }
 
 // A day of the week by its name in Spanish or English, whole or in its
@@ -1169,7 +1169,7 @@ void fnMod(sqlite3_context *ctx, int, sqlite3_value **a)
         };
         decimal::Decimal p, q, r;
         const bool exact = read(a[0], x, &p) && read(a[1], y, &q) && decimal::remainder(p, q, &r);
-        sqlite3_result_double(ctx, exact ? decimal::toDouble(r) : std::fmod(x, y));
+        sqlite3_result_double(ctx, exact ? decimal::nearestDouble(r) : std::fmod(x, y));
     }
 }
 
@@ -1569,10 +1569,10 @@ void sumStep(sqlite3_context *ctx, sqlite3_value *v, bool add)
     s->count += add ? 1 : -1;
     if (!s->inBinary && !decimal::add(s->sum, d, &s->sum)) {
         s->inBinary = true;
-        s->binary = decimal::toDouble(s->sum);
+        s->binary = decimal::nearestDouble(s->sum);
     }
     if (s->inBinary)
-        s->binary += decimal::toDouble(d);
+        s->binary += decimal::nearestDouble(d);
     std::memcpy(sqlite3_aggregate_context(ctx, sizeof(DecimalSum)), static_cast<const void *>(s), sizeof(DecimalSum));
 }
 
@@ -1590,11 +1590,11 @@ void sumResult(sqlite3_context *ctx, SumKind kind)
     if (kind == SumKind::Avg) {
         decimal::Decimal q;
         sqlite3_result_double(ctx, !s->inBinary && decimal::divide(s->sum, {s->count, 0}, &q)
-                                       ? decimal::toDouble(q)
-                                       : (s->inBinary ? s->binary : decimal::toDouble(s->sum)) / double(s->count));
+                                       ? decimal::nearestDouble(q)
+                                       : (s->inBinary ? s->binary : decimal::nearestDouble(s->sum)) / double(s->count));
         return;
     }
-    const double d = s->inBinary ? s->binary : decimal::toDouble(s->sum);
+    const double d = s->inBinary ? s->binary : decimal::nearestDouble(s->sum);
     const bool whole = !s->fractional && !s->inBinary && s->sum.exponent == 0
                        && s->sum.mantissa >= std::numeric_limits<qint64>::min()
                        && s->sum.mantissa <= std::numeric_limits<qint64>::max();
